@@ -1,0 +1,190 @@
+// Memory is budgeted, not managed: one static mapping carved into named budgets, the
+// general-purpose allocator for what grows, and one temporary bump arena per thread.
+#pragma once
+
+#include "foundation/types.h"
+
+//~ Budgets
+
+#define LOGGING_MEMORY          1048576ull
+#define MAIN_LOG_MEMORY         1048576ull
+#define STATIC_STRINGS_MEMORY   2097152ull
+#define FONT_DATA_MEMORY        20971520ull
+#define GLYPHS_PAGE_MEMORY      524816ull
+#define PSEUDO_EXE_DATA_MEMORY  5242880ull
+#define ASSETS_MEMORY           28836368ull
+#define COMPILER_MEMORY         32930912ull
+#define EDITOR_MEMORY           48085296ull
+#define EDITOR_FILES_MEMORY     294416ull
+#define RENDERER_MEMORY         0ull
+#define UI_MEMORY               0ull
+
+#define TMP_SLOT_COUNT           128
+#define WORKER_TMP_MEMORY        0xA00000ull   // 10 MiB, mapped on a worker's first claim
+#define EDITOR_MAIN_TMP_MEMORY   0xA00000ull   // 10 MiB, 20 MiB into the static memory
+#define UPDATER_MAIN_TMP_MEMORY  0x1400000ull  // 20 MiB, at the start of the static memory
+
+//~ Static memory
+
+struct Static_Memory {
+    u8* base;
+    u64 used;
+    u64 size;
+};
+
+extern Static_Memory __memory;
+
+enum Program_Kind : u8 { PROGRAM_EDITOR = 1, PROGRAM_UPDATER = 2 };
+
+b8 init_memory(Program_Kind program);
+// Maps the static memory, places the main thread's arena and the three head buckets and
+// claims the calling thread's temporary slot. False (with a message on stderr) when the
+// mapping fails; the caller cannot go on.
+
+u8* carve_static_memory(u64 budget);
+// Takes a budget from the static memory, 64-byte aligned. Null and an error log line when
+// the budget does not fit.
+
+//~ General-purpose allocator
+
+struct Gp_Bucket {
+    Gp_Bucket* next;
+    Gp_Bucket* previous;  // null only for the head of a chain
+    u64 unit_size;
+    u16 unit_count;
+    u16 used_units;
+    u32 padding;
+    // then one map byte per unit (1 used, 0 free), then the units, 64-byte aligned
+};
+static_assert(sizeof(Gp_Bucket) == 32);
+
+struct Gp_Allocation {
+    u8* memory;
+    u64 size;           // the size asked for; 0 when nothing is allocated
+    Gp_Bucket* bucket;  // null for a block with a mapping of its own
+    u16 first_unit;
+    u16 unit_count;
+};
+
+struct Gp_Allocator {
+    Gp_Bucket* chains[3];
+    u8 lock;
+};
+
+extern Gp_Allocator __gp_allocator;
+
+b8 gp_allocate(Gp_Allocation* out, u64 size);
+// Fills out with a block of at least size octets, not cleared. Sizes above the largest
+// size class get a mapping of their own. False (out cleared, error logged) when the
+// memory cannot be had.
+
+b8 gp_allocate_on_bucket(Gp_Allocation* out, Gp_Bucket* head, u64 size);
+// First fit along one chain; the caller holds the allocator's lock.
+
+void gp_free(Gp_Allocation* a);
+// Gives the block back and clears the record; a record of size 0 is left alone.
+
+void* os_allocate_read_write(u64 size);
+// Anonymous private read-write mapping, zeroed. Null on failure.
+
+void os_free_mapping(void* memory, u64 size);
+
+//~ Temporary memory
+
+struct Temporary_Memory {
+    u8* memory;
+    u64 used;
+    u64 size;
+};
+
+struct Tmp_Allocator {
+    u64 claimed[2];                        // bit i of word i/64 marks slot i
+    u32 owner_ids[TMP_SLOT_COUNT];         // low 32 bits of pthread_self, for diagnostics only
+    Temporary_Memory slots[TMP_SLOT_COUNT];
+};
+
+extern Tmp_Allocator __tmp_allocator;
+
+void tmp_claim_slot();
+// Claims a slot for the calling thread (spins while all are taken). Every thread calls it
+// once at its start; the slot is given back automatically when the thread ends.
+
+void tmp_release_slot();
+// Gives the calling thread's slot back early; its arena stays mapped for the next owner.
+
+Temporary_Memory* tmp_get_slot();
+// The calling thread's slot, or null when it has claimed none.
+
+u8* tmp_allocate(u64 size);
+// A block of the calling thread's arena. Null and an error log line when the arena is full
+// or the thread has no slot; never memory past the arena's end.
+
+u64 tmp_get_used();
+void tmp_set_used(u64 used);  // sets back a value saved with tmp_get_used
+void tmp_reset();             // the owner's loop calls this at the top of each pass
+
+//~ Pools, bucket arrays and dynamic arrays
+
+typedef void* (*Page_Allocator)(u64 size);
+
+struct Memory_Pool_Page {
+    Memory_Pool_Page* next;
+    u32 count;  // buckets used
+    u32 padding;
+};
+static_assert(sizeof(Memory_Pool_Page) == 16);
+
+struct Memory_Pool_Bucket {
+    Memory_Pool_Bucket* next;
+    u32 count;  // elements used
+    u32 padding;
+};
+static_assert(sizeof(Memory_Pool_Bucket) == 16);
+
+struct Memory_Pool {
+    u32 element_size;
+    u32 elements_per_bucket;
+    u32 buckets_per_page;
+    u32 bucket_size;  // elements_per_bucket * element_size + 16
+    u32 page_size;    // buckets_per_page * bucket_size + 16
+    Memory_Pool_Page* first_page;
+    Memory_Pool_Page* current_page;
+    Page_Allocator page_allocator;
+    u8 lock;          // guards the page list and page counts
+};
+
+void _init_memory_pool(Memory_Pool* pool, u32 element_size, u32 elements_per_bucket,
+                       u32 buckets_per_page, void* first_page, Page_Allocator page_allocator);
+Memory_Pool_Bucket* memory_pool_allocate_bucket(Memory_Pool* pool);  // header cleared; null when no page can be had
+void memory_pool_reset(Memory_Pool* pool);
+
+// Every element of a bucket array begins with the pointer to the next element.
+struct Bucket_Array {
+    void* first_element;
+    Memory_Pool* pool;
+    u32 element_size;
+    u32 elements_per_bucket;
+    u32 count;
+    Memory_Pool_Bucket* first_bucket;
+    Memory_Pool_Bucket* last_bucket;
+    void* last_element;
+};
+
+void init_bucket_array(Bucket_Array* array, Memory_Pool* pool);
+void* bucket_array_append(Bucket_Array* array);
+// The new element, zeroed; null when the pool has no memory left.
+void bucket_array_reset(Bucket_Array* array);  // after its pool was reset: the buckets are reused in order
+
+struct Dynamic_Array {
+    u8* data;
+    u32 element_size;
+    u32 count;
+    u32 capacity;
+    Gp_Allocation storage;
+};
+
+void init_dynamic_array(Dynamic_Array* a, u32 element_size);
+void* dynamic_array_add_fast(Dynamic_Array* a);                // slot not cleared; null on failure
+void* dynamic_array_add_fast_multiple(Dynamic_Array* a, u32 n);  // n slots, not cleared; null on failure
+void* dynamic_array_insert(Dynamic_Array* a, u64 index);        // zeroed; null on failure
+void dynamic_array_free(Dynamic_Array* a);

@@ -1,0 +1,45 @@
+// Sized types, the spin lock and the atomic flag helpers every subsystem shares.
+// Spin locks are one byte beside the data they guard; nothing in Quarn uses mutexes.
+#pragma once
+
+#include <stddef.h>
+#include <stdint.h>
+
+typedef uint8_t  u8;
+typedef uint16_t u16;
+typedef uint32_t u32;
+typedef uint64_t u64;
+typedef int8_t   s8;
+typedef int16_t  s16;
+typedef int32_t  s32;
+typedef int64_t  s64;
+typedef float    f32;
+typedef double   f64;
+typedef bool     b8;
+
+static_assert(sizeof(b8) == 1);
+
+#define KILOBYTES(n) ((u64)(n) * 1024ull)
+#define MEGABYTES(n) ((u64)(n) * 1024ull * 1024ull)
+#define ARRAY_COUNT(a) (sizeof(a) / sizeof((a)[0]))
+
+inline u64 align_up(u64 value, u64 alignment) { return (value + alignment - 1) & ~(alignment - 1); }
+
+// Spin until the byte reads 0, then swap 0 for 1; released by an atomic exchange with 0.
+inline void spin_lock(u8* lock) {
+    for (;;) {
+        while (__atomic_load_n(lock, __ATOMIC_RELAXED) != 0) __builtin_ia32_pause();
+        u8 expected = 0;
+        if (__atomic_compare_exchange_n(lock, &expected, (u8)1, false, __ATOMIC_ACQUIRE, __ATOMIC_RELAXED)) return;
+        __builtin_ia32_pause();
+    }
+}
+
+inline void spin_unlock(u8* lock) { __atomic_exchange_n(lock, (u8)0, __ATOMIC_RELEASE); }
+
+inline u32 atomic_or_u32(u32* word, u32 bits) { return __atomic_fetch_or(word, bits, __ATOMIC_ACQ_REL); }
+inline u32 atomic_and_u32(u32* word, u32 bits) { return __atomic_fetch_and(word, bits, __ATOMIC_ACQ_REL); }
+inline u16 atomic_or_u16(u16* word, u16 bits) { return __atomic_fetch_or(word, bits, __ATOMIC_ACQ_REL); }
+inline u16 atomic_and_u16(u16* word, u16 bits) { return __atomic_fetch_and(word, bits, __ATOMIC_ACQ_REL); }
+inline u32 atomic_load_u32(u32* word) { return __atomic_load_n(word, __ATOMIC_ACQUIRE); }
+inline u16 atomic_load_u16(u16* word) { return __atomic_load_n(word, __ATOMIC_ACQUIRE); }
