@@ -24,6 +24,54 @@
 #define EDITOR_MAIN_TMP_MEMORY   0xA00000ull   // 10 MiB, 20 MiB into the static memory
 #define UPDATER_MAIN_TMP_MEMORY  0x1400000ull  // 20 MiB, at the start of the static memory
 
+// Every carve and every allocator unit starts on a cache line, so typed and atomic access
+// into them is aligned and no two budgets share a line.
+#define MEMORY_ALIGNMENT 64ull
+
+//~ General-purpose allocator geometry
+
+struct Gp_Size_Class {
+    u64 unit_size;
+    u16 unit_count;     // units per bucket
+    u64 largest_size;   // the largest request the class serves
+};
+
+inline constexpr Gp_Size_Class GP_SIZE_CLASSES[3] = {
+    {128, 256, 512},
+    {1024, 512, 4096},
+    {1048576, 10, 10485760},
+};
+
+#define GP_BUCKET_HEADER_SIZE 32ull
+#define GP_LARGEST_CLASS_SIZE 10485760ull  // above this a block gets a mapping of its own
+
+// The units of a bucket start behind its header and map, on a 64-octet boundary.
+constexpr u64 gp_units_offset(u64 unit_count) {
+    return (GP_BUCKET_HEADER_SIZE + unit_count + MEMORY_ALIGNMENT - 1) & ~(MEMORY_ALIGNMENT - 1);
+}
+constexpr u64 gp_bucket_octets(const Gp_Size_Class& c) { return gp_units_offset(c.unit_count) + c.unit_count * c.unit_size; }
+
+// The three head buckets, one after another.
+#define GP_HEAD_BUCKETS_MEMORY \
+    (gp_bucket_octets(GP_SIZE_CLASSES[0]) + gp_bucket_octets(GP_SIZE_CLASSES[1]) + gp_bucket_octets(GP_SIZE_CLASSES[2]))
+
+//~ Static memory layout
+
+// Editor: 20 MiB unused, the main thread's arena, the head buckets, then the budgets.
+#define EDITOR_MAIN_TMP_OFFSET       0x1400000ull  // 20 MiB
+#define EDITOR_HEAD_BUCKETS_OFFSET   0x1E00000ull  // 30 MiB
+#define EDITOR_BUDGETS_MEMORY        142358432ull  // room for the budgets carved behind the head buckets
+#define STATIC_CARVE_SLACK           (256 * MEMORY_ALIGNMENT)  // padding of up to 256 aligned carves
+#define EDITOR_STATIC_MEMORY \
+    (EDITOR_HEAD_BUCKETS_OFFSET + GP_HEAD_BUCKETS_MEMORY + EDITOR_BUDGETS_MEMORY + STATIC_CARVE_SLACK)
+
+// Updater: its main arena, then the head buckets; nothing else is carved.
+#define UPDATER_HEAD_BUCKETS_OFFSET  UPDATER_MAIN_TMP_MEMORY
+#define UPDATER_STATIC_MEMORY        (UPDATER_HEAD_BUCKETS_OFFSET + GP_HEAD_BUCKETS_MEMORY)
+
+static_assert(GP_HEAD_BUCKETS_MEMORY % MEMORY_ALIGNMENT == 0);
+static_assert(EDITOR_HEAD_BUCKETS_OFFSET == EDITOR_MAIN_TMP_OFFSET + EDITOR_MAIN_TMP_MEMORY);
+
 //~ Static memory
 
 struct Static_Memory {
@@ -39,11 +87,12 @@ enum Program_Kind : u8 { PROGRAM_EDITOR = 1, PROGRAM_UPDATER = 2 };
 b8 init_memory(Program_Kind program);
 // Maps the static memory, places the main thread's arena and the three head buckets and
 // claims the calling thread's temporary slot. False (with a message on stderr) when the
-// mapping fails; the caller cannot go on.
+// mapping fails; the caller cannot go on. Once the static memory exists, a later call
+// does nothing and returns true, so every test may call it first.
 
 u8* carve_static_memory(u64 budget);
 // Takes a budget from the static memory, 64-byte aligned. Null and an error log line when
-// the budget does not fit.
+// the budget does not fit. Start-up only: the offset is not locked.
 
 //~ General-purpose allocator
 
@@ -79,10 +128,16 @@ b8 gp_allocate(Gp_Allocation* out, u64 size);
 // memory cannot be had.
 
 b8 gp_allocate_on_bucket(Gp_Allocation* out, Gp_Bucket* head, u64 size);
-// First fit along one chain; the caller holds the allocator's lock.
+// First fit along one chain; the caller holds the allocator's lock. A chain with no room
+// gets a new bucket mapped behind its last. False (out cleared, nothing logged, so the
+// caller may log outside the lock) when that mapping fails.
+
+Gp_Bucket* gp_init_bucket(u8* memory, const Gp_Size_Class& size_class);
+// Clears the header and map of a bucket at memory (64-byte aligned, gp_bucket_octets long).
 
 void gp_free(Gp_Allocation* a);
-// Gives the block back and clears the record; a record of size 0 is left alone.
+// Gives the block back and clears the record; a record of size 0 is left alone. A bucket
+// behind the head of its chain is unmapped when its last block comes back.
 
 void* os_allocate_read_write(u64 size);
 // Anonymous private read-write mapping, zeroed. Null on failure.
