@@ -124,8 +124,8 @@ extern Gp_Allocator __gp_allocator;
 
 b8 gp_allocate(Gp_Allocation* out, u64 size);
 // Fills out with a block of at least size octets, not cleared. Sizes above the largest
-// size class get a mapping of their own. False (out cleared, error logged) when the
-// memory cannot be had.
+// size class get a mapping of their own. A size of 0 gives a cleared record and true.
+// False (out cleared, error logged) when the memory cannot be had.
 
 b8 gp_allocate_on_bucket(Gp_Allocation* out, Gp_Bucket* head, u64 size);
 // First fit along one chain; the caller holds the allocator's lock. A chain with no room
