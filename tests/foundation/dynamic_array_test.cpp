@@ -1,4 +1,7 @@
 #include <gtest/gtest.h>
+#include <string.h>
+
+#include <vector>
 
 #include "foundation/memory.h"
 

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 #include <pthread.h>
+#include <sched.h>
 #include <string.h>
 
 #include <atomic>
