@@ -18,7 +18,7 @@ Font_Pool icons_font_pool;
 Font ui_latin_font;
 Font code_latin_font;
 Font icons_font;
-Dynamic_Array file_fonts;
+Dynamic_Array file_fonts = {nullptr, sizeof(File_Font)};
 
 void init_glyphs_pool(void* first_page) {
     _init_memory_pool(&glyphs_pool, sizeof(Glyph), NUM_GLYPHS_PER_BUCKET, NUM_GLYPH_BUCKETS_PER_PAGE,
@@ -104,7 +104,6 @@ s64 get_or_add_file_font(u8* path, u64 count) {
         memcpy(loaded.data.memory + size, path, count);
         loaded.path = String{loaded.data.memory + size, (s64)count};
         if (init_font(&loaded.font, loaded.data.memory, size, path, count)) {
-            if (!file_fonts.element_size) init_dynamic_array(&file_fonts, sizeof(File_Font));
             File_Font* slot = (File_Font*)dynamic_array_add_fast(&file_fonts);
             if (slot) {
                 loaded.in_use = true;

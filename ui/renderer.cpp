@@ -15,8 +15,8 @@
 
 Renderer_Info renderer_info;
 Gl_State gl_state;
-Dynamic_Array renderer_quad_instances;
-Dynamic_Array renderer_scissors;
+Dynamic_Array renderer_quad_instances = {nullptr, sizeof(Quad_Instance)};
+Dynamic_Array renderer_scissors = {nullptr, sizeof(Scissor_Entry)};
 
 // Position and texture coordinate of the unit quad's corners, drawn as a triangle strip.
 static const f32 QUAD_VERTICES[16] = {
@@ -178,8 +178,6 @@ b8 init_renderer(Window_State* w, u32 width, u32 height) {
     renderer_clear_font_map();  // created without data, its texels are undefined
     gl.Uniform1i(gl.GetUniformLocation(gl_state.program, "font_map"), 0);
 
-    if (!renderer_quad_instances.element_size) init_dynamic_array(&renderer_quad_instances, sizeof(Quad_Instance));
-    if (!renderer_scissors.element_size) init_dynamic_array(&renderer_scissors, sizeof(Scissor_Entry));
     resize_render_target(width, height);
 
     add_log(nullptr, LOG_GRAPHICS, "Initialised OpenGL.\n");

@@ -13,8 +13,6 @@ v2 top_left_of(const Quad_Instance& q) {
 }
 
 void start_frame(u32 width, u32 height) {
-    if (!renderer_quad_instances.element_size) init_dynamic_array(&renderer_quad_instances, sizeof(Quad_Instance));
-    if (!renderer_scissors.element_size) init_dynamic_array(&renderer_scissors, sizeof(Scissor_Entry));
     resize_render_target(width, height);
     prepare_frame();
 }
