@@ -26,7 +26,7 @@ struct Log {
 };
 
 extern Log __global_log;
-extern u8 log_lock;            // guards __global_log and the log files; taken after every other lock
+extern u8 log_lock;            // guards __global_log and the log files; innermost: a holder of any other lock may log
 extern u64 next_error_log_id;  // starts at all ones, so the first error line has id 0
 
 b8 init_logging();
