@@ -124,8 +124,8 @@ extern Gp_Allocator __gp_allocator;
 
 b8 gp_allocate(Gp_Allocation* out, u64 size);
 // Fills out with a block of at least size octets, not cleared. Sizes above the largest
-// size class get a mapping of their own. False (out cleared, error logged) when the
-// memory cannot be had.
+// size class get a mapping of their own. A size of 0 gives a cleared record and true.
+// False (out cleared, error logged) when the memory cannot be had.
 
 b8 gp_allocate_on_bucket(Gp_Allocation* out, Gp_Bucket* head, u64 size);
 // First fit along one chain; the caller holds the allocator's lock. A chain with no room
@@ -210,8 +210,16 @@ struct Memory_Pool {
 
 void _init_memory_pool(Memory_Pool* pool, u32 element_size, u32 elements_per_bucket,
                        u32 buckets_per_page, void* first_page, Page_Allocator page_allocator);
-Memory_Pool_Bucket* memory_pool_allocate_bucket(Memory_Pool* pool);  // header cleared; null when no page can be had
+// first_page (page_size octets, 16-aligned, usually carved from the static memory) must
+// outlive the pool; with no first page the first bucket maps one.
+
+Memory_Pool_Bucket* memory_pool_allocate_bucket(Memory_Pool* pool);
+// A bucket with its header cleared, its elements as the page held them. Takes the pool's
+// lock. Null and an error log line when no page can be had.
+
 void memory_pool_reset(Memory_Pool* pool);
+// Makes every page reusable from the first; nothing is returned or cleared. Not locked:
+// the caller owns the pool at that moment.
 
 // Every element of a bucket array begins with the pointer to the next element.
 struct Bucket_Array {
@@ -226,9 +234,15 @@ struct Bucket_Array {
 };
 
 void init_bucket_array(Bucket_Array* array, Memory_Pool* pool);
+// An empty array; also how an array starts over after its pool was reset, since the pool
+// then hands its old buckets out again.
+
 void* bucket_array_append(Bucket_Array* array);
-// The new element, zeroed; null when the pool has no memory left.
-void bucket_array_reset(Bucket_Array* array);  // after its pool was reset: the buckets are reused in order
+// The new element, zeroed and linked behind the last; null when the pool has no memory
+// left. One thread at a time per array; arrays of one pool may append concurrently.
+
+void bucket_array_reset(Bucket_Array* array);
+// Empties the array and keeps its buckets, which later appends reuse in order.
 
 struct Dynamic_Array {
     u8* data;
@@ -239,7 +253,17 @@ struct Dynamic_Array {
 };
 
 void init_dynamic_array(Dynamic_Array* a, u32 element_size);
-void* dynamic_array_add_fast(Dynamic_Array* a);                // slot not cleared; null on failure
-void* dynamic_array_add_fast_multiple(Dynamic_Array* a, u32 n);  // n slots, not cleared; null on failure
-void* dynamic_array_insert(Dynamic_Array* a, u64 index);        // zeroed; null on failure
-void dynamic_array_free(Dynamic_Array* a);
+
+void* dynamic_array_add_fast(Dynamic_Array* a);
+// One slot at the end, not cleared; the array doubles when full (one element when empty).
+// Null when the memory cannot be had (the array is unchanged).
+
+void* dynamic_array_add_fast_multiple(Dynamic_Array* a, u32 n);
+// n slots at the end, not cleared; a full array grows to the larger of count + n and twice
+// its capacity. Null on failure, and for n = 0 on an array with no storage.
+
+void* dynamic_array_insert(Dynamic_Array* a, u64 index);
+// A zeroed element at index (0 to count), the rest moved up by one. Null when index is
+// past the end or the memory cannot be had.
+
+void dynamic_array_free(Dynamic_Array* a);  // gives the storage back; the element size stays
