@@ -173,6 +173,18 @@ TEST_F(Log_Test, AFileThatCannotBeWrittenStillEmptiesTheBuffer) {
     EXPECT_EQ(__global_log.used, 0u);
 }
 
+// Writing a file needs temporary memory, whose failure logs a line of its own while the
+// log is locked: that line must not wait for the lock its own thread holds.
+TEST_F(Log_Test, AFailureWhileWritingDoesNotWaitForItself) {
+    __global_log.used = LOGGING_MEMORY;
+    u64 all = tmp_get_slot()->size;
+    tmp_set_used(all);
+    add_log(0, LOG_INFO, "after");
+    EXPECT_EQ(buffer_text(), "Info: after\n");
+    EXPECT_TRUE(log_file_names().empty());
+    tmp_reset();
+}
+
 // Rotation keeps the newest files by modification time, whatever their names say.
 TEST_F(Log_Test, RotationKeepsTheNewestFiles) {
     struct Case {
