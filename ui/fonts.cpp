@@ -4,6 +4,7 @@
 
 #include "ui/fonts.h"
 #include "foundation/log.h"
+#include "foundation/os_files.h"
 
 #include <fcntl.h>
 #include <math.h>
@@ -215,12 +216,12 @@ void resize_fonts(f32 ui_pixels, f32 code_pixels, f32 icon_pixels) {
 
 static b8 string_equals(String a, String b) { return a.count == b.count && memcmp(a.data, b.data, (u64)a.count) == 0; }
 
-static b8 find_requested_font(String path, String executable_directory, Font* out) {
+static b8 find_requested_font(String path, Font* out) {
     if (string_equals(path, STR("$ui_default"))) *out = ui_latin_font;
     else if (string_equals(path, STR("$code_default"))) *out = code_latin_font;
     else {
         b8 absolute = (path.count > 0 && path.data[0] == '/') || (path.count > 1 && path.data[1] == ':');
-        if (!absolute) path = string_concat2("%/%", executable_directory, path);
+        if (!absolute) path = string_concat2("%/%", executable_filepath, path);
         s64 index = get_or_add_file_font(path.data, (u64)path.count);
         if (index < 0) return false;
         // A copy: loading the next file can move file_fonts.
@@ -229,11 +230,11 @@ static b8 find_requested_font(String path, String executable_directory, Font* ou
     return true;
 }
 
-b8 maybe_set_new_font_pool(Font_Pool* pool, Font_Range_Request* requests, u32 count, String executable_directory) {
+b8 maybe_set_new_font_pool(Font_Pool* pool, Font_Range_Request* requests, u32 count) {
     if (count > MAX_FONT_RANGES) count = MAX_FONT_RANGES;
     Font fonts[MAX_FONT_RANGES];
     for (u32 i = 0; i < count; i++) {
-        if (!find_requested_font(requests[i].font_path, executable_directory, &fonts[i])) return false;  // logged; the pool keeps its fonts
+        if (!find_requested_font(requests[i].font_path, &fonts[i])) return false;  // logged; the pool keeps its fonts
     }
 
     // The layer asks again on every load; the same ranges must not throw the glyphs away.

@@ -130,7 +130,7 @@ void resize_fonts(f32 ui_pixels, f32 code_pixels, f32 icon_pixels);
 // Rescales the three global pools and restarts the packer; glyphs are rasterised again on
 // their next use.
 
-b8 maybe_set_new_font_pool(Font_Pool* pool, Font_Range_Request* requests, u32 count, String executable_directory);
+b8 maybe_set_new_font_pool(Font_Pool* pool, Font_Range_Request* requests, u32 count);
 // Gives the pool one range per request, unless it already has exactly these ranges and
 // fonts. A font that cannot be loaded leaves the pool as it was and returns false.
 

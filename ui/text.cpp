@@ -2,26 +2,7 @@
 // font map is flushed or the fonts are resized; glyph_packer.generation tells it so.
 
 #include "ui/text.h"
-
-static u32 decode_utf8(u8* at, u8* end, u32* out_size) {
-    u8 lead = at[0];
-    u32 size = 1;
-    u32 code_point = lead;
-    if (lead >= 0x80) {
-        if ((lead & 0xE0) == 0xC0) size = 2, code_point = lead & 0x1F;
-        else if ((lead & 0xF0) == 0xE0) size = 3, code_point = lead & 0x0F;
-        else if ((lead & 0xF8) == 0xF0) size = 4, code_point = lead & 0x07;
-        else size = 0;
-        // A bad lead, or a sequence the end cuts off, is one octet of U+FFFD.
-        if (size == 0 || (u64)(end - at) < size) {
-            *out_size = 1;
-            return REPLACEMENT_CHARACTER;
-        }
-        for (u32 i = 1; i < size; i++) code_point = code_point << 6 | (at[i] & 0x3F);
-    }
-    *out_size = size;
-    return code_point;
-}
+#include "foundation/unicode.h"
 
 static void forget_stale_glyphs(Text_Iterator* it) {
     if (it->glyph_generation == glyph_packer.generation) return;
@@ -63,8 +44,9 @@ void text_iterator_update_text(Text_Iterator* it, u8* text, u64 count) {
 u8* text_iterator_get_next(Text_Iterator* it) {
     if (it->next >= it->end) return nullptr;
     it->start = it->next;
-    u32 size;
-    u32 code_point = decode_utf8(it->start, it->end, &size);
+    // A bad lead, or a sequence the end cuts off, is one octet of U+FFFD.
+    u32 size = get_utf8_char_size_in(it->start, it->end);
+    u32 code_point = utf8_known_size_to_utf32_codepoint(it->start, size);
     f32 factor = 1;
     if (code_point == '\t') {
         code_point = ' ';

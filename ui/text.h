@@ -6,8 +6,6 @@
 #include "foundation/types.h"
 #include "ui/fonts.h"
 
-#define REPLACEMENT_CHARACTER 0xFFFD
-
 struct Text_Iterator {
     u8* start;  // first octet of the current character
     u8* next;   // first octet of the following one

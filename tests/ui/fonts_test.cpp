@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "ui_test_support.h"
+#include "foundation/os_files.h"
 
 namespace {
 
@@ -219,8 +220,9 @@ TEST(Fonts, FileFontsAreSharedAndFreedSafely) {
         {0x80, 0x52F, STR("$ui_default")},
         {0xFFFD, 0xFFFD, STR("/usr/share/fonts/truetype/dejavu/DejaVuSans.ttf")},
     };
-    String directory = STR("/usr/share/fonts/truetype");
-    ASSERT_TRUE(maybe_set_new_font_pool(&code_font_pool, requests, 3, directory));
+    String kept_directory = executable_filepath;
+    executable_filepath = STR("/usr/share/fonts/truetype");
+    ASSERT_TRUE(maybe_set_new_font_pool(&code_font_pool, requests, 3));
     ASSERT_EQ(code_font_pool.range_count, 3);
     EXPECT_EQ(code_font_pool.ranges[1].font.info.data, ui_latin_font.info.data);
     EXPECT_NE(code_font_pool.ranges[2].font.info.data, ui_latin_font.info.data);  // a file of its own
@@ -228,13 +230,14 @@ TEST(Fonts, FileFontsAreSharedAndFreedSafely) {
     EXPECT_EQ(code_font_pool.ranges[0].glyphs.count, 1u);
 
     // Asking again for the same ranges keeps the glyphs.
-    ASSERT_TRUE(maybe_set_new_font_pool(&code_font_pool, requests, 3, directory));
+    ASSERT_TRUE(maybe_set_new_font_pool(&code_font_pool, requests, 3));
     EXPECT_EQ(code_font_pool.ranges[0].glyphs.count, 1u);
 
     // A request that cannot be met changes nothing.
     Font_Range_Request broken[] = {{0, 0x7F, STR("$code_default")}, {0x80, 0xFF, STR("missing.ttf")}};
-    EXPECT_FALSE(maybe_set_new_font_pool(&code_font_pool, broken, 2, directory));
+    EXPECT_FALSE(maybe_set_new_font_pool(&code_font_pool, broken, 2));
     EXPECT_EQ(code_font_pool.range_count, 3);
+    executable_filepath = kept_directory;
 
     // Freeing the file font takes its ranges out first: nothing points into freed octets.
     s64 relative = get_or_add_file_font((u8*)"/usr/share/fonts/truetype/dejavu/DejaVuSansMono.ttf", strlen(DEJAVU_SANS_MONO_PATH));

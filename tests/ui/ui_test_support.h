@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "foundation/unicode.h"
 #include "ui/ui.h"
 
 #define DEJAVU_SANS_PATH "/usr/share/fonts/truetype/dejavu/DejaVuSans.ttf"
