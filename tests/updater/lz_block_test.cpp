@@ -6,8 +6,6 @@
 
 #include "tests/updater/updater_test_support.h"
 
-typedef std::vector<u8> Bytes;
-
 static Bytes compress(const Bytes& input, u8 bits) {
     Bytes block(lz_block_bound((u32)input.size()));
     u32 size = lz_compress(input.data(), block.data(), (u32)input.size(), bits);
@@ -54,8 +52,6 @@ static Bytes reference_block(const Bytes& input, u32 bits) {
     for (size_t b = 0; b < stream.size(); b++) if (stream[b]) block[9 + b / 8] |= (u8)(1 << (b % 8));
     return block;
 }
-
-static Bytes text_bytes(const char* text) { return Bytes(text, text + strlen(text)); }
 
 TEST(LzBlock, WorkedExamples) {
     struct Case {
