@@ -160,7 +160,7 @@ static Release_Layout make_release(const std::string& directory, const std::stri
 }
 
 static void pack_with_tool(const Release_Layout& release, u32 format, const std::string& output) {
-    std::string said = output + ".said";
+    std::string said = release.directory + ".said";
     std::string command = std::string(QUARN_PACK_TOOL) + " " + output + " " + release.directory + " " +
                           std::to_string(format) + " > " + said;
     ASSERT_EQ(system(command.c_str()), 0);
@@ -254,7 +254,9 @@ TEST_F(Updater_Run, FailuresReportAndLeaveTheInstallationAlone) {
         after.erase("updater_error_log.txt");
         EXPECT_EQ(after, before);
         EXPECT_EQ(text_of(read_file_bytes(install + "/readme.txt")), "The installed readme.\n");
-        if (c.has_data) EXPECT_TRUE(read_file_bytes(install + "/update.data") == c.data);
+        if (c.has_data) {
+            EXPECT_TRUE(read_file_bytes(install + "/update.data") == c.data);
+        }
         EXPECT_FALSE(fs::exists(root + "/escaped.txt"));
     }
 }
