@@ -79,8 +79,8 @@ static_assert(sizeof(Update_File_Entry) == 12);
 extern const u32 update_header_sizes[UPDATE_FORMAT_VERSION_COUNT];
 extern const char* const update_data_web_filepaths[UPDATE_FORMAT_VERSION_COUNT];
 
-// The files a release carries, in packing order. The ".exe" names stay in the list so
-// packers on other systems keep the same table; this build never has them.
+// The files a release carries, in packing order. This build makes no ".exe" programs; the
+// packer leaves out every name its release directory does not have.
 extern const char* const release_file_names[RELEASE_FILE_COUNT];
 
 u32 release_file_mode(String name);
@@ -135,8 +135,8 @@ b8 decode_update_file(const Update_Plan* plan, u32 index, Gp_Allocation* buffer,
                       Update_Report* report);
 // Decodes one file of a checked plan. Stored files come back pointing into the update
 // data; compressed ones are decoded into buffer, which is kept across calls and replaced
-// by a larger one when too small (the caller frees it). False with the report's message
-// set when the data does not decode to exactly the entry's size.
+// by a larger one when too small (the caller frees it). False with the report failed when
+// the data does not decode to exactly the entry's size.
 
 //~ LZ4 blocks (lz4_block.cpp)
 
