@@ -15,10 +15,8 @@
 #define WRITE_ATTEMPTS 3
 #define WRITE_RETRY_MILLISECONDS 100
 
-static String string_of(const char* text) { return String{(u8*)text, (s64)strlen(text)}; }
-
 static b8 read_update_data(String directory, Gp_Allocation* data, u64* size, Update_Report* report) {
-    char* path = tmp_path_in_directory(directory, string_of(UPDATE_DATA_FILENAME));
+    char* path = tmp_path_in_directory(directory, string_from_c(UPDATE_DATA_FILENAME));
     int fd = path ? open(path, O_RDONLY | O_CLOEXEC) : -1;
     b8 ok = fd >= 0;
     if (ok) {
@@ -30,7 +28,7 @@ static b8 read_update_data(String directory, Gp_Allocation* data, u64* size, Upd
         *size = ok ? (u64)status.st_size : 0;
         close(fd);
     }
-    if (!ok) return fail_update(report, string_of(UPDATE_MESSAGE_CANNOT_READ));
+    if (!ok) return fail_update(report, string_from_c(UPDATE_MESSAGE_CANNOT_READ));
     return true;
 }
 
@@ -97,13 +95,13 @@ static b8 install_files(String directory, const Update_Plan* plan, Gp_Allocation
 
 static void report_failure(String directory, const Update_Report* report) {
     String line_1 = string_concat2("Quarn Updater v%, data format version v%",
-                                   tstring_small("%u.%u.%u", UPDATER_VERSION_MAJOR, UPDATER_VERSION_MINOR, UPDATER_VERSION_PATCH),
+                                   version_to_string(EDITOR_VERSION),
                                    tstring_small("%u", report->format_version));
     String line_2 = string_concat2("ERROR: Failed to properly apply update v% with the following error:\n%",
-                                   tstring_small("%u.%u.%u", report->release_major, report->release_minor, report->release_patch),
+                                   version_to_string(report->release_version),
                                    report->message);
     String text = string_concat2("%\n%", line_1, line_2);
-    char* path = tmp_path_in_directory(directory, string_of(UPDATER_ERROR_LOG_FILENAME));
+    char* path = tmp_path_in_directory(directory, string_from_c(UPDATER_ERROR_LOG_FILENAME));
     int fd = path ? open(path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644) : -1;
     if (fd >= 0) {
         os_write_all(fd, text.data, (u64)text.count);
@@ -131,12 +129,12 @@ b8 run_update(String directory) {
     }
 
     if (ok) {
-        char* update_data_path = tmp_path_in_directory(directory, string_of(UPDATE_DATA_FILENAME));
+        char* update_data_path = tmp_path_in_directory(directory, string_from_c(UPDATE_DATA_FILENAME));
         if (update_data_path) unlink(update_data_path);
         char* editor = tmp_path_in_directory(directory, STR("quarn"));
         char* changelog = tmp_path_in_directory(directory, STR("changelog.txt"));
         if (editor && changelog) {
-            os_launch_program(string_of(editor), string_concat2("quarn \"%\"", string_of(changelog)));
+            os_launch_program(string_from_c(editor), string_concat2("quarn \"%\"", string_from_c(changelog)));
         }
     } else {
         report_failure(directory, &report);

@@ -109,7 +109,7 @@ b8 pack_update(String output_path, String source_directory, u32 format, u32* lef
     u32 count = 0;
     u64 name_bytes = 0;
     for (u32 i = 0; i < RELEASE_FILE_COUNT; i++) {
-        char* path = tmp_path_in_directory(source_directory, String{(u8*)release_file_names[i], (s64)strlen(release_file_names[i])});
+        char* path = tmp_path_in_directory(source_directory, string_from_c(release_file_names[i]));
         struct stat status;
         if (path && lstat(path, &status) != 0 && errno == ENOENT) {
             if (left_out) *left_out |= 1u << i;
@@ -130,9 +130,7 @@ b8 pack_update(String output_path, String source_directory, u32 format, u32* lef
         Update_Header header = {};
         header.magic = UPDATE_MAGIC_NUMBER;
         header.format_version = format;
-        header.release_major = UPDATER_VERSION_MAJOR;
-        header.release_minor = UPDATER_VERSION_MINOR;
-        header.release_patch = UPDATER_VERSION_PATCH;
+        header.release_version = EDITOR_VERSION;
         header.name_table_offset = name_table;
         header.entry_table_offset = entry_table;
         header.file_count = count;
@@ -150,7 +148,7 @@ b8 pack_update(String output_path, String source_directory, u32 format, u32* lef
     Pack_Buffers buffers = {};
     for (u32 i = 0; ok && i < count; i++) {
         const char* name = release_file_names[present[i]];
-        char* path = tmp_path_in_directory(source_directory, String{(u8*)name, (s64)strlen(name)});
+        char* path = tmp_path_in_directory(source_directory, string_from_c(name));
         u32 size = 0;
         const u8* stored = nullptr;
         u32 stored_size = 0;

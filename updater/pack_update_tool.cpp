@@ -8,8 +8,6 @@
 #include "foundation/memory.h"
 #include "updater/updater.h"
 
-static String string_of(const char* text) { return String{(u8*)text, (s64)strlen(text)}; }
-
 int main(int argument_count, char** arguments) {
     const char* format_text = argument_count == 4 ? arguments[3] : "";
     if ((strcmp(format_text, "0") != 0 && strcmp(format_text, "1") != 0)) {
@@ -22,7 +20,7 @@ int main(int argument_count, char** arguments) {
     if (!init_memory(PROGRAM_UPDATER)) return 1;
     u32 format = (u32)atoi(format_text);
     u32 left_out = 0;
-    b8 packed = pack_update(string_of(arguments[1]), string_of(arguments[2]), format, &left_out);
+    b8 packed = pack_update(string_from_c(arguments[1]), string_from_c(arguments[2]), format, &left_out);
     for (u32 i = 0; i < RELEASE_FILE_COUNT; i++) {
         if (left_out & (1u << i)) printf("Left out %s: not in %s.\n", release_file_names[i], arguments[2]);
     }

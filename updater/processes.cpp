@@ -1,6 +1,5 @@
-// The updater's dealings with other processes: finding its own directory, stopping every
-// running editor by its process name, and starting the editor or the notifier without
-// waiting for them.
+// The updater's dealings with other processes: stopping every running editor by its
+// process name, and starting the editor or the notifier without waiting for them.
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -11,17 +10,6 @@
 #include "updater/updater.h"
 
 #define PROCESS_STATUS_MAX_SIZE 16384
-
-String get_executable_directory() {
-    u8* link = tmp_allocate(4096);
-    if (!link) return String{};
-    ssize_t count = readlink("/proc/self/exe", (char*)link, 4096);
-    if (count <= 0) return String{};
-    for (ssize_t i = count - 1; i >= 0; i--) {
-        if (link[i] == '/' || link[i] == '\\') return String{link, i == 0 ? 1 : (s64)i};
-    }
-    return String{};
-}
 
 static b8 is_blank(u8 c) { return c == ' ' || c == '\t'; }
 

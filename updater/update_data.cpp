@@ -19,12 +19,9 @@ const char* const release_file_names[RELEASE_FILE_COUNT] = {
     "readme.txt", "changelog.txt", "license.txt", "custom_latest.8", "syntax_latest.8", "themes_latest.8",
 };
 
-static b8 string_is(String s, const char* text) {
-    u64 length = strlen(text);
-    return (u64)s.count == length && memcmp(s.data, text, length) == 0;
-}
-
 static b8 strings_equal(String a, String b) { return a.count == b.count && memcmp(a.data, b.data, (u64)a.count) == 0; }
+
+static b8 string_is(String s, const char* text) { return strings_equal(s, string_from_c(text)); }
 
 u32 release_file_mode(String name) {
     // The editor starts "quarn" and renames "_updater" to "updater" and starts it, so both
@@ -46,7 +43,7 @@ b8 fail_update(Update_Report* report, String message) {
     return false;
 }
 
-static b8 fail(Update_Report* report, const char* message) { return fail_update(report, String{(u8*)message, (s64)strlen(message)}); }
+static b8 fail(Update_Report* report, const char* message) { return fail_update(report, string_from_c(message)); }
 
 b8 check_update_data(const u8* data, u64 size, Update_Plan* plan, Update_Report* report) {
     memset(plan, 0, sizeof(*plan));
@@ -62,9 +59,7 @@ b8 check_update_data(const u8* data, u64 size, Update_Plan* plan, Update_Report*
 
     Update_Header header;
     memcpy(&header, data, sizeof(header));
-    report->release_major = header.release_major;
-    report->release_minor = header.release_minor;
-    report->release_patch = header.release_patch;
+    report->release_version = header.release_version;
     if (header.file_count > UPDATE_MAX_FILE_COUNT) return fail(report, UPDATE_MESSAGE_TOO_MANY_FILES);
     u64 count = header.file_count;
     if ((u64)header.name_table_offset + sizeof(Update_File_Name) * count > size ||

@@ -7,6 +7,7 @@
 #include "foundation/types.h"
 #include "foundation/memory.h"
 #include "foundation/strings.h"
+#include "foundation/version.h"
 
 //~ Little-endian fields at any alignment (x86-64 only, so a plain copy)
 
@@ -15,11 +16,7 @@ inline u64 load_u64(const u8* at) { u64 v; __builtin_memcpy(&v, at, 8); return v
 inline void store_u32(u8* at, u32 v) { __builtin_memcpy(at, &v, 4); }
 inline void store_u64(u8* at, u64 v) { __builtin_memcpy(at, &v, 8); }
 
-// This program's version: the release version the packer writes and the one the updater
-// reports.
-#define UPDATER_VERSION_MAJOR 0
-#define UPDATER_VERSION_MINOR 3
-#define UPDATER_VERSION_PATCH 2
+inline String string_from_c(const char* text) { return String{(u8*)text, (s64)__builtin_strlen(text)}; }
 
 //~ Files (os_files.cpp)
 
@@ -53,9 +50,7 @@ void sleep_milliseconds(u32 milliseconds);
 struct Update_Header {
     u32 magic;
     u32 format_version;
-    u8 release_major;
-    u8 release_minor;
-    u8 release_patch;
+    Version_Info release_version;
     u8 padding;
     u32 name_table_offset;
     u32 entry_table_offset;
@@ -101,11 +96,9 @@ u32 release_file_mode(String name);
 
 struct Update_Report {
     b8 failed;
-    String message;       // empty for a file count above 32
-    u8 release_major;     // 0.0.0 until the header has been read
-    u8 release_minor;
-    u8 release_patch;
-    u32 format_version;   // 0 until the header has been read
+    String message;                // empty for a file count above 32
+    Version_Info release_version;  // 0.0.0 until the header has been read
+    u32 format_version;            // 0 until the header has been read   // 0 until the header has been read
 };
 
 struct Update_File {
@@ -223,7 +216,3 @@ void os_launch_program(String program, String command_line);
 // Starts program with the words of command_line as its arguments and does not wait.
 // Words are split at blanks and tabs; a word opening with a double or single quote runs
 // to the matching quote, which is dropped.
-
-String get_executable_directory();
-// The directory of the running program from "/proc/self/exe", without a trailing "/";
-// empty when it cannot be read. In temporary memory.

@@ -94,7 +94,7 @@ TEST(UpdateData, CraftedDataGivesEachMessage) {
         Update_Report report;
         EXPECT_EQ(check_and_decode(c.data, &report), c.message);
         EXPECT_EQ(report.format_version, c.format_version);
-        EXPECT_EQ(report.release_minor, c.release_minor);
+        EXPECT_EQ(report.release_version.minor, c.release_minor);
     }
 }
 
@@ -215,9 +215,9 @@ TEST_F(Release_Fixture, PackedReleaseDecodesToItsFiles) {
         Update_Report report = {};
         ASSERT_TRUE(check_update_data(exact.get(), data.size(), &plan, &report)) << message_of(report);
         EXPECT_EQ(plan.format_version, format);
-        EXPECT_EQ(report.release_major, 0);
-        EXPECT_EQ(report.release_minor, 3);
-        EXPECT_EQ(report.release_patch, 2);
+        EXPECT_EQ(report.release_version.major, EDITOR_VERSION.major);
+        EXPECT_EQ(report.release_version.minor, EDITOR_VERSION.minor);
+        EXPECT_EQ(report.release_version.patch, EDITOR_VERSION.patch);
         ASSERT_EQ(plan.file_count, expected.size());
         Gp_Allocation buffer = {};
         for (u32 i = 0; i < plan.file_count; i++) {
