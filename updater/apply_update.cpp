@@ -1,9 +1,9 @@
 // One run of the updater over its directory. Everything in the update data is checked and
 // decoded before anything is touched; each file is then written beside its target under
 // a temporary name, flushed, and only when all of them are written renamed over the
-// targets, so a failed update leaves the installation as it was.
+// targets, so data that fails a check or a file that cannot be written leaves the
+// installation as it was.
 
-#include <errno.h>
 #include <fcntl.h>
 #include <stdio.h>
 #include <string.h>
