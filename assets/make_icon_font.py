@@ -285,7 +285,6 @@ def main():
     order = list(glyphs)
 
     builder = FontBuilder(UNITS_PER_EM, isTTF=True)
-    builder.font.recalcTimestamp = False
     builder.setupGlyphOrder(order)
     builder.setupCharacterMap({ord(code): name for code, name, _ in icons})
     builder.setupGlyf(glyphs)
