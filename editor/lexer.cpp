@@ -119,6 +119,12 @@ s64 lex_next_token(u8* text, s64 length, s64 offset, Tokenisation_Hint* hint, Ed
         return finish_token(out, i, j - i, EDITOR_TOKEN_NUMBER);
     }
 
+    if (lexer_tables.byte_class[c] == CLASS_WORD) {
+        s64 j = i + 1;
+        while (j < length && lexer_tables.byte_class[text[j]] == CLASS_WORD) j++;
+        return finish_token(out, i, j - i, EDITOR_TOKEN_WORD);
+    }
+
     s64 left = length - i;
     if (left >= 4 && (memcmp(text + i, ">>>=", 4) == 0 || memcmp(text + i, "<<<=", 4) == 0)) {
         return finish_token(out, i, 4, EDITOR_TOKEN_OPERATOR);
@@ -128,11 +134,7 @@ s64 lex_next_token(u8* text, s64 length, s64 offset, Tokenisation_Hint* hint, Ed
             if (text[i] == (u8)p.text[0] && text[i + 1] == (u8)p.text[1]) return finish_token(out, i, 2, p.kind);
         }
     }
-    if (lexer_tables.single_kind[c]) return finish_token(out, i, 1, lexer_tables.single_kind[c]);
-
-    s64 j = i + 1;
-    while (j < length && lexer_tables.byte_class[text[j]] == CLASS_WORD) j++;
-    return finish_token(out, i, j - i, EDITOR_TOKEN_WORD);
+    return finish_token(out, i, 1, lexer_tables.single_kind[c]);  // every punctuation octet has a kind
 }
 
 s64 editor_get_next_token(Editor_File* file, s64 offset, Editor_Token* out) {
