@@ -54,6 +54,14 @@ static void set_text(Editor_File* file, const std::string& text) {
     atomic_or_u16(&file->flags, FILE_MODIFIED);
 }
 
+// A text that was never loaded, given a path in dir as the save prompt would.
+static Editor_File* make_unsaved_file(const Scratch_Directory& dir, const std::string& name, const std::string& text) {
+    Editor_File* file = make_test_file(text, name);
+    std::string directory = dir.path.string();
+    EXPECT_TRUE(string_to_filepath(&file->directory, (u8*)directory.data(), (s64)directory.size()));
+    return file;
+}
+
 static size_t count_entries(const fs::path& directory) {
     size_t n = 0;
     for (auto& e : fs::directory_iterator(directory)) { (void)e; n++; }
@@ -205,9 +213,7 @@ TEST(FileIo, SaveReplacesTheFileAndKeepsItsPermissions) {
 TEST(FileIo, SaveCreatesANewFilePrivately) {
     Scratch_Directory dir;
     std::string path = dir / "new.txt";
-    Editor_File* file = make_test_file("fresh", "new.txt");
-    std::string directory = dir.path.string();
-    ASSERT_TRUE(string_to_filepath(&file->directory, (u8*)directory.data(), (s64)directory.size()));
+    Editor_File* file = make_unsaved_file(dir, "new.txt", "fresh");
     EXPECT_TRUE(save_file(file));
     EXPECT_EQ(read_file(path), "fresh");
     EXPECT_EQ(mode_of(path), 0600u);
@@ -243,9 +249,7 @@ TEST(FileIo, SaveThroughASymlinkUpdatesTheTarget) {
     }
 
     fs::create_symlink("nowhere.txt", dir / "dangling.txt");
-    Editor_File* file = make_test_file("text", "dangling.txt");
-    std::string directory = dir.path.string();
-    ASSERT_TRUE(string_to_filepath(&file->directory, (u8*)directory.data(), (s64)directory.size()));
+    Editor_File* file = make_unsaved_file(dir, "dangling.txt", "text");
     EXPECT_FALSE(save_file(file));
     EXPECT_TRUE(fs::is_symlink(dir / "dangling.txt"));
     close_file(file);
