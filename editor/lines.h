@@ -1,7 +1,7 @@
 // Lines exist only as positions of line breaks in a file's text: a CR LF pair, a lone CR
 // or a lone LF, each one break. These convert between offsets, lines and columns; the
-// counting skips break-free 32-octet blocks with vector compares because it runs over
-// whole files every frame.
+// counting takes 32 octets at a time with vector compares because it runs over whole
+// files every frame.
 #pragma once
 
 #include "foundation/types.h"
