@@ -286,3 +286,22 @@ TEST(FileIo, FailedSaveOnAFullDiskLeavesTheFileAsItWas) {
     EXPECT_EQ(read_file(path).size(), 64u * 1024u);
     close_file(file);
 }
+
+TEST(FileIo, PathOfAFile) {
+    struct Case { const char* directory; const char* name; const char* expected; };
+    static const Case cases[] = {
+        {"", "a.txt", "a.txt"},
+        {"/", "x", "/x"},
+        {"/home/u", "f.c", "/home/u/f.c"},
+        {"src", "x", "src/x"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.expected);
+        Editor_File* file = make_test_file("", c.name);
+        ASSERT_TRUE(string_to_filepath(&file->directory, (u8*)c.directory, (s64)strlen(c.directory)));
+        String path = get_file_path_tmp(file);
+        EXPECT_EQ(std::string((char*)path.data, path.count), c.expected);
+        EXPECT_EQ(path.data[path.count], 0);
+        close_file(file);
+    }
+}
