@@ -182,6 +182,17 @@ static void expect_backward_agrees_with_forward(Editor_File* file) {
     }
 }
 
+// The same text under names that pick different hints (or none).
+static void expect_backward_agrees_under_names(const std::string& text, std::initializer_list<const char*> names) {
+    for (const char* name : names) {
+        SCOPED_TRACE(name);
+        Editor_File* file = make_test_file(text, name);
+        expect_backward_agrees_with_forward(file);
+        close_file(file);
+        if (::testing::Test::HasFatalFailure()) return;
+    }
+}
+
 static std::string read_fixture(const std::string& name) {
     std::ifstream in(std::string(QUARN_EDITOR_FIXTURES) + "/" + name, std::ios::binary);
     std::stringstream s;
@@ -195,13 +206,9 @@ TEST(Lexer, BackwardAgreesWithForwardOnFixtures) {
     for (const char* name : fixtures) {
         std::string text = read_fixture(name);
         ASSERT_FALSE(text.empty()) << name;
-        for (std::string file_name : {std::string(name), std::string("no_hint.txt")}) {
-            SCOPED_TRACE(file_name + " holding " + name);
-            Editor_File* file = make_test_file(text, file_name);
-            expect_backward_agrees_with_forward(file);
-            close_file(file);
-            if (HasFatalFailure()) return;
-        }
+        SCOPED_TRACE(name);
+        expect_backward_agrees_under_names(text, {name, "no_hint.txt"});
+        if (HasFatalFailure()) return;
     }
 }
 
@@ -215,13 +222,9 @@ TEST(Lexer, BackwardAgreesWithForwardOnGeneratedTexts) {
         std::string text;
         size_t count = random() % 120;
         for (size_t i = 0; i < count; i++) text += pieces[random() % (sizeof(pieces) / sizeof(pieces[0]))];
-        for (const char* name : {"g.c", "g.bas", "g.txt"}) {
-            SCOPED_TRACE(testing::Message() << "round " << round << " " << name);
-            Editor_File* file = make_test_file(text, name);
-            expect_backward_agrees_with_forward(file);
-            close_file(file);
-            if (HasFatalFailure()) return;
-        }
+        SCOPED_TRACE(testing::Message() << "round " << round);
+        expect_backward_agrees_under_names(text, {"g.c", "g.bas", "g.txt"});
+        if (HasFatalFailure()) return;
     }
 }
 
