@@ -2,6 +2,7 @@
 
 #include "editor/editor_file.h"
 #include "foundation/log.h"
+#include "foundation/os_files.h"
 
 #include <string.h>
 #include <time.h>
@@ -9,12 +10,6 @@
 Editor_Files_Block* editor_files_memory;
 Editor_File* current_file;
 u64 last_time_we_asked_to_disable_vsync;
-
-u64 get_time_microseconds() {
-    timespec now;
-    clock_gettime(CLOCK_MONOTONIC, &now);
-    return (u64)now.tv_sec * 1000000ull + (u64)now.tv_nsec / 1000ull;
-}
 
 Editor_File* editor_file_or_current(Editor_File* file) { return file ? file : current_file; }
 
@@ -109,7 +104,7 @@ void editor_set_cursor(Editor_File* file, s64 target) {
     s64 count = file->text.count;
     if (target < 0) target = 0;
     if (target > count) target = count;
-    last_time_we_asked_to_disable_vsync = get_time_microseconds();
+    last_time_we_asked_to_disable_vsync = os_get_monotonic_microseconds();
     atomic_or_u16(&file->flags, FILE_CURSOR_MOVED);
     file->cursor = target;
     if (!(atomic_load_u16(&file->flags) & FILE_SELECTION_ACTIVE)) {

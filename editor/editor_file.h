@@ -160,4 +160,3 @@ void editor_set_cursor(Editor_File* file, s64 target);
 
 Editor_File* editor_file_or_current(Editor_File* file);  // file, or current_file when null
 
-u64 get_time_microseconds();  // monotonic clock

@@ -182,20 +182,6 @@ b8 reload_file(Editor_File* file) {
 
 //~ Saving
 
-static b8 write_all(int fd, u8* data, s64 count) {
-    while (count > 0) {
-        ssize_t n = write(fd, data, count > (1 << 30) ? (1 << 30) : count);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) {
-            if (n == 0) errno = EIO;
-            return false;
-        }
-        data += n;
-        count -= n;
-    }
-    return true;
-}
-
 b8 save_file(Editor_File* file) {
     if (file->directory.count == 0) {
         add_log(nullptr, LOG_ERROR, "Could not save \"%.*s\": it has no path yet.", (int)file->name.count, (char*)file->name.data);
@@ -260,7 +246,7 @@ b8 save_file(Editor_File* file) {
     }
     if (!error) {
         failed_step = "writing";
-        if (!write_all(fd, file->text.data, file->text.count)) error = errno;
+        if (!os_write_all(fd, file->text.data, (u64)file->text.count)) error = errno;
     }
     if (!error) {
         failed_step = "flushing";

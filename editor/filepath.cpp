@@ -82,10 +82,6 @@ String filepath_to_tmp_string(Filepath* path) {
     return String{memory, (s64)at};
 }
 
-static b8 strings_equal(String a, String b) {
-    return a.count == b.count && memcmp(a.data, b.data, a.count) == 0;
-}
-
 // True when the entry's components occur as a run of whole components of the path.
 static b8 path_contains_components_of(String path, String entry) {
     Path_Walk starts = {path.data, path.count, 0};

@@ -5,6 +5,7 @@
 
 #include "editor/lines.h"
 #include "editor/lexer.h"
+#include "foundation/os_files.h"
 #include "foundation/unicode.h"
 
 #include <emmintrin.h>
@@ -55,9 +56,9 @@ static u64 count_breaks(u8* text, s64 length) {
 }
 
 u32 count_lines_in(u8* text, s64 length) {
-    u64 started = get_time_microseconds();
+    u64 started = os_get_monotonic_microseconds();
     u32 lines = 1 + (u32)count_breaks(text, length);
-    __atomic_fetch_add(&global_get_num_lines_time, get_time_microseconds() - started, __ATOMIC_RELAXED);
+    __atomic_fetch_add(&global_get_num_lines_time, os_get_monotonic_microseconds() - started, __ATOMIC_RELAXED);
     return lines;
 }
 

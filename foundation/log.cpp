@@ -143,16 +143,7 @@ static b8 write_log_file_locked() {
 
         int fd = create_log_file(directory, &local);
         if (fd >= 0) {
-            u8* at = __global_log.memory;
-            u64 left = __global_log.used;
-            while (left > 0) {
-                ssize_t n = write(fd, at, left);
-                if (n < 0 && errno == EINTR) continue;
-                if (n <= 0) break;
-                at += n;
-                left -= (u64)n;
-            }
-            written = left == 0;
+            written = os_write_all(fd, __global_log.memory, __global_log.used);
             if (close(fd) != 0) written = false;
         }
     }

@@ -3,10 +3,12 @@
 
 #include "foundation/os_files.h"
 
+#include <errno.h>
 #include <limits.h>
 #include <stdlib.h>
 #include <string.h>
 #include <sys/stat.h>
+#include <time.h>
 #include <unistd.h>
 
 //~ Directory listing
@@ -108,4 +110,49 @@ b8 init_executable_filepath() {
     if (separator < 0) return false;
     executable_filepath = String{executable_filepath_buffer, separator == 0 ? 1 : separator};
     return true;
+}
+
+//~ Whole transfers, sleeping and the clock
+
+b8 os_read_all(int fd, u8* data, u64 size) {
+    u64 done = 0;
+    while (done < size) {
+        ssize_t n = read(fd, data + done, size - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) {
+            if (n == 0) errno = EIO;
+            return false;
+        }
+        done += (u64)n;
+    }
+    return true;
+}
+
+b8 os_write_all(int fd, const u8* data, u64 size) {
+    u64 done = 0;
+    while (done < size) {
+        ssize_t n = write(fd, data + done, size - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) {
+            if (n == 0) errno = EIO;
+            return false;
+        }
+        done += (u64)n;
+    }
+    return true;
+}
+
+void sleep_milliseconds(u32 milliseconds) {
+    timespec wait = {(time_t)(milliseconds / 1000), (long)(milliseconds % 1000) * 1000000L};
+    timespec left;
+    while (nanosleep(&wait, &left) != 0 && errno == EINTR) {
+        if (left.tv_sec == 0 && left.tv_nsec < 1000) break;
+        wait = left;
+    }
+}
+
+u64 os_get_monotonic_microseconds() {
+    timespec now;
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return (u64)now.tv_sec * 1000000ull + (u64)now.tv_nsec / 1000ull;
 }

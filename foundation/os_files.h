@@ -44,6 +44,21 @@ b8 os_lister_get_next_item(Os_Lister* lister, Os_Lister_Item* item);
 // read without following a final symbolic link; an entry whose status cannot be read is
 // still returned, with flags, size and time 0. Leaves no temporary memory behind.
 
+//~ Whole transfers, sleeping and the clock
+
+b8 os_read_all(int fd, u8* data, u64 size);
+// Reads exactly size octets, going on after short reads and signals. False at an error or
+// an early end of file (errno is EIO then).
+
+b8 os_write_all(int fd, const u8* data, u64 size);
+// Writes all size octets, going on after short writes and signals. False at an error.
+
+void sleep_milliseconds(u32 milliseconds);
+// Sleeps the whole time, resuming after signals.
+
+u64 os_get_monotonic_microseconds();
+// Microseconds of the monotonic clock: the editor's time stamps.
+
 //~ Paths
 
 b8 os_get_full_filepath(u8* path, u64 count, String* directory, String* name);

@@ -24,6 +24,12 @@ void* tmp_allocate_aligned(u64 size, u64 alignment);
 
 //~ strings.cpp: printf-style formatting into temporary blocks
 
+inline String string_from_c(const char* text) { return String{(u8*)text, (s64)__builtin_strlen(text)}; }
+
+inline b8 strings_equal(String a, String b) {
+    return a.count == b.count && (a.count == 0 || __builtin_memcmp(a.data, b.data, (u64)a.count) == 0);
+}
+
 // Block sizes: the thread's used offset grows by exactly this, whatever the text's length.
 #define TSTRING_SMALL_SIZE   32
 #define TCSTRING_SMALL_SIZE  64

@@ -3,6 +3,7 @@
 // and hands the rest to a window_handle_* function.
 
 #include "ui/window.h"
+#include "foundation/os_files.h"
 
 #define GLFW_INCLUDE_NONE
 #include <GLFW/glfw3.h>
@@ -10,12 +11,6 @@
 #include <time.h>
 
 Window_State window;
-
-u64 os_get_monotonic_microseconds() {
-    timespec now;
-    clock_gettime(CLOCK_MONOTONIC, &now);
-    return (u64)now.tv_sec * 1000000ull + (u64)now.tv_nsec / 1000ull;
-}
 
 static Window_State* get_window_state(GLFWwindow* handle) {
     return (Window_State*)glfwGetWindowUserPointer(handle);

@@ -100,4 +100,3 @@ void window_handle_scroll(Window_State* w, f64 y);
 void window_handle_focus(Window_State* w, b8 focused);
 void window_handle_resize(Window_State* w, u32 width, u32 height);
 
-u64 os_get_monotonic_microseconds();

@@ -19,8 +19,6 @@ const char* const release_file_names[RELEASE_FILE_COUNT] = {
     "readme.txt", "changelog.txt", "license.txt", "custom_latest.8", "syntax_latest.8", "themes_latest.8",
 };
 
-static b8 strings_equal(String a, String b) { return a.count == b.count && memcmp(a.data, b.data, (u64)a.count) == 0; }
-
 static b8 string_is(String s, const char* text) { return strings_equal(s, string_from_c(text)); }
 
 u32 release_file_mode(String name) {

@@ -8,6 +8,7 @@
 #include "foundation/memory.h"
 #include "foundation/strings.h"
 #include "foundation/version.h"
+#include "foundation/os_files.h"
 
 //~ Little-endian fields at any alignment (x86-64 only, so a plain copy)
 
@@ -16,22 +17,12 @@ inline u64 load_u64(const u8* at) { u64 v; __builtin_memcpy(&v, at, 8); return v
 inline void store_u32(u8* at, u32 v) { __builtin_memcpy(at, &v, 4); }
 inline void store_u64(u8* at, u64 v) { __builtin_memcpy(at, &v, 8); }
 
-inline String string_from_c(const char* text) { return String{(u8*)text, (s64)__builtin_strlen(text)}; }
 
 //~ Files (os_files.cpp)
 
 char* tmp_path_in_directory(String directory, String name);
 // directory + "/" + name, or name alone when directory is empty; NUL-terminated, in
 // temporary memory. Null when temporary memory is full.
-
-b8 os_read_all(int fd, u8* data, u64 size);
-// Exactly size bytes, going on after short reads; false on an error or an early end.
-
-b8 os_write_all(int fd, const u8* data, u64 size);
-// All size bytes, going on after short writes; false on an error.
-
-void sleep_milliseconds(u32 milliseconds);
-// Resumed after a signal for what remains, while a microsecond or more is left.
 
 //~ Update data format (update_data.cpp)
 // All integers are little-endian; offsets count from the first byte of the update data.
