@@ -24,6 +24,54 @@
 #define EDITOR_MAIN_TMP_MEMORY   0xA00000ull   // 10 MiB, 20 MiB into the static memory
 #define UPDATER_MAIN_TMP_MEMORY  0x1400000ull  // 20 MiB, at the start of the static memory
 
+// Every carve and every allocator unit starts on a cache line, so typed and atomic access
+// into them is aligned and no two budgets share a line.
+#define MEMORY_ALIGNMENT 64ull
+
+//~ General-purpose allocator geometry
+
+struct Gp_Size_Class {
+    u64 unit_size;
+    u16 unit_count;     // units per bucket
+    u64 largest_size;   // the largest request the class serves
+};
+
+inline constexpr Gp_Size_Class GP_SIZE_CLASSES[3] = {
+    {128, 256, 512},
+    {1024, 512, 4096},
+    {1048576, 10, 10485760},
+};
+
+#define GP_BUCKET_HEADER_SIZE 32ull
+#define GP_LARGEST_CLASS_SIZE 10485760ull  // above this a block gets a mapping of its own
+
+// The units of a bucket start behind its header and map, on a 64-octet boundary.
+constexpr u64 gp_units_offset(u64 unit_count) {
+    return (GP_BUCKET_HEADER_SIZE + unit_count + MEMORY_ALIGNMENT - 1) & ~(MEMORY_ALIGNMENT - 1);
+}
+constexpr u64 gp_bucket_octets(const Gp_Size_Class& c) { return gp_units_offset(c.unit_count) + c.unit_count * c.unit_size; }
+
+// The three head buckets, one after another.
+#define GP_HEAD_BUCKETS_MEMORY \
+    (gp_bucket_octets(GP_SIZE_CLASSES[0]) + gp_bucket_octets(GP_SIZE_CLASSES[1]) + gp_bucket_octets(GP_SIZE_CLASSES[2]))
+
+//~ Static memory layout
+
+// Editor: 20 MiB unused, the main thread's arena, the head buckets, then the budgets.
+#define EDITOR_MAIN_TMP_OFFSET       0x1400000ull  // 20 MiB
+#define EDITOR_HEAD_BUCKETS_OFFSET   0x1E00000ull  // 30 MiB
+#define EDITOR_BUDGETS_MEMORY        142358432ull  // room for the budgets carved behind the head buckets
+#define STATIC_CARVE_SLACK           (256 * MEMORY_ALIGNMENT)  // padding of up to 256 aligned carves
+#define EDITOR_STATIC_MEMORY \
+    (EDITOR_HEAD_BUCKETS_OFFSET + GP_HEAD_BUCKETS_MEMORY + EDITOR_BUDGETS_MEMORY + STATIC_CARVE_SLACK)
+
+// Updater: its main arena, then the head buckets; nothing else is carved.
+#define UPDATER_HEAD_BUCKETS_OFFSET  UPDATER_MAIN_TMP_MEMORY
+#define UPDATER_STATIC_MEMORY        (UPDATER_HEAD_BUCKETS_OFFSET + GP_HEAD_BUCKETS_MEMORY)
+
+static_assert(GP_HEAD_BUCKETS_MEMORY % MEMORY_ALIGNMENT == 0);
+static_assert(EDITOR_HEAD_BUCKETS_OFFSET == EDITOR_MAIN_TMP_OFFSET + EDITOR_MAIN_TMP_MEMORY);
+
 //~ Static memory
 
 struct Static_Memory {
@@ -39,11 +87,12 @@ enum Program_Kind : u8 { PROGRAM_EDITOR = 1, PROGRAM_UPDATER = 2 };
 b8 init_memory(Program_Kind program);
 // Maps the static memory, places the main thread's arena and the three head buckets and
 // claims the calling thread's temporary slot. False (with a message on stderr) when the
-// mapping fails; the caller cannot go on.
+// mapping fails; the caller cannot go on. Once the static memory exists, a later call
+// does nothing and returns true, so every test may call it first.
 
 u8* carve_static_memory(u64 budget);
 // Takes a budget from the static memory, 64-byte aligned. Null and an error log line when
-// the budget does not fit.
+// the budget does not fit. Start-up only: the offset is not locked.
 
 //~ General-purpose allocator
 
@@ -75,14 +124,20 @@ extern Gp_Allocator __gp_allocator;
 
 b8 gp_allocate(Gp_Allocation* out, u64 size);
 // Fills out with a block of at least size octets, not cleared. Sizes above the largest
-// size class get a mapping of their own. False (out cleared, error logged) when the
-// memory cannot be had.
+// size class get a mapping of their own. A size of 0 gives a cleared record and true.
+// False (out cleared, error logged) when the memory cannot be had.
 
 b8 gp_allocate_on_bucket(Gp_Allocation* out, Gp_Bucket* head, u64 size);
-// First fit along one chain; the caller holds the allocator's lock.
+// First fit along one chain; the caller holds the allocator's lock. A chain with no room
+// gets a new bucket mapped behind its last. False (out cleared, nothing logged, so the
+// caller may log outside the lock) when that mapping fails.
+
+Gp_Bucket* gp_init_bucket(u8* memory, const Gp_Size_Class& size_class);
+// Clears the header and map of a bucket at memory (64-byte aligned, gp_bucket_octets long).
 
 void gp_free(Gp_Allocation* a);
-// Gives the block back and clears the record; a record of size 0 is left alone.
+// Gives the block back and clears the record; a record of size 0 is left alone. A bucket
+// behind the head of its chain is unmapped when its last block comes back.
 
 void* os_allocate_read_write(u64 size);
 // Anonymous private read-write mapping, zeroed. Null on failure.
@@ -155,8 +210,16 @@ struct Memory_Pool {
 
 void _init_memory_pool(Memory_Pool* pool, u32 element_size, u32 elements_per_bucket,
                        u32 buckets_per_page, void* first_page, Page_Allocator page_allocator);
-Memory_Pool_Bucket* memory_pool_allocate_bucket(Memory_Pool* pool);  // header cleared; null when no page can be had
+// first_page (page_size octets, 16-aligned, usually carved from the static memory) must
+// outlive the pool; with no first page the first bucket maps one.
+
+Memory_Pool_Bucket* memory_pool_allocate_bucket(Memory_Pool* pool);
+// A bucket with its header cleared, its elements as the page held them. Takes the pool's
+// lock. Null and an error log line when no page can be had.
+
 void memory_pool_reset(Memory_Pool* pool);
+// Makes every page reusable from the first; nothing is returned or cleared. Not locked:
+// the caller owns the pool at that moment.
 
 // Every element of a bucket array begins with the pointer to the next element.
 struct Bucket_Array {
@@ -171,9 +234,15 @@ struct Bucket_Array {
 };
 
 void init_bucket_array(Bucket_Array* array, Memory_Pool* pool);
+// An empty array; also how an array starts over after its pool was reset, since the pool
+// then hands its old buckets out again.
+
 void* bucket_array_append(Bucket_Array* array);
-// The new element, zeroed; null when the pool has no memory left.
-void bucket_array_reset(Bucket_Array* array);  // after its pool was reset: the buckets are reused in order
+// The new element, zeroed and linked behind the last; null when the pool has no memory
+// left. One thread at a time per array; arrays of one pool may append concurrently.
+
+void bucket_array_reset(Bucket_Array* array);
+// Empties the array and keeps its buckets, which later appends reuse in order.
 
 struct Dynamic_Array {
     u8* data;
@@ -184,7 +253,17 @@ struct Dynamic_Array {
 };
 
 void init_dynamic_array(Dynamic_Array* a, u32 element_size);
-void* dynamic_array_add_fast(Dynamic_Array* a);                // slot not cleared; null on failure
-void* dynamic_array_add_fast_multiple(Dynamic_Array* a, u32 n);  // n slots, not cleared; null on failure
-void* dynamic_array_insert(Dynamic_Array* a, u64 index);        // zeroed; null on failure
-void dynamic_array_free(Dynamic_Array* a);
+
+void* dynamic_array_add_fast(Dynamic_Array* a);
+// One slot at the end, not cleared; the array doubles when full (one element when empty).
+// Null when the memory cannot be had (the array is unchanged).
+
+void* dynamic_array_add_fast_multiple(Dynamic_Array* a, u32 n);
+// n slots at the end, not cleared; a full array grows to the larger of count + n and twice
+// its capacity. Null on failure, and for n = 0 on an array with no storage.
+
+void* dynamic_array_insert(Dynamic_Array* a, u64 index);
+// A zeroed element at index (0 to count), the rest moved up by one. Null when index is
+// past the end or the memory cannot be had.
+
+void dynamic_array_free(Dynamic_Array* a);  // gives the storage back; the element size stays

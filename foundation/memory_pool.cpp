@@ -1,0 +1,165 @@
+// Memory pools hand out buckets of fixed-size elements from pages of a fixed size; bucket
+// arrays chain elements through those buckets and never move one. Pages are never given
+// back: a reset makes them reusable from the first.
+//
+// With QUARN_SYSTEM_ALLOCATOR every bucket is a calloc block of its own, so the sanitizers
+// see an overflow from one bucket into the next; a page then holds pointers to its
+// buckets, which a reset hands out again.
+#include <assert.h>
+#include <stdlib.h>
+#include <string.h>
+
+#include "foundation/log.h"
+#include "foundation/memory.h"
+
+#if QUARN_SYSTEM_ALLOCATOR
+// Pool blocks are never freed. Chaining them from a global keeps them reachable, so the
+// leak checker does not report the blocks of a pool that went out of scope.
+struct System_Pool_Block {
+    System_Pool_Block* next;
+    u64 padding;  // keeps the block 16-aligned
+};
+static System_Pool_Block* system_pool_blocks;
+static u8 system_pool_blocks_lock;  // guards system_pool_blocks; taken under a pool's lock
+
+static u8* allocate_system_pool_block(u64 size) {
+    System_Pool_Block* block = (System_Pool_Block*)calloc(1, sizeof(System_Pool_Block) + size);
+    if (!block) return 0;
+    spin_lock(&system_pool_blocks_lock);
+    block->next = system_pool_blocks;
+    system_pool_blocks = block;
+    spin_unlock(&system_pool_blocks_lock);
+    return (u8*)(block + 1);
+}
+
+static u8** page_bucket_slots(Memory_Pool_Page* page) { return (u8**)(page + 1); }
+#endif
+
+void _init_memory_pool(Memory_Pool* pool, u32 element_size, u32 elements_per_bucket,
+                       u32 buckets_per_page, void* first_page, Page_Allocator page_allocator) {
+    u64 bucket_size = (u64)elements_per_bucket * element_size + sizeof(Memory_Pool_Bucket);
+    u64 page_size = buckets_per_page * bucket_size + sizeof(Memory_Pool_Page);
+    assert(elements_per_bucket && buckets_per_page && page_size <= 0xFFFFFFFFull);
+
+    pool->element_size = element_size;
+    pool->elements_per_bucket = elements_per_bucket;
+    pool->buckets_per_page = buckets_per_page;
+    pool->bucket_size = (u32)bucket_size;
+    pool->page_size = (u32)page_size;
+    pool->first_page = (Memory_Pool_Page*)first_page;
+    pool->current_page = pool->first_page;
+    pool->page_allocator = page_allocator;
+    pool->lock = 0;
+    if (pool->first_page) {
+        pool->first_page->next = 0;
+        pool->first_page->count = 0;
+#if QUARN_SYSTEM_ALLOCATOR
+        memset(page_bucket_slots(pool->first_page), 0, buckets_per_page * sizeof(u8*));
+#endif
+    }
+}
+
+static Memory_Pool_Page* allocate_page(Memory_Pool* pool) {
+#if QUARN_SYSTEM_ALLOCATOR
+    Memory_Pool_Page* page = (Memory_Pool_Page*)allocate_system_pool_block(
+        sizeof(Memory_Pool_Page) + pool->buckets_per_page * sizeof(u8*));
+#else
+    Memory_Pool_Page* page = (Memory_Pool_Page*)pool->page_allocator(pool->page_size);
+#endif
+    if (page) {
+        page->next = 0;
+        page->count = 0;
+    }
+    return page;
+}
+
+Memory_Pool_Bucket* memory_pool_allocate_bucket(Memory_Pool* pool) {
+    Memory_Pool_Bucket* bucket = 0;
+    spin_lock(&pool->lock);
+
+    Memory_Pool_Page* page = pool->current_page;
+    if (!page) {
+        page = allocate_page(pool);
+        pool->first_page = page;
+        pool->current_page = page;
+    } else if (page->count == pool->buckets_per_page) {
+        // A page kept from before a reset is reused before a new one is mapped.
+        Memory_Pool_Page* next = page->next;
+        if (!next) {
+            next = allocate_page(pool);
+            page->next = next;
+        }
+        if (next) pool->current_page = next;
+        page = next;
+    }
+
+    if (page) {
+#if QUARN_SYSTEM_ALLOCATOR
+        u8** slot = &page_bucket_slots(page)[page->count];
+        if (!*slot) *slot = allocate_system_pool_block(pool->bucket_size);
+        bucket = (Memory_Pool_Bucket*)*slot;
+#else
+        bucket = (Memory_Pool_Bucket*)((u8*)page + sizeof(Memory_Pool_Page) + (u64)page->count * pool->bucket_size);
+#endif
+        if (bucket) {
+            page->count++;
+            bucket->next = 0;
+            bucket->count = 0;
+        }
+    }
+
+    spin_unlock(&pool->lock);
+    // Logged outside the lock: the log may allocate.
+    if (!bucket) add_log(0, LOG_ERROR, "A memory pool of %u-octet elements could not get a page", pool->element_size);
+    return bucket;
+}
+
+void memory_pool_reset(Memory_Pool* pool) {
+    for (Memory_Pool_Page* page = pool->first_page; page; page = page->next) page->count = 0;
+    pool->current_page = pool->first_page;
+}
+
+//~ Bucket arrays
+
+void init_bucket_array(Bucket_Array* array, Memory_Pool* pool) {
+    assert(pool->element_size >= sizeof(void*));
+    memset(array, 0, sizeof(*array));
+    array->pool = pool;
+    array->element_size = pool->element_size;
+    array->elements_per_bucket = pool->elements_per_bucket;
+}
+
+void* bucket_array_append(Bucket_Array* array) {
+    Memory_Pool_Bucket* bucket = array->last_bucket;
+    if (!bucket) {
+        bucket = memory_pool_allocate_bucket(array->pool);
+        if (!bucket) return 0;
+        array->first_bucket = bucket;
+        array->last_bucket = bucket;
+    } else if (bucket->count == array->elements_per_bucket) {
+        if (!bucket->next) {
+            Memory_Pool_Bucket* fresh = memory_pool_allocate_bucket(array->pool);
+            if (!fresh) return 0;
+            bucket->next = fresh;
+        }
+        bucket = bucket->next;
+        array->last_bucket = bucket;
+    }
+
+    u8* element = (u8*)(bucket + 1) + (u64)bucket->count * array->element_size;
+    bucket->count++;
+    memset(element, 0, array->element_size);
+    if (array->last_element) *(void**)array->last_element = element;
+    else array->first_element = element;
+    array->last_element = element;
+    array->count++;
+    return element;
+}
+
+void bucket_array_reset(Bucket_Array* array) {
+    for (Memory_Pool_Bucket* bucket = array->first_bucket; bucket; bucket = bucket->next) bucket->count = 0;
+    array->last_bucket = array->first_bucket;
+    array->first_element = 0;
+    array->last_element = 0;
+    array->count = 0;
+}
