@@ -1,42 +1,267 @@
-// A stand-in log that prints each line to stderr, so the memory code can report its
-// failures before the buffered log with its files exists.
-#include <stdarg.h>
-#include <stdio.h>
+// The in-memory log and its files. Every change to the buffer, and every file write, happens
+// under log_lock; a line is formatted on the stack first so the lock is held only for a copy.
 
 #include "foundation/log.h"
+#include "foundation/os_files.h"
+#include "foundation/sort.h"
 
-static u64 next_error_id = 1;
+#include <errno.h>
+#include <fcntl.h>
+#include <limits.h>
+#include <stdio.h>
+#include <string.h>
+#include <sys/stat.h>
+#include <time.h>
+#include <unistd.h>
 
-static const char* log_type_name(Log_Type type) {
-    switch (type) {
-        case LOG_ERROR:    return "ERROR";
-        case LOG_DEBUG:    return "DEBUG";
-        case LOG_INFO:     return "Info";
-        case LOG_ASSETS:   return "Assets";
-        case LOG_GRAPHICS: return "Graphics";
-        case LOG_NETWORK:  return "Network";
-    }
-    return "Info";
+const char* const LOG_TYPES_TEXT[6] = {"ERROR", "DEBUG", "Info", "Assets", "Graphics", "Network"};
+
+Log __global_log;
+u8 log_lock;
+u64 next_error_log_id = ~0ull;
+
+static u8 log_directory_buffer[PATH_MAX];
+
+// Set while this thread holds log_lock. Writing a file takes temporary memory, which may log
+// a failure of its own; that line goes to stderr instead of spinning on our own lock.
+static thread_local b8 log_lock_held_here;
+
+static void lock_log() {
+    spin_lock(&log_lock);
+    log_lock_held_here = true;
 }
 
-u64 add_log(String* out_id, Log_Type type, const char* format, ...) {
-    char line[2048];
+static void unlock_log() {
+    log_lock_held_here = false;
+    spin_unlock(&log_lock);
+}
+
+static s64 format_into_buffer(u8* buffer, u64 capacity, const char* format, ...) __attribute__((format(printf, 3, 4)));
+static s64 format_into_buffer(u8* buffer, u64 capacity, const char* format, ...) {
     va_list args;
     va_start(args, format);
-    vsnprintf(line, sizeof(line), format, args);
+    s64 length = format_into_buffer_v(buffer, capacity, format, args);
     va_end(args);
+    return length;
+}
 
-    u64 id = 0;
-    if (type == LOG_ERROR) {
-        id = __atomic_fetch_add(&next_error_id, 1, __ATOMIC_RELAXED);
-        fprintf(stderr, "%s #0x%llx: %s\n", log_type_name(type), (unsigned long long)id, line);
-    } else {
-        fprintf(stderr, "%s: %s\n", log_type_name(type), line);
+void set_log_directory(String directory) {
+    u64 count = directory.count > 0 ? (u64)directory.count : 0;
+    if (count > sizeof(log_directory_buffer) - 1) count = sizeof(log_directory_buffer) - 1;
+    lock_log();
+    if (count) memcpy(log_directory_buffer, directory.data, count);
+    __global_log.directory = String{log_directory_buffer, (s64)count};
+    unlock_log();
+}
+
+//~ Log files
+
+struct Log_File_Entry {
+    String name;
+    u64 time;
+};
+
+// A log file is written once and never changed, so its modification time is the time it
+// was created. Names break ties so that the order is total.
+static b8 sort_log_files_by_creation_time(void* a, void* b) {
+    Log_File_Entry* x = (Log_File_Entry*)a;
+    Log_File_Entry* y = (Log_File_Entry*)b;
+    if (x->time != y->time) return x->time < y->time;
+    s64 n = x->name.count < y->name.count ? x->name.count : y->name.count;
+    int order = memcmp(x->name.data, y->name.data, (u64)n);
+    if (order != 0) return order < 0;
+    return x->name.count < y->name.count;
+}
+
+// Deletes the oldest ".txt" files of the directory until NUM_LOG_FILES_TO_KEEP remain, so
+// that with the file about to be written there are at most one more.
+static void remove_old_log_files(String directory) {
+    Os_Lister lister;
+    if (!os_lister_open(&lister, directory, STR("txt"))) return;
+
+    u32 capacity = 32;
+    u32 count = 0;
+    Log_File_Entry* entries = (Log_File_Entry*)tmp_allocate_aligned(capacity * sizeof(Log_File_Entry), alignof(Log_File_Entry));
+    Os_Lister_Item item;
+    while (entries && os_lister_get_next_item(&lister, &item)) {
+        if (!(item.flags & OS_ITEM_FILE)) continue;
+        if (count == capacity) {
+            Log_File_Entry* grown = (Log_File_Entry*)tmp_allocate_aligned(2 * capacity * sizeof(Log_File_Entry), alignof(Log_File_Entry));
+            if (!grown) break;
+            memcpy(grown, entries, count * sizeof(Log_File_Entry));
+            entries = grown;
+            capacity *= 2;
+        }
+        u8* name = tmp_allocate((u64)item.name.count);
+        if (!name) break;
+        memcpy(name, item.name.data, (u64)item.name.count);
+        entries[count++] = Log_File_Entry{String{name, item.name.count}, item.modification_time};
     }
-    if (out_id) {
-        u8* text = tmp_allocate(32);
-        out_id->data = text;
-        out_id->count = text ? snprintf((char*)text, 32, "0x%llx", (unsigned long long)id) : 0;
+    os_lister_close(&lister);
+
+    if (count <= NUM_LOG_FILES_TO_KEEP) return;
+    general_quick_sort(entries, count, sizeof(Log_File_Entry), sort_log_files_by_creation_time);
+    for (u32 i = 0; i + NUM_LOG_FILES_TO_KEEP < count; i++) {
+        char* path = to_tmp_c_string(string_concat2("%/%", directory, entries[i].name));
+        if (path) unlink(path);
+    }
+}
+
+// Opens a new file named by the local time. A file of the same second gets " (2)", " (3)",
+// ... so that no earlier log is overwritten.
+static int create_log_file(const char* directory, struct tm* local) {
+    u64 capacity = PATH_MAX + 64;
+    char* path = (char*)tmp_allocate(capacity);
+    if (!path) return -1;
+    unsigned long long year = (unsigned long long)(local->tm_year + 1900);
+    u32 month = (u32)local->tm_mon + 1, day = (u32)local->tm_mday;
+    u32 hour = (u32)local->tm_hour, minute = (u32)local->tm_min, second = (u32)local->tm_sec;
+    format_into_buffer((u8*)path, capacity, "%s/log %llu-%u-%u %uh %um %us.txt", directory, year, month, day, hour,
+                       minute, second);
+    int fd = open(path, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    for (u32 n = 2; fd < 0 && errno == EEXIST && n < 1000; n++) {
+        format_into_buffer((u8*)path, capacity, "%s/log %llu-%u-%u %uh %um %us (%u).txt", directory, year, month, day,
+                           hour, minute, second, n);
+        fd = open(path, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    }
+    return fd;
+}
+
+static b8 write_log_file_locked() {
+    b8 written = false;
+    u64 saved = tmp_get_used();
+
+    time_t now = time(0);
+    struct tm local;
+    localtime_r(&now, &local);
+
+    char* directory = __global_log.directory.count ? to_tmp_c_string(__global_log.directory) : 0;
+    if (directory) {
+        struct stat status;
+        if (stat(directory, &status) != 0 || !S_ISDIR(status.st_mode)) mkdir(directory, 0700);
+        remove_old_log_files(__global_log.directory);
+
+        int fd = create_log_file(directory, &local);
+        if (fd >= 0) {
+            u8* at = __global_log.memory;
+            u64 left = __global_log.used;
+            while (left > 0) {
+                ssize_t n = write(fd, at, left);
+                if (n < 0 && errno == EINTR) continue;
+                if (n <= 0) break;
+                at += n;
+                left -= (u64)n;
+            }
+            written = left == 0;
+            if (close(fd) != 0) written = false;
+        }
+    }
+
+    __global_log.used = 0;
+    tmp_set_used(saved);
+    return written;
+}
+
+b8 write_log_file() {
+    if (log_lock_held_here) return false;
+    lock_log();
+    b8 written = __global_log.memory ? write_log_file_locked() : false;
+    unlock_log();
+    return written;
+}
+
+//~ Appending
+
+// Copies a finished line into the buffer, writing the buffer out first when the line does
+// not fit in what is left.
+static void append_to_log(u8* line, u64 length) {
+    if (log_lock_held_here || !__global_log.memory) {
+        fwrite(line, 1, length, stderr);
+        return;
+    }
+    lock_log();
+    if (__global_log.memory) {
+        if (length > LOGGING_MEMORY - __global_log.used) write_log_file_locked();
+        memcpy(__global_log.memory + __global_log.used, line, length);
+        __global_log.used += length;
+    }
+    unlock_log();
+}
+
+static u64 add_log_line_v(String* out, Log_Type type, b8 new_line_first, const char* format, va_list args) {
+    u8 line[LOG_LINE_CAPACITY];
+    u64 id = ~0ull;
+    s64 length = 0;
+    if (new_line_first) line[length++] = '\n';
+
+    const char* type_text = type < ARRAY_COUNT(LOG_TYPES_TEXT) ? LOG_TYPES_TEXT[type] : "DEBUG";
+    if (type == LOG_ERROR) {
+        id = __atomic_add_fetch(&next_error_log_id, 1, __ATOMIC_RELAXED);
+        length += format_into_buffer(line + length, sizeof(line) - length, "%s #0x%llx: ", type_text,
+                                     (unsigned long long)id);
+    } else {
+        length += format_into_buffer(line + length, sizeof(line) - length, "%s: ", type_text);
+    }
+    // One octet stays free for the line feed.
+    length += format_into_buffer_v(line + length, sizeof(line) - 1 - length, format, args);
+    line[length++] = '\n';
+
+    append_to_log(line, (u64)length);
+
+    if (out) {
+        *out = String{};
+        u8* copy = tmp_allocate((u64)length);
+        if (copy) {
+            memcpy(copy, line, (u64)length);
+            *out = String{copy, length};
+        }
     }
     return id;
+}
+
+u64 add_log(String* out, Log_Type type, const char* format, ...) {
+    va_list args;
+    va_start(args, format);
+    u64 id = add_log_line_v(out, type, false, format, args);
+    va_end(args);
+    return id;
+}
+
+u64 add_log_with_new_line(String* out, Log_Type type, const char* format, ...) {
+    va_list args;
+    va_start(args, format);
+    u64 id = add_log_line_v(out, type, true, format, args);
+    va_end(args);
+    return id;
+}
+
+void log_new_line() {
+    u8 line_feed = '\n';
+    append_to_log(&line_feed, 1);
+}
+
+//~ Start
+
+b8 init_logging() {
+    if (!executable_filepath.count) init_executable_filepath();
+    u64 saved = tmp_get_used();
+    String directory = executable_filepath.count ? string_concat2("%/logs", executable_filepath) : STR("logs");
+    set_log_directory(directory);
+    tmp_set_used(saved);
+
+    if (!__global_log.memory) {
+        u8* memory = carve_static_memory(LOGGING_MEMORY);
+        if (!memory) return false;
+        lock_log();
+        __global_log.memory = memory;
+        __global_log.used = 0;
+        unlock_log();
+    }
+
+    time_t now = time(0);
+    struct tm local;
+    localtime_r(&now, &local);
+    add_log(0, LOG_INFO, "log start: %lu-%u-%u %uh %um %us", (unsigned long)(local.tm_year + 1900),
+            (u32)local.tm_mon + 1, (u32)local.tm_mday, (u32)local.tm_hour, (u32)local.tm_min, (u32)local.tm_sec);
+    return true;
 }

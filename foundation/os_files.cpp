@@ -1,0 +1,111 @@
+// Directory listing, path resolution and the executable's directory. The foundation finds
+// the executable's directory itself because the updater links no other subsystem.
+
+#include "foundation/os_files.h"
+
+#include <limits.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+//~ Directory listing
+
+b8 os_lister_open(Os_Lister* lister, String directory, String extension) {
+    lister->directory = directory;
+    lister->extension = extension;
+    lister->stream = 0;
+    u64 saved = tmp_get_used();
+    char* path = to_tmp_c_string(directory);
+    if (path) lister->stream = opendir(path);
+    tmp_set_used(saved);
+    return lister->stream != 0;
+}
+
+void os_lister_close(Os_Lister* lister) {
+    if (lister->stream) closedir(lister->stream);
+    lister->stream = 0;
+}
+
+static b8 name_has_extension(const char* name, u64 name_length, String extension) {
+    const char* dot = strrchr(name, '.');
+    if (!dot) return false;
+    u64 length = name_length - (u64)(dot + 1 - name);
+    return length == (u64)extension.count && memcmp(dot + 1, extension.data, length) == 0;
+}
+
+b8 os_lister_get_next_item(Os_Lister* lister, Os_Lister_Item* item) {
+    if (!lister->stream) return false;
+    for (;;) {
+        struct dirent* entry = readdir(lister->stream);
+        if (!entry) return false;
+        const char* name = entry->d_name;
+        if (name[0] == '.' && (name[1] == 0 || (name[1] == '.' && name[2] == 0))) continue;
+        u64 name_length = strlen(name);
+        if (lister->extension.count > 0 && !name_has_extension(name, name_length, lister->extension)) continue;
+
+        if (name_length > OS_LISTER_NAME_CAPACITY - 1) name_length = OS_LISTER_NAME_CAPACITY - 1;
+        memcpy(item->name_buffer, name, name_length);
+        item->name_buffer[name_length] = 0;
+        item->name = String{item->name_buffer, (s64)name_length};
+        item->flags = 0;
+        item->size = 0;
+        item->modification_time = 0;
+
+        u64 saved = tmp_get_used();
+        String full = lister->directory.count > 0 ? string_concat2("%/%", lister->directory, item->name) : item->name;
+        char* path = to_tmp_c_string(full);
+        struct stat status;
+        if (path && lstat(path, &status) == 0) {
+            if (S_ISDIR(status.st_mode)) item->flags |= OS_ITEM_DIRECTORY;
+            else if (S_ISREG(status.st_mode)) item->flags |= OS_ITEM_FILE;
+            if ((status.st_mode & 0700) == 0400) item->flags |= OS_ITEM_READ_ONLY;
+            item->size = (u64)status.st_size;
+            item->modification_time = (u64)status.st_mtim.tv_sec * 1000000000ull + (u64)status.st_mtim.tv_nsec;
+        }
+        tmp_set_used(saved);
+        return true;
+    }
+}
+
+//~ Paths
+
+#define FULL_FILEPATH_BLOCK 4096
+static_assert(PATH_MAX <= FULL_FILEPATH_BLOCK);
+
+b8 os_get_full_filepath(u8* path, u64 count, String* directory, String* name) {
+    *directory = String{};
+    *name = String{};
+    u64 saved = tmp_get_used();
+    char* c_path = to_tmp_c_string(String{path, (s64)count});
+    u8* block = tmp_allocate(FULL_FILEPATH_BLOCK);
+    if (!c_path || !block || !realpath(c_path, (char*)block)) {
+        tmp_set_used(saved);
+        return false;
+    }
+
+    s64 length = (s64)strlen((char*)block);
+    s64 separator = length - 1;
+    while (separator >= 0 && block[separator] != '/' && block[separator] != '\\') separator--;
+    *name = String{block + separator + 1, length - separator - 1};
+    if (separator <= 0) *directory = String{block, 1};  // "/" itself
+    else *directory = String{block, separator};
+    return true;
+}
+
+//~ The executable's directory
+
+String executable_filepath;
+static u8 executable_filepath_buffer[PATH_MAX];
+
+b8 init_executable_filepath() {
+    executable_filepath = String{};
+    ssize_t length = readlink("/proc/self/exe", (char*)executable_filepath_buffer, sizeof(executable_filepath_buffer));
+    // readlink does not terminate the text, and a full buffer may be a cut path.
+    if (length <= 0 || length >= (ssize_t)sizeof(executable_filepath_buffer)) return false;
+    s64 separator = length - 1;
+    while (separator >= 0 && executable_filepath_buffer[separator] != '/') separator--;
+    if (separator < 0) return false;
+    executable_filepath = String{executable_filepath_buffer, separator == 0 ? 1 : separator};
+    return true;
+}

@@ -1,0 +1,289 @@
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <fcntl.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <set>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "foundation/log.h"
+#include "foundation/os_files.h"
+#include "foundation_fixtures.h"
+
+// Every test points the log at a scratch directory of its own and starts with an empty
+// buffer and a fresh error counter.
+class Log_Test : public ::testing::Test {
+protected:
+    Scratch_Directory scratch;
+    std::string logs;
+
+    void SetUp() override {
+        setup_foundation_memory();
+        ASSERT_TRUE(init_logging());
+        scratch = make_scratch_directory();
+        ASSERT_FALSE(scratch.path.empty());
+        logs = scratch.path + "/logs";
+        set_log_directory(test_string(logs));
+        __global_log.used = 0;
+        next_error_log_id = ~0ull;
+    }
+
+    void TearDown() override {
+        __global_log.used = 0;
+        remove_scratch_directory(&scratch);
+        tmp_reset();
+    }
+
+    std::vector<std::string> log_file_names() {
+        std::vector<std::string> names;
+        std::error_code ignored;
+        for (auto& e : std::filesystem::directory_iterator(logs, ignored)) names.push_back(e.path().filename().string());
+        std::sort(names.begin(), names.end());
+        return names;
+    }
+
+    std::string read_file(const std::string& name) {
+        std::ifstream f(logs + "/" + name, std::ios::binary);
+        std::stringstream s;
+        s << f.rdbuf();
+        return s.str();
+    }
+
+    std::string buffer_text() { return std::string((char*)__global_log.memory, __global_log.used); }
+};
+
+TEST_F(Log_Test, LinePrefixesAndIds) {
+    struct Case {
+        Log_Type type;
+        b8 new_line_first;
+        std::string expected_line;
+        u64 expected_id;
+    };
+    static const Case cases[] = {
+        {LOG_ERROR, false, "ERROR #0x0: message 1\n", 0},
+        {LOG_ERROR, false, "ERROR #0x1: message 1\n", 1},
+        {LOG_DEBUG, false, "DEBUG: message 1\n", ~0ull},
+        {LOG_INFO, false, "Info: message 1\n", ~0ull},
+        {LOG_ASSETS, true, "\nAssets: message 1\n", ~0ull},
+        {LOG_GRAPHICS, false, "Graphics: message 1\n", ~0ull},
+        {LOG_NETWORK, false, "Network: message 1\n", ~0ull},
+        {LOG_ERROR, true, "\nERROR #0x2: message 1\n", 2},
+    };
+    std::string expected_buffer;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.expected_line);
+        String line = {};
+        u64 id = c.new_line_first ? add_log_with_new_line(&line, c.type, "message %d", 1)
+                                  : add_log(&line, c.type, "message %d", 1);
+        EXPECT_EQ(id, c.expected_id);
+        EXPECT_EQ(to_std(line), c.expected_line);
+        expected_buffer += c.expected_line;
+    }
+    log_new_line();
+    expected_buffer += "\n";
+    EXPECT_EQ(buffer_text(), expected_buffer);
+    EXPECT_EQ(add_log(0, LOG_ERROR, "x"), 3u);
+}
+
+TEST_F(Log_Test, LongMessagesAreCutOnACharacterBoundary) {
+    std::string message;
+    for (int i = 0; i < 2500; i++) message += "\xC3\xA9";  // 5,000 octets
+    String line = {};
+    add_log(&line, LOG_INFO, "%s", message.c_str());
+    std::string text = to_std(line);
+    ASSERT_LE(text.size(), (size_t)LOG_LINE_CAPACITY);
+    EXPECT_GE(text.size(), (size_t)LOG_LINE_CAPACITY - 2);
+    EXPECT_EQ(text.substr(0, 6), "Info: ");
+    EXPECT_EQ(text.back(), '\n');
+    std::string body = text.substr(6, text.size() - 7);
+    EXPECT_EQ(body.size() % 2, 0u);
+    EXPECT_EQ(body, message.substr(0, body.size()));
+    EXPECT_EQ(buffer_text(), text);
+}
+
+TEST_F(Log_Test, ALineThatFillsTheBufferExactlyIsAppended) {
+    const std::string line = "Info: exactly\n";
+    __global_log.used = LOGGING_MEMORY - line.size();
+    memset(__global_log.memory, 'o', __global_log.used);
+    add_log(0, LOG_INFO, "exactly");
+    EXPECT_EQ(__global_log.used, LOGGING_MEMORY);
+    EXPECT_TRUE(log_file_names().empty());
+    EXPECT_EQ(std::string((char*)__global_log.memory + LOGGING_MEMORY - line.size(), line.size()), line);
+
+    // One octet more: the buffer goes to a file first and starts afresh with the line.
+    __global_log.used = LOGGING_MEMORY - line.size() + 1;
+    add_log(0, LOG_INFO, "exactly");
+    EXPECT_EQ(buffer_text(), line);
+    std::vector<std::string> files = log_file_names();
+    ASSERT_EQ(files.size(), 1u);
+    EXPECT_EQ(read_file(files[0]).size(), LOGGING_MEMORY - line.size() + 1);
+
+    // A line feed alone also writes the buffer out when it is full.
+    __global_log.used = LOGGING_MEMORY;
+    log_new_line();
+    EXPECT_EQ(buffer_text(), "\n");
+    EXPECT_EQ(log_file_names().size(), 2u);
+}
+
+TEST_F(Log_Test, FileNameDirectoryAndMode) {
+    add_log(0, LOG_INFO, "hello");
+    EXPECT_TRUE(write_log_file());
+    EXPECT_EQ(__global_log.used, 0u);
+
+    struct stat status;
+    ASSERT_EQ(stat(logs.c_str(), &status), 0);
+    EXPECT_TRUE(S_ISDIR(status.st_mode));
+    EXPECT_EQ(status.st_mode & 0777, 0700u);
+
+    std::vector<std::string> files = log_file_names();
+    ASSERT_EQ(files.size(), 1u);
+    unsigned year, month, day, hour, minute, second;
+    char tail[8] = {};
+    ASSERT_EQ(sscanf(files[0].c_str(), "log %u-%u-%u %uh %um %us%7s", &year, &month, &day, &hour, &minute, &second, tail), 7)
+        << files[0];
+    EXPECT_STREQ(tail, ".txt");
+    EXPECT_GE(year, 2024u);
+    EXPECT_TRUE(month >= 1 && month <= 12);
+    ASSERT_EQ(stat((logs + "/" + files[0]).c_str(), &status), 0);
+    EXPECT_EQ(status.st_mode & 0777, 0600u);
+    EXPECT_EQ(read_file(files[0]), "Info: hello\n");
+}
+
+TEST_F(Log_Test, FilesOfTheSameSecondDoNotOverwriteEachOther) {
+    for (int i = 0; i < 3; i++) {
+        add_log(0, LOG_INFO, "write %d", i);
+        EXPECT_TRUE(write_log_file());
+    }
+    std::set<std::string> contents;
+    for (const std::string& name : log_file_names()) contents.insert(read_file(name));
+    EXPECT_EQ(contents, (std::set<std::string>{"Info: write 0\n", "Info: write 1\n", "Info: write 2\n"}));
+}
+
+TEST_F(Log_Test, AFileThatCannotBeWrittenStillEmptiesTheBuffer) {
+    std::ofstream(scratch.path + "/blocker") << "a file where the directory should be";
+    set_log_directory(test_string(scratch.path + "/blocker/logs"));
+    add_log(0, LOG_INFO, "lost");
+    EXPECT_FALSE(write_log_file());
+    EXPECT_EQ(__global_log.used, 0u);
+}
+
+// Writing a file needs temporary memory, whose failure logs a line of its own while the
+// log is locked: that line must not wait for the lock its own thread holds.
+TEST_F(Log_Test, AFailureWhileWritingDoesNotWaitForItself) {
+    __global_log.used = LOGGING_MEMORY;
+    u64 all = tmp_get_slot()->size;
+    tmp_set_used(all);
+    add_log(0, LOG_INFO, "after");
+    EXPECT_EQ(buffer_text(), "Info: after\n");
+    EXPECT_TRUE(log_file_names().empty());
+    tmp_reset();
+}
+
+// Rotation keeps the newest files by modification time, whatever their names say.
+TEST_F(Log_Test, RotationKeepsTheNewestFiles) {
+    struct Case {
+        const char* name;
+        u32 old_files;
+        u32 expected_deleted;
+    };
+    static const Case cases[] = {{"eight present", 8, 0}, {"nine present", 9, 1}, {"twelve present", 12, 4}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::filesystem::remove_all(logs);
+        std::filesystem::create_directory(logs);
+        // Names in the opposite order of their times, so a sort by name would pick wrongly.
+        std::vector<std::string> by_age;
+        for (u32 i = 0; i < c.old_files; i++) {
+            std::string name = "log " + std::to_string(100 - i) + ".txt";
+            std::ofstream(logs + "/" + name) << i;
+            struct timespec times[2] = {{(time_t)(1000000 + i * 60), 0}, {(time_t)(1000000 + i * 60), 0}};
+            ASSERT_EQ(utimensat(AT_FDCWD, (logs + "/" + name).c_str(), times, 0), 0);
+            by_age.push_back(name);
+        }
+        // Not log files: another extension and a directory.
+        std::ofstream(logs + "/notes.md") << "keep";
+        std::filesystem::create_directory(logs + "/old.txt");
+
+        add_log(0, LOG_INFO, "new");
+        ASSERT_TRUE(write_log_file());
+
+        std::vector<std::string> files = log_file_names();
+        std::set<std::string> present(files.begin(), files.end());
+        for (u32 i = 0; i < c.old_files; i++) {
+            EXPECT_EQ(present.count(by_age[i]), i < c.expected_deleted ? 0u : 1u) << by_age[i];
+        }
+        EXPECT_EQ(present.count("notes.md"), 1u);
+        EXPECT_EQ(present.count("old.txt"), 1u);
+        EXPECT_EQ(files.size(), c.old_files - c.expected_deleted + 1 + 2);
+    }
+}
+
+TEST_F(Log_Test, StartLine) {
+    ASSERT_TRUE(init_logging());
+    set_log_directory(test_string(logs));
+    std::string text = buffer_text();
+    unsigned year, month, day, hour, minute, second;
+    EXPECT_EQ(sscanf(text.c_str(), "Info: log start: %u-%u-%u %uh %um %us", &year, &month, &day, &hour, &minute, &second), 6)
+        << text;
+    EXPECT_EQ(text.back(), '\n');
+}
+
+// Eight threads log at once, often enough to fill the buffer several times: every line
+// arrives exactly once and whole, in the files or in what is left in the buffer.
+class LogThreads : public Log_Test {};
+
+TEST_F(LogThreads, EightThreadsLoseNoLine) {
+    const u32 thread_count = 8;
+    const u32 lines_per_thread = 3000;
+    const std::string padding(300, 'p');
+    std::vector<std::thread> threads;
+    for (u32 t = 0; t < thread_count; t++) {
+        threads.emplace_back([&, t] {
+            tmp_claim_slot();
+            for (u32 i = 0; i < lines_per_thread; i++) {
+                tmp_reset();
+                if (i % 1000 == 999) log_new_line();
+                add_log(0, i % 2 ? LOG_ERROR : LOG_INFO, "thread %u line %u %s", t, i, padding.c_str());
+            }
+        });
+    }
+    for (std::thread& t : threads) t.join();
+
+    std::string all;
+    for (const std::string& name : log_file_names()) all += read_file(name);
+    all += buffer_text();
+
+    std::map<std::pair<u32, u32>, u32> seen;
+    std::set<u64> error_ids;
+    std::istringstream lines(all);
+    std::string line;
+    u32 empty_lines = 0;
+    while (std::getline(lines, line)) {
+        if (line.empty()) {
+            empty_lines++;
+            continue;
+        }
+        unsigned t = 0, i = 0;
+        unsigned long long id = 0;
+        char pad[400] = {};
+        if (line.rfind("ERROR", 0) == 0) {
+            ASSERT_EQ(sscanf(line.c_str(), "ERROR #0x%llx: thread %u line %u %399s", &id, &t, &i, pad), 4) << line;
+            EXPECT_TRUE(error_ids.insert(id).second);
+        } else {
+            ASSERT_EQ(sscanf(line.c_str(), "Info: thread %u line %u %399s", &t, &i, pad), 3) << line;
+        }
+        ASSERT_EQ(std::string(pad), padding) << line;
+        seen[{t, i}]++;
+    }
+    EXPECT_EQ(seen.size(), (size_t)thread_count * lines_per_thread);
+    for (auto& entry : seen) ASSERT_EQ(entry.second, 1u);
+    EXPECT_EQ(error_ids.size(), (size_t)thread_count * lines_per_thread / 2);
+    EXPECT_EQ(empty_lines, thread_count * (lines_per_thread / 1000));
+    EXPECT_GE(log_file_names().size(), 2u);
+}

@@ -1,0 +1,145 @@
+// One run of the updater over its directory. Everything in the update data is checked and
+// decoded before anything is touched; each file is then written beside its target under
+// a temporary name, flushed, and only when all of them are written renamed over the
+// targets, so data that fails a check or a file that cannot be written leaves the
+// installation as it was.
+
+#include <fcntl.h>
+#include <stdio.h>
+#include <string.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "updater/updater.h"
+
+#define WRITE_ATTEMPTS 3
+#define WRITE_RETRY_MILLISECONDS 100
+
+static b8 read_update_data(String directory, Gp_Allocation* data, u64* size, Update_Report* report) {
+    char* path = tmp_path_in_directory(directory, string_from_c(UPDATE_DATA_FILENAME));
+    int fd = path ? open(path, O_RDONLY | O_CLOEXEC) : -1;
+    b8 ok = fd >= 0;
+    if (ok) {
+        // Sized from the open file, so a file that changes after a look at its path
+        // cannot overrun the buffer.
+        struct stat status;
+        ok = fstat(fd, &status) == 0 && gp_allocate(data, (u64)status.st_size + 1) &&
+             os_read_all(fd, data->memory, (u64)status.st_size);
+        *size = ok ? (u64)status.st_size : 0;
+        close(fd);
+    }
+    if (!ok) return fail_update(report, string_from_c(UPDATE_MESSAGE_CANNOT_READ));
+    return true;
+}
+
+static char* temporary_path_tmp(String directory, String name) {
+    return tmp_path_in_directory(directory, string_concat2("%.new", name));
+}
+
+static b8 write_new_file(const char* path, String content, u32 mode) {
+    for (u32 attempt = 0; attempt < WRITE_ATTEMPTS; attempt++) {
+        // A stale file from an interrupted run goes first; O_EXCL then never follows a link.
+        unlink(path);
+        int fd = open(path, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+        if (fd >= 0) {
+            b8 written = fchmod(fd, mode) == 0 && os_write_all(fd, content.data, (u64)content.count) && fsync(fd) == 0;
+            if (close(fd) != 0) written = false;
+            if (written) return true;
+            unlink(path);
+        }
+        sleep_milliseconds(WRITE_RETRY_MILLISECONDS);
+    }
+    return false;
+}
+
+static b8 rename_with_retries(const char* from, const char* to) {
+    for (u32 attempt = 0; attempt < WRITE_ATTEMPTS; attempt++) {
+        if (rename(from, to) == 0) return true;
+        sleep_milliseconds(WRITE_RETRY_MILLISECONDS);
+    }
+    return false;
+}
+
+static void remove_new_files(String directory, const Update_Plan* plan, u32 first, u32 end) {
+    for (u32 i = first; i < end; i++) {
+        char* path = temporary_path_tmp(directory, plan->files[i].name);
+        if (path) unlink(path);
+    }
+}
+
+static b8 install_files(String directory, const Update_Plan* plan, Gp_Allocation* decoded, Update_Report* report) {
+    for (u32 i = 0; i < plan->file_count; i++) {
+        const Update_File* file = &plan->files[i];
+        String content;
+        if (!decode_update_file(plan, i, decoded, &content, report)) {
+            remove_new_files(directory, plan, 0, i);
+            return false;
+        }
+        char* path = temporary_path_tmp(directory, file->name);
+        if (!path || !write_new_file(path, content, release_file_mode(file->name))) {
+            remove_new_files(directory, plan, 0, i);
+            return fail_update(report, string_concat2(UPDATE_MESSAGE_CANNOT_WRITE, file->name));
+        }
+    }
+    for (u32 i = 0; i < plan->file_count; i++) {
+        String name = plan->files[i].name;
+        char* from = temporary_path_tmp(directory, name);
+        char* to = tmp_path_in_directory(directory, name);
+        if (!from || !to || !rename_with_retries(from, to)) {
+            remove_new_files(directory, plan, i, plan->file_count);
+            return fail_update(report, string_concat2(UPDATE_MESSAGE_CANNOT_WRITE, name));
+        }
+    }
+    return true;
+}
+
+static void report_failure(String directory, const Update_Report* report) {
+    String line_1 = string_concat2("Quarn Updater v%, data format version v%",
+                                   version_to_string(EDITOR_VERSION),
+                                   tstring_small("%u", report->format_version));
+    String line_2 = string_concat2("ERROR: Failed to properly apply update v% with the following error:\n%",
+                                   version_to_string(report->release_version),
+                                   report->message);
+    String text = string_concat2("%\n%", line_1, line_2);
+    char* path = tmp_path_in_directory(directory, string_from_c(UPDATER_ERROR_LOG_FILENAME));
+    int fd = path ? open(path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644) : -1;
+    if (fd >= 0) {
+        os_write_all(fd, text.data, (u64)text.count);
+        close(fd);
+    }
+    os_launch_program(STR("notify-send"), string_concat2("notify-send -a \"quarn\" \"%\" \"%\"", line_1, line_2));
+}
+
+b8 run_update(String directory) {
+    Update_Report report = {};
+    Update_Plan plan = {};
+    Gp_Allocation data = {};
+    u64 data_size = 0;
+    Gp_Allocation decoded = {};
+
+    b8 ok = read_update_data(directory, &data, &data_size, &report) &&
+            check_update_data(data.memory, data_size, &plan, &report);
+    for (u32 i = 0; ok && i < plan.file_count; i++) {
+        String content;
+        ok = decode_update_file(&plan, i, &decoded, &content, &report);
+    }
+    if (ok) {
+        stop_running_editors();
+        ok = install_files(directory, &plan, &decoded, &report);
+    }
+
+    if (ok) {
+        char* update_data_path = tmp_path_in_directory(directory, string_from_c(UPDATE_DATA_FILENAME));
+        if (update_data_path) unlink(update_data_path);
+        char* editor = tmp_path_in_directory(directory, STR("quarn"));
+        char* changelog = tmp_path_in_directory(directory, STR("changelog.txt"));
+        if (editor && changelog) {
+            os_launch_program(string_from_c(editor), string_concat2("quarn \"%\"", string_from_c(changelog)));
+        }
+    } else {
+        report_failure(directory, &report);
+    }
+    gp_free(&decoded);
+    gp_free(&data);
+    return ok;
+}
