@@ -1,8 +1,14 @@
 // UI state between immediate-mode calls: frames, layers, the cursor of the frame and the
 // taking of queued mouse events. Main thread only.
 #include "ui/ui_state.h"
+#include "foundation/unicode.h"
+#include "ui/asset_archive.h"
+#include "ui/fonts.h"
 #include "ui/widgets.h"
 
+#define GLFW_INCLUDE_NONE
+#include <GLFW/glfw3.h>
+#include <math.h>
 #include <string.h>
 
 u8 ui_flags;
@@ -20,7 +26,7 @@ GLFWcursor* glfw_cursor_table[UI_CURSOR_COUNT];
 
 // Null when there is no window (the state is driven without one in tests).
 static GLFWwindow* ui_glfw_window() {
-    return ui_window ? ui_window->glfw_window : nullptr;
+    return ui_window ? ui_window->handle : nullptr;
 }
 
 static b8 cursor_mode_is_normal(GLFWwindow* w) {
@@ -33,6 +39,43 @@ static void apply_cursor(u8 type) {
 }
 
 //~ Start-up
+
+// The font's octets stay in the archive's block (or its inflated copy) for the process.
+static b8 init_font_from_archive(Font* font, const char* name) {
+    String name_text = {(u8*)name, (s64)strlen(name)};
+    String data = get_asset(name_text);
+    if (data.count == 0) {
+        add_log(nullptr, LOG_ERROR, "Failed to load font '%s' from the executable.", name);
+        return false;
+    }
+    return init_font(font, data.data, (u64)data.count, name_text.data, (u64)name_text.count);
+}
+
+b8 ui_init(Window_State* w) {
+    ui_window = w;
+    init_glyphs_pool(carve_static_memory(GLYPHS_PAGE_MEMORY));
+    if (!init_font_from_archive(&ui_latin_font, "UI_FONT")) return false;
+    if (!init_font_from_archive(&code_latin_font, "CODE_FONT")) return false;
+    if (!init_font_from_archive(&icons_font, "ICONS")) return false;
+
+    // Malformed UTF-8 becomes U+FFFD, so the text pools serve it from their own font.
+    init_font_pool(&ui_font_pool, UI_INITIAL_PIXEL_SIZE);
+    add_range_to_pool(&ui_font_pool, &ui_latin_font, 0, 0x52F);
+    add_range_to_pool(&ui_font_pool, &ui_latin_font, UNICODE_REPLACEMENT_CHARACTER, UNICODE_REPLACEMENT_CHARACTER);
+    init_font_pool(&code_font_pool, UI_INITIAL_PIXEL_SIZE);
+    add_range_to_pool(&code_font_pool, &code_latin_font, 0, 0x52F);
+    add_range_to_pool(&code_font_pool, &code_latin_font, UNICODE_REPLACEMENT_CHARACTER, UNICODE_REPLACEMENT_CHARACTER);
+    init_font_pool(&icons_font_pool, UI_INITIAL_PIXEL_SIZE);
+    add_range_to_pool(&icons_font_pool, &icons_font, 0, 0x7F);
+
+    f32 tallest = fmaxf(fmaxf(ui_font_pool.line_height, code_font_pool.line_height), icons_font_pool.line_height);
+    restart_glyph_packer((u32)ceilf(tallest));
+
+    init_ui_elements();
+    // Views size their scroll bars from the monitor, so it is known before the first frame.
+    ui_window_moved();
+    return true;
+}
 
 void ui_create_cursors() {
     // GLFW 3.3 names; the three horizontal-resize slots share one shape.
@@ -71,8 +114,8 @@ void ui_begin_frame_with_mouse(v2 mouse) {
     for (u32 i = 0; i < ui_window->event_count; i++) {
         Window_Event* e = &ui_window->events[i];
         if (e->kind != WINDOW_EVENT_MOUSE_BUTTON) continue;
-        if (e->buttons == UI_MOUSE_LEFT_PRESS) ui_flags |= UI_LEFT_BUTTON_HELD;
-        else if (e->buttons == UI_MOUSE_LEFT_RELEASE) ui_flags &= (u8)~UI_LEFT_BUTTON_HELD;
+        if (e->buttons == MOUSE_LEFT_PRESS) ui_flags |= UI_LEFT_BUTTON_HELD;
+        else if (e->buttons == MOUSE_LEFT_RELEASE) ui_flags &= (u8)~UI_LEFT_BUTTON_HELD;
     }
 }
 
@@ -150,15 +193,15 @@ static b8 take_click(u32 mask) {
 }
 
 b8 ui_consume_left_click() {
-    return layer_has_focus() && take_click(UI_MOUSE_LEFT_PRESS);
+    return layer_has_focus() && take_click(MOUSE_LEFT_PRESS);
 }
 
 b8 ui_consume_left_click_no_matter_what() {
-    return take_click(UI_MOUSE_LEFT_PRESS);
+    return take_click(MOUSE_LEFT_PRESS);
 }
 
 b8 ui_consume_double_click() {
-    return layer_has_focus() && take_click(UI_MOUSE_DOUBLE_CLICK);
+    return layer_has_focus() && take_click(MOUSE_DOUBLE_CLICK);
 }
 
 f32 ui_gather_scroll() {

@@ -5,7 +5,10 @@
 #pragma once
 
 #include "foundation/foundation.h"
+#include "ui/vectors.h"
 #include "ui/window.h"
+
+struct GLFWcursor;
 
 //~ State
 
@@ -22,11 +25,6 @@
 #define UI_CURSOR_IBEAM              7
 #define UI_CURSOR_NONE               8
 #define UI_CURSOR_COUNT              8
-
-// Mouse-button bits the consumers test (the payload of a mouse-button window event).
-#define UI_MOUSE_LEFT_PRESS    0x1
-#define UI_MOUSE_LEFT_RELEASE  0x2
-#define UI_MOUSE_DOUBLE_CLICK  0x4
 
 // How close to a window edge the mouse must be for the resize cursors.
 #define UI_EDGE_CURSOR_MARGIN  10.0f
@@ -46,10 +44,13 @@ extern GLFWcursor* glfw_cursor_table[UI_CURSOR_COUNT];
 
 //~ ui_state.cpp
 
+#define UI_INITIAL_PIXEL_SIZE 35
+
 b8 ui_init(Window_State* w);
-// Loads the three built-in fonts from the asset archive, sets up their pools at 35 pixels,
-// starts the glyph packer and the element store. False (logged) when a font cannot be
-// initialised; start-up cannot go on.
+// Sets up the glyph pool, loads the three built-in fonts from the asset archive (which
+// must be read already), gives their pools UI_INITIAL_PIXEL_SIZE, starts the glyph packer
+// and the element store, and reads the monitor's size. False (logged) when a font cannot
+// be initialised; start-up cannot go on.
 
 void ui_create_cursors();
 // The eight standard cursors of glfw_cursor_table; after glfwInit.

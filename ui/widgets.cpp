@@ -20,23 +20,11 @@ Ui_Element_Id make_ui_element_id(u32 index, const char* key, u64 key_count) {
     return Ui_Element_Id{(const u8*)key, (u32)key_count, index};
 }
 
-static void* allocate_ui_elements_page(u64 size) {
-    return os_allocate_read_write(size);
-}
-
-b8 init_ui_elements() {
-    u64 bucket_size = (u64)NUM_UI_ELEMENTS_PER_BUCKET * sizeof(Ui_Element) + sizeof(Memory_Pool_Bucket);
-    u64 page_size = (u64)NUM_UI_ELEMENT_BUCKETS_PER_PAGE * bucket_size + sizeof(Memory_Pool_Page);
-    void* first_page = allocate_ui_elements_page(page_size);
-    if (!first_page) {
-        add_log(nullptr, LOG_ERROR, "Could not map the first page of the UI elements (%llu octets).",
-                (unsigned long long)page_size);
-        return false;
-    }
+void init_ui_elements() {
+    // No first page: the first element maps one.
     _init_memory_pool(&ui_elements_pool, sizeof(Ui_Element), NUM_UI_ELEMENTS_PER_BUCKET,
-                      NUM_UI_ELEMENT_BUCKETS_PER_PAGE, first_page, allocate_ui_elements_page);
+                      NUM_UI_ELEMENT_BUCKETS_PER_PAGE, nullptr, os_allocate_read_write);
     init_bucket_array(&ui_elements, &ui_elements_pool);
-    return true;
 }
 
 static b8 element_has_id(Ui_Element* e, Ui_Element_Id id, u8 kind) {
@@ -71,9 +59,6 @@ Ui_Element* get_or_add_ui_element(Ui_Element_Id id, u8 kind) {
         gp_free(&key);
         return scratch_element(kind);
     }
-    Ui_Element* next = added->next;
-    memset(added, 0, sizeof(*added));
-    added->next = next;
     if (id.key_count) memcpy(key.memory, id.key, id.key_count);
     added->key = key;
     added->index = id.index;
@@ -123,7 +108,7 @@ b8 ui_update_scroll_bar(Ui_Element* e, b8 enabled, v2 top_left, v2 bottom_right,
     } else {
         e->fade_direction = 1;
         ui_set_cursor(UI_CURSOR_ARROW, false);
-        if (ui_consume_mouse_event(UI_MOUSE_LEFT_PRESS)) {
+        if (ui_consume_mouse_event(MOUSE_LEFT_PRESS)) {
             ui_do_not_stop_after_current_frame();
             e->dragging = 1;
             e->drag_start_mouse = mouse;
@@ -205,7 +190,7 @@ f32* ui_scroll_bar_centre_around(Ui_Element_Id id, b8 enabled, v2 top_left, v2 b
 
 b8 ui_update_check_box(Ui_Element* e, f32 x, f32 y, f32 icon_size, v2 mouse) {
     if (!point_in_rectangle(mouse, x, y, icon_size, icon_size)) return false;
-    if (!ui_consume_mouse_event(UI_MOUSE_LEFT_PRESS)) return false;
+    if (!ui_consume_mouse_event(MOUSE_LEFT_PRESS)) return false;
     ui_do_not_stop_after_current_frame();
     e->is_on = !e->is_on;
     return true;
@@ -227,7 +212,7 @@ u8* ui_check_box(Ui_Element_Id id, const char* label, u64 label_count, b8 initia
 
 b8 ui_update_button(f32 x, f32 y, f32 width, f32 height, v2 mouse, b8* hovered) {
     *hovered = point_in_rectangle(mouse, x, y, width, height);
-    if (!*hovered || !ui_consume_mouse_event(UI_MOUSE_LEFT_PRESS)) return false;
+    if (!*hovered || !ui_consume_mouse_event(MOUSE_LEFT_PRESS)) return false;
     ui_do_not_stop_after_current_frame();
     return true;
 }
@@ -243,6 +228,6 @@ b8 ui_button(const char* label, u64 label_count, f32 x, f32 y, f32 width, Rgba b
     if (y + height >= 0 && y <= (f32)renderer_info.height) {
         draw_quad(v2{truncf(x), truncf(y)}, v2{width, height}, background);
     }
-    draw_text((u8*)label, label_count, &ui_font_pool, TEXT_CENTRED, x + width * 0.5f, y, label_colour);
+    draw_text((u8*)label, label_count, &ui_font_pool, DRAW_TEXT_CENTRE_X, x + width * 0.5f, y, label_colour);
     return clicked;
 }

@@ -53,8 +53,8 @@ struct Ui_Element {
 extern Memory_Pool ui_elements_pool;
 extern Bucket_Array ui_elements;
 
-b8 init_ui_elements();
-// Sets up the element store (ui_init does it). False when its first page cannot be had.
+void init_ui_elements();
+// Sets up the element store (ui_init does it).
 
 Ui_Element* get_or_add_ui_element(Ui_Element_Id id, u8 kind);
 // The element of this id and kind, its is_new cleared; else a new zeroed element with

@@ -37,12 +37,9 @@ struct UiState : ::testing::Test {
     Window_State w = {};
 
     static void SetUpTestSuite() {
-        static b8 ready = false;
-        if (!ready) {
-            ASSERT_TRUE(init_memory(PROGRAM_EDITOR));
-            ASSERT_TRUE(init_ui_elements());
-            ready = true;
-        }
+        static b8 ready = false;  // the memory itself is set up by the test environment
+        if (!ready) init_ui_elements();
+        ready = true;
     }
 
     void SetUp() override {
@@ -161,11 +158,11 @@ TEST_F(UiState, ConsumingFollowsTheLayerInFocus) {
     };
     // The queue of every case: a key, left press, left release, left press, double click.
     static const Case cases[] = {
-        {"mask meets the first press", 0, 0, MOUSE_EVENT, UI_MOUSE_LEFT_PRESS, true, {0, 2, 1, 4}, false},
-        {"mask meets the release first", 0, 0, MOUSE_EVENT, UI_MOUSE_LEFT_PRESS | UI_MOUSE_LEFT_RELEASE, true, {0, 2, 1, 4}, false},
+        {"mask meets the first press", 0, 0, MOUSE_EVENT, MOUSE_LEFT_PRESS, true, {0, 2, 1, 4}, false},
+        {"mask meets the release first", 0, 0, MOUSE_EVENT, MOUSE_LEFT_PRESS | MOUSE_LEFT_RELEASE, true, {0, 2, 1, 4}, false},
         {"no event meets the mask", 0, 0, MOUSE_EVENT, 8, false, {0, 1, 2, 1, 4}, false},
-        {"layer without focus", 1, 0, MOUSE_EVENT, UI_MOUSE_LEFT_PRESS, false, {0, 1, 2, 1, 4}, false},
-        {"layer without focus, anyway", 1, 0, MOUSE_EVENT_ANYWAY, UI_MOUSE_LEFT_PRESS, true, {0, 2, 1, 4}, false},
+        {"layer without focus", 1, 0, MOUSE_EVENT, MOUSE_LEFT_PRESS, false, {0, 1, 2, 1, 4}, false},
+        {"layer without focus, anyway", 1, 0, MOUSE_EVENT_ANYWAY, MOUSE_LEFT_PRESS, true, {0, 2, 1, 4}, false},
         {"focus on a higher layer", 2, 2, LEFT_CLICK, 0, true, {0, 2, 1, 4}, true},
         {"left click without focus", 0, 1, LEFT_CLICK, 0, false, {0, 1, 2, 1, 4}, false},
         {"left click anyway", 0, 1, LEFT_CLICK_ANYWAY, 0, true, {0, 2, 1, 4}, true},

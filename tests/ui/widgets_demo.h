@@ -4,14 +4,15 @@
 
 #define DEMO_TITLE "Widgets demo"
 
-// A list of numbered lines in a scroll area. Content 4,800 in a view of 400: a drag of the
-// thumb by 100 pixels scrolls by 100 / 400 x 4,800 = 1,200.
+// A list of numbered lines in a scroll area. Content 4,800 in a view of 480: a drag of the
+// thumb by 100 pixels scrolls by 100 / 480 x 4,800 = 1,000. Lines are 40 apart, more than
+// the 35-pixel font is tall.
 #define DEMO_VIEW_LEFT    20.0f
 #define DEMO_VIEW_TOP     60.0f
 #define DEMO_VIEW_RIGHT   420.0f
-#define DEMO_VIEW_BOTTOM  460.0f
-#define DEMO_LINE_HEIGHT  24.0f
-#define DEMO_LINE_COUNT   200
+#define DEMO_VIEW_BOTTOM  540.0f
+#define DEMO_LINE_HEIGHT  40.0f
+#define DEMO_LINE_COUNT   120
 #define DEMO_BAR_WIDTH    12.0f
 
 #define DEMO_CHECK_BOX_X  460.0f

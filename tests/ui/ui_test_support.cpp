@@ -1,0 +1,49 @@
+#include "ui_test_support.h"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <iterator>
+#include <map>
+
+namespace {
+struct Ui_Test_Environment : ::testing::Environment {
+    void SetUp() override {
+        ASSERT_TRUE(init_memory(PROGRAM_EDITOR));
+        init_glyphs_pool(carve_static_memory(GLYPHS_PAGE_MEMORY));
+    }
+};
+::testing::Environment* const environment = ::testing::AddGlobalTestEnvironment(new Ui_Test_Environment);
+}  // namespace
+
+std::vector<u8>& read_test_file(const std::string& path) {
+    static std::map<std::string, std::vector<u8>> files;
+    auto found = files.find(path);
+    if (found != files.end()) return found->second;
+    std::ifstream in(path, std::ios::binary);
+    std::vector<u8>& bytes = files[path];
+    bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    return bytes;
+}
+
+static void set_up_font(Font* font, const char* path, const char* name) {
+    std::vector<u8>& bytes = read_test_file(path);
+    ASSERT_FALSE(bytes.empty()) << path;
+    ASSERT_TRUE(init_font(font, bytes.data(), bytes.size(), (u8*)name, strlen(name)));
+}
+
+void set_up_test_fonts(u32 pixel_size) {
+    set_up_font(&ui_latin_font, DEJAVU_SANS_PATH, "UI_FONT");
+    set_up_font(&code_latin_font, DEJAVU_SANS_MONO_PATH, "CODE_FONT");
+    set_up_font(&icons_font, DEJAVU_SANS_PATH, "ICONS");
+    init_font_pool(&ui_font_pool, pixel_size);
+    add_range_to_pool(&ui_font_pool, &ui_latin_font, 0, 0x52F);
+    add_range_to_pool(&ui_font_pool, &ui_latin_font, UNICODE_REPLACEMENT_CHARACTER, UNICODE_REPLACEMENT_CHARACTER);
+    init_font_pool(&code_font_pool, pixel_size);
+    add_range_to_pool(&code_font_pool, &code_latin_font, 0, 0x52F);
+    add_range_to_pool(&code_font_pool, &code_latin_font, UNICODE_REPLACEMENT_CHARACTER, UNICODE_REPLACEMENT_CHARACTER);
+    init_font_pool(&icons_font_pool, pixel_size);
+    add_range_to_pool(&icons_font_pool, &icons_font, 0, 0x7F);
+    f32 tallest = ui_font_pool.line_height > code_font_pool.line_height ? ui_font_pool.line_height : code_font_pool.line_height;
+    restart_glyph_packer((u32)ceilf(tallest));
+}

@@ -1,0 +1,321 @@
+// The real window under an Xvfb of the test's own: pixels drawn by the renderer are read
+// back, and keys typed with xdotool arrive in the event queue. Each suite starts its own X
+// server (with -noreset, so that a layout set by setxkbmap outlasts that client).
+#include <gtest/gtest.h>
+
+#define GLFW_INCLUDE_NONE
+#include <GLFW/glfw3.h>
+
+#include <dlfcn.h>
+#include <fcntl.h>
+#include <link.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <string>
+#include <vector>
+
+#include "ui_test_support.h"
+
+// The window's pixels as the X server shows them (0xRRGGBB), rows from the top.
+std::vector<u32> read_x11_window_pixels(GLFWwindow* handle, u32 width, u32 height);
+
+namespace {
+
+pid_t xvfb_pid = 0;
+
+bool start_xvfb(const char* layout) {
+    int fds[2];
+    if (pipe(fds) != 0) return false;
+    xvfb_pid = fork();
+    if (xvfb_pid == 0) {
+        close(fds[0]);
+        int null_fd = open("/dev/null", O_WRONLY);
+        dup2(null_fd, 1);
+        dup2(null_fd, 2);
+        std::string fd = std::to_string(fds[1]);
+        execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "1024x768x24", "-nolisten", "tcp", "-noreset",
+               (char*)nullptr);
+        _exit(127);
+    }
+    close(fds[1]);
+    std::string display;
+    pollfd p = {fds[0], POLLIN, 0};
+    char c;
+    while (poll(&p, 1, 10000) == 1 && read(fds[0], &c, 1) == 1 && c != '\n') display += c;
+    close(fds[0]);
+    if (display.empty()) return false;
+    setenv("DISPLAY", (":" + display).c_str(), 1);
+    return system((std::string("setxkbmap ") + layout).c_str()) == 0;
+}
+
+void stop_xvfb() {
+    if (xvfb_pid <= 0) return;
+    kill(xvfb_pid, SIGTERM);
+    waitpid(xvfb_pid, nullptr, 0);
+    xvfb_pid = 0;
+}
+
+// The window as start-up makes it: OpenGL 4.5 core, callbacks, renderer.
+bool open_window() {
+    if (!glfwInit()) return false;
+    glfwWindowHint(GLFW_RESIZABLE, GLFW_TRUE);
+    glfwWindowHint(GLFW_VISIBLE, GLFW_TRUE);
+    glfwWindowHint(GLFW_DECORATED, GLFW_TRUE);
+    glfwWindowHint(GLFW_FOCUSED, GLFW_TRUE);
+    glfwWindowHint(GLFW_CONTEXT_VERSION_MAJOR, 4);
+    glfwWindowHint(GLFW_CONTEXT_VERSION_MINOR, 5);
+    glfwWindowHint(GLFW_OPENGL_PROFILE, GLFW_OPENGL_CORE_PROFILE);
+    window = Window_State{};
+    window.handle = glfwCreateWindow(800, 600, "Quarn test", nullptr, nullptr);
+    if (!window.handle) return false;
+    glfwMakeContextCurrent(window.handle);
+    glfwSetWindowUserPointer(window.handle, &window);
+    glfwSetKeyCallback(window.handle, glfw_key_callback);
+    glfwSetCharCallback(window.handle, glfw_character_callback);
+    glfwSetMouseButtonCallback(window.handle, glfw_mouse_button_callback);
+    glfwSetScrollCallback(window.handle, glfw_mouse_scroll_callback);
+    glfwSetWindowFocusCallback(window.handle, glfw_focus_callback);
+    glfwSetFramebufferSizeCallback(window.handle, glfw_resize_callback);
+    glfwSetWindowCloseCallback(window.handle, glfw_close_callback);
+    if (!load_gl_functions()) return false;
+    int width, height;
+    glfwGetFramebufferSize(window.handle, &width, &height);
+    return init_renderer(&window, (u32)width, (u32)height);
+}
+
+// glfwTerminate unloads the OpenGL driver, whose data still points at blocks it keeps; the
+// leak check at exit would report them once that data is gone. Every library loaded so
+// far stays loaded.
+int pin_library(dl_phdr_info* info, size_t, void*) {
+    if (info->dlpi_name && info->dlpi_name[0]) dlopen(info->dlpi_name, RTLD_NOW | RTLD_NOLOAD);
+    return 0;
+}
+
+void close_window() {
+    dl_iterate_phdr(pin_library, nullptr);
+    if (window.handle) glfwDestroyWindow(window.handle);
+    window.handle = nullptr;
+    gl_state = Gl_State{};
+    glfwTerminate();
+}
+
+class X_Test : public ::testing::Test {
+protected:
+    static void set_up_suite(const char* layout) {
+        ASSERT_TRUE(start_xvfb(layout)) << "Xvfb or setxkbmap failed";
+        ASSERT_TRUE(open_window());
+    }
+    static void TearDownTestSuite() {
+        close_window();
+        stop_xvfb();
+    }
+};
+
+struct Rgb {
+    u8 r, g, b;
+};
+
+std::vector<Rgb> read_window_pixels(u32 width, u32 height) {
+    std::vector<u32> shown = read_x11_window_pixels(window.handle, width, height);
+    std::vector<Rgb> pixels(shown.size());
+    for (u64 i = 0; i < shown.size(); i++) pixels[i] = Rgb{(u8)(shown[i] >> 16), (u8)(shown[i] >> 8), (u8)shown[i]};
+    return pixels;
+}
+
+u32 draw_calls = 0;
+void (*real_draw_arrays_instanced)(GLenum, GLint, GLsizei, GLsizei);
+void counting_draw_arrays_instanced(GLenum mode, GLint first, GLsizei count, GLsizei instances) {
+    draw_calls++;
+    real_draw_arrays_instanced(mode, first, count, instances);
+}
+
+}  // namespace
+
+class WindowX : public X_Test {
+protected:
+    static void SetUpTestSuite() { set_up_suite("us"); }
+};
+
+TEST_F(WindowX, DrawsRectanglesScissorsAndTextInSrgb) {
+    ASSERT_NE(window.handle, nullptr);
+    set_up_test_fonts(20);
+    const u32 W = renderer_info.width, H = renderer_info.height;
+    ASSERT_EQ(W, 800u);
+    ASSERT_EQ(H, 600u);
+
+    prepare_frame();
+    draw_quad(v2{0, 100}, v2{(f32)W, 100}, Rgba{0.5f, 0.5f, 0.5f, 1});      // grey band, to the last column
+    draw_quad(v2{0, (f32)H - 10}, v2{(f32)W, 10}, Rgba{0, 1, 0, 1});        // green band on the last row
+    draw_quad_scissored(v2{100, 220}, v2{300, 200}, Rgba{1, 0, 0, 1}, v2{150, 250}, v2{250, 350});
+    draw_text((u8*)"HHHHHHHHHH", 10, &code_font_pool, 0, 20, 450, Rgba{1, 1, 1, 1});
+    draw_text((u8*)"Hg", 2, &code_font_pool, 0, 500, 0, Rgba{1, 1, 1, 1});
+
+    draw_calls = 0;
+    real_draw_arrays_instanced = gl.DrawArraysInstanced;
+    gl.DrawArraysInstanced = counting_draw_arrays_instanced;
+    swap_buffers(false);
+    gl.DrawArraysInstanced = real_draw_arrays_instanced;
+    EXPECT_EQ(draw_calls, 1u);
+
+    std::vector<Rgb> pixels = read_window_pixels(W, H);
+    auto at = [&](u32 x, u32 y) { return pixels[(u64)y * W + x]; };
+
+    // Linear 0.5 is sRGB 188; the band reaches both side columns.
+    for (u32 x : {0u, 1u, 400u, W - 1}) {
+        for (u32 y : {100u, 150u, 199u}) {
+            SCOPED_TRACE(testing::Message() << "grey at " << x << "," << y);
+            EXPECT_NEAR(at(x, y).r, 188, 1);
+            EXPECT_NEAR(at(x, y).g, 188, 1);
+            EXPECT_NEAR(at(x, y).b, 188, 1);
+        }
+    }
+    EXPECT_EQ(at(400, 99).r, 0);
+    EXPECT_EQ(at(400, 200).r, 0);
+    EXPECT_EQ(at(W - 1, H - 1).g, 255);  // the bottom-right pixel is drawn
+    EXPECT_EQ(at(0, H - 1).g, 255);
+
+    // The red quad covers 100..399 x 220..419 but only its scissor 150..249 x 250..349 shows.
+    for (u32 y = 215; y < 425; y++) {
+        for (u32 x = 95; x < 405; x++) {
+            bool inside = x >= 150 && x < 250 && y >= 250 && y < 350;
+            Rgb p = at(x, y);
+            if (inside != (p.r == 255) || p.g != 0 || p.b != 0 || (!inside && p.r != 0)) {
+                ADD_FAILURE() << "pixel " << x << "," << y << " is " << (int)p.r << "," << (int)p.g << "," << (int)p.b;
+                return;
+            }
+        }
+    }
+
+    // Code font at 20 px: DejaVu Sans Mono advances 1233 of its 2384 units per character.
+    const f32 advance = 1233.0f * 20.0f / 2384.0f;
+    std::vector<u32> stems;
+    for (u32 x = 15; x < 150; x++) {
+        bool ink = at(x, 460).r > 128;
+        bool ink_before = at(x - 1, 460).r > 128;
+        if (ink && !ink_before) stems.push_back(x);
+    }
+    ASSERT_EQ(stems.size(), 20u);  // two stems per H
+    for (u32 i = 0; i < 10; i++) {
+        SCOPED_TRACE(i);
+        EXPECT_NEAR((f32)stems[2 * i] - (f32)stems[0], i * advance, 1.0f);
+    }
+
+    // "Hg" drawn from the top edge: the H's top is one ascent minus its height below y = 0,
+    // and the g's descender ends inside the 20-pixel line.
+    u32 first_ink_row = H, last_ink_row = 0;
+    for (u32 y = 0; y < 30; y++) {
+        for (u32 x = 495; x < 530; x++) {
+            if (at(x, y).r > 64) {
+                if (y < first_ink_row) first_ink_row = y;
+                if (y > last_ink_row) last_ink_row = y;
+            }
+        }
+    }
+    f32 scale = 20.0f / 2384.0f;
+    EXPECT_NEAR(first_ink_row, floorf(1901 * scale) - 1493 * scale, 1.0f);
+    EXPECT_NEAR(last_ink_row, floorf(1901 * scale) + 440 * scale, 1.0f);
+    EXPECT_LT(last_ink_row, 20u);
+}
+
+TEST_F(WindowX, AFrameWithoutQuadsClearsToBlack) {
+    ASSERT_NE(window.handle, nullptr);
+    prepare_frame();
+    draw_quad(v2{0, 0}, v2{800, 600}, Rgba{1, 1, 1, 1});
+    swap_buffers(false);
+    prepare_frame();
+    swap_buffers(false);
+    std::vector<Rgb> pixels = read_window_pixels(renderer_info.width, renderer_info.height);
+    for (u64 i = 0; i < pixels.size(); i += 997) ASSERT_EQ(pixels[i].r + pixels[i].g + pixels[i].b, 0) << i;
+}
+
+namespace {
+
+struct Typed {
+    u8 kind;
+    u32 code;
+    u8 modifiers;
+    bool operator==(const Typed& o) const { return kind == o.kind && code == o.code && modifiers == o.modifiers; }
+};
+
+std::ostream& operator<<(std::ostream& out, const Typed& t) {
+    return out << "{kind " << (int)t.kind << ", code " << t.code << ", modifiers " << (int)t.modifiers << "}";
+}
+
+bool wait_for_focus() {
+    for (int i = 0; i < 250; i++) {
+        glfwPollEvents();
+        if (glfwGetWindowAttrib(window.handle, GLFW_FOCUSED)) return true;
+        if (i % 25 == 0) glfwFocusWindow(window.handle);
+        usleep(20000);
+    }
+    return false;
+}
+
+bool is_modifier_key(const Window_Event& e) {
+    return (e.kind == WINDOW_EVENT_KEY_DOWN || e.kind == WINDOW_EVENT_KEY_UP) && e.code >= GLFW_KEY_LEFT_SHIFT &&
+           e.code <= GLFW_KEY_RIGHT_SUPER;
+}
+
+// Types with xdotool into the focused window and gathers the queued events, leaving out
+// the modifier keys' own presses, until key_ups keys were released (or five seconds pass).
+std::vector<Typed> type_keys(const std::string& keys, u32 key_ups) {
+    std::vector<Typed> typed;
+    if (!wait_for_focus()) {
+        ADD_FAILURE() << "the window never got the focus";
+        return typed;
+    }
+    window.event_count = 0;
+    EXPECT_EQ(system(("xdotool key --delay 15 " + keys).c_str()), 0);
+    u32 released = 0;
+    for (int i = 0; i < 100 && released < key_ups; i++) {
+        glfwWaitEventsTimeout(0.05);
+        for (u32 e = 0; e < window.event_count; e++) {
+            const Window_Event& event = window.events[e];
+            if (is_modifier_key(event)) continue;
+            // xdotool lets go of a combination's keys in the order it pressed them, so a
+            // release's modifiers say nothing about the queue.
+            u8 modifiers = event.kind == WINDOW_EVENT_KEY_UP ? 0 : event.modifiers;
+            typed.push_back(Typed{event.kind, event.code, modifiers});
+            if (event.kind == WINDOW_EVENT_KEY_UP) released++;
+        }
+        window.event_count = 0;
+    }
+    return typed;
+}
+
+const u8 DOWN = WINDOW_EVENT_KEY_DOWN, UP = WINDOW_EVENT_KEY_UP, CHAR = WINDOW_EVENT_CHARACTER;
+
+}  // namespace
+
+TEST_F(WindowX, TypedKeysArriveWithCodesCharactersAndModifiers) {
+    ASSERT_NE(window.handle, nullptr);
+    std::vector<Typed> typed = type_keys("a shift+b ctrl+s Tab ctrl+Tab", 5);
+    std::vector<Typed> expected = {
+        {DOWN, 'A', 0}, {CHAR, 'a', 0}, {UP, 'A', 0},
+        {DOWN, 'B', MODIFIER_SHIFT}, {CHAR, 'B', MODIFIER_SHIFT}, {UP, 'B', 0},
+        {DOWN, 'S', MODIFIER_CONTROL}, {UP, 'S', 0},
+        {DOWN, GLFW_KEY_TAB, 0}, {CHAR, '\t', 0}, {UP, GLFW_KEY_TAB, 0},
+        {DOWN, GLFW_KEY_TAB, MODIFIER_CONTROL}, {UP, GLFW_KEY_TAB, 0},
+    };
+    EXPECT_EQ(typed, expected);
+}
+
+class WindowXFrenchLayout : public X_Test {
+protected:
+    static void SetUpTestSuite() { set_up_suite("fr"); }
+};
+
+// On AZERTY the key labelled A sits where a US keyboard has Q; it must still be "A".
+TEST_F(WindowXFrenchLayout, LettersFollowTheLayout) {
+    ASSERT_NE(window.handle, nullptr);
+    std::vector<Typed> typed = type_keys("a q shift+z", 3);
+    std::vector<Typed> expected = {
+        {DOWN, 'A', 0}, {CHAR, 'a', 0}, {UP, 'A', 0},
+        {DOWN, 'Q', 0}, {CHAR, 'q', 0}, {UP, 'Q', 0},
+        {DOWN, 'Z', MODIFIER_SHIFT}, {CHAR, 'Z', MODIFIER_SHIFT}, {UP, 'Z', 0},
+    };
+    EXPECT_EQ(typed, expected);
+}

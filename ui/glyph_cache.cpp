@@ -1,0 +1,120 @@
+// The glyph cache: a glyph is looked up in its range's list, and on first use rasterised by
+// stb_truetype and packed into the font map in shelves. When the map is full every glyph
+// list is emptied and packing starts again from the top, so glyphs are rasterised anew as
+// they are drawn instead of landing outside the texture.
+
+#include "ui/fonts.h"
+#include "ui/renderer.h"
+
+#include <math.h>
+#include <string.h>
+
+Glyph_Packer glyph_packer;
+
+static Font_Range* find_range(Font_Pool* pool, u32 code_point, Font_Range* preferred) {
+    if (preferred && code_point >= preferred->first && code_point <= preferred->last) return preferred;
+    for (u32 i = 0; i < pool->range_count; i++) {
+        Font_Range* range = &pool->ranges[i];
+        if (code_point >= range->first && code_point <= range->last) return range;
+    }
+    return nullptr;
+}
+
+void restart_glyph_packer(u32 row_height) {
+    glyph_packer.x = 1;
+    glyph_packer.row_y = 1;
+    glyph_packer.row_height = row_height;
+    glyph_packer.generation++;
+    // Linear filtering reads the one-texel gaps around each glyph: they must hold nothing.
+    renderer_clear_font_map();
+}
+
+static void empty_glyph_lists(Font_Pool* pool) {
+    for (u32 i = 0; i < pool->range_count; i++) bucket_array_reset(&pool->ranges[i].glyphs);
+}
+
+static void flush_font_map(Font_Pool* requesting) {
+    Font_Pool* pools[] = {&ui_font_pool, &code_font_pool, &icons_font_pool};
+    for (Font_Pool* pool : pools) empty_glyph_lists(pool);
+    if (requesting != &ui_font_pool && requesting != &code_font_pool && requesting != &icons_font_pool) {
+        empty_glyph_lists(requesting);
+    }
+    restart_glyph_packer(glyph_packer.row_height);
+}
+
+b8 pack_glyph(u32 width, u32 height, u8* bitmap, u32* out_x, u32* out_y) {
+    if (FONT_MAP_SIDE - glyph_packer.x < width + 2) {
+        glyph_packer.row_y += glyph_packer.row_height + 1;
+        glyph_packer.x = 1;
+    }
+    if (glyph_packer.row_y + height > FONT_MAP_SIDE - 1) return false;
+
+    *out_x = glyph_packer.x;
+    *out_y = glyph_packer.row_y;
+    glyph_packer.x += width + 1;
+    if (height > glyph_packer.row_height) glyph_packer.row_height = height;
+    if (width && height) renderer_upload_glyph_to_font_map(bitmap, width, height, *out_x, *out_y);
+    return true;
+}
+
+Glyph* get_or_add_glyph(Font_Pool* pool, u32 code_point, Font_Range* preferred, Font_Range** out_range) {
+    if (code_point < 32 && code_point != '\t') code_point = '?';
+    Font_Range* range = find_range(pool, code_point, preferred);
+    if (!range) return nullptr;
+    if (out_range) *out_range = range;
+
+    Glyph* cached = (Glyph*)range->glyphs.first_element;
+    for (u32 i = 0; i < range->glyphs.count; i++, cached = cached->next) {
+        if (cached->code_point == code_point) return cached;
+    }
+
+    stbtt_fontinfo* info = &range->font.info;
+    f32 scale = range->scale;
+    Glyph fresh = {};
+    fresh.code_point = code_point;
+    fresh.glyph_index = (u32)stbtt_FindGlyphIndex(info, (int)code_point);
+    int advance, left_side_bearing;
+    stbtt_GetGlyphHMetrics(info, (int)fresh.glyph_index, &advance, &left_side_bearing);
+    fresh.advance = scale * (f32)advance;
+    fresh.left_bearing = scale * (f32)left_side_bearing;
+
+    int bx0, by0, bx1, by1;
+    s32 x0 = 0, y0 = 0, x1 = 0, y1 = 0;
+    if (stbtt_GetGlyphBox(info, (int)fresh.glyph_index, &bx0, &by0, &bx1, &by1)) {
+        x0 = (s32)floorf(scale * (f32)bx0);
+        y0 = (s32)floorf(-scale * (f32)by1);
+        x1 = (s32)ceilf(scale * (f32)bx1);
+        y1 = (s32)ceilf(-scale * (f32)by0);
+    }
+    u32 width = (u32)(x1 - x0);
+    u32 height = (u32)(y1 - y0);
+    fresh.width = (f32)width;
+    fresh.height = (f32)height;
+    fresh.y_offset = (f32)y0;
+
+    // A glyph larger than the whole map keeps its metrics and is drawn without texels.
+    if (width + 2 <= FONT_MAP_SIDE && height + 2 <= FONT_MAP_SIDE) {
+        Gp_Allocation bitmap = {};
+        if (width && height) {
+            if (!gp_allocate(&bitmap, (u64)width * height)) return nullptr;
+            stbtt_MakeGlyphBitmapSubpixel(info, bitmap.memory, (int)width, (int)height, (int)width, scale, scale, 0, 0,
+                                          (int)fresh.glyph_index);
+        }
+        b8 placed = pack_glyph(width, height, bitmap.memory, &fresh.x, &fresh.y);
+        if (!placed) {
+            flush_font_map(pool);
+            placed = pack_glyph(width, height, bitmap.memory, &fresh.x, &fresh.y);
+        }
+        gp_free(&bitmap);
+        if (placed) {
+            fresh.texture_coords = v4{(f32)fresh.x / FONT_MAP_SIDE, (f32)fresh.y / FONT_MAP_SIDE,
+                                      (f32)(fresh.x + width) / FONT_MAP_SIDE, (f32)(fresh.y + height) / FONT_MAP_SIDE};
+        }
+    }
+
+    Glyph* added = (Glyph*)bucket_array_append(&range->glyphs);
+    if (!added) return nullptr;
+    fresh.next = added->next;
+    *added = fresh;
+    return added;
+}

@@ -1,0 +1,143 @@
+// Window input: the GLFW callbacks and the event queue they fill. The callbacks are thin:
+// each reads what only GLFW knows (the user pointer, a key's name on the current layout)
+// and hands the rest to a window_handle_* function.
+
+#include "ui/window.h"
+
+#define GLFW_INCLUDE_NONE
+#include <GLFW/glfw3.h>
+#include <string.h>
+#include <time.h>
+
+Window_State window;
+
+u64 os_get_monotonic_microseconds() {
+    timespec now;
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return (u64)now.tv_sec * 1000000ull + (u64)now.tv_nsec / 1000ull;
+}
+
+static Window_State* get_window_state(GLFWwindow* handle) {
+    return (Window_State*)glfwGetWindowUserPointer(handle);
+}
+
+Window_Event* window_push_input_event(Window_State* w, u8 kind, u32 payload, u8 modifiers) {
+    if (w->event_count >= WINDOW_EVENT_CAPACITY - WINDOW_EVENTS_KEPT_FOR_CHANGES) return nullptr;
+    Window_Event* e = &w->events[w->event_count++];
+    memset(e, 0, sizeof(*e));
+    e->code = payload;
+    e->modifiers = modifiers;
+    e->kind = kind;
+    return e;
+}
+
+void window_push_window_change(Window_State* w, u8 change) {
+    for (u32 i = 0; i < w->event_count; i++) {
+        if (w->events[i].kind == WINDOW_EVENT_WINDOW_CHANGE && w->events[i].changes == change) return;
+    }
+    // At most one resize and one close are queued, so the kept slots always hold them.
+    if (w->event_count >= WINDOW_EVENT_CAPACITY) return;
+    Window_Event* e = &w->events[w->event_count++];
+    memset(e, 0, sizeof(*e));
+    e->changes = change;
+    e->kind = WINDOW_EVENT_WINDOW_CHANGE;
+}
+
+u8 window_modifiers_from_glfw(int mods) {
+    u8 result = 0;
+    if (mods & GLFW_MOD_CONTROL) result |= MODIFIER_CONTROL;
+    if (mods & GLFW_MOD_ALT) result |= MODIFIER_ALT;
+    if (mods & GLFW_MOD_SHIFT) result |= MODIFIER_SHIFT;
+    return result;
+}
+
+void window_handle_key(Window_State* w, int key, int action, int mods, const char* key_name) {
+    if (action != GLFW_PRESS && action != GLFW_RELEASE && action != GLFW_REPEAT) return;
+    u8 kind = action == GLFW_RELEASE ? WINDOW_EVENT_KEY_UP : WINDOW_EVENT_KEY_DOWN;
+
+    // GLFW names keys by their place on a US keyboard; the custom layer binds letters by
+    // what the user's layout prints on them. Only single-octet names count, so a layout
+    // with other letters keeps the US letter and its shortcuts.
+    u32 code = (u32)key;
+    if (key >= GLFW_KEY_A && key <= GLFW_KEY_Z && key_name && key_name[0] && !key_name[1]) {
+        code = (u8)key_name[0];
+        if (code >= 'a' && code <= 'z') code -= 'a' - 'A';
+    }
+
+    u8 modifiers = window_modifiers_from_glfw(mods);
+    w->modifiers = (u8)((w->modifiers & ~(MODIFIER_CONTROL | MODIFIER_ALT | MODIFIER_SHIFT)) | modifiers);
+    window_push_input_event(w, kind, code, modifiers);
+
+    // GLFW sends no character for Tab, but text fields and the terminal type it.
+    if (key == GLFW_KEY_TAB && kind == WINDOW_EVENT_KEY_DOWN && modifiers == 0) {
+        window_push_input_event(w, WINDOW_EVENT_CHARACTER, '\t', modifiers);
+    }
+}
+
+void window_handle_mouse_button(Window_State* w, int button, int action, u64 now_microseconds) {
+    u32 bits = 0;
+    if (button == GLFW_MOUSE_BUTTON_LEFT) bits = action == GLFW_PRESS ? MOUSE_LEFT_PRESS : MOUSE_LEFT_RELEASE;
+    else if (button == GLFW_MOUSE_BUTTON_RIGHT) bits = action == GLFW_PRESS ? MOUSE_RIGHT_PRESS : MOUSE_RIGHT_RELEASE;
+    else if (button == GLFW_MOUSE_BUTTON_MIDDLE) bits = action == GLFW_PRESS ? MOUSE_MIDDLE_PRESS : MOUSE_MIDDLE_RELEASE;
+    if (!bits) return;
+
+    window_push_input_event(w, WINDOW_EVENT_MOUSE_BUTTON, bits, w->modifiers);
+    if (bits == MOUSE_LEFT_PRESS) {
+        f32 milliseconds = (f32)(now_microseconds - w->last_left_press_time) / 1000.0f;
+        if (milliseconds < DOUBLE_CLICK_MILLISECONDS) {
+            window_push_input_event(w, WINDOW_EVENT_MOUSE_BUTTON, MOUSE_DOUBLE_CLICK, w->modifiers);
+        }
+        w->last_left_press_time = now_microseconds;
+    }
+}
+
+void window_handle_character(Window_State* w, u32 code_point) {
+    window_push_input_event(w, WINDOW_EVENT_CHARACTER, code_point, w->modifiers);
+}
+
+void window_handle_scroll(Window_State* w, f64 y) {
+    Window_Event* e = window_push_input_event(w, WINDOW_EVENT_SCROLL, 0, w->modifiers);
+    if (e) e->scroll = (f32)(y * -SCROLL_AMOUNT_PER_NOTCH);  // wheel down scrolls the view down
+}
+
+void window_handle_focus(Window_State* w, b8 focused) {
+    // A modifier released while another window had the focus must not stay held here.
+    if (!focused) w->modifiers &= (u8)~(MODIFIER_CONTROL | MODIFIER_ALT | MODIFIER_SHIFT);
+}
+
+void window_handle_resize(Window_State* w, u32 width, u32 height) {
+    // The size is kept even when the queue is full, so the viewport never stays stale.
+    w->width = width;
+    w->height = height;
+    window_push_window_change(w, WINDOW_RESIZED);
+}
+
+void glfw_key_callback(GLFWwindow* handle, int key, int scancode, int action, int mods) {
+    const char* key_name = nullptr;
+    if (key >= GLFW_KEY_A && key <= GLFW_KEY_Z) key_name = glfwGetKeyName(key, scancode);
+    window_handle_key(get_window_state(handle), key, action, mods, key_name);
+}
+
+void glfw_character_callback(GLFWwindow* handle, unsigned int codepoint) {
+    window_handle_character(get_window_state(handle), codepoint);
+}
+
+void glfw_mouse_button_callback(GLFWwindow* handle, int button, int action, int mods) {
+    window_handle_mouse_button(get_window_state(handle), button, action, os_get_monotonic_microseconds());
+}
+
+void glfw_mouse_scroll_callback(GLFWwindow* handle, double x, double y) {
+    window_handle_scroll(get_window_state(handle), y);
+}
+
+void glfw_focus_callback(GLFWwindow* handle, int focused) {
+    window_handle_focus(get_window_state(handle), focused != 0);
+}
+
+void glfw_resize_callback(GLFWwindow* handle, int width, int height) {
+    window_handle_resize(get_window_state(handle), (u32)(width > 0 ? width : 0), (u32)(height > 0 ? height : 0));
+}
+
+void glfw_close_callback(GLFWwindow* handle) {
+    window_push_window_change(get_window_state(handle), WINDOW_CLOSE_REQUESTED);
+}
