@@ -32,7 +32,8 @@ double now_seconds() {
     return t.tv_sec + t.tv_nsec / 1e9;
 }
 
-// Starts a program with extra environment and, when out_fd is given, its stdout on a pipe.
+// Starts a program on a display, with its stdout on a pipe when out_fd is given, else on
+// /dev/null; keep_fd stays open in it.
 pid_t spawn(const std::vector<std::string>& argv, const std::string& display, int* out_fd, int keep_fd = -1) {
     int pipe_fds[2] = {-1, -1};
     if (out_fd && pipe(pipe_fds) != 0) return -1;
@@ -42,6 +43,11 @@ pid_t spawn(const std::vector<std::string>& argv, const std::string& display, in
             dup2(pipe_fds[1], 1);
             close(pipe_fds[0]);
             close(pipe_fds[1]);
+        } else {
+            int null_fd = open("/dev/null", O_WRONLY);
+            dup2(null_fd, 1);
+            if (keep_fd >= 0) dup2(null_fd, 2);  // Xvfb's chatter while it looks for a free display
+            close(null_fd);
         }
         if (keep_fd >= 0) fcntl(keep_fd, F_SETFD, 0);
         if (!display.empty()) setenv("DISPLAY", display.c_str(), 1);
@@ -245,8 +251,11 @@ TEST(WidgetsDemo, AnswersTheMouseUnderX) {
     const int icon = 35;  // the icon pool's pixel size until a font size is set
     {
         SCOPED_TRACE("the check box flips its icon");
-        std::vector<Pixel> off = s.grab((int)DEMO_CHECK_BOX_X, (int)DEMO_CHECK_BOX_Y, icon, icon);
-        ASSERT_GT(ink(off), 0) << "no icon drawn";
+        std::vector<Pixel> off;
+        ASSERT_TRUE(s.eventually([&] {
+            off = s.grab((int)DEMO_CHECK_BOX_X, (int)DEMO_CHECK_BOX_Y, icon, icon);
+            return ink(off) > 0;
+        })) << "no icon drawn";
         s.move(DEMO_CHECK_BOX_X + icon / 2, DEMO_CHECK_BOX_Y + icon / 2);
         s.xdotool({"click", "1"});
         EXPECT_EQ(s.out.wait_for("check "), "check 1");
