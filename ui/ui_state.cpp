@@ -51,6 +51,21 @@ static b8 init_font_from_archive(Font* font, const char* name) {
     return init_font(font, data.data, (u64)data.count, name_text.data, (u64)name_text.count);
 }
 
+void ui_init_font_pools(u32 pixel_size) {
+    // Malformed UTF-8 becomes U+FFFD, so the text pools serve it from their own font.
+    init_font_pool(&ui_font_pool, pixel_size);
+    add_range_to_pool(&ui_font_pool, &ui_latin_font, 0, 0x52F);
+    add_range_to_pool(&ui_font_pool, &ui_latin_font, UNICODE_REPLACEMENT_CHARACTER, UNICODE_REPLACEMENT_CHARACTER);
+    init_font_pool(&code_font_pool, pixel_size);
+    add_range_to_pool(&code_font_pool, &code_latin_font, 0, 0x52F);
+    add_range_to_pool(&code_font_pool, &code_latin_font, UNICODE_REPLACEMENT_CHARACTER, UNICODE_REPLACEMENT_CHARACTER);
+    init_font_pool(&icons_font_pool, pixel_size);
+    add_range_to_pool(&icons_font_pool, &icons_font, 0, 0x7F);
+
+    f32 tallest = fmaxf(fmaxf(ui_font_pool.line_height, code_font_pool.line_height), icons_font_pool.line_height);
+    restart_glyph_packer((u32)ceilf(tallest));
+}
+
 b8 ui_init(Window_State* w) {
     ui_window = w;
     init_glyphs_pool(carve_static_memory(GLYPHS_PAGE_MEMORY));
@@ -58,19 +73,7 @@ b8 ui_init(Window_State* w) {
     if (!init_font_from_archive(&code_latin_font, "CODE_FONT")) return false;
     if (!init_font_from_archive(&icons_font, "ICONS")) return false;
 
-    // Malformed UTF-8 becomes U+FFFD, so the text pools serve it from their own font.
-    init_font_pool(&ui_font_pool, UI_INITIAL_PIXEL_SIZE);
-    add_range_to_pool(&ui_font_pool, &ui_latin_font, 0, 0x52F);
-    add_range_to_pool(&ui_font_pool, &ui_latin_font, UNICODE_REPLACEMENT_CHARACTER, UNICODE_REPLACEMENT_CHARACTER);
-    init_font_pool(&code_font_pool, UI_INITIAL_PIXEL_SIZE);
-    add_range_to_pool(&code_font_pool, &code_latin_font, 0, 0x52F);
-    add_range_to_pool(&code_font_pool, &code_latin_font, UNICODE_REPLACEMENT_CHARACTER, UNICODE_REPLACEMENT_CHARACTER);
-    init_font_pool(&icons_font_pool, UI_INITIAL_PIXEL_SIZE);
-    add_range_to_pool(&icons_font_pool, &icons_font, 0, 0x7F);
-
-    f32 tallest = fmaxf(fmaxf(ui_font_pool.line_height, code_font_pool.line_height), icons_font_pool.line_height);
-    restart_glyph_packer((u32)ceilf(tallest));
-
+    ui_init_font_pools(UI_INITIAL_PIXEL_SIZE);
     init_ui_elements();
     // Views size their scroll bars from the monitor, so it is known before the first frame.
     ui_window_moved();

@@ -52,6 +52,10 @@ b8 ui_init(Window_State* w);
 // and the element store, and reads the monitor's size. False (logged) when a font cannot
 // be initialised; start-up cannot go on.
 
+void ui_init_font_pools(u32 pixel_size);
+// Gives the three pools their built-in ranges from ui_latin_font, code_latin_font and
+// icons_font, which must be initialised, and restarts the glyph packer.
+
 void ui_create_cursors();
 // The eight standard cursors of glfw_cursor_table; after glfwInit.
 void ui_destroy_cursors();
