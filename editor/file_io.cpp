@@ -1,0 +1,293 @@
+// Loading, reloading and saving. A file is read into fresh memory sized from the
+// descriptor actually opened and swapped in only when it was read whole; a save writes a
+// temporary file beside the target and renames it over the target only once the text is
+// on disk, so a full disk or a quota leaves the old file as it was.
+
+#include "editor/file_io.h"
+#include "editor/tokenisation_hints.h"
+#include "foundation/log.h"
+#include "foundation/os_files.h"
+
+#include <errno.h>
+#include <fcntl.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+// A text's count is a u32.
+#define MAX_TEXT_SIZE 0xFFFFFFFFull
+
+static u64 get_whole_modification_time(struct stat* st) {
+    return (u64)st->st_mtim.tv_sec * 1000000000ull + (u64)st->st_mtim.tv_nsec;
+}
+
+static String join_tmp(String a, const char* separator, String b) {
+    u64 separator_length = strlen(separator);
+    u8* memory = tmp_allocate(a.count + separator_length + b.count + 1);
+    if (!memory) return String{nullptr, 0};
+    if (a.count > 0) memcpy(memory, a.data, a.count);
+    memcpy(memory + a.count, separator, separator_length);
+    if (b.count > 0) memcpy(memory + a.count + separator_length, b.data, b.count);
+    s64 count = a.count + separator_length + b.count;
+    memory[count] = 0;
+    return String{memory, count};
+}
+
+String get_file_path_tmp(Editor_File* file) {
+    String directory = filepath_to_tmp_string(&file->directory);
+    if (directory.count == 0) return join_tmp(String{nullptr, 0}, "", file->name);
+    b8 ends_with_separator = directory.data[directory.count - 1] == '/';
+    return join_tmp(directory, ends_with_separator ? "" : "/", file->name);
+}
+
+//~ Reading
+
+struct Read_File {
+    Gp_Allocation storage;  // size 0 for an empty file
+    s64 count;
+    u64 modification_time;
+};
+
+// Reads the whole regular file at path into new memory. Logs and returns false on any
+// failure, with nothing allocated.
+static b8 read_whole_file(const char* path, Read_File* out) {
+    memset(out, 0, sizeof(*out));
+    // O_NONBLOCK: opening a FIFO must not hang the main thread; it is refused below.
+    int fd = open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0) {
+        add_log(nullptr, LOG_ERROR, "Could not open \"%s\": %s", path, strerror(errno));
+        return false;
+    }
+    struct stat st;
+    const char* problem = nullptr;
+    int error = 0;
+    if (fstat(fd, &st) != 0) error = errno;
+    else if (!S_ISREG(st.st_mode)) problem = "it is not a regular file";
+    else if ((u64)st.st_size > MAX_TEXT_SIZE) problem = "it is larger than 4 GiB";
+
+    u64 capacity = 0;
+    if (!error && !problem) {
+        // Files that report no size (as under /proc) may still hold text.
+        capacity = st.st_size > 0 ? (u64)st.st_size : 4096;
+        if (!gp_allocate(&out->storage, capacity)) problem = "no memory for its text";
+    }
+    while (!error && !problem) {
+        if ((u64)out->count == capacity) {
+            // Full at the size it had: read one more block to see whether it grew.
+            u8 probe[4096];
+            ssize_t n = read(fd, probe, sizeof(probe));
+            if (n < 0 && errno == EINTR) continue;
+            if (n < 0) { error = errno; break; }
+            if (n == 0) break;
+            u64 bigger = capacity * 2 > capacity + n ? capacity * 2 : capacity + n;
+            if (bigger > MAX_TEXT_SIZE) bigger = MAX_TEXT_SIZE;
+            Gp_Allocation grown;
+            if (capacity + n > MAX_TEXT_SIZE) { problem = "it grew larger than 4 GiB"; break; }
+            if (!gp_allocate(&grown, bigger)) { problem = "no memory for its text"; break; }
+            memcpy(grown.memory, out->storage.memory, out->count);
+            memcpy(grown.memory + out->count, probe, n);
+            gp_free(&out->storage);
+            out->storage = grown;
+            out->count += n;
+            capacity = bigger;
+            continue;
+        }
+        ssize_t n = read(fd, out->storage.memory + out->count, capacity - out->count);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) { error = errno; break; }
+        if (n == 0) break;
+        out->count += n;
+    }
+    close(fd);
+    if (error || problem) {
+        add_log(nullptr, LOG_ERROR, "Could not read \"%s\": %s", path, problem ? problem : strerror(error));
+        gp_free(&out->storage);
+        out->count = 0;
+        return false;
+    }
+    out->modification_time = get_whole_modification_time(&st);
+    if (out->count == 0) gp_free(&out->storage);
+    return true;
+}
+
+static void replace_text(Editor_File* file, Read_File* read) {
+    gp_free(&file->text.storage);
+    file->text.storage = read->storage;
+    file->text.data = read->count ? read->storage.memory : nullptr;
+    file->text.count = (u32)read->count;
+    file->text.capacity = (u32)read->storage.size;
+}
+
+static void clamp_to_text(s64* offset, s64 count) {
+    if (*offset > count) *offset = count;
+    if (*offset < 0) *offset = 0;
+}
+
+//~ Loading and reloading
+
+b8 load_file(Filepath* path, Editor_File* file) {
+    spin_lock(&file->lock);
+    if (path->count == 0) {
+        add_log(nullptr, LOG_ERROR, "Could not open a file: the path is empty.");
+        spin_unlock(&file->lock);
+        return false;
+    }
+    String joined = filepath_to_tmp_string(path);
+    Read_File read;
+    if (!joined.data || !read_whole_file((char*)joined.data, &read)) {
+        spin_unlock(&file->lock);
+        return false;
+    }
+
+    Filepath_Component* last = &path->components[path->count - 1];
+    memcpy(file->name_storage, last->storage, last->length);
+    file->name = String{file->name_storage, (s64)last->length};
+    set_filepath_from(&file->directory, path);
+    file->directory.count--;
+
+    replace_text(file, &read);
+    file->modification_time = read.modification_time;
+    if (file->text.count) editor_set_cursor(file, 0);
+    if (layer_text_settings.has_syntax_block) atomic_or_u16(&file->flags, FILE_NEEDS_SYNTAX);
+    current_file = file;
+    if (file->scroll_bar) file->scroll_bar[0] = 0;
+    atomic_and_u16(&file->flags, (u16)~FILE_MODIFIED);
+    spin_unlock(&file->lock);
+    return true;
+}
+
+b8 reload_file(Editor_File* file) {
+    if (atomic_load_u16(&file->flags) & FILE_GONE_FROM_DISK) return false;
+    String path = get_file_path_tmp(file);
+    Read_File read;
+    if (!path.data || !read_whole_file((char*)path.data, &read)) {
+        // The text stays; the watcher flags the file again when it changes again.
+        atomic_and_u16(&file->flags, (u16)~FILE_CHANGED_ON_DISK);
+        return false;
+    }
+    free_undo_records(file);
+    replace_text(file, &read);
+    atomic_and_u16(&file->flags, (u16)~FILE_GONE_FROM_DISK);
+    file->modification_time = read.modification_time;
+    s64 count = file->text.count;
+    if (file->cursor > count) editor_set_cursor(file, 0);
+    clamp_to_text(&file->selection_anchor, count);
+    clamp_to_text(&file->previous_cursor, count);
+    if (layer_text_settings.has_syntax_block) atomic_or_u16(&file->flags, FILE_NEEDS_SYNTAX);
+    atomic_and_u16(&file->flags, (u16)~FILE_CHANGED_ON_DISK);
+    return true;
+}
+
+//~ Saving
+
+static b8 write_all(int fd, u8* data, s64 count) {
+    while (count > 0) {
+        ssize_t n = write(fd, data, count > (1 << 30) ? (1 << 30) : count);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) {
+            if (n == 0) errno = EIO;
+            return false;
+        }
+        data += n;
+        count -= n;
+    }
+    return true;
+}
+
+b8 save_file(Editor_File* file) {
+    if (file->directory.count == 0) {
+        add_log(nullptr, LOG_ERROR, "Could not save \"%.*s\": it has no path yet.", (int)file->name.count, (char*)file->name.data);
+        return false;
+    }
+    String path = get_file_path_tmp(file);
+    if (!path.data) return false;
+
+    // The target is what a symlink points at, so the link itself stays.
+    String target = path;
+    struct stat st;
+    b8 exists = lstat((char*)path.data, &st) == 0;
+    if (!exists && errno != ENOENT) {
+        add_log(nullptr, LOG_ERROR, "Could not save \"%s\": %s", (char*)path.data, strerror(errno));
+        return false;
+    }
+    if (exists && S_ISLNK(st.st_mode)) {
+        String directory, name;
+        if (!os_get_full_filepath(path.data, path.count, &directory, &name)) {
+            add_log(nullptr, LOG_ERROR, "Could not save \"%s\": the link it names leads nowhere.", (char*)path.data);
+            return false;
+        }
+        b8 root = directory.count == 1 && directory.data[0] == '/';
+        target = join_tmp(directory, root ? "" : "/", name);
+        if (!target.data || stat((char*)target.data, &st) != 0) {
+            add_log(nullptr, LOG_ERROR, "Could not save \"%s\": %s", (char*)path.data, strerror(errno));
+            return false;
+        }
+    }
+    if (exists && !S_ISREG(st.st_mode)) {
+        add_log(nullptr, LOG_ERROR, "Could not save \"%s\": it is not a regular file.", (char*)target.data);
+        return false;
+    }
+    // Replacing the file by a rename needs only the directory's permission; a file we may
+    // not write stays as it is, as it would with a plain write.
+    if (exists && access((char*)target.data, W_OK) != 0) {
+        add_log(nullptr, LOG_ERROR, "Could not save \"%s\": %s", (char*)target.data, strerror(errno));
+        return false;
+    }
+
+    // The temporary file lies in the target's directory so that the rename stays on one
+    // file system and replaces the target in one step.
+    s64 slash = target.count - 1;
+    while (slash >= 0 && target.data[slash] != '/') slash--;
+    String directory = slash < 0 ? String{(u8*)".", 1} : String{target.data, slash == 0 ? 1 : slash};
+    String name = {target.data + slash + 1, target.count - slash - 1};
+    if (name.count > 200) name.count = 200;  // the temporary name must stay within NAME_MAX
+    String prefix = join_tmp(directory, (slash == 0) ? "." : "/.", name);
+    String temporary = prefix.data ? join_tmp(prefix, ".quarn-", STR("XXXXXX")) : prefix;
+    if (!temporary.data) return false;
+
+    const char* failed_step = "creating a temporary file beside it";
+    int error = 0;
+    int fd = mkostemp((char*)temporary.data, O_CLOEXEC);
+    if (fd < 0) error = errno;
+    if (!error && exists) {
+        // mkostemp makes the file 0600: give it the target's permissions and, where we may,
+        // its owner. A new file keeps 0600.
+        failed_step = "setting its permissions";
+        if (fchmod(fd, st.st_mode & 07777) != 0) error = errno;
+        else if (st.st_uid != geteuid() || st.st_gid != getegid()) (void)!fchown(fd, st.st_uid, st.st_gid);
+    }
+    if (!error) {
+        failed_step = "writing";
+        if (!write_all(fd, file->text.data, file->text.count)) error = errno;
+    }
+    if (!error) {
+        failed_step = "flushing";
+        if (fsync(fd) != 0) error = errno;
+    }
+    if (fd >= 0 && close(fd) != 0 && !error) {
+        failed_step = "closing";
+        error = errno;
+    }
+    if (!error) {
+        failed_step = "replacing it";
+        if (rename((char*)temporary.data, (char*)target.data) != 0) error = errno;
+    }
+    if (error) {
+        if (fd >= 0) unlink((char*)temporary.data);
+        add_log(nullptr, LOG_ERROR, "Could not save \"%s\" (%s): %s. The file on disk is unchanged.",
+                (char*)target.data, failed_step, strerror(error));
+        return false;
+    }
+
+    // Make the rename itself durable; the data already is.
+    int directory_fd = open((char*)join_tmp(directory, "", String{nullptr, 0}).data, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (directory_fd >= 0) {
+        fsync(directory_fd);
+        close(directory_fd);
+    }
+    if (stat((char*)target.data, &st) == 0) file->modification_time = get_whole_modification_time(&st);
+    atomic_and_u16(&file->flags, (u16)~(FILE_MODIFIED | FILE_CHANGED_ON_DISK | FILE_GONE_FROM_DISK));
+    return true;
+}

@@ -1,0 +1,31 @@
+// Moving a file's octets between the disk and its Editor_File, whole and byte for byte.
+// Nothing here ever destroys what is on disk or in the buffer: a read replaces the text
+// only once the whole file is in memory, and a save goes through a temporary file in the
+// target's directory that is renamed over the target once it is complete.
+#pragma once
+
+#include "foundation/types.h"
+#include "foundation/strings.h"
+#include "editor/editor_file.h"
+#include "editor/filepath.h"
+
+String get_file_path_tmp(Editor_File* file);
+// The file's directory joined with its name, NUL-terminated in temporary memory; the name
+// alone when the file has no directory.
+
+b8 load_file(Filepath* path, Editor_File* file);
+// Reads the regular file at path (its last component is the name) into a record fresh
+// from init_file, makes it current_file and clears FILE_MODIFIED. False (logged) when the
+// file cannot be read whole; the record is then left as it was. Takes the record's lock.
+
+b8 reload_file(Editor_File* file);
+// Reads the file again after it changed on disk and replaces the text and the undo list.
+// On failure (logged) the text stays as it was. Either way FILE_CHANGED_ON_DISK is
+// cleared. Does nothing for a file gone from disk. The caller holds the record's lock
+// (the file view reloads while it draws).
+
+b8 save_file(Editor_File* file);
+// Writes the text to the file's path: symlinks are followed to their target, which keeps
+// its permissions. False (logged, FILE_MODIFIED kept) when the text could not be written
+// whole, with the file on disk exactly as it was. A file without a path is refused; the
+// caller asks the user for one.

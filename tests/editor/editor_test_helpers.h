@@ -1,0 +1,60 @@
+// Shared by the editor tests: records filled with a given text and name, and a scratch
+// directory that is removed afterwards.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "editor/editor.h"
+
+// A record from the pool holding text, named name (which picks its tokenisation hint).
+inline Editor_File* make_test_file(const std::string& text, const std::string& name = "test.txt") {
+    Editor_File* file = add_a_file();
+    EXPECT_NE(file, nullptr);
+    if (!text.empty()) {
+        u8* at = (u8*)dynamic_array_add_fast_multiple(&file->text, (u32)text.size());
+        memcpy(at, text.data(), text.size());
+    }
+    memcpy(file->name_storage, name.data(), name.size());
+    file->name = String{file->name_storage, (s64)name.size()};
+    return file;
+}
+
+inline std::string file_text(Editor_File* file) {
+    return std::string((char*)file->text.data, file->text.count);
+}
+
+inline String test_string(const std::string& s) { return String{(u8*)s.data(), (s64)s.size()}; }
+
+struct Scratch_Directory {
+    std::filesystem::path path;
+    Scratch_Directory() {
+        std::string pattern = (std::filesystem::temp_directory_path() / "quarn-editor-XXXXXX").string();
+        path = mkdtemp(pattern.data());
+    }
+    ~Scratch_Directory() { std::filesystem::remove_all(path); }
+    std::string operator/(const std::string& name) const { return (path / name).string(); }
+};
+
+// Hints for the lexer tests, added in this order; each test starts from none.
+struct Test_Hint {
+    std::vector<std::string> extensions;
+    std::string line_comment, block_start, block_end;
+    u16 string_delimiters;
+};
+
+inline void add_test_hint(const Test_Hint& h) {
+    std::vector<String> extensions;
+    for (const std::string& e : h.extensions) extensions.push_back(test_string(e));
+    Layer_Tokenisation_Hint given = {};
+    given.extensions = extensions.data();
+    given.extension_count = (s64)extensions.size();
+    given.line_comment = test_string(h.line_comment);
+    given.block_start = test_string(h.block_start);
+    given.block_end = test_string(h.block_end);
+    given.string_delimiters = h.string_delimiters;
+    ASSERT_NE(add_a_tokenisation_hint_from(&given), nullptr);
+}

@@ -1,0 +1,307 @@
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+#include "editor/editor.h"
+#include "editor_test_helpers.h"
+
+namespace fs = std::filesystem;
+
+static void write_file(const std::string& path, const std::string& bytes) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out << bytes;
+}
+
+static std::string read_file(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+static mode_t mode_of(const std::string& path) {
+    struct stat st;
+    EXPECT_EQ(stat(path.c_str(), &st), 0);
+    return st.st_mode & 07777;
+}
+
+static u64 mtime_of(const std::string& path) {
+    struct stat st;
+    EXPECT_EQ(stat(path.c_str(), &st), 0);
+    return (u64)st.st_mtim.tv_sec * 1000000000ull + (u64)st.st_mtim.tv_nsec;
+}
+
+static Editor_File* load(const std::string& path, b8 expected = true) {
+    Filepath filepath;
+    EXPECT_TRUE(string_to_filepath(&filepath, (u8*)path.data(), (s64)path.size()));
+    Editor_File* file = add_a_file();
+    EXPECT_EQ(load_file(&filepath, file), expected) << path;
+    return file;
+}
+
+static void set_text(Editor_File* file, const std::string& text) {
+    file->text.count = 0;
+    if (!text.empty()) memcpy(dynamic_array_add_fast_multiple(&file->text, (u32)text.size()), text.data(), text.size());
+    atomic_or_u16(&file->flags, FILE_MODIFIED);
+}
+
+// A text that was never loaded, given a path in dir as the save prompt would.
+static Editor_File* make_unsaved_file(const Scratch_Directory& dir, const std::string& name, const std::string& text) {
+    Editor_File* file = make_test_file(text, name);
+    std::string directory = dir.path.string();
+    EXPECT_TRUE(string_to_filepath(&file->directory, (u8*)directory.data(), (s64)directory.size()));
+    return file;
+}
+
+static size_t count_entries(const fs::path& directory) {
+    size_t n = 0;
+    for (auto& e : fs::directory_iterator(directory)) { (void)e; n++; }
+    return n;
+}
+
+TEST(FileIo, LoadsWholeFilesByteForByte) {
+    Scratch_Directory dir;
+    std::string big(300000, 'x');
+    for (size_t i = 0; i < big.size(); i += 77) big[i] = '\n';
+    struct Case { const char* name; std::string bytes; };
+    const Case cases[] = {
+        {"empty", ""},
+        {"line endings and a zero octet kept", std::string("a\r\nb\rc\n\0d", 9)},
+        {"larger than one read", big},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::string path = dir / "sub.file.txt";
+        write_file(path, c.bytes);
+        current_file = nullptr;
+        Editor_File* file = load(path);
+        EXPECT_EQ(file_text(file), c.bytes);
+        EXPECT_EQ(current_file, file);
+        EXPECT_FALSE(file->flags & FILE_MODIFIED);
+        EXPECT_EQ(file->cursor, 0);
+        EXPECT_EQ(std::string((char*)file->name.data, file->name.count), "sub.file.txt");
+        String directory = filepath_to_tmp_string(&file->directory);
+        EXPECT_EQ(std::string((char*)directory.data, directory.count), dir.path.string());
+        EXPECT_EQ(get_file_path_tmp(file).count, (s64)path.size());
+        EXPECT_EQ(file->modification_time, mtime_of(path));
+        EXPECT_EQ(file->lock, 0);
+        close_file(file);
+    }
+}
+
+TEST(FileIo, LoadThroughSymlinkAndFromFilesWithoutASize) {
+    Scratch_Directory dir;
+    write_file(dir / "target.txt", "through the link");
+    fs::create_symlink("target.txt", dir / "link.txt");
+    Editor_File* file = load(dir / "link.txt");
+    EXPECT_EQ(file_text(file), "through the link");
+    EXPECT_EQ(std::string((char*)file->name.data, file->name.count), "link.txt");
+    close_file(file);
+
+    file = load("/proc/self/status");  // reports size 0 but has text
+    EXPECT_NE(file_text(file).find("Name:"), std::string::npos);
+    close_file(file);
+}
+
+TEST(FileIo, RefusedLoadsLeaveTheRecordAlone) {
+    Scratch_Directory dir;
+    ASSERT_EQ(mkfifo((dir / "fifo").c_str(), 0600), 0);
+    fs::create_directory(dir / "directory");
+    struct Case { const char* name; std::string path; };
+    const Case cases[] = {
+        {"missing", dir / "missing.txt"},
+        {"a directory", dir / "directory"},
+        {"a FIFO must not hang", dir / "fifo"},
+    };
+    Editor_File* other = make_test_file("x");
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        current_file = other;
+        Editor_File* file = load(c.path, false);
+        EXPECT_EQ(current_file, other);
+        EXPECT_EQ(file->name.count, 0);
+        EXPECT_EQ(file->directory.count, 0);
+        EXPECT_TRUE(file->flags & FILE_MODIFIED);
+        EXPECT_EQ(file->lock, 0);
+        close_file(file);
+    }
+    close_file(other);
+}
+
+TEST(FileIo, ReloadReplacesTheTextOnlyWhenReadWhole) {
+    Scratch_Directory dir;
+    std::string path = dir / "a.txt";
+    write_file(path, "0123456789");
+    Editor_File* file = load(path);
+    Undo_Record* undo = (Undo_Record*)dynamic_array_add_fast(&file->undo_records);
+    memset(undo, 0, sizeof(*undo));
+    gp_allocate(&undo->deletion.saved_text, 4);  // the leak check sees it if reload drops it
+
+    // Grown past the size the text was read with.
+    std::string grown(100000, 'g');
+    write_file(path, grown);
+    atomic_or_u16(&file->flags, FILE_CHANGED_ON_DISK);
+    file->cursor = 4;
+    EXPECT_TRUE(reload_file(file));
+    EXPECT_EQ(file_text(file), grown);
+    EXPECT_EQ(file->undo_records.count, 0u);
+    EXPECT_EQ(file->cursor, 4);
+    EXPECT_FALSE(file->flags & FILE_CHANGED_ON_DISK);
+    EXPECT_EQ(file->modification_time, mtime_of(path));
+
+    // Shrunk below the cursor and the anchor of a selection.
+    write_file(path, "abc");
+    atomic_or_u16(&file->flags, FILE_SELECTION_ACTIVE);
+    file->cursor = 90;
+    file->selection_anchor = 95;
+    EXPECT_TRUE(reload_file(file));
+    EXPECT_EQ(file->cursor, 0);
+    EXPECT_LE(file->selection_anchor, 3);
+    EXPECT_LE(file->previous_cursor, 3);
+
+    // Gone: the text the user sees stays.
+    fs::remove(path);
+    atomic_or_u16(&file->flags, FILE_CHANGED_ON_DISK);
+    EXPECT_FALSE(reload_file(file));
+    EXPECT_EQ(file_text(file), "abc");
+    EXPECT_FALSE(file->flags & FILE_CHANGED_ON_DISK);
+
+    // Replaced by a directory: refused the same way.
+    fs::create_directory(path);
+    EXPECT_FALSE(reload_file(file));
+    EXPECT_EQ(file_text(file), "abc");
+
+    // Flagged gone from disk: nothing is read.
+    fs::remove(path);
+    write_file(path, "new");
+    atomic_or_u16(&file->flags, FILE_GONE_FROM_DISK);
+    EXPECT_FALSE(reload_file(file));
+    EXPECT_EQ(file_text(file), "abc");
+    close_file(file);
+}
+
+TEST(FileIo, SaveReplacesTheFileAndKeepsItsPermissions) {
+    Scratch_Directory dir;
+    std::string path = dir / "a.txt";
+    write_file(path, "old text");
+    chmod(path.c_str(), 0640);
+    Editor_File* file = load(path);
+    set_text(file, "new\r\ntext");
+    atomic_or_u16(&file->flags, FILE_CHANGED_ON_DISK | FILE_GONE_FROM_DISK);
+    EXPECT_TRUE(save_file(file));
+    EXPECT_EQ(read_file(path), "new\r\ntext");
+    EXPECT_EQ(mode_of(path), 0640u);
+    EXPECT_FALSE(file->flags & (FILE_MODIFIED | FILE_CHANGED_ON_DISK | FILE_GONE_FROM_DISK));
+    EXPECT_EQ(file->modification_time, mtime_of(path));  // the watcher does not take our write for a change
+    EXPECT_EQ(count_entries(dir.path), 1u);
+
+    set_text(file, "");
+    EXPECT_TRUE(save_file(file));
+    EXPECT_EQ(read_file(path), "");
+    close_file(file);
+}
+
+TEST(FileIo, SaveCreatesANewFilePrivately) {
+    Scratch_Directory dir;
+    std::string path = dir / "new.txt";
+    Editor_File* file = make_unsaved_file(dir, "new.txt", "fresh");
+    EXPECT_TRUE(save_file(file));
+    EXPECT_EQ(read_file(path), "fresh");
+    EXPECT_EQ(mode_of(path), 0600u);
+    close_file(file);
+
+    Editor_File* unnamed = make_test_file("no path yet", "");
+    EXPECT_FALSE(save_file(unnamed));
+    EXPECT_TRUE(unnamed->flags & FILE_MODIFIED);
+    close_file(unnamed);
+}
+
+TEST(FileIo, SaveThroughASymlinkUpdatesTheTarget) {
+    Scratch_Directory dir;
+    fs::create_directory(dir / "real");
+    std::string target = dir / "real/target.txt";
+    write_file(target, "before");
+    chmod(target.c_str(), 0604);
+    fs::create_symlink("real/target.txt", dir / "link.txt");
+    fs::create_symlink("link.txt", dir / "link-to-link.txt");
+    for (const char* name : {"link.txt", "link-to-link.txt"}) {
+        SCOPED_TRACE(name);
+        Editor_File* file = load(dir / name);
+        std::string text = std::string("after, written through ") + name;
+        set_text(file, text);
+        EXPECT_TRUE(save_file(file));
+        EXPECT_TRUE(fs::is_symlink(dir / name));
+        EXPECT_EQ(fs::read_symlink(dir / "link.txt"), "real/target.txt");
+        EXPECT_EQ(read_file(target), text);
+        EXPECT_EQ(mode_of(target), 0604u);
+        EXPECT_EQ(file->modification_time, mtime_of(dir / name));
+        EXPECT_EQ(count_entries(dir / "real"), 1u);
+        close_file(file);
+    }
+
+    fs::create_symlink("nowhere.txt", dir / "dangling.txt");
+    Editor_File* file = make_unsaved_file(dir, "dangling.txt", "text");
+    EXPECT_FALSE(save_file(file));
+    EXPECT_TRUE(fs::is_symlink(dir / "dangling.txt"));
+    close_file(file);
+}
+
+TEST(FileIo, FailedSaveOnAFullDiskLeavesTheFileAsItWas) {
+    Scratch_Directory dir;
+    std::string path = dir / "precious.txt";
+    std::string original = "the original bytes\n";
+    write_file(path, original);
+    chmod(path.c_str(), 0640);
+    u64 mtime = mtime_of(path);
+    Editor_File* file = load(path);
+    set_text(file, std::string(64 * 1024, 'z'));
+
+    // A file-size limit makes writes past 4 KiB fail as a full disk does.
+    struct rlimit saved;
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
+    sighandler_t previous = signal(SIGXFSZ, SIG_IGN);
+    struct rlimit limited = {4096, saved.rlim_max};
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limited), 0);
+    b8 saved_ok = save_file(file);
+    setrlimit(RLIMIT_FSIZE, &saved);
+    signal(SIGXFSZ, previous);
+
+    EXPECT_FALSE(saved_ok);
+    EXPECT_EQ(read_file(path), original);
+    EXPECT_EQ(mode_of(path), 0640u);
+    EXPECT_EQ(mtime_of(path), mtime);
+    EXPECT_TRUE(file->flags & FILE_MODIFIED);
+    EXPECT_EQ(count_entries(dir.path), 1u);  // no temporary file left behind
+
+    EXPECT_TRUE(save_file(file));  // with room again it goes through
+    EXPECT_EQ(read_file(path).size(), 64u * 1024u);
+    close_file(file);
+}
+
+TEST(FileIo, PathOfAFile) {
+    struct Case { const char* directory; const char* name; const char* expected; };
+    static const Case cases[] = {
+        {"", "a.txt", "a.txt"},
+        {"/", "x", "/x"},
+        {"/home/u", "f.c", "/home/u/f.c"},
+        {"src", "x", "src/x"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.expected);
+        Editor_File* file = make_test_file("", c.name);
+        ASSERT_TRUE(string_to_filepath(&file->directory, (u8*)c.directory, (s64)strlen(c.directory)));
+        String path = get_file_path_tmp(file);
+        EXPECT_EQ(std::string((char*)path.data, path.count), c.expected);
+        EXPECT_EQ(path.data[path.count], 0);
+        close_file(file);
+    }
+}
