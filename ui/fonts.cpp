@@ -5,6 +5,7 @@
 #include "ui/fonts.h"
 #include "foundation/log.h"
 #include "foundation/os_files.h"
+#include "ui/asset_archive.h"
 
 #include <fcntl.h>
 #include <math.h>
@@ -63,6 +64,15 @@ b8 init_font(Font* font, u8* data, u64 size, u8* name, u64 name_count) {
     font->line_gap = (f32)line_gap;
     font->bounding_box_width = (f32)(x1 - x0);
     return true;
+}
+
+b8 init_font_from_executable(Font* font, u8* name, u64 name_count) {
+    String data = get_asset(String{name, (s64)name_count});
+    if (data.count <= 0) {
+        add_log(nullptr, LOG_ERROR, "Failed to load font '%.*s' from the executable.", (int)name_count, (char*)name);
+        return false;
+    }
+    return init_font(font, data.data, (u64)data.count, name, name_count);  // logs its own failure
 }
 
 //~ Font files

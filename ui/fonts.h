@@ -108,6 +108,10 @@ b8 init_font(Font* font, u8* data, u64 size, u8* name, u64 name_count);
 // must outlive the font and every range made from it. False, logged, when they are not a
 // font whose tables lie inside size.
 
+b8 init_font_from_executable(Font* font, u8* name, u64 name_count);
+// Initialises from the asset archive's entry of that name, which lives for the process.
+// False, logged, when the entry is missing or not a font.
+
 s64 get_or_add_file_font(u8* path, u64 count);
 // Index into file_fonts of the font read from path, loading it on first use; -1, logged,
 // on failure.

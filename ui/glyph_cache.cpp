@@ -12,7 +12,10 @@
 Glyph_Packer glyph_packer;
 
 static Font_Range* find_range(Font_Pool* pool, u32 code_point, Font_Range* preferred) {
-    if (preferred && code_point >= preferred->first && code_point <= preferred->last) return preferred;
+    // A preferred range from before a range was removed may lie past the pool's ranges.
+    u64 at = (u64)preferred, first = (u64)pool->ranges;
+    b8 in_pool = at >= first && at < (u64)(pool->ranges + pool->range_count);
+    if (in_pool && code_point >= preferred->first && code_point <= preferred->last) return preferred;
     for (u32 i = 0; i < pool->range_count; i++) {
         Font_Range* range = &pool->ranges[i];
         if (code_point >= range->first && code_point <= range->last) return range;

@@ -14,9 +14,10 @@ static void forget_stale_glyphs(Text_Iterator* it) {
 static Glyph* get_fallback_glyph(Text_Iterator* it) {
     forget_stale_glyphs(it);
     if (!it->fallback_glyph) {
-        // Code point 0 is cached as "?".
-        it->fallback_glyph = get_or_add_glyph(it->font_pool, 0, nullptr, &it->fallback_range);
+        // Code point 0 is cached as "?". Should packing it flush the map, it alone is valid.
+        Glyph* fallback = get_or_add_glyph(it->font_pool, 0, nullptr, &it->fallback_range);
         forget_stale_glyphs(it);
+        it->fallback_glyph = fallback;
     }
     return it->fallback_glyph;
 }

@@ -177,6 +177,28 @@ TEST(GlyphCache, ResizeRasterisesEveryGlyphAgain) {
     EXPECT_NEAR(glyph_of(&code_font_pool, 'M')->width, 2 * small_width, 2);
 }
 
+TEST(Fonts, BuiltInFontsComeFromTheArchive) {
+    struct Case {
+        const char* name;
+        bool expected;
+    };
+    static const Case cases[] = {
+        {"UI_FONT", true}, {"CODE_FONT", true}, {"ICONS", true},
+        {"UI", false},  // a prefix of an entry's name is not the entry
+        {"LOGO", false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Font font;
+        EXPECT_EQ(init_font_from_executable(&font, (u8*)c.name, strlen(c.name)), c.expected);
+        if (c.expected) {
+            EXPECT_STREQ(font.name, c.name);
+            EXPECT_GT(font.ascent, 0);
+            EXPECT_LT(font.descent, 0);
+        }
+    }
+}
+
 TEST(Fonts, DamagedFontFilesAreTurnedAway) {
     const std::vector<u8>& good = read_test_file(DEJAVU_SANS_MONO_PATH);
     struct Case {

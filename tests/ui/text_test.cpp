@@ -100,6 +100,18 @@ TEST(TextIterator, FallbackSurvivesAFontMapFlush) {
     EXPECT_EQ(it.current_glyph->code_point, (u32)'Z');
     EXPECT_EQ(glyph_packer.generation, generation + 1);
     ASSERT_TRUE(text_iterator_get_next(&it));
+    ASSERT_NE(it.current_glyph, nullptr);
+    EXPECT_EQ(it.current_glyph->code_point, (u32)'?');
+
+    // The "?" itself is what fills the map: packing it flushes, and it must still be drawn.
+    resize_fonts(20, 20, 20);
+    glyph_packer.x = FONT_MAP_SIDE - 3;
+    glyph_packer.row_y = FONT_MAP_SIDE - 10;
+    generation = glyph_packer.generation;
+    text_iterator_update_text(&it, text.data() + 1, 4);
+    ASSERT_TRUE(text_iterator_get_next(&it));
+    EXPECT_EQ(glyph_packer.generation, generation + 1);
+    ASSERT_NE(it.current_glyph, nullptr);
     EXPECT_EQ(it.current_glyph->code_point, (u32)'?');
 }
 

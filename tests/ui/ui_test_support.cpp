@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "foundation/os_files.h"
+
 #include <fstream>
 #include <iterator>
 #include <map>
@@ -11,6 +13,8 @@ struct Ui_Test_Environment : ::testing::Environment {
     void SetUp() override {
         ASSERT_TRUE(init_memory(PROGRAM_EDITOR));
         init_glyphs_pool(carve_static_memory(GLYPHS_PAGE_MEMORY));
+        ASSERT_TRUE(init_executable_filepath());
+        ASSERT_TRUE(init_assets(executable_filepath));  // the quarn.data built beside the tests
     }
 };
 ::testing::Environment* const environment = ::testing::AddGlobalTestEnvironment(new Ui_Test_Environment);
@@ -26,16 +30,14 @@ std::vector<u8>& read_test_file(const std::string& path) {
     return bytes;
 }
 
-static void set_up_font(Font* font, const char* path, const char* name) {
-    std::vector<u8>& bytes = read_test_file(path);
-    ASSERT_FALSE(bytes.empty()) << path;
-    ASSERT_TRUE(init_font(font, bytes.data(), bytes.size(), (u8*)name, strlen(name)));
+static void set_up_font(Font* font, const char* name) {
+    ASSERT_TRUE(init_font_from_executable(font, (u8*)name, strlen(name))) << name;
 }
 
 void set_up_test_fonts(u32 pixel_size) {
-    set_up_font(&ui_latin_font, DEJAVU_SANS_PATH, "UI_FONT");
-    set_up_font(&code_latin_font, DEJAVU_SANS_MONO_PATH, "CODE_FONT");
-    set_up_font(&icons_font, DEJAVU_SANS_PATH, "ICONS");
+    set_up_font(&ui_latin_font, "UI_FONT");
+    set_up_font(&code_latin_font, "CODE_FONT");
+    set_up_font(&icons_font, "ICONS");
     init_font_pool(&ui_font_pool, pixel_size);
     add_range_to_pool(&ui_font_pool, &ui_latin_font, 0, 0x52F);
     add_range_to_pool(&ui_font_pool, &ui_latin_font, UNICODE_REPLACEMENT_CHARACTER, UNICODE_REPLACEMENT_CHARACTER);

@@ -1,5 +1,5 @@
-// What the UI tests share: the foundation set up once per process, and the fonts of Debian's
-// fonts-dejavu-core standing in for the archive's UI_FONT and CODE_FONT.
+// What the UI tests share: the foundation and the built asset archive set up once per
+// process, the built-in fonts from it, and font files of Debian's fonts-dejavu-core.
 #pragma once
 
 #include <math.h>
@@ -17,8 +17,8 @@
 // The octets of a file, kept for the life of the process (fonts point into them).
 std::vector<u8>& read_test_file(const std::string& path);
 
-// Fonts from the files above; the UI and code pools get the ranges ui_init gives them, the
-// icon pool the first 128 code points of the UI font.
+// The archive's UI_FONT, CODE_FONT and ICONS in the three pools, with the ranges ui_init
+// gives them.
 void set_up_test_fonts(u32 pixel_size);
 
 inline u32 as_u32(const char* s) { return (u32)(u8)s[0]; }
