@@ -40,15 +40,8 @@ static void apply_cursor(u8 type) {
 
 //~ Start-up
 
-// The font's octets stay in the archive's block (or its inflated copy) for the process.
 static b8 init_font_from_archive(Font* font, const char* name) {
-    String name_text = {(u8*)name, (s64)strlen(name)};
-    String data = get_asset(name_text);
-    if (data.count == 0) {
-        add_log(nullptr, LOG_ERROR, "Failed to load font '%s' from the executable.", name);
-        return false;
-    }
-    return init_font(font, data.data, (u64)data.count, name_text.data, (u64)name_text.count);
+    return init_font_from_executable(font, (u8*)name, strlen(name));
 }
 
 void ui_init_font_pools(u32 pixel_size) {

@@ -4,6 +4,8 @@
 
 #include "ui/window.h"
 #include "foundation/os_files.h"
+#include "foundation/log.h"
+#include "ui/gl_functions.h"
 
 #define GLFW_INCLUDE_NONE
 #include <GLFW/glfw3.h>
@@ -135,4 +137,31 @@ void glfw_resize_callback(GLFWwindow* handle, int width, int height) {
 
 void glfw_close_callback(GLFWwindow* handle) {
     window_push_window_change(get_window_state(handle), WINDOW_CLOSE_REQUESTED);
+}
+
+b8 create_window_with_callbacks(Window_State* w, u32 width, u32 height, const char* title) {
+    glfwWindowHint(GLFW_CONTEXT_VERSION_MAJOR, 4);
+    glfwWindowHint(GLFW_CONTEXT_VERSION_MINOR, 5);
+    glfwWindowHint(GLFW_OPENGL_PROFILE, GLFW_OPENGL_CORE_PROFILE);
+    *w = Window_State{};
+    w->handle = glfwCreateWindow((int)width, (int)height, title, nullptr, nullptr);
+    if (!w->handle) {
+        add_log(nullptr, LOG_GRAPHICS, "Could not create a window with an OpenGL 4.5 core context.");
+        return false;
+    }
+    glfwMakeContextCurrent(w->handle);
+    glfwSetWindowUserPointer(w->handle, w);
+    glfwSetKeyCallback(w->handle, glfw_key_callback);
+    glfwSetCharCallback(w->handle, glfw_character_callback);
+    glfwSetMouseButtonCallback(w->handle, glfw_mouse_button_callback);
+    glfwSetScrollCallback(w->handle, glfw_mouse_scroll_callback);
+    glfwSetWindowFocusCallback(w->handle, glfw_focus_callback);
+    glfwSetFramebufferSizeCallback(w->handle, glfw_resize_callback);
+    glfwSetWindowCloseCallback(w->handle, glfw_close_callback);
+    if (!load_gl_functions()) return false;  // logs what is missing
+    int framebuffer_width = 0, framebuffer_height = 0;
+    glfwGetFramebufferSize(w->handle, &framebuffer_width, &framebuffer_height);
+    w->width = (u32)(framebuffer_width > 0 ? framebuffer_width : 0);
+    w->height = (u32)(framebuffer_height > 0 ? framebuffer_height : 0);
+    return true;
 }

@@ -80,6 +80,11 @@ void glfw_focus_callback(GLFWwindow* handle, int focused);
 void glfw_resize_callback(GLFWwindow* handle, int width, int height);  // framebuffer size
 void glfw_close_callback(GLFWwindow* handle);
 
+b8 create_window_with_callbacks(Window_State* w, u32 width, u32 height, const char* title);
+// Opens a window with an OpenGL 4.5 core context made current on the calling thread, points
+// its user pointer at w, installs the callbacks above, loads the OpenGL entry points and
+// reads the framebuffer size into w. False (logged) when any step fails. glfwInit first.
+
 //~ window.cpp: what the callbacks do, without GLFW, so the queue rules can be tested alone.
 
 Window_Event* window_push_input_event(Window_State* w, u8 kind, u32 payload, u8 modifiers);

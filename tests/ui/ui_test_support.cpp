@@ -38,14 +38,5 @@ void set_up_test_fonts(u32 pixel_size) {
     set_up_font(&ui_latin_font, "UI_FONT");
     set_up_font(&code_latin_font, "CODE_FONT");
     set_up_font(&icons_font, "ICONS");
-    init_font_pool(&ui_font_pool, pixel_size);
-    add_range_to_pool(&ui_font_pool, &ui_latin_font, 0, 0x52F);
-    add_range_to_pool(&ui_font_pool, &ui_latin_font, UNICODE_REPLACEMENT_CHARACTER, UNICODE_REPLACEMENT_CHARACTER);
-    init_font_pool(&code_font_pool, pixel_size);
-    add_range_to_pool(&code_font_pool, &code_latin_font, 0, 0x52F);
-    add_range_to_pool(&code_font_pool, &code_latin_font, UNICODE_REPLACEMENT_CHARACTER, UNICODE_REPLACEMENT_CHARACTER);
-    init_font_pool(&icons_font_pool, pixel_size);
-    add_range_to_pool(&icons_font_pool, &icons_font, 0, 0x7F);
-    f32 tallest = ui_font_pool.line_height > code_font_pool.line_height ? ui_font_pool.line_height : code_font_pool.line_height;
-    restart_glyph_packer((u32)ceilf(tallest));
+    ui_init_font_pools(pixel_size);
 }

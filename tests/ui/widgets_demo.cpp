@@ -24,29 +24,8 @@ static const Rgba LIST_BACKGROUND = {0.01f, 0.01f, 0.012f, 1.0f};
 static const Rgba TEXT_COLOUR = {0.85f, 0.85f, 0.85f, 1.0f};
 
 static bool open_window() {
-    glfwWindowHint(GLFW_RESIZABLE, GLFW_TRUE);
-    glfwWindowHint(GLFW_VISIBLE, GLFW_TRUE);
-    glfwWindowHint(GLFW_CONTEXT_VERSION_MAJOR, 4);
-    glfwWindowHint(GLFW_CONTEXT_VERSION_MINOR, 5);
-    glfwWindowHint(GLFW_OPENGL_PROFILE, GLFW_OPENGL_CORE_PROFILE);
-    window = Window_State{};
-    window.handle = glfwCreateWindow(800, 600, DEMO_TITLE, nullptr, nullptr);
-    if (!window.handle) return false;
-    glfwMakeContextCurrent(window.handle);
-    glfwSetWindowUserPointer(window.handle, &window);
-    glfwSetKeyCallback(window.handle, glfw_key_callback);
-    glfwSetCharCallback(window.handle, glfw_character_callback);
-    glfwSetMouseButtonCallback(window.handle, glfw_mouse_button_callback);
-    glfwSetScrollCallback(window.handle, glfw_mouse_scroll_callback);
-    glfwSetWindowFocusCallback(window.handle, glfw_focus_callback);
-    glfwSetFramebufferSizeCallback(window.handle, glfw_resize_callback);
-    glfwSetWindowCloseCallback(window.handle, glfw_close_callback);
-    if (!load_gl_functions()) return false;
-    int width = 0, height = 0;
-    glfwGetFramebufferSize(window.handle, &width, &height);
-    window.width = (u32)width;
-    window.height = (u32)height;
-    return init_renderer(&window, (u32)width, (u32)height) && ui_init(&window);
+    if (!create_window_with_callbacks(&window, 800, 600, DEMO_TITLE)) return false;
+    return init_renderer(&window, window.width, window.height) && ui_init(&window);
 }
 
 struct Demo_State {

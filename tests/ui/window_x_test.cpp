@@ -69,29 +69,8 @@ void stop_xvfb() {
 bool open_window() {
     opened_the_driver = true;
     if (!glfwInit()) return false;
-    glfwWindowHint(GLFW_RESIZABLE, GLFW_TRUE);
-    glfwWindowHint(GLFW_VISIBLE, GLFW_TRUE);
-    glfwWindowHint(GLFW_DECORATED, GLFW_TRUE);
-    glfwWindowHint(GLFW_FOCUSED, GLFW_TRUE);
-    glfwWindowHint(GLFW_CONTEXT_VERSION_MAJOR, 4);
-    glfwWindowHint(GLFW_CONTEXT_VERSION_MINOR, 5);
-    glfwWindowHint(GLFW_OPENGL_PROFILE, GLFW_OPENGL_CORE_PROFILE);
-    window = Window_State{};
-    window.handle = glfwCreateWindow(800, 600, "Quarn test", nullptr, nullptr);
-    if (!window.handle) return false;
-    glfwMakeContextCurrent(window.handle);
-    glfwSetWindowUserPointer(window.handle, &window);
-    glfwSetKeyCallback(window.handle, glfw_key_callback);
-    glfwSetCharCallback(window.handle, glfw_character_callback);
-    glfwSetMouseButtonCallback(window.handle, glfw_mouse_button_callback);
-    glfwSetScrollCallback(window.handle, glfw_mouse_scroll_callback);
-    glfwSetWindowFocusCallback(window.handle, glfw_focus_callback);
-    glfwSetFramebufferSizeCallback(window.handle, glfw_resize_callback);
-    glfwSetWindowCloseCallback(window.handle, glfw_close_callback);
-    if (!load_gl_functions()) return false;
-    int width, height;
-    glfwGetFramebufferSize(window.handle, &width, &height);
-    return init_renderer(&window, (u32)width, (u32)height);
+    if (!create_window_with_callbacks(&window, 800, 600, "Quarn test")) return false;
+    return init_renderer(&window, window.width, window.height);
 }
 
 void close_window() {
