@@ -8,6 +8,8 @@ PACKAGES := cmake make g++ pkg-config libgtest-dev libbenchmark-dev \
             xvfb xauth xdotool x11-xkb-utils x11-utils libx11-dev libnotify-bin
 JOBS := $(shell nproc)
 CMAKE_COMMON := -DCMAKE_BUILD_TYPE=RelWithDebInfo
+# Test builds keep assertions on.
+CMAKE_TEST := -DCMAKE_BUILD_TYPE=Debug
 
 .PHONY: all deps build test test-asan test-malloc test-tsan run bench clean
 
@@ -39,17 +41,17 @@ test: deps test-asan test-malloc test-tsan
 	@echo "All test builds passed."
 
 test-asan:
-	cmake -S . -B build-asan $(CMAKE_COMMON) -DQUARN_SANITIZE=address,undefined >/dev/null
+	cmake -S . -B build-asan $(CMAKE_TEST) -DQUARN_SANITIZE=address,undefined >/dev/null
 	cmake --build build-asan -j $(JOBS)
 	cd build-asan && ctest --output-on-failure -j $(JOBS)
 
 test-malloc:
-	cmake -S . -B build-malloc $(CMAKE_COMMON) -DQUARN_SANITIZE=address,undefined -DQUARN_SYSTEM_ALLOCATOR=ON >/dev/null
+	cmake -S . -B build-malloc $(CMAKE_TEST) -DQUARN_SANITIZE=address,undefined -DQUARN_SYSTEM_ALLOCATOR=ON >/dev/null
 	cmake --build build-malloc -j $(JOBS)
 	cd build-malloc && ctest --output-on-failure -j $(JOBS)
 
 test-tsan:
-	cmake -S . -B build-tsan $(CMAKE_COMMON) -DQUARN_SANITIZE=thread >/dev/null
+	cmake -S . -B build-tsan $(CMAKE_TEST) -DQUARN_SANITIZE=thread >/dev/null
 	cmake --build build-tsan -j $(JOBS)
 	cd build-tsan && ctest --output-on-failure -j $(JOBS) -R Threads
 

@@ -222,13 +222,20 @@ void resize_fonts(f32 ui_pixels, f32 code_pixels, f32 icon_pixels) {
     restart_glyph_packer((u32)ceilf(tallest));
 }
 
+f32 handle_screen_resolution_change(f32 layer_font_size, s32 video_mode_height) {
+    // The font size is in thousandths of the monitor's height, so text keeps its share of the
+    // screen when the window moves to another monitor.
+    f32 size = layer_font_size > MIN_FONT_SIZE ? layer_font_size : MIN_FONT_SIZE;
+    f32 pixels = size / FONT_SIZE_THAT_FILLS_THE_WHOLE_HEIGHT * (f32)(video_mode_height > 0 ? video_mode_height : 0);
+    resize_fonts(pixels, pixels, pixels);
+    return size;
+}
+
 //~ Ranges the custom layer asks for
 
-static b8 string_equals(String a, String b) { return a.count == b.count && memcmp(a.data, b.data, (u64)a.count) == 0; }
-
 static b8 find_requested_font(String path, Font* out) {
-    if (string_equals(path, STR("$ui_default"))) *out = ui_latin_font;
-    else if (string_equals(path, STR("$code_default"))) *out = code_latin_font;
+    if (strings_equal(path, STR("$ui_default"))) *out = ui_latin_font;
+    else if (strings_equal(path, STR("$code_default"))) *out = code_latin_font;
     else {
         b8 absolute = (path.count > 0 && path.data[0] == '/') || (path.count > 1 && path.data[1] == ':');
         if (!absolute) path = string_concat2("%/%", executable_filepath, path);

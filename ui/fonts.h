@@ -134,6 +134,13 @@ void resize_fonts(f32 ui_pixels, f32 code_pixels, f32 icon_pixels);
 // Rescales the three global pools and restarts the packer; glyphs are rasterised again on
 // their next use.
 
+f32 handle_screen_resolution_change(f32 layer_font_size, s32 video_mode_height);
+// Rescales the three pools for a monitor of that video-mode height: the size is at least
+// MIN_FONT_SIZE, the pixel size size / FONT_SIZE_THAT_FILLS_THE_WHOLE_HEIGHT x height.
+// Returns the clamped size, which the caller stores back in the custom layer record. The
+// caller holds the layer's execution lock and marks every file tab for centring under
+// tabs_read_lock: those records belong to the runtime and the shell.
+
 b8 maybe_set_new_font_pool(Font_Pool* pool, Font_Range_Request* requests, u32 count);
 // Gives the pool one range per request, unless it already has exactly these ranges and
 // fonts. A font that cannot be loaded leaves the pool as it was and returns false.

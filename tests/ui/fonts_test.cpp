@@ -177,6 +177,30 @@ TEST(GlyphCache, ResizeRasterisesEveryGlyphAgain) {
     EXPECT_NEAR(glyph_of(&code_font_pool, 'M')->width, 2 * small_width, 2);
 }
 
+TEST(Fonts, ScreenResolutionChangeScalesWithTheMonitorHeight) {
+    struct Case {
+        const char* name;
+        f32 font_size;
+        s32 height;
+        f32 clamped;
+        u32 pixel_size;
+    };
+    static const Case cases[] = {
+        {"thousandths of the height", 20.0f, 1080, 20.0f, 21},
+        {"small sizes clamp to the minimum", 5.0f, 1000, MIN_FONT_SIZE, 13},
+        {"taller monitor, larger text", 20.0f, 2160, 20.0f, 43},
+        {"no video mode gives the smallest pool", 20.0f, 0, 20.0f, 1},
+    };
+    set_up_test_fonts(20);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_FLOAT_EQ(handle_screen_resolution_change(c.font_size, c.height), c.clamped);
+        EXPECT_EQ(ui_font_pool.pixel_size, c.pixel_size);
+        EXPECT_EQ(code_font_pool.pixel_size, c.pixel_size);
+        EXPECT_EQ(icons_font_pool.pixel_size, c.pixel_size);
+    }
+}
+
 TEST(Fonts, BuiltInFontsComeFromTheArchive) {
     struct Case {
         const char* name;
