@@ -44,6 +44,8 @@ struct Ui_Element {
     // Check box.
     u8 is_on;
 };
+// Views read the shown width at scroll[1].
+static_assert(offsetof(Ui_Element, shown_width) == offsetof(Ui_Element, scroll) + sizeof(f32));
 
 // Elements live in a bucket array, so a pointer a widget hands out stays valid while the
 // frame adds more elements. They are never removed.
