@@ -110,7 +110,11 @@ static void report_failure(String directory, const Update_Report* report) {
     os_launch_program(STR("notify-send"), string_concat2("notify-send -a \"quarn\" \"%\" \"%\"", line_1, line_2));
 }
 
+String quarn_filepath;
+
 b8 run_update(String directory) {
+    char* editor = tmp_path_in_directory(directory, STR("quarn"));
+    quarn_filepath = editor ? string_from_c(editor) : String{};
     Update_Report report = {};
     Update_Plan plan = {};
     Gp_Allocation data = {};
@@ -118,11 +122,7 @@ b8 run_update(String directory) {
     Gp_Allocation decoded = {};
 
     b8 ok = read_update_data(directory, &data, &data_size, &report) &&
-            check_update_data(data.memory, data_size, &plan, &report);
-    for (u32 i = 0; ok && i < plan.file_count; i++) {
-        String content;
-        ok = decode_update_file(&plan, i, &decoded, &content, &report);
-    }
+            check_update_data(data.memory, data_size, &plan, &report, &decoded);
     if (ok) {
         stop_running_editors();
         ok = install_files(directory, &plan, &decoded, &report);
@@ -131,10 +131,9 @@ b8 run_update(String directory) {
     if (ok) {
         char* update_data_path = tmp_path_in_directory(directory, string_from_c(UPDATE_DATA_FILENAME));
         if (update_data_path) unlink(update_data_path);
-        char* editor = tmp_path_in_directory(directory, STR("quarn"));
         char* changelog = tmp_path_in_directory(directory, STR("changelog.txt"));
-        if (editor && changelog) {
-            os_launch_program(string_from_c(editor), string_concat2("quarn \"%\"", string_from_c(changelog)));
+        if (quarn_filepath.count && changelog) {
+            os_launch_program(quarn_filepath, string_concat2("quarn \"%\"", string_from_c(changelog)));
         }
     } else {
         report_failure(directory, &report);

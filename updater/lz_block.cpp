@@ -130,9 +130,8 @@ static u32 write_lz_block(const u8* input, u32 length, const u32* distances, u8*
         }
     }
     bit_stream_flush(&stream);
-    store_u32(output, stream.total);
-    store_u32(output + 4, length);
-    output[8] = (u8)offset_bits;
+    Lz_Block head = {stream.total, length, (u8)offset_bits};
+    memcpy(output, &head, sizeof(head));
     return (u32)block_size_for_payload(stream.total);
 }
 
@@ -180,9 +179,11 @@ u32 lz_compress_trying_different_sizes_per_offset(const u8* input, u8* output, u
 b8 lz_decompress(const u8* block, u64 block_size, u8* output, u64 output_capacity, u32* uncompressed_size) {
     *uncompressed_size = 0;
     if (block_size < LZ_BLOCK_HEADER_SIZE) return false;
-    u32 payload_bits = load_u32(block);
-    u32 size = load_u32(block + 4);
-    u32 offset_bits = block[8];
+    Lz_Block head;
+    memcpy(&head, block, sizeof(head));
+    u32 payload_bits = head.payload_bit_count;
+    u32 size = head.uncompressed_size;
+    u32 offset_bits = head.offset_bits;
     u64 words_expected = word_count_of(size);
     if (offset_bits > LZ_MAX_OFFSET_BITS || 4 * words_expected > output_capacity) return false;
     if (block_size_for_payload(payload_bits) > block_size) return false;

@@ -38,9 +38,11 @@ static b8 read_release_file(const char* path, Pack_Buffers* buffers, u32* size) 
         return false;
     }
     struct stat status;
-    b8 ok = fstat(fd, &status) == 0 && S_ISREG(status.st_mode) && (u64)status.st_size <= LZ_MAX_INPUT_SIZE;
+    // The updater refuses a file that decodes to more than its cap, so such a release
+    // must not be packed as if it could be installed.
+    b8 ok = fstat(fd, &status) == 0 && S_ISREG(status.st_mode) && (u64)status.st_size <= UPDATE_MAX_FILE_SIZE;
     if (!ok) {
-        add_log(nullptr, LOG_ERROR, "\"%s\" is not a regular file of at most %u bytes.", path, LZ_MAX_INPUT_SIZE);
+        add_log(nullptr, LOG_ERROR, "\"%s\" is not a regular file of at most %u bytes.", path, UPDATE_MAX_FILE_SIZE);
     } else {
         *size = (u32)status.st_size;
         ok = ensure_size(&buffers->file, *size);

@@ -43,7 +43,7 @@ b8 fail_update(Update_Report* report, String message) {
 
 static b8 fail(Update_Report* report, const char* message) { return fail_update(report, string_from_c(message)); }
 
-b8 check_update_data(const u8* data, u64 size, Update_Plan* plan, Update_Report* report) {
+b8 check_update_data(const u8* data, u64 size, Update_Plan* plan, Update_Report* report, Gp_Allocation* decode_buffer) {
     memset(plan, 0, sizeof(*plan));
     plan->data = data;
     plan->size = size;
@@ -65,6 +65,7 @@ b8 check_update_data(const u8* data, u64 size, Update_Plan* plan, Update_Report*
         return fail(report, UPDATE_MESSAGE_BAD_ADDRESS);
     }
 
+    plan->format_version = format_version;
     for (u32 i = 0; i < count; i++) {
         Update_File_Name name;
         Update_File_Entry entry;
@@ -87,8 +88,10 @@ b8 check_update_data(const u8* data, u64 size, Update_Plan* plan, Update_Report*
         file->stored = data + entry.data_offset;
         file->stored_size = entry.stored_size;
         file->uncompressed_size = entry.uncompressed_size;
+        // A file that does not decode is reported before any fault of a later entry.
+        String content;
+        if (decode_buffer && !decode_update_file(plan, i, decode_buffer, &content, report)) return false;
     }
-    plan->format_version = format_version;
     plan->file_count = (u32)count;
     return true;
 }

@@ -89,7 +89,7 @@ struct Update_Report {
     b8 failed;
     String message;                // empty for a file count above 32
     Version_Info release_version;  // 0.0.0 until the header has been read
-    u32 format_version;            // 0 until the header has been read   // 0 until the header has been read
+    u32 format_version;            // 0 until the header has been read
 };
 
 struct Update_File {
@@ -110,10 +110,12 @@ struct Update_Plan {
 b8 fail_update(Update_Report* report, String message);
 // Marks the report failed with message (kept by reference) and returns false.
 
-b8 check_update_data(const u8* data, u64 size, Update_Plan* plan, Update_Report* report);
+b8 check_update_data(const u8* data, u64 size, Update_Plan* plan, Update_Report* report, Gp_Allocation* decode_buffer);
 // Checks the header, both tables and every entry's bounds, name and sizes, and fills the
-// plan, whose records point into data. False with the report failed at the first check that
-// fails; the report carries the versions read so far.
+// plan, whose records point into data. With a decode buffer (null for none) each file is
+// also decoded right after its own checks, so the fault reported is the first one in table
+// order. False with the report failed at the first check that fails; the report carries
+// the versions read so far.
 
 b8 decode_update_file(const Update_Plan* plan, u32 index, Gp_Allocation* buffer, String* content,
                       Update_Report* report);
@@ -142,6 +144,14 @@ b8 lz4_decompress_block(const u8* block, u32 block_size, u8* output, u32 uncompr
 #define LZ_BLOCK_HEADER_SIZE 9
 #define LZ_MAX_OFFSET_BITS 31  // a distance field wider than the largest window is never needed
 #define LZ_MAX_INPUT_SIZE 0x1F000000u  // keeps the payload bit count of all literals inside a u32
+
+// The head of an Lz_Block as it lies in the data: packed, since the words follow at byte 9.
+struct __attribute__((packed)) Lz_Block {
+    u32 payload_bit_count;  // bits of all items, flag bits included
+    u32 uncompressed_size;  // bytes, before the padding
+    u8 offset_bits;         // width of a distance field
+};
+static_assert(sizeof(Lz_Block) == LZ_BLOCK_HEADER_SIZE);
 
 struct Bit_Stream {
     u8* cursor;   // the current 64-bit word; unaligned, so loaded and stored with memcpy
@@ -188,11 +198,14 @@ b8 pack_update(String output_path, String source_directory, u32 format, u32* lef
 // Packs the release files found in source_directory (an empty one means the working
 // directory) into update data of format 0 or 1 at output_path. Names of the release list
 // that do not exist are left out; bit i of *left_out (when not null) marks
-// release_file_names[i]. False (logged) when a file cannot be read whole, the data would
-// not fit the format's 32-bit offsets, or the output cannot be written; the output is
-// not written unless everything was packed.
+// release_file_names[i]. False (logged) when a file cannot be read whole or is above
+// UPDATE_MAX_FILE_SIZE, the data would not fit the format's 32-bit offsets, or the output
+// cannot be written; the output is not written unless everything was packed.
 
 //~ Applying (apply_update.cpp, processes.cpp)
+
+extern String quarn_filepath;
+// The editor that run_update starts again: the directory, "/" and "quarn" (temporary memory).
 
 b8 run_update(String directory);
 // Installs the directory's "update.data": checks and decodes everything, stops running

@@ -23,7 +23,7 @@ static std::string check_and_decode(const Bytes& data, Update_Report* report_out
     Update_Report report = {};
     Update_Plan plan;
     Gp_Allocation buffer = {};
-    bool ok = check_update_data(exact.get(), data.size(), &plan, &report);
+    bool ok = check_update_data(exact.get(), data.size(), &plan, &report, &buffer);
     for (u32 i = 0; ok && i < plan.file_count; i++) {
         String content;
         ok = decode_update_file(&plan, i, &buffer, &content, &report);
@@ -58,6 +58,8 @@ TEST(UpdateData, CraftedDataGivesEachMessage) {
     put_u32(&name_table_past_end, 16, 0);
     Bytes entry_past_end = craft_update_data(1, {{"readme.txt", hello, (u32)hello.size()}, {"license.txt", hello, (u32)hello.size()}});
     entry_past_end.pop_back();
+    Bytes lying_before_past_end = craft_update_data(0, {{"api.8", lying_lz, 40}, {"readme.txt", good_lz, (u32)hello.size()}});
+    lying_before_past_end.pop_back();
     Bytes name_past_end = craft_update_data(1, {{"readme.txt", hello, (u32)hello.size()}});
     put_u32(&name_past_end, 24, 0xFFFFFFF8);  // the sum wraps in 32 bits
 
@@ -84,6 +86,7 @@ TEST(UpdateData, CraftedDataGivesEachMessage) {
         {"stored above uncompressed", craft_update_data(1, {{"api.8", hello, 11}}), UPDATE_MESSAGE_STORED_TOO_BIG, 1, 3},
         {"a size above the cap", craft_update_data(1, {{"api.8", short_lz4, UPDATE_MAX_FILE_SIZE + 1}}), UPDATE_MESSAGE_BAD_UNCOMPRESSED_SIZE, 1, 3},
         {"a lying LZ block", craft_update_data(0, {{"api.8", lying_lz, 40}}), UPDATE_MESSAGE_BAD_UNCOMPRESSED_SIZE, 0, 3},
+        {"a lying LZ block before an entry past the end", lying_before_past_end, UPDATE_MESSAGE_BAD_UNCOMPRESSED_SIZE, 0, 3},
         {"an LZ block of another size", craft_update_data(0, {{"api.8", good_lz, 11}}), UPDATE_MESSAGE_BAD_UNCOMPRESSED_SIZE, 0, 3},
         {"a corrupt LZ4 block", craft_update_data(1, {{"api.8", corrupt_lz4, 100}}), UPDATE_MESSAGE_BAD_UNCOMPRESSED_SIZE, 1, 3},
         {"an LZ4 block of another size", craft_update_data(1, {{"api.8", short_lz4, 99}}), UPDATE_MESSAGE_BAD_UNCOMPRESSED_SIZE, 1, 3},
@@ -213,7 +216,7 @@ TEST_F(Release_Fixture, PackedReleaseDecodesToItsFiles) {
         memcpy(exact.get(), data.data(), data.size());
         Update_Plan plan;
         Update_Report report = {};
-        ASSERT_TRUE(check_update_data(exact.get(), data.size(), &plan, &report)) << message_of(report);
+        ASSERT_TRUE(check_update_data(exact.get(), data.size(), &plan, &report, nullptr)) << message_of(report);
         EXPECT_EQ(plan.format_version, format);
         EXPECT_EQ(report.release_version.major, EDITOR_VERSION.major);
         EXPECT_EQ(report.release_version.minor, EDITOR_VERSION.minor);
@@ -245,6 +248,13 @@ TEST_F(Release_Fixture, PackingFailsWithoutWritingTheOutput) {
     EXPECT_NE(access(output.c_str(), F_OK), 0);
 
     rmdir((release + "/api.8").c_str());
+    // A file the updater would refuse to install (sparse, so it costs no disk).
+    write("api.8", Bytes());
+    ASSERT_EQ(truncate((release + "/api.8").c_str(), (off_t)UPDATE_MAX_FILE_SIZE + 1), 0);
+    EXPECT_FALSE(pack(1, output, nullptr));
+    EXPECT_NE(access(output.c_str(), F_OK), 0);
+    unlink((release + "/api.8").c_str());
+
     EXPECT_FALSE(pack(1, directory + "/missing/update.bin", nullptr));
     EXPECT_FALSE(pack(2, output, nullptr));
     EXPECT_TRUE(pack(0, output, nullptr));

@@ -212,6 +212,8 @@ TEST_F(Updater_Run, FailuresReportAndLeaveTheInstallationAlone) {
     std::vector<Crafted_File> thirty_three(33, Crafted_File{"readme.txt", readme, (u32)readme.size()});
     Bytes entry_past_end = craft_update_data(1, {{"readme.txt", readme, (u32)readme.size()}, {"api.8", readme, (u32)readme.size()}});
     entry_past_end.pop_back();
+    Bytes lying_before_past_end = craft_update_data(0, {{"readme.txt", lying_lz, 64}, {"api.8", lz_block_of(readme), (u32)readme.size()}});
+    lying_before_past_end.pop_back();
 
     struct Case {
         const char* name;
@@ -230,6 +232,7 @@ TEST_F(Updater_Run, FailuresReportAndLeaveTheInstallationAlone) {
         {"an entry past the end", true, entry_past_end, UPDATE_MESSAGE_BAD_ADDRESS, "1", "0.3.2"},
         {"stored above uncompressed", true, craft_update_data(1, {{"readme.txt", readme, 3}}), UPDATE_MESSAGE_STORED_TOO_BIG, "1", "0.3.2"},
         {"a lying LZ block", true, craft_update_data(0, {{"readme.txt", lying_lz, 64}}), UPDATE_MESSAGE_BAD_UNCOMPRESSED_SIZE, "0", "0.3.2"},
+        {"a lying LZ block before an entry past the end", true, lying_before_past_end, UPDATE_MESSAGE_BAD_UNCOMPRESSED_SIZE, "0", "0.3.2"},
         {"a path for a name", true, craft_update_data(1, {{"../escaped.txt", readme, (u32)readme.size()}}), UPDATE_MESSAGE_BAD_NAME, "1", "0.3.2"},
     };
     int index = 0;
