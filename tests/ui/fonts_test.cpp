@@ -239,6 +239,7 @@ TEST(Fonts, DamagedFontFilesAreTurnedAway) {
         {"cut inside the table data", good.size() / 2, 0, {}, false},
         {"table directory longer than the file", good.size(), 4, {0xFF, 0xFF}, false},
         {"a collection, not one font", good.size(), 0, {'t', 't', 'c', 'f'}, false},
+        {"a collection's header and nothing after it", 12, 0, {'t', 't', 'c', 'f', 0, 1, 0, 0, 0, 0, 0, 1}, false},
         {"not a font at all", good.size(), 0, {'%', 'P', 'D', 'F'}, false},
     };
     for (const Case& c : cases) {
