@@ -132,9 +132,12 @@ TEST(GlyphCache, AFullFontMapIsFlushedAndPackingStartsAgain) {
     // Put the packer on the last row that still has room for a short glyph.
     glyph_packer.x = FONT_MAP_SIDE - 5;
     glyph_packer.row_y = FONT_MAP_SIDE - 25;
+    ui_flags = 0;
     Glyph* w = glyph_of(&ui_font_pool, 'W');
     ASSERT_NE(w, nullptr);
     EXPECT_EQ(glyph_packer.generation, generation + 1);
+    // What the frame drew before the flush is stale: another frame must follow at once.
+    EXPECT_TRUE(ui_flags & UI_KEEP_RUNNING);
     EXPECT_EQ(w->x, 1u);
     EXPECT_EQ(w->y, 1u);
     EXPECT_LE(w->texture_coords.w, 1.0f);
