@@ -70,11 +70,11 @@ b8 init_font(Font* font, u8* data, u64 size, u8* name, u64 name_count) {
 
 b8 init_font_from_executable(Font* font, u8* name, u64 name_count) {
     String data = get_asset(String{name, (s64)name_count});
-    if (data.count <= 0) {
+    if (data.count <= 0 || !init_font(font, data.data, (u64)data.count, name, name_count)) {
         add_log(nullptr, LOG_ERROR, "Failed to load font '%.*s' from the executable.", (int)name_count, (char*)name);
         return false;
     }
-    return init_font(font, data.data, (u64)data.count, name, name_count);  // logs its own failure
+    return true;
 }
 
 //~ Font files
