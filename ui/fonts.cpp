@@ -34,7 +34,9 @@ static u32 read_u32_big_endian(u8* p) { return (u32)p[0] << 24 | (u32)p[1] << 16
 // stb_truetype trusts the table directory and reads wherever it points, so a truncated or
 // damaged file must be turned away before it gets there.
 static b8 font_tables_lie_inside(u8* data, u64 size) {
-    if (size < 12) return false;
+    // The header and one table entry: below that stb_truetype reads a collection's first
+    // font offset past the end.
+    if (size < 12 + 16) return false;
     if (stbtt_GetFontOffsetForIndex(data, 0) != 0) return false;  // not one font at offset 0
     u32 table_count = (u32)data[4] << 8 | data[5];
     if (12 + (u64)table_count * 16 > size) return false;
@@ -68,11 +70,11 @@ b8 init_font(Font* font, u8* data, u64 size, u8* name, u64 name_count) {
 
 b8 init_font_from_executable(Font* font, u8* name, u64 name_count) {
     String data = get_asset(String{name, (s64)name_count});
-    if (data.count <= 0) {
+    if (data.count <= 0 || !init_font(font, data.data, (u64)data.count, name, name_count)) {
         add_log(nullptr, LOG_ERROR, "Failed to load font '%.*s' from the executable.", (int)name_count, (char*)name);
         return false;
     }
-    return init_font(font, data.data, (u64)data.count, name, name_count);  // logs its own failure
+    return true;
 }
 
 //~ Font files

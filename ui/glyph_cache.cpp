@@ -5,6 +5,7 @@
 
 #include "ui/fonts.h"
 #include "ui/renderer.h"
+#include "ui/ui_state.h"
 
 #include <math.h>
 #include <string.h>
@@ -43,6 +44,9 @@ static void flush_font_map(Font_Pool* requesting) {
         empty_glyph_lists(requesting);
     }
     restart_glyph_packer(glyph_packer.row_height);
+    // Quads of this frame laid out before the flush point at texels that are now cleared or
+    // hold other glyphs: the frame after it must be drawn at once, not at the next event.
+    ui_do_not_stop_after_current_frame();
 }
 
 b8 pack_glyph(u32 width, u32 height, u8* bitmap, u32* out_x, u32* out_y) {

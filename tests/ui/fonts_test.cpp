@@ -132,9 +132,12 @@ TEST(GlyphCache, AFullFontMapIsFlushedAndPackingStartsAgain) {
     // Put the packer on the last row that still has room for a short glyph.
     glyph_packer.x = FONT_MAP_SIDE - 5;
     glyph_packer.row_y = FONT_MAP_SIDE - 25;
+    ui_flags = 0;
     Glyph* w = glyph_of(&ui_font_pool, 'W');
     ASSERT_NE(w, nullptr);
     EXPECT_EQ(glyph_packer.generation, generation + 1);
+    // What the frame drew before the flush is stale: another frame must follow at once.
+    EXPECT_TRUE(ui_flags & UI_KEEP_RUNNING);
     EXPECT_EQ(w->x, 1u);
     EXPECT_EQ(w->y, 1u);
     EXPECT_LE(w->texture_coords.w, 1.0f);
@@ -239,6 +242,7 @@ TEST(Fonts, DamagedFontFilesAreTurnedAway) {
         {"cut inside the table data", good.size() / 2, 0, {}, false},
         {"table directory longer than the file", good.size(), 4, {0xFF, 0xFF}, false},
         {"a collection, not one font", good.size(), 0, {'t', 't', 'c', 'f'}, false},
+        {"a collection's header and nothing after it", 12, 0, {'t', 't', 'c', 'f', 0, 1, 0, 0, 0, 0, 0, 1}, false},
         {"not a font at all", good.size(), 0, {'%', 'P', 'D', 'F'}, false},
     };
     for (const Case& c : cases) {

@@ -142,6 +142,34 @@ TEST(Renderer, TextAlignment) {
     }
 }
 
+// Kerning moves the glyph it belongs to, not the pen: text ends where its measured advances
+// say, so right-aligned and centred text lines up with what was measured.
+TEST(Renderer, KerningShiftsOnlyItsGlyph) {
+    set_up_test_fonts(30);
+    u8* text = (u8*)"AVAV";
+    std::vector<f32> kerning, advances, bearings;
+    Text_Iterator it;
+    init_text_iterator(&it, text, 4, &ui_font_pool, DRAW_TEXT_TAB_WIDTH);
+    while (text_iterator_get_next(&it)) {
+        kerning.push_back(it.kerning);
+        advances.push_back(it.advance);
+        bearings.push_back(it.current_glyph->left_bearing);
+    }
+    ASSERT_EQ(kerning.size(), 4u);
+    ASSERT_LT(kerning[1], -0.5f);  // "AV" and "VA" are kerned in DejaVu Sans
+    ASSERT_LT(kerning[2], -0.5f);
+
+    start_frame(800, 600);
+    draw_text(text, 4, &ui_font_pool, DRAW_TEXT_RIGHT_OF_ADVANCE, 300, 200, Rgba{1, 1, 1, 1});
+    ASSERT_EQ(renderer_quad_instances.count, 4u);
+    f32 pen = 300 - get_text_advance(text, 4, &ui_font_pool, DRAW_TEXT_TAB_WIDTH);
+    for (u32 i = 0; i < 4; i++) {
+        SCOPED_TRACE(i);
+        EXPECT_FLOAT_EQ(top_left_of(quads()[i]).x, floorf(floorf(pen) + kerning[i] + bearings[i]));
+        pen += advances[i];
+    }
+}
+
 TEST(Renderer, TextOutsideItsScissorsIsNotLaidOut) {
     set_up_test_fonts(20);
     struct Case {
