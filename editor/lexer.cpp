@@ -139,7 +139,6 @@ s64 lex_next_token(u8* text, s64 length, s64 offset, Tokenisation_Hint* hint, Ed
 
 s64 editor_get_next_token(Editor_File* file, s64 offset, Editor_Token* out) {
     file = editor_file_or_current(file);
-    out->offset = offset;
     out->length = 0;
     out->kind = EDITOR_TOKEN_NONE;
     if (!file) return -1;
@@ -173,7 +172,6 @@ static s64 find_token_boundary_before(u8* text, s64 length, s64 end, Tokenisatio
 s64 editor_get_previous_token(Editor_File* file, s64 offset, Editor_Token* out) {
     file = editor_file_or_current(file);
     out->length = 0;
-    out->kind = EDITOR_TOKEN_NONE;
     if (!file) return -1;
     u8* text = file->text.data;
     s64 length = file->text.count;
@@ -238,7 +236,9 @@ static s64 skip_string(u8* text, s64 open_at, s64 limit) {
 
 void compute_syntax_state(Editor_File* file, s64 start, s64 end) {
     Tokenisation_Hint* hint = get_tokenisation_hint_for_file(file);
-    u16 delimiters = hint ? hint->string_delimiters : 0;
+    // Only the three quote bits open strings; other bits a layer may set mean nothing here.
+    const u16 quotes = EDITOR_TOKEN_DOUBLE_QUOTE | EDITOR_TOKEN_SINGLE_QUOTE | EDITOR_TOKEN_BACKQUOTE;
+    u16 delimiters = hint ? hint->string_delimiters & quotes : 0;
     u8* text = file->text.data;
     s64 length = file->text.count;
     if (start > length) start = length;

@@ -40,10 +40,12 @@ s64 lex_next_token(u8* text, s64 length, s64 offset, Tokenisation_Hint* hint, Ed
 
 s64 editor_get_next_token(Editor_File* file, s64 offset, Editor_Token* out);
 // lex_next_token on the file's text with its hint; a null file means current_file.
+// Without a token (-1) the output has length 0 and kind EDITOR_TOKEN_NONE, its offset as it was.
 
 s64 editor_get_previous_token(Editor_File* file, s64 offset, Editor_Token* out);
 // The last token that starts before the offset (one that straddles it counts), exactly
-// as a forward lex from the start of the text gives it: its end offset, or -1.
+// as a forward lex from the start of the text gives it: its end offset, or -1 with only
+// the output's length set (to 0).
 
 s64 editor_get_token_at_offset(Editor_File* file, s64 offset, Editor_Token* out);
 // The token that holds the offset: one that starts there unless the previous token runs

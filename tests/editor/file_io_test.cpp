@@ -12,6 +12,7 @@
 #include <string>
 
 #include "editor/editor.h"
+#include "foundation/log.h"
 #include "editor_test_helpers.h"
 
 namespace fs = std::filesystem;
@@ -271,11 +272,14 @@ TEST(FileIo, FailedSaveOnAFullDiskLeavesTheFileAsItWas) {
     sighandler_t previous = signal(SIGXFSZ, SIG_IGN);
     struct rlimit limited = {4096, saved.rlim_max};
     ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limited), 0);
+    u64 errors_before = next_error_log_id;
     b8 saved_ok = save_file(file);
+    u64 errors_after = next_error_log_id;
     setrlimit(RLIMIT_FSIZE, &saved);
     signal(SIGXFSZ, previous);
 
     EXPECT_FALSE(saved_ok);
+    EXPECT_NE(errors_after, errors_before);  // the failure is in the log as an error
     EXPECT_EQ(read_file(path), original);
     EXPECT_EQ(mode_of(path), 0640u);
     EXPECT_EQ(mtime_of(path), mtime);

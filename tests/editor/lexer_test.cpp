@@ -63,6 +63,8 @@ struct Hint_Scope {
 static const Test_Hint c_hint = {{"c", "h"}, "//", "/*", "*/", EDITOR_TOKEN_DOUBLE_QUOTE | EDITOR_TOKEN_SINGLE_QUOTE};
 static const Test_Hint language_hint = {{"8"}, "//", "/*", "*/", EDITOR_TOKEN_DOUBLE_QUOTE | EDITOR_TOKEN_BACKQUOTE};
 static const Test_Hint basic_hint = {{"bas"}, "REM ", "(*", "*)", EDITOR_TOKEN_DOUBLE_QUOTE};
+// A layer that sets bits besides the quote bits: only the quote bits open strings.
+static const Test_Hint loose_hint = {{"w"}, "", "", "", EDITOR_TOKEN_WORD | EDITOR_TOKEN_NUMBER | EDITOR_TOKEN_DOUBLE_QUOTE};
 
 TEST(Lexer, Tokens) {
     Hint_Scope hints = {c_hint, basic_hint};
@@ -105,10 +107,16 @@ TEST(Lexer, Tokens) {
 
 TEST(Lexer, NoTokenCases) {
     Editor_File* file = make_test_file("ab cd");
-    Editor_Token token;
+    Editor_Token token = {1234, 9, EDITOR_TOKEN_WORD, 0};
     EXPECT_EQ(editor_get_next_token(file, 5, &token), -1);
     EXPECT_EQ(token.kind, EDITOR_TOKEN_NONE);
+    EXPECT_EQ(token.length, 0u);
+    EXPECT_EQ(token.offset, 1234);  // the layer's token keeps its offset
+    token = Editor_Token{1234, 9, EDITOR_TOKEN_WORD, 0};
     EXPECT_EQ(editor_get_previous_token(file, 0, &token), -1);
+    EXPECT_EQ(token.length, 0u);  // only the length is reset
+    EXPECT_EQ(token.offset, 1234);
+    EXPECT_EQ(token.kind, EDITOR_TOKEN_WORD);
     EXPECT_EQ(editor_get_previous_token(file, 5, &token), 5);
     EXPECT_EQ(token.offset, 3);
     EXPECT_EQ(editor_get_previous_token(file, 99, &token), 5);  // limited to the text
@@ -229,7 +237,7 @@ TEST(Lexer, BackwardAgreesWithForwardOnGeneratedTexts) {
 }
 
 TEST(Lexer, SyntaxStateAtTheTopOfTheView) {
-    Hint_Scope hints = {c_hint, language_hint};
+    Hint_Scope hints = {c_hint, language_hint, loose_hint};
     struct Case {
         const char* name;
         std::string file_name;
@@ -254,6 +262,8 @@ TEST(Lexer, SyntaxStateAtTheTopOfTheView) {
         {"block start inside a string is text", "a.c", "\"/*\" x|", 0, 0},
         {"block start ending at the view", "a.c", "x /*|y", 1, 0},
         {"no hint", "a.txt", "/* \"x|", 0, 0},
+        {"words and numbers never open strings", "a.w", "x 1 \"a\" y|", 0, 0},
+        {"the quote bit still counts beside others", "a.w", "x \"abc|", 0, EDITOR_TOKEN_DOUBLE_QUOTE},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
