@@ -244,6 +244,10 @@ void* bucket_array_append(Bucket_Array* array);
 void bucket_array_reset(Bucket_Array* array);
 // Empties the array and keeps its buckets, which later appends reuse in order.
 
+void* bucket_array_get_element(Bucket_Array* array, u32 index);
+// Element index in insertion order, found by walking the buckets by their counts; null
+// when index is not below the array's count.
+
 struct Dynamic_Array {
     u8* data;
     u32 element_size;

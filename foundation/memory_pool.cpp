@@ -163,3 +163,13 @@ void bucket_array_reset(Bucket_Array* array) {
     array->last_element = 0;
     array->count = 0;
 }
+
+void* bucket_array_get_element(Bucket_Array* array, u32 index) {
+    if (index >= array->count) return 0;
+    for (Memory_Pool_Bucket* bucket = array->first_bucket; bucket; bucket = bucket->next) {
+        if (index < bucket->count) return (u8*)(bucket + 1) + (u64)index * array->element_size;
+        index -= bucket->count;
+        if (bucket == array->last_bucket) break;  // buckets behind it are kept for reuse, not in use
+    }
+    return 0;
+}

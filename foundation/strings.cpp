@@ -107,8 +107,13 @@ String string_concat2(const char* format, ...) {
     s64 length = 0;
     va_start(args, format);
     for (const char* f = format; *f; f++) {
-        if (*f == '%') length += va_arg(args, String).count;
-        else length++;
+        if (*f == '%') {
+            // Measured as the copy below treats it: a negative count adds nothing.
+            s64 count = va_arg(args, String).count;
+            if (count > 0) length += count;
+        } else {
+            length++;
+        }
     }
     va_end(args);
 
@@ -145,7 +150,7 @@ char* to_tmp_c_string(String s) {
 String string_to_lower_case(String s) {
     String result = {};
     u64 count = s.count > 0 ? (u64)s.count : 0;
-    u8* out = tmp_allocate(count ? count : 1);
+    u8* out = tmp_allocate(count);
     if (!out) return result;
 
     // 32 octets at a time: a byte in "A".."Z" gets bit 0x20. Signed compares are safe

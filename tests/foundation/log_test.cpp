@@ -226,6 +226,9 @@ TEST_F(Log_Test, RotationKeepsTheNewestFiles) {
 
 TEST_F(Log_Test, StartLine) {
     ASSERT_TRUE(init_logging());
+    // Log files go to "logs" beside the executable.
+    EXPECT_EQ(to_std(__global_log.directory),
+              std::filesystem::canonical("/proc/self/exe").parent_path().string() + "/logs");
     set_log_directory(test_string(logs));
     std::string text = buffer_text();
     unsigned year, month, day, hour, minute, second;

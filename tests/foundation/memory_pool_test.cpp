@@ -107,6 +107,18 @@ TEST(BucketArray, AppendsChainInOrderAndTakeANewBucketOnlyWhenFull) {
     EXPECT_EQ(walked, 1000u);
     EXPECT_EQ(array.count, 1000u);
     EXPECT_EQ(array.last_element, placed.back());
+
+    // By index, through the bucket counts.
+    for (u32 i = 0; i < placed.size(); i++) ASSERT_EQ(bucket_array_get_element(&array, i), placed[i]) << i;
+    EXPECT_EQ(bucket_array_get_element(&array, 1000), nullptr);
+
+    // Emptied and refilled part way: the kept buckets behind the last one hold nothing.
+    bucket_array_reset(&array);
+    EXPECT_EQ(bucket_array_get_element(&array, 0), nullptr);
+    for (u32 i = 0; i < 6; i++) bucket_array_append(&array);
+    EXPECT_EQ(bucket_array_get_element(&array, 5), placed[5]);
+    EXPECT_EQ(bucket_array_get_element(&array, 6), nullptr);
+    EXPECT_EQ(bucket_array_get_element(&array, 7), nullptr);  // room left in the last bucket
 }
 
 TEST(BucketArray, ReusedRecordsComeBackZeroed) {

@@ -118,6 +118,15 @@ TEST(Strings, Concat2) {
         EXPECT_EQ(c.used, c.expected.size() + 1);
     }
     EXPECT_STREQ(to_tmp_c_string(STR("path/x")), "path/x");
+
+    // A String with a negative count adds nothing, and the block still holds every octet
+    // written: the next block starts behind the text's NUL place.
+    String negative = {(u8*)"zz", -2};
+    before = tmp_get_used();
+    String joined = string_concat2("abcd%", negative);
+    EXPECT_EQ(to_std(joined), "abcd");
+    EXPECT_EQ(tmp_get_used() - before, 5u);
+    EXPECT_GE(tmp_allocate(1), joined.data + joined.count + 1);
     tmp_reset();
 }
 
@@ -200,9 +209,7 @@ TEST(Strings, LowerCaseKeepsUtf8) {
         u64 used = tmp_get_used();
         String lower = string_to_lower_case(test_string(input));
         EXPECT_EQ(to_std(lower), expected);
-        if (length) {
-            EXPECT_EQ(tmp_get_used() - used, length);
-        }
+        EXPECT_EQ(tmp_get_used() - used, length);
     }
     tmp_reset();
 }
