@@ -5,7 +5,7 @@ PACKAGES := cmake make g++ pkg-config libgtest-dev libbenchmark-dev \
             libglfw3-dev libgl-dev libgl1-mesa-dri libstb-dev zlib1g-dev \
             libcurl4-openssl-dev ca-certificates liblz4-dev lz4 \
             fonts-dejavu-core python3 python3-fonttools \
-            xvfb xauth xdotool x11-xkb-utils x11-utils libx11-dev libnotify-bin
+            xvfb xauth xdotool x11-xkb-utils x11-utils x11-apps libx11-dev libnotify-bin
 JOBS := $(shell nproc)
 CMAKE_COMMON := -DCMAKE_BUILD_TYPE=RelWithDebInfo
 # Test builds keep assertions on.
@@ -62,10 +62,11 @@ run: build
 	    build/bin/quarn "$(CURDIR)/README.md"; \
 	else \
 	    echo "No X display: starting the editor under Xvfb for 10 seconds."; \
+	    rm -f build/screenshot.xwd; \
 	    xvfb-run -a -s "-screen 0 1280x800x24" sh -c 'build/bin/quarn "$(CURDIR)/README.md" & pid=$$!; sleep 8; \
-	        import -window root build/screenshot.png 2>/dev/null || xwd -root -silent > build/screenshot.xwd; \
-	        kill $$pid'; \
-	    echo "Screenshot saved in build/ (screenshot.png or screenshot.xwd)."; \
+	        xwd -root -silent > build/screenshot.xwd; kill $$pid'; \
+	    if [ -s build/screenshot.xwd ]; then echo "Screenshot saved as build/screenshot.xwd."; \
+	    else echo "No screenshot could be taken."; fi; \
 	fi
 
 bench: deps
