@@ -28,7 +28,7 @@ deps:
 	    fi; \
 	    echo "Installing:$$missing"; \
 	    export DEBIAN_FRONTEND=noninteractive; \
-	    apt-get update -qq && apt-get install -y -qq --no-install-recommends $$missing >/dev/null || exit 1; \
+	    apt-get update -qq && apt-get install -y -qq $$missing >/dev/null || exit 1; \
 	fi
 
 build: deps
