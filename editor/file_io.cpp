@@ -23,23 +23,11 @@ static u64 get_whole_modification_time(struct stat* st) {
     return (u64)st->st_mtim.tv_sec * 1000000000ull + (u64)st->st_mtim.tv_nsec;
 }
 
-static String join_tmp(String a, const char* separator, String b) {
-    u64 separator_length = strlen(separator);
-    u8* memory = tmp_allocate(a.count + separator_length + b.count + 1);
-    if (!memory) return String{nullptr, 0};
-    if (a.count > 0) memcpy(memory, a.data, a.count);
-    memcpy(memory + a.count, separator, separator_length);
-    if (b.count > 0) memcpy(memory + a.count + separator_length, b.data, b.count);
-    s64 count = a.count + separator_length + b.count;
-    memory[count] = 0;
-    return String{memory, count};
-}
-
 String get_file_path_tmp(Editor_File* file) {
     String directory = filepath_to_tmp_string(&file->directory);
-    if (directory.count == 0) return join_tmp(String{nullptr, 0}, "", file->name);
+    if (directory.count == 0) return string_concat2("%", file->name);
     b8 ends_with_separator = directory.data[directory.count - 1] == '/';
-    return join_tmp(directory, ends_with_separator ? "" : "/", file->name);
+    return string_concat2(ends_with_separator ? "%%" : "%/%", directory, file->name);
 }
 
 //~ Reading
@@ -205,7 +193,7 @@ b8 save_file(Editor_File* file) {
             return false;
         }
         b8 root = directory.count == 1 && directory.data[0] == '/';
-        target = join_tmp(directory, root ? "" : "/", name);
+        target = string_concat2(root ? "%%" : "%/%", directory, name);
         if (!target.data || stat((char*)target.data, &st) != 0) {
             add_log(nullptr, LOG_ERROR, "Could not save \"%s\": %s", (char*)path.data, strerror(errno));
             return false;
@@ -229,8 +217,7 @@ b8 save_file(Editor_File* file) {
     String directory = slash < 0 ? String{(u8*)".", 1} : String{target.data, slash == 0 ? 1 : slash};
     String name = {target.data + slash + 1, target.count - slash - 1};
     if (name.count > 200) name.count = 200;  // the temporary name must stay within NAME_MAX
-    String prefix = join_tmp(directory, (slash == 0) ? "." : "/.", name);
-    String temporary = prefix.data ? join_tmp(prefix, ".quarn-", STR("XXXXXX")) : prefix;
+    String temporary = string_concat2(slash == 0 ? "%.%.quarn-XXXXXX" : "%/.%.quarn-XXXXXX", directory, name);
     if (!temporary.data) return false;
 
     const char* failed_step = "creating a temporary file beside it";
@@ -268,7 +255,7 @@ b8 save_file(Editor_File* file) {
     }
 
     // Make the rename itself durable; the data already is.
-    int directory_fd = open((char*)join_tmp(directory, "", String{nullptr, 0}).data, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    int directory_fd = open((char*)string_concat2("%", directory).data, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (directory_fd >= 0) {
         fsync(directory_fd);
         close(directory_fd);

@@ -106,14 +106,10 @@ static b8 path_contains_components_of(String path, String entry) {
 b8 filepath_is_blacklisted(u8* text, s64 length, b8 check_extension, b8 check_path) {
     Layer_Text_Settings* settings = &layer_text_settings;
     if (check_extension) {
-        s64 dot = length - 1;
-        while (dot >= 0 && text[dot] != '.') dot--;
-        if (dot >= 0) {
-            String extension = {text + dot + 1, length - dot - 1};
-            String* entries = (String*)settings->blacklisted_extensions.data;
-            for (u32 i = 0; extension.count > 0 && i < settings->blacklisted_extensions.count; i++) {
-                if (entries[i].count > 0 && strings_equal(entries[i], extension)) return true;
-            }
+        String extension = get_extension(String{text, length});
+        String* entries = (String*)settings->blacklisted_extensions.data;
+        for (u32 i = 0; extension.count > 0 && i < settings->blacklisted_extensions.count; i++) {
+            if (strings_equal(entries[i], extension)) return true;
         }
     }
     if (!check_path) return false;

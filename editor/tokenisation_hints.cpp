@@ -104,11 +104,10 @@ static inline u8 to_lower_ascii(u8 c) { return c >= 'A' && c <= 'Z' ? c + 32 : c
 
 Tokenisation_Hint* get_tokenisation_hint_for_file(Editor_File* file) {
     if (!file) return nullptr;
-    s64 dot = file->name.count - 1;
-    while (dot >= 0 && file->name.data[dot] != '.') dot--;
-    if (dot < 0 || dot == file->name.count - 1) return nullptr;
-    u8* extension = file->name.data + dot + 1;
-    s64 length = file->name.count - dot - 1;
+    String name_extension = get_extension(file->name);
+    if (name_extension.count == 0) return nullptr;
+    u8* extension = name_extension.data;
+    s64 length = name_extension.count;
 
     // Folded while comparing rather than copied: the lexer asks for every token.
     Layer_Text_Settings* settings = &layer_text_settings;

@@ -102,7 +102,7 @@ static void remove_old_log_files(String directory) {
     if (count <= NUM_LOG_FILES_TO_KEEP) return;
     general_quick_sort(entries, count, sizeof(Log_File_Entry), sort_log_files_by_creation_time);
     for (u32 i = 0; i + NUM_LOG_FILES_TO_KEEP < count; i++) {
-        char* path = to_tmp_c_string(string_concat2("%/%", directory, entries[i].name));
+        char* path = (char*)string_concat2("%/%", directory, entries[i].name).data;
         if (path) unlink(path);
     }
 }

@@ -29,13 +29,6 @@ void os_lister_close(Os_Lister* lister) {
     lister->stream = 0;
 }
 
-static b8 name_has_extension(const char* name, u64 name_length, String extension) {
-    const char* dot = strrchr(name, '.');
-    if (!dot) return false;
-    u64 length = name_length - (u64)(dot + 1 - name);
-    return length == (u64)extension.count && memcmp(dot + 1, extension.data, length) == 0;
-}
-
 b8 os_lister_get_next_item(Os_Lister* lister, Os_Lister_Item* item) {
     if (!lister->stream) return false;
     for (;;) {
@@ -44,7 +37,10 @@ b8 os_lister_get_next_item(Os_Lister* lister, Os_Lister_Item* item) {
         const char* name = entry->d_name;
         if (name[0] == '.' && (name[1] == 0 || (name[1] == '.' && name[2] == 0))) continue;
         u64 name_length = strlen(name);
-        if (lister->extension.count > 0 && !name_has_extension(name, name_length, lister->extension)) continue;
+        if (lister->extension.count > 0 &&
+            !strings_equal(get_extension(String{(u8*)name, (s64)name_length}), lister->extension)) {
+            continue;
+        }
 
         if (name_length > OS_LISTER_NAME_CAPACITY - 1) name_length = OS_LISTER_NAME_CAPACITY - 1;
         memcpy(item->name_buffer, name, name_length);

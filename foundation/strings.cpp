@@ -125,17 +125,27 @@ String string_concat2(const char* format, ...) {
     for (const char* f = format; *f; f++) {
         if (*f == '%') {
             String piece = va_arg(args, String);
-            if (piece.count > 0) memcpy(at, piece.data, (u64)piece.count);
-            if (piece.count > 0) at += piece.count;
+            if (piece.count > 0) {
+                memcpy(at, piece.data, (u64)piece.count);
+                at += piece.count;
+            }
         } else {
             *at++ = (u8)*f;
         }
     }
     va_end(args);
+    *at = 0;
 
     result.data = out;
     result.count = at - out;
     return result;
+}
+
+String get_extension(String name) {
+    s64 dot = name.count - 1;
+    while (dot >= 0 && name.data[dot] != '.') dot--;
+    if (dot < 0) return String{};
+    return String{name.data + dot + 1, name.count - dot - 1};
 }
 
 char* to_tmp_c_string(String s) {

@@ -56,10 +56,14 @@ void write_into_string(String* s, u64 capacity, const char* format, ...) __attri
 
 //~ strings.cpp: the joiner and small helpers
 
+String get_extension(String name);
+// The text after the last "." of name (a view into it); empty when name has no ".".
+
 String string_concat2(const char* format, ...);
 // Each bare "%" of format is replaced by the next argument, a String passed by value; there
-// is no escape. Exactly length + 1 octets of temporary memory. Empty String when temporary
-// memory is full.
+// is no escape. Exactly length + 1 octets of temporary memory: the last holds a 0, so the
+// data is also a C string (a path for the OS needs no second copy). Empty String when
+// temporary memory is full.
 
 char* to_tmp_c_string(String s);
 // s followed by a NUL, in temporary memory. Null when temporary memory is full.

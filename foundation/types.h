@@ -25,6 +25,12 @@ static_assert(sizeof(b8) == 1);
 
 inline u64 align_up(u64 value, u64 alignment) { return (value + alignment - 1) & ~(alignment - 1); }
 
+// Little-endian fields of file formats at any alignment (x86-64 only, so a plain copy).
+inline u32 load_u32(const u8* at) { u32 v; __builtin_memcpy(&v, at, 4); return v; }
+inline u64 load_u64(const u8* at) { u64 v; __builtin_memcpy(&v, at, 8); return v; }
+inline void store_u32(u8* at, u32 v) { __builtin_memcpy(at, &v, 4); }
+inline void store_u64(u8* at, u64 v) { __builtin_memcpy(at, &v, 8); }
+
 // Spin until the byte reads 0, then swap 0 for 1; released by an atomic exchange with 0.
 inline void spin_lock(u8* lock) {
     for (;;) {

@@ -85,21 +85,15 @@ static b8 stop_damaged_zip_walk(Zip_Lister* lister, const char* why) {
     return false;
 }
 
-static u32 read_u32(u8* at) {
-    u32 value;
-    memcpy(&value, at, sizeof(value));
-    return value;
-}
-
 // Length of the data descriptor at `at` whose sizes repeat the header's, with or without its
 // optional signature; 0 when none fits in room. The sizes must match: a writer that left
 // them only in the descriptor gives no way to find where the data ends.
 static u64 get_data_descriptor_length(u8* at, u64 room, Zip_Local_Header* header) {
-    if (room >= 16 && read_u32(at) == ZIP_DATA_DESCRIPTOR_SIGNATURE &&
-        read_u32(at + 8) == header->compressed_size && read_u32(at + 12) == header->uncompressed_size) {
+    if (room >= 16 && load_u32(at) == ZIP_DATA_DESCRIPTOR_SIGNATURE &&
+        load_u32(at + 8) == header->compressed_size && load_u32(at + 12) == header->uncompressed_size) {
         return 16;
     }
-    if (room >= 12 && read_u32(at + 4) == header->compressed_size && read_u32(at + 8) == header->uncompressed_size) {
+    if (room >= 12 && load_u32(at + 4) == header->compressed_size && load_u32(at + 8) == header->uncompressed_size) {
         return 12;
     }
     return 0;
@@ -108,7 +102,7 @@ static u64 get_data_descriptor_length(u8* at, u64 room, Zip_Local_Header* header
 b8 zip_lister_get_next_file(Zip_Lister* lister, Zip_Entry* out) {
     if (lister->failed || !lister->position) return false;
     u64 room = (u64)(lister->end - lister->position);
-    if (room < 4 || read_u32(lister->position) != ZIP_LOCAL_HEADER_SIGNATURE) return false;
+    if (room < 4 || load_u32(lister->position) != ZIP_LOCAL_HEADER_SIGNATURE) return false;
     if (room < sizeof(Zip_Local_Header)) return stop_damaged_zip_walk(lister, "has a header cut short");
 
     Zip_Local_Header* header = (Zip_Local_Header*)lister->position;

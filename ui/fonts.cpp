@@ -88,14 +88,9 @@ static b8 read_whole_file(const char* path, Gp_Allocation* out, u64 extra, u64* 
         return false;
     }
     u64 size = (u64)info.st_size;
-    u64 done = 0;
-    while (done < size) {
-        ssize_t got = read(fd, out->memory + done, size - done);
-        if (got <= 0) break;
-        done += (u64)got;
-    }
+    b8 read_whole = os_read_all(fd, out->memory, size);
     close(fd);
-    if (done != size) {
+    if (!read_whole) {
         gp_free(out);
         return false;
     }
@@ -106,7 +101,7 @@ static b8 read_whole_file(const char* path, Gp_Allocation* out, u64 extra, u64* 
 s64 get_or_add_file_font(u8* path, u64 count) {
     File_Font* fonts = (File_Font*)file_fonts.data;
     for (u32 i = 0; i < file_fonts.count; i++) {
-        if (fonts[i].in_use && (u64)fonts[i].path.count == count && memcmp(fonts[i].path.data, path, count) == 0) return i;
+        if (fonts[i].in_use && strings_equal(fonts[i].path, String{path, (s64)count})) return i;
     }
 
     File_Font loaded = {};

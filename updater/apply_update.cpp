@@ -67,16 +67,11 @@ static void remove_new_files(String directory, const Update_Plan* plan, u32 firs
     }
 }
 
-static b8 install_files(String directory, const Update_Plan* plan, Gp_Allocation* decoded, Update_Report* report) {
+static b8 install_files(String directory, const Update_Plan* plan, Update_Report* report) {
     for (u32 i = 0; i < plan->file_count; i++) {
         const Update_File* file = &plan->files[i];
-        String content;
-        if (!decode_update_file(plan, i, decoded, &content, report)) {
-            remove_new_files(directory, plan, 0, i);
-            return false;
-        }
         char* path = temporary_path_tmp(directory, file->name);
-        if (!path || !write_new_file(path, content, release_file_mode(file->name))) {
+        if (!path || !write_new_file(path, file->content, release_file_mode(file->name))) {
             remove_new_files(directory, plan, 0, i);
             return fail_update(report, string_concat2(UPDATE_MESSAGE_CANNOT_WRITE, file->name));
         }
@@ -119,13 +114,12 @@ b8 run_update(String directory) {
     Update_Plan plan = {};
     Gp_Allocation data = {};
     u64 data_size = 0;
-    Gp_Allocation decoded = {};
 
     b8 ok = read_update_data(directory, &data, &data_size, &report) &&
-            check_update_data(data.memory, data_size, &plan, &report, &decoded);
+            check_update_data(data.memory, data_size, &plan, &report, true);
     if (ok) {
         stop_running_editors();
-        ok = install_files(directory, &plan, &decoded, &report);
+        ok = install_files(directory, &plan, &report);
     }
 
     if (ok) {
@@ -138,7 +132,7 @@ b8 run_update(String directory) {
     } else {
         report_failure(directory, &report);
     }
-    gp_free(&decoded);
+    free_update_plan(&plan);
     gp_free(&data);
     return ok;
 }

@@ -3,6 +3,6 @@
 #include "updater/updater.h"
 
 char* tmp_path_in_directory(String directory, String name) {
-    if (directory.count == 0) return to_tmp_c_string(name);
-    return to_tmp_c_string(string_concat2("%/%", directory, name));
+    if (directory.count == 0) return (char*)string_concat2("%", name).data;
+    return (char*)string_concat2("%/%", directory, name).data;
 }

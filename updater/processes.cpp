@@ -64,7 +64,7 @@ void stop_running_editors() {
 
         u64 saved = tmp_get_used();
         String process_name = process_name_of_status(read_process_status_tmp((u32)id));
-        if (process_name.count == 5 && memcmp(process_name.data, "quarn", 5) == 0) kill((pid_t)id, SIGKILL);
+        if (strings_equal(process_name, STR("quarn"))) kill((pid_t)id, SIGKILL);
         tmp_set_used(saved);
     }
     closedir(processes);

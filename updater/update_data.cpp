@@ -43,7 +43,7 @@ b8 fail_update(Update_Report* report, String message) {
 
 static b8 fail(Update_Report* report, const char* message) { return fail_update(report, string_from_c(message)); }
 
-b8 check_update_data(const u8* data, u64 size, Update_Plan* plan, Update_Report* report, Gp_Allocation* decode_buffer) {
+b8 check_update_data(const u8* data, u64 size, Update_Plan* plan, Update_Report* report, b8 decode) {
     memset(plan, 0, sizeof(*plan));
     plan->data = data;
     plan->size = size;
@@ -88,12 +88,17 @@ b8 check_update_data(const u8* data, u64 size, Update_Plan* plan, Update_Report*
         file->stored = data + entry.data_offset;
         file->stored_size = entry.stored_size;
         file->uncompressed_size = entry.uncompressed_size;
+        // Counted before decoding, so free_update_plan finds a file that failed half way.
+        plan->file_count = i + 1;
         // A file that does not decode is reported before any fault of a later entry.
-        String content;
-        if (decode_buffer && !decode_update_file(plan, i, decode_buffer, &content, report)) return false;
+        if (decode && !decode_update_file(plan, i, &file->storage, &file->content, report)) return false;
     }
     plan->file_count = (u32)count;
     return true;
+}
+
+void free_update_plan(Update_Plan* plan) {
+    for (u32 i = 0; i < plan->file_count; i++) gp_free(&plan->files[i].storage);
 }
 
 b8 decode_update_file(const Update_Plan* plan, u32 index, Gp_Allocation* buffer, String* content,

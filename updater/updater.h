@@ -10,14 +10,6 @@
 #include "foundation/version.h"
 #include "foundation/os_files.h"
 
-//~ Little-endian fields at any alignment (x86-64 only, so a plain copy)
-
-inline u32 load_u32(const u8* at) { u32 v; __builtin_memcpy(&v, at, 4); return v; }
-inline u64 load_u64(const u8* at) { u64 v; __builtin_memcpy(&v, at, 8); return v; }
-inline void store_u32(u8* at, u32 v) { __builtin_memcpy(at, &v, 4); }
-inline void store_u64(u8* at, u64 v) { __builtin_memcpy(at, &v, 8); }
-
-
 //~ Files (os_files.cpp)
 
 char* tmp_path_in_directory(String directory, String name);
@@ -97,6 +89,8 @@ struct Update_File {
     const u8* stored;     // points into the update data
     u32 stored_size;
     u32 uncompressed_size;
+    String content;          // the decoded file, when check_update_data was asked to decode
+    Gp_Allocation storage;   // holds content unless it points into the update data
 };
 
 struct Update_Plan {
@@ -110,12 +104,16 @@ struct Update_Plan {
 b8 fail_update(Update_Report* report, String message);
 // Marks the report failed with message (kept by reference) and returns false.
 
-b8 check_update_data(const u8* data, u64 size, Update_Plan* plan, Update_Report* report, Gp_Allocation* decode_buffer);
+b8 check_update_data(const u8* data, u64 size, Update_Plan* plan, Update_Report* report, b8 decode);
 // Checks the header, both tables and every entry's bounds, name and sizes, and fills the
-// plan, whose records point into data. With a decode buffer (null for none) each file is
-// also decoded right after its own checks, so the fault reported is the first one in table
-// order. False with the report failed at the first check that fails; the report carries
-// the versions read so far.
+// plan, whose records point into data. With decode, each file is also decoded into its
+// record's content right after its own checks, so the fault reported is the first one in
+// table order and nothing is decoded twice. False with the report failed at the first
+// check that fails; the report carries the versions read so far. Either way the caller
+// frees the plan with free_update_plan.
+
+void free_update_plan(Update_Plan* plan);
+// Gives back the memory of the decoded files.
 
 b8 decode_update_file(const Update_Plan* plan, u32 index, Gp_Allocation* buffer, String* content,
                       Update_Report* report);

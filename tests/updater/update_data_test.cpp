@@ -22,14 +22,12 @@ static std::string check_and_decode(const Bytes& data, Update_Report* report_out
     memcpy(exact.get(), data.data(), data.size());
     Update_Report report = {};
     Update_Plan plan;
-    Gp_Allocation buffer = {};
-    bool ok = check_update_data(exact.get(), data.size(), &plan, &report, &buffer);
-    for (u32 i = 0; ok && i < plan.file_count; i++) {
-        String content;
-        ok = decode_update_file(&plan, i, &buffer, &content, &report);
-        if (ok && files) files->push_back(Bytes(content.data, content.data + content.count));
+    bool ok = check_update_data(exact.get(), data.size(), &plan, &report, true);
+    for (u32 i = 0; ok && files && i < plan.file_count; i++) {
+        String content = plan.files[i].content;
+        files->push_back(Bytes(content.data, content.data + content.count));
     }
-    gp_free(&buffer);
+    free_update_plan(&plan);
     if (report_out) *report_out = report;
     EXPECT_EQ(ok, !report.failed);
     return ok ? "ok" : message_of(report);
@@ -216,7 +214,7 @@ TEST_F(Release_Fixture, PackedReleaseDecodesToItsFiles) {
         memcpy(exact.get(), data.data(), data.size());
         Update_Plan plan;
         Update_Report report = {};
-        ASSERT_TRUE(check_update_data(exact.get(), data.size(), &plan, &report, nullptr)) << message_of(report);
+        ASSERT_TRUE(check_update_data(exact.get(), data.size(), &plan, &report, false)) << message_of(report);
         EXPECT_EQ(plan.format_version, format);
         EXPECT_EQ(report.release_version.major, EDITOR_VERSION.major);
         EXPECT_EQ(report.release_version.minor, EDITOR_VERSION.minor);
