@@ -1,0 +1,6 @@
+// The application shell: the shared state words, tabs, the main loop and shut-down, the
+// update client and system information.
+#pragma once
+
+#include "shell/editor_state.h"
+#include "shell/tabs.h"
