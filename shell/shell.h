@@ -4,3 +4,5 @@
 
 #include "shell/editor_state.h"
 #include "shell/tabs.h"
+#include "shell/main_loop.h"
+#include "shell/update_client.h"

@@ -3,6 +3,7 @@
 
 #include "shell/tabs.h"
 #include "shell/editor_state.h"
+#include "shell/update_client.h"
 #include "ui/ui_state.h"
 
 #include <string.h>
@@ -79,6 +80,7 @@ Tab* add_a_tab(u8 kind, Editor_File* file) {
     if (kind == TAB_UPDATE) {
         // The flag goes whether or not the thread starts, so one press makes one tab.
         atomic_and_u64(&global_flags, ~(u64)UPDATE_IS_AVAILABLE);
+        start_update_download(tab->id);
     }
     return tab;
 }

@@ -1,4 +1,5 @@
-// Every shell test runs with the foundation's memory and the custom layer record set up.
+// Every shell test runs with the foundation's memory, the log and the custom layer record
+// set up.
 #include <gtest/gtest.h>
 
 #include "runtime/runtime.h"
@@ -8,6 +9,7 @@ struct Shell_Test_Environment : ::testing::Environment {
     void SetUp() override {
         ASSERT_TRUE(init_memory(PROGRAM_EDITOR));
         init_custom_layer();
+        ASSERT_TRUE(init_logging());
     }
 };
 
