@@ -6,3 +6,4 @@
 #include "shell/tabs.h"
 #include "shell/main_loop.h"
 #include "shell/update_client.h"
+#include "shell/system_info.h"
