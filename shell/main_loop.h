@@ -10,6 +10,13 @@
 // Buffers are swapped without vertical sync this long after anyone asked for fast frames.
 #define VSYNC_HOLD_MICROSECONDS 500000ull
 
+// True when the frame starts more than VSYNC_HOLD_MICROSECONDS after the last request for
+// fast frames. The difference is unsigned on purpose: a request made during the frame
+// (later than its start) keeps vsync on for this frame and turns it off from the next.
+inline b8 vsync_wanted(u64 frame_start, u64 last_request) {
+    return frame_start - last_request > VSYNC_HOLD_MICROSECONDS;
+}
+
 //~ The frame, defined by the per-frame driver
 
 void draw_and_update_editor(v2 position, v2 size);
@@ -24,10 +31,6 @@ void run_main_loop();
 // Runs frames until SHOULD_RUN is cleared; the frame in which it is cleared is drawn to
 // its end. Needs the window, the renderer and the UI set up.
 
-b8 vsync_wanted(u64 frame_start, u64 last_request);
-// True when the frame starts more than VSYNC_HOLD_MICROSECONDS after the last request for
-// fast frames (an unsigned difference: a request made later than the frame's start keeps
-// vsync on for this frame).
 
 void rescale_fonts_for_video_mode(s32 height);
 // Under the custom layer's execution lock: the fonts at the layer's font size (at least

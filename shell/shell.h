@@ -4,6 +4,8 @@
 
 #include "shell/editor_state.h"
 #include "shell/tabs.h"
+#include "shell/editor_commands.h"
+#include "shell/file_tabs.h"
 #include "shell/main_loop.h"
 #include "shell/update_client.h"
 #include "shell/system_info.h"
