@@ -6,6 +6,7 @@
 #include "shell/tabs.h"
 #include "shell/editor_commands.h"
 #include "shell/file_tabs.h"
+#include "shell/tab_bar.h"
 #include "shell/main_loop.h"
 #include "shell/update_client.h"
 #include "shell/system_info.h"
