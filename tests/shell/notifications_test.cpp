@@ -2,17 +2,16 @@
 // vectors: every text must arrive as one argument, and no ended child may stay a zombie.
 #include <gtest/gtest.h>
 
-#include <dirent.h>
 #include <stdlib.h>
 #include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include "shell/notifications.h"
+#include "../process_test_support.h"
 
 static std::string stand_in_directory;
 
@@ -48,37 +47,16 @@ static ::testing::Environment* const notifications_environment =
 static std::vector<std::string> take_record(const std::string& name) {
     std::string path = stand_in_directory + "/" + name + ".record";
     for (int i = 0; i < 10000 && !std::filesystem::exists(path); i++) usleep(1000);
-    std::ifstream file(path, std::ios::binary);
-    std::stringstream content;
-    content << file.rdbuf();
+    std::string record = read_whole_file(path);
     std::filesystem::remove(path);
-    std::string all = content.str();
-    std::vector<std::string> arguments;
-    size_t start = 0;
-    for (size_t end; (end = all.find('\0', start)) != std::string::npos; start = end + 1) {
-        arguments.push_back(all.substr(start, end - start));
-    }
-    return arguments;
+    return split_at_nul(record);
 }
 
 static std::vector<int> zombie_children() {
     std::vector<int> out;
-    DIR* proc = opendir("/proc");
-    while (dirent* entry = readdir(proc)) {
-        int pid = atoi(entry->d_name);
-        if (pid <= 0) continue;
-        std::ifstream file("/proc/" + std::string(entry->d_name) + "/stat");
-        std::string stat;
-        std::getline(file, stat);
-        size_t close = stat.rfind(')');
-        if (close == std::string::npos) continue;
-        std::istringstream fields(stat.substr(close + 2));
-        std::string state;
-        int parent = 0;
-        fields >> state >> parent;
-        if (parent == getpid() && state == "Z") out.push_back(pid);
+    for (const Process_Entry& e : read_process_table()) {
+        if (e.parent == getpid() && e.state == "Z") out.push_back(e.pid);
     }
-    closedir(proc);
     return out;
 }
 

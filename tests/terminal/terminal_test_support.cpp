@@ -2,7 +2,6 @@
 // stand-in "notify-send" first on PATH, so no test reaches the real desktop.
 #include "terminal_test_support.h"
 
-#include <dirent.h>
 #include <stdlib.h>
 #include <string.h>
 #include <unistd.h>
@@ -10,9 +9,9 @@
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 
 #include "ui/window.h"
+#include "../process_test_support.h"
 
 static std::string notify_directory;
 
@@ -123,37 +122,15 @@ std::vector<std::vector<std::string>> recorded_notifications() {
     std::sort(names.begin(), names.end());
     std::vector<std::vector<std::string>> out;
     for (const std::string& name : names) {
-        std::ifstream file(notify_directory + "/" + name, std::ios::binary);
-        std::stringstream content;
-        content << file.rdbuf();
-        std::string all = content.str();
-        std::vector<std::string> arguments;
-        size_t start = 0;
-        for (size_t end; (end = all.find('\0', start)) != std::string::npos; start = end + 1) {
-            arguments.push_back(all.substr(start, end - start));
-        }
-        out.push_back(arguments);
+        out.push_back(split_at_nul(read_whole_file(notify_directory + "/" + name)));
     }
     return out;
 }
 
 std::vector<int> live_processes_of_session(int session) {
     std::vector<int> out;
-    DIR* proc = opendir("/proc");
-    while (dirent* entry = readdir(proc)) {
-        int pid = atoi(entry->d_name);
-        if (pid <= 0) continue;
-        std::ifstream file("/proc/" + std::string(entry->d_name) + "/stat");
-        std::string stat;
-        std::getline(file, stat);
-        size_t close = stat.rfind(')');
-        if (close == std::string::npos) continue;
-        std::istringstream fields(stat.substr(close + 2));
-        std::string state;
-        int parent, group, its_session;
-        fields >> state >> parent >> group >> its_session;
-        if (its_session == session && state != "Z" && state != "X") out.push_back(pid);
+    for (const Process_Entry& e : read_process_table()) {
+        if (e.session == session && e.state != "Z" && e.state != "X") out.push_back(e.pid);
     }
-    closedir(proc);
     return out;
 }
