@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "foundation/memory.h"
+#include "foundation/strings.h"
 
 static b8 all_octets_are(const u8* memory, u64 size, u8 value) {
     for (u64 i = 0; i < size; i++) if (memory[i] != value) return false;
@@ -265,6 +266,15 @@ TEST(TemporaryMemory, RefusesWhatDoesNotFit) {
     EXPECT_EQ(tmp_get_used(), 100u);
     EXPECT_TRUE(tmp_allocate(slot->size - 100));  // exactly the rest
     EXPECT_EQ(tmp_allocate(1), nullptr);
+    tmp_reset();
+
+    // Sizes whose padding for the alignment wraps past 64 bits are refused, not shrunk.
+    for (u64 size : {~0ull, ~0ull - 62, ~0ull - 1000}) {
+        SCOPED_TRACE(size);
+        EXPECT_EQ(tmp_allocate_aligned(size, 64), nullptr);
+        EXPECT_EQ(tmp_get_used(), 0u);
+    }
+    EXPECT_NE(tmp_allocate_aligned(100, 64), nullptr);
     tmp_reset();
 }
 
