@@ -53,10 +53,54 @@ static void expect_layout_in_a_fresh_process(Program_Kind program) {
         testing::ExitedWithCode(0), "");
 }
 
-TEST(StaticMemory, EditorLayout) { expect_layout_in_a_fresh_process(PROGRAM_EDITOR); }
+TEST(StaticMemory, EditorLayoutIsTheSumOfItsParts) {
+    // 30 MiB before the head buckets, the three head buckets, the budgets carved behind
+    // them and the padding of 256 aligned carves.
+    EXPECT_EQ(EDITOR_STATIC_MEMORY, 31457280u + 33088u + 524864u + 10485824u + 142358432u + 16384u);
+    expect_layout_in_a_fresh_process(PROGRAM_EDITOR);
+}
 TEST(StaticMemory, UpdaterLayoutIsTheSumOfItsCarves) {
     EXPECT_EQ(UPDATER_STATIC_MEMORY, 20971520u + 33088u + 524864u + 10485824u);
     expect_layout_in_a_fresh_process(PROGRAM_UPDATER);
+}
+
+// A thread that claimed a slot before start-up keeps it, and nobody is given it again.
+TEST(StaticMemory, SlotsClaimedBeforeStartUpStayTheirs) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(
+        {
+            tmp_claim_slot();
+            Temporary_Memory* own = tmp_get_slot();
+            u8* own_block = tmp_allocate(64);
+            std::atomic<int> stage{0};
+            Temporary_Memory* worker_slot = nullptr;
+            b8 worker_ok = false;
+            std::thread worker([&] {
+                tmp_claim_slot();
+                worker_slot = tmp_get_slot();
+                u8* block = tmp_allocate(64);
+                if (block) memset(block, 0x22, 64);
+                stage = 1;
+                while (stage.load() != 2) sched_yield();
+                worker_ok = block && all_octets_are(block, 64, 0x22) && tmp_get_slot() == worker_slot &&
+                            tmp_allocate(16) != nullptr;
+            });
+            while (stage.load() != 1) sched_yield();
+
+            b8 ok = init_memory(PROGRAM_EDITOR) && own_block;
+            ok = ok && tmp_get_slot() == own && tmp_allocate(16) != nullptr;
+            Temporary_Memory* later_slot = nullptr;
+            std::thread later([&] {
+                tmp_claim_slot();
+                later_slot = tmp_get_slot();
+            });
+            later.join();
+            stage = 2;
+            worker.join();
+            ok = ok && worker_ok && later_slot && later_slot != own && later_slot != worker_slot;
+            exit(ok ? 0 : 1);
+        },
+        testing::ExitedWithCode(0), "");
 }
 
 TEST(StaticMemory, CarvesAreAlignedAndBounded) {
