@@ -9,6 +9,7 @@
 
 #include "foundation/memory.h"
 #include "foundation/strings.h"
+#include "foundation_fixtures.h"
 
 static b8 all_octets_are(const u8* memory, u64 size, u8 value) {
     for (u64 i = 0; i < size; i++) if (memory[i] != value) return false;
@@ -357,8 +358,11 @@ static void* churn_thread(void* parameter) {
 TEST(TemporaryMemoryThreads, TwoHundredThreadsOneAfterAnotherEachGetASlot) {
     ASSERT_TRUE(init_memory(PROGRAM_EDITOR));
     u32 before = claimed_slot_count();
-    std::atomic<int> done{0}, faults{0};
-    Churn_Thread churn = {&done, &faults};
+    // Static: a thread still waiting for a slot after a failure may outlive the test.
+    static std::atomic<int> done, faults;
+    static Churn_Thread churn = {&done, &faults};
+    done = 0;
+    faults = 0;
     for (int i = 0; i < 200; i++) {
         pthread_t thread;
         pthread_attr_t attributes;
@@ -366,7 +370,8 @@ TEST(TemporaryMemoryThreads, TwoHundredThreadsOneAfterAnotherEachGetASlot) {
         pthread_attr_setdetachstate(&attributes, PTHREAD_CREATE_DETACHED);
         ASSERT_EQ(pthread_create(&thread, &attributes, churn_thread, &churn), 0);
         pthread_attr_destroy(&attributes);
-        while (done.load() <= i) sched_yield();
+        ASSERT_TRUE(wait_until([&] { return done.load() > i; }))
+            << "thread " << i << " found no free slot: the slots of ended threads did not come back";
     }
     EXPECT_EQ(faults.load(), 0);
     // Detached threads give their slots back as they end.
