@@ -41,12 +41,3 @@ void shut_down();
 // After the loop: destroys the window, writes the log file, cleans up libcurl (unless a
 // transfer thread still runs) and GLFW, and gives back the thread's temporary memory.
 // Open files are neither saved nor asked about; other threads are not waited for.
-
-//~ main_loop_wake.cpp
-
-void wake_main_loop();
-// Ends the main loop's wait for events; any thread. Does nothing before start-up allowed
-// it or once shut-down has begun.
-
-void allow_waking_main_loop();  // start-up, once GLFW and the window exist
-void stop_waking_main_loop();   // shut-down, before glfwTerminate

@@ -143,7 +143,6 @@ int main(int argc, char** argv) {
         !init_renderer(&window, window.width, window.height) || !ui_init(&window)) {
         return 1;
     }
-    allow_waking_main_loop();
     init_custom_layer();
     init_tabs();
     init_editor_commands();
