@@ -63,8 +63,10 @@ static void locate_compile_error(Compile_Error* error, u32 file_index, u32 line,
     if (window_end - window > COMPILE_ERROR_TEXT_SIZE) {
         if (S - window > CAPTURE_CONTEXT_BEFORE) window = S - CAPTURE_CONTEXT_BEFORE;
         while (window < S && is_continuation_byte(*window)) window++;
-        window_end = window + COMPILE_ERROR_TEXT_SIZE;
-        while (window_end > S && is_continuation_byte(*window_end)) window_end--;
+        if (window_end - window > COMPILE_ERROR_TEXT_SIZE) {
+            window_end = window + COMPILE_ERROR_TEXT_SIZE;
+            while (window_end > S && is_continuation_byte(*window_end)) window_end--;
+        }
     }
 
     error->line = line;
@@ -157,7 +159,7 @@ String compile_error_to_text(Compile_Error* error, b8 mark_range) {
     write_into_string(&line, 16, ":%u", error->line);
     out += line.count;
     out = append(out, (const u8*)"\n\n", 2);
-    if (!mark_range) {
+    if (!mark_range || !error->captured_length) {
         out = append(out, error->captured, error->captured_length);
     } else {
         u32 line_start = 0;
