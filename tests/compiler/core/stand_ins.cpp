@@ -69,5 +69,5 @@ WEAK Register_Id allocate_a_register(Scope*, u32 size, Identifier*, u32 alignmen
 
 WEAK Register_Id allocate_within_register(Register_Id, u64, u32) { return INVALID_REGISTER_ID; }
 WEAK u8* get_register_global_data(Register_Id) { return 0; }
-WEAK u8* get_register_constant_data(Register_Id) { return 0; }
+WEAK u8* get_register_constant_data(Register_Id) { return stand_in_control.constant_data; }
 WEAK Relocation* add_a_relocation(Register_Id, Register_Id, u8) { return 0; }

@@ -10,6 +10,7 @@ struct Stand_In_Control {
     b8 fail;                      // the next declarations fail, after a report
     Token* look_up_while_parsing; // looked up with get_identifier_with_error from inside the parse
     Identifier* seen_while_parsing;
+    u8* constant_data;            // what every constant-data register reads as
 };
 
 extern Stand_In_Control stand_in_control;
