@@ -22,12 +22,6 @@ Identifier* get_identifier(Scope* scope, u8* name, u64 length);
 // variables are seen. A variable found gets its use count raised. Null when not found or
 // the name is empty; reports nothing.
 
-Identifier* get_identifier_with_error(Scope* scope, Token* name, u8 outer);
-// The lookup of a name used in code. With outer set it starts at the inlined body's call
-// site. Reports and returns null when the name is unknown. A preparsed global is parsed
-// here on its first use; one whose declaration failed is null from then on, with no second
-// report. While it is being parsed the bare identifier is returned.
-
 Identifier* add_identifier(Scope* scope, u8* name, u64 length, Identifier_Kind kind, Trace declaration);
 // A zeroed identifier appended to the kind's list; no duplicate check. The name is not
 // copied and must not change: identifiers enter a list only here, which also enters long
@@ -41,7 +35,15 @@ Identifier* add_identifier_with_error2(Scope* scope, String name, Identifier_Kin
 // Adds unless the name is visible from the scope; then reports "'%s' is already
 // declared.\n" with "This is the previous declaration." at the earlier one, and returns null.
 
-//~ Called by a first use, defined with the parser, the types, the registers and the data
+//~ first_use.cpp
+
+Identifier* get_identifier_with_error(Scope* scope, Token* name, u8 outer);
+// The lookup of a name used in code. With outer set it starts at the inlined body's call
+// site. Reports and returns null when the name is unknown. A preparsed global is parsed
+// here on its first use; one whose declaration failed is null from then on, with no second
+// report. While it is being parsed the bare identifier is returned.
+
+// Called by a first use (the last by the constant text), defined with the parser, the types, the registers and the data
 // sections; their own headers may declare them again.
 
 b8 parse_sub_program_declaration(Scope* scope, Sub_Program* sub_program, Token* first, Token* end);
