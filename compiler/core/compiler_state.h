@@ -54,10 +54,12 @@ String get_trace_line_view(Trace trace);
 // The whole source line of the trace, up to its first line feed or carriage return or the
 // end of the file's text; empty when the line start is null or not inside a loaded file.
 
-//~ to_text.cpp (results in the calling thread's temporary memory)
+//~ to_text.cpp and value_text.cpp (results in the calling thread's temporary memory; when
+// it is full they report "The compiler ran out of memory for temporary memory." and give
+// an empty text)
 
 char* token_to_c_string(Token* token);
-// The token's text with a NUL; "" when temporary memory is full.
+// The token's text with a NUL.
 
 char* size_to_c_string(u64 size);
 // "1 byte", otherwise "<n> bytes" (0 included).

@@ -4,14 +4,19 @@
 
 #include "compiler/core/compiler_core.h"
 
+// A text that cannot be had fails the compile, as any other memory would.
+static char* or_report(char* text) {
+    if (text) return text;
+    report_out_of_compiler_memory("temporary memory");
+    return (char*)"";
+}
+
 char* token_to_c_string(Token* token) {
-    char* text = to_tmp_c_string(String{token->text, (s64)token->length});
-    return text ? text : (char*)"";
+    return or_report(to_tmp_c_string(String{token->text, (s64)token->length}));
 }
 
 char* size_to_c_string(u64 size) {
-    char* text = size == 1 ? tcstring_small("1 byte") : tcstring_small("%llu bytes", (unsigned long long)size);
-    return text ? text : (char*)"";
+    return or_report(size == 1 ? tcstring_small("1 byte") : tcstring_small("%llu bytes", (unsigned long long)size));
 }
 
 const char* operator_to_c_string(u64 operator_bit) {
@@ -33,6 +38,5 @@ const char* token_kind_to_c_string(u64 kind) {
 }
 
 char* register_id_to_c_string(Register_Id id) {
-    char* text = tcstring_small("0x%llx-%u", (unsigned long long)((u64)id.owner & 0xFFFFFF), id.index);
-    return text ? text : (char*)"";
+    return or_report(tcstring_small("0x%llx-%u", (unsigned long long)((u64)id.owner & 0xFFFFFF), id.index));
 }

@@ -5,6 +5,12 @@
 
 #include "compiler/core/compiler_core.h"
 
+// A text that cannot be had fails the compile, as any other memory would.
+static String or_report(String text) {
+    if (!text.data) report_out_of_compiler_memory("temporary memory");
+    return text;
+}
+
 static String trace_text(Trace trace) { return String{trace.text_start, (s64)trace.length}; }
 
 static b8 holds_a_type(Constant* constant) {
@@ -22,8 +28,8 @@ String value_to_string(Value* value) {
     if (!(value->kind & VALUE_CONSTANT)) return trace_text(value->source);
     Constant* constant = &value->constant;
     if (holds_a_type(constant)) return ((Identifier*)constant->data)->name;
-    if (constant->mask & CONSTANT_INTEGER) return tstring_small("0x%llx", (unsigned long long)constant->data);
-    if (constant->mask & CONSTANT_REAL) return tstring("%f", constant_real(constant));
+    if (constant->mask & CONSTANT_INTEGER) return or_report(tstring_small("0x%llx", (unsigned long long)constant->data));
+    if (constant->mask & CONSTANT_REAL) return or_report(tstring("%f", constant_real(constant)));
     if (constant->mask & CONSTANT_STRING) return String{(u8*)constant->data, (s64)constant->length};
     return trace_text(value->source);
 }
@@ -35,7 +41,7 @@ static String code_to_string(Token* opening) {
     u64 length = (u64)head.count + 1;
     for (Token* token = opening->next; token && token != closing; token = token->next) length += 1 + token->length;
     u8* text = tmp_allocate(length);
-    if (!head.data || !text) return String{};
+    if (!head.data || !text) return or_report(String{});
     u8* out = text;
     memcpy(out, head.data, (u64)head.count);
     out += head.count;
@@ -52,8 +58,9 @@ static String code_to_string(Token* opening) {
 static String struct_octets_to_string(Constant* constant) {
     u8* octets = get_register_constant_data(constant->register_id);
     u32 size = constant->type->size;
+    if (!octets) return String{};
     u8* text = tmp_allocate((u64)size * 4);
-    if (!octets || !text) return String{};
+    if (!text) return or_report(String{});
     s64 length = 0;
     for (u32 i = 0; i < size; i++) {
         static const char DIGITS[] = "0123456789abcdef";
@@ -69,10 +76,10 @@ String constant_to_string(Value* value) {
     Constant* constant = &value->constant;
     if (holds_a_type(constant)) {
         Identifier* type = (Identifier*)constant->data;
-        return tstring("0x%llx (%.*s)", (unsigned long long)(u64)type, (int)type->name.count, (char*)type->name.data);
+        return or_report(tstring("0x%llx (%.*s)", (unsigned long long)(u64)type, (int)type->name.count, (char*)type->name.data));
     }
-    if (constant->mask & CONSTANT_REAL) return tstring("%f", constant_real(constant));
-    if (constant->mask & CONSTANT_INTEGER) return tstring_small("0x%llx", (unsigned long long)constant->data);
+    if (constant->mask & CONSTANT_REAL) return or_report(tstring("%f", constant_real(constant)));
+    if (constant->mask & CONSTANT_INTEGER) return or_report(tstring_small("0x%llx", (unsigned long long)constant->data));
     if (constant->mask & CONSTANT_STRING) return String{(u8*)constant->data, (s64)constant->length};
     if (constant->mask & CONSTANT_CODE) return code_to_string((Token*)constant->data);
     Identifier* type = constant->type;

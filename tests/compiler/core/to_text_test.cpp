@@ -112,3 +112,17 @@ TEST(ToText, ValuesAndConstants) {
         }
     }
 }
+
+TEST(ToText, FullTemporaryMemoryFailsTheCompile) {
+    ASSERT_TRUE(reset_compiler());
+    std::string text = "name";
+    Source_File* file = add_test_source(text);
+    u64 used = tmp_get_used();
+    Temporary_Memory* slot = tmp_get_slot();
+    ASSERT_NE(tmp_allocate(slot->size - slot->used), nullptr);
+    EXPECT_STREQ(token_to_c_string(first_token(file)), "");
+    EXPECT_STREQ(size_to_c_string(8), "");
+    tmp_set_used(used);
+    EXPECT_EQ(compile_error_messages(), (std::vector<std::string>{"The compiler ran out of memory for temporary memory.",
+                                                                  "The compiler ran out of memory for temporary memory."}));
+}
