@@ -64,8 +64,7 @@ static void locate_compile_error(Compile_Error* error, u32 file_index, u32 line,
         if (S - window > CAPTURE_CONTEXT_BEFORE) window = S - CAPTURE_CONTEXT_BEFORE;
         while (window < S && is_continuation_byte(*window)) window++;
         if (window_end - window > COMPILE_ERROR_TEXT_SIZE) {
-            window_end = window + COMPILE_ERROR_TEXT_SIZE;
-            while (window_end > S && is_continuation_byte(*window_end)) window_end--;
+            window_end = window + utf8_cut_length(window, COMPILE_ERROR_TEXT_SIZE);
         }
     }
 

@@ -25,6 +25,8 @@ TEST(CompileErrors, CaptureTable) {
     // A window that would start inside a two-octet character moves past it.
     std::string wide(3000, 'a');
     wide += "\xc3\xa9" + std::string(4000, 'b');
+    std::string accents(101, 'a');
+    for (int i = 0; i < 3000; i++) accents += "\xc3\xa9";
 
     const Capture_Case cases[] = {
         {"first line", "abc def\nxyz", 1, 0, 4, 3, 1, "abc def", 4, 3},
@@ -38,6 +40,7 @@ TEST(CompileErrors, CaptureTable) {
         {"line longer than the buffer", long_line, 1, 0, 6000, 5, 1, long_line.substr(4976, 4096), 1024, 5},
         {"range longer than the buffer", many_lines, 1, 0, 0, 9000, 1, many_lines.substr(0, 4096), 0, 4096},
         {"window moves to a character boundary", wide, 1, 0, 4025, 2, 1, wide.substr(3002), 1023, 2},
+        {"window ends on a character boundary", accents, 1, 0, 50, 1, 1, accents.substr(0, 4095), 50, 1},
     };
     for (const Capture_Case& c : cases) {
         SCOPED_TRACE(c.name);
