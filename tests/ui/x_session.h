@@ -240,3 +240,10 @@ struct X_Session {
     }
 };
 
+inline bool same(const std::vector<Pixel>& a, const std::vector<Pixel>& b) {
+    if (a.size() != b.size()) return false;
+    for (size_t i = 0; i < a.size(); i++) {
+        if (a[i].r != b[i].r || a[i].g != b[i].g || a[i].b != b[i].b) return false;
+    }
+    return true;
+}
