@@ -6,6 +6,7 @@
 
 #include "foundation/types.h"
 #include "ui/vectors.h"
+#include "ui/window.h"  // wake_main_loop
 
 // Buffers are swapped without vertical sync this long after anyone asked for fast frames.
 #define VSYNC_HOLD_MICROSECONDS 500000ull
@@ -42,11 +43,3 @@ void shut_down();
 // transfer thread still runs) and GLFW, and gives back the thread's temporary memory.
 // Open files are neither saved nor asked about; other threads are not waited for.
 
-//~ main_loop_wake.cpp
-
-void wake_main_loop();
-// Ends the main loop's wait for events; any thread. Does nothing before start-up allowed
-// it or once shut-down has begun.
-
-void allow_waking_main_loop();  // start-up, once GLFW and the window exist
-void stop_waking_main_loop();   // shut-down, before glfwTerminate
