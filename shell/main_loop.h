@@ -6,6 +6,7 @@
 
 #include "foundation/types.h"
 #include "ui/vectors.h"
+#include "ui/window.h"  // wake_main_loop
 
 // Buffers are swapped without vertical sync this long after anyone asked for fast frames.
 #define VSYNC_HOLD_MICROSECONDS 500000ull
@@ -41,3 +42,4 @@ void shut_down();
 // After the loop: destroys the window, writes the log file, cleans up libcurl (unless a
 // transfer thread still runs) and GLFW, and gives back the thread's temporary memory.
 // Open files are neither saved nor asked about; other threads are not waited for.
+
