@@ -152,12 +152,7 @@ TEST(TabBarUnderX, PressDragCloseAndTheTitles) {
     }
     {
         SCOPED_TRACE("closing the window ends the loop, writes the log and exits with 0");
-        s.close_window();
-        int status = -1;
-        ASSERT_TRUE(wait_for_exit(s.program, 10, &status));
-        s.program = -1;
-        EXPECT_TRUE(WIFEXITED(status));
-        EXPECT_EQ(WEXITSTATUS(status), 0);
+        ASSERT_EQ(s.close_window_and_wait(), 0);
         std::vector<std::string> written;
         for (auto& e : std::filesystem::directory_iterator(logs)) written.push_back(read_test_file(e.path()));
         ASSERT_EQ(written.size(), 1u);

@@ -119,11 +119,6 @@ TEST(WidgetsDemo, AnswersTheMouseUnderX) {
 
     {
         SCOPED_TRACE("closing the window ends the demo with status 0");
-        s.close_window();
-        int status = -1;
-        ASSERT_TRUE(wait_for_exit(s.program, 10, &status));
-        s.program = -1;
-        EXPECT_TRUE(WIFEXITED(status));
-        EXPECT_EQ(WEXITSTATUS(status), 0);
+        EXPECT_EQ(s.close_window_and_wait(), 0);
     }
 }

@@ -227,6 +227,16 @@ struct X_Session {
         return false;
     }
 
+    // Asks the window to close as a window manager would, and waits for the program to end:
+    // its exit status, or -1 when it did not end normally in time.
+    int close_window_and_wait(double seconds = 10) {
+        close_window();
+        int status = -1;
+        if (!wait_for_exit(program, seconds, &status)) return -1;
+        program = -1;
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    }
+
     void close_window() {
         XEvent e = {};
         e.xclient.type = ClientMessage;
