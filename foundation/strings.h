@@ -80,5 +80,9 @@ b8 string_contains_character(u8* data, u32 count, u8 c);
 u8* get_first_character_in_string_like(u8* data, s64 count, u8 c);  // null when absent
 String gp_memory_to_string(Gp_Allocation a);
 
+char* byte_size_to_c_string(u64 octets);
+// "%$$llu": the size in 1024-based units ("1.5 Mi"), NUL-terminated in a 32-octet block.
+// A call of its own because the compiler's printf check does not know the "$" flag.
+
 String money_to_string(s32 millions, b8 show_sign);    // "$1.5B", "$+20M"; 32-octet block
 char* money_to_c_string(s32 millions, b8 show_sign);   // the same text, 64-octet block
