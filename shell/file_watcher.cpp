@@ -9,6 +9,7 @@
 #include <pthread.h>
 #include <string.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 static u64 whole_modification_time(struct stat* st) {
     return (u64)st->st_mtim.tv_sec * 1000000000ull + (u64)st->st_mtim.tv_nsec;
@@ -59,8 +60,10 @@ u32 watch_open_files() {
     u32 flagged = 0;
     for (u32 i = 0; i < count; i++) {
         Watched_File* w = &watched[i];
+        // What cannot be read as a file (a directory now, no permission) counts as gone:
+        // flagged as changed, the view would try to reload it ten times a second.
         struct stat st;
-        b8 found = stat(w->path, &st) == 0;
+        b8 found = stat(w->path, &st) == 0 && S_ISREG(st.st_mode) && access(w->path, R_OK) == 0;
         u16 set, clear;
         if (!found) {
             // Flagged once: while it stays away nothing changes, so the loop is not woken again.

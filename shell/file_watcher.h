@@ -17,8 +17,9 @@
 u32 watch_open_files();
 // One pass over the file tabs that have a path and neither unsaved edits nor a pending
 // change: a different size or modification time (seconds and nanoseconds, symlinks
-// followed) sets FILE_CHANGED_ON_DISK and clears FILE_GONE_FROM_DISK; a file that cannot
-// be found sets FILE_GONE_FROM_DISK once; a gone file that is back counts as changed.
+// followed) sets FILE_CHANGED_ON_DISK and clears FILE_GONE_FROM_DISK; a path that holds no
+// readable file any more sets FILE_GONE_FROM_DISK once; a gone file that is back counts as
+// changed.
 // A flag is set only while the file still has no unsaved edits, in one atomic step.
 // Returns how many files it flagged, each a reason to wake the main loop.
 

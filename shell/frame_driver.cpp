@@ -115,7 +115,7 @@ void perform_editor_commands() {
             Tab* tab = add_a_tab(command->tab_kind, file);
             if (tab) {
                 set_current_tab(tab->position, true);
-            } else if (file && command->tab_kind == TAB_FILE) {
+            } else if (file) {
                 // A record no tab will show would never be closed.
                 if (current_file == file) current_file = nullptr;
                 close_file(file);
