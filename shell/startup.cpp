@@ -143,24 +143,21 @@ static void set_up_editor_state() {
     set_working_directory_from_process();
 }
 
-int run_editor() {
+b8 start_editor() {
     // A save past the file-size limit then fails with EFBIG instead of ending the editor.
     signal(SIGXFSZ, SIG_IGN);
 
     if (glfwInit()) ui_create_cursors();
     else remember_glfw_failure();  // start-up goes on and stops at the window
 
-    if (!init_memory(PROGRAM_EDITOR)) return 1;  // said on stderr
+    if (!init_memory(PROGRAM_EDITOR)) return false;  // said on stderr
     curl_global_init(CURL_GLOBAL_ALL);
     init_executable_filepath();
     init_assets(executable_filepath);
     init_logging();
     log_general_information();
 
-    if (!open_editor_window()) {
-        shut_down();
-        return 1;
-    }
+    if (!open_editor_window()) return false;
 
     init_compiler(executable_filepath);
     replace_updater(executable_filepath);
@@ -172,6 +169,14 @@ int run_editor() {
     main_loop_time_stamp = os_get_monotonic_microseconds();
     read_command_line();
     // The first frame finds no remembered video mode and so sizes the fonts for the monitor.
+    return true;
+}
+
+int run_editor() {
+    if (!start_editor()) {
+        shut_down();
+        return 1;
+    }
     if (atomic_load_u64(&global_flags) & SHOULD_RUN) run_main_loop();
     shut_down();
     return 0;

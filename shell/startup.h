@@ -17,6 +17,10 @@
 
 //~ startup.cpp
 
+b8 start_editor();
+// Everything before the first frame, in order. False when no window, renderer or UI could
+// be made (said on stderr and in the log); the caller then shuts down.
+
 int run_editor();
 // The program: start-up, the main loop until a close request, shut-down. 0 after a normal
 // end; 1 when no window, renderer or UI could be made, which is said on stderr and in the
