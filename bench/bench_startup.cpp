@@ -19,6 +19,8 @@
 #include <string>
 #include <vector>
 
+#include "tests/shell/x_windows.h"
+
 void bench_idle_frames(const char* file);  // bench_startup_frames.cpp
 
 static double now_ms() {
@@ -50,22 +52,6 @@ static std::string start_xvfb(pid_t* pid) {
     return std::string(":") + number;
 }
 
-static Window find_window(Display* x, Window parent, const char* title) {
-    Window root, up, *children = nullptr;
-    unsigned int count = 0;
-    if (!XQueryTree(x, parent, &root, &up, &children, &count)) return 0;
-    Window found = 0;
-    for (unsigned int i = 0; i < count && !found; i++) {
-        char* name = nullptr;
-        if (XFetchName(x, children[i], &name) && name) {
-            if (strcmp(name, title) == 0) found = children[i];
-            XFree(name);
-        }
-    }
-    if (children) XFree(children);
-    return found;
-}
-
 // The top bar's colour: the first frame has reached the screen.
 static bool bar_drawn(Display* x, Window window) {
     XImage* image = XGetImage(x, window, 700, 1, 1, 1, AllPlanes, ZPixmap);
@@ -74,17 +60,6 @@ static bool bar_drawn(Display* x, Window window) {
     XDestroyImage(image);
     int r = (p >> 16) & 0xFF, g = (p >> 8) & 0xFF, b = p & 0xFF;
     return r < 10 && g > 25 && g < 55 && b > 50 && b < 80;
-}
-
-static void close_window(Display* x, Window window) {
-    XEvent e = {};
-    e.xclient.type = ClientMessage;
-    e.xclient.window = window;
-    e.xclient.message_type = XInternAtom(x, "WM_PROTOCOLS", False);
-    e.xclient.format = 32;
-    e.xclient.data.l[0] = (long)XInternAtom(x, "WM_DELETE_WINDOW", False);
-    XSendEvent(x, window, False, NoEventMask, &e);
-    XFlush(x);
 }
 
 static void bench_start_to_first_frame(Display* x, const std::string& program) {
@@ -101,10 +76,10 @@ static void bench_start_to_first_frame(Display* x, const std::string& program) {
             _exit(127);
         }
         Window window = 0;
-        while (!window && now_ms() - start < 30000) window = find_window(x, DefaultRootWindow(x), "Quarn - v0.3.2");
+        while (!window && now_ms() - start < 30000) window = find_window_by_title(x, DefaultRootWindow(x), "Quarn - v0.3.2");
         while (window && !bar_drawn(x, window) && now_ms() - start < 30000) {}
         double took = now_ms() - start;
-        if (window) close_window(x, window);
+        if (window) ask_window_to_close(x, window);
         int status;
         waitpid(pid, &status, 0);
         if (!window) {

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "tests/shell/shell_test_support.h"
+#include "tests/shell/x_windows.h"
 
 namespace {
 
@@ -61,27 +62,10 @@ struct Editor_Session : X_Session {
         program = spawn({"sh", "-c", command}, display, nullptr);
         double end = now_seconds() + 60;
         while (!window && now_seconds() < end) {
-            window = find_window(DefaultRootWindow(x));
+            window = find_window_by_title(x, DefaultRootWindow(x), TITLE);
             if (!window) usleep(50000);
         }
         return window && eventually([&] { return is_bar_colour(pixel(780, 1)); }, 30);
-    }
-
-    Window find_window(Window parent) {
-        Window root, up, *children = nullptr;
-        unsigned int count = 0;
-        if (!XQueryTree(x, parent, &root, &up, &children, &count)) return 0;
-        Window found = 0;
-        for (unsigned int i = 0; i < count && !found; i++) {
-            char* name = nullptr;
-            if (XFetchName(x, children[i], &name) && name) {
-                if (std::string(name) == TITLE) found = children[i];
-                XFree(name);
-            }
-            if (!found) found = find_window(children[i]);
-        }
-        if (children) XFree(children);
-        return found;
     }
 
     void click(float wx, float wy) {
