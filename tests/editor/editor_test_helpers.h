@@ -29,6 +29,39 @@ inline std::string file_text(Editor_File* file) {
 
 inline String test_string(const std::string& s) { return String{(u8*)s.data(), (s64)s.size()}; }
 
+// A record closed when the scope ends. Its text is given with '@' where the cursor stands
+// (none: at 0), and '#' where the selection anchor stands, which also makes the selection
+// active.
+struct Test_File {
+    Editor_File* file;
+    explicit Test_File(const std::string& marked, const std::string& name = "test.txt") {
+        std::string text;
+        s64 cursor = 0, anchor = -1;
+        for (char c : marked) {
+            if (c == '@') cursor = (s64)text.size();
+            else if (c == '#') anchor = (s64)text.size();
+            else text += c;
+        }
+        file = make_test_file(text, name);
+        if (anchor >= 0) {
+            editor_set_cursor(file, anchor);
+            atomic_or_u16(&file->flags, FILE_SELECTION_ACTIVE);
+        }
+        editor_set_cursor(file, cursor);
+        file->previous_cursor = 0;
+    }
+    ~Test_File() { close_file(file); }
+    Test_File(const Test_File&) = delete;
+    Editor_File* operator->() const { return file; }
+    operator Editor_File*() const { return file; }
+};
+
+// The text with '@' at the cursor, to compare against a marked text.
+inline std::string marked_text(Editor_File* file) {
+    std::string text = file_text(file);
+    return text.substr(0, file->cursor) + "@" + text.substr(file->cursor);
+}
+
 struct Scratch_Directory {
     std::filesystem::path path;
     Scratch_Directory() {

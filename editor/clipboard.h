@@ -1,0 +1,24 @@
+// Copying to the system clipboard. Besides the clipboard the editor keeps two copies of
+// the last text it copied itself: as it was, and with the indentation that the first
+// line's position gave the later lines taken out, so that a paste can indent it anew.
+#pragma once
+
+#include "foundation/types.h"
+#include "foundation/memory.h"
+
+extern Dynamic_Array text_copied_locally;                     // octets, as selected
+extern Dynamic_Array text_copied_as_if_there_was_no_padding;  // octets, blanks of the first line's depth taken out
+
+// Above this a copy for the clipboard goes to the general-purpose allocator rather than
+// temporary memory, which a big selection would overrun.
+#define CLIPBOARD_TEMPORARY_LIMIT 65536
+
+//~ clipboard.cpp
+
+void editor_set_clipboard_text(u8* text, s64 count);
+// Hands a NUL-terminated copy of the text to the system clipboard (GLFW copies it).
+
+void editor_copy_selection_to_clipboard(u8 stop_selection, u8 token_when_empty);
+// Copies current_file's selection to the clipboard and the two local copies, or, with an
+// empty selection and token_when_empty, the token at the cursor. With stop_selection the
+// selection ends afterwards.
