@@ -61,8 +61,9 @@ u8 auto_complete_filepath_in_input_line(Editor_File* input_line, Filepath* worki
     u8* common_text = nullptr;
     s64 common_length = 0;
     // One item refilled for every entry: no allocation per entry.
-    Os_Lister_Item* item = (Os_Lister_Item*)tmp_allocate(sizeof(Os_Lister_Item));
-    while (item && os_lister_get_next_item(&lister, item)) {
+    Os_Lister_Item entry;
+    Os_Lister_Item* item = &entry;
+    while (os_lister_get_next_item(&lister, item)) {
         if (item->name.count < name.count || memcmp(item->name.data, name.data, (u64)name.count) != 0) continue;
         if (!common_text) {
             u8* copy = (u8*)dynamic_array_add_fast_multiple(&candidate, (u32)item->name.count);
