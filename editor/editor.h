@@ -13,3 +13,4 @@
 #include "editor/colour_chunks.h"
 #include "editor/clipboard.h"
 #include "editor/completion.h"
+#include "editor/file_view.h"

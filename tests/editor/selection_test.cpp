@@ -101,7 +101,9 @@ TEST(Copy, TokenAtTheCursorWhenNothingIsSelected) {
         memcpy(at, sentinel.data(), sentinel.size());
         editor_copy_selection_to_clipboard(1, c.token_flag);
         EXPECT_EQ(array_text(&text_copied_locally), c.copied ? c.copied : sentinel);
-        if (c.copied) EXPECT_EQ(array_text(&text_copied_as_if_there_was_no_padding), c.copied);
+        if (c.copied) {
+            EXPECT_EQ(array_text(&text_copied_as_if_there_was_no_padding), c.copied);
+        }
         EXPECT_EQ(file->flags, flags);
     }
     current_file = nullptr;
