@@ -6,8 +6,13 @@
 #include "foundation/types.h"
 #include "foundation/memory.h"
 
+struct Terminal;
+
 extern Dynamic_Array text_copied_locally;                     // octets, as selected
 extern Dynamic_Array text_copied_as_if_there_was_no_padding;  // octets, blanks of the first line's depth taken out
+
+// A terminal block's lock held longer than this is passed over rather than waited for.
+#define TERMINAL_RESULT_LOCK_WAIT_MICROSECONDS 200
 
 // Above this a copy for the clipboard goes to the general-purpose allocator rather than
 // temporary memory, which a big selection would overrun.
@@ -22,3 +27,9 @@ void editor_copy_selection_to_clipboard(u8 stop_selection, u8 token_when_empty);
 // Copies current_file's selection to the clipboard and the two local copies, or, with an
 // empty selection and token_when_empty, the token at the cursor. With stop_selection the
 // selection ends afterwards.
+
+b8 copy_terminal_selection_to_clipboard(Terminal* terminal);
+// Copies the mouse selection of the terminal's selected block to the clipboard and drops
+// the selection. Line breaks made by cursor positioning become line feeds. False, with
+// nothing done, when no block is selected, its selection is empty or its lock stays
+// taken; the caller then copies from the current file.
