@@ -108,6 +108,17 @@ static s64 get_line_break_length(u8* text, s64 count, s64 at) {
     return (text[at] == '\r' && at + 1 < count && text[at + 1] == '\n') ? 2 : 1;
 }
 
+// Where the cursor and the ends of the selection fall, as the walk passes their offsets.
+static void note_position(View_Walk* w, s64 offset, f32 x, f32 line_top, f32* selection_left, f32* selection_right) {
+    if (offset == w->file->cursor) {
+        w->cursor_found = true;
+        w->cursor_x = x;
+        w->cursor_top = line_top;
+    }
+    if (offset == w->selection_start) *selection_left = x;
+    if (offset == w->selection_end) *selection_right = x;
+}
+
 // A line that starts at line_start, drawn from x; returns the pen after its last glyph.
 static f32 walk_line(View_Walk* w, Text_Iterator* it, s64 line_start, s64 line_end, f32 x, f32 line_top) {
     Editor_File* file = w->file;
@@ -135,13 +146,7 @@ static f32 walk_line(View_Walk* w, Text_Iterator* it, s64 line_start, s64 line_e
             }
         }
         test_hit(w, offset, at, first ? w->text_left : at - 0.65f * previous_advance, at + 0.35f * it->advance, line_top, true);
-        if (offset == file->cursor) {
-            w->cursor_found = true;
-            w->cursor_x = at;
-            w->cursor_top = line_top;
-        }
-        if (offset == w->selection_start) selection_left = at;
-        if (offset == w->selection_end) selection_right = at;
+        note_position(w, offset, at, line_top, &selection_left, &selection_right);
         pen += it->advance;
         previous_advance = it->advance;
         first = false;
@@ -149,13 +154,7 @@ static f32 walk_line(View_Walk* w, Text_Iterator* it, s64 line_start, s64 line_e
 
     // The line's end: its break, or the end of the range.
     test_hit(w, line_end, pen, first ? w->text_left : pen - 0.65f * previous_advance, w->text_right, line_top, false);
-    if (line_end == file->cursor) {
-        w->cursor_found = true;
-        w->cursor_x = pen;
-        w->cursor_top = line_top;
-    }
-    if (line_end == w->selection_start) selection_left = pen;
-    if (line_end == w->selection_end) selection_right = pen;
+    note_position(w, line_end, pen, line_top, &selection_left, &selection_right);
     if (w->selection_start < w->selection_end && w->selection_start <= line_end && w->selection_end >= line_start) {
         f32 left = w->selection_start < line_start ? w->text_left : selection_left;
         f32 right = w->selection_end > line_end ? pen : selection_right;
