@@ -298,13 +298,24 @@ TEST(Undo, RandomEditsUndoneStepByStep) {
     current_file = file;
     std::vector<std::string> before_record;  // the text before each record's change
     u32 recorded_by[7] = {};
+    bool complete_next = false;
     for (int step = 0; step < 4000; step++) {
         // Pauses around the merge window, never long enough in all for records to expire.
         clock.wait(random() % 8 == 0 ? random() % 600000 : random() % 1000);
         std::string text = file_text(file);
         u32 records = file->undo_records.count;
         s64 count = file->text.count;
-        u32 operation = random() % 7;
+        // Completion mostly follows a short prefix typed after a blank, as it would be used.
+        u32 operation = complete_next ? 5 : random() % 8;
+        if (operation == 7) {
+            editor_set_cursor(file, pick(count + 1));
+            type_octets(file, random() % 2 ? " co" : " na", false);
+            complete_next = true;
+            before_record.push_back(text);
+            continue;
+        }
+        if (operation == 5 && !complete_next) editor_set_cursor(file, pick(count + 1));
+        complete_next = false;
         if (getenv("QUARN_TEST_VERBOSE")) std::printf("step %d op %u text [%s]\n", step, operation, text.c_str());
         switch (operation) {
             case 0:
@@ -339,7 +350,6 @@ TEST(Undo, RandomEditsUndoneStepByStep) {
             }
             case 5: {
                 atomic_and_u16(&file->flags, (u16)~FILE_SELECTION_ACTIVE);
-                editor_set_cursor(file, pick(count + 1));
                 auto_complete_text_before_cursor(file);
                 break;
             }
