@@ -182,6 +182,62 @@ TEST_F(File_View_X, LineNumbersChunksSelectionAndCursorOnScreen) {
     EXPECT_GT(ink_in(cursor_x - 1, cursor_x + 4, line_top, line_top + code_font_pool.pixel_size, cyan), 20);
 }
 
+TEST_F(File_View_X, CentredCursorAndASidewaysInputOnScreen) {
+    auto cyan_rows = [&](f32 left, f32 right) {
+        std::vector<u32> shown = read_x11_window_pixels(window.handle, window.width, window.height);
+        std::vector<int> rows;
+        for (u32 y = 0; y < window.height; y++) {
+            for (f32 x = left; x < right; x++) {
+                Rgb p = pixel(shown, x, (f32)y);
+                if (p.g > 200 && p.b > 200 && p.r < 60) {
+                    rows.push_back((int)y);
+                    break;
+                }
+            }
+        }
+        return rows;
+    };
+    const f32 lh = code_font_pool.line_height, ps = (f32)code_font_pool.pixel_size;
+    const f32 h = VIEW.bottom - VIEW.top;
+    std::string text;
+    for (int i = 0; i < 99; i++) text += "line\n";
+    text += "last";
+    Test_File file(text);
+    current_file = file;
+    struct Case { const char* name; s64 cursor; f32 scroll; };
+    const Case cases[] = {
+        {"first line", 0, 0},
+        {"last line", (s64)text.size(), fminf(lh * 100 - (lh - ps) - lh, 99 * lh - h / 2 + ps / 2)},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        editor_set_cursor(file, c.cursor);
+        atomic_or_u16(&file->flags, FILE_CENTRE_CURSOR);
+        run_frame(file);
+        run_frame(file);
+        EXPECT_NEAR(file->scroll_y, c.scroll, 0.01f);
+        // The cursor shows where its line is drawn.
+        std::vector<int> rows = cyan_rows(VIEW.left, VIEW.right);
+        ASSERT_FALSE(rows.empty());
+        f32 line = c.cursor ? 99 : 0;
+        EXPECT_NEAR(rows.front(), VIEW.top + line * lh - file->scroll_y, 1.0f);
+        EXPECT_NEAR(rows.back() - rows.front() + 1, ps, 1.0f);
+    }
+
+    // A one-line input too long for its box: the text moves left, the cursor sits in the middle.
+    Test_File input(std::string(300, 'w') + "@");
+    atomic_or_u16(&input->flags, FILE_SINGLE_LINE);
+    current_file = input;
+    run_frame(input);
+    std::vector<u32> shown = read_x11_window_pixels(window.handle, window.width, window.height);
+    int cursor_x = -1;
+    for (f32 x = VIEW.left; x < VIEW.right && cursor_x < 0; x++) {
+        Rgb p = pixel(shown, x, VIEW.top + ps / 2);
+        if (p.g > 200 && p.b > 200 && p.r < 60) cursor_x = (int)x;
+    }
+    EXPECT_NEAR(cursor_x, (VIEW.left + VIEW.right) / 2, 2.0f);
+}
+
 TEST_F(File_View_X, ClicksDragsAndDoubleClicksFromXdotool) {
     Test_File file("alpha   beta\nsecond line\n");
     current_file = file;
