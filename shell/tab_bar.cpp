@@ -5,6 +5,7 @@
 #include "shell/tab_bar.h"
 #include "shell/editor_state.h"
 #include "shell/tabs.h"
+#include "editor/file_view.h"
 #include "runtime/custom_layer.h"
 #include "ui/ui.h"
 
@@ -257,6 +258,9 @@ static void draw_update_tab_contents(Tab* tab, v2 position, v2 size) {
 
 void draw_and_update_tab_contents(Tab* tab, v2 position, v2 size) {
     switch (tab->kind) {
+        case TAB_FILE:
+            if (tab->file) draw_file(tab->file, &code_font_pool, position, v2{position.x + size.x, position.y + size.y});
+            break;
         case TAB_UPDATE: draw_update_tab_contents(tab, position, size); break;
         default: break;
     }
