@@ -271,7 +271,7 @@ BENCHMARK(frame_of_a_coloured_100k_line_file_scrolled_a_line)->Unit(benchmark::k
 static void completion_on_10_mb(benchmark::State& state) {
     Editor_File* file = make_file(make_code(10ll * 1024 * 1024, UINT32_MAX, 4) + " co", "bench.c");
     editor_set_cursor(file, file->text.count);
-    for (auto _ : state) benchmark::DoNotOptimize(auto_complete_text_before_cursor(file));
+    for (auto _ : state) benchmark::DoNotOptimize(auto_complete_text_in_file(file));
     state.SetBytesProcessed(state.iterations() * (s64)file->text.count);
     close_file(file);
 }
@@ -286,7 +286,7 @@ static void completion_at_the_end_of_a_1_mb_line(benchmark::State& state) {
     Editor_File* file = make_file(line, "bench.c");
     editor_set_cursor(file, file->text.count);
     for (auto _ : state) {
-        auto_complete_text_before_cursor(file);
+        auto_complete_text_in_file(file);
         editor_undo(file);
     }
     state.SetBytesProcessed(state.iterations() * (s64)file->text.count);

@@ -71,8 +71,7 @@ static void copy_without_padding(Editor_File* file, s64 start, s64 end) {
     }
 }
 
-void editor_copy_selection_to_clipboard(u8 stop_selection, u8 token_when_empty) {
-    Editor_File* file = current_file;
+void copy_file_selection_to_clipboard(Editor_File* file, u8 stop_selection, u8 token_when_empty) {
     if (!file) return;
     u8* text = file->text.data;
     s64 count = file->text.count;

@@ -5,6 +5,7 @@
 
 #include "foundation/types.h"
 #include "foundation/memory.h"
+#include "editor/editor_file.h"
 
 struct Terminal;
 
@@ -23,10 +24,11 @@ extern Dynamic_Array text_copied_as_if_there_was_no_padding;  // octets, blanks 
 void editor_set_clipboard_text(u8* text, s64 count);
 // Hands a NUL-terminated copy of the text to the system clipboard (GLFW copies it).
 
-void editor_copy_selection_to_clipboard(u8 stop_selection, u8 token_when_empty);
-// Copies current_file's selection to the clipboard and the two local copies, or, with an
+void copy_file_selection_to_clipboard(Editor_File* file, u8 stop_selection, u8 token_when_empty);
+// Copies the file's selection to the clipboard and the two local copies, or, with an
 // empty selection and token_when_empty, the token at the cursor. With stop_selection the
-// selection ends afterwards.
+// selection ends afterwards. The layer's copy routine goes through
+// editor_copy_selection_to_clipboard (across_tabs.h), which looks at the current tab first.
 
 b8 copy_terminal_selection_to_clipboard(Terminal* terminal);
 // Copies the mouse selection of the terminal's selected block to the clipboard and drops

@@ -31,16 +31,9 @@ static b8 is_member_separator(u8* text, Editor_Token* token) {
            (token->length == 2 && text[token->offset] == '-' && text[token->offset + 1] == '>');
 }
 
-struct Completion_Prefix {
-    u8* text;  // a copy in temporary memory: the walks may read other files
-    s64 length;
-    b8 member;
-    String object;  // the name before the separator, in temporary memory
-};
-
 // before: the token just before the candidate; before_separator: the one before that
 // (either null at the start of the text).
-static void update_auto_complete_data(Auto_Complete_Data* data, Completion_Prefix* prefix, u8* text, Editor_Token* candidate,
+static void update_auto_complete_data(Auto_Complete_Data* data, Word_Completion_Prefix* prefix, u8* text, Editor_Token* candidate,
                                       Editor_Token* before, Editor_Token* before_separator) {
     u8* candidate_text = text + candidate->offset;
     s64 candidate_length = candidate->length;
@@ -65,7 +58,7 @@ static void update_auto_complete_data(Auto_Complete_Data* data, Completion_Prefi
 
 // Lexes [from, until) and folds in every candidate that starts at or after consider_from.
 // from must be a token boundary of a lex from the start of the text.
-static void collect_candidates(Auto_Complete_Data* data, Completion_Prefix* prefix, u8* text, s64 length,
+static void collect_candidates(Auto_Complete_Data* data, Word_Completion_Prefix* prefix, u8* text, s64 length,
                                Tokenisation_Hint* hint, s64 from, s64 until, s64 consider_from) {
     Editor_Token tokens[3];
     Editor_Token* before_separator = nullptr;
@@ -93,41 +86,73 @@ static String copy_token_text_tmp(u8* text, Editor_Token* token) {
     return String{copy, (s64)token->length};
 }
 
-u8 auto_complete_text_before_cursor(Editor_File* file) {
-    if (!file || file->text.count == 0) return 0;
+b8 start_word_completion(Word_Completion* c, Editor_File* file) {
+    *c = Word_Completion{};
+    c->file = file;
+    c->data.shortest = INT64_MAX;
+    c->data.member_shortest = INT64_MAX;
+    if (!file || file->text.count == 0) return false;
     u8* text = file->text.data;
     s64 count = file->text.count;
     s64 cursor = file->cursor;
-    if (cursor <= 0 || cursor > count) return 0;
+    if (cursor <= 0 || cursor > count) return false;
     Editor_Token word;
-    if (editor_get_previous_token(file, cursor, &word) != cursor || word.kind != EDITOR_TOKEN_WORD) return 0;
+    if (editor_get_previous_token(file, cursor, &word) != cursor || word.kind != EDITOR_TOKEN_WORD) return false;
 
-    Completion_Prefix prefix = {};
-    prefix.length = cursor - word.offset;
-    prefix.text = copy_token_text_tmp(text, &word).data;
-    if (!prefix.text) return 0;
+    Word_Completion_Prefix* prefix = &c->prefix;
+    c->prefix_start = word.offset;
+    prefix->length = cursor - word.offset;
+    prefix->text = copy_token_text_tmp(text, &word).data;
+    if (!prefix->text) return false;
     Editor_Token separator, object;
     if (editor_get_previous_token(file, word.offset, &separator) >= 0 && is_member_separator(text, &separator)) {
-        prefix.member = true;
-        if (editor_get_previous_token(file, separator.offset, &object) >= 0) prefix.object = copy_token_text_tmp(text, &object);
+        prefix->member = true;
+        if (editor_get_previous_token(file, separator.offset, &object) >= 0) prefix->object = copy_token_text_tmp(text, &object);
     }
 
-    Auto_Complete_Data data = {};
-    data.shortest = INT64_MAX;
-    data.member_shortest = INT64_MAX;
     Tokenisation_Hint* hint = get_tokenisation_hint_for_file(file);
-    collect_candidates(&data, &prefix, text, count, hint, 0, word.offset, 0);
-    if (!data.common_text) collect_candidates(&data, &prefix, text, count, hint, word.offset, count, cursor);
-    if (!data.common_text) return 0;
+    collect_candidates(&c->data, prefix, text, count, hint, 0, word.offset, 0);
+    if (!c->data.common_text) collect_candidates(&c->data, prefix, text, count, hint, word.offset, count, cursor);
+    return true;
+}
 
+void collect_word_candidates(Word_Completion* c, Editor_File* other) {
+    if (!other || other == c->file) return;
+    Tokenisation_Hint* hint = get_tokenisation_hint_for_file(other);
+    collect_candidates(&c->data, &c->prefix, other->text.data, other->text.count, hint, 0, other->text.count, 0);
+}
+
+static u8* copy_to_tmp(u8* text, s64 length) {
+    if (!text) return nullptr;
+    u8* copy = tmp_allocate(length ? (u64)length : 1);
+    if (copy) memcpy(copy, text, (u64)length);
+    return copy;
+}
+
+void keep_word_candidates_tmp(Word_Completion* c) {
+    c->data.common_text = copy_to_tmp(c->data.common_text, c->data.common_length);
+    c->data.member_text = copy_to_tmp(c->data.member_text, c->data.member_length);
+}
+
+u8 finish_word_completion(Word_Completion* c) {
+    Auto_Complete_Data* data = &c->data;
+    if (!data->common_text) return 0;
     // Ties go to the member track.
-    b8 general = data.common_length > data.member_length;
-    u8* chosen = general ? data.common_text : data.member_text;
-    s64 chosen_length = general ? data.common_length : data.member_length;
-    if (chosen_length == prefix.length) return 1;
-    if (!editor_replace_range(file, word.offset, prefix.length, chosen, chosen_length, cursor)) return 1;
-    update_context_chunks(file, word.offset);
+    b8 general = data->common_length > data->member_length;
+    u8* chosen = general ? data->common_text : data->member_text;
+    s64 chosen_length = general ? data->common_length : data->member_length;
+    if (!chosen || chosen_length == c->prefix.length) return 1;
+    Editor_File* file = c->file;
+    s64 cursor = file->cursor;
+    if (!editor_replace_range(file, c->prefix_start, c->prefix.length, chosen, chosen_length, cursor)) return 1;
+    update_context_chunks(file, c->prefix_start);
     atomic_or_u16(&file->flags, FILE_MODIFIED | FILE_NEEDS_SYNTAX);
-    editor_set_cursor(file, word.offset + chosen_length);
+    editor_set_cursor(file, c->prefix_start + chosen_length);
     return 1;
+}
+
+u8 auto_complete_text_in_file(Editor_File* file) {
+    Word_Completion c;
+    if (!start_word_completion(&c, file)) return 0;
+    return finish_word_completion(&c);
 }

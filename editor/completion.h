@@ -19,12 +19,40 @@ struct Auto_Complete_Data {
     u8 same_object_found;
 };
 
-//~ completion.cpp
+struct Word_Completion_Prefix {
+    u8* text;  // a copy in temporary memory: the walks may read other files
+    s64 length;
+    b8 member;      // it follows "->" or "."
+    String object;  // the name before that, in temporary memory
+};
 
-u8 auto_complete_text_before_cursor(Editor_File* file);
-// Completes the word that ends at the cursor from the words before it in the file, else
-// after it, else in the other file tabs. 1 when candidates were found (also when they add
-// nothing), 0 when there is no word before the cursor or no candidate.
+struct Word_Completion {
+    Editor_File* file;
+    s64 prefix_start;
+    Word_Completion_Prefix prefix;
+    Auto_Complete_Data data;
+};
+
+//~ completion.cpp: one call goes through these steps; the step that reads the other
+// file tabs is auto_complete_text_before_cursor's (across_tabs.h).
+
+b8 start_word_completion(Word_Completion* c, Editor_File* file);
+// Takes the word that ends at the cursor as the prefix and folds in the candidates before
+// it in the file, or, when there are none, after the cursor. False when no word ends at
+// the cursor.
+
+void collect_word_candidates(Word_Completion* c, Editor_File* other);
+// Folds in the candidates of another file's whole text (nothing for the file itself).
+
+void keep_word_candidates_tmp(Word_Completion* c);
+// Copies the tracks into temporary memory, so they outlive the other files they point into.
+
+u8 finish_word_completion(Word_Completion* c);
+// Replaces the prefix by what every candidate shares, as one replacement record, and puts
+// the cursor after it. 1 when there were candidates (also when they add nothing), else 0.
+
+u8 auto_complete_text_in_file(Editor_File* file);
+// The completion from this file's own words only.
 
 //~ path_completion.cpp
 

@@ -14,3 +14,4 @@
 #include "editor/clipboard.h"
 #include "editor/completion.h"
 #include "editor/file_view.h"
+#include "editor/across_tabs.h"
