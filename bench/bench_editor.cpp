@@ -18,26 +18,28 @@
 
 static const s64 BENCH_TEXT_SIZE = 100ll * 1024 * 1024;
 
+// The lines the generated texts are made of.
+static const char* const code_lines[] = {
+    "static int compute_total(const Item* items, int count) {",
+    "    for (int i = 0; i < count; i++) total += items[i].price * 1.5e3;",
+    "    // keep the running value within bounds",
+    "    if (total >= LIMIT && !allow_overflow) { total = LIMIT; }",
+    "    const char* label = \"total: %d\\n\"; x >>= 2; y <<<= 1;",
+    "    return total;",
+    "}",
+    "",
+    "/* block comment with a nested /* part */ and more */",
+};
+
 // Code-like lines of varied length with LF, a few CR LF and CR breaks.
 static const std::string& get_source_text() {
     static std::string text;
     if (!text.empty()) return text;
-    const char* lines[] = {
-        "static int compute_total(const Item* items, int count) {",
-        "    for (int i = 0; i < count; i++) total += items[i].price * 1.5e3;",
-        "    // keep the running value within bounds",
-        "    if (total >= LIMIT && !allow_overflow) { total = LIMIT; }",
-        "    const char* label = \"total: %d\\n\"; x >>= 2; y <<<= 1;",
-        "    return total;",
-        "}",
-        "",
-        "/* block comment with a nested /* part */ and more */",
-    };
     const char* breaks[] = {"\n", "\n", "\n", "\n", "\n", "\n", "\r\n", "\r"};
     std::mt19937 random(3);
     text.reserve(BENCH_TEXT_SIZE + 200);
     while ((s64)text.size() < BENCH_TEXT_SIZE) {
-        text += lines[random() % (sizeof(lines) / sizeof(lines[0]))];
+        text += code_lines[random() % (sizeof(code_lines) / sizeof(code_lines[0]))];
         text += breaks[random() % (sizeof(breaks) / sizeof(breaks[0]))];
     }
     text.resize(BENCH_TEXT_SIZE);
@@ -148,20 +150,10 @@ static Editor_File* make_file(const std::string& text, const char* name) {
 
 // Code-like lines of varied length, until the text has the size or the line count.
 static std::string make_code(s64 size, u32 line_limit, u64 seed) {
-    const char* samples[] = {
-        "static int compute_total(const Item* items, int count) {",
-        "    for (int i = 0; i < count; i++) total += items[i].price * 1.5e3;",
-        "    // keep the running value within bounds",
-        "    if (total >= LIMIT && !allow_overflow) { total = LIMIT; }",
-        "    const char* label = \"total: %d\\n\"; x >>= 2; y <<<= 1;",
-        "    return total;",
-        "}",
-        "",
-    };
     std::mt19937_64 random(seed);
     std::string text;
     for (u32 lines = 0; (s64)text.size() < size && lines < line_limit; lines++) {
-        text += samples[random() % (sizeof(samples) / sizeof(samples[0]))];
+        text += code_lines[random() % (sizeof(code_lines) / sizeof(code_lines[0]))];
         text += '\n';
     }
     return text;
