@@ -253,7 +253,11 @@ TEST(Lexer, SyntaxStateAtTheTopOfTheView) {
         {"escaped quote stays inside", "a.c", "\"a\\\" b|", 0, EDITOR_TOKEN_DOUBLE_QUOTE},
         {"two backslashes cancel", "a.c", "\"a\\\\\" b|", 0, 0},
         {"single-quoted string", "a.c", "'abc|", 0, EDITOR_TOKEN_SINGLE_QUOTE},
-        {"double quote after a single quote is a character", "a.c", "'\"' x|", 0, 0},
+        // The .8 hint opens strings at double quotes and backquotes only, so only the rule
+        // about the single quote before them keeps these from opening a string.
+        {"double quote after a single quote is a character", "a.8", "'\"' x|", 0, 0},
+        {"backquote after a single quote is a character", "a.8", "'`' x|", 0, 0},
+        {"double quote after a letter opens a string", "a.8", "x\" y|", 0, EDITOR_TOKEN_DOUBLE_QUOTE},
         {"backquote not a delimiter here", "a.c", "`abc|", 0, 0},
         {"backquote delimiter", "a.8", "`abc|", 0, EDITOR_TOKEN_BACKQUOTE},
         {"comment hides a quote", "a.c", "// \"x\ny|", 0, 0},
