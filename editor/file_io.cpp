@@ -4,6 +4,7 @@
 // on disk, so a full disk or a quota leaves the old file as it was.
 
 #include "editor/file_io.h"
+#include "editor/lexer.h"
 #include "editor/tokenisation_hints.h"
 #include "foundation/log.h"
 #include "foundation/os_files.h"
@@ -136,6 +137,7 @@ b8 load_file(Filepath* path, Editor_File* file) {
     file->directory.count--;
 
     replace_text(file, &read);
+    editor_forget_lexer_states(file);
     file->modification_time = read.modification_time;
     if (file->text.count) editor_set_cursor(file, 0);
     if (layer_text_settings.has_syntax_block) atomic_or_u16(&file->flags, FILE_NEEDS_SYNTAX);
@@ -157,6 +159,7 @@ b8 reload_file(Editor_File* file) {
     }
     free_undo_records(file);
     replace_text(file, &read);
+    editor_forget_lexer_states(file);
     atomic_and_u16(&file->flags, (u16)~FILE_GONE_FROM_DISK);
     file->modification_time = read.modification_time;
     s64 count = file->text.count;

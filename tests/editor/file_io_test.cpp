@@ -249,7 +249,9 @@ TEST(FileIo, SaveKeepsSetuidAndSetgidBits) {
     std::string path = dir / "tool";
     write_file(path, "#!/bin/sh\n");
     b8 root = geteuid() == 0;
-    if (root) ASSERT_EQ(chown(path.c_str(), UNPRIVILEGED_ID, UNPRIVILEGED_ID), 0);
+    if (root) {
+        ASSERT_EQ(chown(path.c_str(), UNPRIVILEGED_ID, UNPRIVILEGED_ID), 0);
+    }
     ASSERT_EQ(chmod(path.c_str(), 06755), 0);
     Editor_File* file = load(path);
     set_text(file, "#!/bin/sh\necho new\n");
@@ -280,7 +282,9 @@ TEST(FileIo, SavesAsAnUnprivilegedUser) {
     // A file we may not write is refused, although the directory would allow a rename.
     std::string read_only = dir / "read_only.txt";
     write_file(read_only, "keep me\n");
-    if (root) ASSERT_EQ(chown(read_only.c_str(), UNPRIVILEGED_ID, UNPRIVILEGED_ID), 0);
+    if (root) {
+        ASSERT_EQ(chown(read_only.c_str(), UNPRIVILEGED_ID, UNPRIVILEGED_ID), 0);
+    }
     ASSERT_EQ(chmod(read_only.c_str(), 0444), 0);
     Editor_File* file = load(read_only);
     set_text(file, "overwritten\n");
