@@ -291,6 +291,45 @@ TEST_F(Updater_Run, AFileThatCannotBeWrittenFailsTheUpdate) {
     EXPECT_TRUE(read_file_bytes(install + "/update.data") == data);
 }
 
+// The files are replaced one by one; when a later one cannot be (a directory stands where a
+// release file belongs), those replaced before it are put back, and the editors that run
+// are left alone.
+TEST_F(Updater_Run, AFailureAfterSomeFilesWereReplacedPutsThemBack) {
+    std::string install = make_installation("half-replaced");
+    write_file_bytes(install + "/quarn", text_bytes(STUB_PROGRAM), 0755);
+    write_file_bytes(install + "/api.8", text_bytes("the installed api\n"), 0640);
+    fs::create_directory(install + "/readme.txt");
+    write_file_bytes(install + "/readme.txt/inside", text_bytes("not a release file\n"));
+    Bytes api = text_bytes("the new api\n"), readme = text_bytes("the new readme\n"), changes = text_bytes("new\n");
+    Bytes data = craft_update_data(1, {{"api.8", api, (u32)api.size()},
+                                       {"changelog.txt", changes, (u32)changes.size()},
+                                       {"readme.txt", readme, (u32)readme.size()}});
+    write_file_bytes(install + "/update.data", data, 0600);
+    std::set<std::string> before = names_in(install);
+    std::string programs = root + "/programs";
+    fs::create_directory(programs);
+    fs::copy_file("/bin/sleep", programs + "/quarn");
+
+    std::string start_editor =
+        "\"" + programs + "/quarn\" 30 & editor=$!\n"
+        "i=0; while ! grep -q '^Name:.quarn' /proc/$editor/status && [ $i -lt 250 ]; do sleep 0.02; i=$((i+1)); done\n";
+    std::string check_editor = "if kill -0 $editor 2>/dev/null; then echo \"editor running\" >> \"$probe\"; kill $editor; fi\n";
+    Run_Result result = run_updater(install, start_editor, check_editor);
+    EXPECT_EQ(result.exit_status, 0);
+    EXPECT_EQ(result.probe, "editor running\n");
+    EXPECT_EQ(result.program, "notify-send");
+    ASSERT_EQ(result.arguments.size(), 4u);
+    EXPECT_EQ(result.arguments[3], "ERROR: Failed to properly apply update v0.3.2 with the following error:\n"
+                                   "Could not write file readme.txt to disk.");
+    std::set<std::string> after = names_in(install);
+    after.erase("updater_error_log.txt");
+    EXPECT_EQ(after, before);  // no new files, no backups, no changelog
+    EXPECT_EQ(text_of(read_file_bytes(install + "/api.8")), "the installed api\n");
+    EXPECT_EQ(mode_of(install + "/api.8"), 0640u);
+    EXPECT_EQ(text_of(read_file_bytes(install + "/readme.txt/inside")), "not a release file\n");
+    EXPECT_TRUE(read_file_bytes(install + "/update.data") == data);
+}
+
 //~ Stopping editors
 
 TEST_F(Updater_Run, StopsProcessesNamedExactlyQuarn) {
