@@ -162,7 +162,8 @@ static void report_failure(String directory, const Update_Report* report) {
         os_write_all(fd, text.data, (u64)text.count);
         close(fd);
     }
-    os_launch_program(STR("notify-send"), string_concat2("notify-send -a \"quarn\" \"%\" \"%\"", line_1, line_2));
+    String arguments[] = {STR("notify-send"), STR("-a"), STR("quarn"), line_1, line_2};
+    os_launch_program_with_arguments(STR("notify-send"), arguments, ARRAY_COUNT(arguments));
 }
 
 String quarn_filepath;
@@ -187,7 +188,9 @@ b8 run_update(String directory) {
         if (update_data_path) unlink(update_data_path);
         char* changelog = tmp_path_in_directory(directory, STR("changelog.txt"));
         if (quarn_filepath.count && changelog) {
-            os_launch_program(quarn_filepath, string_concat2("quarn \"%\"", string_from_c(changelog)));
+            // Handed over as one argument, whatever characters the directory's path holds.
+            String arguments[] = {STR("quarn"), string_from_c(changelog)};
+            os_launch_program_with_arguments(quarn_filepath, arguments, ARRAY_COUNT(arguments));
         }
     } else {
         report_failure(directory, &report);

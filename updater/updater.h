@@ -218,3 +218,7 @@ void os_launch_program(String program, String command_line);
 // Starts program with the words of command_line as its arguments and does not wait.
 // Words are split at blanks and tabs; a word opening with a double or single quote runs
 // to the matching quote, which is dropped.
+
+void os_launch_program_with_arguments(String program, const String* arguments, u32 count);
+// Starts program with exactly these arguments (the first is its own name) and does not
+// wait: a text that may hold any character, a quote included, stays one argument.

@@ -42,6 +42,13 @@ static const std::string& namespace_command() {
 
 static std::string text_of(const Bytes& bytes) { return std::string(bytes.begin(), bytes.end()); }
 
+// A word for the shell that stands for exactly s, whatever it holds.
+static std::string shell_word(const std::string& s) {
+    std::string out = "'";
+    for (char c : s) out += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return out + "'";
+}
+
 static unsigned mode_of(const std::string& path) {
     struct stat status;
     return stat(path.c_str(), &status) == 0 ? (status.st_mode & 07777) : 0;
@@ -94,15 +101,15 @@ struct Updater_Run : testing::Test {
         std::string exit_status = install + ".exit";
         fs::remove(record);
         std::string script = "#!/bin/sh\n"
-                             "export PATH=\"" + stubs + ":$PATH\" LAUNCH_RECORD=\"" + record + "\"\n"
-                             "probe=\"" + probe + "\"\n" +
-                             before + "\n"
-                             "\"" + install + "/updater\"; echo $? > \"" + exit_status + "\"\n" +
+                             "export PATH=" + shell_word(stubs) + ":\"$PATH\" LAUNCH_RECORD=" + shell_word(record) + "\n"
+                             "probe=" + shell_word(probe) + "\n" +
+                             before + "\n" +
+                             shell_word(install + "/updater") + "; echo $? > " + shell_word(exit_status) + "\n" +
                              after + "\n"
-                             "i=0; while [ ! -e \"" + record + "\" ] && [ $i -lt 200 ]; do sleep 0.05; i=$((i+1)); done\n";
+                             "i=0; while [ ! -e " + shell_word(record) + " ] && [ $i -lt 200 ]; do sleep 0.05; i=$((i+1)); done\n";
         std::string script_path = install + ".sh";
         write_file_bytes(script_path, text_bytes(script), 0755);
-        EXPECT_EQ(system((namespace_command() + " /bin/sh " + script_path).c_str()), 0);
+        EXPECT_EQ(system((namespace_command() + " /bin/sh " + shell_word(script_path)).c_str()), 0);
 
         Run_Result result;
         std::string status = text_of(read_file_bytes(exit_status));
@@ -199,6 +206,18 @@ TEST_F(Updater_Run, InstallsTheReleaseAndStartsTheEditor) {
         pack_with_tool(second, format, install + "/update.data");
         expect_installed(install, second, run_updater(install));
     }
+}
+
+// The editor gets the new change log as one argument, whatever the directory's name holds.
+TEST_F(Updater_Run, TheChangeLogPathSurvivesAnyCharacter) {
+    std::string install = make_installation("it's a \"quoted\" dir \\ with\tblanks");
+    write_file_bytes(install + "/quarn", text_bytes(STUB_PROGRAM), 0755);
+    write_file_bytes(install + "/update.data", craft_update_data(0, {}), 0600);
+    Run_Result result = run_updater(install);
+    EXPECT_EQ(result.exit_status, 0);
+    EXPECT_EQ(result.program, "quarn");
+    EXPECT_EQ(result.arguments, std::vector<std::string>({install + "/changelog.txt"}));
+    EXPECT_FALSE(fs::exists(install + "/update.data"));
 }
 
 //~ Failures
