@@ -257,7 +257,7 @@ static Editor_Token* find_recent_token(s64 offset) {
     return &tokens[low];
 }
 
-// The last remembered position below end; -1 when there is none.
+// How many remembered positions lie below end; the last of them is where to lex from.
 static u32 count_states_below(s64 end) {
     s64* states = (s64*)lexer_memory.states.data;
     u32 low = 0, high = lexer_memory.states.count;
