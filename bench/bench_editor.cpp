@@ -169,7 +169,7 @@ BENCHMARK(walk_back_over_a_long_line)->Unit(benchmark::kMillisecond);
 
 int main(int argc, char** argv) {
     if (!init_memory(PROGRAM_EDITOR)) return 1;
-    init_layer_text_settings();
+    init_custom_layer();
     String extensions[] = {{(u8*)"c", 1}};
     Layer_Tokenisation_Hint hint = {};
     hint.extensions = extensions;

@@ -55,3 +55,7 @@ inline u16 atomic_or_u16(u16* word, u16 bits) { return __atomic_fetch_or(word, b
 inline u16 atomic_and_u16(u16* word, u16 bits) { return __atomic_fetch_and(word, bits, __ATOMIC_ACQ_REL); }
 inline u32 atomic_load_u32(u32* word) { return __atomic_load_n(word, __ATOMIC_ACQUIRE); }
 inline u16 atomic_load_u16(u16* word) { return __atomic_load_n(word, __ATOMIC_ACQUIRE); }
+inline u8 atomic_or_u8(u8* byte, u8 bits) { return __atomic_fetch_or(byte, bits, __ATOMIC_ACQ_REL); }
+inline u8 atomic_and_u8(u8* byte, u8 bits) { return __atomic_fetch_and(byte, bits, __ATOMIC_ACQ_REL); }
+inline u8 atomic_load_u8(u8* byte) { return __atomic_load_n(byte, __ATOMIC_ACQUIRE); }
+inline void atomic_store_u8(u8* byte, u8 value) { __atomic_store_n(byte, value, __ATOMIC_RELEASE); }

@@ -144,6 +144,7 @@ void glfw_mouse_scroll_callback(GLFWwindow* handle, double x, double y) {
 }
 
 void glfw_focus_callback(GLFWwindow* handle, int focused) {
+    atomic_store_u8(&window_is_focused, focused != 0);
     window_handle_focus(get_window_state(handle), focused != 0);
 }
 
@@ -179,5 +180,16 @@ b8 create_window_with_callbacks(Window_State* w, u32 width, u32 height, const ch
     glfwGetFramebufferSize(w->handle, &framebuffer_width, &framebuffer_height);
     w->width = (u32)(framebuffer_width > 0 ? framebuffer_width : 0);
     w->height = (u32)(framebuffer_height > 0 ? framebuffer_height : 0);
+    atomic_store_u8(&window_is_focused, glfwGetWindowAttrib(w->handle, GLFW_FOCUSED) != 0);
+    atomic_store_u8(&glfw_is_up, 1);
     return true;
+}
+
+//~ Other threads
+
+u8 window_is_focused;
+u8 glfw_is_up;
+
+void wake_main_loop() {
+    if (atomic_load_u8(&glfw_is_up)) glfwPostEmptyEvent();
 }
