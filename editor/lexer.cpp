@@ -186,7 +186,6 @@ struct Lexer_Memory {
     u8* text;
     s64 length;
     Tokenisation_Hint* hint;
-    String hint_texts[3];
     Dynamic_Array states;  // s64 positions, ascending
     Dynamic_Array recent;  // Editor_Token: consecutive tokens of a forward lex
     s64 recent_limit;      // every token from recent[0] that starts before it is in recent
@@ -211,18 +210,12 @@ void editor_forget_lexer_states(Editor_File* file) {
 }
 
 // Takes the memory for this text, starting it afresh when it was kept for another text,
-// another length or another hint. False (nothing taken) while another thread has it.
+// another length or another hint (a change of the hints themselves forgets it). False
+// (nothing taken) while another thread has it.
 static b8 take_lexer_memory(Editor_File* file, Tokenisation_Hint* hint) {
     if (!spin_try_lock(&lexer_memory.lock)) return false;
     Lexer_Memory* m = &lexer_memory;
-    String texts[3] = {};
-    if (hint) {
-        texts[0] = hint->line_comment;
-        texts[1] = hint->block_start;
-        texts[2] = hint->block_end;
-    }
     b8 same = m->file == file && m->text == file->text.data && m->length == (s64)file->text.count && m->hint == hint;
-    for (u32 i = 0; same && i < 3; i++) same = m->hint_texts[i].data == texts[i].data && m->hint_texts[i].count == texts[i].count;
     if (!same) {
         if (!m->states.element_size) init_dynamic_array(&m->states, sizeof(s64));
         if (!m->recent.element_size) init_dynamic_array(&m->recent, sizeof(Editor_Token));
@@ -231,7 +224,6 @@ static b8 take_lexer_memory(Editor_File* file, Tokenisation_Hint* hint) {
         m->text = file->text.data;
         m->length = file->text.count;
         m->hint = hint;
-        for (u32 i = 0; i < 3; i++) m->hint_texts[i] = texts[i];
     }
     return true;
 }

@@ -300,6 +300,16 @@ TEST(Lexer, WalkingBackOverLongLinesAgreesWithAForwardLex) {
         }
     }
 
+    // New hints lex the same text otherwise: "b.a" opens a block here.
+    Editor_File* text = make_test_file(dots, "a.c");
+    expect_walk_back_agrees(text, 6);
+    clear_tokenisation_hints();
+    add_test_hint({{"c"}, "//", "b.a", "*/", EDITOR_TOKEN_DOUBLE_QUOTE});
+    expect_walk_back_agrees(text, 7);
+    close_file(text);
+    clear_tokenisation_hints();
+    add_test_hint(c_hint);
+
     // A record closed and used again for a text of the same length starts afresh.
     Editor_File* first = make_test_file(dots, "a.c");
     expect_walk_back_agrees(first, 4);
