@@ -87,8 +87,7 @@ static void offset_of_last_line(benchmark::State& state) {
 }
 BENCHMARK(offset_of_last_line)->Unit(benchmark::kMillisecond);
 
-static void lex_forward(benchmark::State& state) {
-    Editor_File* file = get_source_file();
+static void lex_forward_over(benchmark::State& state, Editor_File* file) {
     s64 tokens = 0;
     for (auto _ : state) {
         Editor_Token token;
@@ -98,6 +97,8 @@ static void lex_forward(benchmark::State& state) {
     state.SetBytesProcessed(state.iterations() * (s64)file->text.count);
     state.counters["tokens"] = (double)tokens / (double)state.iterations();
 }
+
+static void lex_forward(benchmark::State& state) { lex_forward_over(state, get_source_file()); }
 BENCHMARK(lex_forward)->Unit(benchmark::kMillisecond);
 
 // One previous-token request at spread offsets of normal code.
@@ -138,17 +139,7 @@ static void previous_token_at_the_end_of_a_long_line(benchmark::State& state) {
 BENCHMARK(previous_token_at_the_end_of_a_long_line)->Unit(benchmark::kMillisecond);
 
 // One forward lex of the whole long line, the yardstick for the walk back below.
-static void lex_forward_over_a_long_line(benchmark::State& state) {
-    Editor_File* file = get_long_line_file();
-    s64 tokens = 0;
-    for (auto _ : state) {
-        Editor_Token token;
-        for (s64 at = 0; (at = editor_get_next_token(file, at, &token)) >= 0;) tokens++;
-    }
-    benchmark::DoNotOptimize(tokens);
-    state.SetBytesProcessed(state.iterations() * (s64)file->text.count);
-    state.counters["tokens"] = (double)tokens / (double)state.iterations();
-}
+static void lex_forward_over_a_long_line(benchmark::State& state) { lex_forward_over(state, get_long_line_file()); }
 BENCHMARK(lex_forward_over_a_long_line)->Unit(benchmark::kMillisecond);
 
 // Walking back token by token from the end of the long line to its start, as moving the

@@ -27,12 +27,12 @@ static f64 now_seconds() {
     return (f64)t.tv_sec + (f64)t.tv_nsec / 1e9;
 }
 
-static void append_file(Sample* sample, const char* path) {
-    FILE* file = fopen(path, "rb");
-    if (!file) return;
+// Appends what the stream holds, up to limit bytes in all.
+static void append_stream(Sample* sample, FILE* stream, u64 limit) {
     u8 chunk[65536];
     size_t n;
-    while ((n = fread(chunk, 1, sizeof(chunk), file)) > 0) {
+    while (sample->size < limit && (n = fread(chunk, 1, sizeof(chunk), stream)) > 0) {
+        if (n > limit - sample->size) n = limit - sample->size;
         if (sample->size + n > sample->capacity) {
             sample->capacity = (sample->capacity + n) * 2;
             sample->data = (u8*)realloc(sample->data, sample->capacity);
@@ -40,6 +40,12 @@ static void append_file(Sample* sample, const char* path) {
         memcpy(sample->data + sample->size, chunk, n);
         sample->size += n;
     }
+}
+
+static void append_file(Sample* sample, const char* path) {
+    FILE* file = fopen(path, "rb");
+    if (!file) return;
+    append_stream(sample, file, ~0ull);
     fclose(file);
 }
 
@@ -167,17 +173,7 @@ static void print_row(const char* data, u64 size, const char* method, Speed spee
 static void append_command_output(Sample* sample, const char* command, u64 limit) {
     FILE* pipe = popen(command, "r");
     if (!pipe) return;
-    u8 chunk[65536];
-    size_t n;
-    while (sample->size < limit && (n = fread(chunk, 1, sizeof(chunk), pipe)) > 0) {
-        if (n > limit - sample->size) n = limit - sample->size;
-        if (sample->size + n > sample->capacity) {
-            sample->capacity = (sample->capacity + n) * 2;
-            sample->data = (u8*)realloc(sample->data, sample->capacity);
-        }
-        memcpy(sample->data + sample->size, chunk, n);
-        sample->size += n;
-    }
+    append_stream(sample, pipe, limit);
     pclose(pipe);
 }
 

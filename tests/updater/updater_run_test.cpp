@@ -283,6 +283,19 @@ TEST_F(Updater_Run, FailuresReportAndLeaveTheInstallationAlone) {
     }
 }
 
+// A run that failed with message, notified the user and left the installation's names
+// as they were but for the error log.
+static void expect_failed_leaving_the_names(const Run_Result& result, const std::string& install,
+                                            const std::set<std::string>& before, const std::string& message) {
+    EXPECT_EQ(result.exit_status, 0);
+    EXPECT_EQ(result.program, "notify-send");
+    ASSERT_EQ(result.arguments.size(), 4u);
+    EXPECT_EQ(result.arguments[3], "ERROR: Failed to properly apply update v0.3.2 with the following error:\n" + message);
+    std::set<std::string> after = names_in(install);
+    after.erase("updater_error_log.txt");
+    EXPECT_EQ(after, before);
+}
+
 TEST_F(Updater_Run, AFileThatCannotBeWrittenFailsTheUpdate) {
     std::string install = make_installation("full-disk");
     write_file_bytes(install + "/quarn", text_bytes(STUB_PROGRAM), 0755);
@@ -298,14 +311,7 @@ TEST_F(Updater_Run, AFileThatCannotBeWrittenFailsTheUpdate) {
     // Files above 20 KiB cannot be written, as on a full disk: writes fail instead of
     // stopping the program.
     Run_Result result = run_updater(install, "trap '' XFSZ; ulimit -f 40");
-    EXPECT_EQ(result.exit_status, 0);
-    EXPECT_EQ(result.program, "notify-send");
-    ASSERT_EQ(result.arguments.size(), 4u);
-    EXPECT_EQ(result.arguments[3], "ERROR: Failed to properly apply update v0.3.2 with the following error:\n"
-                                   "Could not write file api.8 to disk.");
-    std::set<std::string> after = names_in(install);
-    after.erase("updater_error_log.txt");
-    EXPECT_EQ(after, before);
+    expect_failed_leaving_the_names(result, install, before, "Could not write file api.8 to disk.");
     EXPECT_EQ(text_of(read_file_bytes(install + "/readme.txt")), "The installed readme.\n");
     EXPECT_TRUE(read_file_bytes(install + "/update.data") == data);
 }
@@ -334,15 +340,9 @@ TEST_F(Updater_Run, AFailureAfterSomeFilesWereReplacedPutsThemBack) {
         "i=0; while ! grep -q '^Name:.quarn' /proc/$editor/status && [ $i -lt 250 ]; do sleep 0.02; i=$((i+1)); done\n";
     std::string check_editor = "if kill -0 $editor 2>/dev/null; then echo \"editor running\" >> \"$probe\"; kill $editor; fi\n";
     Run_Result result = run_updater(install, start_editor, check_editor);
-    EXPECT_EQ(result.exit_status, 0);
     EXPECT_EQ(result.probe, "editor running\n");
-    EXPECT_EQ(result.program, "notify-send");
-    ASSERT_EQ(result.arguments.size(), 4u);
-    EXPECT_EQ(result.arguments[3], "ERROR: Failed to properly apply update v0.3.2 with the following error:\n"
-                                   "Could not write file readme.txt to disk.");
-    std::set<std::string> after = names_in(install);
-    after.erase("updater_error_log.txt");
-    EXPECT_EQ(after, before);  // no new files, no backups, no changelog
+    // No new files, no backups, no change log.
+    expect_failed_leaving_the_names(result, install, before, "Could not write file readme.txt to disk.");
     EXPECT_EQ(text_of(read_file_bytes(install + "/api.8")), "the installed api\n");
     EXPECT_EQ(mode_of(install + "/api.8"), 0640u);
     EXPECT_EQ(text_of(read_file_bytes(install + "/readme.txt/inside")), "not a release file\n");
