@@ -227,9 +227,7 @@ b8 ui_button(const char* label, u64 label_count, f32 x, f32 y, f32 width, Rgba b
     b8 clicked = ui_update_button(x, y, width, height, ui_mouse_position, &hovered);
     if (hovered) background = Rgba{1, 1, 1, 1};
     // Chosen against the colour drawn this frame, so a hovered button keeps a readable label.
-    f32 brightness = sqrtf(0.299f * background.r * background.r + 0.587f * background.g * background.g +
-                           0.114f * background.b * background.b);
-    Rgba label_colour = brightness > 0.5f ? Rgba{0, 0, 0, 1} : Rgba{1, 1, 1, 1};
+    Rgba label_colour = rgba_brightness(background) > 0.5f ? Rgba{0, 0, 0, 1} : Rgba{1, 1, 1, 1};
     if (y + height >= 0 && y <= (f32)renderer_info.height) {
         draw_quad(v2{truncf(x), truncf(y)}, v2{width, height}, background);
     }
