@@ -261,6 +261,7 @@ void draw_and_update_tab_contents(Tab* tab, v2 position, v2 size) {
         case TAB_FILE:
             if (tab->file) draw_file(tab->file, &code_font_pool, position, v2{position.x + size.x, position.y + size.y});
             break;
+        case TAB_COMPILE_ERRORS: draw_compile_errors_tab(tab, position, size); break;
         case TAB_UPDATE: draw_update_tab_contents(tab, position, size); break;
         default: break;
     }
