@@ -34,6 +34,7 @@ b8 editor_insert_octets(Editor_File* file, s64 offset, u8* data, s64 count) {
     Dynamic_Array* text = &file->text;
     if (count < 0 || offset < 0 || offset > (s64)text->count) return false;
     if (count == 0) return true;
+    editor_forget_lexer_states(file);  // they describe the text as it was
     u64 needed = (u64)text->count + (u64)count;
     if (needed > MAX_TEXT_COUNT) {
         add_log(nullptr, LOG_ERROR, "Could not insert %lld octets: a text holds at most 4 GiB.", (long long)count);
@@ -71,6 +72,7 @@ b8 editor_insert_octets(Editor_File* file, s64 offset, u8* data, s64 count) {
 
 // The caller has checked the range.
 static void remove_range(Editor_File* file, s64 offset, s64 count) {
+    editor_forget_lexer_states(file);
     Dynamic_Array* text = &file->text;
     memmove(text->data + offset, text->data + offset + count, text->count - offset - count);
     text->count -= (u32)count;
@@ -299,6 +301,7 @@ void editor_undo(Editor_File* file) {
         }
         case UNDO_IN_PLACE: {
             Gp_Allocation* saved = &record.replacement.saved_text;
+            editor_forget_lexer_states(file);
             if (saved->size) memcpy(file->text.data + record.offset, saved->memory, saved->size);
             break;
         }

@@ -4,6 +4,7 @@
 
 #include "editor/completion.h"
 #include "editor/editing.h"
+#include "editor/lexer.h"
 #include "foundation/os_files.h"
 #include "foundation/unicode.h"
 
@@ -31,6 +32,7 @@ u8 auto_complete_filepath_in_input_line(Editor_File* input_line, Filepath* worki
     String path;
     if (absolute) {
         // The input line itself takes the forward slashes, unrecorded, whatever the answer.
+        editor_forget_lexer_states(input_line);
         for (s64 i = 0; i < token.count; i++) {
             if (token.data[i] == '\\') token.data[i] = '/';
         }

@@ -28,6 +28,20 @@ void type_octets(Editor_File* file, const std::string& text, bool mergeable = tr
 
 Undo_Record* undo_records(Editor_File* file) { return (Undo_Record*)file->undo_records.data; }
 
+// The last token that starts before the offset, by a forward lex from the start: what the
+// backward lexer must answer, whatever it remembered of the text before a change.
+s64 previous_token_by_forward_lex(Editor_File* file, s64 offset, Editor_Token* out) {
+    Editor_Token token;
+    s64 found = -1;
+    Tokenisation_Hint* hint = get_tokenisation_hint_for_file(file);
+    for (s64 at = 0; lex_next_token(file->text.data, file->text.count, at, hint, &token) >= 0 && token.offset < offset;) {
+        *out = token;
+        found = token.offset + token.length;
+        at = found;
+    }
+    return found;
+}
+
 }  // namespace
 
 TEST(Undo, TypingMergesWithinHalfASecondAndDirectlyBehind) {
@@ -154,6 +168,27 @@ TEST(Undo, EachKindIsTakenBack) {
         EXPECT_EQ(*file->selection_end, std::max(file->cursor, file->selection_anchor));
     }
     current_file = nullptr;
+}
+
+TEST(Undo, AnInPlaceChangeIsSeenByTheLexer) {
+    Test_File file("abc d+f@");
+    Editor_Token token;
+    EXPECT_EQ(editor_get_previous_token(file, 7, &token), 7);
+    EXPECT_EQ(token.offset, 6);
+    // What a change of case records: the old octets, put back over the same length.
+    Gp_Allocation saved;
+    ASSERT_TRUE(gp_allocate(&saved, 3));
+    memcpy(saved.memory, "def", 3);
+    Undo_Record* r = (Undo_Record*)dynamic_array_add_fast(&file->undo_records);
+    memset(r, 0, sizeof(*r));
+    r->kind = UNDO_IN_PLACE;
+    r->offset = 4;
+    r->replacement.length = 3;
+    r->replacement.saved_text = saved;
+    editor_undo(file);
+    EXPECT_EQ(file_text(file), "abc def");
+    EXPECT_EQ(editor_get_previous_token(file, 7, &token), 7);
+    EXPECT_EQ(token.offset, 4);
 }
 
 TEST(Undo, EmptyListAndRecordsThatNoLongerFitChangeNothing) {
@@ -364,6 +399,12 @@ TEST(Undo, RandomEditsUndoneStepByStep) {
         ASSERT_GE(file->cursor, 0);
         ASSERT_LE(file->cursor, (s64)file->text.count);
         ASSERT_LE(file->selection_anchor, (s64)file->text.count);
+        // The lexer's remembered states never outlive a change of the text.
+        s64 probe = pick((s64)file->text.count + 1);
+        Editor_Token expected = {}, got = {};
+        s64 expected_end = previous_token_by_forward_lex(file, probe, &expected);
+        ASSERT_EQ(editor_get_previous_token(file, probe, &got), expected_end) << "step " << step;
+        if (expected_end >= 0) ASSERT_EQ(got.offset, expected.offset) << "step " << step;
         ASSERT_LE(file->previous_cursor, (s64)file->text.count);
         ASSERT_LE(file->undo_records.count, records + 1) << "step " << step;
         if (file->undo_records.count == records + 1) {
