@@ -1,0 +1,117 @@
+// The AMD64 code generator: the instruction encoders and their operand records, the
+// temporaries and fix-ups of a translation, the shared moves and copies, and the machine
+// code of every bytecode kind. The bytes it emits are the compiled layer's wire format;
+// only this editor version reads them back.
+#pragma once
+
+#include "foundation/types.h"
+#include "foundation/memory.h"
+
+//~ Machine registers
+
+// Hardware numbers: 8 to 15 need the REX (or inverted VEX) extension bit.
+enum Amd64_Register : u8 {
+    AMD64_RAX = 0, AMD64_RCX, AMD64_RDX, AMD64_RBX, AMD64_RSP, AMD64_RBP, AMD64_RSI, AMD64_RDI,
+    AMD64_R8, AMD64_R9, AMD64_R10, AMD64_R11, AMD64_R12, AMD64_R13, AMD64_R14, AMD64_R15,
+};
+
+#define AMD64_REX      0x40
+#define AMD64_REX_W    0x48
+// Passed as the REX of a one-octet form: the plain 40 is then emitted only when a register
+// operand numbered 4 to 7 needs it, so those name SPL, BPL, SIL and DIL, never AH to BH.
+#define AMD64_REX_BYTE_FORM 0x40
+
+// Operand classes, a bit set.
+#define AMD64_OPERAND_CONSTANT_DATA 0x01  // RIP-relative, constant data
+#define AMD64_OPERAND_TYPE_DATA     0x02  // RIP-relative, type data
+#define AMD64_OPERAND_GLOBAL_DATA   0x04  // RIP-relative, global data
+#define AMD64_OPERAND_MEMORY        0x08  // through base (and index) registers
+#define AMD64_OPERAND_GP_REGISTER   0x10
+#define AMD64_OPERAND_XMM_REGISTER  0x20
+#define AMD64_OPERAND_RIP_RELATIVE  0x07
+#define AMD64_OPERAND_REGISTER      0x30
+
+//~ Operands and data fix-ups (encoder.cpp)
+
+// A machine register, or a memory place with its ModRM and SIB values laid out (reg field
+// 0). A plain value, copied between the generator's routines.
+struct Amd64_Memory_Operand {
+    u8 modrm;          // register operands: the register number
+    u8 sib;
+    u8 byte_count;     // how many of modrm and sib to emit: 1 or 2
+    u8 base;           // 0 for RIP-relative operands
+    u8 index;          // meaningful only with sib_flag
+    u32 displacement;  // RIP-relative: the offset inside the data area
+    u32 sib_flag;      // 1 only when built with an index; [rsp+d] keeps 0 despite its SIB byte
+    u8 operand_class;
+};
+
+// One per RIP-relative operand: the image writer turns the area offset left in the
+// displacement field into a distance from the instruction's end.
+struct Amd64_Data_Relocation {
+    u32 instruction_start;
+    u32 displacement_offset;
+    u8 instruction_length;
+    u8 area_class;  // 1 constant, 2 type, 4 global data, as the operand class
+};
+static_assert(sizeof(Amd64_Data_Relocation) == 12);
+
+inline constexpr Amd64_Memory_Operand RAX_INFO = {0, 0, 0, 0, 0, 0, 0, AMD64_OPERAND_GP_REGISTER};
+inline constexpr Amd64_Memory_Operand XMM0_INFO = {0, 0, 0, 0, 0, 0, 0, AMD64_OPERAND_XMM_REGISTER};
+inline constexpr Amd64_Memory_Operand XMM1_INFO = {1, 0, 0, 0, 0, 0, 0, AMD64_OPERAND_XMM_REGISTER};
+
+inline Amd64_Memory_Operand amd64_gp_register(u8 number) {
+    return Amd64_Memory_Operand{number, 0, 0, 0, 0, 0, 0, AMD64_OPERAND_GP_REGISTER};
+}
+inline Amd64_Memory_Operand amd64_xmm_register(u8 number) {
+    return Amd64_Memory_Operand{number, 0, 0, 0, 0, 0, 0, AMD64_OPERAND_XMM_REGISTER};
+}
+
+Amd64_Memory_Operand amd64_make_memory_operand_from(u8 base, u32 displacement);
+// [base+displacement]; RSP and R12 bases get the SIB byte 24 they need.
+
+Amd64_Memory_Operand amd64_make_non_sib_memory_operand(u8 base, u32 displacement);
+// As above without a SIB byte: never for bases whose low bits are 4.
+
+Amd64_Memory_Operand amd64_make_sib_memory_operand(u8 base, u32 displacement);
+// The SIB form with no index, for RSP and R12 bases.
+
+Amd64_Memory_Operand amd64_make_full_sib_memory_operand(u8 base, u8 index, u8 scale, u32 displacement);
+// [base+index*scale+displacement]; a scale other than 1, 2, 4 or 8 counts as 1. Index 4
+// (RSP) cannot be an index: the processor reads it as none.
+
+Amd64_Memory_Operand amd64_make_rip_relative_operand(u8 area_class, u32 offset);
+// The place at offset inside constant, type or global data (area class 1, 2 or 4).
+
+Amd64_Memory_Operand amd64_recalculate_memory_operand(Amd64_Memory_Operand operand);
+// The operand in its 32-bit-displacement form. Operands with an index, RIP-relative
+// operands and registers come back unchanged.
+
+b8 amd64_check_wether_we_need_an_offset(Amd64_Memory_Operand operand, u32 displacement);
+// Whether a 32-bit displacement must follow for this total displacement: when it is not
+// 0, the operand is RIP-relative, or its base is RBP or R13 (which have no form without).
+
+u8 amd64_prepare_sib(Amd64_Memory_Operand operand, u32 extra_displacement, u8 reg_field, u8* out);
+// Writes the operand's ModRM (with the reg field and the mod the displacement needs) and
+// SIB values to out; returns the REX bits it needs: X (2) and B (1).
+
+b8 amd64_insert_instruction(const u8* prefixes, u8 prefix_count, u8 rex, const u8* opcodes, u8 opcode_count,
+                            u8 reg_field, const Amd64_Memory_Operand* operands, u8 operand_count,
+                            u32 extra_displacement, u64 immediate, u8 immediate_size, u8 order,
+                            Dynamic_Array* code, Dynamic_Array* data_relocations);
+// Appends one legacy-encoded instruction: prefixes, REX (rex ORed with what the operands
+// need; 0 for none, AMD64_REX_W, or AMD64_REX_BYTE_FORM), opcodes, ModRM/SIB, a 32-bit
+// displacement when one is needed (never an 8-bit one), the immediate (little-endian).
+// reg_field is ORed into ModRM as given: an extension /n is passed as n << 3. With a
+// memory operand the last register operand goes into ModRM.reg; with registers only,
+// order 2 puts the first into ModRM.rm and the second into reg, any other order the
+// reverse. A RIP-relative operand appends one Amd64_Data_Relocation. False when the code
+// buffer or the fix-up list cannot grow (logged by the allocator).
+
+b8 amd64_insert_extended_instruction(const u8* prefixes, u8 prefix_count, u8 vex_1, u8 vex_2, const u8* opcodes,
+                                     u8 opcode_count, u8 reg_field, const Amd64_Memory_Operand* operands,
+                                     u8 operand_count, u32 extra_displacement, u8 order, Dynamic_Array* code,
+                                     Dynamic_Array* data_relocations);
+// The three-octet VEX form (prefix C4): vex_1 holds R, X, B inverted and the opcode map
+// (E1 for 0F with no extended register), vex_2 W, vvvv, L and pp, emitted unchanged.
+// Registers above 7 clear the matching inverted bit of vex_1. No immediate. False as above.
