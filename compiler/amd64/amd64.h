@@ -115,3 +115,23 @@ b8 amd64_insert_extended_instruction(const u8* prefixes, u8 prefix_count, u8 vex
 // The three-octet VEX form (prefix C4): vex_1 holds R, X, B inverted and the opcode map
 // (E1 for 0F with no extended register), vex_2 W, vvvv, L and pp, emitted unchanged.
 // Registers above 7 clear the matching inverted bit of vex_1. No immediate. False as above.
+
+//~ Processor features (cpu_features.cpp)
+
+// The generated code uses AVX (256-bit saves, copies and zeroing), which needs the
+// processor's AVX, and the OS saving YMM state (OSXSAVE set and XCR0 bits 1 and 2).
+#define AMD64_LACKS_AVX       0x1
+#define AMD64_LACKS_OSXSAVE   0x2
+#define AMD64_LACKS_YMM_STATE 0x4
+
+#define AMD64_CPU_FEATURES_MESSAGE "The custom layer cannot run on this processor: it lacks %s."
+
+u8 amd64_missing_cpu_features_from(u32 cpuid_1_ecx, u64 xcr0);
+// The AMD64_LACKS_ bits for ECX of CPUID leaf 1 and XCR0 as XGETBV reads it. Without
+// OSXSAVE, XCR0 cannot be read and the YMM state counts as missing.
+
+u8 amd64_missing_cpu_features();
+// The same for the processor we run on; 0 when compiled code may run.
+
+const char* amd64_missing_cpu_features_text(u8 missing);
+// The list for AMD64_CPU_FEATURES_MESSAGE, as "AVX, OSXSAVE and YMM state"; a static text.
