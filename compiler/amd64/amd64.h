@@ -116,6 +116,24 @@ b8 amd64_insert_extended_instruction(const u8* prefixes, u8 prefix_count, u8 vex
 // (E1 for 0F with no extended register), vex_2 W, vvvv, L and pp, emitted unchanged.
 // Registers above 7 clear the matching inverted bit of vex_1. No immediate. False as above.
 
+// Shorthands over amd64_insert_instruction for the common shapes. opcode holds one to three
+// octets, the first in the highest used byte (0x0FB6 is 0F B6); prefix is 0 for none.
+
+b8 amd64_emit(Dynamic_Array* code, const u8* bytes, u32 count);
+// Fixed machine code, appended as it is. False when the buffer cannot grow.
+
+b8 amd64_emit_rm(Dynamic_Array* code, Dynamic_Array* data_relocations, u8 prefix, u8 rex, u32 opcode, u8 reg_field,
+                 Amd64_Memory_Operand rm, u32 extra_displacement, u64 immediate, u8 immediate_size);
+// One operand in ModRM.rm (a register or memory), reg_field an extension (n << 3).
+
+b8 amd64_emit_reg_rm(Dynamic_Array* code, Dynamic_Array* data_relocations, u8 prefix, u8 rex, u32 opcode,
+                     Amd64_Memory_Operand reg, Amd64_Memory_Operand rm, u32 extra_displacement);
+// A register in ModRM.reg, a register or memory operand in ModRM.rm.
+
+b8 amd64_emit_vex_reg_rm(Dynamic_Array* code, Dynamic_Array* data_relocations, u8 vex_1, u8 vex_2, u32 opcode,
+                         Amd64_Memory_Operand reg, Amd64_Memory_Operand rm, u32 extra_displacement);
+// The same in the three-octet VEX form.
+
 //~ Processor features (cpu_features.cpp)
 
 // The generated code uses AVX (256-bit saves, copies and zeroing), which needs the
@@ -135,3 +153,89 @@ u8 amd64_missing_cpu_features();
 
 const char* amd64_missing_cpu_features_text(u8 missing);
 // The list for AMD64_CPU_FEATURES_MESSAGE, as "AVX, OSXSAVE and YMM state"; a static text.
+
+//~ Temporary registers (temporaries.cpp)
+
+// The machine registers the current instruction has taken as temporaries, and why it
+// cannot be generated when something is wrong. The translation clears it after every
+// instruction; it says nothing about what lives across instructions.
+struct Amd64_Temporary_Mask {
+    u16 gp;   // bit n: general-purpose register n
+    u16 xmm;  // bit n: XMM register n
+    char failure[64];  // empty while the instruction can be generated
+};
+
+void amd64_fail(Amd64_Temporary_Mask* mask, const char* format, ...) __attribute__((format(printf, 2, 3)));
+// Records why the current instruction cannot be generated, as "operand size 3"; the first
+// reason stands.
+
+inline b8 amd64_failed(const Amd64_Temporary_Mask* mask) { return mask->failure[0] != 0; }
+
+void amd64_clear_temporary_mask(Amd64_Temporary_Mask* mask);
+
+u8 amd64_take_tmp_gp_register(Amd64_Temporary_Mask* mask);
+// The first free of RAX, RCX, RDX, RBX, RSI, RDI, now marked. When all six are taken the
+// instruction fails ("out of temporary registers") and RAX comes back, so callers may go
+// on emitting code that is then thrown away.
+
+u8 amd64_take_tmp_gp_register_backward(Amd64_Temporary_Mask* mask);
+// The same in the order RDI, RSI, RBX, RDX, RCX, RAX.
+
+u8 amd64_take_tmp_sse_register(Amd64_Temporary_Mask* mask);
+// XMM0, else XMM1; fails as above when both are taken.
+
+void amd64_defer_free_tmp_gp_register(Amd64_Temporary_Mask* mask, u8 reg);
+// Clears the register's bit; never RSP or RBP, and only for registers 0 to 7.
+void amd64_defer_free_tmp_sse_register(Amd64_Temporary_Mask* mask, u8 reg);
+// Clears the bit of XMM0 to XMM7.
+
+//~ Loads, stores, bools, constants and copies (moves.cpp)
+// Sizes are in octets. Routines that take the mask record there why they cannot generate
+// the code (an unhandled size, no temporary left, no memory); the others return false.
+
+b8 amd64_load_integer_from_memory(u8 source_size, u8 destination_size, b8 is_unsigned, u8 destination_register,
+                                  Dynamic_Array* code, Dynamic_Array* data_relocations, Amd64_Memory_Operand source);
+// Loads the source into the register at the destination size: zero- or sign-extended
+// when wider, its low octets when narrower. False for sizes other than 1, 2, 4 and 8.
+
+Amd64_Memory_Operand amd64_ensure_integer_is_in_register(u8 source_size, u8 destination_size, b8 is_unsigned,
+                                                         Dynamic_Array* code, Dynamic_Array* data_relocations,
+                                                         Amd64_Memory_Operand operand, Amd64_Temporary_Mask* mask);
+// A general-purpose register holding the value at the destination size: memory is loaded
+// into a temporary (left marked), a register is widened in place. XMM operands come back
+// unchanged.
+
+b8 amd64_load_float_from_memory(u8 size, u8 xmm_register, Dynamic_Array* code, Dynamic_Array* data_relocations,
+                                Amd64_Memory_Operand source);
+// movd / movq: sizes 4 and 8 only.
+
+Amd64_Memory_Operand amd64_ensure_float_is_in_register(u8 size, Dynamic_Array* code, Dynamic_Array* data_relocations,
+                                                       Amd64_Temporary_Mask* mask, Amd64_Memory_Operand operand);
+// An XMM register holding the value: the operand itself, or a marked XMM temporary.
+
+b8 amd64_ensure_int_bool(u8 size, Dynamic_Array* code, Dynamic_Array* data_relocations, Amd64_Memory_Operand m);
+// Makes the value 0 or 1 at its own size. False for sizes other than 1, 2, 4 and 8.
+
+b8 amd64_load_constant_integer_into_register(u8 reg, u64 value, u8 size, Dynamic_Array* code);
+// mov reg, imm of the size (the 64-bit form for 8). False for other sizes.
+
+void amd64_load_constant_float_into_register(u8 xmm_register, u8 size, Dynamic_Array* code,
+                                             Dynamic_Array* data_relocations, Amd64_Temporary_Mask* mask, f64 value);
+// The value as a float of the size (4 or 8), through a general-purpose temporary.
+
+void amd64_move_constant_to_memory_contained_in_register(u8 size, u64 value, Dynamic_Array* code,
+                                                         Dynamic_Array* data_relocations, Amd64_Temporary_Mask* mask,
+                                                         Amd64_Memory_Operand m);
+// Stores the constant at the size; 8-octet values that no imm32 sign-extends to go
+// through a temporary.
+
+void copy_integer_from_register(u8 destination_size, u8 source_size, b8 sign_extend, Dynamic_Array* code,
+                                Dynamic_Array* data_relocations, Amd64_Temporary_Mask* mask,
+                                Amd64_Memory_Operand destination, Amd64_Memory_Operand source);
+// Stores a general-purpose register at the destination size, sign- or zero-extending it
+// first when the destination is wider. An XMM destination receives it by movd / movq.
+
+void amd64_copy_data(u32 size, Dynamic_Array* code, Dynamic_Array* data_relocations, Amd64_Temporary_Mask* mask,
+                     Amd64_Memory_Operand destination, Amd64_Memory_Operand source);
+// Copies size octets between two operands of any classes. Registers take sizes 1, 2, 4
+// and 8 (XMM registers 4 and 8); memory to memory takes any size, fully unrolled.

@@ -237,3 +237,52 @@ b8 amd64_insert_extended_instruction(const u8* prefixes, u8 prefix_count, u8 vex
     }
     return true;
 }
+
+//~ Shorthands
+
+static u8 opcode_bytes(u32 opcode, u8* out) {
+    if (opcode > 0xFFFF) {
+        out[0] = (u8)(opcode >> 16), out[1] = (u8)(opcode >> 8), out[2] = (u8)opcode;
+        return 3;
+    }
+    if (opcode > 0xFF) {
+        out[0] = (u8)(opcode >> 8), out[1] = (u8)opcode;
+        return 2;
+    }
+    out[0] = (u8)opcode;
+    return 1;
+}
+
+b8 amd64_emit(Dynamic_Array* code, const u8* bytes, u32 count) {
+    u8* at = (u8*)dynamic_array_add_fast_multiple(code, count);
+    if (!at) return count == 0;
+    memcpy(at, bytes, count);
+    return true;
+}
+
+b8 amd64_emit_rm(Dynamic_Array* code, Dynamic_Array* data_relocations, u8 prefix, u8 rex, u32 opcode, u8 reg_field,
+                 Amd64_Memory_Operand rm, u32 extra_displacement, u64 immediate, u8 immediate_size) {
+    u8 opcodes[3];
+    u8 opcode_count = opcode_bytes(opcode, opcodes);
+    return amd64_insert_instruction(&prefix, prefix ? 1 : 0, rex, opcodes, opcode_count, reg_field, &rm, 1,
+                                    extra_displacement, immediate, immediate_size, 2, code, data_relocations);
+}
+
+b8 amd64_emit_reg_rm(Dynamic_Array* code, Dynamic_Array* data_relocations, u8 prefix, u8 rex, u32 opcode,
+                     Amd64_Memory_Operand reg, Amd64_Memory_Operand rm, u32 extra_displacement) {
+    u8 opcodes[3];
+    u8 opcode_count = opcode_bytes(opcode, opcodes);
+    Amd64_Memory_Operand operands[2] = {reg, rm};
+    return amd64_insert_instruction(&prefix, prefix ? 1 : 0, rex, opcodes, opcode_count, 0, operands, 2,
+                                    extra_displacement, 0, 0, 1, code, data_relocations);
+}
+
+b8 amd64_emit_vex_reg_rm(Dynamic_Array* code, Dynamic_Array* data_relocations, u8 vex_1, u8 vex_2, u32 opcode,
+                         Amd64_Memory_Operand reg, Amd64_Memory_Operand rm, u32 extra_displacement) {
+    static const u8 vex_escape = 0xC4;
+    u8 opcodes[3];
+    u8 opcode_count = opcode_bytes(opcode, opcodes);
+    Amd64_Memory_Operand operands[2] = {reg, rm};
+    return amd64_insert_extended_instruction(&vex_escape, 1, vex_1, vex_2, opcodes, opcode_count, 0, operands, 2,
+                                             extra_displacement, 1, code, data_relocations);
+}

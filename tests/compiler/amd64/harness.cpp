@@ -19,24 +19,32 @@ extern "C" void harness_enter(const void* entry, const Harness_Registers* in, Ha
 // octets makes RSP 16-aligned inside.
 static u32 frame_octets(u32 stack_size) { return (u32)align_up(stack_size, 16) + 8; }
 
-void harness_open_frame(Dynamic_Array* code, u32 stack_size) {
-    u8* at = (u8*)dynamic_array_add_fast_multiple(code, 7);
-    at[0] = 0x48, at[1] = 0x81, at[2] = 0xEC;  // sub rsp, imm32
-    store_u32(at + 3, frame_octets(stack_size));
+Harness_Code harness_begin(u32 stack_size) {
+    Harness_Code c = {};
+    init_dynamic_array(&c.code, 1);
+    init_dynamic_array(&c.data_relocations, sizeof(Amd64_Data_Relocation));
+    c.stack_size = stack_size;
+    std::vector<u8> sub_rsp = {0x48, 0x81, 0xEC, 0, 0, 0, 0};
+    store_u32(&sub_rsp[3], frame_octets(stack_size));
+    harness_emit(&c, sub_rsp);
+    return c;
 }
 
-void harness_close_frame(Dynamic_Array* code, u32 stack_size) {
-    u8* at = (u8*)dynamic_array_add_fast_multiple(code, 8);
-    at[0] = 0x48, at[1] = 0x81, at[2] = 0xC4;  // add rsp, imm32
-    store_u32(at + 3, frame_octets(stack_size));
-    at[7] = 0xC3;
+void harness_emit(Harness_Code* c, const std::vector<u8>& bytes) {
+    amd64_emit(&c->code, bytes.data(), (u32)bytes.size());
 }
 
-Harness_Program harness_program_from(Dynamic_Array* code, Dynamic_Array* data_relocations) {
+Harness_Program harness_end(Harness_Code* c) {
+    std::vector<u8> add_rsp_ret = {0x48, 0x81, 0xC4, 0, 0, 0, 0, 0xC3};
+    store_u32(&add_rsp_ret[3], frame_octets(c->stack_size));
+    harness_emit(c, add_rsp_ret);
     Harness_Program p;
-    p.code.assign(code->data, code->data + code->count);
-    Amd64_Data_Relocation* r = (Amd64_Data_Relocation*)data_relocations->data;
-    p.data_relocations.assign(r, r + data_relocations->count);
+    p.code.assign(c->code.data, c->code.data + c->code.count);
+    Amd64_Data_Relocation* r = (Amd64_Data_Relocation*)c->data_relocations.data;
+    p.data_relocations.assign(r, r + c->data_relocations.count);
+    p.stack.resize(c->stack_size);
+    dynamic_array_free(&c->code);
+    dynamic_array_free(&c->data_relocations);
     return p;
 }
 

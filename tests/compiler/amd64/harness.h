@@ -70,13 +70,23 @@ struct Harness_Run {
                                    << amd64_missing_cpu_features_text(missing_);                     \
     } while (0)
 
-void harness_open_frame(Dynamic_Array* code, u32 stack_size);
-// Reserves the program's stack frame (sub rsp), padded so that RSP is 16-aligned inside.
-void harness_close_frame(Dynamic_Array* code, u32 stack_size);
-// Releases it and returns.
+// A program being written: the buffers the generator appends to, with the harness's
+// frame around what the test emits.
+struct Harness_Code {
+    Dynamic_Array code;
+    Dynamic_Array data_relocations;
+    Amd64_Temporary_Mask mask;
+    u32 stack_size;
+};
 
-Harness_Program harness_program_from(Dynamic_Array* code, Dynamic_Array* data_relocations);
-// Copies the code buffer and the fix-ups into a program.
+Harness_Code harness_begin(u32 stack_size);
+// Opens a frame of stack_size octets (sub rsp), padded so that RSP is 16-aligned inside.
+
+void harness_emit(Harness_Code* c, const std::vector<u8>& bytes);
+
+Harness_Program harness_end(Harness_Code* c);
+// Closes the frame, returns, and moves the code and fix-ups into a program whose stack
+// area is stack_size zero octets; the buffers are released.
 
 Harness_Registers harness_canaries();
 // A distinct value in every register and every YMM lane.

@@ -8,47 +8,22 @@
 
 #include "tests/compiler/amd64/harness.h"
 
-struct Code {
-    Dynamic_Array code;
-    Dynamic_Array relocations;
-};
+static void emit(Harness_Code* c, std::vector<u8> bytes) { harness_emit(c, bytes); }
 
-static Code begin_code(u32 stack_size) {
-    Code c;
-    init_dynamic_array(&c.code, 1);
-    init_dynamic_array(&c.relocations, sizeof(Amd64_Data_Relocation));
-    harness_open_frame(&c.code, stack_size);
-    return c;
-}
-
-static void emit(Code* c, std::vector<u8> bytes) {
-    u8* at = (u8*)dynamic_array_add_fast_multiple(&c->code, (u32)bytes.size());
-    memcpy(at, bytes.data(), bytes.size());
-}
-
-static void emit(Code* c, u8 rex, std::vector<u8> opcodes, u8 reg_field, std::vector<Amd64_Memory_Operand> operands,
+static void emit(Harness_Code* c, u8 rex, std::vector<u8> opcodes, u8 reg_field, std::vector<Amd64_Memory_Operand> operands,
                  u64 immediate = 0, u8 immediate_size = 0) {
     ASSERT_TRUE(amd64_insert_instruction(0, 0, rex, opcodes.data(), (u8)opcodes.size(), reg_field, operands.data(),
                                          (u8)operands.size(), 0, immediate, immediate_size, 1, &c->code,
-                                         &c->relocations));
-}
-
-static Harness_Program end_code(Code* c, u32 stack_size) {
-    harness_close_frame(&c->code, stack_size);
-    Harness_Program p = harness_program_from(&c->code, &c->relocations);
-    p.stack.resize(stack_size);
-    dynamic_array_free(&c->code);
-    dynamic_array_free(&c->relocations);
-    return p;
+                                         &c->data_relocations));
 }
 
 TEST(Harness, OnlyTheRegistersTheCodeMayChangeChange) {
     HARNESS_REQUIRE_AVX();
     ASSERT_TRUE(init_memory(PROGRAM_EDITOR));
-    Code c = begin_code(0);
+    Harness_Code c = harness_begin(0);
     emit(&c, {0x48, 0xC7, 0xC0, 0x05, 0, 0, 0});        // mov rax, 5
     emit(&c, {0x66, 0x0F, 0xEF, 0xDB});                  // pxor xmm3, xmm3
-    Harness_Program p = end_code(&c, 0);
+    Harness_Program p = harness_end(&c);
     Harness_Registers in = harness_canaries();
     Harness_Run run = harness_run(p, in);
     ASSERT_FALSE(run.faulted) << run.fault;
@@ -78,20 +53,20 @@ TEST(Harness, FaultsAreReportedAndTheRunnerGoesOn) {
     };
     for (const Case& k : cases) {
         SCOPED_TRACE(k.name);
-        Code c = begin_code(0);
+        Harness_Code c = harness_begin(0);
         emit(&c, {0x90, 0x90, 0x90});  // instruction #0
         u32 start = c.code.count;
         emit(&c, k.bytes);
         u32 end = c.code.count;
-        Harness_Program p = end_code(&c, 0);
+        Harness_Program p = harness_end(&c);
         p.markers = {{7, start, "instruction #0 (kind 50)"}, {start, end, "instruction #1 (kind 51)"}};
         Harness_Run run = harness_run(p, harness_canaries());
         EXPECT_TRUE(run.faulted);
         EXPECT_EQ(run.signal, k.signal);
         EXPECT_EQ(run.fault, k.fault);
     }
-    Code c = begin_code(0);
-    Harness_Run run = harness_run(end_code(&c, 0), harness_canaries());
+    Harness_Code c = harness_begin(0);
+    Harness_Run run = harness_run(harness_end(&c), harness_canaries());
     EXPECT_FALSE(run.faulted) << run.fault;
 }
 
@@ -99,10 +74,10 @@ TEST(Harness, ReadingPastTheGlobalsFaults) {
     HARNESS_REQUIRE_AVX();
     ASSERT_TRUE(init_memory(PROGRAM_EDITOR));
     for (u32 offset : {8u, 9u}) {
-        Code c = begin_code(0);
+        Harness_Code c = harness_begin(0);
         // mov rax, [globals + offset]: 8 octets of a 16-octet area, the second one a byte past it
         emit(&c, AMD64_REX_W, {0x8B}, 0, {RAX_INFO, amd64_make_rip_relative_operand(AMD64_OPERAND_GLOBAL_DATA, offset)});
-        Harness_Program p = end_code(&c, 0);
+        Harness_Program p = harness_end(&c);
         p.globals.resize(16);
         Harness_Run run = harness_run(p, harness_canaries());
         EXPECT_EQ(run.faulted, offset == 9) << offset << ": " << run.fault;
@@ -123,7 +98,7 @@ TEST(Harness, AreasPointersAndFixUpsReachTheCode) {
     Amd64_Memory_Operand c8 = amd64_make_rip_relative_operand(AMD64_OPERAND_CONSTANT_DATA, 8);
     Amd64_Memory_Operand rcx = amd64_gp_register(AMD64_RCX);
 
-    Code c = begin_code(24);
+    Harness_Code c = harness_begin(24);
     emit(&c, 0, {0x81}, 0x38, {g0}, 0x11223344, 4);                              // cmp dword [g0], 0x11223344
     emit(&c, AMD64_REX_BYTE_FORM, {0x0F, 0x94}, 0, {g0}, 0, 0);                  // sete byte [g0]
     emit(&c, AMD64_REX_W, {0x8B}, 0, {rcx, c8});                                 // mov rcx, [c8]
@@ -135,7 +110,7 @@ TEST(Harness, AreasPointersAndFixUpsReachTheCode) {
     emit(&c, AMD64_REX_W, {0x8B}, 0, {rcx, g32});                                // rcx = pointer to constant 8
     emit(&c, AMD64_REX_W, {0x8B}, 0, {rcx, amd64_make_memory_operand_from(AMD64_RCX, 0)});
     emit(&c, AMD64_REX_W, {0x89}, 0, {rcx, amd64_make_memory_operand_from(AMD64_R9, 0)});  // [r9] = it
-    Harness_Program p = end_code(&c, 24);
+    Harness_Program p = harness_end(&c);
 
     p.constants = std::vector<u8>(16, 0);
     store_u64(&p.constants[8], 0x0123456789ABCDEFull);
