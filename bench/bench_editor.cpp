@@ -131,7 +131,7 @@ BENCHMARK(previous_token_in_a_long_line)->Unit(benchmark::kMicrosecond);
 
 int main(int argc, char** argv) {
     if (!init_memory(PROGRAM_EDITOR)) return 1;
-    init_layer_text_settings();
+    init_custom_layer();
     String extensions[] = {{(u8*)"c", 1}};
     Layer_Tokenisation_Hint hint = {};
     hint.extensions = extensions;

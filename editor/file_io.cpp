@@ -6,6 +6,7 @@
 #include "editor/file_io.h"
 #include "editor/tokenisation_hints.h"
 #include "foundation/log.h"
+#include "runtime/custom_layer.h"
 #include "foundation/os_files.h"
 
 #include <errno.h>
@@ -138,7 +139,7 @@ b8 load_file(Filepath* path, Editor_File* file) {
     replace_text(file, &read);
     file->modification_time = read.modification_time;
     if (file->text.count) editor_set_cursor(file, 0);
-    if (layer_text_settings.has_syntax_block) atomic_or_u16(&file->flags, FILE_NEEDS_SYNTAX);
+    if (custom_layer_has_block(LAYER_HAS_SYNTAX)) atomic_or_u16(&file->flags, FILE_NEEDS_SYNTAX);
     current_file = file;
     if (file->scroll_bar) file->scroll_bar[0] = 0;
     atomic_and_u16(&file->flags, (u16)~FILE_MODIFIED);
@@ -163,7 +164,7 @@ b8 reload_file(Editor_File* file) {
     if (file->cursor > count) editor_set_cursor(file, 0);
     clamp_to_text(&file->selection_anchor, count);
     clamp_to_text(&file->previous_cursor, count);
-    if (layer_text_settings.has_syntax_block) atomic_or_u16(&file->flags, FILE_NEEDS_SYNTAX);
+    if (custom_layer_has_block(LAYER_HAS_SYNTAX)) atomic_or_u16(&file->flags, FILE_NEEDS_SYNTAX);
     atomic_and_u16(&file->flags, (u16)~FILE_CHANGED_ON_DISK);
     return true;
 }

@@ -36,5 +36,5 @@ String filepath_to_tmp_string(Filepath* path);
 b8 filepath_is_blacklisted(u8* text, s64 length, b8 check_extension, b8 check_path);
 // True when the extension (after the last '.' of the whole text) is a blacklisted
 // extension, or, with check_path, when some blacklisted path occurs in the text as a run
-// of whole components. Empty lists blacklist nothing. Reads the lists of
-// layer_text_settings; any length of path is tested.
+// of whole components. Empty lists blacklist nothing. Reads the custom layer's lists under
+// their lock, so any thread may ask; any length of path is tested.

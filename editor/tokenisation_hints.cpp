@@ -1,4 +1,4 @@
-// The layer's lexer hints and blacklists, and the string store their texts live in.
+// The layer's lexer hints: copied into the custom layer record and looked up by extension.
 
 #include "editor/tokenisation_hints.h"
 #include "editor/editor_file.h"
@@ -6,63 +6,10 @@
 
 #include <string.h>
 
-Layer_Text_Settings layer_text_settings;
-
-//~ String store
-
-static String_Store_Block* map_string_store_block(u32 size) {
-    String_Store_Block* block = (String_Store_Block*)os_allocate_read_write(sizeof(String_Store_Block) + size);
-    if (!block) {
-        add_log(nullptr, LOG_ERROR, "Could not map %u octets for layer settings text.", size);
-        return nullptr;
-    }
-    block->next = nullptr;
-    block->used = 0;
-    block->size = size;
-    return block;
-}
-
-String string_store_append(String_Store* store, String text) {
-    if (text.count <= 0) return String{nullptr, 0};
-    if ((u64)text.count > 0xFFFFFFFFull - sizeof(String_Store_Block)) {
-        add_log(nullptr, LOG_ERROR, "A layer settings text of %lld octets is too long.", (long long)text.count);
-        return String{nullptr, 0};
-    }
-    u32 n = (u32)text.count;
-    String_Store_Block* block = store->current;
-    while (block && block->size - block->used < n) block = block->next;
-    if (!block) {
-        u32 size = store->block_size > n ? store->block_size : n;
-        block = map_string_store_block(size);
-        if (!block) return String{nullptr, 0};
-        String_Store_Block** link = &store->first;
-        while (*link) link = &(*link)->next;
-        *link = block;
-    }
-    store->current = block;
-    u8* at = (u8*)(block + 1) + block->used;
-    memcpy(at, text.data, n);
-    block->used += n;
-    return String{at, text.count};
-}
-
-void string_store_reset(String_Store* store) {
-    for (String_Store_Block* b = store->first; b; b = b->next) b->used = 0;
-    store->current = store->first;
-}
-
 //~ Hints
 
-void init_layer_text_settings() {
-    memset(&layer_text_settings, 0, sizeof(layer_text_settings));
-    init_dynamic_array(&layer_text_settings.tokenisation_hints, sizeof(Tokenisation_Hint));
-    init_dynamic_array(&layer_text_settings.blacklisted_extensions, sizeof(String));
-    init_dynamic_array(&layer_text_settings.blacklisted_paths, sizeof(String));
-    layer_text_settings.hint_text_store.block_size = TOKENISATION_HINTS_STRING_DATA_BUCKET_SIZE;
-}
-
 Tokenisation_Hint* add_a_tokenisation_hint_from(Layer_Tokenisation_Hint* given) {
-    Layer_Text_Settings* settings = &layer_text_settings;
+    Custom_Layer* settings = &custom_layer;
     Tokenisation_Hint hint = {};
     init_dynamic_array(&hint.extensions, sizeof(String));
     String_Store* store = &settings->hint_text_store;
@@ -93,7 +40,7 @@ Tokenisation_Hint* add_a_tokenisation_hint_from(Layer_Tokenisation_Hint* given) 
 }
 
 void clear_tokenisation_hints() {
-    Layer_Text_Settings* settings = &layer_text_settings;
+    Custom_Layer* settings = &custom_layer;
     Tokenisation_Hint* hints = (Tokenisation_Hint*)settings->tokenisation_hints.data;
     for (u32 i = 0; i < settings->tokenisation_hints.count; i++) dynamic_array_free(&hints[i].extensions);
     settings->tokenisation_hints.count = 0;
@@ -110,7 +57,7 @@ Tokenisation_Hint* get_tokenisation_hint_for_file(Editor_File* file) {
     s64 length = name_extension.count;
 
     // Folded while comparing rather than copied: the lexer asks for every token.
-    Layer_Text_Settings* settings = &layer_text_settings;
+    Custom_Layer* settings = &custom_layer;
     Tokenisation_Hint* hints = (Tokenisation_Hint*)settings->tokenisation_hints.data;
     for (u32 h = 0; h < settings->tokenisation_hints.count; h++) {
         String* extensions = (String*)hints[h].extensions.data;

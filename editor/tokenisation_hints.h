@@ -1,38 +1,14 @@
-// What the custom layer tells the text core: per-extension lexer rules (tokenisation
-// hints) and the blacklists of the directory walks. The layer's set_settings fills these;
-// the lexer and the listers only read them, on the main thread or while no settings change.
+// Per-extension lexer rules (tokenisation hints) that the custom layer hands over. They
+// live in the custom layer record; set_settings fills them, the lexer reads them on the
+// main thread.
 #pragma once
 
 #include "foundation/types.h"
 #include "foundation/memory.h"
 #include "foundation/strings.h"
+#include "runtime/custom_layer.h"
 
 struct Editor_File;
-
-#define TOKENISATION_HINTS_STRING_DATA_BUCKET_SIZE 10256
-
-//~ String store: texts copied into chained blocks that are reset, never returned
-
-struct String_Store_Block {
-    String_Store_Block* next;
-    u32 used;
-    u32 size;  // octets of text after this header
-};
-static_assert(sizeof(String_Store_Block) == 16);
-
-struct String_Store {
-    String_Store_Block* first;
-    String_Store_Block* current;
-    u32 block_size;
-};
-
-String string_store_append(String_Store* store, String text);
-// A copy of text in the store. A text longer than the block size gets a block of its own
-// size. Empty texts take nothing. {null, 0} and an error in the log when no block can be
-// mapped.
-
-void string_store_reset(String_Store* store);
-// Every block is emptied and the first made current; the copies handed out are dead.
 
 //~ Tokenisation hints
 
@@ -55,23 +31,6 @@ struct Layer_Tokenisation_Hint {
     u8 unused[6];
 };
 static_assert(sizeof(Layer_Tokenisation_Hint) == 72);
-
-//~ The layer's settings that the text core reads
-
-struct Layer_Text_Settings {
-    Dynamic_Array tokenisation_hints;      // Tokenisation_Hint, searched in order
-    String_Store hint_text_store;          // the texts of the hints
-    Dynamic_Array blacklisted_extensions;  // String
-    Dynamic_Array blacklisted_paths;       // String
-    u8 has_syntax_block;                   // the loaded layer image has a #syntax block
-};
-
-extern Layer_Text_Settings layer_text_settings;
-// The runtime owns the layer image and its settings block: it fills the two blacklists
-// (their texts in its own store) and keeps has_syntax_block in step with the image.
-
-void init_layer_text_settings();
-// Empty lists with their element sizes; once at start-up, before the first compile.
 
 Tokenisation_Hint* add_a_tokenisation_hint_from(Layer_Tokenisation_Hint* hint);
 // Appends a copy whose texts live in the hint text store. Null (logged) on failure, with

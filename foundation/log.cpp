@@ -50,6 +50,7 @@ void set_log_directory(String directory) {
     if (count > sizeof(log_directory_buffer) - 1) count = sizeof(log_directory_buffer) - 1;
     lock_log();
     if (count) memcpy(log_directory_buffer, directory.data, count);
+    log_directory_buffer[count] = 0;  // the file's path is built from it without temporary memory
     __global_log.directory = String{log_directory_buffer, (s64)count};
     unlock_log();
 }
@@ -110,9 +111,8 @@ static void remove_old_log_files(String directory) {
 // Opens a new file named by the local time. A file of the same second gets " (2)", " (3)",
 // ... so that no earlier log is overwritten.
 static int create_log_file(const char* directory, struct tm* local) {
-    u64 capacity = PATH_MAX + 64;
-    char* path = (char*)tmp_allocate(capacity);
-    if (!path) return -1;
+    char path[PATH_MAX + 64];
+    u64 capacity = sizeof(path);
     unsigned long long year = (unsigned long long)(local->tm_year + 1900);
     u32 month = (u32)local->tm_mon + 1, day = (u32)local->tm_mday;
     u32 hour = (u32)local->tm_hour, minute = (u32)local->tm_min, second = (u32)local->tm_sec;
@@ -127,19 +127,24 @@ static int create_log_file(const char* directory, struct tm* local) {
     return fd;
 }
 
+// Writing the file needs no temporary memory: any thread may flush, also one without a
+// slot or with its arena used up, and the buffer must not be emptied unwritten.
 static b8 write_log_file_locked() {
     b8 written = false;
-    u64 saved = tmp_get_used();
-
     time_t now = time(0);
     struct tm local;
     localtime_r(&now, &local);
 
-    char* directory = __global_log.directory.count ? to_tmp_c_string(__global_log.directory) : 0;
-    if (directory) {
+    if (__global_log.directory.count) {
+        const char* directory = (const char*)log_directory_buffer;
         struct stat status;
         if (stat(directory, &status) != 0 || !S_ISDIR(status.st_mode)) mkdir(directory, 0700);
-        remove_old_log_files(__global_log.directory);
+        // Listing the old files takes temporary memory; without it they go at a later flush.
+        if (tmp_get_slot()) {
+            u64 saved = tmp_get_used();
+            remove_old_log_files(__global_log.directory);
+            tmp_set_used(saved);
+        }
 
         int fd = create_log_file(directory, &local);
         if (fd >= 0) {
@@ -149,7 +154,6 @@ static b8 write_log_file_locked() {
     }
 
     __global_log.used = 0;
-    tmp_set_used(saved);
     return written;
 }
 

@@ -86,7 +86,7 @@ enum Program_Kind : u8 { PROGRAM_EDITOR = 1, PROGRAM_UPDATER = 2 };
 
 b8 init_memory(Program_Kind program);
 // Maps the static memory, places the main thread's arena and the three head buckets and
-// claims the calling thread's temporary slot. False (with a message on stderr) when the
+// claims the calling thread's temporary slot (keeping one it already holds). False (with a message on stderr) when the
 // mapping fails; the caller cannot go on. Once the static memory exists, a later call
 // does nothing and returns true, so every test may call it first.
 
@@ -163,6 +163,11 @@ extern Tmp_Allocator __tmp_allocator;
 void tmp_claim_slot();
 // Claims a slot for the calling thread (spins while all are taken). Every thread calls it
 // once at its start; the slot is given back automatically when the thread ends.
+
+void tmp_claim_main_slot(u8* memory, u64 size);
+// init_memory's claim for the calling thread: slot 0 with the main arena given, when the
+// thread holds no slot yet and slot 0 is free. Otherwise the thread keeps its slot, or
+// claims another as tmp_claim_slot does; no claim of another thread is undone.
 
 void tmp_release_slot();
 // Gives the calling thread's slot back early; its arena stays mapped for the next owner.

@@ -83,8 +83,9 @@ b8 os_get_full_filepath(u8* path, u64 count, String* directory, String* name) {
     }
 
     s64 length = (s64)strlen((char*)block);
+    // Only "/" separates: a backslash is an ordinary character of a file name here.
     s64 separator = length - 1;
-    while (separator >= 0 && block[separator] != '/' && block[separator] != '\\') separator--;
+    while (separator >= 0 && block[separator] != '/') separator--;
     *name = String{block + separator + 1, length - separator - 1};
     if (separator <= 0) *directory = String{block, 1};  // "/" itself
     else *directory = String{block, separator};

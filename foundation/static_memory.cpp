@@ -37,12 +37,6 @@ b8 init_memory(Program_Kind program) {
     __memory.base = (u8*)base;
     __memory.size = size;
 
-    //- The main thread's arena, in slot 0
-    memset(&__tmp_allocator, 0, sizeof(__tmp_allocator));
-    Temporary_Memory* main_slot = &__tmp_allocator.slots[0];
-    main_slot->memory = __memory.base + (editor ? EDITOR_MAIN_TMP_OFFSET : 0);
-    main_slot->size = editor ? EDITOR_MAIN_TMP_MEMORY : UPDATER_MAIN_TMP_MEMORY;
-
     //- The head buckets, one after another behind the arena
     u64 offset = editor ? EDITOR_HEAD_BUCKETS_OFFSET : UPDATER_HEAD_BUCKETS_OFFSET;
     for (u32 i = 0; i < ARRAY_COUNT(GP_SIZE_CLASSES); i++) {
@@ -52,7 +46,10 @@ b8 init_memory(Program_Kind program) {
     __gp_allocator.lock = 0;
     __memory.used = offset;
 
-    tmp_claim_slot();
+    //- The main thread's arena, in slot 0. Claims made before this call are kept, so no
+    // two threads ever share an arena.
+    tmp_claim_main_slot(__memory.base + (editor ? EDITOR_MAIN_TMP_OFFSET : 0),
+                        editor ? EDITOR_MAIN_TMP_MEMORY : UPDATER_MAIN_TMP_MEMORY);
     return true;
 }
 

@@ -2,6 +2,7 @@
 // format_into_buffer_v, so no text is ever written past the block it was given.
 
 #include "foundation/strings.h"
+#include "foundation/log.h"
 #include "foundation/unicode.h"
 
 #include <string.h>
@@ -18,6 +19,13 @@
 //~ Aligned temporary blocks
 
 void* tmp_allocate_aligned(u64 size, u64 alignment) {
+    if (alignment == 0) alignment = 1;
+    // The padded size would wrap round to a small block.
+    if (size > ~0ull - (alignment - 1)) {
+        add_log(0, LOG_ERROR, "Temporary memory asked for %llu octets aligned to %llu: too large",
+                (unsigned long long)size, (unsigned long long)alignment);
+        return 0;
+    }
     u8* block = tmp_allocate(size + alignment - 1);
     if (!block) return 0;
     return (void*)align_up((u64)block, alignment);

@@ -20,7 +20,7 @@ struct String {
 
 void* tmp_allocate_aligned(u64 size, u64 alignment);
 // A temporary block for an array of records: the blocks before it may have any length.
-// Null when temporary memory is full.
+// Null when temporary memory is full, or when the size with its padding passes 64 bits.
 
 //~ strings.cpp: printf-style formatting into temporary blocks
 

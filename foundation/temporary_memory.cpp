@@ -61,6 +61,30 @@ void tmp_claim_slot() {
     pthread_setspecific(slot_key, (void*)(u64)(index + 1));
 }
 
+void tmp_claim_main_slot(u8* memory, u64 size) {
+    if (current_slot) return;
+    pthread_once(&slot_key_once, create_slot_key);
+
+    u64 bits = __atomic_load_n(&__tmp_allocator.claimed[0], __ATOMIC_RELAXED);
+    while (!(bits & 1)) {
+        if (__atomic_compare_exchange_n(&__tmp_allocator.claimed[0], &bits, bits | 1, false, __ATOMIC_ACQUIRE,
+                                        __ATOMIC_RELAXED)) {
+            Temporary_Memory* slot = &__tmp_allocator.slots[0];
+            // A worker that held slot 0 before and has ended left its own mapping there.
+            if (slot->memory && slot->memory != memory) os_free_mapping(slot->memory, slot->size);
+            slot->memory = memory;
+            slot->size = size;
+            slot->used = 0;
+            __tmp_allocator.owner_ids[0] = (u32)(u64)pthread_self();
+            current_slot = slot;
+            pthread_setspecific(slot_key, (void*)1);
+            return;
+        }
+    }
+    // Another thread holds slot 0: the main arena stays unused and this thread maps one.
+    tmp_claim_slot();
+}
+
 void tmp_release_slot() {
     Temporary_Memory* slot = current_slot;
     if (!slot) return;

@@ -16,30 +16,51 @@ u32 get_utf8_char_size(u8* c) {
     return 1;
 }
 
+// Decodes the character at p (p < end). A sequence is taken whole only when it is well
+// formed; anything else is its first octet alone, as U+FFFD. Continuation octets are read
+// one by one and only while they are continuation octets, so nothing is read at or past
+// end, nor past the 0 that ends a C string.
+static u32 utf8_decode_in(u8* p, u8* end, u32* out_size) {
+    *out_size = 1;
+    u8 lead = p[0];
+    if (lead < 0x80) return lead;
+    u32 size = get_utf8_char_size(p);
+    if (size == 1) return UNICODE_REPLACEMENT_CHARACTER;
+    static const u32 smallest[5] = {0, 0, 0x80, 0x800, 0x10000};  // below these a form is overlong
+    u32 cp = lead & (0x7F >> size);
+    for (u32 i = 1; i < size; i++) {
+        if (p + i >= end || (p[i] & 0xC0) != 0x80) return UNICODE_REPLACEMENT_CHARACTER;
+        cp = (cp << 6) | (p[i] & 0x3F);
+    }
+    if (cp < smallest[size] || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return UNICODE_REPLACEMENT_CHARACTER;
+    *out_size = size;
+    return cp;
+}
+
 u32 get_utf8_char_size_in(u8* c, u8* end) {
     if (c >= end) return 0;
-    u32 size = get_utf8_char_size(c);
-    if ((u64)(end - c) < size) return 1;
+    u32 size;
+    utf8_decode_in(c, end, &size);
     return size;
 }
 
 u32 utf8_known_size_to_utf32_codepoint(u8* c, u32 size) {
-    switch (size) {
-    case 2: return ((u32)(c[0] & 0x1F) << 6) | (c[1] & 0x3F);
-    case 3: return ((u32)(c[0] & 0x0F) << 12) | ((u32)(c[1] & 0x3F) << 6) | (c[2] & 0x3F);
-    case 4: return ((u32)(c[0] & 0x07) << 18) | ((u32)(c[1] & 0x3F) << 12) | ((u32)(c[2] & 0x3F) << 6) | (c[3] & 0x3F);
-    default: return c[0] < 0x80 ? c[0] : UNICODE_REPLACEMENT_CHARACTER;
-    }
+    if (size == 0) return UNICODE_REPLACEMENT_CHARACTER;
+    u32 decoded_size;
+    u32 cp = utf8_decode_in(c, c + size, &decoded_size);
+    return decoded_size == size ? cp : UNICODE_REPLACEMENT_CHARACTER;
 }
 
 u32 utf8_to_utf32_codepoint(u8* c) {
-    return utf8_known_size_to_utf32_codepoint(c, get_utf8_char_size(c));
+    u32 size;
+    return utf8_decode_in(c, c + 4, &size);
 }
 
 u32 utf8_to_utf32_codepoint_and_size(u8* c, u8* out_size) {
-    u32 size = get_utf8_char_size(c);
+    u32 size;
+    u32 cp = utf8_decode_in(c, c + 4, &size);
     *out_size = (u8)size;
-    return utf8_known_size_to_utf32_codepoint(c, size);
+    return cp;
 }
 
 u8* utf32_to_utf8_codepoint(u32 cp, u8* out) {
@@ -72,13 +93,6 @@ u8* utf8_get_previous_character(u8* p, u8* start) {
     p--;
     while (p > start && (*p & 0xC0) == 0x80) p--;
     return p;
-}
-
-// Decodes the character at p (p < end) without reading at or past end.
-static u32 utf8_decode_in(u8* p, u8* end, u32* out_size) {
-    u32 size = get_utf8_char_size_in(p, end);
-    *out_size = size;
-    return utf8_known_size_to_utf32_codepoint(p, size);
 }
 
 //~ Whole texts

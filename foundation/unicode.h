@@ -2,11 +2,13 @@
 // order of names used to sort file lists. Results that need memory go to the calling
 // thread's temporary memory.
 //
-// The lead-byte rule: below 0x80 one octet, 110xxxxx two, 1110xxxx three, 11110xxx four;
-// any other byte (a stray continuation byte, 0xF8..0xFF) is a character of one octet.
-// Continuation octets are not validated. A sequence cut off by the end of its text counts
-// as one octet, so nothing reads past the end; one-octet characters at or above 0x80
-// decode to U+FFFD.
+// The lead-byte rule: below 0x80 one octet, 110xxxxx two, 1110xxxx three, 11110xxx four.
+// A sequence is one character only when it is well formed: its lead is followed by the
+// continuation octets (10xxxxxx) it announces, and it is not overlong, not a surrogate and
+// not above U+10FFFF. Anything else (a stray continuation octet, 0xF8..0xFF, a lead cut
+// off by a non-continuation octet or by the end of the text) is a character of one octet
+// that decodes to U+FFFD: C3 41 is U+FFFD then "A". So nothing reads past the end, and a
+// decoded text holds a 0 only where the text had a 0 octet.
 #pragma once
 
 #include "foundation/types.h"
@@ -27,17 +29,21 @@ struct String_Utf32 {
 //~ Single characters
 
 u32 get_utf8_char_size(u8* c);
-// Length of the character at c by the lead-byte rule; may reach past the text's end, so
-// only for text known to be whole. get_utf8_char_size_in is the bounded form.
+// The length the lead octet at c announces, whatever follows it (used to cut text without
+// splitting a character). get_utf8_char_size_in is the length of the character as decoded.
 
 u32 get_utf8_char_size_in(u8* c, u8* end);
-// The same, but a sequence that would run past end counts as one octet. 0 when c >= end.
+// Length of the character at c: its sequence when well formed, else 1. 0 when c >= end.
 
 u32 utf8_to_utf32_codepoint(u8* c);
 u32 utf8_to_utf32_codepoint_and_size(u8* c, u8* out_size);
+// Code point (and length) of the character at c, U+FFFD for one malformed octet. Reads no
+// further than the first octet that does not continue the sequence: for text ended by a 0
+// or known to be whole.
+
 u32 utf8_known_size_to_utf32_codepoint(u8* c, u32 size);
-// Code point of the whole character at c (see get_utf8_char_size_in for text that may be
-// cut off).
+// Code point of the character at c whose length get_utf8_char_size_in gave; U+FFFD when
+// the size octets are not one well-formed character.
 
 u8* utf32_to_utf8_codepoint(u32 codepoint, u8* out);
 // Writes 1 to 4 octets and returns the position after them. Values above U+10FFFF, which

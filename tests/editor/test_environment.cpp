@@ -1,4 +1,4 @@
-// Every editor test runs with the foundation's memory set up and the layer's lists empty.
+// Every editor test runs with the foundation's memory set up and the custom layer record at its defaults.
 #include <gtest/gtest.h>
 
 #include "editor/editor.h"
@@ -6,7 +6,7 @@
 struct Editor_Test_Environment : ::testing::Environment {
     void SetUp() override {
         ASSERT_TRUE(init_memory(PROGRAM_EDITOR));
-        init_layer_text_settings();
+        init_custom_layer();
     }
 };
 

@@ -8,8 +8,10 @@
 #include <sys/mman.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <filesystem>
 #include <string>
+#include <thread>
 
 #include "foundation/memory.h"
 #include "foundation/strings.h"
@@ -76,3 +78,15 @@ inline void remove_scratch_directory(Scratch_Directory* d) {
 
 inline String test_string(const std::string& s) { return String{(u8*)s.data(), (s64)s.size()}; }
 inline std::string to_std(String s) { return s.data ? std::string((const char*)s.data, (size_t)s.count) : std::string(); }
+
+// Waits until done() holds, at most the given time; false when time ran out. A test whose
+// fault is a thread that never finishes fails with a message instead of hanging.
+template <typename Done>
+inline bool wait_until(Done done, double seconds = 30) {
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+    while (!done()) {
+        if (std::chrono::steady_clock::now() > deadline) return false;
+        std::this_thread::yield();
+    }
+    return true;
+}

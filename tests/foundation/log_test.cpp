@@ -3,6 +3,7 @@
 #include <fcntl.h>
 
 #include <algorithm>
+#include <atomic>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -173,16 +174,48 @@ TEST_F(Log_Test, AFileThatCannotBeWrittenStillEmptiesTheBuffer) {
     EXPECT_EQ(__global_log.used, 0u);
 }
 
-// Writing a file needs temporary memory, whose failure logs a line of its own while the
-// log is locked: that line must not wait for the lock its own thread holds.
-TEST_F(Log_Test, AFailureWhileWritingDoesNotWaitForItself) {
-    __global_log.used = LOGGING_MEMORY;
-    u64 all = tmp_get_slot()->size;
-    tmp_set_used(all);
-    add_log(0, LOG_INFO, "after");
-    EXPECT_EQ(buffer_text(), "Info: after\n");
-    EXPECT_TRUE(log_file_names().empty());
-    tmp_reset();
+// A flush from a thread without temporary memory still writes the file: writing needs
+// none, and a failure of temporary memory while the log is locked must not wait for the
+// lock its own thread holds.
+TEST_F(Log_Test, AThreadWithoutTemporaryMemoryStillWritesTheLog) {
+    struct Case {
+        const char* name;
+        b8 claims_a_slot;  // and uses its arena up
+    };
+    static const Case cases[] = {{"no slot", false}, {"arena used up", true}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::filesystem::remove_all(logs);
+        __global_log.used = 0;
+        add_log(0, LOG_INFO, "kept");
+        std::atomic<int> stage{0};
+        b8 written = false;
+        std::thread flusher([&] {
+            if (c.claims_a_slot) {
+                tmp_claim_slot();
+                tmp_set_used(tmp_get_slot()->size);
+            }
+            written = write_log_file();
+            stage = 1;
+            // A full buffer is written out by the line that does not fit.
+            __global_log.used = LOGGING_MEMORY - 5;
+            memset(__global_log.memory, 'o', __global_log.used);
+            add_log(0, LOG_INFO, "after");
+            stage = 2;
+        });
+        if (!wait_until([&] { return stage.load() == 2; })) {
+            flusher.detach();
+            FAIL() << "a flush without temporary memory never finished (stage " << stage.load() << ")";
+        }
+        flusher.join();
+        EXPECT_TRUE(written);
+        EXPECT_EQ(buffer_text(), "Info: after\n");
+        std::vector<std::string> files = log_file_names();
+        ASSERT_EQ(files.size(), 2u);
+        std::set<std::string> contents = {read_file(files[0]), read_file(files[1])};
+        EXPECT_EQ(contents.count("Info: kept\n"), 1u);
+        EXPECT_EQ(contents.count(std::string(LOGGING_MEMORY - 5, 'o')), 1u);
+    }
 }
 
 // Rotation keeps the newest files by modification time, whatever their names say.

@@ -8,6 +8,8 @@
 #include <vector>
 
 #include "foundation/memory.h"
+#include "foundation/strings.h"
+#include "foundation_fixtures.h"
 
 static b8 all_octets_are(const u8* memory, u64 size, u8 value) {
     for (u64 i = 0; i < size; i++) if (memory[i] != value) return false;
@@ -52,10 +54,54 @@ static void expect_layout_in_a_fresh_process(Program_Kind program) {
         testing::ExitedWithCode(0), "");
 }
 
-TEST(StaticMemory, EditorLayout) { expect_layout_in_a_fresh_process(PROGRAM_EDITOR); }
+TEST(StaticMemory, EditorLayoutIsTheSumOfItsParts) {
+    // 30 MiB before the head buckets, the three head buckets, the budgets carved behind
+    // them and the padding of 256 aligned carves.
+    EXPECT_EQ(EDITOR_STATIC_MEMORY, 31457280u + 33088u + 524864u + 10485824u + 142358432u + 16384u);
+    expect_layout_in_a_fresh_process(PROGRAM_EDITOR);
+}
 TEST(StaticMemory, UpdaterLayoutIsTheSumOfItsCarves) {
     EXPECT_EQ(UPDATER_STATIC_MEMORY, 20971520u + 33088u + 524864u + 10485824u);
     expect_layout_in_a_fresh_process(PROGRAM_UPDATER);
+}
+
+// A thread that claimed a slot before start-up keeps it, and nobody is given it again.
+TEST(StaticMemory, SlotsClaimedBeforeStartUpStayTheirs) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(
+        {
+            tmp_claim_slot();
+            Temporary_Memory* own = tmp_get_slot();
+            u8* own_block = tmp_allocate(64);
+            std::atomic<int> stage{0};
+            Temporary_Memory* worker_slot = nullptr;
+            b8 worker_ok = false;
+            std::thread worker([&] {
+                tmp_claim_slot();
+                worker_slot = tmp_get_slot();
+                u8* block = tmp_allocate(64);
+                if (block) memset(block, 0x22, 64);
+                stage = 1;
+                while (stage.load() != 2) sched_yield();
+                worker_ok = block && all_octets_are(block, 64, 0x22) && tmp_get_slot() == worker_slot &&
+                            tmp_allocate(16) != nullptr;
+            });
+            while (stage.load() != 1) sched_yield();
+
+            b8 ok = init_memory(PROGRAM_EDITOR) && own_block;
+            ok = ok && tmp_get_slot() == own && tmp_allocate(16) != nullptr;
+            Temporary_Memory* later_slot = nullptr;
+            std::thread later([&] {
+                tmp_claim_slot();
+                later_slot = tmp_get_slot();
+            });
+            later.join();
+            stage = 2;
+            worker.join();
+            ok = ok && worker_ok && later_slot && later_slot != own && later_slot != worker_slot;
+            exit(ok ? 0 : 1);
+        },
+        testing::ExitedWithCode(0), "");
 }
 
 TEST(StaticMemory, CarvesAreAlignedAndBounded) {
@@ -266,6 +312,15 @@ TEST(TemporaryMemory, RefusesWhatDoesNotFit) {
     EXPECT_TRUE(tmp_allocate(slot->size - 100));  // exactly the rest
     EXPECT_EQ(tmp_allocate(1), nullptr);
     tmp_reset();
+
+    // Sizes whose padding for the alignment wraps past 64 bits are refused, not shrunk.
+    for (u64 size : {~0ull, ~0ull - 62, ~0ull - 1000}) {
+        SCOPED_TRACE(size);
+        EXPECT_EQ(tmp_allocate_aligned(size, 64), nullptr);
+        EXPECT_EQ(tmp_get_used(), 0u);
+    }
+    EXPECT_NE(tmp_allocate_aligned(100, 64), nullptr);
+    tmp_reset();
 }
 
 TEST(TemporaryMemoryThreads, AThreadWithoutASlotGetsNothing) {
@@ -303,8 +358,11 @@ static void* churn_thread(void* parameter) {
 TEST(TemporaryMemoryThreads, TwoHundredThreadsOneAfterAnotherEachGetASlot) {
     ASSERT_TRUE(init_memory(PROGRAM_EDITOR));
     u32 before = claimed_slot_count();
-    std::atomic<int> done{0}, faults{0};
-    Churn_Thread churn = {&done, &faults};
+    // Static: a thread still waiting for a slot after a failure may outlive the test.
+    static std::atomic<int> done, faults;
+    static Churn_Thread churn = {&done, &faults};
+    done = 0;
+    faults = 0;
     for (int i = 0; i < 200; i++) {
         pthread_t thread;
         pthread_attr_t attributes;
@@ -312,7 +370,8 @@ TEST(TemporaryMemoryThreads, TwoHundredThreadsOneAfterAnotherEachGetASlot) {
         pthread_attr_setdetachstate(&attributes, PTHREAD_CREATE_DETACHED);
         ASSERT_EQ(pthread_create(&thread, &attributes, churn_thread, &churn), 0);
         pthread_attr_destroy(&attributes);
-        while (done.load() <= i) sched_yield();
+        ASSERT_TRUE(wait_until([&] { return done.load() > i; }))
+            << "thread " << i << " found no free slot: the slots of ended threads did not come back";
     }
     EXPECT_EQ(faults.load(), 0);
     // Detached threads give their slots back as they end.

@@ -8,8 +8,8 @@
 #include "foundation/meow_hash.h"
 #include "foundation_fixtures.h"
 
-// The reference vectors live beside the source tree, in the shared folder.
-static const char* VECTORS_PATH = QUARN_SHARED_DIR "/test-vectors/meow-hash-0.5.tsv";
+// Vectors computed by the published reference implementation of the hash.
+static const char* VECTORS_PATH = QUARN_FOUNDATION_TEST_DATA "/meow_hash_vectors.tsv";
 
 struct Meow_Vector {
     std::string input;  // the octets to hash

@@ -95,6 +95,7 @@ TEST(OsFiles, FullFilepath) {
     Scratch_Directory scratch = make_scratch_directory();
     std::filesystem::create_directory(scratch.path + "/sub");
     std::ofstream(scratch.path + "/file.c") << "";
+    std::ofstream(scratch.path + "/back\\slash") << "";
     std::string real = std::filesystem::canonical(scratch.path).string();
     struct Case {
         std::string path;
@@ -107,6 +108,7 @@ TEST(OsFiles, FullFilepath) {
         {"/", true, "/", ""},
         {scratch.path + "/sub/../file.c", true, real, "file.c"},
         {scratch.path + "/sub/", true, real, "sub"},
+        {scratch.path + "/back\\slash", true, real, "back\\slash"},  // an ordinary character of a name
         {scratch.path + "/missing.c", false, "", ""},
         {"", false, "", ""},
     };

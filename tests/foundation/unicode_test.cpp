@@ -36,6 +36,17 @@ TEST(Utf8, DecodingMalformedAndTruncatedText) {
         {"cut 4-octet", "\xF0\x9F\x98", {R, R, R}},
         {"highest lead bits", "\xF4\x8F\xBF\xBF", {0x10FFFF}},
         {"empty", "", {}},
+        {"lead followed by a letter", "\xC3\x41", {R, 0x41}},
+        {"3-octet lead, one continuation, a letter", "\xE2\x82\x41", {R, R, 0x41}},
+        {"4-octet lead followed by a lead", "\xF0\xC3\xA9", {R, 0xE9}},
+        {"overlong 0 in two octets", "\xC0\x80", {R, R}},
+        {"overlong 0 in three octets", "\xE0\x80\x80", {R, R, R}},
+        {"overlong 0 in four octets", "\xF0\x80\x80\x80", {R, R, R, R}},
+        {"overlong slash", "\xC1\xAF", {R, R}},
+        {"surrogate", "\xED\xA0\x80", {R, R, R}},
+        {"above U+10FFFF", "\xF4\x90\x80\x80", {R, R, R, R}},
+        {"lead F5", "\xF5\x80\x80\x80", {R, R, R, R}},
+        {"a 0 octet stays", std::string("a\0b", 3), {0x61, 0, 0x62}},
     };
     Guarded_Pages pages = make_guarded_pages(1);
     ASSERT_NE(pages.mapping, nullptr);
@@ -48,9 +59,11 @@ TEST(Utf8, DecodingMalformedAndTruncatedText) {
             EXPECT_EQ(utf8_get_num_characters(s), c.code_points.size());
             EXPECT_EQ(utf8_string_get_offset_at(s, 1000), c.bytes.size());
             EXPECT_EQ(get_utf8_sub_string(data, c.bytes.size(), 1000), data + c.bytes.size());
-            String_Utf16 u16 = utf8_to_utf16(s);
-            EXPECT_EQ(u16.data[u16.count], 0);
-            string_sort_by_unicode_order_asc(s, s);
+            String_Utf16 units = utf8_to_utf16(s);
+            EXPECT_EQ(units.data[units.count], 0);
+            // A 0 unit comes only from a 0 octet.
+            EXPECT_EQ(std::count(units.data, units.data + units.count, 0), std::count(c.bytes.begin(), c.bytes.end(), 0));
+            EXPECT_FALSE(string_sort_by_unicode_order_asc(s, s));  // and reads nothing past the end
             u8* end = data + c.bytes.size();
             u64 steps = 0;
             for (u8* p = data; p < end; p = utf8_get_next_character(p, end)) steps++;

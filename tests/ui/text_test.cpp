@@ -36,6 +36,10 @@ TEST(TextIterator, DecodesUtf8WithoutReadingPastTheEnd) {
         {"stray continuation", {0x80, 0x80}, {0xFFFD, 0xFFFD}, {1, 1}},
         {"sequence cut by the end", {'x', 0xE2, 0x82}, {'x', 0xFFFD, 0xFFFD}, {1, 1, 1}},
         {"four-octet lead at the end", {0xF0}, {0xFFFD}, {1}},
+        {"lead followed by a letter", {0xC3, 'A'}, {0xFFFD, 'A'}, {1, 1}},
+        {"overlong 0", {0xC0, 0x80}, {0xFFFD, 0xFFFD}, {1, 1}},
+        {"surrogate", {0xED, 0xA0, 0x80}, {0xFFFD, 0xFFFD, 0xFFFD}, {1, 1, 1}},
+        {"above U+10FFFF", {0xF4, 0x90, 0x80, 0x80}, {0xFFFD, 0xFFFD, 0xFFFD, 0xFFFD}, {1, 1, 1, 1}},
         {"tab reads as a space", {'\t'}, {' '}, {1}},
         {"empty", {}, {}, {}},
     };
