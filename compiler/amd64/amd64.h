@@ -154,6 +154,88 @@ u8 amd64_missing_cpu_features();
 const char* amd64_missing_cpu_features_text(u8 missing);
 // The list for AMD64_CPU_FEATURES_MESSAGE, as "AVX, OSXSAVE and YMM state"; a static text.
 
+//~ Prologue records and jump and call fix-ups (fix_ups.cpp)
+
+struct Scope;
+
+#define AMD64_PROLOGUE_RESERVE_STACK 1
+#define AMD64_PROLOGUE_SPILL_GP      2
+#define AMD64_PROLOGUE_SPILL_XMM     3
+
+struct Amd64_Prologue_Entry {
+    u64 code_offset;       // just after the instruction described; the caller writes it
+    u8 kind;               // AMD64_PROLOGUE_
+    u32 amount_or_offset;  // octets reserved, or the save slot's offset from RSP
+    u8 reg;
+};
+
+// One per opened frame. Nothing in the image comes from them; they record what a frame's
+// prologue did, in emission order.
+struct Amd64_Prologue {
+    Scope* owner;
+    u64 start;
+    u64 end;
+    Dynamic_Array entries;  // of Amd64_Prologue_Entry
+};
+
+// A rel32 written after the whole pass, once every instruction has its code offset.
+struct Amd64_Code_Relocation {
+    u64 target;             // jumps: the jumping Bytecode_Instruction; calls: the callee Sub_Program
+    u32 instruction_start;
+    u32 rel32_offset;
+    u8 length;              // the rel32's position in the instruction + 4
+};
+
+void amd64_start_prologue(Amd64_Prologue* prologue, Scope* owner, u64 start);
+// Stores the owner and start with an empty entry list.
+
+Amd64_Prologue_Entry* amd64_prologue_reserve_stack(Amd64_Prologue* prologue, u32 amount);
+Amd64_Prologue_Entry* amd64_prologue_spill_gp(Amd64_Prologue* prologue, u8 reg, u32 offset);
+Amd64_Prologue_Entry* amd64_prologue_spill_xmm(Amd64_Prologue* prologue, u8 reg, u32 offset);
+// Each appends an entry and returns it for the caller to set its code offset once the
+// instruction is appended. Null when the list cannot grow.
+
+void amd64_free_prologues(Dynamic_Array* prologues);
+// Releases every record's entry list and the list itself.
+
+b8 add_a_jump_relocation(Dynamic_Array* jumps, const void* target, Dynamic_Array* code, u8 rel32_position);
+b8 add_a_call_relocation(Dynamic_Array* calls, const void* target, Dynamic_Array* code, u8 rel32_position);
+// Called before the instruction is appended: its start is the code buffer's count. The
+// rel32 sits at position 1 after E8 and E9, 2 after 0F 8x, 3 in a REX-prefixed LEA.
+// False when the list cannot grow.
+
+//~ Register saves (spills.cpp)
+
+// Target OS octets of the compiler state: the sets saved around a call follow the
+// calling convention of the target.
+#define AMD64_TARGET_WINDOWS 0
+#define AMD64_TARGET_LINUX   1
+#define AMD64_TARGET_MACOS   2
+
+// Flags of amd64_big_spill.
+#define AMD64_SPILL_KEEP_RSP       0x1  // the caller reserves and releases the stack
+#define AMD64_SPILL_AROUND_A_CALL  0x2
+#define AMD64_SPILL_CALLEE_SAVED   0x4  // the registers a callee must keep under the Windows convention
+#define AMD64_SPILL_EVERYTHING     0x8
+
+struct Amd64_Spill_Sets {
+    u16 gp;
+    u16 xmm;
+    u32 size;  // 32 per XMM and 8 per general-purpose register, rounded up to 16
+};
+
+Amd64_Spill_Sets amd64_spill_sets(u8 flags, u8 target_os, u16 gp, u16 xmm);
+// The registers a spill with these flags saves on the target, and their area's size.
+
+b8 amd64_big_spill_on(u8 target_os, b8 save, u8 flags, Dynamic_Array* code, u16 gp, u16 xmm, u16 gp_leave_out,
+                      u16 xmm_leave_out, Amd64_Prologue* prologue, u32* amount);
+// Saves (or restores) the spill set: whole YMM registers first, ascending, from [rsp+0],
+// then general-purpose registers; restores go in the reverse order from the same slots.
+// Unless AMD64_SPILL_KEEP_RSP, it reserves the area first (or releases it last) and
+// *amount (may be null) is the area's size, else 0. Registers left out keep their slots
+// but are neither saved nor restored. With a prologue, each step appends its entry.
+// False when the code or the entry list cannot grow.
+
 //~ Temporary registers (temporaries.cpp)
 
 // The machine registers the current instruction has taken as temporaries, and why it
