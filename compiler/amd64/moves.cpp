@@ -63,12 +63,12 @@ static b8 extension_of(u8 source_size, u8 destination_size, b8 is_unsigned, Exte
 b8 amd64_load_integer_from_memory(u8 source_size, u8 destination_size, b8 is_unsigned, u8 destination_register,
                                   Dynamic_Array* code, Dynamic_Array* data_relocations, Amd64_Memory_Operand source) {
     Amd64_Memory_Operand r = gp(destination_register);
-    Extension e;
+    Extension e = {};
     if (destination_size > source_size && extension_of(source_size, destination_size, is_unsigned, &e)) {
         return amd64_emit_reg_rm(code, data_relocations, e.prefix, e.rex, e.opcode, r, source, 0);
     }
     // Equal sizes, and narrowing: little-endian, so the low octets are the first ones.
-    Sized_Move move;
+    Sized_Move move = {};
     if (destination_size > source_size || !sized_move(source_size, &move) || !sized_move(destination_size, &move)) {
         return false;
     }
@@ -87,13 +87,13 @@ Amd64_Memory_Operand amd64_ensure_integer_is_in_register(u8 source_size, u8 dest
         }
         return gp(t);
     }
-    Sized_Move move;
+    Sized_Move move = {};
     if (!sized_move(source_size, &move) || !sized_move(destination_size, &move)) {
         amd64_fail(mask, "operand sizes %u and %u", source_size, destination_size);
         return operand;
     }
     if (destination_size <= source_size) return operand;  // the low bits are already the value
-    Extension e;
+    Extension e = {};
     if (is_unsigned && source_size < 4) {
         u32 low_bits = source_size == 1 ? 0xFF : 0xFFFF;
         fail_unless(amd64_emit_rm(code, data_relocations, 0, AMD64_REX_W, 0x81, 0x20, operand, 0, low_bits, 4), mask);
@@ -122,7 +122,7 @@ Amd64_Memory_Operand amd64_ensure_float_is_in_register(u8 size, Dynamic_Array* c
 //~ Bools
 
 b8 amd64_ensure_int_bool(u8 size, Dynamic_Array* code, Dynamic_Array* data_relocations, Amd64_Memory_Operand m) {
-    Sized_Move move;
+    Sized_Move move = {};
     if (!sized_move(size, &move)) return false;
     u8 rex = size == 8 ? AMD64_REX_W : size == 1 ? AMD64_REX_BYTE_FORM : 0;
     // cmp m, 0; setne m8; then, above one octet, and m, 1 clears what setne left above.
@@ -187,7 +187,7 @@ void amd64_load_constant_float_into_register(u8 xmm_register, u8 size, Dynamic_A
 void amd64_move_constant_to_memory_contained_in_register(u8 size, u64 value, Dynamic_Array* code,
                                                          Dynamic_Array* data_relocations, Amd64_Temporary_Mask* mask,
                                                          Amd64_Memory_Operand m) {
-    Sized_Move move;
+    Sized_Move move = {};
     if (!sized_move(size, &move)) {
         amd64_fail(mask, "operand size %u", size);
         return;
@@ -219,7 +219,7 @@ static b8 move_between_classes(u32 size, Dynamic_Array* code, Dynamic_Array* dat
 void copy_integer_from_register(u8 destination_size, u8 source_size, b8 sign_extend, Dynamic_Array* code,
                                 Dynamic_Array* data_relocations, Amd64_Temporary_Mask* mask,
                                 Amd64_Memory_Operand destination, Amd64_Memory_Operand source) {
-    Sized_Move move;
+    Sized_Move move = {};
     if (!sized_move(destination_size, &move) || !sized_move(source_size, &move)) {
         amd64_fail(mask, "operand sizes %u and %u", destination_size, source_size);
         return;
@@ -228,7 +228,7 @@ void copy_integer_from_register(u8 destination_size, u8 source_size, b8 sign_ext
         // Widen into a work register first: unsigned sources are zero-extended, so no
         // stale upper bits of the source register are stored.
         u8 w = is_gp(destination) ? destination.modrm : amd64_take_tmp_gp_register(mask);
-        Extension e;
+        Extension e = {};
         extension_of(source_size, destination_size, !sign_extend, &e);
         fail_unless(amd64_emit_reg_rm(code, data_relocations, e.prefix, e.rex, e.opcode, gp(w), source, 0), mask);
         if (is_gp(destination)) return;
@@ -281,7 +281,7 @@ static void copy_block(u32 size, Dynamic_Array* code, Dynamic_Array* data_reloca
         if (size - o < step) continue;
         u8* slot = &t[next_t++ & 1];
         if (*slot == 0xFF) *slot = amd64_take_tmp_gp_register(mask);
-        Sized_Move move;
+        Sized_Move move = {};
         sized_move(step, &move);
         fail_unless(amd64_emit_reg_rm(code, data_relocations, move.prefix, move.rex, move.load, gp(*slot), source, o),
                     mask);
@@ -299,7 +299,7 @@ static void copy_block(u32 size, Dynamic_Array* code, Dynamic_Array* data_reloca
 
 void amd64_copy_data(u32 size, Dynamic_Array* code, Dynamic_Array* data_relocations, Amd64_Temporary_Mask* mask,
                      Amd64_Memory_Operand destination, Amd64_Memory_Operand source) {
-    Sized_Move move;
+    Sized_Move move = {};
     b8 scalar = sized_move(size, &move);
     if (is_xmm(source) || is_xmm(destination)) {
         if (size != 4 && size != 8) {
