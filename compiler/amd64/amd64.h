@@ -4,6 +4,8 @@
 // only this editor version reads them back.
 #pragma once
 
+#include "compiler/bytecode/bytecode.h"
+#include "compiler/core/compiler_core.h"
 #include "foundation/types.h"
 #include "foundation/memory.h"
 
@@ -156,8 +158,6 @@ const char* amd64_missing_cpu_features_text(u8 missing);
 
 //~ Prologue records and jump and call fix-ups (fix_ups.cpp)
 
-struct Scope;
-
 #define AMD64_PROLOGUE_RESERVE_STACK 1
 #define AMD64_PROLOGUE_SPILL_GP      2
 #define AMD64_PROLOGUE_SPILL_XMM     3
@@ -189,6 +189,9 @@ struct Amd64_Code_Relocation {
 void amd64_start_prologue(Amd64_Prologue* prologue, Scope* owner, u64 start);
 // Stores the owner and start with an empty entry list.
 
+void amd64_end_prologue(Amd64_Prologue* prologue, u64 end);
+// Stores the end in the record and in the owner's prologue end.
+
 Amd64_Prologue_Entry* amd64_prologue_reserve_stack(Amd64_Prologue* prologue, u32 amount);
 Amd64_Prologue_Entry* amd64_prologue_spill_gp(Amd64_Prologue* prologue, u8 reg, u32 offset);
 Amd64_Prologue_Entry* amd64_prologue_spill_xmm(Amd64_Prologue* prologue, u8 reg, u32 offset);
@@ -204,13 +207,14 @@ b8 add_a_call_relocation(Dynamic_Array* calls, const void* target, Dynamic_Array
 // rel32 sits at position 1 after E8 and E9, 2 after 0F 8x, 3 in a REX-prefixed LEA.
 // False when the list cannot grow.
 
-//~ Register saves (spills.cpp)
+b8 amd64_write_code_relocations(Dynamic_Array* code, Dynamic_Array* jumps, Dynamic_Array* calls,
+                                Dynamic_Array* bytecode);
+// After the last instruction: writes every rel32 as the target instruction's code start
+// minus the end of the jumping or calling instruction. A jump target or a callee start
+// that is no record of the bytecode is reported as an internal error (the others are
+// still written); false then.
 
-// Target OS octets of the compiler state: the sets saved around a call follow the
-// calling convention of the target.
-#define AMD64_TARGET_WINDOWS 0
-#define AMD64_TARGET_LINUX   1
-#define AMD64_TARGET_MACOS   2
+//~ Register saves (spills.cpp)
 
 // Flags of amd64_big_spill.
 #define AMD64_SPILL_KEEP_RSP       0x1  // the caller reserves and releases the stack
@@ -225,7 +229,12 @@ struct Amd64_Spill_Sets {
 };
 
 Amd64_Spill_Sets amd64_spill_sets(u8 flags, u8 target_os, u16 gp, u16 xmm);
-// The registers a spill with these flags saves on the target, and their area's size.
+// The registers a spill with these flags saves on the target (TARGET_OS_), and their
+// area's size: around a call, the registers the target's convention lets a callee change.
+
+b8 amd64_big_spill(b8 save, u8 flags, Dynamic_Array* code, u16 gp, u16 xmm, u16 gp_leave_out, u16 xmm_leave_out,
+                   Amd64_Prologue* prologue, u32* amount);
+// amd64_big_spill_on for the compile's target OS.
 
 b8 amd64_big_spill_on(u8 target_os, b8 save, u8 flags, Dynamic_Array* code, u16 gp, u16 xmm, u16 gp_leave_out,
                       u16 xmm_leave_out, Amd64_Prologue* prologue, u32* amount);
@@ -270,6 +279,26 @@ void amd64_defer_free_tmp_gp_register(Amd64_Temporary_Mask* mask, u8 reg);
 // Clears the register's bit; never RSP or RBP, and only for registers 0 to 7.
 void amd64_defer_free_tmp_sse_register(Amd64_Temporary_Mask* mask, u8 reg);
 // Clears the bit of XMM0 to XMM7.
+
+//~ Bytecode operands (operands.cpp)
+
+Register* amd64_get_register(Register_Id id);
+// The row an id names in the table of its storage; null for an absent operand or an
+// index past its table.
+
+u32 amd64_get_register_size(Register_Id id);  // 0 when the id names no row
+
+Amd64_Memory_Operand amd64_get_memory(Register_Id id, Amd64_Temporary_Mask* mask);
+// The machine operand of a bytecode operand, through its views: constant, type or global
+// data RIP-relative (the displacement is the area offset), a local's stack slot
+// [rsp+d] or its machine register, call data [rbp+d]. A register-held local reached with
+// a view offset, a chain of more than 64 views or an offset past 2 GiB fail the
+// instruction.
+
+Amd64_Memory_Operand amd64_get_address_operand(Amd64_Memory_Operand pointer, Dynamic_Array* code,
+                                               Dynamic_Array* data_relocations, Amd64_Temporary_Mask* mask);
+// [base], the place an operand holding an address points at: the operand's own register,
+// or a temporary loaded from it.
 
 //~ Loads, stores, bools, constants and copies (moves.cpp)
 // Sizes are in octets. Routines that take the mask record there why they cannot generate
@@ -321,3 +350,49 @@ void amd64_copy_data(u32 size, Dynamic_Array* code, Dynamic_Array* data_relocati
                      Amd64_Memory_Operand destination, Amd64_Memory_Operand source);
 // Copies size octets between two operands of any classes. Registers take sizes 1, 2, 4
 // and 8 (XMM registers 4 and 8); memory to memory takes any size, fully unrolled.
+
+void amd64_load_address_of_relocation_target(u8 reg, s32 relocation, Dynamic_Array* code,
+                                             Dynamic_Array* data_relocations, Amd64_Temporary_Mask* mask);
+// lea reg, [rip+target] for the constant-data relocation of that index; the fix-up takes
+// the class of the target's own area.
+
+void amd64_move_constant_to_memory(Register* destination_register, Register_Id destination, u64 value,
+                                   Dynamic_Array* code, Dynamic_Array* data_relocations, Amd64_Temporary_Mask* mask,
+                                   s32 relocation, u32 size);
+// Stores the constant into the destination at size (0xFFFFFFFF: the register's own). With
+// a relocation index (not negative) the value is the address of that relocation's target.
+// An XMM destination receives the low size octets as a float's bits.
+
+void amd64_ensure_float_bool(u8 size, Dynamic_Array* code, Dynamic_Array* data_relocations,
+                             Amd64_Temporary_Mask* mask, Amd64_Memory_Operand m);
+// Makes the float 1.0 when it is not 0.0 (NaN included), else 0.0, through XMM0 and XMM1.
+
+//~ Translation (translate.cpp, zero_and_copies.cpp)
+
+// One instruction's translation: the driver's arguments, handed to the kinds.
+struct Amd64_Translation {
+    Bytecode_Instruction* instruction;
+    Dynamic_Array* code;
+    Dynamic_Array* jumps;              // Amd64_Code_Relocation
+    Dynamic_Array* calls;              // Amd64_Code_Relocation
+    Dynamic_Array* data_relocations;   // Amd64_Data_Relocation
+    Dynamic_Array* foreign_call_slots; // u64 code offsets
+    Amd64_Temporary_Mask* mask;
+    Dynamic_Array* prologues;          // Amd64_Prologue
+};
+
+b8 bytecode_instruction_to_amd64(Bytecode_Instruction* instruction, Dynamic_Array* code, Dynamic_Array* jumps,
+                                 Dynamic_Array* calls, Dynamic_Array* data_relocations,
+                                 Dynamic_Array* foreign_call_slots, Amd64_Temporary_Mask* mask,
+                                 Dynamic_Array* prologues);
+// Writes the instruction's code start and appends its machine code and fix-ups. False
+// after reporting "Internal compiler error: cannot generate machine code for '%s' (%s)."
+// at the instruction's line when its kind, a size or an operand cannot be generated; the
+// compile then fails. The mask is clear on return.
+
+void amd64_report_internal_error(Bytecode_Instruction* instruction, const char* reason);
+
+void amd64_set_to_zero(Amd64_Translation* t);                // 1
+void amd64_copy_constant_number(Amd64_Translation* t);       // 2, 3
+void amd64_copy(Amd64_Translation* t);                       // 4 to 7
+void amd64_copy_sub_program_address(Amd64_Translation* t);   // 8

@@ -338,3 +338,88 @@ void amd64_copy_data(u32 size, Dynamic_Array* code, Dynamic_Array* data_relocati
     }
     copy_block(size, code, data_relocations, mask, destination, source);
 }
+
+//~ Constants that need the compiler's records
+
+void amd64_load_address_of_relocation_target(u8 reg, s32 relocation, Dynamic_Array* code,
+                                             Dynamic_Array* data_relocations, Amd64_Temporary_Mask* mask) {
+    Dynamic_Array* relocations = &global_compiler_state.constant_relocations;
+    if (relocation < 0 || (u32)relocation >= relocations->count) {
+        amd64_fail(mask, "constant relocation %d", relocation);
+        return;
+    }
+    Relocation* r = (Relocation*)(relocations->data + (u64)relocation * relocations->element_size);
+    // The target's own area decides the fix-up's class: a pointer may point into globals.
+    Amd64_Memory_Operand target = amd64_get_memory(r->target, mask);
+    if (amd64_failed(mask)) return;
+    if (!(target.operand_class & AMD64_OPERAND_RIP_RELATIVE)) {
+        amd64_fail(mask, "a pointer constant to a place outside constant and global data");
+        return;
+    }
+    fail_unless(amd64_emit_reg_rm(code, data_relocations, 0, AMD64_REX_W, 0x8D, gp(reg), target, 0), mask);
+}
+
+void amd64_move_constant_to_memory(Register* destination_register, Register_Id destination, u64 value,
+                                   Dynamic_Array* code, Dynamic_Array* data_relocations, Amd64_Temporary_Mask* mask,
+                                   s32 relocation, u32 size) {
+    if (size == 0xFFFFFFFF) size = destination_register->size;
+    Amd64_Memory_Operand m = amd64_get_memory(destination, mask);
+    if (amd64_failed(mask)) return;
+    if (is_xmm(m)) {
+        // A float destination: the constant is its bit pattern at the register's size.
+        if (size != 4 && size != 8) {
+            amd64_fail(mask, "float size %u", size);
+            return;
+        }
+        u8 t = amd64_take_tmp_gp_register(mask);
+        fail_unless(amd64_load_constant_integer_into_register(t, value & (size == 4 ? 0xFFFFFFFFull : ~0ull), (u8)size,
+                                                              code),
+                    mask);
+        fail_unless(amd64_load_float_from_memory((u8)size, m.modrm, code, data_relocations, gp(t)), mask);
+        amd64_defer_free_tmp_gp_register(mask, t);
+        return;
+    }
+    if (size != 8 || (relocation < 0 && fits_imm32(value))) {
+        amd64_move_constant_to_memory_contained_in_register((u8)size, value, code, data_relocations, mask, m);
+        return;
+    }
+    u8 r = is_gp(m) ? m.modrm : amd64_take_tmp_gp_register(mask);
+    if (relocation < 0) fail_unless(amd64_load_constant_integer_into_register(r, value, 8, code), mask);
+    else amd64_load_address_of_relocation_target(r, relocation, code, data_relocations, mask);
+    if (!is_gp(m)) {
+        fail_unless(amd64_emit_reg_rm(code, data_relocations, 0, AMD64_REX_W, 0x89, gp(r), m, 0), mask);
+        amd64_defer_free_tmp_gp_register(mask, r);
+    }
+}
+
+void amd64_ensure_float_bool(u8 size, Dynamic_Array* code, Dynamic_Array* data_relocations,
+                             Amd64_Temporary_Mask* mask, Amd64_Memory_Operand m) {
+    if (size != 4 && size != 8) {
+        amd64_fail(mask, "float size %u", size);
+        return;
+    }
+    if (is_gp(m)) {
+        amd64_fail(mask, "a float in a general-purpose register");
+        return;
+    }
+    // The compare mask goes into whichever of XMM0 and XMM1 the value is not in, the
+    // result into the value's own register or the other one.
+    u8 z = is_xmm(m) && m.modrm == 0 ? 1 : 0;
+    u8 target = is_xmm(m) ? m.modrm : (u8)(1 - z);
+    mask->xmm |= (u16)((1u << z) | (1u << target));
+    Register_Id one = global_compiler_state.float_constants[size == 4 ? FLOAT_CONSTANT_F32_ONE : FLOAT_CONSTANT_F64_ONE];
+    Amd64_Memory_Operand one_operand = amd64_get_memory(one, mask);
+    if (amd64_failed(mask)) return;
+    u8 precision = size == 4 ? 0xF3 : 0xF2;
+    b8 ok = amd64_emit_reg_rm(code, data_relocations, 0x66, 0, 0x0F57, xmm(z), xmm(z), 0);  // xorpd z, z
+    // cmpneqss / cmpneqsd z, m: all ones when m is not 0.0, NaN included.
+    Amd64_Memory_Operand operands[2] = {xmm(z), m};
+    u8 cmp[2] = {0x0F, 0xC2};
+    ok = ok && amd64_insert_instruction(&precision, 1, 0, cmp, 2, 0, operands, 2, 0, 4, 1, 1, code, data_relocations);
+    ok = ok && amd64_load_float_from_memory(size, target, code, data_relocations, one_operand);
+    ok = ok && amd64_emit_reg_rm(code, data_relocations, 0, 0, 0x0F54, xmm(target), xmm(z), 0);  // andps
+    if (ok && !is_xmm(m)) {
+        ok = amd64_emit_reg_rm(code, data_relocations, 0x66, size == 8 ? AMD64_REX_W : 0, 0x0F7E, xmm(target), m, 0);
+    }
+    fail_unless(ok, mask);
+}

@@ -6,11 +6,11 @@
 Amd64_Spill_Sets amd64_spill_sets(u8 flags, u8 target_os, u16 gp, u16 xmm) {
     Amd64_Spill_Sets s = {};
     // macOS passes what is live around a call as it is, like a frame.
-    if ((flags & AMD64_SPILL_AROUND_A_CALL) && target_os != AMD64_TARGET_MACOS) {
-        if (target_os == AMD64_TARGET_LINUX) {
+    if ((flags & AMD64_SPILL_AROUND_A_CALL) && target_os != TARGET_OS_MACOS) {
+        if (target_os == TARGET_OS_LINUX) {
             s.gp = (u16)((gp & 0x0FFF) | 0x00C6);  // RCX, RDX, RSI, RDI always; R12 to R15 never
             s.xmm = (u16)(xmm | 0xFFFA);           // every XMM register but XMM0 and XMM2 unless live
-        } else if (target_os == AMD64_TARGET_WINDOWS) {
+        } else if (target_os == TARGET_OS_WINDOWS) {
             s.gp = (u16)((gp & 0x0FFF) | 0x0F00);
             s.xmm = (u16)((xmm & 0x003F) | 0x003C);
         } else {
@@ -18,7 +18,7 @@ Amd64_Spill_Sets amd64_spill_sets(u8 flags, u8 target_os, u16 gp, u16 xmm) {
             s.xmm = xmm;
         }
     } else if (flags & AMD64_SPILL_CALLEE_SAVED) {
-        if (target_os == AMD64_TARGET_WINDOWS) {
+        if (target_os == TARGET_OS_WINDOWS) {
             s.gp = (u16)((gp & 0xF037) | 0x00C8);
             s.xmm = (u16)(xmm & 0xFFC0);
         }
@@ -98,4 +98,10 @@ b8 amd64_big_spill_on(u8 target_os, b8 save, u8 flags, Dynamic_Array* code, u16 
         if (!(xmm_leave_out & (1u << r)) && !save_or_restore(false, true, (u8)r, offset, code, 0)) return false;
     }
     return !moves_rsp || move_rsp(code, 0xC4, s.size, 0);
+}
+
+b8 amd64_big_spill(b8 save, u8 flags, Dynamic_Array* code, u16 gp, u16 xmm, u16 gp_leave_out, u16 xmm_leave_out,
+                   Amd64_Prologue* prologue, u32* amount) {
+    return amd64_big_spill_on(global_compiler_state.target_os, save, flags, code, gp, xmm, gp_leave_out, xmm_leave_out,
+                              prologue, amount);
 }

@@ -14,18 +14,18 @@ TEST(Spills, SetsByFlagsAndTarget) {
         u32 size;
     };
     static const Case cases[] = {
-        {"a frame with empty masks still saves RBP, RSI and RDI", 0, AMD64_TARGET_LINUX, 0, 0, 0x00E0, 0, 32},
-        {"a frame adds its masks", AMD64_SPILL_KEEP_RSP, AMD64_TARGET_LINUX, 0x0300, 0x00C0, 0x03E0, 0x00C0, 112},
-        {"an entry block saves everything", 9, AMD64_TARGET_LINUX, 0, 0, 0xFFEF, 0xFFFF, 640},
-        {"around a call on Linux", AMD64_SPILL_AROUND_A_CALL, AMD64_TARGET_LINUX, 0, 0, 0x00C6, 0xFFFA, 480},
-        {"live registers around a call on Linux", AMD64_SPILL_AROUND_A_CALL, AMD64_TARGET_LINUX, 0xFF01, 0x0005, 0x0FC7,
+        {"a frame with empty masks still saves RBP, RSI and RDI", 0, TARGET_OS_LINUX, 0, 0, 0x00E0, 0, 32},
+        {"a frame adds its masks", AMD64_SPILL_KEEP_RSP, TARGET_OS_LINUX, 0x0300, 0x00C0, 0x03E0, 0x00C0, 112},
+        {"an entry block saves everything", 9, TARGET_OS_LINUX, 0, 0, 0xFFEF, 0xFFFF, 640},
+        {"around a call on Linux", AMD64_SPILL_AROUND_A_CALL, TARGET_OS_LINUX, 0, 0, 0x00C6, 0xFFFA, 480},
+        {"live registers around a call on Linux", AMD64_SPILL_AROUND_A_CALL, TARGET_OS_LINUX, 0xFF01, 0x0005, 0x0FC7,
          0xFFFF, 592},
-        {"around a call on Windows", AMD64_SPILL_AROUND_A_CALL, AMD64_TARGET_WINDOWS, 0x0001, 0x0101, 0x0F01, 0x003D,
+        {"around a call on Windows", AMD64_SPILL_AROUND_A_CALL, TARGET_OS_WINDOWS, 0x0001, 0x0101, 0x0F01, 0x003D,
          208},
-        {"around a call on macOS as in a frame", AMD64_SPILL_AROUND_A_CALL, AMD64_TARGET_MACOS, 0x0100, 0x1, 0x01E0, 0x1,
+        {"around a call on macOS as in a frame", AMD64_SPILL_AROUND_A_CALL, TARGET_OS_MACOS, 0x0100, 0x1, 0x01E0, 0x1,
          64},
-        {"callee-saved on Linux is nothing", AMD64_SPILL_CALLEE_SAVED, AMD64_TARGET_LINUX, 0xFFFF, 0xFFFF, 0, 0, 0},
-        {"callee-saved on Windows", AMD64_SPILL_CALLEE_SAVED, AMD64_TARGET_WINDOWS, 0xFFFF, 0xFFFF, 0xF0FF, 0xFFC0, 416},
+        {"callee-saved on Linux is nothing", AMD64_SPILL_CALLEE_SAVED, TARGET_OS_LINUX, 0xFFFF, 0xFFFF, 0, 0, 0},
+        {"callee-saved on Windows", AMD64_SPILL_CALLEE_SAVED, TARGET_OS_WINDOWS, 0xFFFF, 0xFFFF, 0xF0FF, 0xFFC0, 416},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -66,14 +66,14 @@ TEST(Spills, SaveClobberRestoreInEveryMode) {
     };
     for (const Case& k : cases) {
         SCOPED_TRACE(k.name);
-        Amd64_Spill_Sets s = amd64_spill_sets(k.flags, AMD64_TARGET_LINUX, k.gp, k.xmm);
+        Amd64_Spill_Sets s = amd64_spill_sets(k.flags, TARGET_OS_LINUX, k.gp, k.xmm);
         u32 reserved = (k.flags & AMD64_SPILL_KEEP_RSP) ? s.size : 0;
         Harness_Code c = harness_begin(reserved);
         u32 saved = 1, restored = 1;
-        ASSERT_TRUE(amd64_big_spill_on(AMD64_TARGET_LINUX, true, k.flags, &c.code, k.gp, k.xmm, k.gp_leave_out,
+        ASSERT_TRUE(amd64_big_spill_on(TARGET_OS_LINUX, true, k.flags, &c.code, k.gp, k.xmm, k.gp_leave_out,
                                        k.xmm_leave_out, 0, &saved));
         clobber(&c, s.gp, s.xmm);
-        ASSERT_TRUE(amd64_big_spill_on(AMD64_TARGET_LINUX, false, k.flags, &c.code, k.gp, k.xmm, k.gp_leave_out,
+        ASSERT_TRUE(amd64_big_spill_on(TARGET_OS_LINUX, false, k.flags, &c.code, k.gp, k.xmm, k.gp_leave_out,
                                        k.xmm_leave_out, 0, &restored));
         u32 moved = (k.flags & AMD64_SPILL_KEEP_RSP) ? 0 : s.size;
         EXPECT_EQ(saved, moved);
@@ -96,7 +96,7 @@ TEST(Spills, PrologueEntriesFollowTheEmittedCode) {
     Amd64_Prologue prologue;
     amd64_start_prologue(&prologue, 0, 0);
     u32 amount = 0;
-    ASSERT_TRUE(amd64_big_spill_on(AMD64_TARGET_LINUX, true, 0, &code, 0x0100, 0x0200, 0, 0, &prologue, &amount));
+    ASSERT_TRUE(amd64_big_spill_on(TARGET_OS_LINUX, true, 0, &code, 0x0100, 0x0200, 0, 0, &prologue, &amount));
     struct Expected {
         u8 kind;
         u32 amount_or_offset;
