@@ -7,6 +7,7 @@
 #include <sstream>
 
 #include "tests/foundation/foundation_fixtures.h"
+#include "tests/process_test_support.h"
 
 static std::string hex(const u8* bytes, size_t count) {
     std::string s;
@@ -19,16 +20,9 @@ static std::string hex(const u8* bytes, size_t count) {
     return s;
 }
 
-static std::string read_file(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
 static bool run(const std::string& command, const std::string& log, std::string* error) {
     if (system((command + " 2>" + log).c_str()) == 0) return true;
-    *error = "`" + command + "` failed (is binutils installed? `make deps` installs it):\n" + read_file(log).substr(0, 2000);
+    *error = "`" + command + "` failed (is binutils installed? `make deps` installs it):\n" + read_whole_file(log).substr(0, 2000);
     return false;
 }
 
@@ -43,7 +37,7 @@ std::string compare_with_gnu_as(const std::vector<Listing_Row>& rows) {
     if (run("as --64 -o " + d.path + "/sweep.o " + d.path + "/sweep.s", d.path + "/log", &error) &&
         run("objcopy -O binary --only-section=.text " + d.path + "/sweep.o " + d.path + "/sweep.bin", d.path + "/log",
             &error)) {
-        assembled = read_file(d.path + "/sweep.bin");
+        assembled = read_whole_file(d.path + "/sweep.bin");
     }
     remove_scratch_directory(&d);
     if (!error.empty()) return error;
@@ -88,7 +82,7 @@ std::string compare_with_objdump(const std::vector<Listing_Row>& rows) {
     if (run("objdump -D -b binary -m i386:x86-64 -M intel --no-show-raw-insn " + d.path + "/blob.bin > " + d.path +
                 "/blob.txt",
             d.path + "/log", &error)) {
-        listing = read_file(d.path + "/blob.txt");
+        listing = read_whole_file(d.path + "/blob.txt");
     }
     remove_scratch_directory(&d);
     if (!error.empty()) return error;

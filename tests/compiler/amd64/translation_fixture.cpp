@@ -54,25 +54,25 @@ void fixture_reset(Translation_Fixture* f, u32 stack_size) {
     f->call_data_block = add_row(&global_compiler_state.call_data_registers, REGISTER_CALL_DATA, 0, block);
 }
 
-Register_Id fixture_constant(Translation_Fixture* f, const void* bytes, u32 size) {
-    u32 offset = (u32)align_up(f->constants.size(), 16);
-    f->constants.resize(offset + size);
-    if (size) memcpy(&f->constants[offset], bytes, size);
+// A row for size octets at the end of an image area.
+static Register_Id add_data_row(std::vector<u8>* area, Dynamic_Array* table, u8 kind, u32 size, u32 alignment) {
+    u32 offset = (u32)align_up(area->size(), alignment);
+    area->resize(offset + size);
     Register row = {};
-    row.kind = REGISTER_CONSTANT_DATA;
+    row.kind = kind;
     row.size = size;
     row.data_offset = offset;
-    return add_row(&global_compiler_state.constant_registers, REGISTER_CONSTANT_DATA, 0, row);
+    return add_row(table, kind, 0, row);
+}
+
+Register_Id fixture_constant(Translation_Fixture* f, const void* bytes, u32 size) {
+    Register_Id id = add_data_row(&f->constants, &global_compiler_state.constant_registers, REGISTER_CONSTANT_DATA, size, 16);
+    if (size) memcpy(&f->constants[fixture_offset(id)], bytes, size);
+    return id;
 }
 
 Register_Id fixture_global(Translation_Fixture* f, u32 size, u32 alignment) {
-    u32 offset = (u32)align_up(f->globals.size(), alignment);
-    f->globals.resize(offset + size);
-    Register row = {};
-    row.kind = REGISTER_GLOBAL_DATA;
-    row.size = size;
-    row.data_offset = offset;
-    return add_row(&global_compiler_state.global_registers, REGISTER_GLOBAL_DATA, 0, row);
+    return add_data_row(&f->globals, &global_compiler_state.global_registers, REGISTER_GLOBAL_DATA, size, alignment);
 }
 
 Register_Id fixture_stack_local(Translation_Fixture* f, u32 offset, u32 size) {
@@ -115,6 +115,13 @@ Bytecode_Instruction fixture_instruction(u8 kind, u32 line) {
     i.operand_a = INVALID_REGISTER_ID;
     i.operand_b = INVALID_REGISTER_ID;
     i.operand_c = INVALID_REGISTER_ID;
+    return i;
+}
+
+Bytecode_Instruction fixture_copy(Register_Id destination, Register_Id source) {
+    Bytecode_Instruction i = fixture_instruction(BYTECODE_COPY);
+    i.copy.destination = destination;
+    i.copy.source = source;
     return i;
 }
 

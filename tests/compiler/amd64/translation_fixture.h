@@ -32,6 +32,7 @@ u32 fixture_offset(Register_Id id);
 // The data offset of a non-view row: its area offset or stack offset.
 
 Bytecode_Instruction fixture_instruction(u8 kind, u32 line = 1);
+Bytecode_Instruction fixture_copy(Register_Id destination, Register_Id source);  // kind 6
 
 struct Translated_Program {
     bool ok;

@@ -91,12 +91,7 @@ TEST(Translation, EachInstructionStartsWhereTheLastEndedWithAClearMask) {
     fixture_reset(&f, 0);
     Register_Id a = fixture_global(&f, 8), b = fixture_global(&f, 8);
     std::vector<Bytecode_Instruction> program;
-    for (u32 i = 0; i < 3; i++) {
-        Bytecode_Instruction copy = fixture_instruction(BYTECODE_COPY);
-        copy.copy.destination = i % 2 ? a : b;
-        copy.copy.source = i % 2 ? b : a;
-        program.push_back(copy);
-    }
+    for (u32 i = 0; i < 3; i++) program.push_back(fixture_copy(i % 2 ? a : b, i % 2 ? b : a));
     Translated_Program t = fixture_translate(&f, &program);
     ASSERT_TRUE(t.ok);
     EXPECT_EQ(program[0].code_start, 7u);  // after the harness's frame
@@ -344,20 +339,14 @@ TEST(Translation, CopiesThroughMachineRegisters) {
         inputs.push_back(from);
         for (auto [machine_class, number] : chain.registers) {
             Register_Id r = fixture_machine_register(&f, machine_class, number, chain.size);
-            Bytecode_Instruction i = fixture_instruction(BYTECODE_COPY);
-            i.copy.destination = r;
-            i.copy.source = from;
-            program.push_back(i);
+            program.push_back(fixture_copy(r, from));
             from = r;
             if (machine_class == MACHINE_CLASS_INTEGER) gp |= (u16)(1u << number);
             else xmm |= (u16)(1u << number);
         }
         Register_Id out = fixture_global(&f, chain.size);
         outputs.push_back(out);
-        Bytecode_Instruction i = fixture_instruction(BYTECODE_COPY);
-        i.copy.destination = out;
-        i.copy.source = from;
-        program.push_back(i);
+        program.push_back(fixture_copy(out, from));
     }
     Translated_Program t = fixture_translate(&f, &program);
     ASSERT_TRUE(t.ok) << t.errors[0];
@@ -423,13 +412,8 @@ TEST(Translation, ConstantNumbersIntoEveryPlace) {
                 i.copy_constant_number.destination_size = (u8)size;
                 i.copy_constant_number.constant_size = 8;
                 program.push_back(i);
-                if (destination.index != output.index || destination.table != output.table) {
-                    if (!through) {
-                        Bytecode_Instruction copy = fixture_instruction(BYTECODE_COPY);
-                        copy.copy.destination = output;
-                        copy.copy.source = destination;
-                        program.push_back(copy);
-                    }
+                if (!through && (destination.index != output.index || destination.table != output.table)) {
+                    program.push_back(fixture_copy(output, destination));
                 }
                 checked.push_back({slot, size});
                 slot++;
@@ -496,10 +480,7 @@ TEST(Translation, PointerConstantsHoldTheirTargetsAddress) {
         program.push_back(i);
     }
     for (auto [destination, source] : {std::pair{fixture_view(outputs, 8, 8), stack}, {fixture_view(outputs, 16, 8), r10}}) {
-        Bytecode_Instruction copy = fixture_instruction(BYTECODE_COPY);
-        copy.copy.destination = destination;
-        copy.copy.source = source;
-        program.push_back(copy);
+        program.push_back(fixture_copy(destination, source));
     }
     Translated_Program t = fixture_translate(&f, &program);
     ASSERT_TRUE(t.ok) << t.errors[0];
@@ -543,10 +524,7 @@ TEST(Translation, SubProgramAddressesIntoEveryPlace) {
         program.push_back(i);
     }
     for (auto [offset, source] : {std::pair{0u, r14}, {8u, xmm6}, {16u, stack}}) {
-        Bytecode_Instruction copy = fixture_instruction(BYTECODE_COPY);
-        copy.copy.destination = fixture_view(outputs, offset, 8);
-        copy.copy.source = source;
-        program.push_back(copy);
+        program.push_back(fixture_copy(fixture_view(outputs, offset, 8), source));
     }
     callee.bytecode_start = 3 * sizeof(Bytecode_Instruction);  // the callee starts at the fourth instruction
     Translated_Program t = fixture_translate(&f, &program);
