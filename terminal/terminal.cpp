@@ -350,6 +350,8 @@ b8 terminal_execute_arguments(Terminal* terminal, String command_line, char** ar
     }
     // Other children of the editor must not hold this terminal open.
     fcntl(master, F_SETFD, FD_CLOEXEC);
+    // Input is written from the main thread, which must never wait for a command to read.
+    fcntl(master, F_SETFL, fcntl(master, F_GETFL) | O_NONBLOCK);
 
     Terminal_Result* block = add_a_terminal_result(terminal, command_line);
     if (!block) {
