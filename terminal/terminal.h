@@ -38,6 +38,12 @@
 // The PATH of commands comes from this file; only its first part is read.
 #define TERMINAL_ENVIRONMENT_READ_LIMIT   65536u
 
+// The view passes a block over for one frame rather than wait longer than this for its
+// lock while a worker holds it.
+#define TERMINAL_RESULT_LOCK_WAIT_MICROSECONDS 200
+// "Copied." shows this long after a block was copied with its icon.
+#define TERMINAL_COPIED_NOTICE_MICROSECONDS 2000000ull
+
 //~ Records
 
 enum Terminal_Flags : u8 {
@@ -236,3 +242,16 @@ void terminal_go_to_next_history_item(Terminal* terminal, Editor_File* input_lin
 // Step through the input history while the command takes input, else the command history,
 // putting the entry reached into the input line (past the newest: an empty line). Nothing
 // at either end.
+
+//~ terminal_view.cpp: the history of a terminal tab
+
+b8 try_to_lock_terminal_result(Terminal_Result* block);
+// Takes the block's lock unless a worker keeps it longer than
+// TERMINAL_RESULT_LOCK_WAIT_MICROSECONDS; false then, and the lock is not held.
+
+void draw_and_update_terminal_history(Terminal* terminal, v2 top_left, v2 bottom_right);
+// Draws every block (header, coloured and wrapped output, copy icon) in the rectangle and
+// handles the mouse: selection by click and drag, copying a block with its icon, the scroll
+// bar, and scrolling to a block with new output. Main thread, once per frame.
+// Interprets the sequence whose ESC lies just before position and returns the position
+// after it; returns position - 1 (the ESC again) when the text ends inside the sequence.
