@@ -51,6 +51,7 @@ struct Terminal_View {
     Rgba selection_colour;
     f32 x;
     f32 y;
+    f32 ascii_advances[128];  // this frame's, so that lines outside the view are measured fast
 };
 
 static b8 line_is_visible(Terminal_View* v, f32 y) {
@@ -141,48 +142,80 @@ static b8 inside_selection(Block_Selection* s, u32 token, u32 offset) {
 
 //~ Output
 
+// The advance of the character at text without drawing it: from the frame's table for
+// ASCII, else from the iterator, which knows what every other sequence reads as.
+static f32 measure_character(Terminal_View* v, u8* text, u8* end, u32* size) {
+    if (*text < 0x80) {
+        *size = 1;
+        return v->ascii_advances[*text];
+    }
+    *size = get_utf8_char_size_in(text, end);
+    Text_Iterator it;
+    init_text_iterator(&it, text, *size, v->font, v->tab_width);
+    text_iterator_get_next(&it);
+    return it.advance;
+}
+
 static void draw_text_run(Terminal_View* v, Terminal_Result* block, Block_Selection* s, u32 index) {
     Terminal_Token* token = (Terminal_Token*)block->tokens.data + index;
     u8* text = block->text.data + token->offset;
-    u64 count = token->length;
+    u8* end = text + token->length;
     Rgba colour = token->default_colour ? v->text_colour : token->foreground;
     Rgba b = token->background;
     b8 has_background = !(b.r == 0 && b.g == 0 && b.b == 0 && b.a == 1);
     b8 new_line_part = true;  // the background box is drawn at the start of every line the run reaches
     f32 previous_half = 0;
 
-    text_iterator_update_text(&v->it, text, count);
-    for (u8* at = text; text_iterator_get_next(&v->it); at = v->it.next) {
-        f32 advance = v->it.advance;
-        if (wraps(v, v->x, advance)) {
-            v->y += v->line_height;
-            v->x = v->top_left.x;
-            new_line_part = true;
-            previous_half = 0;
-        }
-        b8 visible = line_is_visible(v, v->y);
-        if (new_line_part && has_background && visible) {
-            f32 width = measure_line_part(v, at, count - (u64)(at - text), v->x);
-            draw_quad_scissored(v2{v->x, v->y}, v2{width, v->box_height}, b, v->top_left, v->bottom_right);
-        }
-        new_line_part = false;
-
-        u32 offset = (u32)(at - text);
-        if (mouse_on_line(v, v->y) && (v->press_queued || v->button_held)) {
-            b8 line_start = v->x == v->top_left.x;
-            if ((line_start || v->mouse.x >= v->x - previous_half) && v->mouse.x < v->x + advance * 0.5f) {
-                mouse_at(v, block, s, Terminal_Selection_End{index, offset});
+    u8* at = text;
+    while (at < end) {
+        // A line outside the view is only measured: nothing there is drawn or under the
+        // mouse, and most of a long history lies there.
+        if (!line_is_visible(v, v->y)) {
+            u32 size;
+            f32 advance = measure_character(v, at, end, &size);
+            if (wraps(v, v->x, advance)) {
+                v->y += v->line_height;
+                v->x = v->top_left.x;
+                new_line_part = true;
+                previous_half = 0;
+                continue;  // the line it goes to may be in view
             }
+            v->x += advance;
+            at += size;
+            continue;
         }
-        if (visible) {
+
+        text_iterator_update_text(&v->it, at, (u64)(end - at));
+        for (; text_iterator_get_next(&v->it); at = v->it.next) {
+            f32 advance = v->it.advance;
+            if (wraps(v, v->x, advance)) {
+                v->y += v->line_height;
+                v->x = v->top_left.x;
+                new_line_part = true;
+                previous_half = 0;
+                if (!line_is_visible(v, v->y)) break;
+            }
+            if (new_line_part && has_background) {
+                f32 width = measure_line_part(v, at, (u64)(end - at), v->x);
+                draw_quad_scissored(v2{v->x, v->y}, v2{width, v->box_height}, b, v->top_left, v->bottom_right);
+            }
+            new_line_part = false;
+
+            u32 offset = (u32)(at - text);
+            if (mouse_on_line(v, v->y) && (v->press_queued || v->button_held)) {
+                b8 line_start = v->x == v->top_left.x;
+                if ((line_start || v->mouse.x >= v->x - previous_half) && v->mouse.x < v->x + advance * 0.5f) {
+                    mouse_at(v, block, s, Terminal_Selection_End{index, offset});
+                }
+            }
             if (inside_selection(s, index, offset)) {
                 draw_quad_scissored(v2{v->x, v->y}, v2{advance, v->box_height}, v->selection_colour, v->top_left,
                                     v->bottom_right);
             }
             draw_current_glyph(v, v->x, v->y, colour);
+            v->x += advance;
+            previous_half = advance * 0.5f;
         }
-        v->x += advance;
-        previous_half = advance * 0.5f;
     }
 }
 
@@ -327,6 +360,13 @@ void draw_and_update_terminal_history(Terminal* terminal, v2 top_left, v2 bottom
     v.text_colour = custom_layer.text_theme.colours[1];
     v.selection_colour = custom_layer.text_theme.colours[2];
     init_text_iterator(&v.it, nullptr, 0, v.font, v.tab_width);
+    for (u32 c = 0; c < 128; c++) {
+        u8 character = (u8)c;
+        Text_Iterator it;
+        init_text_iterator(&it, &character, 1, v.font, v.tab_width);
+        text_iterator_get_next(&it);
+        v.ascii_advances[c] = it.advance;
+    }
 
     f32 content_top = top_left.y - terminal->scroll;
     v.y = content_top;

@@ -114,6 +114,17 @@ TEST_F(TerminalView, LongLinesWrapWithTheirBackground) {
         EXPECT_NEAR(boxes[i].width, per_line[i] * code_advance(), 0.01f);
         EXPECT_FLOAT_EQ(boxes[i].height, VIEW_TEST_PIXEL_SIZE);
     }
+
+    // Scrolled so that the run begins above the view: its lines inside look the same.
+    View_Rectangle low = {narrow.left, narrow.top, narrow.right, narrow.top + 3 * code_line_height()};
+    terminal->scroll = 2 * code_line_height();
+    quads = run_view_frame(terminal, low, MOUSE_AWAY);
+    ASSERT_FLOAT_EQ(terminal->scroll, 2 * code_line_height());
+    for (u32 line = 1; line < 4; line++) EXPECT_EQ(glyphs_on_line(quads, 1 + line).size(), per_line[line]) << line;
+    boxes = boxes_of(quads, terminal_small_colour_table[4]);
+    ASSERT_EQ(boxes.size(), 2u);
+    EXPECT_FLOAT_EQ(boxes[0].top, line_top(2));
+    EXPECT_NEAR(boxes[1].width, 5 * code_advance(), 0.01f);
 }
 
 TEST_F(TerminalView, ADragSelectsDownwardsAndUpwards) {
