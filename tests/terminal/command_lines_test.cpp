@@ -11,8 +11,6 @@
 
 namespace {
 
-std::string text_of(Editor_File* f) { return std::string((char*)f->text.data, f->text.count); }
-
 std::string directory_of(Terminal* t) {
     String joined = filepath_to_tmp_string(&t->directory);
     return std::string((char*)joined.data, joined.count);
@@ -30,40 +28,6 @@ std::vector<std::string> history_of(Dynamic_Array* history) {
 Terminal_Result* last_block(Terminal* t) {
     return t->results.count ? (Terminal_Result*)bucket_array_get_element(&t->results, t->results.count - 1) : nullptr;
 }
-
-// A terminal tab's parts: the terminal, its one-line input and its title buffer.
-struct Test_Tab {
-    Terminal* terminal;
-    Editor_File* input;
-    u8 title_buffer[64];
-    String title = {title_buffer, 0};
-
-    explicit Test_Tab(const std::string& directory) {
-        terminal = make_test_terminal(directory);
-        input = add_a_file();
-        atomic_or_u16(&input->flags, FILE_SINGLE_LINE | FILE_NO_SYNTAX);
-    }
-    ~Test_Tab() {
-        for (Terminal_Result* b = (Terminal_Result*)terminal->results.first_element; b; b = b->next) wait_for_worker(b);
-        clear_terminal_history(terminal);
-        atomic_and_u8(&terminal->flags, (u8)~TERMINAL_IN_USE);
-        close_file(input);
-    }
-    void type(const std::string& line) {
-        input->text.count = 0;
-        if (!line.empty()) {
-            u8* at = (u8*)dynamic_array_add_fast_multiple(&input->text, (u32)line.size());
-            memcpy(at, line.data(), line.size());
-        }
-        editor_set_cursor(input, (s64)line.size());
-    }
-    void run(const std::string& line) {
-        tmp_reset();
-        type(line);
-        execute_terminal_command_line(terminal, input, &title, sizeof(title_buffer));
-    }
-    std::string title_text() { return std::string((char*)title.data, title.count); }
-};
 
 std::string make_fixture_directory() {
     char pattern[] = "/tmp/quarn-command-lines-XXXXXX";
