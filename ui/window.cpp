@@ -165,15 +165,34 @@ b8 create_window_with_callbacks(Window_State* w, u32 width, u32 height, const ch
     w->width = (u32)(framebuffer_width > 0 ? framebuffer_width : 0);
     w->height = (u32)(framebuffer_height > 0 ? framebuffer_height : 0);
     atomic_store_u8(&window_is_focused, glfwGetWindowAttrib(w->handle, GLFW_FOCUSED) != 0);
-    atomic_store_u8(&glfw_is_up, 1);
+    allow_waking_main_loop();
     return true;
 }
 
 //~ Other threads
 
 u8 window_is_focused;
-u8 glfw_is_up;
+
+// GLFW may be asked for an empty event only while it is initialised: the window's creation
+// allows it and shut-down forbids it before glfwTerminate, under one lock, so no thread ever
+// calls into a GLFW that is being torn down.
+static u8 wake_lock;  // guards main_loop_can_be_woken and the call into GLFW
+static b8 main_loop_can_be_woken;
+
+void allow_waking_main_loop() {
+    spin_lock(&wake_lock);
+    main_loop_can_be_woken = true;
+    spin_unlock(&wake_lock);
+}
+
+void stop_waking_main_loop() {
+    spin_lock(&wake_lock);
+    main_loop_can_be_woken = false;
+    spin_unlock(&wake_lock);
+}
 
 void wake_main_loop() {
-    if (atomic_load_u8(&glfw_is_up)) glfwPostEmptyEvent();
+    spin_lock(&wake_lock);
+    if (main_loop_can_be_woken) glfwPostEmptyEvent();
+    spin_unlock(&wake_lock);
 }

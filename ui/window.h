@@ -109,8 +109,9 @@ void window_handle_resize(Window_State* w, u32 width, u32 height);
 //~ window.cpp: what other threads may know of the window. They never call GLFW themselves.
 
 extern u8 window_is_focused;  // kept by the focus callback; read with atomic_load_u8
-extern u8 glfw_is_up;         // set when a window was made; start-up clears it before glfwTerminate
 
 void wake_main_loop();
 // Posts an empty event so that the main loop's wait returns. Any thread; does nothing while
-// GLFW is not up (headless tests, shut-down).
+// GLFW is not up (headless tests, before a window exists, once shut-down has begun).
+void allow_waking_main_loop();  // the window's creation calls it
+void stop_waking_main_loop();   // shut-down, before glfwTerminate

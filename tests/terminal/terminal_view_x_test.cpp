@@ -74,7 +74,6 @@ protected:
         opened_the_driver = true;
         ASSERT_TRUE(glfwInit());
         ASSERT_TRUE(create_window_with_callbacks(&window, 800, 600, "Quarn terminal view test"));
-        glfw_is_up = 1;
         ASSERT_TRUE(init_renderer(&window, window.width, window.height));
         set_up_view_test();
         renderer_info.width = window.width;
@@ -83,7 +82,7 @@ protected:
         ui_init_font_pools(VIEW_TEST_PIXEL_SIZE);  // glyphs go to the font map from now on
     }
     static void TearDownTestSuite() {
-        glfw_is_up = 0;
+        stop_waking_main_loop();  // workers may still end
         if (window.handle) glfwDestroyWindow(window.handle);
         window.handle = nullptr;
         glfwTerminate();
