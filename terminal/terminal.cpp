@@ -93,6 +93,14 @@ void clear_terminal_history(Terminal* terminal) {
     terminal->selected_result = 0;
 }
 
+void release_terminal(Terminal* terminal) {
+    clear_terminal_history(terminal);
+    dynamic_array_free(&terminal->command_history);
+    dynamic_array_free(&terminal->input_history);
+    terminal->directory.count = 0;
+    atomic_and_u8(&terminal->flags, (u8)~TERMINAL_IN_USE);
+}
+
 //~ Killing
 
 // Reads the state and session of a process from /proc/N/stat; the name before them may hold

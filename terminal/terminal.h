@@ -156,6 +156,10 @@ void clear_terminal_history(Terminal* terminal);
 // Kills the process, waits until no worker holds a block, frees every block's storage and
 // empties the list, keeping its buckets. Main thread.
 
+void release_terminal(Terminal* terminal);
+// When its tab closes: the history cleared (the process killed first), both histories'
+// storage freed, no directory, and no longer in use, so add_a_terminal may take it again.
+
 b8 kill_terminal_process(Terminal* terminal);
 // Under the terminal's lock: SIGTERM to every process of the running command's session,
 // SIGKILL to those still alive 100 ms later, process fields to -1 and the current block no

@@ -318,12 +318,6 @@ static void draw_copy_icon(Terminal_View* v, Terminal_Result* block, Rgba contra
 
 //~ The view
 
-static Rgba get_contrast_colour(Rgba background) {
-    f32 brightness = sqrtf(0.299f * background.r * background.r + 0.587f * background.g * background.g +
-                           0.114f * background.b * background.b);
-    return brightness > 0.5f ? Rgba{0, 0, 0, 1} : Rgba{1, 1, 1, 1};
-}
-
 // The address's eight octets are the key: no text key of another view holds the zero
 // octets at the top of an address, so no other element can share it.
 static Ui_Element_Id get_scroll_bar_id(Terminal** terminal) {
@@ -332,7 +326,7 @@ static Ui_Element_Id get_scroll_bar_id(Terminal** terminal) {
 
 void draw_and_update_terminal_history(Terminal* terminal, v2 top_left, v2 bottom_right) {
     Rgba background = custom_layer.text_theme.colours[0];
-    Rgba contrast = get_contrast_colour(background);
+    Rgba contrast = rgba_brightness(background) > 0.5f ? Rgba{0, 0, 0, 1} : Rgba{1, 1, 1, 1};
     f32 view_height = bottom_right.y - top_left.y;
     if (top_left.y < (f32)renderer_info.height && bottom_right.y > 0 && view_height > 0) {
         draw_quad(top_left, v2{bottom_right.x - top_left.x, view_height}, background);
