@@ -136,6 +136,14 @@ TEST(TerminalCommandLineThreads, TheShellGetsTheLineAsTyped) {
     EXPECT_EQ(block_text(tab.terminal->current_result), word + "\r\n");
     EXPECT_EQ(tab.terminal->command_history.count, recorded);
 
+    // A title longer than its buffer is cut before a character, never inside one.
+    std::string accented;
+    for (int i = 0; i < 40; i++) accented += "\xC3\xA9";
+    Test_Tab far("/tmp/" + accented);
+    far.run("true");
+    std::string full = "true | /tmp/" + accented;
+    EXPECT_EQ(far.title_text(), full.substr(0, 62));  // 63 octets would split the 26th character
+
     // Nothing to run: an empty line does nothing, blanks stay in the input line.
     u32 blocks = tab.terminal->results.count;
     tab.run("");
