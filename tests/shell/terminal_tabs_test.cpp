@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "../process_test_support.h"
-#include "foundation/os_files.h"
+#include "tests/ui/archive_fonts.h"
 #include "runtime/custom_layer.h"
 #include "shell/shell.h"
 #include "terminal/terminal.h"
@@ -25,14 +25,7 @@ void set_up_terminals_and_fonts() {
     tmp_claim_slot();
     init_terminals();
     atomic_store_u8(&window_is_focused, 1);  // no desktop notifications
-    init_glyphs_pool(carve_static_memory(GLYPHS_PAGE_MEMORY));
-    ASSERT_TRUE(init_executable_filepath());
-    ASSERT_TRUE(init_assets(executable_filepath));  // the quarn.data built beside the tests
-    ASSERT_TRUE(init_font_from_executable(&ui_latin_font, (u8*)"UI_FONT", 7));
-    ASSERT_TRUE(init_font_from_executable(&code_latin_font, (u8*)"CODE_FONT", 9));
-    ASSERT_TRUE(init_font_from_executable(&icons_font, (u8*)"ICONS", 5));
-    ui_init_font_pools(20);
-    init_ui_elements();
+    ASSERT_TRUE(set_up_archive_fonts(20));
     ui_window = &window;
     renderer_info = Renderer_Info{800, 600, nullptr};
     ui_screen_resolution = v2{1000, 800};

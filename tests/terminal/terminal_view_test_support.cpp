@@ -1,4 +1,5 @@
 #include "terminal_view_test_support.h"
+#include "tests/ui/archive_fonts.h"
 
 #include <string.h>
 
@@ -6,14 +7,7 @@ void set_up_view_test() {
     static bool done = false;
     if (!done) {
         done = true;
-        init_glyphs_pool(carve_static_memory(GLYPHS_PAGE_MEMORY));
-        ASSERT_TRUE(init_executable_filepath());
-        ASSERT_TRUE(init_assets(executable_filepath));  // the quarn.data built beside the tests
-        ASSERT_TRUE(init_font_from_executable(&ui_latin_font, (u8*)"UI_FONT", 7));
-        ASSERT_TRUE(init_font_from_executable(&code_latin_font, (u8*)"CODE_FONT", 9));
-        ASSERT_TRUE(init_font_from_executable(&icons_font, (u8*)"ICONS", 5));
-        ui_init_font_pools(VIEW_TEST_PIXEL_SIZE);
-        init_ui_elements();
+        ASSERT_TRUE(set_up_archive_fonts(VIEW_TEST_PIXEL_SIZE));
         init_custom_layer();
         ui_window = &window;
         if (!renderer_info.width) renderer_info = Renderer_Info{800, 600, nullptr};

@@ -7,8 +7,6 @@
 #define GLFW_INCLUDE_NONE
 #include <GLFW/glfw3.h>
 
-#include <fcntl.h>
-#include <poll.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -19,6 +17,7 @@
 // Glyph, as Quarn's do.
 extern "C" unsigned long glfwGetX11Window(GLFWwindow* handle);
 std::vector<u32> read_x11_window_pixels(GLFWwindow* handle, u32 width, u32 height);
+pid_t start_xvfb_for_window_tests();  // DISPLAY points at it afterwards; -1 when it failed
 
 namespace {
 bool opened_the_driver = false;
@@ -33,30 +32,6 @@ namespace {
 pid_t xvfb_pid = 0;
 const View_Rectangle VIEW = {40, 50, 640, 450};
 
-bool start_xvfb() {
-    int fds[2];
-    if (pipe(fds) != 0) return false;
-    xvfb_pid = fork();
-    if (xvfb_pid == 0) {
-        close(fds[0]);
-        int null_fd = open("/dev/null", O_WRONLY);
-        dup2(null_fd, 1);
-        dup2(null_fd, 2);
-        std::string fd = std::to_string(fds[1]);
-        execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "1024x768x24", "-nolisten", "tcp", (char*)nullptr);
-        _exit(127);
-    }
-    close(fds[1]);
-    std::string display;
-    pollfd p = {fds[0], POLLIN, 0};
-    char c;
-    while (poll(&p, 1, 10000) == 1 && read(fds[0], &c, 1) == 1 && c != '\n') display += c;
-    close(fds[0]);
-    if (display.empty()) return false;
-    setenv("DISPLAY", (":" + display).c_str(), 1);
-    return true;
-}
-
 struct Rgb {
     int r, g, b;
 };
@@ -70,7 +45,8 @@ int to_srgb(f32 linear) {
 class TerminalViewX : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
-        ASSERT_TRUE(start_xvfb()) << "Xvfb did not start";
+        xvfb_pid = start_xvfb_for_window_tests();
+        ASSERT_GT(xvfb_pid, 0) << "Xvfb did not start";
         opened_the_driver = true;
         ASSERT_TRUE(glfwInit());
         ASSERT_TRUE(create_window_with_callbacks(&window, 800, 600, "Quarn terminal view test"));
