@@ -156,7 +156,8 @@ static void report_missing_directory(Terminal_Result* block, String path) {
 }
 
 // Follows the argument's components from the start the caller put in path: empty ones and
-// "." stay, ".." takes the last one off. False when the result would not fit a Filepath.
+// "." are passed over, ".." takes the last one off. False when the result would not fit a
+// Filepath (it is never cut to name another directory).
 static b8 follow_components(Filepath* path, u8* text, s64 count) {
     s64 i = 0;
     while (i < count) {
