@@ -5,6 +5,7 @@
 #include "shell/editor_state.h"
 #include "shell/update_client.h"
 #include "terminal/terminal.h"
+#include "compiler/core/compiler_core.h"
 #include "ui/ui_state.h"
 
 #include <string.h>
@@ -217,6 +218,7 @@ void close_tab(Tab* tab) {
         if (tab->terminal) release_terminal(tab->terminal);
         if (tab->input_line) close_file(tab->input_line);
     }
+    if (tab->kind == TAB_COMPILE_ERRORS) compile_errors.count = 0;
     dynamic_array_remove(&tabs, index);
     renumber_tabs();
 
