@@ -155,7 +155,7 @@ TEST_F(TerminalTabsThreads, ClosingATerminalTabEndsItsCommandAndFreesTheTerminal
     EXPECT_EQ(std::string((char*)tab->title.data, tab->title.count), "sleep | /tmp");
     int session = held_process(terminal);
     ASSERT_GT(session, 0);
-    ASSERT_EQ(live_processes_of_session(session).size(), 1u);
+    ASSERT_FALSE(live_processes_of_session(session).empty());
 
     close_tab(tab);
     EXPECT_EQ(tabs.count, 0u);
