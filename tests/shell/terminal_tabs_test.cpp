@@ -89,6 +89,7 @@ int held_process(Terminal* t) {
 
 void close_every_tab() {
     while (tabs.count) close_tab(get_tab(tabs.count - 1));
+    dynamic_array_free(&tabs);
     init_tabs();
     current_file = nullptr;
     global_editor_context = CONTEXT_FILE;
