@@ -303,7 +303,9 @@ static void draw_terminal_tab_contents(Tab* tab, v2 position, v2 size) {
     // The input line: one line of the code font, drawn by the file view.
     f32 input_top = position.y + header_height;
     f32 history_top = input_top + code_font_pool.line_height;
-    if (tab->file) draw_file(tab->file, &code_font_pool, v2{position.x, input_top}, v2{position.x + size.x, history_top});
+    if (tab->input_line) {
+        draw_file(tab->input_line, &code_font_pool, v2{position.x, input_top}, v2{position.x + size.x, history_top});
+    }
     draw_and_update_terminal_history(terminal, v2{position.x, history_top}, v2{position.x + size.x, position.y + size.y});
 }
 
