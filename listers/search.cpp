@@ -1,0 +1,614 @@
+// Search threads. The main thread copies everything a search reads (query, the current
+// file's text and selection, the root directory) before it starts the search thread, so
+// edits never pull memory from under a worker. A multi-file search keeps one worker
+// thread per seat for its whole walk; each worker reads and scans the files the walk hands
+// it, and a file joins global_search_files only once it is scanned and has hits, so files
+// without hits give their text back at once and the list only grows at its end.
+
+#include "listers/search.h"
+#include "listers/lister_threads.h"
+#include "runtime/custom_layer.h"
+
+#include <assert.h>
+#include <dirent.h>
+#include <emmintrin.h>
+#include <errno.h>
+#include <fcntl.h>
+#include <semaphore.h>
+#include <string.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+Search_Lister global_search_lister;
+Bucket_Array global_search_files;
+Memory_Pool search_files_pool;
+u8 global_search_lock;
+
+// Set by a search thread for its run; a second one means two searches overlap.
+static u8 search_thread_inside;
+
+// A file's text count is a u32.
+#define SEARCH_MAX_FILE_SIZE 0xFFFFFFFFull
+
+static void* map_search_files_page(u64 size) { return os_allocate_read_write(size); }
+
+void init_search_lister() {
+    Search_Lister* s = &global_search_lister;
+    if (!search_files_pool.element_size) {
+        _init_memory_pool(&search_files_pool, sizeof(Search_File), NUM_SEARCH_RESULT_FILES_PER_BUCKET,
+                          NUM_SEARCH_RESULT_FILE_BUCKETS_PER_PAGE, nullptr, map_search_files_page);
+        init_bucket_array(&global_search_files, &search_files_pool);
+    }
+    bucket_array_reset(&global_search_files);
+    Editor_File* inputs[2] = {&s->query_input, &s->replacement_input};
+    for (Editor_File* input : inputs) {
+        if (input->flags & FILE_IN_USE) input->text.count = 0;
+        else init_file(input, FILE_SINGLE_LINE | FILE_NO_SYNTAX);
+    }
+    s->title = String{s->title_text, 0};
+    s->second_title = String{s->second_title_text, 0};
+    s->running_workers = 0;
+    s->selected = 0;
+    s->query_hash = 0;
+    s->scroll_request = 0;
+    s->mode = SEARCH_CLOSED;
+    s->finished = 1;
+    s->running = 0;
+}
+
+b8 search_lister_is_finished() { return __atomic_load_n(&global_search_lister.finished, __ATOMIC_ACQUIRE) != 0; }
+
+static b8 search_may_go_on() { return __atomic_load_n(&global_search_lister.running, __ATOMIC_RELAXED) != 0; }
+
+//~ The scanner
+
+enum Scan_Result : u8 {
+    SCAN_DONE,
+    SCAN_BINARY,
+    SCAN_STOPPED,  // the running flag dropped, the hit cap was reached or memory ran out
+};
+
+// The first position in [from, to) whose octet can change the scan's state: a line break,
+// a 0, or the query's first octet. `to` when there is none.
+static u64 find_next_event(u8* text, u64 from, u64 to, u8 first) {
+    __m128i lf = _mm_set1_epi8('\n');
+    __m128i cr = _mm_set1_epi8('\r');
+    __m128i zero = _mm_setzero_si128();
+    __m128i q = _mm_set1_epi8((char)first);
+    u64 p = from;
+    while (p + 16 <= to) {
+        __m128i v = _mm_loadu_si128((__m128i*)(text + p));
+        __m128i m = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(v, lf), _mm_cmpeq_epi8(v, cr)),
+                                 _mm_or_si128(_mm_cmpeq_epi8(v, zero), _mm_cmpeq_epi8(v, q)));
+        u32 mask = (u32)_mm_movemask_epi8(m);
+        if (mask) return p + (u64)__builtin_ctz(mask);
+        p += 16;
+    }
+    for (; p < to; p++) {
+        u8 c = text[p];
+        if (c == '\n' || c == '\r' || c == 0 || c == first) return p;
+    }
+    return to;
+}
+
+static b8 take_a_hit_seat() {
+    Search_Lister* s = &global_search_lister;
+    if (__atomic_fetch_add(&s->hit_count, 1u, __ATOMIC_RELAXED) < SEARCH_MAX_HITS) return true;
+    if (__atomic_exchange_n(&s->hit_cap_reached, (u8)1, __ATOMIC_ACQ_REL) == 0) {
+        add_log(nullptr, LOG_INFO, "The search stopped at %u hits.", SEARCH_MAX_HITS);
+    }
+    return false;
+}
+
+// Walks the positions where a hit may start, as the plain loop would: every line break is
+// counted at its position (CR LF once), a 0 makes the text binary, and after a hit the
+// walk goes on behind it. Positions that hold none of those octets change nothing, so
+// they are skipped sixteen at a time.
+static Scan_Result scan_for_hits(u8* text, u64 start, u64 end, u32 line, u64 line_start, String query,
+                                 Dynamic_Array* hits) {
+    u64 length = (u64)query.count;
+    if (length == 0 || end < start || end - start < length) return SCAN_DONE;
+    u64 last = end - length;  // the last position a hit may start at
+    u8 first = query.data[0];
+    u64 known_line_end = 0;   // a line end found for an earlier hit, valid while p is before it
+    u64 p = start;
+    while (p <= last) {
+        if (!search_may_go_on()) return SCAN_STOPPED;
+        // At most 64 KiB a step, so a stop is noticed in long runs without events too.
+        u64 limit = last + 1 - p > 65536 ? p + 65536 : last + 1;
+        u64 next = find_next_event(text, p, limit, first);
+        if (next == limit) {
+            p = limit;
+            continue;
+        }
+        p = next;
+        u8 c = text[p];
+        if (c == '\n') {
+            line++;
+            line_start = p + 1;
+        } else if (c == '\r') {
+            if (p + 1 < end && text[p + 1] == '\n') p++;
+            line++;
+            line_start = p + 1;
+        } else if (c == 0) {
+            return SCAN_BINARY;
+        }
+        if (p + length <= end && text[p] == first && memcmp(text + p, query.data, length) == 0) {
+            if (!take_a_hit_seat()) return SCAN_STOPPED;
+            Search_Match* match = (Search_Match*)dynamic_array_add_fast(hits);
+            if (!match) return SCAN_STOPPED;
+            if (known_line_end <= p) {
+                known_line_end = p;
+                while (known_line_end < end && text[known_line_end] != '\r' && text[known_line_end] != '\n') known_line_end++;
+            }
+            match->offset = p;
+            match->length = length;
+            match->file_index = 0;
+            match->line = line;
+            match->line_start = text + line_start;
+            match->line_end = text + known_line_end;
+            match->hit = text + p;
+            p += length;
+        } else {
+            p++;
+        }
+    }
+    return SCAN_DONE;
+}
+
+static void release_search_file_memory(Search_File* file) {
+    gp_free(&file->text.storage);
+    file->text.data = nullptr;
+    file->text.count = 0;
+    file->text.capacity = 0;
+    dynamic_array_free(&file->hits);
+    file->hits.count = 0;
+}
+
+u32 search_file(Search_Slot* slot) {
+    Search_Lister* s = &global_search_lister;
+    Search_File* file = slot->file;
+    u8* text = file->text.data;
+    u64 count = file->text.count;
+    Scan_Result result = SCAN_DONE;
+    if (s->query.count > 0 && count > 0) {
+        u64 start = 0;
+        u64 end = count;
+        u32 line = 1;
+        u64 line_start = 0;
+        if (slot->selection) {
+            s64 a = s->selection_start < 0 ? 0 : s->selection_start;
+            s64 b = s->selection_end < 0 ? 0 : s->selection_end;
+            start = (u64)a < count ? (u64)a : count;
+            end = (u64)b < count ? (u64)b : count;
+            line = get_line_at_offset(text, (s64)count, (s64)start);
+            line_start = (u64)get_line_start(text, (s64)start);
+        }
+        result = scan_for_hits(text, start, end, line, line_start, s->query, &file->hits);
+        if (result == SCAN_DONE || result == SCAN_STOPPED) {
+            for (u32 i = 0; i < file->hits.count; i++) ((Search_Match*)file->hits.data)[i].file_index = slot->file_index;
+        }
+    }
+    if (result == SCAN_BINARY) release_search_file_memory(file);
+    __atomic_store_n(&file->done, (u8)1, __ATOMIC_RELEASE);
+    return result == SCAN_BINARY ? 0 : 1;
+}
+
+//~ Multi-file search
+
+struct Search_Walk;
+
+struct Search_Seat {
+    Search_Slot slot;
+    sem_t ready;       // posted when a path is put in the seat, and once to end the worker
+    Search_Walk* walk;
+    u8 has_worker;
+    u8 quit;
+    u32 path_count;
+    u8 path[SEARCH_PATH_CAPACITY];
+};
+
+struct Search_Walk {
+    Search_Seat* seats;
+    u32 seat_count;
+    sem_t free_seats;
+    Custom_Layer_Lists settings;
+};
+
+static void wait_on(sem_t* semaphore) {
+    while (sem_wait(semaphore) != 0 && errno == EINTR) {}
+}
+
+// Reads the file the seat names and scans it; a file with hits joins the list. Only
+// regular files of a size from 1 to the limit are read, and a FIFO, socket or device
+// never blocks the open: O_NONBLOCK, then fstat decides.
+static void search_seat_file(Search_Seat* seat, u64 size_limit) {
+    int fd = open((char*)seat->path, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0) return;
+    struct stat st;
+    Gp_Allocation text = {};
+    u64 count = 0;
+    if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0 && (u64)st.st_size <= size_limit &&
+        (u64)st.st_size <= SEARCH_MAX_FILE_SIZE && gp_allocate(&text, (u64)st.st_size)) {
+        // A file that shrank since fstat is searched as far as it goes; growth is left out.
+        while (count < text.size) {
+            ssize_t n = read(fd, text.memory + count, text.size - count);
+            if (n < 0 && errno == EINTR) continue;
+            if (n <= 0) break;
+            count += (u64)n;
+        }
+    }
+    close(fd);
+    if (count == 0) {
+        gp_free(&text);
+        return;
+    }
+
+    Search_File file = {};
+    file.text.storage = text;
+    file.text.data = text.memory;
+    file.text.element_size = 1;
+    file.text.count = (u32)count;
+    file.text.capacity = (u32)count;
+    init_dynamic_array(&file.hits, sizeof(Search_Match));
+    Search_Slot slot = {&file, 0, 0, 1};
+    search_file(&slot);
+    if (file.hits.count == 0) {
+        release_search_file_memory(&file);
+        return;
+    }
+
+    spin_lock(&global_search_lock);
+    Search_File* record = (Search_File*)bucket_array_append(&global_search_files);
+    if (record) {
+        u32 index = global_search_files.count - 1;
+        record->text = file.text;
+        record->hits = file.hits;
+        memcpy(record->path_text, seat->path, seat->path_count);
+        record->path = String{record->path_text, (s64)seat->path_count};
+        Search_Match* hits = (Search_Match*)record->hits.data;
+        for (u32 i = 0; i < record->hits.count; i++) hits[i].file_index = index;
+        __atomic_store_n(&record->done, (u8)1, __ATOMIC_RELEASE);
+    }
+    spin_unlock(&global_search_lock);
+    if (record) wake_main_loop();
+    else release_search_file_memory(&file);
+}
+
+static void* search_worker(void* argument) {
+    Search_Seat* seat = (Search_Seat*)argument;
+    tmp_claim_slot();
+    for (;;) {
+        wait_on(&seat->ready);
+        if (!__atomic_load_n(&seat->slot.busy, __ATOMIC_ACQUIRE)) {
+            if (seat->quit) break;
+            continue;
+        }
+        tmp_reset();
+        Search_Walk* walk = seat->walk;
+        search_seat_file(seat, walk->settings.search_size_limit);
+        __atomic_store_n(&seat->slot.busy, (u8)0, __ATOMIC_RELEASE);
+        sem_post(&walk->free_seats);
+    }
+    // The seats live in the search thread's memory: nothing of them is touched after this.
+    __atomic_sub_fetch(&global_search_lister.running_workers, 1, __ATOMIC_ACQ_REL);
+    tmp_release_slot();
+    return nullptr;
+}
+
+static b8 extension_is_listed(Search_Walk* walk, String name) {
+    String extension = get_extension(name);
+    if (extension.count == 0) return false;
+    for (u32 i = 0; i < walk->settings.blacklisted_extension_count; i++) {
+        if (strings_equal(walk->settings.blacklisted_extensions[i], extension)) return true;
+    }
+    return false;
+}
+
+// Puts the file in a free seat (sleeping until one frees) and lets its worker search it.
+// A worker that cannot be started leaves the seat to the walk, which searches the file
+// itself.
+static void hand_out_file(Search_Walk* walk, String directory, String name) {
+    b8 root = directory.count == 1 && directory.data[0] == '/';
+    u64 length = (u64)directory.count + (root ? 0 : 1) + (u64)name.count;
+    if (directory.count == 0) length = (u64)name.count;
+    if (length >= SEARCH_PATH_CAPACITY) return;  // the record could not name it
+
+    wait_on(&walk->free_seats);
+    Search_Seat* seat = nullptr;
+    for (u32 i = 0; !seat && i < walk->seat_count; i++) {
+        if (!__atomic_load_n(&walk->seats[i].slot.busy, __ATOMIC_ACQUIRE)) seat = &walk->seats[i];
+    }
+    assert(seat && "a free seat was counted but none is free");
+    u8* at = seat->path;
+    if (directory.count > 0) {
+        memcpy(at, directory.data, (u64)directory.count);
+        at += directory.count;
+        if (!root) *at++ = '/';
+    }
+    memcpy(at, name.data, (u64)name.count);
+    seat->path[length] = 0;
+    seat->path_count = (u32)length;
+    __atomic_store_n(&seat->slot.busy, (u8)1, __ATOMIC_RELEASE);
+
+    if (!seat->has_worker) {
+        seat->has_worker = 1;
+        __atomic_add_fetch(&global_search_lister.running_workers, 1, __ATOMIC_ACQ_REL);
+        if (!start_detached_thread(search_worker, seat, "search worker")) {
+            seat->has_worker = 0;
+            __atomic_sub_fetch(&global_search_lister.running_workers, 1, __ATOMIC_ACQ_REL);
+            search_seat_file(seat, walk->settings.search_size_limit);
+            __atomic_store_n(&seat->slot.busy, (u8)0, __ATOMIC_RELEASE);
+            sem_post(&walk->free_seats);
+            return;
+        }
+    }
+    sem_post(&seat->ready);
+}
+
+static b8 walk_may_go_on() {
+    return search_may_go_on() && !__atomic_load_n(&global_search_lister.hit_cap_reached, __ATOMIC_RELAXED);
+}
+
+// One directory: its files go to the seats in the order the directory gives them, then its
+// subdirectories are walked, depth first, unless the directory is blacklisted. A link is
+// searched when it names a regular file and never walked.
+static void search_multiple_files_helper(Search_Walk* walk, String directory) {
+    DIR* stream = opendir((char*)directory.data);
+    if (!stream) return;
+    b8 descend = !filepath_is_blacklisted(directory.data, directory.count, false, true);
+    Dynamic_Array subdirectories;  // String, their texts in temporary memory
+    init_dynamic_array(&subdirectories, sizeof(String));
+
+    while (walk_may_go_on()) {
+        struct dirent* entry = readdir(stream);
+        if (!entry) break;
+        String name = string_from_c(entry->d_name);
+        if (strings_equal(name, STR(".")) || strings_equal(name, STR(".."))) continue;
+        u8 type = entry->d_type;
+        if (type == DT_UNKNOWN || type == DT_LNK) {
+            struct stat st;
+            if (fstatat(dirfd(stream), entry->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0) continue;
+            if (S_ISLNK(st.st_mode)) {
+                if (fstatat(dirfd(stream), entry->d_name, &st, 0) != 0 || !S_ISREG(st.st_mode)) continue;
+                type = DT_REG;
+            } else {
+                type = S_ISDIR(st.st_mode) ? DT_DIR : S_ISREG(st.st_mode) ? DT_REG : DT_UNKNOWN;
+            }
+        }
+        if (type == DT_DIR) {
+            if (!descend) continue;
+            String copy = string_concat2("%", name);
+            String* slot = (String*)dynamic_array_add_fast(&subdirectories);
+            if (copy.data && slot) *slot = copy;
+            continue;
+        }
+        if (type != DT_REG || extension_is_listed(walk, name)) continue;
+        hand_out_file(walk, directory, name);
+    }
+    closedir(stream);
+
+    String* names = (String*)subdirectories.data;
+    for (u32 i = 0; i < subdirectories.count && walk_may_go_on(); i++) {
+        u64 saved = tmp_get_used();
+        b8 root = directory.count == 1 && directory.data[0] == '/';
+        String path = string_concat2(root ? "%%" : "%/%", directory, names[i]);
+        // Deeper paths could not be recorded for any file under them.
+        if (path.data && path.count < SEARCH_PATH_CAPACITY) search_multiple_files_helper(walk, path);
+        tmp_set_used(saved);
+    }
+    dynamic_array_free(&subdirectories);
+}
+
+static b8 query_is_blank() {
+    String q = global_search_lister.query;
+    return q.count == 0 || string_is_empty(q.data, q.count);
+}
+
+// The end of every search: the results go, and only then is the search finished.
+static void release_results_and_finish() {
+    spin_lock(&global_search_lock);
+    for (Search_File* file = (Search_File*)global_search_files.first_element; file; file = file->next) {
+        release_search_file_memory(file);
+    }
+    bucket_array_reset(&global_search_files);
+    spin_unlock(&global_search_lock);
+    Search_Lister* s = &global_search_lister;
+    gp_free(&s->file_text);
+    __atomic_store_n(&search_thread_inside, (u8)0, __ATOMIC_RELEASE);
+    __atomic_store_n(&s->finished, (u8)1, __ATOMIC_RELEASE);
+    wake_main_loop();
+}
+
+static void enter_search_thread() {
+    tmp_claim_slot();
+    tmp_reset();
+    u8 inside = __atomic_exchange_n(&search_thread_inside, (u8)1, __ATOMIC_ACQ_REL);
+    assert(inside == 0 && "two searches overlap");
+    (void)inside;
+    // Waits out a reader that still walks the previous results.
+    spin_lock(&global_search_lock);
+    spin_unlock(&global_search_lock);
+}
+
+// Results stay for the panel until the search is stopped.
+static void wait_for_stop() {
+    while (search_may_go_on()) sleep_milliseconds(2);
+}
+
+void* search_multiple_files(void* unused) {
+    enter_search_thread();
+    Search_Lister* s = &global_search_lister;
+    Search_Walk walk = {};
+    if (!query_is_blank() && s->directory.count > 0 && custom_layer_copy_lists_tmp(&walk.settings)) {
+        u32 count = get_usable_processor_count();
+        walk.seat_count = count < SEARCH_MAX_SEATS ? count : SEARCH_MAX_SEATS;
+        walk.seats = (Search_Seat*)tmp_allocate_aligned(walk.seat_count * sizeof(Search_Seat), 64);
+        if (walk.seats) {
+            memset(walk.seats, 0, walk.seat_count * sizeof(Search_Seat));
+            sem_init(&walk.free_seats, 0, walk.seat_count);
+            for (u32 i = 0; i < walk.seat_count; i++) {
+                sem_init(&walk.seats[i].ready, 0, 0);
+                walk.seats[i].walk = &walk;
+            }
+            __atomic_store_n(&s->running_workers, 1, __ATOMIC_RELEASE);
+            search_multiple_files_helper(&walk, s->directory);
+            for (u32 i = 0; i < walk.seat_count; i++) {
+                if (!walk.seats[i].has_worker) continue;
+                walk.seats[i].quit = 1;
+                sem_post(&walk.seats[i].ready);
+            }
+            __atomic_sub_fetch(&s->running_workers, 1, __ATOMIC_ACQ_REL);
+            while (__atomic_load_n(&s->running_workers, __ATOMIC_ACQUIRE) > 0) sleep_milliseconds(1);
+            for (u32 i = 0; i < walk.seat_count; i++) sem_destroy(&walk.seats[i].ready);
+            sem_destroy(&walk.free_seats);
+        }
+    }
+    wait_for_stop();
+    release_results_and_finish();
+    tmp_release_slot();
+    return nullptr;
+}
+
+//~ One file
+
+static void go_to_line(Search_File* file, u32 file_index) {
+    s64 wanted = string_to_s64(global_search_lister.query);
+    u8* text = file->text.data;
+    s64 count = file->text.count;
+    if (wanted < 1 || wanted > 0xFFFFFFFFll || (u64)wanted > count_lines_in(text, count)) return;
+    s64 start = get_offset_at_line(text, count, (u32)wanted);
+    s64 end = get_line_end(text, count, start);
+    Search_Match* match = (Search_Match*)dynamic_array_add_fast(&file->hits);
+    if (!match) return;
+    match->offset = (u64)start;
+    match->length = (u64)(end - start);
+    match->file_index = file_index;
+    match->line = (u32)wanted;
+    match->line_start = text + start;
+    match->line_end = text + end;
+    match->hit = text + start;
+}
+
+void* search_current_file(void* unused) {
+    enter_search_thread();
+    Search_Lister* s = &global_search_lister;
+    if (!query_is_blank()) {
+        spin_lock(&global_search_lock);
+        Search_File* file = (Search_File*)bucket_array_append(&global_search_files);
+        if (file) {
+            memcpy(file->path_text, s->file_path, s->file_path_count);
+            file->path = String{file->path_text, (s64)s->file_path_count};
+            // The record takes the copy over; release_results_and_finish frees it there.
+            file->text.storage = s->file_text;
+            file->text.data = s->file_text_count ? s->file_text.memory : nullptr;
+            file->text.element_size = 1;
+            file->text.count = (u32)s->file_text_count;
+            file->text.capacity = (u32)s->file_text_count;
+            s->file_text = Gp_Allocation{};
+            init_dynamic_array(&file->hits, sizeof(Search_Match));
+        }
+        spin_unlock(&global_search_lock);
+        if (file) {
+            if (s->mode == SEARCH_GO_TO_LINE) {
+                go_to_line(file, 0);
+                __atomic_store_n(&file->done, (u8)1, __ATOMIC_RELEASE);
+            } else {
+                Search_Slot slot = {file, 0, s->selection_active, 1};
+                search_file(&slot);
+            }
+            wake_main_loop();
+        }
+    }
+    wait_for_stop();
+    release_results_and_finish();
+    tmp_release_slot();
+    return nullptr;
+}
+
+//~ Starting and stopping (main thread)
+
+void search_lister_stop_and_wait() {
+    Search_Lister* s = &global_search_lister;
+    __atomic_store_n(&s->running, (u8)0, __ATOMIC_RELEASE);
+    // A worker notices within one step of its scan, the walk at its next entry.
+    while (!search_lister_is_finished()) sleep_milliseconds(1);
+}
+
+b8 search_lister_start(Editor_File* file, String directory) {
+    Search_Lister* s = &global_search_lister;
+    search_lister_stop_and_wait();
+    String query = {s->query_input.text.data, (s64)s->query_input.text.count};
+    s->query_hash = MeowHash((u64)query.count, query.data).low;
+    s->selected = 0;
+    s->hit_count = 0;
+    s->hit_cap_reached = 0;
+    s->running_workers = 0;
+    if (!copy_string_to_allocation(&s->query_storage, query, &s->query)) return false;
+
+    b8 in_files = s->mode == SEARCH_IN_FILES;
+    if (in_files) {
+        if (!copy_string_to_allocation(&s->directory_storage, directory, &s->directory)) return false;
+    } else {
+        if (!file) return false;
+        u64 saved = tmp_get_used();
+        String path = get_file_path_tmp(file);
+        b8 fits = path.data && (u64)path.count < SEARCH_PATH_CAPACITY;
+        if (fits) {
+            memcpy(s->file_path, path.data, (u64)path.count);
+            s->file_path_count = (u64)path.count;
+        }
+        tmp_set_used(saved);
+        if (!fits) {
+            add_log(nullptr, LOG_ERROR, "The path of the file is too long to search it.");
+            return false;
+        }
+        u64 count = file->text.count;
+        gp_free(&s->file_text);
+        if (count > 0 && !gp_allocate(&s->file_text, count)) return false;
+        if (count > 0) memcpy(s->file_text.memory, file->text.data, count);
+        s->file_text_count = count;
+        s->selection_active = (atomic_load_u16(&file->flags) & FILE_SELECTION_ACTIVE) != 0;
+        s->selection_start = *file->selection_start;
+        s->selection_end = *file->selection_end;
+    }
+
+    __atomic_store_n(&s->running, (u8)1, __ATOMIC_RELEASE);
+    __atomic_store_n(&s->finished, (u8)0, __ATOMIC_RELEASE);
+    if (!start_detached_thread(in_files ? search_multiple_files : search_current_file, nullptr, "search")) {
+        // Nobody would ever set it: the waiters of a stop must not hang.
+        gp_free(&s->file_text);
+        __atomic_store_n(&s->finished, (u8)1, __ATOMIC_RELEASE);
+        return false;
+    }
+    return true;
+}
+
+//~ Reading the results
+
+u32 get_num_items_in_search_lister() {
+    u32 count = 0;
+    spin_lock(&global_search_lock);
+    for (Search_File* file = (Search_File*)global_search_files.first_element; file; file = file->next) {
+        if (__atomic_load_n(&file->done, __ATOMIC_ACQUIRE)) count += file->hits.count;
+    }
+    spin_unlock(&global_search_lock);
+    return count;
+}
+
+b8 search_lister_copy_hit(u32 index, Search_Match* match, String* path_tmp) {
+    b8 found = false;
+    spin_lock(&global_search_lock);
+    for (Search_File* file = (Search_File*)global_search_files.first_element; file; file = file->next) {
+        if (!__atomic_load_n(&file->done, __ATOMIC_ACQUIRE)) continue;
+        if (index < file->hits.count) {
+            *match = ((Search_Match*)file->hits.data)[index];
+            if (path_tmp) *path_tmp = string_concat2("%", file->path);
+            found = true;
+            break;
+        }
+        index -= file->hits.count;
+    }
+    spin_unlock(&global_search_lock);
+    return found;
+}

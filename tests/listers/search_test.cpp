@@ -1,0 +1,1 @@
+#include "listers_test_helpers.h"
