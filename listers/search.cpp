@@ -54,6 +54,7 @@ void init_search_lister() {
     s->mode = SEARCH_CLOSED;
     s->finished = 1;
     s->running = 0;
+    s->complete = 1;
 }
 
 b8 search_lister_is_finished() { return __atomic_load_n(&global_search_lister.finished, __ATOMIC_ACQUIRE) != 0; }
@@ -213,6 +214,7 @@ struct Search_Walk {
     u32 seat_count;
     sem_t free_seats;
     Custom_Layer_Lists settings;
+    b8 no_more_workers;  // a worker could not be started: the walk searches the rest itself
 };
 
 static void wait_on(sem_t* semaphore) {
@@ -306,8 +308,8 @@ static b8 extension_is_listed(Search_Walk* walk, String name) {
 }
 
 // Puts the file in a free seat (sleeping until one frees) and lets its worker search it.
-// A worker that cannot be started leaves the seat to the walk, which searches the file
-// itself.
+// Once a worker could not be started, seats without one are left to the walk, which
+// searches their files itself.
 static void hand_out_file(Search_Walk* walk, String directory, String name) {
     b8 root = directory.count == 1 && directory.data[0] == '/';
     u64 length = (u64)directory.count + (root ? 0 : 1) + (u64)name.count;
@@ -334,8 +336,9 @@ static void hand_out_file(Search_Walk* walk, String directory, String name) {
     if (!seat->has_worker) {
         seat->has_worker = 1;
         __atomic_add_fetch(&global_search_lister.running_workers, 1, __ATOMIC_ACQ_REL);
-        if (!start_detached_thread(search_worker, seat, "search worker")) {
+        if (walk->no_more_workers || !start_detached_thread(search_worker, seat, "search worker")) {
             seat->has_worker = 0;
+            walk->no_more_workers = true;
             __atomic_sub_fetch(&global_search_lister.running_workers, 1, __ATOMIC_ACQ_REL);
             search_seat_file(seat, walk->settings.search_size_limit);
             __atomic_store_n(&seat->slot.busy, (u8)0, __ATOMIC_RELEASE);
@@ -351,12 +354,11 @@ static b8 walk_may_go_on() {
 }
 
 // One directory: its files go to the seats in the order the directory gives them, then its
-// subdirectories are walked, depth first, unless the directory is blacklisted. A link is
-// searched when it names a regular file and never walked.
+// subdirectories that are not blacklisted are walked, depth first. A link is searched when
+// it names a regular file and never walked.
 static void search_multiple_files_helper(Search_Walk* walk, String directory) {
     DIR* stream = opendir((char*)directory.data);
     if (!stream) return;
-    b8 descend = !filepath_is_blacklisted(directory.data, directory.count, false, true);
     Dynamic_Array subdirectories;  // String, their texts in temporary memory
     init_dynamic_array(&subdirectories, sizeof(String));
 
@@ -377,7 +379,6 @@ static void search_multiple_files_helper(Search_Walk* walk, String directory) {
             }
         }
         if (type == DT_DIR) {
-            if (!descend) continue;
             String copy = string_concat2("%", name);
             String* slot = (String*)dynamic_array_add_fast(&subdirectories);
             if (copy.data && slot) *slot = copy;
@@ -393,8 +394,12 @@ static void search_multiple_files_helper(Search_Walk* walk, String directory) {
         u64 saved = tmp_get_used();
         b8 root = directory.count == 1 && directory.data[0] == '/';
         String path = string_concat2(root ? "%%" : "%/%", directory, names[i]);
-        // Deeper paths could not be recorded for any file under them.
-        if (path.data && path.count < SEARCH_PATH_CAPACITY) search_multiple_files_helper(walk, path);
+        // Deeper paths could not be recorded for any file under them; a blacklisted
+        // directory is never entered.
+        if (path.data && path.count < SEARCH_PATH_CAPACITY &&
+            !filepath_is_blacklisted(path.data, path.count, false, true)) {
+            search_multiple_files_helper(walk, path);
+        }
         tmp_set_used(saved);
     }
     dynamic_array_free(&subdirectories);
@@ -433,6 +438,7 @@ static void enter_search_thread() {
 
 // Results stay for the panel until the search is stopped.
 static void wait_for_stop() {
+    __atomic_store_n(&global_search_lister.complete, (u8)1, __ATOMIC_RELEASE);
     while (search_may_go_on()) sleep_milliseconds(2);
 }
 
@@ -574,10 +580,12 @@ b8 search_lister_start(Editor_File* file, String directory) {
     }
 
     __atomic_store_n(&s->running, (u8)1, __ATOMIC_RELEASE);
+    __atomic_store_n(&s->complete, (u8)0, __ATOMIC_RELEASE);
     __atomic_store_n(&s->finished, (u8)0, __ATOMIC_RELEASE);
     if (!start_detached_thread(in_files ? search_multiple_files : search_current_file, nullptr, "search")) {
         // Nobody would ever set it: the waiters of a stop must not hang.
         gp_free(&s->file_text);
+        __atomic_store_n(&s->complete, (u8)1, __ATOMIC_RELEASE);
         __atomic_store_n(&s->finished, (u8)1, __ATOMIC_RELEASE);
         return false;
     }

@@ -66,6 +66,7 @@ struct Search_Lister {
     u8 mode;              // Search_Lister_Mode
     u8 finished;          // atomic: the last search thread has released its results (1 when idle)
     u8 running;           // atomic: searching may go on; cleared to stop every search thread
+    u8 complete;          // atomic: every hit of the running search is in (or it was stopped)
     u8 title_text[SEARCH_TITLE_CAPACITY];
     u8 second_title_text[SEARCH_TITLE_CAPACITY];
 

@@ -15,8 +15,10 @@
 
 inline String test_string(const std::string& s) { return String{(u8*)s.data(), (s64)s.size()}; }
 
-// Thread starts to refuse from now on: -1 all of them, n the next n (see thread_start_failure.cpp).
+// Thread starts to refuse from now on: -1 all of them, n the next n; but first the next
+// passing_thread_starts go ahead.
 extern std::atomic<int> failing_thread_starts;
+extern std::atomic<int> passing_thread_starts;
 
 struct Scratch_Directory {
     std::filesystem::path path;
