@@ -2,6 +2,7 @@
 
 #include "listers/lister_threads.h"
 #include "foundation/log.h"
+#include "ui/window.h"
 
 #include <GLFW/glfw3.h>
 #include <pthread.h>
@@ -23,8 +24,8 @@ b8 start_detached_thread(Lister_Thread_Entry entry, void* argument, const char* 
 }
 
 void wake_main_loop() {
-    // GLFW refuses the call (without harm) while it is not initialised.
-    glfwPostEmptyEvent();
+    // Without a window GLFW is not initialised, and its error path is not thread-safe.
+    if (__atomic_load_n(&window.handle, __ATOMIC_ACQUIRE)) glfwPostEmptyEvent();
 }
 
 u32 get_usable_processor_count() {

@@ -516,7 +516,7 @@ void* search_current_file(void* unused) {
         }
         spin_unlock(&global_search_lock);
         if (file) {
-            if (s->mode == SEARCH_GO_TO_LINE) {
+            if (s->searched_mode == SEARCH_GO_TO_LINE) {
                 go_to_line(file, 0);
                 __atomic_store_n(&file->done, (u8)1, __ATOMIC_RELEASE);
             } else {
@@ -552,6 +552,7 @@ b8 search_lister_start(Editor_File* file, String directory) {
     s->running_workers = 0;
     if (!copy_string_to_allocation(&s->query_storage, query, &s->query)) return false;
 
+    s->searched_mode = s->mode;
     b8 in_files = s->mode == SEARCH_IN_FILES;
     if (in_files) {
         if (!copy_string_to_allocation(&s->directory_storage, directory, &s->directory)) return false;

@@ -71,6 +71,7 @@ struct Search_Lister {
     u8 second_title_text[SEARCH_TITLE_CAPACITY];
 
     // What the search works from, copied by the main thread when it starts one.
+    u8 searched_mode;            // the mode it was started in
     String query;
     Gp_Allocation query_storage;
     String directory;            // the root of a multi-file search
@@ -109,6 +110,7 @@ void init_search_lister();
 
 b8 search_lister_start(Editor_File* file, String directory);
 // Main thread: stops and awaits any running search, then starts one in the current mode
+// (which the search keeps even when the mode changes)
 // with the query input's text: in `directory` and below for SEARCH_IN_FILES, else in
 // `file` (a copy of its text and of its active selection is taken now). False when the
 // thread could not start (logged); the search then counts as finished with no hits.
