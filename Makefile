@@ -5,7 +5,8 @@ PACKAGES := cmake make g++ pkg-config libgtest-dev libbenchmark-dev \
             libglfw3-dev libgl-dev libgl1-mesa-dri libstb-dev zlib1g-dev \
             libcurl4-openssl-dev ca-certificates liblz4-dev lz4 \
             fonts-dejavu-core python3 python3-fonttools \
-            xvfb xauth xdotool x11-xkb-utils x11-utils x11-apps libx11-dev libnotify-bin
+            xvfb xauth xdotool x11-xkb-utils x11-utils x11-apps libx11-dev libnotify-bin \
+            ripgrep
 JOBS := $(shell nproc)
 CMAKE_COMMON := -DCMAKE_BUILD_TYPE=RelWithDebInfo
 # Test builds keep assertions on.

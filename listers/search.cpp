@@ -11,7 +11,6 @@
 
 #include <assert.h>
 #include <dirent.h>
-#include <emmintrin.h>
 #include <errno.h>
 #include <fcntl.h>
 #include <semaphore.h>
@@ -61,102 +60,6 @@ b8 search_lister_is_finished() { return __atomic_load_n(&global_search_lister.fi
 
 static b8 search_may_go_on() { return __atomic_load_n(&global_search_lister.running, __ATOMIC_RELAXED) != 0; }
 
-//~ The scanner
-
-enum Scan_Result : u8 {
-    SCAN_DONE,
-    SCAN_BINARY,
-    SCAN_STOPPED,  // the running flag dropped, the hit cap was reached or memory ran out
-};
-
-// The first position in [from, to) whose octet can change the scan's state: a line break,
-// a 0, or the query's first octet. `to` when there is none.
-static u64 find_next_event(u8* text, u64 from, u64 to, u8 first) {
-    __m128i lf = _mm_set1_epi8('\n');
-    __m128i cr = _mm_set1_epi8('\r');
-    __m128i zero = _mm_setzero_si128();
-    __m128i q = _mm_set1_epi8((char)first);
-    u64 p = from;
-    while (p + 16 <= to) {
-        __m128i v = _mm_loadu_si128((__m128i*)(text + p));
-        __m128i m = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(v, lf), _mm_cmpeq_epi8(v, cr)),
-                                 _mm_or_si128(_mm_cmpeq_epi8(v, zero), _mm_cmpeq_epi8(v, q)));
-        u32 mask = (u32)_mm_movemask_epi8(m);
-        if (mask) return p + (u64)__builtin_ctz(mask);
-        p += 16;
-    }
-    for (; p < to; p++) {
-        u8 c = text[p];
-        if (c == '\n' || c == '\r' || c == 0 || c == first) return p;
-    }
-    return to;
-}
-
-static b8 take_a_hit_seat() {
-    Search_Lister* s = &global_search_lister;
-    if (__atomic_fetch_add(&s->hit_count, 1u, __ATOMIC_RELAXED) < SEARCH_MAX_HITS) return true;
-    if (__atomic_exchange_n(&s->hit_cap_reached, (u8)1, __ATOMIC_ACQ_REL) == 0) {
-        add_log(nullptr, LOG_INFO, "The search stopped at %u hits.", SEARCH_MAX_HITS);
-    }
-    return false;
-}
-
-// Walks the positions where a hit may start, as the plain loop would: every line break is
-// counted at its position (CR LF once), a 0 makes the text binary, and after a hit the
-// walk goes on behind it. Positions that hold none of those octets change nothing, so
-// they are skipped sixteen at a time.
-static Scan_Result scan_for_hits(u8* text, u64 start, u64 end, u32 line, u64 line_start, String query,
-                                 Dynamic_Array* hits) {
-    u64 length = (u64)query.count;
-    if (length == 0 || end < start || end - start < length) return SCAN_DONE;
-    u64 last = end - length;  // the last position a hit may start at
-    u8 first = query.data[0];
-    u64 known_line_end = 0;   // a line end found for an earlier hit, valid while p is before it
-    u64 p = start;
-    while (p <= last) {
-        if (!search_may_go_on()) return SCAN_STOPPED;
-        // At most 64 KiB a step, so a stop is noticed in long runs without events too.
-        u64 limit = last + 1 - p > 65536 ? p + 65536 : last + 1;
-        u64 next = find_next_event(text, p, limit, first);
-        if (next == limit) {
-            p = limit;
-            continue;
-        }
-        p = next;
-        u8 c = text[p];
-        if (c == '\n') {
-            line++;
-            line_start = p + 1;
-        } else if (c == '\r') {
-            if (p + 1 < end && text[p + 1] == '\n') p++;
-            line++;
-            line_start = p + 1;
-        } else if (c == 0) {
-            return SCAN_BINARY;
-        }
-        if (p + length <= end && text[p] == first && memcmp(text + p, query.data, length) == 0) {
-            if (!take_a_hit_seat()) return SCAN_STOPPED;
-            Search_Match* match = (Search_Match*)dynamic_array_add_fast(hits);
-            if (!match) return SCAN_STOPPED;
-            if (known_line_end <= p) {
-                known_line_end = p;
-                while (known_line_end < end && text[known_line_end] != '\r' && text[known_line_end] != '\n') known_line_end++;
-            }
-            match->offset = p;
-            match->length = length;
-            match->file_index = 0;
-            match->line = line;
-            match->line_start = text + line_start;
-            match->line_end = text + known_line_end;
-            match->hit = text + p;
-            p += length;
-        } else {
-            p++;
-        }
-    }
-    return SCAN_DONE;
-}
-
 static void release_search_file_memory(Search_File* file) {
     gp_free(&file->text.storage);
     file->text.data = nullptr;
@@ -197,101 +100,178 @@ u32 search_file(Search_Slot* slot) {
 
 //~ Multi-file search
 
-struct Search_Walk;
+// Paths waiting for a worker. The walk only lists; the workers open, read and scan, so
+// reading the files runs on every seat at once.
+#define SEARCH_QUEUE_LENGTH 256
 
-struct Search_Seat {
-    Search_Slot slot;
-    sem_t ready;       // posted when a path is put in the seat, and once to end the worker
-    Search_Walk* walk;
-    u8 has_worker;
-    u8 quit;
+struct Search_Queue_Entry {
     u32 path_count;
     u8 path[SEARCH_PATH_CAPACITY];
 };
 
+struct Search_Walk;
+
+// The texts and hits of files with hits are copied into large blocks, one chain per seat,
+// given back when the search ends: thousands of small files then cost a few mappings.
+#define SEARCH_TEXT_BLOCK_SIZE (16ull << 20)
+#define SEARCH_TEXT_BLOCK_HEADER 64ull
+
+struct Search_Text_Block {
+    Search_Text_Block* next;
+    u64 used;
+    u64 size;  // octets behind the header
+};
+
+// A worker's seat, and what it keeps between files so that a file without hits costs no
+// allocation.
+struct Search_Seat {
+    Search_Slot slot;
+    Search_Walk* walk;
+    Gp_Allocation text;  // the read buffer, as large as the largest file read yet
+    Dynamic_Array hits;
+    Search_Text_Block* kept;  // texts and hits of the files with hits
+    u32 path_count;
+    u8 path[SEARCH_PATH_CAPACITY];
+};
+
+// n octets, 16-aligned, from the seat's chain; null (logged) when no block can be mapped.
+static u8* keep_octets(Search_Seat* seat, u64 n) {
+    Search_Text_Block* block = seat->kept;
+    if (!block || block->size - block->used < n) {
+        u64 size = n > SEARCH_TEXT_BLOCK_SIZE ? n : SEARCH_TEXT_BLOCK_SIZE;
+        block = (Search_Text_Block*)os_allocate_read_write(SEARCH_TEXT_BLOCK_HEADER + size);
+        if (!block) {
+            add_log(nullptr, LOG_ERROR, "The search could not keep a file's hits: no memory for %llu octets.",
+                    (unsigned long long)n);
+            return nullptr;
+        }
+        block->size = size;
+        block->next = seat->kept;
+        seat->kept = block;
+    }
+    u8* at = (u8*)block + SEARCH_TEXT_BLOCK_HEADER + block->used;
+    block->used += align_up(n, 16);
+    return at;
+}
+
+static void release_kept_blocks(Search_Seat* seat) {
+    while (Search_Text_Block* block = seat->kept) {
+        seat->kept = block->next;
+        os_free_mapping(block, SEARCH_TEXT_BLOCK_HEADER + block->size);
+    }
+}
+
 struct Search_Walk {
-    Search_Seat* seats;
+    Search_Seat* seats;  // one per usable processor; seats[0] also serves the walk itself
     u32 seat_count;
-    sem_t free_seats;
+    u32 worker_count;    // seats with a worker thread
+    Search_Queue_Entry* queue;
+    u32 head, tail;      // entries taken and put, both counting up
+    u8 queue_lock;       // guards head, tail and the entries; innermost
+    sem_t queued;        // entries for the workers, then one end token per worker
+    sem_t spaces;        // free entries for the walk
     Custom_Layer_Lists settings;
-    b8 no_more_workers;  // a worker could not be started: the walk searches the rest itself
 };
 
 static void wait_on(sem_t* semaphore) {
     while (sem_wait(semaphore) != 0 && errno == EINTR) {}
 }
 
-// Reads the file the seat names and scans it; a file with hits joins the list. Only
-// regular files of a size from 1 to the limit are read, and a FIFO, socket or device
-// never blocks the open: O_NONBLOCK, then fstat decides.
-static void search_seat_file(Search_Seat* seat, u64 size_limit) {
+// Reads the file the seat names and scans it; a file with hits joins the list. Only a
+// regular file of 1 octet up to the limit is read, and a FIFO, socket or device never
+// blocks the open: O_NONBLOCK, then fstat decides.
+static void search_seat_file(Search_Seat* seat) {
+    if (!search_may_go_on()) return;
     int fd = open((char*)seat->path, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
     if (fd < 0) return;
     struct stat st;
-    Gp_Allocation text = {};
     u64 count = 0;
-    if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0 && (u64)st.st_size <= size_limit &&
-        (u64)st.st_size <= SEARCH_MAX_FILE_SIZE && gp_allocate(&text, (u64)st.st_size)) {
+    u64 size = 0;
+    if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0 &&
+        (u64)st.st_size <= seat->walk->settings.search_size_limit && (u64)st.st_size <= SEARCH_MAX_FILE_SIZE) {
+        size = (u64)st.st_size;
+        if (seat->text.size < size) {
+            gp_free(&seat->text);
+            if (!gp_allocate(&seat->text, size < 65536 ? 65536 : size)) size = 0;
+        }
         // A file that shrank since fstat is searched as far as it goes; growth is left out.
-        while (count < text.size) {
-            ssize_t n = read(fd, text.memory + count, text.size - count);
+        while (count < size) {
+            ssize_t n = read(fd, seat->text.memory + count, size - count);
             if (n < 0 && errno == EINTR) continue;
             if (n <= 0) break;
             count += (u64)n;
         }
     }
     close(fd);
-    if (count == 0) {
-        gp_free(&text);
-        return;
-    }
+    if (count == 0) return;
 
-    Search_File file = {};
-    file.text.storage = text;
-    file.text.data = text.memory;
-    file.text.element_size = 1;
-    file.text.count = (u32)count;
-    file.text.capacity = (u32)count;
-    init_dynamic_array(&file.hits, sizeof(Search_Match));
-    Search_Slot slot = {&file, 0, 0, 1};
-    search_file(&slot);
-    if (file.hits.count == 0) {
-        release_search_file_memory(&file);
-        return;
+    seat->hits.count = 0;
+    Scan_Result result = scan_for_hits(seat->text.memory, 0, count, 1, 0, global_search_lister.query, &seat->hits);
+    if (result == SCAN_BINARY || seat->hits.count == 0) return;
+
+    // The record's text and hits are copies in the seat's kept blocks; it owns neither.
+    u32 hit_count = seat->hits.count;
+    u64 text_size = align_up(count, 16);
+    u8* text = keep_octets(seat, text_size + (u64)hit_count * sizeof(Search_Match));
+    if (!text) return;
+    memcpy(text, seat->text.memory, count);
+    Search_Match* hits = (Search_Match*)(text + text_size);
+    memcpy(hits, seat->hits.data, (u64)hit_count * sizeof(Search_Match));
+    s64 moved = text - seat->text.memory;
+    for (u32 i = 0; i < hit_count; i++) {
+        hits[i].line_start += moved;
+        hits[i].line_end += moved;
+        hits[i].hit += moved;
     }
 
     spin_lock(&global_search_lock);
     Search_File* record = (Search_File*)bucket_array_append(&global_search_files);
     if (record) {
         u32 index = global_search_files.count - 1;
-        record->text = file.text;
-        record->hits = file.hits;
+        record->text.data = text;
+        record->text.element_size = 1;
+        record->text.count = (u32)count;
+        record->text.capacity = (u32)count;
+        record->hits.data = (u8*)hits;
+        record->hits.element_size = sizeof(Search_Match);
+        record->hits.count = hit_count;
+        record->hits.capacity = hit_count;
         memcpy(record->path_text, seat->path, seat->path_count);
         record->path = String{record->path_text, (s64)seat->path_count};
-        Search_Match* hits = (Search_Match*)record->hits.data;
-        for (u32 i = 0; i < record->hits.count; i++) hits[i].file_index = index;
+        for (u32 i = 0; i < hit_count; i++) hits[i].file_index = index;
         __atomic_store_n(&record->done, (u8)1, __ATOMIC_RELEASE);
     }
     spin_unlock(&global_search_lock);
     if (record) wake_main_loop();
-    else release_search_file_memory(&file);
+}
+
+// The read buffer and hits array; the kept blocks stay until the results are released.
+static void release_seat_buffers(Search_Seat* seat) {
+    gp_free(&seat->text);
+    dynamic_array_free(&seat->hits);
 }
 
 static void* search_worker(void* argument) {
     Search_Seat* seat = (Search_Seat*)argument;
+    Search_Walk* walk = seat->walk;
     tmp_claim_slot();
     for (;;) {
-        wait_on(&seat->ready);
-        if (!__atomic_load_n(&seat->slot.busy, __ATOMIC_ACQUIRE)) {
-            if (seat->quit) break;
-            continue;
+        wait_on(&walk->queued);
+        spin_lock(&walk->queue_lock);
+        b8 got = walk->head != walk->tail;
+        if (got) {
+            Search_Queue_Entry* entry = &walk->queue[walk->head++ % SEARCH_QUEUE_LENGTH];
+            memcpy(seat->path, entry->path, entry->path_count + 1);
+            seat->path_count = entry->path_count;
         }
-        tmp_reset();
-        Search_Walk* walk = seat->walk;
-        search_seat_file(seat, walk->settings.search_size_limit);
+        spin_unlock(&walk->queue_lock);
+        if (!got) break;  // the walk's end token: nothing is left
+        sem_post(&walk->spaces);
+        __atomic_store_n(&seat->slot.busy, (u8)1, __ATOMIC_RELAXED);
+        search_seat_file(seat);
         __atomic_store_n(&seat->slot.busy, (u8)0, __ATOMIC_RELEASE);
-        sem_post(&walk->free_seats);
     }
+    release_seat_buffers(seat);
     // The seats live in the search thread's memory: nothing of them is touched after this.
     __atomic_sub_fetch(&global_search_lister.running_workers, 1, __ATOMIC_ACQ_REL);
     tmp_release_slot();
@@ -307,53 +287,49 @@ static b8 extension_is_listed(Search_Walk* walk, String name) {
     return false;
 }
 
-// Puts the file in a free seat (sleeping until one frees) and lets its worker search it.
-// Once a worker could not be started, seats without one are left to the walk, which
-// searches their files itself.
+// Queues the file for the workers, sleeping while the queue is full. Without any worker
+// the walk searches it itself.
 static void hand_out_file(Search_Walk* walk, String directory, String name) {
     b8 root = directory.count == 1 && directory.data[0] == '/';
     u64 length = (u64)directory.count + (root ? 0 : 1) + (u64)name.count;
-    if (directory.count == 0) length = (u64)name.count;
     if (length >= SEARCH_PATH_CAPACITY) return;  // the record could not name it
 
-    wait_on(&walk->free_seats);
-    Search_Seat* seat = nullptr;
-    for (u32 i = 0; !seat && i < walk->seat_count; i++) {
-        if (!__atomic_load_n(&walk->seats[i].slot.busy, __ATOMIC_ACQUIRE)) seat = &walk->seats[i];
+    u8* path;
+    Search_Seat* own = nullptr;
+    if (walk->worker_count == 0) {
+        own = &walk->seats[0];
+        path = own->path;
+        own->path_count = (u32)length;
+    } else {
+        wait_on(&walk->spaces);
+        spin_lock(&walk->queue_lock);
+        Search_Queue_Entry* entry = &walk->queue[walk->tail % SEARCH_QUEUE_LENGTH];
+        spin_unlock(&walk->queue_lock);
+        // The entry is the walk's until it is counted in tail.
+        path = entry->path;
+        entry->path_count = (u32)length;
     }
-    assert(seat && "a free seat was counted but none is free");
-    u8* at = seat->path;
-    if (directory.count > 0) {
-        memcpy(at, directory.data, (u64)directory.count);
-        at += directory.count;
-        if (!root) *at++ = '/';
-    }
-    memcpy(at, name.data, (u64)name.count);
-    seat->path[length] = 0;
-    seat->path_count = (u32)length;
-    __atomic_store_n(&seat->slot.busy, (u8)1, __ATOMIC_RELEASE);
+    memcpy(path, directory.data, (u64)directory.count);
+    u64 at = (u64)directory.count;
+    if (!root) path[at++] = '/';
+    memcpy(path + at, name.data, (u64)name.count);
+    path[length] = 0;
 
-    if (!seat->has_worker) {
-        seat->has_worker = 1;
-        __atomic_add_fetch(&global_search_lister.running_workers, 1, __ATOMIC_ACQ_REL);
-        if (walk->no_more_workers || !start_detached_thread(search_worker, seat, "search worker")) {
-            seat->has_worker = 0;
-            walk->no_more_workers = true;
-            __atomic_sub_fetch(&global_search_lister.running_workers, 1, __ATOMIC_ACQ_REL);
-            search_seat_file(seat, walk->settings.search_size_limit);
-            __atomic_store_n(&seat->slot.busy, (u8)0, __ATOMIC_RELEASE);
-            sem_post(&walk->free_seats);
-            return;
-        }
+    if (own) {
+        search_seat_file(own);
+        return;
     }
-    sem_post(&seat->ready);
+    spin_lock(&walk->queue_lock);
+    walk->tail++;
+    spin_unlock(&walk->queue_lock);
+    sem_post(&walk->queued);
 }
 
 static b8 walk_may_go_on() {
     return search_may_go_on() && !__atomic_load_n(&global_search_lister.hit_cap_reached, __ATOMIC_RELAXED);
 }
 
-// One directory: its files go to the seats in the order the directory gives them, then its
+// One directory: its files are handed out in the order the directory gives them, then its
 // subdirectories that are not blacklisted are walked, depth first. A link is searched when
 // it names a regular file and never walked.
 static void search_multiple_files_helper(Search_Walk* walk, String directory) {
@@ -405,19 +381,58 @@ static void search_multiple_files_helper(Search_Walk* walk, String directory) {
     dynamic_array_free(&subdirectories);
 }
 
+// Seats, queue and workers; then the walk; then the end tokens and the wait for every
+// worker to end (sleeping: it is over in one file's time).
+static void run_multi_file_search(Search_Walk* walk) {
+    Search_Lister* s = &global_search_lister;
+    u32 count = get_usable_processor_count();
+    walk->seat_count = count < SEARCH_MAX_SEATS ? count : SEARCH_MAX_SEATS;
+    walk->seats = (Search_Seat*)tmp_allocate_aligned(walk->seat_count * sizeof(Search_Seat), 64);
+    walk->queue = (Search_Queue_Entry*)tmp_allocate_aligned(SEARCH_QUEUE_LENGTH * sizeof(Search_Queue_Entry), 64);
+    if (!walk->seats || !walk->queue) return;
+    memset(walk->seats, 0, walk->seat_count * sizeof(Search_Seat));
+    sem_init(&walk->queued, 0, 0);
+    sem_init(&walk->spaces, 0, SEARCH_QUEUE_LENGTH);
+    __atomic_store_n(&s->running_workers, 1, __ATOMIC_RELEASE);
+    for (u32 i = 0; i < walk->seat_count; i++) {
+        Search_Seat* seat = &walk->seats[i];
+        seat->walk = walk;
+        init_dynamic_array(&seat->hits, sizeof(Search_Match));
+    }
+    for (u32 i = 0; i < walk->seat_count; i++) {
+        __atomic_add_fetch(&s->running_workers, 1, __ATOMIC_ACQ_REL);
+        if (!start_detached_thread(search_worker, &walk->seats[i], "search worker")) {
+            // The seats that have a worker share the work; without any the walk searches.
+            __atomic_sub_fetch(&s->running_workers, 1, __ATOMIC_ACQ_REL);
+            break;
+        }
+        walk->worker_count++;
+    }
+
+    search_multiple_files_helper(walk, s->directory);
+
+    for (u32 i = 0; i < walk->worker_count; i++) sem_post(&walk->queued);
+    __atomic_sub_fetch(&s->running_workers, 1, __ATOMIC_ACQ_REL);
+    while (__atomic_load_n(&s->running_workers, __ATOMIC_ACQUIRE) > 0) sleep_milliseconds(1);
+    if (walk->worker_count == 0) release_seat_buffers(&walk->seats[0]);
+    sem_destroy(&walk->queued);
+    sem_destroy(&walk->spaces);
+}
+
 static b8 query_is_blank() {
     String q = global_search_lister.query;
     return q.count == 0 || string_is_empty(q.data, q.count);
 }
 
 // The end of every search: the results go, and only then is the search finished.
-static void release_results_and_finish() {
+static void release_results_and_finish(Search_Walk* walk) {
     spin_lock(&global_search_lock);
     for (Search_File* file = (Search_File*)global_search_files.first_element; file; file = file->next) {
         release_search_file_memory(file);
     }
     bucket_array_reset(&global_search_files);
     spin_unlock(&global_search_lock);
+    for (u32 i = 0; walk && walk->seats && i < walk->seat_count; i++) release_kept_blocks(&walk->seats[i]);
     Search_Lister* s = &global_search_lister;
     gp_free(&s->file_text);
     __atomic_store_n(&search_thread_inside, (u8)0, __ATOMIC_RELEASE);
@@ -447,31 +462,10 @@ void* search_multiple_files(void* unused) {
     Search_Lister* s = &global_search_lister;
     Search_Walk walk = {};
     if (!query_is_blank() && s->directory.count > 0 && custom_layer_copy_lists_tmp(&walk.settings)) {
-        u32 count = get_usable_processor_count();
-        walk.seat_count = count < SEARCH_MAX_SEATS ? count : SEARCH_MAX_SEATS;
-        walk.seats = (Search_Seat*)tmp_allocate_aligned(walk.seat_count * sizeof(Search_Seat), 64);
-        if (walk.seats) {
-            memset(walk.seats, 0, walk.seat_count * sizeof(Search_Seat));
-            sem_init(&walk.free_seats, 0, walk.seat_count);
-            for (u32 i = 0; i < walk.seat_count; i++) {
-                sem_init(&walk.seats[i].ready, 0, 0);
-                walk.seats[i].walk = &walk;
-            }
-            __atomic_store_n(&s->running_workers, 1, __ATOMIC_RELEASE);
-            search_multiple_files_helper(&walk, s->directory);
-            for (u32 i = 0; i < walk.seat_count; i++) {
-                if (!walk.seats[i].has_worker) continue;
-                walk.seats[i].quit = 1;
-                sem_post(&walk.seats[i].ready);
-            }
-            __atomic_sub_fetch(&s->running_workers, 1, __ATOMIC_ACQ_REL);
-            while (__atomic_load_n(&s->running_workers, __ATOMIC_ACQUIRE) > 0) sleep_milliseconds(1);
-            for (u32 i = 0; i < walk.seat_count; i++) sem_destroy(&walk.seats[i].ready);
-            sem_destroy(&walk.free_seats);
-        }
+        run_multi_file_search(&walk);
     }
     wait_for_stop();
-    release_results_and_finish();
+    release_results_and_finish(&walk);
     tmp_release_slot();
     return nullptr;
 }
@@ -527,7 +521,7 @@ void* search_current_file(void* unused) {
         }
     }
     wait_for_stop();
-    release_results_and_finish();
+    release_results_and_finish(nullptr);
     tmp_release_slot();
     return nullptr;
 }

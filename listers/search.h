@@ -102,6 +102,20 @@ extern u8 global_search_lock;
 // after tabs_read_lock (never together with it by a search thread), before the
 // general-purpose allocator's lock.
 
+//~ search_scanner.cpp
+
+enum Scan_Result : u8 {
+    SCAN_DONE,
+    SCAN_BINARY,   // a 0 lies where a hit may start: no hits count
+    SCAN_STOPPED,  // the running flag dropped, the hit cap was reached or memory ran out
+};
+
+Scan_Result scan_for_hits(u8* text, u64 start, u64 end, u32 line, u64 line_start, String query, Dynamic_Array* hits);
+// Appends the hits of the query in text[start, end) to hits (Search_Match, file index 0),
+// counting lines from `line`, which starts at offset line_start. Hits never overlap; a
+// 0 octet at a position where a hit may start makes the text binary. Every hit takes one
+// of the search's SEARCH_MAX_HITS.
+
 //~ search.cpp
 
 void init_search_lister();
@@ -122,9 +136,9 @@ void search_lister_stop_and_wait();
 b8 search_lister_is_finished();
 
 u32 search_file(Search_Slot* slot);
-// Scans the slot's file for the query. 1 when it ran to its end or was stopped, 0 when
-// the text holds a 0 octet (binary: no hits, its text released when the record owns it).
-// Sets the file's done flag and frees the seat either way.
+// Scans the slot's file for the query (only the selection copied at the start when the
+// slot says so). 1 when it ran to its end or was stopped, 0 when the text is binary: its
+// hits and text are then released. Sets the file's done flag either way.
 
 void* search_multiple_files(void* unused);
 void* search_current_file(void* unused);
