@@ -177,6 +177,16 @@ static void wait_on(sem_t* semaphore) {
     while (sem_wait(semaphore) != 0 && errno == EINTR) {}
 }
 
+// A worker that finished a file usually finds the next one queued within microseconds;
+// a short spin before sleeping saves the walk a wake-up per file.
+static void wait_for_work(sem_t* semaphore) {
+    for (u32 i = 0; i < 4096; i++) {
+        if (sem_trywait(semaphore) == 0) return;
+        __builtin_ia32_pause();
+    }
+    wait_on(semaphore);
+}
+
 // Reads the file the seat names and scans it; a file with hits joins the list. Only a
 // regular file of 1 octet up to the limit is read, and a FIFO, socket or device never
 // blocks the open: O_NONBLOCK, then fstat decides.
@@ -256,7 +266,7 @@ static void* search_worker(void* argument) {
     Search_Walk* walk = seat->walk;
     tmp_claim_slot();
     for (;;) {
-        wait_on(&walk->queued);
+        wait_for_work(&walk->queued);
         spin_lock(&walk->queue_lock);
         b8 got = walk->head != walk->tail;
         if (got) {
