@@ -5,14 +5,14 @@ PACKAGES := cmake make g++ pkg-config libgtest-dev libbenchmark-dev \
             libglfw3-dev libgl-dev libgl1-mesa-dri libstb-dev zlib1g-dev \
             libcurl4-openssl-dev ca-certificates liblz4-dev lz4 \
             fonts-dejavu-core python3 python3-fonttools \
-            xvfb xauth xdotool x11-xkb-utils x11-utils x11-apps libx11-dev libnotify-bin \
-            ripgrep
+            xvfb xauth xdotool x11-xkb-utils x11-utils x11-apps libx11-dev libnotify-bin openssl \
+            clang libclang-rt-14-dev ripgrep
 JOBS := $(shell nproc)
 CMAKE_COMMON := -DCMAKE_BUILD_TYPE=RelWithDebInfo
 # Test builds keep assertions on.
 CMAKE_TEST := -DCMAKE_BUILD_TYPE=Debug
 
-.PHONY: all deps build test test-asan test-malloc test-tsan run bench clean
+.PHONY: all deps build test test-asan test-malloc test-tsan test-fuzz run bench clean
 
 all: build
 
@@ -37,8 +37,8 @@ build: deps
 	cmake --build build -j $(JOBS)
 
 # The suite runs three ways: ASan+UBSan over the program's own allocators, ASan+UBSan with
-# the allocators routed to malloc, and the thread tests under TSan.
-test: deps test-asan test-malloc test-tsan
+# the allocators routed to malloc, and the thread tests under TSan; then the fuzz targets.
+test: deps test-asan test-malloc test-tsan test-fuzz
 	@echo "All test builds passed."
 
 test-asan:
@@ -55,6 +55,13 @@ test-tsan:
 	cmake -S . -B build-tsan $(CMAKE_TEST) -DQUARN_SANITIZE=thread >/dev/null
 	cmake --build build-tsan -j $(JOBS)
 	cd build-tsan && ctest --output-on-failure -j $(JOBS) -R Threads
+
+# Fuzz targets are built by clang with libFuzzer and run for a bounded time.
+test-fuzz:
+	cmake -S . -B build-fuzz $(CMAKE_TEST) -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
+	    -DQUARN_SANITIZE=address,undefined,fuzzer-no-link >/dev/null
+	cmake --build build-fuzz -j $(JOBS) --target fuzz_tokeniser
+	cd build-fuzz && ctest --output-on-failure -R Fuzz
 
 run: build
 	@if [ ! -x build/bin/quarn ]; then \
@@ -76,4 +83,4 @@ bench: deps
 	@for b in build-bench/bin/bench_*; do [ -x "$$b" ] && { echo "== $$b"; "$$b"; }; done; true
 
 clean:
-	rm -rf build build-asan build-malloc build-tsan build-bench
+	rm -rf build build-asan build-malloc build-tsan build-fuzz build-bench

@@ -23,6 +23,7 @@ enum Editor_File_Flags : u16 {
     FILE_CHANGED_ON_DISK      = 0x0200,
     FILE_NEEDS_SYNTAX         = 0x0400,
     FILE_GONE_FROM_DISK       = 0x0800,
+    FILE_SAVE_FAILED          = 0x1000,  // the last save did not reach the disk; its tab shows it
 };
 
 //~ Records kept in a file's arrays

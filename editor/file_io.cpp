@@ -171,7 +171,7 @@ b8 reload_file(Editor_File* file) {
 
 //~ Saving
 
-b8 save_file(Editor_File* file) {
+static b8 write_text_to_disk(Editor_File* file) {
     if (file->directory.count == 0) {
         add_log(nullptr, LOG_ERROR, "Could not save \"%.*s\": it has no path yet.", (int)file->name.count, (char*)file->name.data);
         return false;
@@ -264,4 +264,11 @@ b8 save_file(Editor_File* file) {
     if (stat((char*)target.data, &st) == 0) file->modification_time = get_whole_modification_time(&st);
     atomic_and_u16(&file->flags, (u16)~(FILE_MODIFIED | FILE_CHANGED_ON_DISK | FILE_GONE_FROM_DISK));
     return true;
+}
+
+b8 save_file(Editor_File* file) {
+    b8 saved = write_text_to_disk(file);
+    if (saved) atomic_and_u16(&file->flags, (u16)~FILE_SAVE_FAILED);
+    else atomic_or_u16(&file->flags, FILE_SAVE_FAILED);
+    return saved;
 }

@@ -28,4 +28,4 @@ b8 save_file(Editor_File* file);
 // Writes the text to the file's path: symlinks are followed to their target, which keeps
 // its permissions. False (logged, FILE_MODIFIED kept) when the text could not be written
 // whole, with the file on disk exactly as it was. A file without a path is refused; the
-// caller asks the user for one.
+// caller asks the user for one. FILE_SAVE_FAILED follows the outcome until the next save.

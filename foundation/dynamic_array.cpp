@@ -56,6 +56,13 @@ void* dynamic_array_insert(Dynamic_Array* a, u64 index) {
     return slot;
 }
 
+void dynamic_array_remove(Dynamic_Array* a, u64 index) {
+    if (index >= a->count) return;
+    u8* slot = a->data + index * a->element_size;
+    memmove(slot, slot + a->element_size, (a->count - index - 1) * a->element_size);
+    a->count--;
+}
+
 void dynamic_array_free(Dynamic_Array* a) {
     gp_free(&a->storage);
     a->data = 0;

@@ -275,4 +275,7 @@ void* dynamic_array_insert(Dynamic_Array* a, u64 index);
 // A zeroed element at index (0 to count), the rest moved up by one. Null when index is
 // past the end or the memory cannot be had.
 
+void dynamic_array_remove(Dynamic_Array* a, u64 index);
+// Removes the element at index, moving the rest down by one; nothing past the end.
+
 void dynamic_array_free(Dynamic_Array* a);  // gives the storage back; the element size stays

@@ -5,9 +5,12 @@
 
 #include <errno.h>
 #include <limits.h>
+#include <signal.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -64,6 +67,23 @@ b8 os_lister_get_next_item(Os_Lister* lister, Os_Lister_Item* item) {
         tmp_set_used(saved);
         return true;
     }
+}
+
+//~ Child processes
+
+void os_prepare_child_process() {
+    struct sigaction original = {};
+    original.sa_handler = SIG_DFL;
+    for (int s = 1; s < NSIG; s++) sigaction(s, &original, 0);  // fails harmlessly for KILL and STOP
+    sigset_t none;
+    sigemptyset(&none);
+    sigprocmask(SIG_SETMASK, &none, 0);
+
+    if (syscall(SYS_close_range, 3u, ~0u, 0u) == 0) return;
+    // Kernels before close_range: every descriptor up to the limit.
+    rlimit limit = {};
+    int highest = getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur < 65536 ? (int)limit.rlim_cur : 65536;
+    for (int fd = 3; fd < highest; fd++) close(fd);
 }
 
 //~ Paths

@@ -59,6 +59,13 @@ void sleep_milliseconds(u32 milliseconds);
 u64 os_get_monotonic_microseconds();
 // Microseconds of the monotonic clock: the editor's time stamps.
 
+//~ Child processes
+
+void os_prepare_child_process();
+// For a child just forked from the threaded editor, before it execs: default signal
+// handlers, an empty signal mask and no descriptor above 2, so the program it runs inherits
+// none of the editor's state. Only async-signal-safe calls.
+
 //~ Paths
 
 b8 os_get_full_filepath(u8* path, u64 count, String* directory, String* name);

@@ -47,5 +47,12 @@ inline u32 atomic_or_u32(u32* word, u32 bits) { return __atomic_fetch_or(word, b
 inline u32 atomic_and_u32(u32* word, u32 bits) { return __atomic_fetch_and(word, bits, __ATOMIC_ACQ_REL); }
 inline u16 atomic_or_u16(u16* word, u16 bits) { return __atomic_fetch_or(word, bits, __ATOMIC_ACQ_REL); }
 inline u16 atomic_and_u16(u16* word, u16 bits) { return __atomic_fetch_and(word, bits, __ATOMIC_ACQ_REL); }
+inline u64 atomic_or_u64(u64* word, u64 bits) { return __atomic_fetch_or(word, bits, __ATOMIC_ACQ_REL); }
+inline u64 atomic_and_u64(u64* word, u64 bits) { return __atomic_fetch_and(word, bits, __ATOMIC_ACQ_REL); }
+inline u64 atomic_load_u64(u64* word) { return __atomic_load_n(word, __ATOMIC_ACQUIRE); }
 inline u32 atomic_load_u32(u32* word) { return __atomic_load_n(word, __ATOMIC_ACQUIRE); }
 inline u16 atomic_load_u16(u16* word) { return __atomic_load_n(word, __ATOMIC_ACQUIRE); }
+inline u8 atomic_or_u8(u8* byte, u8 bits) { return __atomic_fetch_or(byte, bits, __ATOMIC_ACQ_REL); }
+inline u8 atomic_and_u8(u8* byte, u8 bits) { return __atomic_fetch_and(byte, bits, __ATOMIC_ACQ_REL); }
+inline u8 atomic_load_u8(u8* byte) { return __atomic_load_n(byte, __ATOMIC_ACQUIRE); }
+inline void atomic_store_u8(u8* byte, u8 value) { __atomic_store_n(byte, value, __ATOMIC_RELEASE); }

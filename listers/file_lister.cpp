@@ -4,6 +4,7 @@
 
 #include "listers/file_lister.h"
 #include "listers/lister_threads.h"
+#include "ui/window.h"
 #include "runtime/custom_layer.h"
 
 #include <assert.h>

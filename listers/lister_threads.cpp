@@ -1,10 +1,8 @@
-// Thread starts and the main loop's wake-up, shared by the listing and search threads.
+// Thread starts shared by the listing and search threads.
 
 #include "listers/lister_threads.h"
 #include "foundation/log.h"
-#include "ui/window.h"
 
-#include <GLFW/glfw3.h>
 #include <pthread.h>
 #include <sched.h>
 #include <string.h>
@@ -21,11 +19,6 @@ b8 start_detached_thread(Lister_Thread_Entry entry, void* argument, const char* 
     }
     if (error != 0) add_log(nullptr, LOG_ERROR, "Could not start the %s thread: %s", what, strerror(error));
     return error == 0;
-}
-
-void wake_main_loop() {
-    // Without a window GLFW is not initialised, and its error path is not thread-safe.
-    if (__atomic_load_n(&window.handle, __ATOMIC_ACQUIRE)) glfwPostEmptyEvent();
 }
 
 u32 get_usable_processor_count() {

@@ -1,5 +1,4 @@
-// Starting the listers' threads and waking the main loop when they have something to
-// show. Every thread here is detached: nothing ever joins it.
+// Starting the listers' threads. Every thread here is detached: nothing ever joins it.
 #pragma once
 
 #include "foundation/types.h"
@@ -11,9 +10,6 @@ typedef void* (*Lister_Thread_Entry)(void* argument);
 b8 start_detached_thread(Lister_Thread_Entry entry, void* argument, const char* what);
 // True when the thread runs. False (logged with `what`, e.g. "search") when it could not
 // be created; the caller undoes whatever it had set up for it.
-
-void wake_main_loop();
-// Any thread: the main loop draws a frame soon. Does nothing before the window exists.
 
 u32 get_usable_processor_count();
 // Processors this thread may run on; at least 1, at most 1,024.

@@ -7,6 +7,7 @@
 
 #include "listers/search.h"
 #include "listers/lister_threads.h"
+#include "ui/window.h"
 #include "runtime/custom_layer.h"
 
 #include <assert.h>

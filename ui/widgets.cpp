@@ -218,9 +218,7 @@ b8 ui_update_button(f32 x, f32 y, f32 width, f32 height, v2 mouse, b8* hovered) 
 }
 
 b8 ui_button(const char* label, u64 label_count, f32 x, f32 y, f32 width, Rgba background) {
-    f32 brightness = sqrtf(0.299f * background.r * background.r + 0.587f * background.g * background.g +
-                           0.114f * background.b * background.b);
-    Rgba label_colour = brightness > 0.5f ? Rgba{0, 0, 0, 1} : Rgba{1, 1, 1, 1};
+    Rgba label_colour = rgba_brightness(background) > 0.5f ? Rgba{0, 0, 0, 1} : Rgba{1, 1, 1, 1};
     f32 height = (f32)ui_font_pool.pixel_size;
     b8 hovered = false;
     b8 clicked = ui_update_button(x, y, width, height, ui_mouse_position, &hovered);

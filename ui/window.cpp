@@ -128,6 +128,7 @@ void glfw_mouse_scroll_callback(GLFWwindow* handle, double x, double y) {
 }
 
 void glfw_focus_callback(GLFWwindow* handle, int focused) {
+    atomic_store_u8(&window_is_focused, focused != 0);
     window_handle_focus(get_window_state(handle), focused != 0);
 }
 
@@ -163,5 +164,35 @@ b8 create_window_with_callbacks(Window_State* w, u32 width, u32 height, const ch
     glfwGetFramebufferSize(w->handle, &framebuffer_width, &framebuffer_height);
     w->width = (u32)(framebuffer_width > 0 ? framebuffer_width : 0);
     w->height = (u32)(framebuffer_height > 0 ? framebuffer_height : 0);
+    atomic_store_u8(&window_is_focused, glfwGetWindowAttrib(w->handle, GLFW_FOCUSED) != 0);
+    allow_waking_main_loop();
     return true;
+}
+
+//~ Other threads
+
+u8 window_is_focused;
+
+// GLFW may be asked for an empty event only while it is initialised: the window's creation
+// allows it and shut-down forbids it before glfwTerminate, under one lock, so no thread ever
+// calls into a GLFW that is being torn down.
+static u8 wake_lock;  // guards main_loop_can_be_woken and the call into GLFW
+static b8 main_loop_can_be_woken;
+
+void allow_waking_main_loop() {
+    spin_lock(&wake_lock);
+    main_loop_can_be_woken = true;
+    spin_unlock(&wake_lock);
+}
+
+void stop_waking_main_loop() {
+    spin_lock(&wake_lock);
+    main_loop_can_be_woken = false;
+    spin_unlock(&wake_lock);
+}
+
+void wake_main_loop() {
+    spin_lock(&wake_lock);
+    if (main_loop_can_be_woken) glfwPostEmptyEvent();
+    spin_unlock(&wake_lock);
 }

@@ -105,3 +105,13 @@ void window_handle_scroll(Window_State* w, f64 y);
 void window_handle_focus(Window_State* w, b8 focused);
 void window_handle_resize(Window_State* w, u32 width, u32 height);
 
+
+//~ window.cpp: what other threads may know of the window. They never call GLFW themselves.
+
+extern u8 window_is_focused;  // kept by the focus callback; read with atomic_load_u8
+
+void wake_main_loop();
+// Posts an empty event so that the main loop's wait returns. Any thread; does nothing while
+// GLFW is not up (headless tests, before a window exists, once shut-down has begun).
+void allow_waking_main_loop();  // the window's creation calls it
+void stop_waking_main_loop();   // shut-down, before glfwTerminate

@@ -89,6 +89,27 @@ TEST(DynamicArray, InsertMovesTheRestUpAndZeroesTheNewElement) {
     dynamic_array_free(&empty);
 }
 
+TEST(DynamicArray, RemoveMovesTheRestDown) {
+    ASSERT_TRUE(init_memory(PROGRAM_EDITOR));
+    struct Case { const char* name; u64 index; std::vector<u32> expected; };
+    const Case cases[] = {
+        {"front", 0, {2, 3, 4}},
+        {"middle", 2, {1, 2, 4}},
+        {"last", 3, {1, 2, 3}},
+        {"past the end", 4, {1, 2, 3, 4}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Dynamic_Array a;
+        init_dynamic_array(&a, sizeof(u32));
+        fill(&a, 4);
+        dynamic_array_remove(&a, c.index);
+        EXPECT_EQ(contents(a), c.expected);
+        EXPECT_EQ(a.capacity, 4u);
+        dynamic_array_free(&a);
+    }
+}
+
 TEST(DynamicArray, LargeElementsMoveBetweenSizeClasses) {
     ASSERT_TRUE(init_memory(PROGRAM_EDITOR));
     struct Big { u8 octets[3000]; };

@@ -2,228 +2,12 @@
 // pixels back: the check box flips its icon, the thumb drags and the wheel scrolls by the
 // scroll bar's rules, the button lights up under the mouse and counts one click per press,
 // and closing the window ends the demo with status 0.
-#include <gtest/gtest.h>
-
-#include <X11/Xatom.h>
-#include <X11/Xlib.h>
-#include <X11/Xutil.h>
-#include <errno.h>
-#include <fcntl.h>
 #include <math.h>
-#include <poll.h>
-#include <signal.h>
-#include <stdio.h>
-#include <stdlib.h>
-#include <string.h>
-#include <sys/wait.h>
-#include <time.h>
-#include <unistd.h>
 
-#include <string>
-#include <vector>
-
+#include "tests/ui/x_session.h"
 #include "tests/ui/widgets_demo.h"
 
 namespace {
-
-double now_seconds() {
-    timespec t;
-    clock_gettime(CLOCK_MONOTONIC, &t);
-    return t.tv_sec + t.tv_nsec / 1e9;
-}
-
-// Starts a program on a display, with its stdout on a pipe when out_fd is given, else on
-// /dev/null; keep_fd stays open in it.
-pid_t spawn(const std::vector<std::string>& argv, const std::string& display, int* out_fd, int keep_fd = -1) {
-    int pipe_fds[2] = {-1, -1};
-    if (out_fd && pipe(pipe_fds) != 0) return -1;
-    pid_t pid = fork();
-    if (pid == 0) {
-        if (out_fd) {
-            dup2(pipe_fds[1], 1);
-            close(pipe_fds[0]);
-            close(pipe_fds[1]);
-        } else {
-            int null_fd = open("/dev/null", O_WRONLY);
-            dup2(null_fd, 1);
-            if (keep_fd >= 0) dup2(null_fd, 2);  // Xvfb's chatter while it looks for a free display
-            close(null_fd);
-        }
-        if (keep_fd >= 0) fcntl(keep_fd, F_SETFD, 0);
-        if (!display.empty()) setenv("DISPLAY", display.c_str(), 1);
-        std::vector<char*> args;
-        for (const std::string& a : argv) args.push_back((char*)a.c_str());
-        args.push_back(nullptr);
-        execvp(args[0], args.data());
-        _exit(127);
-    }
-    if (out_fd) {
-        close(pipe_fds[1]);
-        *out_fd = pipe_fds[0];
-    }
-    return pid;
-}
-
-bool wait_for_exit(pid_t pid, double seconds, int* status) {
-    double end = now_seconds() + seconds;
-    while (now_seconds() < end) {
-        if (waitpid(pid, status, WNOHANG) == pid) return true;
-        usleep(10000);
-    }
-    return false;
-}
-
-// Lines of a child's stdout, read as they come.
-struct Line_Reader {
-    int fd = -1;
-    std::string pending;
-    std::vector<std::string> lines;
-    size_t next = 0;  // the first line no wait_for has passed yet
-
-    // Reads for at most a while; false at the end of the output.
-    bool read_some(double seconds) {
-        pollfd p = {fd, POLLIN, 0};
-        if (poll(&p, 1, (int)(seconds * 1000) + 1) <= 0) return true;
-        char buffer[4096];
-        ssize_t n = read(fd, buffer, sizeof(buffer));
-        if (n <= 0) return false;
-        pending.append(buffer, n);
-        for (size_t nl; (nl = pending.find('\n')) != std::string::npos;) {
-            lines.push_back(pending.substr(0, nl));
-            pending.erase(0, nl + 1);
-        }
-        return true;
-    }
-
-    // Waits for a line that starts with prefix, past the lines already passed; "" on timeout.
-    std::string wait_for(const std::string& prefix, double seconds = 10) {
-        double end = now_seconds() + seconds;
-        for (;;) {
-            while (next < lines.size()) {
-                const std::string& l = lines[next++];
-                if (l.compare(0, prefix.size(), prefix) == 0) return l;
-            }
-            double left = end - now_seconds();
-            if (left <= 0 || !read_some(left)) return "";
-        }
-    }
-
-    // Every line so far with a prefix, after waiting a moment for late ones.
-    int count_all(const std::string& prefix) {
-        for (double end = now_seconds() + 0.3; now_seconds() < end && read_some(end - now_seconds());) {}
-        int count = 0;
-        for (const std::string& l : lines) count += l.compare(0, prefix.size(), prefix) == 0;
-        return count;
-    }
-};
-
-struct Pixel { int r, g, b; };
-
-struct Demo_Session {
-    pid_t xvfb = -1, demo = -1;
-    std::string display;
-    Display* x = nullptr;
-    Window window = 0;
-    Line_Reader out;
-
-    ~Demo_Session() {
-        if (x) XCloseDisplay(x);
-        int status;
-        if (demo > 0 && waitpid(demo, &status, WNOHANG) == 0) {
-            kill(demo, SIGKILL);
-            waitpid(demo, &status, 0);
-        }
-        if (xvfb > 0) {
-            kill(xvfb, SIGTERM);
-            if (!wait_for_exit(xvfb, 5, &status)) {
-                kill(xvfb, SIGKILL);
-                waitpid(xvfb, &status, 0);
-            }
-        }
-        if (out.fd >= 0) close(out.fd);
-    }
-
-    // An X server on a display number of its own choosing.
-    bool start_xvfb() {
-        XSetErrorHandler([](Display*, XErrorEvent*) { return 0; });  // a failed grab is a failed check, not an exit
-        int fds[2];
-        if (pipe2(fds, O_CLOEXEC) != 0) return false;
-        xvfb = spawn({"Xvfb", "-displayfd", std::to_string(fds[1]), "-screen", "0", "1024x768x24", "-nolisten", "tcp"},
-                     "", nullptr, fds[1]);
-        close(fds[1]);
-        Line_Reader r;
-        r.fd = fds[0];
-        std::string number = r.wait_for("", 20);
-        close(fds[0]);
-        if (number.empty()) return false;
-        display = ":" + number;
-        x = XOpenDisplay(display.c_str());
-        return x != nullptr;
-    }
-
-    bool start_demo() {
-        demo = spawn({QUARN_WIDGETS_DEMO}, display, &out.fd);
-        std::string ready = out.wait_for("ready ", 30);
-        if (ready.empty()) return false;
-        window = (Window)strtoull(ready.c_str() + 6, nullptr, 0);
-        return window != 0;
-    }
-
-    void xdotool(const std::vector<std::string>& args) {
-        std::vector<std::string> argv = {"xdotool"};
-        argv.insert(argv.end(), args.begin(), args.end());
-        int status = -1;
-        pid_t pid = spawn(argv, display, nullptr);
-        waitpid(pid, &status, 0);
-        EXPECT_EQ(status, 0) << "xdotool " << args[0];
-    }
-    void move(float wx, float wy) {
-        xdotool({"mousemove", "--window", std::to_string(window), std::to_string((int)wx), std::to_string((int)wy)});
-    }
-
-    // The window's pixels in a rectangle, rows of r, g, b.
-    std::vector<Pixel> grab(int left, int top, int width, int height) {
-        std::vector<Pixel> pixels;
-        XImage* image = XGetImage(x, window, left, top, width, height, AllPlanes, ZPixmap);
-        if (!image) return pixels;
-        for (int y = 0; y < height; y++) {
-            for (int xx = 0; xx < width; xx++) {
-                unsigned long p = XGetPixel(image, xx, y);
-                pixels.push_back({(int)((p >> 16) & 0xFF), (int)((p >> 8) & 0xFF), (int)(p & 0xFF)});
-            }
-        }
-        XDestroyImage(image);
-        return pixels;
-    }
-    Pixel pixel(float wx, float wy) {
-        std::vector<Pixel> p = grab((int)wx, (int)wy, 1, 1);
-        return p.empty() ? Pixel{-1, -1, -1} : p[0];
-    }
-
-    // Polls the screen until a condition holds: a frame reaches the screen a little after
-    // the demo reports it.
-    template <typename F>
-    bool eventually(F condition, double seconds = 5) {
-        double end = now_seconds() + seconds;
-        do {
-            if (condition()) return true;
-            usleep(20000);
-        } while (now_seconds() < end);
-        return false;
-    }
-
-    void close_window() {
-        XEvent e = {};
-        e.xclient.type = ClientMessage;
-        e.xclient.window = window;
-        e.xclient.message_type = XInternAtom(x, "WM_PROTOCOLS", False);
-        e.xclient.format = 32;
-        e.xclient.data.l[0] = (long)XInternAtom(x, "WM_DELETE_WINDOW", False);
-        e.xclient.data.l[1] = CurrentTime;
-        XSendEvent(x, window, False, NoEventMask, &e);
-        XFlush(x);
-    }
-};
 
 bool same(const std::vector<Pixel>& a, const std::vector<Pixel>& b) {
     if (a.size() != b.size()) return false;
@@ -244,9 +28,9 @@ int ink(const std::vector<Pixel>& a) {
 }  // namespace
 
 TEST(WidgetsDemo, AnswersTheMouseUnderX) {
-    Demo_Session s;
+    X_Session s;
     ASSERT_TRUE(s.start_xvfb()) << "Xvfb did not start";
-    ASSERT_TRUE(s.start_demo()) << "the demo did not report ready";
+    ASSERT_TRUE(s.start_program({QUARN_WIDGETS_DEMO})) << "the demo did not report ready";
 
     const int icon = 35;  // the icon pool's pixel size until a font size is set
     {
@@ -345,8 +129,8 @@ TEST(WidgetsDemo, AnswersTheMouseUnderX) {
         SCOPED_TRACE("closing the window ends the demo with status 0");
         s.close_window();
         int status = -1;
-        ASSERT_TRUE(wait_for_exit(s.demo, 10, &status));
-        s.demo = -1;
+        ASSERT_TRUE(wait_for_exit(s.program, 10, &status));
+        s.program = -1;
         EXPECT_TRUE(WIFEXITED(status));
         EXPECT_EQ(WEXITSTATUS(status), 0);
     }

@@ -1,0 +1,137 @@
+// Terminal figures: escape parsing on generated coloured build output; the worker moving
+// `cat` of a 100 MB file through a real pseudo-terminal, beside `cat` of the same file to
+// /dev/null; and the CPU the worker costs while its command sleeps. MB is 1,000,000 bytes.
+
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/resource.h>
+#include <time.h>
+#include <unistd.h>
+
+#include "terminal/terminal.h"
+#include "ui/window.h"
+
+static f64 now_seconds() {
+    timespec t;
+    clock_gettime(CLOCK_MONOTONIC, &t);
+    return (f64)t.tv_sec + (f64)t.tv_nsec / 1e9;
+}
+
+static f64 cpu_seconds() {
+    rusage usage;
+    getrusage(RUSAGE_SELF, &usage);
+    return (f64)usage.ru_utime.tv_sec + (f64)usage.ru_utime.tv_usec / 1e6 + (f64)usage.ru_stime.tv_sec +
+           (f64)usage.ru_stime.tv_usec / 1e6;
+}
+
+// Lines as a colouring compiler and build tool print them.
+static u64 generate_build_output(char* out, u64 capacity) {
+    u64 used = 0;
+    for (u32 i = 0; used + 512 < capacity; i++) {
+        const char* format;
+        switch (i % 4) {
+        case 0: format = "\x1b[32m[%3u%%]\x1b[0m \x1b[1mBuilding CXX object src/module_%u/file_%u.cpp.o\x1b[0m\r\n"; break;
+        case 1: format = "src/module_%u/file_%u.cpp:%u:5: \x1b[01;35m\x1b[Kwarning: \x1b[m\x1b[Kunused variable "
+                         "'\x1b[01m\x1b[Kx\x1b[m\x1b[K' [\x1b[01;35m\x1b[K-Wunused-variable\x1b[m\x1b[K]\r\n"; break;
+        case 2: format = "   %u | int \x1b[01;35m\x1b[Kx_%u\x1b[m\x1b[K = compute(%u);\r\n"; break;
+        default: format = "\x1b[38;5;%um%u\x1b[0m tests passed, \x1b[38;2;255;%u;0mno failures\x1b[0m\r\n"; break;
+        }
+        used += (u64)snprintf(out + used, capacity - used, format, i % 101, i % 97, i % 500);
+    }
+    return used;
+}
+
+static void bench_escape_parsing() {
+    const u64 size = 64000000;
+    char* output = (char*)malloc(size);
+    u64 length = generate_build_output(output, size);
+
+    Terminal_Result block;
+    memset(&block, 0, sizeof(block));
+    init_dynamic_array(&block.text, 1);
+    init_dynamic_array(&block.tokens, sizeof(Terminal_Token));
+    reset_terminal_result_text(&block);
+
+    f64 best = 1e9;
+    for (u32 round = 0; round < 3; round++) {
+        f64 start = now_seconds();
+        for (u64 at = 0; at < length; at += TERMINAL_READ_SIZE) {
+            u64 n = length - at < TERMINAL_READ_SIZE ? length - at : TERMINAL_READ_SIZE;
+            // As the worker does it: a full block starts over.
+            if (block.text.count >= MAX_TERMINAL_BUFFER_SIZE - TERMINAL_READ_SIZE) reset_terminal_result_text(&block);
+            memcpy(dynamic_array_add_fast_multiple(&block.text, (u32)n), output + at, n);
+            tokenise_terminal_result(&block);
+        }
+        f64 seconds = now_seconds() - start;
+        if (seconds < best) best = seconds;
+    }
+    printf("escape parsing, coloured build output: %.0f MB/s (%.1f MB, best of 3; goal 100 MB/s or more)\n",
+           (f64)length / 1e6 / best, (f64)length / 1e6);
+    dynamic_array_free(&block.text);
+    dynamic_array_free(&block.tokens);
+    free(output);
+}
+
+static void wait_for_worker(Terminal_Result* block) {
+    while (atomic_load_u8(&block->flags) & TERMINAL_RESULT_WORKER) usleep(1000);
+}
+
+// quiet_milliseconds: how long the command surely runs, slept through in one piece so the
+// waiting costs no CPU of its own.
+static f64 run_to_end(Terminal* terminal, const char* program, const char* argument, u32 quiet_milliseconds) {
+    char* arguments[] = {(char*)program, (char*)argument, 0};
+    f64 start = now_seconds();
+    if (!terminal_execute_arguments(terminal, string_from_c(program), arguments, String{})) return -1;
+    if (quiet_milliseconds) sleep_milliseconds(quiet_milliseconds);
+    wait_for_worker(terminal->current_result);
+    return now_seconds() - start;
+}
+
+static void bench_worker(Terminal* terminal) {
+    const u64 size = 100000000;
+    char path[] = "/tmp/quarn-bench-terminal-XXXXXX";
+    int fd = mkstemp(path);
+    if (fd < 0) return;
+    char* line = (char*)malloc(size);
+    for (u64 i = 0; i < size; i++) line[i] = (i % 80 == 79) ? '\n' : (char)('a' + i % 26);
+    b8 written = os_write_all(fd, (u8*)line, size);
+    close(fd);
+    free(line);
+    if (written) {
+        f64 through_pty = run_to_end(terminal, "cat", path, 0);
+        char command[128];
+        snprintf(command, sizeof(command), "cat %s > /dev/null", path);
+        f64 start = now_seconds();
+        int status = system(command);
+        f64 to_null = now_seconds() - start;
+        if (through_pty > 0 && status == 0) {
+            printf("worker, cat of 100 MB through a pseudo-terminal: %.0f MB/s (cat to /dev/null: %.0f MB/s)\n",
+                   (f64)size / 1e6 / through_pty, (f64)size / 1e6 / to_null);
+        }
+    }
+    unlink(path);
+}
+
+static void bench_quiet_worker(Terminal* terminal) {
+    f64 cpu_before = cpu_seconds();
+    f64 seconds = run_to_end(terminal, "sleep", "2", 1950);
+    f64 cpu = cpu_seconds() - cpu_before;
+    if (seconds > 0) printf("worker during sleep 2: %.1f ms of CPU in %.2f s (the whole process)\n", cpu * 1e3, seconds);
+}
+
+int main() {
+    if (!init_memory(PROGRAM_EDITOR)) return 1;
+    tmp_claim_slot();
+    init_terminals();
+    atomic_store_u8(&window_is_focused, 1);  // no desktop notifications from a bench
+
+    bench_escape_parsing();
+    Filepath directory = {};
+    Terminal* terminal = add_a_terminal(&directory);
+    if (!terminal) return 1;
+    bench_worker(terminal);
+    bench_quiet_worker(terminal);
+    clear_terminal_history(terminal);
+    return 0;
+}

@@ -1,0 +1,10 @@
+// The compiler core: its records, state and memory, error reports, tokeniser, scopes and
+// identifiers, which the parser, the bytecode generator and the code generator build on.
+// Each concern has its own header; this one includes them all.
+#pragma once
+
+#include "compiler/core/core_records.h"
+#include "compiler/core/compiler_state.h"
+#include "compiler/core/compile_errors.h"
+#include "compiler/core/tokeniser.h"
+#include "compiler/core/scopes.h"

@@ -1,0 +1,124 @@
+// The first use of a global that the preparse only recorded: the name is looked up, and
+// the declaration is parsed then, by the parser's routines, once. Apart from scopes.cpp
+// because it is the core's one call back into the parser, the types and the registers.
+#include <string.h>
+
+#include "compiler/core/compiler_core.h"
+
+static Token* get_pending_end(Identifier* identifier) {
+    return identifier->pending_value_end ? identifier->pending_value_end : identifier->pending_type_end;
+}
+
+// A fixed-size array variable without a value: its elements get global data of their
+// own, which the data member points to once the image is loaded.
+static b8 place_fixed_size_array_elements(Scope* scope, Identifier* variable, Identifier* type) {
+    Identifier* max_count = get_struct_member_from_string(type, STR("MAX_COUNT"));
+    Identifier* data = get_struct_member_from_string(type, STR("data"));
+    Identifier* element = type->element_type;
+    if (!max_count || !data || !element) {
+        print_error_on_trace(variable->declaration, "'%.*s' has an array type without MAX_COUNT or data.",
+                             (int)variable->name.count, (char*)variable->name.data);
+        return false;
+    }
+    u64 count = max_count->constant_value.constant.data;
+    if (element->size && count > DATA_SECTION_MAX_TOTAL / element->size) {
+        print_error_on_trace(variable->declaration, "The compiler ran out of memory for %s.", global_data_section.name);
+        return false;
+    }
+    Register_Id elements = allocate_a_register(scope, (u32)(count * element->size), 0, element->alignment);
+    if (elements.index == INVALID_REGISTER_ID.index) return false;
+    Register_Id where = allocate_within_register(variable->register_id, data->member_offset,
+                                                 global_compiler_state.address_size);
+    if (where.index == INVALID_REGISTER_ID.index || !add_a_relocation(where, elements, 0)) return false;
+    u8* staged = get_register_global_data(where);
+    if (staged) memset(staged, 0, global_compiler_state.address_size);
+    return true;
+}
+
+static b8 parse_pending_variable(Scope* scope, Identifier* identifier) {
+    Identifier* type = 0;
+    if (identifier->pending_type_first) {
+        Token* stop = 0;
+        if (!parse_type(scope, &type, identifier->pending_type_first, identifier->pending_type_end, &stop, 0, 0, 0)) {
+            return false;
+        }
+        identifier->type = type;
+    }
+    if (identifier->pending_value_first) {
+        return handle_declaration_assignment(scope, identifier, 1, type, identifier->pending_value_first,
+                                             identifier->pending_value_end);
+    }
+    if (identifier->flags & IDENTIFIER_CONSTANT) {
+        print_error_on_trace(identifier->declaration, "Constants must be initialised with an explicit value.");
+        return false;
+    }
+    if (!type) {
+        print_error_on_trace(identifier->declaration, "Expected a type.");
+        return false;
+    }
+
+    identifier->register_id = allocate_a_register(scope, type->size, type, type->alignment);
+    if (identifier->register_id.index == INVALID_REGISTER_ID.index) return false;
+    if (type->pointer_depth == 0 && (type->flags & TYPE_FIXED_SIZE_ARRAY)) {
+        return place_fixed_size_array_elements(scope, identifier, type);
+    }
+    if (!(identifier->flags & IDENTIFIER_INLINE)) {
+        Value variable = {};
+        variable.kind = VALUE_REGISTER;
+        variable.dynamic.type = type;
+        variable.dynamic.register_id = identifier->register_id;
+        variable.source = identifier->declaration;
+        set_dynamic_default_value(scope, 0, &variable);
+    }
+    return true;
+}
+
+static b8 parse_pending_declaration(Identifier* identifier) {
+    Scope* scope = identifier->scope;
+    Token* type_first = identifier->pending_type_first;
+    switch (identifier->declaration_kind) {
+        case DECLARATION_STRUCT:
+            return type_first && parse_struct_declaration(scope, identifier, type_first->next, get_pending_end(identifier));
+        case DECLARATION_ENUM: {
+            if (!type_first) return false;
+            b8 flags_variant = type_first->length == 11 && memcmp(type_first->text, "#enum_flags", 11) == 0;
+            return parse_enum_declaration(scope, identifier, type_first->next, flags_variant);
+        }
+        case DECLARATION_SUB_PROGRAM:
+            return parse_sub_program_declaration(scope, identifier, type_first, get_pending_end(identifier));
+        case DECLARATION_VARIABLE:
+            if (!parse_pending_variable(scope, identifier)) return false;
+            identifier->flags |= IDENTIFIER_DECLARED;
+            return true;
+    }
+    print_error_on_trace(identifier->declaration, "'%.*s' was not previously declared.", (int)identifier->name.count,
+                         (char*)identifier->name.data);
+    return false;
+}
+
+Identifier* get_identifier_with_error(Scope* scope, Token* name, u8 outer) {
+    if (outer) {
+        if (!(scope->flags & SCOPE_INLINED)) {
+            print_error_on_token(name, "You can only explicitly access outer scope identifiers within inlined sub-programs.");
+            return 0;
+        }
+        scope = scope->call_site_scope;
+    }
+    Identifier* identifier = get_identifier(scope, name->text, name->length);
+    if (!identifier) {
+        print_error_on_token(name, "'%s' was not previously declared.", token_to_c_string(name));
+        return 0;
+    }
+    // A declaration that failed was reported once; its half-built identifier is never used.
+    if (identifier->flags & IDENTIFIER_DECLARATION_FAILED) return 0;
+    if ((identifier->flags & (IDENTIFIER_PENDING | IDENTIFIER_BEING_PARSED)) == IDENTIFIER_PENDING) {
+        identifier->flags |= IDENTIFIER_BEING_PARSED;
+        b8 parsed = parse_pending_declaration(identifier);
+        identifier->flags &= ~(IDENTIFIER_PENDING | IDENTIFIER_BEING_PARSED);
+        if (!parsed) {
+            identifier->flags |= IDENTIFIER_DECLARATION_FAILED;
+            return 0;
+        }
+    }
+    return identifier;
+}

@@ -1,0 +1,131 @@
+// quarnc: the compiler's developer tool, built with the tests and never shipped.
+//   quarnc --tokens FILE   the token list with its links and priorities, then the reports
+//   quarnc FILE            the reports, as the compile-errors tab copies them
+// The exit status is 1 when anything was reported.
+#include <fcntl.h>
+#include <stdio.h>
+#include <string.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "compiler/core/compiler_core.h"
+#include "foundation/os_files.h"
+#include "foundation/sort.h"
+
+struct Token_Number {
+    Token* token;
+    u64 number;
+};
+
+static b8 token_number_before(void* a, void* b) { return ((Token_Number*)a)->token < ((Token_Number*)b)->token; }
+
+static b8 key_at_or_after(void* element, void* key) { return ((Token_Number*)element)->token <= (Token*)key; }
+
+static void* find_number(void* data, u32 element_size, u32 count, void* key) {
+    for (u32 i = 0; i < count; i++) {
+        Token_Number* n = (Token_Number*)((u8*)data + (u64)i * element_size);
+        if (n->token == (Token*)key) return n;
+    }
+    return 0;
+}
+
+static void write_escaped(FILE* out, u8* text, u64 length) {
+    fputc('"', out);
+    for (u64 i = 0; i < length; i++) {
+        u8 c = text[i];
+        if (c == '\n') fputs("\\n", out);
+        else if (c == '\r') fputs("\\r", out);
+        else if (c == '\t') fputs("\\t", out);
+        else if (c == '"' || c == '\\') fprintf(out, "\\%c", c);
+        else if (c < 0x20 || c == 0x7F) fprintf(out, "\\x%02x", c);
+        else fputc(c, out);
+    }
+    fputc('"', out);
+}
+
+// One line per token: number, line:column, kind, text, then its link or operator value.
+static b8 write_tokens(FILE* out, Source_File* file) {
+    u32 count = file->tokens.count;
+    Gp_Allocation storage;
+    if (!gp_allocate(&storage, (u64)count * sizeof(Token_Number))) return false;
+    Token_Number* numbers = (Token_Number*)storage.memory;
+    u32 i = 0;
+    for (Token* token = (Token*)file->tokens.first_element; token; token = token->next) numbers[i] = {token, i}, i++;
+    general_quick_sort(numbers, count, sizeof(Token_Number), token_number_before);
+
+    u64 number = 0;
+    for (Token* token = (Token*)file->tokens.first_element; token; token = token->next, number++) {
+        fprintf(out, "%-5llu %4u:%-4llu %-16s ", (unsigned long long)number, token->location.line,
+                (unsigned long long)(token->text - token->location.line_start + 1), token_kind_to_c_string(token->kind));
+        write_escaped(out, token->text, token->length);
+        if (token->kind & (TOKEN_OPERATOR | TOKEN_AT)) {
+            fprintf(out, "  value 0x%llx priority %u", (unsigned long long)token->value, token->priority);
+        } else if (token->kind & (TOKEN_SCOPE_START | TOKEN_COLON)) {
+            Token_Number* link = token->value ? (Token_Number*)array_binary_search(numbers, sizeof(Token_Number), count,
+                                                                                  key_at_or_after, find_number,
+                                                                                  (void*)token->value)
+                                              : 0;
+            if (link) fprintf(out, "  -> %llu", (unsigned long long)link->number);
+            else fputs("  -> none", out);
+        }
+        fputc('\n', out);
+    }
+    gp_free(&storage);
+    return true;
+}
+
+static void write_compile_errors(FILE* out) {
+    for (u32 i = 0; i < compile_errors.count; i++) {
+        u64 used = tmp_get_used();
+        String text = compile_error_to_text((Compile_Error*)compile_errors.data + i, true);
+        if (i) fputc('\n', out);
+        fprintf(out, "%.*s\n", (int)text.count, (char*)text.data);
+        tmp_set_used(used);
+    }
+}
+
+// Reads the file whole into a new source file of the compile.
+static Source_File* load_source_file(const char* path) {
+    int fd = open(path, O_RDONLY);
+    struct stat status;
+    if (fd < 0 || fstat(fd, &status) != 0) {
+        if (fd >= 0) close(fd);
+        fprintf(stderr, "quarnc: cannot read %s\n", path);
+        return 0;
+    }
+    Source_File* file = (Source_File*)dynamic_array_add_fast(&global_compiler_state.source_files);
+    if (!file) return 0;
+    memset(file, 0, sizeof(*file));
+    file->index = global_compiler_state.source_files.count - 1;
+    file->path = string_from_c(path);
+    u64 size = (u64)status.st_size;
+    b8 read = size <= 0xFFFFFFFFu && gp_allocate(&file->buffer, size) && os_read_all(fd, file->buffer.memory, size);
+    close(fd);
+    if (!read) {
+        fprintf(stderr, "quarnc: cannot read %s\n", path);
+        return 0;
+    }
+    file->text = size ? file->buffer.memory : 0;
+    file->text_size = (u32)size;
+    file->buffer_size = (u32)size;
+    file->state = 1;
+    init_bucket_array(&file->tokens, &tokens_pool);
+    return file;
+}
+
+int main(int argc, char** argv) {
+    b8 list_tokens = argc == 3 && strcmp(argv[1], "--tokens") == 0;
+    if (argc != 2 + list_tokens) {
+        fprintf(stderr, "usage: quarnc [--tokens] FILE\n");
+        return 2;
+    }
+    if (!init_memory(PROGRAM_EDITOR) || !init_compiler(STR(".")) || !reset_compiler()) return 2;
+    Source_File* file = load_source_file(argv[argc - 1]);
+    if (!file) return 2;
+
+    tokenise_file(file);
+    if (list_tokens && !write_tokens(stdout, file)) return 2;
+    if (list_tokens && compile_errors.count) fputc('\n', stdout);
+    write_compile_errors(stdout);
+    return compile_errors.count ? 1 : 0;
+}

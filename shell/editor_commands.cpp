@@ -1,0 +1,39 @@
+// The queue of editor commands.
+
+#include "shell/editor_commands.h"
+#include "shell/tabs.h"
+
+Dynamic_Array editor_commands;
+
+void init_editor_commands() { init_dynamic_array(&editor_commands, sizeof(Editor_Command)); }
+
+// Only the fields a kind uses are set; the text and directory stay as the slot held them.
+static Editor_Command* queue_command(u8 kind) {
+    Editor_Command* command = (Editor_Command*)dynamic_array_add_fast(&editor_commands);
+    if (!command) {
+        add_log(nullptr, LOG_ERROR, "No memory left to queue an editor command.");
+        return nullptr;
+    }
+    command->command_kind = kind;
+    command->tab_target = 0;
+    command->tab_kind = 0;
+    command->payload = 0;
+    command->command_directory.count = 0;
+    return command;
+}
+
+b8 queue_add_tab_command(u8 tab_kind, void* record) {
+    Editor_Command* command = queue_command(COMMAND_ADD_TAB);
+    if (!command) return false;
+    command->tab_target = tmp_current_tab_index + 1;
+    command->tab_kind = tab_kind;
+    command->payload = (u64)record;
+    return true;
+}
+
+b8 queue_go_to_tab_command(u32 tab_id) {
+    Editor_Command* command = queue_command(COMMAND_GO_TO_TAB);
+    if (!command) return false;
+    command->tab_target = tab_id;
+    return true;
+}

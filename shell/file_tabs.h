@@ -1,0 +1,18 @@
+// What the shell does with file tabs beyond the list itself: opening a path at a line in a
+// tab (or going to the tab that shows it) and saving the current tab's file.
+#pragma once
+
+#include "foundation/foundation.h"
+
+//~ file_tabs.cpp
+
+void editor_load_or_go_to_file(u8* path, s64 length, u32 line);
+// When a file tab shows the path, queues going to it; otherwise loads the file into a new
+// record, which gets the keyboard, and queues a tab for it. Either way the file's cursor
+// goes to the start of the line (line 0 or past the last: the text's end). A path that
+// cannot be split or read opens nothing (logged).
+
+void editor_ask_to_save_file();
+// Saves the current tab's file when it has the keyboard. A text without a path would ask
+// the user for one in the file lister; until that exists, the refusal is logged and the
+// text stays unsaved and modified. A failed save leaves FILE_SAVE_FAILED on the file.

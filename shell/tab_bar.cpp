@@ -1,0 +1,263 @@
+// The tab bar and the tab contents, drawn every frame. Input is decided before anything of
+// a tab is drawn, so the close icon gets its press before the tab under it can start a
+// drag with it.
+
+#include "shell/tab_bar.h"
+#include "shell/editor_state.h"
+#include "shell/tabs.h"
+#include "runtime/custom_layer.h"
+#include "ui/ui.h"
+
+#include <math.h>
+#include <string.h>
+
+Tab* tab_being_dragged;
+f32 global_tabs_horizontal_offset_px;
+
+// Records move between frames, so the drag follows its tab by id.
+static u32 dragged_tab_id;
+static b8 drag_active;
+
+static const Rgba GONE_FROM_DISK_COLOUR = {1, 0, 0, 1};
+
+Tab_Bar_Geometry make_tab_bar_geometry(v2 area_position, v2 area_size, f32 bar_left, f32 bar_top) {
+    f32 ui = (f32)ui_font_pool.pixel_size, icon = (f32)icons_font_pool.pixel_size;
+    f32 gap = 0.4f * ui, height = 1.5f * ui;
+    Tab_Bar_Geometry g;
+    g.tab_width = fmaxf(10.0f * ui, 3.0f * gap + 2.0f * icon);
+    g.margin = gap;
+    g.bar_position = v2{bar_left, bar_top};
+    g.bar_size = v2{area_position.x + area_size.x - bar_left, height};
+    g.content_position = v2{area_position.x, bar_top + height};
+    g.content_size = v2{area_size.x, area_position.y + area_size.y - (bar_top + height)};
+    return g;
+}
+
+void refresh_file_tab_title(Tab* tab) {
+    tab->title.data = tab->title_buffer;
+    Editor_File* file = tab->file;
+    if (!file) {
+        tab->title.count = 0;
+        return;
+    }
+    u16 flags = atomic_load_u16(&file->flags);
+    // Cut to the buffer on a character boundary, so a 512-octet name still fits.
+    write_into_string(&tab->title, TAB_TITLE_CAPACITY, "%s%s%.*s", (flags & FILE_SAVE_FAILED) ? "!" : "",
+                      (flags & FILE_MODIFIED) ? "*" : "", (int)file->name.count, (char*)file->name.data);
+}
+
+//~ Dragging
+
+void assign_drag_slots(Tab* dragged, f32 mouse_x, Tab_Bar_Geometry* g) {
+    f32 stride = g->tab_width + TAB_GAP_PX;
+    f32 from_bar = mouse_x - dragged->drag_grab_offset - (g->bar_position.x - global_tabs_horizontal_offset_px);
+    f32 slot = floorf((from_bar + g->tab_width * 0.5f) / stride);
+    if (slot < 0) slot = 0;
+    if (slot > (f32)(tabs.count - 1)) slot = (f32)(tabs.count - 1);
+    dragged->drag_slot = (u32)slot;
+
+    u32 i = 0;
+    for (u32 t = 0; t < tabs.count; t++) {
+        Tab* tab = get_tab(t);
+        if (tab == dragged) continue;
+        if (tab->position < dragged->drag_slot) tab->drag_slot = i;
+        else if (tab->position > dragged->drag_slot) tab->drag_slot = i + 1;
+        else tab->drag_slot = tab->position < dragged->position ? dragged->drag_slot + 1 : dragged->drag_slot - 1;
+        i++;
+    }
+}
+
+static Tab* find_dragged_tab() {
+    tab_being_dragged = drag_active ? get_tab_by_id(dragged_tab_id) : nullptr;
+    if (!tab_being_dragged) drag_active = false;
+    return tab_being_dragged;
+}
+
+// The record moves to its slot and the current tab stays the tab it was.
+static void drop_dragged_tab(Tab* tab) {
+    Tab* current = get_current_tab();
+    u32 current_id = current ? current->id : 0;
+    u32 to = tab->drag_slot < tabs.count ? tab->drag_slot : tab->position;
+    tab->dragged = 0;
+    move_tab(tab->position, to);
+    if (current) current_tab_index = get_tab_by_id(current_id)->position;
+    set_current_tab(to, true);
+    drag_active = false;
+    tab_being_dragged = nullptr;
+}
+
+//~ One tab
+
+static b8 inside(v2 p, f32 left, f32 top, f32 right, f32 bottom) {
+    return p.x >= left && p.x < right && p.y >= top && p.y < bottom;
+}
+
+static f32 draw_label_text(const char* text, u64 count, Font_Pool* pool, f32 x, f32 y, Rgba colour, v2 clip_top_left,
+                           v2 clip_bottom_right) {
+    draw_text_scissored((u8*)text, count, pool, 0, x, y, colour, clip_top_left, clip_bottom_right);
+    return get_text_advance((u8*)text, count, pool, custom_layer.tab_width);
+}
+
+void draw_tab(Tab* tab, Tab** to_close, b8 normal_pass, Tab_Bar_Geometry* g) {
+    tab->title.data = tab->title_buffer;
+    f32 w = g->tab_width, top = g->bar_position.y, h = g->bar_size.y;
+    f32 bar_left = g->bar_position.x, bar_right = bar_left + g->bar_size.x;
+    f32 icon = (f32)icons_font_pool.pixel_size, ui = (f32)ui_font_pool.pixel_size;
+    v2 mouse = ui_mouse_position;
+
+    //- Where the tab stands; the current tab is kept in sight
+    u32 slot = (tab_being_dragged && tab != tab_being_dragged) ? tab->drag_slot : tab->position;
+    f32 x = bar_left + (f32)slot * (w + TAB_GAP_PX) - global_tabs_horizontal_offset_px;
+    if (normal_pass) {
+        if (tab->position == current_tab_index) {
+            if (x < bar_left) global_tabs_horizontal_offset_px -= bar_left - x;
+            else if (x + w > bar_right) global_tabs_horizontal_offset_px += x + w - bar_right;
+        }
+        if (tab->position + 1 == tabs.count && x + w < bar_right && global_tabs_horizontal_offset_px > 0) {
+            global_tabs_horizontal_offset_px = fmaxf(0, global_tabs_horizontal_offset_px - (bar_right - (x + w)));
+        }
+        x = bar_left + (f32)slot * (w + TAB_GAP_PX) - global_tabs_horizontal_offset_px;
+    }
+
+    //- Input: the close icon first, then a press anywhere else on the tab starts a drag
+    f32 close_x = x + w - g->margin - icon, icon_y = top + h * 0.5f - icon * 0.5f;
+    b8 in_bar = inside(mouse, bar_left, top, bar_right, top + h);
+    b8 over_tab = in_bar && mouse.x >= x && mouse.x < x + w;
+    b8 over_close = in_bar && inside(mouse, close_x, icon_y, close_x + icon, icon_y + icon);
+    b8 pressed = false;
+    if (normal_pass && !tab->dragged) {
+        if (over_close && ui_consume_left_click()) {
+            *to_close = tab;
+        } else if (over_tab && ui_consume_left_click()) {
+            tab->dragged = 1;
+            tab->drag_grab_offset = mouse.x - x;
+            tab->drag_slot = tab->position;  // a press released in the same frame drops it in place
+            pressed = true;
+        }
+    }
+    if (tab->dragged) {
+        x = mouse.x - tab->drag_grab_offset;
+        close_x = x + w - g->margin - icon;
+        tab_being_dragged = tab;
+        dragged_tab_id = tab->id;
+        drag_active = true;
+    }
+
+    //- Contents, hover slides, and a press makes the tab current at once
+    if (tab->position == current_tab_index && (!normal_pass || !tab->dragged)) {
+        draw_and_update_tab_contents(tab, g->content_position, g->content_size);
+    }
+    if (normal_pass && tab->position != current_tab_index) {
+        if (over_tab && !tab->hovered) set_tab_animation(tab, SLIDE_IN_FROM_LEFT);
+        else if (!over_tab && tab->hovered) set_tab_animation(tab, SLIDE_OUT_TO_LEFT);
+        tab->hovered = over_tab;
+        if (pressed) set_current_tab(tab->position, true);
+    }
+    b8 current = tab->position == current_tab_index;
+
+    //- Background and the sliding highlight, clipped to the tab inside the bar
+    Rgba* ui_colours = custom_layer.ui_theme.colours;
+    Rgba other = ui_colours[1];
+    Rgba highlight = current ? custom_layer.text_theme.colours[0] : Rgba{ui_colours[2].r, ui_colours[2].g, ui_colours[2].b, 0.15f};
+    Rgba plain = current ? custom_layer.text_theme.colours[0] : other;
+    v2 clip_top_left = {fmaxf(x, bar_left), top}, clip_bottom_right = {fminf(x + w, bar_right), top + h};
+    if (tab->slide == SLIDE_NONE) {
+        draw_quad_scissored(v2{x, top}, v2{w, h}, plain, clip_top_left, clip_bottom_right);
+        if (!current && tab->hovered) draw_quad_scissored(v2{x, top}, v2{w, h}, highlight, clip_top_left, clip_bottom_right);
+    } else if (tab->slide <= SLIDE_OUT_TO_RIGHT) {
+        f32 c = tab->slide_clock, shift = 0;
+        if (tab->slide == SLIDE_IN_FROM_LEFT) shift = -w * (1 - c);
+        else if (tab->slide == SLIDE_IN_FROM_RIGHT) shift = w * (1 - c);
+        else if (tab->slide == SLIDE_OUT_TO_LEFT) shift = -w * c;
+        else shift = w * c;
+        draw_quad_scissored(v2{x, top}, v2{w, h}, other, clip_top_left, clip_bottom_right);
+        draw_quad_scissored(v2{x + shift, top}, v2{w, h}, highlight, clip_top_left, clip_bottom_right);
+        if (normal_pass) {
+            tab->slide_clock += fminf(delta_time, SLIDE_FRAME_CAP_MS) * SLIDE_SPEED;
+            if (tab->slide_clock >= 1.0f) tab->slide = SLIDE_NONE;
+        }
+        ui_do_not_stop_after_current_frame();
+    }
+
+    //- Label: kind icon, number, title; then the close icon
+    Rgba label = rgba_brightness(plain) > 0.35f ? Rgba{0, 0, 0, 1} : Rgba{1, 1, 1, 1};
+    label.a = over_tab ? 1.0f : 0.8f;
+    v2 label_clip_bottom_right = {fminf(close_x - g->margin * 0.5f, clip_bottom_right.x), clip_bottom_right.y};
+    f32 lx = x + g->margin, ly = top + h * 0.5f - ui * 0.5f;
+    const char* kind_icon = tab->kind == TAB_TERMINAL ? "/" : tab->kind == TAB_COMPILE_ERRORS ? "e" : nullptr;
+    if (kind_icon) lx += draw_label_text(kind_icon, 1, &icons_font_pool, lx, icon_y, label, clip_top_left, label_clip_bottom_right) + g->margin * 0.5f;
+    String number = tstring_small("%u", tab->position + 1);
+    Rgba dim = label;
+    dim.a *= 0.6f;
+    lx += draw_label_text((char*)number.data, (u64)number.count, &ui_font_pool, lx, ly, dim, clip_top_left,
+                          label_clip_bottom_right) + g->margin * 0.5f;
+    Rgba title_colour = label;
+    if (tab->kind == TAB_FILE && tab->file && (atomic_load_u16(&tab->file->flags) & FILE_GONE_FROM_DISK)) {
+        title_colour = GONE_FROM_DISK_COLOUR;
+    }
+    draw_label_text((char*)tab->title.data, (u64)tab->title.count, &ui_font_pool, lx, ly, title_colour, clip_top_left,
+                    label_clip_bottom_right);
+    draw_text_scissored((u8*)(over_close ? "X" : "C"), 1, &icons_font_pool, 0, close_x, icon_y, label, clip_top_left,
+                        clip_bottom_right);
+}
+
+//~ The bar
+
+void draw_and_update_tab_bar(Tab_Bar_Geometry* g) {
+    b8 held = (ui_flags & UI_LEFT_BUTTON_HELD) != 0;
+    Tab* dragged = find_dragged_tab();
+    if (dragged && held) assign_drag_slots(dragged, ui_mouse_position.x, g);
+
+    b8 focus = (atomic_load_u64(&global_flags) & FOCUS_MODE) != 0;
+    Tab* to_close = nullptr;
+    for (u32 i = 0; i < tabs.count; i++) {
+        Tab* tab = get_tab(i);
+        if (!held) tab->dragged = 0;
+        if (tab->kind == TAB_FILE) refresh_file_tab_title(tab);
+        if (!focus) draw_tab(tab, &to_close, true, g);
+    }
+    if (focus) {
+        Tab* current = get_current_tab();
+        if (current) draw_and_update_tab_contents(current, g->content_position, g->content_size);
+    }
+    if (to_close) close_tab(to_close);
+
+    dragged = find_dragged_tab();
+    if (!dragged) return;
+    Tab* unused = nullptr;
+    if (!focus) draw_tab(dragged, &unused, false, g);
+    if (!held) drop_dragged_tab(dragged);
+}
+
+//~ Contents
+
+static void draw_update_tab_contents(Tab* tab, v2 position, v2 size) {
+    // The download thread writes these under the lock.
+    spin_lock(&tabs_read_lock);
+    u8 state = tab->download_state;
+    f32 progress = tab->download_progress;
+    spin_unlock(&tabs_read_lock);
+
+    Rgba* colours = custom_layer.ui_theme.colours;
+    f32 ui = (f32)ui_font_pool.pixel_size;
+    f32 centre_x = position.x + size.x * 0.5f, middle = position.y + size.y * 0.5f;
+    if (state == DOWNLOAD_RUNNING) {
+        f32 bar_width = 0.8f * size.x, bar_height = 0.05f * size.y;
+        v2 bar = {centre_x - bar_width * 0.5f, middle - bar_height * 0.5f};
+        draw_quad(bar, v2{bar_width, bar_height}, colours[1]);
+        f32 done = fminf(fmaxf(progress, 0), 1);
+        draw_quad(bar, v2{bar_width * done, bar_height}, colours[2]);
+        draw_text((u8*)"Downloading update...", 21, &ui_font_pool, DRAW_TEXT_CENTRE_X, centre_x, middle - 1.5f * ui,
+                  colours[2]);
+    } else {
+        const char* text = state == DOWNLOAD_FAILED ? "Failed to download update." : "Successfully downloaded update!";
+        draw_text((u8*)text, strlen(text), &ui_font_pool, DRAW_TEXT_CENTRE, centre_x, middle, colours[2]);
+    }
+}
+
+void draw_and_update_tab_contents(Tab* tab, v2 position, v2 size) {
+    switch (tab->kind) {
+        case TAB_UPDATE: draw_update_tab_contents(tab, position, size); break;
+        default: break;
+    }
+}

@@ -1,0 +1,54 @@
+// The tab bar across the top of the window and the current tab's contents below it: where
+// each tab stands, hover and switch slides, pressing, closing and dragging tabs, and what
+// each kind of tab shows.
+#pragma once
+
+#include "foundation/foundation.h"
+#include "ui/vectors.h"
+
+struct Tab;
+
+#define TAB_GAP_PX 3.0f          // between two tabs
+#define SLIDE_SPEED 0.007f       // clock per millisecond: a slide takes about 143 ms
+#define SLIDE_FRAME_CAP_MS 16.0f // a long frame does not jump a slide to its end
+#define COPIED_NOTICE_MICROSECONDS 2000000ull
+
+// What the frame driver works out for the bar each frame.
+struct Tab_Bar_Geometry {
+    v2 bar_position;      // top-left corner of the bar
+    v2 bar_size;
+    f32 tab_width;
+    f32 margin;           // inside a tab, around its label and close icon
+    v2 content_position;  // the current tab's contents
+    v2 content_size;
+};
+
+extern Tab* tab_being_dragged;               // null when no tab is dragged
+extern f32 global_tabs_horizontal_offset_px; // the bar's horizontal scroll
+
+//~ tab_bar.cpp
+
+Tab_Bar_Geometry make_tab_bar_geometry(v2 area_position, v2 area_size, f32 bar_left, f32 bar_top);
+// The bar from bar_left to the area's right edge, 1.5 UI-font sizes high, tabs 10 UI-font
+// sizes wide (at least room for the margins and two icons), the contents below it.
+
+void refresh_file_tab_title(Tab* tab);
+// A file tab's title is its file's name, with "*" in front while it has unsaved changes
+// and "!" in front of that while its last save failed.
+
+void assign_drag_slots(Tab* dragged, f32 mouse_x, Tab_Bar_Geometry* geometry);
+// The dragged tab's slot under the mouse (clamped to the bar's tabs) and every other tab's
+// slot around it.
+
+void draw_and_update_tab_bar(Tab_Bar_Geometry* geometry);
+// One frame of the bar: drag slots, titles, every tab (only the current tab's contents in
+// focus mode), the tab whose close icon was pressed closed, the dragged tab on top and
+// dropped at its slot once the button is released.
+
+void draw_tab(Tab* tab, Tab** to_close, b8 normal_pass, Tab_Bar_Geometry* geometry);
+// Draws one tab and, when it is current, its contents. A press on its close icon stores it
+// in *to_close; the caller closes it after the bar is drawn. The normal pass draws every
+// tab in order; the second draws the dragged tab on top.
+
+void draw_and_update_tab_contents(Tab* tab, v2 position, v2 size);
+// A file view, the list of compile errors or the state of an update download.

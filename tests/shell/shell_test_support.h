@@ -1,0 +1,60 @@
+// What the shell tests share: scratch directories, the log's text since a mark, and
+// waiting for something another thread or process does.
+#pragma once
+
+#include <stdlib.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+#include "foundation/foundation.h"
+
+inline std::string make_scratch_directory() {
+    char pattern[] = "/tmp/quarn-shell-test-XXXXXX";
+    return mkdtemp(pattern) ? std::string(pattern) : std::string();
+}
+
+inline void remove_scratch_directory(const std::string& path) {
+    std::error_code ignored;
+    if (!path.empty()) std::filesystem::remove_all(path, ignored);
+}
+
+inline void write_test_file(const std::string& path, const std::string& contents) {
+    std::filesystem::create_directories(std::filesystem::path(path).parent_path());
+    std::ofstream f(path, std::ios::binary);
+    f << contents;
+}
+
+inline std::string read_test_file(const std::string& path) {
+    std::ifstream f(path, std::ios::binary);
+    std::stringstream s;
+    s << f.rdbuf();
+    return s.str();
+}
+
+// The log's in-memory text from a mark taken with log_mark() on.
+inline u64 log_mark() { return __global_log.used; }
+inline std::string log_since(u64 mark) {
+    if (!__global_log.memory || __global_log.used < mark) return "";
+    return std::string((char*)__global_log.memory + mark, __global_log.used - mark);
+}
+
+inline double test_seconds() {
+    timespec t;
+    clock_gettime(CLOCK_MONOTONIC, &t);
+    return t.tv_sec + t.tv_nsec / 1e9;
+}
+
+template <typename F>
+bool wait_until(F condition, double seconds) {
+    double end = test_seconds() + seconds;
+    while (!condition()) {
+        if (test_seconds() > end) return false;
+        usleep(5000);
+    }
+    return true;
+}

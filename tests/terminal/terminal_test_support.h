@@ -1,0 +1,40 @@
+// Shared by the terminal tests: blocks fed with text, tokens written out as readable text,
+// commands run to their end, and the stand-in "notify-send" every test process finds first
+// on its PATH.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "terminal/terminal.h"
+
+inline String test_string(const std::string& s) { return String{(u8*)s.data(), (s64)s.size()}; }
+
+// A block outside any terminal, for the tokeniser.
+struct Test_Block {
+    Terminal_Result block;
+    Test_Block();
+    ~Test_Block();
+    void feed(const std::string& bytes);  // appends and tokenises, as one read does
+};
+
+// Tokens as text: T"red" fg=0.5,0,0 bg=0,0,0 d=0 for a run, N2 for a line break of length 2.
+std::string describe_tokens(Terminal_Result* block);
+std::string describe_colour(Rgba c);
+
+std::string block_text(Terminal_Result* block);
+
+// Waits until the block's worker let go of it. False when it still holds it after a minute.
+b8 wait_for_worker(Terminal_Result* block);
+
+Terminal* make_test_terminal(const std::string& directory);
+
+b8 run_arguments(Terminal* terminal, const std::vector<std::string>& arguments, const std::string& command_line = "");
+
+// The stand-in notifier's records: one argument vector per notification, oldest first.
+std::vector<std::vector<std::string>> recorded_notifications();
+
+// Processes whose session is the given one and that still run.
+std::vector<int> live_processes_of_session(int session);

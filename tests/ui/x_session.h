@@ -1,0 +1,242 @@
+// Running a program under test on an X server of its own: Xvfb on a display it picks,
+// the program's stdout read line by line, xdotool for the mouse and keyboard, and the
+// window's pixels read back. Shared by the tests that drive a real window.
+#pragma once
+
+// Before Xlib, which defines None as a macro.
+#include <gtest/gtest.h>
+
+#include <X11/Xatom.h>
+#include <X11/Xlib.h>
+#include <X11/Xutil.h>
+#include <errno.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/wait.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <string>
+#include <vector>
+
+
+inline double now_seconds() {
+    timespec t;
+    clock_gettime(CLOCK_MONOTONIC, &t);
+    return t.tv_sec + t.tv_nsec / 1e9;
+}
+
+// Starts a program on a display, with its stdout on a pipe when out_fd is given, else on
+// /dev/null, and its stdin on a pipe when in_fd is given; keep_fd stays open in it.
+inline pid_t spawn(const std::vector<std::string>& argv, const std::string& display, int* out_fd, int keep_fd = -1,
+                   int* in_fd = nullptr) {
+    int pipe_fds[2] = {-1, -1}, in_fds[2] = {-1, -1};
+    if (out_fd && pipe(pipe_fds) != 0) return -1;
+    if (in_fd && pipe2(in_fds, O_CLOEXEC) != 0) return -1;
+    pid_t pid = fork();
+    if (pid == 0) {
+        if (in_fd) dup2(in_fds[0], 0);
+        if (out_fd) {
+            dup2(pipe_fds[1], 1);
+            close(pipe_fds[0]);
+            close(pipe_fds[1]);
+        } else {
+            int null_fd = open("/dev/null", O_WRONLY);
+            dup2(null_fd, 1);
+            if (keep_fd >= 0) dup2(null_fd, 2);  // Xvfb's chatter while it looks for a free display
+            close(null_fd);
+        }
+        if (keep_fd >= 0) fcntl(keep_fd, F_SETFD, 0);
+        if (!display.empty()) setenv("DISPLAY", display.c_str(), 1);
+        std::vector<char*> args;
+        for (const std::string& a : argv) args.push_back((char*)a.c_str());
+        args.push_back(nullptr);
+        execvp(args[0], args.data());
+        _exit(127);
+    }
+    if (out_fd) {
+        close(pipe_fds[1]);
+        *out_fd = pipe_fds[0];
+    }
+    if (in_fd) {
+        close(in_fds[0]);
+        *in_fd = in_fds[1];
+    }
+    return pid;
+}
+
+inline bool wait_for_exit(pid_t pid, double seconds, int* status) {
+    double end = now_seconds() + seconds;
+    while (now_seconds() < end) {
+        if (waitpid(pid, status, WNOHANG) == pid) return true;
+        usleep(10000);
+    }
+    return false;
+}
+
+// Lines of a child's stdout, read as they come.
+struct Line_Reader {
+    int fd = -1;
+    std::string pending;
+    std::vector<std::string> lines;
+    size_t next = 0;  // the first line no wait_for has passed yet
+
+    // Reads for at most a while; false at the end of the output.
+    bool read_some(double seconds) {
+        pollfd p = {fd, POLLIN, 0};
+        if (poll(&p, 1, (int)(seconds * 1000) + 1) <= 0) return true;
+        char buffer[4096];
+        ssize_t n = read(fd, buffer, sizeof(buffer));
+        if (n <= 0) return false;
+        pending.append(buffer, n);
+        for (size_t nl; (nl = pending.find('\n')) != std::string::npos;) {
+            lines.push_back(pending.substr(0, nl));
+            pending.erase(0, nl + 1);
+        }
+        return true;
+    }
+
+    // Waits for a line that starts with prefix, past the lines already passed; "" on timeout.
+    std::string wait_for(const std::string& prefix, double seconds = 10) {
+        double end = now_seconds() + seconds;
+        for (;;) {
+            while (next < lines.size()) {
+                const std::string& l = lines[next++];
+                if (l.compare(0, prefix.size(), prefix) == 0) return l;
+            }
+            double left = end - now_seconds();
+            if (left <= 0 || !read_some(left)) return "";
+        }
+    }
+
+    // Every line so far with a prefix, after waiting a moment for late ones.
+    int count_all(const std::string& prefix) {
+        for (double end = now_seconds() + 0.3; now_seconds() < end && read_some(end - now_seconds());) {}
+        int count = 0;
+        for (const std::string& l : lines) count += l.compare(0, prefix.size(), prefix) == 0;
+        return count;
+    }
+};
+
+struct Pixel { int r, g, b; };
+
+struct X_Session {
+    pid_t xvfb = -1, program = -1;
+    int program_input = -1;  // the program's stdin, when it was started with one
+    std::string display;
+    Display* x = nullptr;
+    Window window = 0;
+    Line_Reader out;
+
+    ~X_Session() {
+        if (x) XCloseDisplay(x);
+        int status;
+        if (program_input >= 0) close(program_input);
+        if (program > 0 && waitpid(program, &status, WNOHANG) == 0) {
+            kill(program, SIGKILL);
+            waitpid(program, &status, 0);
+        }
+        if (xvfb > 0) {
+            kill(xvfb, SIGTERM);
+            if (!wait_for_exit(xvfb, 5, &status)) {
+                kill(xvfb, SIGKILL);
+                waitpid(xvfb, &status, 0);
+            }
+        }
+        if (out.fd >= 0) close(out.fd);
+    }
+
+    // An X server on a display number of its own choosing.
+    bool start_xvfb() {
+        XSetErrorHandler([](Display*, XErrorEvent*) { return 0; });  // a failed grab is a failed check, not an exit
+        int fds[2];
+        if (pipe2(fds, O_CLOEXEC) != 0) return false;
+        xvfb = spawn({"Xvfb", "-displayfd", std::to_string(fds[1]), "-screen", "0", "1024x768x24", "-nolisten", "tcp"},
+                     "", nullptr, fds[1]);
+        close(fds[1]);
+        Line_Reader r;
+        r.fd = fds[0];
+        std::string number = r.wait_for("", 20);
+        close(fds[0]);
+        if (number.empty()) return false;
+        display = ":" + number;
+        x = XOpenDisplay(display.c_str());
+        return x != nullptr;
+    }
+
+    // Starts the program under test; it prints "ready <window id>" once its first frame is
+    // drawn. With_input gives it a pipe on stdin (program_input).
+    bool start_program(const std::vector<std::string>& argv, bool with_input = false) {
+        program = spawn(argv, display, &out.fd, -1, with_input ? &program_input : nullptr);
+        std::string ready = out.wait_for("ready ", 30);
+        if (ready.empty()) return false;
+        window = (Window)strtoull(ready.c_str() + 6, nullptr, 0);
+        return window != 0;
+    }
+
+    // One line on the program's stdin.
+    void send(const std::string& line) {
+        std::string text = line + "\n";
+        EXPECT_EQ(write(program_input, text.data(), text.size()), (ssize_t)text.size());
+    }
+
+    void xdotool(const std::vector<std::string>& args) {
+        std::vector<std::string> argv = {"xdotool"};
+        argv.insert(argv.end(), args.begin(), args.end());
+        int status = -1;
+        pid_t pid = spawn(argv, display, nullptr);
+        waitpid(pid, &status, 0);
+        EXPECT_EQ(status, 0) << "xdotool " << args[0];
+    }
+    void move(float wx, float wy) {
+        xdotool({"mousemove", "--window", std::to_string(window), std::to_string((int)wx), std::to_string((int)wy)});
+    }
+
+    // The window's pixels in a rectangle, rows of r, g, b.
+    std::vector<Pixel> grab(int left, int top, int width, int height) {
+        std::vector<Pixel> pixels;
+        XImage* image = XGetImage(x, window, left, top, width, height, AllPlanes, ZPixmap);
+        if (!image) return pixels;
+        for (int y = 0; y < height; y++) {
+            for (int xx = 0; xx < width; xx++) {
+                unsigned long p = XGetPixel(image, xx, y);
+                pixels.push_back({(int)((p >> 16) & 0xFF), (int)((p >> 8) & 0xFF), (int)(p & 0xFF)});
+            }
+        }
+        XDestroyImage(image);
+        return pixels;
+    }
+    Pixel pixel(float wx, float wy) {
+        std::vector<Pixel> p = grab((int)wx, (int)wy, 1, 1);
+        return p.empty() ? Pixel{-1, -1, -1} : p[0];
+    }
+
+    // Polls the screen until a condition holds: a frame reaches the screen a little after
+    // the demo reports it.
+    template <typename F>
+    bool eventually(F condition, double seconds = 5) {
+        double end = now_seconds() + seconds;
+        do {
+            if (condition()) return true;
+            usleep(20000);
+        } while (now_seconds() < end);
+        return false;
+    }
+
+    void close_window() {
+        XEvent e = {};
+        e.xclient.type = ClientMessage;
+        e.xclient.window = window;
+        e.xclient.message_type = XInternAtom(x, "WM_PROTOCOLS", False);
+        e.xclient.format = 32;
+        e.xclient.data.l[0] = (long)XInternAtom(x, "WM_DELETE_WINDOW", False);
+        e.xclient.data.l[1] = CurrentTime;
+        XSendEvent(x, window, False, NoEventMask, &e);
+        XFlush(x);
+    }
+};
+
