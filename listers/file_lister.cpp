@@ -445,7 +445,8 @@ void* file_lister_search(void* unused) {
     custom_layer_copy_lists_tmp(&l.settings);  // on failure the lists are empty and the limit 0
     l.path_capacity = (u64)FILEPATH_MAX_COMPONENTS * (FILEPATH_MAX_COMPONENT_LENGTH + 1) + 2;
     l.path = (char*)tmp_allocate(l.path_capacity);
-    if (l.path && lister->directory_text.count + 1 < (s64)l.path_capacity) {
+    list->directory = string_store_append(&list->relative_directories, lister->directory_text);
+    if (l.path && list->directory.count && lister->directory_text.count + 1 < (s64)l.path_capacity) {
         if (walk_directory(&l) && finish_list(&l)) {
             list->generation = lister->lists[lister->published].generation + 1;
             __atomic_store_n(&lister->published, back, __ATOMIC_RELEASE);
@@ -483,8 +484,10 @@ void maybe_update_file_lister() {
 
     if (file_lister_is_busy()) {
         // The running thread ends at its next entry and wakes the main loop; the new
-        // listing starts at the call after that.
+        // listing starts at the call after that. Its key is forgotten, since its list is
+        // never published: typing back to it must list again.
         __atomic_store_n(&lister->run, (u8)0, __ATOMIC_RELEASE);
+        lister->key_hash = 0;
         tmp_set_used(saved);
         return;
     }

@@ -47,6 +47,7 @@ struct File_Lister_List {
     Gp_Allocation order_storage;
     u32 count;
     u64 generation;                  // a new number for every published list
+    String directory;                // the directory listed, in the text store
     String_Store relative_directories;
 };
 
@@ -76,6 +77,7 @@ struct File_Lister {
 
     Filepath directory;  // count 0: none set (the thread then lists "/")
     u64 key_hash;        // low 64 bits of the MeowHash of the last listing's key
+    u64 shown_generation;  // the list the panel drew last: the only one an action acts on
     u32 selected;        // index into the published list, or FILE_LISTER_NO_SELECTION
     u8 purpose;          // File_Lister_Purpose
     u8 view_bits;        // File_Lister_View_Bits

@@ -3,7 +3,10 @@
 // and it refuses targets whose loss would take the user's home or work along.
 
 #include "listers/lister_actions.h"
+#include "listers/search.h"
 #include "runtime/custom_layer.h"
+#include "shell/shell.h"
+#include "ui/ui_state.h"
 
 #include <dirent.h>
 #include <errno.h>
@@ -201,16 +204,160 @@ b8 save_file_as(Editor_File* file, String directory, String name, u8* path_lock)
         copy->name = String{copy->name_storage, name.count};
         saved_whole = save_file(copy);
     }
+    if (!saved_whole) atomic_or_u16(&file->flags, FILE_SAVE_FAILED);
     if (saved_whole) {
         if (path_lock) spin_lock(path_lock);
         set_filepath_from(&file->directory, target);
         memcpy(file->name_storage, name.data, (u64)name.count);
         file->name = String{file->name_storage, name.count};
         file->modification_time = copy->modification_time;
-        atomic_and_u16(&file->flags, (u16)~(FILE_MODIFIED | FILE_CHANGED_ON_DISK | FILE_GONE_FROM_DISK));
+        atomic_and_u16(&file->flags,
+                       (u16)~(FILE_MODIFIED | FILE_CHANGED_ON_DISK | FILE_GONE_FROM_DISK | FILE_SAVE_FAILED));
         if (custom_layer_has_block(LAYER_HAS_SYNTAX)) atomic_or_u16(&file->flags, FILE_NEEDS_SYNTAX);
         if (path_lock) spin_unlock(path_lock);
     }
     tmp_set_used(saved);
     return saved_whole;
+}
+
+//~ Performing the chosen item
+
+void close_lister() {
+    ui_layer_in_focus = 0;
+    atomic_and_u64(&global_flags, ~(u64)(SHOW_FILE_LISTER | SHOW_SEARCH_LISTER));
+    if (global_search_lister.mode != SEARCH_CLOSED) search_lister_stop_and_wait();
+    global_search_lister.mode = SEARCH_CLOSED;
+    global_file_lister.directory.count = 0;
+    if (!(global_editor_context & CONTEXT_LISTER)) return;
+    global_editor_context &= (u8)~CONTEXT_LISTER;
+    current_file = nullptr;
+    Tab* tab = get_current_tab();
+    if (!tab) {
+        global_editor_context = CONTEXT_FILE;
+    } else if (tab->kind == TAB_FILE) {
+        global_editor_context = CONTEXT_FILE;
+        current_file = tab->file;
+    } else if (tab->kind == TAB_TERMINAL) {
+        global_editor_context = CONTEXT_TERMINAL;
+        current_file = tab->input_line;
+    }
+}
+
+// The file tab showing path, or null.
+static Tab* find_file_tab(String path) {
+    for (u32 i = 0; i < tabs.count; i++) {
+        Tab* tab = get_tab(i);
+        if (tab->kind != TAB_FILE || !tab->file) continue;
+        u64 saved = tmp_get_used();
+        b8 same = strings_equal(get_file_path_tmp(tab->file), path);
+        tmp_set_used(saved);
+        if (same) return tab;
+    }
+    return nullptr;
+}
+
+// The file at path in its tab: the tab that shows it is made current at the next frame,
+// else the file is read into a new record, which takes the keyboard, and a tab is queued
+// for it. Null when it could not be read (logged).
+static Editor_File* open_or_go_to_file(String path) {
+    if (Tab* tab = find_file_tab(path)) {
+        queue_go_to_tab_command(tab->id);
+        return tab->file;
+    }
+    u64 saved = tmp_get_used();
+    Filepath* split = (Filepath*)tmp_allocate_aligned(sizeof(Filepath), alignof(Filepath));
+    Editor_File* file = nullptr;
+    if (split && string_to_filepath(split, path.data, path.count) && split->count > 0) {
+        file = add_a_file();
+        if (file && !load_file(split, file)) {
+            close_file(file);
+            file = nullptr;
+        }
+        if (file && !queue_add_tab_command(TAB_FILE, file)) {
+            close_file(file);
+            file = nullptr;
+        }
+        if (file) {
+            global_editor_context = CONTEXT_FILE;
+            current_file = file;
+        }
+    }
+    tmp_set_used(saved);
+    return file;
+}
+
+static void select_file_lister_item() {
+    File_Lister* lister = &global_file_lister;
+    File_Lister_List* list = file_lister_get_published_list();
+    // Only the list on screen, and only an item the user can see selected.
+    if (list->generation != lister->shown_generation) return;
+    File_Lister_Item* item = file_lister_get_item(list, lister->selected);
+    if (!item) return;
+    String path = get_file_lister_item_path_tmp(list->directory, item);
+    if (!path.data) return;
+
+    if (lister->purpose == FILE_LISTER_DELETE) {
+        String kept[2] = {filepath_to_tmp_string(&editor_working_directory), list->directory};
+        delete_file_lister_entry(path, item->kind, kept, 2);
+        // Relisted at the next frame with nothing selected, so a second Enter deletes nothing.
+        lister->force = 1;
+        lister->selected = FILE_LISTER_NO_SELECTION;
+        return;
+    }
+    if (item->kind == FILE_LISTER_DIRECTORY) {
+        Filepath* entered = (Filepath*)tmp_allocate_aligned(sizeof(Filepath), alignof(Filepath));
+        if (!entered || !string_to_filepath(entered, path.data, path.count)) return;
+        set_filepath_from(&lister->directory, entered);
+        lister->input_line.text.count = 0;
+        editor_set_cursor(&lister->input_line, 0);
+        return;
+    }
+    if (lister->purpose == FILE_LISTER_SAVE) {
+        Tab* tab = get_current_tab();
+        if (tab && tab->kind == TAB_FILE && tab->file) {
+            String directory = {path.data, path.count - item->name.count - 1};
+            if (directory.count == 0) directory.count = 1;  // the root
+            save_file_as(tab->file, directory, item->name, &tabs_read_lock);
+        }
+        close_lister();
+        return;
+    }
+    open_or_go_to_file(path);
+    close_lister();
+}
+
+// The hit's file must still be the one the current tab shows.
+static void select_search_hit() {
+    Search_Lister* s = &global_search_lister;
+    Search_Match hit;
+    String path;
+    if (!search_lister_copy_hit(s->selected, &hit, &path) || !path.data) return;
+    Editor_File* file = nullptr;
+    if (s->mode == SEARCH_IN_FILES) {
+        file = open_or_go_to_file(path);
+    } else if (s->mode == SEARCH_IN_FILE || s->mode == SEARCH_GO_TO_LINE) {
+        Tab* tab = get_current_tab();
+        if (tab && tab->kind == TAB_FILE && tab->file) {
+            u64 saved = tmp_get_used();
+            if (strings_equal(get_file_path_tmp(tab->file), path)) file = tab->file;
+            tmp_set_used(saved);
+        }
+    } else {
+        return;  // replacing waits for the editing routines
+    }
+    if (file) {
+        editor_set_cursor(file, (s64)hit.offset);
+        atomic_or_u16(&file->flags, FILE_CENTRE_CURSOR);
+    }
+    close_lister();
+}
+
+void lister_select_item() {
+    if (!(global_editor_context & CONTEXT_LISTER)) return;
+    ui_flags |= UI_KEEP_RUNNING;
+    u64 saved = tmp_get_used();
+    u64 flags = __atomic_load_n(&global_flags, __ATOMIC_ACQUIRE);
+    if (flags & SHOW_FILE_LISTER) select_file_lister_item();
+    else if (flags & SHOW_SEARCH_LISTER) select_search_hit();
+    tmp_set_used(saved);
 }

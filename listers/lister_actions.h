@@ -35,3 +35,17 @@ b8 save_file_as(Editor_File* file, String directory, String name, u8* path_lock)
 // that read file paths hold it), and is no longer modified. False when the name is not
 // one valid name (is_valid_new_file_name), the directory does not fit a Filepath, or the
 // write failed (logged); the record and the file on disk are then as they were.
+
+void close_lister();
+// The listers' close sequence: neither is shown or has the mouse, a search is stopped and
+// awaited, the file lister's directory is emptied, and when a lister had the keyboard it
+// goes back to what the current tab shows (its file, a terminal's input line, or nothing).
+
+void lister_select_item();
+// Performs the selected item of the shown lister, when a lister has the keyboard. File
+// lister: only on the list the panel drew (shown_generation) and an item it shows
+// selected. Delete: the entry goes (see delete_file_lister_entry), the lister lists again
+// with nothing selected. A directory: entered, the query emptied. A file: saved there from
+// the current file tab (save) or opened in its tab or a new one (open); the lister closes.
+// Search lister: the cursor goes to the hit, in the current tab's file when it is still
+// the searched one, or in the hit's file's tab; the lister closes.

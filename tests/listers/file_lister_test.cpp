@@ -218,7 +218,7 @@ TEST(FileListerThreads, RapidRestartsNeverShowAPartialList) {
     set_input_text(&lister->input_line, "f12");
     ASSERT_TRUE(wait_until([] {
         maybe_update_file_lister();
-        return !file_lister_is_busy() && global_file_lister.query.count == 3;
+        return !file_lister_is_busy();
     }));
     std::vector<std::string> expected = {"d0/f120.c", "d1/f121.c", "d2/f122.c", "d3/f123.c", "d4/f124.c", "d5/f125.c",
                                          "d6/f126.c", "d7/f127.c", "d8/f128.c", "d9/f129.c", "d12/f12.c"};

@@ -1,6 +1,7 @@
 // Deleting and saving from the file lister on scratch trees: what goes, what must stay,
 // and what is refused.
 #include "listers_test_helpers.h"
+#include "shell/shell.h"
 
 #include <fcntl.h>
 #include <sched.h>
@@ -243,4 +244,128 @@ TEST(ListerActions, JoinsAnItemsPath) {
     item.relative_directory = STR("a/b");
     EXPECT_EQ(path("/"), "/a/b/x.c");
     EXPECT_EQ(path("/home/me"), "/home/me/a/b/x.c");
+}
+
+//~ Performing the chosen item
+
+// Lists dir for the purpose and query, shows the list and selects the item named so.
+static void show_and_select(const std::string& dir, u8 purpose, const std::string& query, const std::string& name) {
+    File_Lister* lister = &global_file_lister;
+    ASSERT_TRUE(string_to_filepath(&lister->directory, (u8*)dir.data(), (s64)dir.size()));
+    set_input_text(&lister->input_line, query);
+    lister->purpose = purpose;
+    lister->view_bits = FILE_LISTER_LIST_FILES;
+    lister->force = 1;
+    maybe_update_file_lister();
+    ASSERT_TRUE(wait_until([] { return !file_lister_is_busy(); }));
+    File_Lister_List* list = file_lister_get_published_list();
+    lister->shown_generation = list->generation;
+    lister->selected = FILE_LISTER_NO_SELECTION;
+    for (u32 i = 0; i < list->count; i++) {
+        File_Lister_Item* item = file_lister_get_item(list, i);
+        if (std::string((char*)item->name.data, item->name.count) == name) lister->selected = i;
+    }
+    ASSERT_NE(lister->selected, FILE_LISTER_NO_SELECTION) << name;
+    global_editor_context = CONTEXT_FILE_LISTER;
+    atomic_or_u64(&global_flags, SHOW_FILE_LISTER);
+}
+
+static Editor_Command* last_command() {
+    return editor_commands.count ? &((Editor_Command*)editor_commands.data)[editor_commands.count - 1] : nullptr;
+}
+
+TEST(ListerActions, PerformsTheChosenFileListerItem) {
+    Scratch_Directory scratch;
+    std::string root = scratch.path.string();
+    make_tree(root, {"a.txt=:hello", "sub/", "sub/b.txt=:b", "gone.txt=:x"});
+    set_layer_lists({}, {}, {}, 1 << 20);
+    init_tabs();
+    init_editor_commands();
+
+    // Open: a new record reads the file and has the keyboard; its tab is queued.
+    show_and_select(root, FILE_LISTER_OPEN, "", "a.txt");
+    lister_select_item();
+    ASSERT_NE(current_file, nullptr);
+    EXPECT_EQ(std::string((char*)current_file->text.data, current_file->text.count), "hello");
+    EXPECT_EQ(global_editor_context, CONTEXT_FILE);
+    EXPECT_FALSE(global_flags & SHOW_FILE_LISTER);
+    EXPECT_EQ(global_file_lister.directory.count, 0);
+    ASSERT_NE(last_command(), nullptr);
+    EXPECT_EQ(last_command()->command_kind, COMMAND_ADD_TAB);
+    Editor_File* opened = current_file;
+
+    // Opening it again goes to the tab that shows it.
+    Tab* tab = add_a_tab(TAB_FILE, opened);
+    ASSERT_NE(tab, nullptr);
+    set_current_tab(tab->position, false);
+    show_and_select(root, FILE_LISTER_OPEN, "a", "a.txt");
+    lister_select_item();
+    EXPECT_EQ(last_command()->command_kind, COMMAND_GO_TO_TAB);
+    EXPECT_EQ(last_command()->tab_target, tab->id);
+    EXPECT_EQ(current_file, opened);
+
+    // A directory is entered; the lister stays open with an empty query.
+    show_and_select(root, FILE_LISTER_OPEN, "su", "sub");
+    lister_select_item();
+    EXPECT_EQ(std::string((char*)filepath_to_tmp_string(&global_file_lister.directory).data), root + "/sub");
+    EXPECT_EQ(global_file_lister.input_line.text.count, 0u);
+    EXPECT_TRUE(global_flags & SHOW_FILE_LISTER);
+
+    // Delete, then nothing is selected: a second choice deletes nothing.
+    show_and_select(root, FILE_LISTER_DELETE, "", "gone.txt");
+    lister_select_item();
+    EXPECT_FALSE(exists(scratch / "gone.txt"));
+    EXPECT_EQ(global_file_lister.selected, FILE_LISTER_NO_SELECTION);
+    EXPECT_TRUE(global_file_lister.force);
+    lister_select_item();
+    EXPECT_TRUE(exists(scratch / "a.txt"));
+
+    // A list other than the one drawn is never acted on.
+    show_and_select(root, FILE_LISTER_DELETE, "", "a.txt");
+    global_file_lister.shown_generation--;
+    lister_select_item();
+    EXPECT_TRUE(exists(scratch / "a.txt"));
+
+    // Save: the current tab's file goes to the new name, and the record follows it.
+    show_and_select(root, FILE_LISTER_SAVE, "new.txt", "new.txt");
+    lister_select_item();
+    EXPECT_EQ(read_file(scratch / "new.txt"), "hello");
+    EXPECT_EQ(file_path(opened), scratch / "new.txt");
+    EXPECT_FALSE(global_flags & SHOW_FILE_LISTER);
+    EXPECT_EQ(current_file, opened);
+}
+
+TEST(ListerActions, GoesToTheChosenHit) {
+    Scratch_Directory scratch;
+    make_tree(scratch.path.string(), {"f.c=:one\ntwo needle\nneedle"});
+    set_layer_lists({}, {}, {}, 1 << 20);
+    init_tabs();
+    init_editor_commands();
+    Search_Lister* s = &global_search_lister;
+    auto choose = [&](u8 mode, Editor_File* file, u32 index) {
+        s->mode = mode;
+        set_input_text(&s->query_input, "needle");
+        ASSERT_TRUE(search_lister_start(file, test_string(scratch.path.string())));
+        ASSERT_TRUE(wait_until([] { return __atomic_load_n(&global_search_lister.complete, __ATOMIC_ACQUIRE) != 0; }));
+        s->selected = index;
+        global_editor_context = CONTEXT_SEARCH_LISTER;
+        atomic_or_u64(&global_flags, SHOW_SEARCH_LISTER);
+        lister_select_item();
+        EXPECT_EQ(s->mode, SEARCH_CLOSED);
+        EXPECT_TRUE(search_lister_is_finished());
+        EXPECT_FALSE(global_flags & SHOW_SEARCH_LISTER);
+    };
+
+    // Across files: the hit's file opens in a new record with the cursor on the hit.
+    choose(SEARCH_IN_FILES, nullptr, 1);
+    ASSERT_NE(current_file, nullptr);
+    EXPECT_EQ(current_file->cursor, 15);
+    Editor_File* file = current_file;
+
+    // In the current tab's file.
+    Tab* tab = add_a_tab(TAB_FILE, file);
+    set_current_tab(tab->position, false);
+    choose(SEARCH_IN_FILE, file, 0);
+    EXPECT_EQ(file->cursor, 8);
+    EXPECT_EQ(current_file, file);
 }
