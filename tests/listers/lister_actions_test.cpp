@@ -270,6 +270,18 @@ static void show_and_select(const std::string& dir, u8 purpose, const std::strin
     atomic_or_u64(&global_flags, SHOW_FILE_LISTER);
 }
 
+// An empty tab list and command queue, given back at the end of the test.
+struct Scoped_Tabs {
+    Scoped_Tabs() {
+        init_tabs();
+        init_editor_commands();
+    }
+    ~Scoped_Tabs() {
+        dynamic_array_free(&tabs);
+        dynamic_array_free(&editor_commands);
+    }
+};
+
 static Editor_Command* last_command() {
     return editor_commands.count ? &((Editor_Command*)editor_commands.data)[editor_commands.count - 1] : nullptr;
 }
@@ -279,8 +291,7 @@ TEST(ListerActions, PerformsTheChosenFileListerItem) {
     std::string root = scratch.path.string();
     make_tree(root, {"a.txt=:hello", "sub/", "sub/b.txt=:b", "gone.txt=:x"});
     set_layer_lists({}, {}, {}, 1 << 20);
-    init_tabs();
-    init_editor_commands();
+    Scoped_Tabs scoped_tabs;
 
     // Open: a new record reads the file and has the keyboard; its tab is queued.
     show_and_select(root, FILE_LISTER_OPEN, "", "a.txt");
@@ -333,14 +344,14 @@ TEST(ListerActions, PerformsTheChosenFileListerItem) {
     EXPECT_EQ(file_path(opened), scratch / "new.txt");
     EXPECT_FALSE(global_flags & SHOW_FILE_LISTER);
     EXPECT_EQ(current_file, opened);
+    close_file(opened);
 }
 
 TEST(ListerActions, GoesToTheChosenHit) {
     Scratch_Directory scratch;
     make_tree(scratch.path.string(), {"f.c=:one\ntwo needle\nneedle"});
     set_layer_lists({}, {}, {}, 1 << 20);
-    init_tabs();
-    init_editor_commands();
+    Scoped_Tabs scoped_tabs;
     Search_Lister* s = &global_search_lister;
     auto choose = [&](u8 mode, Editor_File* file, u32 index) {
         s->mode = mode;
@@ -368,4 +379,5 @@ TEST(ListerActions, GoesToTheChosenHit) {
     choose(SEARCH_IN_FILE, file, 0);
     EXPECT_EQ(file->cursor, 8);
     EXPECT_EQ(current_file, file);
+    close_file(file);
 }
