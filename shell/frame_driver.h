@@ -9,6 +9,7 @@
 #include "ui/vectors.h"
 #include "ui/window.h"
 #include "runtime/custom_layer.h"
+#include "editor/filepath.h"
 
 struct Computer_Info;
 
@@ -21,6 +22,7 @@ struct Computer_Info;
 // Top-bar icons: a glyph of the icon font, and the glyph drawn under the mouse.
 enum Top_Bar_Icon : u8 {
     ICON_NEW_FILE,
+    ICON_NEW_TERMINAL,
     ICON_SAVE,
     ICON_PREVIOUS_TAB,
     ICON_NEXT_TAB,
@@ -58,7 +60,17 @@ void keep_compile_errors_tab_in_step();
 
 void perform_editor_commands();
 // Carries out the queued commands in order and empties the queue: a tab added for a
-// record (made current), a tab made current by its id (nothing when it is gone).
+// record (made current), a tab made current by its id (nothing when it is gone), a
+// command line run in a terminal tab (below).
+
+void run_in_terminal_tab(u8* text, u64 count, Filepath* directory);
+// Runs the command line in the first terminal tab that runs nothing and works in the
+// directory (any directory when it has no components), or in a new terminal tab there,
+// which gets the keyboard. The tab is made current; its input line holds the command,
+// without undo records (they would describe a text that is gone).
+
+void open_new_terminal_tab();
+// A fresh input line, which gets the keyboard now and its terminal tab on the next frame.
 
 void open_new_file_tab();
 // A fresh untitled text, which gets the keyboard now and its tab on the next frame.
@@ -68,8 +80,8 @@ void switch_to_neighbour_tab(s32 direction);
 
 f32 draw_top_bar(v2 position, v2 size);
 // The bar with "Update" and "What is new" while an update is available, then the icons
-// that apply (new file, save for a file tab, previous and next tab with two tabs or
-// more); a press on one acts at once. Returns where the tab bar starts.
+// that apply (new file, new terminal, save for a file tab, previous and next tab with two
+// tabs or more); a press on one acts at once. Returns where the tab bar starts.
 
 String information_panel_line_tmp(u32 index, Computer_Info* info);
 // The panel's line of that index (0 to 8) in temporary memory.

@@ -76,6 +76,8 @@ void run_main_loop_iteration() {
 }
 
 void shut_down() {
+    // Commands of terminal tabs end with the editor.
+    kill_terminal_tab_processes();
     spin_lock(&tabs_read_lock);
     stop_waking_main_loop();
     if (window.handle) glfwDestroyWindow(window.handle);

@@ -12,6 +12,7 @@
 #include "editor/editor.h"
 #include "shell/shell.h"
 #include "tests/shell/shell_test_support.h"
+#include "terminal/terminal.h"
 #include "ui/ui_state.h"
 
 namespace {
@@ -173,7 +174,7 @@ TEST_F(Frame_Driver_Test, QueuedCommandsAddAndSwitchTabs) {
 TEST_F(Frame_Driver_Test, ARefusedTabGivesItsRecordBack) {
     Editor_File* file = add_a_file();
     current_file = file;
-    ASSERT_TRUE(queue_add_tab_command(TAB_TERMINAL, file));  // no terminal tabs are made yet
+    ASSERT_TRUE(queue_add_tab_command(3, file));  // no kind of tab
     perform_editor_commands();
     EXPECT_EQ(tabs.count, 0u);
     EXPECT_EQ(current_file, nullptr);
@@ -270,4 +271,72 @@ TEST(FrameDriver, InformationPanelLines) {
     EXPECT_EQ(lines[7], std::string("Usable RAM: ") + byte_size_to_c_string(info.usable_ram));
     EXPECT_NE(lines[7], "Usable RAM: ");
     EXPECT_EQ(lines[8], "OS: Test OS 1");
+}
+
+namespace {
+
+bool wait_until_idle(Terminal* terminal) {
+    return wait_until(
+        [&] {
+            Terminal_Result* last = terminal->current_result;
+            return !last || !(atomic_load_u8(&last->flags) & (TERMINAL_RESULT_RUNNING | TERMINAL_RESULT_READING));
+        },
+        10);
+}
+
+}  // namespace
+
+TEST_F(Frame_Driver_Test, TerminalCommandsFindOrMakeTheirTab) {
+    static bool terminals_ready = false;
+    if (!terminals_ready) init_terminals();
+    terminals_ready = true;
+    std::string scratch = make_scratch_directory(), other = make_scratch_directory();
+    Filepath here, elsewhere, any;
+    ASSERT_TRUE(string_to_filepath(&here, (u8*)scratch.data(), (s64)scratch.size()));
+    ASSERT_TRUE(string_to_filepath(&elsewhere, (u8*)other.data(), (s64)other.size()));
+    any.count = 0;
+
+    // No terminal tab yet: one is made in the directory, current, with the keyboard.
+    ASSERT_TRUE(queue_run_in_terminal_command(STR("true"), &here));
+    perform_editor_commands();
+    ASSERT_EQ(tabs.count, 1u);
+    Tab* tab = get_tab(0);
+    ASSERT_EQ(tab->kind, TAB_TERMINAL);
+    EXPECT_EQ(current_tab_index, 0u);
+    EXPECT_EQ(current_file, tab->input_line);
+    EXPECT_EQ(global_editor_context, CONTEXT_TERMINAL);
+    String directory = filepath_to_tmp_string(&tab->terminal->directory);
+    EXPECT_EQ(std::string((char*)directory.data, directory.count), scratch);
+    EXPECT_EQ(std::string((char*)tab->title.data, tab->title.count), "true | " + scratch);
+    EXPECT_EQ(tab->input_line->text.count, 0) << "run and emptied";
+    EXPECT_EQ(tab->input_line->undo_records.count, 0u);
+    ASSERT_TRUE(wait_until_idle(tab->terminal));
+
+    // An idle terminal in that directory is used again; so is any idle one for no directory.
+    ASSERT_TRUE(queue_run_in_terminal_command(STR("true"), &here));
+    perform_editor_commands();
+    EXPECT_EQ(tabs.count, 1u);
+    ASSERT_TRUE(wait_until_idle(get_tab(0)->terminal));
+    ASSERT_TRUE(queue_run_in_terminal_command(STR("sleep 5"), &any));
+    perform_editor_commands();
+    EXPECT_EQ(tabs.count, 1u);
+
+    // A busy one is not: the line would become input for its command.
+    ASSERT_TRUE(queue_run_in_terminal_command(STR("true"), &here));
+    perform_editor_commands();
+    ASSERT_EQ(tabs.count, 2u);
+    EXPECT_EQ(current_tab_index, 1u);
+    // Nor one elsewhere.
+    ASSERT_TRUE(wait_until_idle(get_tab(1)->terminal));
+    ASSERT_TRUE(queue_run_in_terminal_command(STR("true"), &elsewhere));
+    perform_editor_commands();
+    EXPECT_EQ(tabs.count, 3u);
+
+    std::string too_long(EDITOR_COMMAND_TEXT_CAPACITY + 1, 'x');
+    EXPECT_FALSE(queue_run_in_terminal_command(String{(u8*)too_long.data(), (s64)too_long.size()}, &here));
+    EXPECT_EQ(editor_commands.count, 0u);
+
+    while (tabs.count) close_tab(get_tab(0));  // kills the sleep
+    remove_scratch_directory(scratch);
+    remove_scratch_directory(other);
 }

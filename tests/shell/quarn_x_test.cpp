@@ -42,6 +42,7 @@ std::string in_quotes(const std::string& s) { return "'" + s + "'"; }
 bool is_bar_colour(Pixel p) { return p.r < 10 && p.g > 25 && p.g < 55 && p.b > 50 && p.b < 80; }
 bool is_current_tab_colour(Pixel p) { return p.r < 10 && p.g < 10 && p.b < 30; }
 bool is_bright(Pixel p) { return p.r + p.g + p.b > 150; }
+bool is_cyan(Pixel p) { return p.r < 80 && p.g > 180 && p.b > 180; }
 bool is_red(Pixel p) { return p.r > 100 && p.r > p.g + 60 && p.r > p.b + 40; }
 
 template <typename F>
@@ -113,8 +114,9 @@ struct Quarn_X_Test : ::testing::Test {
 }  // namespace
 
 TEST_F(Quarn_X_Test, ARelativeFileAtALineAndTheWatcher) {
+    // 45 lines: line 30 stands in the middle and the line appended later is in sight too.
     std::string lines;
-    for (int i = 1; i <= 100; i++) lines += "line number " + std::to_string(i) + "\n";
+    for (int i = 1; i <= 45; i++) lines += "line number " + std::to_string(i) + "\n";
     write_test_file(files + "/notes.txt", lines);
     write_test_file(s.install + "/updater", "old updater");
     write_test_file(s.install + "/_updater", "new updater");
@@ -140,11 +142,37 @@ TEST_F(Quarn_X_Test, ARelativeFileAtALineAndTheWatcher) {
         EXPECT_EQ(read_test_file(s.install + "/updater"), "new updater");
         EXPECT_FALSE(std::filesystem::exists(s.install + "/_updater"));
     }
-    // One file tab, current, right of the new-file and save icons.
-    float bar_left = 2 * (FONT + GAP);
+    // One file tab, current, right of the new-file, new-terminal and save icons.
+    float bar_left = 3 * (FONT + GAP);
     EXPECT_TRUE(s.eventually([&] { return is_current_tab_colour(s.tab_pixel(bar_left, 0)); }));
     EXPECT_TRUE(is_bar_colour(s.pixel(bar_left + TAB_WIDTH + 40, 1))) << "and no second tab";
 
+    {
+        SCOPED_TRACE("the cursor, in the theme's cyan, on line 30 in the middle of the view");
+        std::vector<int> rows;
+        ASSERT_TRUE(s.eventually([&] {
+            rows.clear();
+            std::vector<Pixel> column = s.grab(0, (int)BAR_HEIGHT, 4, 600 - (int)BAR_HEIGHT);
+            for (size_t i = 0; i < column.size(); i++) {
+                if (is_cyan(column[i])) rows.push_back((int)(i / 4) + (int)BAR_HEIGHT);
+            }
+            return !rows.empty();
+        }));
+        float cursor_middle = (rows.front() + rows.back()) / 2.0f, view_middle = (BAR_HEIGHT + 600) / 2;
+        EXPECT_NEAR(cursor_middle, view_middle, FONT * 1.5f);
+        // Line 30 of evenly spaced lines: 29 line heights below the first.
+        float line_height = (rows.back() - rows.front() + 1);
+        EXPECT_NEAR(rows.front(), BAR_HEIGHT + 29 * line_height, 2 * line_height);
+    }
+    {
+        SCOPED_TRACE("text appended by another program shows in the view");
+        auto below_the_text = [&] { return count_pixels(s.grab(0, 470, 300, 40), is_bright); };
+        EXPECT_EQ(below_the_text(), 0);
+        std::string appended;
+        for (int i = 0; i < 4; i++) appended += "appended by another program\n";
+        write_test_file(files + "/notes.txt", lines + appended);
+        EXPECT_TRUE(s.eventually([&] { return below_the_text() > 50; }));
+    }
     {
         SCOPED_TRACE("deleting the file turns its title red; restoring it clears the red");
         EXPECT_EQ(count_pixels(s.tab_label(bar_left, 0), is_red), 0);
@@ -168,30 +196,35 @@ TEST_F(Quarn_X_Test, ARelativeFileAtALineAndTheWatcher) {
     }
 }
 
-TEST_F(Quarn_X_Test, ThePanelTheNewFileIconAndTheNeighbourTabs) {
+TEST_F(Quarn_X_Test, ThePanelTheNewTabIconsAndTheNeighbourTabs) {
     ASSERT_TRUE(s.start_editor(files, {}));
     auto panel = [&] { return count_pixels(s.grab(200, 250, 400, 100), is_bright); };
     EXPECT_TRUE(s.eventually([&] { return panel() > 200; })) << "the information panel's text";
 
     s.click(icon_x(0), icon_y());
-    float bar_left = 2 * (FONT + GAP);  // new file and save
+    float bar_left = 3 * (FONT + GAP);  // new file, new terminal and save
     EXPECT_TRUE(s.eventually([&] { return is_current_tab_colour(s.tab_pixel(bar_left, 0)); }));
     EXPECT_TRUE(s.eventually([&] { return panel() == 0; })) << "a tab hides the panel";
 
     s.click(icon_x(0), icon_y());
-    bar_left = 4 * (FONT + GAP);  // now with the previous and next icons
+    bar_left = 5 * (FONT + GAP);  // now with the previous and next icons
     EXPECT_TRUE(s.eventually([&] {
         return is_current_tab_colour(s.tab_pixel(bar_left, 1)) && !is_current_tab_colour(s.tab_pixel(bar_left, 0));
     })) << "the second tab, right of the first, is current";
 
-    s.click(icon_x(2), icon_y());  // previous
+    s.click(icon_x(3), icon_y());  // previous
     EXPECT_TRUE(s.eventually([&] {
         return is_current_tab_colour(s.tab_pixel(bar_left, 0)) && !is_current_tab_colour(s.tab_pixel(bar_left, 1));
     }));
-    s.click(icon_x(2), icon_y());  // previous again wraps to the last
+    s.click(icon_x(3), icon_y());  // previous again wraps to the last
     EXPECT_TRUE(s.eventually([&] { return is_current_tab_colour(s.tab_pixel(bar_left, 1)); }));
-    s.click(icon_x(3), icon_y());  // next wraps to the first
+    s.click(icon_x(4), icon_y());  // next wraps to the first
     EXPECT_TRUE(s.eventually([&] { return is_current_tab_colour(s.tab_pixel(bar_left, 0)); }));
+
+    s.click(icon_x(1), icon_y());  // a terminal, right of the current tab
+    EXPECT_TRUE(s.eventually([&] {
+        return is_current_tab_colour(s.tab_pixel(bar_left, 1)) && !is_bar_colour(s.tab_pixel(bar_left, 2));
+    }));
 
     // Without a layer the keys reach nothing: typing changes no pixel of the tabs.
     std::vector<Pixel> before;
@@ -216,11 +249,11 @@ TEST_F(Quarn_X_Test, ASavePastTheFileSizeLimitFailsAndTheEditorRunsOn) {
 
     // 128 blocks of 512 octets: the log fits, the file does not.
     ASSERT_TRUE(s.start_editor(files, {"big.txt"}, "ulimit -f 128 && "));
-    float bar_left = 2 * (FONT + GAP);
+    float bar_left = 3 * (FONT + GAP);
     ASSERT_TRUE(s.eventually([&] { return is_current_tab_colour(s.tab_pixel(bar_left, 0)); }));
     std::vector<Pixel> label = s.tab_label(bar_left, 0);
 
-    s.click(icon_x(1), icon_y());  // save
+    s.click(icon_x(2), icon_y());  // save
     EXPECT_TRUE(s.eventually([&] { return !same(s.tab_label(bar_left, 0), label); })) << "the title shows the failure";
     usleep(300000);
     EXPECT_TRUE(s.alive()) << "a file-size limit fails the save, not the editor";
