@@ -13,6 +13,7 @@
 #include "shell/shell.h"
 #include "tests/shell/shell_test_support.h"
 #include "terminal/terminal.h"
+#include "tests/ui/archive_fonts.h"
 #include "ui/ui_state.h"
 
 namespace {
@@ -339,4 +340,47 @@ TEST_F(Frame_Driver_Test, TerminalCommandsFindOrMakeTheirTab) {
     while (tabs.count) close_tab(get_tab(0));  // kills the sleep
     remove_scratch_directory(scratch);
     remove_scratch_directory(other);
+}
+
+TEST_F(Frame_Driver_Test, UpdateMakesItsTabAndHidesBothButtons) {
+    ASSERT_TRUE(set_up_archive_fonts(20));
+    ui_window = &window;
+    renderer_info = Renderer_Info{800, 600, nullptr};
+    const char* saved_host = update_client_settings.host;
+    update_client_settings.host = "https://127.0.0.1:1";  // refused at once: the download fails
+    open_file_tabs(2);
+    set_current_tab(0, true);
+    atomic_or_u64(&global_flags, UPDATE_IS_AVAILABLE);
+
+    // A press in the middle of "Update", the first item of the bar.
+    f32 ui = (f32)ui_font_pool.pixel_size;
+    window.events[0] = make_event(WINDOW_EVENT_MOUSE_BUTTON, MOUSE_LEFT_PRESS, 0);
+    window.event_count = 1;
+    ui_begin_frame_with_mouse(v2{0.4f * ui + 5, 0.75f * ui});
+    prepare_frame();
+    f32 bar_left = draw_top_bar(v2{0, 0}, v2{800, 600});
+
+    ASSERT_EQ(tabs.count, 3u);
+    Tab* update = get_current_tab();
+    EXPECT_EQ(update->kind, TAB_UPDATE);
+    EXPECT_EQ(current_tab_index, 1u) << "right of the tab that was current";
+    EXPECT_EQ(global_flags & UPDATE_IS_AVAILABLE, 0u);
+    // After "Update" come the icons at once: "What is new" went with the press. No save
+    // icon on an update tab; new file, new terminal, previous and next.
+    f32 gap = 0.4f * ui, icon = (f32)icons_font_pool.pixel_size;
+    f32 update_width = get_text_advance((u8*)"Update", 6, &ui_font_pool, custom_layer.tab_width) + 3 * gap;
+    EXPECT_FLOAT_EQ(bar_left, update_width + 4 * (icon + gap));
+    // The download thread works for this tab: it marks this tab failed.
+    u32 id = update->id;
+    EXPECT_TRUE(wait_until(
+        [&] {
+            spin_lock(&tabs_read_lock);
+            Tab* tab = get_tab_by_id(id);
+            b8 failed = tab && tab->download_state == DOWNLOAD_FAILED;
+            spin_unlock(&tabs_read_lock);
+            return failed;
+        },
+        30));
+    EXPECT_TRUE(wait_until([] { return !update_client_threads_running(); }, 30));
+    update_client_settings.host = saved_host;
 }
