@@ -149,6 +149,9 @@ b8 reset_compiler() {
     reset_data_section(&global_data_section);
     real_strings_memory.used = 0;
     compiler_output_memory.used = 0;
+    String_Text_Index* string_texts = &state->string_text_index;
+    if (string_texts->entries) memset(string_texts->entries, 0, (u64)string_texts->capacity * sizeof(String_Text_Index_Entry));
+    string_texts->count = 0;
 
     for (u32 i = 0; i < state->source_files.count; i++) {
         Source_File* file = (Source_File*)(state->source_files.data + (u64)i * sizeof(Source_File));

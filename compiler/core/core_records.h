@@ -525,6 +525,21 @@ struct Identifier_Index {
     Gp_Allocation storage;
 };
 
+// Finds the constant-data row that holds a string's text by its octets, so equal literals
+// share one copy without a walk of the table. Open addressing; cleared by every reset.
+struct String_Text_Index_Entry {
+    u64 hash;
+    u32 row_plus_one;  // the row's index in the constant-and-type table plus one; 0: empty
+    u32 length;
+};
+
+struct String_Text_Index {
+    String_Text_Index_Entry* entries;
+    u32 capacity;  // a power of two, or 0
+    u32 count;
+    Gp_Allocation storage;
+};
+
 struct Compiler_State {
     String base_directory;            // the executable's; the support sources lie there
     String source_directory;          // the compile driver's
@@ -554,6 +569,7 @@ struct Compiler_State {
     u8 target_platform;
     u8 target_os;
     Identifier_Index identifier_index;
+    String_Text_Index string_text_index;
 };
 
 extern Compiler_State global_compiler_state;

@@ -169,6 +169,13 @@ static Identifier* find_in_list(Scope* scope, Identifier_Kind list_kind, Name_Ke
     return find_in_index(scope, list_kind, key->name, key->length, key->hash);
 }
 
+Identifier* get_identifier_in_list(Scope* scope, Identifier_Kind list, u8* name, u64 length) {
+    if (!length) return 0;
+    Name_Key key = {name, length, 0, false};
+    if (list == IDENTIFIER_KIND_POLYMORPHIC_PARAMETER) list = IDENTIFIER_KIND_PARAMETER;
+    return find_in_list(scope, list, &key);
+}
+
 Identifier* get_identifier(Scope* scope, u8* name, u64 length) {
     if (!length) return 0;
     Name_Key key = {name, length, 0, false};
