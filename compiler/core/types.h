@@ -47,11 +47,6 @@ Identifier* type_to_dereference_of_type(Identifier* type);
 // One address level down: the leaf for a one-level address. Null for a type that is not an
 // address, or after the out-of-memory report.
 
-Identifier* get_or_add_array_type_from(Identifier* element, Trace use, Value* count);
-// "[] T" without a count (null, or a value of kind 0), else "[N] T" with the count
-// constant's u64: found along T's scope chain, or made once from __Array or
-// __Fixed_Size_Array in T's declaring scope. Null after a report.
-
 Identifier* swap_leaf_type(Scope* scope, Identifier* a, Identifier* b, Trace trace);
 // The type with a's address levels over b, found or added in the scope.
 
@@ -104,7 +99,13 @@ Identifier* get_enum_value_from_token(Identifier* enum_type, Token* name);
 Identifier* get_enum_value_no_errors(Identifier* enum_type, String name);
 // A value of the enum; the first reports "'%s' is not a member of enum %s." when missing.
 
-// Made with the polymorphic structs, which lay out the body of the instance; array types
-// come from __Array and __Fixed_Size_Array through it.
+//~ array_types.cpp
+
+Identifier* get_or_add_array_type_from(Identifier* element, Trace use, Value* count);
+// "[] T" without a count (null, or a value of kind 0), else "[N] T" with the count
+// constant's u64: found along T's scope chain, or made once from __Array or
+// __Fixed_Size_Array in T's declaring scope. Null after a report.
+
+// Made with the polymorphic structs, which lay out the body of the instance.
 Identifier* make_struct_from_polymorphic_using_arguments(Identifier* polymorphic, Scope* scope, Value* arguments,
                                                          String name, Trace use);
