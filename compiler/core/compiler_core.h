@@ -1,5 +1,5 @@
 // The compiler core: its records, state and memory, error reports, tokeniser, scopes and
-// identifiers, types, values, registers and data, which the parser, the bytecode generator
+// identifiers, types, values, registers, data and instructions, which the parser, the bytecode generator
 // and the code generator build on.
 // Each concern has its own header; this one includes them all.
 #pragma once
@@ -13,3 +13,4 @@
 #include "compiler/core/values.h"
 #include "compiler/core/registers.h"
 #include "compiler/core/data_sections.h"
+#include "compiler/core/instructions.h"
