@@ -8,8 +8,6 @@
 #include "compiler/core/compiler_core.h"
 #include "foundation/meow_hash.h"
 
-#define STRING_TEXT_INDEX_FIRST_CAPACITY 1024
-
 static Identifier* get_basic_type(Basic_Type_Slot slot) { return global_compiler_state.basic_types[slot]; }
 
 // A zeroed value of the kind at the trace, with no register named.
@@ -243,55 +241,34 @@ b8 get_real_string(u8* text, u64 length, String* out) {
     return true;
 }
 
-static u64 hash_text(u8* text, u64 length) { return MeowHash(length, text).low; }
+static u64 hash_text(u8* text, u64 length) { return make_hash_index_key(MeowHash(length, text).low); }
 
 static Register* get_constant_row(u32 index) {
     return (Register*)(global_compiler_state.constant_registers.data + (u64)index * sizeof(Register));
 }
 
-static String_Text_Index_Entry* find_string_text(u8* text, u64 length, u64 hash) {
-    String_Text_Index* index = &global_compiler_state.string_text_index;
+static String_Text_Index_Entry* find_string_text(u8* text, u64 length, u64 key) {
+    Hash_Index* index = &global_compiler_state.string_text_index;
     if (!index->capacity) return 0;
     u64 mask = index->capacity - 1;
-    for (u64 slot = hash & mask;; slot = (slot + 1) & mask) {
-        String_Text_Index_Entry* entry = &index->entries[slot];
-        if (!entry->row_plus_one) return 0;
-        if (entry->hash == hash && entry->length == length &&
-            memcmp(get_constant_row(entry->row_plus_one - 1)->data, text, length) == 0) {
+    for (u64 slot = key & mask;; slot = (slot + 1) & mask) {
+        String_Text_Index_Entry* entry = (String_Text_Index_Entry*)get_hash_index_entry(index, slot);
+        if (!entry->key) return 0;
+        if (entry->key == key && entry->length == length && memcmp(get_constant_row(entry->row)->data, text, length) == 0) {
             return entry;
         }
     }
 }
 
-static void place_string_text(String_Text_Index* index, String_Text_Index_Entry entry) {
-    u64 mask = index->capacity - 1;
-    u64 slot = entry.hash & mask;
-    while (index->entries[slot].row_plus_one) slot = (slot + 1) & mask;
-    index->entries[slot] = entry;
-    index->count++;
-}
-
-static b8 add_string_text(u32 row, u64 length, u64 hash) {
-    String_Text_Index* index = &global_compiler_state.string_text_index;
-    if ((u64)(index->count + 1) * 2 > index->capacity) {
-        u32 capacity = index->capacity ? index->capacity * 2 : STRING_TEXT_INDEX_FIRST_CAPACITY;
-        Gp_Allocation storage;
-        if (!gp_allocate(&storage, (u64)capacity * sizeof(String_Text_Index_Entry))) {
-            report_out_of_compiler_memory("string constants");
-            return false;
-        }
-        memset(storage.memory, 0, storage.size);
-        String_Text_Index old = *index;
-        index->entries = (String_Text_Index_Entry*)storage.memory;
-        index->capacity = capacity;
-        index->count = 0;
-        index->storage = storage;
-        for (u32 i = 0; i < old.capacity; i++) {
-            if (old.entries[i].row_plus_one) place_string_text(index, old.entries[i]);
-        }
-        gp_free(&old.storage);
+static b8 add_string_text(u32 row, u64 length, u64 key) {
+    Hash_Index* index = &global_compiler_state.string_text_index;
+    if (!hash_index_make_room(index)) {
+        report_out_of_compiler_memory("string constants");
+        return false;
     }
-    place_string_text(index, String_Text_Index_Entry{hash, row + 1, (u32)length});
+    String_Text_Index_Entry* entry = (String_Text_Index_Entry*)hash_index_place(index, key);
+    entry->row = row;
+    entry->length = (u32)length;
     return true;
 }
 
@@ -301,14 +278,14 @@ b8 get_existing_string_constant_data(u8* text, u64 length, Register_Id* out) {
         *out = INVALID_REGISTER_ID;
         return false;
     }
-    *out = Register_Id{0, entry->row_plus_one - 1, REGISTER_CONSTANT_DATA, REGISTER_CONSTANT_DATA, {0, 0}};
+    *out = Register_Id{0, entry->row, REGISTER_CONSTANT_DATA, REGISTER_CONSTANT_DATA, {0, 0}};
     return true;
 }
 
 Register_Id get_or_add_string_text(u8* text, u64 length) {
     u64 hash = hash_text(text, length);
     String_Text_Index_Entry* entry = find_string_text(text, length, hash);
-    if (entry) return Register_Id{0, entry->row_plus_one - 1, REGISTER_CONSTANT_DATA, REGISTER_CONSTANT_DATA, {0, 0}};
+    if (entry) return Register_Id{0, entry->row, REGISTER_CONSTANT_DATA, REGISTER_CONSTANT_DATA, {0, 0}};
     if (length > 0xFFFFFFFFull) {
         report_out_of_compiler_memory(constant_data_section.name);
         return INVALID_REGISTER_ID;

@@ -164,6 +164,27 @@ TEST(Values, StringTextsAreShared) {
     EXPECT_EQ(made.kind, VALUE_CONSTANT);
 }
 
+TEST(Values, ManyTextsStayFoundAsTheIndexGrows) {
+    ASSERT_TRUE(reset_with_basic_types());
+    std::vector<std::string> texts;
+    std::vector<Register_Id> rows;
+    for (u32 i = 0; i < 3000; i++) texts.push_back("text " + std::to_string(i));
+    for (const std::string& text : texts) {
+        Value value;
+        make_constant_value_from_string(&value, String{(u8*)text.data(), (s64)text.size()}, Trace{});
+        rows.push_back(value.constant.text_register);
+    }
+    for (u32 i = 0; i < texts.size(); i += 7) {
+        Register_Id found;
+        ASSERT_TRUE(get_existing_string_constant_data((u8*)texts[i].data(), texts[i].size(), &found)) << texts[i];
+        EXPECT_TRUE(registers_match(found, rows[i]));
+    }
+    // A new compile forgets them all.
+    ASSERT_TRUE(reset_with_basic_types());
+    Register_Id found;
+    EXPECT_FALSE(get_existing_string_constant_data((u8*)texts[0].data(), texts[0].size(), &found));
+}
+
 TEST(Values, FloatConstantsInData) {
     ASSERT_TRUE(reset_with_basic_types());
     Identifier* f32_type = basic_type(BASIC_TYPE_F32);
