@@ -211,8 +211,11 @@ void add_relocations(Dynamic_Array* list, const std::vector<Test_Relocation>& re
 b8 copy_relocations(Dynamic_Array* list, Compiled_Layer_Header* header, u8* constants, u8* globals, b8 constant_table) {
     Relocation* rows = (Relocation*)list->data;
     for (u32 i = 0; i < list->count; i++) {
-        u8* holder = rows[i].where_area == LAYER_AREA_GLOBAL_DATA ? globals : constants;
-        store_u64(holder + rows[i].where.index, rows[i].target.index);
+        // A row of an area the table does not handle stays as it is, slot unwritten.
+        u8* holder = rows[i].where_area == LAYER_AREA_GLOBAL_DATA ? globals
+                     : rows[i].where_area == LAYER_AREA_CONSTANT_DATA ? constants
+                                                                       : nullptr;
+        if (holder) store_u64(holder + rows[i].where.index, rows[i].target.index);
         store_u32((u8*)&rows[i], rows[i].where.index);
     }
     u32 offset = (u32)compiler_output_memory.used;
