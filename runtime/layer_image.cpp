@@ -99,7 +99,7 @@ const char* check_layer_image(u8* image, u64 size) {
         Layer_Source_Entry row;
         memcpy(&row, image + h.source_table_offset + (u64)i * sizeof(row), sizeof(row));
         if (row.name_length == 0 || row.name_length > LAYER_SOURCE_NAME_MAX_LENGTH || row.name < names ||
-            row.name > h.source_table_offset - row.name_length) {
+            row.name_length > h.source_table_offset || row.name > h.source_table_offset - row.name_length) {
             return "a source name lies outside the names";
         }
     }

@@ -134,20 +134,21 @@ static b8 sources_unchanged(u8* image) {
 
 static Gp_Allocation watched_sources_storage;
 
-// Copies rows and their names into memory of the runtime's own and points the watcher at
-// them. The caller holds the sources lock, or no watcher runs yet.
-static void set_watched_sources(Layer_Source_Entry* rows, u32 count) {
+// Copies rows (the image's table need not be aligned) and their names into memory of the
+// runtime's own and points the watcher at them. The caller holds the sources lock, or no
+// watcher runs yet.
+static void set_watched_sources(u8* rows, u32 count) {
     u64 size = (u64)count * sizeof(Layer_Source_Entry);
-    for (u32 i = 0; i < count; i++) size += rows[i].name_length;
+    for (u32 i = 0; i < count; i++) size += load_u64(rows + (u64)i * sizeof(Layer_Source_Entry) + 8);
     Gp_Allocation storage = {};
     if (size && !gp_allocate(&storage, size)) return;  // logged; the old sources stay watched
     Layer_Source_Entry* copies = (Layer_Source_Entry*)storage.memory;
     u8* names = storage.memory + (u64)count * sizeof(Layer_Source_Entry);
     for (u32 i = 0; i < count; i++) {
-        copies[i] = rows[i];
-        memcpy(names, (u8*)rows[i].name, rows[i].name_length);
+        memcpy(&copies[i], rows + (u64)i * sizeof(Layer_Source_Entry), sizeof(Layer_Source_Entry));
+        memcpy(names, (u8*)copies[i].name, copies[i].name_length);
         copies[i].name = (u64)names;
-        names += rows[i].name_length;
+        names += copies[i].name_length;
     }
     custom_layer.watched_sources = Layer_Source_View{storage.memory, sizeof(Layer_Source_Entry), count};
     gp_free(&watched_sources_storage);
@@ -176,7 +177,7 @@ static void watch_compiled_sources() {
         *row = Layer_Source_Entry{(u64)path.data, (u64)path.count, 0, 0};
         stat_layer_source((char*)path.data, &row->size, &row->modification_time);
     }
-    set_watched_sources(rows, count);
+    set_watched_sources((u8*)rows, count);
 }
 
 //~ Installing
@@ -203,7 +204,7 @@ void unload_custom_layer() {
 
 static b8 install_layer_image(Layer_Mapping* m) {
     Layer_Source_View view = amd64_apply_relocations(m->address);
-    set_watched_sources((Layer_Source_Entry*)view.entries, view.count);
+    set_watched_sources(view.entries, view.count);
     if (custom_layer.mapping.address) os_free_mapping(custom_layer.mapping.address, custom_layer.mapping.size);
     custom_layer.image = m->address;
     custom_layer.mapping.address = m->address;

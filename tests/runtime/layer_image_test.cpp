@@ -233,3 +233,70 @@ TEST_F(Layer_Image_Test, AFailedWriteKeepsTheOldImage) {
     EXPECT_EQ(read_whole_file(path(COMPILED_CUSTOM_LAYER_FILENAME)), old_image);
     EXPECT_EQ(directory_entries(directory).size(), 4u);
 }
+
+TEST_F(Layer_Image_Test, ImagesThatBreakTheirLayoutAreRefused) {
+    ASSERT_TRUE(write_test_image(make_log_program()));
+    const std::string valid = read_whole_file(path(COMPILED_CUSTOM_LAYER_FILENAME));
+    const Compiled_Layer_Header h = header_of(valid);
+    ASSERT_GT(h.constant_relocation_count, 1u);
+    ASSERT_GT(h.global_relocation_count, 0u);
+    ASSERT_GT(h.foreign_call_slot_count, 0u);
+    ASSERT_EQ(check_layer_image((u8*)valid.data(), valid.size()), nullptr);
+
+    struct Case {
+        const char* name;
+        u32 offset;  // of a u32 field set to value, or of an octet when octet is set
+        u32 value;
+        b8 octet;
+        const char* reason;
+    };
+    const u32 constant_row = h.constant_relocation_offset;
+    const u32 global_row = h.global_relocation_offset;
+    const u32 source_row = h.source_table_offset;
+#define FIELD(f) (u32)offsetof(Compiled_Layer_Header, f)
+    const Case cases[] = {
+        {"the fixed constant", FIELD(constant), 0x100000, false, "bad fixed fields"},
+        {"an octet after the flags", FIELD(flags) + 1, 1, true, "bad fixed fields"},
+        {"an unknown block flag", FIELD(flags), 0x80 | h.flags, true, "unknown block flags"},
+        {"constant data elsewhere", FIELD(constant_data_offset), 160, false, "constant data misplaced"},
+        {"constant data larger", FIELD(constant_data_size), h.constant_data_size + 32, false, "global data misplaced"},
+        {"global data larger", FIELD(global_data_size), h.global_data_size + 1, false, "code misplaced"},
+        {"code larger", FIELD(code_size), h.code_size + 1, false, "foreign-call slots misplaced"},
+        {"one slot more", FIELD(foreign_call_slot_count), h.foreign_call_slot_count + 1, false,
+         "constant relocations misplaced"},
+        {"all the relocations there are", FIELD(constant_relocation_count), 0xFFFFFFFFu, false,
+         "global relocations misplaced"},
+        {"global relocations from the start", FIELD(global_relocation_offset), 0, false, "global relocations misplaced"},
+        {"the source table inside the relocations", FIELD(source_table_offset), global_row, false,
+         "source names misplaced"},
+        {"one source more", FIELD(source_count), h.source_count + 1, false, "size differs from its tables"},
+        {"#on_load where no code is", FIELD(on_load_entry), h.foreign_call_slot_offset, false, "entry outside the code"},
+        {"a slot at the code's end", h.foreign_call_slot_offset, h.code_size - 4, false,
+         "a foreign-call slot lies outside the code"},
+        {"a slot far away", h.foreign_call_slot_offset + 4, 1, false, "a foreign-call slot lies outside the code"},
+        {"a slot on a return", h.foreign_call_slot_offset, h.code_size - 9, false, "a foreign-call slot names no movabs"},
+        {"a relocation of type data", constant_row + 32, 2, true, "a relocation names no area it may"},
+        {"a global relocation held in constants", global_row + 32, 1, true, "a relocation names no area it may"},
+        {"a relocation past its area", constant_row, h.global_data_size - 7, false, "a relocation lies outside its area"},
+        {"a relocation far away", constant_row, 0xFFFFFFFFu, false, "a relocation lies outside its area"},
+        {"a pointer past its target area", h.global_data_offset, h.constant_data_size + 1, false,
+         "a relocation points outside its area"},
+        {"a source name in the header", source_row, 16, false, "a source name lies outside the names"},
+        {"a source name into the table", source_row + 8, 4000, false, "a source name lies outside the names"},
+        {"a source name of no length", source_row + 8, 0, false, "a source name lies outside the names"},
+    };
+#undef FIELD
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::string image = valid;
+        if (c.octet) image[c.offset] = (char)c.value;
+        else store_u32((u8*)image.data() + c.offset, c.value);
+        store_u64((u8*)image.data() + offsetof(Compiled_Layer_Header, image_hash),
+                  layer_image_hash((u8*)image.data(), image.size()));
+        const char* reason = check_layer_image((u8*)image.data(), image.size());
+        EXPECT_STREQ(reason, c.reason);
+    }
+    std::string image = valid;
+    image[offsetof(Compiled_Layer_Header, image_hash)] ^= 1;
+    EXPECT_STREQ(check_layer_image((u8*)image.data(), image.size()), "its octets do not match their hash");
+}

@@ -48,6 +48,7 @@ struct Test_Program {
 struct Test_Compiler {
     u32 compiles;
     b8 fail;
+    b8 remove_image;  // the compile succeeds, but leaves no image behind
     Test_Program program;
 };
 
@@ -68,7 +69,7 @@ b8 write_test_image(const Test_Program& program);
 // The constants and globals of the "log and exit" program: its #on_load logs "value: 42"
 // through log, writes int_to_string(-1234567) into the global at LOG_PROGRAM_RESULT and calls
 // exit_program.
-#define LOG_PROGRAM_RESULT 48
+#define LOG_PROGRAM_RESULT 40
 Test_Program make_log_program();
 Test_Program make_block_program(const std::vector<u8>& code, u32 Test_Program::* block);
 // A program whose one block is the given code.
