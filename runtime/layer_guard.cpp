@@ -147,7 +147,7 @@ static b8 make_timer() {
     struct sigevent event = {};
     event.sigev_notify = SIGEV_THREAD_ID;
     event.sigev_signo = LAYER_TIMER_SIGNAL;
-    event._sigev_un._tid = thread;  // the C library names this field for no public use
+    event._sigev_un._tid = thread;  // this C library gives the field no public name
     if (timer_create(CLOCK_MONOTONIC, &event, &guard_timer) != 0) return false;
     guard_timer_thread = thread;
     return true;
@@ -221,11 +221,15 @@ b8 amd64_execute(u8* entry, Editor_File* file) {
     volatile u8 marker = 0;
     guard_entry_stack = (u64)&marker;
 
+    u64 tmp_used = tmp_get_used();
     b8 finished = enter_guarded(entry);
     set_timer(0, 0);
     guard_overdue = 0;
     if (finished) return true;
 
+    // What the stopped block's routines handed it is dead with the layer; its room is
+    // needed for the report.
+    tmp_set_used(tmp_used);
     const char* block = block_name(entry);
     const char* reason = stop_reason_tmp();
     add_log(nullptr, LOG_ERROR, "The custom layer stopped in #%s: %s.", block, reason ? reason : "");
