@@ -215,6 +215,7 @@ static __attribute__((noinline)) b8 enter_guarded(u8* entry) {
 
 b8 amd64_execute(u8* entry, Editor_File* file) {
     custom_layer_execution_file = file;
+    if (!entry || !custom_layer.image) return false;
     set_up_guard();
     guard_code_start = (u64)custom_layer.mapping.address;
     guard_code_end = (u64)custom_layer.mapping.address + custom_layer.mapping.size;

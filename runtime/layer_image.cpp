@@ -5,6 +5,14 @@
 
 #include "runtime/layer_image.h"
 #include "foundation/meow_hash.h"
+#include "foundation/os_files.h"
+
+String get_path_beside_executable_tmp(const char* name) {
+    if (executable_filepath.count == 0) return string_concat2("%", string_from_c(name));
+    return string_concat2("%/%", executable_filepath, string_from_c(name));
+}
+
+String get_layer_image_path_tmp() { return get_path_beside_executable_tmp(COMPILED_CUSTOM_LAYER_FILENAME); }
 
 u64 layer_image_hash(u8* image, u64 size) {
     store_u64(image + offsetof(Compiled_Layer_Header, image_hash), 0);

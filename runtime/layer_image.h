@@ -59,6 +59,12 @@ const char* check_layer_image(u8* image, u64 size);
 // and source name inside the file and its area. Otherwise a short static reason for the
 // log. The image is read only, except that the hash field is zeroed while it is checked.
 
+String get_path_beside_executable_tmp(const char* name);
+// The name in the executable's directory (the name alone when that is unknown), in
+// temporary memory and NUL-terminated; empty when that is full.
+
+String get_layer_image_path_tmp();  // "custom.8b" beside the executable
+
 u64 layer_image_hash(u8* image, u64 size);
 // The hash the header carries: of the whole image with its hash field read as 0. Leaves
 // that field 0.
@@ -82,11 +88,6 @@ b8 output_amd64_file(String* source_path, u32 syntax_offset, u32 events_offset, 
 b8 copy_constant_relocations_to_code_output(Compiled_Layer_Header* header, u8* constant_data, u8* global_data);
 b8 copy_global_relocations_to_code_output(Compiled_Layer_Header* header, u8* global_data);
 
-String get_path_beside_executable_tmp(const char* name);
-// The name in the executable's directory (the name alone when that is unknown), in
-// temporary memory and NUL-terminated; empty when that is full.
-
-String get_layer_image_path_tmp();  // "custom.8b" beside the executable
 
 //~ layer_sources.cpp: what a compile read
 

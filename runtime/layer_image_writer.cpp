@@ -14,13 +14,6 @@
 #include "foundation/log.h"
 #include "foundation/os_files.h"
 
-String get_path_beside_executable_tmp(const char* name) {
-    if (executable_filepath.count == 0) return string_concat2("%", string_from_c(name));
-    return string_concat2("%/%", executable_filepath, string_from_c(name));
-}
-
-String get_layer_image_path_tmp() { return get_path_beside_executable_tmp(COMPILED_CUSTOM_LAYER_FILENAME); }
-
 static void report_malformed_image(const char* reason) {
     print_error("Internal compiler error: the compiled layer cannot be laid out (%s).", reason);
 }

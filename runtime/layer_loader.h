@@ -69,7 +69,8 @@ b8 amd64_execute(u8* entry, Editor_File* file);
 // access in the layer's own code, runaway recursion, or a block still running after the
 // time limit stops the block: "The custom layer stopped in #%s: %s." is reported like a
 // compile error, the layer is unloaded and false comes back. Faults elsewhere reach the
-// handlers that were there before. Main thread only.
+// handlers that were there before. False at once, running nothing, for a null entry or
+// with no image installed. Main thread only.
 
 void stop_layer_if_overdue();
 // The dispatcher calls it on entering and leaving a routine: when the time limit passed
