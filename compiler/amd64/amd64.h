@@ -253,6 +253,7 @@ b8 amd64_big_spill_on(u8 target_os, b8 save, u8 flags, Dynamic_Array* code, u16 
 struct Amd64_Temporary_Mask {
     u16 gp;   // bit n: general-purpose register n
     u16 xmm;  // bit n: XMM register n
+    b8 return_register_allowed;  // the kind may take a result held in RAX or XMM0 as an operand
     char failure[64];  // empty while the instruction can be generated
 };
 
@@ -293,7 +294,8 @@ Amd64_Memory_Operand amd64_get_memory(Register_Id id, Amd64_Temporary_Mask* mask
 // data RIP-relative (the displacement is the area offset), a local's stack slot
 // [rsp+d] or its machine register, call data [rbp+d]. A register-held local reached with
 // a view offset, a chain of more than 64 views or an offset past 2 GiB fail the
-// instruction.
+// instruction. A call-data value marked as returned in a register is RAX or XMM0, for the
+// kinds the mask allows it; elsewhere it fails.
 
 Amd64_Memory_Operand amd64_get_address_operand(Amd64_Memory_Operand pointer, Dynamic_Array* code,
                                                Dynamic_Array* data_relocations, Amd64_Temporary_Mask* mask);

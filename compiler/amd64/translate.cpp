@@ -37,6 +37,9 @@ b8 bytecode_instruction_to_amd64(Bytecode_Instruction* instruction, Dynamic_Arra
                                  Dynamic_Array* prologues) {
     instruction->code_start = code->count;
     Amd64_Translation t = {instruction, code, jumps, calls, data_relocations, foreign_call_slots, mask, prologues};
+    // RAX and XMM0 are every other kind's scratch: a result waiting there only moves.
+    mask->return_register_allowed = instruction->kind >= BYTECODE_SET_TO_ZERO &&
+                                    instruction->kind <= BYTECODE_COPY_SUB_PROGRAM_ADDRESS;
     switch (instruction->kind) {
         case BYTECODE_SET_TO_ZERO: amd64_set_to_zero(&t); break;
         case BYTECODE_COPY_CONSTANT_NUMBER:
