@@ -1,0 +1,152 @@
+#include "tests/compiler/amd64/matrix.h"
+
+#include <gtest/gtest.h>
+#include <string.h>
+
+const char* const PLACE_NAMES[PLACE_COUNT] = {"stack",          "global",           "constant",
+                                              "register",       "call data",        "pointer in a global",
+                                              "pointer in a register", "the destination"};
+
+#define TEMPORARY_GP  0x00CF
+#define TEMPORARY_XMM 0x0003
+#define STACK_SIZE    256
+
+void matrix_begin(Matrix* m, u32 rows) {
+    fixture_reset(&m->f, STACK_SIZE);
+    m->program.clear();
+    m->program.reserve(4 * rows);
+    m->constants.clear();
+    m->machine_registers.clear();
+    m->stack.clear();
+    m->call_data.clear();
+    m->scratch_globals.clear();
+    m->pointers.clear();
+    m->rows = rows;
+    m->gp_used = m->xmm_used = 0;
+    m->outputs = fixture_global(&m->f, rows * MATRIX_SLOT);
+    m->output_base = fixture_offset(m->outputs);
+    memset(&m->f.globals[m->output_base], MATRIX_GUARD_BYTE, rows * MATRIX_SLOT);
+}
+
+Register_Id matrix_output(Matrix* m, u32 row, u32 size) { return fixture_view(m->outputs, row * MATRIX_SLOT, size); }
+
+Register_Id matrix_constant(Matrix* m, u64 bits, u32 size) {
+    auto key = std::make_pair(bits, size);
+    auto found = m->constants.find(key);
+    if (found != m->constants.end()) return found->second;
+    Register_Id id = fixture_constant(&m->f, &bits, size);
+    m->constants[key] = id;
+    return id;
+}
+
+static Register_Id machine_register(Matrix* m, u8 machine_class, u8 number, u32 size) {
+    auto key = std::make_tuple(machine_class, number, size);
+    auto found = m->machine_registers.find(key);
+    if (found != m->machine_registers.end()) return found->second;
+    Register_Id id = fixture_machine_register(&m->f, machine_class, number, size);
+    m->machine_registers[key] = id;
+    if (machine_class == MACHINE_CLASS_INTEGER) m->gp_used |= (u16)(1u << number);
+    else m->xmm_used |= (u16)(1u << number);
+    return id;
+}
+
+static Register_Id reused(std::map<std::pair<u32, u32>, Register_Id>* ids, u32 offset, u32 size,
+                          Register_Id (*make)(Matrix*, u32, u32), Matrix* m) {
+    auto key = std::make_pair(offset, size);
+    auto found = ids->find(key);
+    if (found != ids->end()) return found->second;
+    Register_Id id = make(m, offset, size);
+    (*ids)[key] = id;
+    return id;
+}
+
+static Register_Id make_stack(Matrix* m, u32 offset, u32 size) { return fixture_stack_local(&m->f, offset, size); }
+static Register_Id make_call_data(Matrix* m, u32 offset, u32 size) {
+    return fixture_view(m->f.call_data_block, offset, size);
+}
+
+Bytecode_Instruction* matrix_add(Matrix* m, u8 kind) {
+    m->program.push_back(fixture_instruction(kind));
+    return &m->program.back();
+}
+
+static void add_copy(Matrix* m, Register_Id destination, Register_Id source) {
+    m->program.push_back(fixture_copy(destination, source));
+}
+
+// R8 to R11 and XMM2 to XMM6 for the first operand, R12 to R15 and XMM7 to XMM11 for the
+// second, the rest for the third.
+static u8 register_number(u8 machine_class, u32 which, u32 row) {
+    if (machine_class == MACHINE_CLASS_INTEGER) return (u8)(which == 0 ? AMD64_R8 + row % 4 : AMD64_R12 + row % 4);
+    return (u8)(which == 0 ? 2 + row % 5 : which == 1 ? 7 + row % 5 : 12 + row % 4);
+}
+
+Register_Id matrix_operand(Matrix* m, Place place, u8 machine_class, u32 size, u64 bits, u32 which, u32 row) {
+    Register_Id constant = matrix_constant(m, bits, size);
+    Register_Id id = constant;
+    switch (place) {
+        case PLACE_CONSTANT: return constant;
+        case PLACE_STACK: id = reused(&m->stack, 32 * which, size, make_stack, m); break;
+        case PLACE_CALL_DATA: id = reused(&m->call_data, 32 * which, size, make_call_data, m); break;
+        case PLACE_REGISTER: id = machine_register(m, machine_class, register_number(machine_class, which, row), size); break;
+        case PLACE_GLOBAL:
+            if (which == 0) {
+                id = matrix_output(m, row, size);
+            } else {
+                while (m->scratch_globals.size() < 3) m->scratch_globals.push_back(fixture_global(&m->f, 16));
+                id = fixture_view(m->scratch_globals[which], 0, size);
+            }
+            break;
+        default: ADD_FAILURE() << "no operand in place " << PLACE_NAMES[place]; return constant;
+    }
+    add_copy(m, id, constant);
+    return id;
+}
+
+Register_Id matrix_pointer_to_output(Matrix* m, Place place, u32 row) {
+    Register_Id pointer = fixture_global(&m->f, 8, 8);
+    m->pointers.push_back({HARNESS_GLOBALS, fixture_offset(pointer), HARNESS_GLOBALS, m->output_base + row * MATRIX_SLOT});
+    if (place == PLACE_POINTER_IN_GLOBAL) return pointer;
+    Register_Id r = machine_register(m, MACHINE_CLASS_INTEGER, register_number(MACHINE_CLASS_INTEGER, 0, row), 8);
+    add_copy(m, r, pointer);
+    return r;
+}
+
+void matrix_store_output(Matrix* m, Register_Id a, u32 row, u32 size) {
+    Register* r = amd64_get_register(a);
+    if (r && r->kind == REGISTER_VIEW && r->base.index == m->outputs.index && r->base.table == m->outputs.table &&
+        r->view_offset == row * MATRIX_SLOT) {
+        return;
+    }
+    add_copy(m, matrix_output(m, row, size), a);
+}
+
+Matrix_Run matrix_run(Matrix* m) {
+    Matrix_Run r;
+    Translated_Program t = fixture_translate(&m->f, &m->program);
+    if (!t.ok) {
+        r.failure = "translation failed: " + (t.errors.empty() ? std::string("no report") : t.errors[0]);
+        return r;
+    }
+    t.program.pointers = m->pointers;
+    r.run = harness_run(t.program, harness_canaries());
+    if (r.run.faulted) {
+        r.failure = r.run.fault;
+        return r;
+    }
+    r.failure = harness_changed_registers(r.run.entered, r.run.registers, TEMPORARY_GP | m->gp_used,
+                                          TEMPORARY_XMM | m->xmm_used);
+    return r;
+}
+
+const u8* matrix_result(const Matrix& m, const Matrix_Run& r, u32 row) {
+    return &r.run.globals[m.output_base + row * MATRIX_SLOT];
+}
+
+b8 matrix_guard_intact(const Matrix& m, const Matrix_Run& r, u32 row, u32 size) {
+    const u8* slot = matrix_result(m, r, row);
+    for (u32 i = size; i < MATRIX_SLOT; i++) {
+        if (slot[i] != MATRIX_GUARD_BYTE) return false;
+    }
+    return true;
+}
