@@ -74,42 +74,52 @@ static void add_copy(Matrix* m, Register_Id destination, Register_Id source) {
     m->program.push_back(fixture_copy(destination, source));
 }
 
-// R8 to R11 and XMM2 to XMM6 for the first operand, R12 to R15 and XMM7 to XMM11 for the
+// R8 to R10 and XMM2 to XMM6 for the first operand, R11 to R13 and XMM7 to XMM11 for the
 // second, the rest for the third.
 static u8 register_number(u8 machine_class, u32 which, u32 row) {
-    if (machine_class == MACHINE_CLASS_INTEGER) return (u8)(which == 0 ? AMD64_R8 + row % 4 : AMD64_R12 + row % 4);
+    if (machine_class == MACHINE_CLASS_INTEGER) {
+        return (u8)(which == 0 ? AMD64_R8 + row % 3 : which == 1 ? AMD64_R11 + row % 3 : AMD64_R14 + row % 2);
+    }
     return (u8)(which == 0 ? 2 + row % 5 : which == 1 ? 7 + row % 5 : 12 + row % 4);
+}
+
+Register_Id matrix_place(Matrix* m, Place place, u8 machine_class, u32 size, u32 which, u32 row) {
+    switch (place) {
+        case PLACE_STACK: return reused(&m->stack, 32 * which, size, make_stack, m);
+        case PLACE_CALL_DATA: return reused(&m->call_data, 32 * which, size, make_call_data, m);
+        case PLACE_REGISTER: return machine_register(m, machine_class, register_number(machine_class, which, row), size);
+        case PLACE_GLOBAL:
+            if (which == 0) return matrix_output(m, row, size);
+            while (m->scratch_globals.size() < 3) m->scratch_globals.push_back(fixture_global(&m->f, 16));
+            return fixture_view(m->scratch_globals[which], 0, size);
+        case PLACE_POINTER_IN_GLOBAL:
+        case PLACE_POINTER_IN_REGISTER: return matrix_pointer_to_output(m, place, row);
+        default: break;
+    }
+    ADD_FAILURE() << "no register in place " << PLACE_NAMES[place];
+    return INVALID_REGISTER_ID;
 }
 
 Register_Id matrix_operand(Matrix* m, Place place, u8 machine_class, u32 size, u64 bits, u32 which, u32 row) {
     Register_Id constant = matrix_constant(m, bits, size);
-    Register_Id id = constant;
-    switch (place) {
-        case PLACE_CONSTANT: return constant;
-        case PLACE_STACK: id = reused(&m->stack, 32 * which, size, make_stack, m); break;
-        case PLACE_CALL_DATA: id = reused(&m->call_data, 32 * which, size, make_call_data, m); break;
-        case PLACE_REGISTER: id = machine_register(m, machine_class, register_number(machine_class, which, row), size); break;
-        case PLACE_GLOBAL:
-            if (which == 0) {
-                id = matrix_output(m, row, size);
-            } else {
-                while (m->scratch_globals.size() < 3) m->scratch_globals.push_back(fixture_global(&m->f, 16));
-                id = fixture_view(m->scratch_globals[which], 0, size);
-            }
-            break;
-        default: ADD_FAILURE() << "no operand in place " << PLACE_NAMES[place]; return constant;
-    }
+    if (place == PLACE_CONSTANT) return constant;
+    Register_Id id = matrix_place(m, place, machine_class, size, which, row);
     add_copy(m, id, constant);
     return id;
 }
 
-Register_Id matrix_pointer_to_output(Matrix* m, Place place, u32 row) {
+Register_Id matrix_pointer(Matrix* m, Place place, Harness_Area area, u32 offset, u32 which, u32 row) {
     Register_Id pointer = fixture_global(&m->f, 8, 8);
-    m->pointers.push_back({HARNESS_GLOBALS, fixture_offset(pointer), HARNESS_GLOBALS, m->output_base + row * MATRIX_SLOT});
-    if (place == PLACE_POINTER_IN_GLOBAL) return pointer;
-    Register_Id r = machine_register(m, MACHINE_CLASS_INTEGER, register_number(MACHINE_CLASS_INTEGER, 0, row), 8);
+    m->pointers.push_back({HARNESS_GLOBALS, fixture_offset(pointer), area, offset});
+    if (place == PLACE_POINTER_IN_GLOBAL || place == PLACE_GLOBAL) return pointer;
+    Register_Id r = matrix_place(m, place == PLACE_POINTER_IN_REGISTER ? PLACE_REGISTER : place, MACHINE_CLASS_INTEGER, 8,
+                                 which, row);
     add_copy(m, r, pointer);
     return r;
+}
+
+Register_Id matrix_pointer_to_output(Matrix* m, Place place, u32 row) {
+    return matrix_pointer(m, place, HARNESS_GLOBALS, m->output_base + row * MATRIX_SLOT, 0, row);
 }
 
 void matrix_store_output(Matrix* m, Register_Id a, u32 row, u32 size) {
