@@ -17,7 +17,7 @@ struct Cast_Row {
     u32 destination_size;
     b8 is_unsigned;  // the integer side
     u64 value;       // the source's bits
-    Place place_a, place_b;
+    Matrix_Place place_a, place_b;
     u64 expected;
 };
 
@@ -32,7 +32,7 @@ static b8 destination_is_float(u8 kind) {
            kind == BYTECODE_CAST_FLOAT_TO_BIG_FLOAT || kind == BYTECODE_MAKE_FLOAT_BOOL;
 }
 
-static b8 is_pointer(Place p) { return p == PLACE_POINTER_IN_GLOBAL || p == PLACE_POINTER_IN_REGISTER; }
+static b8 is_pointer(Matrix_Place p) { return p == PLACE_POINTER_IN_GLOBAL || p == PLACE_POINTER_IN_REGISTER; }
 
 static u64 float_bits(f64 v, u32 size) {
     u64 bits = 0;
@@ -60,7 +60,7 @@ static std::string describe(const Cast_Row& r) {
     std::ostringstream s;
     s << bytecode_kind_name(r.kind) << " from " << r.source_size << " octets 0x" << std::hex << r.value << " to "
       << std::dec << r.destination_size << " octets" << (r.is_unsigned ? ", unsigned" : "") << " (A "
-      << PLACE_NAMES[r.place_a] << ", B " << PLACE_NAMES[r.place_b] << ")";
+      << MATRIX_PLACE_NAMES[r.place_a] << ", B " << MATRIX_PLACE_NAMES[r.place_b] << ")";
     return s.str();
 }
 
@@ -106,9 +106,9 @@ static void expect_rows(const std::vector<Cast_Row>& rows) {
 }
 
 static const u32 SIZES[] = {1, 2, 4, 8};
-static const Place A_PLACES[] = {PLACE_STACK,     PLACE_GLOBAL,            PLACE_REGISTER,
+static const Matrix_Place A_PLACES[] = {PLACE_STACK,     PLACE_GLOBAL,            PLACE_REGISTER,
                                  PLACE_CALL_DATA, PLACE_POINTER_IN_GLOBAL, PLACE_POINTER_IN_REGISTER};
-static const Place B_PLACES[] = {PLACE_STACK, PLACE_GLOBAL, PLACE_CONSTANT, PLACE_REGISTER, PLACE_CALL_DATA};
+static const Matrix_Place B_PLACES[] = {PLACE_STACK, PLACE_GLOBAL, PLACE_CONSTANT, PLACE_REGISTER, PLACE_CALL_DATA};
 
 static std::vector<u64> integer_values(u32 size) {
     u64 lowest = 1ull << (8 * size - 1);
@@ -175,7 +175,7 @@ TEST(Casts, BoolsFromIntegersAndFloats) {
                                 B_PLACES[(turn / 6) % 5], v != 0});
                 turn++;
             }
-            for (Place p : A_PLACES) rows.push_back({BYTECODE_MAKE_INT_BOOL, size, size, false, v, p, PLACE_CONSTANT, v != 0});
+            for (Matrix_Place p : A_PLACES) rows.push_back({BYTECODE_MAKE_INT_BOOL, size, size, false, v, p, PLACE_CONSTANT, v != 0});
         }
     }
     static const f64 REALS[] = {0.0, -0.0, 1.5, NAN, -INFINITY, 1e-310, 256.0, 1e-45};
@@ -184,7 +184,7 @@ TEST(Casts, BoolsFromIntegersAndFloats) {
             u64 bits = float_bits(x, size);
             f64 stored = float_value(bits, size);
             b8 truth = stored != 0.0;  // true for a NaN
-            for (Place pa : A_PLACES) {
+            for (Matrix_Place pa : A_PLACES) {
                 rows.push_back({BYTECODE_CAST_FLOAT_TO_BOOL, size, 1, false, bits, pa, B_PLACES[turn++ % 5], truth});
                 rows.push_back({BYTECODE_MAKE_FLOAT_BOOL, size, size, false, bits, pa, PLACE_CONSTANT,
                                 float_bits(truth ? 1.0 : 0.0, size)});
@@ -214,7 +214,7 @@ TEST(Casts, NarrowingWideningAndFloatPrecision) {
     }
     static const f64 REALS[] = {0.0, -0.0, 1.5, -2.25, 1e30, 1e300, 1e-310, 0.1, INFINITY, -INFINITY};
     for (f64 x : REALS) {
-        for (Place pa : A_PLACES) {
+        for (Matrix_Place pa : A_PLACES) {
             rows.push_back({BYTECODE_CAST_FLOAT_TO_SMALL_FLOAT, 8, 4, false, float_bits(x, 8), pa, B_PLACES[turn++ % 5],
                             float_bits((f64)(f32)x, 4)});
             rows.push_back({BYTECODE_CAST_FLOAT_TO_BIG_FLOAT, 4, 8, false, float_bits(x, 4), pa, B_PLACES[turn++ % 5],

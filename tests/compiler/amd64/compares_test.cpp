@@ -23,13 +23,13 @@ static const char* comparison_name(u64 op) {
     return "?";
 }
 
-static const Place L_PLACES[] = {PLACE_STACK, PLACE_GLOBAL, PLACE_REGISTER, PLACE_CALL_DATA, PLACE_CONSTANT};
-static const Place R_PLACES[] = {PLACE_STACK,     PLACE_GLOBAL,           PLACE_CONSTANT,           PLACE_REGISTER,
+static const Matrix_Place L_PLACES[] = {PLACE_STACK, PLACE_GLOBAL, PLACE_REGISTER, PLACE_CALL_DATA, PLACE_CONSTANT};
+static const Matrix_Place R_PLACES[] = {PLACE_STACK,     PLACE_GLOBAL,           PLACE_CONSTANT,           PLACE_REGISTER,
                                  PLACE_CALL_DATA, PLACE_POINTER_IN_GLOBAL, PLACE_POINTER_IN_REGISTER};
-static const Place RESULT_PLACES[] = {PLACE_GLOBAL,    PLACE_STACK,             PLACE_REGISTER,
+static const Matrix_Place RESULT_PLACES[] = {PLACE_GLOBAL,    PLACE_STACK,             PLACE_REGISTER,
                                       PLACE_CALL_DATA, PLACE_POINTER_IN_GLOBAL, PLACE_POINTER_IN_REGISTER};
 
-static b8 is_pointer(Place p) { return p == PLACE_POINTER_IN_GLOBAL || p == PLACE_POINTER_IN_REGISTER; }
+static b8 is_pointer(Matrix_Place p) { return p == PLACE_POINTER_IN_GLOBAL || p == PLACE_POINTER_IN_REGISTER; }
 
 struct Compare_Row {
     u8 kind;
@@ -38,7 +38,7 @@ struct Compare_Row {
     b8 is_signed;
     b8 is_float;
     u64 l, r;  // values, a mask or a constant's bits; blocks: the size and the differing position
-    Place place_l, place_r, place_result;
+    Matrix_Place place_l, place_r, place_result;
     u32 result_size;
     b8 expected;
 };
@@ -47,7 +47,7 @@ static std::string describe(const Compare_Row& r) {
     std::ostringstream s;
     s << bytecode_kind_name(r.kind) << " (kind " << (int)r.kind << ") " << (r.is_float ? "f" : r.is_signed ? "s" : "u")
       << 8 * r.size << " 0x" << std::hex << r.l << " " << comparison_name(r.op) << " 0x" << r.r << " (L "
-      << PLACE_NAMES[r.place_l] << ", R " << PLACE_NAMES[r.place_r] << ", result " << PLACE_NAMES[r.place_result] << ", "
+      << MATRIX_PLACE_NAMES[r.place_l] << ", R " << MATRIX_PLACE_NAMES[r.place_r] << ", result " << MATRIX_PLACE_NAMES[r.place_result] << ", "
       << std::dec << r.result_size << " octets)";
     return s.str();
 }
@@ -75,7 +75,8 @@ static void add_row(Compares* c, Compare_Row* r, u32 row) {
         l = matrix_pointer(m, r->place_l, HARNESS_GLOBALS, c->block_offset, 1, row);
         if (r->kind == BYTECODE_MEMCMP) {
             right = matrix_pointer(m, r->place_r, HARNESS_CONSTANTS, fixture_offset(constant), 2, row);
-            Register_Id n = matrix_operand(m, PLACE_STACK, MACHINE_CLASS_INTEGER, r->size, r->l, 0, row);
+            static const Matrix_Place SIZE_PLACES[] = {PLACE_STACK, PLACE_GLOBAL, PLACE_REGISTER, PLACE_CALL_DATA, PLACE_CONSTANT};
+            Register_Id n = matrix_operand(m, SIZE_PLACES[row % 5], MACHINE_CLASS_INTEGER, r->size, r->l, 3, row);
             Bytecode_Compare* k = &matrix_add(m, BYTECODE_MEMCMP)->compare;
             *k = {l, right, n};
         } else {
@@ -195,7 +196,7 @@ TEST(Compares, FloatsFollowIeeeWithNaN) {
             for (f64 y : VALUES) {
                 for (u64 op : COMPARISONS) {
                     u64 l = bits(x, size);
-                    Place pl = L_PLACES[turn % 5], pr = R_PLACES[(turn / 5) % 5], result = RESULT_PLACES[(turn / 3) % 6];
+                    Matrix_Place pl = L_PLACES[turn % 5], pr = R_PLACES[(turn / 5) % 5], result = RESULT_PLACES[(turn / 3) % 6];
                     turn++;
                     rows.push_back({BYTECODE_FLOAT_COMPARE, op, size, false, true, l, bits(y, size), pl, pr, result, 1,
                                     reference_float_compare(op, l, bits(y, size), size)});
@@ -226,7 +227,7 @@ TEST(Compares, FlagTestsAgainstRegisterAndConstantMasks) {
                 for (u8 kind : {BYTECODE_TEST_FLAGS, BYTECODE_TEST_FLAGS_CONSTANT}) {
                     u64 op = turn % 2 ? OP_EQUAL : OP_NOT_EQUAL;
                     b8 disjoint = (v & mask & reference_mask(size)) == 0;
-                    Place pr = kind == BYTECODE_TEST_FLAGS ? R_PLACES[(turn / 4) % 5] : PLACE_CONSTANT;
+                    Matrix_Place pr = kind == BYTECODE_TEST_FLAGS ? R_PLACES[(turn / 4) % 5] : PLACE_CONSTANT;
                     rows.push_back({kind, op, size, false, false, v, mask & reference_mask(size), L_PLACES[turn % 5], pr,
                                     RESULT_PLACES[turn % 6], 1, disjoint == (op == OP_EQUAL)});
                     turn++;
@@ -239,7 +240,7 @@ TEST(Compares, FlagTestsAgainstRegisterAndConstantMasks) {
 
 TEST(Compares, BlocksOfEverySizeWithOneDifferenceAtEachPositionAgreeWithMemcmp) {
     HARNESS_REQUIRE_AVX();
-    static const Place POINTER_PLACES[] = {PLACE_POINTER_IN_GLOBAL, PLACE_POINTER_IN_REGISTER, PLACE_STACK, PLACE_CALL_DATA};
+    static const Matrix_Place POINTER_PLACES[] = {PLACE_POINTER_IN_GLOBAL, PLACE_POINTER_IN_REGISTER, PLACE_STACK, PLACE_CALL_DATA};
     std::vector<Compare_Row> rows;
     u32 turn = 0;
     for (u8 kind : {BYTECODE_COMPARE_BLOCK_TO_CONSTANT, BYTECODE_MEMCMP}) {

@@ -5,6 +5,7 @@
 #include <math.h>
 #include <string.h>
 
+#include <random>
 #include <sstream>
 
 #include "tests/compiler/amd64/matrix.h"
@@ -25,12 +26,12 @@ static u64 bits_of(f64 v, u32 size) {
     return bits;
 }
 
-struct Row {
+struct Float_Row {
     u8 kind;
     u64 op;
     u32 size;
     u64 a, b;  // bits; kind 21: b holds the constant as f64 bits
-    Place place_a, place_b;
+    Matrix_Place place_a, place_b;
     u64 expected;
 };
 
@@ -50,18 +51,18 @@ static const char* operator_name(u64 op) {
     return "?";
 }
 
-static std::string describe(const Row& r) {
+static std::string describe(const Float_Row& r) {
     std::ostringstream s;
     s << "kind " << (int)r.kind << ": f" << 8 * r.size << " 0x" << std::hex << r.a << " " << operator_name(r.op) << " 0x"
-      << r.b << " (A " << PLACE_NAMES[r.place_a] << ", B " << PLACE_NAMES[r.place_b] << ")";
+      << r.b << " (A " << MATRIX_PLACE_NAMES[r.place_a] << ", B " << MATRIX_PLACE_NAMES[r.place_b] << ")";
     return s.str();
 }
 
-static void expect_rows(std::vector<Row> rows) {
+static void expect_rows(std::vector<Float_Row> rows) {
     Matrix m;
     matrix_begin(&m, (u32)rows.size());
     for (u32 i = 0; i < rows.size(); i++) {
-        Row* r = &rows[i];
+        Float_Row* r = &rows[i];
         if (r->place_b == PLACE_SAME_AS_A) r->b = r->a;
         Register_Id a = matrix_operand(&m, r->place_a, MACHINE_CLASS_FLOAT, r->size, r->a, 0, i);
         if (r->kind == BYTECODE_FLOAT_ARITHMETIC) {
@@ -88,7 +89,7 @@ static void expect_rows(std::vector<Row> rows) {
     ASSERT_EQ(run.failure, "");
     u32 wrong = 0;
     for (u32 i = 0; i < rows.size(); i++) {
-        const Row& r = rows[i];
+        const Float_Row& r = rows[i];
         u64 got = load_u64(matrix_result(m, run, i)) & reference_mask(r.size);
         b8 same = got == r.expected || (reference_float_is_nan(got, r.size) && reference_float_is_nan(r.expected, r.size));
         if (same && matrix_guard_intact(m, run, i, r.size)) continue;
@@ -97,23 +98,23 @@ static void expect_rows(std::vector<Row> rows) {
     EXPECT_EQ(wrong, 0u);
 }
 
-static const Place A_PLACES[] = {PLACE_STACK, PLACE_GLOBAL, PLACE_REGISTER, PLACE_CALL_DATA};
-static const Place B_PLACES[] = {PLACE_STACK, PLACE_GLOBAL, PLACE_CONSTANT, PLACE_REGISTER, PLACE_CALL_DATA, PLACE_SAME_AS_A};
+static const Matrix_Place A_PLACES[] = {PLACE_STACK, PLACE_GLOBAL, PLACE_REGISTER, PLACE_CALL_DATA};
+static const Matrix_Place B_PLACES[] = {PLACE_STACK, PLACE_GLOBAL, PLACE_CONSTANT, PLACE_REGISTER, PLACE_CALL_DATA, PLACE_SAME_AS_A};
 
 TEST(FloatArithmetic, EveryOperatorPrecisionAndPlaceAgreesWithTheReference) {
     HARNESS_REQUIRE_AVX();
     static const u64 UNARY[] = {OP_INCREMENT, OP_DECREMENT, OP_NEGATE, OP_NOT};
     static const u64 BINARY[] = {OP_ADD, OP_SUBTRACT, OP_MULTIPLY, OP_DIVIDE, OP_LOGICAL_AND, OP_LOGICAL_OR};
-    std::vector<Row> rows;
+    std::vector<Float_Row> rows;
     u32 turn = 0;
     for (u32 size : {4u, 8u}) {
         for (f64 x : VALUES) {
-            for (Place pa : A_PLACES) {
+            for (Matrix_Place pa : A_PLACES) {
                 for (u64 op : UNARY) rows.push_back({BYTECODE_FLOAT_ARITHMETIC, op, size, bits_of(x, size), 0, pa, PLACE_CONSTANT, 0});
             }
             for (f64 y : VALUES) {
                 for (u64 op : BINARY) {
-                    Place pa = A_PLACES[turn % 4], pb = B_PLACES[(turn / 4) % 6];
+                    Matrix_Place pa = A_PLACES[turn % 4], pb = B_PLACES[(turn / 4) % 6];
                     turn++;
                     rows.push_back({BYTECODE_FLOAT_ARITHMETIC, op, size, bits_of(x, size), bits_of(y, size), pa, pb, 0});
                 }
@@ -123,6 +124,33 @@ TEST(FloatArithmetic, EveryOperatorPrecisionAndPlaceAgreesWithTheReference) {
                 }
             }
         }
+    }
+    expect_rows(rows);
+}
+
+// Any operator and precision on random bit patterns (NaNs with payloads, denormals and
+// all) or on the edge values.
+TEST(FloatArithmetic, RandomRowsAgreeWithTheReference) {
+    HARNESS_REQUIRE_AVX();
+    u32 seed = std::random_device{}();
+    SCOPED_TRACE("seed " + std::to_string(seed));
+    std::mt19937_64 random(seed);
+    static const u64 OPERATORS[] = {OP_INCREMENT, OP_DECREMENT, OP_NEGATE,       OP_NOT,         OP_ADD,
+                                    OP_SUBTRACT,  OP_MULTIPLY,  OP_DIVIDE,       OP_LOGICAL_AND, OP_LOGICAL_OR};
+    auto value = [&](u32 size) {
+        return random() % 2 ? bits_of(VALUES[random() % ARRAY_COUNT(VALUES)], size) : random() & reference_mask(size);
+    };
+    std::vector<Float_Row> rows;
+    for (u32 i = 0; i < 2000; i++) {
+        Float_Row r = {};
+        r.size = random() % 2 ? 4 : 8;
+        r.kind = random() % 3 ? BYTECODE_FLOAT_ARITHMETIC : BYTECODE_FLOAT_ARITHMETIC_CONSTANT;
+        r.op = r.kind == BYTECODE_FLOAT_ARITHMETIC ? OPERATORS[random() % 10] : OPERATORS[4 + random() % 4];
+        r.a = value(r.size);
+        r.b = r.kind == BYTECODE_FLOAT_ARITHMETIC ? value(r.size) : value(8);
+        r.place_a = A_PLACES[random() % 4];
+        r.place_b = r.kind == BYTECODE_FLOAT_ARITHMETIC ? B_PLACES[random() % 6] : PLACE_CONSTANT;
+        rows.push_back(r);
     }
     expect_rows(rows);
 }

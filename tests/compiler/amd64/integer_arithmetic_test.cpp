@@ -21,12 +21,12 @@ static std::vector<u64> standard_values(u32 size) {
     return values;
 }
 
-struct Operator {
+struct Integer_Operator {
     u64 bit;
     const char* name;
     b8 unary;
 };
-static const Operator OPERATORS[] = {
+static const Integer_Operator OPERATORS[] = {
     {OP_INCREMENT, "++", true},     {OP_DECREMENT, "--", true},    {OP_NEGATE, "unary -", true},
     {OP_BIT_NOT, "~", true},        {OP_NOT, "!", true},           {OP_ADD, "+", false},
     {OP_SUBTRACT, "-", false},      {OP_MULTIPLY, "*", false},     {OP_DIVIDE, "/", false},
@@ -37,28 +37,28 @@ static const Operator OPERATORS[] = {
 };
 
 static const char* operator_name(u64 bit) {
-    for (const Operator& o : OPERATORS) {
+    for (const Integer_Operator& o : OPERATORS) {
         if (o.bit == bit) return o.name;
     }
     return "?";
 }
 
-struct Row {
+struct Integer_Row {
     u8 kind;
     u64 op;
     u32 size;
     b8 is_signed;
     u64 a, b;  // b: the constant of kind 19
-    Place place_a, place_b;
+    Matrix_Place place_a, place_b;
     u64 expected;
     u32 instruction;  // the index of the arithmetic instruction
 };
 
-static std::string describe(const Row& r) {
+static std::string describe(const Integer_Row& r) {
     std::ostringstream s;
     s << "kind " << (int)r.kind << ": " << (r.is_signed ? "s" : "u") << 8 * r.size << " 0x" << std::hex << r.a << " "
-      << operator_name(r.op) << " 0x" << r.b << " (A " << PLACE_NAMES[r.place_a];
-    if (r.kind == BYTECODE_INT_ARITHMETIC) s << ", B " << PLACE_NAMES[r.place_b];
+      << operator_name(r.op) << " 0x" << r.b << " (A " << MATRIX_PLACE_NAMES[r.place_a];
+    if (r.kind == BYTECODE_INT_ARITHMETIC) s << ", B " << MATRIX_PLACE_NAMES[r.place_b];
     s << ")";
     return s.str();
 }
@@ -66,7 +66,7 @@ static std::string describe(const Row& r) {
 static b8 is_unary(u64 op) { return op == OP_INCREMENT || op == OP_DECREMENT || op == OP_NEGATE || op == OP_BIT_NOT || op == OP_NOT; }
 
 // Puts the operands in their places, runs the instruction on A and stores A in the row's slot.
-static void add_row(Matrix* m, Row* r, u32 row) {
+static void add_row(Matrix* m, Integer_Row* r, u32 row) {
     u64 mask = reference_mask(r->size);
     Register_Id a = matrix_operand(m, r->place_a, MACHINE_CLASS_INTEGER, r->size, r->a, 0, row);
     if (r->kind == BYTECODE_INT_ARITHMETIC) {
@@ -96,9 +96,9 @@ static void add_row(Matrix* m, Row* r, u32 row) {
 }
 
 // Runs the rows that do not trap as one program and checks each against the reference.
-static void expect_rows(std::vector<Row> rows, const char* context = "") {
-    std::vector<Row> kept;
-    for (Row& r : rows) {
+static void expect_rows(std::vector<Integer_Row> rows, const char* context = "") {
+    std::vector<Integer_Row> kept;
+    for (Integer_Row& r : rows) {
         u64 b = r.place_b == PLACE_SAME_AS_A ? r.a : r.b;
         r.b = b;
         if (reference_integer(r.op, r.a, b, r.size, r.is_signed, &r.expected)) kept.push_back(r);
@@ -110,7 +110,7 @@ static void expect_rows(std::vector<Row> rows, const char* context = "") {
     ASSERT_EQ(run.failure, "") << context;
     u32 wrong = 0;
     for (u32 i = 0; i < kept.size(); i++) {
-        const Row& r = kept[i];
+        const Integer_Row& r = kept[i];
         u64 got = load_u64(matrix_result(m, run, i)) & reference_mask(r.size);
         if (got == r.expected && matrix_guard_intact(m, run, i, r.size)) continue;
         if (++wrong <= 12) {
@@ -121,23 +121,23 @@ static void expect_rows(std::vector<Row> rows, const char* context = "") {
     EXPECT_EQ(wrong, 0u) << context;
 }
 
-static const Place A_PLACES[] = {PLACE_STACK, PLACE_GLOBAL, PLACE_REGISTER, PLACE_CALL_DATA};
-static const Place B_PLACES[] = {PLACE_STACK, PLACE_GLOBAL, PLACE_CONSTANT, PLACE_REGISTER, PLACE_CALL_DATA, PLACE_SAME_AS_A};
+static const Matrix_Place A_PLACES[] = {PLACE_STACK, PLACE_GLOBAL, PLACE_REGISTER, PLACE_CALL_DATA};
+static const Matrix_Place B_PLACES[] = {PLACE_STACK, PLACE_GLOBAL, PLACE_CONSTANT, PLACE_REGISTER, PLACE_CALL_DATA, PLACE_SAME_AS_A};
 
 //~ A op B
 
 TEST(IntArithmetic, EveryOperatorSizeSignednessAndPlaceAgreesWithTheReference) {
     HARNESS_REQUIRE_AVX();
     u32 turn = 0;
-    for (const Operator& o : OPERATORS) {
+    for (const Integer_Operator& o : OPERATORS) {
         SCOPED_TRACE(o.name);
-        std::vector<Row> rows;
+        std::vector<Integer_Row> rows;
         for (u32 size : SIZES) {
             for (b8 is_signed : {false, true}) {
                 std::vector<u64> values = standard_values(size);
                 for (u64 a : values) {
                     for (u64 b : values) {
-                        Place pa = A_PLACES[turn % 4], pb = B_PLACES[(turn / 4) % 6];
+                        Matrix_Place pa = A_PLACES[turn % 4], pb = B_PLACES[(turn / 4) % 6];
                         turn++;
                         rows.push_back({BYTECODE_INT_ARITHMETIC, o.bit, size, is_signed, a, b, pa, pb, 0, 0});
                         if (o.unary) break;
@@ -157,7 +157,7 @@ TEST(IntArithmetic, ConstantOperandsAgreeWithTheReference) {
     static const u64 SHIFTS[] = {OP_SHIFT_LEFT, OP_SHIFT_RIGHT, OP_ROTATE_LEFT, OP_ROTATE_RIGHT};
     static const u64 COUNTS[] = {0, 1, 2, 7, 8, 9, 15, 16, 17, 31, 32, 33, 63, 64, 65, 255, 259};
     u32 turn = 0;
-    std::vector<Row> rows;
+    std::vector<Integer_Row> rows;
     for (u32 size : SIZES) {
         for (b8 is_signed : {false, true}) {
             std::vector<u64> values = standard_values(size);
@@ -184,7 +184,7 @@ TEST(IntArithmetic, MultiplicationByConstants) {
     for (u64 k : {1ull << 31, (1ull << 32) + 1, 1ull << 63, 0x7FFFFFFFFFFFFFFFull, 1000003ull}) multipliers.push_back(k);
     u32 turn = 0;
     for (u32 size : SIZES) {
-        std::vector<Row> rows;
+        std::vector<Integer_Row> rows;
         for (b8 is_signed : {false, true}) {
             for (u64 a : standard_values(size)) {
                 for (u64 k : multipliers) {
@@ -212,7 +212,7 @@ TEST(IntArithmetic, DivisionByConstants) {
     divisors.push_back(0xFFFFFFFFFFFFFFFFull / 3);
     u32 turn = 0;
     for (u32 size : SIZES) {
-        std::vector<Row> rows;
+        std::vector<Integer_Row> rows;
         for (b8 is_signed : {false, true}) {
             std::vector<u64> values = standard_values(size);
             values.push_back(reference_mask(size) - 1);
@@ -228,7 +228,7 @@ TEST(IntArithmetic, DivisionByConstants) {
         expect_rows(rows, size == 1 ? "size 1: " : size == 2 ? "size 2: " : size == 4 ? "size 4: " : "size 8: ");
     }
     // The dividend that a rounded multiplier gets wrong.
-    Row exact = {BYTECODE_INT_ARITHMETIC_CONSTANT, OP_DIVIDE, 4, false, 2147483648ull, 3, PLACE_STACK, PLACE_CONSTANT, 0, 0};
+    Integer_Row exact = {BYTECODE_INT_ARITHMETIC_CONSTANT, OP_DIVIDE, 4, false, 2147483648ull, 3, PLACE_STACK, PLACE_CONSTANT, 0, 0};
     ASSERT_TRUE(reference_integer(OP_DIVIDE, exact.a, exact.b, 4, false, &exact.expected));
     EXPECT_EQ(exact.expected, 715827882u);
     expect_rows({exact});
@@ -246,7 +246,7 @@ TEST(IntArithmetic, ZeroDivisorsAndTheLowestValueByMinusOneTrapAtTheDivision) {
                     std::vector<std::pair<u64, u64>> cases = {{7, 0}, {0, 0}};
                     if (is_signed) cases.push_back({lowest, ~0ull});
                     for (auto [a, b] : cases) {
-                        Row r = {kind, op, size, is_signed, a, b, A_PLACES[size % 4], B_PLACES[(size + op) % 5], 0, 0};
+                        Integer_Row r = {kind, op, size, is_signed, a, b, A_PLACES[size % 4], B_PLACES[(size + op) % 5], 0, 0};
                         SCOPED_TRACE(describe(r));
                         u64 unused;
                         EXPECT_FALSE(reference_integer(op, a, b, size, is_signed, &unused));
@@ -278,9 +278,9 @@ TEST(IntArithmetic, RandomRowsAgreeWithTheReference) {
         std::vector<u64> edges = standard_values(size);
         return random() % 2 ? edges[random() % edges.size()] : random() & reference_mask(size);
     };
-    std::vector<Row> rows;
+    std::vector<Integer_Row> rows;
     for (u32 i = 0; i < 4000; i++) {
-        Row r = {};
+        Integer_Row r = {};
         r.kind = random() % 2 ? BYTECODE_INT_ARITHMETIC : BYTECODE_INT_ARITHMETIC_CONSTANT;
         r.op = OPERATORS[random() % ARRAY_COUNT(OPERATORS)].bit;
         if (r.kind == BYTECODE_INT_ARITHMETIC_CONSTANT && is_unary(r.op)) r.op = OP_ADD;

@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 #include <string.h>
 
-const char* const PLACE_NAMES[PLACE_COUNT] = {"stack",          "global",           "constant",
+const char* const MATRIX_PLACE_NAMES[PLACE_COUNT] = {"stack",          "global",           "constant",
                                               "register",       "call data",        "pointer in a global",
                                               "pointer in a register", "the destination"};
 
@@ -74,33 +74,31 @@ static void add_copy(Matrix* m, Register_Id destination, Register_Id source) {
     m->program.push_back(fixture_copy(destination, source));
 }
 
-// R8 to R10 and XMM2 to XMM6 for the first operand, R11 to R13 and XMM7 to XMM11 for the
-// second, the rest for the third.
+// Two general-purpose and four XMM registers per operand (two XMM for the fourth):
+// R8 and R9, XMM2 to XMM5 for the first, and so on.
 static u8 register_number(u8 machine_class, u32 which, u32 row) {
-    if (machine_class == MACHINE_CLASS_INTEGER) {
-        return (u8)(which == 0 ? AMD64_R8 + row % 3 : which == 1 ? AMD64_R11 + row % 3 : AMD64_R14 + row % 2);
-    }
-    return (u8)(which == 0 ? 2 + row % 5 : which == 1 ? 7 + row % 5 : 12 + row % 4);
+    if (machine_class == MACHINE_CLASS_INTEGER) return (u8)(AMD64_R8 + 2 * which + row % 2);
+    return (u8)(which == 3 ? 14 + row % 2 : 2 + 4 * which + row % 4);
 }
 
-Register_Id matrix_place(Matrix* m, Place place, u8 machine_class, u32 size, u32 which, u32 row) {
+Register_Id matrix_place(Matrix* m, Matrix_Place place, u8 machine_class, u32 size, u32 which, u32 row) {
     switch (place) {
         case PLACE_STACK: return reused(&m->stack, 32 * which, size, make_stack, m);
         case PLACE_CALL_DATA: return reused(&m->call_data, 32 * which, size, make_call_data, m);
         case PLACE_REGISTER: return machine_register(m, machine_class, register_number(machine_class, which, row), size);
         case PLACE_GLOBAL:
             if (which == 0) return matrix_output(m, row, size);
-            while (m->scratch_globals.size() < 3) m->scratch_globals.push_back(fixture_global(&m->f, 16));
+            while (m->scratch_globals.size() < 4) m->scratch_globals.push_back(fixture_global(&m->f, 16));
             return fixture_view(m->scratch_globals[which], 0, size);
         case PLACE_POINTER_IN_GLOBAL:
         case PLACE_POINTER_IN_REGISTER: return matrix_pointer_to_output(m, place, row);
         default: break;
     }
-    ADD_FAILURE() << "no register in place " << PLACE_NAMES[place];
+    ADD_FAILURE() << "no register in place " << MATRIX_PLACE_NAMES[place];
     return INVALID_REGISTER_ID;
 }
 
-Register_Id matrix_operand(Matrix* m, Place place, u8 machine_class, u32 size, u64 bits, u32 which, u32 row) {
+Register_Id matrix_operand(Matrix* m, Matrix_Place place, u8 machine_class, u32 size, u64 bits, u32 which, u32 row) {
     Register_Id constant = matrix_constant(m, bits, size);
     if (place == PLACE_CONSTANT) return constant;
     Register_Id id = matrix_place(m, place, machine_class, size, which, row);
@@ -108,7 +106,7 @@ Register_Id matrix_operand(Matrix* m, Place place, u8 machine_class, u32 size, u
     return id;
 }
 
-Register_Id matrix_pointer(Matrix* m, Place place, Harness_Area area, u32 offset, u32 which, u32 row) {
+Register_Id matrix_pointer(Matrix* m, Matrix_Place place, Harness_Area area, u32 offset, u32 which, u32 row) {
     Register_Id pointer = fixture_global(&m->f, 8, 8);
     m->pointers.push_back({HARNESS_GLOBALS, fixture_offset(pointer), area, offset});
     if (place == PLACE_POINTER_IN_GLOBAL || place == PLACE_GLOBAL) return pointer;
@@ -118,7 +116,7 @@ Register_Id matrix_pointer(Matrix* m, Place place, Harness_Area area, u32 offset
     return r;
 }
 
-Register_Id matrix_pointer_to_output(Matrix* m, Place place, u32 row) {
+Register_Id matrix_pointer_to_output(Matrix* m, Matrix_Place place, u32 row) {
     return matrix_pointer(m, place, HARNESS_GLOBALS, m->output_base + row * MATRIX_SLOT, 0, row);
 }
 

@@ -11,7 +11,7 @@
 
 #include "tests/compiler/amd64/translation_fixture.h"
 
-enum Place : u8 {
+enum Matrix_Place : u8 {
     PLACE_STACK,
     PLACE_GLOBAL,
     PLACE_CONSTANT,
@@ -23,7 +23,7 @@ enum Place : u8 {
     PLACE_COUNT,
 };
 
-extern const char* const PLACE_NAMES[PLACE_COUNT];
+extern const char* const MATRIX_PLACE_NAMES[PLACE_COUNT];
 
 #define MATRIX_SLOT       16
 #define MATRIX_GUARD_BYTE 0xEE
@@ -50,21 +50,21 @@ Register_Id matrix_output(Matrix* m, u32 row, u32 size);
 
 Register_Id matrix_constant(Matrix* m, u64 bits, u32 size);
 
-Register_Id matrix_place(Matrix* m, Place place, u8 machine_class, u32 size, u32 which, u32 row);
+Register_Id matrix_place(Matrix* m, Matrix_Place place, u8 machine_class, u32 size, u32 which, u32 row);
 // A register of the place, its content left as it is. PLACE_GLOBAL with which 0 is the
 // row's output slot; the pointer places hold the slot's address (see below).
 
-Register_Id matrix_operand(Matrix* m, Place place, u8 machine_class, u32 size, u64 bits, u32 which, u32 row);
+Register_Id matrix_operand(Matrix* m, Matrix_Place place, u8 machine_class, u32 size, u64 bits, u32 which, u32 row);
 // A register of the place holding the value: emits the copy that puts it there (none for
-// a constant). which (0 to 2) keeps the operands of one row apart; the row picks the
+// a constant). which (0 to 3) keeps the operands of one row apart; the row picks the
 // machine register. PLACE_GLOBAL with which 0 is the row's output slot itself.
 
-Register_Id matrix_pointer(Matrix* m, Place place, Harness_Area area, u32 offset, u32 which, u32 row);
+Register_Id matrix_pointer(Matrix* m, Matrix_Place place, Harness_Area area, u32 offset, u32 which, u32 row);
 // A register holding the address of offset in the area: a global of its own for
 // PLACE_POINTER_IN_GLOBAL, a machine register for PLACE_POINTER_IN_REGISTER, else a
 // register of the place.
 
-Register_Id matrix_pointer_to_output(Matrix* m, Place place, u32 row);
+Register_Id matrix_pointer_to_output(Matrix* m, Matrix_Place place, u32 row);
 // The same for the row's output slot.
 
 void matrix_store_output(Matrix* m, Register_Id a, u32 row, u32 size);
