@@ -52,6 +52,7 @@ struct Integer_Row {
     Matrix_Place place_a, place_b;
     u64 expected;
     u32 instruction;  // the index of the arithmetic instruction
+    u32 b_size;       // B's own size when it is not A's
 };
 
 static std::string describe(const Integer_Row& r) {
@@ -72,7 +73,8 @@ static void add_row(Matrix* m, Integer_Row* r, u32 row) {
     if (r->kind == BYTECODE_INT_ARITHMETIC) {
         Register_Id b = INVALID_REGISTER_ID;
         if (!is_unary(r->op)) {
-            b = r->place_b == PLACE_SAME_AS_A ? a : matrix_operand(m, r->place_b, MACHINE_CLASS_INTEGER, r->size, r->b, 1, row);
+            u32 b_size = r->b_size ? r->b_size : r->size;
+            b = r->place_b == PLACE_SAME_AS_A ? a : matrix_operand(m, r->place_b, MACHINE_CLASS_INTEGER, b_size, r->b, 1, row);
         }
         r->instruction = (u32)m->program.size();
         Bytecode_Int_Arithmetic* k = &matrix_add(m, BYTECODE_INT_ARITHMETIC)->int_arithmetic;
@@ -147,6 +149,28 @@ TEST(IntArithmetic, EveryOperatorSizeSignednessAndPlaceAgreesWithTheReference) {
         }
         expect_rows(rows);
     }
+}
+
+// A shift count of another size than the value: only its low octet counts.
+TEST(IntArithmetic, ShiftCountsOfAnotherSize) {
+    HARNESS_REQUIRE_AVX();
+    std::vector<Integer_Row> rows;
+    u32 turn = 0;
+    for (u32 size : SIZES) {
+        for (u32 count_size : SIZES) {
+            if (count_size == size) continue;
+            for (u64 op : {OP_SHIFT_LEFT, OP_SHIFT_RIGHT, OP_ROTATE_LEFT, OP_ROTATE_RIGHT}) {
+                for (u64 count : {0ull, 1ull, 7ull, 9ull, 33ull, 0x0103ull}) {
+                    Integer_Row r = {BYTECODE_INT_ARITHMETIC, op, size, turn % 2 == 1, 0x8123456789ABCDEFull & reference_mask(size),
+                                     count & reference_mask(count_size), A_PLACES[turn % 4], B_PLACES[(turn / 4) % 5],
+                                     0, 0, count_size};
+                    turn++;
+                    rows.push_back(r);
+                }
+            }
+        }
+    }
+    expect_rows(rows);
 }
 
 //~ A op constant
