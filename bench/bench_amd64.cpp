@@ -60,6 +60,33 @@ static void generate_block_copy(benchmark::State& state) {
 }
 BENCHMARK(generate_block_copy)->Arg(8)->Arg(45)->Arg(100)->Arg(1000);
 
+// Translates the program once per pass, as the compile driver would, and reports the
+// instructions per second and the code octets each one became.
+static void translate_repeatedly(benchmark::State& state, Bytecode_Instruction* program, u32 count) {
+    Dynamic_Array code, jumps, calls, data, slots, prologues;
+    init_dynamic_array(&code, 1);
+    init_dynamic_array(&jumps, sizeof(Amd64_Code_Relocation));
+    init_dynamic_array(&calls, sizeof(Amd64_Code_Relocation));
+    init_dynamic_array(&data, sizeof(Amd64_Data_Relocation));
+    init_dynamic_array(&slots, 8);
+    init_dynamic_array(&prologues, sizeof(Amd64_Prologue));
+    Amd64_Temporary_Mask mask = {};
+    u64 octets = 0;
+    for (auto _ : state) {
+        code.count = data.count = 0;
+        for (u32 i = 0; i < count; i++) {
+            Bytecode_Instruction& b = program[i];
+            bytecode_instruction_to_amd64(&b, &code, &jumps, &calls, &data, &slots, &mask, &prologues);
+            b.code_end = code.count;
+        }
+        octets += code.count;
+    }
+    state.SetItemsProcessed(state.iterations() * count);
+    state.counters["failed"] = compile_errors.count;
+    state.counters["code octets per instruction"] = (double)octets / (double)state.iterations() / (double)count;
+    for (Dynamic_Array* a : {&code, &jumps, &calls, &data, &slots, &prologues}) dynamic_array_free(a);
+}
+
 // 1,000 instructions: zeroing, constants and copies of 8, 24 and 100 octets between
 // globals and the stack.
 static void translate_zeroing_and_copies(benchmark::State& state) {
@@ -99,27 +126,7 @@ static void translate_zeroing_and_copies(benchmark::State& state) {
             b->copy.source = source;
         }
     }
-    Dynamic_Array code, jumps, calls, data, slots, prologues;
-    init_dynamic_array(&code, 1);
-    init_dynamic_array(&jumps, sizeof(Amd64_Code_Relocation));
-    init_dynamic_array(&calls, sizeof(Amd64_Code_Relocation));
-    init_dynamic_array(&data, sizeof(Amd64_Data_Relocation));
-    init_dynamic_array(&slots, 8);
-    init_dynamic_array(&prologues, sizeof(Amd64_Prologue));
-    Amd64_Temporary_Mask mask = {};
-    u64 octets = 0;
-    for (auto _ : state) {
-        code.count = data.count = 0;
-        for (Bytecode_Instruction& b : program) {
-            bytecode_instruction_to_amd64(&b, &code, &jumps, &calls, &data, &slots, &mask, &prologues);
-            b.code_end = code.count;
-        }
-        octets += code.count;
-    }
-    state.SetItemsProcessed(state.iterations() * 1000);
-    state.counters["failed"] = compile_errors.count;
-    state.counters["code octets per instruction"] = (double)octets / (double)state.iterations() / 1000.0;
-    for (Dynamic_Array* a : {&code, &jumps, &calls, &data, &slots, &prologues}) dynamic_array_free(a);
+    translate_repeatedly(state, program, 1000);
     dynamic_array_free(&scope.local_registers);
 }
 BENCHMARK(translate_zeroing_and_copies);
@@ -181,27 +188,7 @@ static void translate_arithmetic_casts_and_compares(benchmark::State& state) {
                 break;
         }
     }
-    Dynamic_Array code, jumps, calls, data, slots, prologues;
-    init_dynamic_array(&code, 1);
-    init_dynamic_array(&jumps, sizeof(Amd64_Code_Relocation));
-    init_dynamic_array(&calls, sizeof(Amd64_Code_Relocation));
-    init_dynamic_array(&data, sizeof(Amd64_Data_Relocation));
-    init_dynamic_array(&slots, 8);
-    init_dynamic_array(&prologues, sizeof(Amd64_Prologue));
-    Amd64_Temporary_Mask mask = {};
-    u64 octets = 0;
-    for (auto _ : state) {
-        code.count = data.count = 0;
-        for (Bytecode_Instruction& b : program) {
-            bytecode_instruction_to_amd64(&b, &code, &jumps, &calls, &data, &slots, &mask, &prologues);
-            b.code_end = code.count;
-        }
-        octets += code.count;
-    }
-    state.SetItemsProcessed(state.iterations() * 1000);
-    state.counters["failed"] = compile_errors.count;
-    state.counters["code octets per instruction"] = (double)octets / (double)state.iterations() / 1000.0;
-    for (Dynamic_Array* a : {&code, &jumps, &calls, &data, &slots, &prologues}) dynamic_array_free(a);
+    translate_repeatedly(state, program, 1000);
     dynamic_array_free(&scope.local_registers);
 }
 BENCHMARK(translate_arithmetic_casts_and_compares);

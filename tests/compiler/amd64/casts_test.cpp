@@ -32,30 +32,6 @@ static b8 destination_is_float(u8 kind) {
            kind == BYTECODE_CAST_FLOAT_TO_BIG_FLOAT || kind == BYTECODE_MAKE_FLOAT_BOOL;
 }
 
-static b8 is_pointer(Matrix_Place p) { return p == PLACE_POINTER_IN_GLOBAL || p == PLACE_POINTER_IN_REGISTER; }
-
-static u64 float_bits(f64 v, u32 size) {
-    u64 bits = 0;
-    if (size == 4) {
-        f32 single = (f32)v;
-        memcpy(&bits, &single, 4);
-    } else {
-        memcpy(&bits, &v, 8);
-    }
-    return bits;
-}
-
-static f64 float_value(u64 bits, u32 size) {
-    if (size == 4) {
-        f32 single;
-        memcpy(&single, &bits, 4);
-        return single;
-    }
-    f64 v;
-    memcpy(&v, &bits, 8);
-    return v;
-}
-
 static std::string describe(const Cast_Row& r) {
     std::ostringstream s;
     s << bytecode_kind_name(r.kind) << " from " << r.source_size << " octets 0x" << std::hex << r.value << " to "
@@ -70,22 +46,22 @@ static void add_row(Matrix* m, const Cast_Row& r, u32 row) {
     if (r.kind == BYTECODE_MAKE_INT_BOOL || r.kind == BYTECODE_MAKE_FLOAT_BOOL) {
         // In place: the value goes to A, or to the slot a pointer points at.
         Register_Id a;
-        if (is_pointer(r.place_a)) {
+        if (matrix_is_pointer(r.place_a)) {
             matrix_operand(m, PLACE_GLOBAL, class_a, r.source_size, r.value, 0, row);
             a = matrix_place(m, r.place_a, class_a, 8, 0, row);
         } else {
             a = matrix_operand(m, r.place_a, class_a, r.source_size, r.value, 0, row);
         }
         Bytecode_Make_Bool* k = &matrix_add(m, r.kind)->make_bool;
-        *k = {a, (u8)r.source_size, is_pointer(r.place_a)};
-        if (!is_pointer(r.place_a)) matrix_store_output(m, a, row, r.source_size);
+        *k = {a, (u8)r.source_size, matrix_is_pointer(r.place_a)};
+        if (!matrix_is_pointer(r.place_a)) matrix_store_output(m, a, row, r.source_size);
         return;
     }
     Register_Id b = matrix_operand(m, r.place_b, class_b, r.source_size, r.value, 1, row);
     Register_Id a = matrix_place(m, r.place_a, class_a, r.destination_size, 0, row);
     Bytecode_Cast* k = &matrix_add(m, r.kind)->cast;
-    *k = {a, b, (u16)r.destination_size, is_pointer(r.place_a), r.is_unsigned};
-    if (!is_pointer(r.place_a)) matrix_store_output(m, a, row, r.destination_size);
+    *k = {a, b, (u16)r.destination_size, matrix_is_pointer(r.place_a), r.is_unsigned};
+    if (!matrix_is_pointer(r.place_a)) matrix_store_output(m, a, row, r.destination_size);
 }
 
 static void expect_rows(const std::vector<Cast_Row>& rows) {
@@ -129,7 +105,7 @@ static u64 integer_to_float(u64 bits, u32 size, b8 is_unsigned, u32 float_size) 
         return out;
     }
     f64 f = is_unsigned ? (f64)u : (f64)s;
-    return float_bits(f, 8);
+    return reference_float_bits(f, 8);
 }
 
 TEST(Casts, IntegersToFloatsAndBackByValue) {
@@ -147,14 +123,14 @@ TEST(Casts, IntegersToFloatsAndBackByValue) {
                 static const f64 REALS[] = {0,    1,    -1,   2.5,  -2.5,         -2.7,         4294967295.0, 2147483648.0,
                                             3e9, 200, 127.9, -128.5, 65535.75, 9223372036854775808.0, -0.0, 1e-300};
                 for (f64 x : REALS) {
-                    f64 at_precision = float_value(float_bits(x, float_size), float_size);
+                    f64 at_precision = reference_float_value(reference_float_bits(x, float_size), float_size);
                     f64 whole = trunc(at_precision);
                     b8 fits = is_unsigned ? whole >= 0 && whole <= (f64)reference_mask(size)
                                           : whole >= -ldexp(1, 8 * size - 1) && whole < ldexp(1, 8 * size - 1);
                     if (size == 8 && is_unsigned && whole >= 18446744073709551615.0) fits = false;
                     if (!fits) continue;
                     u64 expected = is_unsigned ? (u64)whole : (u64)(s64)whole;
-                    rows.push_back({BYTECODE_CAST_FLOAT_TO_INT, float_size, size, is_unsigned, float_bits(x, float_size),
+                    rows.push_back({BYTECODE_CAST_FLOAT_TO_INT, float_size, size, is_unsigned, reference_float_bits(x, float_size),
                                     A_PLACES[turn % 6], B_PLACES[(turn / 6) % 5], expected & reference_mask(size)});
                     turn++;
                 }
@@ -181,13 +157,13 @@ TEST(Casts, BoolsFromIntegersAndFloats) {
     static const f64 REALS[] = {0.0, -0.0, 1.5, NAN, -INFINITY, 1e-310, 256.0, 1e-45};
     for (u32 size : {4u, 8u}) {
         for (f64 x : REALS) {
-            u64 bits = float_bits(x, size);
-            f64 stored = float_value(bits, size);
+            u64 bits = reference_float_bits(x, size);
+            f64 stored = reference_float_value(bits, size);
             b8 truth = stored != 0.0;  // true for a NaN
             for (Matrix_Place pa : A_PLACES) {
                 rows.push_back({BYTECODE_CAST_FLOAT_TO_BOOL, size, 1, false, bits, pa, B_PLACES[turn++ % 5], truth});
                 rows.push_back({BYTECODE_MAKE_FLOAT_BOOL, size, size, false, bits, pa, PLACE_CONSTANT,
-                                float_bits(truth ? 1.0 : 0.0, size)});
+                                reference_float_bits(truth ? 1.0 : 0.0, size)});
             }
         }
     }
@@ -215,10 +191,10 @@ TEST(Casts, NarrowingWideningAndFloatPrecision) {
     static const f64 REALS[] = {0.0, -0.0, 1.5, -2.25, 1e30, 1e300, 1e-310, 0.1, INFINITY, -INFINITY};
     for (f64 x : REALS) {
         for (Matrix_Place pa : A_PLACES) {
-            rows.push_back({BYTECODE_CAST_FLOAT_TO_SMALL_FLOAT, 8, 4, false, float_bits(x, 8), pa, B_PLACES[turn++ % 5],
-                            float_bits((f64)(f32)x, 4)});
-            rows.push_back({BYTECODE_CAST_FLOAT_TO_BIG_FLOAT, 4, 8, false, float_bits(x, 4), pa, B_PLACES[turn++ % 5],
-                            float_bits((f64)(f32)x, 8)});
+            rows.push_back({BYTECODE_CAST_FLOAT_TO_SMALL_FLOAT, 8, 4, false, reference_float_bits(x, 8), pa, B_PLACES[turn++ % 5],
+                            reference_float_bits((f64)(f32)x, 4)});
+            rows.push_back({BYTECODE_CAST_FLOAT_TO_BIG_FLOAT, 4, 8, false, reference_float_bits(x, 4), pa, B_PLACES[turn++ % 5],
+                            reference_float_bits((f64)(f32)x, 8)});
         }
     }
     expect_rows(rows);

@@ -29,8 +29,6 @@ static const Matrix_Place R_PLACES[] = {PLACE_STACK,     PLACE_GLOBAL,          
 static const Matrix_Place RESULT_PLACES[] = {PLACE_GLOBAL,    PLACE_STACK,             PLACE_REGISTER,
                                       PLACE_CALL_DATA, PLACE_POINTER_IN_GLOBAL, PLACE_POINTER_IN_REGISTER};
 
-static b8 is_pointer(Matrix_Place p) { return p == PLACE_POINTER_IN_GLOBAL || p == PLACE_POINTER_IN_REGISTER; }
-
 struct Compare_Row {
     u8 kind;
     u64 op;
@@ -93,7 +91,7 @@ static void add_row(Compares* c, Compare_Row* r, u32 row) {
             case BYTECODE_COMPARE:
             case BYTECODE_FLOAT_COMPARE:
             case BYTECODE_TEST_FLAGS: {
-                if (is_pointer(r->place_r)) {
+                if (matrix_is_pointer(r->place_r)) {
                     // Through an address: R points at its value in global data.
                     Register_Id value = matrix_operand(m, PLACE_GLOBAL, machine_class, r->size, r->r, 2, row);
                     right = matrix_pointer(m, r->place_r, HARNESS_GLOBALS, fixture_offset(amd64_get_register(value)->base), 2, row);
@@ -102,7 +100,7 @@ static void add_row(Compares* c, Compare_Row* r, u32 row) {
                 }
                 Bytecode_Instruction* i = matrix_add(m, r->kind);
                 if (r->kind == BYTECODE_COMPARE) {
-                    i->compare_flags = {l, right, is_pointer(r->place_r), (u8)r->size};
+                    i->compare_flags = {l, right, matrix_is_pointer(r->place_r), (u8)r->size};
                 } else {
                     i->compare = {l, right, INVALID_REGISTER_ID};
                 }
@@ -118,8 +116,8 @@ static void add_row(Compares* c, Compare_Row* r, u32 row) {
         }
     }
     Bytecode_Store_Compare_Result* k = &matrix_add(m, BYTECODE_STORE_COMPARE_RESULT)->store_compare_result;
-    *k = {result, r->op, (u8)(!r->is_signed && !r->is_float), r->is_float, is_pointer(r->place_result)};
-    if (!is_pointer(r->place_result)) matrix_store_output(m, result, row, r->result_size);
+    *k = {result, r->op, (u8)(!r->is_signed && !r->is_float), r->is_float, matrix_is_pointer(r->place_result)};
+    if (!matrix_is_pointer(r->place_result)) matrix_store_output(m, result, row, r->result_size);
 }
 
 static void expect_rows(std::vector<Compare_Row> rows) {
@@ -134,7 +132,7 @@ static void expect_rows(std::vector<Compare_Row> rows) {
     u32 wrong = 0;
     for (u32 i = 0; i < rows.size(); i++) {
         const Compare_Row& r = rows[i];
-        u32 size = is_pointer(r.place_result) ? 1 : r.result_size;
+        u32 size = matrix_is_pointer(r.place_result) ? 1 : r.result_size;
         u64 got = load_u64(matrix_result(c.m, run, i)) & reference_mask(size);
         if (got == (u64)r.expected && matrix_guard_intact(c.m, run, i, size)) continue;
         if (++wrong <= 12) ADD_FAILURE() << describe(r) << " stored 0x" << std::hex << got << ", expected " << r.expected;
@@ -179,16 +177,7 @@ TEST(Compares, IntegersSignedAndUnsignedUnderEveryOperator) {
 TEST(Compares, FloatsFollowIeeeWithNaN) {
     HARNESS_REQUIRE_AVX();
     static const f64 VALUES[] = {0.0, -0.0, 1.5, -2.25, 1e30, 1e-310, INFINITY, -INFINITY, NAN};
-    auto bits = [](f64 v, u32 size) {
-        u64 b = 0;
-        if (size == 4) {
-            f32 s = (f32)v;
-            memcpy(&b, &s, 4);
-        } else {
-            memcpy(&b, &v, 8);
-        }
-        return b;
-    };
+    auto bits = reference_float_bits;
     std::vector<Compare_Row> rows;
     u32 turn = 0;
     for (u32 size : {4u, 8u}) {

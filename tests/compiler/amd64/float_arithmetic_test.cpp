@@ -14,17 +14,7 @@
 static const f64 VALUES[] = {0.0, -0.0, 1.5, -2.25, 1e30, 1e-310, INFINITY, -INFINITY, NAN};
 
 // The bits of a value at a precision; the denormal of f32 is its own.
-static u64 bits_of(f64 v, u32 size) {
-    if (size == 8) {
-        u64 bits;
-        memcpy(&bits, &v, 8);
-        return bits;
-    }
-    f32 single = v == 1e-310 ? 1e-40f : (f32)v;
-    u32 bits;
-    memcpy(&bits, &single, 4);
-    return bits;
-}
+static u64 bits_of(f64 v, u32 size) { return reference_float_bits(size == 4 && v == 1e-310 ? 1e-40 : v, size); }
 
 struct Float_Row {
     u8 kind;
@@ -78,10 +68,7 @@ static void expect_rows(std::vector<Float_Row> rows) {
             memcpy(&c, &r->b, 8);
             *k = {a, c, (u16)r->size, r->op};
             // The constant is converted to A's precision as it is: a denormal f64 becomes 0.
-            f32 single = (f32)c;
-            u32 single_bits;
-            memcpy(&single_bits, &single, 4);
-            r->expected = reference_float(r->op, r->a, r->size == 4 ? single_bits : r->b, r->size);
+            r->expected = reference_float(r->op, r->a, reference_float_bits(c, r->size), r->size);
         }
         matrix_store_output(&m, a, i, r->size);
     }

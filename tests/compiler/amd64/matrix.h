@@ -25,6 +25,8 @@ enum Matrix_Place : u8 {
 
 extern const char* const MATRIX_PLACE_NAMES[PLACE_COUNT];
 
+inline bool matrix_is_pointer(Matrix_Place p) { return p == PLACE_POINTER_IN_GLOBAL || p == PLACE_POINTER_IN_REGISTER; }
+
 #define MATRIX_SLOT       16
 #define MATRIX_GUARD_BYTE 0xEE
 

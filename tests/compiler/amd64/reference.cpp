@@ -116,3 +116,25 @@ b8 reference_float_compare(u64 op, u64 a_bits, u64 b_bits, u32 size) {
     memcpy(&b, &b_bits, 8);
     return compare<f64>(op, a, b);
 }
+
+u64 reference_float_bits(f64 value, u32 size) {
+    u64 bits = 0;
+    if (size == 4) {
+        f32 single = (f32)value;
+        memcpy(&bits, &single, 4);
+    } else {
+        memcpy(&bits, &value, 8);
+    }
+    return bits;
+}
+
+f64 reference_float_value(u64 bits, u32 size) {
+    if (size == 4) {
+        f32 single;
+        memcpy(&single, &bits, 4);
+        return single;
+    }
+    f64 value;
+    memcpy(&value, &bits, 8);
+    return value;
+}

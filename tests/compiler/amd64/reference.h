@@ -18,6 +18,9 @@ u64 reference_float(u64 operator_bit, u64 a, u64 b, u32 size);
 
 b8 reference_float_is_nan(u64 bits, u32 size);
 
+u64 reference_float_bits(f64 value, u32 size);  // the value rounded to size 4 or 8, as bits
+f64 reference_float_value(u64 bits, u32 size);
+
 b8 reference_compare(u64 operator_bit, u64 a, u64 b, u32 size, b8 is_signed);
 b8 reference_float_compare(u64 operator_bit, u64 a, u64 b, u32 size);
 // A op B for the six comparison operators.
