@@ -495,5 +495,5 @@ void amd64_store_compare_result(Amd64_Translation* t);       // 40
 void amd64_store_condition(u8 condition, u8 parity, u32 size, Amd64_Memory_Operand destination, Dynamic_Array* code,
                            Dynamic_Array* data_relocations, Amd64_Temporary_Mask* mask);
 // Writes 1 when the flags meet the condition (the low octet of the SETcc opcode, 0x94 for
-// "equal"), else 0, into the destination at its size (1, 2, 4 or 8). Only moves follow
-// the SETcc, so the flags may come from an earlier instruction.
+// "equal"), else 0, into the destination at its size (1, 2, 4 or 8). Nothing before the
+// SETcc changes the flags, so they may come from an earlier instruction.
