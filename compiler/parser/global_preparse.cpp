@@ -26,6 +26,12 @@ static const Global_Refusal GLOBAL_REFUSALS[] = {
 
 static b8 opens_block(Token* token, Token* end) { return token && token != end && (token->kind & BLOCK_OPENER); }
 
+// Where the preparse of a block's content stops. A ':' block's ';' also ends the one
+// declaration in it, so the walk takes the ';' in.
+static Token* get_content_end(Token* opener, Token* closing) {
+    return (opener->kind & TOKEN_COLON) ? closing->next : closing;
+}
+
 //~ Worklists
 
 void init_global_worklists(Global_Worklists* worklists) {
@@ -173,7 +179,8 @@ static b8 preparse_code_block(Scope* scope, Value* code, Global_Worklists* workl
     Token* opener = get_code_block_opener(code);
     if (!opener) return false;
     Token* closing = get_block_end(opener, 0);
-    return closing && preparse_global_scope(scope, opener->next, closing, worklists, entry_blocks, directory);
+    return closing &&
+           preparse_global_scope(scope, opener->next, get_content_end(opener, closing), worklists, entry_blocks, directory);
 }
 
 static b8 preparse_insert(Scope* scope, Token* directive, Global_Worklists* worklists, Entry_Blocks* entry_blocks,
@@ -403,7 +410,8 @@ b8 preparse_global_static_if_chain(Scope* scope, Global_If_Chain* chain, Global_
     }
     if (!taken) return true;
     // The blocks were checked when the chain was recorded.
-    return preparse_global_scope(scope, taken->next, (Token*)taken->value, worklists, entry_blocks, directory);
+    return preparse_global_scope(scope, taken->next, get_content_end(taken, (Token*)taken->value), worklists,
+                                 entry_blocks, directory);
 }
 
 b8 preparse_global_insert_directive(Scope* scope, Global_Insert* insert, Global_Worklists* worklists,

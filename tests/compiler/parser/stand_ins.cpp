@@ -29,4 +29,4 @@ WEAK Instruction* allocate_an_instruction(Scope* scope, u8 kind) {
     return instruction;
 }
 
-WEAK b8 add_basic_types() { return true; }
+WEAK b8 add_the_basic_types() { return true; }
