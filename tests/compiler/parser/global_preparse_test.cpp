@@ -2,51 +2,6 @@
 
 #include "parser_test_helpers.h"
 
-// The global #if and #insert work needs values. This stands in for the expression parser
-// of the whole test program: an integer literal, a #code block, or the name of a global
-// whose recorded value is one of those; a global variable gives a value that is not
-// constant.
-static Identifier test_code_type;
-
-static b8 make_code_value(Token* code_directive, Value* out) {
-    Compiler_State* state = &global_compiler_state;
-    if (!state->basic_types[BASIC_TYPE_CODE]) state->basic_types[BASIC_TYPE_CODE] = &test_code_type;
-    out->kind = VALUE_CONSTANT;
-    out->constant.mask = CONSTANT_TYPED_CODE;
-    out->constant.type = state->basic_types[BASIC_TYPE_CODE];
-    out->constant.data = (u64)code_directive->next;
-    return true;
-}
-
-static b8 make_integer_value(Token* literal, Value* out) {
-    out->kind = VALUE_CONSTANT;
-    out->constant.mask = CONSTANT_UNSIGNED;
-    out->constant.data = (u64)string_to_s64(String{literal->text, (s64)literal->length});
-    return true;
-}
-
-b8 parse_assignment_value(Scope* scope, u8, u8, Identifier*, Token* first, Token* end, Value* out) {
-    memset(out, 0, sizeof(*out));
-    out->source = first->location;
-    if (is_keyword(first, STR("#code"))) return make_code_value(first, out);
-    if (first->next != end) {
-        print_error_on_token(first, "The test cannot evaluate this.");
-        return false;
-    }
-    if (first->kind & TOKEN_INTEGER_LITERAL) return make_integer_value(first, out);
-    Identifier* name = get_identifier(scope, first->text, first->length);
-    if (!name) {
-        print_error_on_token(first, "'%s' was not previously declared.", token_to_c_string(first));
-        return false;
-    }
-    if (!(name->flags & IDENTIFIER_CONSTANT)) {
-        out->kind = VALUE_REGISTER;
-        return true;
-    }
-    Token* value = name->pending_value_first->next;
-    return is_keyword(value, STR("#code")) ? make_code_value(value, out) : make_integer_value(value, out);
-}
-
 static std::vector<std::string> declared(const std::vector<std::string>& names) {
     std::vector<std::string> found;
     for (const std::string& name : names) {

@@ -1,6 +1,7 @@
-// Test fixtures for the parser: a scratch directory of source files, a compile of one of
-// them, the reports it left, and the allocator's use, which must not grow across compiles
-// or failed loads.
+// Test fixtures for the parser, beside the compiler core's (a source over a test's text,
+// the reports): a scratch directory of source files, a compile of one of them, a scope's
+// instruction kinds, and the allocator's use, which must not grow across compiles or
+// failed loads.
 #pragma once
 
 #include <filesystem>
@@ -11,6 +12,7 @@
 #include <vector>
 
 #include "compiler/parser/parser.h"
+#include "compiler_test_helpers.h"
 
 struct Scratch_Directory {
     std::filesystem::path path;
@@ -37,14 +39,11 @@ inline bool compile_test_file(const std::string& path) {
     return compile_front_end((u8*)path.data(), path.size(), false);
 }
 
-inline std::vector<std::string> compile_error_messages() {
-    std::vector<std::string> messages;
-    for (u32 i = 0; i < compile_errors.count; i++) messages.push_back((char*)((Compile_Error*)compile_errors.data)[i].message);
-    return messages;
-}
-
-inline Compile_Error* get_compile_error(u32 index) {
-    return index < compile_errors.count ? (Compile_Error*)compile_errors.data + index : nullptr;
+// The kinds of a scope's instructions, in order.
+inline std::vector<u32> instruction_kinds(Scope* scope) {
+    std::vector<u32> kinds;
+    for (Instruction* i = (Instruction*)scope->instructions.first_element; i; i = i->next) kinds.push_back(i->kind);
+    return kinds;
 }
 
 inline std::string source_path(u32 index) {
