@@ -1,5 +1,6 @@
 // Throughput of the editor's text scans on large generated texts: line counting against
-// the plain byte loop it replaces, forward lexing, and the cost of one backward lex.
+// the plain byte loop it replaces, forward lexing, the cost of one backward lex, and a
+// walk back over a whole 10 MB line beside one forward lex of it.
 #include <benchmark/benchmark.h>
 
 #include <random>
@@ -86,8 +87,7 @@ static void offset_of_last_line(benchmark::State& state) {
 }
 BENCHMARK(offset_of_last_line)->Unit(benchmark::kMillisecond);
 
-static void lex_forward(benchmark::State& state) {
-    Editor_File* file = get_source_file();
+static void lex_forward_over(benchmark::State& state, Editor_File* file) {
     s64 tokens = 0;
     for (auto _ : state) {
         Editor_Token token;
@@ -97,6 +97,8 @@ static void lex_forward(benchmark::State& state) {
     state.SetBytesProcessed(state.iterations() * (s64)file->text.count);
     state.counters["tokens"] = (double)tokens / (double)state.iterations();
 }
+
+static void lex_forward(benchmark::State& state) { lex_forward_over(state, get_source_file()); }
 BENCHMARK(lex_forward)->Unit(benchmark::kMillisecond);
 
 // One previous-token request at spread offsets of normal code.
@@ -111,23 +113,50 @@ static void previous_token_in_code(benchmark::State& state) {
 }
 BENCHMARK(previous_token_in_code);
 
-// The worst case: the end of one separator-free line of 1 MB has to be lexed from its start.
-static void previous_token_in_a_long_line(benchmark::State& state) {
+// One line of 10 MB without a separator: nothing in it lets the backward lexer restart
+// before the line's start.
+static Editor_File* get_long_line_file() {
     static std::string line;
-    if (line.empty()) {
-        for (int i = 0; (s64)line.size() < 1024 * 1024; i++) line += "a.b";
-    }
-    Editor_File* file = add_a_file();
-    file->text.data = (u8*)line.data();
+    static Editor_File* file;
+    if (file) return file;
+    while ((s64)line.size() < 10 * 1000 * 1000) line += "a.b";
+    file = add_a_file();
+    file->text.data = (u8*)line.data();  // viewed, never closed
     file->text.count = (u32)line.size();
-    for (auto _ : state) {
-        Editor_Token token;
-        benchmark::DoNotOptimize(editor_get_previous_token(file, (s64)line.size(), &token));
-    }
-    state.SetBytesProcessed(state.iterations() * (s64)line.size());
-    file->text = Dynamic_Array{};
+    return file;
 }
-BENCHMARK(previous_token_in_a_long_line)->Unit(benchmark::kMicrosecond);
+
+// One request at the line's end, as the first one after an edit: lexed from the start.
+static void previous_token_at_the_end_of_a_long_line(benchmark::State& state) {
+    Editor_File* file = get_long_line_file();
+    for (auto _ : state) {
+        editor_forget_lexer_states(file);
+        Editor_Token token;
+        benchmark::DoNotOptimize(editor_get_previous_token(file, file->text.count, &token));
+    }
+    state.SetBytesProcessed(state.iterations() * (s64)file->text.count);
+}
+BENCHMARK(previous_token_at_the_end_of_a_long_line)->Unit(benchmark::kMillisecond);
+
+// One forward lex of the whole long line, the yardstick for the walk back below.
+static void lex_forward_over_a_long_line(benchmark::State& state) { lex_forward_over(state, get_long_line_file()); }
+BENCHMARK(lex_forward_over_a_long_line)->Unit(benchmark::kMillisecond);
+
+// Walking back token by token from the end of the long line to its start, as moving the
+// cursor back by tokens does, starting with nothing remembered.
+static void walk_back_over_a_long_line(benchmark::State& state) {
+    Editor_File* file = get_long_line_file();
+    s64 tokens = 0;
+    for (auto _ : state) {
+        editor_forget_lexer_states(file);
+        Editor_Token token;
+        for (s64 at = file->text.count; editor_get_previous_token(file, at, &token) >= 0; at = token.offset) tokens++;
+    }
+    benchmark::DoNotOptimize(tokens);
+    state.SetBytesProcessed(state.iterations() * (s64)file->text.count);
+    state.counters["tokens"] = (double)tokens / (double)state.iterations();
+}
+BENCHMARK(walk_back_over_a_long_line)->Unit(benchmark::kMillisecond);
 
 int main(int argc, char** argv) {
     if (!init_memory(PROGRAM_EDITOR)) return 1;

@@ -1,6 +1,7 @@
 // The pool of open-file records, their set-up and release, and the cursor rule.
 
 #include "editor/editor_file.h"
+#include "editor/lexer.h"
 #include "foundation/log.h"
 #include "foundation/os_files.h"
 
@@ -86,6 +87,7 @@ void free_undo_records(Editor_File* file) {
 
 void close_file(Editor_File* file) {
     spin_lock(&file->lock);
+    editor_forget_lexer_states(file);  // a record used again must not meet them
     free_undo_records(file);
     dynamic_array_free(&file->text);
     dynamic_array_free(&file->context_chunks);

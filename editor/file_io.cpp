@@ -4,6 +4,7 @@
 // on disk, so a full disk or a quota leaves the old file as it was.
 
 #include "editor/file_io.h"
+#include "editor/lexer.h"
 #include "editor/tokenisation_hints.h"
 #include "foundation/log.h"
 #include "runtime/custom_layer.h"
@@ -137,6 +138,7 @@ b8 load_file(Filepath* path, Editor_File* file) {
     file->directory.count--;
 
     replace_text(file, &read);
+    editor_forget_lexer_states(file);
     file->modification_time = read.modification_time;
     if (file->text.count) editor_set_cursor(file, 0);
     if (custom_layer_has_block(LAYER_HAS_SYNTAX)) atomic_or_u16(&file->flags, FILE_NEEDS_SYNTAX);
@@ -158,6 +160,7 @@ b8 reload_file(Editor_File* file) {
     }
     free_undo_records(file);
     replace_text(file, &read);
+    editor_forget_lexer_states(file);
     atomic_and_u16(&file->flags, (u16)~FILE_GONE_FROM_DISK);
     file->modification_time = read.modification_time;
     s64 count = file->text.count;
@@ -225,16 +228,22 @@ static b8 write_text_to_disk(Editor_File* file) {
     int error = 0;
     int fd = mkostemp((char*)temporary.data, O_CLOEXEC);
     if (fd < 0) error = errno;
-    if (!error && exists) {
-        // mkostemp makes the file 0600: give it the target's permissions and, where we may,
-        // its owner. A new file keeps 0600.
-        failed_step = "setting its permissions";
-        if (fchmod(fd, st.st_mode & 07777) != 0) error = errno;
-        else if (st.st_uid != geteuid() || st.st_gid != getegid()) (void)!fchown(fd, st.st_uid, st.st_gid);
-    }
     if (!error) {
         failed_step = "writing";
         if (!os_write_all(fd, file->text.data, (u64)file->text.count)) error = errno;
+    }
+    if (!error && exists) {
+        // mkostemp makes the file 0600: give it the target's owner where we may, then its
+        // permissions. Both come after the write and the mode last, because a write by an
+        // unprivileged user and a change of owner each clear the setuid and setgid bits. A
+        // file whose owner we cannot keep loses those bits, as a plain write by another user
+        // would. A new file keeps 0600.
+        failed_step = "setting its permissions";
+        mode_t mode = st.st_mode & 07777;
+        if (st.st_uid != geteuid() || st.st_gid != getegid()) {
+            if (fchown(fd, st.st_uid, st.st_gid) != 0) mode &= ~(mode_t)(S_ISUID | S_ISGID);
+        }
+        if (fchmod(fd, mode) != 0) error = errno;
     }
     if (!error) {
         failed_step = "flushing";

@@ -156,17 +156,120 @@ static b8 hint_uses_octet(Tokenisation_Hint* hint, u8 c) {
     return false;
 }
 
-// The nearest position p < end at which no token of a forward lex from the start can
-// span: the start of the text, or just after an octet that is always a token of its own
-// (a CR only when no LF follows it). Octets the hint's texts contain do not count, since
-// a hint token may run over them.
-static s64 find_token_boundary_before(u8* text, s64 length, s64 end, Tokenisation_Hint* hint) {
-    for (s64 p = end - 1; p > 0; p--) {
+// The nearest position p < end, and above lowest, at which no token of a forward lex from
+// the start can span: just after an octet that is always a token of its own (a CR only
+// when no LF follows it); else lowest, which the caller knows to be such a position.
+// Octets the hint's texts contain do not count, since a hint token may run over them.
+static s64 find_token_boundary_before(u8* text, s64 end, s64 lowest, Tokenisation_Hint* hint) {
+    for (s64 p = end - 1; p > lowest; p--) {
         u8 c = text[p - 1];
         b8 alone = lexer_tables.always_alone[c] || (c == '\r' && text[p] != '\n');
         if (alone && !hint_uses_octet(hint, c)) return p;
     }
-    return 0;
+    return lowest;
+}
+
+//~ Remembered lexer states
+// Without them, walking back token by token over a long line without separators lexes
+// the line from its start at every step. The forward lexes that the backward lexer runs
+// leave behind, about every LEXER_STATE_INTERVAL octets, positions where a token of a
+// forward lex from the start ends, from which a lex gives the same tokens; and the tokens
+// of the last stretch lexed, which the next steps back take without lexing. One text at a
+// time, dropped whenever that text changes.
+
+#define LEXER_STATE_INTERVAL 4096
+#define LEXER_RECENT_TOKENS 8192
+
+struct Lexer_Memory {
+    u8 lock;  // guards the rest; only tried, so a second thread lexes without the memory
+    Editor_File* file;
+    u8* text;
+    s64 length;
+    Tokenisation_Hint* hint;
+    Dynamic_Array states;  // s64 positions, ascending
+    Dynamic_Array recent;  // Editor_Token: consecutive tokens of a forward lex
+    s64 recent_limit;      // every token from recent[0] that starts before it is in recent
+    u32 recent_answer;     // index of the last token handed out from recent
+};
+
+static Lexer_Memory lexer_memory;
+
+// Keeps the storage for the next text.
+static void drop_remembered_states() {
+    lexer_memory.states.count = 0;
+    lexer_memory.recent.count = 0;
+}
+
+void editor_forget_lexer_states(Editor_File* file) {
+    spin_lock(&lexer_memory.lock);
+    if (!file || lexer_memory.file == file) {
+        drop_remembered_states();
+        lexer_memory.file = nullptr;
+    }
+    spin_unlock(&lexer_memory.lock);
+}
+
+// Takes the memory for this text, starting it afresh when it was kept for another text,
+// another length or another hint (a change of the hints themselves forgets it). False
+// (nothing taken) while another thread has it.
+static b8 take_lexer_memory(Editor_File* file, Tokenisation_Hint* hint) {
+    if (!spin_try_lock(&lexer_memory.lock)) return false;
+    Lexer_Memory* m = &lexer_memory;
+    b8 same = m->file == file && m->text == file->text.data && m->length == (s64)file->text.count && m->hint == hint;
+    if (!same) {
+        if (!m->states.element_size) init_dynamic_array(&m->states, sizeof(s64));
+        if (!m->recent.element_size) init_dynamic_array(&m->recent, sizeof(Editor_Token));
+        drop_remembered_states();
+        m->file = file;
+        m->text = file->text.data;
+        m->length = file->text.count;
+        m->hint = hint;
+    }
+    return true;
+}
+
+// The last remembered token that starts before offset, when the remembered stretch holds it.
+static Editor_Token* find_recent_token(s64 offset) {
+    Editor_Token* tokens = (Editor_Token*)lexer_memory.recent.data;
+    u32 count = lexer_memory.recent.count;
+    if (!count || tokens[0].offset >= offset || offset > lexer_memory.recent_limit) return nullptr;
+    // A walk back asks for the token before the one it was given last.
+    u32 guess = lexer_memory.recent_answer;
+    if (guess < count && guess > 0 && tokens[guess - 1].offset < offset && offset <= tokens[guess].offset) {
+        lexer_memory.recent_answer = guess - 1;
+        return &tokens[guess - 1];
+    }
+    u32 low = 0, high = count;  // tokens[low].offset < offset <= tokens[high].offset
+    while (high - low > 1) {
+        u32 middle = low + (high - low) / 2;
+        if (tokens[middle].offset < offset) low = middle;
+        else high = middle;
+    }
+    lexer_memory.recent_answer = low;
+    return &tokens[low];
+}
+
+// How many remembered positions lie below end; the last of them is where to lex from.
+static u32 count_states_below(s64 end) {
+    s64* states = (s64*)lexer_memory.states.data;
+    u32 low = 0, high = lexer_memory.states.count;
+    while (low < high) {
+        u32 middle = low + (high - low) / 2;
+        if (states[middle] < end) low = middle + 1;
+        else high = middle;
+    }
+    return low;
+}
+
+// Only the tokens that start within LEXER_RECENT_TOKENS octets before the offset are
+// kept: no more than that many tokens start there, and they are the ones a walk back
+// wants next.
+static void remember_recent_token(Editor_Token* token, s64 offset) {
+    Dynamic_Array* recent = &lexer_memory.recent;
+    if (token->offset + LEXER_RECENT_TOKENS < offset || recent->count >= LEXER_RECENT_TOKENS) return;
+    Editor_Token* slot = (Editor_Token*)dynamic_array_add_fast(recent);
+    if (slot) *slot = *token;
+    else recent->count = 0;  // what is kept must have no gap
 }
 
 s64 editor_get_previous_token(Editor_File* file, s64 offset, Editor_Token* out) {
@@ -178,29 +281,71 @@ s64 editor_get_previous_token(Editor_File* file, s64 offset, Editor_Token* out) 
     if (offset > length) offset = length;
     if (length <= 0 || offset <= 0) return -1;
     Tokenisation_Hint* hint = get_tokenisation_hint_for_file(file);
+    b8 remembering = take_lexer_memory(file, hint);
+
+    if (remembering) {
+        Editor_Token* known = find_recent_token(offset);
+        if (known) {
+            // An edit that kept the text's length and missed the cut-back shows here.
+            Editor_Token check;
+            if (lex_next_token(text, length, known->offset, hint, &check) >= 0 && check.offset == known->offset &&
+                check.length == known->length && check.kind == known->kind) {
+                *out = *known;
+                spin_unlock(&lexer_memory.lock);
+                return out->offset + out->length;
+            }
+            drop_remembered_states();
+        }
+    }
 
     // Lex forward from a boundary before the offset; when only blanks lie between the two,
     // the answer starts before that boundary, so look again from there.
+    s64 answer = -1;
     s64 end = offset;
     while (end > 0) {
-        s64 start = find_token_boundary_before(text, length, end, hint);
+        s64 start = 0;
+        u32 state_index = 0;  // where the next remembered position goes
+        if (remembering) {
+            state_index = count_states_below(end);
+            if (state_index) start = ((s64*)lexer_memory.states.data)[state_index - 1];
+            lexer_memory.recent.count = 0;
+        }
+        start = find_token_boundary_before(text, end, start, hint);
+
         Editor_Token token, last;
         b8 found = false;
         s64 at = start;
+        s64 last_state = start;
         while (lex_next_token(text, length, at, hint, &token) >= 0 && token.offset < offset) {
             last = token;
             found = true;
             at = token.offset + token.length;
+            if (!remembering) continue;
+            remember_recent_token(&token, offset);
+            // Positions already remembered are passed over, not added again.
+            s64* states = (s64*)lexer_memory.states.data;
+            while (state_index < lexer_memory.states.count && states[state_index] <= at) last_state = states[state_index++];
+            if (at - last_state >= LEXER_STATE_INTERVAL) {
+                s64* slot = (s64*)dynamic_array_insert(&lexer_memory.states, state_index);
+                if (slot) {
+                    *slot = at;
+                    state_index++;
+                    last_state = at;
+                }
+            }
         }
+        if (remembering) lexer_memory.recent_limit = offset;
         if (found) {
             *out = last;
-            return last.offset + last.length;
+            answer = last.offset + last.length;
+            break;
         }
         // No token starts on a blank, so the answer also starts before the blank run.
         end = start;
         while (end > 0 && (text[end - 1] == ' ' || text[end - 1] == '\t')) end--;
     }
-    return -1;
+    if (remembering) spin_unlock(&lexer_memory.lock);
+    return answer;
 }
 
 s64 editor_get_token_at_offset(Editor_File* file, s64 offset, Editor_Token* out) {
@@ -284,6 +429,8 @@ void editor_get_syntax_highlighting_info(Editor_File* file, s64* start, s64* end
 //~ Context chunks
 
 void update_context_chunks(Editor_File* file, s64 offset) {
+    // Every edit comes here, so the positions the backward lexer remembered go too.
+    editor_forget_lexer_states(file);
     Context_Chunk* chunks = (Context_Chunk*)file->context_chunks.data;
     u32 keep = 0;
     while (keep < file->context_chunks.count && (s64)chunks[keep].offset <= offset) keep++;

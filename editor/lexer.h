@@ -45,7 +45,12 @@ s64 editor_get_next_token(Editor_File* file, s64 offset, Editor_Token* out);
 s64 editor_get_previous_token(Editor_File* file, s64 offset, Editor_Token* out);
 // The last token that starts before the offset (one that straddles it counts), exactly
 // as a forward lex from the start of the text gives it: its end offset, or -1 with only
-// the output's length set (to 0).
+// the output's length set (to 0). Remembers lexer states of one text along the way, so
+// walking back over a long line lexes it about once.
+
+void editor_forget_lexer_states(Editor_File* file);
+// Drops the lexer states remembered for file (for any file when null). Whatever changes a
+// file's text calls it, through update_context_chunks as every edit does, or directly.
 
 s64 editor_get_token_at_offset(Editor_File* file, s64 offset, Editor_Token* out);
 // The token that holds the offset: one that starts there unless the previous token runs
@@ -60,4 +65,5 @@ void editor_get_syntax_highlighting_info(Editor_File* file, s64* start, s64* end
 // Copies the syntax state (the string state as its low octet); no file leaves the outputs alone.
 
 void update_context_chunks(Editor_File* file, s64 offset);
-// Keeps the leading context chunks whose offset is at or before the edit offset.
+// Keeps the leading context chunks whose offset is at or before the edit offset, and
+// forgets the lexer states remembered for the file.

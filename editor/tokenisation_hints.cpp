@@ -2,6 +2,7 @@
 
 #include "editor/tokenisation_hints.h"
 #include "editor/editor_file.h"
+#include "editor/lexer.h"
 #include "foundation/log.h"
 
 #include <string.h>
@@ -9,6 +10,7 @@
 //~ Hints
 
 Tokenisation_Hint* add_a_tokenisation_hint_from(Layer_Tokenisation_Hint* given) {
+    editor_forget_lexer_states(nullptr);  // they were lexed under the hints as they were
     Custom_Layer* settings = &custom_layer;
     Tokenisation_Hint hint = {};
     init_dynamic_array(&hint.extensions, sizeof(String));
@@ -40,6 +42,7 @@ Tokenisation_Hint* add_a_tokenisation_hint_from(Layer_Tokenisation_Hint* given) 
 }
 
 void clear_tokenisation_hints() {
+    editor_forget_lexer_states(nullptr);
     Custom_Layer* settings = &custom_layer;
     Tokenisation_Hint* hints = (Tokenisation_Hint*)settings->tokenisation_hints.data;
     for (u32 i = 0; i < settings->tokenisation_hints.count; i++) dynamic_array_free(&hints[i].extensions);

@@ -41,6 +41,12 @@ inline void spin_lock(u8* lock) {
     }
 }
 
+inline b8 spin_try_lock(u8* lock) {
+    u8 expected = 0;
+    return __atomic_compare_exchange_n(lock, &expected, (u8)1, false, __ATOMIC_ACQUIRE, __ATOMIC_RELAXED);
+}
+// True when the lock was free and is now taken; never waits.
+
 inline void spin_unlock(u8* lock) { __atomic_exchange_n(lock, (u8)0, __ATOMIC_RELEASE); }
 
 inline u32 atomic_or_u32(u32* word, u32 bits) { return __atomic_fetch_or(word, bits, __ATOMIC_ACQ_REL); }

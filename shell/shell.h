@@ -3,6 +3,7 @@
 #pragma once
 
 #include "shell/editor_state.h"
+#include "shell/notifications.h"
 #include "shell/tabs.h"
 #include "shell/editor_commands.h"
 #include "shell/file_tabs.h"

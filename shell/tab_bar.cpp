@@ -257,6 +257,7 @@ static void draw_update_tab_contents(Tab* tab, v2 position, v2 size) {
 
 void draw_and_update_tab_contents(Tab* tab, v2 position, v2 size) {
     switch (tab->kind) {
+        case TAB_COMPILE_ERRORS: draw_compile_errors_tab(tab, position, size); break;
         case TAB_UPDATE: draw_update_tab_contents(tab, position, size); break;
         default: break;
     }

@@ -7,6 +7,7 @@
 #include "ui/vectors.h"
 
 struct Tab;
+struct Compile_Error;
 
 #define TAB_GAP_PX 3.0f          // between two tabs
 #define SLIDE_SPEED 0.007f       // clock per millisecond: a slide takes about 143 ms
@@ -52,3 +53,21 @@ void draw_tab(Tab* tab, Tab** to_close, b8 normal_pass, Tab_Bar_Geometry* geomet
 
 void draw_and_update_tab_contents(Tab* tab, v2 position, v2 size);
 // A file view, the list of compile errors or the state of an update download.
+
+//~ compile_errors_tab.cpp
+
+// Where the parts of one report stand in the compile-errors tab, from its top down.
+struct Compile_Error_Layout {
+    f32 header_top;   // "path:line" in the UI font
+    f32 source_top;   // the captured lines in the code font
+    f32 message_top;  // the message's lines in the code font
+    f32 icon_top;     // the copy icon, at the left like the rest
+    f32 bottom;       // where the next report starts
+};
+
+Compile_Error_Layout layout_compile_error(Compile_Error* error, f32 top);
+
+void draw_compile_errors_tab(Tab* tab, v2 position, v2 size);
+// The reports of compile_errors in a scrolled list. A press on a header opens its file at
+// its line (editor_load_or_go_to_file); a press on a copy icon puts the report's text on
+// the clipboard and shows "Copied." for two seconds.

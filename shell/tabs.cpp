@@ -4,6 +4,7 @@
 #include "shell/tabs.h"
 #include "shell/editor_state.h"
 #include "shell/update_client.h"
+#include "compiler/core/compiler_core.h"
 #include "ui/ui_state.h"
 
 #include <string.h>
@@ -190,6 +191,7 @@ void close_tab(Tab* tab) {
     spin_lock(&tabs_read_lock);
     u32 index = (u32)(tab - (Tab*)tabs.data);
     if (tab->kind == TAB_FILE && tab->file) close_file(tab->file);
+    if (tab->kind == TAB_COMPILE_ERRORS) compile_errors.count = 0;
     dynamic_array_remove(&tabs, index);
     renumber_tabs();
 

@@ -5,8 +5,8 @@
 
 #include "shell/update_client.h"
 #include "shell/editor_state.h"
-#include "shell/main_loop.h"
 #include "shell/tabs.h"
+#include "ui/window.h"
 #include "updater/updater.h"
 
 #include <curl/curl.h>

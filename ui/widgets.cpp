@@ -95,10 +95,13 @@ b8 ui_update_scroll_bar(Ui_Element* e, b8 enabled, v2 top_left, v2 bottom_right,
     }
 
     e->shown_width = bar_width;
-    f32 thumb_height = fmaxf(view_height * view_height / content_height, 10.0f);
+    // The thumb travels the view's height less its own, so the 10 px minimum never pushes
+    // it past the view's bottom; without the minimum this is view height x scroll / content.
+    f32 thumb_height = fminf(fmaxf(view_height * view_height / content_height, 10.0f), view_height);
     f32 largest_scroll = content_height - view_height;
+    f32 travel = view_height - thumb_height;
     e->scroll = clamp_scroll(e->scroll, largest_scroll);
-    f32 thumb_top = top_left.y + view_height * e->scroll / content_height;
+    f32 thumb_top = top_left.y + travel * e->scroll / largest_scroll;
     f32 bar_left = bottom_right.x - bar_width;
 
     b8 hovering = point_in_rectangle(mouse, bar_left, thumb_top, bar_width, thumb_height);
@@ -130,9 +133,10 @@ b8 ui_update_scroll_bar(Ui_Element* e, b8 enabled, v2 top_left, v2 bottom_right,
             e->fade_direction = -1;
             ui_do_not_stop_after_current_frame();
         }
-    } else {
-        f32 moved = (mouse.y - e->drag_start_mouse.y) / view_height;
-        e->scroll = clamp_scroll((e->drag_start_scroll / content_height + moved) * content_height, largest_scroll);
+    } else if (travel > 0) {
+        // The thumb follows the mouse.
+        f32 moved = (mouse.y - e->drag_start_mouse.y) / travel;
+        e->scroll = clamp_scroll(e->drag_start_scroll + moved * largest_scroll, largest_scroll);
     }
 
     f32 step = delta_time < 30.0f ? delta_time : 30.0f;
@@ -143,7 +147,7 @@ b8 ui_update_scroll_bar(Ui_Element* e, b8 enabled, v2 top_left, v2 bottom_right,
     // Drawn where this frame's scroll puts it: a drag ends its frame without asking for
     // another, and a thumb left at the old place would stay wrong until the next input.
     thumb->left = bar_left;
-    thumb->top = top_left.y + view_height * e->scroll / content_height;
+    thumb->top = top_left.y + travel * e->scroll / largest_scroll;
     thumb->width = bar_width;
     thumb->height = thumb_height;
     return true;
@@ -218,11 +222,12 @@ b8 ui_update_button(f32 x, f32 y, f32 width, f32 height, v2 mouse, b8* hovered) 
 }
 
 b8 ui_button(const char* label, u64 label_count, f32 x, f32 y, f32 width, Rgba background) {
-    Rgba label_colour = rgba_brightness(background) > 0.5f ? Rgba{0, 0, 0, 1} : Rgba{1, 1, 1, 1};
     f32 height = (f32)ui_font_pool.pixel_size;
     b8 hovered = false;
     b8 clicked = ui_update_button(x, y, width, height, ui_mouse_position, &hovered);
     if (hovered) background = Rgba{1, 1, 1, 1};
+    // Chosen against the colour drawn this frame, so a hovered button keeps a readable label.
+    Rgba label_colour = rgba_brightness(background) > 0.5f ? Rgba{0, 0, 0, 1} : Rgba{1, 1, 1, 1};
     if (y + height >= 0 && y <= (f32)renderer_info.height) {
         draw_quad(v2{truncf(x), truncf(y)}, v2{width, height}, background);
     }

@@ -48,6 +48,15 @@ u8 window_modifiers_from_glfw(int mods) {
     return result;
 }
 
+static u8 modifier_of_key(int key) {
+    switch (key) {
+    case GLFW_KEY_LEFT_CONTROL: case GLFW_KEY_RIGHT_CONTROL: return MODIFIER_CONTROL;
+    case GLFW_KEY_LEFT_ALT: case GLFW_KEY_RIGHT_ALT: return MODIFIER_ALT;
+    case GLFW_KEY_LEFT_SHIFT: case GLFW_KEY_RIGHT_SHIFT: return MODIFIER_SHIFT;
+    default: return 0;
+    }
+}
+
 void window_handle_key(Window_State* w, int key, int action, int mods, const char* key_name) {
     if (action != GLFW_PRESS && action != GLFW_RELEASE && action != GLFW_REPEAT) return;
     u8 kind = action == GLFW_RELEASE ? WINDOW_EVENT_KEY_UP : WINDOW_EVENT_KEY_DOWN;
@@ -61,8 +70,13 @@ void window_handle_key(Window_State* w, int key, int action, int mods, const cha
         if (code >= 'a' && code <= 'z') code -= 'a' - 'A';
     }
 
+    // On X11 GLFW hands a key the modifiers held before it, so a modifier's own press and
+    // release would leave the kept state one key behind: they set and clear their bit.
     u8 modifiers = window_modifiers_from_glfw(mods);
-    w->modifiers = (u8)((w->modifiers & ~(MODIFIER_CONTROL | MODIFIER_ALT | MODIFIER_SHIFT)) | modifiers);
+    u8 held = modifiers;
+    u8 own = modifier_of_key(key);
+    if (own) held = kind == WINDOW_EVENT_KEY_UP ? (u8)(held & ~own) : (u8)(held | own);
+    w->modifiers = (u8)((w->modifiers & ~(MODIFIER_CONTROL | MODIFIER_ALT | MODIFIER_SHIFT)) | held);
     window_push_input_event(w, kind, code, modifiers);
 
     // GLFW sends no character for Tab, but text fields and the terminal type it.
@@ -71,18 +85,20 @@ void window_handle_key(Window_State* w, int key, int action, int mods, const cha
     }
 }
 
-void window_handle_mouse_button(Window_State* w, int button, int action, u64 now_microseconds) {
+void window_handle_mouse_button(Window_State* w, int button, int action, int mods, u64 now_microseconds) {
     u32 bits = 0;
     if (button == GLFW_MOUSE_BUTTON_LEFT) bits = action == GLFW_PRESS ? MOUSE_LEFT_PRESS : MOUSE_LEFT_RELEASE;
     else if (button == GLFW_MOUSE_BUTTON_RIGHT) bits = action == GLFW_PRESS ? MOUSE_RIGHT_PRESS : MOUSE_RIGHT_RELEASE;
     else if (button == GLFW_MOUSE_BUTTON_MIDDLE) bits = action == GLFW_PRESS ? MOUSE_MIDDLE_PRESS : MOUSE_MIDDLE_RELEASE;
     if (!bits) return;
 
-    window_push_input_event(w, WINDOW_EVENT_MOUSE_BUTTON, bits, w->modifiers);
+    // The modifiers GLFW gives with the button are the ones held at the click.
+    u8 modifiers = window_modifiers_from_glfw(mods);
+    window_push_input_event(w, WINDOW_EVENT_MOUSE_BUTTON, bits, modifiers);
     if (bits == MOUSE_LEFT_PRESS) {
         f32 milliseconds = (f32)(now_microseconds - w->last_left_press_time) / 1000.0f;
         if (milliseconds < DOUBLE_CLICK_MILLISECONDS) {
-            window_push_input_event(w, WINDOW_EVENT_MOUSE_BUTTON, MOUSE_DOUBLE_CLICK, w->modifiers);
+            window_push_input_event(w, WINDOW_EVENT_MOUSE_BUTTON, MOUSE_DOUBLE_CLICK, modifiers);
         }
         w->last_left_press_time = now_microseconds;
     }
@@ -120,7 +136,7 @@ void glfw_character_callback(GLFWwindow* handle, unsigned int codepoint) {
 }
 
 void glfw_mouse_button_callback(GLFWwindow* handle, int button, int action, int mods) {
-    window_handle_mouse_button(get_window_state(handle), button, action, os_get_monotonic_microseconds());
+    window_handle_mouse_button(get_window_state(handle), button, action, mods, os_get_monotonic_microseconds());
 }
 
 void glfw_mouse_scroll_callback(GLFWwindow* handle, double x, double y) {

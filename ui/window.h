@@ -65,7 +65,7 @@ struct Window_State {
     Window_Event events[WINDOW_EVENT_CAPACITY];
     u16 event_count;
     u64 last_left_press_time;  // microseconds of the monotonic clock
-    u8 modifiers;              // as the last key notification reported them
+    u8 modifiers;              // held now: the last key's, with a modifier key's own bit set or cleared
 };
 
 extern Window_State window;
@@ -100,7 +100,8 @@ void window_handle_key(Window_State* w, int key, int action, int mods, const cha
 // key_name is what the layout calls a letter key (glfwGetKeyName), or null.
 
 void window_handle_character(Window_State* w, u32 code_point);
-void window_handle_mouse_button(Window_State* w, int button, int action, u64 now_microseconds);
+void window_handle_mouse_button(Window_State* w, int button, int action, int mods, u64 now_microseconds);
+// The event carries the modifiers GLFW gives with the button.
 void window_handle_scroll(Window_State* w, f64 y);
 void window_handle_focus(Window_State* w, b8 focused);
 void window_handle_resize(Window_State* w, u32 width, u32 height);

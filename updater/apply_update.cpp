@@ -1,9 +1,11 @@
 // One run of the updater over its directory. Everything in the update data is checked and
 // decoded before anything is touched; each file is then written beside its target under
-// a temporary name, flushed, and only when all of them are written renamed over the
-// targets, so data that fails a check or a file that cannot be written leaves the
-// installation as it was.
+// a temporary name and flushed, and only when all of them are written are they renamed
+// over the targets, each target kept under a backup name until every rename has gone
+// through. Any failure puts the kept files back, so a failed update leaves the
+// installation as it was, and running editors are stopped only once it has succeeded.
 
+#include <errno.h>
 #include <fcntl.h>
 #include <stdio.h>
 #include <string.h>
@@ -34,6 +36,10 @@ static b8 read_update_data(String directory, Gp_Allocation* data, u64* size, Upd
 
 static char* temporary_path_tmp(String directory, String name) {
     return tmp_path_in_directory(directory, string_concat2("%.new", name));
+}
+
+static char* backup_path_tmp(String directory, String name) {
+    return tmp_path_in_directory(directory, string_concat2("%.old", name));
 }
 
 static b8 write_new_file(const char* path, String content, u32 mode) {
@@ -67,6 +73,39 @@ static void remove_new_files(String directory, const Update_Plan* plan, u32 firs
     }
 }
 
+// How a target was kept while its new file took its place.
+enum Kept_Target : u8 {
+    TARGET_WAS_ABSENT,  // nothing to put back: the new file goes
+    TARGET_LINKED,      // a second name of the old file; the target stayed in place
+    TARGET_MOVED,       // renamed aside, where a second name could not be made
+};
+
+// Keeps the old target under its backup name. A directory where a release file belongs
+// cannot be replaced by a file, so it fails the update here.
+static b8 keep_target(const char* target, const char* backup, Kept_Target* kept) {
+    struct stat status;
+    if (lstat(target, &status) != 0) {
+        *kept = TARGET_WAS_ABSENT;
+        return errno == ENOENT;
+    }
+    if (S_ISDIR(status.st_mode)) return false;
+    unlink(backup);  // left by an interrupted run
+    if (link(target, backup) == 0) {
+        *kept = TARGET_LINKED;
+        return true;
+    }
+    if (rename(target, backup) == 0) {
+        *kept = TARGET_MOVED;
+        return true;
+    }
+    return false;
+}
+
+static void put_target_back(const char* target, const char* backup, Kept_Target kept) {
+    if (kept == TARGET_WAS_ABSENT) unlink(target);
+    else rename(backup, target);  // replaces the new file in one step
+}
+
 static b8 install_files(String directory, const Update_Plan* plan, Update_Report* report) {
     for (u32 i = 0; i < plan->file_count; i++) {
         const Update_File* file = &plan->files[i];
@@ -76,14 +115,35 @@ static b8 install_files(String directory, const Update_Plan* plan, Update_Report
             return fail_update(report, string_concat2(UPDATE_MESSAGE_CANNOT_WRITE, file->name));
         }
     }
-    for (u32 i = 0; i < plan->file_count; i++) {
-        String name = plan->files[i].name;
+
+    Kept_Target kept[UPDATE_MAX_FILE_COUNT];
+    u32 installed = 0;
+    b8 ok = true;
+    for (; installed < plan->file_count; installed++) {
+        String name = plan->files[installed].name;
         char* from = temporary_path_tmp(directory, name);
         char* to = tmp_path_in_directory(directory, name);
-        if (!from || !to || !rename_with_retries(from, to)) {
-            remove_new_files(directory, plan, i, plan->file_count);
-            return fail_update(report, string_concat2(UPDATE_MESSAGE_CANNOT_WRITE, name));
+        char* backup = backup_path_tmp(directory, name);
+        ok = from && to && backup && keep_target(to, backup, &kept[installed]);
+        if (ok && !rename_with_retries(from, to)) {
+            if (kept[installed] == TARGET_MOVED) rename(backup, to);
+            else if (kept[installed] == TARGET_LINKED) unlink(backup);
+            ok = false;
         }
+        if (!ok) break;
+    }
+
+    for (u32 i = installed; i-- > 0;) {
+        String name = plan->files[i].name;
+        char* to = tmp_path_in_directory(directory, name);
+        char* backup = backup_path_tmp(directory, name);
+        if (!to || !backup) continue;
+        if (!ok) put_target_back(to, backup, kept[i]);
+        else if (kept[i] != TARGET_WAS_ABSENT) unlink(backup);
+    }
+    if (!ok) {
+        remove_new_files(directory, plan, installed, plan->file_count);
+        return fail_update(report, string_concat2(UPDATE_MESSAGE_CANNOT_WRITE, plan->files[installed].name));
     }
     return true;
 }
@@ -102,7 +162,8 @@ static void report_failure(String directory, const Update_Report* report) {
         os_write_all(fd, text.data, (u64)text.count);
         close(fd);
     }
-    os_launch_program(STR("notify-send"), string_concat2("notify-send -a \"quarn\" \"%\" \"%\"", line_1, line_2));
+    String arguments[] = {STR("notify-send"), STR("-a"), STR("quarn"), line_1, line_2};
+    os_launch_program_with_arguments(STR("notify-send"), arguments, ARRAY_COUNT(arguments));
 }
 
 String quarn_filepath;
@@ -117,17 +178,19 @@ b8 run_update(String directory) {
 
     b8 ok = read_update_data(directory, &data, &data_size, &report) &&
             check_update_data(data.memory, data_size, &plan, &report, true);
-    if (ok) {
-        stop_running_editors();
-        ok = install_files(directory, &plan, &report);
-    }
+    if (ok) ok = install_files(directory, &plan, &report);
 
     if (ok) {
+        // The files are replaced by renames, which running programs do not notice, so the
+        // editors are stopped only once the update cannot fail any more.
+        stop_running_editors();
         char* update_data_path = tmp_path_in_directory(directory, string_from_c(UPDATE_DATA_FILENAME));
         if (update_data_path) unlink(update_data_path);
         char* changelog = tmp_path_in_directory(directory, STR("changelog.txt"));
         if (quarn_filepath.count && changelog) {
-            os_launch_program(quarn_filepath, string_concat2("quarn \"%\"", string_from_c(changelog)));
+            // Handed over as one argument, whatever characters the directory's path holds.
+            String arguments[] = {STR("quarn"), string_from_c(changelog)};
+            os_launch_program_with_arguments(quarn_filepath, arguments, ARRAY_COUNT(arguments));
         }
     } else {
         report_failure(directory, &report);

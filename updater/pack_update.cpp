@@ -32,7 +32,14 @@ static b8 ensure_size(Gp_Allocation* allocation, u64 size) {
 
 // Reads the whole file behind path (following a symbolic link) into buffers->file.
 static b8 read_release_file(const char* path, Pack_Buffers* buffers, u32* size) {
-    int fd = open(path, O_RDONLY | O_CLOEXEC);
+    // Opening a FIFO would wait for a writer, so the kind is checked first, and the open
+    // does not wait should the path change in between.
+    struct stat kind;
+    if (stat(path, &kind) == 0 && !S_ISREG(kind.st_mode)) {
+        add_log(nullptr, LOG_ERROR, "\"%s\" is not a regular file.", path);
+        return false;
+    }
+    int fd = open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) {
         add_log(nullptr, LOG_ERROR, "Could not open \"%s\" to pack it: %s.", path, strerror(errno));
         return false;
@@ -105,6 +112,14 @@ b8 pack_update(String output_path, String source_directory, u32 format, u32* lef
         return false;
     }
     u64 saved_tmp = tmp_get_used();
+    // An empty source means the working directory.
+    char* source = source_directory.count ? to_tmp_c_string(source_directory) : (char*)".";
+    struct stat source_status;
+    if (!source || stat(source, &source_status) != 0 || !S_ISDIR(source_status.st_mode)) {
+        add_log(nullptr, LOG_ERROR, "The release directory \"%s\" is missing or not a directory.", source ? source : "");
+        tmp_set_used(saved_tmp);
+        return false;
+    }
 
     // The release files present decide the table sizes; a missing name is left out.
     u32 present[RELEASE_FILE_COUNT];
@@ -119,6 +134,12 @@ b8 pack_update(String output_path, String source_directory, u32 format, u32* lef
         }
         present[count++] = i;
         name_bytes += strlen(release_file_names[i]);
+    }
+
+    if (count == 0) {
+        add_log(nullptr, LOG_ERROR, "The release directory \"%s\" holds none of the release files.", source);
+        tmp_set_used(saved_tmp);
+        return false;
     }
 
     u32 name_table = sizeof(Update_Header);

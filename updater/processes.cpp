@@ -70,10 +70,30 @@ void stop_running_editors() {
     closedir(processes);
 }
 
+void os_launch_program_with_arguments(String program, const String* arguments, u32 count) {
+    u64 saved = tmp_get_used();
+    char** words = (char**)tmp_allocate_aligned((u64)(count + 1) * sizeof(char*), alignof(char*));
+    char* path = to_tmp_c_string(program);
+    b8 ok = words && path && count > 0;
+    for (u32 i = 0; ok && i < count; i++) {
+        words[i] = to_tmp_c_string(arguments[i]);
+        ok = words[i] != nullptr;
+    }
+    if (ok) {
+        words[count] = nullptr;
+        // A failed fork is not reported: there is no one left to tell.
+        if (fork() == 0) {
+            execvp(path, words);
+            _exit(127);  // skip the parent's exit handlers in the copy
+        }
+    }
+    tmp_set_used(saved);
+}
+
 void os_launch_program(String program, String command_line) {
     u64 saved = tmp_get_used();
     Dynamic_Array arguments;
-    init_dynamic_array(&arguments, sizeof(char*));
+    init_dynamic_array(&arguments, sizeof(String));
     b8 ok = true;
     s64 at = 0;
     u8* text = command_line.data;
@@ -92,21 +112,11 @@ void os_launch_program(String program, String command_line) {
             while (at < command_line.count && !is_blank(text[at])) at++;
             end = at;
         }
-        char** slot = (char**)dynamic_array_add_fast(&arguments);
-        char* word = to_tmp_c_string(String{text + start, end - start});
-        ok = slot && word;
-        if (ok) *slot = word;
+        String* word = (String*)dynamic_array_add_fast(&arguments);
+        ok = word != nullptr;
+        if (ok) *word = String{text + start, end - start};
     }
-    char** terminator = ok && arguments.count ? (char**)dynamic_array_add_fast(&arguments) : nullptr;
-    char* path = terminator ? to_tmp_c_string(program) : nullptr;
-    if (path) {
-        *terminator = nullptr;
-        // A failed fork is not reported: there is no one left to tell.
-        if (fork() == 0) {
-            execvp(path, (char**)arguments.data);
-            _exit(127);  // skip the parent's exit handlers in the copy
-        }
-    }
+    if (ok) os_launch_program_with_arguments(program, (String*)arguments.data, arguments.count);
     dynamic_array_free(&arguments);
     tmp_set_used(saved);
 }

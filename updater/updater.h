@@ -196,9 +196,11 @@ b8 pack_update(String output_path, String source_directory, u32 format, u32* lef
 // Packs the release files found in source_directory (an empty one means the working
 // directory) into update data of format 0 or 1 at output_path. Names of the release list
 // that do not exist are left out; bit i of *left_out (when not null) marks
-// release_file_names[i]. False (logged) when a file cannot be read whole or is above
-// UPDATE_MAX_FILE_SIZE, the data would not fit the format's 32-bit offsets, or the output
-// cannot be written; the output is not written unless everything was packed.
+// release_file_names[i]. False (logged) when the source directory is missing or holds
+// none of the release files, a file is not a regular file (never waiting on a FIFO), cannot
+// be read whole or is above UPDATE_MAX_FILE_SIZE, the data would not fit the format's
+// 32-bit offsets, or the output cannot be written; the output is not written unless
+// everything was packed.
 
 //~ Applying (apply_update.cpp, processes.cpp)
 
@@ -218,3 +220,7 @@ void os_launch_program(String program, String command_line);
 // Starts program with the words of command_line as its arguments and does not wait.
 // Words are split at blanks and tabs; a word opening with a double or single quote runs
 // to the matching quote, which is dropped.
+
+void os_launch_program_with_arguments(String program, const String* arguments, u32 count);
+// Starts program with exactly these arguments (the first is its own name) and does not
+// wait: a text that may hold any character, a quote included, stays one argument.

@@ -1,9 +1,11 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <grp.h>
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -63,6 +65,33 @@ static Editor_File* make_unsaved_file(const Scratch_Directory& dir, const std::s
     return file;
 }
 
+static uid_t owner_of(const std::string& path) {
+    struct stat st;
+    EXPECT_EQ(stat(path.c_str(), &st), 0);
+    return st.st_uid;
+}
+
+// The user nobody, whom permission checks bind as they do not bind root.
+static const uid_t UNPRIVILEGED_ID = 65534;
+#define CANNOT_SWITCH_USER 200
+
+// Runs work in a child process as an unprivileged user when we are root, else here, and
+// returns its exit status; CANNOT_SWITCH_USER when root cannot become that user.
+template <typename Work>
+static int run_unprivileged(Work work) {
+    if (geteuid() != 0) return work();
+    pid_t child = fork();
+    if (child == 0) {
+        if (setgroups(0, nullptr) != 0 || setgid(UNPRIVILEGED_ID) != 0 || setuid(UNPRIVILEGED_ID) != 0) {
+            _exit(CANNOT_SWITCH_USER);
+        }
+        _exit(work());  // the child leaves without the parent's exit handlers
+    }
+    int status = 0;
+    if (child < 0 || waitpid(child, &status, 0) != child) return -1;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
 static size_t count_entries(const fs::path& directory) {
     size_t n = 0;
     for (auto& e : fs::directory_iterator(directory)) { (void)e; n++; }
@@ -117,11 +146,14 @@ TEST(FileIo, RefusedLoadsLeaveTheRecordAlone) {
     Scratch_Directory dir;
     ASSERT_EQ(mkfifo((dir / "fifo").c_str(), 0600), 0);
     fs::create_directory(dir / "directory");
+    write_file(dir / "huge.txt", "");
+    ASSERT_EQ(truncate((dir / "huge.txt").c_str(), 1ll << 32), 0);  // sparse: no disk is used
     struct Case { const char* name; std::string path; };
     const Case cases[] = {
         {"missing", dir / "missing.txt"},
         {"a directory", dir / "directory"},
         {"a FIFO must not hang", dir / "fifo"},
+        {"4 GiB, more than a text can count", dir / "huge.txt"},
     };
     Editor_File* other = make_test_file("x");
     for (const Case& c : cases) {
@@ -208,6 +240,77 @@ TEST(FileIo, SaveReplacesTheFileAndKeepsItsPermissions) {
     set_text(file, "");
     EXPECT_TRUE(save_file(file));
     EXPECT_EQ(read_file(path), "");
+    close_file(file);
+}
+
+// The owner goes back before the mode: a change of owner clears the setuid and setgid bits.
+TEST(FileIo, SaveKeepsSetuidAndSetgidBits) {
+    Scratch_Directory dir;
+    std::string path = dir / "tool";
+    write_file(path, "#!/bin/sh\n");
+    b8 root = geteuid() == 0;
+    if (root) {
+        ASSERT_EQ(chown(path.c_str(), UNPRIVILEGED_ID, UNPRIVILEGED_ID), 0);
+    }
+    ASSERT_EQ(chmod(path.c_str(), 06755), 0);
+    Editor_File* file = load(path);
+    set_text(file, "#!/bin/sh\necho new\n");
+    EXPECT_TRUE(save_file(file));
+    EXPECT_EQ(read_file(path), "#!/bin/sh\necho new\n");
+    EXPECT_EQ(mode_of(path), 06755u);
+    if (root) {
+        EXPECT_EQ(owner_of(path), UNPRIVILEGED_ID);
+    }
+
+    // Saved by its unprivileged owner, whose write clears the bits the mode then restores.
+    fs::permissions(dir.path, fs::perms::all);
+    set_text(file, "#!/bin/sh\necho newer\n");
+    int status = run_unprivileged([&] { return save_file(file) ? 0 : 1; });
+    close_file(file);
+    if (status == CANNOT_SWITCH_USER) GTEST_SKIP() << "root could not become the unprivileged user " << UNPRIVILEGED_ID;
+    EXPECT_EQ(status, 0);
+    EXPECT_EQ(read_file(path), "#!/bin/sh\necho newer\n");
+    EXPECT_EQ(mode_of(path), 06755u);
+}
+
+// Root passes every permission check, so these saves run as an unprivileged user.
+TEST(FileIo, SavesAsAnUnprivilegedUser) {
+    Scratch_Directory dir;
+    fs::permissions(dir.path, fs::perms::all);  // anyone may add and rename files here
+    b8 root = geteuid() == 0;
+
+    // A file we may not write is refused, although the directory would allow a rename.
+    std::string read_only = dir / "read_only.txt";
+    write_file(read_only, "keep me\n");
+    if (root) {
+        ASSERT_EQ(chown(read_only.c_str(), UNPRIVILEGED_ID, UNPRIVILEGED_ID), 0);
+    }
+    ASSERT_EQ(chmod(read_only.c_str(), 0444), 0);
+    Editor_File* file = load(read_only);
+    set_text(file, "overwritten\n");
+    int status = run_unprivileged([&] { return save_file(file) ? 1 : 0; });
+    if (status == CANNOT_SWITCH_USER) {
+        close_file(file);
+        GTEST_SKIP() << "root could not become the unprivileged user " << UNPRIVILEGED_ID;
+    }
+    EXPECT_EQ(status, 0) << "the save of a read-only file went through";
+    EXPECT_EQ(read_file(read_only), "keep me\n");
+    EXPECT_EQ(mode_of(read_only), 0444u);
+    EXPECT_EQ(count_entries(dir.path), 1u);
+    close_file(file);
+
+    // A setuid file of another owner that we may write: the owner cannot be kept, so
+    // neither is the setuid bit, as with a plain write.
+    if (!root) return;
+    std::string setuid_file = dir / "setuid.sh";
+    write_file(setuid_file, "old\n");
+    ASSERT_EQ(chmod(setuid_file.c_str(), 04777), 0);
+    file = load(setuid_file);
+    set_text(file, "new\n");
+    EXPECT_EQ(run_unprivileged([&] { return save_file(file) ? 0 : 1; }), 0);
+    EXPECT_EQ(read_file(setuid_file), "new\n");
+    EXPECT_EQ(owner_of(setuid_file), UNPRIVILEGED_ID);
+    EXPECT_EQ(mode_of(setuid_file), 0777u);
     close_file(file);
 }
 

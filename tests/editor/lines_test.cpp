@@ -100,7 +100,12 @@ TEST(Lines, LineStartEndAndBlanks) {
     EXPECT_EQ(get_line_end(text, n, n + 3), n + 3);
     EXPECT_EQ(get_offset_at_line_from_file(file, 3), 11);
     EXPECT_EQ(editor_get_line_at_offset(file, 11), 3u);
-    EXPECT_EQ(editor_get_line_at_offset(nullptr, 0), current_file ? editor_get_line_at_offset(current_file, 0) : 1u);
+    Editor_File* saved_current = current_file;
+    current_file = file;
+    EXPECT_EQ(editor_get_line_at_offset(nullptr, 11), 3u);  // no file means the current one
+    current_file = nullptr;
+    EXPECT_EQ(editor_get_line_at_offset(nullptr, 11), 1u);  // and with none, the first line
+    current_file = saved_current;
 
     struct Case { s64 offset; const char* expected; };
     const Case around[] = {{5, "\t "}, {4, "\t "}, {6, "\t "}, {8, "  "}, {10, "  "}, {1, ""}, {n, ""}};

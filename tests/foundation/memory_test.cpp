@@ -86,7 +86,7 @@ TEST(StaticMemory, SlotsClaimedBeforeStartUpStayTheirs) {
                 worker_ok = block && all_octets_are(block, 64, 0x22) && tmp_get_slot() == worker_slot &&
                             tmp_allocate(16) != nullptr;
             });
-            while (stage.load() != 1) sched_yield();
+            if (!wait_until([&] { return stage.load() == 1; })) exit(2);  // the worker found no slot
 
             b8 ok = init_memory(PROGRAM_EDITOR) && own_block;
             ok = ok && tmp_get_slot() == own && tmp_allocate(16) != nullptr;

@@ -7,10 +7,14 @@
 // Opens a.txt, b.txt and c.txt of FILES_DIRECTORY. Commands, one a line: "modify I",
 // "gone I", "back I" (as the file watcher would flag tab I's file), "save I" (tab I made
 // current and saved), "rescale HEIGHT" (a monitor of that height), "focus" (focus mode on
-// or off). Reports: "ready <window id>" after the first frame, then "geometry BAR_LEFT
-// BAR_TOP BAR_HEIGHT TAB_WIDTH MARGIN ICON", "tabs ID:TITLE|ID:TITLE..." and "current
-// INDEX" whenever they change, and "rescaled FONT_PIXELS CENTRED_FILE_TABS" after a
-// rescale.
+// or off), "errors" (two reports from a failed compile, on c.txt and d.txt, in a
+// compile-errors tab made current), "clipboard" (what the clipboard holds). Reports:
+// "ready <window id>" after the first frame, then "geometry BAR_LEFT BAR_TOP BAR_HEIGHT
+// TAB_WIDTH MARGIN ICON", "tabs ID:TITLE|ID:TITLE..." and "current INDEX" whenever they
+// change, "rescaled FONT_PIXELS CENTRED_FILE_TABS" after a rescale, "errors X HEADER_Y_1
+// ICON_Y_1 HEADER_Y_2 ICON_Y_2" where the reports' headers and copy icons stand,
+// "clipboard TEXT" (line feeds as "\n"), and "queued 0 NAME" or "queued 1 TAB_ID" for each
+// editor command the frame queued (the demo carries none of them out).
 #define GLFW_INCLUDE_NONE
 #include <GLFW/glfw3.h>
 #include <curl/curl.h>
@@ -23,6 +27,7 @@
 #include <thread>
 #include <vector>
 
+#include "compiler/core/compiler_core.h"
 #include "editor/editor.h"
 #include "runtime/runtime.h"
 #include "shell/shell.h"
@@ -50,6 +55,24 @@ static void read_commands() {
     }
 }
 
+static std::string files_directory;
+static bool errors_shown;
+
+static void add_compile_error(const std::string& path, u32 line, const char* captured, u32 column, u32 marked,
+                              const char* message) {
+    Compile_Error* e = (Compile_Error*)dynamic_array_add_fast(&compile_errors);
+    memset(e, 0, sizeof(*e));
+    e->line = line;
+    e->path_length = (u16)path.size();
+    memcpy(e->path, path.data(), path.size());
+    e->captured_length = (u16)strlen(captured);
+    memcpy(e->captured, captured, e->captured_length);
+    e->message_length = (u16)strlen(message);
+    memcpy(e->message, message, e->message_length);
+    e->column = column;
+    e->marked_length = marked;
+}
+
 static Editor_File* file_of_tab(u32 index) {
     Tab* tab = get_tab(index);
     return tab && tab->kind == TAB_FILE ? tab->file : nullptr;
@@ -70,6 +93,16 @@ static void apply_command(const std::string& command) {
     } else if (v == "focus") {
         if (global_flags & FOCUS_MODE) atomic_and_u64(&global_flags, ~(u64)FOCUS_MODE);
         else atomic_or_u64(&global_flags, FOCUS_MODE);
+    } else if (v == "errors") {
+        add_compile_error(files_directory + "/c.txt", 1, "c.txt", 0, 1, "Something is wrong here.");
+        add_compile_error(files_directory + "/d.txt", 2, "let x = 1;\nlet y", 4, 1, "First line\nsecond line");
+        Tab* tab = add_a_tab(TAB_COMPILE_ERRORS, nullptr);
+        if (tab) set_current_tab(tab->position, true);
+        errors_shown = true;
+    } else if (v == "clipboard") {
+        std::string text = glfwGetClipboardString(window.handle) ? glfwGetClipboardString(window.handle) : "";
+        for (size_t at; (at = text.find('\n')) != std::string::npos;) text.replace(at, 1, "\\n");
+        printf("clipboard %s\n", text.c_str());
     } else if (v == "rescale" && argument > 0) {
         for (u32 i = 0; i < tabs.count; i++) {
             if (file_of_tab(i)) atomic_and_u16(&file_of_tab(i)->flags, (u16)~FILE_CENTRE_CURSOR);
@@ -84,7 +117,7 @@ static void apply_command(const std::string& command) {
     ui_do_not_stop_after_current_frame();
 }
 
-static std::string reported_geometry, reported_tabs, reported_current;
+static std::string reported_geometry, reported_tabs, reported_current, reported_errors;
 
 static void report(Tab_Bar_Geometry* g) {
     char line[256];
@@ -99,6 +132,24 @@ static void report(Tab_Bar_Geometry* g) {
     if (titles != reported_tabs) printf("%s\n", (reported_tabs = titles).c_str());
     std::string current = "current " + std::to_string(current_tab_index);
     if (current != reported_current) printf("%s\n", (reported_current = current).c_str());
+    if (errors_shown && compile_errors.count >= 2) {
+        f32 gap = 0.4f * (f32)ui_font_pool.pixel_size;
+        Compile_Error_Layout first = layout_compile_error((Compile_Error*)compile_errors.data, g->content_position.y + gap);
+        Compile_Error_Layout second = layout_compile_error((Compile_Error*)compile_errors.data + 1, first.bottom);
+        snprintf(line, sizeof(line), "errors %.0f %.0f %.0f %.0f %.0f", g->content_position.x + gap, first.header_top,
+                 first.icon_top, second.header_top, second.icon_top);
+        if (line != reported_errors) printf("%s\n", (reported_errors = line).c_str());
+    }
+    for (u32 i = 0; i < editor_commands.count; i++) {
+        Editor_Command* command = (Editor_Command*)editor_commands.data + i;
+        if (command->command_kind == COMMAND_ADD_TAB) {
+            Editor_File* file = (Editor_File*)command->payload;
+            printf("queued 0 %.*s\n", (int)file->name.count, (char*)file->name.data);
+        } else {
+            printf("queued %u %u\n", command->command_kind, command->tab_target);
+        }
+    }
+    editor_commands.count = 0;
     fflush(stdout);
 }
 
@@ -143,10 +194,11 @@ int main(int argc, char** argv) {
         !init_renderer(&window, window.width, window.height) || !ui_init(&window)) {
         return 1;
     }
-    allow_waking_main_loop();
     init_custom_layer();
     init_tabs();
     init_editor_commands();
+    init_dynamic_array(&compile_errors, sizeof(Compile_Error));
+    files_directory = argv[1];
     for (const char* name : {"a.txt", "b.txt", "c.txt"}) {
         if (!open_file_in_tab(std::string(argv[1]) + "/" + name)) return 1;
     }

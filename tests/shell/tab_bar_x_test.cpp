@@ -117,18 +117,42 @@ TEST(TabBarUnderX, PressDragCloseAndTheTitles) {
         EXPECT_TRUE(wait_for_line(s, "tabs 0:a.txt|2:c.txt"));
     }
     {
+        SCOPED_TRACE("compile errors: a header opens its file at its line, the copy icon fills the clipboard");
+        write_test_file(files + "/d.txt", "one\ntwo\n");
+        s.send("errors");
+        line = s.out.wait_for("errors ");
+        float x = 0, header_1 = 0, icon_1 = 0, header_2 = 0, icon_2 = 0;
+        ASSERT_EQ(sscanf(line.c_str(), "errors %f %f %f %f %f", &x, &header_1, &icon_1, &header_2, &icon_2), 5) << line;
+
+        // The notice shows at the tab's top right: compare that corner before and after.
+        auto corner = [&] { return s.grab(500, (int)g.top + (int)g.height, 300, (int)(header_2 - g.height)); };
+        s.move(x + g.icon / 2, icon_1 + g.icon / 2);
+        std::vector<Pixel> before;
+        ASSERT_TRUE(s.eventually([&] { before = corner(); return true; }));
+        usleep(100000);
+        before = corner();
+        s.xdotool({"click", "1"});
+        EXPECT_TRUE(s.eventually([&] { return !same(corner(), before); }));
+        s.send("clipboard");
+        EXPECT_EQ(s.out.wait_for("clipboard "), "clipboard " + files + "/c.txt:1\\n\\nc.txt\\n\\nSomething is wrong here.");
+        // Two seconds later the notice is gone.
+        EXPECT_TRUE(s.eventually([&] { return same(corner(), before); }, 4));
+
+        s.move(x + 10, header_2 + 3);
+        s.xdotool({"click", "1"});
+        EXPECT_EQ(s.out.wait_for("queued "), "queued 0 d.txt");
+        s.move(x + 10, header_1 + 3);
+        s.xdotool({"click", "1"});
+        EXPECT_EQ(s.out.wait_for("queued "), "queued 1 2");  // c.txt is open in the tab of id 2
+    }
+    {
         SCOPED_TRACE("a monitor of another size rescales the fonts and centres every file");
         s.send("rescale 1536");
         EXPECT_EQ(s.out.wait_for("rescaled "), "rescaled 20 2");
     }
     {
         SCOPED_TRACE("closing the window ends the loop, writes the log and exits with 0");
-        s.close_window();
-        int status = -1;
-        ASSERT_TRUE(wait_for_exit(s.program, 10, &status));
-        s.program = -1;
-        EXPECT_TRUE(WIFEXITED(status));
-        EXPECT_EQ(WEXITSTATUS(status), 0);
+        ASSERT_EQ(s.close_window_and_wait(), 0);
         std::vector<std::string> written;
         for (auto& e : std::filesystem::directory_iterator(logs)) written.push_back(read_test_file(e.path()));
         ASSERT_EQ(written.size(), 1u);

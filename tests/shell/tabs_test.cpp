@@ -11,6 +11,7 @@
 #include <thread>
 #include <vector>
 
+#include "compiler/core/compiler_core.h"
 #include "shell/shell.h"
 #include "ui/ui_state.h"
 
@@ -157,6 +158,16 @@ TEST_F(Tabs_Test, ClosingTheLastTabLeavesNoneCurrent) {
     EXPECT_EQ(last_time_we_switched_tabs, made_current);  // nothing was made current
     EXPECT_EQ(global_editor_context, CONTEXT_FILE);
     EXPECT_EQ(global_flags, (u64)SHOULD_RUN);
+}
+
+TEST_F(Tabs_Test, ClosingTheCompileErrorsTabEmptiesTheList) {
+    init_dynamic_array(&compile_errors, sizeof(Compile_Error));
+    for (int i = 0; i < 3; i++) ASSERT_NE(dynamic_array_add_fast(&compile_errors), nullptr);
+    append_tabs("fe");
+    close_tab(get_tab(1));
+    EXPECT_EQ(compile_errors.count, 0u);
+    EXPECT_EQ(tab_ids(), std::vector<u32>{0});
+    dynamic_array_free(&compile_errors);
 }
 
 TEST_F(Tabs_Test, SlidesTurnRoundButNeverRestart) {

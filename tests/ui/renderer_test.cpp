@@ -191,3 +191,42 @@ TEST(Renderer, TextOutsideItsScissorsIsNotLaidOut) {
         EXPECT_EQ(renderer_quad_instances.count, c.quads);
     }
 }
+
+// The label takes black or white against the colour the button is drawn with this frame,
+// so the white of a hovered button never hides a white label.
+TEST(Widgets, AButtonLabelIsReadableOnWhatIsDrawn) {
+    set_up_test_fonts(20);
+    Window_State w = {};
+    ui_window = &w;
+    ui_current_layer = ui_layer_in_focus;
+    const Rgba dark = {0.1f, 0.1f, 0.2f, 1}, light = {0.9f, 0.9f, 0.8f, 1}, white = {1, 1, 1, 1};
+    struct Case {
+        const char* name;
+        Rgba background;
+        v2 mouse;
+        Rgba drawn;
+        f32 label;  // every channel of the label's colour
+    };
+    const Case cases[] = {
+        {"dark", dark, {0, 0}, dark, 1},
+        {"dark under the mouse", dark, {150, 20}, white, 0},
+        {"light", light, {0, 0}, light, 0},
+        {"light under the mouse", light, {150, 20}, white, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        start_frame(800, 600);
+        ui_mouse_position = c.mouse;
+        ui_button("OK", 2, 100, 10, 100, c.background);
+        ASSERT_GE(renderer_quad_instances.count, 3u);  // the background and two glyphs
+        expect_v4(v4{quads()[0].colour.r, quads()[0].colour.g, quads()[0].colour.b, quads()[0].colour.a},
+                  v4{c.drawn.r, c.drawn.g, c.drawn.b, c.drawn.a});
+        for (u32 i = 1; i < renderer_quad_instances.count; i++) {
+            EXPECT_EQ(quads()[i].flags, (u32)QUAD_INSTANCE_GLYPH);
+            expect_v4(v4{quads()[i].colour.r, quads()[i].colour.g, quads()[i].colour.b, quads()[i].colour.a},
+                      v4{c.label, c.label, c.label, 1});
+        }
+    }
+    ui_window = nullptr;
+    ui_mouse_position = v2{};
+}

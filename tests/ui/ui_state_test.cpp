@@ -294,6 +294,8 @@ TEST_F(UiScrollBar, Geometry) {
         {"scroll past the end is clamped", 400, 250, 1000, true, 200, 150, 100},
         {"negative scroll is raised", 400, 250, -5, true, 0, 50, 100},
         {"very long content keeps a 10 px thumb", 1e7f, 250, 0, true, 0, 50, 10},
+        {"a 10 px thumb at the end stays inside the view", 1e7f, 250, 1e9f, true, 1e7f - 200, 240, 10},
+        {"a view shorter than 10 px holds the whole thumb", 400, 55, 1000, true, 395, 50, 5},
         {"zero-height view keeps its place", 400, 50, 40, false, 40, 0, 0},
         {"inverted view keeps its place", 400, 10, 40, false, 40, 0, 0},
         {"NaN content", NAN, 250, 40, false, 0, 0, 0},
@@ -315,6 +317,33 @@ TEST_F(UiScrollBar, Geometry) {
             EXPECT_FLOAT_EQ(thumb.left, 90);
             EXPECT_FLOAT_EQ(thumb.width, 10);
         }
+    }
+}
+
+// At every scroll position the thumb lies inside the view, and a drag moves it with the
+// mouse, also where the 10 px minimum makes it taller than its share of the content.
+TEST_F(UiScrollBar, TheThumbStaysInsideTheViewAndFollowsTheMouse) {
+    for (f32 content : {400.0f, 2000.0f, 4000.0f, 1e5f, 1e7f}) {
+        SCOPED_TRACE(content);
+        f32 largest = content - 200;
+        for (int step = 0; step <= 100; step++) {
+            bar = {};
+            bar.scroll = largest * (f32)step / 100;
+            Bar_Frame f = frame({-100, -100}, {}, content);
+            ASSERT_TRUE(f.shown);
+            ASSERT_GE(f.thumb.top, VIEW_TL.y) << "step " << step;
+            ASSERT_LE(f.thumb.top + f.thumb.height, VIEW_BR.y + 0.01f) << "step " << step;
+        }
+        bar.scroll = largest;
+        Bar_Frame at_end = frame({-100, -100}, {}, content);
+        EXPECT_NEAR(at_end.thumb.top + at_end.thumb.height, VIEW_BR.y, 0.01f);  // the end reaches the bottom
+
+        // Press on the thumb at the top and drag it 95 px down.
+        bar = {};
+        Bar_Frame pressed = frame({95, 52}, {mouse_event(1)}, content);
+        ASSERT_EQ(bar.dragging, 1);
+        Bar_Frame dragged = frame({95, 52 + 95}, {}, content);
+        EXPECT_NEAR(dragged.thumb.top - pressed.thumb.top, 95, 0.01f);
     }
 }
 

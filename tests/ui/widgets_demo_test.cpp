@@ -9,14 +9,6 @@
 
 namespace {
 
-bool same(const std::vector<Pixel>& a, const std::vector<Pixel>& b) {
-    if (a.size() != b.size()) return false;
-    for (size_t i = 0; i < a.size(); i++) {
-        if (a[i].r != b[i].r || a[i].g != b[i].g || a[i].b != b[i].b) return false;
-    }
-    return true;
-}
-
 bool is_white(Pixel p) { return p.r > 250 && p.g > 250 && p.b > 250; }
 
 int ink(const std::vector<Pixel>& a) {
@@ -127,11 +119,6 @@ TEST(WidgetsDemo, AnswersTheMouseUnderX) {
 
     {
         SCOPED_TRACE("closing the window ends the demo with status 0");
-        s.close_window();
-        int status = -1;
-        ASSERT_TRUE(wait_for_exit(s.program, 10, &status));
-        s.program = -1;
-        EXPECT_TRUE(WIFEXITED(status));
-        EXPECT_EQ(WEXITSTATUS(status), 0);
+        EXPECT_EQ(s.close_window_and_wait(), 0);
     }
 }

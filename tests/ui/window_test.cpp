@@ -84,22 +84,67 @@ TEST(WindowEvents, CharactersCarryTheLastKeysModifiers) {
 TEST(WindowEvents, MouseButtonsAndDoubleClicks) {
     const u64 SECOND = 1000000;
     Window_State w = {};
-    window_handle_mouse_button(&w, GLFW_MOUSE_BUTTON_LEFT, GLFW_PRESS, 5 * SECOND);
-    window_handle_mouse_button(&w, GLFW_MOUSE_BUTTON_LEFT, GLFW_RELEASE, 5 * SECOND + 50000);
-    window_handle_mouse_button(&w, GLFW_MOUSE_BUTTON_LEFT, GLFW_PRESS, 5 * SECOND + 150000);   // 150 ms: double
-    window_handle_mouse_button(&w, GLFW_MOUSE_BUTTON_LEFT, GLFW_PRESS, 5 * SECOND + 400000);   // 250 ms: not
-    window_handle_mouse_button(&w, GLFW_MOUSE_BUTTON_LEFT, GLFW_PRESS, 5 * SECOND + 599000);   // 199 ms: double
-    window_handle_mouse_button(&w, GLFW_MOUSE_BUTTON_RIGHT, GLFW_PRESS, 6 * SECOND);
-    window_handle_mouse_button(&w, GLFW_MOUSE_BUTTON_RIGHT, GLFW_RELEASE, 6 * SECOND);
-    window_handle_mouse_button(&w, GLFW_MOUSE_BUTTON_MIDDLE, GLFW_PRESS, 6 * SECOND);
-    window_handle_mouse_button(&w, GLFW_MOUSE_BUTTON_MIDDLE, GLFW_RELEASE, 6 * SECOND);
-    window_handle_mouse_button(&w, GLFW_MOUSE_BUTTON_4, GLFW_PRESS, 6 * SECOND);
+    window_handle_mouse_button(&w, GLFW_MOUSE_BUTTON_LEFT, GLFW_PRESS, 0, 5 * SECOND);
+    window_handle_mouse_button(&w, GLFW_MOUSE_BUTTON_LEFT, GLFW_RELEASE, 0, 5 * SECOND + 50000);
+    window_handle_mouse_button(&w, GLFW_MOUSE_BUTTON_LEFT, GLFW_PRESS, 0, 5 * SECOND + 150000);   // 150 ms: double
+    window_handle_mouse_button(&w, GLFW_MOUSE_BUTTON_LEFT, GLFW_PRESS, 0, 5 * SECOND + 400000);   // 250 ms: not
+    window_handle_mouse_button(&w, GLFW_MOUSE_BUTTON_LEFT, GLFW_PRESS, GLFW_MOD_CONTROL, 5 * SECOND + 599000);  // 199 ms: double
+    window_handle_mouse_button(&w, GLFW_MOUSE_BUTTON_RIGHT, GLFW_PRESS, 0, 6 * SECOND);
+    window_handle_mouse_button(&w, GLFW_MOUSE_BUTTON_RIGHT, GLFW_RELEASE, 0, 6 * SECOND);
+    window_handle_mouse_button(&w, GLFW_MOUSE_BUTTON_MIDDLE, GLFW_PRESS, 0, 6 * SECOND);
+    window_handle_mouse_button(&w, GLFW_MOUSE_BUTTON_MIDDLE, GLFW_RELEASE, 0, 6 * SECOND);
+    window_handle_mouse_button(&w, GLFW_MOUSE_BUTTON_4, GLFW_PRESS, 0, 6 * SECOND);
     const u8 M = WINDOW_EVENT_MOUSE_BUTTON;
     expect_events(w, {{M, MOUSE_LEFT_PRESS, 0}, {M, MOUSE_LEFT_RELEASE, 0}, {M, MOUSE_LEFT_PRESS, 0},
-                      {M, MOUSE_DOUBLE_CLICK, 0}, {M, MOUSE_LEFT_PRESS, 0}, {M, MOUSE_LEFT_PRESS, 0},
-                      {M, MOUSE_DOUBLE_CLICK, 0}, {M, MOUSE_RIGHT_PRESS, 0}, {M, MOUSE_RIGHT_RELEASE, 0},
+                      {M, MOUSE_DOUBLE_CLICK, 0}, {M, MOUSE_LEFT_PRESS, 0}, {M, MOUSE_LEFT_PRESS, MODIFIER_CONTROL},
+                      {M, MOUSE_DOUBLE_CLICK, MODIFIER_CONTROL}, {M, MOUSE_RIGHT_PRESS, 0}, {M, MOUSE_RIGHT_RELEASE, 0},
                       {M, MOUSE_MIDDLE_PRESS, 0}, {M, MOUSE_MIDDLE_RELEASE, 0}});
     EXPECT_EQ(w.last_left_press_time, 5 * SECOND + 599000);
+}
+
+// X11 reports a key's modifiers as they were before it: a modifier's own press comes
+// without its bit, its release with it.
+TEST(WindowEvents, ModifierKeysSetAndClearTheirOwnBits) {
+    struct Case {
+        const char* name;
+        int key;
+        int action;
+        int mods;
+        u8 held_before;
+        u8 held_after;
+    };
+    static const Case cases[] = {
+        {"control pressed", GLFW_KEY_LEFT_CONTROL, GLFW_PRESS, 0, 0, MODIFIER_CONTROL},
+        {"control released", GLFW_KEY_RIGHT_CONTROL, GLFW_RELEASE, GLFW_MOD_CONTROL, MODIFIER_CONTROL, 0},
+        {"shift released, alt still held", GLFW_KEY_LEFT_SHIFT, GLFW_RELEASE, GLFW_MOD_SHIFT | GLFW_MOD_ALT,
+         MODIFIER_SHIFT | MODIFIER_ALT, MODIFIER_ALT},
+        {"alt repeats", GLFW_KEY_RIGHT_ALT, GLFW_REPEAT, GLFW_MOD_ALT, MODIFIER_ALT, MODIFIER_ALT},
+        {"a modifier reported as held at once", GLFW_KEY_LEFT_SHIFT, GLFW_PRESS, GLFW_MOD_SHIFT, 0, MODIFIER_SHIFT},
+        {"a letter takes what GLFW says", GLFW_KEY_A, GLFW_PRESS, GLFW_MOD_CONTROL, MODIFIER_SHIFT, MODIFIER_CONTROL},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Window_State w = {};
+        w.modifiers = c.held_before;
+        window_handle_key(&w, c.key, c.action, c.mods, nullptr);
+        EXPECT_EQ(w.modifiers, c.held_after);
+        ASSERT_EQ(w.event_count, 1);
+        EXPECT_EQ(w.events[0].modifiers, window_modifiers_from_glfw(c.mods));
+    }
+
+    // After Ctrl was pressed and let go, a plain click is a plain click, and typing is plain.
+    Window_State w = {};
+    window_handle_key(&w, GLFW_KEY_LEFT_CONTROL, GLFW_PRESS, 0, nullptr);
+    window_handle_key(&w, GLFW_KEY_LEFT_CONTROL, GLFW_RELEASE, GLFW_MOD_CONTROL, nullptr);
+    window_handle_mouse_button(&w, GLFW_MOUSE_BUTTON_LEFT, GLFW_PRESS, 0, 1000000);
+    window_handle_character(&w, 'x');
+    window_handle_mouse_button(&w, GLFW_MOUSE_BUTTON_RIGHT, GLFW_PRESS, GLFW_MOD_SHIFT | GLFW_MOD_SUPER, 2000000);
+    const u8 M = WINDOW_EVENT_MOUSE_BUTTON;
+    expect_events(w, {{WINDOW_EVENT_KEY_DOWN, GLFW_KEY_LEFT_CONTROL, 0},
+                      {WINDOW_EVENT_KEY_UP, GLFW_KEY_LEFT_CONTROL, MODIFIER_CONTROL},
+                      {M, MOUSE_LEFT_PRESS, 0},
+                      {WINDOW_EVENT_CHARACTER, 'x', 0},
+                      {M, MOUSE_RIGHT_PRESS, MODIFIER_SHIFT}});
 }
 
 TEST(WindowEvents, ScrollNotchesBecomeSignedAmounts) {

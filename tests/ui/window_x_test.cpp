@@ -281,6 +281,26 @@ TEST_F(WindowX, TypedKeysArriveWithCodesCharactersAndModifiers) {
     EXPECT_EQ(typed, expected);
 }
 
+// X11 hands a modifier's release the state from before it, with the modifier still held.
+TEST_F(WindowX, ReleasingAModifierLetsGoOfIt) {
+    ASSERT_NE(window.handle, nullptr);
+    ASSERT_TRUE(wait_for_focus()) << "the window never got the focus";
+    for (const char* key : {"Control_L", "Shift_R", "Alt_L"}) {
+        SCOPED_TRACE(key);
+        window.event_count = 0;
+        window.modifiers = 0;
+        EXPECT_EQ(system((std::string("xdotool key --delay 15 ") + key).c_str()), 0);
+        b8 released = false;
+        for (int i = 0; i < 100 && !released; i++) {
+            glfwWaitEventsTimeout(0.05);
+            for (u32 e = 0; e < window.event_count; e++) released = released || window.events[e].kind == UP;
+            window.event_count = 0;
+        }
+        ASSERT_TRUE(released) << "no key release arrived";
+        EXPECT_EQ(window.modifiers, 0);
+    }
+}
+
 class WindowXFrenchLayout : public X_Test {
 protected:
     static void SetUpTestSuite() { set_up_suite("fr"); }

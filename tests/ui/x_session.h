@@ -227,6 +227,16 @@ struct X_Session {
         return false;
     }
 
+    // Asks the window to close as a window manager would, and waits for the program to end:
+    // its exit status, or -1 when it did not end normally in time.
+    int close_window_and_wait(double seconds = 10) {
+        close_window();
+        int status = -1;
+        if (!wait_for_exit(program, seconds, &status)) return -1;
+        program = -1;
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    }
+
     void close_window() {
         XEvent e = {};
         e.xclient.type = ClientMessage;
@@ -240,3 +250,10 @@ struct X_Session {
     }
 };
 
+inline bool same(const std::vector<Pixel>& a, const std::vector<Pixel>& b) {
+    if (a.size() != b.size()) return false;
+    for (size_t i = 0; i < a.size(); i++) {
+        if (a[i].r != b[i].r || a[i].g != b[i].g || a[i].b != b[i].b) return false;
+    }
+    return true;
+}

@@ -1,7 +1,11 @@
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <lz4.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
+#include <atomic>
+#include <thread>
 
 #include <memory>
 #include <random>
@@ -256,4 +260,60 @@ TEST_F(Release_Fixture, PackingFailsWithoutWritingTheOutput) {
     EXPECT_FALSE(pack(1, directory + "/missing/update.bin", nullptr));
     EXPECT_FALSE(pack(2, output, nullptr));
     EXPECT_TRUE(pack(0, output, nullptr));
+}
+
+// A release directory that is not there, or holds nothing to pack, gives no update; a FIFO
+// among the release names is refused without waiting for a writer.
+TEST_F(Release_Fixture, PackingRefusesWhatIsNoRelease) {
+    std::string output = directory + "/update.bin";
+    struct Case {
+        const char* name;
+        std::string source;
+        bool make_fifo;
+    };
+    write_file_bytes(directory + "/plain_file", text_bytes("not a directory"));
+    mkdir((directory + "/empty").c_str(), 0755);
+    write_file_bytes(directory + "/empty/notes.txt", text_bytes("not a release file"));
+    const Case cases[] = {
+        {"missing directory", directory + "/nowhere", false},
+        {"a file for a directory", directory + "/plain_file", false},
+        {"no release file in it", directory + "/empty", false},
+        {"a FIFO for a release file", release, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        if (c.make_fifo) {
+            write("changelog.txt", text_bytes("x"));
+            ASSERT_EQ(mkfifo((release + "/api.8").c_str(), 0600), 0);
+        }
+        std::atomic<bool> done{false};
+        b8 packed = true;
+        std::thread packer([&] {
+            tmp_claim_slot();
+            packed = pack_update(String{(u8*)output.data(), (s64)output.size()},
+                                 String{(u8*)c.source.data(), (s64)c.source.size()}, 1, nullptr);
+            done = true;
+        });
+        for (int i = 0; i < 1000 && !done.load(); i++) usleep(10000);
+        if (!done.load()) {
+            // Let the blocked open go on, so the test can end.
+            int writer = open((release + "/api.8").c_str(), O_WRONLY | O_NONBLOCK);
+            ADD_FAILURE() << "packing waited on a FIFO";
+            packer.join();
+            if (writer >= 0) close(writer);
+        } else {
+            packer.join();
+        }
+        EXPECT_FALSE(packed);
+        EXPECT_NE(access(output.c_str(), F_OK), 0);
+    }
+
+    // The tool says why and fails.
+    std::string said = directory + "/said";
+    std::string command = std::string(QUARN_PACK_TOOL) + " " + output + " " + directory + "/nowhere 1 > " + said + " 2>&1";
+    int status = system(command.c_str());
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) != 0);
+    Bytes said_bytes = read_file_bytes(said);
+    std::string text(said_bytes.begin(), said_bytes.end());
+    EXPECT_NE(text.find("missing or not a directory"), std::string::npos) << text;
 }

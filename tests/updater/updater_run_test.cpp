@@ -42,6 +42,13 @@ static const std::string& namespace_command() {
 
 static std::string text_of(const Bytes& bytes) { return std::string(bytes.begin(), bytes.end()); }
 
+// A word for the shell that stands for exactly s, whatever it holds.
+static std::string shell_word(const std::string& s) {
+    std::string out = "'";
+    for (char c : s) out += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return out + "'";
+}
+
 static unsigned mode_of(const std::string& path) {
     struct stat status;
     return stat(path.c_str(), &status) == 0 ? (status.st_mode & 07777) : 0;
@@ -94,15 +101,15 @@ struct Updater_Run : testing::Test {
         std::string exit_status = install + ".exit";
         fs::remove(record);
         std::string script = "#!/bin/sh\n"
-                             "export PATH=\"" + stubs + ":$PATH\" LAUNCH_RECORD=\"" + record + "\"\n"
-                             "probe=\"" + probe + "\"\n" +
-                             before + "\n"
-                             "\"" + install + "/updater\"; echo $? > \"" + exit_status + "\"\n" +
+                             "export PATH=" + shell_word(stubs) + ":\"$PATH\" LAUNCH_RECORD=" + shell_word(record) + "\n"
+                             "probe=" + shell_word(probe) + "\n" +
+                             before + "\n" +
+                             shell_word(install + "/updater") + "; echo $? > " + shell_word(exit_status) + "\n" +
                              after + "\n"
-                             "i=0; while [ ! -e \"" + record + "\" ] && [ $i -lt 200 ]; do sleep 0.05; i=$((i+1)); done\n";
+                             "i=0; while [ ! -e " + shell_word(record) + " ] && [ $i -lt 200 ]; do sleep 0.05; i=$((i+1)); done\n";
         std::string script_path = install + ".sh";
         write_file_bytes(script_path, text_bytes(script), 0755);
-        EXPECT_EQ(system((namespace_command() + " /bin/sh " + script_path).c_str()), 0);
+        EXPECT_EQ(system((namespace_command() + " /bin/sh " + shell_word(script_path)).c_str()), 0);
 
         Run_Result result;
         std::string status = text_of(read_file_bytes(exit_status));
@@ -201,6 +208,18 @@ TEST_F(Updater_Run, InstallsTheReleaseAndStartsTheEditor) {
     }
 }
 
+// The editor gets the new change log as one argument, whatever the directory's name holds.
+TEST_F(Updater_Run, TheChangeLogPathSurvivesAnyCharacter) {
+    std::string install = make_installation("it's a \"quoted\" dir \\ with\tblanks");
+    write_file_bytes(install + "/quarn", text_bytes(STUB_PROGRAM), 0755);
+    write_file_bytes(install + "/update.data", craft_update_data(0, {}), 0600);
+    Run_Result result = run_updater(install);
+    EXPECT_EQ(result.exit_status, 0);
+    EXPECT_EQ(result.program, "quarn");
+    EXPECT_EQ(result.arguments, std::vector<std::string>({install + "/changelog.txt"}));
+    EXPECT_FALSE(fs::exists(install + "/update.data"));
+}
+
 //~ Failures
 
 TEST_F(Updater_Run, FailuresReportAndLeaveTheInstallationAlone) {
@@ -264,6 +283,19 @@ TEST_F(Updater_Run, FailuresReportAndLeaveTheInstallationAlone) {
     }
 }
 
+// A run that failed with message, notified the user and left the installation's names
+// as they were but for the error log.
+static void expect_failed_leaving_the_names(const Run_Result& result, const std::string& install,
+                                            const std::set<std::string>& before, const std::string& message) {
+    EXPECT_EQ(result.exit_status, 0);
+    EXPECT_EQ(result.program, "notify-send");
+    ASSERT_EQ(result.arguments.size(), 4u);
+    EXPECT_EQ(result.arguments[3], "ERROR: Failed to properly apply update v0.3.2 with the following error:\n" + message);
+    std::set<std::string> after = names_in(install);
+    after.erase("updater_error_log.txt");
+    EXPECT_EQ(after, before);
+}
+
 TEST_F(Updater_Run, AFileThatCannotBeWrittenFailsTheUpdate) {
     std::string install = make_installation("full-disk");
     write_file_bytes(install + "/quarn", text_bytes(STUB_PROGRAM), 0755);
@@ -279,15 +311,41 @@ TEST_F(Updater_Run, AFileThatCannotBeWrittenFailsTheUpdate) {
     // Files above 20 KiB cannot be written, as on a full disk: writes fail instead of
     // stopping the program.
     Run_Result result = run_updater(install, "trap '' XFSZ; ulimit -f 40");
-    EXPECT_EQ(result.exit_status, 0);
-    EXPECT_EQ(result.program, "notify-send");
-    ASSERT_EQ(result.arguments.size(), 4u);
-    EXPECT_EQ(result.arguments[3], "ERROR: Failed to properly apply update v0.3.2 with the following error:\n"
-                                   "Could not write file api.8 to disk.");
-    std::set<std::string> after = names_in(install);
-    after.erase("updater_error_log.txt");
-    EXPECT_EQ(after, before);
+    expect_failed_leaving_the_names(result, install, before, "Could not write file api.8 to disk.");
     EXPECT_EQ(text_of(read_file_bytes(install + "/readme.txt")), "The installed readme.\n");
+    EXPECT_TRUE(read_file_bytes(install + "/update.data") == data);
+}
+
+// The files are replaced one by one; when a later one cannot be (a directory stands where a
+// release file belongs), those replaced before it are put back, and the editors that run
+// are left alone.
+TEST_F(Updater_Run, AFailureAfterSomeFilesWereReplacedPutsThemBack) {
+    std::string install = make_installation("half-replaced");
+    write_file_bytes(install + "/quarn", text_bytes(STUB_PROGRAM), 0755);
+    write_file_bytes(install + "/api.8", text_bytes("the installed api\n"), 0640);
+    fs::create_directory(install + "/readme.txt");
+    write_file_bytes(install + "/readme.txt/inside", text_bytes("not a release file\n"));
+    Bytes api = text_bytes("the new api\n"), readme = text_bytes("the new readme\n"), changes = text_bytes("new\n");
+    Bytes data = craft_update_data(1, {{"api.8", api, (u32)api.size()},
+                                       {"changelog.txt", changes, (u32)changes.size()},
+                                       {"readme.txt", readme, (u32)readme.size()}});
+    write_file_bytes(install + "/update.data", data, 0600);
+    std::set<std::string> before = names_in(install);
+    std::string programs = root + "/programs";
+    fs::create_directory(programs);
+    fs::copy_file("/bin/sleep", programs + "/quarn");
+
+    std::string start_editor =
+        "\"" + programs + "/quarn\" 30 & editor=$!\n"
+        "i=0; while ! grep -q '^Name:.quarn' /proc/$editor/status && [ $i -lt 250 ]; do sleep 0.02; i=$((i+1)); done\n";
+    std::string check_editor = "if kill -0 $editor 2>/dev/null; then echo \"editor running\" >> \"$probe\"; kill $editor; fi\n";
+    Run_Result result = run_updater(install, start_editor, check_editor);
+    EXPECT_EQ(result.probe, "editor running\n");
+    // No new files, no backups, no change log.
+    expect_failed_leaving_the_names(result, install, before, "Could not write file readme.txt to disk.");
+    EXPECT_EQ(text_of(read_file_bytes(install + "/api.8")), "the installed api\n");
+    EXPECT_EQ(mode_of(install + "/api.8"), 0640u);
+    EXPECT_EQ(text_of(read_file_bytes(install + "/readme.txt/inside")), "not a release file\n");
     EXPECT_TRUE(read_file_bytes(install + "/update.data") == data);
 }
 
