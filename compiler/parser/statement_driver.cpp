@@ -179,9 +179,12 @@ static b8 compile_directive(Scope* scope, Token* directive, Token* end, Token** 
     return false;
 }
 
+// Names start statements: a '$' declares a constant, a ' reaches an outer scope.
+#define NAME_TOKEN_KINDS (TOKEN_IDENTIFIER | TOKEN_DOLLAR | TOKEN_QUOTE)
+
 static b8 compile_statement(Scope* scope, Token* token, Token* end, u8 constant_return_only, Token** next) {
-    if (token->kind & TOKEN_IDENTIFIER) {
-        Statement_Keyword keyword = get_statement_keyword(token);
+    if (token->kind & NAME_TOKEN_KINDS) {
+        Statement_Keyword keyword = (token->kind & TOKEN_IDENTIFIER) ? get_statement_keyword(token) : KEYWORD_NONE;
         if (keyword == KEYWORD_NONE) return compile_simple_statement(scope, token, next);
         return compile_keyword_statement(scope, token, keyword, next);
     }

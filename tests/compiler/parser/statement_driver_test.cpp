@@ -30,6 +30,8 @@ TEST(StatementDriver, FinishingSubProgramBodies) {
         {"void result", BASIC_SUB_PROGRAM_SCOPE_FLAGS, TYPE_VOID, "{ }", true, {32, 27, 33}},
         {"one end after an end", BASIC_SUB_PROGRAM_SCOPE_FLAGS, 0, "{ end_here; }", true, {32, 27, 33}},
         {"result and an end", BASIC_SUB_PROGRAM_SCOPE_FLAGS, TYPE_SIGNED, "{ end_here; }", true, {32, 27, 33}},
+        {"statements of '$' and quoted names", BASIC_SUB_PROGRAM_SCOPE_FLAGS, TYPE_SIGNED,
+         "{ $end_here; 'end_here; }", true, {32, 27, 27, 33}},
         {"result and no end", BASIC_SUB_PROGRAM_SCOPE_FLAGS, TYPE_SIGNED, "{ debug_break; }", false, {32, 29, 33}},
         {"result and an empty body", BASIC_SUB_PROGRAM_SCOPE_FLAGS, TYPE_SIGNED, "{ }", false, {32, 33}},
         {"result, end in a nested block", BASIC_SUB_PROGRAM_SCOPE_FLAGS, TYPE_SIGNED, "{ { end_here; } }", false,

@@ -74,11 +74,13 @@ static void declare_target_enum(const char* type_name, const char* constant_name
     constant->constant_value.constant.data = 0x5E7;  // overwritten by the pipeline
 }
 
-// `end_here;` ends the body as a return does; `target_enums;`, `target_enums_without_linux;`
+// `end_here;` (also after '$' or a quote) ends the body as a return does; `target_enums;`, `target_enums_without_linux;`
 // and `support_types;` declare what "inject.8" must; any other statement is reported as
 // the stand-in reports it.
 b8 make_basic_instructions(Scope* scope, Token* first, Token*) {
-    if (is_keyword(first, STR("end_here"))) return append_scope_instruction(scope, INSTRUCTION_END, scope, first->location);
+    Token* name = first;
+    while (name->kind & (TOKEN_DOLLAR | TOKEN_QUOTE)) name = name->next;
+    if (is_keyword(name, STR("end_here"))) return append_scope_instruction(scope, INSTRUCTION_END, scope, first->location);
     b8 without_linux = is_keyword(first, STR("target_enums_without_linux"));
     if (without_linux || is_keyword(first, STR("target_enums"))) {
         declare_target_enum("__Platform", "COMPILER_TARGET_PLATFORM", {"BYTECODE", "AMD64"});
