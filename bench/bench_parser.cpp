@@ -34,30 +34,25 @@ struct Bench_File {
     ~Bench_File() { unlink(path.c_str()); }
 };
 
-static const Bench_File& get_sub_programs_file() {
-    static Bench_File* file;
-    if (file) return *file;
+// FUNCTION_COUNT lines of the pattern, each given its number twice.
+static Bench_File* make_generated_file(const char* pattern, const char* tail, const char* suffix) {
     std::string text;
     char line[160];
     for (unsigned i = 0; i < FUNCTION_COUNT; i++) {
-        snprintf(line, sizeof(line), "$add_%u: (a: s32, b: s32) -> s32 = { c := a * %u; return c + b; };\n", i, i);
+        snprintf(line, sizeof(line), pattern, i, i);
         text += line;
     }
-    text += "#on_load { }\n";
-    file = new Bench_File(text, ".8");
+    return new Bench_File(text + tail, suffix);
+}
+
+static const Bench_File& get_sub_programs_file() {
+    static Bench_File* file =
+        make_generated_file("$add_%u: (a: s32, b: s32) -> s32 = { c := a * %u; return c + b; };\n", "#on_load { }\n", ".8");
     return *file;
 }
 
 static const Bench_File& get_c_functions_file() {
-    static Bench_File* file;
-    if (file) return *file;
-    std::string text;
-    char line[160];
-    for (unsigned i = 0; i < FUNCTION_COUNT; i++) {
-        snprintf(line, sizeof(line), "int add_%u(int a, int b) { int c = a * %u; return c + b; }\n", i, i);
-        text += line;
-    }
-    file = new Bench_File(text, ".c");
+    static Bench_File* file = make_generated_file("int add_%u(int a, int b) { int c = a * %u; return c + b; }\n", "", ".c");
     return *file;
 }
 

@@ -258,6 +258,18 @@ static b8 preparse_directive(Scope* scope, Token* directive, Token* end, Global_
 
 //~ Declarations
 
+// Sub-programs and enums are constants given a body with '='.
+struct Body_Rule {
+    const char* not_constant;
+    const char* without_body;
+};
+
+static const Body_Rule SUB_PROGRAM_RULE = {
+    "For now sub-programs must be constant. This will change in future versions of the compiler.",
+    "You must assign a block of code to this sub-program using the '=' operator.",
+};
+static const Body_Rule ENUM_RULE = {"Enums must be constant.", "You must assign a body to this enum using the '=' operator."};
+
 static b8 preparse_declaration(Scope* scope, Token* first, Token* end, Token** next) {
     Token* semicolon = get_first_token_like_bounded(first->next, TOKEN_SEMICOLON | TOKEN_DOLLAR, end);
     if (!semicolon || !(semicolon->kind & TOKEN_SEMICOLON)) {
@@ -292,28 +304,19 @@ static b8 preparse_declaration(Scope* scope, Token* first, Token* end, Token** n
 
     Token* type_first = colon->next;
     Declaration_Kind kind = DECLARATION_VARIABLE;
+    const Body_Rule* rule = 0;
     if (type_first->kind & TOKEN_OPEN_PARENTHESIS) {
         kind = DECLARATION_SUB_PROGRAM;
-        if (!constant) {
-            print_error_on_token(name, "For now sub-programs must be constant. This will change in future versions of the compiler.");
-            return false;
-        }
-        if (!assignment) {
-            print_error_on_token(name, "You must assign a block of code to this sub-program using the '=' operator.");
-            return false;
-        }
+        rule = &SUB_PROGRAM_RULE;
     } else if (is_keyword(type_first, STR("#enum")) || is_keyword(type_first, STR("#enum_flags"))) {
         kind = DECLARATION_ENUM;
-        if (!constant) {
-            print_error_on_token(name, "Enums must be constant.");
-            return false;
-        }
-        if (!assignment) {
-            print_error_on_token(name, "You must assign a body to this enum using the '=' operator.");
-            return false;
-        }
+        rule = &ENUM_RULE;
     } else if (is_keyword(type_first, STR("#struct"))) {
         kind = DECLARATION_STRUCT;
+    }
+    if (rule && (!constant || !assignment)) {
+        print_error_on_token(name, "%s", constant ? rule->without_body : rule->not_constant);
+        return false;
     }
 
     Identifier* identifier = get_identifier(scope, name->text, name->length);
