@@ -270,9 +270,23 @@ static const Body_Rule SUB_PROGRAM_RULE = {
 };
 static const Body_Rule ENUM_RULE = {"Enums must be constant.", "You must assign a body to this enum using the '=' operator."};
 
+// One walk over the declaration, bracketed groups jumped over: its ';', which must come
+// before the next '$', a closing bracket or the end, and its first assignment operator.
+static Token* get_declaration_end(Token* first, Token* end, Token** assignment) {
+    *assignment = 0;
+    for (Token* token = first->next; token && token != end; token = token->next) {
+        if (token->kind & TOKEN_SEMICOLON) return token;
+        if (token->kind & (TOKEN_DOLLAR | TOKEN_SCOPE_END)) return 0;
+        if (!*assignment && (token->kind & TOKEN_OPERATOR) && (token->value & OP_ASSIGN)) *assignment = token;
+        if ((token->kind & TOKEN_SCOPE_START) && token->value) token = (Token*)token->value;
+    }
+    return 0;
+}
+
 static b8 preparse_declaration(Scope* scope, Token* first, Token* end, Token** next) {
-    Token* semicolon = get_first_token_like_bounded(first->next, TOKEN_SEMICOLON | TOKEN_DOLLAR, end);
-    if (!semicolon || !(semicolon->kind & TOKEN_SEMICOLON)) {
+    Token* assignment;
+    Token* semicolon = get_declaration_end(first, end, &assignment);
+    if (!semicolon) {
         print_error_on_token(first, "All declarations must end with a ';'.");
         return false;
     }
@@ -286,7 +300,6 @@ static b8 preparse_declaration(Scope* scope, Token* first, Token* end, Token** n
         }
     }
 
-    Token* assignment = name == semicolon ? 0 : get_first_operator_like_bounded(name->next, OP_ASSIGN, semicolon);
     if (assignment && assignment->value != OP_ASSIGN) {
         print_error_on_token(assignment,
                              "You cannot reassign a value in global scope so only the '=' operator can be used for assignments.");
