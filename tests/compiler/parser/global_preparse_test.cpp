@@ -78,8 +78,12 @@ TEST(GlobalWorklists, Reports) {
     Scratch_Directory dir;
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
+        // Pools keep what a first compile took; a second of the same source takes nothing.
+        std::string path = dir.write("custom.8", c.source);
+        compile_test_file(path);
+        free_compiler_state();
         u64 usage = allocator_usage();
-        EXPECT_FALSE(compile_test_file(dir.write("custom.8", c.source)));
+        EXPECT_FALSE(compile_test_file(path));
         EXPECT_EQ(compile_error_messages(), std::vector<std::string>{c.message});
         EXPECT_EQ(get_compile_error(0)->line, c.line);
         free_compiler_state();
