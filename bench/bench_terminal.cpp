@@ -1,6 +1,7 @@
 // Terminal figures: escape parsing on generated coloured build output; the worker moving
 // `cat` of a 100 MB file through a real pseudo-terminal, beside `cat` of the same file to
-// /dev/null; and the CPU the worker costs while its command sleeps. MB is 1,000,000 bytes.
+// /dev/null; the CPU the worker costs while its command sleeps; and the CPU of one frame of
+// the view over full blocks (quads made, nothing sent to a GPU). MB is 1,000,000 bytes.
 
 #include <stdio.h>
 #include <stdlib.h>
@@ -9,8 +10,9 @@
 #include <time.h>
 #include <unistd.h>
 
+#include "runtime/custom_layer.h"
 #include "terminal/terminal.h"
-#include "ui/window.h"
+#include "ui/ui.h"
 
 static f64 now_seconds() {
     timespec t;
@@ -120,6 +122,72 @@ static void bench_quiet_worker(Terminal* terminal) {
     if (seconds > 0) printf("worker during sleep 2: %.1f ms of CPU in %.2f s (the whole process)\n", cpu * 1e3, seconds);
 }
 
+static f64 thread_cpu_seconds() {
+    timespec t;
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+    return (f64)t.tv_sec + (f64)t.tv_nsec / 1e9;
+}
+
+// A block filled read by read, as the worker fills it, up to where the next read would
+// empty it.
+static b8 fill_full_block(Terminal* terminal, const char* output, u64 length) {
+    Terminal_Result* block = add_a_terminal_result(terminal, STR("make -j6 all"));
+    if (!block) return false;
+    for (u64 at = 0; block->text.count < MAX_TERMINAL_BUFFER_SIZE - TERMINAL_READ_SIZE; at += TERMINAL_READ_SIZE) {
+        u64 n = TERMINAL_READ_SIZE;
+        if (at + n > length) return false;
+        memcpy(dynamic_array_add_fast_multiple(&block->text, (u32)n), output + at, n);
+        tokenise_terminal_result(block);
+    }
+    return true;
+}
+
+static b8 set_up_fonts() {
+    init_glyphs_pool(carve_static_memory(GLYPHS_PAGE_MEMORY));
+    if (!init_executable_filepath() || !init_assets(executable_filepath)) return false;
+    if (!init_font_from_executable(&ui_latin_font, (u8*)"UI_FONT", 7)) return false;
+    if (!init_font_from_executable(&code_latin_font, (u8*)"CODE_FONT", 9)) return false;
+    if (!init_font_from_executable(&icons_font, (u8*)"ICONS", 5)) return false;
+    ui_init_font_pools(20);
+    init_ui_elements();
+    init_custom_layer();
+    renderer_info = Renderer_Info{1920, 1080, nullptr};
+    ui_screen_resolution = v2{1920, 1080};
+    return true;
+}
+
+static void bench_view_frames() {
+    if (!set_up_fonts()) {
+        printf("view frames: skipped, the fonts of quarn.data could not be read\n");
+        return;
+    }
+    const u64 size = 4000000;
+    char* output = (char*)malloc(size);
+    u64 length = generate_build_output(output, size);
+    Filepath directory = {};
+    Terminal* terminal = add_a_terminal(&directory);
+    for (u32 blocks = 1; terminal && blocks <= 10; blocks++) {
+        if (!fill_full_block(terminal, output, length)) break;
+        if (blocks != 1 && blocks != 10) continue;
+        const u32 frames = 20;
+        f64 best = 1e9;
+        for (u32 i = 0; i < frames; i++) {
+            tmp_reset();
+            prepare_frame();
+            ui_begin_frame_with_mouse(v2{960, 500});
+            f64 start = thread_cpu_seconds();
+            draw_and_update_terminal_history(terminal, v2{0, 60}, v2{1920, 1080});
+            f64 cpu = thread_cpu_seconds() - start;
+            if (cpu < best) best = cpu;
+        }
+        printf("view frame, %u full block%s of %.2f MB each: %.2f ms of CPU (best of %u, %u quads)\n", blocks,
+               blocks == 1 ? "" : "s", (f64)(MAX_TERMINAL_BUFFER_SIZE - TERMINAL_READ_SIZE) / 1e6, best * 1e3, frames,
+               renderer_quad_instances.count);
+    }
+    if (terminal) clear_terminal_history(terminal);
+    free(output);
+}
+
 int main() {
     if (!init_memory(PROGRAM_EDITOR)) return 1;
     tmp_claim_slot();
@@ -133,5 +201,6 @@ int main() {
     bench_worker(terminal);
     bench_quiet_worker(terminal);
     clear_terminal_history(terminal);
+    bench_view_frames();
     return 0;
 }

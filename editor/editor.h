@@ -1,5 +1,6 @@
 // The text editing core: open-file records and their paths, loading and saving, lines
-// and columns, and the editor's own lexer with the layer's tokenisation hints.
+// and columns, the editor's own lexer with the layer's tokenisation hints, the editing
+// primitives with undo, colour chunks, the clipboard and completion.
 #pragma once
 
 #include "editor/filepath.h"
@@ -8,3 +9,9 @@
 #include "editor/file_io.h"
 #include "editor/lines.h"
 #include "editor/lexer.h"
+#include "editor/editing.h"
+#include "editor/colour_chunks.h"
+#include "editor/clipboard.h"
+#include "editor/completion.h"
+#include "editor/file_view.h"
+#include "editor/across_tabs.h"

@@ -261,6 +261,20 @@ String gp_memory_to_string(Gp_Allocation a) {
     return String{a.memory, (s64)a.size};
 }
 
+b8 copy_string_to_allocation(Gp_Allocation* storage, String text, String* out) {
+    u64 count = text.count > 0 ? (u64)text.count : 0;
+    if (storage->size < count + 1) {
+        Gp_Allocation bigger;
+        if (!gp_allocate(&bigger, count + 1 < 256 ? 256 : count + 1)) return false;
+        gp_free(storage);
+        *storage = bigger;
+    }
+    if (count) memmove(storage->memory, text.data, count);
+    storage->memory[count] = 0;
+    *out = String{storage->memory, (s64)count};
+    return true;
+}
+
 // Amounts in millions. The two compare differently on purpose: the String form by the
 // absolute amount, the C text by the signed one.
 String money_to_string(s32 millions, b8 show_sign) {

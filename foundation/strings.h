@@ -80,5 +80,10 @@ b8 string_contains_character(u8* data, u32 count, u8 c);
 u8* get_first_character_in_string_like(u8* data, s64 count, u8 c);  // null when absent
 String gp_memory_to_string(Gp_Allocation a);
 
+b8 copy_string_to_allocation(Gp_Allocation* storage, String text, String* out);
+// Copies text, followed by a 0, into storage, which is replaced by a larger block when it
+// is too small (at least 256 octets) and otherwise reused. False (out untouched) when no
+// block can be had.
+
 String money_to_string(s32 millions, b8 show_sign);    // "$1.5B", "$+20M"; 32-octet block
 char* money_to_c_string(s32 millions, b8 show_sign);   // the same text, 64-octet block

@@ -74,6 +74,8 @@ void run_main_loop() {
 }
 
 void shut_down() {
+    // Commands of terminal tabs end with the editor.
+    kill_terminal_tab_processes();
     spin_lock(&tabs_read_lock);
     stop_waking_main_loop();
     if (window.handle) glfwDestroyWindow(window.handle);

@@ -39,7 +39,8 @@ void rescale_fonts_for_video_mode(s32 height);
 // cursor, and the clamped size written back.
 
 void shut_down();
-// After the loop: destroys the window, writes the log file, cleans up libcurl (unless a
-// transfer thread still runs) and GLFW, and gives back the thread's temporary memory.
-// Open files are neither saved nor asked about; other threads are not waited for.
+// After the loop: kills the commands of terminal tabs, destroys the window, writes the log
+// file, cleans up libcurl (unless a transfer thread still runs) and GLFW, and gives back
+// the thread's temporary memory. Open files are neither saved nor asked about; other
+// threads are not waited for.
 

@@ -5,7 +5,9 @@
 #include "shell/tab_bar.h"
 #include "shell/editor_state.h"
 #include "shell/tabs.h"
+#include "editor/file_view.h"
 #include "runtime/custom_layer.h"
+#include "terminal/terminal.h"
 #include "ui/ui.h"
 
 #include <math.h>
@@ -19,6 +21,8 @@ static u32 dragged_tab_id;
 static b8 drag_active;
 
 static const Rgba GONE_FROM_DISK_COLOUR = {1, 0, 0, 1};
+static const Rgba RUNNING_COMMAND_BACKGROUND = {1, 1, 0, 1};
+static const Rgba RUNNING_COMMAND_TEXT = {0, 0, 0, 1};
 
 Tab_Bar_Geometry make_tab_bar_geometry(v2 area_position, v2 area_size, f32 bar_left, f32 bar_top) {
     f32 ui = (f32)ui_font_pool.pixel_size, icon = (f32)icons_font_pool.pixel_size;
@@ -96,6 +100,16 @@ static f32 draw_label_text(const char* text, u64 count, Font_Pool* pool, f32 x, 
                            v2 clip_bottom_right) {
     draw_text_scissored((u8*)text, count, pool, 0, x, y, colour, clip_top_left, clip_bottom_right);
     return get_text_advance((u8*)text, count, pool, custom_layer.tab_width);
+}
+
+// How the terminal's last command went: "e" failed, "o" done, none while it runs or before
+// the first. The block list changes only on this thread and the flags atomically, so no
+// lock is waited for here: a kill holds the terminal's lock while its signals take effect.
+const char* get_terminal_status_icon(Terminal* terminal) {
+    if (!terminal || terminal->results.count == 0) return nullptr;
+    u8 flags = atomic_load_u8(&((Terminal_Result*)terminal->results.last_element)->flags);
+    if (flags & (TERMINAL_RESULT_RUNNING | TERMINAL_RESULT_READING)) return nullptr;
+    return (flags & TERMINAL_RESULT_FAILED) ? "e" : "o";
 }
 
 void draw_tab(Tab* tab, Tab** to_close, b8 normal_pass, Tab_Bar_Geometry* g) {
@@ -186,6 +200,8 @@ void draw_tab(Tab* tab, Tab** to_close, b8 normal_pass, Tab_Bar_Geometry* g) {
     f32 lx = x + g->margin, ly = top + h * 0.5f - ui * 0.5f;
     const char* kind_icon = tab->kind == TAB_TERMINAL ? "/" : tab->kind == TAB_COMPILE_ERRORS ? "e" : nullptr;
     if (kind_icon) lx += draw_label_text(kind_icon, 1, &icons_font_pool, lx, icon_y, label, clip_top_left, label_clip_bottom_right) + g->margin * 0.5f;
+    const char* status_icon = tab->kind == TAB_TERMINAL ? get_terminal_status_icon(tab->terminal) : nullptr;
+    if (status_icon) lx += draw_label_text(status_icon, 1, &icons_font_pool, lx, icon_y, label, clip_top_left, label_clip_bottom_right) + g->margin * 0.5f;
     String number = tstring_small("%u", tab->position + 1);
     Rgba dim = label;
     dim.a *= 0.6f;
@@ -255,8 +271,50 @@ static void draw_update_tab_contents(Tab* tab, v2 position, v2 size) {
     }
 }
 
+// A header with the running command and "Kill Process", or the directory; the input line;
+// then the history.
+static void draw_terminal_tab_contents(Tab* tab, v2 position, v2 size) {
+    Terminal* terminal = tab->terminal;
+    if (!terminal) return;
+    f32 ui = (f32)ui_font_pool.pixel_size, gap = 0.4f * ui;
+    f32 header_height = 1.5f * ui;
+    f32 text_y = position.y + (header_height - ui) * 0.5f;
+    v2 clip_bottom_right = {position.x + size.x, position.y + header_height};
+    Terminal_Result* block = terminal->current_result;
+    if (block && (atomic_load_u8(&block->flags) & TERMINAL_RESULT_RUNNING)) {
+        u8* command = block->command.data;
+        u64 count = (u64)block->command.count;
+        f32 width = get_text_advance(command, count, &ui_font_pool, custom_layer.tab_width) + 2 * gap;
+        f32 shown = fminf(width, size.x * 0.7f);  // room stays for the button
+        draw_quad_scissored(v2{position.x, text_y}, v2{shown, ui}, RUNNING_COMMAND_BACKGROUND, position, clip_bottom_right);
+        draw_text_scissored(command, count, &ui_font_pool, 0, position.x + gap, text_y, RUNNING_COMMAND_TEXT, position,
+                            v2{position.x + shown, clip_bottom_right.y});
+        const char* kill = "Kill Process";
+        f32 button_width = get_text_advance((u8*)kill, 12, &ui_font_pool, custom_layer.tab_width) + 2 * gap;
+        if (ui_button(kill, 12, position.x + shown + gap, text_y, button_width, custom_layer.ui_theme.colours[6])) {
+            kill_terminal_process(terminal);
+        }
+    } else {
+        String directory = filepath_to_tmp_string(&terminal->directory);
+        draw_text_scissored(directory.data, (u64)directory.count, &ui_font_pool, 0, position.x + gap, text_y,
+                            custom_layer.ui_theme.colours[2], position, clip_bottom_right);
+    }
+
+    // The input line: one line of the code font, drawn by the file view.
+    f32 input_top = position.y + header_height;
+    f32 history_top = input_top + code_font_pool.line_height;
+    if (tab->input_line) {
+        draw_file(tab->input_line, &code_font_pool, v2{position.x, input_top}, v2{position.x + size.x, history_top});
+    }
+    draw_and_update_terminal_history(terminal, v2{position.x, history_top}, v2{position.x + size.x, position.y + size.y});
+}
+
 void draw_and_update_tab_contents(Tab* tab, v2 position, v2 size) {
     switch (tab->kind) {
+        case TAB_FILE:
+            if (tab->file) draw_file(tab->file, &code_font_pool, position, v2{position.x + size.x, position.y + size.y});
+            break;
+        case TAB_TERMINAL: draw_terminal_tab_contents(tab, position, size); break;
         case TAB_COMPILE_ERRORS: draw_compile_errors_tab(tab, position, size); break;
         case TAB_UPDATE: draw_update_tab_contents(tab, position, size); break;
         default: break;

@@ -7,6 +7,7 @@
 #include "ui/vectors.h"
 
 struct Tab;
+struct Terminal;
 struct Compile_Error;
 
 #define TAB_GAP_PX 3.0f          // between two tabs
@@ -52,7 +53,13 @@ void draw_tab(Tab* tab, Tab** to_close, b8 normal_pass, Tab_Bar_Geometry* geomet
 // tab in order; the second draws the dragged tab on top.
 
 void draw_and_update_tab_contents(Tab* tab, v2 position, v2 size);
-// A file view, the list of compile errors or the state of an update download.
+// A file view, a terminal (its running command with "Kill Process" or its directory, its
+// input line and its history), the list of compile errors or the state of an update
+// download.
+
+const char* get_terminal_status_icon(Terminal* terminal);
+// The icon-font letter of a terminal tab's label for its last command: "e" failed, "o"
+// done; null while it runs or when there is none.
 
 //~ compile_errors_tab.cpp
 

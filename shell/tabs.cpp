@@ -4,6 +4,7 @@
 #include "shell/tabs.h"
 #include "shell/editor_state.h"
 #include "shell/update_client.h"
+#include "terminal/terminal.h"
 #include "compiler/core/compiler_core.h"
 #include "ui/ui_state.h"
 
@@ -55,10 +56,25 @@ static void renumber_tabs() {
 
 //~ Adding
 
+// A new terminal starts where the tab left of it works: a terminal's directory, a file's
+// when it has one, else the editor's working directory.
+static Filepath* get_directory_for_new_terminal() {
+    Tab* left = get_current_tab();
+    if (left && left->kind == TAB_TERMINAL && left->terminal) return &left->terminal->directory;
+    if (left && left->kind == TAB_FILE && left->file && left->file->directory.count > 0) return &left->file->directory;
+    return &editor_working_directory;
+}
+
 Tab* add_a_tab(u8 kind, Editor_File* file) {
-    if (kind != TAB_FILE && kind != TAB_COMPILE_ERRORS && kind != TAB_UPDATE) return nullptr;
+    if (kind != TAB_FILE && kind != TAB_TERMINAL && kind != TAB_COMPILE_ERRORS && kind != TAB_UPDATE) return nullptr;
     if (kind == TAB_UPDATE && !(atomic_load_u64(&global_flags) & UPDATE_IS_AVAILABLE)) return nullptr;
     if (kind == TAB_COMPILE_ERRORS && get_tab_of_kind(TAB_COMPILE_ERRORS)) return nullptr;
+
+    Terminal* terminal = nullptr;
+    if (kind == TAB_TERMINAL) {
+        terminal = add_a_terminal(get_directory_for_new_terminal());
+        if (!terminal) return nullptr;  // the pool logged it
+    }
 
     spin_lock(&tabs_read_lock);
     u64 index = (u64)current_tab_index + 1;
@@ -66,11 +82,16 @@ Tab* add_a_tab(u8 kind, Editor_File* file) {
     Tab* tab = (Tab*)dynamic_array_insert(&tabs, index);
     if (!tab) {
         spin_unlock(&tabs_read_lock);
+        if (terminal) release_terminal(terminal);
         return nullptr;
     }
     tab->kind = kind;
     tab->id = next_tab_id++;
     if (kind == TAB_FILE) tab->file = file;
+    if (kind == TAB_TERMINAL) {
+        tab->terminal = terminal;
+        tab->input_line = file;
+    }
     renumber_tabs();
     if (kind == TAB_COMPILE_ERRORS) {
         write_into_string(&tab->title, TAB_TITLE_CAPACITY, "%s", COMPILE_ERRORS_TAB_TITLE);
@@ -160,6 +181,7 @@ void set_current_tab(u32 index, b8 close_listers) {
     } else if (tab->kind == TAB_TERMINAL) {
         current_file = tab->input_line;
         global_editor_context = CONTEXT_TERMINAL;
+        if (tab->terminal) set_working_directory_from(&tab->terminal->directory);
     } else {
         current_file = nullptr;
         global_editor_context = CONTEXT_FILE;
@@ -191,6 +213,11 @@ void close_tab(Tab* tab) {
     spin_lock(&tabs_read_lock);
     u32 index = (u32)(tab - (Tab*)tabs.data);
     if (tab->kind == TAB_FILE && tab->file) close_file(tab->file);
+    if (tab->kind == TAB_TERMINAL) {
+        // Its process goes with it; the terminal waits for the next terminal tab.
+        if (tab->terminal) release_terminal(tab->terminal);
+        if (tab->input_line) close_file(tab->input_line);
+    }
     if (tab->kind == TAB_COMPILE_ERRORS) compile_errors.count = 0;
     dynamic_array_remove(&tabs, index);
     renumber_tabs();
@@ -204,6 +231,15 @@ void close_tab(Tab* tab) {
         set_current_tab(next, false);
     } else {
         current_file = nullptr;  // it may have been given the closed tab's file back
+    }
+    spin_unlock(&tabs_read_lock);
+}
+
+void kill_terminal_tab_processes() {
+    spin_lock(&tabs_read_lock);
+    for (u32 i = 0; i < tabs.count; i++) {
+        Tab* tab = get_tab(i);
+        if (tab->kind == TAB_TERMINAL && tab->terminal) kill_terminal_process(tab->terminal);
     }
     spin_unlock(&tabs_read_lock);
 }

@@ -90,9 +90,11 @@ void init_tabs();
 Tab* add_a_tab(u8 kind, Editor_File* file);
 // Inserts a tab right after the current one (at the end when none is current) and returns
 // it; it is not made current. A file tab shows file, which it holds from the moment other
-// threads can see it. Null when refused: an update tab while UPDATE_IS_AVAILABLE is clear,
-// a second compile-errors tab, a kind not made here, or no memory. An update tab starts
-// its download thread and clears UPDATE_IS_AVAILABLE. Takes tabs_read_lock.
+// threads can see it. A terminal tab gets a terminal in the directory of the tab left of
+// it (a terminal's, a file's with a path, else editor_working_directory) and file as its
+// input line. Null when refused: an update tab while UPDATE_IS_AVAILABLE is clear, a second
+// compile-errors tab, a kind not made here, or no memory. An update tab starts its
+// download thread and clears UPDATE_IS_AVAILABLE. Takes tabs_read_lock.
 
 void set_current_tab(u32 index, b8 close_listers);
 // Makes the tab at index current: starts the slides, hands the keyboard to its file or
@@ -102,8 +104,12 @@ void set_current_tab(u32 index, b8 close_listers);
 
 void close_tab(Tab* tab);
 // Closes a tab (current or not) and makes the most recently left remaining tab current.
-// An update tab whose download still runs is not closed. Takes tabs_read_lock; the caller
-// must not hold it.
+// A terminal tab's process is killed and its terminal and input line released. An update
+// tab whose download still runs is not closed. Takes tabs_read_lock; the caller must not
+// hold it.
+
+void kill_terminal_tab_processes();
+// Shut-down: the process group of every terminal tab is killed, under tabs_read_lock.
 
 u8 set_tab_animation(Tab* tab, u8 wanted);
 // Asks for a slide; a running slide only turns round (in to out of the same side and back)

@@ -93,6 +93,14 @@ void clear_terminal_history(Terminal* terminal) {
     terminal->selected_result = 0;
 }
 
+void release_terminal(Terminal* terminal) {
+    clear_terminal_history(terminal);
+    dynamic_array_free(&terminal->command_history);
+    dynamic_array_free(&terminal->input_history);
+    terminal->directory.count = 0;
+    atomic_and_u8(&terminal->flags, (u8)~TERMINAL_IN_USE);
+}
+
 //~ Killing
 
 // Reads the state and session of a process from /proc/N/stat; the name before them may hold
@@ -350,6 +358,8 @@ b8 terminal_execute_arguments(Terminal* terminal, String command_line, char** ar
     }
     // Other children of the editor must not hold this terminal open.
     fcntl(master, F_SETFD, FD_CLOEXEC);
+    // Input is written from the main thread, which must never wait for a command to read.
+    fcntl(master, F_SETFL, fcntl(master, F_GETFL) | O_NONBLOCK);
 
     Terminal_Result* block = add_a_terminal_result(terminal, command_line);
     if (!block) {

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "foundation/foundation.h"
+#include "editor/editor_file.h"
 #include "editor/filepath.h"
 #include "ui/vectors.h"
 
@@ -33,6 +34,15 @@
 #define TERMINAL_MAX_BREAKS_PER_POSITION  1000u     // line breaks one cursor-position sequence adds
 #define TERMINAL_MAX_CONTROL_SEQUENCE     256u      // from the ESC; a longer one is dropped
 #define TERMINAL_MAX_OS_COMMAND           4096u
+
+// The PATH of commands comes from this file; only its first part is read.
+#define TERMINAL_ENVIRONMENT_READ_LIMIT   65536u
+
+// The view passes a block over for one frame rather than wait longer than this for its
+// lock while a worker holds it.
+#define TERMINAL_RESULT_LOCK_WAIT_MICROSECONDS 200
+// "Copied." shows this long after a block was copied with its icon.
+#define TERMINAL_COPIED_NOTICE_MICROSECONDS 2000000ull
 
 //~ Records
 
@@ -146,6 +156,10 @@ void clear_terminal_history(Terminal* terminal);
 // Kills the process, waits until no worker holds a block, frees every block's storage and
 // empties the list, keeping its buckets. Main thread.
 
+void release_terminal(Terminal* terminal);
+// When its tab closes: the history cleared (the process killed first), both histories'
+// storage freed, no directory, and no longer in use, so add_a_terminal may take it again.
+
 b8 kill_terminal_process(Terminal* terminal);
 // Under the terminal's lock: SIGTERM to every process of the running command's session,
 // SIGKILL to those still alive 100 ms later, process fields to -1 and the current block no
@@ -205,5 +219,43 @@ void tokenise_terminal_result(Terminal_Result* block);
 // end of the text waits there for the rest. Caller holds the block's lock.
 
 u64 parse_virtual_terminal_sequence(Terminal_Result* block, u64 position, u64 end);
+
+//~ command_lines.cpp: what the input line of a terminal runs
+
+extern const char* terminal_environment_file;  // "/etc/environment"; tests point it elsewhere
+
+void execute_terminal_command_line(Terminal* terminal, Editor_File* input_line, String* title, u64 title_capacity);
+// Runs the input line's text: input for the running command while its block is read, else
+// the built-ins cd and clear (or cls), else "sh -ci" with the line as typed, and records it
+// in the history. The title (capacity octets at title->data; null for none) becomes
+// "command | directory", cut at a character boundary. Main thread, under tabs_read_lock.
+
+String read_path_from_environment_file(const char* path);
+// The value of "PATH=" at a line start (after an optional "export ") in the file's first
+// TERMINAL_ENVIRONMENT_READ_LIMIT octets, one pair of enclosing quotes taken off, in
+// temporary memory. Empty when the file cannot be read or sets no PATH.
+
+b8 terminal_takes_input(Terminal* terminal);
+// True while the current block's command is still read: a line then goes to it as input.
+
+void empty_terminal_input_line(Editor_File* input_line);
+// No text, cursor at 0, no undo records; asks for fast frames.
+
+void terminal_go_to_previous_history_item(Terminal* terminal, Editor_File* input_line);
+void terminal_go_to_next_history_item(Terminal* terminal, Editor_File* input_line);
+// Step through the input history while the command takes input, else the command history,
+// putting the entry reached into the input line (past the newest: an empty line). Nothing
+// at either end.
+
+//~ terminal_view.cpp: the history of a terminal tab
+
+b8 try_to_lock_terminal_result(Terminal_Result* block);
+// Takes the block's lock unless a worker keeps it longer than
+// TERMINAL_RESULT_LOCK_WAIT_MICROSECONDS; false then, and the lock is not held.
+
+void draw_and_update_terminal_history(Terminal* terminal, v2 top_left, v2 bottom_right);
+// Draws every block (header, coloured and wrapped output, copy icon) in the rectangle and
+// handles the mouse: selection by click and drag, copying a block with its icon, the scroll
+// bar, and scrolling to a block with new output. Main thread, once per frame.
 // Interprets the sequence whose ESC lies just before position and returns the position
 // after it; returns position - 1 (the ESC again) when the text ends inside the sequence.

@@ -82,13 +82,7 @@ static b8 set_target_constant(String name, String member_name) {
         return false;
     }
     Identifier* type = constant->type ? constant->type : constant->constant_value.constant.type;
-    Identifier* member = 0;
-    if (type && (type->flags & TYPE_ENUM) && type->member_scope) {
-        for (Identifier* each = (Identifier*)type->member_scope->constants.first_element; each && !member;
-             each = each->next) {
-            if (strings_equal(each->name, member_name)) member = each;
-        }
-    }
+    Identifier* member = type && (type->flags & TYPE_ENUM) ? get_enum_value_no_errors(type, member_name) : 0;
     if (!member) {
         report_missing_declaration(name, member_name);
         return false;
@@ -103,31 +97,6 @@ static b8 set_target_constants() {
     Compiler_State* state = &global_compiler_state;
     return set_target_constant(STR("COMPILER_TARGET_PLATFORM"), PLATFORMS[state->target_platform]) &&
            set_target_constant(STR("COMPILER_TARGET_OS"), SYSTEMS[state->target_os]);
-}
-
-// The types every array and inserted block is made of, declared by "inject.8".
-static b8 adopt_declared_types() {
-    struct Adopted {
-        String name;
-        Basic_Type_Slot slot;
-        u64 flags;
-    };
-    static const Adopted ADOPTED[] = {
-        {STR("__Array"), BASIC_TYPE_ARRAY, TYPE_ARRAY},
-        {STR("__Fixed_Size_Array"), BASIC_TYPE_FIXED_SIZE_ARRAY, TYPE_ARRAY | TYPE_FIXED_SIZE_ARRAY},
-        {STR("Code"), BASIC_TYPE_CODE, TYPE_CODE},
-    };
-    Compiler_State* state = &global_compiler_state;
-    for (const Adopted& adopted : ADOPTED) {
-        Identifier* type = get_identifier(state->global_scope, adopted.name.data, (u64)adopted.name.count);
-        if (!type) {
-            report_missing_declaration(adopted.name, String{});
-            return false;
-        }
-        type->flags |= adopted.flags;
-        state->basic_types[adopted.slot] = type;
-    }
-    return true;
 }
 
 //~ Global worklists
@@ -206,7 +175,7 @@ b8 compile_front_end(u8* path, u64 length, b8 support_sources) {
     if (!add_the_basic_types()) return false;
 
     if (support_sources && (!compile_support_source(STR("inject.8")) || !set_target_constants() ||
-                            !adopt_declared_types() || !compile_support_source(STR("api.8")))) {
+                            !add_the_support_types() || !compile_support_source(STR("api.8")))) {
         return false;
     }
 

@@ -38,8 +38,6 @@ Scope* get_first_loop_scope_from(Scope* scope) {
 
 static Trace location_of(Token* token) { return token ? token->location : Trace{}; }
 
-static Instruction* get_last_instruction(Scope* scope) { return (Instruction*)scope->instructions.last_element; }
-
 b8 append_scope_instruction(Scope* scope, u8 kind, Scope* named, Trace location) {
     Instruction* instruction = allocate_an_instruction(scope, kind);
     if (!instruction) return false;
@@ -204,9 +202,8 @@ static b8 check_for_final_return(Scope* scope, Token* end) {
     Instruction* last = get_last_instruction(scope);
     if (last && (last->kind == INSTRUCTION_END || last->kind == INSTRUCTION_RETURN_JUMP)) return true;
     print_error_on_trace(location_of(end),
-                         "It appears that you are not returning a value here. Sub-program %.*s must return a value of type %.*s.",
-                         (int)sub_program->name.count, (char*)sub_program->name.data, (int)result->name.count,
-                         (char*)result->name.data);
+                         "It appears that you are not returning a value here. Sub-program %.*s must return a value of type %s.",
+                         (int)sub_program->name.count, (char*)sub_program->name.data, type_to_c_string(result));
     return false;
 }
 

@@ -53,10 +53,7 @@ b8 append_scope_instruction(Scope* scope, u8 kind, Scope* named, Trace location)
 b8 is_keyword(Token* token, String word);
 // The token's text is the word: the length is compared first.
 
-// Called by the driver and the preparse, defined with the statements and expressions and
-// by the core.
-Instruction* allocate_an_instruction(Scope* scope, u8 kind);
-b8 add_the_basic_types();
+// Called by the driver and the preparse, defined with the statements and expressions.
 b8 make_basic_instructions(Scope* scope, Token* first, Token* end);
 b8 parse_assignment_value(Scope* scope, u8 flags, u8 constant, Identifier* expected_type, Token* first, Token* end,
                           Value* out);

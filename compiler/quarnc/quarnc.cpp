@@ -1,11 +1,12 @@
 // quarnc: the compiler's developer tool, built with the tests and never shipped.
-//   quarnc --tokens FILE   the token list with its links and priorities, then the reports
-//   quarnc FILE            the reports of tokenising, as the compile-errors tab copies them
+//   quarnc --tokens FILE      the token list with its links and priorities, then the reports
+//   quarnc --constants FILE   the constant each literal makes, then the reports
+//   quarnc FILE               the reports of tokenising, as the compile-errors tab copies them
 //   quarnc [--preparse] [--ir] DIR
-//                          compiles DIR/custom.8 with DIR as the base directory of the
-//                          support sources, up to the entry blocks
+//                             compiles DIR/custom.8 with DIR as the base directory of the
+//                             support sources, up to the entry blocks
 //   quarnc --front [--preparse] [--ir] FILE
-//                          the same stages over FILE alone, without support sources
+//                             the same stages over FILE alone, without support sources
 // --preparse lists the loaded files and the recorded globals, --ir the entry blocks'
 // instructions; the reports follow. The exit status is 1 when anything was reported.
 #include <fcntl.h>
@@ -82,6 +83,39 @@ static b8 write_tokens(FILE* out, Source_File* file) {
     return true;
 }
 
+// One line per literal: where it is, its text, and its constant's mask, size and value; a
+// string's decoded octets and the constant-data row of its text, which equal texts share.
+static void write_constants(FILE* out, Source_File* file) {
+    for (Token* token = (Token*)file->tokens.first_element; token; token = token->next) {
+        if (!(token->kind & TOKEN_LITERAL)) continue;
+        fprintf(out, "%4u:%-4llu %-15s ", token->location.line,
+                (unsigned long long)(token->text - token->location.line_start + 1), token_kind_to_c_string(token->kind));
+        write_escaped(out, token->text, token->length);
+        Value value;
+        make_constant_value_from_token(&value, token, 0);
+        if (!value.kind) {
+            fputs("  not valid\n", out);
+            continue;
+        }
+        Constant* constant = &value.constant;
+        fprintf(out, "  mask 0x%llx size %u", (unsigned long long)constant->mask, constant->size);
+        if (constant->mask & CONSTANT_SIGNED) {
+            fprintf(out, " value %lld", (long long)constant->data);
+        } else if (constant->mask & CONSTANT_UNSIGNED) {
+            fprintf(out, " value %llu", (unsigned long long)constant->data);
+        } else if (constant->mask & CONSTANT_REAL) {
+            f64 real;
+            memcpy(&real, &constant->data, sizeof(real));
+            fprintf(out, " value %.17g", real);
+        } else if (constant->mask & CONSTANT_STRING) {
+            fputs(" octets ", out);
+            write_escaped(out, (u8*)constant->data, constant->length);
+            fprintf(out, " text c%u", constant->text_register.index);
+        }
+        fputc('\n', out);
+    }
+}
+
 static void write_compile_errors(FILE* out) {
     for (u32 i = 0; i < compile_errors.count; i++) {
         u64 used = tmp_get_used();
@@ -121,14 +155,15 @@ static Source_File* load_source_file(const char* path) {
     return file;
 }
 
-static int tokenise_only(const char* path, b8 list_tokens) {
-    if (!init_compiler(STR(".")) || !reset_compiler()) return 2;
+static int tokenise_only(const char* path, b8 list_tokens, b8 list_constants) {
+    if (!init_compiler(STR(".")) || !reset_compiler() || !add_the_basic_types()) return 2;
     Source_File* file = load_source_file(path);
     if (!file) return 2;
 
-    tokenise_file(file);
+    b8 tokenised = tokenise_file(file);
     if (list_tokens && !write_tokens(stdout, file)) return 2;
-    if (list_tokens && compile_errors.count) fputc('\n', stdout);
+    if (list_constants && tokenised) write_constants(stdout, file);
+    if ((list_tokens || list_constants) && compile_errors.count) fputc('\n', stdout);
     write_compile_errors(stdout);
     return compile_errors.count ? 1 : 0;
 }
@@ -156,10 +191,11 @@ static int compile(const char* target, b8 front, b8 list_preparse, b8 list_ir) {
 }
 
 int main(int argc, char** argv) {
-    b8 list_tokens = false, front = false, list_preparse = false, list_ir = false;
+    b8 list_tokens = false, list_constants = false, front = false, list_preparse = false, list_ir = false;
     int i = 1;
     for (; i < argc && argv[i][0] == '-' && argv[i][1] == '-'; i++) {
         if (strcmp(argv[i], "--tokens") == 0) list_tokens = true;
+        else if (strcmp(argv[i], "--constants") == 0) list_constants = true;
         else if (strcmp(argv[i], "--front") == 0) front = true;
         else if (strcmp(argv[i], "--preparse") == 0) list_preparse = true;
         else if (strcmp(argv[i], "--ir") == 0) list_ir = true;
@@ -168,12 +204,13 @@ int main(int argc, char** argv) {
     struct stat status;
     b8 directory = i + 1 == argc && stat(argv[i], &status) == 0 && S_ISDIR(status.st_mode);
     b8 compiles = front || list_preparse || list_ir || directory;
-    if (i + 1 != argc || (list_tokens && compiles) || (compiles && front == directory)) {
-        fprintf(stderr, "usage: quarnc [--tokens] FILE | quarnc [--preparse] [--ir] DIR | "
+    if (i + 1 != argc || (list_tokens && list_constants) || ((list_tokens || list_constants) && compiles) ||
+        (compiles && front == directory)) {
+        fprintf(stderr, "usage: quarnc [--tokens | --constants] FILE | quarnc [--preparse] [--ir] DIR | "
                         "quarnc --front [--preparse] [--ir] FILE\n");
         return 2;
     }
     if (!init_memory(PROGRAM_EDITOR)) return 2;
-    if (!compiles) return tokenise_only(argv[i], list_tokens);
+    if (!compiles) return tokenise_only(argv[i], list_tokens, list_constants);
     return compile(argv[i], front, list_preparse, list_ir);
 }

@@ -9,6 +9,8 @@
 #include <vector>
 
 #include "editor/editor.h"
+#include "shell/tabs.h"
+#include "terminal/terminal.h"
 
 // A record from the pool holding text, named name (which picks its tokenisation hint).
 inline Editor_File* make_test_file(const std::string& text, const std::string& name = "test.txt") {
@@ -28,6 +30,39 @@ inline std::string file_text(Editor_File* file) {
 }
 
 inline String test_string(const std::string& s) { return String{(u8*)s.data(), (s64)s.size()}; }
+
+// A record closed when the scope ends. Its text is given with '@' where the cursor stands
+// (none: at 0), and '#' where the selection anchor stands, which also makes the selection
+// active.
+struct Test_File {
+    Editor_File* file;
+    explicit Test_File(const std::string& marked, const std::string& name = "test.txt") {
+        std::string text;
+        s64 cursor = 0, anchor = -1;
+        for (char c : marked) {
+            if (c == '@') cursor = (s64)text.size();
+            else if (c == '#') anchor = (s64)text.size();
+            else text += c;
+        }
+        file = make_test_file(text, name);
+        if (anchor >= 0) {
+            editor_set_cursor(file, anchor);
+            atomic_or_u16(&file->flags, FILE_SELECTION_ACTIVE);
+        }
+        editor_set_cursor(file, cursor);
+        file->previous_cursor = 0;
+    }
+    ~Test_File() { close_file(file); }
+    Test_File(const Test_File&) = delete;
+    Editor_File* operator->() const { return file; }
+    operator Editor_File*() const { return file; }
+};
+
+// The text with '@' at the cursor, to compare against a marked text.
+inline std::string marked_text(Editor_File* file) {
+    std::string text = file_text(file);
+    return text.substr(0, file->cursor) + "@" + text.substr(file->cursor);
+}
 
 struct Scratch_Directory {
     std::filesystem::path path;
@@ -58,3 +93,34 @@ inline void add_test_hint(const Test_Hint& h) {
     given.string_delimiters = h.string_delimiters;
     ASSERT_NE(add_a_tokenisation_hint_from(&given), nullptr);
 }
+
+// A terminal with one block of output cut into runs and line breaks, built without the
+// terminal library: only its records are read.
+struct Test_Terminal {
+    Memory_Pool pool;
+    Terminal terminal = {};
+    Terminal_Result* result;
+    Test_Terminal(const std::string& text, const std::vector<std::pair<u64, u32>>& runs) {
+        _init_memory_pool(&pool, sizeof(Terminal_Result), 4, 1, nullptr, os_allocate_read_write);
+        init_bucket_array(&terminal.results, &pool);
+        bucket_array_append(&terminal.results);  // an earlier block
+        result = (Terminal_Result*)bucket_array_append(&terminal.results);
+        init_dynamic_array(&result->text, 1);
+        init_dynamic_array(&result->tokens, sizeof(Terminal_Token));
+        if (!text.empty()) memcpy(dynamic_array_add_fast_multiple(&result->text, (u32)text.size()), text.data(), text.size());
+        for (auto [offset, length] : runs) {
+            Terminal_Token* t = (Terminal_Token*)dynamic_array_add_fast(&result->tokens);
+            *t = Terminal_Token{};
+            t->offset = offset;
+            t->length = length;
+            bool line_break = length == 0 || text[offset] == '\n' || text[offset] == '\r';
+            t->kind = line_break ? TERMINAL_TOKEN_NEW_LINE : TERMINAL_TOKEN_TEXT;
+        }
+        terminal.selected_result = result;
+    }
+    ~Test_Terminal() {
+        dynamic_array_free(&result->text);
+        dynamic_array_free(&result->tokens);
+    }
+};
+

@@ -134,3 +134,31 @@ std::vector<int> live_processes_of_session(int session) {
     }
     return out;
 }
+
+Test_Tab::Test_Tab(const std::string& directory) {
+    terminal = make_test_terminal(directory);
+    input = add_a_file();
+    atomic_or_u16(&input->flags, FILE_SINGLE_LINE | FILE_NO_SYNTAX);
+}
+
+Test_Tab::~Test_Tab() {
+    for (Terminal_Result* b = (Terminal_Result*)terminal->results.first_element; b; b = b->next) wait_for_worker(b);
+    clear_terminal_history(terminal);
+    atomic_and_u8(&terminal->flags, (u8)~TERMINAL_IN_USE);
+    close_file(input);
+}
+
+void Test_Tab::type(const std::string& line) {
+    input->text.count = 0;
+    if (!line.empty()) {
+        u8* at = (u8*)dynamic_array_add_fast_multiple(&input->text, (u32)line.size());
+        memcpy(at, line.data(), line.size());
+    }
+    editor_set_cursor(input, (s64)line.size());
+}
+
+void Test_Tab::run(const std::string& line) {
+    tmp_reset();
+    type(line);
+    execute_terminal_command_line(terminal, input, &title, sizeof(title_buffer));
+}

@@ -38,3 +38,19 @@ std::vector<std::vector<std::string>> recorded_notifications();
 
 // Processes whose session is the given one and that still run.
 std::vector<int> live_processes_of_session(int session);
+
+// A terminal tab's parts: the terminal, its one-line input and its title buffer.
+struct Test_Tab {
+    Terminal* terminal;
+    Editor_File* input;
+    u8 title_buffer[64];
+    String title = {title_buffer, 0};
+
+    explicit Test_Tab(const std::string& directory);
+    ~Test_Tab();  // waits for every worker, then releases the terminal
+    void type(const std::string& line);
+    void run(const std::string& line);  // types the line and confirms it
+    std::string title_text() { return std::string((char*)title.data, title.count); }
+};
+
+inline std::string text_of(Editor_File* f) { return std::string((char*)f->text.data, f->text.count); }

@@ -6,8 +6,6 @@
 #define GLFW_INCLUDE_NONE
 #include <GLFW/glfw3.h>
 
-#include <fcntl.h>
-#include <poll.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -19,6 +17,8 @@
 
 // The window's pixels as the X server shows them (0xRRGGBB), rows from the top.
 std::vector<u32> read_x11_window_pixels(GLFWwindow* handle, u32 width, u32 height);
+// Starts Xvfb on a display it picks and points DISPLAY at it; the server's id, or -1.
+pid_t start_xvfb_for_window_tests();
 
 namespace {
 bool opened_the_driver = false;
@@ -34,27 +34,8 @@ namespace {
 pid_t xvfb_pid = 0;
 
 bool start_xvfb(const char* layout) {
-    int fds[2];
-    if (pipe(fds) != 0) return false;
-    xvfb_pid = fork();
-    if (xvfb_pid == 0) {
-        close(fds[0]);
-        int null_fd = open("/dev/null", O_WRONLY);
-        dup2(null_fd, 1);
-        dup2(null_fd, 2);
-        std::string fd = std::to_string(fds[1]);
-        execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "1024x768x24", "-nolisten", "tcp", "-noreset",
-               (char*)nullptr);
-        _exit(127);
-    }
-    close(fds[1]);
-    std::string display;
-    pollfd p = {fds[0], POLLIN, 0};
-    char c;
-    while (poll(&p, 1, 10000) == 1 && read(fds[0], &c, 1) == 1 && c != '\n') display += c;
-    close(fds[0]);
-    if (display.empty()) return false;
-    setenv("DISPLAY", (":" + display).c_str(), 1);
+    xvfb_pid = start_xvfb_for_window_tests();
+    if (xvfb_pid <= 0) return false;
     return system((std::string("setxkbmap ") + layout).c_str()) == 0;
 }
 

@@ -1,13 +1,45 @@
-// Reads a window's pixels from the X server. A file of its own: Xlib's headers name types
-// Font and Glyph, as Quarn's do.
+// Reads a window's pixels from the X server, and starts the X server of a test that opens
+// its window in its own process. A file of its own: Xlib's headers name types Font and
+// Glyph, as Quarn's do.
 #define GLFW_INCLUDE_NONE
 #include <GLFW/glfw3.h>
 #define GLFW_EXPOSE_NATIVE_X11
 #include <GLFW/glfw3native.h>
 
+#include <fcntl.h>
+#include <poll.h>
 #include <stdint.h>
+#include <stdlib.h>
+#include <unistd.h>
 
+#include <string>
 #include <vector>
+
+pid_t start_xvfb_for_window_tests() {
+    int fds[2];
+    if (pipe(fds) != 0) return -1;
+    pid_t pid = fork();
+    if (pid == 0) {
+        close(fds[0]);
+        int null_fd = open("/dev/null", O_WRONLY);
+        dup2(null_fd, 1);
+        dup2(null_fd, 2);
+        std::string fd = std::to_string(fds[1]);
+        // -noreset: what a client set (a keyboard layout) outlasts that client.
+        execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "1024x768x24", "-nolisten", "tcp", "-noreset",
+               (char*)nullptr);
+        _exit(127);
+    }
+    close(fds[1]);
+    std::string display;
+    pollfd p = {fds[0], POLLIN, 0};
+    char c;
+    while (poll(&p, 1, 10000) == 1 && read(fds[0], &c, 1) == 1 && c != '\n') display += c;
+    close(fds[0]);
+    if (pid < 0 || display.empty()) return -1;
+    setenv("DISPLAY", (":" + display).c_str(), 1);
+    return pid;
+}
 
 std::vector<uint32_t> read_x11_window_pixels(GLFWwindow* handle, uint32_t width, uint32_t height) {
     Display* display = glfwGetX11Display();

@@ -18,15 +18,3 @@ WEAK b8 parse_assignment_value(Scope*, u8, u8, Identifier*, Token* first, Token*
 }
 
 WEAK b8 handle_deferred_blocks(Scope*, u32, u8) { return report_not_supported(0); }
-
-WEAK Instruction* allocate_an_instruction(Scope* scope, u8 kind) {
-    Instruction* instruction = (Instruction*)bucket_array_append(&scope->instructions);
-    if (!instruction) {
-        report_out_of_compiler_memory("instructions");
-        return 0;
-    }
-    instruction->kind = kind;
-    return instruction;
-}
-
-WEAK b8 add_the_basic_types() { return true; }

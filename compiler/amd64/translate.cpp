@@ -1,0 +1,55 @@
+// The translation of one bytecode instruction: its code start, the dispatch on its kind,
+// and the internal error that fails the compile when a kind, size or operand cannot be
+// generated, so a layer with missing instructions never runs.
+#include "compiler/amd64/amd64.h"
+#include "foundation/strings.h"
+
+// The trace of an instruction's line, for the report; the text around it is found in
+// its loaded source file.
+static Trace trace_of_line(u32 file_index, u32 line) {
+    Trace t = {};
+    t.file_index = file_index;
+    t.line = line;
+    if (file_index >= global_compiler_state.source_files.count) return t;
+    Source_File* file = (Source_File*)global_compiler_state.source_files.data + file_index;
+    u8* at = file->text;
+    u8* end = file->text + file->text_size;
+    for (u32 l = 1; at && l < line && at < end; at++) {
+        if (*at == '\n') l++;
+    }
+    if (!at || at >= end) return t;
+    t.line_start = at;
+    t.text_start = at;
+    while (at < end && *at != '\n' && *at != '\r') at++;
+    t.length = (u64)(at - t.text_start);
+    return t;
+}
+
+void amd64_report_internal_error(Bytecode_Instruction* instruction, const char* reason) {
+    print_error_on_trace(trace_of_line(instruction->file_index, instruction->line),
+                         "Internal compiler error: cannot generate machine code for '%s' (%s).",
+                         bytecode_kind_name(instruction->kind), reason);
+}
+
+b8 bytecode_instruction_to_amd64(Bytecode_Instruction* instruction, Dynamic_Array* code, Dynamic_Array* jumps,
+                                 Dynamic_Array* calls, Dynamic_Array* data_relocations,
+                                 Dynamic_Array* foreign_call_slots, Amd64_Temporary_Mask* mask,
+                                 Dynamic_Array* prologues) {
+    instruction->code_start = code->count;
+    Amd64_Translation t = {instruction, code, jumps, calls, data_relocations, foreign_call_slots, mask, prologues};
+    switch (instruction->kind) {
+        case BYTECODE_SET_TO_ZERO: amd64_set_to_zero(&t); break;
+        case BYTECODE_COPY_CONSTANT_NUMBER:
+        case BYTECODE_COPY_CONSTANT_NUMBER_INDIRECT: amd64_copy_constant_number(&t); break;
+        case BYTECODE_COPY_CONSTANT_STRUCT:
+        case BYTECODE_COPY_CONSTANT_STRUCT_INDIRECT:
+        case BYTECODE_COPY:
+        case BYTECODE_COPY_INDIRECT: amd64_copy(&t); break;
+        case BYTECODE_COPY_SUB_PROGRAM_ADDRESS: amd64_copy_sub_program_address(&t); break;
+        default: amd64_fail(mask, "no machine code for this kind"); break;
+    }
+    b8 ok = !amd64_failed(mask);
+    if (!ok) amd64_report_internal_error(instruction, mask->failure);
+    amd64_clear_temporary_mask(mask);
+    return ok;
+}

@@ -1,0 +1,340 @@
+// The bytecode: one flat array of fixed 160-octet records holding the code of the entry
+// blocks and every sub-program. The bytecode generator appends and patches them, the
+// AMD64 code generator translates them in array order, the listing prints them.
+#pragma once
+
+#include <stddef.h>
+
+#include "compiler/core/compiler_core.h"
+#include "foundation/memory.h"
+
+//~ Kinds
+
+// The kinds with their listing names; 0, 31 and 39 are never produced.
+#define BYTECODE_KIND_LIST(X)                                          \
+    X(BYTECODE_INVALID,                      0,  "INVALID")            \
+    X(BYTECODE_SET_TO_ZERO,                  1,  "set to zero")        \
+    X(BYTECODE_COPY_CONSTANT_NUMBER,         2,  "copy constant number") \
+    X(BYTECODE_COPY_CONSTANT_NUMBER_INDIRECT, 3, "copy constant number") \
+    X(BYTECODE_COPY_CONSTANT_STRUCT,         4,  "copy constant struct") \
+    X(BYTECODE_COPY_CONSTANT_STRUCT_INDIRECT, 5, "copy constant struct") \
+    X(BYTECODE_COPY,                         6,  "copy")               \
+    X(BYTECODE_COPY_INDIRECT,                7,  "copy")               \
+    X(BYTECODE_COPY_SUB_PROGRAM_ADDRESS,     8,  "copy sub-program address") \
+    X(BYTECODE_CAST_INT_TO_FLOAT,            9,  "cast int to float")  \
+    X(BYTECODE_CAST_FLOAT_TO_INT,            10, "cast float to int")  \
+    X(BYTECODE_CAST_INT_TO_BOOL,             11, "cast int to bool")   \
+    X(BYTECODE_CAST_FLOAT_TO_BOOL,           12, "cast float to bool") \
+    X(BYTECODE_CAST_INT_TO_SMALL_INT,        13, "cast int to small int") \
+    X(BYTECODE_CAST_INT_TO_BIG_INT,          14, "cast int to big int") \
+    X(BYTECODE_CAST_FLOAT_TO_SMALL_FLOAT,    15, "cast float to small float") \
+    X(BYTECODE_CAST_FLOAT_TO_BIG_FLOAT,      16, "cast float to big float") \
+    X(BYTECODE_MAKE_INT_BOOL,                17, "make int bool")      \
+    X(BYTECODE_MAKE_FLOAT_BOOL,              18, "make float bool")    \
+    X(BYTECODE_INT_ARITHMETIC_CONSTANT,      19, "int arithmetic constant") \
+    X(BYTECODE_INT_ARITHMETIC,               20, "int arithmetic")     \
+    X(BYTECODE_FLOAT_ARITHMETIC_CONSTANT,    21, "float arithmetic constant") \
+    X(BYTECODE_FLOAT_ARITHMETIC,             22, "float arithmetic")   \
+    X(BYTECODE_TAKE_ADDRESS,                 23, "take address")       \
+    X(BYTECODE_CALCULATE_ADDRESS,            24, "calculate address")  \
+    X(BYTECODE_CALCULATE_ADDRESS_CONSTANT,   25, "calculate address")  \
+    X(BYTECODE_MEMORY_DEREFERENCE,           26, "memory dereference") \
+    X(BYTECODE_MEMORY_DEREFERENCE_CONSTANT,  27, "memory dereference") \
+    X(BYTECODE_COMPARE,                      28, "compare")            \
+    X(BYTECODE_COMPARE_TO_CONSTANT,          29, "compare to constant") \
+    X(BYTECODE_COMPARE_TO_ZERO,              30, "compare to zero")    \
+    X(BYTECODE_INVALID_31,                   31, "INVALID")            \
+    X(BYTECODE_COMPARE_BLOCK_TO_CONSTANT,    32, "compare to constant") \
+    X(BYTECODE_MEMCMP,                       33, "memcmp")             \
+    X(BYTECODE_TEST_FLAGS,                   34, "test flags")         \
+    X(BYTECODE_TEST_FLAGS_CONSTANT,          35, "test flags")         \
+    X(BYTECODE_FLOAT_COMPARE,                36, "compare")            \
+    X(BYTECODE_FLOAT_COMPARE_TO_CONSTANT,    37, "compare to constant") \
+    X(BYTECODE_FLOAT_COMPARE_TO_ZERO,        38, "compare to zero")    \
+    X(BYTECODE_INVALID_39,                   39, "INVALID")            \
+    X(BYTECODE_STORE_COMPARE_RESULT,         40, "store cmp result")   \
+    X(BYTECODE_JUMP,                         41, "jump")               \
+    X(BYTECODE_JUMP_EQUAL,                   42, "jump eq")            \
+    X(BYTECODE_JUMP_NOT_EQUAL,               43, "jump ne")            \
+    X(BYTECODE_JUMP_LESS,                    44, "jump lt")            \
+    X(BYTECODE_JUMP_LESS_EQUAL,              45, "jump le")            \
+    X(BYTECODE_JUMP_GREATER,                 46, "jump gt")            \
+    X(BYTECODE_JUMP_GREATER_EQUAL,           47, "jump ge")            \
+    X(BYTECODE_JUMP_NOT_ZERO,                48, "jump nz")            \
+    X(BYTECODE_JUMP_ZERO,                    49, "jump ze")            \
+    X(BYTECODE_DEBUG_BREAK,                  50, "debug break")        \
+    X(BYTECODE_EMBED_MACHINE_CODE,           51, "embed machine code") \
+    X(BYTECODE_PUSH_STACK_FRAME,             52, "push stack frame")   \
+    X(BYTECODE_POP_STACK_FRAME,              53, "pop stack frame")    \
+    X(BYTECODE_COPY_ARGUMENTS_ADDRESS,       54, "copy arguments address (AMD64)") \
+    X(BYTECODE_CALL,                         55, "call")               \
+    X(BYTECODE_CALL_THROUGH_ADDRESS,         56, "call[]")             \
+    X(BYTECODE_FOREIGN_CALL,                 57, "foreign call")       \
+    X(BYTECODE_RETURN,                       58, "return")
+
+enum Bytecode_Kind : u8 {
+#define X(name, number, text) name = number,
+    BYTECODE_KIND_LIST(X)
+#undef X
+};
+
+#define BYTECODE_KIND_COUNT 59
+
+inline constexpr const char* bytecode_kind_names[BYTECODE_KIND_COUNT] = {
+#define X(name, number, text) text,
+    BYTECODE_KIND_LIST(X)
+#undef X
+};
+
+// The listing name; "UNKNOWN INSTRUCTION" above 58.
+inline const char* bytecode_kind_name(u8 kind) {
+    return kind < BYTECODE_KIND_COUNT ? bytecode_kind_names[kind] : "UNKNOWN INSTRUCTION";
+}
+
+//~ Instructions
+
+// The fields each kind keeps in its three operand slots (O1, O2, O3, 16 octets each)
+// and, for some, in the address tail and the call area behind them. A slot that holds a
+// Register_Id holds INVALID_REGISTER_ID when absent.
+
+struct Bytecode_Set_To_Zero {           // 1
+    Register_Id destination;
+    u32 size;
+    u8 through_address;                 // clear where O1 points
+};
+
+struct Bytecode_Copy_Constant_Number {  // 2, 3 (through O1)
+    Register_Id destination;
+    u32 companion;                      // the constant's relocation index; 0xFFFFFFFF for none
+    u64 immediate;                      // integer bits, or the bits of an f64
+    u8 destination_size;
+    u8 constant_size;
+    u8 has_companion;
+};
+
+struct Bytecode_Copy {                  // 4, 5, 6, 7 (5 and 7 through O1)
+    Register_Id destination;
+    Register_Id source;                 // constant data for 4 and 5
+};
+
+struct Bytecode_Copy_Sub_Program_Address {  // 8
+    Register_Id destination;
+    Sub_Program* sub_program;
+    s64 distance;                       // octets from this record to the callee's first, after patching
+    u8 through_address;
+};
+
+struct Bytecode_Cast {                  // 9 to 16
+    Register_Id destination;
+    Register_Id source;
+    u16 destination_size;
+    u8 through_address;
+    u8 is_unsigned;                     // the integer side is unsigned
+};
+
+struct Bytecode_Make_Bool {             // 17, 18
+    Register_Id value;
+    u8 size;
+    u8 through_address;
+};
+
+struct Bytecode_Int_Arithmetic_Constant {  // 19
+    Register_Id destination;
+    u64 immediate;
+    u16 size;
+    u64 operator_bit;
+    u8 not_boolean;                     // "&&", "||": O1 may hold other values than 0 and 1
+    u8 is_signed;
+};
+
+struct Bytecode_Int_Arithmetic {        // 20
+    Register_Id destination;
+    Register_Id source;
+    u64 operator_bit;
+    u8 destination_not_boolean;
+    u8 source_not_boolean;
+    u8 is_signed;
+};
+
+struct Bytecode_Float_Arithmetic_Constant {  // 21
+    Register_Id destination;
+    f64 immediate;
+    u16 size;
+    u64 operator_bit;
+};
+
+struct Bytecode_Float_Arithmetic {      // 22
+    Register_Id destination;
+    Register_Id source;
+    u64 operator_bit;
+};
+
+struct Bytecode_Take_Address {          // 23
+    Register_Id destination;
+    Register_Id source;
+};
+
+struct Bytecode_Address {               // 24, 26: the index in a register
+    Register_Id destination;
+    Register_Id base;
+    Register_Id index;
+    u16 element_size;                   // the address tail
+    u16 value_size;
+    u8 is_signed;
+    u8 through_address;
+};
+
+struct Bytecode_Address_Constant {      // 25, 27: a constant index
+    Register_Id destination;
+    Register_Id base;
+    u64 index;
+    u16 element_size;
+    u16 value_size;
+    u8 is_signed;
+    u8 through_address;
+};
+
+struct Bytecode_Compare {               // 28, 30, 32, 33, 34, 36, 38
+    Register_Id left;
+    Register_Id right;
+    Register_Id size_register;          // 33
+};
+
+struct Bytecode_Compare_Flags {         // 28: in O3
+    Register_Id left;
+    Register_Id right;
+    u8 right_through_address;
+    u8 size;
+};
+
+struct Bytecode_Compare_To_Constant {   // 29, 35, 37
+    Register_Id left;
+    u64 immediate;                      // an integer, a mask, or the bits of an f64
+    u16 size;
+};
+
+struct Bytecode_Store_Compare_Result {  // 40
+    Register_Id destination;
+    u64 operator_bit;
+    u8 compared_unsigned;
+    u8 compared_float;
+    u8 through_address;
+};
+
+struct Bytecode_Jump {                  // 41 to 49
+    u64 target;                         // octet offset of the target instruction
+    u8 compared_unsigned;
+    u8 compared_float;
+};
+
+struct Bytecode_Machine_Code {          // 51
+    u8* code;
+    s32 count;
+};
+
+struct Bytecode_Frame {                 // 52, 53
+    Scope* scope;
+    u32 flags;
+};
+
+struct Bytecode_Call {                  // 55, 56, 57
+    Sub_Program* sub_program;
+    Register_Id call_data;              // arguments and return value
+    Register_Id return_value;
+    Register_Id callee_address;         // 56
+};
+
+#define BYTECODE_CALL_AREA_SIZE 56
+
+#define CALL_THROUGH_ADDRESS 0x1
+#define CALL_ARGUMENT_BLOCK  0x2
+
+struct Bytecode_Instruction {
+    u32 line;
+    u32 file_index;
+    u8 kind;                            // Bytecode_Kind
+    u64 code_start;                     // written by the code generator as it starts the instruction
+    u64 code_end;                       // written by the compile driver after it
+    union {
+        struct {
+            Register_Id operand_a;
+            Register_Id operand_b;
+            Register_Id operand_c;
+        };
+        Bytecode_Set_To_Zero set_to_zero;
+        Bytecode_Copy_Constant_Number copy_constant_number;
+        Bytecode_Copy copy;
+        Bytecode_Copy_Sub_Program_Address copy_sub_program_address;
+        Bytecode_Cast cast;
+        Bytecode_Make_Bool make_bool;
+        Bytecode_Int_Arithmetic_Constant int_arithmetic_constant;
+        Bytecode_Int_Arithmetic int_arithmetic;
+        Bytecode_Float_Arithmetic_Constant float_arithmetic_constant;
+        Bytecode_Float_Arithmetic float_arithmetic;
+        Bytecode_Take_Address take_address;
+        Bytecode_Address address;
+        Bytecode_Address_Constant address_constant;
+        Bytecode_Compare compare;
+        Bytecode_Compare_Flags compare_flags;
+        Bytecode_Compare_To_Constant compare_to_constant;
+        Bytecode_Store_Compare_Result store_compare_result;
+        Bytecode_Jump jump;
+        Bytecode_Machine_Code machine_code;
+        Bytecode_Frame frame;
+        Bytecode_Call call;
+        u8 operand_octets[48 + 6];      // the three slots and the address tail
+    };
+    u8 call_area[BYTECODE_CALL_AREA_SIZE];  // calls: the call's argument list
+    u64 callee;                         // 55: distance to the callee after patching; 57: the routine id
+    u16 live_gp_mask;                   // bit n: machine register n holds a live value across the call
+    u16 live_xmm_mask;
+    u8 call_flags;                      // CALL_
+};
+static_assert(sizeof(Bytecode_Instruction) == BYTECODE_INSTRUCTION_SIZE);
+static_assert(offsetof(Bytecode_Instruction, operand_a) == 32);
+static_assert(offsetof(Bytecode_Instruction, address.element_size) == 80);
+static_assert(offsetof(Bytecode_Instruction, call.callee_address) == 72);
+static_assert(offsetof(Bytecode_Instruction, callee) == 144);
+static_assert(offsetof(Bytecode_Instruction, call_flags) == 156);
+
+//~ Appending and the opposite jumps
+
+// Appends a record with its location and kind; nothing else is written. The pointer
+// lives until the next append. Null when the array cannot grow.
+inline Bytecode_Instruction* insert_bytecode(Dynamic_Array* bytecode, u8 kind, Trace trace) {
+    Bytecode_Instruction* i = (Bytecode_Instruction*)dynamic_array_add_fast(bytecode);
+    if (!i) return 0;
+    i->line = trace.line;
+    i->file_index = trace.file_index;
+    i->kind = kind;
+    return i;
+}
+
+// The jump taken when the comparison is false ("<" gives "jump ge"); 0 for operators that
+// are not comparisons.
+inline u8 get_opposite_comparison_jump(u64 operator_bit) {
+    switch (operator_bit) {
+        case OP_NOT_EQUAL: return BYTECODE_JUMP_EQUAL;
+        case OP_LESS: return BYTECODE_JUMP_GREATER_EQUAL;
+        case OP_LESS_EQUAL: return BYTECODE_JUMP_GREATER;
+        case OP_GREATER: return BYTECODE_JUMP_LESS_EQUAL;
+        case OP_GREATER_EQUAL: return BYTECODE_JUMP_LESS;
+        case OP_EQUAL: return BYTECODE_JUMP_NOT_EQUAL;
+    }
+    return 0;
+}
+
+// The opposite conditional jump (42 and 43, 44 and 47, 45 and 46, 48 and 49); 0 otherwise.
+inline u8 get_opposite_comparison_jump2(u8 kind) {
+    switch (kind) {
+        case BYTECODE_JUMP_EQUAL: return BYTECODE_JUMP_NOT_EQUAL;
+        case BYTECODE_JUMP_NOT_EQUAL: return BYTECODE_JUMP_EQUAL;
+        case BYTECODE_JUMP_LESS: return BYTECODE_JUMP_GREATER_EQUAL;
+        case BYTECODE_JUMP_GREATER_EQUAL: return BYTECODE_JUMP_LESS;
+        case BYTECODE_JUMP_LESS_EQUAL: return BYTECODE_JUMP_GREATER;
+        case BYTECODE_JUMP_GREATER: return BYTECODE_JUMP_LESS_EQUAL;
+        case BYTECODE_JUMP_NOT_ZERO: return BYTECODE_JUMP_ZERO;
+        case BYTECODE_JUMP_ZERO: return BYTECODE_JUMP_NOT_ZERO;
+    }
+    return 0;
+}

@@ -1,0 +1,177 @@
+// Copying a selection, or the token at the cursor, to the system clipboard and the two
+// local copies.
+
+#define GLFW_INCLUDE_NONE
+#include <GLFW/glfw3.h>
+
+#include "editor/clipboard.h"
+#include "editor/editing.h"
+#include "editor/lexer.h"
+#include "editor/lines.h"
+#include "foundation/os_files.h"
+#include "terminal/terminal.h"
+
+#include <string.h>
+
+Dynamic_Array text_copied_locally = {nullptr, 1, 0, 0, {}};
+Dynamic_Array text_copied_as_if_there_was_no_padding = {nullptr, 1, 0, 0, {}};
+
+static inline b8 is_blank(u8 c) { return c == ' ' || c == '\t'; }
+
+static void append_octets(Dynamic_Array* array, u8* data, s64 count) {
+    if (count <= 0 || (u64)array->count + (u64)count > 0xFFFFFFFFull) return;
+    u8* at = (u8*)dynamic_array_add_fast_multiple(array, (u32)count);
+    if (at) memcpy(at, data, (u64)count);
+}
+
+static void set_octets(Dynamic_Array* array, u8* data, s64 count) {
+    array->count = 0;
+    append_octets(array, data, count);
+}
+
+void editor_set_clipboard_text(u8* text, s64 count) {
+    if (count < 0) return;
+    Gp_Allocation big = {};
+    char* copy;
+    if (count < CLIPBOARD_TEMPORARY_LIMIT) {
+        copy = (char*)tmp_allocate((u64)count + 1);
+    } else {
+        copy = gp_allocate(&big, (u64)count + 1) ? (char*)big.memory : nullptr;
+    }
+    if (!copy) return;
+    if (count) memcpy(copy, text, (u64)count);
+    copy[count] = 0;
+    glfwSetClipboardString(nullptr, copy);
+    gp_free(&big);
+}
+
+// Every line after the first loses up to as many leading blanks as the first line had
+// before the selection began, never more than the part of the line that is selected.
+static void copy_without_padding(Editor_File* file, s64 start, s64 end) {
+    u8* text = file->text.data;
+    s64 count = file->text.count;
+    Dynamic_Array* out = &text_copied_as_if_there_was_no_padding;
+    out->count = 0;
+    s64 first_line_start = get_line_start(text, start);
+    s64 padding = 0;
+    while (first_line_start + padding < start && is_blank(text[first_line_start + padding])) padding++;
+
+    s64 position = start;
+    for (b8 first = true;; first = false) {
+        s64 from = position;
+        for (s64 skipped = 0; !first && skipped < padding && from < end && is_blank(text[from]); skipped++) from++;
+        s64 line_end = get_line_end(text, count, position);
+        s64 to = line_end < end ? line_end : end;
+        if (to > from) append_octets(out, text + from, to - from);
+        if (line_end >= end) break;  // the selection ends on this line
+        Editor_Token line_break;
+        if (editor_get_next_token(file, line_end, &line_break) < 0) break;
+        append_octets(out, text + line_break.offset, line_break.length);
+        position = line_break.offset + line_break.length;
+    }
+}
+
+void copy_file_selection_to_clipboard(Editor_File* file, u8 stop_selection, u8 token_when_empty) {
+    if (!file) return;
+    u8* text = file->text.data;
+    s64 count = file->text.count;
+    s64 start = *file->selection_start, end = *file->selection_end;
+    if (start < 0) start = 0;
+    if (end > count) end = count;
+
+    if (end > start) {
+        copy_without_padding(file, start, end);
+        set_octets(&text_copied_locally, text + start, end - start);
+        editor_set_clipboard_text(text + start, end - start);
+        if (stop_selection) atomic_and_u16(&file->flags, (u16)~FILE_SELECTION_ACTIVE);
+        return;
+    }
+    if (!token_when_empty || count == 0) return;
+
+    // The token that starts at the cursor, unless the one before runs over it; else the
+    // one before when it reaches the cursor.
+    s64 cursor = file->cursor < 0 ? 0 : file->cursor > count ? count : file->cursor;
+    Editor_Token next, previous;
+    s64 next_end = editor_get_next_token(file, cursor, &next);
+    s64 previous_end = editor_get_previous_token(file, cursor, &previous);
+    Editor_Token* token = nullptr;
+    if (next_end >= 0 && next.offset == cursor) token = previous_end > cursor ? &previous : &next;
+    else if (previous_end >= 0 && previous_end >= cursor) token = &previous;
+    if (!token) return;
+    set_octets(&text_copied_locally, text + token->offset, token->length);
+    set_octets(&text_copied_as_if_there_was_no_padding, text + token->offset, token->length);
+    editor_set_clipboard_text(text + token->offset, token->length);
+}
+
+//~ A terminal block's selection
+
+static b8 try_to_take_result_lock(u8* lock) {
+    u64 started = os_get_monotonic_microseconds();
+    for (;;) {
+        u8 expected = 0;
+        if (__atomic_compare_exchange_n(lock, &expected, (u8)1, false, __ATOMIC_ACQUIRE, __ATOMIC_RELAXED)) return true;
+        if (os_get_monotonic_microseconds() - started > TERMINAL_RESULT_LOCK_WAIT_MICROSECONDS) return false;
+        __builtin_ia32_pause();
+    }
+}
+
+static b8 selection_end_before(Terminal_Selection_End a, Terminal_Selection_End b) {
+    return a.token < b.token || (a.token == b.token && a.offset < b.offset);
+}
+
+// The octets of one token from one offset to another, both cut to the token and the text.
+static void append_token_part(Dynamic_Array* out, Terminal_Result* result, Terminal_Token* token, u64 from, u64 to) {
+    if (token->kind == TERMINAL_TOKEN_NEW_LINE && token->length == 0) {
+        append_octets(out, (u8*)"\n", 1);
+        return;
+    }
+    if (to > token->length) to = token->length;
+    u64 start = token->offset + from, end = token->offset + to;
+    if (end > result->text.count) end = result->text.count;
+    if (start < end) append_octets(out, result->text.data + start, (s64)(end - start));
+}
+
+// Gathers the selection of a block whose lock the caller holds; false when it is empty.
+static b8 copy_result_selection(Terminal_Result* result) {
+    Terminal_Selection_End first = result->selection_start, last = result->selection_end;
+    if (selection_end_before(last, first)) {
+        Terminal_Selection_End swap = first;
+        first = last;
+        last = swap;
+    }
+    text_copied_as_if_there_was_no_padding.count = 0;
+    if (first.token == last.token && first.offset == last.offset) return false;
+    Terminal_Token* tokens = (Terminal_Token*)result->tokens.data;
+    u32 count = result->tokens.count;
+    if (first.token >= count) return false;
+    if (last.token >= count) last = Terminal_Selection_End{count - 1, tokens[count - 1].length};
+
+    // The gathered text may be as big as the block: general-purpose memory, not temporary.
+    Dynamic_Array gathered;
+    init_dynamic_array(&gathered, 1);
+    if (first.token == last.token) {
+        append_token_part(&gathered, result, &tokens[first.token], first.offset, last.offset);
+    } else {
+        append_token_part(&gathered, result, &tokens[first.token], first.offset, UINT32_MAX);
+        for (u32 i = first.token + 1; i < last.token; i++) append_token_part(&gathered, result, &tokens[i], 0, UINT32_MAX);
+        append_token_part(&gathered, result, &tokens[last.token], 0, last.offset);
+    }
+    editor_set_clipboard_text(gathered.data, gathered.count);
+    dynamic_array_free(&gathered);
+    return true;
+}
+
+b8 copy_terminal_selection_to_clipboard(Terminal* terminal) {
+    if (!terminal || !terminal->selected_result || terminal->results.count == 0) return false;
+    // Only a block of this terminal's list is read.
+    Terminal_Result* result = (Terminal_Result*)terminal->results.first_element;
+    for (u32 i = 0; i < terminal->results.count && result; i++, result = result->next) {
+        if (result != terminal->selected_result) continue;
+        if (!try_to_take_result_lock(&result->lock)) return false;
+        b8 copied = copy_result_selection(result);
+        if (copied) terminal->selected_result = nullptr;
+        spin_unlock(&result->lock);
+        return copied;
+    }
+    return false;
+}

@@ -1,0 +1,363 @@
+// Deleting and saving from the file lister. A delete works from directory descriptors so
+// that nothing swapped in after the listing (a link in place of a directory) is followed,
+// and it refuses targets whose loss would take the user's home or work along.
+
+#include "listers/lister_actions.h"
+#include "listers/search.h"
+#include "runtime/custom_layer.h"
+#include "shell/shell.h"
+#include "ui/ui_state.h"
+
+#include <dirent.h>
+#include <errno.h>
+#include <fcntl.h>
+#include <limits.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+String get_file_lister_item_path_tmp(String directory, File_Lister_Item* item) {
+    b8 root = directory.count == 1 && directory.data[0] == '/';
+    if (item->relative_directory.count > 0) {
+        return string_concat2(root ? "%%/%" : "%/%/%", directory, item->relative_directory, item->name);
+    }
+    return string_concat2(root ? "%%" : "%/%", directory, item->name);
+}
+
+//~ Deleting
+
+// Past this depth a tree is left in place (logged): every level holds a descriptor open.
+#define DELETE_MAX_DEPTH 400
+
+// At most this many leftovers are logged one by one; the rest only count.
+#define DELETE_LOGGED_LEFTOVERS 16
+
+struct Delete_Report {
+    u32 leftovers;
+};
+
+static void note_leftover(Delete_Report* report, String directory, const char* name, const char* reason) {
+    if (report->leftovers++ < DELETE_LOGGED_LEFTOVERS) {
+        add_log(nullptr, LOG_ERROR, "Could not delete \"%.*s/%s\": %s", (int)directory.count, (char*)directory.data, name, reason);
+    }
+}
+
+// Removes everything inside the open directory fd (which it closes); path is for the log.
+static void remove_directory_contents(int fd, dev_t device, String path, u32 depth, Delete_Report* report) {
+    DIR* stream = fdopendir(fd);
+    if (!stream) {
+        close(fd);
+        note_leftover(report, path, ".", strerror(errno));
+        return;
+    }
+    while (struct dirent* entry = readdir(stream)) {
+        const char* name = entry->d_name;
+        if (name[0] == '.' && (name[1] == 0 || (name[1] == '.' && name[2] == 0))) continue;
+        struct stat st;
+        if (fstatat(fd, name, &st, AT_SYMLINK_NOFOLLOW) != 0) {
+            if (errno != ENOENT) note_leftover(report, path, name, strerror(errno));
+            continue;
+        }
+        if (!S_ISDIR(st.st_mode)) {
+            // Files, links, FIFOs, sockets and devices: the entry goes, never what it names.
+            if (unlinkat(fd, name, 0) != 0 && errno != ENOENT) note_leftover(report, path, name, strerror(errno));
+            continue;
+        }
+        if (st.st_dev != device) {
+            note_leftover(report, path, name, "it is on another file system and was kept");
+            continue;
+        }
+        if (depth + 1 >= DELETE_MAX_DEPTH) {
+            note_leftover(report, path, name, "the tree is too deep");
+            continue;
+        }
+        int child = openat(fd, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        struct stat opened;
+        if (child < 0 || fstat(child, &opened) != 0 || opened.st_dev != st.st_dev || opened.st_ino != st.st_ino) {
+            // Replaced since it was examined: leave whatever is there now.
+            note_leftover(report, path, name, child < 0 ? strerror(errno) : "it changed while being deleted");
+            if (child >= 0) close(child);
+            continue;
+        }
+        u64 saved = tmp_get_used();
+        String child_path = string_concat2("%/%", path, string_from_c(name));
+        remove_directory_contents(child, device, child_path, depth + 1, report);
+        tmp_set_used(saved);
+        if (unlinkat(fd, name, AT_REMOVEDIR) != 0) note_leftover(report, path, name, strerror(errno));
+    }
+    closedir(stream);
+}
+
+b8 os_delete_directory(u8* path, u64 length) {
+    u64 saved = tmp_get_used();
+    while (length > 1 && path[length - 1] == '/') length--;
+    s64 slash = (s64)length - 1;
+    while (slash >= 0 && path[slash] != '/') slash--;
+    String parent = slash < 0 ? STR(".") : String{path, slash == 0 ? 1 : slash};
+    String name = {path + slash + 1, (s64)length - slash - 1};
+    String whole = {path, (s64)length};
+    char* parent_c = to_tmp_c_string(parent);
+    char* name_c = to_tmp_c_string(name);
+    if (!parent_c || !name_c || name.count == 0 || strings_equal(name, STR(".")) || strings_equal(name, STR(".."))) {
+        add_log(nullptr, LOG_ERROR, "Refused to delete the directory \"%.*s\".", (int)whole.count, (char*)whole.data);
+        tmp_set_used(saved);
+        return false;
+    }
+
+    int parent_fd = open(parent_c, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    int fd = parent_fd >= 0 ? openat(parent_fd, name_c, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC) : -1;
+    struct stat st;
+    if (fd < 0 || fstat(fd, &st) != 0) {
+        // ELOOP or ENOTDIR: a link or a file stands there now.
+        add_log(nullptr, LOG_ERROR, "Could not delete the directory \"%.*s\": %s", (int)whole.count, (char*)whole.data,
+                strerror(errno));
+        if (fd >= 0) close(fd);
+        if (parent_fd >= 0) close(parent_fd);
+        tmp_set_used(saved);
+        return false;
+    }
+
+    Delete_Report report = {};
+    remove_directory_contents(fd, st.st_dev, whole, 0, &report);
+    if (unlinkat(parent_fd, name_c, AT_REMOVEDIR) != 0) {
+        add_log(nullptr, LOG_ERROR, "Could not delete the directory \"%.*s\": %s", (int)whole.count, (char*)whole.data,
+                strerror(errno));
+        report.leftovers++;
+    }
+    close(parent_fd);
+    if (report.leftovers > DELETE_LOGGED_LEFTOVERS) {
+        add_log(nullptr, LOG_ERROR, "%u entries under \"%.*s\" were not deleted.", report.leftovers, (int)whole.count,
+                (char*)whole.data);
+    }
+    tmp_set_used(saved);
+    return report.leftovers == 0;
+}
+
+// True when the directory at `real` (a resolved path) is `kept` or one of its ancestors.
+static b8 directory_holds(const char* real, const char* kept) {
+    char resolved[PATH_MAX];
+    if (!kept || !kept[0] || !realpath(kept, resolved)) return false;
+    u64 n = strlen(real);
+    if (n == 1 && real[0] == '/') return true;
+    return strncmp(resolved, real, n) == 0 && (resolved[n] == 0 || resolved[n] == '/');
+}
+
+b8 delete_file_lister_entry(String path, u8 kind, String* kept_directories, u32 kept_count) {
+    u64 saved = tmp_get_used();
+    char* c_path = path.count > 0 ? to_tmp_c_string(path) : nullptr;
+    if (!c_path) {
+        add_log(nullptr, LOG_ERROR, "Refused to delete an entry without a name.");
+        tmp_set_used(saved);
+        return false;
+    }
+    b8 deleted = false;
+    struct stat st;
+    if (lstat(c_path, &st) != 0) {
+        add_log(nullptr, LOG_ERROR, "Could not delete \"%s\": %s", c_path, strerror(errno));
+    } else if (S_ISLNK(st.st_mode) || (S_ISREG(st.st_mode) && kind == FILE_LISTER_FILE)) {
+        // A link goes itself, whatever it points at.
+        deleted = unlink(c_path) == 0;
+        if (!deleted) add_log(nullptr, LOG_ERROR, "Could not delete \"%s\": %s", c_path, strerror(errno));
+    } else if (!S_ISDIR(st.st_mode) || kind != FILE_LISTER_DIRECTORY) {
+        add_log(nullptr, LOG_ERROR, "Refused to delete \"%s\": it is no longer what was listed.", c_path);
+    } else {
+        char real[PATH_MAX];
+        b8 refused = !realpath(c_path, real) || (real[0] == '/' && real[1] == 0);
+        char working[PATH_MAX];
+        if (!refused) refused = directory_holds(real, getenv("HOME"));
+        if (!refused && getcwd(working, sizeof(working))) refused = directory_holds(real, working);
+        for (u32 i = 0; !refused && i < kept_count; i++) {
+            char* kept = kept_directories[i].count > 0 ? to_tmp_c_string(kept_directories[i]) : nullptr;
+            refused = directory_holds(real, kept);
+        }
+        if (refused) {
+            add_log(nullptr, LOG_ERROR,
+                    "Refused to delete \"%s\": it is the root, or is or holds the home, working or listed directory.",
+                    c_path);
+        } else {
+            deleted = os_delete_directory((u8*)c_path, (u64)path.count);
+        }
+    }
+    tmp_set_used(saved);
+    return deleted;
+}
+
+//~ Saving under a new name
+
+b8 save_file_as(Editor_File* file, String directory, String name, u8* path_lock) {
+    if (!is_valid_new_file_name(name)) {
+        add_log(nullptr, LOG_ERROR, "Could not save as \"%.*s\": it is not one valid file name.", (int)name.count,
+                (char*)name.data);
+        return false;
+    }
+    u64 saved = tmp_get_used();
+    Filepath* target = (Filepath*)tmp_allocate_aligned(sizeof(Filepath), 64);
+    // save_file writes a record's text to its own path: a copy carrying the new path writes
+    // it there, and the real record changes only once the file is on disk.
+    Editor_File* copy = (Editor_File*)tmp_allocate_aligned(sizeof(Editor_File), 64);
+    b8 saved_whole = false;
+    if (target && copy && string_to_filepath(target, directory.data, directory.count) && target->count > 0) {
+        memcpy(copy, file, sizeof(*copy));
+        set_filepath_from(&copy->directory, target);
+        memcpy(copy->name_storage, name.data, (u64)name.count);
+        copy->name = String{copy->name_storage, name.count};
+        saved_whole = save_file(copy);
+    }
+    if (!saved_whole) atomic_or_u16(&file->flags, FILE_SAVE_FAILED);
+    if (saved_whole) {
+        if (path_lock) spin_lock(path_lock);
+        set_filepath_from(&file->directory, target);
+        memcpy(file->name_storage, name.data, (u64)name.count);
+        file->name = String{file->name_storage, name.count};
+        file->modification_time = copy->modification_time;
+        atomic_and_u16(&file->flags,
+                       (u16)~(FILE_MODIFIED | FILE_CHANGED_ON_DISK | FILE_GONE_FROM_DISK | FILE_SAVE_FAILED));
+        if (custom_layer_has_block(LAYER_HAS_SYNTAX)) atomic_or_u16(&file->flags, FILE_NEEDS_SYNTAX);
+        if (path_lock) spin_unlock(path_lock);
+    }
+    tmp_set_used(saved);
+    return saved_whole;
+}
+
+//~ Performing the chosen item
+
+void close_lister() {
+    ui_layer_in_focus = 0;
+    atomic_and_u64(&global_flags, ~(u64)(SHOW_FILE_LISTER | SHOW_SEARCH_LISTER));
+    if (global_search_lister.mode != SEARCH_CLOSED) search_lister_stop_and_wait();
+    global_search_lister.mode = SEARCH_CLOSED;
+    global_file_lister.directory.count = 0;
+    if (!(global_editor_context & CONTEXT_LISTER)) return;
+    global_editor_context &= (u8)~CONTEXT_LISTER;
+    current_file = nullptr;
+    Tab* tab = get_current_tab();
+    if (!tab) {
+        global_editor_context = CONTEXT_FILE;
+    } else if (tab->kind == TAB_FILE) {
+        global_editor_context = CONTEXT_FILE;
+        current_file = tab->file;
+    } else if (tab->kind == TAB_TERMINAL) {
+        global_editor_context = CONTEXT_TERMINAL;
+        current_file = tab->input_line;
+    }
+}
+
+// The file tab showing path, or null.
+static Tab* find_file_tab(String path) {
+    for (u32 i = 0; i < tabs.count; i++) {
+        Tab* tab = get_tab(i);
+        if (tab->kind != TAB_FILE || !tab->file) continue;
+        u64 saved = tmp_get_used();
+        b8 same = strings_equal(get_file_path_tmp(tab->file), path);
+        tmp_set_used(saved);
+        if (same) return tab;
+    }
+    return nullptr;
+}
+
+// The file at path in its tab: the tab that shows it is made current at the next frame,
+// else the file is read into a new record, which takes the keyboard, and a tab is queued
+// for it. Null when it could not be read (logged).
+static Editor_File* open_or_go_to_file(String path) {
+    if (Tab* tab = find_file_tab(path)) {
+        queue_go_to_tab_command(tab->id);
+        return tab->file;
+    }
+    u64 saved = tmp_get_used();
+    Filepath* split = (Filepath*)tmp_allocate_aligned(sizeof(Filepath), alignof(Filepath));
+    Editor_File* file = nullptr;
+    if (split && string_to_filepath(split, path.data, path.count) && split->count > 0) {
+        file = add_a_file();
+        if (file && !load_file(split, file)) {
+            close_file(file);
+            file = nullptr;
+        }
+        if (file && !queue_add_tab_command(TAB_FILE, file)) {
+            close_file(file);
+            file = nullptr;
+        }
+        if (file) {
+            global_editor_context = CONTEXT_FILE;
+            current_file = file;
+        }
+    }
+    tmp_set_used(saved);
+    return file;
+}
+
+static void select_file_lister_item() {
+    File_Lister* lister = &global_file_lister;
+    File_Lister_List* list = file_lister_get_published_list();
+    // Only the list on screen, and only an item the user can see selected.
+    if (list->generation != lister->shown_generation) return;
+    File_Lister_Item* item = file_lister_get_item(list, lister->selected);
+    if (!item) return;
+    String path = get_file_lister_item_path_tmp(list->directory, item);
+    if (!path.data) return;
+
+    if (lister->purpose == FILE_LISTER_DELETE) {
+        String kept[2] = {filepath_to_tmp_string(&editor_working_directory), list->directory};
+        delete_file_lister_entry(path, item->kind, kept, 2);
+        // Relisted at the next frame with nothing selected, so a second Enter deletes nothing.
+        lister->force = 1;
+        lister->selected = FILE_LISTER_NO_SELECTION;
+        return;
+    }
+    if (item->kind == FILE_LISTER_DIRECTORY) {
+        Filepath* entered = (Filepath*)tmp_allocate_aligned(sizeof(Filepath), alignof(Filepath));
+        if (!entered || !string_to_filepath(entered, path.data, path.count)) return;
+        set_filepath_from(&lister->directory, entered);
+        lister->input_line.text.count = 0;
+        editor_set_cursor(&lister->input_line, 0);
+        return;
+    }
+    if (lister->purpose == FILE_LISTER_SAVE) {
+        Tab* tab = get_current_tab();
+        if (tab && tab->kind == TAB_FILE && tab->file) {
+            String directory = {path.data, path.count - item->name.count - 1};
+            if (directory.count == 0) directory.count = 1;  // the root
+            save_file_as(tab->file, directory, item->name, &tabs_read_lock);
+        }
+        close_lister();
+        return;
+    }
+    open_or_go_to_file(path);
+    close_lister();
+}
+
+// The hit's file must still be the one the current tab shows.
+static void select_search_hit() {
+    Search_Lister* s = &global_search_lister;
+    Search_Match hit;
+    String path;
+    if (!search_lister_copy_hit(s->selected, &hit, &path) || !path.data) return;
+    Editor_File* file = nullptr;
+    if (s->mode == SEARCH_IN_FILES) {
+        file = open_or_go_to_file(path);
+    } else if (s->mode == SEARCH_IN_FILE || s->mode == SEARCH_GO_TO_LINE) {
+        Tab* tab = get_current_tab();
+        if (tab && tab->kind == TAB_FILE && tab->file) {
+            u64 saved = tmp_get_used();
+            if (strings_equal(get_file_path_tmp(tab->file), path)) file = tab->file;
+            tmp_set_used(saved);
+        }
+    } else {
+        return;  // replacing waits for the editing routines
+    }
+    if (file) {
+        editor_set_cursor(file, (s64)hit.offset);
+        atomic_or_u16(&file->flags, FILE_CENTRE_CURSOR);
+    }
+    close_lister();
+}
+
+void lister_select_item() {
+    if (!(global_editor_context & CONTEXT_LISTER)) return;
+    ui_flags |= UI_KEEP_RUNNING;
+    u64 saved = tmp_get_used();
+    u64 flags = __atomic_load_n(&global_flags, __ATOMIC_ACQUIRE);
+    if (flags & SHOW_FILE_LISTER) select_file_lister_item();
+    else if (flags & SHOW_SEARCH_LISTER) select_search_hit();
+    tmp_set_used(saved);
+}

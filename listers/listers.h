@@ -1,0 +1,8 @@
+// File lister and search: listing a directory on a thread of its own, the actions on a
+// chosen entry, and text search in one file or a whole tree on worker threads.
+#pragma once
+
+#include "listers/file_lister.h"
+#include "listers/lister_actions.h"
+#include "listers/search.h"
+#include "listers/lister_threads.h"

@@ -1,0 +1,119 @@
+#include "tests/compiler/amd64/gnu_tools.h"
+
+#include <stdio.h>
+#include <stdlib.h>
+
+#include <fstream>
+#include <sstream>
+
+#include "tests/foundation/foundation_fixtures.h"
+#include "tests/process_test_support.h"
+
+static std::string hex(const u8* bytes, size_t count) {
+    std::string s;
+    char b[4];
+    for (size_t i = 0; i < count; i++) {
+        snprintf(b, sizeof(b), "%02X ", bytes[i]);
+        s += b;
+    }
+    if (!s.empty()) s.pop_back();
+    return s;
+}
+
+static bool run(const std::string& command, const std::string& log, std::string* error) {
+    if (system((command + " 2>" + log).c_str()) == 0) return true;
+    *error = "`" + command + "` failed (is binutils installed? `make deps` installs it):\n" + read_whole_file(log).substr(0, 2000);
+    return false;
+}
+
+std::string compare_with_gnu_as(const std::vector<Listing_Row>& rows) {
+    Scratch_Directory d = make_scratch_directory();
+    if (d.path.empty()) return "no scratch directory";
+    std::string source = ".intel_syntax noprefix\n";
+    for (const Listing_Row& r : rows) source += r.text + "\n";
+    std::ofstream(d.path + "/sweep.s") << source;
+    std::string error;
+    std::string assembled;
+    if (run("as --64 -o " + d.path + "/sweep.o " + d.path + "/sweep.s", d.path + "/log", &error) &&
+        run("objcopy -O binary --only-section=.text " + d.path + "/sweep.o " + d.path + "/sweep.bin", d.path + "/log",
+            &error)) {
+        assembled = read_whole_file(d.path + "/sweep.bin");
+    }
+    remove_scratch_directory(&d);
+    if (!error.empty()) return error;
+
+    size_t offset = 0;
+    for (const Listing_Row& r : rows) {
+        size_t n = r.bytes.size();
+        if (offset + n > assembled.size() || memcmp(assembled.data() + offset, r.bytes.data(), n) != 0) {
+            size_t shown = offset < assembled.size() ? std::min(n + 4, assembled.size() - offset) : 0;
+            return "`" + r.text + "`: ours " + hex(r.bytes.data(), n) + ", as gives " +
+                   hex((const u8*)assembled.data() + offset, shown) + " (at offset " + std::to_string(offset) + ")";
+        }
+        offset += n;
+    }
+    if (offset != assembled.size()) return "as produced " + std::to_string(assembled.size() - offset) + " more octets";
+    return "";
+}
+
+static std::string normalise(const std::string& text) {
+    std::string s;
+    bool space = false;
+    for (char c : text) {
+        if (c == ' ' || c == '\t') {
+            space = !s.empty();
+            continue;
+        }
+        if (space) s += ' ';
+        space = false;
+        s += (char)tolower((unsigned char)c);
+    }
+    return s;
+}
+
+std::string compare_with_objdump(const std::vector<Listing_Row>& rows) {
+    Scratch_Directory d = make_scratch_directory();
+    if (d.path.empty()) return "no scratch directory";
+    std::string blob;
+    for (const Listing_Row& r : rows) blob.append((const char*)r.bytes.data(), r.bytes.size());
+    std::ofstream(d.path + "/blob.bin", std::ios::binary) << blob;
+    std::string error;
+    std::string listing;
+    if (run("objdump -D -b binary -m i386:x86-64 -M intel --no-show-raw-insn " + d.path + "/blob.bin > " + d.path +
+                "/blob.txt",
+            d.path + "/log", &error)) {
+        listing = read_whole_file(d.path + "/blob.txt");
+    }
+    remove_scratch_directory(&d);
+    if (!error.empty()) return error;
+
+    // Lines look like "   1c:\tmov    eax,0x12345678"; anything after '#' is a comment.
+    std::vector<std::pair<size_t, std::string>> instructions;
+    std::istringstream in(listing);
+    std::string line;
+    while (std::getline(in, line)) {
+        size_t colon = line.find(":\t");
+        if (colon == std::string::npos) continue;
+        char* end = 0;
+        size_t offset = strtoul(line.c_str(), &end, 16);
+        if (end != line.c_str() + colon) continue;
+        std::string text = line.substr(colon + 2);
+        size_t hash = text.find('#');
+        if (hash != std::string::npos) text.resize(hash);
+        instructions.push_back({offset, normalise(text)});
+    }
+    size_t offset = 0;
+    size_t next = 0;
+    for (const Listing_Row& r : rows) {
+        if (next >= instructions.size() || instructions[next].first != offset) {
+            return "`" + r.text + "` (" + hex(r.bytes.data(), r.bytes.size()) + ") is not one instruction for objdump";
+        }
+        if (instructions[next].second != normalise(r.text)) {
+            return "`" + r.text + "`: objdump reads " + hex(r.bytes.data(), r.bytes.size()) + " as `" +
+                   instructions[next].second + "`";
+        }
+        offset += r.bytes.size();
+        next++;
+    }
+    return "";
+}

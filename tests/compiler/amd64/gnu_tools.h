@@ -1,0 +1,22 @@
+// GNU as and objdump as the encoder's oracle: a listing of (text, our bytes) rows is
+// assembled or disassembled in one batch, and the first row that differs is reported.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "foundation/types.h"
+
+struct Listing_Row {
+    std::string text;      // one line of Intel-syntax assembly, or objdump's text for it
+    std::vector<u8> bytes; // what our encoder produced
+};
+
+std::string compare_with_gnu_as(const std::vector<Listing_Row>& rows);
+// Assembles every row's text with `as --64` into one block and compares it with the rows'
+// bytes. Empty when they agree, else a message naming the first row that differs.
+
+std::string compare_with_objdump(const std::vector<Listing_Row>& rows);
+// For forms `as` would pick another encoding of: disassembles the rows' bytes in one
+// block and compares each instruction's text (spaces collapsed, lower case) with the
+// row's text. Empty when they agree.

@@ -1,0 +1,100 @@
+// Runs generated code inside the test process: code, constants, globals, a call-data
+// block and a stack in one mapping (code read-and-execute, guard pages between the data
+// areas), RIP-relative fix-ups resolved, every register set from a canary record and
+// recorded after the run, and a signal guard that turns a fault into a message naming
+// the signal and the instruction, so the runner lives on.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "compiler/amd64/amd64.h"
+
+struct Harness_Registers {
+    u64 gp[16];       // by machine number; RSP is never loaded, and recorded after the run
+    u8 ymm[16][32];
+    u64 rflags;       // recorded after the run
+};
+static_assert(sizeof(Harness_Registers) == 648);
+
+// A code range named in fault messages, e.g. "instruction #2 (kind 20)".
+struct Harness_Marker {
+    u32 start;
+    u32 end;
+    std::string name;
+};
+
+enum Harness_Area : u8 {
+    HARNESS_CODE,
+    HARNESS_CONSTANTS,
+    HARNESS_GLOBALS,
+    HARNESS_CALL_DATA,
+    HARNESS_STACK,
+    HARNESS_REGISTER,  // as the place of a pointer: the offset is a general-purpose register
+};
+
+// An address planted before the run, since the areas' addresses are known only then.
+struct Harness_Pointer {
+    Harness_Area area;
+    u32 offset;
+    Harness_Area target;
+    u32 target_offset;
+};
+
+struct Harness_Program {
+    std::vector<u8> code;  // entered at offset 0; returns with RSP as it found it
+    std::vector<Amd64_Data_Relocation> data_relocations;
+    std::vector<u8> constants;  // constant data; type data lies in the same area
+    std::vector<u8> globals;
+    std::vector<u8> call_data;  // RBP points at it (unless the registers say otherwise)
+    std::vector<u8> stack;      // the frame harness_open_frame reserves: [rsp+0] upward
+    std::vector<Harness_Pointer> pointers;
+    std::vector<Harness_Marker> markers;
+};
+
+struct Harness_Run {
+    bool faulted;
+    int signal;
+    std::string fault;  // "SIGFPE at code offset 0x1c in instruction #2 (kind 20)"
+    Harness_Registers entered;    // as loaded: RBP and planted pointers included
+    Harness_Registers registers;  // as the code left them
+    std::vector<u8> globals, call_data, stack;  // the areas after the run
+    u64 code_address, constants_address, globals_address, call_data_address, stack_address;
+};
+
+// What the suite needs from the processor; tests skip with this message otherwise.
+#define HARNESS_REQUIRE_AVX()                                                                          \
+    do {                                                                                             \
+        u8 missing_ = amd64_missing_cpu_features();                                                    \
+        if (missing_) GTEST_SKIP() << "Generated code needs AVX: this machine lacks "                 \
+                                   << amd64_missing_cpu_features_text(missing_);                     \
+    } while (0)
+
+// A program being written: the buffers the generator appends to, with the harness's
+// frame around what the test emits.
+struct Harness_Code {
+    Dynamic_Array code;
+    Dynamic_Array data_relocations;
+    Amd64_Temporary_Mask mask;
+    u32 stack_size;
+};
+
+Harness_Code harness_begin(u32 stack_size);
+// Opens a frame of stack_size octets (sub rsp), padded so that RSP is 16-aligned inside.
+
+void harness_emit(Harness_Code* c, const std::vector<u8>& bytes);
+
+Harness_Program harness_end(Harness_Code* c);
+// Closes the frame, returns, and moves the code and fix-ups into a program whose stack
+// area is stack_size zero octets; the buffers are released.
+
+Harness_Registers harness_canaries();
+// A distinct value in every register and every YMM lane.
+
+Harness_Run harness_run(const Harness_Program& program, Harness_Registers in, b8 rbp_is_call_data = true);
+// Lays the program out, plants its pointers, enters it with the registers of in (RBP
+// pointing at the call data unless told otherwise) and records what it left.
+
+std::string harness_changed_registers(const Harness_Registers& before, const Harness_Registers& after,
+                                      u16 gp_may_change, u16 xmm_may_change);
+// "" when only the registers of the two masks changed; else names each other one.

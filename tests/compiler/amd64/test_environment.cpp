@@ -1,0 +1,15 @@
+// The foundation's memory and the compiler are set up once, as the editor does at start;
+// translation tests reset the compiler as a compile does.
+#include <gtest/gtest.h>
+
+#include "compiler/core/compiler_core.h"
+
+struct Compiler_Amd64_Test_Environment : ::testing::Environment {
+    void SetUp() override {
+        ASSERT_TRUE(init_memory(PROGRAM_EDITOR));
+        ASSERT_TRUE(init_compiler(STR("/opt/quarn")));
+    }
+};
+
+static ::testing::Environment* const compiler_amd64_environment =
+    ::testing::AddGlobalTestEnvironment(new Compiler_Amd64_Test_Environment);
