@@ -177,14 +177,16 @@ Identifier* make_struct_from_polymorphic(Identifier* polymorphic, Scope* scope, 
     Scope* members = polymorphic->member_scope;
     u32 count = members ? members->parameters.count : 0;
     u64 used = tmp_get_used();
-    Value* arguments = (Value*)tmp_allocate((u64)count * sizeof(Value) + 1);
-    Identifier** parameters = (Identifier**)tmp_allocate((u64)count * sizeof(Identifier*) + 1);
-    b8* given = (b8*)tmp_allocate((u64)count + 1);
-    if (!arguments || !parameters || !given) {
+    // One block, aligned for the values: temporary memory hands out octets.
+    u8* block = tmp_allocate((u64)count * (sizeof(Value) + sizeof(Identifier*) + 1) + 16);
+    if (!block) {
         tmp_set_used(used);
         report_out_of_compiler_memory("temporary memory");
         return 0;
     }
+    Value* arguments = (Value*)(((u64)block + 15) & ~15ull);
+    Identifier** parameters = (Identifier**)(arguments + count);
+    b8* given = (b8*)(parameters + count);
     memset(given, 0, count);
     u32 n = 0;
     for (Identifier* p = members ? (Identifier*)members->parameters.first_element : 0; p; p = p->next) parameters[n++] = p;

@@ -390,9 +390,10 @@ Identifier* parse_struct_member_declaration(Identifier* struct_type, Token* firs
         report_at(name, 0, "Expected a type.");
         return 0;
     }
+    // A constant takes no room; one that declares a type keeps the type's own size.
     if (!constant && !type->pointer_depth && (type->flags & TYPE_FIXED_SIZE_ARRAY)) {
         if (!make_inline_array_member(member, has_default)) return 0;
-    } else if (type) {
+    } else if (!constant) {
         member->size = type->size;
     }
     member->flags |= IDENTIFIER_DECLARED;

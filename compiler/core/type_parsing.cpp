@@ -328,6 +328,7 @@ static b8 parse_array_type(Scope* scope, Identifier** result, Token* first, Toke
                                  to_tmp_c_string(String{written.text_start, (s64)written.length}));
             return false;
         }
+        return report_at(closing, "Expected a type.");
     }
     Identifier* element = 0;
     u8 element_options = PARSE_TYPE_NO_SUB_PROGRAM | (options & PARSE_TYPE_POLYMORPHIC_SIGNATURE);

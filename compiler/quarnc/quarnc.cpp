@@ -2,6 +2,8 @@
 //   quarnc --tokens FILE      the token list with its links and priorities, then the reports
 //   quarnc --constants FILE   the constant each literal makes, then the reports
 //   quarnc FILE               the reports, as the compile-errors tab copies them
+//   quarnc --layout FILE...   the structs and enums the last file declares (type_listing.cpp)
+//   quarnc --type TEXT FILE...  the type TEXT names after the files' declarations
 // The exit status is 1 when anything was reported.
 #include <fcntl.h>
 #include <stdio.h>
@@ -10,6 +12,7 @@
 #include <unistd.h>
 
 #include "compiler/core/compiler_core.h"
+#include "compiler/quarnc/type_listing.h"
 #include "foundation/os_files.h"
 #include "foundation/sort.h"
 
@@ -108,7 +111,7 @@ static void write_constants(FILE* out, Source_File* file) {
     }
 }
 
-static void write_compile_errors(FILE* out) {
+void write_compile_errors(FILE* out) {
     for (u32 i = 0; i < compile_errors.count; i++) {
         u64 used = tmp_get_used();
         String text = compile_error_to_text((Compile_Error*)compile_errors.data + i, true);
@@ -118,8 +121,7 @@ static void write_compile_errors(FILE* out) {
     }
 }
 
-// Reads the file whole into a new source file of the compile.
-static Source_File* load_source_file(const char* path) {
+Source_File* load_source_file(const char* path) {
     int fd = open(path, O_RDONLY);
     struct stat status;
     if (fd < 0 || fstat(fd, &status) != 0) {
@@ -148,6 +150,7 @@ static Source_File* load_source_file(const char* path) {
 }
 
 int main(int argc, char** argv) {
+    if (argc >= 2 && (strcmp(argv[1], "--layout") == 0 || strcmp(argv[1], "--type") == 0)) return run_type_listing(argc, argv);
     b8 list_tokens = argc == 3 && strcmp(argv[1], "--tokens") == 0;
     b8 list_constants = argc == 3 && strcmp(argv[1], "--constants") == 0;
     if (argc != 2 + (list_tokens || list_constants)) {
