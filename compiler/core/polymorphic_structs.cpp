@@ -116,6 +116,9 @@ Identifier* make_struct_from_polymorphic_using_arguments(Identifier* polymorphic
     String copy = made_name ? copy_to_compiler_static_strings(name) : name;
     tmp_set_used(used);
     if (!copy.data) return 0;
+    // Used inside a struct's body, an instance stands outside the struct: one instance for
+    // one argument list, not one per struct, and a name that does not carry the struct's.
+    while (made_name && scope->parent && (scope->flags & SCOPE_STRUCT_MEMBERS)) scope = scope->parent;
 
     instance = add_identifier(scope, copy.data, (u64)copy.count, IDENTIFIER_KIND_CONSTANT, use);
     if (!instance) return 0;
@@ -125,8 +128,9 @@ Identifier* make_struct_from_polymorphic_using_arguments(Identifier* polymorphic
     instance->leaf_type = instance;
     instance->polymorphic_origin = polymorphic;
     instance->type_info_index = 0xFFFFFFFFu;
-    // The body's names are those around the polymorphic struct, whatever scope uses it.
-    Scope* members = _add_a_scope(polymorphic->scope, SCOPE_STRUCT_MEMBERS, use);
+    // The body sees the scope the instance stands in, so an instance used inside its own body
+    // (through an address) is found there rather than made again.
+    Scope* members = _add_a_scope(scope, SCOPE_STRUCT_MEMBERS, use);
     if (!members) return 0;
     members->owner = instance;
     instance->member_scope = members;

@@ -379,6 +379,11 @@ Identifier* parse_struct_member_declaration(Identifier* struct_type, Token* firs
                 return 0;
             }
             has_default = true;
+            // Refused before the value is read: it could not become inline elements.
+            if (!constant && !type->pointer_depth && (type->flags & TYPE_FIXED_SIZE_ARRAY)) {
+                make_inline_array_member(member, has_default);
+                return 0;
+            }
             if (!handle_declaration_assignment(members, member, 1, type, stop, semicolon)) return 0;
         } else if (constant) {
             print_error_on_token(name, "Constants must be initialised with an explicit value.");

@@ -47,6 +47,7 @@ Identifier* make_struct_from_polymorphic(Identifier* polymorphic, Scope* scope, 
 Identifier* make_struct_from_polymorphic_using_arguments(Identifier* polymorphic, Scope* scope, Value* arguments,
                                                          String name, Trace use);
 // The instance for one argument per parameter: found by name from the scope outward, or
-// added to the scope, its parameters bound and the polymorphic body laid out. A given name
+// added to the scope (a named instance to the nearest scope around it that is not a struct's
+// members), its parameters bound and the polymorphic body laid out. A given name
 // must live as long as the compile; without one (null data) it is named "P(u8, 4)" by its
 // arguments. Null after a report, and from then on for the same name without a second report.

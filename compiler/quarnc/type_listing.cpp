@@ -127,7 +127,10 @@ static void write_type_layout(FILE* out, Identifier* type, u32 indent) {
         fprintf(out, "%*sstruct %s: size %u, alignment %u", indent, "", type_to_c_string(type), type->size, type->alignment);
         if (type->polymorphic_origin) fprintf(out, ", instance of %s", c_name(type->polymorphic_origin));
         if (type->as_member) fprintf(out, ", #as %s", c_name(type->as_member));
-        if (!(type->flags & IDENTIFIER_DECLARED)) fputs(", not laid out", out);
+        if (!(type->flags & IDENTIFIER_DECLARED)) {
+            fputs(", not laid out\n", out);
+            return;
+        }
         fputc('\n', out);
     }
     if (type->member_scope) write_members(out, type, indent + 2);
@@ -143,7 +146,9 @@ static void write_layouts(FILE* out, u32 file_index) {
     }
     for (Identifier* v = (Identifier*)global->variables.first_element; v; v = v->next) {
         if (v->declaration.file_index != file_index || !v->type) continue;
-        fprintf(out, "global %s: %s, size %u\n", c_name(v), type_to_c_string(v->type), get_register_size(v->register_id));
+        fprintf(out, "global %s: %s", c_name(v), type_to_c_string(v->type));
+        if (register_id_is_valid(v->register_id)) fprintf(out, ", size %u", get_register_size(v->register_id));
+        fputc('\n', out);
     }
 }
 

@@ -48,6 +48,21 @@ WEAK b8 parse_simple_statement(Scope* scope, Token* first, Token* end, Identifie
         Identifier* identifier = get_identifier_with_error(scope, first, 0);
         if (!identifier) return false;
         make_value_from_identifier(out, identifier, trace);
+    } else if (token_is_word(first, STR("cast")) && (first->next->kind & TOKEN_OPEN_PARENTHESIS) &&
+               ((Token*)first->next->value)->next == end) {
+        // cast(value, type), converted as the operand parser converts it.
+        Token* closing = (Token*)first->next->value;
+        Token* comma = get_first_token_like_bounded(first->next->next, TOKEN_COMMA, closing);
+        if (!comma) return report(first, "cast is written cast(value, type).");
+        Value value;
+        Identifier* type;
+        Token* stop;
+        if (!parse_simple_statement(scope, first->next->next, comma, 0, 0, 0, 0, &value) ||
+            !parse_type(scope, &type, comma->next, closing, &stop, 0, 0, 0)) {
+            return false;
+        }
+        if (!at_end(stop, closing)) return report(stop, "This is unexpected.");
+        if (!explicit_cast_value(out, scope, type, &value)->kind) return false;
     } else if ((first->kind & TOKEN_IDENTIFIER) && (first->next->kind & TOKEN_OPEN_PARENTHESIS) &&
                ((Token*)first->next->value)->next == end) {
         // An instance written as a value, as the operand parser makes it.
@@ -77,8 +92,10 @@ WEAK b8 handle_declaration_assignment(Scope* scope, Identifier* identifier, u8, 
     stand_in_control.declarations_parsed++;
     Token* first = (assignment->kind & TOKEN_OPERATOR) && assignment->value == OP_ASSIGN ? assignment->next : assignment;
     if (at_end(first, end)) return report(assignment, "Did you forget to specify a value?");
+    // Members, parameters and constants take constants; a global variable may take another's value.
+    b8 constant = identifier->flags & (IDENTIFIER_CONSTANT | IDENTIFIER_STRUCT_MEMBER);
     Value value;
-    if (!parse_simple_statement(scope, first, end, declared_type, 0, 0, 1, &value)) return false;
+    if (!parse_simple_statement(scope, first, end, declared_type, 0, 0, constant, &value)) return false;
     Identifier* type = declared_type ? declared_type : infer_type_from_value(0, &value);
     if (!type) return report(first, "The type of this value cannot be inferred.");
     if (!cast_value_to_type(&value, scope, type, &value)->kind) return false;
