@@ -22,7 +22,7 @@ struct Matrix_Fixture {
 };
 
 static Identifier* parse_type_text(const char* text) {
-    static std::vector<std::string> texts;  // tokens point into them for the whole compile
+    static std::deque<std::string> texts;  // stable: tokens point into them for the whole compile
     texts.emplace_back(text);
     Source_File* file = add_test_source(texts.back(), "type.8");
     Identifier* type = nullptr;
@@ -182,4 +182,187 @@ TEST(Casts, MatrixMatchesTheReference) {
         EXPECT_EQ(got_line, expected_line) << "line " << line;
     }
     EXPECT_FALSE(std::getline(got_lines, got_line)) << "extra line: " << got_line;
+}
+
+static Value untyped(u64 mask, u64 data, u32 size) {
+    Value v = {};
+    v.kind = VALUE_CONSTANT;
+    v.constant.mask = mask;
+    v.constant.data = data;
+    v.constant.size = size;
+    v.constant.register_id = INVALID_REGISTER_ID;
+    v.constant.text_register = INVALID_REGISTER_ID;
+    return v;
+}
+
+static Value real_constant(f64 real) {
+    u64 bits;
+    memcpy(&bits, &real, 8);
+    return untyped(CONSTANT_REAL, bits, 4);
+}
+
+static f64 real_of(Value* v) {
+    f64 real;
+    memcpy(&real, &v->constant.data, 8);
+    return real;
+}
+
+// The conversions whose values matter beyond the matrix: the fit, the packing of strings,
+// and what explicit casts give at the edges of the 64-bit range.
+TEST(Casts, ConstantValuesAtTheEdges) {
+    ASSERT_TRUE(reset_with_basic_types());
+    Identifier* u8_type = basic_type(BASIC_TYPE_U8);
+    Identifier* u32_type = basic_type(BASIC_TYPE_U32);
+    Identifier* s32_type = basic_type(BASIC_TYPE_S32);
+    Identifier* s64_type = basic_type(BASIC_TYPE_S64);
+    Identifier* f64_type = basic_type(BASIC_TYPE_F64);
+    struct Case {
+        const char* name;
+        Value constant;
+        Identifier* type;
+        bool explicit_cast;
+        u64 data;         // the result's data word (an f64's bits for reals)
+        u64 mask;
+        const char* message;
+    };
+    u64 two_to_64;
+    f64 two_to_64_real = 18446744073709551616.0;
+    memcpy(&two_to_64, &two_to_64_real, 8);
+    Value c8 = untyped(CONSTANT_STRING, (u64)"\xC8", 1);
+    c8.constant.length = 1;
+    Value abc = untyped(CONSTANT_STRING, (u64)"abc", 3);
+    abc.constant.length = 3;
+    Value ab = untyped(CONSTANT_STRING, (u64)"ab", 2);
+    ab.constant.length = 2;
+    const Case cases[] = {
+        {"255 into u8", untyped(CONSTANT_UNSIGNED, 255, 1), u8_type, false, 255, CONSTANT_TYPED_UNSIGNED, nullptr},
+        {"256 into u8", untyped(CONSTANT_UNSIGNED, 256, 2), u8_type, false, 0, 0, "Constant 0x100 is too big to fit in type u8."},
+        {"200 into s8 passes the size test", untyped(CONSTANT_UNSIGNED, 200, 1), basic_type(BASIC_TYPE_S8), false, 200,
+         CONSTANT_TYPED_SIGNED, nullptr},
+        {"-1 into u32", untyped(CONSTANT_SIGNED, (u64)-1, 1), u32_type, false, 0, 0,
+         "You cannot use a signed integer with an unsigned one."},
+        {"-1 into b8", untyped(CONSTANT_SIGNED, (u64)-1, 1), basic_type(BASIC_TYPE_B8), false, 1, CONSTANT_TYPED_UNSIGNED, nullptr},
+        {"0.0 into b8", real_constant(0.0), basic_type(BASIC_TYPE_B8), false, 0, CONSTANT_TYPED_UNSIGNED, nullptr},
+        {"all bits into f64, as unsigned", untyped(CONSTANT_UNSIGNED, ~0ull, 8), f64_type, false, two_to_64, CONSTANT_TYPED_REAL,
+         nullptr},
+        {"all bits into f64 explicitly, as unsigned", untyped(CONSTANT_UNSIGNED, ~0ull, 8), f64_type, true, two_to_64,
+         CONSTANT_TYPED_REAL, nullptr},
+        {"one octet of 200 into u32 stays positive", c8, u32_type, false, 200, CONSTANT_UNSIGNED, nullptr},
+        {"one octet of 200 into s32 keeps its sign", c8, s32_type, false, (u64)-56, CONSTANT_SIGNED, nullptr},
+        {"two octets into u16, in order", ab, basic_type(BASIC_TYPE_U16), false, 0x6261, CONSTANT_UNSIGNED, nullptr},
+        {"three octets into u16", abc, basic_type(BASIC_TYPE_U16), false, 0, 0, "You cannot assign a 3-byte string to a 2-byte u16."},
+        {"3.7 to s32 truncates", real_constant(3.7), s32_type, true, 3, CONSTANT_TYPED_SIGNED, nullptr},
+        {"-3.7 to s32 truncates", real_constant(-3.7), s32_type, true, (u64)-3, CONSTANT_TYPED_SIGNED, nullptr},
+        {"0.5 to b8 is true, as at run time", real_constant(0.5), basic_type(BASIC_TYPE_B8), true, 1, CONSTANT_TYPED_UNSIGNED,
+         nullptr},
+        {"NaN to s64", real_constant(NAN), s64_type, true, 0x8000000000000000ull, CONSTANT_TYPED_SIGNED, nullptr},
+        {"1e30 to s64", real_constant(1e30), s64_type, true, 0x8000000000000000ull, CONSTANT_TYPED_SIGNED, nullptr},
+        {"-2^63 to s64", real_constant(-9223372036854775808.0), s64_type, true, 0x8000000000000000ull, CONSTANT_TYPED_SIGNED,
+         nullptr},
+        {"300 to u8 explicitly keeps its value", untyped(CONSTANT_UNSIGNED, 300, 2), u8_type, true, 300, CONSTANT_TYPED_UNSIGNED,
+         nullptr},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        compile_errors.count = 0;
+        Value source = c.constant, result;
+        if (c.explicit_cast) explicit_cast_value(&result, global_compiler_state.global_scope, c.type, &source);
+        else cast_value_to_type(&result, global_compiler_state.global_scope, c.type, &source);
+        if (c.message) {
+            EXPECT_EQ(result.kind, 0);
+            EXPECT_EQ(compile_error_messages(), std::vector<std::string>{c.message});
+            continue;
+        }
+        ASSERT_NE(result.kind, 0) << last_message();
+        EXPECT_EQ(result.constant.data, c.data);
+        EXPECT_EQ(result.constant.mask, c.mask);
+        if (c.mask & CONSTANT_TYPED) EXPECT_EQ(result.constant.type, c.type);
+        EXPECT_EQ(result.constant.size, c.type->size);
+    }
+    // The integer that becomes an address keeps its value and size and is marked.
+    Value seven = untyped(CONSTANT_UNSIGNED, 7, 1), address;
+    cast_value_to_type(&address, global_compiler_state.global_scope, type_to_memory_address_of_type(u8_type, 1), &seven);
+    EXPECT_EQ(address.kind, VALUE_CONSTANT | VALUE_INTEGER_AS_POINTER);
+    EXPECT_EQ(address.constant.size, 1u);
+    EXPECT_EQ(address.constant.data, 7u);
+}
+
+// Values reached through their address: a cast reads the memory and its result holds the
+// value; a member through #as is reached by computing its address.
+TEST(Casts, ValuesReachedThroughTheirAddress) {
+    Matrix_Fixture f;
+    set_up_matrix(&f);
+    Identifier* u8_type = basic_type(BASIC_TYPE_U8);
+    Identifier* u32_type = basic_type(BASIC_TYPE_U32);
+    Identifier* handle = find_global("Handle");
+    Value held, result;
+    make_dynamic_value(&held, f.scope, type_to_memory_address_of_type(u8_type, 1), Trace{});
+    held.kind |= VALUE_INDIRECT;
+    ASSERT_NE(cast_value_to_type(&result, f.scope, u32_type, &held)->kind, 0);
+    Instruction* cast = get_last_instruction(f.scope);
+    ASSERT_EQ(cast->kind, INSTRUCTION_CAST);
+    EXPECT_TRUE(cast->cast.source.kind & VALUE_INDIRECT);
+    EXPECT_FALSE(result.kind & VALUE_INDIRECT);
+    EXPECT_EQ(result.dynamic.type, u32_type);
+    // Retyped, it stays an address of the new type.
+    ASSERT_NE(explicit_cast_value(&result, f.scope, basic_type(BASIC_TYPE_S8), &held)->kind, 0);
+    EXPECT_EQ(result.dynamic.type, type_to_memory_address_of_type(basic_type(BASIC_TYPE_S8), 1));
+    EXPECT_TRUE(result.kind & VALUE_INDIRECT);
+
+    Value struct_held;
+    make_dynamic_value(&struct_held, f.scope, type_to_memory_address_of_type(handle, 1), Trace{});
+    struct_held.kind |= VALUE_INDIRECT;
+    ASSERT_NE(cast_value_to_type(&result, f.scope, basic_type(BASIC_TYPE_S32), &struct_held)->kind, 0);
+    Instruction* address = get_last_instruction(f.scope);
+    ASSERT_EQ(address->kind, INSTRUCTION_ADDRESS);
+    EXPECT_EQ(address->address.byte_index, 1);
+    EXPECT_FALSE(address->address.base.kind & VALUE_INDIRECT);
+    EXPECT_TRUE(result.kind & VALUE_INDIRECT);
+    EXPECT_EQ(get_type_from_value(&result), basic_type(BASIC_TYPE_S32));
+}
+
+TEST(Casts, ChecksAndReports) {
+    ASSERT_TRUE(reset_with_basic_types());
+    std::string text = "f 1";
+    Source_File* file = add_test_source(text);
+    Identifier* u32_type = basic_type(BASIC_TYPE_U32);
+    Identifier* u64_type = basic_type(BASIC_TYPE_U64);
+    String message = {};
+    EXPECT_TRUE(check_imperfect_types_mix_no_error(u64_type, u32_type, &message));
+    EXPECT_FALSE(check_imperfect_types_mix_no_error(u32_type, u64_type, &message));
+    EXPECT_EQ(text_of(message), "The destination (type u32) is too small to contain the source (type u64).");
+    EXPECT_TRUE(check_imperfect_types_mix_no_error(basic_type(BASIC_TYPE_STRING), basic_type(BASIC_TYPE_STRING), &message));
+    EXPECT_EQ(compile_errors.count, 0u);
+
+    EXPECT_FALSE(check_imperfect_types_mix(u32_type, basic_type(BASIC_TYPE_F32), make_trace_from_token(token_at(file, 1))));
+    report_not_a_sub_program(token_at(file, 0), u32_type);
+    EXPECT_EQ(compile_error_messages(), (std::vector<std::string>{
+                                            "You cannot use a real number as a source with an integer as a destination.",
+                                            "'u32' is not a sub-program."}));
+    EXPECT_EQ(get_compile_error(0)->column, 2u);
+}
+
+// A float compared with a constant compares with a constant of its own type: an immediate
+// for the bytecode target, constant data on AMD64.
+TEST(Casts, FloatCompareFitsItsConstant) {
+    Matrix_Fixture f;
+    set_up_matrix(&f);
+    Identifier* f64_type = basic_type(BASIC_TYPE_F64);
+    Value left, three = untyped(CONSTANT_UNSIGNED, 3, 1);
+    make_dynamic_value(&left, f.scope, f64_type, Trace{});
+    global_compiler_state.target_platform = TARGET_PLATFORM_BYTECODE;
+    ASSERT_TRUE(instruction_cmp_constant(f.scope, &left, &three));
+    Instruction* compare = get_last_instruction(f.scope);
+    ASSERT_EQ(compare->kind, INSTRUCTION_FLOAT_COMPARE_CONSTANT);
+    EXPECT_EQ(compare->copy.source.constant.mask, CONSTANT_TYPED_REAL);
+    EXPECT_EQ(compare->copy.source.constant.type, f64_type);
+    EXPECT_EQ(real_of(&compare->copy.source), 3.0);
+
+    global_compiler_state.target_platform = TARGET_PLATFORM_AMD64;
+    ASSERT_TRUE(instruction_cmp_constant(f.scope, &left, &three));
+    compare = get_last_instruction(f.scope);
+    ASSERT_EQ(compare->kind, INSTRUCTION_FLOAT_COMPARE);
+    f64 stored;
+    memcpy(&stored, get_register_constant_data(compare->copy.source.dynamic.register_id), 8);
+    EXPECT_EQ(stored, 3.0);
 }

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <string.h>
+#include <deque>
 #include <fstream>
 #include <sstream>
 #include <string>
