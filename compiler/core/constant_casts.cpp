@@ -82,6 +82,13 @@ b8 read_struct_member_constant(Value* out, Value* constant, Identifier* member) 
 
 //~ The main rules
 
+// The fit is a test of sizes: an integer fits when its octet size is not larger.
+static Value* report_too_big(Value* out, Identifier* base) {
+    print_error_on_trace(out->source, "Constant 0x%llx is too big to fit in type %s.", (unsigned long long)out->constant.data,
+                         type_to_c_string(base));
+    return fail_constant(out);
+}
+
 // A constant of a one-octet string gives its octet; a longer one its octets in order.
 static u64 pack_string(u8* text, u64 length, b8 sign_extend) {
     if (length == 1) return sign_extend ? (u64)(s64)(s8)text[0] : text[0];
@@ -157,11 +164,7 @@ static Value* apply_main_rules(Value* out, Identifier* type) {
             print_error_on_trace(trace, "You cannot use a signed integer with an unsigned one.");
             return fail_constant(out);
         }
-        if (constant->size > base->size) {
-            print_error_on_trace(trace, "Constant 0x%llx is too big to fit in type %s.", (unsigned long long)constant->data,
-                                 type_to_c_string(base));
-            return fail_constant(out);
-        }
+        if (constant->size > base->size) return report_too_big(out, base);
         constant->mask = mask | CONSTANT_TYPED;
         constant->type = type;
         constant->size = base->size;
@@ -183,11 +186,7 @@ static Value* apply_main_rules(Value* out, Identifier* type) {
         print_error_on_trace(trace, "You cannot assign a real number to an integer.");
         return fail_constant(out);
     }
-    if (constant->size > base->size) {
-        print_error_on_trace(trace, "Constant 0x%llx is too big to fit in type %s.", (unsigned long long)constant->data,
-                             type_to_c_string(base));
-        return fail_constant(out);
-    }
+    if (constant->size > base->size) return report_too_big(out, base);
     constant->mask = CONSTANT_TYPED_SIGNED;
     constant->type = type;
     constant->size = base->size;

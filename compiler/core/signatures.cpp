@@ -1,8 +1,6 @@
 // Sub-program signatures: the parameters (each read by the parser's parameter routine), the
 // directives after them, the return type, and the layout of the call's parameter block,
 // which the generated code and the editor's foreign routines both read.
-#include <string.h>
-
 #include "compiler/core/compiler_core.h"
 
 static b8 at_end(Token* token, Token* end) { return !token || token == end; }
@@ -151,18 +149,11 @@ b8 parse_sub_program_signature(Scope* scope, Sub_Program* sub_program, Token* fi
         sub_program->flags |= SUB_PROGRAM_SCALAR_RETURN;
     }
     if (sub_program->flags & IDENTIFIER_CONSTANT) {
-        Value* value = &sub_program->constant_value;
-        memset(value, 0, sizeof(*value));
-        value->kind = VALUE_CONSTANT;
-        value->constant.mask = CONSTANT_TYPED;
-        value->constant.register_id = INVALID_REGISTER_ID;
-        value->constant.text_register = INVALID_REGISTER_ID;
-        value->constant.data = (u64)sub_program;
-        value->constant.type = sub_program;
-        value->constant.size = state->address_size;
         Token* last = first;
         while (last->next && last->next != *stop) last = last->next;
-        value->source = make_trace_from_tokens(first, last);
+        Value* value = make_constant_value_from_register(&sub_program->constant_value, INVALID_REGISTER_ID, sub_program,
+                                                         make_trace_from_tokens(first, last));
+        value->constant.data = (u64)sub_program;
     }
     return true;
 }
