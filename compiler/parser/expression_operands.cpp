@@ -21,8 +21,12 @@ static b8 is_binary_operator(Token* token, u64 operator_bit) {
 }
 
 Token* get_next_main_operator(Token* first, Token* end, u8 skip_leading_minus) {
+    // An operator that starts the range splits nothing off: a '-' is the operand's sign, any
+    // other is reported by the operand as a misplaced prefix.
     Token* token = first;
-    if (skip_leading_minus && !at_end(token, end) && is_binary_operator(token, OP_SUBTRACT)) token = token->next;
+    if (skip_leading_minus && !at_end(token, end) && (token->kind & TOKEN_BINARY_OPERATOR) && token->value != OP_DOT) {
+        token = token->next;
+    }
     for (; !at_end(token, end); token = token->next) {
         if ((token->kind & TOKEN_BINARY_OPERATOR) && token->value != OP_DOT) return token;
         if (token->kind & TOKEN_SCOPE_END) return 0;

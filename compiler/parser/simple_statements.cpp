@@ -295,6 +295,12 @@ b8 parse_simple_statement(Scope* scope, Token* first, Token* end, Identifier* ex
             e.single = false;
         }
         Token* right_first = token->next;
+        if (!right_first || right_first == end) {
+            // Nothing follows the operator: the report goes on what ends the expression, or
+            // on the operator when the tokens run out.
+            print_error_on_token(right_first ? right_first : token, "The compiler expected a value.");
+            return false;
+        }
         Token* next = get_next_main_operator(right_first, end, 1);
         Value right;
         if (!next || next->priority <= token->priority) {
@@ -305,9 +311,7 @@ b8 parse_simple_statement(Scope* scope, Token* first, Token* end, Identifier* ex
         } else {
             // Tighter operators bind into the right operand, up to one as loose as this one.
             Token* search = right_first;
-            if (search && search != end && (search->kind & TOKEN_BINARY_OPERATOR) && search->value == OP_SUBTRACT) {
-                search = search->next;
-            }
+            if ((search->kind & TOKEN_BINARY_OPERATOR) && search->value != OP_DOT) search = search->next;
             next = get_next_binary_operator_with_priority_level_below_or_equal(search, token->priority, end);
             if (!parse_simple_statement(scope, right_first, next ? next : end, e.hint, 0, operand_flags, constant, &right)) {
                 return false;
