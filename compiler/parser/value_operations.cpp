@@ -69,12 +69,15 @@ Value* make_constant_value_dynamic(Value* out, Scope* scope, Identifier* type, V
 //~ Defaults of new variables
 
 static b8 write_member_default(Scope* scope, u32 depth, Value* value, Identifier* member) {
-    Identifier* type = member->type;
+    Identifier* type = get_resolved_type(member->type);
+    Value* fallback = &member->constant_value;
+    // A member without a default of its own and without members of its own keeps the zero
+    // the whole record was given.
+    if (!fallback->kind && (type->pointer_depth || !(type->flags & TYPE_STRUCT))) return true;
     Register_Id view = allocate_within_register(value->dynamic.register_id, member->member_offset, type->size);
     if (!register_id_is_valid(view)) return false;
     Value part;
     make_dynamic_value_from_register(&part, view, type, value->source);
-    Value* fallback = &member->constant_value;
     if (!fallback->kind) return set_dynamic_default_value(scope, depth + 1, &part);
     if (!scope->parent) return copy_constant_value_data(view, type, fallback);
     return instruction_copy_constant(scope, &part, fallback);

@@ -117,6 +117,12 @@ static void write_constant_value(FILE* out, Value* value) {
         fprintf(out, "type %s", type_to_c_string((Identifier*)constant->data));
         return;
     }
+    if (constant->mask & CONSTANT_CODE) {
+        Token* opener = (Token*)constant->data;
+        fputs("#code", out);
+        if (opener) write_location(out, opener->location);
+        return;
+    }
     if (constant->mask & CONSTANT_STRING) {
         fprintf(out, "\"%.*s\"", (int)constant->length, (char*)constant->data);
     } else if (constant->mask & CONSTANT_REAL) {

@@ -61,6 +61,8 @@ inline std::string source_path(u32 index) {
 
 // find_global comes with the core's test helpers.
 
+inline Identifier* find_in_scope(Scope* scope, const char* name) { return get_identifier(scope, (u8*)name, strlen(name)); }
+
 extern "C" size_t __sanitizer_get_current_allocated_bytes() __attribute__((weak));
 
 // Octets held in the general-purpose allocator's units, plus what the sanitizer's malloc
