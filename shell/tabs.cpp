@@ -244,6 +244,15 @@ void kill_terminal_tab_processes() {
     spin_unlock(&tabs_read_lock);
 }
 
+void mark_every_file_tab(u16 flags) {
+    spin_lock(&tabs_read_lock);
+    for (u32 i = 0; i < tabs.count; i++) {
+        Tab* tab = get_tab(i);
+        if (tab->kind == TAB_FILE && tab->file) atomic_or_u16(&tab->file->flags, flags);
+    }
+    spin_unlock(&tabs_read_lock);
+}
+
 void move_tab(u32 from, u32 to) {
     if (from >= tabs.count || to >= tabs.count || from == to) return;
     spin_lock(&tabs_read_lock);
