@@ -100,6 +100,11 @@ struct Paste_Source {
     String indentation;
 };
 
+static inline void put(u8* out, u64* n, String text) {
+    if (out && text.count) memcpy(out + *n, text.data, (u64)text.count);
+    *n += (u64)text.count;
+}
+
 // Writes the converted text into out when it is not null; returns its length either way.
 static u64 convert_pasted_text(Paste_Source* s, u8* out) {
     u64 n = 0;
@@ -107,42 +112,30 @@ static u64 convert_pasted_text(Paste_Source* s, u8* out) {
         u8 c = s->text[i];
         if (c == '\r' || c == '\n') {
             i += (c == '\r' && i + 1 < s->count && s->text[i + 1] == '\n') ? 2 : 1;
-            if (out) memcpy(out + n, s->line_ending.data, (u64)s->line_ending.count);
-            n += (u64)s->line_ending.count;
-            if (i < s->count) {
-                if (out) memcpy(out + n, s->indentation.data, (u64)s->indentation.count);
-                n += (u64)s->indentation.count;
-            }
+            put(out, &n, s->line_ending);
+            if (i < s->count) put(out, &n, s->indentation);
         } else if (c == '\t') {
-            if (out) memcpy(out + n, s->tab_text.data, (u64)s->tab_text.count);
-            n += (u64)s->tab_text.count;
+            put(out, &n, s->tab_text);
             i++;
         } else {
             s64 run = i;
             while (run < s->count && s->text[run] != '\r' && s->text[run] != '\n' && s->text[run] != '\t') run++;
-            if (out) memcpy(out + n, s->text + i, (u64)(run - i));
-            n += (u64)(run - i);
+            put(out, &n, String{s->text + i, run - i});
             i = run;
         }
     }
     return n;
 }
 
-void foreign_paste_from_clipboard(u8* parameters) {
-    Paste_Parameters p;
-    memcpy(&p, parameters, sizeof(p));
-    Editor_File* file = current_file;
-    if (!file) return;
-    const char* clipboard = glfwGetClipboardString(nullptr);
-    if (!clipboard || !clipboard[0]) return;
-
+void paste_text(Editor_File* file, u8* text, s64 count, u8 move_cursor, u8 indent) {
+    if (!file || !text || count <= 0) return;
     // The colours of the text behind the cursor move with it: #syntax runs again.
     atomic_or_u16(&file->flags, FILE_MODIFIED | FILE_CURSOR_MOVED | FILE_NEEDS_SYNTAX);
     if (atomic_load_u16(&file->flags) & FILE_SELECTION_ACTIVE) editor_delete_selection();
 
-    Paste_Source s = {(u8*)clipboard, (s64)strlen(clipboard), file->line_ending,
-                      String{global_tab_character.data, global_tab_character.count}, String{}};
-    if (p.indent) {
+    Paste_Source s = {text, count, file->line_ending, String{global_tab_character.data, global_tab_character.count},
+                      String{}};
+    if (indent) {
         // The editor's own copy goes in without the indentation it had where it was copied.
         Dynamic_Array* local = &text_copied_locally;
         if (s.count == (s64)local->count && memcmp(s.text, local->data, local->count) == 0) {
@@ -170,9 +163,19 @@ void foreign_paste_from_clipboard(u8* parameters) {
     update_context_chunks(file, cursor);
     if (editor_insert_octets(file, cursor, converted.memory, (s64)size)) {
         add_text_insertion_undo(file, cursor, (s64)size, cursor, 0);
-        if (p.move_cursor) editor_set_cursor(file, cursor + (s64)size);
+        if (move_cursor) editor_set_cursor(file, cursor + (s64)size);
     }
     gp_free(&converted);
+}
+
+void foreign_paste_from_clipboard(u8* parameters) {
+    Paste_Parameters p;
+    memcpy(&p, parameters, sizeof(p));
+    if (!current_file) return;
+    // GLFW keeps the text until the clipboard is read or set again, which nothing here does.
+    const char* clipboard = glfwGetClipboardString(nullptr);
+    if (!clipboard || !clipboard[0]) return;
+    paste_text(current_file, (u8*)clipboard, (s64)strlen(clipboard), p.move_cursor, p.indent);
 }
 
 void foreign_undo(u8* parameters) {

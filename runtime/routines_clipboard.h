@@ -8,6 +8,8 @@
 
 #include "foundation/types.h"
 
+struct Editor_File;
+
 //~ Parameter blocks
 
 struct Delete_Line_Parameters {
@@ -45,5 +47,8 @@ void foreign_paste_from_clipboard(u8* parameters);
 // the file's line ending, each tab as the tab text, with indent the cursor line's leading
 // blanks after every inserted line break that more text follows. Nothing without a
 // current file or with an empty clipboard.
+
+void paste_text(Editor_File* file, u8* text, s64 count, u8 move_cursor, u8 indent);
+// Everything the paste does once it has the clipboard's text; nothing for an empty text.
 
 void foreign_undo(u8* parameters);  // the last record of current_file taken back
