@@ -14,6 +14,7 @@
 #include "editor/lexer.h"
 #include "editor/lines.h"
 #include "foundation/log.h"
+#include "shell/editor_state.h"
 
 static inline b8 is_blank(u8 c) { return c == ' ' || c == '\t'; }
 

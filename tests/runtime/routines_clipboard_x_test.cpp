@@ -2,7 +2,7 @@
 // real. Each row is a few calls on one file: its text before ('@' the cursor, '#' the anchor
 // of an active selection) and the clipboard before, then the text, clipboard and undo
 // count after. A seeded random run then undoes every step back to the first text.
-#include "routines_test_support.h"
+#include "routine_blocks.h"
 
 #define GLFW_INCLUDE_NONE
 #include <GLFW/glfw3.h>
@@ -25,9 +25,9 @@ struct Call {
 };
 
 Call call(u32 id) { return {id, empty_block()}; }
-Call delete_line(u8 copy) { return {ID_DELETE_LINE, block_of(Delete_Line_Parameters{copy})}; }
-Call copy_selection(u8 stop, u8 token) { return {ID_COPY_SELECTION_TO_CLIPBOARD, block_of(Copy_Selection_Parameters{stop, token})}; }
-Call paste(u8 move_cursor, u8 indent) { return {ID_PASTE_FROM_CLIPBOARD, block_of(Paste_Parameters{move_cursor, indent})}; }
+Call delete_line(u8 copy) { return {ID_DELETE_LINE, block_from(Delete_Line_Parameters{copy})}; }
+Call copy_selection(u8 stop, u8 token) { return {ID_COPY_SELECTION_TO_CLIPBOARD, block_from(Copy_Selection_Parameters{stop, token})}; }
+Call paste(u8 move_cursor, u8 indent) { return {ID_PASTE_FROM_CLIPBOARD, block_from(Paste_Parameters{move_cursor, indent})}; }
 
 struct Clipboard_Case {
     const char* name;
@@ -142,12 +142,12 @@ TEST_F(Clipboard_X, EachRowLeavesTextClipboardAndUndoAsItSays) {
 
         for (const Call& step : c.calls) {
             Test_Block block = step.block;
-            call_routine(step.id, block.bytes);
+            call_routine_by_id(step.id, block.bytes);
             expect_block_tail_untouched(block);
         }
         EXPECT_EQ(marked(file), c.after);
         if (c.clipboard_after != ANY) EXPECT_EQ(clipboard_text(), c.clipboard_after ? c.clipboard_after : "<none>");
-        EXPECT_EQ(undo_count(file), c.undo_after);
+        EXPECT_EQ(undo_record_count(file), c.undo_after);
         if (c.calls.size() == 1 && c.after == c.before && c.undo_after == 0) {
             EXPECT_EQ(file->flags & ~FILE_SELECTION_ACTIVE, flags_before & ~FILE_SELECTION_ACTIVE) << "flags changed";
         }
@@ -159,22 +159,22 @@ TEST_F(Clipboard_X, EachRowLeavesTextClipboardAndUndoAsItSays) {
 TEST_F(Clipboard_X, TheEditorsOwnCopyIsPastedUnpadded) {
     Test_File file("  #if a\n    b@\nz");
     make_routine_file(file, false);
-    Test_Block block = block_of(Copy_Selection_Parameters{1, 0});
-    call_routine(ID_COPY_SELECTION_TO_CLIPBOARD, block.bytes);
+    Test_Block block = block_from(Copy_Selection_Parameters{1, 0});
+    call_routine_by_id(ID_COPY_SELECTION_TO_CLIPBOARD, block.bytes);
     EXPECT_EQ(clipboard_text(), "if a\n    b");
     editor_set_cursor(file, file->text.count);  // after "z": indentation none
-    block = block_of(Paste_Parameters{1, 1});
-    call_routine(ID_PASTE_FROM_CLIPBOARD, block.bytes);
+    block = block_from(Paste_Parameters{1, 1});
+    call_routine_by_id(ID_PASTE_FROM_CLIPBOARD, block.bytes);
     EXPECT_EQ(marked(file), "  if a\n    b\nzif a\n  b@");
 
     Test_File other("\tx\n@");
     make_routine_file(other, false);
     block = empty_block();
     editor_set_cursor(other, 0);
-    call_routine(ID_COPY_LINE, block.bytes);  // the clipboard "\tx", the unpadded copy "x"
+    call_routine_by_id(ID_COPY_LINE, block.bytes);  // the clipboard "\tx", the unpadded copy "x"
     editor_set_cursor(other, 3);
-    block = block_of(Paste_Parameters{1, 1});
-    call_routine(ID_PASTE_FROM_CLIPBOARD, block.bytes);
+    block = block_from(Paste_Parameters{1, 1});
+    call_routine_by_id(ID_PASTE_FROM_CLIPBOARD, block.bytes);
     EXPECT_EQ(marked(other), "\tx\n  x@");
 }
 
@@ -202,7 +202,7 @@ TEST_F(Clipboard_X, TypingUndoesByItsPauses) {
             editor_set_cursor(file, at + 1);
         }
         Test_Block block = empty_block();
-        call_routine(ID_UNDO, block.bytes);
+        call_routine_by_id(ID_UNDO, block.bytes);
         EXPECT_EQ(marked(file), c.after_undo);
         editor_clock_override = 0;
     }
@@ -221,10 +221,10 @@ TEST_F(Clipboard_X, UndoOfAnInPlaceChangeKeepsTheCursor) {
     memcpy(record->replacement.saved_text.memory, "ab\xC3\x9F", 4);
     memcpy(file->text.data, "AB\xC3\x9F", 4);
     Test_Block block = empty_block();
-    call_routine(ID_UNDO, block.bytes);
+    call_routine_by_id(ID_UNDO, block.bytes);
     EXPECT_EQ(file_text(file), "ab\xC3\x9F" "c");
     EXPECT_EQ(file->cursor, 4);
-    EXPECT_EQ(undo_count(file), 0u);
+    EXPECT_EQ(undo_record_count(file), 0u);
 }
 
 // Random pastes, cuts, line deletions and selections on small texts; undoing them one by
@@ -247,29 +247,29 @@ TEST_F(Clipboard_X, RandomEditsUndoBackToEveryEarlierText) {
             switch (random() % 4) {
                 case 0:
                     glfwSetClipboardString(nullptr, clips[random() % 4]);
-                    block = block_of(Paste_Parameters{(u8)(random() % 2), (u8)(random() % 2)});
-                    call_routine(ID_PASTE_FROM_CLIPBOARD, block.bytes);
+                    block = block_from(Paste_Parameters{(u8)(random() % 2), (u8)(random() % 2)});
+                    call_routine_by_id(ID_PASTE_FROM_CLIPBOARD, block.bytes);
                     break;
                 case 1:
-                    block = block_of(Delete_Line_Parameters{(u8)(random() % 2)});
-                    call_routine(ID_DELETE_LINE, block.bytes);
+                    block = block_from(Delete_Line_Parameters{(u8)(random() % 2)});
+                    call_routine_by_id(ID_DELETE_LINE, block.bytes);
                     break;
                 default: {
                     s64 anchor = count ? (s64)(random() % (count + 1)) : 0;
                     file->selection_anchor = anchor;
                     atomic_or_u16(&file->flags, FILE_SELECTION_ACTIVE);
                     editor_set_cursor(file, file->cursor);
-                    call_routine(ID_CUT_SELECTION_TO_CLIPBOARD, block.bytes);
+                    call_routine_by_id(ID_CUT_SELECTION_TO_CLIPBOARD, block.bytes);
                     break;
                 }
             }
-            if (undo_count(file) == history.size()) history.push_back(file_text(file));
-            ASSERT_EQ(undo_count(file) + 1, history.size()) << "step " << step;
+            if (undo_record_count(file) == history.size()) history.push_back(file_text(file));
+            ASSERT_EQ(undo_record_count(file) + 1, history.size()) << "step " << step;
         }
-        while (undo_count(file)) {
+        while (undo_record_count(file)) {
             history.pop_back();
             Test_Block block = empty_block();
-            call_routine(ID_UNDO, block.bytes);
+            call_routine_by_id(ID_UNDO, block.bytes);
             ASSERT_EQ(file_text(file), history.back());
         }
     }

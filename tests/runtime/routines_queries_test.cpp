@@ -3,7 +3,7 @@
 // row also checks that the text, cursor and undo list stay as they were and that nothing
 // is written behind the block. Texts are held at their exact size, so a read past the end
 // shows under the sanitizers of the malloc build.
-#include "routines_test_support.h"
+#include "routine_blocks.h"
 
 #include <stdint.h>
 
@@ -53,11 +53,11 @@ const u32 TEXT_RESULT = offsetof(Get_Text_At_Parameters, result);
 const u32 LINE_RESULT = offsetof(Line_Bound_Parameters, result);
 const u32 CODEPOINT_RESULT = offsetof(Codepoint_Parameters, result);
 
-Test_Block text_at_block(s64 offset, u32 length) { return block_of(Get_Text_At_Parameters{offset, length, {}}); }
-Test_Block line_block(s64 offset) { return block_of(Line_Bound_Parameters{offset, -7}); }
-Test_Block codepoint_block(s64 offset) { return block_of(Codepoint_Parameters{offset, 7}); }
-Test_Block token_block(s64 offset) { return block_of(Token_Parameters{offset, nullptr, -7}); }
-Test_Block string_block() { return block_of(String_Result_Parameters{{(u8*)"x", 1}}); }
+Test_Block text_at_block(s64 offset, u32 length) { return block_from(Get_Text_At_Parameters{offset, length, {}}); }
+Test_Block line_block(s64 offset) { return block_from(Line_Bound_Parameters{offset, -7}); }
+Test_Block codepoint_block(s64 offset) { return block_from(Codepoint_Parameters{offset, 7}); }
+Test_Block token_block(s64 offset) { return block_from(Token_Parameters{offset, nullptr, -7}); }
+Test_Block string_block() { return block_from(String_Result_Parameters{{(u8*)"x", 1}}); }
 
 const Query_Case QUERY_CASES[] = {
     // get_text_at: a range ending at the text's end is served; anything else outside is empty.
@@ -163,7 +163,7 @@ TEST_F(Queries, EachCallGivesItsResultAndChangesNothing) {
         make_routine_file(file, c.as_layer_file);
         std::string text_before = file_text(file);
         s64 cursor_before = file->cursor;
-        u32 undo_before = undo_count(file);
+        u32 undo_before = undo_record_count(file);
 
         Test_Block block = c.block;
         Editor_Token written = TOKEN_BEFORE;
@@ -172,7 +172,7 @@ TEST_F(Queries, EachCallGivesItsResultAndChangesNothing) {
             memcpy(block.bytes + offsetof(Token_Parameters, token), &address, sizeof(address));
         }
         Test_Block before = block;
-        call_routine(c.id, block.bytes);
+        call_routine_by_id(c.id, block.bytes);
 
         const Expectation& e = c.expected;
         switch (e.kind) {
@@ -190,7 +190,7 @@ TEST_F(Queries, EachCallGivesItsResultAndChangesNothing) {
         expect_block_tail_untouched(block);
         EXPECT_EQ(file_text(file), text_before);
         EXPECT_EQ(file->cursor, cursor_before);
-        EXPECT_EQ(undo_count(file), undo_before);
+        EXPECT_EQ(undo_record_count(file), undo_before);
     }
 }
 
@@ -210,15 +210,15 @@ TEST_F(Queries, WithoutAFileOnlyDefaultsAreWritten) {
         {"token at", ID_GET_TOKEN_AT_OFFSET, token_block(0), s64_at(offsetof(Token_Parameters, result), -1)},
         {"extension", ID_GET_FILE_EXTENSION, string_block(), text_at(0, "")},
         {"comment", ID_GET_SINGLE_LINE_COMMENT, string_block(), text_at(0, "")},
-        {"syntax info", ID_GET_SYNTAX_HIGHLIGHTING_INFO, block_of(Syntax_Info_Parameters{}), nothing()},
-        {"colour", ID_SET_TEXT_COLOUR, block_of(Set_Text_Colour_Parameters{0, 1, {1, 0, 0, 1}}), nothing()},
+        {"syntax info", ID_GET_SYNTAX_HIGHLIGHTING_INFO, block_from(Syntax_Info_Parameters{}), nothing()},
+        {"colour", ID_SET_TEXT_COLOUR, block_from(Set_Text_Colour_Parameters{0, 1, {1, 0, 0, 1}}), nothing()},
     };
     forget_routine_file();
     for (const No_File_Case& c : cases) {
         SCOPED_TRACE(c.name);
         Test_Block block = c.block;
         Test_Block before = block;
-        call_routine(c.id, block.bytes);
+        call_routine_by_id(c.id, block.bytes);
         switch (c.expected.kind) {
             case EXPECT_NOTHING: EXPECT_EQ(memcmp(block.bytes, before.bytes, block.size), 0); break;
             case EXPECT_S64: EXPECT_EQ(read_at<s64>(block, c.expected.offset), c.expected.number); break;
@@ -249,8 +249,8 @@ TEST_F(Queries, ColoursGoIntoChunksOnlyInsideTheText) {
         SCOPED_TRACE(c.name);
         Test_File file("ab\tc");
         make_routine_file(file, true);
-        Test_Block block = block_of(Set_Text_Colour_Parameters{c.offset, c.length, {1, 0, 0, 1}});
-        call_routine(ID_SET_TEXT_COLOUR, block.bytes);
+        Test_Block block = block_from(Set_Text_Colour_Parameters{c.offset, c.length, {1, 0, 0, 1}});
+        call_routine_by_id(ID_SET_TEXT_COLOUR, block.bytes);
         ASSERT_EQ(file->colour_chunks.count, c.chunks.size());
         for (size_t i = 0; i < c.chunks.size(); i++) {
             Colour_Chunk* chunk = (Colour_Chunk*)file->colour_chunks.data + i;
@@ -272,16 +272,16 @@ TEST_F(Queries, SyntaxInfoGoesThroughTheFourAddressesAndSkipsNullOnes) {
     u64 start = 0, end = 0;
     s32 depth = 0;
     u8 quote = 0;
-    Test_Block block = block_of(Syntax_Info_Parameters{&start, &end, &depth, &quote});
-    call_routine(ID_GET_SYNTAX_HIGHLIGHTING_INFO, block.bytes);
+    Test_Block block = block_from(Syntax_Info_Parameters{&start, &end, &depth, &quote});
+    call_routine_by_id(ID_GET_SYNTAX_HIGHLIGHTING_INFO, block.bytes);
     EXPECT_EQ(start, 5u);
     EXPECT_EQ(end, 11u);
     EXPECT_EQ(depth, 1);
     EXPECT_EQ(quote, 0x80);
 
     end = 99;
-    block = block_of(Syntax_Info_Parameters{&start, nullptr, nullptr, &quote});
-    call_routine(ID_GET_SYNTAX_HIGHLIGHTING_INFO, block.bytes);
+    block = block_from(Syntax_Info_Parameters{&start, nullptr, nullptr, &quote});
+    call_routine_by_id(ID_GET_SYNTAX_HIGHLIGHTING_INFO, block.bytes);
     EXPECT_EQ(end, 99u);
 }
 
@@ -322,8 +322,8 @@ TEST(Directory_Query, TheListerTheCurrentTabOrTheWorkingDirectory) {
         }
         global_editor_context = c.context;
 
-        Test_Block block = block_of(Strings_Result_Parameters{nullptr, 99});
-        call_routine(ID_GET_CURRENT_DIRECTORY_PATH, block.bytes);
+        Test_Block block = block_from(Strings_Result_Parameters{nullptr, 99});
+        call_routine_by_id(ID_GET_CURRENT_DIRECTORY_PATH, block.bytes);
         String* strings = read_at<String*>(block, 0);
         u64 count = read_at<u64>(block, 8);
         ASSERT_EQ(count, c.expected.size());

@@ -1,7 +1,7 @@
 // The font rows of the settings routines, on an X server whose monitor is 1920 by 1080: the
 // size stored, the pixel size the pools get, when the fonts are rescaled (the glyph packer
 // starts over) and the file tabs marked, and which fonts the text pools are given.
-#include "routines_test_support.h"
+#include "routine_blocks.h"
 
 #define GLFW_INCLUDE_NONE
 #include <GLFW/glfw3.h>
@@ -58,8 +58,8 @@ Layer_Settings settings_with_size(f32 size) {
 }
 
 void call_with_size(u32 id, f32 size) {
-    Test_Block block = id == ID_SET_SETTINGS ? block_of(settings_with_size(size)) : block_of(Font_Size_Parameters{size});
-    call_routine(id, block.bytes);
+    Test_Block block = id == ID_SET_SETTINGS ? block_from(settings_with_size(size)) : block_from(Font_Size_Parameters{size});
+    call_routine_by_id(id, block.bytes);
     expect_block_tail_untouched(block);
 }
 
@@ -122,8 +122,8 @@ TEST_F(Settings_X, TextPoolsTakeTheNamedFontsAndKeepThemOnFailure) {
         Layer_Settings s = settings_with_size(20.0f);
         s.ui_font = String{(u8*)c.ui_font, (s64)strlen(c.ui_font)};
         s.code_font = String{(u8*)c.code_font, (s64)strlen(c.code_font)};
-        Test_Block block = block_of(s);
-        call_routine(ID_SET_SETTINGS, block.bytes);
+        Test_Block block = block_from(s);
+        call_routine_by_id(ID_SET_SETTINGS, block.bytes);
 
         EXPECT_TRUE(pool_uses(&ui_font_pool, c.ui_after));
         EXPECT_TRUE(pool_uses(&code_font_pool, c.code_after));

@@ -1,7 +1,7 @@
 // The tab, event and context routines over no, one, two and three tabs: which tab is
 // current afterwards, how many there are, what the block reads back, and where the keyboard
 // went.
-#include "routines_test_support.h"
+#include "routine_blocks.h"
 
 #include "foundation/os_files.h"
 #include "terminal/terminal.h"
@@ -23,8 +23,8 @@ struct Tab_Case {
     u32 result;
 };
 
-Test_Block index_block(u32 index) { return block_of(Tab_Index_Parameters{index}); }
-Test_Block byte_block() { return block_of(Byte_Result_Parameters{0x5A}); }
+Test_Block index_block(u32 index) { return block_from(Tab_Index_Parameters{index}); }
+Test_Block byte_block() { return block_from(Byte_Result_Parameters{0x5A}); }
 
 const Tab_Case TAB_CASES[] = {
     {"count: none", "", 0, {}, ID_GET_NUM_TABS, index_block(9), 0, 0, U32_RESULT, 0},
@@ -98,7 +98,7 @@ TEST(Tab_Routines, EachCallLeavesTheTabsAsItSays) {
         SCOPED_TRACE(c.name);
         make_tabs(c);
         Test_Block block = c.block;
-        call_routine(c.id, block.bytes);
+        call_routine_by_id(c.id, block.bytes);
 
         EXPECT_EQ(current_tab_index, c.current_after);
         EXPECT_EQ(tabs.count, c.count_after);
@@ -123,11 +123,11 @@ TEST(Tab_Routines, SwitchingTwiceReturnsAndThreeTabsCycleByRecency) {
     Tab_Case c = {"three", "fff", 0, {10, 3000, 2000}, 0, empty_block(), 0, 0, NO_RESULT, 0};
     make_tabs(c);
     Test_Block block = empty_block();
-    call_routine(ID_SWITCH_TABS, block.bytes);
+    call_routine_by_id(ID_SWITCH_TABS, block.bytes);
     EXPECT_EQ(current_tab_index, 2u);
-    call_routine(ID_SWITCH_TABS, block.bytes);
+    call_routine_by_id(ID_SWITCH_TABS, block.bytes);
     EXPECT_EQ(current_tab_index, 0u);
-    call_routine(ID_SWITCH_TABS, block.bytes);
+    call_routine_by_id(ID_SWITCH_TABS, block.bytes);
     EXPECT_EQ(current_tab_index, 2u);
     close_tabs();
 }
@@ -136,23 +136,23 @@ TEST(Event_Routines, ContextEventsAndCentringReadWhatTheFrameLeft) {
     Custom_Layer_Event events[2] = {{LAYER_EVENT_CHARACTER, 'a', 0, {}}, {LAYER_EVENT_KEY_DOWN, 262, 1, {}}};
     custom_layer.events = events;
     custom_layer.event_count = 2;
-    Test_Block block = block_of(Get_Events_Parameters{nullptr, -1});
-    call_routine(ID_GET_EVENTS, block.bytes);
+    Test_Block block = block_from(Get_Events_Parameters{nullptr, -1});
+    call_routine_by_id(ID_GET_EVENTS, block.bytes);
     EXPECT_EQ(read_at<Custom_Layer_Event*>(block, 0), events);
     EXPECT_EQ(read_at<s64>(block, 8), 2);
 
     // Outside #events the frame driver has emptied the record.
     custom_layer.events = nullptr;
     custom_layer.event_count = 0;
-    call_routine(ID_GET_EVENTS, block.bytes);
+    call_routine_by_id(ID_GET_EVENTS, block.bytes);
     EXPECT_EQ(read_at<Custom_Layer_Event*>(block, 0), nullptr);
     EXPECT_EQ(read_at<s64>(block, 8), 0);
     expect_block_tail_untouched(block);
 
     for (u8 context : {CONTEXT_FILE, CONTEXT_SEARCH_LISTER, CONTEXT_FILE_LISTER, CONTEXT_TERMINAL}) {
         global_editor_context = context;
-        block = block_of(Byte_Result_Parameters{0});
-        call_routine(ID_GET_CONTEXT, block.bytes);
+        block = block_from(Byte_Result_Parameters{0});
+        call_routine_by_id(ID_GET_CONTEXT, block.bytes);
         EXPECT_EQ(read_at<u8>(block, 0), context);
     }
     global_editor_context = CONTEXT_FILE;
@@ -161,10 +161,10 @@ TEST(Event_Routines, ContextEventsAndCentringReadWhatTheFrameLeft) {
     u16 flags = file->flags;
     current_file = nullptr;
     block = empty_block();
-    call_routine(ID_CENTRE_CURSOR_VERTICALLY, block.bytes);
+    call_routine_by_id(ID_CENTRE_CURSOR_VERTICALLY, block.bytes);
     EXPECT_EQ(file->flags, flags);
     current_file = file;
-    call_routine(ID_CENTRE_CURSOR_VERTICALLY, block.bytes);
+    call_routine_by_id(ID_CENTRE_CURSOR_VERTICALLY, block.bytes);
     EXPECT_EQ(file->flags, flags | FILE_CENTRE_CURSOR);
     expect_block_tail_untouched(block);
     current_file = nullptr;

@@ -53,7 +53,7 @@ enum Test_Routine_Id : u32 {
     ID_TOGGLE_LINE_NUMBERS = 94,
 };
 
-inline void call_routine(u32 id, u8* block) {
+inline void call_routine_by_id(u32 id, u8* block) {
     switch (id) {
         case ID_COPY_LINE: foreign_copy_line(block); break;
         case ID_DELETE_LINE: foreign_delete_line(block); break;
@@ -103,7 +103,7 @@ struct Test_Block {
 };
 
 template <typename T>
-Test_Block block_of(const T& record) {
+Test_Block block_from(const T& record) {
     static_assert(sizeof(T) <= TEST_BLOCK_SIZE);
     Test_Block b;
     memset(b.bytes, TEST_BLOCK_FILL, sizeof(b.bytes));
@@ -152,7 +152,7 @@ inline void forget_routine_file() {
     custom_layer_execution_file = nullptr;
 }
 
-inline u32 undo_count(Editor_File* file) { return file->undo_records.count; }
+inline u32 undo_record_count(Editor_File* file) { return file->undo_records.count; }
 
 inline void set_tab_text(const std::string& text) {
     global_tab_character.count = 0;
