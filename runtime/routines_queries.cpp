@@ -130,21 +130,19 @@ static void write_token_result(u8* parameters, Token_Parameters* p, Editor_Token
     write_s64(parameters + offsetof(Token_Parameters, result), result);
 }
 
-void foreign_get_next_token(u8* parameters) {
+// The token after the offset, or the last one that starts before it.
+static void get_neighbouring_token(u8* parameters, b8 previous) {
     Token_Parameters p;
     memcpy(&p, parameters, sizeof(p));
     Editor_Token token = read_token(p.token);
-    s64 end = editor_get_next_token(custom_layer_execution_file, p.offset, &token);
+    s64 end = previous ? editor_get_previous_token(custom_layer_execution_file, p.offset, &token)
+                       : editor_get_next_token(custom_layer_execution_file, p.offset, &token);
     write_token_result(parameters, &p, &token, end);
 }
 
-void foreign_get_previous_token(u8* parameters) {
-    Token_Parameters p;
-    memcpy(&p, parameters, sizeof(p));
-    Editor_Token token = read_token(p.token);
-    s64 end = editor_get_previous_token(custom_layer_execution_file, p.offset, &token);
-    write_token_result(parameters, &p, &token, end);
-}
+void foreign_get_next_token(u8* parameters) { get_neighbouring_token(parameters, false); }
+
+void foreign_get_previous_token(u8* parameters) { get_neighbouring_token(parameters, true); }
 
 void foreign_get_token_at_offset(u8* parameters) {
     Token_Parameters p;

@@ -141,6 +141,22 @@ const Query_Case QUERY_CASES[] = {
     {"tab text", "", "t.txt", false, ID_GET_TAB_TEXT, string_block(), text_at(0, "\t")},
 };
 
+void expect_result(const Test_Block& block, const Test_Block& before, const Expectation& e, const Editor_Token& written) {
+    switch (e.kind) {
+        case EXPECT_NOTHING: EXPECT_EQ(memcmp(block.bytes, before.bytes, block.size), 0); break;
+        case EXPECT_S64: EXPECT_EQ(read_at<s64>(block, e.offset), e.number); break;
+        case EXPECT_U32: EXPECT_EQ(read_at<u32>(block, e.offset), (u32)e.number); break;
+        case EXPECT_TEXT: EXPECT_EQ(string_at(block, e.offset), e.text); break;
+        case EXPECT_TOKEN:
+            EXPECT_EQ(read_at<s64>(block, e.offset), e.number);
+            EXPECT_EQ(written.offset, e.token.offset);
+            EXPECT_EQ(written.length, e.token.length);
+            EXPECT_EQ(written.kind, e.token.kind);
+            break;
+    }
+    expect_block_tail_untouched(block);
+}
+
 struct Queries : ::testing::Test {
     void SetUp() override {
         clear_tokenisation_hints();
@@ -174,20 +190,7 @@ TEST_F(Queries, EachCallGivesItsResultAndChangesNothing) {
         Test_Block before = block;
         call_routine_by_id(c.id, block.bytes);
 
-        const Expectation& e = c.expected;
-        switch (e.kind) {
-            case EXPECT_NOTHING: EXPECT_EQ(memcmp(block.bytes, before.bytes, block.size), 0); break;
-            case EXPECT_S64: EXPECT_EQ(read_at<s64>(block, e.offset), e.number); break;
-            case EXPECT_U32: EXPECT_EQ(read_at<u32>(block, e.offset), (u32)e.number); break;
-            case EXPECT_TEXT: EXPECT_EQ(string_at(block, e.offset), e.text); break;
-            case EXPECT_TOKEN:
-                EXPECT_EQ(read_at<s64>(block, e.offset), e.number);
-                EXPECT_EQ(written.offset, e.token.offset);
-                EXPECT_EQ(written.length, e.token.length);
-                EXPECT_EQ(written.kind, e.token.kind);
-                break;
-        }
-        expect_block_tail_untouched(block);
+        expect_result(block, before, c.expected, written);
         EXPECT_EQ(file_text(file), text_before);
         EXPECT_EQ(file->cursor, cursor_before);
         EXPECT_EQ(undo_record_count(file), undo_before);
@@ -219,14 +222,7 @@ TEST_F(Queries, WithoutAFileOnlyDefaultsAreWritten) {
         Test_Block block = c.block;
         Test_Block before = block;
         call_routine_by_id(c.id, block.bytes);
-        switch (c.expected.kind) {
-            case EXPECT_NOTHING: EXPECT_EQ(memcmp(block.bytes, before.bytes, block.size), 0); break;
-            case EXPECT_S64: EXPECT_EQ(read_at<s64>(block, c.expected.offset), c.expected.number); break;
-            case EXPECT_U32: EXPECT_EQ(read_at<u32>(block, c.expected.offset), (u32)c.expected.number); break;
-            case EXPECT_TEXT: EXPECT_EQ(string_at(block, c.expected.offset), c.expected.text); break;
-            default: break;
-        }
-        expect_block_tail_untouched(block);
+        expect_result(block, before, c.expected, TOKEN_BEFORE);
     }
 }
 
