@@ -16,8 +16,6 @@
 #include "foundation/log.h"
 #include "shell/editor_state.h"
 
-static inline b8 is_blank(u8 c) { return c == ' ' || c == '\t'; }
-
 struct Cursor_Line {
     s64 start;
     s64 end;      // the line break's offset, or the text's end
@@ -35,14 +33,18 @@ static Cursor_Line get_cursor_line(Editor_File* file) {
     return line;
 }
 
-void foreign_copy_line(u8* parameters) {
-    Editor_File* file = editor_file_or_current(custom_layer_execution_file);
-    if (!file || file->text.count == 0) return;
-    Cursor_Line line = get_cursor_line(file);
+// The line to the clipboard and, without its padding, to the unpadded local copy.
+static void copy_cursor_line(Editor_File* file, Cursor_Line line) {
     u8* text = file->text.data;
     set_local_copy(&text_copied_as_if_there_was_no_padding, text + line.start + line.padding,
                    line.end - line.start - line.padding);
     editor_set_clipboard_text(text + line.start, line.end - line.start);
+}
+
+void foreign_copy_line(u8* parameters) {
+    Editor_File* file = editor_file_or_current(custom_layer_execution_file);
+    if (!file || file->text.count == 0) return;
+    copy_cursor_line(file, get_cursor_line(file));
 }
 
 void foreign_delete_line(u8* parameters) {
@@ -55,9 +57,7 @@ void foreign_delete_line(u8* parameters) {
     u8* text = file->text.data;
     s64 count = file->text.count;
     if (p.copy && line.end > line.start) {
-        set_local_copy(&text_copied_as_if_there_was_no_padding, text + line.start + line.padding,
-                       line.end - line.start - line.padding);
-        editor_set_clipboard_text(text + line.start, line.end - line.start);
+        copy_cursor_line(file, line);
         set_local_copy(&text_copied_locally, text + line.start, line.end - line.start);
     }
 
