@@ -154,6 +154,16 @@ inline void forget_routine_file() {
 
 inline u32 undo_record_count(Editor_File* file) { return file->undo_records.count; }
 
+// The record at its defaults, its arrays given back first.
+inline void reset_custom_layer() {
+    clear_tokenisation_hints();
+    dynamic_array_free(&custom_layer.tokenisation_hints);
+    dynamic_array_free(&custom_layer.skipped_names);
+    dynamic_array_free(&custom_layer.blacklisted_extensions);
+    dynamic_array_free(&custom_layer.blacklisted_paths);
+    init_custom_layer();
+}
+
 inline void set_tab_text(const std::string& text) {
     global_tab_character.count = 0;
     memcpy(dynamic_array_add_fast_multiple(&global_tab_character, (u32)text.size()), text.data(), text.size());

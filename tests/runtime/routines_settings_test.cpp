@@ -215,7 +215,7 @@ const Settings_Case SETTINGS_CASES[] = {
 TEST(Settings_Routines, EachBlockLeavesTheRecordAsItSays) {
     for (const Settings_Case& c : SETTINGS_CASES) {
         SCOPED_TRACE(c.name);
-        init_custom_layer();
+        reset_custom_layer();
         apply(base_settings());
         ASSERT_EQ(tab_text(), "  ");
         ASSERT_EQ(custom_layer.tokenisation_hints.count, 2u);
@@ -227,12 +227,12 @@ TEST(Settings_Routines, EachBlockLeavesTheRecordAsItSays) {
         apply(settings);
         c.check();
     }
-    clear_tokenisation_hints();
+    reset_custom_layer();
     set_tab_text("    ");
 }
 
 TEST(Settings_Routines, SizeAndSwitchesReadBackAndToggleBack) {
-    init_custom_layer();
+    reset_custom_layer();
     custom_layer.font_size = 21.5f;
     Test_Block block = block_from(Font_Size_Parameters{0});
     call_routine_by_id(ID_GET_FONT_SIZE, block.bytes);
@@ -272,7 +272,7 @@ TEST(Settings_Routines, DisplayBitFourAdoptsTheShippedSyntaxFile) {
     std::string directory_text = directory.string();
     executable_filepath = String{(u8*)directory_text.data(), (s64)directory_text.size()};
 
-    init_custom_layer();
+    reset_custom_layer();
     Layer_Settings settings = base_settings();
     write(SYNTAX_FILE, "old");
     apply(settings);  // without bit 4 nothing moves
@@ -295,14 +295,14 @@ TEST(Settings_Routines, DisplayBitFourAdoptsTheShippedSyntaxFile) {
 
     executable_filepath = saved;
     fs::remove_all(directory);
-    clear_tokenisation_hints();
+    reset_custom_layer();
     set_tab_text("    ");
 }
 
 // Search threads copy the lists while set_settings replaces them over and over: every copy
 // is one whole list, never a mixture or freed text.
 TEST(Settings_Routines_Threads, ListsReadWhileSettingsLoop) {
-    init_custom_layer();
+    reset_custom_layer();
     Layer_Settings one = base_settings(), two = base_settings();
     one.skipped_names = other_skipped;
     one.skipped_name_count = 1;
@@ -331,6 +331,6 @@ TEST(Settings_Routines_Threads, ListsReadWhileSettingsLoop) {
     for (int i = 0; i < 200000 && (i < 2000 || copies.load() < 50); i++) apply(i % 2 ? one : two);
     stop = true;
     reader.join();
-    clear_tokenisation_hints();
+    reset_custom_layer();
     set_tab_text("    ");
 }
