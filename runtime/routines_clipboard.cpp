@@ -7,7 +7,7 @@
 #include <string.h>
 
 #include "runtime/routines_clipboard.h"
-#include "runtime/routines_queries.h"
+#include "runtime/layer_loader.h"
 #include "editor/across_tabs.h"
 #include "editor/clipboard.h"
 #include "editor/editing.h"

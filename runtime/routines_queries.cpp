@@ -5,6 +5,7 @@
 #include <string.h>
 
 #include "runtime/routines_queries.h"
+#include "runtime/layer_loader.h"
 #include "editor/colour_chunks.h"
 #include "editor/editing.h"
 #include "editor/editor_file.h"
@@ -177,6 +178,3 @@ void foreign_get_single_line_comment_from_tokenisation_hints(u8* parameters) {
     Tokenisation_Hint* hint = get_tokenisation_hint_for_file(get_layer_file());
     write_string(parameters, hint ? hint->line_comment : String{nullptr, 0});
 }
-
-// Stands in until the layer loader, which owns it, is linked beside these routines.
-__attribute__((weak)) Editor_File* custom_layer_execution_file;

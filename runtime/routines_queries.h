@@ -1,8 +1,9 @@
 // The text, token and colour query routines: what compiled layer code reads of an open
 // file (ranges, line bounds, tokens, characters, its extension and comment text), the
 // directory the user works in, the tab text, the range a #syntax run colours, and the one
-// writer #syntax uses, set_text_colour. Bodies of the dispatcher; main thread. None changes
-// the text, the cursor or the undo list. Offsets come from layer code: every one is checked
+// writer #syntax uses, set_text_colour. Bodies of the dispatcher; main thread. "The layer's
+// file" is custom_layer_execution_file, or current_file when it is null. None changes the
+// text, the cursor or the undo list. Offsets come from layer code: every one is checked
 // before anything is read, and a bad one gives the routine's default result.
 #pragma once
 
@@ -12,12 +13,6 @@
 #include "foundation/strings.h"
 #include "editor/lexer.h"
 #include "ui/vectors.h"
-
-struct Editor_File;
-
-extern Editor_File* custom_layer_execution_file;
-// The file whose #syntax block runs; null for #on_load and #events. The routines that act on
-// "the layer's file" take it, or current_file when it is null.
 
 //~ Parameter blocks
 

@@ -25,9 +25,9 @@ struct Call {
 };
 
 Call call(u32 id) { return {id, empty_block()}; }
-Call delete_line(u8 copy) { return {ID_DELETE_LINE, block_from(Delete_Line_Parameters{copy})}; }
-Call copy_selection(u8 stop, u8 token) { return {ID_COPY_SELECTION_TO_CLIPBOARD, block_from(Copy_Selection_Parameters{stop, token})}; }
-Call paste(u8 move_cursor, u8 indent) { return {ID_PASTE_FROM_CLIPBOARD, block_from(Paste_Parameters{move_cursor, indent})}; }
+Call delete_line(u8 copy) { return {ROUTINE_DELETE_LINE, block_from(Delete_Line_Parameters{copy})}; }
+Call copy_selection(u8 stop, u8 token) { return {ROUTINE_COPY_SELECTION_TO_CLIPBOARD, block_from(Copy_Selection_Parameters{stop, token})}; }
+Call paste(u8 move_cursor, u8 indent) { return {ROUTINE_PASTE_FROM_CLIPBOARD, block_from(Paste_Parameters{move_cursor, indent})}; }
 
 struct Clipboard_Case {
     const char* name;
@@ -41,9 +41,9 @@ struct Clipboard_Case {
 
 const Clipboard_Case CLIPBOARD_CASES[] = {
     // copy_line: the clipboard gets the line, the text stays
-    {"copy line: with its padding", "  a@b\ncd", "old", {call(ID_COPY_LINE)}, "  a@b\ncd", "  ab", 0},
-    {"copy line: before CR LF", "ab\r\nc@d", "old", {call(ID_COPY_LINE)}, "ab\r\nc@d", "cd", 0},
-    {"copy line: an empty text", "@", "old", {call(ID_COPY_LINE)}, "@", "old", 0},
+    {"copy line: with its padding", "  a@b\ncd", "old", {call(ROUTINE_COPY_LINE)}, "  a@b\ncd", "  ab", 0},
+    {"copy line: before CR LF", "ab\r\nc@d", "old", {call(ROUTINE_COPY_LINE)}, "ab\r\nc@d", "cd", 0},
+    {"copy line: an empty text", "@", "old", {call(ROUTINE_COPY_LINE)}, "@", "old", 0},
 
     // delete_line
     {"delete line: the first, copied", "a@b\ncd", "old", {delete_line(1)}, "c@d", "ab", 1},
@@ -61,8 +61,8 @@ const Clipboard_Case CLIPBOARD_CASES[] = {
     {"copy: the selection stays", "x#ab@y", "old", {copy_selection(0, 0)}, "x#ab@y", "ab", 0},
     {"copy: the token when nothing is selected", "ab@+c", "old", {copy_selection(0, 1)}, "ab@+c", "+", 0},
     {"copy: nothing selected, no token asked for", "ab@+c", "old", {copy_selection(0, 0)}, "ab@+c", "old", 0},
-    {"cut: the selection", "x#a\tb@y", "old", {call(ID_CUT_SELECTION_TO_CLIPBOARD)}, "x@y", "a\tb", 1},
-    {"cut: nothing selected", "xa@y", "old", {call(ID_CUT_SELECTION_TO_CLIPBOARD)}, "xa@y", "old", 0},
+    {"cut: the selection", "x#a\tb@y", "old", {call(ROUTINE_CUT_SELECTION_TO_CLIPBOARD)}, "x@y", "a\tb", 1},
+    {"cut: nothing selected", "xa@y", "old", {call(ROUTINE_CUT_SELECTION_TO_CLIPBOARD)}, "xa@y", "old", 0},
 
     // paste
     {"paste: CR LF becomes the file's LF", "x@y", "a\r\nb", {paste(1, 0)}, "xa\nb@y", ANY, 1},
@@ -79,12 +79,12 @@ const Clipboard_Case CLIPBOARD_CASES[] = {
     {"paste: someone else's text is never unpadded", "  x@", "a\n  b", {paste(1, 1)}, "  xa\n    b@", ANY, 1},
 
     // undo
-    {"undo: a paste", "x@y", "a\r\nb", {paste(1, 0), call(ID_UNDO)}, "x@y", ANY, 0},
-    {"undo: a cut selects the text again", "x#ab@y", "old", {call(ID_CUT_SELECTION_TO_CLIPBOARD), call(ID_UNDO)}, "x#ab@y",
+    {"undo: a paste", "x@y", "a\r\nb", {paste(1, 0), call(ROUTINE_UNDO)}, "x@y", ANY, 0},
+    {"undo: a cut selects the text again", "x#ab@y", "old", {call(ROUTINE_CUT_SELECTION_TO_CLIPBOARD), call(ROUTINE_UNDO)}, "x#ab@y",
      "ab", 0},
-    {"undo: a deleted line", "a@b\ncd", "old", {delete_line(0), call(ID_UNDO)}, "a@b\ncd", "old", 0},
-    {"undo: a paste over a selection, in two steps", "a#bc@d", "X", {paste(1, 0), call(ID_UNDO)}, "a@d", ANY, 1},
-    {"undo: with nothing to take back", "a@b", "old", {call(ID_UNDO)}, "a@b", "old", 0},
+    {"undo: a deleted line", "a@b\ncd", "old", {delete_line(0), call(ROUTINE_UNDO)}, "a@b\ncd", "old", 0},
+    {"undo: a paste over a selection, in two steps", "a#bc@d", "X", {paste(1, 0), call(ROUTINE_UNDO)}, "a@d", ANY, 1},
+    {"undo: with nothing to take back", "a@b", "old", {call(ROUTINE_UNDO)}, "a@b", "old", 0},
 };
 
 // The text with '#' at the anchor of an active selection and '@' at the cursor.
@@ -160,21 +160,21 @@ TEST_F(Clipboard_X, TheEditorsOwnCopyIsPastedUnpadded) {
     Test_File file("  #if a\n    b@\nz");
     make_routine_file(file, false);
     Test_Block block = block_from(Copy_Selection_Parameters{1, 0});
-    call_routine_by_id(ID_COPY_SELECTION_TO_CLIPBOARD, block.bytes);
+    call_routine_by_id(ROUTINE_COPY_SELECTION_TO_CLIPBOARD, block.bytes);
     EXPECT_EQ(clipboard_text(), "if a\n    b");
     editor_set_cursor(file, file->text.count);  // after "z": indentation none
     block = block_from(Paste_Parameters{1, 1});
-    call_routine_by_id(ID_PASTE_FROM_CLIPBOARD, block.bytes);
+    call_routine_by_id(ROUTINE_PASTE_FROM_CLIPBOARD, block.bytes);
     EXPECT_EQ(marked(file), "  if a\n    b\nzif a\n  b@");
 
     Test_File other("\tx\n@");
     make_routine_file(other, false);
     block = empty_block();
     editor_set_cursor(other, 0);
-    call_routine_by_id(ID_COPY_LINE, block.bytes);  // the clipboard "\tx", the unpadded copy "x"
+    call_routine_by_id(ROUTINE_COPY_LINE, block.bytes);  // the clipboard "\tx", the unpadded copy "x"
     editor_set_cursor(other, 3);
     block = block_from(Paste_Parameters{1, 1});
-    call_routine_by_id(ID_PASTE_FROM_CLIPBOARD, block.bytes);
+    call_routine_by_id(ROUTINE_PASTE_FROM_CLIPBOARD, block.bytes);
     EXPECT_EQ(marked(other), "\tx\n  x@");
 }
 
@@ -202,7 +202,7 @@ TEST_F(Clipboard_X, TypingUndoesByItsPauses) {
             editor_set_cursor(file, at + 1);
         }
         Test_Block block = empty_block();
-        call_routine_by_id(ID_UNDO, block.bytes);
+        call_routine_by_id(ROUTINE_UNDO, block.bytes);
         EXPECT_EQ(marked(file), c.after_undo);
         editor_clock_override = 0;
     }
@@ -221,7 +221,7 @@ TEST_F(Clipboard_X, UndoOfAnInPlaceChangeKeepsTheCursor) {
     memcpy(record->replacement.saved_text.memory, "ab\xC3\x9F", 4);
     memcpy(file->text.data, "AB\xC3\x9F", 4);
     Test_Block block = empty_block();
-    call_routine_by_id(ID_UNDO, block.bytes);
+    call_routine_by_id(ROUTINE_UNDO, block.bytes);
     EXPECT_EQ(file_text(file), "ab\xC3\x9F" "c");
     EXPECT_EQ(file->cursor, 4);
     EXPECT_EQ(undo_record_count(file), 0u);
@@ -248,18 +248,18 @@ TEST_F(Clipboard_X, RandomEditsUndoBackToEveryEarlierText) {
                 case 0:
                     glfwSetClipboardString(nullptr, clips[random() % 4]);
                     block = block_from(Paste_Parameters{(u8)(random() % 2), (u8)(random() % 2)});
-                    call_routine_by_id(ID_PASTE_FROM_CLIPBOARD, block.bytes);
+                    call_routine_by_id(ROUTINE_PASTE_FROM_CLIPBOARD, block.bytes);
                     break;
                 case 1:
                     block = block_from(Delete_Line_Parameters{(u8)(random() % 2)});
-                    call_routine_by_id(ID_DELETE_LINE, block.bytes);
+                    call_routine_by_id(ROUTINE_DELETE_LINE, block.bytes);
                     break;
                 default: {
                     s64 anchor = count ? (s64)(random() % (count + 1)) : 0;
                     file->selection_anchor = anchor;
                     atomic_or_u16(&file->flags, FILE_SELECTION_ACTIVE);
                     editor_set_cursor(file, file->cursor);
-                    call_routine_by_id(ID_CUT_SELECTION_TO_CLIPBOARD, block.bytes);
+                    call_routine_by_id(ROUTINE_CUT_SELECTION_TO_CLIPBOARD, block.bytes);
                     break;
                 }
             }
@@ -269,7 +269,7 @@ TEST_F(Clipboard_X, RandomEditsUndoBackToEveryEarlierText) {
         while (undo_record_count(file)) {
             history.pop_back();
             Test_Block block = empty_block();
-            call_routine_by_id(ID_UNDO, block.bytes);
+            call_routine_by_id(ROUTINE_UNDO, block.bytes);
             ASSERT_EQ(file_text(file), history.back());
         }
     }

@@ -61,84 +61,84 @@ Test_Block string_block() { return block_from(String_Result_Parameters{{(u8*)"x"
 
 const Query_Case QUERY_CASES[] = {
     // get_text_at: a range ending at the text's end is served; anything else outside is empty.
-    {"text: the first two", "abc", "t.txt", false, ID_GET_TEXT_AT, text_at_block(0, 2), text_at(TEXT_RESULT, "ab")},
-    {"text: up to the end", "abc", "t.txt", false, ID_GET_TEXT_AT, text_at_block(0, 3), text_at(TEXT_RESULT, "abc")},
-    {"text: the last octet", "abc", "t.txt", false, ID_GET_TEXT_AT, text_at_block(2, 1), text_at(TEXT_RESULT, "c")},
-    {"text: one past the end", "abc", "t.txt", false, ID_GET_TEXT_AT, text_at_block(3, 1), text_at(TEXT_RESULT, "")},
-    {"text: negative offset", "abc", "t.txt", false, ID_GET_TEXT_AT, text_at_block(-1, 2), text_at(TEXT_RESULT, "")},
-    {"text: huge length", "abc", "t.txt", false, ID_GET_TEXT_AT, text_at_block(1, UINT32_MAX), text_at(TEXT_RESULT, "")},
-    {"text: offset and length overflow", "abc", "t.txt", false, ID_GET_TEXT_AT, text_at_block(INT64_MAX, 2),
+    {"text: the first two", "abc", "t.txt", false, ROUTINE_GET_TEXT_AT, text_at_block(0, 2), text_at(TEXT_RESULT, "ab")},
+    {"text: up to the end", "abc", "t.txt", false, ROUTINE_GET_TEXT_AT, text_at_block(0, 3), text_at(TEXT_RESULT, "abc")},
+    {"text: the last octet", "abc", "t.txt", false, ROUTINE_GET_TEXT_AT, text_at_block(2, 1), text_at(TEXT_RESULT, "c")},
+    {"text: one past the end", "abc", "t.txt", false, ROUTINE_GET_TEXT_AT, text_at_block(3, 1), text_at(TEXT_RESULT, "")},
+    {"text: negative offset", "abc", "t.txt", false, ROUTINE_GET_TEXT_AT, text_at_block(-1, 2), text_at(TEXT_RESULT, "")},
+    {"text: huge length", "abc", "t.txt", false, ROUTINE_GET_TEXT_AT, text_at_block(1, UINT32_MAX), text_at(TEXT_RESULT, "")},
+    {"text: offset and length overflow", "abc", "t.txt", false, ROUTINE_GET_TEXT_AT, text_at_block(INT64_MAX, 2),
      text_at(TEXT_RESULT, "")},
-    {"text: empty text", "", "t.txt", false, ID_GET_TEXT_AT, text_at_block(0, 0), text_at(TEXT_RESULT, "")},
-    {"text: CR LF of the layer's file", "a\r\nb", "t.txt", true, ID_GET_TEXT_AT, text_at_block(1, 2),
+    {"text: empty text", "", "t.txt", false, ROUTINE_GET_TEXT_AT, text_at_block(0, 0), text_at(TEXT_RESULT, "")},
+    {"text: CR LF of the layer's file", "a\r\nb", "t.txt", true, ROUTINE_GET_TEXT_AT, text_at_block(1, 2),
      text_at(TEXT_RESULT, "\r\n")},
 
     // get_line_start and get_line_end
-    {"line start: offset 0", "ab\ncd", "t.txt", false, ID_GET_LINE_START, line_block(0), s64_at(LINE_RESULT, 0)},
-    {"line start: second line", "ab\ncd", "t.txt", false, ID_GET_LINE_START, line_block(4), s64_at(LINE_RESULT, 3)},
-    {"line start: at the text's end", "ab\ncd", "t.txt", false, ID_GET_LINE_START, line_block(5), s64_at(LINE_RESULT, 3)},
-    {"line start: after CR LF", "a\r\nb", "t.txt", false, ID_GET_LINE_START, line_block(4), s64_at(LINE_RESULT, 3)},
-    {"line start: past the end", "ab\ncd", "t.txt", false, ID_GET_LINE_START, line_block(10), s64_at(LINE_RESULT, 0)},
-    {"line start: negative", "ab\ncd", "t.txt", false, ID_GET_LINE_START, line_block(-3), s64_at(LINE_RESULT, 0)},
-    {"line start: empty text", "", "t.txt", false, ID_GET_LINE_START, line_block(1), s64_at(LINE_RESULT, 0)},
-    {"line end: first line", "ab\ncd", "t.txt", false, ID_GET_LINE_END, line_block(0), s64_at(LINE_RESULT, 2)},
-    {"line end: last line", "ab\ncd", "t.txt", false, ID_GET_LINE_END, line_block(4), s64_at(LINE_RESULT, 5)},
-    {"line end: before CR LF", "a\r\nb", "t.txt", false, ID_GET_LINE_END, line_block(0), s64_at(LINE_RESULT, 1)},
-    {"line end: past the end comes back", "ab\ncd", "t.txt", false, ID_GET_LINE_END, line_block(10), s64_at(LINE_RESULT, 10)},
-    {"line end: negative", "ab\ncd", "t.txt", false, ID_GET_LINE_END, line_block(-1), s64_at(LINE_RESULT, 0)},
-    {"line end: empty text", "", "t.txt", false, ID_GET_LINE_END, line_block(3), s64_at(LINE_RESULT, 0)},
+    {"line start: offset 0", "ab\ncd", "t.txt", false, ROUTINE_GET_LINE_START, line_block(0), s64_at(LINE_RESULT, 0)},
+    {"line start: second line", "ab\ncd", "t.txt", false, ROUTINE_GET_LINE_START, line_block(4), s64_at(LINE_RESULT, 3)},
+    {"line start: at the text's end", "ab\ncd", "t.txt", false, ROUTINE_GET_LINE_START, line_block(5), s64_at(LINE_RESULT, 3)},
+    {"line start: after CR LF", "a\r\nb", "t.txt", false, ROUTINE_GET_LINE_START, line_block(4), s64_at(LINE_RESULT, 3)},
+    {"line start: past the end", "ab\ncd", "t.txt", false, ROUTINE_GET_LINE_START, line_block(10), s64_at(LINE_RESULT, 0)},
+    {"line start: negative", "ab\ncd", "t.txt", false, ROUTINE_GET_LINE_START, line_block(-3), s64_at(LINE_RESULT, 0)},
+    {"line start: empty text", "", "t.txt", false, ROUTINE_GET_LINE_START, line_block(1), s64_at(LINE_RESULT, 0)},
+    {"line end: first line", "ab\ncd", "t.txt", false, ROUTINE_GET_LINE_END, line_block(0), s64_at(LINE_RESULT, 2)},
+    {"line end: last line", "ab\ncd", "t.txt", false, ROUTINE_GET_LINE_END, line_block(4), s64_at(LINE_RESULT, 5)},
+    {"line end: before CR LF", "a\r\nb", "t.txt", false, ROUTINE_GET_LINE_END, line_block(0), s64_at(LINE_RESULT, 1)},
+    {"line end: past the end comes back", "ab\ncd", "t.txt", false, ROUTINE_GET_LINE_END, line_block(10), s64_at(LINE_RESULT, 10)},
+    {"line end: negative", "ab\ncd", "t.txt", false, ROUTINE_GET_LINE_END, line_block(-1), s64_at(LINE_RESULT, 0)},
+    {"line end: empty text", "", "t.txt", false, ROUTINE_GET_LINE_END, line_block(3), s64_at(LINE_RESULT, 0)},
 
     // get_codepoint_at_offset
-    {"codepoint: ASCII", "h\xC3\xA9llo", "t.txt", false, ID_GET_CODEPOINT_AT_OFFSET, codepoint_block(0),
+    {"codepoint: ASCII", "h\xC3\xA9llo", "t.txt", false, ROUTINE_GET_CODEPOINT_AT_OFFSET, codepoint_block(0),
      u32_at(CODEPOINT_RESULT, 'h')},
-    {"codepoint: two octets", "h\xC3\xA9llo", "t.txt", false, ID_GET_CODEPOINT_AT_OFFSET, codepoint_block(1),
+    {"codepoint: two octets", "h\xC3\xA9llo", "t.txt", false, ROUTINE_GET_CODEPOINT_AT_OFFSET, codepoint_block(1),
      u32_at(CODEPOINT_RESULT, 0xE9)},
-    {"codepoint: inside a character", "h\xC3\xA9llo", "t.txt", false, ID_GET_CODEPOINT_AT_OFFSET, codepoint_block(2),
+    {"codepoint: inside a character", "h\xC3\xA9llo", "t.txt", false, ROUTINE_GET_CODEPOINT_AT_OFFSET, codepoint_block(2),
      u32_at(CODEPOINT_RESULT, 0xFFFD)},
-    {"codepoint: four octets", "\xF0\x9F\x98\x80", "t.txt", false, ID_GET_CODEPOINT_AT_OFFSET, codepoint_block(0),
+    {"codepoint: four octets", "\xF0\x9F\x98\x80", "t.txt", false, ROUTINE_GET_CODEPOINT_AT_OFFSET, codepoint_block(0),
      u32_at(CODEPOINT_RESULT, 0x1F600)},
-    {"codepoint: cut by the end", "a\xF0\x9F", "t.txt", false, ID_GET_CODEPOINT_AT_OFFSET, codepoint_block(1),
+    {"codepoint: cut by the end", "a\xF0\x9F", "t.txt", false, ROUTINE_GET_CODEPOINT_AT_OFFSET, codepoint_block(1),
      u32_at(CODEPOINT_RESULT, 0xFFFD)},
-    {"codepoint: tab", "\tx", "t.txt", false, ID_GET_CODEPOINT_AT_OFFSET, codepoint_block(0), u32_at(CODEPOINT_RESULT, 9)},
-    {"codepoint: at the end", "ab", "t.txt", false, ID_GET_CODEPOINT_AT_OFFSET, codepoint_block(2), u32_at(CODEPOINT_RESULT, 0)},
-    {"codepoint: negative", "ab", "t.txt", false, ID_GET_CODEPOINT_AT_OFFSET, codepoint_block(INT64_MIN),
+    {"codepoint: tab", "\tx", "t.txt", false, ROUTINE_GET_CODEPOINT_AT_OFFSET, codepoint_block(0), u32_at(CODEPOINT_RESULT, 9)},
+    {"codepoint: at the end", "ab", "t.txt", false, ROUTINE_GET_CODEPOINT_AT_OFFSET, codepoint_block(2), u32_at(CODEPOINT_RESULT, 0)},
+    {"codepoint: negative", "ab", "t.txt", false, ROUTINE_GET_CODEPOINT_AT_OFFSET, codepoint_block(INT64_MIN),
      u32_at(CODEPOINT_RESULT, 0)},
-    {"codepoint: empty text", "", "t.txt", false, ID_GET_CODEPOINT_AT_OFFSET, codepoint_block(0), u32_at(CODEPOINT_RESULT, 0)},
+    {"codepoint: empty text", "", "t.txt", false, ROUTINE_GET_CODEPOINT_AT_OFFSET, codepoint_block(0), u32_at(CODEPOINT_RESULT, 0)},
 
     // get_token_at_offset: the token that starts there unless the one before runs over it
-    {"token at: operator touching a word", "ab+c", "t.txt", false, ID_GET_TOKEN_AT_OFFSET, token_block(2),
+    {"token at: operator touching a word", "ab+c", "t.txt", false, ROUTINE_GET_TOKEN_AT_OFFSET, token_block(2),
      token(3, 2, 1, EDITOR_TOKEN_OPERATOR)},
-    {"token at: end of a word before a blank", "ab c", "t.txt", false, ID_GET_TOKEN_AT_OFFSET, token_block(2),
+    {"token at: end of a word before a blank", "ab c", "t.txt", false, ROUTINE_GET_TOKEN_AT_OFFSET, token_block(2),
      token(2, 0, 2, EDITOR_TOKEN_WORD)},
-    {"token at: inside a word", "abc", "t.txt", false, ID_GET_TOKEN_AT_OFFSET, token_block(1), token(3, 0, 3, EDITOR_TOKEN_WORD)},
-    {"token at: a bracket", "f(x)", "t.txt", true, ID_GET_TOKEN_AT_OFFSET, token_block(1), token(2, 1, 1, EDITOR_TOKEN_OPEN_SCOPE)},
-    {"token at: CR LF", "a\r\nb", "t.txt", false, ID_GET_TOKEN_AT_OFFSET, token_block(1), token(3, 1, 2, EDITOR_TOKEN_NEW_LINE)},
-    {"token at: between blanks", "a   b", "t.txt", false, ID_GET_TOKEN_AT_OFFSET, token_block(2),
+    {"token at: inside a word", "abc", "t.txt", false, ROUTINE_GET_TOKEN_AT_OFFSET, token_block(1), token(3, 0, 3, EDITOR_TOKEN_WORD)},
+    {"token at: a bracket", "f(x)", "t.txt", true, ROUTINE_GET_TOKEN_AT_OFFSET, token_block(1), token(2, 1, 1, EDITOR_TOKEN_OPEN_SCOPE)},
+    {"token at: CR LF", "a\r\nb", "t.txt", false, ROUTINE_GET_TOKEN_AT_OFFSET, token_block(1), token(3, 1, 2, EDITOR_TOKEN_NEW_LINE)},
+    {"token at: between blanks", "a   b", "t.txt", false, ROUTINE_GET_TOKEN_AT_OFFSET, token_block(2),
      token(-1, 77, 0, EDITOR_TOKEN_NONE)},
-    {"token at: empty text", "", "t.txt", false, ID_GET_TOKEN_AT_OFFSET, token_block(0), token(-1, 77, 0, EDITOR_TOKEN_NONE)},
-    {"token at: negative", "ab", "t.txt", false, ID_GET_TOKEN_AT_OFFSET, token_block(-5), token(-1, 77, 0, EDITOR_TOKEN_NONE)},
-    {"token at: past the end", "ab", "t.txt", false, ID_GET_TOKEN_AT_OFFSET, token_block(INT64_MAX),
+    {"token at: empty text", "", "t.txt", false, ROUTINE_GET_TOKEN_AT_OFFSET, token_block(0), token(-1, 77, 0, EDITOR_TOKEN_NONE)},
+    {"token at: negative", "ab", "t.txt", false, ROUTINE_GET_TOKEN_AT_OFFSET, token_block(-5), token(-1, 77, 0, EDITOR_TOKEN_NONE)},
+    {"token at: past the end", "ab", "t.txt", false, ROUTINE_GET_TOKEN_AT_OFFSET, token_block(INT64_MAX),
      token(-1, 77, 0, EDITOR_TOKEN_NONE)},
-    {"token at: null token address", "ab", "t.txt", false, ID_GET_TOKEN_AT_OFFSET, token_block(0),
+    {"token at: null token address", "ab", "t.txt", false, ROUTINE_GET_TOKEN_AT_OFFSET, token_block(0),
      s64_at(offsetof(Token_Parameters, result), 2)},
 
     // get_next_token and get_previous_token, as the lexer gives them
-    {"next token: a bracket after blanks", "  (x", "t.txt", false, ID_GET_NEXT_TOKEN, token_block(0),
+    {"next token: a bracket after blanks", "  (x", "t.txt", false, ROUTINE_GET_NEXT_TOKEN, token_block(0),
      token(3, 2, 1, EDITOR_TOKEN_OPEN_SCOPE)},
-    {"next token: CR LF is one", "a\r\nb", "t.txt", false, ID_GET_NEXT_TOKEN, token_block(1), token(3, 1, 2, EDITOR_TOKEN_NEW_LINE)},
-    {"next token: none", "ab  ", "t.txt", false, ID_GET_NEXT_TOKEN, token_block(2), token(-1, 77, 0, EDITOR_TOKEN_NONE)},
-    {"previous token: CR LF", "a\r\nb", "t.txt", false, ID_GET_PREVIOUS_TOKEN, token_block(3), token(3, 1, 2, EDITOR_TOKEN_NEW_LINE)},
-    {"previous token: a straddling word", "abc", "t.txt", false, ID_GET_PREVIOUS_TOKEN, token_block(2), token(3, 0, 3, EDITOR_TOKEN_WORD)},
-    {"previous token: none at 0", "abc", "t.txt", false, ID_GET_PREVIOUS_TOKEN, token_block(0), token(-1, 77, 0, 99)},
-    {"previous token: negative", "abc", "t.txt", false, ID_GET_PREVIOUS_TOKEN, token_block(-9), token(-1, 77, 0, 99)},
+    {"next token: CR LF is one", "a\r\nb", "t.txt", false, ROUTINE_GET_NEXT_TOKEN, token_block(1), token(3, 1, 2, EDITOR_TOKEN_NEW_LINE)},
+    {"next token: none", "ab  ", "t.txt", false, ROUTINE_GET_NEXT_TOKEN, token_block(2), token(-1, 77, 0, EDITOR_TOKEN_NONE)},
+    {"previous token: CR LF", "a\r\nb", "t.txt", false, ROUTINE_GET_PREVIOUS_TOKEN, token_block(3), token(3, 1, 2, EDITOR_TOKEN_NEW_LINE)},
+    {"previous token: a straddling word", "abc", "t.txt", false, ROUTINE_GET_PREVIOUS_TOKEN, token_block(2), token(3, 0, 3, EDITOR_TOKEN_WORD)},
+    {"previous token: none at 0", "abc", "t.txt", false, ROUTINE_GET_PREVIOUS_TOKEN, token_block(0), token(-1, 77, 0, 99)},
+    {"previous token: negative", "abc", "t.txt", false, ROUTINE_GET_PREVIOUS_TOKEN, token_block(-9), token(-1, 77, 0, 99)},
 
     // get_file_extension and the hint's comment
-    {"extension: capitals lowered", "", "NOTES.TXT", false, ID_GET_FILE_EXTENSION, string_block(), text_at(0, "txt")},
-    {"extension: only the last", "", "a.tar.Gz", true, ID_GET_FILE_EXTENSION, string_block(), text_at(0, "gz")},
-    {"extension: none", "", "Makefile", false, ID_GET_FILE_EXTENSION, string_block(), text_at(0, "")},
-    {"comment: from the hint", "", "main.c", false, ID_GET_SINGLE_LINE_COMMENT, string_block(), text_at(0, "//")},
-    {"comment: no hint", "", "main.txt", false, ID_GET_SINGLE_LINE_COMMENT, string_block(), text_at(0, "")},
-    {"tab text", "", "t.txt", false, ID_GET_TAB_TEXT, string_block(), text_at(0, "\t")},
+    {"extension: capitals lowered", "", "NOTES.TXT", false, ROUTINE_GET_FILE_EXTENSION, string_block(), text_at(0, "txt")},
+    {"extension: only the last", "", "a.tar.Gz", true, ROUTINE_GET_FILE_EXTENSION, string_block(), text_at(0, "gz")},
+    {"extension: none", "", "Makefile", false, ROUTINE_GET_FILE_EXTENSION, string_block(), text_at(0, "")},
+    {"comment: from the hint", "", "main.c", false, ROUTINE_GET_SINGLE_LINE_COMMENT_FROM_TOKENISATION_HINTS, string_block(), text_at(0, "//")},
+    {"comment: no hint", "", "main.txt", false, ROUTINE_GET_SINGLE_LINE_COMMENT_FROM_TOKENISATION_HINTS, string_block(), text_at(0, "")},
+    {"tab text", "", "t.txt", false, ROUTINE_GET_TAB_TEXT, string_block(), text_at(0, "\t")},
 };
 
 void expect_result(const Test_Block& block, const Test_Block& before, const Expectation& e, const Editor_Token& written) {
@@ -206,15 +206,15 @@ TEST_F(Queries, WithoutAFileOnlyDefaultsAreWritten) {
         Expectation expected;
     };
     const No_File_Case cases[] = {
-        {"text", ID_GET_TEXT_AT, text_at_block(0, 1), text_at(TEXT_RESULT, "")},
-        {"line start", ID_GET_LINE_START, line_block(3), s64_at(LINE_RESULT, 0)},
-        {"line end", ID_GET_LINE_END, line_block(3), s64_at(LINE_RESULT, 0)},
-        {"codepoint", ID_GET_CODEPOINT_AT_OFFSET, codepoint_block(0), u32_at(CODEPOINT_RESULT, 0)},
-        {"token at", ID_GET_TOKEN_AT_OFFSET, token_block(0), s64_at(offsetof(Token_Parameters, result), -1)},
-        {"extension", ID_GET_FILE_EXTENSION, string_block(), text_at(0, "")},
-        {"comment", ID_GET_SINGLE_LINE_COMMENT, string_block(), text_at(0, "")},
-        {"syntax info", ID_GET_SYNTAX_HIGHLIGHTING_INFO, block_from(Syntax_Info_Parameters{}), nothing()},
-        {"colour", ID_SET_TEXT_COLOUR, block_from(Set_Text_Colour_Parameters{0, 1, {1, 0, 0, 1}}), nothing()},
+        {"text", ROUTINE_GET_TEXT_AT, text_at_block(0, 1), text_at(TEXT_RESULT, "")},
+        {"line start", ROUTINE_GET_LINE_START, line_block(3), s64_at(LINE_RESULT, 0)},
+        {"line end", ROUTINE_GET_LINE_END, line_block(3), s64_at(LINE_RESULT, 0)},
+        {"codepoint", ROUTINE_GET_CODEPOINT_AT_OFFSET, codepoint_block(0), u32_at(CODEPOINT_RESULT, 0)},
+        {"token at", ROUTINE_GET_TOKEN_AT_OFFSET, token_block(0), s64_at(offsetof(Token_Parameters, result), -1)},
+        {"extension", ROUTINE_GET_FILE_EXTENSION, string_block(), text_at(0, "")},
+        {"comment", ROUTINE_GET_SINGLE_LINE_COMMENT_FROM_TOKENISATION_HINTS, string_block(), text_at(0, "")},
+        {"syntax info", ROUTINE_GET_SYNTAX_HIGHLIGHTING_INFO, block_from(Syntax_Info_Parameters{}), nothing()},
+        {"colour", ROUTINE_SET_TEXT_COLOUR, block_from(Set_Text_Colour_Parameters{0, 1, {1, 0, 0, 1}}), nothing()},
     };
     forget_routine_file();
     for (const No_File_Case& c : cases) {
@@ -246,7 +246,7 @@ TEST_F(Queries, ColoursGoIntoChunksOnlyInsideTheText) {
         Test_File file("ab\tc");
         make_routine_file(file, true);
         Test_Block block = block_from(Set_Text_Colour_Parameters{c.offset, c.length, {1, 0, 0, 1}});
-        call_routine_by_id(ID_SET_TEXT_COLOUR, block.bytes);
+        call_routine_by_id(ROUTINE_SET_TEXT_COLOUR, block.bytes);
         ASSERT_EQ(file->colour_chunks.count, c.chunks.size());
         for (size_t i = 0; i < c.chunks.size(); i++) {
             Colour_Chunk* chunk = (Colour_Chunk*)file->colour_chunks.data + i;
@@ -269,7 +269,7 @@ TEST_F(Queries, SyntaxInfoGoesThroughTheFourAddressesAndSkipsNullOnes) {
     s32 depth = 0;
     u8 quote = 0;
     Test_Block block = block_from(Syntax_Info_Parameters{&start, &end, &depth, &quote});
-    call_routine_by_id(ID_GET_SYNTAX_HIGHLIGHTING_INFO, block.bytes);
+    call_routine_by_id(ROUTINE_GET_SYNTAX_HIGHLIGHTING_INFO, block.bytes);
     EXPECT_EQ(start, 5u);
     EXPECT_EQ(end, 11u);
     EXPECT_EQ(depth, 1);
@@ -277,7 +277,7 @@ TEST_F(Queries, SyntaxInfoGoesThroughTheFourAddressesAndSkipsNullOnes) {
 
     end = 99;
     block = block_from(Syntax_Info_Parameters{&start, nullptr, nullptr, &quote});
-    call_routine_by_id(ID_GET_SYNTAX_HIGHLIGHTING_INFO, block.bytes);
+    call_routine_by_id(ROUTINE_GET_SYNTAX_HIGHLIGHTING_INFO, block.bytes);
     EXPECT_EQ(end, 99u);
 }
 
@@ -319,7 +319,7 @@ TEST(Directory_Query, TheListerTheCurrentTabOrTheWorkingDirectory) {
         global_editor_context = c.context;
 
         Test_Block block = block_from(Strings_Result_Parameters{nullptr, 99});
-        call_routine_by_id(ID_GET_CURRENT_DIRECTORY_PATH, block.bytes);
+        call_routine_by_id(ROUTINE_GET_CURRENT_DIRECTORY_PATH, block.bytes);
         String* strings = read_at<String*>(block, 0);
         u64 count = read_at<u64>(block, 8);
         ASSERT_EQ(count, c.expected.size());

@@ -49,7 +49,7 @@ Layer_Settings base_settings() {
 
 void apply(const Layer_Settings& settings) {
     Test_Block block = block_from(settings);
-    call_routine_by_id(ID_SET_SETTINGS, block.bytes);
+    call_routine_by_id(ROUTINE_SET_SETTINGS, block.bytes);
     expect_block_tail_untouched(block);
 }
 
@@ -235,23 +235,23 @@ TEST(Settings_Routines, SizeAndSwitchesReadBackAndToggleBack) {
     reset_custom_layer();
     custom_layer.font_size = 21.5f;
     Test_Block block = block_from(Font_Size_Parameters{0});
-    call_routine_by_id(ID_GET_FONT_SIZE, block.bytes);
+    call_routine_by_id(ROUTINE_GET_FONT_SIZE, block.bytes);
     EXPECT_EQ(read_at<f32>(block, 0), 21.5f);
     expect_block_tail_untouched(block);
 
     block = block_from(Font_Size_Parameters{2.0f});
-    call_routine_by_id(ID_SET_FONT_SIZE, block.bytes);
+    call_routine_by_id(ROUTINE_SET_FONT_SIZE, block.bytes);
     EXPECT_EQ(custom_layer.font_size, MIN_FONT_SIZE);
 
     u8 display = custom_layer.display_flags = DISPLAY_ADOPT_SYNTAX;
     u64 flags = global_flags;
     block = empty_block();
-    call_routine_by_id(ID_TOGGLE_LINE_NUMBERS, block.bytes);
+    call_routine_by_id(ROUTINE_TOGGLE_LINE_NUMBERS, block.bytes);
     EXPECT_EQ(custom_layer.display_flags, display | DISPLAY_LINE_NUMBERS);
-    call_routine_by_id(ID_TOGGLE_FOCUS_MODE, block.bytes);
+    call_routine_by_id(ROUTINE_TOGGLE_FOCUS_MODE, block.bytes);
     EXPECT_EQ(global_flags, flags ^ FOCUS_MODE);
-    call_routine_by_id(ID_TOGGLE_LINE_NUMBERS, block.bytes);
-    call_routine_by_id(ID_TOGGLE_FOCUS_MODE, block.bytes);
+    call_routine_by_id(ROUTINE_TOGGLE_LINE_NUMBERS, block.bytes);
+    call_routine_by_id(ROUTINE_TOGGLE_FOCUS_MODE, block.bytes);
     EXPECT_EQ(custom_layer.display_flags, display);
     EXPECT_EQ(global_flags, flags);
     expect_block_tail_untouched(block);

@@ -24,13 +24,13 @@ struct Font_Size_Case {
 };
 
 const Font_Size_Case FONT_SIZE_CASES[] = {
-    {"settings: 10 is stored as 13.5", 20.0f, ID_SET_SETTINGS, 10.0f, 13.5f, 14, true},  // 14.58 pixels
-    {"settings: 20 gives 21.6 pixels", 13.5f, ID_SET_SETTINGS, 20.0f, 20.0f, 21, true},
-    {"settings: within 0.1 is no change", 20.0f, ID_SET_SETTINGS, 20.08f, 20.08f, 0, false},
-    {"settings: the first size applies", 0.0f, ID_SET_SETTINGS, 30.0f, 30.0f, 32, true},  // 32.4 pixels
-    {"font size: the same size rescales", 20.0f, ID_SET_FONT_SIZE, 20.0f, 20.0f, 21, true},
-    {"font size: 10 is stored as 13.5", 20.0f, ID_SET_FONT_SIZE, 10.0f, 13.5f, 14, true},
-    {"font size: huge fills the monitor", 20.0f, ID_SET_FONT_SIZE, 1e30f, 1000.0f, 1080, true},
+    {"settings: 10 is stored as 13.5", 20.0f, ROUTINE_SET_SETTINGS, 10.0f, 13.5f, 14, true},  // 14.58 pixels
+    {"settings: 20 gives 21.6 pixels", 13.5f, ROUTINE_SET_SETTINGS, 20.0f, 20.0f, 21, true},
+    {"settings: within 0.1 is no change", 20.0f, ROUTINE_SET_SETTINGS, 20.08f, 20.08f, 0, false},
+    {"settings: the first size applies", 0.0f, ROUTINE_SET_SETTINGS, 30.0f, 30.0f, 32, true},  // 32.4 pixels
+    {"font size: the same size rescales", 20.0f, ROUTINE_SET_FONT_SIZE, 20.0f, 20.0f, 21, true},
+    {"font size: 10 is stored as 13.5", 20.0f, ROUTINE_SET_FONT_SIZE, 10.0f, 13.5f, 14, true},
+    {"font size: huge fills the monitor", 20.0f, ROUTINE_SET_FONT_SIZE, 1e30f, 1000.0f, 1080, true},
 };
 
 struct Settings_X : ::testing::Test {
@@ -58,7 +58,7 @@ Layer_Settings settings_with_size(f32 size) {
 }
 
 void call_with_size(u32 id, f32 size) {
-    Test_Block block = id == ID_SET_SETTINGS ? block_from(settings_with_size(size)) : block_from(Font_Size_Parameters{size});
+    Test_Block block = id == ROUTINE_SET_SETTINGS ? block_from(settings_with_size(size)) : block_from(Font_Size_Parameters{size});
     call_routine_by_id(id, block.bytes);
     expect_block_tail_untouched(block);
 }
@@ -123,7 +123,7 @@ TEST_F(Settings_X, TextPoolsTakeTheNamedFontsAndKeepThemOnFailure) {
         s.ui_font = String{(u8*)c.ui_font, (s64)strlen(c.ui_font)};
         s.code_font = String{(u8*)c.code_font, (s64)strlen(c.code_font)};
         Test_Block block = block_from(s);
-        call_routine_by_id(ID_SET_SETTINGS, block.bytes);
+        call_routine_by_id(ROUTINE_SET_SETTINGS, block.bytes);
 
         EXPECT_TRUE(pool_uses(&ui_font_pool, c.ui_after));
         EXPECT_TRUE(pool_uses(&code_font_pool, c.code_after));

@@ -27,28 +27,28 @@ Test_Block index_block(u32 index) { return block_from(Tab_Index_Parameters{index
 Test_Block byte_block() { return block_from(Byte_Result_Parameters{0x5A}); }
 
 const Tab_Case TAB_CASES[] = {
-    {"count: none", "", 0, {}, ID_GET_NUM_TABS, index_block(9), 0, 0, U32_RESULT, 0},
-    {"count: three", "ftf", 0, {}, ID_GET_NUM_TABS, index_block(9), 0, 3, U32_RESULT, 3},
-    {"index", "fff", 2, {}, ID_GET_CURRENT_TAB_INDEX, index_block(9), 2, 3, U32_RESULT, 2},
-    {"kind: no tabs", "", 0, {}, ID_GET_CURRENT_TAB_TYPE, byte_block(), 0, 0, BYTE_RESULT, 0},
-    {"kind: none current", "ff", 2, {}, ID_GET_CURRENT_TAB_TYPE, byte_block(), 2, 2, BYTE_RESULT, 0},
-    {"kind: file", "tf", 1, {}, ID_GET_CURRENT_TAB_TYPE, byte_block(), 1, 2, BYTE_RESULT, TAB_FILE},
-    {"kind: terminal", "tf", 0, {}, ID_GET_CURRENT_TAB_TYPE, byte_block(), 0, 2, BYTE_RESULT, TAB_TERMINAL},
-    {"kind: compile errors", "fe", 1, {}, ID_GET_CURRENT_TAB_TYPE, byte_block(), 1, 2, BYTE_RESULT, TAB_COMPILE_ERRORS},
-    {"set: to the third", "fff", 0, {}, ID_SET_CURRENT_TAB, index_block(2), 2, 3, NO_RESULT, 0},
-    {"set: to a terminal", "fft", 0, {}, ID_SET_CURRENT_TAB, index_block(2), 2, 3, NO_RESULT, 0},
-    {"set: the count does nothing", "fff", 1, {}, ID_SET_CURRENT_TAB, index_block(3), 1, 3, NO_RESULT, 0},
-    {"set: huge does nothing", "ff", 0, {}, ID_SET_CURRENT_TAB, index_block(0xFFFFFFFF), 0, 2, NO_RESULT, 0},
-    {"switch: one tab", "f", 0, {1000}, ID_SWITCH_TABS, empty_block(), 0, 1, NO_RESULT, 0},
-    {"switch: two tabs", "ff", 1, {5000, 10}, ID_SWITCH_TABS, empty_block(), 0, 2, NO_RESULT, 0},
-    {"switch: two tabs, the other never current", "ff", 0, {10, 0}, ID_SWITCH_TABS, empty_block(), 1, 2, NO_RESULT, 0},
-    {"switch: three, the most recent other", "ftf", 0, {10, 9000, 3000}, ID_SWITCH_TABS, empty_block(), 2, 3, NO_RESULT, 0},
-    {"switch: three, a stamp ahead counts as old", "fff", 2, {-5000, 9000, 10}, ID_SWITCH_TABS, empty_block(), 1, 3,
+    {"count: none", "", 0, {}, ROUTINE_GET_NUM_TABS, index_block(9), 0, 0, U32_RESULT, 0},
+    {"count: three", "ftf", 0, {}, ROUTINE_GET_NUM_TABS, index_block(9), 0, 3, U32_RESULT, 3},
+    {"index", "fff", 2, {}, ROUTINE_GET_CURRENT_TAB_INDEX, index_block(9), 2, 3, U32_RESULT, 2},
+    {"kind: no tabs", "", 0, {}, ROUTINE_GET_CURRENT_TAB_TYPE, byte_block(), 0, 0, BYTE_RESULT, 0},
+    {"kind: none current", "ff", 2, {}, ROUTINE_GET_CURRENT_TAB_TYPE, byte_block(), 2, 2, BYTE_RESULT, 0},
+    {"kind: file", "tf", 1, {}, ROUTINE_GET_CURRENT_TAB_TYPE, byte_block(), 1, 2, BYTE_RESULT, TAB_FILE},
+    {"kind: terminal", "tf", 0, {}, ROUTINE_GET_CURRENT_TAB_TYPE, byte_block(), 0, 2, BYTE_RESULT, TAB_TERMINAL},
+    {"kind: compile errors", "fe", 1, {}, ROUTINE_GET_CURRENT_TAB_TYPE, byte_block(), 1, 2, BYTE_RESULT, TAB_COMPILE_ERRORS},
+    {"set: to the third", "fff", 0, {}, ROUTINE_SET_CURRENT_TAB, index_block(2), 2, 3, NO_RESULT, 0},
+    {"set: to a terminal", "fft", 0, {}, ROUTINE_SET_CURRENT_TAB, index_block(2), 2, 3, NO_RESULT, 0},
+    {"set: the count does nothing", "fff", 1, {}, ROUTINE_SET_CURRENT_TAB, index_block(3), 1, 3, NO_RESULT, 0},
+    {"set: huge does nothing", "ff", 0, {}, ROUTINE_SET_CURRENT_TAB, index_block(0xFFFFFFFF), 0, 2, NO_RESULT, 0},
+    {"switch: one tab", "f", 0, {1000}, ROUTINE_SWITCH_TABS, empty_block(), 0, 1, NO_RESULT, 0},
+    {"switch: two tabs", "ff", 1, {5000, 10}, ROUTINE_SWITCH_TABS, empty_block(), 0, 2, NO_RESULT, 0},
+    {"switch: two tabs, the other never current", "ff", 0, {10, 0}, ROUTINE_SWITCH_TABS, empty_block(), 1, 2, NO_RESULT, 0},
+    {"switch: three, the most recent other", "ftf", 0, {10, 9000, 3000}, ROUTINE_SWITCH_TABS, empty_block(), 2, 3, NO_RESULT, 0},
+    {"switch: three, a stamp ahead counts as old", "fff", 2, {-5000, 9000, 10}, ROUTINE_SWITCH_TABS, empty_block(), 1, 3,
      NO_RESULT, 0},
-    {"switch: three, ties go to the next", "fff", 1, {4000, 10, 4000}, ID_SWITCH_TABS, empty_block(), 2, 3, NO_RESULT, 0},
-    {"close: the middle of three", "fff", 1, {300, 10, 200}, ID_CLOSE_CURRENT_TAB, empty_block(), 1, 2, NO_RESULT, 0},
-    {"close: the last of two", "ff", 1, {}, ID_CLOSE_CURRENT_TAB, empty_block(), 0, 1, NO_RESULT, 0},
-    {"close: none current", "ff", 2, {}, ID_CLOSE_CURRENT_TAB, empty_block(), 2, 2, NO_RESULT, 0},
+    {"switch: three, ties go to the next", "fff", 1, {4000, 10, 4000}, ROUTINE_SWITCH_TABS, empty_block(), 2, 3, NO_RESULT, 0},
+    {"close: the middle of three", "fff", 1, {300, 10, 200}, ROUTINE_CLOSE_CURRENT_TAB, empty_block(), 1, 2, NO_RESULT, 0},
+    {"close: the last of two", "ff", 1, {}, ROUTINE_CLOSE_CURRENT_TAB, empty_block(), 0, 1, NO_RESULT, 0},
+    {"close: none current", "ff", 2, {}, ROUTINE_CLOSE_CURRENT_TAB, empty_block(), 2, 2, NO_RESULT, 0},
 };
 
 Terminal test_terminal;
@@ -123,11 +123,11 @@ TEST(Tab_Routines, SwitchingTwiceReturnsAndThreeTabsCycleByRecency) {
     Tab_Case c = {"three", "fff", 0, {10, 3000, 2000}, 0, empty_block(), 0, 0, NO_RESULT, 0};
     make_tabs(c);
     Test_Block block = empty_block();
-    call_routine_by_id(ID_SWITCH_TABS, block.bytes);
+    call_routine_by_id(ROUTINE_SWITCH_TABS, block.bytes);
     EXPECT_EQ(current_tab_index, 2u);
-    call_routine_by_id(ID_SWITCH_TABS, block.bytes);
+    call_routine_by_id(ROUTINE_SWITCH_TABS, block.bytes);
     EXPECT_EQ(current_tab_index, 0u);
-    call_routine_by_id(ID_SWITCH_TABS, block.bytes);
+    call_routine_by_id(ROUTINE_SWITCH_TABS, block.bytes);
     EXPECT_EQ(current_tab_index, 2u);
     close_tabs();
 }
@@ -137,14 +137,14 @@ TEST(Event_Routines, ContextEventsAndCentringReadWhatTheFrameLeft) {
     custom_layer.events = events;
     custom_layer.event_count = 2;
     Test_Block block = block_from(Get_Events_Parameters{nullptr, -1});
-    call_routine_by_id(ID_GET_EVENTS, block.bytes);
+    call_routine_by_id(ROUTINE_GET_EVENTS, block.bytes);
     EXPECT_EQ(read_at<Custom_Layer_Event*>(block, 0), events);
     EXPECT_EQ(read_at<s64>(block, 8), 2);
 
     // Outside #events the frame driver has emptied the record.
     custom_layer.events = nullptr;
     custom_layer.event_count = 0;
-    call_routine_by_id(ID_GET_EVENTS, block.bytes);
+    call_routine_by_id(ROUTINE_GET_EVENTS, block.bytes);
     EXPECT_EQ(read_at<Custom_Layer_Event*>(block, 0), nullptr);
     EXPECT_EQ(read_at<s64>(block, 8), 0);
     expect_block_tail_untouched(block);
@@ -152,7 +152,7 @@ TEST(Event_Routines, ContextEventsAndCentringReadWhatTheFrameLeft) {
     for (u8 context : {CONTEXT_FILE, CONTEXT_SEARCH_LISTER, CONTEXT_FILE_LISTER, CONTEXT_TERMINAL}) {
         global_editor_context = context;
         block = block_from(Byte_Result_Parameters{0});
-        call_routine_by_id(ID_GET_CONTEXT, block.bytes);
+        call_routine_by_id(ROUTINE_GET_CONTEXT, block.bytes);
         EXPECT_EQ(read_at<u8>(block, 0), context);
     }
     global_editor_context = CONTEXT_FILE;
@@ -161,10 +161,10 @@ TEST(Event_Routines, ContextEventsAndCentringReadWhatTheFrameLeft) {
     u16 flags = file->flags;
     current_file = nullptr;
     block = empty_block();
-    call_routine_by_id(ID_CENTRE_CURSOR_VERTICALLY, block.bytes);
+    call_routine_by_id(ROUTINE_CENTRE_CURSOR_VERTICALLY, block.bytes);
     EXPECT_EQ(file->flags, flags);
     current_file = file;
-    call_routine_by_id(ID_CENTRE_CURSOR_VERTICALLY, block.bytes);
+    call_routine_by_id(ROUTINE_CENTRE_CURSOR_VERTICALLY, block.bytes);
     EXPECT_EQ(file->flags, flags | FILE_CENTRE_CURSOR);
     expect_block_tail_untouched(block);
     current_file = nullptr;

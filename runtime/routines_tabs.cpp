@@ -2,11 +2,14 @@
 
 #include <string.h>
 
-#include "runtime/routines_tab_events.h"
+#include "runtime/routines_tabs.h"
+#include "runtime/foreign_routines.h"
 #include "editor/editor_file.h"
 #include "foundation/os_files.h"
 #include "shell/editor_state.h"
 #include "shell/tabs.h"
+
+void routine_exit_program() { atomic_and_u64(&global_flags, ~(u64)SHOULD_RUN); }
 
 static void write_byte(u8* parameters, u8 value) {
     Byte_Result_Parameters p = {value};

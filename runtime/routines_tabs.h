@@ -29,7 +29,7 @@ struct Tab_Index_Parameters {
 };
 static_assert(sizeof(Tab_Index_Parameters) == 4);
 
-//~ routines_tab_events.cpp
+//~ routines_tabs.cpp (beside exit_program, declared with the routine table)
 
 void foreign_get_events(u8* parameters);            // the record's event list
 void foreign_get_context(u8* parameters);           // global_editor_context
