@@ -146,7 +146,7 @@ b8 add_the_support_types() {
         String name = string_from_c(support.name);
         Identifier* type = get_identifier_in_list(state->global_scope, IDENTIFIER_KIND_CONSTANT, name.data, (u64)name.count);
         if (!type) {
-            print_error("The support source does not declare '%s'.", support.name);
+            print_error("inject.8 must declare '%s'.", support.name);
             return false;
         }
         type->flags |= support.flags;

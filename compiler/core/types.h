@@ -23,7 +23,7 @@ b8 add_the_basic_types();
 b8 add_the_support_types();
 // After the support source declared them: __Array, __Fixed_Size_Array and Code are taken
 // from the global scope into their slots and given their kind bits. False after reporting
-// "The support source does not declare '%s'." for the first one missing.
+// "inject.8 must declare '%s'." for the first one missing.
 
 Identifier* add_a_basic_type(String name, u64 flags, u32 size, u32 alignment);
 // A constant type in the global scope, its own self and leaf, of type Type; a struct or enum

@@ -71,7 +71,7 @@ TEST(Types, SupportTypesComeFromTheGlobalScope) {
     add_test_struct(global, "__Array");
     add_test_struct(global, "__Fixed_Size_Array");
     EXPECT_FALSE(add_the_support_types());
-    EXPECT_EQ(compile_error_messages(), (std::vector<std::string>{"The support source does not declare 'Code'."}));
+    EXPECT_EQ(compile_error_messages(), (std::vector<std::string>{"inject.8 must declare 'Code'."}));
     add_test_struct(global, "Code");
     EXPECT_TRUE(add_the_support_types());
     EXPECT_EQ(basic_type(BASIC_TYPE_FIXED_SIZE_ARRAY)->flags & (TYPE_ARRAY | TYPE_FIXED_SIZE_ARRAY),
