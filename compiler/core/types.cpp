@@ -8,8 +8,7 @@
 
 static Identifier* get_basic_type(Basic_Type_Slot slot) { return global_compiler_state.basic_types[slot]; }
 
-// A type's constant: using a type's name as a value gives it.
-static void set_type_constant_value(Identifier* type) {
+void set_type_constant_value(Identifier* type) {
     Value* value = &type->constant_value;
     memset(value, 0, sizeof(*value));
     value->kind = VALUE_CONSTANT;

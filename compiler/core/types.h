@@ -37,6 +37,10 @@ Identifier* add_a_struct_member(Identifier* struct_type, String name, u64 flags,
 Identifier* add_a_basic_constant(String name, Identifier* type);
 // A constant in the global scope whose type, self and leaf are the given type.
 
+void set_type_constant_value(Identifier* type);
+// The type's constant (a typed value of type Type holding the type), located at its
+// declaration: what using the type's name as a value gives.
+
 //~ types.cpp: derived types
 
 Identifier* type_to_memory_address_of_type(Identifier* type, u8 levels);
@@ -104,8 +108,6 @@ Identifier* get_enum_value_no_errors(Identifier* enum_type, String name);
 Identifier* get_or_add_array_type_from(Identifier* element, Trace use, Value* count);
 // "[] T" without a count (null, or a value of kind 0), else "[N] T" with the count
 // constant's u64: found along T's scope chain, or made once from __Array or
-// __Fixed_Size_Array in T's declaring scope. Null after a report.
+// __Fixed_Size_Array in T's declaring scope. Null after a report: "This type is too large."
+// when the elements take more than 32 bits of octets.
 
-// Made with the polymorphic structs, which lay out the body of the instance.
-Identifier* make_struct_from_polymorphic_using_arguments(Identifier* polymorphic, Scope* scope, Value* arguments,
-                                                         String name, Trace use);

@@ -2,6 +2,8 @@
 //   quarnc --tokens FILE      the token list with its links and priorities, then the reports
 //   quarnc --constants FILE   the constant each literal makes, then the reports
 //   quarnc FILE               the reports of tokenising, as the compile-errors tab copies them
+//   quarnc --layout FILE...   the structs and enums the last file declares (type_listing.cpp)
+//   quarnc --type TEXT FILE...  the type TEXT names after the files' declarations
 //   quarnc [--preparse] [--ir] DIR
 //                             compiles DIR/custom.8 with DIR as the base directory of the
 //                             support sources, up to the entry blocks
@@ -18,6 +20,7 @@
 #include <unistd.h>
 
 #include "compiler/quarnc/quarnc.h"
+#include "compiler/quarnc/type_listing.h"
 #include "foundation/os_files.h"
 #include "foundation/sort.h"
 
@@ -116,7 +119,7 @@ static void write_constants(FILE* out, Source_File* file) {
     }
 }
 
-static void write_compile_errors(FILE* out) {
+void write_compile_errors(FILE* out) {
     for (u32 i = 0; i < compile_errors.count; i++) {
         u64 used = tmp_get_used();
         String text = compile_error_to_text((Compile_Error*)compile_errors.data + i, true);
@@ -126,8 +129,7 @@ static void write_compile_errors(FILE* out) {
     }
 }
 
-// Reads the file whole into a new source file of the compile.
-static Source_File* load_source_file(const char* path) {
+Source_File* load_source_file(const char* path) {
     int fd = open(path, O_RDONLY);
     struct stat status;
     if (fd < 0 || fstat(fd, &status) != 0) {
@@ -191,6 +193,7 @@ static int compile(const char* target, b8 front, b8 list_preparse, b8 list_ir) {
 }
 
 int main(int argc, char** argv) {
+    if (argc >= 2 && (strcmp(argv[1], "--layout") == 0 || strcmp(argv[1], "--type") == 0)) return run_type_listing(argc, argv);
     b8 list_tokens = false, list_constants = false, front = false, list_preparse = false, list_ir = false;
     int i = 1;
     for (; i < argc && argv[i][0] == '-' && argv[i][1] == '-'; i++) {

@@ -51,9 +51,7 @@ inline std::string source_path(u32 index) {
     return file ? std::string((char*)file->path.data, file->path.count) : std::string();
 }
 
-inline Identifier* find_global(const char* name) {
-    return get_identifier(global_compiler_state.global_scope, (u8*)name, strlen(name));
-}
+// find_global comes with the core's test helpers.
 
 extern "C" size_t __sanitizer_get_current_allocated_bytes() __attribute__((weak));
 
