@@ -41,8 +41,12 @@ void init_file_lister() {
         list->count = 0;
         list->order = nullptr;
         list->generation = 0;
+        list->listing = 0;
     }
     lister->published = 0;
+    lister->shown_generation = 0;
+    lister->listings_started = 0;
+    lister->first_listing_shown = 0;
     lister->directory.count = 0;
     lister->key_hash = 0;
     lister->selected = 0;
@@ -437,6 +441,7 @@ void* file_lister_search(void* unused) {
     bucket_array_reset(&list->items);
     string_store_reset(&list->relative_directories);
     list->count = 0;
+    list->listing = lister->listings_started;
 
     Listing l = {};
     l.lister = lister;
@@ -510,6 +515,7 @@ void maybe_update_file_lister() {
 
     __atomic_store_n(&lister->run, (u8)1, __ATOMIC_RELEASE);
     __atomic_store_n(&lister->busy, (u8)1, __ATOMIC_RELEASE);
+    lister->listings_started++;
     if (!start_detached_thread(file_lister_search, nullptr, "file listing")) {
         __atomic_store_n(&lister->run, (u8)0, __ATOMIC_RELEASE);
         __atomic_store_n(&lister->busy, (u8)0, __ATOMIC_RELEASE);

@@ -13,6 +13,6 @@ void editor_load_or_go_to_file(u8* path, s64 length, u32 line);
 // cannot be split or read opens nothing (logged).
 
 void editor_ask_to_save_file();
-// Saves the current tab's file when it has the keyboard. A text without a path would ask
-// the user for one in the file lister; until that exists, the refusal is logged and the
-// text stays unsaved and modified. A failed save leaves FILE_SAVE_FAILED on the file.
+// Saves the current tab's file when it has the keyboard. A text without a path opens the
+// file lister as a "Save File" prompt on editor_working_directory instead. A failed save
+// leaves FILE_SAVE_FAILED on the file.
