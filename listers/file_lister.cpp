@@ -381,7 +381,7 @@ static b8 walk_directory(Listing* l) {
             continue;
         }
 
-        if (!(lister->view_bits & FILE_LISTER_LIST_FILES)) continue;
+        if (!lister->list_files) continue;
         if (extension_is_blacklisted(l, name)) continue;
         if (size > l->settings.search_size_limit) continue;
         if (!name_matches_query(name, l->query)) continue;
@@ -506,6 +506,7 @@ void maybe_update_file_lister() {
         lister->directory.count >= 2 && (lister->view_bits & FILE_LISTER_FLAT_VIEW) && lister->inside_path;
     lister->directory_count = lister->directory.count;
     lister->listed_purpose = lister->purpose;
+    lister->list_files = (lister->view_bits & FILE_LISTER_LIST_FILES) != 0;
     b8 copied = copy_string_to_allocation(&lister->directory_storage, directory, &lister->directory_text) &&
                 copy_string_to_allocation(&lister->query_storage, input, &lister->query);
     tmp_set_used(saved);

@@ -101,6 +101,7 @@ struct File_Lister {
     u16 directory_count;           // components of the directory
     u8 recursive;
     u8 listed_purpose;
+    u8 list_files;                 // view bit FILE_LISTER_LIST_FILES (the panel changes the bits)
 
     Editor_File input_line;  // the query the user types
     u8 title_text[FILE_LISTER_TITLE_CAPACITY];

@@ -4,6 +4,8 @@
 #include "panel_test_support.h"
 #include "runtime/routines_listers.h"
 
+#include <random>
+
 namespace {
 
 class SearchListerPanel : public ::testing::Test {
@@ -270,4 +272,43 @@ TEST_F(SearchListerPanel, ReplacesAHitAndUndoRestoresIt) {
             EXPECT_EQ(file->cursor, c.cursor);
         }
     }
+}
+
+// Frames drawn while queries change under them: the file lister's listing threads and a
+// multi-file search restart again and again while the panels read their results.
+TEST(PanelThreads, FramesDrawWhileListingsAndSearchesRestart) {
+    set_up_panel_test();
+    Scratch_Directory scratch;
+    std::vector<std::string> tree;
+    for (int i = 0; i < 20; i++) tree.push_back("d" + std::to_string(i) + "/");
+    for (int i = 0; i < 200; i++) {
+        tree.push_back("d" + std::to_string(i % 20) + "/f" + std::to_string(i) + ".c=:int f" + std::to_string(i) + ";\n");
+    }
+    make_tree(scratch.path.string(), tree);
+    std::string root = scratch.path.string();
+    set_layer_lists({}, {}, {}, 1 << 20);
+    ASSERT_TRUE(string_to_filepath(&editor_working_directory, (u8*)root.data(), (s64)root.size()));
+    Scoped_Panel_Tabs scoped_tabs;
+    u32 seed = std::random_device{}();
+    SCOPED_TRACE("seed " + std::to_string(seed));
+    std::mt19937 random(seed);
+    const char* queries[] = {"", "f", "f1", "d3", "x", ".c", "int", "f12;"};
+
+    ask_to_open_file();
+    for (int i = 0; i < 300; i++) {
+        if (random() % 3 == 0) set_input_text(&global_file_lister.input_line, queries[random() % 8]);
+        if (random() % 4 == 0) lister_go_to_next_item();
+        run_panel_frame();
+    }
+    foreign_search_multiple_files(nullptr);
+    for (int i = 0; i < 300; i++) {
+        if (random() % 3 == 0) set_input_text(&global_search_lister.query_input, queries[random() % 8]);
+        if (random() % 4 == 0) lister_go_to_previous_item();
+        run_panel_frame();
+    }
+    set_input_text(&global_search_lister.query_input, "f12;");
+    ASSERT_TRUE(run_panel_frames_until([] {
+        return global_search_lister.query_hash != 0 && __atomic_load_n(&global_search_lister.complete, __ATOMIC_ACQUIRE);
+    }));
+    EXPECT_EQ(get_num_items_in_search_lister(), 1u);
 }
