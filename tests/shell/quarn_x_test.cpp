@@ -287,3 +287,29 @@ TEST(QuarnWithoutDisplay, SaysSoAndEndsWithOne) {
     EXPECT_NE(log.find("Quarn cannot start: no window could be opened"), std::string::npos) << log;
     remove_scratch_directory(install);
 }
+
+TEST_F(Quarn_X_Test, TheOpenIconListsTheWorkingDirectory) {
+    // Empty files: without a layer the search size limit is 0, and larger files are left out.
+    write_test_file(files + "/alpha.txt", "");
+    write_test_file(files + "/beta.txt", "");
+    ASSERT_TRUE(s.start_editor(files, {}));
+    XWindowAttributes attributes;
+    ASSERT_TRUE(XGetWindowAttributes(s.x, s.window, &attributes));
+    float left = (float)(int)(0.05f * attributes.width), top = (float)(int)(0.05f * attributes.height);
+    // The panel's header: a margin and four rows of the UI font, each after a margin.
+    float margin = 0.2f * FONT, header = margin + 4 * (margin + FONT), row = margin + FONT;
+    auto panel_shows = [&] { return is_bar_colour(s.pixel(left + 2, top + header + 2 * row + margin / 2)); };
+    float bar_left = 4 * (FONT + GAP);
+
+    s.click(icon_x(1), icon_y());
+    EXPECT_TRUE(s.eventually([&] { return panel_shows(); })) << "two rows under the header";
+    s.click(left + 40, top + header + 1.5f * row);  // beta.txt, after alpha.txt
+    EXPECT_TRUE(s.eventually([&] { return is_current_tab_colour(s.tab_pixel(bar_left, 0)); })) << "its tab";
+    EXPECT_TRUE(s.eventually([&] { return !panel_shows(); }));
+
+    s.click(icon_x(1), icon_y());
+    EXPECT_TRUE(s.eventually([&] { return panel_shows(); }));
+    s.click(5, attributes.height - 5.0f);  // outside the panel
+    EXPECT_TRUE(s.eventually([&] { return !panel_shows(); }));
+    EXPECT_EQ(s.close_window_and_wait(30), 0);
+}
