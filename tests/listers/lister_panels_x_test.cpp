@@ -294,3 +294,25 @@ TEST_F(ListerPanelsX, SearchAndGoToLineJump) {
     ASSERT_TRUE(run_frames_until([&] { return !(global_flags & SHOW_SEARCH_LISTER); }));
     EXPECT_EQ(current_file, file);
 }
+
+TEST_F(ListerPanelsX, TheDeletePromptRemovesExactlyTheChosenFile) {
+    make_tree(root, {"gamma.png", "gamma.txt", "keep/", "keep/gamma.c"});
+    Scoped_Panel_Tabs scoped_tabs;
+    foreign_ask_to_delete_items(nullptr);
+    ASSERT_TRUE(run_frames_until([&] { return lister_settled() && shown_names().size() == 4; }));
+    type("gamma.t");
+    ASSERT_TRUE(run_frames_until([&] { return lister_settled() && shown_names() == std::vector<std::string>{"gamma.txt"}; }));
+    key("Return");
+    // Listed again at once; the prompt stays, with nothing selected, so Return deletes no more.
+    ASSERT_TRUE(run_frames_until([&] { return lister_settled() && shown_names().empty(); }));
+    EXPECT_TRUE(global_flags & SHOW_FILE_LISTER);
+    for (int i = 0; i < 10; i++) {
+        glfwPollEvents();
+        run_frame();
+    }
+    for (const char* name : {"gamma.png", "keep/gamma.c"}) EXPECT_TRUE(std::filesystem::exists(root + "/" + name)) << name;
+    EXPECT_FALSE(std::filesystem::exists(root + "/gamma.txt"));
+    key("Return");
+    for (int i = 0; i < 20; i++) run_frame();
+    EXPECT_TRUE(std::filesystem::exists(root + "/gamma.png"));
+}
