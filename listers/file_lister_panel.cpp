@@ -143,28 +143,10 @@ static Rgba get_secondary_colour(Rgba text, b8 under_pointer) {
 //~ One frame
 
 Lister_Panel_Layout get_file_lister_layout(u32 item_count) {
-    Lister_Panel_Layout l = {};
-    f32 w = (f32)renderer_info.width, h = (f32)renderer_info.height;
+    // Title, path, query and check-box rows; the rows are drawn in the UI font, so one pitch
+    // serves drawing, scrolling and bringing into view.
     f32 u = (f32)ui_font_pool.pixel_size;
-    l.margin = 0.2f * u;
-    l.left = truncf(0.05f * w);
-    l.top = truncf(0.05f * h);
-    l.width = truncf(0.9f * w);
-    l.header = l.margin + (l.margin + u) * 4;
-    // Rows are drawn in the UI font: one pitch for drawing, scrolling and bringing into view.
-    l.row = l.margin + u;
-    l.content_height = l.row * (f32)item_count;
-    f32 list = fminf(l.margin + l.content_height, 0.9f * h * global_lister_animation_factor - l.header);
-    l.height = truncf(fmaxf(0.0f, l.header + list));
-    l.list_top = l.top + l.header;
-    l.list_bottom = fmaxf(l.list_top, l.top + l.height - l.margin);
-    l.list_left = l.left + l.margin;
-    l.list_right = l.left + l.width - l.margin;
-    return l;
-}
-
-static b8 point_inside(v2 p, f32 left, f32 top, f32 right, f32 bottom) {
-    return p.x >= left && p.x < right && p.y >= top && p.y < bottom;
+    return make_lister_panel_layout(4, 0.2f * u + u, item_count, true);
 }
 
 // Draws text from *x on and moves *x past it.
@@ -186,7 +168,7 @@ static void draw_path_row(File_Lister* lister, Lister_Panel_Layout* l, f32 y, v2
         String name = {c->storage, (s64)c->length};
         f32 width = get_text_advance(name.data, (u64)name.count, &ui_font_pool, custom_layer.tab_width);
         Rgba colour = lister_theme_colour(2);
-        if (point_inside(mouse, x, y, x + width, y + u)) {
+        if (lister_point_inside(mouse, x, y, x + width, y + u)) {
             draw_quad_scissored(v2{truncf(x - p), truncf(y)}, v2{truncf(width + 2 * p), u}, lister_theme_colour(4),
                                 clip_top_left, clip_bottom_right);
             colour = lister_theme_colour(3);
@@ -250,22 +232,7 @@ void draw_and_update_file_lister() {
         else lister->view_bits &= (u8)~FILE_LISTER_FLAT_VIEW;
     }
 
-    Ui_Element_Id bar_id = make_ui_element_id(0, "file lister", 11);
-    v2 list_top_left = {l.list_left, l.list_top};
-    v2 list_bottom_right = {l.list_right, l.list_bottom};
-    f32 bar_width = ui_screen_resolution.x * custom_layer.ui_theme.scroll_bar_size;
-    f32* scroll = ui_scroll_bar(bar_id, true, list_top_left, list_bottom_right, l.content_height, bar_width,
-                                lister_contrast_colour());
-    // Kept until the list is tall enough to show a row, which the opening animation delays.
-    if (lister->scroll_request && (item_count == 0 || l.list_bottom - l.list_top >= u)) {
-        if (lister->selected < item_count) {
-            f32 row_top = l.list_top + l.row * (f32)lister->selected - scroll[0];
-            scroll = ui_scroll_bar_ensure_visibility(bar_id, true, list_top_left, list_bottom_right, l.content_height,
-                                                     row_top, l.row);
-        }
-        lister->scroll_request = 0;
-    }
-
+    f32* scroll = lister_scroll_bar("file lister", &l, item_count, lister->selected, &lister->scroll_request);
     f32 row_right = l.list_right - (scroll[1] > 0 ? scroll[1] + p : 0);
     v2 clip_top_left = {l.list_left, l.list_top};
     v2 clip_bottom_right = {row_right, l.list_bottom};
@@ -277,7 +244,7 @@ void draw_and_update_file_lister() {
         if (row_top >= l.list_bottom) break;
         File_Lister_Item* item = list->order[i];
         b8 selected = i == lister->selected;
-        b8 under_pointer = point_inside(mouse, l.list_left, fmaxf(row_top, l.list_top), row_right,
+        b8 under_pointer = lister_point_inside(mouse, l.list_left, fmaxf(row_top, l.list_top), row_right,
                                         fminf(row_top + l.row, l.list_bottom));
         Rgba text = lister_theme_colour(2);
         if (selected) {
@@ -309,7 +276,7 @@ void draw_and_update_file_lister() {
                  clip_top_left, clip_bottom_right);
     }
 
-    if (!point_inside(mouse, l.left, l.top, l.left + l.width, l.top + l.height) &&
+    if (!lister_point_inside(mouse, l.left, l.top, l.left + l.width, l.top + l.height) &&
         ui_layer_in_focus == LISTER_UI_LAYER && ui_consume_left_click()) {
         close_lister();
     }

@@ -5,7 +5,9 @@
 #include "listers/lister_actions.h"
 #include "runtime/custom_layer.h"
 #include "shell/shell.h"
-#include "ui/ui_state.h"
+#include "ui/ui.h"
+
+#include <string.h>
 
 f32 global_lister_animation_factor;
 
@@ -47,6 +49,42 @@ Rgba lister_contrast_colour() {
     b8 light = rgba_brightness(custom_layer.ui_theme.colours[0]) > 0.5f;
     f32 v = light ? 0.0f : 1.0f;
     return Rgba{v, v, v, global_lister_animation_factor};
+}
+
+Lister_Panel_Layout make_lister_panel_layout(u32 header_rows, f32 row, u32 count, b8 inset_list) {
+    Lister_Panel_Layout l = {};
+    f32 w = (f32)renderer_info.width, h = (f32)renderer_info.height;
+    f32 u = (f32)ui_font_pool.pixel_size;
+    l.margin = 0.2f * u;
+    l.left = truncf(0.05f * w);
+    l.top = truncf(0.05f * h);
+    l.width = truncf(0.9f * w);
+    l.header = l.margin + (f32)header_rows * (l.margin + u);
+    l.row = row;
+    l.content_height = row * (f32)count;
+    f32 list = fminf(l.margin + l.content_height, 0.9f * h * global_lister_animation_factor - l.header);
+    l.height = truncf(fmaxf(0.0f, l.header + list));
+    l.list_top = l.top + l.header;
+    l.list_bottom = fmaxf(l.list_top, l.top + l.height - l.margin);
+    l.list_left = inset_list ? l.left + l.margin : l.left;
+    l.list_right = l.left + l.width - l.margin;
+    return l;
+}
+
+f32* lister_scroll_bar(const char* key, Lister_Panel_Layout* l, u32 count, u32 selected, u8* scroll_request) {
+    Ui_Element_Id id = make_ui_element_id(0, key, strlen(key));
+    v2 top_left = {l->list_left, l->list_top};
+    v2 bottom_right = {l->list_right, l->list_bottom};
+    f32 bar_width = ui_screen_resolution.x * custom_layer.ui_theme.scroll_bar_size;
+    f32* scroll = ui_scroll_bar(id, true, top_left, bottom_right, l->content_height, bar_width, lister_contrast_colour());
+    if (*scroll_request && (count == 0 || l->list_bottom - l->list_top >= (f32)ui_font_pool.pixel_size)) {
+        if (selected < count) {
+            f32 row_top = l->list_top + l->row * (f32)selected - scroll[0];
+            scroll = ui_scroll_bar_ensure_visibility(id, true, top_left, bottom_right, l->content_height, row_top, l->row);
+        }
+        *scroll_request = 0;
+    }
+    return scroll;
 }
 
 //~ Selection moves

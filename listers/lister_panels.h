@@ -38,6 +38,11 @@ struct Lister_Panel_Layout {
     f32 content_height;            // all rows
 };
 
+// Whether p lies in the box, its left and top edges included.
+inline b8 lister_point_inside(v2 p, f32 left, f32 top, f32 right, f32 bottom) {
+    return p.x >= left && p.x < right && p.y >= top && p.y < bottom;
+}
+
 //~ lister_panels.cpp
 
 void init_listers();
@@ -67,6 +72,16 @@ void empty_lister_input(Editor_File* input);
 
 void advance_lister_animation();
 // Asks for frames while the panel grows, then grows it by this frame's time.
+
+Lister_Panel_Layout make_lister_panel_layout(u32 header_rows, f32 row, u32 count, b8 inset_list);
+// The panel 0.9 of the target wide, centred, 0.05 of its height from the top: a margin and
+// header_rows rows of the UI font (each after a margin), then count rows of the given
+// pitch and a margin, the list no taller than 0.9 of the target height times the
+// animation. An inset list starts a margin inside the panel's left edge.
+
+f32* lister_scroll_bar(const char* key, Lister_Panel_Layout* l, u32 count, u32 selected, u8* scroll_request);
+// The list's scroll bar (its scroll, then its shown width), with the selected row brought
+// into view when asked. The request waits while the growing list is shorter than a row.
 
 Rgba lister_theme_colour(u32 index);  // UI theme colour, its alpha times the animation
 Rgba lister_contrast_colour();

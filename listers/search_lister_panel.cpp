@@ -74,29 +74,9 @@ static void restart_search_if_query_changed() {
 //~ One frame
 
 Lister_Panel_Layout get_search_lister_layout(u32 hit_count) {
-    Lister_Panel_Layout l = {};
-    Search_Lister* s = &global_search_lister;
-    f32 w = (f32)renderer_info.width, h = (f32)renderer_info.height;
-    f32 u = (f32)ui_font_pool.pixel_size, c = (f32)code_font_pool.pixel_size;
-    l.margin = 0.2f * u;
-    l.left = truncf(0.05f * w);
-    l.top = truncf(0.05f * h);
-    l.width = truncf(0.9f * w);
-    f32 prompts = s->mode == SEARCH_REPLACE ? 2.0f : 1.0f;
-    l.header = l.margin + prompts * (l.margin + u);
-    l.row = c + l.margin;
-    l.content_height = l.row * (f32)hit_count;
-    f32 list = fminf(l.margin + l.content_height, 0.9f * h * global_lister_animation_factor - l.header);
-    l.height = truncf(fmaxf(0.0f, l.header + list));
-    l.list_top = l.top + l.header;
-    l.list_bottom = fmaxf(l.list_top, l.top + l.height - l.margin);
-    l.list_left = l.left;
-    l.list_right = l.left + l.width - l.margin;
-    return l;
-}
-
-static b8 point_inside(v2 p, f32 left, f32 top, f32 right, f32 bottom) {
-    return p.x >= left && p.x < right && p.y >= top && p.y < bottom;
+    u32 prompts = global_search_lister.mode == SEARCH_REPLACE ? 2 : 1;
+    f32 row = (f32)code_font_pool.pixel_size + 0.2f * (f32)ui_font_pool.pixel_size;
+    return make_lister_panel_layout(prompts, row, hit_count, false);
 }
 
 static f32 advance_of(String text, Font_Pool* font) {
@@ -173,20 +153,7 @@ void draw_and_update_search_lister() {
     restart_search_if_query_changed();
     if (s->mode == SEARCH_REPLACE) draw_prompt(s->second_title, &s->replacement_input, &l, l.top + p + (u + p), title_column);
 
-    Ui_Element_Id bar_id = make_ui_element_id(0, "search lister", 13);
-    v2 list_top_left = {l.list_left, l.list_top};
-    v2 list_bottom_right = {l.list_right, l.list_bottom};
-    f32 bar_width = ui_screen_resolution.x * custom_layer.ui_theme.scroll_bar_size;
-    f32* scroll = ui_scroll_bar(bar_id, true, list_top_left, list_bottom_right, l.content_height, bar_width,
-                                lister_contrast_colour());
-    if (s->scroll_request && (hit_count == 0 || l.list_bottom - l.list_top >= u)) {
-        if (s->selected < hit_count) {
-            f32 row_top = l.list_top + l.row * (f32)s->selected - scroll[0];
-            scroll = ui_scroll_bar_ensure_visibility(bar_id, true, list_top_left, list_bottom_right, l.content_height,
-                                                     row_top, l.row);
-        }
-        s->scroll_request = 0;
-    }
+    f32* scroll = lister_scroll_bar("search lister", &l, hit_count, s->selected, &s->scroll_request);
     f32 row_right = l.list_right - (scroll[1] > 0 ? scroll[1] : 0);
     v2 clip_top_left = {l.list_left, l.list_top};
     v2 clip_bottom_right = {row_right, l.list_bottom};
@@ -228,7 +195,7 @@ void draw_and_update_search_lister() {
                 break;
             }
             b8 selected = index == s->selected;
-            b8 hovered = cursor_shows && point_inside(mouse, l.list_left + p, fmaxf(row_top, l.list_top), row_right,
+            b8 hovered = cursor_shows && lister_point_inside(mouse, l.list_left + p, fmaxf(row_top, l.list_top), row_right,
                                                       fminf(row_top + l.row, l.list_bottom));
             Rgba colour = lister_theme_colour(2);
             if (selected || hovered) {
@@ -260,7 +227,7 @@ void draw_and_update_search_lister() {
         s->selected = clicked;
         lister_select_item();
     }
-    if (!point_inside(mouse, l.left, l.top, l.left + l.width, l.top + l.height) &&
+    if (!lister_point_inside(mouse, l.left, l.top, l.left + l.width, l.top + l.height) &&
         ui_layer_in_focus == LISTER_UI_LAYER && ui_consume_left_click()) {
         close_lister();
     }

@@ -11,29 +11,22 @@
 
 void foreign_go_to_parent_directory(u8* parameters) { lister_go_to_parent_directory(); }
 
-void foreign_go_to_previous_item(u8* parameters) {
+// A lister's selection when one has the keyboard, else the history of a terminal tab.
+static void step_item(b8 forward) {
     ui_do_not_stop_after_current_frame();
     if (lister_has_keyboard()) {
-        lister_go_to_previous_item();
+        if (forward) lister_go_to_next_item();
+        else lister_go_to_previous_item();
         return;
     }
     Tab* tab = get_current_tab();
-    if (tab && tab->kind == TAB_TERMINAL && tab->terminal && tab->input_line) {
-        terminal_go_to_previous_history_item(tab->terminal, tab->input_line);
-    }
+    if (!tab || tab->kind != TAB_TERMINAL || !tab->terminal || !tab->input_line) return;
+    if (forward) terminal_go_to_next_history_item(tab->terminal, tab->input_line);
+    else terminal_go_to_previous_history_item(tab->terminal, tab->input_line);
 }
 
-void foreign_go_to_next_item(u8* parameters) {
-    ui_do_not_stop_after_current_frame();
-    if (lister_has_keyboard()) {
-        lister_go_to_next_item();
-        return;
-    }
-    Tab* tab = get_current_tab();
-    if (tab && tab->kind == TAB_TERMINAL && tab->terminal && tab->input_line) {
-        terminal_go_to_next_history_item(tab->terminal, tab->input_line);
-    }
-}
+void foreign_go_to_previous_item(u8* parameters) { step_item(false); }
+void foreign_go_to_next_item(u8* parameters) { step_item(true); }
 
 void foreign_go_to_next_prompt(u8* parameters) { lister_go_to_next_prompt(); }
 void foreign_select_item_from_lister(u8* parameters) { lister_select_item(); }
@@ -65,16 +58,7 @@ void foreign_open_directory_in_explorer(u8* parameters) {
     tmp_set_used(saved);
 }
 
-void foreign_make_a_new_file(u8* parameters) {
-    Editor_File* file = add_a_file();
-    if (!file) return;
-    if (!queue_add_tab_command(TAB_FILE, file)) {
-        close_file(file);
-        return;
-    }
-    current_file = file;
-    global_editor_context = CONTEXT_FILE;
-}
+void foreign_make_a_new_file(u8* parameters) { open_new_file_tab(); }
 
 void foreign_ask_to_delete_items(u8* parameters) { editor_ask_to_delete_items(); }
 void foreign_ask_to_open_file(u8* parameters) { ask_to_open_file(); }

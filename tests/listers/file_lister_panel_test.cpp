@@ -8,16 +8,9 @@ namespace {
 
 const v2 AWAY = {-100, -100};
 
-class FileListerPanel : public ::testing::Test {
+class FileListerPanel : public Panel_Test {
 protected:
-    Scratch_Directory scratch;
-    std::string root = scratch.path.string();
     File_Lister* lister = &global_file_lister;
-
-    void SetUp() override {
-        set_up_panel_test();
-        set_layer_lists({}, {}, {}, 1 << 20);
-    }
 
     void open_on(const std::string& directory, u8 purpose, const char* title = "Open File") {
         Filepath* path = (Filepath*)tmp_allocate_aligned(sizeof(Filepath), alignof(Filepath));

@@ -15,11 +15,7 @@
 #include "panel_test_support.h"
 #include "runtime/routines_listers.h"
 
-// From GLFW's native interface, declared here because Xlib's headers name types Font and
-// Glyph, as Quarn's do.
-extern "C" unsigned long glfwGetX11Window(GLFWwindow* handle);
-std::vector<u32> read_x11_window_pixels(GLFWwindow* handle, u32 width, u32 height);
-pid_t start_xvfb_for_window_tests();  // DISPLAY points at it afterwards; -1 when it failed
+#include "tests/ui/x11_pixels.h"
 
 namespace {
 bool opened_the_driver = false;
@@ -63,11 +59,8 @@ void play_layer_events() {
     }
 }
 
-class ListerPanelsX : public ::testing::Test {
+class ListerPanelsX : public Panel_Test {
 protected:
-    Scratch_Directory scratch;
-    std::string root = scratch.path.string();
-
     static void SetUpTestSuite() {
         xvfb_pid = start_xvfb_for_window_tests();
         ASSERT_GT(xvfb_pid, 0) << "Xvfb did not start";
@@ -93,9 +86,7 @@ protected:
     }
     void SetUp() override {
         ASSERT_NE(window.handle, nullptr);
-        set_up_panel_test();
-        set_layer_lists({}, {}, {}, 1 << 20);
-        ASSERT_TRUE(string_to_filepath(&editor_working_directory, (u8*)root.data(), (s64)root.size()));
+        Panel_Test::SetUp();
     }
 
     // One iteration of the main loop: wait a moment for input, then the frame.
@@ -120,26 +111,16 @@ protected:
         return false;
     }
 
-    bool focus() {
-        for (int i = 0; i < 250; i++) {
-            glfwPollEvents();
-            if (glfwGetWindowAttrib(window.handle, GLFW_FOCUSED)) return true;
-            if (i % 25 == 0) glfwFocusWindow(window.handle);
-            usleep(20000);
-        }
-        return false;
-    }
-
     void xdotool(const std::string& arguments) {
         std::string command = "xdotool " + arguments;
         EXPECT_EQ(system(command.c_str()), 0) << command;
     }
     void type(const std::string& text) {
-        ASSERT_TRUE(focus()) << "the window never got the focus";
+        ASSERT_TRUE(wait_for_window_focus(window.handle)) << "the window never got the focus";
         xdotool("type --delay 15 '" + text + "'");
     }
     void key(const std::string& name) {
-        ASSERT_TRUE(focus()) << "the window never got the focus";
+        ASSERT_TRUE(wait_for_window_focus(window.handle)) << "the window never got the focus";
         xdotool("key --delay 15 " + name);
     }
     void click(v2 p) {

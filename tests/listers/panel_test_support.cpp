@@ -18,6 +18,12 @@ void set_up_panel_test() {
     delta_time = 30;
 }
 
+void Panel_Test::SetUp() {
+    set_up_panel_test();
+    set_layer_lists({}, {}, {}, 1 << 20);
+    ASSERT_TRUE(string_to_filepath(&editor_working_directory, (u8*)root.data(), (s64)root.size()));
+}
+
 void run_editor_frame_parts() {
     for (u32 i = 0; i < editor_commands.count; i++) {
         Editor_Command* c = &((Editor_Command*)editor_commands.data)[i];
@@ -39,26 +45,10 @@ void run_editor_frame_parts() {
 
 std::vector<Drawn_Quad> run_panel_frame(v2 mouse, const std::vector<u32>& buttons) {
     tmp_reset();
-    window.event_count = 0;
-    for (u32 b : buttons) window_push_input_event(&window, WINDOW_EVENT_MOUSE_BUTTON, b, 0);
-    renderer_quad_instances.count = 0;
-    renderer_scissors.count = 0;
-    ui_begin_frame_with_mouse(mouse);
+    begin_window_less_frame(mouse, buttons);
     run_editor_frame_parts();
     ui_end_frame();
-    std::vector<Drawn_Quad> quads;
-    Quad_Instance* q = (Quad_Instance*)renderer_quad_instances.data;
-    for (u32 i = 0; i < renderer_quad_instances.count; i++) {
-        Drawn_Quad d;
-        d.left = q[i].position.x - q[i].scale.x;
-        d.top = (f32)renderer_info.height - (q[i].position.y + q[i].scale.y);
-        d.width = 2 * q[i].scale.x;
-        d.height = 2 * q[i].scale.y;
-        d.colour = q[i].colour;
-        d.glyph = q[i].flags & QUAD_INSTANCE_GLYPH;
-        quads.push_back(d);
-    }
-    return quads;
+    return read_drawn_quads();
 }
 
 Scoped_Panel_Tabs::Scoped_Panel_Tabs() {

@@ -10,18 +10,11 @@
 #include "runtime/custom_layer.h"
 #include "shell/shell.h"
 #include "ui/ui.h"
+#include "tests/ui/drawn_quads.h"
 
 #define PANEL_TEST_PIXEL_SIZE 20
 #define PANEL_TEST_WIDTH 800
 #define PANEL_TEST_HEIGHT 600
-
-struct Drawn_Quad {
-    f32 left, top, width, height;
-    Rgba colour;
-    bool glyph;
-    f32 centre_x() const { return left + width / 2; }
-    f32 centre_y() const { return top + height / 2; }
-};
 
 // Fonts, the element store, the default themes, a target of PANEL_TEST_WIDTH x
 // PANEL_TEST_HEIGHT, no layer in focus; frames take 30 ms, so a panel grows in four.
@@ -31,6 +24,15 @@ void set_up_panel_test();
 // tab made current, or a tab gone to), the current tab's contents, then the panel that has
 // the keyboard.
 void run_editor_frame_parts();
+
+// A scratch directory, the fonts and themes, no blacklists and a search size limit of
+// 1 MiB; editor_working_directory is the scratch directory.
+class Panel_Test : public ::testing::Test {
+protected:
+    Scratch_Directory scratch;
+    std::string root = scratch.path.string();
+    void SetUp() override;
+};
 
 // One frame without a window: the mouse where given, these button events queued.
 std::vector<Drawn_Quad> run_panel_frame(v2 mouse = {-100, -100}, const std::vector<u32>& buttons = {});
@@ -44,10 +46,6 @@ bool run_panel_frames_until(F condition, v2 mouse = {-100, -100}) {
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
     return false;
-}
-
-inline bool same_colour(Rgba a, Rgba b) {
-    return fabsf(a.r - b.r) < 1e-4f && fabsf(a.g - b.g) < 1e-4f && fabsf(a.b - b.b) < 1e-4f && fabsf(a.a - b.a) < 1e-4f;
 }
 
 inline std::vector<Drawn_Quad> boxes_of(const std::vector<Drawn_Quad>& quads, Rgba colour) {

@@ -11,17 +11,9 @@
 
 namespace {
 
-class ListerRoutines : public ::testing::Test {
+class ListerRoutines : public Panel_Test {
 protected:
-    Scratch_Directory scratch;
-    std::string root = scratch.path.string();
     File_Lister* lister = &global_file_lister;
-
-    void SetUp() override {
-        set_up_panel_test();
-        set_layer_lists({}, {}, {}, 1 << 20);
-        ASSERT_TRUE(string_to_filepath(&editor_working_directory, (u8*)root.data(), (s64)root.size()));
-    }
 
     // Frames until the file lister shows a finished listing.
     void settle() {

@@ -8,16 +8,9 @@
 
 namespace {
 
-class SearchListerPanel : public ::testing::Test {
+class SearchListerPanel : public Panel_Test {
 protected:
-    Scratch_Directory scratch;
-    std::string root = scratch.path.string();
     Search_Lister* s = &global_search_lister;
-
-    void SetUp() override {
-        set_up_panel_test();
-        set_layer_lists({}, {}, {}, 1 << 20);
-    }
 
     // Typed into the query, then frames until the search of it has all its hits and the
     // panel has grown.
@@ -133,7 +126,6 @@ TEST_F(SearchListerPanel, GoToLineShowsTheWholeLineAndJumpsThere) {
 TEST_F(SearchListerPanel, SearchFilesOpensTheHitsFileOrGoesToItsTab) {
     make_tree(root, {"a.txt=:x needle", "b.txt=:nothing"});
     Scoped_Panel_Tabs scoped_tabs;
-    ASSERT_TRUE(string_to_filepath(&editor_working_directory, (u8*)root.data(), (s64)root.size()));
     foreign_search_multiple_files(nullptr);
     EXPECT_EQ(std::string((char*)s->title.data, s->title.count), "Search Files");
     search_for("needle");
