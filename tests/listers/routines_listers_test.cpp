@@ -1,7 +1,8 @@
-// The lister and prompt routines called as the dispatcher calls them: with a parameter
-// block, on the main thread.
+// The lister and prompt routines called through the dispatcher, as compiled code calls
+// them: an id and a parameter block, on the main thread.
 #include "panel_test_support.h"
 #include "runtime/routines_listers.h"
+#include "runtime/foreign_routines.h"
 
 #include <stdlib.h>
 #include <sys/stat.h>
@@ -10,6 +11,8 @@
 #include <sstream>
 
 namespace {
+
+void call(u16 id, u8* block = nullptr) { handle_foreign_call(block, id); }
 
 class ListerRoutines : public Panel_Test {
 protected:
@@ -34,7 +37,7 @@ protected:
 TEST_F(ListerRoutines, PreviousAndNextItemWrapAround) {
     make_tree(root, {"a", "b", "c"});
     Scoped_Panel_Tabs scoped_tabs;
-    foreign_ask_to_open_file(nullptr);
+    call(ROUTINE_ASK_TO_OPEN_FILE);
     lister->view_bits = FILE_LISTER_LIST_FILES;
     settle();
     struct Step {
@@ -43,8 +46,8 @@ TEST_F(ListerRoutines, PreviousAndNextItemWrapAround) {
     };
     // From the first the previous is the last; from the last the next is the first.
     for (Step step : {Step{false, 2}, Step{true, 0}, Step{true, 1}, Step{true, 2}, Step{true, 0}}) {
-        if (step.next) foreign_go_to_next_item(nullptr);
-        else foreign_go_to_previous_item(nullptr);
+        if (step.next) call(ROUTINE_GO_TO_NEXT_ITEM);
+        else call(ROUTINE_GO_TO_PREVIOUS_ITEM);
         EXPECT_EQ(lister->selected, step.selected);
         EXPECT_EQ(lister->scroll_request, 1);
     }
@@ -52,26 +55,26 @@ TEST_F(ListerRoutines, PreviousAndNextItemWrapAround) {
     // An empty listing keeps the selection at 0.
     set_input_text(&lister->input_line, "nothing like it");
     settle();
-    foreign_go_to_next_item(nullptr);
+    call(ROUTINE_GO_TO_NEXT_ITEM);
     EXPECT_EQ(lister->selected, 0u);
-    foreign_go_to_previous_item(nullptr);
+    call(ROUTINE_GO_TO_PREVIOUS_ITEM);
     EXPECT_EQ(lister->selected, 0u);
 }
 
 TEST_F(ListerRoutines, ParentDirectoryStopsAtTheRoot) {
     Scoped_Panel_Tabs scoped_tabs;
-    foreign_ask_to_open_file(nullptr);
+    call(ROUTINE_ASK_TO_OPEN_FILE);
     EXPECT_EQ(lister_directory(), root);
-    foreign_go_to_parent_directory(nullptr);
+    call(ROUTINE_GO_TO_PARENT_DIRECTORY);
     EXPECT_EQ(lister_directory(), root.substr(0, root.rfind('/')));
     lister->directory.count = 1;
-    foreign_go_to_parent_directory(nullptr);
+    call(ROUTINE_GO_TO_PARENT_DIRECTORY);
     EXPECT_EQ(lister_directory(), "/");
     // Not while the lister lacks the keyboard.
-    foreign_close_lister(nullptr);
+    call(ROUTINE_CLOSE_LISTER);
     ASSERT_TRUE(string_to_filepath(&lister->directory, (u8*)root.data(), (s64)root.size()));
     u16 count = lister->directory.count;
-    foreign_go_to_parent_directory(nullptr);
+    call(ROUTINE_GO_TO_PARENT_DIRECTORY);
     EXPECT_EQ(lister->directory.count, count);
 }
 
@@ -80,41 +83,41 @@ TEST_F(ListerRoutines, ThePromptsOpenWhereTheyMay) {
     Search_Lister* s = &global_search_lister;
     struct Prompt {
         const char* name;
-        void (*routine)(u8*);
+        u16 routine;
         const char* title;
         const char* second;
         u8 mode;
         bool without_file_tab;
     };
     const Prompt prompts[] = {
-        {"search", foreign_search_file, "Search", "", SEARCH_IN_FILE, false},
-        {"search files", foreign_search_multiple_files, "Search Files", "", SEARCH_IN_FILES, true},
-        {"replace", foreign_replace_in_file, "Replace", "With", SEARCH_REPLACE, false},
-        {"go to line", foreign_goto_line, "Go to line", "", SEARCH_GO_TO_LINE, false},
+        {"search", ROUTINE_SEARCH_FILE, "Search", "", SEARCH_IN_FILE, false},
+        {"search files", ROUTINE_SEARCH_MULTIPLE_FILES, "Search Files", "", SEARCH_IN_FILES, true},
+        {"replace", ROUTINE_REPLACE_IN_FILE, "Replace", "With", SEARCH_REPLACE, false},
+        {"go to line", ROUTINE_GOTO_LINE, "Go to line", "", SEARCH_GO_TO_LINE, false},
     };
     for (const Prompt& p : prompts) {
         SCOPED_TRACE(p.name);
         // Without a file tab, only the prompt that needs no file opens.
         Scoped_Panel_Tabs no_tabs;
-        p.routine(nullptr);
+        call(p.routine);
         EXPECT_EQ((global_flags & SHOW_SEARCH_LISTER) != 0, p.without_file_tab);
         close_lister();
 
         add_test_file_tab("text", root + "/f.txt");
-        p.routine(nullptr);
+        call(p.routine);
         EXPECT_TRUE(global_flags & SHOW_SEARCH_LISTER);
         EXPECT_EQ(s->mode, p.mode);
         EXPECT_EQ(std::string((char*)s->title.data, s->title.count), p.title);
         EXPECT_EQ(std::string((char*)s->second_title.data, s->second_title.count), p.second);
         // Switching prompts happens only in replace mode.
-        foreign_go_to_next_prompt(nullptr);
+        call(ROUTINE_GO_TO_NEXT_PROMPT);
         EXPECT_EQ(current_file, p.mode == SEARCH_REPLACE ? &s->replacement_input : &s->query_input);
         // A prompt opened over the file lister replaces it, and the other way round.
-        foreign_ask_to_open_file(nullptr);
+        call(ROUTINE_ASK_TO_OPEN_FILE);
         EXPECT_FALSE(global_flags & SHOW_SEARCH_LISTER);
         EXPECT_EQ(s->mode, SEARCH_CLOSED);
         EXPECT_TRUE(search_lister_is_finished());
-        foreign_close_lister(nullptr);
+        call(ROUTINE_CLOSE_LISTER);
         EXPECT_FALSE(global_flags & (SHOW_SEARCH_LISTER | SHOW_FILE_LISTER));
         EXPECT_EQ(global_editor_context, CONTEXT_FILE);
     }
@@ -124,31 +127,31 @@ TEST_F(ListerRoutines, OpenAndDeletePromptsTakeTheirDirectories) {
     make_tree(root, {"sub/", "sub/f.txt"});
     Scoped_Panel_Tabs scoped_tabs;
     // No tab: the working directory; a file tab with a path: its directory.
-    foreign_ask_to_open_file(nullptr);
+    call(ROUTINE_ASK_TO_OPEN_FILE);
     EXPECT_EQ(lister_directory(), root);
     EXPECT_EQ(std::string((char*)lister->title.data, lister->title.count), "Open File");
     add_test_file_tab("x", root + "/sub/f.txt");
     ASSERT_TRUE(string_to_filepath(&editor_working_directory, (u8*)root.data(), (s64)root.size()));
-    foreign_ask_to_open_file(nullptr);
+    call(ROUTINE_ASK_TO_OPEN_FILE);
     EXPECT_EQ(lister_directory(), root + "/sub");
     EXPECT_EQ(lister->purpose, FILE_LISTER_OPEN);
 
-    foreign_ask_to_delete_items(nullptr);
+    call(ROUTINE_ASK_TO_DELETE_ITEMS);
     EXPECT_EQ(lister_directory(), root);
     EXPECT_EQ(lister->purpose, FILE_LISTER_DELETE);
     set_input_text(&lister->input_line, "f");
-    foreign_ask_to_delete_items(nullptr);
+    call(ROUTINE_ASK_TO_DELETE_ITEMS);
     EXPECT_EQ(text_of(&lister->input_line), "f");
 }
 
 TEST_F(ListerRoutines, SaveOfATextWithoutAPathChoosesANewName) {
     Scoped_Panel_Tabs scoped_tabs;
-    foreign_make_a_new_file(nullptr);
+    call(ROUTINE_MAKE_A_NEW_FILE);
     Editor_File* file = current_file;
     ASSERT_NE(file, nullptr);
     run_panel_frame();  // its tab
     memcpy(dynamic_array_add_fast_multiple(&file->text, 5), "saved", 5);
-    foreign_ask_to_save_file(nullptr);
+    call(ROUTINE_ASK_TO_SAVE_FILE);
     EXPECT_EQ(std::string((char*)lister->title.data, lister->title.count), "Save File");
     EXPECT_EQ(lister->purpose, FILE_LISTER_SAVE);
     set_input_text(&lister->input_line, "new.txt");
@@ -156,7 +159,7 @@ TEST_F(ListerRoutines, SaveOfATextWithoutAPathChoosesANewName) {
     File_Lister_List* list = file_lister_get_published_list();
     ASSERT_EQ(list->count, 1u);
     ASSERT_TRUE(file_lister_get_item(list, 0)->new_file);
-    foreign_select_item_from_lister(nullptr);
+    call(ROUTINE_SELECT_ITEM_FROM_LISTER);
     std::ifstream in(root + "/new.txt");
     std::stringstream text;
     text << in.rdbuf();
@@ -169,9 +172,9 @@ TEST_F(ListerRoutines, SaveOfATextWithoutAPathChoosesANewName) {
 
 TEST_F(ListerRoutines, TwoNewFilesInOneFrameQueueTwoTabs) {
     Scoped_Panel_Tabs scoped_tabs;
-    foreign_make_a_new_file(nullptr);
+    call(ROUTINE_MAKE_A_NEW_FILE);
     Editor_File* first = current_file;
-    foreign_make_a_new_file(nullptr);
+    call(ROUTINE_MAKE_A_NEW_FILE);
     EXPECT_NE(current_file, first);
     EXPECT_EQ(global_editor_context, CONTEXT_FILE);
     EXPECT_EQ(editor_commands.count, 2u);
@@ -209,7 +212,7 @@ TEST_F(ListerRoutines, OpenDirectoryInExplorerHandsOverTheJoinedPath) {
         Open_Directory_In_Explorer_Parameters p = {components.data(), (s64)components.size()};
         u8 block[sizeof(p) + 1];
         memcpy(block + 1, &p, sizeof(p));  // blocks have no alignment to count on
-        foreign_open_directory_in_explorer(block + 1);
+        call(ROUTINE_OPEN_DIRECTORY_IN_EXPLORER, block + 1);
         if (c.expected) expected += std::string(c.expected) + "\n";
         // The stand-in runs detached: wait for its line.
         ASSERT_TRUE(wait_until([&] {
