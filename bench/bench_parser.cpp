@@ -1,6 +1,7 @@
 // The compiler's front end, from reset to the entry blocks: a file of 100,000 global
-// sub-programs that nothing uses (preparsed only, never parsed), and an empty file; beside
-// `tcc -c` on a C file of as many functions and on an empty C file.
+// sub-programs that nothing uses (preparsed only, never parsed), an entry block of 100,000
+// arithmetic statements, and an empty file; beside `tcc -c` on a C file of as many
+// functions, on one C function of the same statements, and on an empty C file.
 #include <benchmark/benchmark.h>
 
 #include <chrono>
@@ -56,6 +57,35 @@ static const Bench_File& get_c_functions_file() {
     return *file;
 }
 
+// Three variables, each statement computing one from the others, so nothing folds away.
+static const char* const ARITHMETIC_STATEMENTS[] = {
+    "a = b * %u + c;\n", "b = a - c * %u;\n", "c = (a + b) / %u + 1;\n", "a = a << 2 ^ b & %u;\n",
+};
+
+static std::string make_arithmetic_block(const char* head, const char* tail) {
+    std::string text = head;
+    char line[96];
+    for (unsigned i = 0; i < FUNCTION_COUNT; i++) {
+        snprintf(line, sizeof(line), ARITHMETIC_STATEMENTS[i % 4], i % 1000 + 3);
+        text += line;
+    }
+    return text + tail;
+}
+
+static const Bench_File& get_arithmetic_block_file() {
+    static Bench_File file(make_arithmetic_block("#on_load {\na: s32 = 1;\nb: s32 = 2;\nc: s32 = 3;\n", "}\n"), ".8");
+    return file;
+}
+
+static const Bench_File& get_arithmetic_function_file() {
+    static Bench_File file(make_arithmetic_block("int f(int a, int b, int c) {\n", "return a + b + c;\n}\n"), ".c");
+    return file;
+}
+
+static void count_statements(benchmark::State& state) {
+    state.counters["statements/s"] = benchmark::Counter(FUNCTION_COUNT, benchmark::Counter::kIsIterationInvariantRate);
+}
+
 static void run_front_end(benchmark::State& state, const std::string& path) {
     set_up_compiler();
     for (auto _ : state) {
@@ -79,6 +109,18 @@ BENCHMARK(front_end_100000_unused_sub_programs)->Unit(benchmark::kMillisecond);
 
 static void tcc_100000_functions(benchmark::State& state) { run_tcc(state, get_c_functions_file().path); }
 BENCHMARK(tcc_100000_functions)->UseManualTime()->Unit(benchmark::kMillisecond);
+
+static void front_end_100000_arithmetic_statements(benchmark::State& state) {
+    run_front_end(state, get_arithmetic_block_file().path);
+    count_statements(state);
+}
+BENCHMARK(front_end_100000_arithmetic_statements)->Unit(benchmark::kMillisecond);
+
+static void tcc_100000_arithmetic_statements(benchmark::State& state) {
+    run_tcc(state, get_arithmetic_function_file().path);
+    count_statements(state);
+}
+BENCHMARK(tcc_100000_arithmetic_statements)->UseManualTime()->Unit(benchmark::kMillisecond);
 
 static void front_end_empty_file(benchmark::State& state) {
     static Bench_File file("", ".8");

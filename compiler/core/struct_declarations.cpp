@@ -191,7 +191,7 @@ static b8 lay_out_if_chain(Identifier* struct_type, Token* directive, Token* end
         if (block == head->next) return report_at(head, 0, "Did you forget to specify a condition?");
         Token* closing = (Token*)block->value;
         if (!taken) {
-            b8 holds;
+            b8 holds = false;
             if (!evaluate_condition(struct_type, head->next, block, &holds)) return false;
             if (holds) {
                 if (!lay_out_members(struct_type, block->next, closing, mode, layout)) return false;
