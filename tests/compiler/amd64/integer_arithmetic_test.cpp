@@ -7,6 +7,7 @@
 #include <random>
 #include <sstream>
 
+#include "compiler/parser/expressions.h"
 #include "tests/compiler/amd64/matrix.h"
 #include "tests/compiler/amd64/reference.h"
 
@@ -97,7 +98,26 @@ static void add_row(Matrix* m, Integer_Row* r, u32 row) {
     matrix_store_output(m, a, row, r->size);
 }
 
-// Runs the rows that do not trap as one program and checks each against the reference.
+// The row folded by the compiler as two constants of its type would be, or false when the
+// compiler would not fold it (a constant that does not fit the type is refused first).
+static b8 fold_row(const Integer_Row& r, u64* folded) {
+    static const Basic_Type_Slot UNSIGNED_TYPES[] = {BASIC_TYPE_U8, BASIC_TYPE_U16, BASIC_TYPE_U64, BASIC_TYPE_U32};
+    static const Basic_Type_Slot SIGNED_TYPES[] = {BASIC_TYPE_S8, BASIC_TYPE_S16, BASIC_TYPE_S64, BASIC_TYPE_S32};
+    u32 slot = r.size == 1 ? 0 : r.size == 2 ? 1 : r.size == 8 ? 2 : 3;
+    Identifier* type = global_compiler_state.basic_types[(r.is_signed ? SIGNED_TYPES : UNSIGNED_TYPES)[slot]];
+    u64 mask = reference_mask(r.size);
+    if (!is_unary(r.op) && (r.b & ~mask)) return false;
+    Value a, b, result;
+    make_constant_value_from_integer(&a, (u64)reference_signed(r.a, r.size), type, Trace{});
+    make_constant_value_from_integer(&b, (u64)reference_signed(r.b, r.size), type, Trace{});
+    b8 ok = is_unary(r.op) ? apply_unary_operation_on_constant(&result, r.op, &a, Trace{})->kind
+                           : apply_constant_operation(&result, r.op, 0, &a, &b)->kind;
+    *folded = result.constant.data & mask;
+    return ok;
+}
+
+// Runs the rows that do not trap as one program and checks each against the reference and
+// against the compiler's own folding of the same operation.
 static void expect_rows(std::vector<Integer_Row> rows, const char* context = "") {
     std::vector<Integer_Row> kept;
     for (Integer_Row& r : rows) {
@@ -121,6 +141,20 @@ static void expect_rows(std::vector<Integer_Row> rows, const char* context = "")
         }
     }
     EXPECT_EQ(wrong, 0u) << context;
+
+    // Folding computes what the code computes.
+    ASSERT_TRUE(reset_compiler() && add_the_basic_types());
+    u32 unlike = 0;
+    for (u32 i = 0; i < kept.size(); i++) {
+        const Integer_Row& r = kept[i];
+        u64 got = load_u64(matrix_result(m, run, i)) & reference_mask(r.size), folded;
+        if (!fold_row(r, &folded) || folded == got) continue;
+        if (++unlike <= 12) {
+            ADD_FAILURE() << context << describe(r) << " ran to 0x" << std::hex << got << " but folds to 0x" << folded;
+        }
+    }
+    EXPECT_EQ(unlike, 0u) << context;
+    compile_errors.count = 0;
 }
 
 static const Matrix_Place A_PLACES[] = {PLACE_STACK, PLACE_GLOBAL, PLACE_REGISTER, PLACE_CALL_DATA};
