@@ -176,6 +176,22 @@ void add_padding_undo(Editor_File* file, s64 offset, s64 new_length, s64 cursor_
     record->replacement.saved_text = old_text;
 }
 
+void add_in_place_undo(Editor_File* file, s64 offset, s64 cursor_before, Gp_Allocation old_text) {
+    s64 length = (s64)old_text.size;
+    if (!file || !range_fits(offset, length, file->text.count)) {
+        gp_free(&old_text);
+        return;
+    }
+    Undo_Record* record = append_undo_record(file, editor_get_time_microseconds(), UNDO_IN_PLACE, cursor_before, offset);
+    if (!record) {
+        gp_free(&old_text);
+        return;
+    }
+    widen_changed_range(file, offset, offset + length);
+    record->replacement.length = length;
+    record->replacement.saved_text = old_text;
+}
+
 b8 editor_replace_range(Editor_File* file, s64 offset, s64 old_length, u8* new_text, s64 new_length, s64 cursor_before) {
     if (!range_fits(offset, old_length, file->text.count) || new_length < 0) return false;
     Gp_Allocation saved;
