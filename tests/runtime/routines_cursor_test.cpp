@@ -183,33 +183,14 @@ TEST_F(Cursor_Routines, WithoutAFile) {
 // Routines of the layer file act on the file being coloured, else on the current file;
 // the others always on the current file.
 TEST_F(Cursor_Routines, WhichFile) {
-    struct Case {
-        u16 id;
-        Block block;
-        b8 layer;
-    };
-    const Case cases[] = {
+    const File_Rule_Case cases[] = {
         {ROUTINE_GO_RIGHT, {}, false},
         {ROUTINE_GO_TO_LINE_PADDING_END, {}, true},
         {ROUTINE_GO_TO_PREVIOUS_CURSOR_POSITION, {}, true},
         {ROUTINE_SET_CURSOR_OFFSET, offset(1), true},
         {ROUTINE_SET_SELECTION_ANCHOR_OFFSET, offset(1), true},
     };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.id);
-        for (b8 colouring : {false, true}) {
-            Test_File current(" a@bc");
-            Test_File coloured(" a@bc");
-            current_file = current;
-            custom_layer_execution_file = colouring ? coloured.file : nullptr;
-            Block block = c.block;
-            call_routine(c.id, block.raw);
-            b8 on_coloured = colouring && c.layer;
-            EXPECT_EQ(state_of(coloured) != " a@bc", on_coloured);
-            EXPECT_EQ(state_of(current) != " a@bc", !on_coloured);
-            custom_layer_execution_file = nullptr;
-        }
-    }
+    for (const File_Rule_Case& c : cases) check_file_rule(c, " a@bc");
     // The reads report on the layer file.
     Test_File current("a@bc");
     Test_File coloured("ab#c@");

@@ -104,10 +104,20 @@ std::string state_of(Editor_File* file);
 
 void run_routine_case(const Routine_Case& c);
 // Calls the routine and checks the state, flags, undo count and block against the row;
-// then undoes every record and checks the text is as it was. A cursor that moved must
-// leave its old offset as the previous cursor.
+// then undoes every record and checks the text is as it was. A cursor that moved over an
+// unchanged text must leave its old offset as the previous cursor.
 
 u32 undo_count(Editor_File* file);
+
+struct File_Rule_Case {
+    u16 id;
+    Block block;
+    b8 layer;  // acts on the file being coloured when there is one
+};
+
+void check_file_rule(const File_Rule_Case& c, const std::string& marked);
+// Calls the routine with a current file and a file being coloured, both given as marked,
+// then with no file being coloured: exactly the file the routine is to act on must change.
 
 struct Routines_Test : ::testing::Test {
     void SetUp() override;
