@@ -2,7 +2,6 @@
 #include "routines_test_support.h"
 
 #include "editor/editor.h"
-#include "runtime/custom_layer.h"
 #include "shell/tabs.h"
 
 void call_routine(u16 id, u8* block) {
@@ -117,7 +116,6 @@ void check_file_rule(const File_Rule_Case& c, const std::string& marked) {
 
 void Routines_Test::SetUp() {
     ASSERT_TRUE(init_memory(PROGRAM_EDITOR));
-    init_custom_layer();
     init_tabs();
     current_file = nullptr;
     custom_layer_execution_file = nullptr;
