@@ -8,7 +8,6 @@
 #include "editor/lexer.h"
 #include "editor/lines.h"
 #include "foundation/unicode.h"
-#include "shell/editor_state.h"
 #include "shell/tabs.h"
 
 // Inserts count octets at offset and records them; false, with nothing changed, when the

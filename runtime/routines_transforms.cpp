@@ -7,7 +7,6 @@
 #include "editor/lexer.h"
 #include "editor/lines.h"
 #include "foundation/log.h"
-#include "shell/editor_state.h"
 
 #include <emmintrin.h>
 

@@ -4,7 +4,6 @@
 #pragma once
 
 #include "foundation/types.h"
-#include "foundation/memory.h"
 #include "editor/filepath.h"
 
 // Bits of global_flags, changed only with atomic_or_u64 and atomic_and_u64: the update and
@@ -33,5 +32,3 @@ enum Editor_Context : u8 {
 extern u8 global_editor_context;  // CONTEXT_FILE at start
 
 extern Filepath editor_working_directory;  // the current tab's directory; the root of searches
-
-extern Dynamic_Array global_tab_character;  // octets the tab key inserts (the layer sets them); four blanks at start

@@ -1,6 +1,6 @@
 // Line and selection transform routines, called by id with their blocks on small texts;
 // each row is undone afterwards. The tab text is four blanks.
-#include "routines_test_support.h"
+#include "file_routines_test_support.h"
 
 #include <random>
 #include <vector>
@@ -9,8 +9,8 @@ namespace {
 
 struct Transform_Routines : Routines_Test {};
 
-Block up(u8 u) { return block_of(Swap_Lines_Parameters{u}); }
-Block to_lower(u8 l) { return block_of(Change_Selection_Case_Parameters{l}); }
+Block up(u8 u) { return block_from(Swap_Lines_Parameters{u}); }
+Block to_lower(u8 l) { return block_from(Change_Selection_Case_Parameters{l}); }
 
 const u16 CHANGED = EDITED | SYNTAX;
 

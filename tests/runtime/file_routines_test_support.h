@@ -9,7 +9,7 @@
 
 #include <string>
 
-#include "../editor/editor_test_helpers.h"
+#include "tests/editor/editor_test_helpers.h"
 #include "runtime/routines_cursor.h"
 #include "runtime/routines_editing.h"
 #include "runtime/routines_transforms.h"
@@ -60,7 +60,7 @@ enum Routine_Id : u16 {
     ROUTINE_GET_SELECTION_END_OFFSET = 66,
 };
 
-void call_routine(u16 id, u8* block);
+void call_routine_by_id(u16 id, u8* block);
 
 // A parameter block: the record's octets, then zeros.
 struct Block {
@@ -68,7 +68,7 @@ struct Block {
 };
 
 template <typename T>
-Block block_of(const T& record) {
+Block block_from(const T& record) {
     static_assert(sizeof(T) <= sizeof(Block::raw));
     Block b = {};
     memcpy(b.raw, &record, sizeof(record));
@@ -107,7 +107,7 @@ void run_routine_case(const Routine_Case& c);
 // then undoes every record and checks the text is as it was. A cursor that moved over an
 // unchanged text must leave its old offset as the previous cursor.
 
-u32 undo_count(Editor_File* file);
+u32 undo_record_count(Editor_File* file);
 
 struct File_Rule_Case {
     u16 id;
