@@ -183,22 +183,12 @@ void foreign_go_to_previous_cursor_position(u8* parameters) {
 
 //~ Selection
 
-static void point_selection_ends(Editor_File* file) {
-    if (file->selection_anchor < file->cursor) {
-        file->selection_start = &file->selection_anchor;
-        file->selection_end = &file->cursor;
-    } else {
-        file->selection_start = &file->cursor;
-        file->selection_end = &file->selection_anchor;
-    }
-}
-
 void foreign_start_selection(u8* parameters) {
     Editor_File* file = current_file;
     if (!file) return;
     file->selection_anchor = file->cursor;
     atomic_or_u16(&file->flags, FILE_SELECTION_ACTIVE);
-    point_selection_ends(file);
+    clamp_cursors_to_text(file);  // also points the selection's ends
 }
 
 void foreign_stop_selection(u8* parameters) {
@@ -237,7 +227,7 @@ void foreign_set_selection_anchor_offset(u8* parameters) {
     if (!file || p.offset < 0 || p.offset > (s64)file->text.count) return;
     atomic_or_u16(&file->flags, FILE_SELECTION_ACTIVE);
     file->selection_anchor = p.offset;
-    point_selection_ends(file);
+    clamp_cursors_to_text(file);
 }
 
 void foreign_get_cursor_offset(u8* parameters) {
