@@ -1,6 +1,9 @@
 // The compiler core's speed: tokeniser throughput on a generated 10 MB source beside `wc -w`
-// on the same file, and name lookup among 10,000 globals (a hit, a miss, and a hit from
-// deep inside nested scopes) beside std::unordered_map.
+// on the same file; name lookup among 10,000 globals (a hit, a miss, and a hit from deep
+// inside nested scopes) beside std::unordered_map; the cost of one string literal among
+// 1,000 and 10,000 (all distinct, or all one text); and finding an address type among
+// 1,000 and 10,000 globals. The last two stay flat as the counts grow: both go through an
+// index, not a walk.
 #include <benchmark/benchmark.h>
 
 #include <chrono>
@@ -188,5 +191,54 @@ static void unordered_map_miss(benchmark::State& state) {
     }
 }
 BENCHMARK(unordered_map_miss);
+
+//~ String literals and derived types
+
+// Each iteration is one compile's worth: a fresh state, then the literals of the source.
+static void string_literals(benchmark::State& state, bool distinct) {
+    set_up_compiler();
+    u32 count = (u32)state.range(0);
+    std::string text;
+    for (u32 i = 0; i < count; i++) text += distinct ? "\"literal number " + std::to_string(i) + "\\n\" " : "\"one text\\n\" ";
+    u64 made = 0;
+    for (auto _ : state) {
+        state.PauseTiming();
+        if (!reset_compiler() || !add_the_basic_types()) state.SkipWithError("no compiler state");
+        Source_File* file = add_source(text);
+        if (!tokenise_file(file)) state.SkipWithError("the source did not tokenise");
+        state.ResumeTiming();
+        for (Token* token = (Token*)file->tokens.first_element; token; token = token->next) {
+            Value value;
+            made += make_constant_value_from_token(&value, token, 0)->kind != 0;
+        }
+    }
+    if (made != (u64)count * state.iterations()) state.SkipWithError("a literal failed");
+    state.counters["per_literal"] = benchmark::Counter((double)count * state.iterations(),
+                                                       benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+}
+
+static void string_literals_distinct(benchmark::State& state) { string_literals(state, true); }
+static void string_literals_repeated(benchmark::State& state) { string_literals(state, false); }
+BENCHMARK(string_literals_distinct)->Arg(1000)->Arg(10000)->Unit(benchmark::kMicrosecond);
+BENCHMARK(string_literals_repeated)->Arg(1000)->Arg(10000)->Unit(benchmark::kMicrosecond);
+
+// Globals that are types, each with its address type made; the lookup asks for one again.
+static void address_type_lookup(benchmark::State& state) {
+    set_up_compiler();
+    u32 count = (u32)state.range(0);
+    if (!reset_compiler() || !add_the_basic_types()) state.SkipWithError("no compiler state");
+    static std::vector<std::string> names;
+    names.clear();
+    for (u32 i = 0; i < count; i++) names.push_back("Type_" + std::to_string(i));
+    std::vector<Identifier*> types;
+    for (u32 i = 0; i < count; i++) {
+        Identifier* type = add_a_basic_type(String{(u8*)names[i].data(), (s64)names[i].size()}, TYPE_UNSIGNED, 8, 8);
+        if (!type || !type_to_memory_address_of_type(type, 1)) state.SkipWithError("no type");
+        types.push_back(type);
+    }
+    u32 i = 0;
+    for (auto _ : state) benchmark::DoNotOptimize(type_to_memory_address_of_type(types[i++ % count], 1));
+}
+BENCHMARK(address_type_lookup)->Arg(1000)->Arg(10000);
 
 BENCHMARK_MAIN();

@@ -285,6 +285,20 @@ String money_to_string(s32 millions, b8 show_sign) {
     return show_sign ? tstring_small("$%+'dM", millions) : tstring_small("$%'dM", millions);
 }
 
+// Called with the format as a variable, which the printf check lets pass.
+static String format_tmp_string(u64 size, const char* format, ...) {
+    va_list args;
+    va_start(args, format);
+    String result = format_tmp_string_v(size, format, args);
+    va_end(args);
+    return result;
+}
+
+char* byte_size_to_c_string(u64 octets) {
+    static const char* const format = "%$$llu";
+    return (char*)format_tmp_string(TSTRING_SMALL_SIZE, format, (unsigned long long)octets).data;
+}
+
 char* money_to_c_string(s32 millions, b8 show_sign) {
     if (millions > 999) {
         return show_sign ? tcstring_small("$%+'.1fB", millions / 1000.0f) : tcstring_small("$%'.1fB", millions / 1000.0f);

@@ -85,5 +85,9 @@ b8 copy_string_to_allocation(Gp_Allocation* storage, String text, String* out);
 // is too small (at least 256 octets) and otherwise reused. False (out untouched) when no
 // block can be had.
 
+char* byte_size_to_c_string(u64 octets);
+// "%$$llu": the size in 1024-based units ("1.5 Mi"), NUL-terminated in a 32-octet block.
+// A call of its own because the compiler's printf check does not know the "$" flag.
+
 String money_to_string(s32 millions, b8 show_sign);    // "$1.5B", "$+20M"; 32-octet block
 char* money_to_c_string(s32 millions, b8 show_sign);   // the same text, 64-octet block

@@ -53,6 +53,11 @@ inline u32 atomic_or_u32(u32* word, u32 bits) { return __atomic_fetch_or(word, b
 inline u32 atomic_and_u32(u32* word, u32 bits) { return __atomic_fetch_and(word, bits, __ATOMIC_ACQ_REL); }
 inline u16 atomic_or_u16(u16* word, u16 bits) { return __atomic_fetch_or(word, bits, __ATOMIC_ACQ_REL); }
 inline u16 atomic_and_u16(u16* word, u16 bits) { return __atomic_fetch_and(word, bits, __ATOMIC_ACQ_REL); }
+// Replaces *word by desired only while it still holds *expected; otherwise *expected
+// receives what it holds. For a change that depends on the bits already there.
+inline b8 atomic_compare_exchange_u16(u16* word, u16* expected, u16 desired) {
+    return __atomic_compare_exchange_n(word, expected, desired, false, __ATOMIC_ACQ_REL, __ATOMIC_ACQUIRE);
+}
 inline u64 atomic_or_u64(u64* word, u64 bits) { return __atomic_fetch_or(word, bits, __ATOMIC_ACQ_REL); }
 inline u64 atomic_and_u64(u64* word, u64 bits) { return __atomic_fetch_and(word, bits, __ATOMIC_ACQ_REL); }
 inline u64 atomic_load_u64(u64* word) { return __atomic_load_n(word, __ATOMIC_ACQUIRE); }

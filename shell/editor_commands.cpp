@@ -3,6 +3,8 @@
 #include "shell/editor_commands.h"
 #include "shell/tabs.h"
 
+#include <string.h>
+
 Dynamic_Array editor_commands;
 
 void init_editor_commands() { init_dynamic_array(&editor_commands, sizeof(Editor_Command)); }
@@ -35,5 +37,19 @@ b8 queue_go_to_tab_command(u32 tab_id) {
     Editor_Command* command = queue_command(COMMAND_GO_TO_TAB);
     if (!command) return false;
     command->tab_target = tab_id;
+    return true;
+}
+
+b8 queue_run_in_terminal_command(String command_line, Filepath* directory) {
+    if (command_line.count < 0 || (u64)command_line.count > EDITOR_COMMAND_TEXT_CAPACITY) {
+        add_log(nullptr, LOG_ERROR, "A command line of %lld octets is too long to run in a terminal.",
+                (long long)command_line.count);
+        return false;
+    }
+    Editor_Command* command = queue_command(COMMAND_RUN_IN_TERMINAL);
+    if (!command) return false;
+    memcpy(command->command_text, command_line.data, (u64)command_line.count);
+    command->payload = (u64)command_line.count;
+    if (directory) set_filepath_from(&command->command_directory, directory);
     return true;
 }

@@ -34,3 +34,8 @@ b8 queue_add_tab_command(u8 tab_kind, void* record);
 // False (logged) when the queue cannot grow.
 
 b8 queue_go_to_tab_command(u32 tab_id);
+
+b8 queue_run_in_terminal_command(String command_line, Filepath* directory);
+// Asks for the command line to run in a terminal tab in the directory (null or empty: any).
+// False (logged) when the line does not fit EDITOR_COMMAND_TEXT_CAPACITY, which would run
+// another command cut short, or the queue cannot grow.

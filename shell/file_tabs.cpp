@@ -58,7 +58,10 @@ void editor_load_or_go_to_file(u8* path, s64 length, u32 line) {
         }
     }
     tmp_set_used(saved);
+    editor_put_cursor_on_line(file, line);
+}
 
+void editor_put_cursor_on_line(Editor_File* file, u32 line) {
     s64 offset = get_offset_at_line(file->text.data, file->text.count, line);
     if (offset < 0) offset = 0;
     if (offset > file->text.count) offset = file->text.count;

@@ -4,6 +4,8 @@
 
 #include "foundation/foundation.h"
 
+struct Editor_File;
+
 //~ file_tabs.cpp
 
 void editor_load_or_go_to_file(u8* path, s64 length, u32 line);
@@ -11,6 +13,10 @@ void editor_load_or_go_to_file(u8* path, s64 length, u32 line);
 // record, which gets the keyboard, and queues a tab for it. Either way the file's cursor
 // goes to the start of the line (line 0 or past the last: the text's end). A path that
 // cannot be split or read opens nothing (logged).
+
+void editor_put_cursor_on_line(Editor_File* file, u32 line);
+// The cursor (and the anchor, unless a selection is active) at the start of the line,
+// which the view then centres. Line 0 or past the last: the text's end.
 
 void editor_ask_to_save_file();
 // Saves the current tab's file when it has the keyboard. A text without a path would ask

@@ -51,26 +51,28 @@ static void follow_video_mode() {
 }
 
 void run_main_loop() {
-    while (atomic_load_u64(&global_flags) & SHOULD_RUN) {
-        tmp_reset();
-        u64 frame_start = os_get_monotonic_microseconds();
-        window.event_count = 0;
-        if (ui_flags & UI_KEEP_RUNNING) glfwPollEvents();
-        else glfwWaitEvents();
+    while (atomic_load_u64(&global_flags) & SHOULD_RUN) run_main_loop_iteration();
+}
 
-        apply_window_changes();
-        follow_video_mode();
-        prepare_frame();
-        ui_begin_frame();
-        draw_and_update_editor(v2{0, 0}, v2{(f32)renderer_info.width, (f32)renderer_info.height});
-        ui_end_frame();
-        swap_buffers(vsync_wanted(frame_start, last_time_we_asked_to_disable_vsync));
+void run_main_loop_iteration() {
+    tmp_reset();
+    u64 frame_start = os_get_monotonic_microseconds();
+    window.event_count = 0;
+    if (ui_flags & UI_KEEP_RUNNING) glfwPollEvents();
+    else glfwWaitEvents();
 
-        // The span is the whole iteration, the wait for events included.
-        u64 now = os_get_monotonic_microseconds();
-        delta_time = (f32)(now - main_loop_time_stamp) / 1000.0f;
-        main_loop_time_stamp = now;
-    }
+    apply_window_changes();
+    follow_video_mode();
+    prepare_frame();
+    ui_begin_frame();
+    draw_and_update_editor(v2{0, 0}, v2{(f32)renderer_info.width, (f32)renderer_info.height});
+    ui_end_frame();
+    swap_buffers(vsync_wanted(frame_start, last_time_we_asked_to_disable_vsync));
+
+    // The span is the whole iteration, the wait for events included.
+    u64 now = os_get_monotonic_microseconds();
+    delta_time = (f32)(now - main_loop_time_stamp) / 1000.0f;
+    main_loop_time_stamp = now;
 }
 
 void shut_down() {

@@ -32,6 +32,9 @@ void run_main_loop();
 // Runs frames until SHOULD_RUN is cleared; the frame in which it is cleared is drawn to
 // its end. Needs the window, the renderer and the UI set up.
 
+void run_main_loop_iteration();
+// One frame: waits for events unless the UI asked for another frame at once.
+
 
 void rescale_fonts_for_video_mode(s32 height);
 // Under the custom layer's execution lock: the fonts at the layer's font size (at least

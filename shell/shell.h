@@ -1,5 +1,6 @@
-// The application shell: the shared state words, tabs, the main loop and shut-down, the
-// update client and system information.
+// The application shell: the shared state words, start-up and the command line, tabs, the
+// main loop and its per-frame driver, shut-down, the file watcher, the update client and
+// system information.
 #pragma once
 
 #include "shell/editor_state.h"
@@ -11,3 +12,7 @@
 #include "shell/main_loop.h"
 #include "shell/update_client.h"
 #include "shell/system_info.h"
+#include "shell/layer_calls.h"
+#include "shell/frame_driver.h"
+#include "shell/file_watcher.h"
+#include "shell/startup.h"

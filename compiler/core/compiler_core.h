@@ -1,5 +1,6 @@
 // The compiler core: its records, state and memory, error reports, tokeniser, scopes and
-// identifiers, which the parser, the bytecode generator and the code generator build on.
+// identifiers, types, values, registers, data and instructions, which the parser, the bytecode generator
+// and the code generator build on.
 // Each concern has its own header; this one includes them all.
 #pragma once
 
@@ -8,3 +9,8 @@
 #include "compiler/core/compile_errors.h"
 #include "compiler/core/tokeniser.h"
 #include "compiler/core/scopes.h"
+#include "compiler/core/types.h"
+#include "compiler/core/values.h"
+#include "compiler/core/registers.h"
+#include "compiler/core/data_sections.h"
+#include "compiler/core/instructions.h"

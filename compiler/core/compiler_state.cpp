@@ -119,6 +119,8 @@ b8 init_compiler(String base_directory) {
     init_array_with_capacity(&state->struct_relocations, STRUCT_RELOCATION_ENTRY_SIZE, 64);
     take_bytecode_block();
     init_dynamic_array(&compile_errors, sizeof(Compile_Error));
+    init_hash_index(&state->identifier_index, sizeof(Identifier_Index_Entry));
+    init_hash_index(&state->string_text_index, sizeof(String_Text_Index_Entry));
 
     reset_compiler();
     return true;
@@ -149,6 +151,7 @@ b8 reset_compiler() {
     reset_data_section(&global_data_section);
     real_strings_memory.used = 0;
     compiler_output_memory.used = 0;
+    clear_hash_index(&state->string_text_index);
 
     for (u32 i = 0; i < state->source_files.count; i++) {
         Source_File* file = (Source_File*)(state->source_files.data + (u64)i * sizeof(Source_File));
@@ -247,4 +250,48 @@ String copy_to_compiler_static_strings(String text) {
     if (!copy) return String{};
     memcpy(copy, text.data, (u64)text.count);
     return String{copy, text.count};
+}
+
+//~ Hash indexes
+
+#define HASH_INDEX_FIRST_CAPACITY 1024
+
+void init_hash_index(Hash_Index* index, u32 entry_size) {
+    memset(index, 0, sizeof(*index));
+    index->entry_size = entry_size;
+}
+
+void clear_hash_index(Hash_Index* index) {
+    if (index->entries) memset(index->entries, 0, (u64)index->capacity * index->entry_size);
+    index->count = 0;
+}
+
+u8* hash_index_place(Hash_Index* index, u64 key) {
+    u64 mask = index->capacity - 1;
+    u64 slot = key & mask;
+    while (get_hash_index_key(get_hash_index_entry(index, slot))) slot = (slot + 1) & mask;
+    u8* entry = get_hash_index_entry(index, slot);
+    store_u64(entry, key);
+    index->count++;
+    return entry;
+}
+
+b8 hash_index_make_room(Hash_Index* index) {
+    if ((u64)(index->count + 1) * 2 <= index->capacity) return true;
+    u32 capacity = index->capacity ? index->capacity * 2 : HASH_INDEX_FIRST_CAPACITY;
+    Gp_Allocation storage;
+    if (!gp_allocate(&storage, (u64)capacity * index->entry_size)) return false;
+    memset(storage.memory, 0, storage.size);
+    Hash_Index old = *index;
+    index->entries = storage.memory;
+    index->capacity = capacity;
+    index->count = 0;
+    index->storage = storage;
+    for (u32 i = 0; i < old.capacity; i++) {
+        u8* entry = get_hash_index_entry(&old, i);
+        u64 key = get_hash_index_key(entry);
+        if (key) memcpy(hash_index_place(index, key), entry, index->entry_size);
+    }
+    gp_free(&old.storage);
+    return true;
 }

@@ -34,6 +34,22 @@ String copy_to_compiler_static_strings(String text);
 void report_out_of_compiler_memory(const char* what);
 // "The compiler ran out of memory for %s." without a location.
 
+//~ compiler_state.cpp: hash indexes
+
+void init_hash_index(Hash_Index* index, u32 entry_size);
+void clear_hash_index(Hash_Index* index);  // empty, keeping its memory
+
+b8 hash_index_make_room(Hash_Index* index);
+// Before an entry is placed: the table grows (doubling) once one more entry would fill it
+// past half. False when its memory cannot be had; nothing is reported.
+
+u8* hash_index_place(Hash_Index* index, u64 key);
+// The free slot the key's probe reaches, with the key written; the caller fills the rest.
+
+inline u64 make_hash_index_key(u64 hash) { return hash ? hash : 1; }
+inline u8* get_hash_index_entry(Hash_Index* index, u64 slot) { return index->entries + slot * index->entry_size; }
+inline u64 get_hash_index_key(u8* entry) { return load_u64(entry); }
+
 //~ traces.cpp
 
 Trace make_trace_from_token(Token* token);

@@ -509,20 +509,32 @@ enum Float_Constant_Slot : u8 {
 #define TARGET_OS_LINUX          1
 #define TARGET_OS_MACOS          2
 
-// Finds the first identifier of a name in one list of one scope without walking the list.
-// Open addressing over (scope, list, name hash); cleared by every reset.
-struct Identifier_Index_Entry {
-    Scope* scope;
-    Identifier* identifier;
-    u64 hash;
-    u64 list;  // the Identifier_Kind list it stands in
-};
-
-struct Identifier_Index {
-    Identifier_Index_Entry* entries;
+// An open-addressing table of fixed-size entries, each starting with its u64 key, which is
+// never 0 (0 marks an empty slot). Its users probe it themselves; growing and placing are
+// shared. Cleared by every reset.
+struct Hash_Index {
+    u8* entries;
+    u32 entry_size;
     u32 capacity;  // a power of two, or 0
     u32 count;
     Gp_Allocation storage;
+};
+
+// The name index: the first identifier of a name in one list of one scope, so long lists
+// are not walked. The key mixes the scope, the list and the name's hash.
+struct Identifier_Index_Entry {
+    u64 key;
+    Scope* scope;
+    Identifier* identifier;
+    u64 list;  // the Identifier_Kind list it stands in
+};
+
+// The string index: the constant-data row that holds a string's text, found by its octets,
+// so equal literals share one copy without a walk of the table. The key is the text's hash.
+struct String_Text_Index_Entry {
+    u64 key;
+    u32 row;     // in the constant-and-type table
+    u32 length;
 };
 
 struct Compiler_State {
@@ -553,7 +565,8 @@ struct Compiler_State {
     u16 address_alignment;
     u8 target_platform;
     u8 target_os;
-    Identifier_Index identifier_index;
+    Hash_Index identifier_index;      // Identifier_Index_Entry
+    Hash_Index string_text_index;     // String_Text_Index_Entry
 };
 
 extern Compiler_State global_compiler_state;

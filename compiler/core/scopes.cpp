@@ -9,7 +9,6 @@
 
 // Lists this short are searched by walking them; longer ones through the index.
 #define LINEAR_LOOKUP_LIMIT 8
-#define IDENTIFIER_INDEX_FIRST_CAPACITY 1024
 
 //~ Making scopes
 
@@ -66,18 +65,16 @@ void release_scopes() {
         dynamic_array_free(&scope->deferred_blocks);
         dynamic_array_free(&scope->loop_registers);
     }
-    Identifier_Index* index = &state->identifier_index;
-    if (index->entries) memset(index->entries, 0, (u64)index->capacity * sizeof(Identifier_Index_Entry));
-    index->count = 0;
+    clear_hash_index(&state->identifier_index);
 }
 
 //~ The name index
 
 static u64 hash_name(u8* name, u64 length) { return MeowHash(length, name).low; }
 
-static u64 index_slot(Scope* scope, u64 list, u64 hash) {
+static u64 index_key(Scope* scope, u64 list, u64 hash) {
     u64 h = hash ^ ((u64)scope * 0x9E3779B97F4A7C15ull) ^ (list << 59);
-    return h ^ (h >> 31);
+    return make_hash_index_key(h ^ (h >> 31));
 }
 
 static b8 names_equal(Identifier* identifier, u8* name, u64 length) {
@@ -85,52 +82,31 @@ static b8 names_equal(Identifier* identifier, u8* name, u64 length) {
 }
 
 static Identifier* find_in_index(Scope* scope, u64 list, u8* name, u64 length, u64 hash) {
-    Identifier_Index* index = &global_compiler_state.identifier_index;
+    Hash_Index* index = &global_compiler_state.identifier_index;
     if (!index->capacity) return 0;
+    u64 key = index_key(scope, list, hash);
     u64 mask = index->capacity - 1;
-    for (u64 slot = index_slot(scope, list, hash) & mask;; slot = (slot + 1) & mask) {
-        Identifier_Index_Entry* entry = &index->entries[slot];
-        if (!entry->identifier) return 0;
-        if (entry->scope == scope && entry->list == list && entry->hash == hash &&
+    for (u64 slot = key & mask;; slot = (slot + 1) & mask) {
+        Identifier_Index_Entry* entry = (Identifier_Index_Entry*)get_hash_index_entry(index, slot);
+        if (!entry->key) return 0;
+        if (entry->key == key && entry->scope == scope && entry->list == list &&
             names_equal(entry->identifier, name, length)) {
             return entry->identifier;
         }
     }
 }
 
-static void place_in_index(Identifier_Index* index, Identifier_Index_Entry entry) {
-    u64 mask = index->capacity - 1;
-    u64 slot = index_slot(entry.scope, entry.list, entry.hash) & mask;
-    while (index->entries[slot].identifier) slot = (slot + 1) & mask;
-    index->entries[slot] = entry;
-    index->count++;
-}
-
-static b8 grow_index(Identifier_Index* index) {
-    u32 capacity = index->capacity ? index->capacity * 2 : IDENTIFIER_INDEX_FIRST_CAPACITY;
-    Gp_Allocation storage;
-    if (!gp_allocate(&storage, (u64)capacity * sizeof(Identifier_Index_Entry))) return false;
-    memset(storage.memory, 0, storage.size);
-    Identifier_Index old = *index;
-    index->entries = (Identifier_Index_Entry*)storage.memory;
-    index->capacity = capacity;
-    index->count = 0;
-    index->storage = storage;
-    for (u32 i = 0; i < old.capacity; i++) {
-        if (old.entries[i].identifier) place_in_index(index, old.entries[i]);
-    }
-    gp_free(&old.storage);
-    return true;
-}
-
 // Enters the identifier unless its list already has one of that name: lookup finds the
 // first in list order.
 static b8 add_to_index(Scope* scope, u64 list, Identifier* identifier) {
-    Identifier_Index* index = &global_compiler_state.identifier_index;
+    Hash_Index* index = &global_compiler_state.identifier_index;
     u64 hash = hash_name(identifier->name.data, (u64)identifier->name.count);
     if (find_in_index(scope, list, identifier->name.data, (u64)identifier->name.count, hash)) return true;
-    if ((u64)(index->count + 1) * 2 > index->capacity && !grow_index(index)) return false;
-    place_in_index(index, Identifier_Index_Entry{scope, identifier, hash, list});
+    if (!hash_index_make_room(index)) return false;
+    Identifier_Index_Entry* entry = (Identifier_Index_Entry*)hash_index_place(index, index_key(scope, list, hash));
+    entry->scope = scope;
+    entry->identifier = identifier;
+    entry->list = list;
     return true;
 }
 
@@ -167,6 +143,13 @@ static Identifier* find_in_list(Scope* scope, Identifier_Kind list_kind, Name_Ke
         key->hashed = true;
     }
     return find_in_index(scope, list_kind, key->name, key->length, key->hash);
+}
+
+Identifier* get_identifier_in_list(Scope* scope, Identifier_Kind list, u8* name, u64 length) {
+    if (!length) return 0;
+    Name_Key key = {name, length, 0, false};
+    if (list == IDENTIFIER_KIND_POLYMORPHIC_PARAMETER) list = IDENTIFIER_KIND_PARAMETER;
+    return find_in_list(scope, list, &key);
 }
 
 Identifier* get_identifier(Scope* scope, u8* name, u64 length) {

@@ -22,6 +22,10 @@ Identifier* get_identifier(Scope* scope, u8* name, u64 length);
 // variables are seen. A variable found gets its use count raised. Null when not found or
 // the name is empty; reports nothing.
 
+Identifier* get_identifier_in_list(Scope* scope, Identifier_Kind list, u8* name, u64 length);
+// The first identifier of that name in one list of one scope (polymorphic parameters stand
+// in the parameter list), without the walk outward and without raising a use count.
+
 Identifier* add_identifier(Scope* scope, u8* name, u64 length, Identifier_Kind kind, Trace declaration);
 // A zeroed identifier appended to the kind's list; no duplicate check. The name is not
 // copied and must not change: identifiers enter a list only here, which also enters long
@@ -43,8 +47,7 @@ Identifier* get_identifier_with_error(Scope* scope, Token* name, u8 outer);
 // here on its first use; one whose declaration failed is null from then on, with no second
 // report. While it is being parsed the bare identifier is returned.
 
-// Called by a first use (the last by the constant text), defined with the parser, the types, the registers and the data
-// sections; their own headers may declare them again.
+// Called by a first use, defined with the parser and the type parser.
 
 b8 parse_sub_program_declaration(Scope* scope, Sub_Program* sub_program, Token* first, Token* end);
 b8 handle_declaration_assignment(Scope* scope, Identifier* identifier, u8 constant, Identifier* declared_type,
@@ -54,9 +57,3 @@ b8 parse_struct_declaration(Scope* scope, Identifier* identifier, Token* first, 
 b8 parse_enum_declaration(Scope* scope, Identifier* identifier, Token* first, u8 flags_variant);
 b8 parse_type(Scope* scope, Identifier** result, Token* first, Token* end, Token** stop, u8 options,
               Identifier* expected, Sub_Program* sub_program);
-Identifier* get_struct_member_from_string(Identifier* type, String name);
-Register_Id allocate_a_register(Scope* scope, u32 size, Identifier* type, u32 alignment);
-Register_Id allocate_within_register(Register_Id base, u64 offset, u32 size);
-u8* get_register_global_data(Register_Id id);
-u8* get_register_constant_data(Register_Id id);
-Relocation* add_a_relocation(Register_Id where, Register_Id target, u8 constant_list);

@@ -1,6 +1,7 @@
 // quarnc: the compiler's developer tool, built with the tests and never shipped.
-//   quarnc --tokens FILE   the token list with its links and priorities, then the reports
-//   quarnc FILE            the reports, as the compile-errors tab copies them
+//   quarnc --tokens FILE      the token list with its links and priorities, then the reports
+//   quarnc --constants FILE   the constant each literal makes, then the reports
+//   quarnc FILE               the reports, as the compile-errors tab copies them
 // The exit status is 1 when anything was reported.
 #include <fcntl.h>
 #include <stdio.h>
@@ -74,6 +75,39 @@ static b8 write_tokens(FILE* out, Source_File* file) {
     return true;
 }
 
+// One line per literal: where it is, its text, and its constant's mask, size and value; a
+// string's decoded octets and the constant-data row of its text, which equal texts share.
+static void write_constants(FILE* out, Source_File* file) {
+    for (Token* token = (Token*)file->tokens.first_element; token; token = token->next) {
+        if (!(token->kind & TOKEN_LITERAL)) continue;
+        fprintf(out, "%4u:%-4llu %-15s ", token->location.line,
+                (unsigned long long)(token->text - token->location.line_start + 1), token_kind_to_c_string(token->kind));
+        write_escaped(out, token->text, token->length);
+        Value value;
+        make_constant_value_from_token(&value, token, 0);
+        if (!value.kind) {
+            fputs("  not valid\n", out);
+            continue;
+        }
+        Constant* constant = &value.constant;
+        fprintf(out, "  mask 0x%llx size %u", (unsigned long long)constant->mask, constant->size);
+        if (constant->mask & CONSTANT_SIGNED) {
+            fprintf(out, " value %lld", (long long)constant->data);
+        } else if (constant->mask & CONSTANT_UNSIGNED) {
+            fprintf(out, " value %llu", (unsigned long long)constant->data);
+        } else if (constant->mask & CONSTANT_REAL) {
+            f64 real;
+            memcpy(&real, &constant->data, sizeof(real));
+            fprintf(out, " value %.17g", real);
+        } else if (constant->mask & CONSTANT_STRING) {
+            fputs(" octets ", out);
+            write_escaped(out, (u8*)constant->data, constant->length);
+            fprintf(out, " text c%u", constant->text_register.index);
+        }
+        fputc('\n', out);
+    }
+}
+
 static void write_compile_errors(FILE* out) {
     for (u32 i = 0; i < compile_errors.count; i++) {
         u64 used = tmp_get_used();
@@ -115,17 +149,19 @@ static Source_File* load_source_file(const char* path) {
 
 int main(int argc, char** argv) {
     b8 list_tokens = argc == 3 && strcmp(argv[1], "--tokens") == 0;
-    if (argc != 2 + list_tokens) {
-        fprintf(stderr, "usage: quarnc [--tokens] FILE\n");
+    b8 list_constants = argc == 3 && strcmp(argv[1], "--constants") == 0;
+    if (argc != 2 + (list_tokens || list_constants)) {
+        fprintf(stderr, "usage: quarnc [--tokens | --constants] FILE\n");
         return 2;
     }
-    if (!init_memory(PROGRAM_EDITOR) || !init_compiler(STR(".")) || !reset_compiler()) return 2;
+    if (!init_memory(PROGRAM_EDITOR) || !init_compiler(STR(".")) || !reset_compiler() || !add_the_basic_types()) return 2;
     Source_File* file = load_source_file(argv[argc - 1]);
     if (!file) return 2;
 
-    tokenise_file(file);
+    b8 tokenised = tokenise_file(file);
     if (list_tokens && !write_tokens(stdout, file)) return 2;
-    if (list_tokens && compile_errors.count) fputc('\n', stdout);
+    if (list_constants && tokenised) write_constants(stdout, file);
+    if ((list_tokens || list_constants) && compile_errors.count) fputc('\n', stdout);
     write_compile_errors(stdout);
     return compile_errors.count ? 1 : 0;
 }

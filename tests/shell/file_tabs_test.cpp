@@ -35,17 +35,7 @@ struct File_Tabs_Test : ::testing::Test {
         remove_scratch_directory(scratch);
     }
 
-    void reset() {
-        for (u32 i = 0; i < tabs.count; i++) {
-            if (get_tab(i)->kind == TAB_FILE && get_tab(i)->file) close_file(get_tab(i)->file);
-        }
-        dynamic_array_free(&tabs);
-        init_tabs();
-        dynamic_array_free(&editor_commands);
-        init_editor_commands();
-        current_file = nullptr;
-        global_editor_context = CONTEXT_FILE;
-    }
+    void reset() { reset_tabs_and_commands(); }
 
     // A file tab showing the file at path (loaded when it exists), made current.
     Editor_File* open_in_tab(const std::string& path) {

@@ -12,6 +12,7 @@
 #include <string>
 
 #include "foundation/foundation.h"
+#include "shell/shell.h"
 
 inline std::string make_scratch_directory() {
     char pattern[] = "/tmp/quarn-shell-test-XXXXXX";
@@ -57,4 +58,24 @@ bool wait_until(F condition, double seconds) {
         usleep(5000);
     }
     return true;
+}
+
+// No tabs, no queued commands, no file with the keyboard: the state before the first frame.
+// The files of the old tabs and of queued tabs are closed.
+inline void reset_tabs_and_commands() {
+    for (u32 i = 0; i < tabs.count; i++) {
+        Tab* tab = get_tab(i);
+        if (tab->kind == TAB_FILE && tab->file) close_file(tab->file);
+    }
+    for (u32 i = 0; i < editor_commands.count; i++) {
+        Editor_Command* command = (Editor_Command*)editor_commands.data + i;
+        if (command->command_kind == COMMAND_ADD_TAB && command->payload) close_file((Editor_File*)command->payload);
+    }
+    dynamic_array_free(&tabs);
+    init_tabs();
+    dynamic_array_free(&editor_commands);
+    init_editor_commands();
+    current_file = nullptr;
+    global_editor_context = CONTEXT_FILE;
+    global_flags = SHOULD_RUN;
 }

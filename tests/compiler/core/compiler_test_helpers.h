@@ -44,3 +44,29 @@ inline std::vector<std::string> compile_error_messages() {
 inline std::string captured_text(Compile_Error* error) {
     return std::string((char*)error->captured, error->captured_length);
 }
+
+// A compile's start as the pipeline makes it: the reset, then the basic types.
+inline bool reset_with_basic_types() { return reset_compiler() && add_the_basic_types(); }
+
+inline Identifier* basic_type(Basic_Type_Slot slot) { return global_compiler_state.basic_types[slot]; }
+
+inline std::string text_of(String s) { return s.data ? std::string((char*)s.data, (size_t)s.count) : std::string(); }
+
+// A struct type declared in a scope, with members laid out one after another.
+inline Identifier* add_test_struct(Scope* scope, const char* name,
+                                   std::vector<std::pair<const char*, Identifier*>> members = {}) {
+    Identifier* type = add_identifier(scope, (u8*)name, strlen(name), IDENTIFIER_KIND_CONSTANT, Trace{});
+    type->type = basic_type(BASIC_TYPE_TYPE);
+    type->self = type;
+    type->leaf_type = type;
+    type->flags = IDENTIFIER_DECLARED | IDENTIFIER_CONSTANT | TYPE_STRUCT;
+    type->alignment = 8;
+    type->member_scope = _add_a_scope(scope, SCOPE_STRUCT_MEMBERS, Trace{});
+    type->member_scope->owner = type;
+    type->constant_value.kind = VALUE_CONSTANT;
+    type->constant_value.constant.mask = CONSTANT_TYPED_SIGNED;
+    type->constant_value.constant.data = (u64)type;
+    type->constant_value.constant.type = basic_type(BASIC_TYPE_TYPE);
+    for (auto& [member, member_type] : members) add_a_struct_member(type, string_from_c(member), 0, member_type->size, member_type);
+    return type;
+}

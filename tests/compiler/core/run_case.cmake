@@ -1,6 +1,6 @@
-# Runs quarnc --tokens on one case file and compares its output and exit status with the
-# case's .expect file; when the case also has a .errors file, plain quarnc is compared with
-# that. With UPDATE set, writes the expected files instead.
+# Runs quarnc MODE (--tokens unless given) on one case file and compares its output and
+# exit status with the case's .expect file; when the case also has a .errors file, plain
+# quarnc is compared with that. With UPDATE set, writes the expected files instead.
 function(compare_quarnc_output arguments expected_file)
     execute_process(COMMAND ${QUARNC} ${arguments} ${NAME}.8 WORKING_DIRECTORY ${CASES}
                     OUTPUT_VARIABLE output ERROR_VARIABLE errors RESULT_VARIABLE status)
@@ -17,7 +17,10 @@ function(compare_quarnc_output arguments expected_file)
     endif()
 endfunction()
 
-compare_quarnc_output(--tokens ${NAME}.expect)
+if(NOT MODE)
+    set(MODE --tokens)
+endif()
+compare_quarnc_output(${MODE} ${NAME}.expect)
 if(EXISTS ${CASES}/${NAME}.errors)
     compare_quarnc_output("" ${NAME}.errors)
 endif()

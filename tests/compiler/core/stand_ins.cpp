@@ -1,6 +1,7 @@
-// Weak stand-ins for the parser, type and register routines that scopes.cpp calls on the
-// first use of a preparsed global. They do the least a first use needs: count the parse,
-// optionally look a name up from inside it, and succeed or fail with one report.
+// Weak stand-ins for the parser and type-parser routines that the core calls: on the first
+// use of a preparsed global, and to lay out an array type's instance. They do the least a
+// caller needs: count the call, optionally look a name up from inside it, and succeed or
+// fail with one report.
 #include "stand_ins.h"
 
 #include <string.h>
@@ -54,20 +55,28 @@ WEAK b8 parse_type(Scope* scope, Identifier** result, Token* first, Token* end, 
 
 WEAK void set_dynamic_default_value(Scope*, u32, Value*) {}
 
-WEAK Identifier* get_struct_member_from_string(Identifier*, String) { return 0; }
-
-// Registers are numbered in a table of their own, so a test can tell them apart.
-WEAK Register_Id allocate_a_register(Scope*, u32 size, Identifier*, u32 alignment) {
-    Register* row = (Register*)dynamic_array_add_fast(&global_compiler_state.global_registers);
-    if (!row) return INVALID_REGISTER_ID;
-    memset(row, 0, sizeof(*row));
-    row->kind = REGISTER_GLOBAL_DATA;
-    row->size = size;
-    row->alignment = alignment;
-    return Register_Id{0, global_compiler_state.global_registers.count - 1, REGISTER_GLOBAL_DATA, REGISTER_GLOBAL_DATA, {0, 0}};
+// An instance laid out as the support source's arrays are: data and count, and for a
+// fixed-size array a MAX_COUNT constant holding the second argument.
+WEAK Identifier* make_struct_from_polymorphic_using_arguments(Identifier* polymorphic, Scope* scope, Value* arguments,
+                                                              String name, Trace use) {
+    stand_in_control.instances_made++;
+    Identifier* instance = add_identifier(scope, name.data, (u64)name.count, IDENTIFIER_KIND_CONSTANT, use);
+    if (!instance) return 0;
+    instance->type = global_compiler_state.basic_types[BASIC_TYPE_TYPE];
+    instance->self = instance;
+    instance->leaf_type = instance;
+    instance->flags = IDENTIFIER_DECLARED | IDENTIFIER_CONSTANT | TYPE_STRUCT;
+    instance->polymorphic_origin = polymorphic;
+    instance->alignment = 8;
+    instance->member_scope = _add_a_scope(scope, SCOPE_STRUCT_MEMBERS, use);
+    instance->member_scope->owner = instance;
+    Identifier* element = (Identifier*)arguments[0].constant.data;
+    add_a_struct_member(instance, STR("data"), 0, 8, type_to_memory_address_of_type(element, 1));
+    add_a_struct_member(instance, STR("count"), 0, 8, global_compiler_state.basic_types[BASIC_TYPE_S64]);
+    if (polymorphic->flags & TYPE_FIXED_SIZE_ARRAY) {
+        Identifier* max_count = add_identifier(instance->member_scope, (u8*)"MAX_COUNT", 9, IDENTIFIER_KIND_CONSTANT, use);
+        max_count->flags = IDENTIFIER_CONSTANT | IDENTIFIER_DECLARED;
+        max_count->constant_value = arguments[1];
+    }
+    return instance;
 }
-
-WEAK Register_Id allocate_within_register(Register_Id, u64, u32) { return INVALID_REGISTER_ID; }
-WEAK u8* get_register_global_data(Register_Id) { return 0; }
-WEAK u8* get_register_constant_data(Register_Id) { return stand_in_control.constant_data; }
-WEAK Relocation* add_a_relocation(Register_Id, Register_Id, u8) { return 0; }

@@ -1,0 +1,214 @@
+// The file watcher thread and its two passes.
+
+#include "shell/file_watcher.h"
+#include "shell/tabs.h"
+#include "editor/editor.h"
+#include "runtime/custom_layer.h"
+#include "ui/window.h"
+
+#include <pthread.h>
+#include <string.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+static u64 whole_modification_time(struct stat* st) {
+    return (u64)st->st_mtim.tv_sec * 1000000000ull + (u64)st->st_mtim.tv_nsec;
+}
+
+//~ Open files
+
+// What a pass copies of one file tab under the lock, so that it can stat without it.
+struct Watched_File {
+    u32 tab_id;
+    Editor_File* file;
+    u64 size;
+    u64 modification_time;
+    u16 flags;
+    char* path;
+};
+
+// Sets and clears bits in one step, and only while the file has no unsaved edits: a check
+// followed by a separate OR could flag a file the user just began to edit, and the view
+// would then reload over the edits.
+static b8 change_flags_unless_modified(u16* flags, u16 set, u16 clear) {
+    u16 old = atomic_load_u16(flags);
+    for (;;) {
+        if (old & FILE_MODIFIED) return false;
+        u16 wanted = (u16)((old & ~clear) | set);
+        if (wanted == old) return false;
+        if (atomic_compare_exchange_u16(flags, &old, wanted)) return true;
+    }
+}
+
+u32 watch_open_files() {
+    u64 saved = tmp_get_used();
+    spin_lock(&tabs_read_lock);
+    u32 count = 0;
+    Watched_File* watched = (Watched_File*)tmp_allocate_aligned(sizeof(Watched_File) * (tabs.count + 1), alignof(Watched_File));
+    for (u32 i = 0; watched && i < tabs.count; i++) {
+        Tab* tab = get_tab(i);
+        Editor_File* file = tab->kind == TAB_FILE ? tab->file : nullptr;
+        if (!file || file->name.count == 0 || file->directory.count == 0) continue;
+        u16 flags = atomic_load_u16(&file->flags);
+        if (flags & (FILE_MODIFIED | FILE_CHANGED_ON_DISK)) continue;
+        String path = get_file_path_tmp(file);
+        if (!path.data) continue;
+        watched[count++] = Watched_File{tab->id, file, (u64)file->text.count, file->modification_time, flags, (char*)path.data};
+    }
+    spin_unlock(&tabs_read_lock);
+
+    u32 flagged = 0;
+    for (u32 i = 0; i < count; i++) {
+        Watched_File* w = &watched[i];
+        // What cannot be read as a file (a directory now, no permission) counts as gone:
+        // flagged as changed, the view would try to reload it ten times a second.
+        struct stat st;
+        b8 found = stat(w->path, &st) == 0 && S_ISREG(st.st_mode) && access(w->path, R_OK) == 0;
+        u16 set, clear;
+        if (!found) {
+            // Flagged once: while it stays away nothing changes, so the loop is not woken again.
+            if (w->flags & FILE_GONE_FROM_DISK) continue;
+            set = FILE_GONE_FROM_DISK;
+            clear = 0;
+        } else if ((u64)st.st_size != w->size || whole_modification_time(&st) != w->modification_time ||
+                   (w->flags & FILE_GONE_FROM_DISK)) {
+            set = FILE_CHANGED_ON_DISK;
+            clear = FILE_GONE_FROM_DISK;
+        } else {
+            continue;
+        }
+        // The tab is found again by id: records move and close while the lock was free. A
+        // file saved or reloaded meanwhile has a new time and is left to the next pass.
+        spin_lock(&tabs_read_lock);
+        Tab* tab = get_tab_by_id(w->tab_id);
+        if (tab && tab->file == w->file && w->file->modification_time == w->modification_time) {
+            flagged += change_flags_unless_modified(&w->file->flags, set, clear);
+        }
+        spin_unlock(&tabs_read_lock);
+    }
+    tmp_set_used(saved);
+    return flagged;
+}
+
+//~ Layer sources
+
+// The rows of the image's source table: name, name length, nanoseconds of the modification
+// time, size.
+enum { SOURCE_NAME = 0, SOURCE_NAME_LENGTH = 1, SOURCE_NANOSECONDS = 2, SOURCE_SIZE = 3 };
+
+static u64* source_row(Layer_Source_View* view, u32 index) { return (u64*)(view->entries + (u64)index * view->stride); }
+
+// A missing source reads as size 0 and time 0, which differs from any file that existed.
+static void stat_source(char* path, struct stat* st) {
+    if (stat(path, st) != 0) memset(st, 0, sizeof(*st));
+}
+
+// The seconds of each source as the watcher last saw them, for the row they were seen
+// with: a row the layer replaced (another compile, or a refresh) starts over from what is
+// on disk. Only the watcher's passes touch it.
+struct Source_Seconds {
+    u64 recorded_nanoseconds;
+    u64 recorded_size;
+    s64 seconds;
+    b8 known;
+};
+static Source_Seconds source_seconds[WATCHED_SOURCE_SECONDS_CAPACITY];
+
+static b8 seconds_changed(u32 index, u64* row, struct stat* st) {
+    if (index >= WATCHED_SOURCE_SECONDS_CAPACITY) return false;
+    Source_Seconds* s = &source_seconds[index];
+    s64 seconds = (s64)st->st_mtim.tv_sec;
+    if (!s->known || s->recorded_nanoseconds != row[SOURCE_NANOSECONDS] || s->recorded_size != row[SOURCE_SIZE]) {
+        *s = Source_Seconds{row[SOURCE_NANOSECONDS], row[SOURCE_SIZE], seconds, true};
+        return false;
+    }
+    if (s->seconds == seconds) return false;
+    // Remembered now, so a failed recompile (which rewrites the row as it was) asks once.
+    s->seconds = seconds;
+    return true;
+}
+
+b8 watch_layer_sources() {
+    u64 saved = tmp_get_used();
+    spin_lock(&custom_layer.sources_lock);
+    Layer_Source_View view = custom_layer.watched_sources;
+    if (!custom_layer.image || !view.entries || view.count == 0) {
+        spin_unlock(&custom_layer.sources_lock);
+        return false;
+    }
+    // The names live in the image, which a recompile replaces: copied under the lock.
+    u64* rows = (u64*)tmp_allocate_aligned(sizeof(u64) * 4 * view.count, alignof(u64));
+    char** paths = (char**)tmp_allocate_aligned(sizeof(char*) * view.count, alignof(char*));
+    for (u32 i = 0; rows && paths && i < view.count; i++) {
+        u64* row = source_row(&view, i);
+        memcpy(rows + 4 * i, row, 4 * sizeof(u64));
+        paths[i] = to_tmp_c_string(String{(u8*)row[SOURCE_NAME], (s64)row[SOURCE_NAME_LENGTH]});
+    }
+    spin_unlock(&custom_layer.sources_lock);
+    if (!rows || !paths) {
+        tmp_set_used(saved);
+        return false;
+    }
+
+    b8 asked = false;
+    for (u32 i = 0; i < view.count && !asked; i++) {
+        if (!paths[i]) continue;
+        u64* row = rows + 4 * i;
+        struct stat st;
+        stat_source(paths[i], &st);
+        b8 changed = (u64)st.st_size != row[SOURCE_SIZE] || (u64)st.st_mtim.tv_nsec != row[SOURCE_NANOSECONDS];
+        if (!changed && !seconds_changed(i, row, &st)) continue;
+        spin_lock(&custom_layer.sources_lock);
+        // Asked only while the same image is installed: a new one records its own times.
+        if (custom_layer.image && custom_layer.watched_sources.entries == view.entries &&
+            custom_layer.watched_sources.count == view.count) {
+            custom_layer.recompile_request = 1;
+            asked = true;
+        }
+        spin_unlock(&custom_layer.sources_lock);
+        if (!asked) break;
+    }
+    tmp_set_used(saved);
+    return asked;
+}
+
+void refresh_watched_sources() {
+    Layer_Source_View* view = &custom_layer.watched_sources;
+    if (!custom_layer.image || !view->entries) return;
+    u64 saved = tmp_get_used();
+    for (u32 i = 0; i < view->count; i++) {
+        u64* row = source_row(view, i);
+        char* path = to_tmp_c_string(String{(u8*)row[SOURCE_NAME], (s64)row[SOURCE_NAME_LENGTH]});
+        if (!path) break;
+        struct stat st;
+        stat_source(path, &st);
+        row[SOURCE_SIZE] = (u64)st.st_size;
+        row[SOURCE_NANOSECONDS] = (u64)st.st_mtim.tv_nsec;
+    }
+    tmp_set_used(saved);
+}
+
+//~ The thread
+
+void* file_watcher(void* unused) {
+    tmp_claim_slot();
+    for (;;) {
+        tmp_reset();
+        b8 wake = watch_layer_sources();
+        // The two passes never hold the sources lock and tabs_read_lock together.
+        if (watch_open_files() > 0) wake = true;
+        if (wake) wake_main_loop();
+        sleep_milliseconds(FILE_WATCHER_INTERVAL_MILLISECONDS);
+    }
+    return nullptr;
+}
+
+b8 start_file_watcher() {
+    pthread_t thread;
+    if (pthread_create(&thread, nullptr, file_watcher, nullptr) != 0) {
+        add_log(nullptr, LOG_ERROR, "The file watcher could not be started.");
+        return false;
+    }
+    pthread_detach(thread);
+    return true;
+}
