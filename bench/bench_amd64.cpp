@@ -1,7 +1,11 @@
 // What the code generator costs: the encoders on a mix of memory forms, the unrolled
-// block copies (code size grows with the block), and whole bytecode instructions of
-// the zeroing and copy kinds translated one after another.
+// block copies (code size grows with the block), whole bytecode instructions of the
+// zeroing, copy, arithmetic, cast and compare kinds translated one after another, and
+// how fast the generated block compare runs beside the C library's memcmp.
 #include <benchmark/benchmark.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/mman.h>
 
 #include "compiler/amd64/amd64.h"
 
@@ -56,6 +60,33 @@ static void generate_block_copy(benchmark::State& state) {
 }
 BENCHMARK(generate_block_copy)->Arg(8)->Arg(45)->Arg(100)->Arg(1000);
 
+// Translates the program once per pass, as the compile driver would, and reports the
+// instructions per second and the code octets each one became.
+static void translate_repeatedly(benchmark::State& state, Bytecode_Instruction* program, u32 count) {
+    Dynamic_Array code, jumps, calls, data, slots, prologues;
+    init_dynamic_array(&code, 1);
+    init_dynamic_array(&jumps, sizeof(Amd64_Code_Relocation));
+    init_dynamic_array(&calls, sizeof(Amd64_Code_Relocation));
+    init_dynamic_array(&data, sizeof(Amd64_Data_Relocation));
+    init_dynamic_array(&slots, 8);
+    init_dynamic_array(&prologues, sizeof(Amd64_Prologue));
+    Amd64_Temporary_Mask mask = {};
+    u64 octets = 0;
+    for (auto _ : state) {
+        code.count = data.count = 0;
+        for (u32 i = 0; i < count; i++) {
+            Bytecode_Instruction& b = program[i];
+            bytecode_instruction_to_amd64(&b, &code, &jumps, &calls, &data, &slots, &mask, &prologues);
+            b.code_end = code.count;
+        }
+        octets += code.count;
+    }
+    state.SetItemsProcessed(state.iterations() * count);
+    state.counters["failed"] = compile_errors.count;
+    state.counters["code octets per instruction"] = (double)octets / (double)state.iterations() / (double)count;
+    for (Dynamic_Array* a : {&code, &jumps, &calls, &data, &slots, &prologues}) dynamic_array_free(a);
+}
+
 // 1,000 instructions: zeroing, constants and copies of 8, 24 and 100 octets between
 // globals and the stack.
 static void translate_zeroing_and_copies(benchmark::State& state) {
@@ -95,30 +126,130 @@ static void translate_zeroing_and_copies(benchmark::State& state) {
             b->copy.source = source;
         }
     }
-    Dynamic_Array code, jumps, calls, data, slots, prologues;
-    init_dynamic_array(&code, 1);
-    init_dynamic_array(&jumps, sizeof(Amd64_Code_Relocation));
-    init_dynamic_array(&calls, sizeof(Amd64_Code_Relocation));
-    init_dynamic_array(&data, sizeof(Amd64_Data_Relocation));
-    init_dynamic_array(&slots, 8);
-    init_dynamic_array(&prologues, sizeof(Amd64_Prologue));
-    Amd64_Temporary_Mask mask = {};
-    u64 octets = 0;
-    for (auto _ : state) {
-        code.count = data.count = 0;
-        for (Bytecode_Instruction& b : program) {
-            bytecode_instruction_to_amd64(&b, &code, &jumps, &calls, &data, &slots, &mask, &prologues);
-            b.code_end = code.count;
-        }
-        octets += code.count;
-    }
-    state.SetItemsProcessed(state.iterations() * 1000);
-    state.counters["failed"] = compile_errors.count;
-    state.counters["code octets per instruction"] = (double)octets / (double)state.iterations() / 1000.0;
-    for (Dynamic_Array* a : {&code, &jumps, &calls, &data, &slots, &prologues}) dynamic_array_free(a);
+    translate_repeatedly(state, program, 1000);
     dynamic_array_free(&scope.local_registers);
 }
 BENCHMARK(translate_zeroing_and_copies);
+
+// 1,000 instructions cycling through integer arithmetic by a register and by constants
+// (multiplications and divisions among them), float arithmetic, casts, compares and
+// stored results, on globals, stack slots and machine registers.
+static void translate_arithmetic_casts_and_compares(benchmark::State& state) {
+    reset_compiler();
+    static Scope scope;
+    init_dynamic_array(&scope.local_registers, sizeof(Register));
+    auto add = [](Dynamic_Array* table, Scope* owner, u8 kind, u32 size, u32 offset, u8 machine_class, u8 number) {
+        Register* r = (Register*)dynamic_array_add_fast(table);
+        *r = Register{};
+        r->kind = kind;
+        r->size = size;
+        r->data_offset = offset;
+        r->machine_class = machine_class;
+        r->machine_number = number;
+        r->in_machine_register = number != 0;
+        return Register_Id{owner, table->count - 1, kind, kind, {0, 0}};
+    };
+    Register_Id global = add(&global_compiler_state.global_registers, 0, REGISTER_GLOBAL_DATA, 4, 64, 0, 0);
+    Register_Id stack = add(&scope.local_registers, &scope, REGISTER_LOCAL, 4, 16, 0, 0);
+    Register_Id r9 = add(&scope.local_registers, &scope, REGISTER_LOCAL, 4, 0, MACHINE_CLASS_INTEGER, AMD64_R9);
+    Register_Id f64_global = add(&global_compiler_state.global_registers, 0, REGISTER_GLOBAL_DATA, 8, 128, 0, 0);
+    Register_Id xmm5 = add(&scope.local_registers, &scope, REGISTER_LOCAL, 8, 0, MACHINE_CLASS_FLOAT, 5);
+    static Bytecode_Instruction program[1000];
+    static const u64 operators[] = {OP_ADD, OP_MULTIPLY, OP_DIVIDE, OP_MODULO, OP_SHIFT_RIGHT};
+    for (u32 i = 0; i < 1000; i++) {
+        Bytecode_Instruction* b = &program[i];
+        *b = Bytecode_Instruction{};
+        b->operand_a = b->operand_b = b->operand_c = INVALID_REGISTER_ID;
+        Register_Id a = i % 3 == 0 ? global : i % 3 == 1 ? stack : r9;
+        switch (i % 8) {
+            case 0: case 1:
+                b->kind = BYTECODE_INT_ARITHMETIC;
+                b->int_arithmetic = {a, i % 2 ? r9 : stack, operators[i % 5], 0, 0, (u8)(i % 2)};
+                break;
+            case 2: case 3:
+                b->kind = BYTECODE_INT_ARITHMETIC_CONSTANT;
+                b->int_arithmetic_constant = {a, 3 + i % 70, 4, operators[i % 5], 0, (u8)(i % 2)};
+                break;
+            case 4:
+                b->kind = BYTECODE_FLOAT_ARITHMETIC;
+                b->float_arithmetic = {i % 2 ? xmm5 : f64_global, i % 2 ? f64_global : xmm5, OP_MULTIPLY};
+                break;
+            case 5:
+                b->kind = BYTECODE_CAST_INT_TO_FLOAT;
+                b->cast = {xmm5, a, 8, 0, (u8)(i % 2)};
+                break;
+            case 6:
+                b->kind = BYTECODE_COMPARE;
+                b->compare_flags = {a, r9, 0, 4};
+                break;
+            case 7:
+                b->kind = BYTECODE_STORE_COMPARE_RESULT;
+                b->store_compare_result = {stack, OP_LESS, (u8)(i % 2), 0, 0};
+                break;
+        }
+    }
+    translate_repeatedly(state, program, 1000);
+    dynamic_array_free(&scope.local_registers);
+}
+BENCHMARK(translate_arithmetic_casts_and_compares);
+
+//~ Generated code at run time
+
+typedef int Block_Compare(const void* a, const void* b, u64 size);
+
+// push rbx; the generated block compare of [rdi] and [rsi] over rdx octets; sete al;
+// movzx eax, al; pop rbx; ret. RBX is one of its temporaries and the caller's to keep.
+static Block_Compare* make_block_compare(void** mapping) {
+    Dynamic_Array code;
+    init_dynamic_array(&code, 1);
+    Amd64_Temporary_Mask mask = {};
+    mask.gp = (1u << AMD64_RDI) | (1u << AMD64_RSI) | (1u << AMD64_RDX);
+    static const u8 push_rbx = 0x53, tail[7] = {0x0F, 0x94, 0xC0, 0x0F, 0xB6, 0xC0, 0x5B}, ret = 0xC3;
+    amd64_emit(&code, &push_rbx, 1);
+    amd64_memcmp(AMD64_RDI, AMD64_RSI, AMD64_RDX, &code, &mask);
+    amd64_emit(&code, tail, 7);
+    amd64_emit(&code, &ret, 1);
+    *mapping = mmap(0, 4096, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    memcpy(*mapping, code.data, code.count);
+    mprotect(*mapping, 4096, PROT_READ | PROT_EXEC);
+    dynamic_array_free(&code);
+    return (Block_Compare*)*mapping;
+}
+
+static void run_generated_block_compare(benchmark::State& state) {
+    u64 size = (u64)state.range(0);
+    void* mapping;
+    Block_Compare* compare = make_block_compare(&mapping);
+    u8* a = (u8*)calloc(size + 1, 1);
+    u8* b = (u8*)calloc(size + 1, 1);
+    int equal = 0;
+    for (auto _ : state) {
+        equal += compare(a, b, size);
+        benchmark::DoNotOptimize(equal);
+    }
+    state.SetBytesProcessed(state.iterations() * (s64)size);
+    state.counters["equal"] = equal == (int)state.iterations();
+    free(a);
+    free(b);
+    munmap(mapping, 4096);
+}
+BENCHMARK(run_generated_block_compare)->Arg(8)->Arg(64)->Arg(1024);
+
+static void run_library_memcmp(benchmark::State& state) {
+    u64 size = (u64)state.range(0);
+    u8* a = (u8*)calloc(size + 1, 1);
+    u8* b = (u8*)calloc(size + 1, 1);
+    int equal = 0;
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(a);
+        equal += memcmp(a, b, size) == 0;
+        benchmark::DoNotOptimize(equal);
+    }
+    state.SetBytesProcessed(state.iterations() * (s64)size);
+    free(a);
+    free(b);
+}
+BENCHMARK(run_library_memcmp)->Arg(8)->Arg(64)->Arg(1024);
 
 int main(int argc, char** argv) {
     if (!init_memory(PROGRAM_EDITOR) || !init_compiler(STR("."))) return 1;

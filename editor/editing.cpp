@@ -78,6 +78,7 @@ b8 editor_insert_octets(Editor_File* file, s64 offset, u8* data, s64 count) {
 static void remove_range(Editor_File* file, s64 offset, s64 count) {
     editor_forget_lexer_states(file);
     Dynamic_Array* text = &file->text;
+    if (count == 0) return;  // an empty text may have no storage at all
     memmove(text->data + offset, text->data + offset + count, text->count - offset - count);
     text->count -= (u32)count;
 }

@@ -88,8 +88,10 @@ struct Custom_Layer_Mapping {
     u32 size;  // octets read from the image file
 };
 
-// The image's source table: rows of `stride` octets, each {name, name length, mtime
-// nanoseconds, size} as four u64.
+// The sources the file watcher polls: rows of `stride` octets, each {name pointer, name
+// length, whole modification time in nanoseconds, size} as four u64 (Layer_Source_Entry).
+// The runtime keeps them in memory of its own, also with no image loaded: those of the
+// installed image, or those the last compile read or tried to.
 struct Layer_Source_View {
     u8* entries;
     u32 stride;

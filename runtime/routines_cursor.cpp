@@ -8,10 +8,6 @@
 #include "editor/lines.h"
 #include "foundation/unicode.h"
 
-// The loader defines it and sets it around each block; this one stands in for builds that
-// do not link the loader.
-__attribute__((weak)) Editor_File* custom_layer_execution_file;
-
 Editor_File* get_layer_file() { return custom_layer_execution_file ? custom_layer_execution_file : current_file; }
 
 static inline b8 is_white(u8 c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }

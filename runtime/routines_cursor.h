@@ -9,6 +9,7 @@
 
 #include "foundation/types.h"
 #include "editor/editor_file.h"
+#include "runtime/layer_loader.h"
 
 //~ Parameter blocks
 // Compiled code lays a block out at natural offsets from its start, but promises neither
@@ -51,9 +52,6 @@ struct Offset_Result_Parameters {  // get_cursor_offset and the selection's star
 static_assert(offsetof(Offset_Result_Parameters, offset) == 0);
 
 //~ Which file
-
-extern Editor_File* custom_layer_execution_file;
-// The file whose #syntax block runs; null in #on_load and #events.
 
 Editor_File* get_layer_file();
 // custom_layer_execution_file, or current_file when it is null.

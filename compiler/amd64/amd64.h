@@ -62,6 +62,12 @@ inline constexpr Amd64_Memory_Operand RAX_INFO = {0, 0, 0, 0, 0, 0, 0, AMD64_OPE
 inline constexpr Amd64_Memory_Operand XMM0_INFO = {0, 0, 0, 0, 0, 0, 0, AMD64_OPERAND_XMM_REGISTER};
 inline constexpr Amd64_Memory_Operand XMM1_INFO = {1, 0, 0, 0, 0, 0, 0, AMD64_OPERAND_XMM_REGISTER};
 
+inline b8 amd64_is_gp(Amd64_Memory_Operand m) { return (m.operand_class & AMD64_OPERAND_GP_REGISTER) != 0; }
+inline b8 amd64_is_xmm(Amd64_Memory_Operand m) { return (m.operand_class & AMD64_OPERAND_XMM_REGISTER) != 0; }
+
+// Whether a 64-bit value is what an imm32 sign-extends to.
+inline b8 amd64_fits_imm32(u64 value) { return (s64)value == (s64)(s32)(u32)value; }
+
 inline Amd64_Memory_Operand amd64_gp_register(u8 number) {
     return Amd64_Memory_Operand{number, 0, 0, 0, 0, 0, 0, AMD64_OPERAND_GP_REGISTER};
 }
@@ -135,6 +141,31 @@ b8 amd64_emit_reg_rm(Dynamic_Array* code, Dynamic_Array* data_relocations, u8 pr
 b8 amd64_emit_vex_reg_rm(Dynamic_Array* code, Dynamic_Array* data_relocations, u8 vex_1, u8 vex_2, u32 opcode,
                          Amd64_Memory_Operand reg, Amd64_Memory_Operand rm, u32 extra_displacement);
 // The same in the three-octet VEX form.
+
+b8 amd64_emit_reg_rm_imm8(Dynamic_Array* code, Dynamic_Array* data_relocations, u8 prefix, u8 rex, u32 opcode,
+                          Amd64_Memory_Operand reg, Amd64_Memory_Operand rm, u8 immediate);
+// The same with an 8-bit immediate after the operand, as the SSE compares take it.
+
+// The form of an integer instruction by operand size: the byte opcode for 1 (REX 40 with
+// registers 4 to 7), the prefix 66 for 2, REX.W for 8.
+struct Amd64_Integer_Form {
+    u8 prefix;
+    u8 rex;
+    b8 byte;
+};
+
+b8 amd64_integer_form(u32 size, Amd64_Integer_Form* form);
+// False for sizes other than 1, 2, 4 and 8.
+
+// The immediate an ALU form takes at a size: 1, 2, or 4 (sign-extended for 8).
+inline u8 amd64_immediate_size(u32 size) { return size >= 4 ? 4 : (u8)size; }
+
+b8 amd64_emit_sized_rm(Dynamic_Array* code, Dynamic_Array* data_relocations, u32 size, u32 opcode_byte, u32 opcode,
+                       u8 reg_field, Amd64_Memory_Operand rm, u64 immediate, u8 immediate_size);
+b8 amd64_emit_sized_reg_rm(Dynamic_Array* code, Dynamic_Array* data_relocations, u32 size, u32 opcode_byte,
+                           u32 opcode, Amd64_Memory_Operand reg, Amd64_Memory_Operand rm);
+// An integer instruction at the operand size: opcode_byte for size 1, opcode otherwise.
+// False for other sizes, or when the buffers cannot grow.
 
 //~ Processor features (cpu_features.cpp)
 
@@ -253,6 +284,7 @@ b8 amd64_big_spill_on(u8 target_os, b8 save, u8 flags, Dynamic_Array* code, u16 
 struct Amd64_Temporary_Mask {
     u16 gp;   // bit n: general-purpose register n
     u16 xmm;  // bit n: XMM register n
+    b8 return_register_allowed;  // the kind may take a result held in RAX or XMM0 as an operand
     char failure[64];  // empty while the instruction can be generated
 };
 
@@ -261,6 +293,11 @@ void amd64_fail(Amd64_Temporary_Mask* mask, const char* format, ...) __attribute
 // reason stands.
 
 inline b8 amd64_failed(const Amd64_Temporary_Mask* mask) { return mask->failure[0] != 0; }
+
+// For emitters that return false only when the buffers cannot grow.
+inline void amd64_fail_unless(b8 ok, Amd64_Temporary_Mask* mask) {
+    if (!ok) amd64_fail(mask, "out of memory");
+}
 
 void amd64_clear_temporary_mask(Amd64_Temporary_Mask* mask);
 
@@ -293,7 +330,8 @@ Amd64_Memory_Operand amd64_get_memory(Register_Id id, Amd64_Temporary_Mask* mask
 // data RIP-relative (the displacement is the area offset), a local's stack slot
 // [rsp+d] or its machine register, call data [rbp+d]. A register-held local reached with
 // a view offset, a chain of more than 64 views or an offset past 2 GiB fail the
-// instruction.
+// instruction. A call-data value marked as returned in a register is RAX or XMM0, for the
+// kinds the mask allows it; elsewhere it fails.
 
 Amd64_Memory_Operand amd64_get_address_operand(Amd64_Memory_Operand pointer, Dynamic_Array* code,
                                                Dynamic_Array* data_relocations, Amd64_Temporary_Mask* mask);
@@ -367,7 +405,40 @@ void amd64_ensure_float_bool(u8 size, Dynamic_Array* code, Dynamic_Array* data_r
                              Amd64_Temporary_Mask* mask, Amd64_Memory_Operand m);
 // Makes the float 1.0 when it is not 0.0 (NaN included), else 0.0, through XMM0 and XMM1.
 
-//~ Translation (translate.cpp, zero_and_copies.cpp)
+//~ Block compares (block_compares.cpp)
+
+void amd64_memcmp_constant(const u8* constant, u32 size, Dynamic_Array* code, Dynamic_Array* data_relocations,
+                           Amd64_Temporary_Mask* mask, Amd64_Memory_Operand m);
+// Sets ZF exactly when the size octets at m equal the constant's: one compare for 1, 2 or
+// 4 octets, else the differences of 4-, 2- and 1-octet groups ORed into a register.
+
+void amd64_memcmp(u8 address_1, u8 address_2, u8 size_register, Dynamic_Array* code, Amd64_Temporary_Mask* mask);
+// Sets ZF exactly when the blocks the two registers point at are equal over the size the
+// third register holds. Every octet is compared; the three registers are kept.
+
+//~ Integer arithmetic by constants (constant_arithmetic.cpp)
+
+b8 amd64_negate_integer(u8 size, Dynamic_Array* code, Dynamic_Array* data_relocations, Amd64_Memory_Operand m);
+// neg m. False for sizes other than 1, 2, 4 and 8.
+
+b8 amd64_shift_by_constant(u8 size, u8 count, b8 is_signed, u64 operator_bit, Dynamic_Array* code,
+                           Dynamic_Array* data_relocations, Amd64_Memory_Operand m);
+// shl for OP_SHIFT_LEFT, else sar when signed and shr when not; the processor takes the
+// count modulo 32 (64 at size 8). False for sizes other than 1, 2, 4 and 8.
+
+b8 amd64_lea_for_multiplication(u8 reg, u8 multiplier, Dynamic_Array* code);
+// reg *= 3, 5 or 9 (any other multiplier: 2) in one LEA on the whole register; never RSP.
+
+Amd64_Memory_Operand amd64_multiply_by_constant(b8 work_in_register, u8 size, u64 constant, b8 is_signed,
+                                                Dynamic_Array* code, Amd64_Memory_Operand value,
+                                                Dynamic_Array* data_relocations, Amd64_Temporary_Mask* mask);
+// value *= constant at the size, by shifts, LEA steps and additions where they suffice,
+// else by the multiply instruction through RAX (which also changes RDX): the caller keeps
+// no value in either. Returns the operand holding the product: the value itself, or, when
+// work_in_register is set and the value lies in memory, a temporary (memory unchanged).
+
+//~ Translation (translate.cpp, zero_and_copies.cpp, casts.cpp, integer_arithmetic.cpp,
+//~ float_arithmetic.cpp, compares.cpp)
 
 // One instruction's translation: the driver's arguments, handed to the kinds.
 struct Amd64_Translation {
@@ -396,3 +467,33 @@ void amd64_set_to_zero(Amd64_Translation* t);                // 1
 void amd64_copy_constant_number(Amd64_Translation* t);       // 2, 3
 void amd64_copy(Amd64_Translation* t);                       // 4 to 7
 void amd64_copy_sub_program_address(Amd64_Translation* t);   // 8
+void amd64_cast_int_to_float(Amd64_Translation* t);          // 9
+void amd64_cast_float_to_int(Amd64_Translation* t);          // 10
+void amd64_cast_to_bool(Amd64_Translation* t);               // 11, 12
+void amd64_cast_int_to_small_int(Amd64_Translation* t);      // 13
+void amd64_cast_int_to_big_int(Amd64_Translation* t);        // 14
+void amd64_cast_float_to_float(Amd64_Translation* t);        // 15, 16
+void amd64_make_bool(Amd64_Translation* t);                  // 17, 18
+void amd64_int_arithmetic_constant(Amd64_Translation* t);    // 19
+void amd64_int_arithmetic(Amd64_Translation* t);             // 20
+void amd64_float_arithmetic_constant(Amd64_Translation* t);  // 21
+void amd64_float_arithmetic(Amd64_Translation* t);           // 22
+void amd64_compare(Amd64_Translation* t);                    // 28
+void amd64_compare_to_constant(Amd64_Translation* t);        // 29
+void amd64_compare_to_zero(Amd64_Translation* t);            // 30
+void amd64_compare_block_to_constant(Amd64_Translation* t);  // 32
+void amd64_compare_blocks(Amd64_Translation* t);             // 33
+void amd64_test_flags(Amd64_Translation* t);                 // 34, 35
+void amd64_float_compare(Amd64_Translation* t);              // 36, 37, 38
+void amd64_store_compare_result(Amd64_Translation* t);       // 40
+
+// How a float compare's unordered outcome (a NaN) enters a stored condition.
+#define AMD64_PARITY_IGNORED  0
+#define AMD64_OR_PARITY       1  // a NaN makes it true: "!="
+#define AMD64_AND_NOT_PARITY  2  // a NaN makes it false: "<", "<=", "=="
+
+void amd64_store_condition(u8 condition, u8 parity, u32 size, Amd64_Memory_Operand destination, Dynamic_Array* code,
+                           Dynamic_Array* data_relocations, Amd64_Temporary_Mask* mask);
+// Writes 1 when the flags meet the condition (the low octet of the SETcc opcode, 0x94 for
+// "equal"), else 0, into the destination at its size (1, 2, 4 or 8). Nothing before the
+// SETcc changes the flags, so they may come from an earlier instruction.

@@ -286,3 +286,39 @@ b8 amd64_emit_vex_reg_rm(Dynamic_Array* code, Dynamic_Array* data_relocations, u
     return amd64_insert_extended_instruction(&vex_escape, 1, vex_1, vex_2, opcodes, opcode_count, 0, operands, 2,
                                              extra_displacement, 1, code, data_relocations);
 }
+
+b8 amd64_emit_reg_rm_imm8(Dynamic_Array* code, Dynamic_Array* data_relocations, u8 prefix, u8 rex, u32 opcode,
+                          Amd64_Memory_Operand reg, Amd64_Memory_Operand rm, u8 immediate) {
+    u8 opcodes[3];
+    u8 opcode_count = opcode_bytes(opcode, opcodes);
+    Amd64_Memory_Operand operands[2] = {reg, rm};
+    return amd64_insert_instruction(&prefix, prefix ? 1 : 0, rex, opcodes, opcode_count, 0, operands, 2, 0, immediate,
+                                    1, 1, code, data_relocations);
+}
+
+//~ Integer forms by size
+
+b8 amd64_integer_form(u32 size, Amd64_Integer_Form* form) {
+    switch (size) {
+        case 1: *form = {0, AMD64_REX_BYTE_FORM, true}; return true;
+        case 2: *form = {0x66, 0, false}; return true;
+        case 4: *form = {0, 0, false}; return true;
+        case 8: *form = {0, AMD64_REX_W, false}; return true;
+    }
+    return false;
+}
+
+b8 amd64_emit_sized_rm(Dynamic_Array* code, Dynamic_Array* data_relocations, u32 size, u32 opcode_byte, u32 opcode,
+                       u8 reg_field, Amd64_Memory_Operand rm, u64 immediate, u8 immediate_size) {
+    Amd64_Integer_Form f;
+    if (!amd64_integer_form(size, &f)) return false;
+    return amd64_emit_rm(code, data_relocations, f.prefix, f.rex, f.byte ? opcode_byte : opcode, reg_field, rm, 0,
+                         immediate, immediate_size);
+}
+
+b8 amd64_emit_sized_reg_rm(Dynamic_Array* code, Dynamic_Array* data_relocations, u32 size, u32 opcode_byte,
+                           u32 opcode, Amd64_Memory_Operand reg, Amd64_Memory_Operand rm) {
+    Amd64_Integer_Form f;
+    if (!amd64_integer_form(size, &f)) return false;
+    return amd64_emit_reg_rm(code, data_relocations, f.prefix, f.rex, f.byte ? opcode_byte : opcode, reg, rm, 0);
+}

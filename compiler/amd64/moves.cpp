@@ -7,10 +7,6 @@
 static Amd64_Memory_Operand gp(u8 n) { return amd64_gp_register(n); }
 static Amd64_Memory_Operand xmm(u8 n) { return amd64_xmm_register(n); }
 
-static b8 is_gp(Amd64_Memory_Operand m) { return (m.operand_class & AMD64_OPERAND_GP_REGISTER) != 0; }
-static b8 is_xmm(Amd64_Memory_Operand m) { return (m.operand_class & AMD64_OPERAND_XMM_REGISTER) != 0; }
-
-static b8 fits_imm32(u64 value) { return (s64)value == (s64)(s32)(u32)value; }
 
 // The plain move of each size: one of 8A/88 (one octet), 66 8B/66 89, 8B/89, 48 8B/48 89.
 struct Sized_Move {
@@ -28,10 +24,6 @@ static b8 sized_move(u32 size, Sized_Move* out) {
         case 8: *out = {0, AMD64_REX_W, 0x8B, 0x89}; return true;
     }
     return false;
-}
-
-static void fail_unless(b8 ok, Amd64_Temporary_Mask* mask) {
-    if (!ok) amd64_fail(mask, "out of memory");
 }
 
 //~ Loads
@@ -78,8 +70,8 @@ b8 amd64_load_integer_from_memory(u8 source_size, u8 destination_size, b8 is_uns
 Amd64_Memory_Operand amd64_ensure_integer_is_in_register(u8 source_size, u8 destination_size, b8 is_unsigned,
                                                          Dynamic_Array* code, Dynamic_Array* data_relocations,
                                                          Amd64_Memory_Operand operand, Amd64_Temporary_Mask* mask) {
-    if (is_xmm(operand)) return operand;
-    if (!is_gp(operand)) {
+    if (amd64_is_xmm(operand)) return operand;
+    if (!amd64_is_gp(operand)) {
         u8 t = amd64_take_tmp_gp_register(mask);
         if (!amd64_load_integer_from_memory(source_size, destination_size, is_unsigned, t, code, data_relocations,
                                             operand)) {
@@ -96,9 +88,9 @@ Amd64_Memory_Operand amd64_ensure_integer_is_in_register(u8 source_size, u8 dest
     Extension e = {};
     if (is_unsigned && source_size < 4) {
         u32 low_bits = source_size == 1 ? 0xFF : 0xFFFF;
-        fail_unless(amd64_emit_rm(code, data_relocations, 0, AMD64_REX_W, 0x81, 0x20, operand, 0, low_bits, 4), mask);
+        amd64_fail_unless(amd64_emit_rm(code, data_relocations, 0, AMD64_REX_W, 0x81, 0x20, operand, 0, low_bits, 4), mask);
     } else if (extension_of(source_size, destination_size, is_unsigned, &e)) {
-        fail_unless(amd64_emit_reg_rm(code, data_relocations, e.prefix, e.rex, e.opcode, operand, operand, 0), mask);
+        amd64_fail_unless(amd64_emit_reg_rm(code, data_relocations, e.prefix, e.rex, e.opcode, operand, operand, 0), mask);
     }
     return operand;
 }
@@ -113,7 +105,7 @@ b8 amd64_load_float_from_memory(u8 size, u8 xmm_register, Dynamic_Array* code, D
 
 Amd64_Memory_Operand amd64_ensure_float_is_in_register(u8 size, Dynamic_Array* code, Dynamic_Array* data_relocations,
                                                        Amd64_Temporary_Mask* mask, Amd64_Memory_Operand operand) {
-    if (is_xmm(operand)) return operand;
+    if (amd64_is_xmm(operand)) return operand;
     u8 x = amd64_take_tmp_sse_register(mask);
     if (!amd64_load_float_from_memory(size, x, code, data_relocations, operand)) amd64_fail(mask, "float size %u", size);
     return xmm(x);
@@ -179,8 +171,8 @@ void amd64_load_constant_float_into_register(u8 xmm_register, u8 size, Dynamic_A
         __builtin_memcpy(&bits, &value, 8);
     }
     u8 t = amd64_take_tmp_gp_register(mask);
-    fail_unless(amd64_load_constant_integer_into_register(t, bits, size, code), mask);
-    fail_unless(amd64_load_float_from_memory(size, xmm_register, code, data_relocations, gp(t)), mask);
+    amd64_fail_unless(amd64_load_constant_integer_into_register(t, bits, size, code), mask);
+    amd64_fail_unless(amd64_load_float_from_memory(size, xmm_register, code, data_relocations, gp(t)), mask);
     amd64_defer_free_tmp_gp_register(mask, t);
 }
 
@@ -192,16 +184,16 @@ void amd64_move_constant_to_memory_contained_in_register(u8 size, u64 value, Dyn
         amd64_fail(mask, "operand size %u", size);
         return;
     }
-    if (size < 8 || fits_imm32(value)) {
+    if (size < 8 || amd64_fits_imm32(value)) {
         u8 immediate_size = size == 8 ? 4 : size;
-        fail_unless(amd64_emit_rm(code, data_relocations, move.prefix, move.rex, size == 1 ? 0xC6 : 0xC7, 0, m, 0, value,
+        amd64_fail_unless(amd64_emit_rm(code, data_relocations, move.prefix, move.rex, size == 1 ? 0xC6 : 0xC7, 0, m, 0, value,
                                   immediate_size),
                     mask);
         return;
     }
     u8 t = amd64_take_tmp_gp_register(mask);
-    fail_unless(amd64_load_constant_integer_into_register(t, value, 8, code), mask);
-    fail_unless(amd64_emit_reg_rm(code, data_relocations, 0, AMD64_REX_W, 0x89, gp(t), m, 0), mask);
+    amd64_fail_unless(amd64_load_constant_integer_into_register(t, value, 8, code), mask);
+    amd64_fail_unless(amd64_emit_reg_rm(code, data_relocations, 0, AMD64_REX_W, 0x89, gp(t), m, 0), mask);
     amd64_defer_free_tmp_gp_register(mask, t);
 }
 
@@ -212,7 +204,7 @@ static b8 move_between_classes(u32 size, Dynamic_Array* code, Dynamic_Array* dat
                                Amd64_Memory_Operand destination, Amd64_Memory_Operand source) {
     if (size != 4 && size != 8) return false;
     u8 rex = size == 8 ? AMD64_REX_W : 0;
-    if (is_xmm(destination)) return amd64_emit_reg_rm(code, data_relocations, 0x66, rex, 0x0F6E, destination, source, 0);
+    if (amd64_is_xmm(destination)) return amd64_emit_reg_rm(code, data_relocations, 0x66, rex, 0x0F6E, destination, source, 0);
     return amd64_emit_reg_rm(code, data_relocations, 0x66, rex, 0x0F7E, source, destination, 0);
 }
 
@@ -227,31 +219,31 @@ void copy_integer_from_register(u8 destination_size, u8 source_size, b8 sign_ext
     if (source_size < destination_size) {
         // Widen into a work register first: unsigned sources are zero-extended, so no
         // stale upper bits of the source register are stored.
-        u8 w = is_gp(destination) ? destination.modrm : amd64_take_tmp_gp_register(mask);
+        u8 w = amd64_is_gp(destination) ? destination.modrm : amd64_take_tmp_gp_register(mask);
         Extension e = {};
         extension_of(source_size, destination_size, !sign_extend, &e);
-        fail_unless(amd64_emit_reg_rm(code, data_relocations, e.prefix, e.rex, e.opcode, gp(w), source, 0), mask);
-        if (is_gp(destination)) return;
-        if (is_xmm(destination)) {
+        amd64_fail_unless(amd64_emit_reg_rm(code, data_relocations, e.prefix, e.rex, e.opcode, gp(w), source, 0), mask);
+        if (amd64_is_gp(destination)) return;
+        if (amd64_is_xmm(destination)) {
             if (!move_between_classes(destination_size, code, data_relocations, destination, gp(w))) {
                 amd64_fail(mask, "operand size %u", destination_size);
             }
         } else {
             sized_move(destination_size, &move);
-            fail_unless(amd64_emit_reg_rm(code, data_relocations, move.prefix, move.rex, move.store, gp(w), destination, 0),
+            amd64_fail_unless(amd64_emit_reg_rm(code, data_relocations, move.prefix, move.rex, move.store, gp(w), destination, 0),
                         mask);
         }
         amd64_defer_free_tmp_gp_register(mask, w);
         return;
     }
-    if (is_xmm(destination)) {
+    if (amd64_is_xmm(destination)) {
         if (!move_between_classes(destination_size, code, data_relocations, destination, source)) {
             amd64_fail(mask, "operand size %u", destination_size);
         }
         return;
     }
     sized_move(destination_size, &move);
-    fail_unless(amd64_emit_reg_rm(code, data_relocations, move.prefix, move.rex, move.store, source, destination, 0),
+    amd64_fail_unless(amd64_emit_reg_rm(code, data_relocations, move.prefix, move.rex, move.store, source, destination, 0),
                 mask);
 }
 
@@ -266,13 +258,13 @@ static void copy_block(u32 size, Dynamic_Array* code, Dynamic_Array* data_reloca
         u8* slot = &x[next_x++ & 1];
         if (*slot == 0xFF) *slot = amd64_take_tmp_sse_register(mask);
         if (size - o >= 32) {
-            fail_unless(amd64_emit_vex_reg_rm(code, data_relocations, 0xE1, 0x7E, 0x6F, xmm(*slot), source, o), mask);
-            fail_unless(amd64_emit_vex_reg_rm(code, data_relocations, 0xE1, 0x7E, 0x7F, xmm(*slot), destination, o),
+            amd64_fail_unless(amd64_emit_vex_reg_rm(code, data_relocations, 0xE1, 0x7E, 0x6F, xmm(*slot), source, o), mask);
+            amd64_fail_unless(amd64_emit_vex_reg_rm(code, data_relocations, 0xE1, 0x7E, 0x7F, xmm(*slot), destination, o),
                         mask);
             o += 32;
         } else {
-            fail_unless(amd64_emit_reg_rm(code, data_relocations, 0xF3, 0, 0x0F6F, xmm(*slot), source, o), mask);
-            fail_unless(amd64_emit_reg_rm(code, data_relocations, 0xF3, 0, 0x0F7F, xmm(*slot), destination, o), mask);
+            amd64_fail_unless(amd64_emit_reg_rm(code, data_relocations, 0xF3, 0, 0x0F6F, xmm(*slot), source, o), mask);
+            amd64_fail_unless(amd64_emit_reg_rm(code, data_relocations, 0xF3, 0, 0x0F7F, xmm(*slot), destination, o), mask);
             o += 16;
         }
     }
@@ -283,9 +275,9 @@ static void copy_block(u32 size, Dynamic_Array* code, Dynamic_Array* data_reloca
         if (*slot == 0xFF) *slot = amd64_take_tmp_gp_register(mask);
         Sized_Move move = {};
         sized_move(step, &move);
-        fail_unless(amd64_emit_reg_rm(code, data_relocations, move.prefix, move.rex, move.load, gp(*slot), source, o),
+        amd64_fail_unless(amd64_emit_reg_rm(code, data_relocations, move.prefix, move.rex, move.load, gp(*slot), source, o),
                     mask);
-        fail_unless(amd64_emit_reg_rm(code, data_relocations, move.prefix, move.rex, move.store, gp(*slot), destination, o),
+        amd64_fail_unless(amd64_emit_reg_rm(code, data_relocations, move.prefix, move.rex, move.store, gp(*slot), destination, o),
                     mask);
         o += step;
     }
@@ -301,37 +293,37 @@ void amd64_copy_data(u32 size, Dynamic_Array* code, Dynamic_Array* data_relocati
                      Amd64_Memory_Operand destination, Amd64_Memory_Operand source) {
     Sized_Move move = {};
     b8 scalar = sized_move(size, &move);
-    if (is_xmm(source) || is_xmm(destination)) {
+    if (amd64_is_xmm(source) || amd64_is_xmm(destination)) {
         if (size != 4 && size != 8) {
             amd64_fail(mask, "float size %u", size);
-        } else if (is_gp(source) || is_gp(destination)) {
-            fail_unless(move_between_classes(size, code, data_relocations, destination, source), mask);
-        } else if (is_xmm(source)) {
+        } else if (amd64_is_gp(source) || amd64_is_gp(destination)) {
+            amd64_fail_unless(move_between_classes(size, code, data_relocations, destination, source), mask);
+        } else if (amd64_is_xmm(source)) {
             // movss / movsd r/m, xmm
-            fail_unless(amd64_emit_reg_rm(code, data_relocations, size == 4 ? 0xF3 : 0xF2, 0, 0x0F11, source, destination, 0),
+            amd64_fail_unless(amd64_emit_reg_rm(code, data_relocations, size == 4 ? 0xF3 : 0xF2, 0, 0x0F11, source, destination, 0),
                         mask);
         } else {
-            fail_unless(amd64_emit_reg_rm(code, data_relocations, size == 4 ? 0xF3 : 0xF2, 0, 0x0F10, destination, source, 0),
+            amd64_fail_unless(amd64_emit_reg_rm(code, data_relocations, size == 4 ? 0xF3 : 0xF2, 0, 0x0F10, destination, source, 0),
                         mask);
         }
         return;
     }
-    if (is_gp(source) || is_gp(destination)) {
+    if (amd64_is_gp(source) || amd64_is_gp(destination)) {
         if (!scalar) {
             amd64_fail(mask, "operand size %u", size);
-        } else if (is_gp(source)) {
-            fail_unless(amd64_emit_reg_rm(code, data_relocations, move.prefix, move.rex, move.store, source, destination, 0),
+        } else if (amd64_is_gp(source)) {
+            amd64_fail_unless(amd64_emit_reg_rm(code, data_relocations, move.prefix, move.rex, move.store, source, destination, 0),
                         mask);
         } else {
-            fail_unless(amd64_emit_reg_rm(code, data_relocations, move.prefix, move.rex, move.load, destination, source, 0),
+            amd64_fail_unless(amd64_emit_reg_rm(code, data_relocations, move.prefix, move.rex, move.load, destination, source, 0),
                         mask);
         }
         return;
     }
     if (scalar) {
         u8 t = amd64_take_tmp_gp_register(mask);
-        fail_unless(amd64_emit_reg_rm(code, data_relocations, move.prefix, move.rex, move.load, gp(t), source, 0), mask);
-        fail_unless(amd64_emit_reg_rm(code, data_relocations, move.prefix, move.rex, move.store, gp(t), destination, 0),
+        amd64_fail_unless(amd64_emit_reg_rm(code, data_relocations, move.prefix, move.rex, move.load, gp(t), source, 0), mask);
+        amd64_fail_unless(amd64_emit_reg_rm(code, data_relocations, move.prefix, move.rex, move.store, gp(t), destination, 0),
                     mask);
         amd64_defer_free_tmp_gp_register(mask, t);
         return;
@@ -356,7 +348,7 @@ void amd64_load_address_of_relocation_target(u8 reg, s32 relocation, Dynamic_Arr
         amd64_fail(mask, "a pointer constant to a place outside constant and global data");
         return;
     }
-    fail_unless(amd64_emit_reg_rm(code, data_relocations, 0, AMD64_REX_W, 0x8D, gp(reg), target, 0), mask);
+    amd64_fail_unless(amd64_emit_reg_rm(code, data_relocations, 0, AMD64_REX_W, 0x8D, gp(reg), target, 0), mask);
 }
 
 void amd64_move_constant_to_memory(Register* destination_register, Register_Id destination, u64 value,
@@ -365,29 +357,29 @@ void amd64_move_constant_to_memory(Register* destination_register, Register_Id d
     if (size == 0xFFFFFFFF) size = destination_register->size;
     Amd64_Memory_Operand m = amd64_get_memory(destination, mask);
     if (amd64_failed(mask)) return;
-    if (is_xmm(m)) {
+    if (amd64_is_xmm(m)) {
         // A float destination: the constant is its bit pattern at the register's size.
         if (size != 4 && size != 8) {
             amd64_fail(mask, "float size %u", size);
             return;
         }
         u8 t = amd64_take_tmp_gp_register(mask);
-        fail_unless(amd64_load_constant_integer_into_register(t, value & (size == 4 ? 0xFFFFFFFFull : ~0ull), (u8)size,
+        amd64_fail_unless(amd64_load_constant_integer_into_register(t, value & (size == 4 ? 0xFFFFFFFFull : ~0ull), (u8)size,
                                                               code),
                     mask);
-        fail_unless(amd64_load_float_from_memory((u8)size, m.modrm, code, data_relocations, gp(t)), mask);
+        amd64_fail_unless(amd64_load_float_from_memory((u8)size, m.modrm, code, data_relocations, gp(t)), mask);
         amd64_defer_free_tmp_gp_register(mask, t);
         return;
     }
-    if (size != 8 || (relocation < 0 && fits_imm32(value))) {
+    if (size != 8 || (relocation < 0 && amd64_fits_imm32(value))) {
         amd64_move_constant_to_memory_contained_in_register((u8)size, value, code, data_relocations, mask, m);
         return;
     }
-    u8 r = is_gp(m) ? m.modrm : amd64_take_tmp_gp_register(mask);
-    if (relocation < 0) fail_unless(amd64_load_constant_integer_into_register(r, value, 8, code), mask);
+    u8 r = amd64_is_gp(m) ? m.modrm : amd64_take_tmp_gp_register(mask);
+    if (relocation < 0) amd64_fail_unless(amd64_load_constant_integer_into_register(r, value, 8, code), mask);
     else amd64_load_address_of_relocation_target(r, relocation, code, data_relocations, mask);
-    if (!is_gp(m)) {
-        fail_unless(amd64_emit_reg_rm(code, data_relocations, 0, AMD64_REX_W, 0x89, gp(r), m, 0), mask);
+    if (!amd64_is_gp(m)) {
+        amd64_fail_unless(amd64_emit_reg_rm(code, data_relocations, 0, AMD64_REX_W, 0x89, gp(r), m, 0), mask);
         amd64_defer_free_tmp_gp_register(mask, r);
     }
 }
@@ -398,14 +390,14 @@ void amd64_ensure_float_bool(u8 size, Dynamic_Array* code, Dynamic_Array* data_r
         amd64_fail(mask, "float size %u", size);
         return;
     }
-    if (is_gp(m)) {
+    if (amd64_is_gp(m)) {
         amd64_fail(mask, "a float in a general-purpose register");
         return;
     }
     // The compare mask goes into whichever of XMM0 and XMM1 the value is not in, the
     // result into the value's own register or the other one.
-    u8 z = is_xmm(m) && m.modrm == 0 ? 1 : 0;
-    u8 target = is_xmm(m) ? m.modrm : (u8)(1 - z);
+    u8 z = amd64_is_xmm(m) && m.modrm == 0 ? 1 : 0;
+    u8 target = amd64_is_xmm(m) ? m.modrm : (u8)(1 - z);
     mask->xmm |= (u16)((1u << z) | (1u << target));
     Register_Id one = global_compiler_state.float_constants[size == 4 ? FLOAT_CONSTANT_F32_ONE : FLOAT_CONSTANT_F64_ONE];
     Amd64_Memory_Operand one_operand = amd64_get_memory(one, mask);
@@ -418,8 +410,8 @@ void amd64_ensure_float_bool(u8 size, Dynamic_Array* code, Dynamic_Array* data_r
     ok = ok && amd64_insert_instruction(&precision, 1, 0, cmp, 2, 0, operands, 2, 0, 4, 1, 1, code, data_relocations);
     ok = ok && amd64_load_float_from_memory(size, target, code, data_relocations, one_operand);
     ok = ok && amd64_emit_reg_rm(code, data_relocations, 0, 0, 0x0F54, xmm(target), xmm(z), 0);  // andps
-    if (ok && !is_xmm(m)) {
+    if (ok && !amd64_is_xmm(m)) {
         ok = amd64_emit_reg_rm(code, data_relocations, 0x66, size == 8 ? AMD64_REX_W : 0, 0x0F7E, xmm(target), m, 0);
     }
-    fail_unless(ok, mask);
+    amd64_fail_unless(ok, mask);
 }

@@ -29,6 +29,10 @@ Amd64_Memory_Operand amd64_get_memory(Register_Id id, Amd64_Temporary_Mask* mask
     m.operand_class = AMD64_OPERAND_MEMORY;
     Register* r = amd64_get_register(id);
     u64 offset = 0;
+    // The returned value's mark may sit on the return slot, a view of the call-data block;
+    // what views of that slot add would address a part of a register.
+    u8 return_register = r ? r->return_register : 0;
+    u64 offset_in_returned_value = 0;
     for (u32 depth = 0; r && r->kind == REGISTER_VIEW; depth++) {
         if (depth == MAX_VIEW_CHAIN) {
             amd64_fail(mask, "a view chain deeper than %u", MAX_VIEW_CHAIN);
@@ -36,6 +40,10 @@ Amd64_Memory_Operand amd64_get_memory(Register_Id id, Amd64_Temporary_Mask* mask
         }
         offset += r->view_offset;
         r = amd64_get_register(r->base);
+        if (r && r->return_register && !return_register) {
+            return_register = r->return_register;
+            offset_in_returned_value = offset;
+        }
     }
     if (!r) {
         amd64_fail(mask, "an operand without a register");
@@ -67,6 +75,25 @@ Amd64_Memory_Operand amd64_get_memory(Register_Id id, Amd64_Temporary_Mask* mask
             return amd64_make_sib_memory_operand(AMD64_RSP, (u32)at);
         }
         case REGISTER_CALL_DATA: {
+            if (return_register) {
+                // A scalar result on its way back: only the plain moves may read or write it,
+                // and a register has no parts.
+                if (!mask->return_register_allowed) {
+                    amd64_fail(mask, "a returned value outside a copy");
+                    return m;
+                }
+                if (offset_in_returned_value) {
+                    amd64_fail(mask, "a returned value reached with a view offset");
+                    return m;
+                }
+                // Marked, so no temporary of the instruction takes it.
+                if (return_register == RETURN_REGISTER_XMM0) {
+                    mask->xmm |= 1;
+                    return XMM0_INFO;
+                }
+                mask->gp |= 1u << AMD64_RAX;
+                return RAX_INFO;
+            }
             if (offset > 0x7FFFFFFF) break;
             // RBP holds the block's address, so the record's own data offset plays no part.
             m.modrm = 0x85;

@@ -18,6 +18,7 @@ void amd64_fail(Amd64_Temporary_Mask* mask, const char* format, ...) {
 void amd64_clear_temporary_mask(Amd64_Temporary_Mask* mask) {
     mask->gp = 0;
     mask->xmm = 0;
+    mask->return_register_allowed = false;
     mask->failure[0] = 0;
 }
 

@@ -37,6 +37,9 @@ b8 bytecode_instruction_to_amd64(Bytecode_Instruction* instruction, Dynamic_Arra
                                  Dynamic_Array* prologues) {
     instruction->code_start = code->count;
     Amd64_Translation t = {instruction, code, jumps, calls, data_relocations, foreign_call_slots, mask, prologues};
+    // RAX and XMM0 are every other kind's scratch: a result waiting there only moves.
+    mask->return_register_allowed = instruction->kind >= BYTECODE_SET_TO_ZERO &&
+                                    instruction->kind <= BYTECODE_COPY_SUB_PROGRAM_ADDRESS;
     switch (instruction->kind) {
         case BYTECODE_SET_TO_ZERO: amd64_set_to_zero(&t); break;
         case BYTECODE_COPY_CONSTANT_NUMBER:
@@ -46,6 +49,31 @@ b8 bytecode_instruction_to_amd64(Bytecode_Instruction* instruction, Dynamic_Arra
         case BYTECODE_COPY:
         case BYTECODE_COPY_INDIRECT: amd64_copy(&t); break;
         case BYTECODE_COPY_SUB_PROGRAM_ADDRESS: amd64_copy_sub_program_address(&t); break;
+        case BYTECODE_CAST_INT_TO_FLOAT: amd64_cast_int_to_float(&t); break;
+        case BYTECODE_CAST_FLOAT_TO_INT: amd64_cast_float_to_int(&t); break;
+        case BYTECODE_CAST_INT_TO_BOOL:
+        case BYTECODE_CAST_FLOAT_TO_BOOL: amd64_cast_to_bool(&t); break;
+        case BYTECODE_CAST_INT_TO_SMALL_INT: amd64_cast_int_to_small_int(&t); break;
+        case BYTECODE_CAST_INT_TO_BIG_INT: amd64_cast_int_to_big_int(&t); break;
+        case BYTECODE_CAST_FLOAT_TO_SMALL_FLOAT:
+        case BYTECODE_CAST_FLOAT_TO_BIG_FLOAT: amd64_cast_float_to_float(&t); break;
+        case BYTECODE_MAKE_INT_BOOL:
+        case BYTECODE_MAKE_FLOAT_BOOL: amd64_make_bool(&t); break;
+        case BYTECODE_INT_ARITHMETIC_CONSTANT: amd64_int_arithmetic_constant(&t); break;
+        case BYTECODE_INT_ARITHMETIC: amd64_int_arithmetic(&t); break;
+        case BYTECODE_FLOAT_ARITHMETIC_CONSTANT: amd64_float_arithmetic_constant(&t); break;
+        case BYTECODE_FLOAT_ARITHMETIC: amd64_float_arithmetic(&t); break;
+        case BYTECODE_COMPARE: amd64_compare(&t); break;
+        case BYTECODE_COMPARE_TO_CONSTANT: amd64_compare_to_constant(&t); break;
+        case BYTECODE_COMPARE_TO_ZERO: amd64_compare_to_zero(&t); break;
+        case BYTECODE_COMPARE_BLOCK_TO_CONSTANT: amd64_compare_block_to_constant(&t); break;
+        case BYTECODE_MEMCMP: amd64_compare_blocks(&t); break;
+        case BYTECODE_TEST_FLAGS:
+        case BYTECODE_TEST_FLAGS_CONSTANT: amd64_test_flags(&t); break;
+        case BYTECODE_FLOAT_COMPARE:
+        case BYTECODE_FLOAT_COMPARE_TO_CONSTANT:
+        case BYTECODE_FLOAT_COMPARE_TO_ZERO: amd64_float_compare(&t); break;
+        case BYTECODE_STORE_COMPARE_RESULT: amd64_store_compare_result(&t); break;
         default: amd64_fail(mask, "no machine code for this kind"); break;
     }
     b8 ok = !amd64_failed(mask);

@@ -2,10 +2,6 @@
 // into a place or through the address a register holds, and a sub-program's address.
 #include "compiler/amd64/amd64.h"
 
-static void fail_unless(b8 ok, Amd64_Temporary_Mask* mask) {
-    if (!ok) amd64_fail(mask, "out of memory");
-}
-
 static b8 is_register(Amd64_Memory_Operand m) { return (m.operand_class & AMD64_OPERAND_REGISTER) != 0; }
 
 // The destination of a kind: operand A itself, or the place A points at.
@@ -30,11 +26,11 @@ void amd64_set_to_zero(Amd64_Translation* t) {
         Amd64_Memory_Operand a = destination_of(t, k->destination, k->through_address);
         if (amd64_failed(t->mask)) return;
         if (a.operand_class & AMD64_OPERAND_XMM_REGISTER) {
-            fail_unless(amd64_emit_reg_rm(code, t->data_relocations, 0x66, 0, 0x0F57, a, a, 0), t->mask);  // xorpd
+            amd64_fail_unless(amd64_emit_reg_rm(code, t->data_relocations, 0x66, 0, 0x0F57, a, a, 0), t->mask);  // xorpd
         } else if (a.operand_class & AMD64_OPERAND_GP_REGISTER) {
             static const u8 prefixes[9] = {0, 0, 0x66, 0, 0, 0, 0, 0, 0};
             static const u8 rexes[9] = {0, AMD64_REX_BYTE_FORM, 0, 0, 0, 0, 0, 0, AMD64_REX_W};
-            fail_unless(amd64_emit_reg_rm(code, t->data_relocations, prefixes[n], rexes[n], n == 1 ? 0x32 : 0x33, a, a, 0),
+            amd64_fail_unless(amd64_emit_reg_rm(code, t->data_relocations, prefixes[n], rexes[n], n == 1 ? 0x32 : 0x33, a, a, 0),
                         t->mask);
         } else {
             store_zero(t, n, a);
@@ -53,30 +49,30 @@ void amd64_set_to_zero(Amd64_Translation* t) {
         return;
     }
     static const u8 vxorps_ymm0[5] = {0xC4, 0xE1, 0x7C, 0x57, 0xC0};
-    fail_unless(amd64_emit(code, vxorps_ymm0, 5), t->mask);
+    amd64_fail_unless(amd64_emit(code, vxorps_ymm0, 5), t->mask);
     u32 o = 0;
     for (; n - o >= 32; o += 32) {
-        fail_unless(amd64_emit_vex_reg_rm(code, t->data_relocations, 0xE1, 0x7E, 0x7F, XMM0_INFO, a, o), t->mask);
+        amd64_fail_unless(amd64_emit_vex_reg_rm(code, t->data_relocations, 0xE1, 0x7E, 0x7F, XMM0_INFO, a, o), t->mask);
     }
     if (n - o >= 16) {
-        fail_unless(amd64_emit_reg_rm(code, t->data_relocations, 0xF3, 0, 0x0F7F, XMM0_INFO, a, o), t->mask);
+        amd64_fail_unless(amd64_emit_reg_rm(code, t->data_relocations, 0xF3, 0, 0x0F7F, XMM0_INFO, a, o), t->mask);
         o += 16;
     }
     if (n == o) return;
     static const u8 xor_rax[3] = {0x48, 0x33, 0xC0};
-    fail_unless(amd64_emit(code, xor_rax, 3), t->mask);
+    amd64_fail_unless(amd64_emit(code, xor_rax, 3), t->mask);
     for (; n - o >= 8; o += 8) {
-        fail_unless(amd64_emit_reg_rm(code, t->data_relocations, 0, AMD64_REX_W, 0x89, RAX_INFO, a, o), t->mask);
+        amd64_fail_unless(amd64_emit_reg_rm(code, t->data_relocations, 0, AMD64_REX_W, 0x89, RAX_INFO, a, o), t->mask);
     }
     if (n - o >= 4) {
-        fail_unless(amd64_emit_reg_rm(code, t->data_relocations, 0, 0, 0x89, RAX_INFO, a, o), t->mask);
+        amd64_fail_unless(amd64_emit_reg_rm(code, t->data_relocations, 0, 0, 0x89, RAX_INFO, a, o), t->mask);
         o += 4;
     }
     if (n - o >= 2) {
-        fail_unless(amd64_emit_reg_rm(code, t->data_relocations, 0x66, 0, 0x89, RAX_INFO, a, o), t->mask);
+        amd64_fail_unless(amd64_emit_reg_rm(code, t->data_relocations, 0x66, 0, 0x89, RAX_INFO, a, o), t->mask);
         o += 2;
     }
-    if (n - o == 1) fail_unless(amd64_emit_reg_rm(code, t->data_relocations, 0, 0, 0x88, RAX_INFO, a, o), t->mask);
+    if (n - o == 1) amd64_fail_unless(amd64_emit_reg_rm(code, t->data_relocations, 0, 0, 0x88, RAX_INFO, a, o), t->mask);
 }
 
 //~ Constant copies
@@ -130,9 +126,9 @@ void amd64_copy_sub_program_address(Amd64_Translation* t) {
     u8 r = into_a ? a.modrm : amd64_take_tmp_gp_register(t->mask);
 
     // lea r, [rip+rel32]: the rel32 is the distance to the callee, written after the pass.
-    fail_unless(add_a_call_relocation(t->calls, k->sub_program, t->code, 3), t->mask);
+    amd64_fail_unless(add_a_call_relocation(t->calls, k->sub_program, t->code, 3), t->mask);
     u8 lea[7] = {(u8)(r > 7 ? 0x4C : 0x48), 0x8D, (u8)(((r & 7) << 3) | 5), 0, 0, 0, 0};
-    fail_unless(amd64_emit(t->code, lea, 7), t->mask);
+    amd64_fail_unless(amd64_emit(t->code, lea, 7), t->mask);
     if (into_a) return;
 
     Amd64_Memory_Operand destination = a;

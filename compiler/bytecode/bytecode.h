@@ -297,6 +297,51 @@ static_assert(offsetof(Bytecode_Instruction, call.callee_address) == 72);
 static_assert(offsetof(Bytecode_Instruction, callee) == 144);
 static_assert(offsetof(Bytecode_Instruction, call_flags) == 156);
 
+//~ The compiled layer image's header
+
+// The first 104 octets of "custom.8b". Only this editor version reads the file back, and
+// it refuses any image whose fields do not match what it writes (see runtime/layer_image.h).
+#define OUTPUT_MAGIC_ID                0x38383838u  // "8888"
+#define COMPILED_LAYER_FORMAT_VERSION  1u
+#define BC_CPU_AMD64                   1u
+#define COMPILED_LAYER_HEADER_SIZE     104u
+#define COMPILED_LAYER_CONSTANT        0x200000ull  // written, never read
+
+struct Compiled_Layer_Header {
+    u32 magic;                       // OUTPUT_MAGIC_ID
+    u32 format_version;              // COMPILED_LAYER_FORMAT_VERSION
+    u32 cpu;                         // BC_CPU_AMD64
+    u8 editor_version[4];            // major, minor, patch, 0
+    u64 constant;                    // COMPILED_LAYER_CONSTANT
+    u64 image_hash;                  // low 64 bits of the Meow hash of the image with this field 0
+    u32 foreign_call_slot_offset;    // octets from the image's start, as every offset here
+    u32 foreign_call_slot_count;
+    u32 code_offset;
+    u32 code_size;
+    u32 constant_data_offset;        // always 128: the header rounded up to 32
+    u32 constant_data_size;
+    u32 global_data_offset;          // the constant area's end rounded up to 32
+    u32 global_data_size;
+    u32 constant_relocation_count;
+    u32 constant_relocation_offset;
+    u32 global_relocation_count;
+    u32 global_relocation_offset;
+    u32 source_table_offset;
+    u32 source_count;
+    u32 syntax_entry;                // the block's first instruction: code offset + its offset in the code
+    u32 events_entry;
+    u32 on_load_entry;
+    u8 flags;                        // 1 #events, 2 #on_load, 4 #syntax: which entries are meant
+    u8 zero[3];
+};
+static_assert(sizeof(Compiled_Layer_Header) == COMPILED_LAYER_HEADER_SIZE);
+static_assert(offsetof(Compiled_Layer_Header, constant) == 16);
+static_assert(offsetof(Compiled_Layer_Header, foreign_call_slot_offset) == 32);
+static_assert(offsetof(Compiled_Layer_Header, constant_relocation_count) == 64);
+static_assert(offsetof(Compiled_Layer_Header, source_table_offset) == 80);
+static_assert(offsetof(Compiled_Layer_Header, syntax_entry) == 88);
+static_assert(offsetof(Compiled_Layer_Header, flags) == 100);
+
 //~ Appending and the opposite jumps
 
 // Appends a record with its location and kind; nothing else is written. The pointer

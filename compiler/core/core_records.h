@@ -75,6 +75,12 @@ inline constexpr Register_Id INVALID_REGISTER_ID = {0, 0xFFFFFFFFu, 0, 0, {0, 0}
 #define MACHINE_CLASS_INTEGER 1
 #define MACHINE_CLASS_FLOAT   2
 
+// Where a call-data register's scalar value travels instead of its slot: a sub-program's
+// result comes back in RAX or XMM0.
+#define RETURN_REGISTER_NONE 0
+#define RETURN_REGISTER_RAX  1
+#define RETURN_REGISTER_XMM0 2
+
 struct Register {
     u8 kind;                 // Register_Storage
     u8 flags;
@@ -90,6 +96,7 @@ struct Register {
     u8 machine_class;        // MACHINE_CLASS_*
     u8 machine_number;
     u8 in_machine_register;
+    u8 return_register;      // call data: RETURN_REGISTER_*, on the slot or any view of it
     Scope* owner;            // the scope of a local or global; the given owner of call data
     Scope* sub_program_scope; // call data: the body of the sub-program whose block this is
     Scope* loop_scope;       // the outermost loop, below the owner, that uses it

@@ -258,6 +258,12 @@ TEST(Editing, OutOfRangeRequestsChangeNothing) {
     }
 }
 
+TEST(Editing, RemovingNothingFromAnEmptyTextIsHarmless) {
+    Test_File file("");
+    EXPECT_TRUE(editor_remove_octets(file, 0, 0));
+    EXPECT_EQ(file->text.count, 0u);
+}
+
 TEST(Editing, TextReadsServeRangesUpToTheEnd) {
     Test_File file("abc");
     struct Case { s64 offset; u32 length; const char* expected; };

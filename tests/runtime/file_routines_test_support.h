@@ -10,57 +10,13 @@
 #include <string>
 
 #include "tests/editor/editor_test_helpers.h"
+#include "runtime/foreign_routines.h"
 #include "runtime/routines_cursor.h"
 #include "runtime/routines_editing.h"
 #include "runtime/routines_transforms.h"
 
-// The routines' ids as the table of foreign routines numbers them.
-enum Routine_Id : u16 {
-    ROUTINE_GO_LEFT = 1,
-    ROUTINE_GO_RIGHT = 2,
-    ROUTINE_GO_UP = 3,
-    ROUTINE_GO_DOWN = 4,
-    ROUTINE_PAGE_UP = 5,
-    ROUTINE_PAGE_DOWN = 6,
-    ROUTINE_GO_TO_PREVIOUS_NON_WHITESPACE_TOKEN = 7,
-    ROUTINE_GO_TO_NEXT_NON_WHITESPACE_TOKEN = 8,
-    ROUTINE_GO_TO_FILE_START = 9,
-    ROUTINE_GO_TO_FILE_END = 10,
-    ROUTINE_GO_TO_LINE_START = 11,
-    ROUTINE_GO_TO_LINE_END = 12,
-    ROUTINE_GO_TO_LINE_PADDING_END = 13,
-    ROUTINE_SKIP_TEXT = 14,
-    ROUTINE_DUPLICATE_LINE = 15,
-    ROUTINE_INSERT_TEXT = 16,
-    ROUTINE_INSERT_TEXT_AT = 17,
-    ROUTINE_INSERT_CHARACTER = 18,
-    ROUTINE_INSERT_NEW_LINE = 19,
-    ROUTINE_DELETE_AT = 20,
-    ROUTINE_DELETE_CHARACTER_BEFORE_CURSOR = 21,
-    ROUTINE_DELETE_CHARACTER_AT_CURSOR = 22,
-    ROUTINE_DELETE_TOKEN = 23,
-    ROUTINE_DELETE_TOKEN_TEXT_UP_TO_CURSOR = 24,
-    ROUTINE_DELETE_REMAINING_TEXT_ON_TOKEN = 25,
-    ROUTINE_SWAP_LINES = 26,
-    ROUTINE_DELETE_SELECTION = 29,
-    ROUTINE_PAD_SELECTION = 30,
-    ROUTINE_ALIGN_SELECTION_ON_TOKEN_AT_CURSOR = 31,
-    ROUTINE_CHANGE_SELECTION_CASE = 32,
-    ROUTINE_UNDO = 36,
-    ROUTINE_GO_TO_PREVIOUS_CURSOR_POSITION = 37,
-    ROUTINE_START_SELECTION = 38,
-    ROUTINE_STOP_SELECTION = 39,
-    ROUTINE_TOGGLE_SELECTION = 40,
-    ROUTINE_CHECK_IF_SELECTION_IS_ACTIVE = 41,
-    ROUTINE_DO_NOT_SET_SELECTION_ANCHOR_ON_CLICK = 42,
-    ROUTINE_SET_CURSOR_OFFSET = 62,
-    ROUTINE_SET_SELECTION_ANCHOR_OFFSET = 63,
-    ROUTINE_GET_CURSOR_OFFSET = 64,
-    ROUTINE_GET_SELECTION_START_OFFSET = 65,
-    ROUTINE_GET_SELECTION_END_OFFSET = 66,
-};
-
 void call_routine_by_id(u16 id, u8* block);
+// Through the dispatcher, as compiled code calls it.
 
 // A parameter block: the record's octets, then zeros.
 struct Block {

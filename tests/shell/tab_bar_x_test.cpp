@@ -100,8 +100,7 @@ TEST(TabBarUnderX, PressDragCloseAndTheTitles) {
     }
     {
         SCOPED_TRACE("a drag past the first slot, left of the window, drops it first");
-        s.xdotool({"windowmove", std::to_string(s.window), "200", "100"});
-        usleep(200000);
+        ASSERT_TRUE(s.move_window(200, 100));
         s.move(g.tab_x(2) + g.tab_width / 2, g.middle_y());
         s.xdotool({"mousedown", "1"});
         s.move(g.tab_x(1), g.middle_y());

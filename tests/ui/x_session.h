@@ -192,6 +192,21 @@ struct X_Session {
         waitpid(pid, &status, 0);
         EXPECT_EQ(status, 0) << "xdotool " << args[0];
     }
+    // Moves the window and waits until the server has it there: a pointer motion sent
+    // before that would land at the old place.
+    bool move_window(int left, int top) {
+        xdotool({"windowmove", std::to_string(window), std::to_string(left), std::to_string(top)});
+        for (double end = now_seconds() + 5; now_seconds() < end; usleep(10000)) {
+            int root_x = 0, root_y = 0;
+            Window child;
+            XSync(x, False);
+            if (XTranslateCoordinates(x, window, DefaultRootWindow(x), 0, 0, &root_x, &root_y, &child) &&
+                root_x == left && root_y == top) {
+                return true;
+            }
+        }
+        return false;
+    }
     void move(float wx, float wy) {
         xdotool({"mousemove", "--window", std::to_string(window), std::to_string((int)wx), std::to_string((int)wy)});
     }

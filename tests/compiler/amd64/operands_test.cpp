@@ -65,3 +65,44 @@ TEST(Operands, BytecodeRegistersResolveThroughTheirViews) {
         EXPECT_EQ(mask.gp | mask.xmm, 0);
     }
 }
+
+// A result on its way back from a sub-program is RAX or XMM0, wherever its chain carries
+// the mark, but only the moves may take it, and never a part of it.
+TEST(Operands, ReturnedValuesAreRaxOrXmm0ForCopiesOnly) {
+    Translation_Fixture f;
+    fixture_reset(&f, 0);
+    Register_Id integer_slot = fixture_view(f.call_data_block, 0x10, 8);
+    amd64_get_register(integer_slot)->return_register = RETURN_REGISTER_RAX;
+    Register_Id float_slot = fixture_view(f.call_data_block, 0x20, 8);
+    amd64_get_register(float_slot)->return_register = RETURN_REGISTER_XMM0;
+    struct Case {
+        const char* name;
+        Register_Id id;
+        b8 allowed;
+        u8 operand_class;
+        u16 marked_gp, marked_xmm;
+        const char* failure;
+    };
+    const Case cases[] = {
+        {"the slot in RAX", integer_slot, true, AMD64_OPERAND_GP_REGISTER, 1, 0, ""},
+        {"an empty view of the slot in XMM0", fixture_view(float_slot, 0, 8), true, AMD64_OPERAND_XMM_REGISTER, 0, 1, ""},
+        {"a part of it", fixture_view(integer_slot, 4, 4), true, 0, 0, 0, "a returned value reached with a view offset"},
+        {"outside a copy", integer_slot, false, 0, 0, 0, "a returned value outside a copy"},
+        {"the rest of the block stays memory", fixture_view(f.call_data_block, 0x18, 8), false, AMD64_OPERAND_MEMORY, 0, 0,
+         ""},
+    };
+    for (const Case& k : cases) {
+        SCOPED_TRACE(k.name);
+        Amd64_Temporary_Mask mask = {};
+        mask.return_register_allowed = k.allowed;
+        Amd64_Memory_Operand m = amd64_get_memory(k.id, &mask);
+        EXPECT_STREQ(mask.failure, k.failure);
+        if (*k.failure) continue;
+        EXPECT_EQ(m.operand_class, k.operand_class);
+        if (k.operand_class & AMD64_OPERAND_REGISTER) {
+            EXPECT_EQ(m.modrm, 0);
+        }
+        EXPECT_EQ(mask.gp, k.marked_gp);
+        EXPECT_EQ(mask.xmm, k.marked_xmm);
+    }
+}

@@ -31,6 +31,7 @@ void fixture_reset(Translation_Fixture* f, u32 stack_size) {
     memset(&f->scope, 0, sizeof(f->scope));
     init_dynamic_array(&f->scope.local_registers, sizeof(Register));
     f->constants.clear();
+    f->staged.clear();
     f->globals.clear();
     f->call_data.assign(256, 0);
     f->stack_size = stack_size;
@@ -68,6 +69,9 @@ static Register_Id add_data_row(std::vector<u8>* area, Dynamic_Array* table, u8 
 Register_Id fixture_constant(Translation_Fixture* f, const void* bytes, u32 size) {
     Register_Id id = add_data_row(&f->constants, &global_compiler_state.constant_registers, REGISTER_CONSTANT_DATA, size, 16);
     if (size) memcpy(&f->constants[fixture_offset(id)], bytes, size);
+    // The staged octets, as the front end keeps them for the code generator.
+    f->staged.emplace_back((const u8*)bytes, (const u8*)bytes + size);
+    amd64_get_register(id)->data = f->staged.back().data();
     return id;
 }
 

@@ -4,6 +4,7 @@
 // in the harness with a marker per instruction.
 #pragma once
 
+#include <deque>
 #include <string>
 #include <vector>
 
@@ -14,6 +15,7 @@ struct Translation_Fixture {
     std::vector<u8> constants, globals, call_data;
     u32 stack_size = 0;
     Register_Id call_data_block = {};
+    std::deque<std::vector<u8>> staged;  // the octets constant rows point at
     ~Translation_Fixture() { dynamic_array_free(&scope.local_registers); }
 };
 

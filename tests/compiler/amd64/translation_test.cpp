@@ -35,6 +35,22 @@ TEST(Translation, UnhandledKindsSizesAndTemporariesFailTheCompile) {
     Register_Id three = fixture_global(&f, 3);
     Register_Id r8 = fixture_machine_register(&f, MACHINE_CLASS_INTEGER, AMD64_R8, 8);
     Register_Id pointer = fixture_stack_local(&f, 0, 8);
+    Register_Id returned = fixture_view(f.call_data_block, 8, 8);
+    amd64_get_register(returned)->return_register = RETURN_REGISTER_RAX;
+    Register_Id half = fixture_machine_register(&f, MACHINE_CLASS_FLOAT, 5, 2);
+    auto arithmetic = [](u8 kind, Register_Id a, u64 operator_bit) {
+        Bytecode_Instruction i = fixture_instruction(kind, 2);
+        i.int_arithmetic.destination = a;
+        i.int_arithmetic.source = a;
+        i.int_arithmetic.operator_bit = operator_bit;
+        return i;
+    };
+    Bytecode_Instruction float_arithmetic = fixture_instruction(BYTECODE_FLOAT_ARITHMETIC, 2);
+    float_arithmetic.float_arithmetic = {half, half, OP_ADD};
+    Bytecode_Instruction store = fixture_instruction(BYTECODE_STORE_COMPARE_RESULT, 2);
+    store.store_compare_result = {r8, OP_ADD, 0, 0, 0};
+    Bytecode_Instruction block = fixture_instruction(BYTECODE_COMPARE_BLOCK_TO_CONSTANT, 2);
+    block.compare = {pointer, fixture_global(&f, 8), INVALID_REGISTER_ID};
     struct Case {
         const char* name;
         Bytecode_Instruction instruction;
@@ -53,10 +69,16 @@ TEST(Translation, UnhandledKindsSizesAndTemporariesFailTheCompile) {
         {"kind 39", with(39, r8, r8), 0, "Internal compiler error: cannot generate machine code for 'INVALID' (no machine code for this kind)."},
         {"kind 59", with(59, r8, r8), 0, "Internal compiler error: cannot generate machine code for 'UNKNOWN INSTRUCTION' (no machine code for this kind)."},
         {"kind 255", with(255, r8, r8), 0, "Internal compiler error: cannot generate machine code for 'UNKNOWN INSTRUCTION' (no machine code for this kind)."},
-        {"a kind of a later stage", with(BYTECODE_CAST_INT_TO_FLOAT, r8, r8), 0, "Internal compiler error: cannot generate machine code for 'cast int to float' (no machine code for this kind)."},
+        {"a kind of a later stage", with(BYTECODE_TAKE_ADDRESS, r8, r8), 0, "Internal compiler error: cannot generate machine code for 'take address' (no machine code for this kind)."},
         {"size 3 into a register", with(BYTECODE_COPY, r8, three), 0, "Internal compiler error: cannot generate machine code for 'copy' (operand size 3)."},
         {"a seventh temporary", with(BYTECODE_COPY_INDIRECT, pointer, three), 0x00CF, "Internal compiler error: cannot generate machine code for 'copy' (out of temporary registers)."},
         {"a missing operand", with(BYTECODE_COPY, INVALID_REGISTER_ID, r8), 0, "Internal compiler error: cannot generate machine code for 'copy' (an operand without a register)."},
+        {"a returned value in arithmetic", arithmetic(BYTECODE_INT_ARITHMETIC, returned, OP_ADD), 0, "Internal compiler error: cannot generate machine code for 'int arithmetic' (a returned value outside a copy)."},
+        {"a comparison as arithmetic", arithmetic(BYTECODE_INT_ARITHMETIC, r8, OP_EQUAL), 0, "Internal compiler error: cannot generate machine code for 'int arithmetic' (operator 0x1000000)."},
+        {"size 3 arithmetic", arithmetic(BYTECODE_INT_ARITHMETIC_CONSTANT, three, OP_ADD), 0, "Internal compiler error: cannot generate machine code for 'int arithmetic constant' (operand size 3)."},
+        {"a two-octet float", float_arithmetic, 0, "Internal compiler error: cannot generate machine code for 'float arithmetic' (float size 2)."},
+        {"a stored result of no comparison", store, 0, "Internal compiler error: cannot generate machine code for 'store cmp result' (operator 0x8)."},
+        {"a block compare against no constant", block, 0, "Internal compiler error: cannot generate machine code for 'compare to constant' (a block compare without constant data)."},
     };
     for (const Case& k : cases) {
         SCOPED_TRACE(k.name);
@@ -608,4 +630,41 @@ TEST(Translation, FloatBoolsAreOneOrZero) {
             }
         }
     }
+}
+
+//~ Returned values
+
+// A sub-program's result waits in RAX or XMM0: the copies read and write it there, and
+// a constant lands there too.
+TEST(Translation, ReturnedValuesMoveThroughRaxAndXmm0) {
+    HARNESS_REQUIRE_AVX();
+    Translation_Fixture f;
+    fixture_reset(&f, 0);
+    Register_Id in = fixture_global(&f, 8), out = fixture_global(&f, 32);
+    Register_Id integer = fixture_view(f.call_data_block, 0, 8);
+    amd64_get_register(integer)->return_register = RETURN_REGISTER_RAX;
+    Register_Id real = fixture_view(f.call_data_block, 8, 8);
+    amd64_get_register(real)->return_register = RETURN_REGISTER_XMM0;
+    Bytecode_Instruction constant = fixture_instruction(BYTECODE_COPY_CONSTANT_NUMBER);
+    constant.copy_constant_number.destination = real;
+    constant.copy_constant_number.immediate = 0x400C000000000000ull;  // 3.5
+    constant.copy_constant_number.destination_size = 8;
+    std::vector<Bytecode_Instruction> program = {
+        constant, fixture_copy(fixture_view(out, 8, 8), real),
+        fixture_copy(real, in), fixture_copy(fixture_view(out, 16, 8), real),
+        fixture_copy(integer, in), fixture_copy(fixture_view(out, 0, 8), integer),
+    };
+    Translated_Program t = fixture_translate(&f, &program);
+    ASSERT_TRUE(t.ok) << t.errors[0];
+    store_u64(&t.program.globals[fixture_offset(in)], 0x1122334455667788ull);
+    Harness_Run run = harness_run(t.program, harness_canaries());
+    ASSERT_FALSE(run.faulted) << run.fault;
+    EXPECT_EQ(harness_changed_registers(run.entered, run.registers, TEMPORARY_GP, TEMPORARY_XMM), "");
+    u32 o = fixture_offset(out);
+    EXPECT_EQ(load_u64(&run.globals[o]), 0x1122334455667788ull);
+    EXPECT_EQ(load_u64(&run.globals[o + 8]), 0x400C000000000000ull);
+    EXPECT_EQ(load_u64(&run.globals[o + 16]), 0x1122334455667788ull);
+    EXPECT_EQ(run.registers.gp[AMD64_RAX], 0x1122334455667788ull);
+    // The call-data block itself is never touched.
+    EXPECT_EQ(load_u64(&run.call_data[0]), 0u);
 }

@@ -1,0 +1,242 @@
+// Entering a block of the layer under a guard: a fault in the layer's own code, or a block
+// that runs on past its time limit, jumps back to the entry, unloads the layer and reports,
+// and the editor runs on. The guard handles signals on a stack of its own, so runaway
+// recursion that used up the thread's stack is caught too. A block is stopped only while
+// its own code runs: an editor routine it called may hold locks or be half done.
+#include <setjmp.h>
+#include <signal.h>
+#include <string.h>
+#include <sys/syscall.h>
+#include <time.h>
+#include <ucontext.h>
+#include <unistd.h>
+
+#include "runtime/layer_loader.h"
+#include "compiler/core/compile_errors.h"
+#include "shell/editor_state.h"
+#include "foundation/log.h"
+
+Layer_Runtime_Settings layer_runtime_settings = {LAYER_TIME_LIMIT_MILLISECONDS, false, 0};
+Editor_File* custom_layer_execution_file;
+
+#define LAYER_SIGNAL_STACK_SIZE (256u * 1024u)
+#define LAYER_TIMER_SIGNAL      SIGALRM
+
+// How far from the stack pointer a fault counts as the stack running out: a call's push
+// lies just below it, a frame's stores up to its largest size above it.
+#define LAYER_STACK_FAULT_BELOW (64ull * 1024)
+#define LAYER_STACK_FAULT_ABOVE (2ull * 1024 * 1024)
+
+enum Layer_Stop : u8 {
+    LAYER_STOP_FAULT = 1,
+    LAYER_STOP_TIME  = 2,
+};
+
+static const int GUARDED_SIGNALS[] = {SIGFPE, SIGILL, SIGTRAP, SIGSEGV, SIGBUS};
+
+// Shared with the signal handlers of the same thread.
+static sigjmp_buf guard_jump;
+static volatile sig_atomic_t guard_active;
+static volatile sig_atomic_t guard_overdue;
+static volatile u64 guard_code_start;
+static volatile u64 guard_code_end;
+static volatile u64 guard_entry_stack;
+static volatile sig_atomic_t stop_kind;
+static volatile int stop_signal;
+static volatile u64 stop_address;
+static volatile u64 stop_stack;
+
+static struct sigaction previous_actions[ARRAY_COUNT(GUARDED_SIGNALS)];
+static b8 handlers_installed;
+static timer_t guard_timer;
+static pid_t guard_timer_thread;  // the thread the timer signals; 0 before it exists
+static thread_local b8 signal_stack_installed;
+
+//~ Signal handlers
+
+static b8 in_layer_code(u64 address) { return address >= guard_code_start && address < guard_code_end; }
+
+[[noreturn]] static void stop_block(u8 kind) {
+    guard_active = 0;
+    stop_kind = kind;
+    siglongjmp(guard_jump, 1);
+}
+
+static void pass_to_previous_handler(int signal, siginfo_t* info, void* context) {
+    for (u32 i = 0; i < ARRAY_COUNT(GUARDED_SIGNALS); i++) {
+        if (GUARDED_SIGNALS[i] != signal) continue;
+        struct sigaction* previous = &previous_actions[i];
+        if ((previous->sa_flags & SA_SIGINFO) && previous->sa_sigaction) {
+            previous->sa_sigaction(signal, info, context);
+            return;
+        }
+        if (previous->sa_handler != SIG_DFL && previous->sa_handler != SIG_IGN) {
+            previous->sa_handler(signal);
+            return;
+        }
+    }
+    // The default action: the fault happens again as soon as this handler returns, or, for a
+    // signal that does not repeat, is raised once more.
+    struct sigaction fallback = {};
+    fallback.sa_handler = SIG_DFL;
+    sigemptyset(&fallback.sa_mask);
+    sigaction(signal, &fallback, nullptr);
+    if (info->si_code <= 0 || signal == SIGTRAP) raise(signal);
+}
+
+static void on_fault(int signal, siginfo_t* info, void* context) {
+    u64 rip = (u64)((ucontext_t*)context)->uc_mcontext.gregs[REG_RIP];
+    // A trap reports the address after its INT3, which may be the end of the code.
+    u64 at = signal == SIGTRAP && rip > 0 ? rip - 1 : rip;
+    if (guard_active && in_layer_code(at)) {
+        stop_signal = signal;
+        stop_address = (u64)info->si_addr;
+        stop_stack = (u64)((ucontext_t*)context)->uc_mcontext.gregs[REG_RSP];
+        stop_block(LAYER_STOP_FAULT);
+    }
+    pass_to_previous_handler(signal, info, context);
+}
+
+static void on_timer(int, siginfo_t*, void* context) {
+    if (!guard_active) return;
+    u64 rip = (u64)((ucontext_t*)context)->uc_mcontext.gregs[REG_RIP];
+    if (in_layer_code(rip)) stop_block(LAYER_STOP_TIME);
+    guard_overdue = 1;  // the dispatcher stops the block when the routine is done
+}
+
+void stop_layer_if_overdue() {
+    if (guard_overdue && guard_active) stop_block(LAYER_STOP_TIME);
+}
+
+//~ Setting the guard up
+
+static b8 install_signal_stack() {
+    if (signal_stack_installed) return true;
+    u8* memory = (u8*)os_allocate_read_write(LAYER_SIGNAL_STACK_SIZE);
+    if (!memory) return false;
+    stack_t stack = {};
+    stack.ss_sp = memory;
+    stack.ss_size = LAYER_SIGNAL_STACK_SIZE;
+    if (sigaltstack(&stack, nullptr) != 0) {
+        os_free_mapping(memory, LAYER_SIGNAL_STACK_SIZE);
+        return false;
+    }
+    signal_stack_installed = true;
+    return true;
+}
+
+static void install_handlers() {
+    if (handlers_installed) return;
+    struct sigaction action = {};
+    action.sa_flags = SA_SIGINFO | SA_ONSTACK | SA_RESTART;
+    sigemptyset(&action.sa_mask);
+    sigaddset(&action.sa_mask, LAYER_TIMER_SIGNAL);
+    action.sa_sigaction = on_fault;
+    for (u32 i = 0; i < ARRAY_COUNT(GUARDED_SIGNALS); i++) sigaction(GUARDED_SIGNALS[i], &action, &previous_actions[i]);
+    action.sa_sigaction = on_timer;
+    sigaction(LAYER_TIMER_SIGNAL, &action, nullptr);
+    handlers_installed = true;
+}
+
+// The timer signals the thread that runs the layer, not whichever thread the kernel picks.
+static b8 make_timer() {
+    pid_t thread = (pid_t)syscall(SYS_gettid);
+    if (guard_timer_thread == thread) return true;
+    if (guard_timer_thread) timer_delete(guard_timer);
+    guard_timer_thread = 0;
+    struct sigevent event = {};
+    event.sigev_notify = SIGEV_THREAD_ID;
+    event.sigev_signo = LAYER_TIMER_SIGNAL;
+    event._sigev_un._tid = thread;  // this C library gives the field no public name
+    if (timer_create(CLOCK_MONOTONIC, &event, &guard_timer) != 0) return false;
+    guard_timer_thread = thread;
+    return true;
+}
+
+static void set_timer(u32 milliseconds, u32 retry_milliseconds) {
+    if (!guard_timer_thread) return;
+    struct itimerspec time = {};
+    time.it_value.tv_sec = milliseconds / 1000;
+    time.it_value.tv_nsec = (long)(milliseconds % 1000) * 1000000L;
+    time.it_interval.tv_nsec = (long)retry_milliseconds * 1000000L;
+    timer_settime(guard_timer, 0, &time, nullptr);
+}
+
+static b8 set_up_guard() {
+    static b8 warned;
+    b8 ready = install_signal_stack();
+    install_handlers();
+    if (!make_timer() && !warned) {
+        warned = true;
+        add_log(nullptr, LOG_ERROR, "The custom layer runs without a time limit: no timer could be made.");
+    }
+    if (!ready && !warned) {
+        warned = true;
+        add_log(nullptr, LOG_ERROR, "The custom layer runs without a signal stack: runaway recursion would end the editor.");
+    }
+    return ready;
+}
+
+//~ Entering a block
+
+static const char* block_name(u8* entry) {
+    u8* image = custom_layer.image;
+    if (entry && entry == get_on_load_block_entry_point(image)) return "on_load";
+    if (entry && entry == get_events_block_entry_point(image)) return "events";
+    if (entry && entry == get_syntax_block_entry_point(image)) return "syntax";
+    return "block";
+}
+
+static const char* stop_reason_tmp() {
+    if (stop_kind == LAYER_STOP_TIME) return "it ran for more than 5 seconds";
+    switch (stop_signal) {
+        case SIGFPE: return "division by zero";
+        case SIGILL: return "invalid instruction";
+        case SIGTRAP: return "trap";
+    }
+    u64 address = stop_address;
+    if (address < guard_entry_stack && address + LAYER_STACK_FAULT_BELOW >= stop_stack &&
+        address <= stop_stack + LAYER_STACK_FAULT_ABOVE) {
+        return "runaway recursion";
+    }
+    return tcstring_small("bad memory access at 0x%llx", (unsigned long long)address);
+}
+
+// Kept apart so that no local of the caller is live across the jump back.
+static __attribute__((noinline)) b8 enter_guarded(u8* entry) {
+    if (sigsetjmp(guard_jump, 1) != 0) return false;
+    guard_overdue = 0;
+    guard_active = 1;
+    set_timer(layer_runtime_settings.time_limit_milliseconds, LAYER_TIMER_RETRY_MILLISECONDS);
+    ((void (*)())entry)();
+    guard_active = 0;
+    return true;
+}
+
+b8 amd64_execute(u8* entry, Editor_File* file) {
+    custom_layer_execution_file = file;
+    if (!entry || !custom_layer.image) return false;
+    set_up_guard();
+    guard_code_start = (u64)custom_layer.mapping.address;
+    guard_code_end = (u64)custom_layer.mapping.address + custom_layer.mapping.size;
+    volatile u8 marker = 0;
+    guard_entry_stack = (u64)&marker;
+
+    u64 tmp_used = tmp_get_used();
+    b8 finished = enter_guarded(entry);
+    set_timer(0, 0);
+    guard_overdue = 0;
+    if (finished) return true;
+
+    // What the stopped block's routines handed it is dead with the layer; its room is
+    // needed for the report.
+    tmp_set_used(tmp_used);
+    const char* block = block_name(entry);
+    const char* reason = stop_reason_tmp();
+    add_log(nullptr, LOG_ERROR, "The custom layer stopped in #%s: %s.", block, reason ? reason : "");
+    print_error("The custom layer stopped in #%s: %s.", block, reason ? reason : "");
+    atomic_or_u64(&global_flags, DISPLAY_COMPILE_ERRORS);
+    unload_custom_layer();
+    custom_layer_execution_file = nullptr;
+    return false;
+}
