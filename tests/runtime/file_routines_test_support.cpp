@@ -4,7 +4,7 @@
 #include "editor/editor.h"
 #include "shell/tabs.h"
 
-void call_routine_by_id(u16 id, u8* block) {
+void call_file_routine(u16 id, u8* block) {
     // The undo routine belongs to the clipboard group; the primitive it calls stands in.
     if (id == ROUTINE_UNDO) editor_undo(current_file);
     else handle_foreign_call(block, id);
@@ -22,7 +22,7 @@ std::string state_of(Editor_File* file) {
     return out;
 }
 
-u32 undo_record_count(Editor_File* file) { return file->undo_records.count; }
+u32 count_undo_records(Editor_File* file) { return file->undo_records.count; }
 
 void run_routine_case(const Routine_Case& c) {
     SCOPED_TRACE(c.name);
@@ -35,11 +35,11 @@ void run_routine_case(const Routine_Case& c) {
     s64 cursor_before = file->cursor;
 
     Block block = c.block;
-    call_routine_by_id(c.id, block.raw);
+    call_file_routine(c.id, block.raw);
 
     EXPECT_EQ(state_of(file), c.after);
     EXPECT_EQ(atomic_load_u16(&file->flags) & ROW_FLAGS, c.flags);
-    EXPECT_EQ(undo_record_count(file), c.undo_records);
+    EXPECT_EQ(count_undo_records(file), c.undo_records);
     const Block& expected = c.has_result ? c.result : c.block;
     EXPECT_EQ(memcmp(block.raw, expected.raw, sizeof(block.raw)), 0) << "the block came back otherwise";
     if (file->cursor != cursor_before && file_text(file) == before_text) {
@@ -49,7 +49,7 @@ void run_routine_case(const Routine_Case& c) {
     EXPECT_LE(*file->selection_start, *file->selection_end);
     EXPECT_TRUE(file->selection_start == &file->cursor || file->selection_start == &file->selection_anchor);
 
-    while (undo_record_count(file)) editor_undo(file);
+    while (count_undo_records(file)) editor_undo(file);
     EXPECT_EQ(file_text(file), before_text) << "undo did not restore the text";
     current_file = nullptr;
 }
@@ -63,7 +63,7 @@ void check_file_rule(const File_Rule_Case& c, const std::string& marked) {
         current_file = current;
         custom_layer_execution_file = colouring ? coloured.file : nullptr;
         Block block = c.block;
-        call_routine_by_id(c.id, block.raw);
+        call_file_routine(c.id, block.raw);
         b8 on_coloured = colouring && c.layer;
         EXPECT_EQ(state_of(coloured) != before, on_coloured);
         EXPECT_EQ(state_of(current) != before, !on_coloured);

@@ -15,7 +15,7 @@
 #include "runtime/routines_editing.h"
 #include "runtime/routines_transforms.h"
 
-void call_routine_by_id(u16 id, u8* block);
+void call_file_routine(u16 id, u8* block);
 // Through the dispatcher, as compiled code calls it.
 
 // A parameter block: the record's octets, then zeros.
@@ -24,7 +24,7 @@ struct Block {
 };
 
 template <typename T>
-Block block_from(const T& record) {
+Block make_block(const T& record) {
     static_assert(sizeof(T) <= sizeof(Block::raw));
     Block b = {};
     memcpy(b.raw, &record, sizeof(record));
@@ -63,7 +63,7 @@ void run_routine_case(const Routine_Case& c);
 // then undoes every record and checks the text is as it was. A cursor that moved over an
 // unchanged text must leave its old offset as the previous cursor.
 
-u32 undo_record_count(Editor_File* file);
+u32 count_undo_records(Editor_File* file);
 
 struct File_Rule_Case {
     u16 id;

@@ -15,10 +15,10 @@ std::string t(std::initializer_list<const char*> parts) {
     return s;
 }
 
-Block forward(u8 f) { return block_from(Skip_Text_Parameters{f}); }
-Block offset(s64 o) { return block_from(Offset_Parameters{o}); }
-Block result_u8(u8 v) { return block_from(Check_If_Selection_Is_Active_Parameters{v}); }
-Block result_s64(s64 v) { return block_from(Offset_Result_Parameters{v}); }
+Block forward(u8 f) { return make_block(Skip_Text_Parameters{f}); }
+Block offset(s64 o) { return make_block(Offset_Parameters{o}); }
+Block result_u8(u8 v) { return make_block(Check_If_Selection_Is_Active_Parameters{v}); }
+Block result_s64(s64 v) { return make_block(Offset_Result_Parameters{v}); }
 Block filled(u8 octet) {
     Block b;
     memset(b.raw, octet, sizeof(b.raw));
@@ -173,7 +173,7 @@ TEST_F(Cursor_Routines, WithoutAFile) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.id);
         Block block = filled(0xAA);
-        call_routine_by_id(c.id, block.raw);
+        call_file_routine(c.id, block.raw);
         Block expected = filled(0xAA);
         memset(expected.raw, 0, c.result_size);
         EXPECT_EQ(memcmp(block.raw, expected.raw, sizeof(block.raw)), 0);
@@ -197,9 +197,9 @@ TEST_F(Cursor_Routines, WhichFile) {
     current_file = current;
     custom_layer_execution_file = coloured;
     Block block = {};
-    call_routine_by_id(ROUTINE_GET_CURSOR_OFFSET, block.raw);
+    call_file_routine(ROUTINE_GET_CURSOR_OFFSET, block.raw);
     EXPECT_EQ(block.raw[0], 3);
-    call_routine_by_id(ROUTINE_GET_SELECTION_START_OFFSET, block.raw);
+    call_file_routine(ROUTINE_GET_SELECTION_START_OFFSET, block.raw);
     EXPECT_EQ(block.raw[0], 2);
 }
 
@@ -207,10 +207,10 @@ TEST_F(Cursor_Routines, PreviousCursorPositionTwiceReturns) {
     Test_File file("ab@cd");
     current_file = file;
     Block none = {};
-    call_routine_by_id(ROUTINE_GO_TO_FILE_END, none.raw);
-    call_routine_by_id(ROUTINE_GO_TO_PREVIOUS_CURSOR_POSITION, none.raw);
+    call_file_routine(ROUTINE_GO_TO_FILE_END, none.raw);
+    call_file_routine(ROUTINE_GO_TO_PREVIOUS_CURSOR_POSITION, none.raw);
     EXPECT_EQ(state_of(file), "ab@cd");
-    call_routine_by_id(ROUTINE_GO_TO_PREVIOUS_CURSOR_POSITION, none.raw);
+    call_file_routine(ROUTINE_GO_TO_PREVIOUS_CURSOR_POSITION, none.raw);
     EXPECT_EQ(state_of(file), "abcd@");
 }
 
@@ -222,9 +222,9 @@ TEST_F(Cursor_Routines, UnalignedBlocks) {
     u8* block = storage + 3;
     s64 one = 1;
     memcpy(block, &one, sizeof(one));
-    call_routine_by_id(ROUTINE_SET_CURSOR_OFFSET, block);
+    call_file_routine(ROUTINE_SET_CURSOR_OFFSET, block);
     EXPECT_EQ(state_of(file), "a@bcd");
-    call_routine_by_id(ROUTINE_GET_CURSOR_OFFSET, block + 1);
+    call_file_routine(ROUTINE_GET_CURSOR_OFFSET, block + 1);
     s64 read;
     memcpy(&read, block + 1, sizeof(read));
     EXPECT_EQ(read, 1);

@@ -38,20 +38,20 @@ void call_random_routine(std::mt19937& random, Editor_File* file, std::string& k
     u16 id = 0;
     switch (random() % 24) {
         case 0: id = ROUTINE_INSERT_TEXT; keep = random_text(random, 1 + random() % 3);
-            block = block_from(Insert_Text_Parameters{String{(u8*)keep.data(), (s64)keep.size()}, (u8)(random() % 2)}); break;
+            block = make_block(Insert_Text_Parameters{String{(u8*)keep.data(), (s64)keep.size()}, (u8)(random() % 2)}); break;
         case 1: id = ROUTINE_INSERT_TEXT_AT; keep = random_text(random, 1 + random() % 3);
-            block = block_from(Insert_Text_At_Parameters{String{(u8*)keep.data(), (s64)keep.size()}, random_offset(random, count)}); break;
+            block = make_block(Insert_Text_At_Parameters{String{(u8*)keep.data(), (s64)keep.size()}, random_offset(random, count)}); break;
         case 2:
         case 3: {
             const u32 characters[] = {'x', 'y', ' ', '\t', '\n', '\r', 0xE9, 0x1F600, 0, 127};
             id = ROUTINE_INSERT_CHARACTER;
-            block = block_from(Insert_Character_Parameters{characters[random() % 10], (u8)(random() % 4 != 0), (u8)(random() % 2)});
+            block = make_block(Insert_Character_Parameters{characters[random() % 10], (u8)(random() % 4 != 0), (u8)(random() % 2)});
             break;
         }
-        case 4: id = ROUTINE_INSERT_NEW_LINE; block = block_from(Insert_New_Line_Parameters{(u8)(random() % 2), (u8)(random() % 2)}); break;
+        case 4: id = ROUTINE_INSERT_NEW_LINE; block = make_block(Insert_New_Line_Parameters{(u8)(random() % 2), (u8)(random() % 2)}); break;
         case 5: id = ROUTINE_DUPLICATE_LINE; break;
         case 6: id = ROUTINE_DELETE_AT;
-            block = block_from(Delete_At_Parameters{random_offset(random, count), (u64)(random() % 5 == 0 ? -(s64)(random() % 3) : random() % 6)});
+            block = make_block(Delete_At_Parameters{random_offset(random, count), (u64)(random() % 5 == 0 ? -(s64)(random() % 3) : random() % 6)});
             break;
         case 7: id = ROUTINE_DELETE_CHARACTER_BEFORE_CURSOR; break;
         case 8: id = ROUTINE_DELETE_CHARACTER_AT_CURSOR; break;
@@ -59,24 +59,24 @@ void call_random_routine(std::mt19937& random, Editor_File* file, std::string& k
         case 10: id = ROUTINE_DELETE_TOKEN_TEXT_UP_TO_CURSOR; break;
         case 11: id = ROUTINE_DELETE_REMAINING_TEXT_ON_TOKEN; break;
         case 12: id = ROUTINE_DELETE_SELECTION; break;
-        case 13: id = ROUTINE_SWAP_LINES; block = block_from(Swap_Lines_Parameters{(u8)(random() % 2)}); break;
+        case 13: id = ROUTINE_SWAP_LINES; block = make_block(Swap_Lines_Parameters{(u8)(random() % 2)}); break;
         case 14: id = ROUTINE_PAD_SELECTION; break;
         case 15: id = ROUTINE_ALIGN_SELECTION_ON_TOKEN_AT_CURSOR; break;
-        case 16: id = ROUTINE_CHANGE_SELECTION_CASE; block = block_from(Change_Selection_Case_Parameters{(u8)(random() % 2)}); break;
+        case 16: id = ROUTINE_CHANGE_SELECTION_CASE; block = make_block(Change_Selection_Case_Parameters{(u8)(random() % 2)}); break;
         case 17:
-        case 18: id = ROUTINE_SET_CURSOR_OFFSET; block = block_from(Offset_Parameters{random_offset(random, count)}); break;
-        case 19: id = ROUTINE_SET_SELECTION_ANCHOR_OFFSET; block = block_from(Offset_Parameters{random_offset(random, count)}); break;
+        case 18: id = ROUTINE_SET_CURSOR_OFFSET; block = make_block(Offset_Parameters{random_offset(random, count)}); break;
+        case 19: id = ROUTINE_SET_SELECTION_ANCHOR_OFFSET; block = make_block(Offset_Parameters{random_offset(random, count)}); break;
         case 20: id = ROUTINE_STOP_SELECTION; break;
         default: {
             const u16 moves[] = {ROUTINE_GO_LEFT, ROUTINE_GO_RIGHT, ROUTINE_GO_UP, ROUTINE_GO_DOWN, ROUTINE_SKIP_TEXT,
                                  ROUTINE_GO_TO_NEXT_NON_WHITESPACE_TOKEN, ROUTINE_GO_TO_PREVIOUS_NON_WHITESPACE_TOKEN,
                                  ROUTINE_GO_TO_LINE_PADDING_END, ROUTINE_START_SELECTION};
             id = moves[random() % (sizeof(moves) / sizeof(moves[0]))];
-            block = block_from(Skip_Text_Parameters{(u8)(random() % 2)});
+            block = make_block(Skip_Text_Parameters{(u8)(random() % 2)});
             break;
         }
     }
-    call_routine_by_id(id, block.raw);
+    call_file_routine(id, block.raw);
 }
 
 void expect_consistent(Editor_File* file) {
@@ -102,25 +102,25 @@ TEST_F(Routines_Random, UndoStepsBackThroughEveryRecordedText) {
         std::string keep;
         for (u32 step = 0; step < steps; step++) {
             editor_clock_override += random() % 300000;
-            u32 records = undo_record_count(file);
+            u32 records = count_undo_records(file);
             std::string before = file_text(file);
             call_random_routine(random, file, keep);
             expect_consistent(file);
             if (::testing::Test::HasFatalFailure()) return;
-            if (undo_record_count(file) > records) text_before[records] = before;
-            if (undo_record_count(file) == records && file_text(file) != before) {
+            if (count_undo_records(file) > records) text_before[records] = before;
+            if (count_undo_records(file) == records && file_text(file) != before) {
                 // Only typing that extends its record changes the text without a new record.
                 Undo_Record* last = (Undo_Record*)file->undo_records.data + records - 1;
                 ASSERT_TRUE(records > 0 && last->kind == UNDO_TYPED_INSERTION) << "an unrecorded change";
             }
         }
-        while (undo_record_count(file)) {
+        while (count_undo_records(file)) {
             Block none = {};
-            call_routine_by_id(ROUTINE_UNDO, none.raw);
+            call_file_routine(ROUTINE_UNDO, none.raw);
             expect_consistent(file);
-            auto known = text_before.find(undo_record_count(file));
+            auto known = text_before.find(count_undo_records(file));
             if (known != text_before.end()) {
-                ASSERT_EQ(file_text(file), known->second) << "after undo to " << undo_record_count(file);
+                ASSERT_EQ(file_text(file), known->second) << "after undo to " << count_undo_records(file);
             }
         }
         ASSERT_EQ(file_text(file), original);
