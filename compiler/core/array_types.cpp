@@ -1,7 +1,6 @@
 // Array types: "[] T" and "[N] T", found by name along the element type's scopes or made
-// once as instances of the support source's __Array and __Fixed_Size_Array. Apart from
-// types.cpp because laying an instance out needs the polymorphic structs, which only
-// what makes arrays links.
+// once as instances of the support source's __Array and __Fixed_Size_Array, whose bodies
+// the polymorphic structs lay out.
 #include "compiler/core/compiler_core.h"
 
 Identifier* get_or_add_array_type_from(Identifier* element, Trace use, Value* count) {

@@ -183,6 +183,7 @@ b8 reset_compiler() {
     state->address_alignment = 8;
     state->target_platform = TARGET_PLATFORM_AMD64;
     state->target_os = TARGET_OS_LINUX;
+    state->type_nesting = 0;
 
     state->global_scope = _add_a_scope(0, 0, Trace{});
     if (!state->global_scope) return false;

@@ -221,6 +221,7 @@ static_assert(sizeof(Value) == 128);
 #define TYPE_NUMBER   0x23800ull  // those and floating point
 
 #define TYPE_CHAIN_MAX_LENGTH 8   // address levels of one type
+#define TYPE_NESTING_MAX_DEPTH 64 // a type parsed inside a type (instances, arrays); bounds the stack
 
 // The list an identifier is added to.
 enum Identifier_Kind : u8 {
@@ -574,6 +575,7 @@ struct Compiler_State {
     u8 target_os;
     Hash_Index identifier_index;      // Identifier_Index_Entry
     Hash_Index string_text_index;     // String_Text_Index_Entry
+    u32 type_nesting;                 // types and instances being parsed inside each other
 };
 
 extern Compiler_State global_compiler_state;

@@ -21,8 +21,8 @@ static b8 place_fixed_size_array_elements(Scope* scope, Identifier* variable, Id
         return false;
     }
     u64 count = max_count->constant_value.constant.data;
-    if (element->size && count > DATA_SECTION_MAX_TOTAL / element->size) {
-        print_error_on_trace(variable->declaration, "The compiler ran out of memory for %s.", global_data_section.name);
+    if (element->size && count > 0xFFFFFFFFull / element->size) {
+        print_error_on_trace(variable->declaration, "This type is too large.");
         return false;
     }
     Register_Id elements = allocate_a_register(scope, (u32)(count * element->size), 0, element->alignment);

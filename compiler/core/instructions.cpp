@@ -225,7 +225,11 @@ static Identifier* get_value_type(Value* value) {
     return type ? type : infer_type_from_value(0, value);
 }
 
-static b8 is_unsigned(Identifier* type) { return type && !type->pointer_depth && (type->flags & TYPE_UNSIGNED); }
+// An enum converts as its base.
+static b8 is_unsigned(Identifier* type) {
+    type = get_enum_base(type);
+    return type && !type->pointer_depth && (type->flags & TYPE_UNSIGNED);
+}
 
 b8 instruction_cast(Scope* scope, u8 cast_kind, Value* destination, Value* source) {
     Instruction* instruction = allocate_an_instruction(scope, INSTRUCTION_CAST);
@@ -236,7 +240,10 @@ b8 instruction_cast(Scope* scope, u8 cast_kind, Value* destination, Value* sourc
     Identifier* from = get_value_type(source);
     Identifier* to = get_value_type(destination);
     b8 unsigned_source = false;
-    if (cast_kind == CAST_INTEGER_TO_LARGER) unsigned_source = is_unsigned(from) && to && (to->flags & (TYPE_SIGNED | TYPE_UNSIGNED));
+    if (cast_kind == CAST_INTEGER_TO_LARGER) {
+        to = get_enum_base(to);
+        unsigned_source = is_unsigned(from) && to && (to->flags & (TYPE_SIGNED | TYPE_UNSIGNED));
+    }
     if (cast_kind == CAST_INTEGER_TO_REAL) unsigned_source = is_unsigned(from);
     if (cast_kind == CAST_REAL_TO_INTEGER) unsigned_source = is_unsigned(to);
     instruction->cast.unsigned_source = unsigned_source;
@@ -425,6 +432,14 @@ b8 instruction_cmp_variable(Scope* scope, Value* left, Value* right) {
 }
 
 b8 instruction_cmp_constant(Scope* scope, Value* left, Value* constant_value) {
+    // A float is compared with a constant of its own type; on AMD64 that constant lies in data.
+    Identifier* left_type = get_value_type(left);
+    Value fitted;
+    if (left_type && !left_type->pointer_depth && (left_type->flags & TYPE_FLOAT) &&
+        !(constant_value->constant.mask & CONSTANT_STRING)) {
+        if (!cast_constant_to_type(&fitted, left_type, constant_value)->kind) return false;
+        constant_value = &fitted;
+    }
     Constant* constant = &constant_value->constant;
     if ((constant->mask & CONSTANT_REAL) && on_amd64()) {
         Value in_data;

@@ -47,13 +47,9 @@ Identifier* get_identifier_with_error(Scope* scope, Token* name, u8 outer);
 // here on its first use; one whose declaration failed is null from then on, with no second
 // report. While it is being parsed the bare identifier is returned.
 
-// Called by a first use, defined with the parser and the type parser.
+// Called by a first use and by the struct parser, defined with the parser.
 
 b8 parse_sub_program_declaration(Scope* scope, Sub_Program* sub_program, Token* first, Token* end);
 b8 handle_declaration_assignment(Scope* scope, Identifier* identifier, u8 constant, Identifier* declared_type,
                                  Token* assignment, Token* end);
 void set_dynamic_default_value(Scope* scope, u32 depth, Value* value);
-b8 parse_struct_declaration(Scope* scope, Identifier* identifier, Token* first, Token* end);
-b8 parse_enum_declaration(Scope* scope, Identifier* identifier, Token* first, u8 flags_variant);
-b8 parse_type(Scope* scope, Identifier** result, Token* first, Token* end, Token** stop, u8 options,
-              Identifier* expected, Sub_Program* sub_program);

@@ -1,5 +1,7 @@
 // Searches over a token list that step over bracketed groups whole, through the links the
 // tokeniser made from each opening bracket to its closer.
+#include <string.h>
+
 #include "compiler/core/compiler_core.h"
 
 // An opening bracket jumps to its closer; the walk goes on after it.
@@ -51,4 +53,18 @@ Token* get_next_binary_operator_with_priority_level_below_or_equal(Token* start,
         if (token == end) return 0;
     }
     return 0;
+}
+
+Token* get_assignment_bounded(Token* start, Token* end) {
+    for (Token* token = start; token && token != end; token = token->next) {
+        if ((token->kind & TOKEN_OPERATOR) && token->value == OP_ASSIGN) return token;
+        if (token->kind & TOKEN_SCOPE_END) return 0;
+        token = skip_group(token);
+        if (token == end) return 0;
+    }
+    return 0;
+}
+
+b8 token_is_word(Token* token, String word) {
+    return token && token->length == (u64)word.count && memcmp(token->text, word.data, token->length) == 0;
 }

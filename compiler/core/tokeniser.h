@@ -34,5 +34,11 @@ Token* get_first_operator_like_bounded(Token* start, u64 operator_bits, Token* e
 // The first operator token whose value has any of the bits.
 
 Token* get_next_binary_operator_with_priority_level_below_or_equal(Token* start, u8 level, Token* end);
+
+Token* get_assignment_bounded(Token* start, Token* end);
+// The first plain '=' (not a compound assignment), groups skipped as above.
+
+b8 token_is_word(Token* token, String word);
+// The token's text is exactly the word (a directive with its '#').
 // The first binary operator of at most that priority; one that follows another binary
 // operator directly is a prefix of the operand and is passed over.

@@ -8,8 +8,7 @@
 
 static Identifier* get_basic_type(Basic_Type_Slot slot) { return global_compiler_state.basic_types[slot]; }
 
-// A type's constant: using a type's name as a value gives it.
-static void set_type_constant_value(Identifier* type) {
+void set_type_constant_value(Identifier* type) {
     Value* value = &type->constant_value;
     memset(value, 0, sizeof(*value));
     value->kind = VALUE_CONSTANT;
@@ -146,7 +145,7 @@ b8 add_the_support_types() {
         String name = string_from_c(support.name);
         Identifier* type = get_identifier_in_list(state->global_scope, IDENTIFIER_KIND_CONSTANT, name.data, (u64)name.count);
         if (!type) {
-            print_error("The support source does not declare '%s'.", support.name);
+            print_error("inject.8 must declare '%s'.", support.name);
             return false;
         }
         type->flags |= support.flags;

@@ -23,7 +23,7 @@ b8 add_the_basic_types();
 b8 add_the_support_types();
 // After the support source declared them: __Array, __Fixed_Size_Array and Code are taken
 // from the global scope into their slots and given their kind bits. False after reporting
-// "The support source does not declare '%s'." for the first one missing.
+// "inject.8 must declare '%s'." for the first one missing.
 
 Identifier* add_a_basic_type(String name, u64 flags, u32 size, u32 alignment);
 // A constant type in the global scope, its own self and leaf, of type Type; a struct or enum
@@ -36,6 +36,10 @@ Identifier* add_a_struct_member(Identifier* struct_type, String name, u64 flags,
 
 Identifier* add_a_basic_constant(String name, Identifier* type);
 // A constant in the global scope whose type, self and leaf are the given type.
+
+void set_type_constant_value(Identifier* type);
+// The type's constant (a typed value of type Type holding the type), located at its
+// declaration: what using the type's name as a value gives.
 
 //~ types.cpp: derived types
 
@@ -104,8 +108,6 @@ Identifier* get_enum_value_no_errors(Identifier* enum_type, String name);
 Identifier* get_or_add_array_type_from(Identifier* element, Trace use, Value* count);
 // "[] T" without a count (null, or a value of kind 0), else "[N] T" with the count
 // constant's u64: found along T's scope chain, or made once from __Array or
-// __Fixed_Size_Array in T's declaring scope. Null after a report.
+// __Fixed_Size_Array in T's declaring scope. Null after a report: "This type is too large."
+// when the elements take more than 32 bits of octets.
 
-// Made with the polymorphic structs, which lay out the body of the instance.
-Identifier* make_struct_from_polymorphic_using_arguments(Identifier* polymorphic, Scope* scope, Value* arguments,
-                                                         String name, Trace use);

@@ -1,15 +1,26 @@
 // quarnc: the compiler's developer tool, built with the tests and never shipped.
 //   quarnc --tokens FILE      the token list with its links and priorities, then the reports
 //   quarnc --constants FILE   the constant each literal makes, then the reports
-//   quarnc FILE               the reports, as the compile-errors tab copies them
-// The exit status is 1 when anything was reported.
+//   quarnc FILE               the reports of tokenising, as the compile-errors tab copies them
+//   quarnc --layout FILE...   the structs and enums the last file declares (type_listing.cpp)
+//   quarnc --type TEXT FILE...  the type TEXT names after the files' declarations
+//   quarnc [--preparse] [--ir] DIR
+//                             compiles DIR/custom.8 with DIR as the base directory of the
+//                             support sources, up to the entry blocks
+//   quarnc --front [--preparse] [--ir] FILE
+//                             the same stages over FILE alone, without support sources
+// --preparse lists the loaded files and the recorded globals, --ir the entry blocks'
+// instructions; the reports follow. The exit status is 1 when anything was reported.
 #include <fcntl.h>
+#include <limits.h>
 #include <stdio.h>
+#include <stdlib.h>
 #include <string.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "compiler/core/compiler_core.h"
+#include "compiler/quarnc/quarnc.h"
+#include "compiler/quarnc/type_listing.h"
 #include "foundation/os_files.h"
 #include "foundation/sort.h"
 
@@ -108,7 +119,7 @@ static void write_constants(FILE* out, Source_File* file) {
     }
 }
 
-static void write_compile_errors(FILE* out) {
+void write_compile_errors(FILE* out) {
     for (u32 i = 0; i < compile_errors.count; i++) {
         u64 used = tmp_get_used();
         String text = compile_error_to_text((Compile_Error*)compile_errors.data + i, true);
@@ -118,8 +129,7 @@ static void write_compile_errors(FILE* out) {
     }
 }
 
-// Reads the file whole into a new source file of the compile.
-static Source_File* load_source_file(const char* path) {
+Source_File* load_source_file(const char* path) {
     int fd = open(path, O_RDONLY);
     struct stat status;
     if (fd < 0 || fstat(fd, &status) != 0) {
@@ -147,15 +157,9 @@ static Source_File* load_source_file(const char* path) {
     return file;
 }
 
-int main(int argc, char** argv) {
-    b8 list_tokens = argc == 3 && strcmp(argv[1], "--tokens") == 0;
-    b8 list_constants = argc == 3 && strcmp(argv[1], "--constants") == 0;
-    if (argc != 2 + (list_tokens || list_constants)) {
-        fprintf(stderr, "usage: quarnc [--tokens | --constants] FILE\n");
-        return 2;
-    }
-    if (!init_memory(PROGRAM_EDITOR) || !init_compiler(STR(".")) || !reset_compiler() || !add_the_basic_types()) return 2;
-    Source_File* file = load_source_file(argv[argc - 1]);
+static int tokenise_only(const char* path, b8 list_tokens, b8 list_constants) {
+    if (!init_compiler(STR(".")) || !reset_compiler() || !add_the_basic_types()) return 2;
+    Source_File* file = load_source_file(path);
     if (!file) return 2;
 
     b8 tokenised = tokenise_file(file);
@@ -164,4 +168,52 @@ int main(int argc, char** argv) {
     if ((list_tokens || list_constants) && compile_errors.count) fputc('\n', stdout);
     write_compile_errors(stdout);
     return compile_errors.count ? 1 : 0;
+}
+
+static int compile(const char* target, b8 front, b8 list_preparse, b8 list_ir) {
+    // The DIR form reads the support sources from DIR itself, named by its full path.
+    static char base[PATH_MAX];
+    String path = string_from_c(target);
+    if (!front) {
+        if (!realpath(target, base)) {
+            fprintf(stderr, "quarnc: cannot resolve %s\n", target);
+            return 2;
+        }
+        path = string_concat2("%/custom.8", string_from_c(base));
+    }
+    if (!init_compiler(front ? STR(".") : string_from_c(base))) return 2;
+
+    compile_front_end(path.data, (u64)path.count, !front);
+    if (list_preparse) write_preparse_listing(stdout);
+    if (list_ir) write_entry_block_listing(stdout);
+    if ((list_preparse || list_ir) && compile_errors.count) fputc('\n', stdout);
+    write_compile_errors(stdout);
+    free_compiler_state();
+    return compile_errors.count ? 1 : 0;
+}
+
+int main(int argc, char** argv) {
+    if (argc >= 2 && (strcmp(argv[1], "--layout") == 0 || strcmp(argv[1], "--type") == 0)) return run_type_listing(argc, argv);
+    b8 list_tokens = false, list_constants = false, front = false, list_preparse = false, list_ir = false;
+    int i = 1;
+    for (; i < argc && argv[i][0] == '-' && argv[i][1] == '-'; i++) {
+        if (strcmp(argv[i], "--tokens") == 0) list_tokens = true;
+        else if (strcmp(argv[i], "--constants") == 0) list_constants = true;
+        else if (strcmp(argv[i], "--front") == 0) front = true;
+        else if (strcmp(argv[i], "--preparse") == 0) list_preparse = true;
+        else if (strcmp(argv[i], "--ir") == 0) list_ir = true;
+        else break;
+    }
+    struct stat status;
+    b8 directory = i + 1 == argc && stat(argv[i], &status) == 0 && S_ISDIR(status.st_mode);
+    b8 compiles = front || list_preparse || list_ir || directory;
+    if (i + 1 != argc || (list_tokens && list_constants) || ((list_tokens || list_constants) && compiles) ||
+        (compiles && front == directory)) {
+        fprintf(stderr, "usage: quarnc [--tokens | --constants] FILE | quarnc [--preparse] [--ir] DIR | "
+                        "quarnc --front [--preparse] [--ir] FILE\n");
+        return 2;
+    }
+    if (!init_memory(PROGRAM_EDITOR)) return 2;
+    if (!compiles) return tokenise_only(argv[i], list_tokens, list_constants);
+    return compile(argv[i], front, list_preparse, list_ir);
 }

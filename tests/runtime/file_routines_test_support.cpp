@@ -4,12 +4,6 @@
 #include "editor/editor.h"
 #include "shell/tabs.h"
 
-void call_file_routine(u16 id, u8* block) {
-    // The undo routine belongs to the clipboard group; the primitive it calls stands in.
-    if (id == ROUTINE_UNDO) editor_undo(current_file);
-    else handle_foreign_call(block, id);
-}
-
 std::string state_of(Editor_File* file) {
     std::string text = file_text(file);
     std::string out;
@@ -22,8 +16,6 @@ std::string state_of(Editor_File* file) {
     return out;
 }
 
-u32 count_undo_records(Editor_File* file) { return file->undo_records.count; }
-
 void run_routine_case(const Routine_Case& c) {
     SCOPED_TRACE(c.name);
     Test_File file(c.before);
@@ -34,14 +26,15 @@ void run_routine_case(const Routine_Case& c) {
     std::string before_text = file_text(file);
     s64 cursor_before = file->cursor;
 
-    Block block = c.block;
-    call_file_routine(c.id, block.raw);
+    Test_Block block = c.block;
+    call_routine_by_id(c.id, block.bytes);
 
     EXPECT_EQ(state_of(file), c.after);
     EXPECT_EQ(atomic_load_u16(&file->flags) & ROW_FLAGS, c.flags);
-    EXPECT_EQ(count_undo_records(file), c.undo_records);
-    const Block& expected = c.has_result ? c.result : c.block;
-    EXPECT_EQ(memcmp(block.raw, expected.raw, sizeof(block.raw)), 0) << "the block came back otherwise";
+    EXPECT_EQ(undo_record_count(file), c.undo_records);
+    Test_Block expected = c.block;
+    if (c.has_result) memcpy(expected.bytes, c.result.bytes, c.result.size);
+    EXPECT_EQ(memcmp(block.bytes, expected.bytes, sizeof(block.bytes)), 0) << "the block came back otherwise";
     if (file->cursor != cursor_before && file_text(file) == before_text) {
         EXPECT_EQ(file->previous_cursor, cursor_before);
     }
@@ -49,7 +42,11 @@ void run_routine_case(const Routine_Case& c) {
     EXPECT_LE(*file->selection_start, *file->selection_end);
     EXPECT_TRUE(file->selection_start == &file->cursor || file->selection_start == &file->selection_anchor);
 
-    while (count_undo_records(file)) editor_undo(file);
+    while (undo_record_count(file)) {
+        u32 records = undo_record_count(file);
+        call_routine_by_id(ROUTINE_UNDO, nullptr);
+        ASSERT_LT(undo_record_count(file), records);
+    }
     EXPECT_EQ(file_text(file), before_text) << "undo did not restore the text";
     current_file = nullptr;
 }
@@ -62,8 +59,8 @@ void check_file_rule(const File_Rule_Case& c, const std::string& marked) {
         std::string before = state_of(current);
         current_file = current;
         custom_layer_execution_file = colouring ? coloured.file : nullptr;
-        Block block = c.block;
-        call_file_routine(c.id, block.raw);
+        Test_Block block = c.block;
+        call_routine_by_id(c.id, block.bytes);
         b8 on_coloured = colouring && c.layer;
         EXPECT_EQ(state_of(coloured) != before, on_coloured);
         EXPECT_EQ(state_of(current) != before, !on_coloured);

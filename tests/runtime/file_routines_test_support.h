@@ -9,27 +9,10 @@
 
 #include <string>
 
-#include "tests/editor/editor_test_helpers.h"
-#include "runtime/foreign_routines.h"
+#include "routine_blocks.h"
 #include "runtime/routines_cursor.h"
 #include "runtime/routines_editing.h"
 #include "runtime/routines_transforms.h"
-
-void call_file_routine(u16 id, u8* block);
-// Through the dispatcher, as compiled code calls it.
-
-// A parameter block: the record's octets, then zeros.
-struct Block {
-    u8 raw[48];
-};
-
-template <typename T>
-Block make_block(const T& record) {
-    static_assert(sizeof(T) <= sizeof(Block::raw));
-    Block b = {};
-    memcpy(b.raw, &record, sizeof(record));
-    return b;
-}
 
 inline String literal(const char* text) { return String{(u8*)text, (s64)strlen(text)}; }
 
@@ -45,12 +28,12 @@ struct Routine_Case {
     const char* name;
     std::string before;
     u16 id;
-    Block block;
+    Test_Block block;
     std::string after;
     u16 flags;           // ROW_FLAGS bits set after the call (none are set before)
     u32 undo_records;    // after the call
     b8 has_result;       // else the block must come back untouched
-    Block result;
+    Test_Block result;   // its record's octets are written over the given block
     u16 given_flags;     // set before the call, such as FILE_SINGLE_LINE
     u32 visible_lines;
 };
@@ -63,11 +46,9 @@ void run_routine_case(const Routine_Case& c);
 // then undoes every record and checks the text is as it was. A cursor that moved over an
 // unchanged text must leave its old offset as the previous cursor.
 
-u32 count_undo_records(Editor_File* file);
-
 struct File_Rule_Case {
     u16 id;
-    Block block;
+    Test_Block block;
     b8 layer;  // acts on the file being coloured when there is one
 };
 

@@ -15,21 +15,10 @@ std::string t(std::initializer_list<const char*> parts) {
     return s;
 }
 
-Block forward(u8 f) { return make_block(Skip_Text_Parameters{f}); }
-Block offset(s64 o) { return make_block(Offset_Parameters{o}); }
-Block result_u8(u8 v) { return make_block(Check_If_Selection_Is_Active_Parameters{v}); }
-Block result_s64(s64 v) { return make_block(Offset_Result_Parameters{v}); }
-Block filled(u8 octet) {
-    Block b;
-    memset(b.raw, octet, sizeof(b.raw));
-    return b;
-}
-Block filled_result(u8 octet, const Block& result, u64 size) {
-    Block b = filled(octet);
-    memcpy(b.raw, result.raw, size);
-    return b;
-}
-
+Test_Block forward(u8 f) { return block_from(Skip_Text_Parameters{f}); }
+Test_Block offset(s64 o) { return block_from(Offset_Parameters{o}); }
+Test_Block result_u8(u8 v) { return block_from(Check_If_Selection_Is_Active_Parameters{v}); }
+Test_Block result_s64(s64 v) { return block_from(Offset_Result_Parameters{v}); }
 TEST_F(Cursor_Routines, MovesSelectsAndReports) {
     const Routine_Case cases[] = {
         // go_left and go_right: a character, a CR LF pair, the text's ends
@@ -123,10 +112,8 @@ TEST_F(Cursor_Routines, MovesSelectsAndReports) {
         {"stop selection keeps the anchor", "#a@b", ROUTINE_STOP_SELECTION, {}, "a@b", 0},
         {"toggle on", "a@b", ROUTINE_TOGGLE_SELECTION, {}, "a#@b", 0},
         {"toggle off", "a@b#", ROUTINE_TOGGLE_SELECTION, {}, "a@b", 0},
-        {"selection active", "#a@b", ROUTINE_CHECK_IF_SELECTION_IS_ACTIVE, filled(0xAA), "#a@b", 0, 0, true,
-         filled_result(0xAA, result_u8(1), 1)},
-        {"selection not active", "a@b", ROUTINE_CHECK_IF_SELECTION_IS_ACTIVE, filled(0xAA), "a@b", 0, 0, true,
-         filled_result(0xAA, result_u8(0), 1)},
+        {"selection active", "#a@b", ROUTINE_CHECK_IF_SELECTION_IS_ACTIVE, empty_block(), "#a@b", 0, 0, true, result_u8(1)},
+        {"selection not active", "a@b", ROUTINE_CHECK_IF_SELECTION_IS_ACTIVE, empty_block(), "a@b", 0, 0, true, result_u8(0)},
         {"keep the anchor on a click", "a@b", ROUTINE_DO_NOT_SET_SELECTION_ANCHOR_ON_CLICK, {}, "a@b", FILE_KEEP_ANCHOR_ON_CLICK},
 
         // offsets
@@ -141,14 +128,12 @@ TEST_F(Cursor_Routines, MovesSelectsAndReports) {
         {"set the anchor after the cursor", "a@bcd", ROUTINE_SET_SELECTION_ANCHOR_OFFSET, offset(4), "a@bcd#", 0},
         {"set the anchor past the count", "a@bcd", ROUTINE_SET_SELECTION_ANCHOR_OFFSET, offset(5), "a@bcd", 0},
         {"set the anchor below 0", "a@bcd", ROUTINE_SET_SELECTION_ANCHOR_OFFSET, offset(-1), "a@bcd", 0},
-        {"get the cursor", "ab@cd", ROUTINE_GET_CURSOR_OFFSET, filled(0xAA), "ab@cd", 0, 0, true, filled_result(0xAA, result_s64(2), 8)},
+        {"get the cursor", "ab@cd", ROUTINE_GET_CURSOR_OFFSET, empty_block(), "ab@cd", 0, 0, true, result_s64(2)},
         {"get the selection start at the anchor", "a#bc@d", ROUTINE_GET_SELECTION_START_OFFSET, {}, "a#bc@d", 0, 0, true, result_s64(1)},
         {"get the selection start at the cursor", "a@bc#d", ROUTINE_GET_SELECTION_START_OFFSET, {}, "a@bc#d", 0, 0, true, result_s64(1)},
         {"get the selection end", "a#bc@d", ROUTINE_GET_SELECTION_END_OFFSET, {}, "a#bc@d", 0, 0, true, result_s64(3)},
-        {"no selection start without a selection", "ab@cd", ROUTINE_GET_SELECTION_START_OFFSET, filled(0xAA), "ab@cd", 0, 0, true,
-         filled_result(0xAA, result_s64(0), 8)},
-        {"no selection end without a selection", "ab@cd", ROUTINE_GET_SELECTION_END_OFFSET, filled(0xAA), "ab@cd", 0, 0, true,
-         filled_result(0xAA, result_s64(0), 8)},
+        {"no selection start without a selection", "ab@cd", ROUTINE_GET_SELECTION_START_OFFSET, empty_block(), "ab@cd", 0, 0, true, result_s64(0)},
+        {"no selection end without a selection", "ab@cd", ROUTINE_GET_SELECTION_END_OFFSET, empty_block(), "ab@cd", 0, 0, true, result_s64(0)},
     };
     for (const Routine_Case& c : cases) run_routine_case(c);
 }
@@ -172,11 +157,11 @@ TEST_F(Cursor_Routines, WithoutAFile) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.id);
-        Block block = filled(0xAA);
-        call_file_routine(c.id, block.raw);
-        Block expected = filled(0xAA);
-        memset(expected.raw, 0, c.result_size);
-        EXPECT_EQ(memcmp(block.raw, expected.raw, sizeof(block.raw)), 0);
+        Test_Block block = empty_block();
+        call_routine_by_id(c.id, block.bytes);
+        Test_Block expected = empty_block();
+        memset(expected.bytes, 0, c.result_size);
+        EXPECT_EQ(memcmp(block.bytes, expected.bytes, sizeof(block.bytes)), 0);
     }
 }
 
@@ -196,21 +181,21 @@ TEST_F(Cursor_Routines, WhichFile) {
     Test_File coloured("ab#c@");
     current_file = current;
     custom_layer_execution_file = coloured;
-    Block block = {};
-    call_file_routine(ROUTINE_GET_CURSOR_OFFSET, block.raw);
-    EXPECT_EQ(block.raw[0], 3);
-    call_file_routine(ROUTINE_GET_SELECTION_START_OFFSET, block.raw);
-    EXPECT_EQ(block.raw[0], 2);
+    Test_Block block = {};
+    call_routine_by_id(ROUTINE_GET_CURSOR_OFFSET, block.bytes);
+    EXPECT_EQ(block.bytes[0], 3);
+    call_routine_by_id(ROUTINE_GET_SELECTION_START_OFFSET, block.bytes);
+    EXPECT_EQ(block.bytes[0], 2);
 }
 
 TEST_F(Cursor_Routines, PreviousCursorPositionTwiceReturns) {
     Test_File file("ab@cd");
     current_file = file;
-    Block none = {};
-    call_file_routine(ROUTINE_GO_TO_FILE_END, none.raw);
-    call_file_routine(ROUTINE_GO_TO_PREVIOUS_CURSOR_POSITION, none.raw);
+    Test_Block none = {};
+    call_routine_by_id(ROUTINE_GO_TO_FILE_END, none.bytes);
+    call_routine_by_id(ROUTINE_GO_TO_PREVIOUS_CURSOR_POSITION, none.bytes);
     EXPECT_EQ(state_of(file), "ab@cd");
-    call_file_routine(ROUTINE_GO_TO_PREVIOUS_CURSOR_POSITION, none.raw);
+    call_routine_by_id(ROUTINE_GO_TO_PREVIOUS_CURSOR_POSITION, none.bytes);
     EXPECT_EQ(state_of(file), "abcd@");
 }
 
@@ -222,9 +207,9 @@ TEST_F(Cursor_Routines, UnalignedBlocks) {
     u8* block = storage + 3;
     s64 one = 1;
     memcpy(block, &one, sizeof(one));
-    call_file_routine(ROUTINE_SET_CURSOR_OFFSET, block);
+    call_routine_by_id(ROUTINE_SET_CURSOR_OFFSET, block);
     EXPECT_EQ(state_of(file), "a@bcd");
-    call_file_routine(ROUTINE_GET_CURSOR_OFFSET, block + 1);
+    call_routine_by_id(ROUTINE_GET_CURSOR_OFFSET, block + 1);
     s64 read;
     memcpy(&read, block + 1, sizeof(read));
     EXPECT_EQ(read, 1);

@@ -21,12 +21,12 @@ std::string t(std::initializer_list<const char*> parts) {
     return s;
 }
 
-Block text(const char* s, u8 move) { return make_block(Insert_Text_Parameters{literal(s), move}); }
-Block text_of(String s, u8 move) { return make_block(Insert_Text_Parameters{s, move}); }
-Block text_at(const char* s, s64 offset) { return make_block(Insert_Text_At_Parameters{literal(s), offset}); }
-Block character(u32 c, u8 move = 1, u8 complete = 0) { return make_block(Insert_Character_Parameters{c, move, complete}); }
-Block new_line(u8 keep, u8 move) { return make_block(Insert_New_Line_Parameters{keep, move}); }
-Block range(s64 offset, u64 length) { return make_block(Delete_At_Parameters{offset, length}); }
+Test_Block text(const char* s, u8 move) { return block_from(Insert_Text_Parameters{literal(s), move}); }
+Test_Block text_of(String s, u8 move) { return block_from(Insert_Text_Parameters{s, move}); }
+Test_Block text_at(const char* s, s64 offset) { return block_from(Insert_Text_At_Parameters{literal(s), offset}); }
+Test_Block character(u32 c, u8 move = 1, u8 complete = 0) { return block_from(Insert_Character_Parameters{c, move, complete}); }
+Test_Block new_line(u8 keep, u8 move) { return block_from(Insert_New_Line_Parameters{keep, move}); }
+Test_Block range(s64 offset, u64 length) { return block_from(Delete_At_Parameters{offset, length}); }
 
 const u16 TYPED = EDITED | SYNTAX;
 
@@ -145,10 +145,10 @@ TEST_F(Editing_Routines, WithoutAFileNothingHappens) {
                        ROUTINE_DELETE_REMAINING_TEXT_ON_TOKEN, ROUTINE_DELETE_SELECTION};
     for (u16 id : ids) {
         SCOPED_TRACE(id);
-        Block block = text("x", 1);
-        Block given = block;
-        call_file_routine(id, block.raw);
-        EXPECT_EQ(memcmp(block.raw, given.raw, sizeof(block.raw)), 0);
+        Test_Block block = text("x", 1);
+        Test_Block given = block;
+        call_routine_by_id(id, block.bytes);
+        EXPECT_EQ(memcmp(block.bytes, given.bytes, sizeof(block.bytes)), 0);
     }
 }
 
@@ -188,22 +188,22 @@ TEST_F(Editing_Routines, TypingMergesIntoOneRecord) {
         const u32 keys[] = {'x', 'y', 'z'};
         for (u32 i = 0; i < 3; i++) {
             if (i) editor_clock_override += c.gaps[i - 1];
-            Block block = character(keys[i]);
-            call_file_routine(ROUTINE_INSERT_CHARACTER, block.raw);
+            Test_Block block = character(keys[i]);
+            call_routine_by_id(ROUTINE_INSERT_CHARACTER, block.bytes);
         }
         EXPECT_EQ(state_of(file), "axyz@");
-        Block none = {};
-        call_file_routine(ROUTINE_UNDO, none.raw);
+        Test_Block none = {};
+        call_routine_by_id(ROUTINE_UNDO, none.bytes);
         EXPECT_EQ(state_of(file), c.undone);
     }
     // Inserted text is a record of its own that typing never extends.
     Test_File file("@");
     current_file = file;
-    Block block = text("abc", 1);
-    call_file_routine(ROUTINE_INSERT_TEXT, block.raw);
+    Test_Block block = text("abc", 1);
+    call_routine_by_id(ROUTINE_INSERT_TEXT, block.bytes);
     block = character('d');
-    call_file_routine(ROUTINE_INSERT_CHARACTER, block.raw);
-    ASSERT_EQ(count_undo_records(file), 2u);
+    call_routine_by_id(ROUTINE_INSERT_CHARACTER, block.bytes);
+    ASSERT_EQ(undo_record_count(file), 2u);
     EXPECT_EQ(((Undo_Record*)file->undo_records.data)[0].insertion.length, 3);
 }
 
@@ -223,13 +223,13 @@ TEST_F(Editing_Routines, TabCompletesAPathInATerminalInputLine) {
     current_tab_index = 0;
     current_file = input;
 
-    Block block = character('\t', 1, 1);
-    call_file_routine(ROUTINE_INSERT_CHARACTER, block.raw);
+    Test_Block block = character('\t', 1, 1);
+    call_routine_by_id(ROUTINE_INSERT_CHARACTER, block.bytes);
     EXPECT_EQ(state_of(input), "cat hello.txt@");
     // Another file of the same tab completes words, not paths.
     Test_File other("hello he@");
     current_file = other;
-    call_file_routine(ROUTINE_INSERT_CHARACTER, block.raw);
+    call_routine_by_id(ROUTINE_INSERT_CHARACTER, block.bytes);
     EXPECT_EQ(state_of(other), "hello hello@");
 }
 

@@ -9,8 +9,8 @@ namespace {
 
 struct Transform_Routines : Routines_Test {};
 
-Block up(u8 u) { return make_block(Swap_Lines_Parameters{u}); }
-Block to_lower(u8 l) { return make_block(Change_Selection_Case_Parameters{l}); }
+Test_Block up(u8 u) { return block_from(Swap_Lines_Parameters{u}); }
+Test_Block to_lower(u8 l) { return block_from(Change_Selection_Case_Parameters{l}); }
 
 const u16 CHANGED = EDITED | SYNTAX;
 

@@ -3,10 +3,14 @@
 #pragma once
 
 #include <string.h>
+#include <deque>
+#include <fstream>
+#include <sstream>
 #include <string>
 #include <vector>
 
 #include "compiler/core/compiler_core.h"
+#include "stand_ins.h"
 
 // A source file of the current compile whose text is the given string (kept alive by the
 // caller), tokenised unless asked otherwise.
@@ -69,4 +73,31 @@ inline Identifier* add_test_struct(Scope* scope, const char* name,
     type->constant_value.constant.type = basic_type(BASIC_TYPE_TYPE);
     for (auto& [member, member_type] : members) add_a_struct_member(type, string_from_c(member), 0, member_type->size, member_type);
     return type;
+}
+
+inline std::string read_core_fixture(const char* name) {
+    std::ifstream in(std::string(QUARN_COMPILER_CORE_FIXTURES) + "/" + name, std::ios::binary);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+// The test's declarations in the global scope, recorded as the preparse records them and
+// each used once in order, as a first use parses it. The text must outlive the compile.
+inline bool declare_test_source(const std::string& text, const char* path = "test.8") {
+    Source_File* file = add_test_source(text, path);
+    return compile_errors.count == 0 && stand_in_preparse(global_compiler_state.global_scope, first_token(file), nullptr, true);
+}
+
+// The support source's __Array, __Fixed_Size_Array and Code, from the fixture "inject.8".
+inline bool add_support_types() {
+    static const std::string text = read_core_fixture("inject.8");
+    return declare_test_source(text, "inject.8") && add_the_support_types();
+}
+
+// A compile's start with the support types: arrays can be made.
+inline bool reset_with_support_types() { return reset_with_basic_types() && add_support_types(); }
+
+inline Identifier* find_global(const char* name) {
+    return get_identifier(global_compiler_state.global_scope, (u8*)name, strlen(name));
 }

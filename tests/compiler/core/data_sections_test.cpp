@@ -75,11 +75,8 @@ static Register_Id member_view(Register_Id id, Identifier* type, const char* mem
 }
 
 TEST(DataSections, LoaderSimulation) {
-    ASSERT_TRUE(reset_with_basic_types());
-    reset_stand_ins();
+    ASSERT_TRUE(reset_with_support_types());
     Scope* global = global_compiler_state.global_scope;
-    ASSERT_TRUE(add_test_struct(global, "__Array") && add_test_struct(global, "__Fixed_Size_Array") &&
-                add_test_struct(global, "Code") && add_the_support_types());
     Identifier* string = basic_type(BASIC_TYPE_STRING);
     Identifier* u32_type = basic_type(BASIC_TYPE_U32);
     Identifier* u8_type = basic_type(BASIC_TYPE_U8);

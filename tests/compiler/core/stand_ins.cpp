@@ -1,7 +1,9 @@
-// Weak stand-ins for the parser and type-parser routines that the core calls: on the first
-// use of a preparsed global, and to lay out an array type's instance. They do the least a
-// caller needs: count the call, optionally look a name up from inside it, and succeed or
-// fail with one report.
+// Weak stand-ins for the parser routines that the core calls: on the first use of a
+// preparsed global, for constant values inside types and struct bodies, for the parameters
+// of a signature and for the values of an enum. Each does the least a fixture needs: a
+// value is a literal, a name, or a type written where a value stands; a parameter is
+// "name: type"; an enum member is "$A;" or "$A := n;". The real routine wins once a
+// library defines it.
 #include "stand_ins.h"
 
 #include <string.h>
@@ -10,73 +12,199 @@ Stand_In_Control stand_in_control;
 
 void reset_stand_ins() { memset(&stand_in_control, 0, sizeof(stand_in_control)); }
 
-static b8 stand_in_parse(Scope* scope, Identifier* identifier) {
+#define WEAK __attribute__((weak))
+
+static b8 at_end(Token* token, Token* end) { return !token || token == end; }
+
+static b8 report(Token* at, const char* message) {
+    if (at) print_error_on_token(at, "%s", message);
+    else print_error("%s", message);
+    return false;
+}
+
+WEAK b8 parse_sub_program_declaration(Scope* scope, Sub_Program* sub_program, Token*, Token*) {
     stand_in_control.declarations_parsed++;
     if (stand_in_control.look_up_while_parsing) {
         stand_in_control.seen_while_parsing = get_identifier_with_error(scope, stand_in_control.look_up_while_parsing, 0);
     }
     if (stand_in_control.fail) {
-        print_error_on_trace(identifier->declaration, "The stand-in declaration failed.");
+        print_error_on_trace(sub_program->declaration, "The stand-in declaration failed.");
         return false;
     }
-    return true;
-}
-
-#define WEAK __attribute__((weak))
-
-WEAK b8 parse_sub_program_declaration(Scope* scope, Sub_Program* sub_program, Token*, Token*) {
-    return stand_in_parse(scope, sub_program);
-}
-
-WEAK b8 parse_struct_declaration(Scope* scope, Identifier* identifier, Token*, Token*) {
-    return stand_in_parse(scope, identifier);
-}
-
-WEAK b8 parse_enum_declaration(Scope* scope, Identifier* identifier, Token*, u8) {
-    return stand_in_parse(scope, identifier);
-}
-
-WEAK b8 handle_declaration_assignment(Scope* scope, Identifier* identifier, u8, Identifier*, Token*, Token*) {
-    return stand_in_parse(scope, identifier);
-}
-
-// Types are resolved by name among the global constants: enough for "u8" and the like.
-WEAK b8 parse_type(Scope* scope, Identifier** result, Token* first, Token* end, Token** stop, u8, Identifier*,
-                   Sub_Program*) {
-    Identifier* type = get_identifier(scope, first->text, first->length);
-    if (!type) {
-        print_error_on_token(first, "Expected a type but got '%s' instead.", token_to_c_string(first));
-        return false;
-    }
-    *result = type;
-    *stop = first->next;
     return true;
 }
 
 WEAK void set_dynamic_default_value(Scope*, u32, Value*) {}
 
-// An instance laid out as the support source's arrays are: data and count, and for a
-// fixed-size array a MAX_COUNT constant holding the second argument.
-WEAK Identifier* make_struct_from_polymorphic_using_arguments(Identifier* polymorphic, Scope* scope, Value* arguments,
-                                                              String name, Trace use) {
-    stand_in_control.instances_made++;
-    Identifier* instance = add_identifier(scope, name.data, (u64)name.count, IDENTIFIER_KIND_CONSTANT, use);
-    if (!instance) return 0;
-    instance->type = global_compiler_state.basic_types[BASIC_TYPE_TYPE];
-    instance->self = instance;
-    instance->leaf_type = instance;
-    instance->flags = IDENTIFIER_DECLARED | IDENTIFIER_CONSTANT | TYPE_STRUCT;
-    instance->polymorphic_origin = polymorphic;
-    instance->alignment = 8;
-    instance->member_scope = _add_a_scope(scope, SCOPE_STRUCT_MEMBERS, use);
-    instance->member_scope->owner = instance;
-    Identifier* element = (Identifier*)arguments[0].constant.data;
-    add_a_struct_member(instance, STR("data"), 0, 8, type_to_memory_address_of_type(element, 1));
-    add_a_struct_member(instance, STR("count"), 0, 8, global_compiler_state.basic_types[BASIC_TYPE_S64]);
-    if (polymorphic->flags & TYPE_FIXED_SIZE_ARRAY) {
-        Identifier* max_count = add_identifier(instance->member_scope, (u8*)"MAX_COUNT", 9, IDENTIFIER_KIND_CONSTANT, use);
-        max_count->flags = IDENTIFIER_CONSTANT | IDENTIFIER_DECLARED;
-        max_count->constant_value = arguments[1];
+WEAK b8 parse_simple_statement(Scope* scope, Token* first, Token* end, Identifier* expected, Comparison_Result*, u8,
+                               u8 constant, Value* out) {
+    memset(out, 0, sizeof(*out));
+    if (at_end(first, end)) return report(end, "Expected a value.");
+    Trace trace = make_trace_from_token(first);
+    if (at_end(first->next, end) && (first->kind & TOKEN_LITERAL)) {
+        return make_constant_value_from_token(out, first, expected)->kind != 0;
     }
-    return instance;
+    if (at_end(first->next, end) && (first->kind & TOKEN_IDENTIFIER)) {
+        Identifier* identifier = get_identifier_with_error(scope, first, 0);
+        if (!identifier) return false;
+        make_value_from_identifier(out, identifier, trace);
+    } else if (token_is_word(first, STR("cast")) && (first->next->kind & TOKEN_OPEN_PARENTHESIS) &&
+               ((Token*)first->next->value)->next == end) {
+        // cast(value, type), converted as the operand parser converts it.
+        Token* closing = (Token*)first->next->value;
+        Token* comma = get_first_token_like_bounded(first->next->next, TOKEN_COMMA, closing);
+        if (!comma) return report(first, "cast is written cast(value, type).");
+        Value value;
+        Identifier* type;
+        Token* stop;
+        if (!parse_simple_statement(scope, first->next->next, comma, 0, 0, 0, 0, &value) ||
+            !parse_type(scope, &type, comma->next, closing, &stop, 0, 0, 0)) {
+            return false;
+        }
+        if (!at_end(stop, closing)) return report(stop, "This is unexpected.");
+        if (!explicit_cast_value(out, scope, type, &value)->kind) return false;
+    } else if ((first->kind & TOKEN_IDENTIFIER) && (first->next->kind & TOKEN_OPEN_PARENTHESIS) &&
+               ((Token*)first->next->value)->next == end) {
+        // An instance written as a value, as the operand parser makes it.
+        Identifier* polymorphic = get_identifier_with_error(scope, first, 0);
+        if (!polymorphic) return false;
+        Identifier* instance = make_struct_from_polymorphic(polymorphic, scope, first->next, end);
+        if (!instance) return false;
+        make_constant_value_from_type(out, instance, trace);
+    } else {
+        Identifier* type;
+        Token* stop;
+        if (!parse_type(scope, &type, first, end, &stop, 0, 0, 0)) return false;
+        if (!at_end(stop, end)) return report(stop, "This is incorrect/not supported right now.");
+        make_constant_value_from_type(out, type, trace);
+    }
+    if (constant && !(out->kind & VALUE_CONSTANT)) return report(first, "This expression does not appear to be constant.");
+    return true;
+}
+
+WEAK b8 parse_assignment_value(Scope* scope, u8, u8 constant, Identifier* expected_type, Token* first, Token* end, Value* out) {
+    if (!parse_simple_statement(scope, first, end, expected_type, 0, 0, constant, out)) return false;
+    return !expected_type || cast_value_to_type(out, scope, expected_type, out)->kind;
+}
+
+WEAK b8 handle_declaration_assignment(Scope* scope, Identifier* identifier, u8, Identifier* declared_type, Token* assignment,
+                                      Token* end) {
+    stand_in_control.declarations_parsed++;
+    Token* first = (assignment->kind & TOKEN_OPERATOR) && assignment->value == OP_ASSIGN ? assignment->next : assignment;
+    if (at_end(first, end)) return report(assignment, "Did you forget to specify a value?");
+    // Members, parameters and constants take constants; a global variable may take another's value.
+    b8 constant = identifier->flags & (IDENTIFIER_CONSTANT | IDENTIFIER_STRUCT_MEMBER);
+    Value value;
+    if (!parse_simple_statement(scope, first, end, declared_type, 0, 0, constant, &value)) return false;
+    Identifier* type = declared_type ? declared_type : infer_type_from_value(0, &value);
+    if (!type) return report(first, "The type of this value cannot be inferred.");
+    if (!cast_value_to_type(&value, scope, type, &value)->kind) return false;
+    identifier->type = type;
+    identifier->constant_value = value;
+    return true;
+}
+
+WEAK Identifier* preparse_sub_program_param(Sub_Program* sub_program, Token* first, Token* end) {
+    Scope* parameters = sub_program->body_scope;
+    b8 constant = first->kind & TOKEN_DOLLAR;
+    Token* name = constant ? first->next : first;
+    if (at_end(name, end) || !(name->kind & TOKEN_IDENTIFIER)) {
+        report(at_end(name, end) ? first : name, "Expected a parameter name.");
+        return 0;
+    }
+    Token* colon = name->next;
+    if (at_end(colon, end) || !(colon->kind & TOKEN_COLON)) {
+        report(name, "Expected ':' after the parameter name.");
+        return 0;
+    }
+    Identifier* parameter = add_identifier(parameters, name->text, name->length, IDENTIFIER_KIND_PARAMETER, name->location);
+    if (!parameter) return 0;
+    Identifier* type;
+    Token* stop;
+    if (!parse_type(parameters, &type, colon->next, end, &stop, PARSE_TYPE_POLYMORPHIC_SIGNATURE, 0, 0)) return 0;
+    if (!at_end(stop, end)) {
+        report(stop, "This is unexpected.");
+        return 0;
+    }
+    parameter->type = type;
+    if (constant) parameter->flags |= IDENTIFIER_CONSTANT | TYPE_POLYMORPHIC;
+    if (!type) parameter->flags |= TYPE_POLYMORPHIC;
+    if (!(parameter->flags & TYPE_POLYMORPHIC)) parameter->flags |= IDENTIFIER_DECLARED;
+    return parameter;
+}
+
+WEAK b8 parse_enum_body(Identifier* enum_type, Token* first, Token* end, u64* running_value, u8 flags_mode, u8) {
+    Scope* members = enum_type->member_scope;
+    for (Token* token = first; !at_end(token, end);) {
+        Token* name = token->next;
+        if (!(token->kind & TOKEN_DOLLAR) || at_end(name, end) || !(name->kind & TOKEN_IDENTIFIER)) {
+            return report(token, "Enum members are written \"$NAME;\" or \"$NAME := value;\".");
+        }
+        Token* semicolon = get_first_token_like_bounded(name, TOKEN_SEMICOLON, end);
+        if (!semicolon) return report(name, "Expected a ';'.");
+        u64 value = *running_value;
+        if (name->next != semicolon) {
+            Token* colon = name->next;
+            Token* equals = colon->next;
+            if (!(colon->kind & TOKEN_COLON) || at_end(equals, semicolon) || equals->value != OP_ASSIGN) {
+                return report(colon, "Enum members are written \"$NAME;\" or \"$NAME := value;\".");
+            }
+            Value constant;
+            if (!parse_simple_statement(members, equals->next, semicolon, enum_type->element_type, 0, 0, 1, &constant)) {
+                return false;
+            }
+            value = constant.constant.data;
+        }
+        Identifier* member = add_identifier(members, name->text, name->length, IDENTIFIER_KIND_CONSTANT, name->location);
+        if (!member) return false;
+        member->flags |= IDENTIFIER_DECLARED | IDENTIFIER_CONSTANT;
+        member->type = enum_type->element_type;
+        make_constant_value_from_integer(&member->constant_value, value, enum_type, name->location);
+        *running_value = flags_mode ? (value ? value * 2 : 1) : value + 1;
+        token = semicolon->next;
+    }
+    return true;
+}
+
+//~ The preparse of a fixture
+
+b8 stand_in_preparse(Scope* scope, Token* first, Token* end, b8 use_each) {
+    for (Token* token = first; !at_end(token, end);) {
+        b8 constant = token->kind & TOKEN_DOLLAR;
+        Token* name = constant ? token->next : token;
+        if (at_end(name, end) || !(name->kind & TOKEN_IDENTIFIER) || at_end(name->next, end) ||
+            !(name->next->kind & TOKEN_COLON)) {
+            return report(token, "Expected a declaration \"name: type;\", \"name: type = value;\" or \"$name := value;\".");
+        }
+        Token* semicolon = get_first_token_like_bounded(name, TOKEN_SEMICOLON, end);
+        if (!semicolon) return report(name, "All declarations must end with a ';'.");
+        Identifier* identifier = add_identifier_with_error(scope, name, constant ? IDENTIFIER_KIND_CONSTANT : IDENTIFIER_KIND_VARIABLE);
+        if (!identifier) return false;
+        Token* type_first = name->next->next;
+        Token* assignment = get_assignment_bounded(type_first, semicolon);
+        Token* type_end = assignment ? assignment : semicolon;
+        if (type_first != type_end) {
+            identifier->pending_type_first = type_first;
+            identifier->pending_type_end = type_end;
+        }
+        if (assignment) {
+            identifier->pending_value_first = assignment;
+            identifier->pending_value_end = semicolon;
+        }
+        Declaration_Kind kind = DECLARATION_VARIABLE;
+        if (type_first->kind & TOKEN_OPEN_PARENTHESIS) kind = DECLARATION_SUB_PROGRAM;
+        else if (token_is_word(type_first, STR("#struct"))) kind = DECLARATION_STRUCT;
+        else if (token_is_word(type_first, STR("#enum")) || token_is_word(type_first, STR("#enum_flags"))) kind = DECLARATION_ENUM;
+        identifier->declaration_kind = kind;
+        identifier->flags |= IDENTIFIER_DECLARED | IDENTIFIER_PENDING | (constant ? IDENTIFIER_CONSTANT : 0);
+        token = semicolon->next;
+    }
+    if (!use_each) return true;
+    // Each declaration in order, as a first use would parse it; every failure is reported.
+    b8 parsed = true;
+    for (Token* token = first; !at_end(token, end); token = get_first_token_like_bounded(token, TOKEN_SEMICOLON, end)->next) {
+        Token* name = (token->kind & TOKEN_DOLLAR) ? token->next : token;
+        if (!get_identifier_with_error(scope, name, 0)) parsed = false;
+    }
+    return parsed;
 }

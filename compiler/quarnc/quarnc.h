@@ -1,0 +1,14 @@
+// quarnc's own listings of what a compile built, shared by its two files.
+#pragma once
+
+#include <stdio.h>
+
+#include "compiler/parser/parser.h"
+
+//~ front_end_listing.cpp
+
+void write_preparse_listing(FILE* out);
+// The loaded files and every global the preparse recorded, with its type and value tokens.
+
+void write_entry_block_listing(FILE* out);
+// The instructions of each entry block that was built.

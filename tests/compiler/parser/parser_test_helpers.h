@@ -1,0 +1,67 @@
+// Test fixtures for the parser, beside the compiler core's (a source over a test's text,
+// the reports): a scratch directory of source files, a compile of one of them, a scope's
+// instruction kinds, and the allocator's use, which must not grow across compiles or
+// failed loads.
+#pragma once
+
+#include <filesystem>
+#include <fstream>
+#include <stdlib.h>
+#include <string.h>
+#include <string>
+#include <vector>
+
+#include "compiler/parser/parser.h"
+#include "compiler_test_helpers.h"
+
+struct Scratch_Directory {
+    std::filesystem::path path;
+    Scratch_Directory() {
+        std::string pattern = (std::filesystem::temp_directory_path() / "quarn-parser-XXXXXX").string();
+        path = mkdtemp(pattern.data());
+    }
+    ~Scratch_Directory() { std::filesystem::remove_all(path); }
+    std::string operator/(const std::string& name) const { return (path / name).string(); }
+
+    // Writes the file, making its directories; returns its full path.
+    std::string write(const std::string& name, const std::string& text) const {
+        std::filesystem::path file = path / name;
+        std::filesystem::create_directories(file.parent_path());
+        std::ofstream(file, std::ios::binary) << text;
+        return file.string();
+    }
+};
+
+// The front end over one file alone, as `quarnc --front` runs it; the state stays readable
+// until the next compile or free_compiler_state.
+inline bool compile_test_file(const std::string& path) {
+    tmp_reset();
+    return compile_front_end((u8*)path.data(), path.size(), false);
+}
+
+// The kinds of a scope's instructions, in order.
+inline std::vector<u32> instruction_kinds(Scope* scope) {
+    std::vector<u32> kinds;
+    for (Instruction* i = (Instruction*)scope->instructions.first_element; i; i = i->next) kinds.push_back(i->kind);
+    return kinds;
+}
+
+inline std::string source_path(u32 index) {
+    Source_File* file = get_source_file(index);
+    return file ? std::string((char*)file->path.data, file->path.count) : std::string();
+}
+
+// find_global comes with the core's test helpers.
+
+extern "C" size_t __sanitizer_get_current_allocated_bytes() __attribute__((weak));
+
+// Octets held in the general-purpose allocator's units, plus what the sanitizer's malloc
+// holds (every block, when the allocator is routed to malloc).
+inline u64 allocator_usage() {
+    u64 used = 0;
+    for (Gp_Bucket* chain : __gp_allocator.chains) {
+        for (Gp_Bucket* bucket = chain; bucket; bucket = bucket->next) used += bucket->used_units * bucket->unit_size;
+    }
+    if (__sanitizer_get_current_allocated_bytes) used += __sanitizer_get_current_allocated_bytes();
+    return used;
+}

@@ -1,0 +1,75 @@
+# Runs quarnc on one case and compares its output and exit status with NAME.expect.
+# - NAME.cases: many snippets, each after a line "// case TITLE", written to TITLE.8 in a
+#   folder of the build and compiled alone with `quarnc --front`; the outputs follow one
+#   another under "== TITLE". Line 1 of a snippet is the line after its title. When the
+#   file's first line is "// each snippet is inject.8", a snippet is written instead as
+#   TITLE/inject.8 beside an empty TITLE/custom.8 and compiled with `quarnc TITLE`.
+# - Otherwise the arguments come from NAME.args (one line; a case may be a directory of
+#   sources) or are `--front --preparse --ir NAME.8`, run in the cases folder.
+# The folder a case ran in prints as <DIR>, so the expected files hold no machine's paths.
+# With UPDATE set, writes NAME.expect instead.
+function(run_quarnc directory arguments result)
+    execute_process(COMMAND ${QUARNC} ${arguments} WORKING_DIRECTORY ${directory}
+                    OUTPUT_VARIABLE output ERROR_VARIABLE errors RESULT_VARIABLE status)
+    get_filename_component(real ${directory} REALPATH)
+    string(REPLACE "${real}" "<DIR>" output "${output}")
+    set(${result} "${output}exit status: ${status}\n" PARENT_SCOPE)
+endfunction()
+
+if(EXISTS ${CASES}/${NAME}.cases)
+    set(folder ${OUTPUT_DIR}/${NAME})
+    file(REMOVE_RECURSE ${folder})
+    file(MAKE_DIRECTORY ${folder})
+    file(READ ${CASES}/${NAME}.cases content)
+    string(FIND "${content}" "// each snippet is inject.8\n" support_sources)
+    # CMake lists split at ';' and pair square brackets: keep both out of the list.
+    string(REPLACE ";" "@SEMICOLON@" content "${content}")
+    string(REPLACE "[" "@OPEN@" content "${content}")
+    string(REPLACE "]" "@CLOSE@" content "${content}")
+    string(REPLACE "\n// case " ";" parts "\n${content}")
+    list(POP_FRONT parts)
+    set(actual "")
+    foreach(part ${parts})
+        string(FIND "${part}" "\n" newline)
+        if(newline EQUAL -1)
+            set(title "${part}")
+            set(body "")
+        else()
+            string(SUBSTRING "${part}" 0 ${newline} title)
+            math(EXPR body_start "${newline} + 1")
+            string(SUBSTRING "${part}" ${body_start} -1 body)
+        endif()
+        string(REPLACE "@SEMICOLON@" ";" body "${body}")
+        string(REPLACE "@OPEN@" "[" body "${body}")
+        string(REPLACE "@CLOSE@" "]" body "${body}")
+        string(REPLACE " " "_" file_name "${title}")
+        if(support_sources EQUAL 0)
+            file(WRITE ${folder}/${file_name}/inject.8 "${body}")
+            file(WRITE ${folder}/${file_name}/custom.8 "")
+            run_quarnc(${folder} "${file_name}" output)
+        else()
+            file(WRITE ${folder}/${file_name}.8 "${body}")
+            run_quarnc(${folder} "--front;${file_name}.8" output)
+        endif()
+        string(APPEND actual "== ${title}\n${output}")
+    endforeach()
+else()
+    if(EXISTS ${CASES}/${NAME}.args)
+        file(STRINGS ${CASES}/${NAME}.args arguments LIMIT_COUNT 1)
+        separate_arguments(arguments UNIX_COMMAND "${arguments}")
+    else()
+        set(arguments --front --preparse --ir ${NAME}.8)
+    endif()
+    run_quarnc(${CASES} "${arguments}" actual)
+endif()
+
+if(UPDATE)
+    file(WRITE ${CASES}/${NAME}.expect "${actual}")
+    return()
+endif()
+file(READ ${CASES}/${NAME}.expect expected)
+if(NOT actual STREQUAL expected)
+    file(WRITE ${OUTPUT_DIR}/${NAME}.expect.actual "${actual}")
+    execute_process(COMMAND diff -u ${CASES}/${NAME}.expect ${OUTPUT_DIR}/${NAME}.expect.actual)
+    message(FATAL_ERROR "quarnc on case ${NAME} differs from ${NAME}.expect")
+endif()
