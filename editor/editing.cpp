@@ -166,12 +166,13 @@ void add_text_insertion_undo(Editor_File* file, s64 offset, s64 length, s64 curs
     record->insertion.merge_time = now;
 }
 
-void add_padding_undo(Editor_File* file, s64 offset, s64 new_length, s64 cursor_before, Gp_Allocation old_text) {
+// Kinds 3 and 4: the record owns old_text, or frees it when it cannot be made.
+static void add_replacement_undo(Editor_File* file, u8 kind, s64 offset, s64 new_length, s64 cursor_before, Gp_Allocation old_text) {
     if (!file || !range_fits(offset, new_length, file->text.count)) {
         gp_free(&old_text);
         return;
     }
-    Undo_Record* record = append_undo_record(file, editor_get_time_microseconds(), UNDO_REPLACEMENT, cursor_before, offset);
+    Undo_Record* record = append_undo_record(file, editor_get_time_microseconds(), kind, cursor_before, offset);
     if (!record) {
         gp_free(&old_text);
         return;
@@ -179,6 +180,14 @@ void add_padding_undo(Editor_File* file, s64 offset, s64 new_length, s64 cursor_
     widen_changed_range(file, offset, offset + new_length);
     record->replacement.length = new_length;
     record->replacement.saved_text = old_text;
+}
+
+void add_padding_undo(Editor_File* file, s64 offset, s64 new_length, s64 cursor_before, Gp_Allocation old_text) {
+    add_replacement_undo(file, UNDO_REPLACEMENT, offset, new_length, cursor_before, old_text);
+}
+
+void add_in_place_undo(Editor_File* file, s64 offset, s64 cursor_before, Gp_Allocation old_text) {
+    add_replacement_undo(file, UNDO_IN_PLACE, offset, (s64)old_text.size, cursor_before, old_text);
 }
 
 b8 editor_replace_range(Editor_File* file, s64 offset, s64 old_length, u8* new_text, s64 new_length, s64 cursor_before) {

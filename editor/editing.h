@@ -52,6 +52,10 @@ void add_padding_undo(Editor_File* file, s64 offset, s64 new_length, s64 cursor_
 // Records that the range [offset, offset + new_length) replaced old_text, which the record
 // owns from now on (it is freed here when the record cannot be made).
 
+void add_in_place_undo(Editor_File* file, s64 offset, s64 cursor_before, Gp_Allocation old_text);
+// Records that the range [offset, offset + old_text.size) was overwritten in place; the
+// record owns old_text from now on (it is freed here when the record cannot be made).
+
 b8 editor_replace_range(Editor_File* file, s64 offset, s64 old_length, u8* new_text, s64 new_length, s64 cursor_before);
 // Replaces the range by new_text with one replacement record, so one undo restores it.
 // Flags and cursor are left to the caller. False, with nothing changed, for a range
