@@ -424,14 +424,17 @@ TEST_F(TerminalRoutinesThreads, PreviousAndNextItemWalkTheTerminalsHistories) {
         {"forward past the newest: an empty line", true, "", 3},
         {"forward at the end: nothing", true, "", 3},
     };
-    for (const Step& s : command_steps) {
-        SCOPED_TRACE(s.name);
-        call(s.next ? ROUTINE_GO_TO_NEXT_ITEM : ROUTINE_GO_TO_PREVIOUS_ITEM);
-        EXPECT_EQ(text_of(tab->input_line), s.line);
-        EXPECT_EQ(tab->input_line->cursor, (s64)strlen(s.line));
-        EXPECT_EQ(tab->input_line->undo_records.count, 0u);
-        EXPECT_EQ(t->command_history_position, s.position);
-    }
+    auto walk = [&](const auto& steps, const u32* position) {
+        for (const Step& s : steps) {
+            SCOPED_TRACE(s.name);
+            call(s.next ? ROUTINE_GO_TO_NEXT_ITEM : ROUTINE_GO_TO_PREVIOUS_ITEM);
+            EXPECT_EQ(text_of(tab->input_line), s.line);
+            EXPECT_EQ(tab->input_line->cursor, (s64)strlen(s.line));
+            EXPECT_EQ(tab->input_line->undo_records.count, 0u);
+            EXPECT_EQ(*position, s.position);
+        }
+    };
+    walk(command_steps, &t->command_history_position);
 
     // While a command reads its input, the lines typed for it.
     type(tab->input_line, "cat");
@@ -447,13 +450,8 @@ TEST_F(TerminalRoutinesThreads, PreviousAndNextItemWalkTheTerminalsHistories) {
         {"forward", true, "y", 1},
         {"forward past the newest", true, "", 2},
     };
-    for (const Step& s : input_steps) {
-        SCOPED_TRACE(s.name);
-        call(s.next ? ROUTINE_GO_TO_NEXT_ITEM : ROUTINE_GO_TO_PREVIOUS_ITEM);
-        EXPECT_EQ(text_of(tab->input_line), s.line);
-        EXPECT_EQ(t->input_history_position, s.position);
-        EXPECT_EQ(t->command_history_position, 4u);
-    }
+    walk(input_steps, &t->input_history_position);
+    EXPECT_EQ(t->command_history_position, 4u) << "the command history stays where it was";
 
     // With the file tab current the terminal's line stays as it is.
     type(tab->input_line, "kept");
