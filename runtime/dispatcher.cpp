@@ -4,6 +4,7 @@
 #include "runtime/layer_loader.h"
 #include "runtime/routines_clipboard.h"
 #include "runtime/routines_queries.h"
+#include "runtime/routines_terminal.h"
 #include "runtime/routines_settings.h"
 #include "runtime/routines_tabs.h"
 #include "runtime/routines_listers.h"
@@ -83,6 +84,10 @@ __attribute__((force_align_arg_pointer)) void handle_foreign_call(u8* block, u64
         case ROUTINE_CLOSE_LISTER: foreign_close_lister(block); break;
         case ROUTINE_OPEN_DIRECTORY_IN_EXPLORER: foreign_open_directory_in_explorer(block); break;
         case ROUTINE_MAKE_A_NEW_FILE: foreign_make_a_new_file(block); break;
+        case ROUTINE_MAKE_A_NEW_TERMINAL: foreign_make_a_new_terminal(block); break;
+        case ROUTINE_RUN_TERMINAL_COMMAND: foreign_run_terminal_command(block); break;
+        case ROUTINE_KILL_CURRENT_TERMINAL_PROCESS: foreign_kill_current_terminal_process(block); break;
+        case ROUTINE_CONFIRM_PROMPT: foreign_confirm_prompt(block); break;
         case ROUTINE_ASK_TO_DELETE_ITEMS: foreign_ask_to_delete_items(block); break;
         case ROUTINE_ASK_TO_OPEN_FILE: foreign_ask_to_open_file(block); break;
         case ROUTINE_ASK_TO_SAVE_FILE: foreign_ask_to_save_file(block); break;
