@@ -212,6 +212,7 @@ Harness_Run harness_run(const Harness_Program& program, Harness_Registers in, b8
         u64 end = (u64)(l.code + r.instruction_start + r.instruction_length);
         store_u32(field, (u32)(target - end));
     }
+    for (u64 slot : program.foreign_call_slots) store_u64(l.code + slot, (u64)&harness_dispatcher);
     if (rbp_is_call_data) in.gp[AMD64_RBP] = (u64)l.call_data;
     for (const Harness_Pointer& p : program.pointers) {
         u64 target = (u64)area_address(l, p.target, p.target_offset, frame);
@@ -259,4 +260,28 @@ Harness_Run harness_run(const Harness_Program& program, Harness_Registers in, b8
     }
     munmap(l.mapping, l.mapping_size);
     return run;
+}
+
+//~ Foreign calls
+
+static std::vector<Harness_Foreign_Call> foreign_calls;
+static u32 recorded_block_size;
+static u32 recorded_result_offset = ~0u;
+
+void harness_record_foreign_calls(u32 block_size, u32 result_offset) {
+    foreign_calls.clear();
+    recorded_block_size = block_size;
+    recorded_result_offset = result_offset;
+}
+
+const std::vector<Harness_Foreign_Call>& harness_foreign_calls() { return foreign_calls; }
+
+// Called by harness_dispatcher on an aligned stack.
+extern "C" void harness_record_call(u8* block, u64 id, u64 aligned) {
+    Harness_Foreign_Call call;
+    call.id = id;
+    call.aligned = aligned != 0;
+    if (block) call.block.assign(block, block + recorded_block_size);
+    foreign_calls.push_back(call);
+    if (block && recorded_result_offset != ~0u) store_u64(block + recorded_result_offset, id * 1000 + foreign_calls.size());
 }

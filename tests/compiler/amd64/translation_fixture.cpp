@@ -30,6 +30,9 @@ void fixture_reset(Translation_Fixture* f, u32 stack_size) {
     dynamic_array_free(&f->scope.local_registers);
     memset(&f->scope, 0, sizeof(f->scope));
     init_dynamic_array(&f->scope.local_registers, sizeof(Register));
+    for (Scope& frame : f->frames) dynamic_array_free(&frame.local_registers);
+    f->frames.clear();
+    f->sub_programs.clear();
     f->constants.clear();
     f->staged.clear();
     f->globals.clear();
@@ -79,22 +82,48 @@ Register_Id fixture_global(Translation_Fixture* f, u32 size, u32 alignment) {
     return add_data_row(&f->globals, &global_compiler_state.global_registers, REGISTER_GLOBAL_DATA, size, alignment);
 }
 
-Register_Id fixture_stack_local(Translation_Fixture* f, u32 offset, u32 size) {
+Register_Id fixture_local(Scope* owner, u32 offset, u32 size) {
     Register row = {};
     row.kind = REGISTER_LOCAL;
     row.size = size;
     row.data_offset = offset;
-    return add_row(&f->scope.local_registers, REGISTER_LOCAL, &f->scope, row);
+    return add_row(&owner->local_registers, REGISTER_LOCAL, owner, row);
 }
 
-Register_Id fixture_machine_register(Translation_Fixture* f, u8 machine_class, u8 number, u32 size) {
+Register_Id fixture_local_register(Scope* owner, u8 machine_class, u8 number, u32 size) {
     Register row = {};
     row.kind = REGISTER_LOCAL;
     row.size = size;
     row.machine_class = machine_class;
     row.machine_number = number;
     row.in_machine_register = 1;
-    return add_row(&f->scope.local_registers, REGISTER_LOCAL, &f->scope, row);
+    return add_row(&owner->local_registers, REGISTER_LOCAL, owner, row);
+}
+
+Register_Id fixture_stack_local(Translation_Fixture* f, u32 offset, u32 size) {
+    return fixture_local(&f->scope, offset, size);
+}
+
+Register_Id fixture_machine_register(Translation_Fixture* f, u8 machine_class, u8 number, u32 size) {
+    return fixture_local_register(&f->scope, machine_class, number, size);
+}
+
+Scope* fixture_frame(Translation_Fixture* f, u32 flags, u64 stack_size, u16 gp_used, u16 xmm_used) {
+    Scope& s = f->frames.emplace_back();
+    memset(&s, 0, sizeof(s));
+    init_dynamic_array(&s.local_registers, sizeof(Register));
+    s.flags = flags;
+    s.stack_size = stack_size;
+    s.integer_registers_used = gp_used;
+    s.float_registers_used = xmm_used;
+    return &s;
+}
+
+Sub_Program* fixture_sub_program(Translation_Fixture* f, Identifier* return_type) {
+    Identifier& callee = f->sub_programs.emplace_back();
+    memset(&callee, 0, sizeof(callee));
+    callee.element_type = return_type;
+    return &callee;
 }
 
 Register_Id fixture_view(Register_Id base, u64 offset, u32 size) {
@@ -135,6 +164,43 @@ std::vector<std::string> compile_error_texts() {
     return texts;
 }
 
+// The areas, a marker per instruction, and the lint's findings as errors.
+static void complete_program(Translation_Fixture* f, const std::vector<Bytecode_Instruction>& instructions,
+                             Translated_Program* t) {
+    for (u32 i = 0; i < instructions.size(); i++) {
+        const Bytecode_Instruction& b = instructions[i];
+        t->program.markers.push_back({(u32)b.code_start, (u32)b.code_end,
+                                      "instruction #" + std::to_string(i) + " (kind " + std::to_string(b.kind) + ")"});
+    }
+    t->program.constants = f->constants;
+    t->program.globals = f->globals;
+    t->program.call_data = f->call_data;
+    if (!t->ok) return;
+    std::string findings = lint_generated_code(t->program, instructions);
+    if (findings.empty()) return;
+    t->ok = false;
+    t->errors.push_back("lint: " + findings);
+}
+
+Translated_Program fixture_translate_program(Translation_Fixture* f, std::vector<Bytecode_Instruction>* instructions) {
+    Translated_Program t;
+    Dynamic_Array bytecode = {};
+    bytecode.data = (u8*)instructions->data();
+    bytecode.element_size = sizeof(Bytecode_Instruction);
+    bytecode.count = bytecode.capacity = (u32)instructions->size();
+    Amd64_Output output = {};
+    t.ok = amd64_translate_bytecode(&bytecode, &output);
+    t.errors = compile_error_texts();
+    t.program.code.assign(output.code.data, output.code.data + output.code.count);
+    Amd64_Data_Relocation* r = (Amd64_Data_Relocation*)output.data_relocations.data;
+    t.program.data_relocations.assign(r, r + output.data_relocations.count);
+    u64* slots = (u64*)output.foreign_call_slots.data;
+    t.program.foreign_call_slots.assign(slots, slots + output.foreign_call_slots.count);
+    amd64_free_output(&output);
+    complete_program(f, *instructions, &t);
+    return t;
+}
+
 Translated_Program fixture_translate(Translation_Fixture* f, std::vector<Bytecode_Instruction>* instructions) {
     Translated_Program t;
     Harness_Code c = harness_begin(f->stack_size);
@@ -144,14 +210,11 @@ Translated_Program fixture_translate(Translation_Fixture* f, std::vector<Bytecod
     init_dynamic_array(&slots, sizeof(u64));
     init_dynamic_array(&prologues, sizeof(Amd64_Prologue));
     t.ok = true;
-    std::vector<Harness_Marker> markers;
     for (u32 i = 0; i < instructions->size(); i++) {
         Bytecode_Instruction* instruction = &(*instructions)[i];
         t.ok &= bytecode_instruction_to_amd64(instruction, &c.code, &jumps, &calls, &c.data_relocations, &slots,
                                               &c.mask, &prologues);
         instruction->code_end = c.code.count;
-        markers.push_back({(u32)instruction->code_start, (u32)instruction->code_end,
-                           "instruction #" + std::to_string(i) + " (kind " + std::to_string(instruction->kind) + ")"});
     }
     Dynamic_Array bytecode = {};
     bytecode.data = (u8*)instructions->data();
@@ -161,10 +224,9 @@ Translated_Program fixture_translate(Translation_Fixture* f, std::vector<Bytecod
     t.errors = compile_error_texts();
 
     t.program = harness_end(&c);
-    t.program.markers = markers;
-    t.program.constants = f->constants;
-    t.program.globals = f->globals;
-    t.program.call_data = f->call_data;
+    u64* slot = (u64*)slots.data;
+    t.program.foreign_call_slots.assign(slot, slot + slots.count);
+    complete_program(f, *instructions, &t);
     dynamic_array_free(&jumps);
     dynamic_array_free(&calls);
     dynamic_array_free(&slots);
