@@ -23,57 +23,6 @@
 
 //~ Builders
 
-static Bytecode_Instruction frame(u8 kind, Scope* scope) {
-    Bytecode_Instruction i = fixture_instruction(kind);
-    i.frame.scope = scope;
-    i.frame.flags = scope->flags;
-    return i;
-}
-
-static Bytecode_Instruction constant(Register_Id destination, u64 value, u8 size) {
-    Bytecode_Instruction i = fixture_instruction(BYTECODE_COPY_CONSTANT_NUMBER);
-    i.copy_constant_number.destination = destination;
-    i.copy_constant_number.immediate = value;
-    i.copy_constant_number.destination_size = size;
-    return i;
-}
-
-static Bytecode_Instruction jump(u8 kind, u64 target_index, u8 compared_unsigned = 0, u8 compared_float = 0) {
-    Bytecode_Instruction i = fixture_instruction(kind);
-    i.jump.target = target_index * INSTRUCTION;
-    i.jump.compared_unsigned = compared_unsigned;
-    i.jump.compared_float = compared_float;
-    return i;
-}
-
-static Bytecode_Instruction call(u8 kind, Sub_Program* callee, Register_Id block, Register_Id result, u8 flags) {
-    Bytecode_Instruction i = fixture_instruction(kind);
-    i.call.sub_program = callee;
-    i.call.call_data = block;
-    i.call.return_value = result;
-    i.call.callee_address = INVALID_REGISTER_ID;
-    i.call_flags = flags;
-    return i;
-}
-
-static Bytecode_Instruction arithmetic_constant(Register_Id a, u64 operator_bit, u64 value, u16 size) {
-    Bytecode_Instruction i = fixture_instruction(BYTECODE_INT_ARITHMETIC_CONSTANT);
-    i.int_arithmetic_constant.destination = a;
-    i.int_arithmetic_constant.immediate = value;
-    i.int_arithmetic_constant.size = size;
-    i.int_arithmetic_constant.operator_bit = operator_bit;
-    i.int_arithmetic_constant.is_signed = 1;
-    return i;
-}
-
-static Bytecode_Instruction compare_to_constant(Register_Id a, u64 value) {
-    Bytecode_Instruction i = fixture_instruction(BYTECODE_COMPARE_TO_CONSTANT);
-    i.compare_to_constant.left = a;
-    i.compare_to_constant.immediate = value;
-    i.compare_to_constant.size = (u16)amd64_get_register_size(a);
-    return i;
-}
-
 // Embedded code that keeps RSP where RBP points, at the offset.
 static Bytecode_Instruction record_rsp(u32 offset) {
     static std::vector<std::vector<u8>> kept;
@@ -173,7 +122,7 @@ TEST(Jumps, EveryConditionAfterEveryKindOfCompare) {
     for (u32 r = 0; r < rows.size(); r++) {
         const Row& row = rows[r];
         Register_Id out = fixture_view(outputs, r, 1);
-        program.push_back(constant(out, 1, 1));
+        program.push_back(fixture_constant_copy(out, 1, 1));
         Bytecode_Instruction c = fixture_instruction(row.form == 2 ? BYTECODE_FLOAT_COMPARE : BYTECODE_COMPARE);
         if (row.form == 2) {
             c.compare.left = real_ids[row.a];
@@ -184,10 +133,10 @@ TEST(Jumps, EveryConditionAfterEveryKindOfCompare) {
             c.compare_flags.size = 8;
         }
         program.push_back(c);
-        program.push_back(jump(row.kind, program.size() + 2, row.form == 1, row.form == 2));
-        program.push_back(constant(out, 0, 1));
+        program.push_back(fixture_jump(row.kind, program.size() + 2, row.form == 1, row.form == 2));
+        program.push_back(fixture_constant_copy(out, 0, 1));
     }
-    program.push_back(jump(BYTECODE_JUMP, program.size() + 1));  // a jump to the next instruction
+    program.push_back(fixture_jump(BYTECODE_JUMP, program.size() + 1));  // a jump to the next instruction
     Bytecode_Instruction nothing = fixture_instruction(BYTECODE_EMBED_MACHINE_CODE);
     nothing.machine_code = {0, 0};
     program.push_back(nothing);
@@ -224,15 +173,15 @@ TEST(Frames, EveryBodyRunsAlignedAndEveryRegisterComesBack) {
         for (u8 r : {AMD64_R8, AMD64_R12, AMD64_R15}) held.push_back(fixture_local_register(entry, MACHINE_CLASS_INTEGER, r, 8));
         for (u8 x : {3, 9}) held.push_back(fixture_local_register(entry, MACHINE_CLASS_FLOAT, x, 8));
 
-        std::vector<Bytecode_Instruction> program = {frame(BYTECODE_PUSH_STACK_FRAME, entry), record_rsp(0)};
-        for (u32 k = 0; k < held.size(); k++) program.push_back(constant(held[k], 0x1111111111111111ull * (k + 1), 8));
+        std::vector<Bytecode_Instruction> program = {fixture_frame_instruction(BYTECODE_PUSH_STACK_FRAME, entry), record_rsp(0)};
+        for (u32 k = 0; k < held.size(); k++) program.push_back(fixture_constant_copy(held[k], 0x1111111111111111ull * (k + 1), 8));
         std::vector<Sub_Program*> callees;
         for (u32 k = 0; k < 16; k++) {
             callees.push_back(fixture_sub_program(&f));
-            program.push_back(call(BYTECODE_CALL, callees[k], INVALID_REGISTER_ID, INVALID_REGISTER_ID, 0));
+            program.push_back(fixture_call(BYTECODE_CALL, callees[k], INVALID_REGISTER_ID, INVALID_REGISTER_ID, 0));
         }
         for (u32 k = 0; k < held.size(); k++) program.push_back(fixture_copy(fixture_view(outputs, 8 * k, 8), held[k]));
-        program.push_back(frame(BYTECODE_POP_STACK_FRAME, entry));
+        program.push_back(fixture_frame_instruction(BYTECODE_POP_STACK_FRAME, entry));
         program.push_back(fixture_instruction(BYTECODE_RETURN));
         // Sixteen callees of every stack size modulo 16, each using and changing the registers
         // its caller holds values in.
@@ -240,13 +189,13 @@ TEST(Frames, EveryBodyRunsAlignedAndEveryRegisterComesBack) {
             Scope* body = fixture_frame(&f, BASIC_SUB_PROGRAM_SCOPE_FLAGS, SUB_PROGRAM_SAVES + 5 * 8 + 32 * 2 + k,
                                         held_gp, held_xmm);
             callees[k]->bytecode_start = program.size() * INSTRUCTION;
-            program.push_back(frame(BYTECODE_PUSH_STACK_FRAME, body));
+            program.push_back(fixture_frame_instruction(BYTECODE_PUSH_STACK_FRAME, body));
             program.push_back(record_rsp(8 + 8 * k));
             for (u8 r : {AMD64_R8, AMD64_R12, AMD64_R15}) {
-                program.push_back(constant(fixture_local_register(body, MACHINE_CLASS_INTEGER, r, 8), 0xBAD0 + k, 8));
+                program.push_back(fixture_constant_copy(fixture_local_register(body, MACHINE_CLASS_INTEGER, r, 8), 0xBAD0 + k, 8));
             }
-            for (u8 x : {3, 9}) program.push_back(constant(fixture_local_register(body, MACHINE_CLASS_FLOAT, x, 8), 0xBAD, 8));
-            program.push_back(frame(BYTECODE_POP_STACK_FRAME, body));
+            for (u8 x : {3, 9}) program.push_back(fixture_constant_copy(fixture_local_register(body, MACHINE_CLASS_FLOAT, x, 8), 0xBAD, 8));
+            program.push_back(fixture_frame_instruction(BYTECODE_POP_STACK_FRAME, body));
             program.push_back(fixture_instruction(BYTECODE_RETURN));
         }
         std::string failure;
@@ -300,31 +249,31 @@ TEST(Calls, RecursiveFactorials) {
     times_n.int_arithmetic.source = n;
     times_n.int_arithmetic.operator_bit = OP_MULTIPLY;
     std::vector<Bytecode_Instruction> program = {
-        /* 0 */ frame(BYTECODE_PUSH_STACK_FRAME, entry),
-        /* 1 */ constant(i, 0, 8),
+        /* 0 */ fixture_frame_instruction(BYTECODE_PUSH_STACK_FRAME, entry),
+        /* 1 */ fixture_constant_copy(i, 0, 8),
         /* 2 */ fixture_copy(fixture_view(block, 0, 8), i),
-        /* 3 */ call(BYTECODE_CALL, factorial, block, fixture_view(block, 8, 8), CALL_ARGUMENT_BLOCK | CALL_SCALAR_RETURN),
+        /* 3 */ fixture_call(BYTECODE_CALL, factorial, block, fixture_view(block, 8, 8), CALL_ARGUMENT_BLOCK | CALL_SCALAR_RETURN),
         /* 4 */ take,
         /* 5 */ element,
         /* 6 */ store,
-        /* 7 */ arithmetic_constant(i, OP_ADD, 1, 8),
-        /* 8 */ compare_to_constant(i, 21),
-        /* 9 */ jump(BYTECODE_JUMP_LESS, 2),
-        /* 10 */ frame(BYTECODE_POP_STACK_FRAME, entry),
+        /* 7 */ fixture_arithmetic_constant(i, OP_ADD, 1, 8),
+        /* 8 */ fixture_compare_to_constant(i, 21),
+        /* 9 */ fixture_jump(BYTECODE_JUMP_LESS, 2),
+        /* 10 */ fixture_frame_instruction(BYTECODE_POP_STACK_FRAME, entry),
         /* 11 */ fixture_instruction(BYTECODE_RETURN),
         // factorial: n <= 1 gives 1, else n * factorial(n - 1)
-        /* 12 */ frame(BYTECODE_PUSH_STACK_FRAME, body),
+        /* 12 */ fixture_frame_instruction(BYTECODE_PUSH_STACK_FRAME, body),
         /* 13 */ fixture_instruction(BYTECODE_COPY_ARGUMENTS_ADDRESS),
-        /* 14 */ compare_to_constant(n, 1),
-        /* 15 */ jump(BYTECODE_JUMP_GREATER, 18, 1),
-        /* 16 */ constant(returned, 1, 8),
-        /* 17 */ jump(BYTECODE_JUMP, 23),
+        /* 14 */ fixture_compare_to_constant(n, 1),
+        /* 15 */ fixture_jump(BYTECODE_JUMP_GREATER, 18, 1),
+        /* 16 */ fixture_constant_copy(returned, 1, 8),
+        /* 17 */ fixture_jump(BYTECODE_JUMP, 23),
         /* 18 */ fixture_copy(fixture_view(inner, 0, 8), n),
-        /* 19 */ arithmetic_constant(fixture_view(inner, 0, 8), OP_SUBTRACT, 1, 8),
-        /* 20 */ call(BYTECODE_CALL, factorial, inner, fixture_view(inner, 8, 8), CALL_ARGUMENT_BLOCK | CALL_SCALAR_RETURN),
+        /* 19 */ fixture_arithmetic_constant(fixture_view(inner, 0, 8), OP_SUBTRACT, 1, 8),
+        /* 20 */ fixture_call(BYTECODE_CALL, factorial, inner, fixture_view(inner, 8, 8), CALL_ARGUMENT_BLOCK | CALL_SCALAR_RETURN),
         /* 21 */ times_n,
         /* 22 */ fixture_copy(returned, fixture_view(inner, 8, 8)),
-        /* 23 */ frame(BYTECODE_POP_STACK_FRAME, body),
+        /* 23 */ fixture_frame_instruction(BYTECODE_POP_STACK_FRAME, body),
         /* 24 */ fixture_instruction(BYTECODE_RETURN),
     };
     factorial->bytecode_start = 12 * INSTRUCTION;
@@ -370,7 +319,7 @@ TEST(Calls, ScalarResultsComeBackInRaxAndXmm0) {
     Register_Id block = fixture_local(entry, ENTRY_SAVES, 16);
     Register_Id half = fixture_constant(&f, "\x00\x00\x00\x3F", 4);
     Register_Id half64 = fixture_constant(&f, "\x00\x00\x00\x00\x00\x00\xE0\x3F", 8);
-    std::vector<Bytecode_Instruction> program = {frame(BYTECODE_PUSH_STACK_FRAME, entry)};
+    std::vector<Bytecode_Instruction> program = {fixture_frame_instruction(BYTECODE_PUSH_STACK_FRAME, entry)};
     std::vector<Sub_Program*> callees;
     for (u32 k = 0; k < ARRAY_COUNT(cases); k++) {
         const Case& c = cases[k];
@@ -378,12 +327,12 @@ TEST(Calls, ScalarResultsComeBackInRaxAndXmm0) {
         Register_Id result = c.place == 0 ? fixture_view(block, 8, c.size)
                              : c.place == 1 ? fixture_local_register(entry, MACHINE_CLASS_INTEGER, AMD64_R9, c.size)
                                             : fixture_local_register(entry, MACHINE_CLASS_FLOAT, 5, c.size);
-        program.push_back(constant(fixture_view(block, 0, 8), c.argument, 8));
-        program.push_back(constant(fixture_view(block, 8, 8), 0, 8));
-        program.push_back(call(BYTECODE_CALL, callees[k], block, result, CALL_ARGUMENT_BLOCK | CALL_SCALAR_RETURN));
+        program.push_back(fixture_constant_copy(fixture_view(block, 0, 8), c.argument, 8));
+        program.push_back(fixture_constant_copy(fixture_view(block, 8, 8), 0, 8));
+        program.push_back(fixture_call(BYTECODE_CALL, callees[k], block, result, CALL_ARGUMENT_BLOCK | CALL_SCALAR_RETURN));
         program.push_back(fixture_copy(fixture_view(outputs, 8 * k, c.size), result));
     }
-    program.push_back(frame(BYTECODE_POP_STACK_FRAME, entry));
+    program.push_back(fixture_frame_instruction(BYTECODE_POP_STACK_FRAME, entry));
     program.push_back(fixture_instruction(BYTECODE_RETURN));
     for (u32 k = 0; k < ARRAY_COUNT(cases); k++) {
         const Case& c = cases[k];
@@ -395,7 +344,7 @@ TEST(Calls, ScalarResultsComeBackInRaxAndXmm0) {
         amd64_get_register(returned)->return_register = real ? RETURN_REGISTER_XMM0 : RETURN_REGISTER_RAX;
         Register_Id value = real ? fixture_local_register(body, MACHINE_CLASS_FLOAT, 4, c.size)
                                  : fixture_local_register(body, MACHINE_CLASS_INTEGER, AMD64_R8, c.size);
-        program.push_back(frame(BYTECODE_PUSH_STACK_FRAME, body));
+        program.push_back(fixture_frame_instruction(BYTECODE_PUSH_STACK_FRAME, body));
         program.push_back(fixture_instruction(BYTECODE_COPY_ARGUMENTS_ADDRESS));
         program.push_back(fixture_copy(value, argument));
         if (real) {
@@ -403,17 +352,17 @@ TEST(Calls, ScalarResultsComeBackInRaxAndXmm0) {
             add.float_arithmetic = {value, c.size == 4 ? half : half64, OP_ADD};
             program.push_back(add);
         } else {
-            program.push_back(arithmetic_constant(value, OP_MULTIPLY, 3, (u16)c.size));
+            program.push_back(fixture_arithmetic_constant(value, OP_MULTIPLY, 3, (u16)c.size));
         }
         if (c.deferred) {
             // A deferred block: the argument changes, through a division in RAX and RDX.
             Bytecode_Instruction divide = fixture_instruction(BYTECODE_INT_ARITHMETIC);
             divide.int_arithmetic = {argument, argument, OP_DIVIDE, 0, 0, 1};
-            program.push_back(arithmetic_constant(argument, OP_ADD, 100, 8));
+            program.push_back(fixture_arithmetic_constant(argument, OP_ADD, 100, 8));
             program.push_back(divide);
         }
         program.push_back(fixture_copy(returned, value));
-        program.push_back(frame(BYTECODE_POP_STACK_FRAME, body));
+        program.push_back(fixture_frame_instruction(BYTECODE_POP_STACK_FRAME, body));
         program.push_back(fixture_instruction(BYTECODE_RETURN));
     }
     std::string failure;
@@ -443,28 +392,28 @@ TEST(Calls, CallsThroughAnAddressInMemoryAndInARegister) {
     Register_Id returned = fixture_view(f.call_data_block, 8, 8);
     amd64_get_register(returned)->return_register = RETURN_REGISTER_RAX;
 
-    std::vector<Bytecode_Instruction> program = {frame(BYTECODE_PUSH_STACK_FRAME, entry)};
+    std::vector<Bytecode_Instruction> program = {fixture_frame_instruction(BYTECODE_PUSH_STACK_FRAME, entry)};
     u32 k = 0;
     for (Register_Id holder : {in_global, on_stack, r12}) {
         Bytecode_Instruction address = fixture_instruction(BYTECODE_COPY_SUB_PROGRAM_ADDRESS);
         address.copy_sub_program_address.destination = holder;
         address.copy_sub_program_address.sub_program = callee;
         program.push_back(address);
-        program.push_back(constant(fixture_view(block, 0, 8), 10 * (k + 1), 8));
-        Bytecode_Instruction through = call(BYTECODE_CALL_THROUGH_ADDRESS, 0, block, result,
+        program.push_back(fixture_constant_copy(fixture_view(block, 0, 8), 10 * (k + 1), 8));
+        Bytecode_Instruction through = fixture_call(BYTECODE_CALL_THROUGH_ADDRESS, 0, block, result,
                                             CALL_ARGUMENT_BLOCK | CALL_SCALAR_RETURN);
         through.call.callee_address = holder;
         program.push_back(through);
         program.push_back(fixture_copy(fixture_view(outputs, 8 * k++, 8), result));
     }
-    program.push_back(frame(BYTECODE_POP_STACK_FRAME, entry));
+    program.push_back(fixture_frame_instruction(BYTECODE_POP_STACK_FRAME, entry));
     program.push_back(fixture_instruction(BYTECODE_RETURN));
     callee->bytecode_start = program.size() * INSTRUCTION;
     Register_Id value = fixture_local(body, SUB_PROGRAM_SAVES, 8);
-    for (Bytecode_Instruction i : {frame(BYTECODE_PUSH_STACK_FRAME, body), fixture_instruction(BYTECODE_COPY_ARGUMENTS_ADDRESS),
+    for (Bytecode_Instruction i : {fixture_frame_instruction(BYTECODE_PUSH_STACK_FRAME, body), fixture_instruction(BYTECODE_COPY_ARGUMENTS_ADDRESS),
                                    fixture_copy(value, fixture_view(f.call_data_block, 0, 8)),
-                                   arithmetic_constant(value, OP_ADD, 1, 8), fixture_copy(returned, value),
-                                   frame(BYTECODE_POP_STACK_FRAME, body), fixture_instruction(BYTECODE_RETURN)}) {
+                                   fixture_arithmetic_constant(value, OP_ADD, 1, 8), fixture_copy(returned, value),
+                                   fixture_frame_instruction(BYTECODE_POP_STACK_FRAME, body), fixture_instruction(BYTECODE_RETURN)}) {
         program.push_back(i);
     }
     std::string failure;
@@ -492,11 +441,11 @@ TEST(ForeignCalls, ReachTheDispatcherAlignedWithLiveRegistersKept) {
     Register_Id outputs = fixture_global(&f, 8 * 32);
     auto parameters = [](Scope* s, u32 offset, u64 first, u32 second) {
         Register_Id block = fixture_local(s, offset, 24);
-        return std::vector<Bytecode_Instruction>{constant(fixture_view(block, 0, 8), first, 8),
-                                                 constant(fixture_view(block, 8, 4), second, 4)};
+        return std::vector<Bytecode_Instruction>{fixture_constant_copy(fixture_view(block, 0, 8), first, 8),
+                                                 fixture_constant_copy(fixture_view(block, 8, 4), second, 4)};
     };
     auto foreign = [](Register_Id block, u32 id, u16 gp, u16 xmm) {
-        Bytecode_Instruction i = call(BYTECODE_FOREIGN_CALL, 0, block, INVALID_REGISTER_ID, CALL_ARGUMENT_BLOCK);
+        Bytecode_Instruction i = fixture_call(BYTECODE_FOREIGN_CALL, 0, block, INVALID_REGISTER_ID, CALL_ARGUMENT_BLOCK);
         i.callee = id;
         i.live_gp_mask = gp;
         i.live_xmm_mask = xmm;
@@ -505,32 +454,32 @@ TEST(ForeignCalls, ReachTheDispatcherAlignedWithLiveRegistersKept) {
     Register_Id entry_block = fixture_local(entry, ENTRY_SAVES, 24);
     Register_Id inner_block = fixture_local(inner, SUB_PROGRAM_SAVES + 4 * 8 + 14 * 32, 24);
 
-    std::vector<Bytecode_Instruction> program = {frame(BYTECODE_PUSH_STACK_FRAME, entry)};
+    std::vector<Bytecode_Instruction> program = {fixture_frame_instruction(BYTECODE_PUSH_STACK_FRAME, entry)};
     for (Bytecode_Instruction i : parameters(entry, ENTRY_SAVES, 0x1122334455667788ull, 0xAABBCCDD)) program.push_back(i);
     program.push_back(foreign(entry_block, 7, 0, 0));
     program.push_back(fixture_copy(fixture_view(outputs, 0, 8), fixture_view(entry_block, 16, 8)));
-    program.push_back(call(BYTECODE_CALL, outer_program, INVALID_REGISTER_ID, INVALID_REGISTER_ID, 0));
-    program.push_back(frame(BYTECODE_POP_STACK_FRAME, entry));
+    program.push_back(fixture_call(BYTECODE_CALL, outer_program, INVALID_REGISTER_ID, INVALID_REGISTER_ID, 0));
+    program.push_back(fixture_frame_instruction(BYTECODE_POP_STACK_FRAME, entry));
     program.push_back(fixture_instruction(BYTECODE_RETURN));
 
     outer_program->bytecode_start = program.size() * INSTRUCTION;
-    program.push_back(frame(BYTECODE_PUSH_STACK_FRAME, outer));
-    program.push_back(call(BYTECODE_CALL, inner_program, INVALID_REGISTER_ID, INVALID_REGISTER_ID, 0));
-    program.push_back(frame(BYTECODE_POP_STACK_FRAME, outer));
+    program.push_back(fixture_frame_instruction(BYTECODE_PUSH_STACK_FRAME, outer));
+    program.push_back(fixture_call(BYTECODE_CALL, inner_program, INVALID_REGISTER_ID, INVALID_REGISTER_ID, 0));
+    program.push_back(fixture_frame_instruction(BYTECODE_POP_STACK_FRAME, outer));
     program.push_back(fixture_instruction(BYTECODE_RETURN));
 
     inner_program->bytecode_start = program.size() * INSTRUCTION;
-    program.push_back(frame(BYTECODE_PUSH_STACK_FRAME, inner));
+    program.push_back(fixture_frame_instruction(BYTECODE_PUSH_STACK_FRAME, inner));
     std::vector<Register_Id> live;
     for (u8 r = AMD64_R8; r <= AMD64_R11; r++) live.push_back(fixture_local_register(inner, MACHINE_CLASS_INTEGER, r, 8));
     for (u8 x = 2; x < 16; x++) live.push_back(fixture_local_register(inner, MACHINE_CLASS_FLOAT, x, 8));
-    for (u32 k = 0; k < live.size(); k++) program.push_back(constant(live[k], 0x0101010101010101ull * (k + 1), 8));
+    for (u32 k = 0; k < live.size(); k++) program.push_back(fixture_constant_copy(live[k], 0x0101010101010101ull * (k + 1), 8));
     for (Bytecode_Instruction i : parameters(inner, SUB_PROGRAM_SAVES + 4 * 8 + 14 * 32, 42, 96)) program.push_back(i);
     program.push_back(foreign(inner_block, 96, live_gp, live_xmm));
     program.push_back(foreign(inner_block, 42, live_gp, live_xmm));
     program.push_back(fixture_copy(fixture_view(outputs, 8, 8), fixture_view(inner_block, 16, 8)));
     for (u32 k = 0; k < live.size(); k++) program.push_back(fixture_copy(fixture_view(outputs, 16 + 8 * k, 8), live[k]));
-    program.push_back(frame(BYTECODE_POP_STACK_FRAME, inner));
+    program.push_back(fixture_frame_instruction(BYTECODE_POP_STACK_FRAME, inner));
     program.push_back(fixture_instruction(BYTECODE_RETURN));
 
     harness_record_foreign_calls(12, 16);
@@ -567,9 +516,9 @@ TEST(Frames, DebugBreakTrapsAtItsInstruction) {
     fixture_reset(&f, 0);
     Scope* entry = fixture_frame(&f, ENTRY_BLOCK_SCOPE_FLAGS, ENTRY_SAVES + 8);
     Register_Id local = fixture_local(entry, ENTRY_SAVES, 8);
-    std::vector<Bytecode_Instruction> program = {frame(BYTECODE_PUSH_STACK_FRAME, entry), constant(local, 5, 8),
-                                                 fixture_instruction(BYTECODE_DEBUG_BREAK), constant(local, 6, 8),
-                                                 frame(BYTECODE_POP_STACK_FRAME, entry),
+    std::vector<Bytecode_Instruction> program = {fixture_frame_instruction(BYTECODE_PUSH_STACK_FRAME, entry), fixture_constant_copy(local, 5, 8),
+                                                 fixture_instruction(BYTECODE_DEBUG_BREAK), fixture_constant_copy(local, 6, 8),
+                                                 fixture_frame_instruction(BYTECODE_POP_STACK_FRAME, entry),
                                                  fixture_instruction(BYTECODE_RETURN)};
     Translated_Program t = fixture_translate_program(&f, &program);
     ASSERT_TRUE(t.ok) << t.errors[0];
@@ -592,28 +541,28 @@ TEST(Frames, WhatCannotBeGeneratedFailsTheCompile) {
     Register_Id three = fixture_stack_local(&f, 0, 3);
     Register_Id block = fixture_stack_local(&f, 0, 16);
     Sub_Program* callee = fixture_sub_program(&f);
-    Bytecode_Instruction through_xmm = call(BYTECODE_CALL_THROUGH_ADDRESS, 0, INVALID_REGISTER_ID, INVALID_REGISTER_ID, 0);
+    Bytecode_Instruction through_xmm = fixture_call(BYTECODE_CALL_THROUGH_ADDRESS, 0, INVALID_REGISTER_ID, INVALID_REGISTER_ID, 0);
     through_xmm.call.callee_address = xmm3;
     Bytecode_Instruction embedded = fixture_instruction(BYTECODE_EMBED_MACHINE_CODE);
     embedded.machine_code.count = -1;
     Bytecode_Instruction index_in_xmm = fixture_instruction(BYTECODE_MEMORY_DEREFERENCE);
     index_in_xmm.address = {r8, r8, xmm3, 4, 4, 0, 0};
-    Bytecode_Instruction foreign_in_register = call(BYTECODE_FOREIGN_CALL, 0, r8, INVALID_REGISTER_ID, CALL_ARGUMENT_BLOCK);
+    Bytecode_Instruction foreign_in_register = fixture_call(BYTECODE_FOREIGN_CALL, 0, r8, INVALID_REGISTER_ID, CALL_ARGUMENT_BLOCK);
     struct Case {
         const char* name;
         Bytecode_Instruction instruction;
         const char* message;
     };
     const Case cases[] = {
-        {"an entry block's saves beyond its stack", frame(BYTECODE_PUSH_STACK_FRAME, small),
+        {"an entry block's saves beyond its stack", fixture_frame_instruction(BYTECODE_PUSH_STACK_FRAME, small),
          "Internal compiler error: cannot generate machine code for 'push stack frame' (a stack of 631 octets for 632 octets of register saves)."},
-        {"a sub-program's saves beyond its stack", frame(BYTECODE_POP_STACK_FRAME, small_body),
+        {"a sub-program's saves beyond its stack", fixture_frame_instruction(BYTECODE_POP_STACK_FRAME, small_body),
          "Internal compiler error: cannot generate machine code for 'pop stack frame' (a stack of 31 octets for 32 octets of register saves)."},
-        {"a stack past 2 GiB", frame(BYTECODE_PUSH_STACK_FRAME, huge),
+        {"a stack past 2 GiB", fixture_frame_instruction(BYTECODE_PUSH_STACK_FRAME, huge),
          "Internal compiler error: cannot generate machine code for 'push stack frame' (a stack of 2147483648 octets)."},
-        {"a call without its callee", call(BYTECODE_CALL, 0, INVALID_REGISTER_ID, INVALID_REGISTER_ID, 0),
+        {"a call without its callee", fixture_call(BYTECODE_CALL, 0, INVALID_REGISTER_ID, INVALID_REGISTER_ID, 0),
          "Internal compiler error: cannot generate machine code for 'call' (a call without its callee)."},
-        {"a result of three octets", call(BYTECODE_CALL, callee, block, three, CALL_ARGUMENT_BLOCK | CALL_SCALAR_RETURN),
+        {"a result of three octets", fixture_call(BYTECODE_CALL, callee, block, three, CALL_ARGUMENT_BLOCK | CALL_SCALAR_RETURN),
          "Internal compiler error: cannot generate machine code for 'call' (operand size 3)."},
         {"a callee address in an XMM register", through_xmm,
          "Internal compiler error: cannot generate machine code for 'call[]' (a callee address held in an XMM register)."},

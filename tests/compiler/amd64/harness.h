@@ -92,6 +92,25 @@ Harness_Program harness_end(Harness_Code* c);
 Harness_Registers harness_canaries();
 // A distinct value in every register and every YMM lane.
 
+// Where a loaded program lies.
+struct Harness_Layout {
+    u8* mapping;
+    u64 mapping_size;
+    u8* code;  // the entry
+    u8* constants;
+    u8* globals;
+    u8* call_data;
+    u8* stack_low;
+    u8* stack_top;
+};
+
+b8 harness_load(const Harness_Program& program, Harness_Layout* layout);
+// Lays the program out in a mapping of its own: the areas copied, the RIP-relative fix-ups
+// resolved, the slots and the pointers held in memory planted, the code made executable.
+// False when the memory cannot be mapped.
+
+void harness_unload(Harness_Layout* layout);
+
 Harness_Run harness_run(const Harness_Program& program, Harness_Registers in, b8 rbp_is_call_data = true);
 // Lays the program out, plants its pointers, enters it with the registers of in (RBP
 // pointing at the call data unless told otherwise) and records what it left.

@@ -51,6 +51,12 @@ u32 fixture_offset(Register_Id id);
 
 Bytecode_Instruction fixture_instruction(u8 kind, u32 line = 1);
 Bytecode_Instruction fixture_copy(Register_Id destination, Register_Id source);  // kind 6
+Bytecode_Instruction fixture_frame_instruction(u8 kind, Scope* scope);                 // 52, 53
+Bytecode_Instruction fixture_constant_copy(Register_Id destination, u64 value, u8 size);  // 2
+Bytecode_Instruction fixture_jump(u8 kind, u64 target_index, u8 compared_unsigned = 0, u8 compared_float = 0);
+Bytecode_Instruction fixture_call(u8 kind, Sub_Program* callee, Register_Id block, Register_Id result, u8 flags);
+Bytecode_Instruction fixture_arithmetic_constant(Register_Id a, u64 operator_bit, u64 value, u16 size);  // 19, signed
+Bytecode_Instruction fixture_compare_to_constant(Register_Id a, u64 value);  // 29 at A's size
 
 struct Translated_Program {
     bool ok;
