@@ -438,7 +438,7 @@ Amd64_Memory_Operand amd64_multiply_by_constant(b8 work_in_register, u8 size, u6
 // work_in_register is set and the value lies in memory, a temporary (memory unchanged).
 
 //~ Translation (translate.cpp, zero_and_copies.cpp, casts.cpp, integer_arithmetic.cpp,
-//~ float_arithmetic.cpp, compares.cpp)
+//~ float_arithmetic.cpp, compares.cpp, addresses.cpp, control_flow.cpp)
 
 // One instruction's translation: the driver's arguments, handed to the kinds.
 struct Amd64_Translation {
@@ -463,6 +463,40 @@ b8 bytecode_instruction_to_amd64(Bytecode_Instruction* instruction, Dynamic_Arra
 
 void amd64_report_internal_error(Bytecode_Instruction* instruction, const char* reason);
 
+// What a whole translation makes: the code, its fix-ups, the foreign-call slots and the
+// prologue records.
+struct Amd64_Output {
+    Dynamic_Array code;                // u8
+    Dynamic_Array jumps;               // Amd64_Code_Relocation
+    Dynamic_Array calls;               // Amd64_Code_Relocation
+    Dynamic_Array data_relocations;    // Amd64_Data_Relocation
+    Dynamic_Array foreign_call_slots;  // u64 code offsets of the dispatcher's address
+    Dynamic_Array prologues;           // Amd64_Prologue
+};
+
+b8 amd64_translate_bytecode(Dynamic_Array* bytecode, Amd64_Output* output);
+// Sets up the output's lists, translates every instruction of the bytecode array in order,
+// storing each one's code end, and writes the jump and call displacements. False after
+// the internal errors are reported (translation stops at the first instruction that
+// fails). The output is to be freed either way; the bytecode must not move meanwhile.
+
+void amd64_free_output(Amd64_Output* output);
+
+Amd64_Memory_Operand amd64_get_destination(Amd64_Translation* t, Register_Id destination, b8 through_address);
+// The operand of A, or the place A points at.
+
+// A frame's stack reservation: the scope's stack size, padded above everything the frame
+// holds so that RSP is 8 (mod 16) inside the body, with its register saves at the bottom.
+struct Amd64_Frame {
+    u32 reservation;
+    u32 saves;        // octets of register saves from [rsp+0]
+    u8 spill_flags;   // of amd64_big_spill: AMD64_SPILL_KEEP_RSP, and for an entry block AMD64_SPILL_EVERYTHING
+};
+
+b8 amd64_frame_of(Scope* scope, Amd64_Frame* frame, Amd64_Temporary_Mask* mask);
+// False, with the reason in the mask, when the stack size cannot hold the saves or the
+// reservation passes 2 GiB.
+
 void amd64_set_to_zero(Amd64_Translation* t);                // 1
 void amd64_copy_constant_number(Amd64_Translation* t);       // 2, 3
 void amd64_copy(Amd64_Translation* t);                       // 4 to 7
@@ -486,6 +520,18 @@ void amd64_compare_blocks(Amd64_Translation* t);             // 33
 void amd64_test_flags(Amd64_Translation* t);                 // 34, 35
 void amd64_float_compare(Amd64_Translation* t);              // 36, 37, 38
 void amd64_store_compare_result(Amd64_Translation* t);       // 40
+void amd64_take_address(Amd64_Translation* t);               // 23 (addresses.cpp)
+void amd64_element_by_register(Amd64_Translation* t);        // 24, 26
+void amd64_element_by_constant(Amd64_Translation* t);        // 25, 27
+void amd64_jump(Amd64_Translation* t);                       // 41 to 49 (control_flow.cpp)
+void amd64_debug_break(Amd64_Translation* t);                // 50
+void amd64_embed_machine_code(Amd64_Translation* t);         // 51
+void amd64_push_stack_frame(Amd64_Translation* t);           // 52
+void amd64_pop_stack_frame(Amd64_Translation* t);            // 53
+void amd64_copy_arguments_address(Amd64_Translation* t);     // 54
+void amd64_call(Amd64_Translation* t);                       // 55, 56
+void amd64_foreign_call(Amd64_Translation* t);               // 57
+void amd64_return(Amd64_Translation* t);                     // 58
 
 // How a float compare's unordered outcome (a NaN) enters a stored condition.
 #define AMD64_PARITY_IGNORED  0

@@ -74,10 +74,72 @@ b8 bytecode_instruction_to_amd64(Bytecode_Instruction* instruction, Dynamic_Arra
         case BYTECODE_FLOAT_COMPARE_TO_CONSTANT:
         case BYTECODE_FLOAT_COMPARE_TO_ZERO: amd64_float_compare(&t); break;
         case BYTECODE_STORE_COMPARE_RESULT: amd64_store_compare_result(&t); break;
+        case BYTECODE_TAKE_ADDRESS: amd64_take_address(&t); break;
+        case BYTECODE_CALCULATE_ADDRESS:
+        case BYTECODE_MEMORY_DEREFERENCE: amd64_element_by_register(&t); break;
+        case BYTECODE_CALCULATE_ADDRESS_CONSTANT:
+        case BYTECODE_MEMORY_DEREFERENCE_CONSTANT: amd64_element_by_constant(&t); break;
+        case BYTECODE_JUMP:
+        case BYTECODE_JUMP_EQUAL:
+        case BYTECODE_JUMP_NOT_EQUAL:
+        case BYTECODE_JUMP_LESS:
+        case BYTECODE_JUMP_LESS_EQUAL:
+        case BYTECODE_JUMP_GREATER:
+        case BYTECODE_JUMP_GREATER_EQUAL:
+        case BYTECODE_JUMP_NOT_ZERO:
+        case BYTECODE_JUMP_ZERO: amd64_jump(&t); break;
+        case BYTECODE_DEBUG_BREAK: amd64_debug_break(&t); break;
+        case BYTECODE_EMBED_MACHINE_CODE: amd64_embed_machine_code(&t); break;
+        case BYTECODE_PUSH_STACK_FRAME: amd64_push_stack_frame(&t); break;
+        case BYTECODE_POP_STACK_FRAME: amd64_pop_stack_frame(&t); break;
+        case BYTECODE_COPY_ARGUMENTS_ADDRESS: amd64_copy_arguments_address(&t); break;
+        case BYTECODE_CALL:
+        case BYTECODE_CALL_THROUGH_ADDRESS: amd64_call(&t); break;
+        case BYTECODE_FOREIGN_CALL: amd64_foreign_call(&t); break;
+        case BYTECODE_RETURN: amd64_return(&t); break;
         default: amd64_fail(mask, "no machine code for this kind"); break;
     }
     b8 ok = !amd64_failed(mask);
     if (!ok) amd64_report_internal_error(instruction, mask->failure);
     amd64_clear_temporary_mask(mask);
     return ok;
+}
+
+//~ The whole bytecode
+
+// Initial capacities: the code of a typical layer, and its fix-ups, without regrowth.
+#define AMD64_CODE_CAPACITY 204800
+
+static void reserve(Dynamic_Array* a, u32 element_size, u32 capacity) {
+    init_dynamic_array(a, element_size);
+    if (dynamic_array_add_fast_multiple(a, capacity)) a->count = 0;
+}
+
+b8 amd64_translate_bytecode(Dynamic_Array* bytecode, Amd64_Output* output) {
+    reserve(&output->code, 1, AMD64_CODE_CAPACITY);
+    reserve(&output->jumps, sizeof(Amd64_Code_Relocation), 64);
+    reserve(&output->data_relocations, sizeof(Amd64_Data_Relocation), 64);
+    reserve(&output->calls, sizeof(Amd64_Code_Relocation), 16);
+    reserve(&output->foreign_call_slots, sizeof(u64), 64);
+    reserve(&output->prologues, sizeof(Amd64_Prologue), 128);
+    Amd64_Temporary_Mask mask = {};
+    for (u32 i = 0; i < bytecode->count; i++) {
+        Bytecode_Instruction* instruction = (Bytecode_Instruction*)(bytecode->data + (u64)i * bytecode->element_size);
+        if (!bytecode_instruction_to_amd64(instruction, &output->code, &output->jumps, &output->calls,
+                                           &output->data_relocations, &output->foreign_call_slots, &mask,
+                                           &output->prologues)) {
+            return false;
+        }
+        instruction->code_end = output->code.count;
+    }
+    return amd64_write_code_relocations(&output->code, &output->jumps, &output->calls, bytecode);
+}
+
+void amd64_free_output(Amd64_Output* output) {
+    dynamic_array_free(&output->code);
+    dynamic_array_free(&output->jumps);
+    dynamic_array_free(&output->calls);
+    dynamic_array_free(&output->data_relocations);
+    dynamic_array_free(&output->foreign_call_slots);
+    amd64_free_prologues(&output->prologues);
 }

@@ -4,8 +4,7 @@
 
 static b8 is_register(Amd64_Memory_Operand m) { return (m.operand_class & AMD64_OPERAND_REGISTER) != 0; }
 
-// The destination of a kind: operand A itself, or the place A points at.
-static Amd64_Memory_Operand destination_of(Amd64_Translation* t, Register_Id a, b8 through_address) {
+Amd64_Memory_Operand amd64_get_destination(Amd64_Translation* t, Register_Id a, b8 through_address) {
     Amd64_Memory_Operand m = amd64_get_memory(a, t->mask);
     if (!through_address || amd64_failed(t->mask)) return m;
     return amd64_get_address_operand(m, t->code, t->data_relocations, t->mask);
@@ -23,7 +22,7 @@ void amd64_set_to_zero(Amd64_Translation* t) {
     u32 n = k->size;
     Dynamic_Array* code = t->code;
     if (n == 1 || n == 2 || n == 4 || n == 8) {
-        Amd64_Memory_Operand a = destination_of(t, k->destination, k->through_address);
+        Amd64_Memory_Operand a = amd64_get_destination(t, k->destination, k->through_address);
         if (amd64_failed(t->mask)) return;
         if (a.operand_class & AMD64_OPERAND_XMM_REGISTER) {
             amd64_fail_unless(amd64_emit_reg_rm(code, t->data_relocations, 0x66, 0, 0x0F57, a, a, 0), t->mask);  // xorpd
@@ -42,7 +41,7 @@ void amd64_set_to_zero(Amd64_Translation* t) {
     // from a cleared RAX.
     t->mask->gp |= 1u << AMD64_RAX;
     t->mask->xmm |= 1u << 0;
-    Amd64_Memory_Operand a = destination_of(t, k->destination, k->through_address);
+    Amd64_Memory_Operand a = amd64_get_destination(t, k->destination, k->through_address);
     if (amd64_failed(t->mask)) return;
     if (is_register(a)) {
         amd64_fail(t->mask, "operand size %u", n);
@@ -90,7 +89,7 @@ void amd64_copy_constant_number(Amd64_Translation* t) {
                                       relocation, 0xFFFFFFFF);
         return;
     }
-    Amd64_Memory_Operand m = destination_of(t, k->destination, true);
+    Amd64_Memory_Operand m = amd64_get_destination(t, k->destination, true);
     if (amd64_failed(t->mask)) return;
     if (relocation < 0) {
         amd64_move_constant_to_memory_contained_in_register(k->destination_size, k->immediate, t->code,
@@ -111,7 +110,7 @@ void amd64_copy(Amd64_Translation* t) {
     b8 through_address = kind == BYTECODE_COPY_CONSTANT_STRUCT_INDIRECT || kind == BYTECODE_COPY_INDIRECT;
     u32 size = amd64_get_register_size(k->source);
     Amd64_Memory_Operand source = amd64_get_memory(k->source, t->mask);
-    Amd64_Memory_Operand destination = destination_of(t, k->destination, through_address);
+    Amd64_Memory_Operand destination = amd64_get_destination(t, k->destination, through_address);
     if (amd64_failed(t->mask)) return;
     amd64_copy_data(size, t->code, t->data_relocations, t->mask, destination, source);
 }

@@ -248,6 +248,8 @@ struct Bytecode_Call {                  // 55, 56, 57
 
 #define CALL_THROUGH_ADDRESS 0x1
 #define CALL_ARGUMENT_BLOCK  0x2
+#define CALL_EXPECTS_VALUE   0x4
+#define CALL_SCALAR_RETURN   0x8  // the result comes back in RAX or XMM0
 
 struct Bytecode_Instruction {
     u32 line;

@@ -71,12 +71,10 @@ static std::string normalise(const std::string& text) {
     return s;
 }
 
-std::string compare_with_objdump(const std::vector<Listing_Row>& rows) {
+std::string disassemble_with_objdump(const u8* bytes, size_t count, std::vector<Disassembled_Instruction>* out) {
     Scratch_Directory d = make_scratch_directory();
     if (d.path.empty()) return "no scratch directory";
-    std::string blob;
-    for (const Listing_Row& r : rows) blob.append((const char*)r.bytes.data(), r.bytes.size());
-    std::ofstream(d.path + "/blob.bin", std::ios::binary) << blob;
+    std::ofstream(d.path + "/blob.bin", std::ios::binary).write((const char*)bytes, (std::streamsize)count);
     std::string error;
     std::string listing;
     if (run("objdump -D -b binary -m i386:x86-64 -M intel --no-show-raw-insn " + d.path + "/blob.bin > " + d.path +
@@ -88,7 +86,6 @@ std::string compare_with_objdump(const std::vector<Listing_Row>& rows) {
     if (!error.empty()) return error;
 
     // Lines look like "   1c:\tmov    eax,0x12345678"; anything after '#' is a comment.
-    std::vector<std::pair<size_t, std::string>> instructions;
     std::istringstream in(listing);
     std::string line;
     while (std::getline(in, line)) {
@@ -97,20 +94,33 @@ std::string compare_with_objdump(const std::vector<Listing_Row>& rows) {
         char* end = 0;
         size_t offset = strtoul(line.c_str(), &end, 16);
         if (end != line.c_str() + colon) continue;
-        std::string text = line.substr(colon + 2);
-        size_t hash = text.find('#');
-        if (hash != std::string::npos) text.resize(hash);
-        instructions.push_back({offset, normalise(text)});
+        Disassembled_Instruction i = {offset, line.substr(colon + 2), ""};
+        size_t hash = i.text.find('#');
+        if (hash != std::string::npos) {
+            i.comment = normalise(i.text.substr(hash + 1));
+            i.text.resize(hash);
+        }
+        i.text = normalise(i.text);
+        out->push_back(i);
     }
+    return "";
+}
+
+std::string compare_with_objdump(const std::vector<Listing_Row>& rows) {
+    std::string blob;
+    for (const Listing_Row& r : rows) blob.append((const char*)r.bytes.data(), r.bytes.size());
+    std::vector<Disassembled_Instruction> instructions;
+    std::string error = disassemble_with_objdump((const u8*)blob.data(), blob.size(), &instructions);
+    if (!error.empty()) return error;
     size_t offset = 0;
     size_t next = 0;
     for (const Listing_Row& r : rows) {
-        if (next >= instructions.size() || instructions[next].first != offset) {
+        if (next >= instructions.size() || instructions[next].offset != offset) {
             return "`" + r.text + "` (" + hex(r.bytes.data(), r.bytes.size()) + ") is not one instruction for objdump";
         }
-        if (instructions[next].second != normalise(r.text)) {
+        if (instructions[next].text != normalise(r.text)) {
             return "`" + r.text + "`: objdump reads " + hex(r.bytes.data(), r.bytes.size()) + " as `" +
-                   instructions[next].second + "`";
+                   instructions[next].text + "`";
         }
         offset += r.bytes.size();
         next++;

@@ -20,3 +20,15 @@ std::string compare_with_objdump(const std::vector<Listing_Row>& rows);
 // For forms `as` would pick another encoding of: disassembles the rows' bytes in one
 // block and compares each instruction's text (spaces collapsed, lower case) with the
 // row's text. Empty when they agree.
+
+// One instruction as objdump reads it: its offset, its text with spaces collapsed and in
+// lower case, and the comment after '#' (the target of a RIP-relative operand).
+struct Disassembled_Instruction {
+    size_t offset;
+    std::string text;
+    std::string comment;
+};
+
+std::string disassemble_with_objdump(const u8* bytes, size_t count, std::vector<Disassembled_Instruction>* out);
+// Disassembles the octets as 64-bit code at address 0 into out. Empty on success, else why
+// objdump could not run. Octets it cannot decode come out as "(bad)" or ".byte".

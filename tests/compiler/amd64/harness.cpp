@@ -134,17 +134,6 @@ static int enter_guarded(const void* entry, const Harness_Registers* in, Harness
 
 //~ Layout and run
 
-struct Harness_Layout {
-    u8* mapping;
-    u64 mapping_size;
-    u8* code;
-    u8* constants;
-    u8* globals;
-    u8* call_data;
-    u8* stack_low;
-    u8* stack_top;
-};
-
 static u64 pages(u64 size) { return align_up(size ? size : 1, HARNESS_PAGE); }
 
 // [code][constants][globals][guard][call data][guard][stack][guard]. Globals and call data
@@ -187,39 +176,53 @@ static u8* area_address(const Harness_Layout& l, Harness_Area area, u32 offset, 
     return 0;
 }
 
+b8 harness_load(const Harness_Program& program, Harness_Layout* l) {
+    if (!lay_out(program, l)) return false;
+    u32 frame = frame_octets((u32)program.stack.size());
+    if (!program.code.empty()) memcpy(l->code, program.code.data(), program.code.size());
+    if (!program.constants.empty()) memcpy(l->constants, program.constants.data(), program.constants.size());
+    if (!program.globals.empty()) memcpy(l->globals, program.globals.data(), program.globals.size());
+    if (!program.call_data.empty()) memcpy(l->call_data, program.call_data.data(), program.call_data.size());
+    if (!program.stack.empty()) memcpy(area_address(*l, HARNESS_STACK, 0, frame), program.stack.data(), program.stack.size());
+
+    // The field holds the target's offset in its area; it becomes the distance from the
+    // instruction's end. Type data lies in the constant area.
+    for (const Amd64_Data_Relocation& r : program.data_relocations) {
+        u8* area = r.area_class == AMD64_OPERAND_GLOBAL_DATA ? l->globals : l->constants;
+        u8* field = l->code + r.displacement_offset;
+        u64 target = (u64)(area + load_u32(field));
+        u64 end = (u64)(l->code + r.instruction_start + r.instruction_length);
+        store_u32(field, (u32)(target - end));
+    }
+    for (u64 slot : program.foreign_call_slots) store_u64(l->code + slot, (u64)&harness_dispatcher);
+    for (const Harness_Pointer& p : program.pointers) {
+        if (p.area == HARNESS_REGISTER) continue;
+        store_u64(area_address(*l, p.area, p.offset, frame), (u64)area_address(*l, p.target, p.target_offset, frame));
+    }
+    mprotect(l->code, pages(program.code.size()), PROT_READ | PROT_EXEC);
+    mprotect(l->constants, pages(program.constants.size()), PROT_READ);
+    return true;
+}
+
+void harness_unload(Harness_Layout* l) {
+    munmap(l->mapping, l->mapping_size);
+    *l = {};
+}
+
 Harness_Run harness_run(const Harness_Program& program, Harness_Registers in, b8 rbp_is_call_data) {
     Harness_Run run = {};
     Harness_Layout l;
-    if (!lay_out(program, &l)) {
+    if (!harness_load(program, &l)) {
         run.faulted = true;
         run.fault = "the harness could not map its memory";
         return run;
     }
     u32 frame = frame_octets((u32)program.stack.size());
-    if (!program.code.empty()) memcpy(l.code, program.code.data(), program.code.size());
-    if (!program.constants.empty()) memcpy(l.constants, program.constants.data(), program.constants.size());
-    if (!program.globals.empty()) memcpy(l.globals, program.globals.data(), program.globals.size());
-    if (!program.call_data.empty()) memcpy(l.call_data, program.call_data.data(), program.call_data.size());
     u8* stack_frame = area_address(l, HARNESS_STACK, 0, frame);
-    if (!program.stack.empty()) memcpy(stack_frame, program.stack.data(), program.stack.size());
-
-    // The field holds the target's offset in its area; it becomes the distance from the
-    // instruction's end. Type data lies in the constant area.
-    for (const Amd64_Data_Relocation& r : program.data_relocations) {
-        u8* area = r.area_class == AMD64_OPERAND_GLOBAL_DATA ? l.globals : l.constants;
-        u8* field = l.code + r.displacement_offset;
-        u64 target = (u64)(area + load_u32(field));
-        u64 end = (u64)(l.code + r.instruction_start + r.instruction_length);
-        store_u32(field, (u32)(target - end));
-    }
     if (rbp_is_call_data) in.gp[AMD64_RBP] = (u64)l.call_data;
     for (const Harness_Pointer& p : program.pointers) {
-        u64 target = (u64)area_address(l, p.target, p.target_offset, frame);
-        if (p.area == HARNESS_REGISTER) in.gp[p.offset & 15] = target;
-        else store_u64(area_address(l, p.area, p.offset, frame), target);
+        if (p.area == HARNESS_REGISTER) in.gp[p.offset & 15] = (u64)area_address(l, p.target, p.target_offset, frame);
     }
-    mprotect(l.code, pages(program.code.size()), PROT_READ | PROT_EXEC);
-    mprotect(l.constants, pages(program.constants.size()), PROT_READ);
 
     run.code_address = (u64)l.code;
     run.constants_address = (u64)l.constants;
@@ -257,6 +260,30 @@ Harness_Run harness_run(const Harness_Program& program, Harness_Registers in, b8
         run.faulted = true;
         run.fault = "the code returned with RSP moved";
     }
-    munmap(l.mapping, l.mapping_size);
+    harness_unload(&l);
     return run;
+}
+
+//~ Foreign calls
+
+static std::vector<Harness_Foreign_Call> foreign_calls;
+static u32 recorded_block_size;
+static u32 recorded_result_offset = ~0u;
+
+void harness_record_foreign_calls(u32 block_size, u32 result_offset) {
+    foreign_calls.clear();
+    recorded_block_size = block_size;
+    recorded_result_offset = result_offset;
+}
+
+const std::vector<Harness_Foreign_Call>& harness_foreign_calls() { return foreign_calls; }
+
+// Called by harness_dispatcher on an aligned stack.
+extern "C" void harness_record_call(u8* block, u64 id, u64 aligned) {
+    Harness_Foreign_Call call;
+    call.id = id;
+    call.aligned = aligned != 0;
+    if (block) call.block.assign(block, block + recorded_block_size);
+    foreign_calls.push_back(call);
+    if (block && recorded_result_offset != ~0u) store_u64(block + recorded_result_offset, id * 1000 + foreign_calls.size());
 }

@@ -50,6 +50,7 @@ struct Harness_Program {
     std::vector<u8> stack;      // the frame harness_open_frame reserves: [rsp+0] upward
     std::vector<Harness_Pointer> pointers;
     std::vector<Harness_Marker> markers;
+    std::vector<u64> foreign_call_slots;  // code offsets that receive harness_dispatcher's address
 };
 
 struct Harness_Run {
@@ -91,6 +92,25 @@ Harness_Program harness_end(Harness_Code* c);
 Harness_Registers harness_canaries();
 // A distinct value in every register and every YMM lane.
 
+// Where a loaded program lies.
+struct Harness_Layout {
+    u8* mapping;
+    u64 mapping_size;
+    u8* code;  // the entry
+    u8* constants;
+    u8* globals;
+    u8* call_data;
+    u8* stack_low;
+    u8* stack_top;
+};
+
+b8 harness_load(const Harness_Program& program, Harness_Layout* layout);
+// Lays the program out in a mapping of its own: the areas copied, the RIP-relative fix-ups
+// resolved, the slots and the pointers held in memory planted, the code made executable.
+// False when the memory cannot be mapped.
+
+void harness_unload(Harness_Layout* layout);
+
 Harness_Run harness_run(const Harness_Program& program, Harness_Registers in, b8 rbp_is_call_data = true);
 // Lays the program out, plants its pointers, enters it with the registers of in (RBP
 // pointing at the call data unless told otherwise) and records what it left.
@@ -98,3 +118,23 @@ Harness_Run harness_run(const Harness_Program& program, Harness_Registers in, b8
 std::string harness_changed_registers(const Harness_Registers& before, const Harness_Registers& after,
                                       u16 gp_may_change, u16 xmm_may_change);
 // "" when only the registers of the two masks changed; else names each other one.
+
+//~ Foreign calls
+
+// What the recording dispatcher saw of one foreign call.
+struct Harness_Foreign_Call {
+    u64 id;
+    bool aligned;           // RSP was 8 (mod 16) at its entry: the call came from an aligned stack
+    std::vector<u8> block;  // the parameter block's first octets
+};
+
+extern "C" void harness_dispatcher(u8* block, u64 id);
+// Where foreign-call slots point: records the call, then spoils every register the
+// platform lets a callee change (RAX, RCX, RDX, RSI, RDI, R8 to R11, every YMM register).
+
+void harness_record_foreign_calls(u32 block_size, u32 result_offset = ~0u);
+// Forgets the calls recorded so far. Each later call records the block's first block_size
+// octets, then, unless result_offset is ~0u, writes id * 1000 + its number (from 1) as a
+// u64 at result_offset in the block, as a routine writes its results after its arguments.
+
+const std::vector<Harness_Foreign_Call>& harness_foreign_calls();

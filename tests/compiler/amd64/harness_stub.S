@@ -75,6 +75,43 @@ harness_enter:
     ret
 .size harness_enter, . - harness_enter
 
+// The recording dispatcher that foreign-call slots point at: void harness_dispatcher(u8* block, u64 id).
+// It notes whether the stack was aligned as a call from an aligned stack leaves it
+// (RSP = 8 mod 16), calls harness_record_call(block, id, aligned) on an aligned stack, then
+// spoils every register the platform's convention lets a callee change, so code that
+// kept a value in one of them fails.
+.globl harness_dispatcher
+.type harness_dispatcher, @function
+harness_dispatcher:
+    mov rax, rsp
+    and eax, 15
+    cmp eax, 8
+    sete dl
+    movzx edx, dl
+    push rbp
+    mov rbp, rsp
+    and rsp, -16
+    call harness_record_call
+    mov rax, 0x5A5A5A5A5A5A5A5A
+    mov rcx, rax
+    mov rdx, rax
+    mov rsi, rax
+    mov rdi, rax
+    mov r8, rax
+    mov r9, rax
+    mov r10, rax
+    mov r11, rax
+    .irp n, 0,1,2,3,4,5,6,7,8,9,10,11,12,13,14,15
+    vbroadcastsd ymm\n, [rip + spoiled_lanes]
+    .endr
+    leave
+    ret
+.size harness_dispatcher, . - harness_dispatcher
+
+.section .rodata
+.align 8
+spoiled_lanes: .quad 0xA5A5A5A5A5A5A5A5
+
 .bss
 .align 8
 saved_rsp: .quad 0

@@ -69,7 +69,7 @@ TEST(Translation, UnhandledKindsSizesAndTemporariesFailTheCompile) {
         {"kind 39", with(39, r8, r8), 0, "Internal compiler error: cannot generate machine code for 'INVALID' (no machine code for this kind)."},
         {"kind 59", with(59, r8, r8), 0, "Internal compiler error: cannot generate machine code for 'UNKNOWN INSTRUCTION' (no machine code for this kind)."},
         {"kind 255", with(255, r8, r8), 0, "Internal compiler error: cannot generate machine code for 'UNKNOWN INSTRUCTION' (no machine code for this kind)."},
-        {"a kind of a later stage", with(BYTECODE_TAKE_ADDRESS, r8, r8), 0, "Internal compiler error: cannot generate machine code for 'take address' (no machine code for this kind)."},
+        {"the address of a register", with(BYTECODE_TAKE_ADDRESS, r8, r8), 0, "Internal compiler error: cannot generate machine code for 'take address' (the address of a value held in a machine register)."},
         {"size 3 into a register", with(BYTECODE_COPY, r8, three), 0, "Internal compiler error: cannot generate machine code for 'copy' (operand size 3)."},
         {"a seventh temporary", with(BYTECODE_COPY_INDIRECT, pointer, three), 0x00CF, "Internal compiler error: cannot generate machine code for 'copy' (out of temporary registers)."},
         {"a missing operand", with(BYTECODE_COPY, INVALID_REGISTER_ID, r8), 0, "Internal compiler error: cannot generate machine code for 'copy' (an operand without a register)."},
