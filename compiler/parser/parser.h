@@ -8,4 +8,6 @@
 #include "compiler/parser/source_files.h"
 #include "compiler/parser/global_preparse.h"
 #include "compiler/parser/statement_driver.h"
+#include "compiler/parser/conditions.h"
+#include "compiler/parser/control_statements.h"
 #include "compiler/parser/compile_pipeline.h"

@@ -14,5 +14,3 @@ static b8 report_not_supported(Token* token) {
 WEAK b8 make_basic_instructions(Scope*, Token* first, Token*) { return report_not_supported(first); }
 
 // parse_assignment_value comes from the core's stand-ins, which evaluate a literal or a name.
-
-WEAK b8 handle_deferred_blocks(Scope*, u32, u8) { return report_not_supported(0); }
