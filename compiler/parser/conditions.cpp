@@ -169,7 +169,8 @@ b8 parse_if_condition(Token* first, Token* end, u16 level, Token* bracket, Scope
     for (Token* segment = first; segment && segment != end;) {
         Token* operator_token = find_logical_operator(segment, end);
         if (!operator_token) {
-            if (!add_value_part(scope, parts, segment, end, level, bracket, SCOPE_CONDITION)) return false;
+            // The last part of the whole condition alone is marked.
+            if (!add_value_part(scope, parts, segment, end, level, bracket, bracket ? 0 : SCOPE_CONDITION)) return false;
             pending = 0;
             break;
         }

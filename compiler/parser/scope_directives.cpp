@@ -178,7 +178,9 @@ static b8 get_machine_code_octets(Value* value, String* octets) {
         *octets = String{scratch, 4};
         return true;
     }
-    if (constant->mask & CONSTANT_INTEGER) {
+    Identifier* own = (constant->mask & CONSTANT_TYPED) ? get_resolved_type(constant->type) : 0;
+    b8 number = !own || own->pointer_depth || (own->flags & (TYPE_UNSIGNED | TYPE_SIGNED | TYPE_BOOLEAN | TYPE_ENUM));
+    if ((constant->mask & CONSTANT_INTEGER) && number) {
         u32 size = constant->size == 1 || constant->size == 2 || constant->size == 4 ? constant->size : 8;
         for (u32 i = 0; i < size; i++) scratch[i] = (u8)(constant->data >> (i * 8));
         *octets = String{scratch, size};
