@@ -99,11 +99,12 @@ b8 compile_insert(Scope* scope, Token* directive, Token* end, u8 constant_return
         return false;
     }
     *next = semicolon;
-    Identifier* code_type = get_basic_type(BASIC_TYPE_CODE);
     Value code;
-    if (!parse_assignment_value(scope, 0, 1, code_type, directive->next, semicolon, &code) || !require_constant(&code)) {
+    if (!parse_assignment_value(scope, 0, 1, get_basic_type(BASIC_TYPE_CODE), directive->next, semicolon, &code) ||
+        !require_constant(&code)) {
         return false;
     }
+    Identifier* code_type = get_basic_type(BASIC_TYPE_CODE);
     Token* opener = (Token*)code.constant.data;
     if (!code_type || code.constant.type != code_type || !opener || !(opener->kind & (TOKEN_OPEN_BRACE | TOKEN_COLON))) {
         print_error_on_trace(code.source, "Expected a value of type 'Code' to insert.");
