@@ -1,7 +1,7 @@
 // The compiler core: its records, state and memory, error reports, tokeniser, scopes and
-// identifiers, types, values, registers, data, instructions, casts, type parsing and struct
-// and enum declarations, which the parser, the bytecode generator and the code generator
-// build on.
+// identifiers, types, values, registers, data, instructions and the statements' operands,
+// casts, type parsing and struct and enum declarations, which the parser, the bytecode
+// generator and the code generator build on.
 // Each concern has its own header; this one includes them all.
 #pragma once
 
@@ -15,6 +15,7 @@
 #include "compiler/core/registers.h"
 #include "compiler/core/data_sections.h"
 #include "compiler/core/instructions.h"
+#include "compiler/core/statement_records.h"
 #include "compiler/core/casts.h"
 #include "compiler/core/type_parsing.h"
 #include "compiler/core/struct_declarations.h"

@@ -154,6 +154,7 @@ static_assert(sizeof(Constant) == 80);
 #define VALUE_INDIRECT          0x4   // the register holds the value's address
 #define VALUE_FRESH             0x8   // a temporary made for this result
 #define VALUE_NEGATED           0x10  // a test negated by '!' in a condition
+#define VALUE_INLINE_RETURN     0x20  // a value listed as returned from an inlined body
 #define VALUE_BOOLEAN           0x40
 #define VALUE_INTEGER_AS_POINTER 0x80
 #define VALUE_FRESH_REGISTER    0x9

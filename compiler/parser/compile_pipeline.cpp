@@ -1,8 +1,8 @@
 // The compile pipeline: reset, built-in types, the support sources compiled statement by
 // statement into the global scope, the user's file preparsed with everything it pulls in,
 // the global #if and #insert worklists worked off generation by generation, and the entry
-// blocks. Every exit goes through free_compiler_state, so nothing of one compile but the
-// pool memory reaches the next.
+// blocks; global #asserts are checked once the worklists are done. Every exit goes through
+// free_compiler_state, so nothing of one compile but the pool memory reaches the next.
 #include <fcntl.h>
 #include <string.h>
 #include <unistd.h>
@@ -110,8 +110,20 @@ static Token* get_first_pending_directive(Global_Worklists* worklists) {
     return ((Global_If_Pair*)chain->pairs.data)->condition;
 }
 
+// The asserts a pass found join the list in the order found.
+static b8 take_asserts(Dynamic_Array* asserts, Global_Worklists* worklists) {
+    Token** taken = (Token**)dynamic_array_add_fast_multiple(asserts, worklists->asserts.count);
+    if (!taken && worklists->asserts.count) {
+        report_out_of_compiler_memory("global #assert directives");
+        return false;
+    }
+    if (worklists->asserts.count) memcpy(taken, worklists->asserts.data, (u64)worklists->asserts.count * sizeof(Token*));
+    worklists->asserts.count = 0;
+    return true;
+}
+
 // Work found while one generation is worked off goes to the other, until one adds nothing.
-static b8 work_off_global_worklists(Global_Worklists generations[2], Entry_Blocks* entry_blocks) {
+static b8 work_off_global_worklists(Global_Worklists generations[2], Entry_Blocks* entry_blocks, Dynamic_Array* asserts) {
     Compiler_State* state = &global_compiler_state;
     u32 g = 0;
     for (u32 round = 0; generations[g].chains.count || generations[g].inserts.count; round++, g ^= 1) {
@@ -140,6 +152,15 @@ static b8 work_off_global_worklists(Global_Worklists generations[2], Entry_Block
             }
         }
         empty_global_worklists(current);
+        if (!take_asserts(asserts, following)) return false;
+    }
+    return true;
+}
+
+static b8 check_global_asserts(Dynamic_Array* asserts) {
+    for (u32 i = 0; i < asserts->count; i++) {
+        Token* next;
+        if (!compile_assert(global_compiler_state.global_scope, ((Token**)asserts->data)[i], 0, &next)) return false;
     }
     return true;
 }
@@ -149,11 +170,15 @@ static b8 preparse_user_file(Source_File* file, Entry_Blocks* entry_blocks) {
     Global_Worklists generations[2];
     init_global_worklists(&generations[0]);
     init_global_worklists(&generations[1]);
+    Dynamic_Array asserts;
+    init_dynamic_array(&asserts, sizeof(Token*));
     b8 ok = preparse_global_scope(state->global_scope, (Token*)file->tokens.first_element, 0, &generations[0],
                                   entry_blocks, state->source_directory) &&
-            work_off_global_worklists(generations, entry_blocks);
+            take_asserts(&asserts, &generations[0]) && work_off_global_worklists(generations, entry_blocks, &asserts) &&
+            check_global_asserts(&asserts);
     free_global_worklists(&generations[0]);
     free_global_worklists(&generations[1]);
+    dynamic_array_free(&asserts);
     return ok;
 }
 

@@ -37,6 +37,7 @@ static Token* get_content_end(Token* opener, Token* closing) {
 void init_global_worklists(Global_Worklists* worklists) {
     init_dynamic_array(&worklists->chains, sizeof(Global_If_Chain));
     init_dynamic_array(&worklists->inserts, sizeof(Global_Insert));
+    init_dynamic_array(&worklists->asserts, sizeof(Token*));
 }
 
 void empty_global_worklists(Global_Worklists* worklists) {
@@ -51,6 +52,7 @@ void free_global_worklists(Global_Worklists* worklists) {
     empty_global_worklists(worklists);
     dynamic_array_free(&worklists->chains);
     dynamic_array_free(&worklists->inserts);
+    dynamic_array_free(&worklists->asserts);
 }
 
 //~ Directives
@@ -210,6 +212,23 @@ static b8 preparse_insert(Scope* scope, Token* directive, Global_Worklists* work
     return true;
 }
 
+// Checked once the worklists are done, as it may name what an #if or #insert declares.
+static b8 preparse_assert(Token* directive, Token* end, Global_Worklists* worklists, Token** next) {
+    Token* open = directive->next;
+    if (!open || open == end || !(open->kind & TOKEN_OPEN_PARENTHESIS) || !open->value) {
+        print_error_on_token(directive, "Expected an expression to assert, e.g. #assert(45 != 2, \"Error message!\");");
+        return false;
+    }
+    Token** slot = (Token**)dynamic_array_add_fast(&worklists->asserts);
+    if (!slot) {
+        report_out_of_compiler_memory("global #assert directives");
+        return false;
+    }
+    *slot = directive;
+    *next = ((Token*)open->value)->next;
+    return true;
+}
+
 struct Entry_Directive {
     String name;
     u8 slot;  // in Entry_Blocks, in order
@@ -245,6 +264,7 @@ static b8 preparse_directive(Scope* scope, Token* directive, Token* end, Global_
     if (is_keyword(directive, STR("#insert"))) {
         return preparse_insert(scope, directive, worklists, entry_blocks, directory, next);
     }
+    if (is_keyword(directive, STR("#assert"))) return preparse_assert(directive, end, worklists, next);
     if (is_keyword(directive, STR("#load_file"))) {
         return preparse_load_file(scope, directive, end, worklists, entry_blocks, directory, next);
     }
@@ -392,19 +412,6 @@ b8 preparse_global_scope(Scope* scope, Token* first, Token* end, Global_Worklist
     return true;
 }
 
-// Whether a condition's constant holds: a real by its value, a string by its length, any
-// other constant by its data word.
-static b8 constant_holds(Value* value) {
-    Constant* constant = &value->constant;
-    if (constant->mask & CONSTANT_REAL) {
-        f64 real;
-        memcpy(&real, &constant->data, sizeof(real));
-        return real != 0.0;
-    }
-    if (constant->mask & CONSTANT_STRING) return constant->size != 0;
-    return constant->data != 0;
-}
-
 b8 preparse_global_static_if_chain(Scope* scope, Global_If_Chain* chain, Global_Worklists* worklists,
                                    Entry_Blocks* entry_blocks, String directory) {
     Token* taken = chain->else_block;
@@ -419,7 +426,8 @@ b8 preparse_global_static_if_chain(Scope* scope, Global_If_Chain* chain, Global_
             print_error_on_trace(condition.source, "This expression does not appear to be constant.");
             return false;
         }
-        if (constant_holds(&condition)) {
+        if (!check_constant_condition(&condition)) return false;
+        if (constant_is_non_zero(&condition.constant)) {
             taken = pair->block;
             break;
         }

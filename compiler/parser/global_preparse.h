@@ -1,6 +1,6 @@
 // The one pass over the global scope of the user's files: declarations are only recorded
 // (parsed on their first use), #load_file loads at once, entry blocks are noted, and global
-// #if chains and #insert directives wait on worklists that the pipeline works off.
+// #if chains, #insert and #assert directives wait on worklists that the pipeline works off.
 #pragma once
 
 #include "compiler/core/core_records.h"
@@ -37,6 +37,7 @@ struct Entry_Blocks {
 struct Global_Worklists {
     Dynamic_Array chains;   // Global_If_Chain
     Dynamic_Array inserts;  // Global_Insert
+    Dynamic_Array asserts;  // Token*: each #assert, checked once no work is left
 };
 
 //~ global_preparse.cpp
@@ -57,5 +58,6 @@ b8 preparse_global_insert_directive(Scope* scope, Global_Insert* insert, Global_
 // Evaluates the inserted Code constant and preparses its block. False after a report.
 
 void init_global_worklists(Global_Worklists* worklists);
-void empty_global_worklists(Global_Worklists* worklists);  // returns each chain's pairs; the lists keep their room
+void empty_global_worklists(Global_Worklists* worklists);
+// Returns each chain's pairs; the lists keep their room. The asserts stay.
 void free_global_worklists(Global_Worklists* worklists);   // returns everything

@@ -10,4 +10,6 @@
 #include "compiler/parser/global_preparse.h"
 #include "compiler/parser/statement_driver.h"
 #include "compiler/parser/expressions.h"
+#include "compiler/parser/conditions.h"
+#include "compiler/parser/control_statements.h"
 #include "compiler/parser/compile_pipeline.h"

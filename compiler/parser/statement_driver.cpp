@@ -57,9 +57,9 @@ b8 insert_for_loop_iteration_instructions(Scope* scope, Scope* iteration_scope) 
 }
 
 b8 insert_code_from_identifier(Scope* scope, Identifier* code, u8 constant_return_only) {
-    Token* opener = (Token*)code->constant_value.constant.data;
-    Token* closing = get_block_end(opener, 0);
-    return closing && make_instructions_in_scope(scope, opener->next, closing, 1, constant_return_only);
+    b8 ends_walk = false;
+    return insert_code_block(scope, (Token*)code->constant_value.constant.data, code->declaration, constant_return_only,
+                             &ends_walk);
 }
 
 //~ Statements
@@ -95,24 +95,32 @@ static b8 compile_simple_statement(Scope* scope, Token* first, Token** next) {
     return make_basic_instructions(scope, first, end);
 }
 
-static b8 compile_keyword_statement(Scope* scope, Token* token, Statement_Keyword keyword, Token** next) {
+static b8 compile_keyword_statement(Scope* scope, Token* token, Statement_Keyword keyword, Token* end, u8 constant_return_only,
+                                     Token** next, b8* ends_walk) {
     switch (keyword) {
+        case KEYWORD_IF: return compile_if_chain(scope, token, end, constant_return_only, next);
+        case KEYWORD_FOR: return compile_for_loop(scope, token, end, constant_return_only, next);
         case KEYWORD_ELSE:
             print_error_on_token(token, "This 'else' statement does not seem to be part of an if/else statements chain.");
             return false;
+        case KEYWORD_WHILE: return compile_while_loop(scope, token, end, constant_return_only, next);
+        case KEYWORD_SWITCH: return compile_switch(scope, token, end, constant_return_only, next);
+        case KEYWORD_BREAK:
+        case KEYWORD_CONTINUE:
+            *ends_walk = true;
+            return compile_loop_jump(scope, token, end, keyword == KEYWORD_BREAK ? LOOP_JUMP_BREAK : LOOP_JUMP_CONTINUE,
+                                     constant_return_only, next);
         case KEYWORD_RETURN:
-            return report_not_supported(token);
+            *ends_walk = true;
+            return compile_return(scope, token, end, constant_return_only, next);
         case KEYWORD_DEBUG_BREAK:
-            if (!scope->parent) break;
+            if (!scope->parent) return report_global_instruction(token);
             if (!check_for_instruction_end_after(token)) return false;
             *next = token->next;
             return append_scope_instruction(scope, INSTRUCTION_DEBUG_BREAK, 0, token->location);
-        default:
-            if (!scope->parent) break;
-            return report_not_supported(token);
+        case KEYWORD_NONE: break;
     }
-    print_error_on_token(token, "You cannot execute instructions in global scope.");
-    return false;
+    return report_not_supported(token);
 }
 
 static b8 compile_anonymous_block(Scope* scope, Token* opener, u8 constant_return_only, Token** next) {
@@ -167,12 +175,19 @@ static b8 compile_entry_block(Scope* scope, Token* directive, u32 which, Token* 
     return compile_entry_point(entry, opener);
 }
 
-static b8 compile_directive(Scope* scope, Token* directive, Token* end, Token** next) {
+static b8 compile_directive(Scope* scope, Token* directive, Token* end, u8 constant_return_only, Token** next,
+                             b8* ends_walk) {
     for (u32 which = 0; which < ARRAY_COUNT(ENTRY_BLOCK_TEXTS); which++) {
         if (is_keyword(directive, ENTRY_BLOCK_TEXTS[which].directive)) {
             return compile_entry_block(scope, directive, which, end, next);
         }
     }
+    if (is_keyword(directive, STR("#if"))) return compile_static_if(scope, directive, end, constant_return_only, next, ends_walk);
+    if (is_keyword(directive, STR("#defer"))) return compile_defer(scope, directive, end, next);
+    if (is_keyword(directive, STR("#insert"))) return compile_insert(scope, directive, end, constant_return_only, next, ends_walk);
+    if (is_keyword(directive, STR("#assert"))) return compile_assert(scope, directive, end, next);
+    if (is_keyword(directive, STR("#machine_code"))) return compile_machine_code(scope, directive, end, next);
+    if (is_keyword(directive, STR("#load_file"))) return compile_load_file(scope, directive);
     print_error_on_token(directive, "Directive '%s' is not supported or cannot be used here.", token_to_c_string(directive));
     return false;
 }
@@ -180,14 +195,14 @@ static b8 compile_directive(Scope* scope, Token* directive, Token* end, Token** 
 // Names start statements: a '$' declares a constant, a ' reaches an outer scope.
 #define NAME_TOKEN_KINDS (TOKEN_IDENTIFIER | TOKEN_DOLLAR | TOKEN_QUOTE)
 
-static b8 compile_statement(Scope* scope, Token* token, Token* end, u8 constant_return_only, Token** next) {
+static b8 compile_statement(Scope* scope, Token* token, Token* end, u8 constant_return_only, Token** next, b8* ends_walk) {
     if (token->kind & NAME_TOKEN_KINDS) {
         Statement_Keyword keyword = (token->kind & TOKEN_IDENTIFIER) ? get_statement_keyword(token) : KEYWORD_NONE;
         if (keyword == KEYWORD_NONE) return compile_simple_statement(scope, token, next);
-        return compile_keyword_statement(scope, token, keyword, next);
+        return compile_keyword_statement(scope, token, keyword, end, constant_return_only, next, ends_walk);
     }
     if (token->kind & TOKEN_OPEN_BRACE) return compile_anonymous_block(scope, token, constant_return_only, next);
-    if (token->kind & TOKEN_DIRECTIVE) return compile_directive(scope, token, end, next);
+    if (token->kind & TOKEN_DIRECTIVE) return compile_directive(scope, token, end, constant_return_only, next, ends_walk);
     return report_not_supported(token);
 }
 
@@ -221,23 +236,34 @@ static b8 finish_scope(Scope* scope, Token* end, u8 constant_return_only) {
     return true;
 }
 
-b8 make_instructions_in_scope(Scope* scope, Token* first, Token* end, u8 continuation, u8 constant_return_only) {
-    b8 opens_scope = !continuation && scope->parent;
-    if (opens_scope && !append_scope_instruction(scope, INSTRUCTION_SCOPE_START, scope, location_of(first))) return false;
-    b8 opened_here = !(scope->flags & SCOPE_UNDER_CONSTRUCTION);
-    scope->flags |= SCOPE_UNDER_CONSTRUCTION;
-
-    b8 ok = true;
+// The statement loop. A return, break or continue ends it: what follows in the block is
+// neither compiled nor read.
+static b8 compile_statements(Scope* scope, Token* first, Token* end, u8 constant_return_only, b8* ends_walk) {
     for (Token* token = first; token && token != end;) {
         if (token->kind & TOKEN_SEMICOLON) {
             token = token->next;
             continue;
         }
         Token* next = 0;
-        ok = compile_statement(scope, token, end, constant_return_only, &next);
-        if (!ok) break;
+        if (!compile_statement(scope, token, end, constant_return_only, &next, ends_walk)) return false;
+        if (*ends_walk) return true;
         token = next;
     }
+    return true;
+}
+
+b8 compile_block_in_place(Scope* scope, Token* first, Token* end, u8 constant_return_only, b8* ends_walk) {
+    return compile_statements(scope, first, end, constant_return_only, ends_walk);
+}
+
+b8 make_instructions_in_scope(Scope* scope, Token* first, Token* end, u8 continuation, u8 constant_return_only) {
+    b8 opens_scope = !continuation && scope->parent;
+    if (opens_scope && !append_scope_instruction(scope, INSTRUCTION_SCOPE_START, scope, location_of(first))) return false;
+    b8 opened_here = !(scope->flags & SCOPE_UNDER_CONSTRUCTION);
+    scope->flags |= SCOPE_UNDER_CONSTRUCTION;
+
+    b8 ends_walk = false;
+    b8 ok = compile_statements(scope, first, end, constant_return_only, &ends_walk);
     if (ok && !continuation) ok = finish_scope(scope, end, constant_return_only);
 
     if (opened_here) {

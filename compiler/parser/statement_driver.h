@@ -4,19 +4,7 @@
 // (a taken #if branch, inserted code) by a call in continuation mode.
 #pragma once
 
-#include "compiler/core/core_records.h"
-
-// The operands of the instructions that name a scope: 27 (end), 31 (nested scope), 32
-// (scope start) and 33 (scope end); 29 (debug break) has only its location.
-struct Instruction_Scope {
-    Scope* scope;
-    Trace location;
-};
-static_assert(sizeof(Instruction_Scope) <= INSTRUCTION_OPERANDS_SIZE);
-
-inline Instruction_Scope* get_instruction_scope(Instruction* instruction) {
-    return (Instruction_Scope*)instruction->operands;
-}
+#include "compiler/core/compiler_core.h"
 
 //~ statement_driver.cpp
 
@@ -26,6 +14,11 @@ b8 make_instructions_in_scope(Scope* scope, Token* first, Token* end, u8 continu
 // instructions and is finished (missing return, deferred blocks, end instruction). The
 // constant-return-only flag is handed to every nested block. False after the first report;
 // the instructions made before it stay.
+
+b8 compile_block_in_place(Scope* scope, Token* first, Token* end, u8 constant_return_only, b8* ends_walk);
+// The statements from first up to end added to the scope as a continuation does (a taken
+// #if branch, inserted code); ends_walk is set when a return, break or continue ended
+// them, so the walk around ends too.
 
 Token* get_instruction_end(Token* token);
 // The ';' or closing bracket that ends the statement starting at token, bracketed groups
@@ -44,7 +37,8 @@ b8 insert_for_loop_iteration_instructions(Scope* scope, Scope* iteration_scope);
 // out-of-memory report.
 
 b8 insert_code_from_identifier(Scope* scope, Identifier* code, u8 constant_return_only);
-// Compiles the block of a Code constant into the scope in continuation mode.
+// Compiles the block of a Code constant into the scope in continuation mode, as #insert
+// does.
 
 b8 append_scope_instruction(Scope* scope, u8 kind, Scope* named, Trace location);
 // Appends an instruction of a kind that names a scope (or, for 29, none). False after the
@@ -53,5 +47,10 @@ b8 append_scope_instruction(Scope* scope, u8 kind, Scope* named, Trace location)
 b8 is_keyword(Token* token, String word);
 // The token's text is the word: the length is compared first.
 
-// Called by the driver, defined with the control statements.
+//~ jumps_and_defers.cpp
+
 b8 handle_deferred_blocks(Scope* scope, u32 stop_flags, u8 constant_return_only);
+// Compiles the deferred blocks, last first, where the scope is left: with stop_flags 0 the
+// scope's own at its end; otherwise those of every scope from it outward to the first
+// whose flags meet stop_flags (included), before a jump there. The scope's own are then
+// not run again at its end. False after a report of a replayed block.

@@ -1,10 +1,12 @@
 // What quarnc prints of a compile's front end: the files it loaded and the globals the
 // preparse recorded (--preparse), and the instructions of the entry blocks (--ir). Kinds
 // print their number and name, then their operands; nested scopes are listed inside the
-// instruction naming them.
+// instruction naming them, a condition's parts with their level, operator, jump and whether
+// folding dropped them.
 #include <stdio.h>
 #include <string.h>
 
+#include "compiler/bytecode/bytecode.h"
 #include "compiler/quarnc/quarnc.h"
 
 static const char* const INSTRUCTION_KIND_NAMES[] = {
@@ -216,6 +218,136 @@ static void write_operands(FILE* out, Scope_Numbers* numbers, Instruction* instr
     }
 }
 
+//~ Control statements
+
+static void write_instructions(FILE* out, Scope_Numbers* numbers, Scope* scope, u32 depth);
+
+static void indent(FILE* out, u32 depth) { fprintf(out, "%*s", (int)depth * 2, ""); }
+
+static void write_block(FILE* out, Scope_Numbers* numbers, const char* title, Scope* scope, u32 depth) {
+    indent(out, depth);
+    fprintf(out, "%s\n", title);
+    if (scope) write_instructions(out, numbers, scope, depth + 1);
+}
+
+// Each part: its level, what it is, whether folding dropped it; a value's jump and the
+// instructions computing it; "last" on the last part of the whole condition.
+static void write_condition_parts(FILE* out, Scope_Numbers* numbers, Bucket_Array* parts, u32 depth) {
+    for (Condition_Part* part = (Condition_Part*)parts->first_element; part; part = part->next) {
+        indent(out, depth);
+        fprintf(out, "part level %u ", part->level);
+        if (part->part_kind == CONDITION_PART_OPERATOR) {
+            fprintf(out, "operator %s%s\n", operator_to_c_string(part->operator_bit), part->ignored ? " ignored" : "");
+            continue;
+        }
+        fputs("value ", out);
+        write_value(out, numbers, &part->value);
+        if (part->ignored) fputs(" ignored", out);
+        else fprintf(out, " jump %u %s", part->jump_kind, bytecode_kind_name(part->jump_kind));
+        if (part->scope && (part->scope->flags & SCOPE_CONDITION)) fputs(" last", out);
+        fputc('\n', out);
+        if (!part->ignored && part->scope) write_instructions(out, numbers, part->scope, depth + 1);
+    }
+}
+
+static void write_if_chain(FILE* out, Scope_Numbers* numbers, Instruction_If_Chain* chain, u32 depth) {
+    fprintf(out, " links %u%s\n", chain->link_count, chain->has_else ? " else" : "");
+    u32 number = 1;
+    for (If_Chain_Part* link = (If_Chain_Part*)chain->links.first_element; link; link = link->next, number++) {
+        indent(out, depth + 1);
+        fprintf(out, "link %u", number);
+        write_location(out, link->closing);
+        fputc('\n', out);
+        write_condition_parts(out, numbers, &link->conditions, depth + 2);
+        write_block(out, numbers, "block", link->scope, depth + 2);
+    }
+    if (chain->has_else) write_block(out, numbers, "else", chain->else_scope, depth + 1);
+}
+
+static void write_for_loop(FILE* out, Scope_Numbers* numbers, Instruction_For* loop, u32 depth) {
+    fprintf(out, " index %.*s ", (int)loop->index->name.count, (char*)loop->index->name.data);
+    Value index;
+    make_dynamic_value_from_register(&index, loop->index->register_id, loop->loop_type, loop->location);
+    write_value(out, numbers, &index);
+    fprintf(out, " %s ", operator_to_c_string(loop->comparison));
+    write_value(out, numbers, &loop->limit);
+    fputs((loop->flags & FOR_LOOP_STEP_DOWN) ? " step down " : " step up ", out);
+    write_value(out, numbers, &loop->step);
+    if (loop->element) {
+        Value element;
+        make_dynamic_value_from_register(&element, loop->element->register_id, loop->element_type, loop->location);
+        fprintf(out, " element %.*s ", (int)loop->element->name.count, (char*)loop->element->name.data);
+        write_value(out, numbers, &element);
+    }
+    fputc('\n', out);
+    write_block(out, numbers, "body", loop->loop_scope, depth + 1);
+}
+
+static void write_switch(FILE* out, Scope_Numbers* numbers, Instruction_Switch* operands, u32 depth) {
+    fputc(' ', out);
+    write_value(out, numbers, &operands->value);
+    fputc('\n', out);
+    for (u32 i = 0; i < operands->case_values.count; i++) {
+        Scope* block = ((Scope**)operands->case_scopes.data)[i];
+        indent(out, depth + 1);
+        fputs("case ", out);
+        write_value(out, numbers, (Value*)operands->case_values.data + i);
+        fputs((block->flags & SCOPE_SWITCH_FALLS_THROUGH) ? " no break\n" : "\n", out);
+        write_instructions(out, numbers, block, depth + 2);
+    }
+    if (operands->has_default) write_block(out, numbers, "default", operands->default_scope, depth + 1);
+}
+
+// The operands of the control statements' kinds, and what they hold.
+static void write_control_operands(FILE* out, Scope_Numbers* numbers, Instruction* instruction, u32 depth) {
+    switch (instruction->kind) {
+        case INSTRUCTION_WHILE: {
+            Instruction_While* loop = get_instruction_while(instruction);
+            write_location(out, loop->location);
+            fputc('\n', out);
+            write_condition_parts(out, numbers, &loop->conditions, depth + 1);
+            write_block(out, numbers, "body", loop->loop_scope, depth + 1);
+            return;
+        }
+        case INSTRUCTION_FOR:
+            write_location(out, get_instruction_for(instruction)->location);
+            write_for_loop(out, numbers, get_instruction_for(instruction), depth);
+            return;
+        case INSTRUCTION_IF_CHAIN:
+            write_location(out, get_instruction_if_chain(instruction)->location);
+            write_if_chain(out, numbers, get_instruction_if_chain(instruction), depth);
+            return;
+        case INSTRUCTION_SWITCH:
+            write_location(out, get_instruction_switch(instruction)->location);
+            write_switch(out, numbers, get_instruction_switch(instruction), depth);
+            return;
+        case INSTRUCTION_LOOP_JUMP: {
+            Instruction_Loop_Jump* jump = get_instruction_loop_jump(instruction);
+            write_location(out, jump->location);
+            fprintf(out, " %s level %u\n", jump->mode == LOOP_JUMP_BREAK ? "break" : "continue", jump->level);
+            return;
+        }
+        case INSTRUCTION_RETURN_JUMP: {
+            Instruction_Return_Jump* jump = get_instruction_return_jump(instruction);
+            write_location(out, jump->location);
+            fputc(' ', out);
+            if (jump->value.kind) write_value(out, numbers, &jump->value);
+            else fputs("no value", out);
+            fputs(jump->no_jump ? " no jump\n" : "\n", out);
+            return;
+        }
+        case INSTRUCTION_MACHINE_CODE: {
+            Instruction_Machine_Code* code = get_instruction_machine_code(instruction);
+            write_location(out, code->location);
+            fprintf(out, " %u octets", code->count);
+            for (u32 i = 0; i < code->count; i++) fprintf(out, " %02x", code->octets[i]);
+            fputc('\n', out);
+            return;
+        }
+    }
+    fputc('\n', out);
+}
+
 static void write_instructions(FILE* out, Scope_Numbers* numbers, Scope* scope, u32 depth) {
     for (Instruction* instruction = (Instruction*)scope->instructions.first_element; instruction;
          instruction = instruction->next) {
@@ -236,7 +368,11 @@ static void write_instructions(FILE* out, Scope_Numbers* numbers, Scope* scope, 
                 break;
             }
             default:
-                if (instruction->kind <= INSTRUCTION_COMPARE_RESULT) write_operands(out, numbers, instruction);
+                if (instruction->kind > INSTRUCTION_COMPARE_RESULT) {
+                    write_control_operands(out, numbers, instruction, depth);
+                    break;
+                }
+                write_operands(out, numbers, instruction);
                 fputc('\n', out);
         }
     }

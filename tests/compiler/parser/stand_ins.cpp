@@ -16,5 +16,3 @@ WEAK b8 parse_call(Scope*, Token* open, Value*, u8, u8, Value) { return report_n
 WEAK b8 parse_struct_literal(Scope*, Identifier*, Token* open, u8, Value*) { return report_not_supported(open); }
 
 WEAK b8 parse_array_literal(Scope*, Identifier*, Token* open, u8, Value*) { return report_not_supported(open); }
-
-WEAK b8 handle_deferred_blocks(Scope*, u32, u8) { return report_not_supported(0); }
