@@ -136,7 +136,7 @@ b8 patch_calls(Dynamic_Array* bytecode, Dynamic_Array* patches) {
         } else if (i->kind == BYTECODE_CALL) {
             Sub_Program* callee = i->callee < list->count ? ((Sub_Program**)list->data)[i->callee] : 0;
             if (!get_callee_start(callee, &start)) {
-                report_callee_without_bytecode(i, i->call.sub_program);
+                report_callee_without_bytecode(i, callee ? callee : i->call.sub_program);
                 return false;
             }
             i->callee = (u64)((s64)start - own);
