@@ -115,9 +115,11 @@ static b8 collect_events(Placement_Scan* scan, Body_Lists* lists) {
         for (u32 i = 0; i < table->count; i++) {
             Register* r = (Register*)table->data + i;
             // A register no record names needs no place; at time 0 it would only crowd out
-            // the body's first registers.
-            if (r->kind == REGISTER_VIEW || (r->hints & HINT_NOT_PLACED) || r->use_count == 0) continue;
-            if (!add_event(scan, r->first_use, r, ALLOCATION_START) ||
+            // the body's first registers. One only passed to a call lives from that call.
+            if (r->kind == REGISTER_VIEW || (r->hints & HINT_NOT_PLACED)) continue;
+            if (r->use_count == 0 && r->last_call == 0) continue;
+            u32 start = r->use_count ? r->first_use : r->last_call - 1;
+            if (!add_event(scan, start, r, ALLOCATION_START) ||
                 !add_event(scan, get_lifetime_end(r), r, ALLOCATION_END)) {
                 return false;
             }
