@@ -112,6 +112,11 @@ Value through_address(Value value) {
     return value;
 }
 
+Value at_line(Value value, u32 line) {
+    value.source = line_trace(line);
+    return value;
+}
+
 Value int_constant(u64 value, Identifier* type, u32 line) {
     Value v = {};
     make_constant_value_from_integer(&v, value, type, line_trace(line));
@@ -187,8 +192,9 @@ Bucket_Array make_condition(Scope* parent, const std::vector<Test_Condition_Part
         p->part_kind = CONDITION_PART_VALUE;
         p->scope = _add_a_scope(parent, 0, line_trace(line));
         Identifier* type = t.left.dynamic.type;
-        add_copy(p->scope, INSTRUCTION_COMPARE_CONSTANT, t.left, int_constant(t.constant, type, line));
-        p->value = t.left;
+        Value left = at_line(t.left, line);
+        add_copy(p->scope, INSTRUCTION_COMPARE_CONSTANT, left, int_constant(t.constant, type, line));
+        p->value = left;
         p->jump_kind = t.jump_kind;
     }
     return list;

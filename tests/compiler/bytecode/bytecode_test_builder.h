@@ -39,6 +39,8 @@ Scope* add_nested_scope(Scope* scope, u32 flags, u32 line);
 Value variable(Scope* scope, Identifier* type, u32 line);
 // The same value reached through the address its register holds.
 Value through_address(Value value);
+// The value located at another line, as each use of a variable is located at its own.
+Value at_line(Value value, u32 line);
 Value int_constant(u64 value, Identifier* type, u32 line);
 Value real_constant(f64 value, u32 line);
 Value string_constant(const char* text, u32 line);
