@@ -1,0 +1,55 @@
+// Every case file the front end compiles (the parser's and the bytecode generator's own)
+// goes on to linked bytecode that holds the invariants, and two compiles of it list alike.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+
+#include "bytecode_checks.h"
+#include "bytecode_test_builder.h"
+#include "parser_test_helpers.h"
+
+static std::vector<std::string> find_case_files() {
+    std::vector<std::string> files;
+    for (const char* folder : {QUARN_PARSER_CASES, QUARN_BYTECODE_TEST_DIR "/cases"}) {
+        for (const auto& entry : std::filesystem::recursive_directory_iterator(folder)) {
+            if (entry.is_regular_file() && entry.path().extension() == ".8") files.push_back(entry.path().string());
+        }
+    }
+    std::sort(files.begin(), files.end());
+    return files;
+}
+
+// The front end over the file alone, then its bytecode; empty when the front end refuses it.
+static std::string compile_to_listing(const std::string& path, std::vector<std::string>* faults) {
+    if (!compile_test_file(path)) {
+        free_compiler_state();
+        return "";
+    }
+    u32 syntax = 0, events = 0, on_load = 0;
+    u8 flags = 0;
+    std::string listing;
+    if (!make_bytecode_from_state(&syntax, &events, &on_load, &flags)) {
+        faults->push_back(path + ": " + (compile_errors.count ? compile_error_messages()[0] : "no bytecode"));
+    } else {
+        for (const std::string& fault : check_program_bytecode()) faults->push_back(path + ": " + fault);
+        listing = listing_text();
+    }
+    free_compiler_state();
+    return listing;
+}
+
+TEST(CaseFiles, CompilingCasesGiveBytecodeThatHoldsItsInvariants) {
+    u32 compiled = 0;
+    for (const std::string& path : find_case_files()) {
+        SCOPED_TRACE(path);
+        std::vector<std::string> faults;
+        std::string first = compile_to_listing(path, &faults);
+        if (first.empty() && faults.empty()) continue;
+        compiled++;
+        std::string second = compile_to_listing(path, &faults);
+        EXPECT_EQ(faults, std::vector<std::string>{});
+        EXPECT_EQ(first, second);
+    }
+    EXPECT_GE(compiled, 3u);
+}
