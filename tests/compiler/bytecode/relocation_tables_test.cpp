@@ -74,8 +74,15 @@ static Register_Id global_of(Identifier* type) {
     return allocate_a_register(global_compiler_state.global_scope, type->size, type, type->alignment);
 }
 
-TEST(RelocationTables, EveryPointerReadsBackAtTwoAddresses) {
-    ASSERT_TRUE(reset_test_program(SOURCE));
+// Strings, a constant array, a struct literal with a member struct copied into a global,
+// and a global pointer to global data. Fills the registers the checks read back.
+struct Relocated_Program {
+    Value hello;
+    Register_Id greeting, array, copied, global_elements, pointer;
+    u32 values[3] = {7, 8, 9};
+};
+
+static void build_relocated_program(Relocated_Program* p) {
     Identifier* string = type_of(BASIC_TYPE_STRING);
     Identifier* s64 = type_of(BASIC_TYPE_S64);
     Scope* global = global_compiler_state.global_scope;
@@ -85,35 +92,50 @@ TEST(RelocationTables, EveryPointerReadsBackAtTwoAddresses) {
     // A string constant, and a global String holding it (copied twice into one slot).
     Value hello = string_constant("hello", 1);
     Register_Id greeting = global_of(string);
-    ASSERT_TRUE(copy_constant_value_data(greeting, string, &hello));
-    ASSERT_TRUE(copy_constant_value_data(greeting, string, &hello));
+    copy_constant_value_data(greeting, string, &hello);
+    copy_constant_value_data(greeting, string, &hello);
 
     // A constant array {data, count} of three u32.
     Register_Id elements = allocate_constant_data(12, 4);
-    u32 values[3] = {7, 8, 9};
-    memcpy(get_register_constant_data(elements), values, 12);
+    memcpy(get_register_constant_data(elements), p->values, 12);
     Register_Id array = allocate_constant_data(16, 8);
     store_u64(get_register_constant_data(array) + 8, 3);
-    ASSERT_TRUE(add_a_relocation(allocate_within_register(array, 0, 8), elements, 1));
+    add_a_relocation(allocate_within_register(array, 0, 8), elements, 1);
 
     // A struct literal holding strings, one inside a member struct, copied into a global.
     Register_Id literal = allocate_constant_data(pair->size, pair->alignment);
     Value name = string_constant("first", 1), label = string_constant("second label", 1);
-    ASSERT_TRUE(copy_constant_value_data(allocate_within_register(literal, 0, 16), string, &name));
+    copy_constant_value_data(allocate_within_register(literal, 0, 16), string, &name);
     Register_Id inner_place = allocate_within_register(literal, 16, inner->size);
-    ASSERT_TRUE(copy_constant_value_data(allocate_within_register(inner_place, 0, 16), string, &label));
+    copy_constant_value_data(allocate_within_register(inner_place, 0, 16), string, &label);
     store_u64(get_register_constant_data(inner_place) + 16, 42);
     Value pair_value = {};
     make_constant_value_from_register(&pair_value, literal, pair, line_trace(1));
     Register_Id copied = global_of(pair);
-    ASSERT_TRUE(copy_constant_value_data(copied, pair, &pair_value));
+    copy_constant_value_data(copied, pair, &pair_value);
 
     // A global pointer to global elements, as a fixed-size array's data member is.
     Register_Id global_elements = global_of(type_of(BASIC_TYPE_STRING));
     store_u64(get_register_global_data(global_elements) + 8, 77);
     Register_Id pointer = global_of(type_to_memory_address_of_type(s64, 1));
-    ASSERT_TRUE(add_a_relocation(allocate_within_register(pointer, 0, 8), global_elements, 0));
+    add_a_relocation(allocate_within_register(pointer, 0, 8), global_elements, 0);
 
+    p->hello = hello;
+    p->greeting = greeting;
+    p->array = array;
+    p->copied = copied;
+    p->global_elements = global_elements;
+    p->pointer = pointer;
+}
+
+TEST(RelocationTables, EveryPointerReadsBackAtTwoAddresses) {
+    ASSERT_TRUE(reset_test_program(SOURCE));
+    Relocated_Program program;
+    build_relocated_program(&program);
+    Value hello = program.hello;
+    Register_Id greeting = program.greeting, array = program.array, copied = program.copied;
+    Register_Id global_elements = program.global_elements, pointer = program.pointer;
+    u32* values = program.values;
     Test_Image image;
     ASSERT_TRUE(write_tables(&image)) << compile_error_messages()[0];
     EXPECT_EQ(image.header.constant_relocation_offset, 200u);
@@ -152,6 +174,21 @@ TEST(RelocationTables, EveryPointerReadsBackAtTwoAddresses) {
         EXPECT_EQ((const u8*)load_u64(q), globals + get_register_offset_in_global_data(global_elements));
         EXPECT_EQ(load_u64((u8*)load_u64(q) + 8), 77u);
     }
+}
+
+TEST(RelocationTables, TwoCompilesGiveTheSameTables) {
+    Test_Image images[2];
+    for (Test_Image& image : images) {
+        ASSERT_TRUE(reset_test_program(SOURCE));
+        Relocated_Program program;
+        build_relocated_program(&program);
+        ASSERT_TRUE(write_tables(&image));
+    }
+    EXPECT_EQ(images[0].constant_rows, images[1].constant_rows);
+    EXPECT_EQ(images[0].global_rows, images[1].global_rows);
+    EXPECT_EQ(images[0].constants, images[1].constants);
+    EXPECT_EQ(images[0].globals, images[1].globals);
+    EXPECT_EQ(memcmp(&images[0].header, &images[1].header, sizeof(Compiled_Layer_Header)), 0);
 }
 
 TEST(RelocationTables, EmptyTablesStandWhereTheOutputIs) {
