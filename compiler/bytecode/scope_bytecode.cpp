@@ -874,6 +874,16 @@ static b8 emit_instruction(Emission* e, Instruction* in) {
     return false;
 }
 
+static b8 add_scope_to_list(Body_Lists* lists, Scope* scope) {
+    Scope** listed = (Scope**)dynamic_array_add_fast(&lists->scopes);
+    if (!listed) {
+        report_out_of_compiler_memory("bytecode");
+        return false;
+    }
+    *listed = scope;
+    return true;
+}
+
 b8 make_bytecode_for_scope(Loop_Context* loop, Inline_Return_Jumps* returns, Body_Lists* lists,
                            Dynamic_Array* bytecode, Scope* scope, Dynamic_Array* patches) {
     Body_Lists own = {};
@@ -885,10 +895,9 @@ b8 make_bytecode_for_scope(Loop_Context* loop, Inline_Return_Jumps* returns, Bod
     }
     if (scope->flags & SCOPE_LOOP) scope->loop_registers.count = 0;
     scope->first_bytecode_index = bytecode->count;
-    Scope** listed = (Scope**)dynamic_array_add_fast(&lists->scopes);
-    b8 ok = listed != 0;
-    if (!ok) report_out_of_compiler_memory("bytecode");
-    else *listed = scope;
+    // A for loop's step is copied into its body, so the step scope's registers are used
+    // here although that scope is never emitted itself.
+    b8 ok = add_scope_to_list(lists, scope) && (!scope->iteration_scope || add_scope_to_list(lists, scope->iteration_scope));
 
     // A while loop's condition opens its body, after the loop's start.
     if (ok && loop && !loop->condition_emitted) {

@@ -134,10 +134,10 @@ void check_body_registers(const Body& body, std::vector<std::string>* faults) {
             if (id.table != REGISTER_LOCAL) continue;
             Register* r = get_first_non_view_register(id);
             if (!r) {
-                faults->push_back(body.name + ": record " + hex(index) + " names no register");
+                faults->push_back(body.name + ": record " + hex((u64)index * BYTECODE_INSTRUCTION_SIZE) + " names no register");
                 continue;
             }
-            if (!r->placed) faults->push_back(body.name + ": a register of record " + hex(index) + " was never placed");
+            if (!r->placed) faults->push_back(body.name + ": a register of record " + hex((u64)index * BYTECODE_INSTRUCTION_SIZE) + " was never placed");
             Liveness& l = live[r];
             l.row = r;
             l.id = id;
@@ -201,7 +201,7 @@ void check_body_registers(const Body& body, std::vector<std::string>* faults) {
             if (!r->in_machine_register || l.start >= call || l.end <= call) continue;
             u16 mask = r->machine_class == MACHINE_CLASS_INTEGER ? i->live_gp_mask : i->live_xmm_mask;
             if (!(mask & (1u << r->machine_number))) {
-                faults->push_back(body.name + ": the call at " + hex(call) + " misses register " +
+                faults->push_back(body.name + ": the call at " + hex((u64)call * BYTECODE_INSTRUCTION_SIZE) + " misses register " +
                                   register_id_to_c_string(l.id) + " from its live mask");
             }
         }

@@ -335,24 +335,32 @@ TEST(ScopeBytecode, ForLoopTestsItsIndexBeforeEachPass) {
     Value index_value = {};
     make_value_from_identifier(&index_value, index, line_trace(4));
     add_loop_jump(counted, LOOP_JUMP_BREAK, 0, 5);                                              // 5
-    add_arithmetic(counted, INSTRUCTION_ARITHMETIC_CONSTANT, OP_INCREMENT, index_value, int_constant(1, T(BASIC_TYPE_U8), 4));
+    // The step, made in the loop's iteration scope and copied to the body's end: its
+    // temporary belongs to a scope that is never emitted, and is placed all the same.
+    Scope* step = _add_a_scope(counted, SCOPE_LOOP, line_trace(4));
+    counted->iteration_scope = step;
+    Value temporary = v(step, T(BASIC_TYPE_U8));
+    add_copy(counted, INSTRUCTION_COPY, temporary, index_value);
+    add_arithmetic(counted, INSTRUCTION_ARITHMETIC_CONSTANT, OP_INCREMENT, temporary, int_constant(1, T(BASIC_TYPE_U8), 4));
+    add_copy(counted, INSTRUCTION_COPY, index_value, temporary);
     Scope* down = add_for(body, add_variable(body, "k", T(BASIC_TYPE_S32), 6), limit_value, OP_GREATER_EQUAL, 6);
     add_debug_break(down, 7);
     ASSERT_TRUE(finish(body));
-    // 3 compare, 4 exit, 5 break, 6 step, 7 back; 8 compare with the register limit, 9 exit,
-    // 10 break, 11 back.
-    EXPECT_EQ(record_kinds(3, 12), (std::vector<u8>{29, 47, 41, 19, 41, 28, 44, 50, 41}));
+    // 3 compare, 4 exit, 5 break, 6 to 8 the step, 9 back; 10 compare with the register
+    // limit, 11 exit, 12 break, 13 back.
+    EXPECT_EQ(record_kinds(3, 14), (std::vector<u8>{29, 47, 41, 6, 19, 6, 41, 28, 44, 50, 41}));
     EXPECT_EQ(record(3)->compare_to_constant.immediate, 10u);
-    EXPECT_EQ(record(4)->jump.target, at(8));
+    EXPECT_EQ(record(4)->jump.target, at(10));
     EXPECT_EQ(record(4)->jump.compared_unsigned, 1);
-    EXPECT_EQ(record(5)->jump.target, at(8));
-    EXPECT_EQ(record(7)->jump.target, at(3));
-    EXPECT_EQ(record(8)->compare_flags.size, 4);
-    EXPECT_EQ(record(9)->jump.target, at(12));
-    EXPECT_EQ(record(9)->jump.compared_unsigned, 0);
-    EXPECT_EQ(record(11)->jump.target, at(8));
+    EXPECT_EQ(record(5)->jump.target, at(10));
+    EXPECT_EQ(record(9)->jump.target, at(3));
+    EXPECT_EQ(record(10)->compare_flags.size, 4);
+    EXPECT_EQ(record(11)->jump.target, at(14));
+    EXPECT_EQ(record(11)->jump.compared_unsigned, 0);
+    EXPECT_EQ(record(13)->jump.target, at(10));
+    EXPECT_TRUE(get_register(temporary.dynamic.register_id)->placed);
     // The limit, set before both loops, lives to the second loop's back jump.
-    EXPECT_EQ(get_register(limit->register_id)->last_use, 11u);
+    EXPECT_EQ(get_register(limit->register_id)->last_use, 13u);
 }
 
 //~ If chains
