@@ -58,7 +58,7 @@ static b8 compile_to_bytecode(const std::string& path) {
     tmp_reset();
     u32 syntax, events, on_load;
     u8 flags;
-    b8 ok = compile_front_end((u8*)path.data(), path.size(), false) &&
+    b8 ok = compile_front_end((u8*)path.data(), path.size(), false, String{}) &&
             make_bytecode_from_state(&syntax, &events, &on_load, &flags);
     free_compiler_state();
     return ok;

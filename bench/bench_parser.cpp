@@ -60,7 +60,7 @@ static void run_front_end(benchmark::State& state, const std::string& path) {
     set_up_compiler();
     for (auto _ : state) {
         tmp_reset();
-        if (!compile_front_end((u8*)path.data(), path.size(), false)) state.SkipWithError("the file did not compile");
+        if (!compile_front_end((u8*)path.data(), path.size(), false, String{})) state.SkipWithError("the file did not compile");
         free_compiler_state();
     }
 }

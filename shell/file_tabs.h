@@ -19,6 +19,6 @@ void editor_put_cursor_on_line(Editor_File* file, u32 line);
 // which the view then centres. Line 0 or past the last: the text's end.
 
 void editor_ask_to_save_file();
-// Saves the current tab's file when it has the keyboard. A text without a path would ask
-// the user for one in the file lister; until that exists, the refusal is logged and the
-// text stays unsaved and modified. A failed save leaves FILE_SAVE_FAILED on the file.
+// Saves the current tab's file when it has the keyboard. A text without a path opens the
+// file lister as a "Save File" prompt on editor_working_directory instead. A failed save
+// leaves FILE_SAVE_FAILED on the file.

@@ -13,6 +13,7 @@
 #include "shell/tabs.h"
 #include "compiler/core/compiler_core.h"
 #include "editor/editor.h"
+#include "listers/lister_panels.h"
 #include "terminal/terminal.h"
 #include "ui/ui.h"
 
@@ -21,6 +22,7 @@
 
 const Top_Bar_Icon_Glyphs TOP_BAR_ICON_GLYPHS[TOP_BAR_ICON_COUNT] = {
     {'[', ']'},   // ICON_NEW_FILE
+    {'{', '}'},   // ICON_OPEN_FILE
     {'\\', '/'},  // ICON_NEW_TERMINAL
     {'(', ')'},   // ICON_SAVE
     {'1', '4'},   // ICON_PREVIOUS_TAB
@@ -266,6 +268,8 @@ f32 draw_top_bar(v2 position, v2 size) {
 
     if (icon_button(ICON_NEW_FILE, x, y, icon)) open_new_file_tab();
     x += icon + gap;
+    if (icon_button(ICON_OPEN_FILE, x, y, icon)) ask_to_open_file();
+    x += icon + gap;
     if (icon_button(ICON_NEW_TERMINAL, x, y, icon)) open_new_terminal_tab();
     x += icon + gap;
     Tab* current = get_current_tab();
@@ -339,4 +343,5 @@ void draw_and_update_editor(v2 position, v2 size) {
     }
     draw_and_update_tab_bar(&geometry);
     if (tabs.count == 0) draw_information_panel(position, size);
+    draw_and_update_listers();
 }

@@ -216,6 +216,7 @@ static_assert(sizeof(Value) == 128);
 #define PARAMETER_FILLED_IMPLICITLY      0x1000000000ull
 #define PARAMETER_CONTEXT                0x2000000000ull
 #define IDENTIFIER_INLINE_ARRAY_MEMBER   0x8000000000ull
+#define IDENTIFIER_UNION_ALTERNATIVE     0x10000000000ull  // in a union's second or later alternative: takes no default
 
 #define TYPE_INTEGER  0x21800ull  // boolean, signed or unsigned
 #define TYPE_NUMBER   0x23800ull  // those and floating point

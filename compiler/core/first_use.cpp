@@ -9,14 +9,13 @@ static Token* get_pending_end(Identifier* identifier) {
     return identifier->pending_value_end ? identifier->pending_value_end : identifier->pending_type_end;
 }
 
-// A fixed-size array variable without a value: its elements get global data of their
-// own, which the data member points to once the image is loaded.
-static b8 place_fixed_size_array_elements(Scope* scope, Identifier* variable, Identifier* type) {
+b8 place_fixed_size_array_elements(Scope* scope, Identifier* variable, Identifier* type) {
     Identifier* max_count = get_struct_member_from_string(type, STR("MAX_COUNT"));
     Identifier* data = get_struct_member_from_string(type, STR("data"));
+    Identifier* count_member = get_struct_member_from_string(type, STR("count"));
     Identifier* element = type->element_type;
-    if (!max_count || !data || !element) {
-        print_error_on_trace(variable->declaration, "'%.*s' has an array type without MAX_COUNT or data.",
+    if (!max_count || !data || !count_member || !element) {
+        print_error_on_trace(variable->declaration, "'%.*s' has an array type without MAX_COUNT, data or count.",
                              (int)variable->name.count, (char*)variable->name.data);
         return false;
     }
@@ -26,13 +25,24 @@ static b8 place_fixed_size_array_elements(Scope* scope, Identifier* variable, Id
         return false;
     }
     Register_Id elements = allocate_a_register(scope, (u32)(count * element->size), 0, element->alignment);
-    if (elements.index == INVALID_REGISTER_ID.index) return false;
-    Register_Id where = allocate_within_register(variable->register_id, data->member_offset,
-                                                 global_compiler_state.address_size);
-    if (where.index == INVALID_REGISTER_ID.index || !add_a_relocation(where, elements, 0)) return false;
-    u8* staged = get_register_global_data(where);
-    if (staged) memset(staged, 0, global_compiler_state.address_size);
-    return true;
+    if (!register_id_is_valid(elements)) return false;
+    u32 address_size = global_compiler_state.address_size;
+    Register_Id where = allocate_within_register(variable->register_id, data->member_offset, address_size);
+    if (!register_id_is_valid(where)) return false;
+    if (!scope->parent) {
+        if (!add_a_relocation(where, elements, 0)) return false;
+        u8* staged = get_register_global_data(where);
+        if (staged) memset(staged, 0, address_size);
+        return true;
+    }
+    Register_Id count_view = allocate_within_register(variable->register_id, count_member->member_offset,
+                                                      count_member->type ? count_member->type->size : 8);
+    if (!register_id_is_valid(count_view)) return false;
+    Value pointer, storage, counter;
+    make_dynamic_value_from_register(&pointer, where, data->type, variable->declaration);
+    make_dynamic_value_from_register(&storage, elements, element, variable->declaration);
+    make_dynamic_value_from_register(&counter, count_view, count_member->type, variable->declaration);
+    return instruction_take_address(scope, &pointer, &storage) && instruction_set_to_zero(scope, &counter);
 }
 
 static b8 parse_pending_variable(Scope* scope, Identifier* identifier) {
@@ -62,15 +72,10 @@ static b8 parse_pending_variable(Scope* scope, Identifier* identifier) {
     if (type->pointer_depth == 0 && (type->flags & TYPE_FIXED_SIZE_ARRAY)) {
         return place_fixed_size_array_elements(scope, identifier, type);
     }
-    if (!(identifier->flags & IDENTIFIER_INLINE)) {
-        Value variable = {};
-        variable.kind = VALUE_REGISTER;
-        variable.dynamic.type = type;
-        variable.dynamic.register_id = identifier->register_id;
-        variable.source = identifier->declaration;
-        set_dynamic_default_value(scope, 0, &variable);
-    }
-    return true;
+    if (identifier->flags & IDENTIFIER_INLINE) return true;
+    Value variable;
+    make_dynamic_value_from_register(&variable, identifier->register_id, type, identifier->declaration);
+    return set_dynamic_default_value(scope, 0, &variable);
 }
 
 static b8 parse_pending_declaration(Identifier* identifier) {

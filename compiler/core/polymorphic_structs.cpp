@@ -142,7 +142,7 @@ Identifier* make_struct_from_polymorphic_using_arguments(Identifier* polymorphic
         laid_out = bind_parameter(members, p, &arguments[i]) != 0;
     }
     if (laid_out && enter_type_nesting(use)) {
-        Struct_Layout layout = {0, 1};
+        Struct_Layout layout = {0, 1, 0};
         Token* block = polymorphic->body_token;
         laid_out = parse_struct_body(instance, block->next, (Token*)block->value, STRUCT_BODY_WHOLE, &layout);
         leave_type_nesting();
@@ -164,7 +164,7 @@ static b8 evaluate_argument(Scope* scope, Identifier* parameter, Token* first, T
         print_error_on_token(first, "This expression does not appear to be constant.");
         return false;
     }
-    return true;
+    return !parameter->type || cast_constant_to_type(out, parameter->type, out)->kind;
 }
 
 static b8 take_default(Identifier* parameter, Token* at, Value* out) {

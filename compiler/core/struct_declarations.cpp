@@ -62,6 +62,7 @@ static b8 place_member(Identifier* member, u8 mode, Struct_Layout* layout) {
     u64 offset = 0;
     if (mode & STRUCT_BODY_UNION) {
         if (size > layout->size) layout->size = size;
+        if (layout->alternatives++) member->flags |= IDENTIFIER_UNION_ALTERNATIVE;
     } else {
         offset = round_up(layout->size, alignment);
         layout->size = offset + size;
@@ -145,10 +146,11 @@ static b8 lay_out_group(Identifier* struct_type, Token* directive, Token* end, u
     Token* closing = (Token*)block->value;
     Scope* members = struct_type->member_scope;
     u32 first_added = members->variables.count;
-    Struct_Layout group = {0, 1};
+    Struct_Layout group = {0, 1, 0};
     if (!lay_out_members(struct_type, block->next, closing, is_union ? STRUCT_BODY_UNION : STRUCT_BODY_GROUP, &group)) {
         return false;
     }
+    b8 later_alternative = (mode & STRUCT_BODY_UNION) && layout->alternatives++;
     u64 size = round_up(group.size, group.alignment);
     if (group.alignment > layout->alignment) layout->alignment = group.alignment;
     u64 offset = 0;
@@ -161,6 +163,7 @@ static b8 lay_out_group(Identifier* struct_type, Token* directive, Token* end, u
     if (offset + size > 0xFFFFFFFFull) return report_at(directive, 0, "This type is too large.");
     for (Identifier* member = nth_variable(members, first_added); member; member = member->next) {
         if (!(member->flags & IDENTIFIER_USING_THROUGH_ADDRESS)) member->member_offset += (u32)offset;
+        if (later_alternative) member->flags |= IDENTIFIER_UNION_ALTERNATIVE;
     }
     *next = closing->next;
     return true;
@@ -463,8 +466,7 @@ static b8 place_anonymous_struct_value(Scope* scope, Identifier* declared, Ident
     if (!register_id_is_valid(declared->register_id)) return false;
     Value variable;
     make_dynamic_value_from_register(&variable, declared->register_id, type, declared->declaration);
-    set_dynamic_default_value(scope, 0, &variable);
-    return true;
+    return set_dynamic_default_value(scope, 0, &variable);
 }
 
 b8 parse_struct_declaration(Scope* scope, Identifier* declared, Token* first, Token* end) {
@@ -530,7 +532,7 @@ b8 parse_struct_declaration(Scope* scope, Identifier* declared, Token* first, To
     if (polymorphic) {
         type->body_token = block;
     } else {
-        Struct_Layout layout = {0, 1};
+        Struct_Layout layout = {0, 1, 0};
         if (!parse_struct_body(type, block->next, closing, STRUCT_BODY_WHOLE, &layout)) return false;
     }
     type->flags |= IDENTIFIER_DECLARED;

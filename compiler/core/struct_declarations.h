@@ -10,10 +10,13 @@
 #define STRUCT_BODY_GROUP  0x2  // a #struct group
 #define STRUCT_BODY_WHOLE  0x4  // a struct's own body: finishes the struct
 
-// A body being laid out: its size so far and its alignment (1 at the start).
+// A body being laid out: its size so far and its alignment (1 at the start). In a union,
+// the alternatives placed so far: members of every one after the first share their place
+// with the first, so only the first's defaults are written.
 struct Struct_Layout {
     u64 size;
     u32 alignment;
+    u32 alternatives;
 };
 
 //~ struct_declarations.cpp

@@ -426,8 +426,12 @@ b8 set_constant_default_value(Scope* scope, Identifier* owner, Register_Id id, I
     Scope* members = type->member_scope;
     if (!members) return true;
     for (Identifier* member = (Identifier*)members->variables.first_element; member; member = member->next) {
-        // A member brought in by #using lies inside the one that carries it.
-        if (member->flags & (IDENTIFIER_NO_INITIAL_VALUE | IDENTIFIER_USING_MEMBER) || !member->type) continue;
+        // A member brought in by #using lies inside the one that carries it; a later union
+        // alternative shares the first one's place.
+        if (member->flags & (IDENTIFIER_NO_INITIAL_VALUE | IDENTIFIER_USING_MEMBER | IDENTIFIER_UNION_ALTERNATIVE) ||
+            !member->type) {
+            continue;
+        }
         Register_Id view = allocate_within_register(id, member->member_offset, member->size);
         if (!register_id_is_valid(view)) return false;
         b8 written = member->constant_value.kind == VALUE_CONSTANT

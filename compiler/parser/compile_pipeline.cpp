@@ -48,14 +48,7 @@ static b8 resolve_compile_path(String given, String* path, String* directory) {
 
 // A support source from the base directory, compiled statement by statement into the
 // global scope: it declares in order and is not preparsed.
-static b8 compile_support_source(String name) {
-    Compiler_State* state = &global_compiler_state;
-    String base = state->base_directory;
-    String path = base.count ? string_concat2("%/%", base, name) : string_concat2("%", name);
-    if (!path.data) {
-        report_out_of_compiler_memory("temporary memory");
-        return false;
-    }
+static b8 compile_support_file(String path) {
     int fd = open((char*)path.data, O_PATH | O_CLOEXEC);
     if (fd < 0) {
         print_error("Failed to find file '%s'.", (char*)path.data);
@@ -63,7 +56,17 @@ static b8 compile_support_source(String name) {
     }
     close(fd);
     Source_File* file = compiler_load_file(path.data, (u64)path.count);
-    return file && make_instructions_in_scope(state->global_scope, (Token*)file->tokens.first_element, 0, 0, 0);
+    return file && make_instructions_in_scope(global_compiler_state.global_scope, (Token*)file->tokens.first_element, 0, 0, 0);
+}
+
+static b8 compile_support_source(String name) {
+    String base = global_compiler_state.base_directory;
+    String path = base.count ? string_concat2("%/%", base, name) : string_concat2("%", name);
+    if (!path.data) {
+        report_out_of_compiler_memory("temporary memory");
+        return false;
+    }
+    return compile_support_file(path);
 }
 
 static void report_missing_declaration(String name, String member) {
@@ -168,7 +171,7 @@ b8 compile_entry_point(Scope** scope, Token* opener) {
 
 //~ The compile
 
-b8 compile_front_end(u8* path, u64 length, b8 support_sources) {
+b8 compile_front_end(u8* path, u64 length, b8 support_sources, String prelude) {
     Compiler_State* state = &global_compiler_state;
     String file_path, directory;
     if (!reset_compiler() || !resolve_compile_path(String{path, (s64)length}, &file_path, &directory)) return false;
@@ -178,6 +181,14 @@ b8 compile_front_end(u8* path, u64 length, b8 support_sources) {
     if (support_sources && (!compile_support_source(STR("inject.8")) || !set_target_constants() ||
                             !add_the_support_types() || !compile_support_source(STR("api.8")))) {
         return false;
+    }
+    if (!support_sources && prelude.count) {
+        String terminated = string_concat2("%", prelude);
+        if (!terminated.data) {
+            report_out_of_compiler_memory("temporary memory");
+            return false;
+        }
+        if (!compile_support_file(terminated) || !add_the_support_types()) return false;
     }
 
     Source_File* file = compiler_load_file(file_path.data, (u64)file_path.count);
@@ -193,7 +204,7 @@ b8 compile_from_file(u8* path, u64 length, Version_Info* version) {
     (void)version;  // copied into the image header, which the later stages write
     u32 syntax_offset = 0, events_offset = 0, on_load_offset = 0;
     u8 entry_flags = 0;
-    b8 ok = compile_front_end(path, length, true) &&
+    b8 ok = compile_front_end(path, length, true, String{}) &&
             make_bytecode_from_state(&syntax_offset, &events_offset, &on_load_offset, &entry_flags);
     free_compiler_state();
     return ok;

@@ -16,9 +16,11 @@ b8 compile_from_file(u8* path, u64 length, Version_Info* version);
 // support sources "inject.8" and "api.8" are read from the base directory. False after
 // the reports in compile_errors. Every exit frees the per-compile state.
 
-b8 compile_front_end(u8* path, u64 length, b8 support_sources);
+b8 compile_front_end(u8* path, u64 length, b8 support_sources, String prelude);
 // The compile up to the entry blocks, without freeing: what it built stays readable until
-// free_compiler_state. Without support sources the user's file is compiled alone.
+// free_compiler_state. Without support sources the user's file is compiled alone, after
+// the prelude when one is named: a file compiled as a support source is, which declares
+// __Array, __Fixed_Size_Array and Code (a test's fixture).
 
 b8 compile_entry_point(Scope** scope, Token* opener);
 // Builds an entry block from its opening '{' or ':' (its block already checked): a scope

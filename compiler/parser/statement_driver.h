@@ -53,8 +53,5 @@ b8 append_scope_instruction(Scope* scope, u8 kind, Scope* named, Trace location)
 b8 is_keyword(Token* token, String word);
 // The token's text is the word: the length is compared first.
 
-// Called by the driver and the preparse, defined with the statements and expressions.
-b8 make_basic_instructions(Scope* scope, Token* first, Token* end);
-b8 parse_assignment_value(Scope* scope, u8 flags, u8 constant, Identifier* expected_type, Token* first, Token* end,
-                          Value* out);
+// Called by the driver, defined with the control statements.
 b8 handle_deferred_blocks(Scope* scope, u32 stop_flags, u8 constant_return_only);

@@ -1,7 +1,9 @@
 // What quarnc prints of a compile's front end: the files it loaded and the globals the
 // preparse recorded (--preparse), and the instructions of the entry blocks (--ir). Kinds
-// print their number and name; nested scopes are listed inside the instruction naming them.
+// print their number and name, then their operands; nested scopes are listed inside the
+// instruction naming them.
 #include <stdio.h>
+#include <string.h>
 
 #include "compiler/quarnc/quarnc.h"
 
@@ -71,7 +73,144 @@ void write_preparse_listing(FILE* out) {
     write_globals(out, &state->global_scope->variables);
 }
 
-static void write_instructions(FILE* out, Scope* scope, u32 depth) {
+//~ Operands
+
+// Locals are named by their scope's number, given in the order scopes are first met.
+struct Scope_Numbers {
+    Scope* scopes[256];
+    u32 count;
+};
+
+static u32 get_scope_number(Scope_Numbers* numbers, Scope* scope) {
+    for (u32 i = 0; i < numbers->count; i++) {
+        if (numbers->scopes[i] == scope) return i;
+    }
+    if (numbers->count == ARRAY_COUNT(numbers->scopes)) return 999;
+    numbers->scopes[numbers->count] = scope;
+    return numbers->count++;
+}
+
+// "g3", "c5", "d1", "r0.2" (local 2 of scope 0), a view as "<base>+<offset>".
+static void write_register(FILE* out, Scope_Numbers* numbers, Register_Id id) {
+    Register* row = get_register(id);
+    if (row && row->kind == REGISTER_VIEW) {
+        Register_Id base = row->base;
+        u64 offset = row->view_offset;
+        write_register(out, numbers, base);
+        fprintf(out, "+%llu", (unsigned long long)offset);
+        return;
+    }
+    switch (id.table) {
+        case REGISTER_CONSTANT_DATA:
+        case REGISTER_TYPE_DATA: fprintf(out, "c%u", id.index); return;
+        case REGISTER_GLOBAL_DATA: fprintf(out, "g%u", id.index); return;
+        case REGISTER_CALL_DATA: fprintf(out, "d%u", id.index); return;
+        case REGISTER_LOCAL: fprintf(out, "r%u.%u", get_scope_number(numbers, id.owner), id.index); return;
+    }
+    fputs("none", out);
+}
+
+static void write_constant_value(FILE* out, Value* value) {
+    Constant* constant = &value->constant;
+    Identifier* type_type = global_compiler_state.basic_types[BASIC_TYPE_TYPE];
+    if ((constant->mask & CONSTANT_TYPED) && constant->type == type_type && constant->data) {
+        fprintf(out, "type %s", type_to_c_string((Identifier*)constant->data));
+        return;
+    }
+    if (constant->mask & CONSTANT_STRING) {
+        fprintf(out, "\"%.*s\"", (int)constant->length, (char*)constant->data);
+    } else if (constant->mask & CONSTANT_REAL) {
+        f64 real;
+        memcpy(&real, &constant->data, sizeof(real));
+        fprintf(out, "%g", real);
+    } else if (constant->mask & CONSTANT_SIGNED) {
+        fprintf(out, "%lld", (long long)constant->data);
+    } else if (constant->mask & CONSTANT_UNSIGNED) {
+        fprintf(out, "%llu", (unsigned long long)constant->data);
+    } else {
+        fputs("constant", out);
+    }
+    if ((constant->mask & CONSTANT_TYPED) && constant->type) fprintf(out, ":%s", type_to_c_string(constant->type));
+}
+
+// A register as "r0.1:s32", read through its address as "*r0.1:@ s32"; a constant by its value.
+static void write_value(FILE* out, Scope_Numbers* numbers, Value* value) {
+    if (value->kind & VALUE_CONSTANT) {
+        write_constant_value(out, value);
+        return;
+    }
+    if (value->kind & VALUE_NEGATED) fputc('!', out);
+    if (value->kind & VALUE_INDIRECT) fputc('*', out);
+    write_register(out, numbers, value->dynamic.register_id);
+    if (value->dynamic.type) fprintf(out, ":%s", type_to_c_string(value->dynamic.type));
+}
+
+// Operators of one operand: their instruction works on its destination alone.
+#define UNARY_OPERATORS (OP_INCREMENT | OP_DECREMENT | OP_NEGATE | OP_BIT_NOT | OP_NOT)
+
+static void write_operands(FILE* out, Scope_Numbers* numbers, Instruction* instruction) {
+    fputc(' ', out);
+    switch (instruction->kind) {
+        case INSTRUCTION_SET_TO_ZERO:
+        case INSTRUCTION_MAKE_BOOLEAN: write_value(out, numbers, &instruction->value); break;
+        case INSTRUCTION_COPY_CONSTANT:
+        case INSTRUCTION_COPY_CONSTANT_INDIRECT:
+        case INSTRUCTION_COPY:
+        case INSTRUCTION_COPY_INDIRECT:
+        case INSTRUCTION_TAKE_ADDRESS:
+            write_value(out, numbers, &instruction->copy.destination);
+            fputs(instruction->kind == INSTRUCTION_TAKE_ADDRESS ? " = @" : " = ", out);
+            write_value(out, numbers, &instruction->copy.source);
+            break;
+        case INSTRUCTION_CAST:
+            write_value(out, numbers, &instruction->cast.destination);
+            fprintf(out, " = cast %u%s ", instruction->cast.cast_kind, instruction->cast.unsigned_source ? " unsigned" : "");
+            write_value(out, numbers, &instruction->cast.source);
+            break;
+        case INSTRUCTION_LOAD:
+        case INSTRUCTION_ADDRESS:
+        case INSTRUCTION_ADDRESS_INDIRECT:
+            write_value(out, numbers, &instruction->address.destination);
+            fputs(" = ", out);
+            write_value(out, numbers, &instruction->address.base);
+            fputs(instruction->address.byte_index ? " + octets " : " + elements ", out);
+            write_value(out, numbers, &instruction->address.index);
+            break;
+        case INSTRUCTION_ARITHMETIC:
+        case INSTRUCTION_ARITHMETIC_CONSTANT: {
+            u64 operator_bit = instruction->arithmetic.operator_bit;
+            write_value(out, numbers, &instruction->arithmetic.destination);
+            if (operator_bit & UNARY_OPERATORS) {
+                fprintf(out, " = %s", operator_to_c_string(operator_bit));
+                write_value(out, numbers, &instruction->arithmetic.destination);
+            } else {
+                fprintf(out, " %s ", operator_to_c_string(operator_bit));
+                write_value(out, numbers, &instruction->arithmetic.source);
+            }
+            break;
+        }
+        case INSTRUCTION_COMPARE:
+        case INSTRUCTION_COMPARE_CONSTANT:
+        case INSTRUCTION_FLOAT_COMPARE:
+        case INSTRUCTION_FLOAT_COMPARE_CONSTANT:
+        case INSTRUCTION_BLOCK_COMPARE:
+        case INSTRUCTION_BLOCK_COMPARE_CONSTANT:
+        case INSTRUCTION_TEST_FLAGS:
+            write_value(out, numbers, &instruction->copy.destination);
+            fputs(instruction->kind == INSTRUCTION_TEST_FLAGS ? " & " : " with ", out);
+            write_value(out, numbers, &instruction->copy.source);
+            break;
+        case INSTRUCTION_COMPARE_RESULT: {
+            Instruction_Compare_Result* result = &instruction->compare_result;
+            write_value(out, numbers, &result->destination);
+            fprintf(out, " = flags %s%s%s", operator_to_c_string(result->operator_bit), result->unsigned_compare ? " unsigned" : "",
+                    result->float_compare ? " float" : "");
+            break;
+        }
+    }
+}
+
+static void write_instructions(FILE* out, Scope_Numbers* numbers, Scope* scope, u32 depth) {
     for (Instruction* instruction = (Instruction*)scope->instructions.first_element; instruction;
          instruction = instruction->next) {
         fprintf(out, "%*s%u %s", (int)depth * 2, "", instruction->kind,
@@ -86,11 +225,12 @@ static void write_instructions(FILE* out, Scope* scope, u32 depth) {
                 write_location(out, operands->location);
                 fputc('\n', out);
                 if (instruction->kind == INSTRUCTION_NESTED_SCOPE && operands->scope) {
-                    write_instructions(out, operands->scope, depth + 1);
+                    write_instructions(out, numbers, operands->scope, depth + 1);
                 }
                 break;
             }
             default:
+                if (instruction->kind <= INSTRUCTION_COMPARE_RESULT) write_operands(out, numbers, instruction);
                 fputc('\n', out);
         }
     }
@@ -107,6 +247,8 @@ void write_entry_block_listing(FILE* out) {
     for (const Entry& entry : entries) {
         if (!entry.scope) continue;
         fprintf(out, "%s\n", entry.name);
-        write_instructions(out, entry.scope, 1);
+        Scope_Numbers numbers = {};
+        get_scope_number(&numbers, entry.scope);
+        write_instructions(out, &numbers, entry.scope, 1);
     }
 }

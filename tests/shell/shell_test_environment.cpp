@@ -1,15 +1,17 @@
-// Every shell test runs with the foundation's memory, the log and the custom layer record
-// set up.
+// Every shell test runs with the foundation's memory, the log, the custom layer record and
+// the idle listers set up.
 #include <gtest/gtest.h>
 
 #include "runtime/runtime.h"
 #include "shell/shell.h"
+#include "listers/listers.h"
 
 struct Shell_Test_Environment : ::testing::Environment {
     void SetUp() override {
         ASSERT_TRUE(init_memory(PROGRAM_EDITOR));
         init_custom_layer();
         ASSERT_TRUE(init_logging());
+        init_listers();
     }
 };
 

@@ -284,10 +284,11 @@ TEST(Scopes, PendingVariablesGetTheirTypeAndPlace) {
     EXPECT_TRUE(typed->flags & IDENTIFIER_DECLARED);
     EXPECT_EQ(stand_in_control.declarations_parsed, 0u);
 
-    // With value tokens the parser's declaration with assignment takes over.
+    // With value tokens the parser's declaration with assignment takes over: "= 1".
     Identifier* valued = add_pending(f, 2, DECLARATION_VARIABLE, IDENTIFIER_CONSTANT, -1, -1, 5, 7);
     EXPECT_EQ(get_identifier_with_error(f.global, token_at(f.file, 2), 0), valued);
-    EXPECT_EQ(stand_in_control.declarations_parsed, 1u);
     EXPECT_TRUE(valued->flags & IDENTIFIER_DECLARED);
+    EXPECT_EQ(valued->type, find(f.global, "u64"));
+    EXPECT_EQ(valued->constant_value.constant.data, 1u);
     EXPECT_EQ(compile_errors.count, 0u);
 }

@@ -1,9 +1,7 @@
-// Weak stand-ins for the parser routines that the core calls: on the first use of a
-// preparsed global, for constant values inside types and struct bodies, for the parameters
-// of a signature and for the values of an enum. Each does the least a fixture needs: a
-// value is a literal, a name, or a type written where a value stands; a parameter is
-// "name: type"; an enum member is "$A;" or "$A := n;". The real routine wins once a
-// library defines it.
+// Weak stand-ins for the parser routines that the core calls and the parser does not define
+// yet: sub-program declarations, the parameters of a signature and the values of an enum.
+// Each does the least a fixture needs: a parameter is "name: type"; an enum member is
+// "$A;" or "$A := n;". The real routine wins once a library defines it.
 #include "stand_ins.h"
 
 #include <string.h>
@@ -31,76 +29,6 @@ WEAK b8 parse_sub_program_declaration(Scope* scope, Sub_Program* sub_program, To
         print_error_on_trace(sub_program->declaration, "The stand-in declaration failed.");
         return false;
     }
-    return true;
-}
-
-WEAK void set_dynamic_default_value(Scope*, u32, Value*) {}
-
-WEAK b8 parse_simple_statement(Scope* scope, Token* first, Token* end, Identifier* expected, Comparison_Result*, u8,
-                               u8 constant, Value* out) {
-    memset(out, 0, sizeof(*out));
-    if (at_end(first, end)) return report(end, "Expected a value.");
-    Trace trace = make_trace_from_token(first);
-    if (at_end(first->next, end) && (first->kind & TOKEN_LITERAL)) {
-        return make_constant_value_from_token(out, first, expected)->kind != 0;
-    }
-    if (at_end(first->next, end) && (first->kind & TOKEN_IDENTIFIER)) {
-        Identifier* identifier = get_identifier_with_error(scope, first, 0);
-        if (!identifier) return false;
-        make_value_from_identifier(out, identifier, trace);
-    } else if (token_is_word(first, STR("cast")) && (first->next->kind & TOKEN_OPEN_PARENTHESIS) &&
-               ((Token*)first->next->value)->next == end) {
-        // cast(value, type), converted as the operand parser converts it.
-        Token* closing = (Token*)first->next->value;
-        Token* comma = get_first_token_like_bounded(first->next->next, TOKEN_COMMA, closing);
-        if (!comma) return report(first, "cast is written cast(value, type).");
-        Value value;
-        Identifier* type;
-        Token* stop;
-        if (!parse_simple_statement(scope, first->next->next, comma, 0, 0, 0, 0, &value) ||
-            !parse_type(scope, &type, comma->next, closing, &stop, 0, 0, 0)) {
-            return false;
-        }
-        if (!at_end(stop, closing)) return report(stop, "This is unexpected.");
-        if (!explicit_cast_value(out, scope, type, &value)->kind) return false;
-    } else if ((first->kind & TOKEN_IDENTIFIER) && (first->next->kind & TOKEN_OPEN_PARENTHESIS) &&
-               ((Token*)first->next->value)->next == end) {
-        // An instance written as a value, as the operand parser makes it.
-        Identifier* polymorphic = get_identifier_with_error(scope, first, 0);
-        if (!polymorphic) return false;
-        Identifier* instance = make_struct_from_polymorphic(polymorphic, scope, first->next, end);
-        if (!instance) return false;
-        make_constant_value_from_type(out, instance, trace);
-    } else {
-        Identifier* type;
-        Token* stop;
-        if (!parse_type(scope, &type, first, end, &stop, 0, 0, 0)) return false;
-        if (!at_end(stop, end)) return report(stop, "This is incorrect/not supported right now.");
-        make_constant_value_from_type(out, type, trace);
-    }
-    if (constant && !(out->kind & VALUE_CONSTANT)) return report(first, "This expression does not appear to be constant.");
-    return true;
-}
-
-WEAK b8 parse_assignment_value(Scope* scope, u8, u8 constant, Identifier* expected_type, Token* first, Token* end, Value* out) {
-    if (!parse_simple_statement(scope, first, end, expected_type, 0, 0, constant, out)) return false;
-    return !expected_type || cast_value_to_type(out, scope, expected_type, out)->kind;
-}
-
-WEAK b8 handle_declaration_assignment(Scope* scope, Identifier* identifier, u8, Identifier* declared_type, Token* assignment,
-                                      Token* end) {
-    stand_in_control.declarations_parsed++;
-    Token* first = (assignment->kind & TOKEN_OPERATOR) && assignment->value == OP_ASSIGN ? assignment->next : assignment;
-    if (at_end(first, end)) return report(assignment, "Did you forget to specify a value?");
-    // Members, parameters and constants take constants; a global variable may take another's value.
-    b8 constant = identifier->flags & (IDENTIFIER_CONSTANT | IDENTIFIER_STRUCT_MEMBER);
-    Value value;
-    if (!parse_simple_statement(scope, first, end, declared_type, 0, 0, constant, &value)) return false;
-    Identifier* type = declared_type ? declared_type : infer_type_from_value(0, &value);
-    if (!type) return report(first, "The type of this value cannot be inferred.");
-    if (!cast_value_to_type(&value, scope, type, &value)->kind) return false;
-    identifier->type = type;
-    identifier->constant_value = value;
     return true;
 }
 

@@ -32,11 +32,19 @@ struct Scratch_Directory {
     }
 };
 
-// The front end over one file alone, as `quarnc --front` runs it; the state stays readable
-// until the next compile or free_compiler_state.
+// The prelude fixture: the support types and a few of the tests' own, as quarnc's cases use it.
+inline const std::string& prelude_path() {
+    static const std::string path = std::string(QUARN_COMPILER_PARSER_FIXTURES) + "/prelude.8";
+    return path;
+}
+
+// The front end over one file after the prelude, as `quarnc --front --prelude` runs it (the
+// prelude is source file 0); the state stays readable until the next compile or
+// free_compiler_state.
 inline bool compile_test_file(const std::string& path) {
     tmp_reset();
-    return compile_front_end((u8*)path.data(), path.size(), false);
+    String prelude = {(u8*)prelude_path().data(), (s64)prelude_path().size()};
+    return compile_front_end((u8*)path.data(), path.size(), false, prelude);
 }
 
 // The kinds of a scope's instructions, in order.

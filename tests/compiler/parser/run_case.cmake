@@ -3,8 +3,10 @@
 #   folder of the build and compiled alone with `quarnc --front`; the outputs follow one
 #   another under "== TITLE". Line 1 of a snippet is the line after its title. When the
 #   file's first line is "// each snippet is inject.8", a snippet is written instead as
-#   TITLE/inject.8 beside an empty TITLE/custom.8 and compiled with `quarnc TITLE`.
-# - Otherwise the arguments come from NAME.args (one line; a case may be a directory of
+#   TITLE/inject.8 beside an empty TITLE/custom.8 and compiled with `quarnc TITLE`. A first
+#   line "// quarnc: ARGUMENTS" gives the arguments before each snippet's file instead of
+#   `--front` (<FIXTURES> names the fixtures folder).
+# - Otherwise the arguments come from NAME.args (one line, <FIXTURES> as above; a case may be a directory of
 #   sources) or are `--front --preparse --ir NAME.8`, run in the cases folder.
 # The folder a case ran in prints as <DIR>, so the expected files hold no machine's paths.
 # With UPDATE set, writes NAME.expect instead.
@@ -22,6 +24,11 @@ if(EXISTS ${CASES}/${NAME}.cases)
     file(MAKE_DIRECTORY ${folder})
     file(READ ${CASES}/${NAME}.cases content)
     string(FIND "${content}" "// each snippet is inject.8\n" support_sources)
+    set(snippet_arguments --front)
+    if(content MATCHES "^// quarnc: ([^\n]*)\n")
+        string(REPLACE "<FIXTURES>" "${FIXTURES}" snippet_arguments "${CMAKE_MATCH_1}")
+        separate_arguments(snippet_arguments UNIX_COMMAND "${snippet_arguments}")
+    endif()
     # CMake lists split at ';' and pair square brackets: keep both out of the list.
     string(REPLACE ";" "@SEMICOLON@" content "${content}")
     string(REPLACE "[" "@OPEN@" content "${content}")
@@ -49,13 +56,14 @@ if(EXISTS ${CASES}/${NAME}.cases)
             run_quarnc(${folder} "${file_name}" output)
         else()
             file(WRITE ${folder}/${file_name}.8 "${body}")
-            run_quarnc(${folder} "--front;${file_name}.8" output)
+            run_quarnc(${folder} "${snippet_arguments};${file_name}.8" output)
         endif()
         string(APPEND actual "== ${title}\n${output}")
     endforeach()
 else()
     if(EXISTS ${CASES}/${NAME}.args)
         file(STRINGS ${CASES}/${NAME}.args arguments LIMIT_COUNT 1)
+        string(REPLACE "<FIXTURES>" "${FIXTURES}" arguments "${arguments}")
         separate_arguments(arguments UNIX_COMMAND "${arguments}")
     else()
         set(arguments --front --preparse --ir ${NAME}.8)

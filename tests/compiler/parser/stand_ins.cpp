@@ -11,8 +11,10 @@ static b8 report_not_supported(Token* token) {
     return false;
 }
 
-WEAK b8 make_basic_instructions(Scope*, Token* first, Token*) { return report_not_supported(first); }
+WEAK b8 parse_call(Scope*, Token* open, Value*, u8, u8, Value) { return report_not_supported(open); }
 
-// parse_assignment_value comes from the core's stand-ins, which evaluate a literal or a name.
+WEAK b8 parse_struct_literal(Scope*, Identifier*, Token* open, u8, Value*) { return report_not_supported(open); }
+
+WEAK b8 parse_array_literal(Scope*, Identifier*, Token* open, u8, Value*) { return report_not_supported(open); }
 
 WEAK b8 handle_deferred_blocks(Scope*, u32, u8) { return report_not_supported(0); }

@@ -1,0 +1,120 @@
+// Expressions and the statements made of them: operations on values with the folding of
+// constants, operands, the split of an expression at its operators, assignment values and
+// declarations, and the builder of simple statements. Everything evaluates to a Value:
+// a constant, a register, or a comparison whose result is still in the processor flags.
+#pragma once
+
+#include "compiler/core/core_records.h"
+
+//~ Expression flags (the u8 handed down the expression parsers)
+
+#define EXPRESSION_CONDITION         0x1   // a condition: '!' marks a value negated, a lone '&' tests flags
+#define EXPRESSION_PLACE             0x2   // the caller stores into the result: the last member is left as an address
+#define EXPRESSION_FRESH_REGISTER    0x4   // the result must be a register of its own
+#define EXPRESSION_ASSIGNMENT_TARGET 0x8   // the target of an assignment: constant members are refused
+#define EXPRESSION_STATEMENT         0x40  // a statement whose result nobody reads
+
+// Operator sets.
+#define OP_CMP          0x1F40000ull  // the six comparisons
+#define OP_COMMUTATIVE  0x1077028ull  // + * & | ^ && || != ==
+#define OP_INTEGER_ONLY 0xF80ull      // % and the four shifts
+#define OP_BITWISE      0xF000ull     // & | ^ ~
+#define OP_LOGICAL      0x30000ull    // && ||
+
+// How an expression ended, for a condition that branches on a final comparison.
+struct Comparison_Result {
+    u64 operator_bit;  // the last operator applied; 0 when there was none
+    u8 single;         // 0 once a comparison had to be stored because another operator followed
+    u8 in_flags;       // the result is a comparison still in the processor flags
+};
+
+//~ value_operations.cpp
+
+b8 type_and_operation_match(Identifier* type, u64 operator_bit, Trace trace);
+// False after reporting "Operator '%s' must be used on integers." when the operator is %
+// or a shift and the type is not an integer.
+
+b8 copy_into_register(Scope* scope, Value* destination, Value* source);
+// destination := source, read through the source's address when its register holds one
+// (kind 7), else a copy (kind 3) unless the copy folds away. False after a report.
+
+Value* copy_dynamic_value(Value* out, Scope* scope, Value* value);
+// The value in a fresh register of its type (read through its address when it holds one).
+// Kind 0 after a report.
+
+Value* make_constant_value_dynamic(Value* out, Scope* scope, Identifier* type, Value* constant);
+// The constant, already fitted to type, in a fresh register of that type (null: its own
+// type, String for a string). Kind 0 after a report.
+
+Value* apply_unary_operation_on_constant(Value* out, u64 operator_bit, Value* constant, Trace trace);
+// ++, --, -, ~ and ! folded; a string of up to 8 octets counts as the number its octets
+// make. A typed constant is cut to its type's size. Kind 0 after a report at the trace.
+
+b8 instruction_take_address(Scope* scope, Value* result, Value* operand);
+// Kind 10: the operand's address into result. A local whose address is taken stays in memory.
+
+Value* apply_unary_operation_on_value(Value* out, Scope* scope, u64 operator_bit, Value* value, Trace trace);
+// A one-operand operator on any value: folded for a constant, emitted otherwise. ++ and --
+// change the value in place; -, ~ and ! work on a copy unless the value is a temporary; @
+// gives the address in a fresh register. trace covers the whole unary expression and
+// locates the reports. Kind 0 after a report.
+
+Value* apply_constant_operation(Value* out, u64 operator_bit, Token* operator_token, Value* left, Value* right);
+// The binary operator folded over two constants, as the generated code would compute it:
+// untyped integers in 64 bits, typed ones cut to their type's size; compares and && and ||
+// give a b8. Kind 0 after a report on the operator token or an operand.
+
+//~ expression_operands.cpp
+
+Token* get_next_main_operator(Token* first, Token* end, u8 skip_leading_minus);
+// The first binary operator other than '.' at the range's own bracket level, or null; a
+// closing bracket ends the search. With skip_leading_minus a '-' that starts the range is
+// a sign, not an operator.
+
+u64 get_opposite_condition_operator(u64 operator_bit);
+// && and ||, == and !=, < and >=, <= and > swapped; any other operator is its own.
+
+b8 parse_expression_between_two_main_operators(Scope* scope, Identifier* expected, Token* first, Token* end,
+                                               Comparison_Result* comparison, u8 flags, u8 constant, Value* out);
+// One operand from first up to end: an optional prefix operator, a literal, a name, a
+// bracketed expression or an implicitly typed form (.NAME, .{...}, .[...]) with expected as
+// its type, then what follows it. With constant set the result must be a constant. False
+// after a report.
+
+//~ simple_statements.cpp
+
+b8 parse_simple_statement(Scope* scope, Token* first, Token* end, Identifier* expected, Comparison_Result* comparison,
+                          u8 flags, u8 constant, Value* out);
+// The expression from first up to end, split at its loosest operators (equal ones from the
+// left): constants fold, the rest becomes instructions in the scope. expected guides
+// untyped constants. A given comparison record learns how the expression ended; without
+// one a final comparison is stored into a b8 register. False after a report.
+
+//~ declarations.cpp
+
+b8 parse_assignment_value(Scope* scope, u8 flags, u8 constant, Identifier* expected_type, Token* first, Token* end,
+                          Value* out);
+// The value from first up to end: a #code block as a Code constant, a type written where
+// a Type is expected, or an expression. Not cast to expected_type. False after a report.
+
+b8 handle_declaration_assignment(Scope* scope, Identifier* identifier, u8 constant, Identifier* declared_type,
+                                 Token* assignment, Token* end);
+// "= value" or "= ?" of a declared identifier, whose type is inferred from the value when
+// declared_type is null. With constant set (a '$' or any global declaration) the value must
+// be constant and is stored in the identifier; a variable also gets its register (in global
+// data, filled at once, in the global scope). False after a report.
+
+void mark_register_as_owned_by_identifier(Scope* scope, Register_Id id);
+// The register (or the table row its id names) belongs to a variable from now on, so no
+// operation writes into it.
+
+//~ basic_statements.cpp
+
+b8 make_basic_instructions(Scope* scope, Token* first, Token* end);
+// One statement that is neither a control statement nor a directive: a declaration, a
+// call, an assignment or an expression. False after a report.
+
+// Called here, defined with calls and literals.
+b8 parse_call(Scope* scope, Token* open, Value* out, u8 result_used, u8 at_compile_time, Value callee);
+b8 parse_struct_literal(Scope* scope, Identifier* type, Token* open, u8 constant, Value* out);
+b8 parse_array_literal(Scope* scope, Identifier* type, Token* open, u8 constant, Value* out);
