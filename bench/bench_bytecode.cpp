@@ -12,6 +12,7 @@
 
 #include <string>
 
+#include "bench_files.h"
 #include "bytecode_test_builder.h"
 
 static f64 now_seconds() {
@@ -20,18 +21,6 @@ static f64 now_seconds() {
     return (f64)t.tv_sec + (f64)t.tv_nsec / 1e9;
 }
 
-// A file in /tmp holding text, removed at exit.
-struct Bench_File {
-    std::string path;
-    Bench_File(const std::string& text, const char* suffix) {
-        std::string pattern = std::string("/tmp/quarn_bench_XXXXXX") + suffix;
-        int fd = mkstemps(pattern.data(), (int)strlen(suffix));
-        if (fd < 0 || write(fd, text.data(), text.size()) != (ssize_t)text.size()) abort();
-        close(fd);
-        path = pattern;
-    }
-    ~Bench_File() { unlink(path.c_str()); }
-};
 
 static f64 time_tcc(const std::string& path, int runs) {
     std::string command = "tcc -c " + path + " -o /dev/null";

@@ -401,6 +401,8 @@ inline u8 get_opposite_comparison_jump2(u8 kind) {
 }
 
 inline b8 is_a_jump(u8 kind) { return kind >= BYTECODE_JUMP && kind <= BYTECODE_JUMP_ZERO; }
+inline b8 is_a_cast(u8 kind) { return kind >= BYTECODE_CAST_INT_TO_FLOAT && kind <= BYTECODE_CAST_FLOAT_TO_BIG_FLOAT; }
+inline b8 is_a_call(u8 kind) { return kind >= BYTECODE_CALL && kind <= BYTECODE_FOREIGN_CALL; }
 
 // A jump appended before its target is known aims here until it is aimed; linking finds
 // one left so as an internal error.

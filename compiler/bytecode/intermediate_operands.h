@@ -22,8 +22,10 @@ struct Condition_Part {
     u8 part_kind;          // CONDITION_PART_
     u8 ignored;            // settled by folding: no code
     u32 unused;
+    // A value part: what is tested. Its type (for a comparison, the compared operands')
+    // selects the jump's unsigned or float condition.
     union {
-        Value value;       // a value part: what is tested
+        Value value;
         u64 operator_bit;  // an operator part: OP_LOGICAL_AND or OP_LOGICAL_OR
     };
     Scope* scope;          // a value part: the instructions that compute it
@@ -54,7 +56,7 @@ static_assert(sizeof(Inlined_Return_Value) == INLINED_RETURN_VALUE_SIZE);
 
 struct Instruction_While {          // 21
     Trace keyword;
-    Bucket_Array conditions;        // Condition_Part, cut as an if link's
+    Bucket_Array conditions;        // Condition_Part, cut as an if link's; emitted at the body's start
     Scope* loop_scope;              // the body, flag SCOPE_LOOP
 };
 

@@ -79,16 +79,6 @@ static char* get_operand_text(Bytecode_Instruction* i) {
             Sub_Program* s = i->copy_sub_program_address.sub_program;
             return tcstring("%s <- %.*s", operand(i->operand_a), s ? (int)s->name.count : 0, s ? (char*)s->name.data : "");
         }
-        case BYTECODE_CAST_INT_TO_FLOAT:
-        case BYTECODE_CAST_FLOAT_TO_INT:
-        case BYTECODE_CAST_INT_TO_BOOL:
-        case BYTECODE_CAST_FLOAT_TO_BOOL:
-        case BYTECODE_CAST_INT_TO_SMALL_INT:
-        case BYTECODE_CAST_INT_TO_BIG_INT:
-        case BYTECODE_CAST_FLOAT_TO_SMALL_FLOAT:
-        case BYTECODE_CAST_FLOAT_TO_BIG_FLOAT:
-            return tcstring(i->cast.through_address ? "[%s] <- %s" : "%s <- %s", operand(i->cast.destination),
-                            operand(i->cast.source));
         case BYTECODE_MAKE_INT_BOOL:
         case BYTECODE_MAKE_FLOAT_BOOL:
             return tcstring(i->make_bool.through_address ? "[%s]" : "%s", operand(i->make_bool.value));
@@ -142,10 +132,12 @@ static char* get_operand_text(Bytecode_Instruction* i) {
             return tcstring("%s, %f", operand(i->operand_a), to_f64(i->compare_to_constant.immediate));
         case BYTECODE_STORE_COMPARE_RESULT:
             return tcstring("%s, %s", operand(i->operand_a), operator_to_c_string(i->store_compare_result.operator_bit));
-        case BYTECODE_CALL:
-        case BYTECODE_CALL_THROUGH_ADDRESS:
-        case BYTECODE_FOREIGN_CALL:
-            return tcstring("0x%llx | arguments and return value: %s", (unsigned long long)i->callee, operand(i->call.call_data));
+    }
+    if (is_a_cast(k)) {
+        return tcstring(i->cast.through_address ? "[%s] <- %s" : "%s <- %s", operand(i->cast.destination), operand(i->cast.source));
+    }
+    if (is_a_call(k)) {
+        return tcstring("0x%llx | arguments and return value: %s", (unsigned long long)i->callee, operand(i->call.call_data));
     }
     if (is_a_jump(k)) return tcstring("0x%llx", (unsigned long long)i->jump.target);
     return (char*)"";

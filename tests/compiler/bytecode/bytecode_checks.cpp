@@ -52,6 +52,11 @@ void get_operands(Bytecode_Instruction* i, std::vector<std::pair<Register_Id, bo
     auto add = [&](Register_Id id, bool after) {
         if (register_id_is_valid(id)) out->push_back({id, after});
     };
+    if (is_a_cast(i->kind)) {
+        add(i->cast.destination, false);
+        add(i->cast.source, false);
+        return;
+    }
     switch (i->kind) {
         case BYTECODE_SET_TO_ZERO:
         case BYTECODE_COPY_CONSTANT_NUMBER:
@@ -87,14 +92,6 @@ void get_operands(Bytecode_Instruction* i, std::vector<std::pair<Register_Id, bo
         case BYTECODE_COPY_CONSTANT_STRUCT_INDIRECT:
         case BYTECODE_COPY:
         case BYTECODE_COPY_INDIRECT:
-        case BYTECODE_CAST_INT_TO_FLOAT:
-        case BYTECODE_CAST_FLOAT_TO_INT:
-        case BYTECODE_CAST_INT_TO_BOOL:
-        case BYTECODE_CAST_FLOAT_TO_BOOL:
-        case BYTECODE_CAST_INT_TO_SMALL_INT:
-        case BYTECODE_CAST_INT_TO_BIG_INT:
-        case BYTECODE_CAST_FLOAT_TO_SMALL_FLOAT:
-        case BYTECODE_CAST_FLOAT_TO_BIG_FLOAT:
         case BYTECODE_INT_ARITHMETIC:
         case BYTECODE_FLOAT_ARITHMETIC:
         case BYTECODE_TAKE_ADDRESS:
@@ -127,7 +124,7 @@ void check_body_registers(const Body& body, std::vector<std::string>* faults) {
     std::vector<u32> calls;
     for (u32 index = body.first; index < body.end; index++) {
         Bytecode_Instruction* i = get_bytecode_instruction(&global_compiler_state.bytecode, index);
-        if (i->kind >= BYTECODE_CALL && i->kind <= BYTECODE_FOREIGN_CALL) calls.push_back(index);
+        if (is_a_call(i->kind)) calls.push_back(index);
         std::vector<std::pair<Register_Id, bool>> operands;
         get_operands(i, &operands);
         for (auto& [id, after] : operands) {
