@@ -11,6 +11,7 @@
 #include <string>
 #include <unistd.h>
 
+#include "bench_files.h"
 #include "compiler/parser/parser.h"
 
 static const unsigned FUNCTION_COUNT = 100000;
@@ -22,18 +23,6 @@ static void set_up_compiler() {
     done = true;
 }
 
-// A file in /tmp holding text, removed at exit.
-struct Bench_File {
-    std::string path;
-    explicit Bench_File(const std::string& text, const char* suffix) {
-        std::string pattern = std::string("/tmp/quarn_bench_XXXXXX") + suffix;
-        int fd = mkstemps(pattern.data(), (int)strlen(suffix));
-        if (fd < 0 || write(fd, text.data(), text.size()) != (ssize_t)text.size()) abort();
-        close(fd);
-        path = pattern;
-    }
-    ~Bench_File() { unlink(path.c_str()); }
-};
 
 // FUNCTION_COUNT lines of the pattern, each given its number twice.
 static Bench_File* make_generated_file(const char* pattern, const char* tail, const char* suffix) {

@@ -1,13 +1,15 @@
 // The compile pipeline: reset, built-in types, the support sources compiled statement by
 // statement into the global scope, the user's file preparsed with everything it pulls in,
-// the global #if and #insert worklists worked off generation by generation, and the entry
-// blocks; global #asserts are checked once the worklists are done. Every exit goes through
-// free_compiler_state, so nothing of one compile but the pool memory reaches the next.
+// the global #if and #insert worklists worked off generation by generation, the entry
+// blocks, and the program's linked bytecode; global #asserts are checked once the worklists
+// are done. Every exit goes through free_compiler_state, so nothing of one compile but the
+// pool memory reaches the next.
 #include <fcntl.h>
 #include <string.h>
 #include <unistd.h>
 
 #include "compiler/parser/parser.h"
+#include "compiler/bytecode/bytecode.h"
 
 // getcwd's buffer for a relative compile path.
 #define WORKING_DIRECTORY_CAPACITY 2048
@@ -226,7 +228,10 @@ b8 compile_front_end(u8* path, u64 length, b8 support_sources, String prelude) {
 
 b8 compile_from_file(u8* path, u64 length, Version_Info* version) {
     (void)version;  // copied into the image header, which the later stages write
-    b8 ok = compile_front_end(path, length, true, String{});
+    u32 syntax_offset = 0, events_offset = 0, on_load_offset = 0;
+    u8 entry_flags = 0;
+    b8 ok = compile_front_end(path, length, true, String{}) &&
+            make_bytecode_from_state(&syntax_offset, &events_offset, &on_load_offset, &entry_flags);
     free_compiler_state();
     return ok;
 }

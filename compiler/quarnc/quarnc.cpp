@@ -4,15 +4,16 @@
 //   quarnc FILE               the reports of tokenising, as the compile-errors tab copies them
 //   quarnc --layout FILE...   the structs and enums the last file declares (type_listing.cpp)
 //   quarnc --type TEXT FILE...  the type TEXT names after the files' declarations
-//   quarnc [--preparse] [--ir] DIR
+//   quarnc [--preparse] [--ir] [--listing LISTING] DIR
 //                             compiles DIR/custom.8 with DIR as the base directory of the
 //                             support sources, up to the entry blocks
-//   quarnc --front [--prelude P] [--preparse] [--ir] FILE
+//   quarnc --front [--prelude P] [--preparse] [--ir] [--listing LISTING] FILE
 //                             the same stages over FILE alone, without support sources;
 //                             P, compiled first as a support source is, declares what the
 //                             support source would (a test's fixture)
 // --preparse lists the loaded files and the recorded globals, --ir the entry blocks'
-// instructions; the reports follow. The exit status is 1 when anything was reported.
+// instructions; the reports follow. --listing also makes the program's linked bytecode and
+// writes its listing to the file LISTING. The exit status is 1 when anything was reported.
 #include <fcntl.h>
 #include <limits.h>
 #include <stdio.h>
@@ -22,6 +23,7 @@
 #include <unistd.h>
 
 #include "compiler/quarnc/quarnc.h"
+#include "compiler/bytecode/bytecode.h"
 #include "compiler/quarnc/type_listing.h"
 #include "foundation/os_files.h"
 #include "foundation/sort.h"
@@ -172,7 +174,8 @@ static int tokenise_only(const char* path, b8 list_tokens, b8 list_constants) {
     return compile_errors.count ? 1 : 0;
 }
 
-static int compile(const char* target, b8 front, const char* prelude, b8 list_preparse, b8 list_ir) {
+static int compile(const char* target, b8 front, const char* prelude, b8 list_preparse, b8 list_ir,
+                   const char* listing) {
     // The DIR form reads the support sources from DIR itself, named by its full path.
     static char base[PATH_MAX];
     String path = string_from_c(target);
@@ -185,7 +188,17 @@ static int compile(const char* target, b8 front, const char* prelude, b8 list_pr
     }
     if (!init_compiler(front ? STR(".") : string_from_c(base))) return 2;
 
-    compile_front_end(path.data, (u64)path.count, !front, prelude ? string_from_c(prelude) : String{});
+    b8 compiled = compile_front_end(path.data, (u64)path.count, !front, prelude ? string_from_c(prelude) : String{});
+    if (compiled && listing) {
+        u32 syntax = 0, events = 0, on_load = 0;
+        u8 flags = 0;
+        if (make_bytecode_from_state(&syntax, &events, &on_load, &flags) &&
+            !log_bc_instructions(string_from_c(listing), &global_compiler_state.source_files, &global_compiler_state.bytecode)) {
+            fprintf(stderr, "quarnc: cannot write %s\n", listing);
+            free_compiler_state();
+            return 2;
+        }
+    }
     if (list_preparse) write_preparse_listing(stdout);
     if (list_ir) write_entry_block_listing(stdout);
     if ((list_preparse || list_ir) && compile_errors.count) fputc('\n', stdout);
@@ -198,9 +211,11 @@ int main(int argc, char** argv) {
     if (argc >= 2 && (strcmp(argv[1], "--layout") == 0 || strcmp(argv[1], "--type") == 0)) return run_type_listing(argc, argv);
     b8 list_tokens = false, list_constants = false, front = false, list_preparse = false, list_ir = false;
     const char* prelude = 0;
+    const char* listing = 0;
     int i = 1;
     for (; i < argc && argv[i][0] == '-' && argv[i][1] == '-'; i++) {
         if (strcmp(argv[i], "--prelude") == 0 && i + 1 < argc) prelude = argv[++i];
+        else if (strcmp(argv[i], "--listing") == 0 && i + 1 < argc) listing = argv[++i];
         else if (strcmp(argv[i], "--tokens") == 0) list_tokens = true;
         else if (strcmp(argv[i], "--constants") == 0) list_constants = true;
         else if (strcmp(argv[i], "--front") == 0) front = true;
@@ -210,14 +225,14 @@ int main(int argc, char** argv) {
     }
     struct stat status;
     b8 directory = i + 1 == argc && stat(argv[i], &status) == 0 && S_ISDIR(status.st_mode);
-    b8 compiles = front || list_preparse || list_ir || directory;
+    b8 compiles = front || list_preparse || list_ir || listing || directory;
     if (i + 1 != argc || (list_tokens && list_constants) || ((list_tokens || list_constants) && compiles) ||
         (compiles && front == directory) || (prelude && !front)) {
-        fprintf(stderr, "usage: quarnc [--tokens | --constants] FILE | quarnc [--preparse] [--ir] DIR | "
-                        "quarnc --front [--prelude P] [--preparse] [--ir] FILE\n");
+        fprintf(stderr, "usage: quarnc [--tokens | --constants] FILE | quarnc [--preparse] [--ir] [--listing LISTING] DIR | "
+                        "quarnc --front [--prelude P] [--preparse] [--ir] [--listing LISTING] FILE\n");
         return 2;
     }
     if (!init_memory(PROGRAM_EDITOR)) return 2;
     if (!compiles) return tokenise_only(argv[i], list_tokens, list_constants);
-    return compile(argv[i], front, prelude, list_preparse, list_ir);
+    return compile(argv[i], front, prelude, list_preparse, list_ir, listing);
 }

@@ -1,0 +1,84 @@
+// Every case file the front end compiles (the parser's and the bytecode generator's own, and
+// each snippet of a .cases file) goes on to linked bytecode that holds the invariants, and
+// two compiles of it list alike.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <sstream>
+
+#include "bytecode_checks.h"
+#include "bytecode_test_builder.h"
+#include "parser_test_helpers.h"
+
+// The snippets of a NAME.cases file, each after a line "// case TITLE", written to files of
+// the scratch directory; none when its snippets are support sources.
+static void add_snippets(const std::string& path, const Scratch_Directory& scratch, std::vector<std::string>* files) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream text;
+    text << in.rdbuf();
+    std::string content = "\n" + text.str();
+    if (content.rfind("\n// each snippet is inject.8\n", 0) == 0) return;
+    const std::string marker = "\n// case ";
+    size_t at = content.find(marker);
+    for (u32 n = 0; at != std::string::npos; n++) {
+        size_t next = content.find(marker, at + marker.size());
+        size_t title_end = content.find('\n', at + marker.size());
+        size_t body = title_end == std::string::npos ? content.size() : title_end + 1;
+        size_t end = next == std::string::npos ? content.size() : next + 1;
+        std::string name = std::filesystem::path(path).stem().string() + "_" + std::to_string(n) + ".8";
+        files->push_back(scratch.write(name, body < end ? content.substr(body, end - body) : ""));
+        at = next;
+    }
+}
+
+static std::vector<std::string> find_case_files(const Scratch_Directory& scratch) {
+    std::vector<std::string> files;
+    for (const char* folder : {QUARN_PARSER_CASES, QUARN_BYTECODE_TEST_DIR "/cases"}) {
+        for (const auto& entry : std::filesystem::recursive_directory_iterator(folder)) {
+            if (!entry.is_regular_file()) continue;
+            if (entry.path().extension() == ".8") files.push_back(entry.path().string());
+            if (entry.path().extension() == ".cases") add_snippets(entry.path().string(), scratch, &files);
+        }
+    }
+    std::sort(files.begin(), files.end());
+    return files;
+}
+
+// The front end over the file alone, then its bytecode; empty when the front end refuses it.
+static std::string compile_to_listing(const std::string& path, std::vector<std::string>* faults) {
+    if (!compile_test_file(path)) {
+        free_compiler_state();
+        return "";
+    }
+    u32 syntax = 0, events = 0, on_load = 0;
+    u8 flags = 0;
+    std::string listing;
+    if (!make_bytecode_from_state(&syntax, &events, &on_load, &flags)) {
+        faults->push_back(path + ": " + (compile_errors.count ? compile_error_messages()[0] : "no bytecode"));
+    } else {
+        for (const std::string& fault : check_program_bytecode()) faults->push_back(path + ": " + fault);
+        listing = listing_text();
+    }
+    free_compiler_state();
+    return listing;
+}
+
+TEST(CaseFiles, CompilingCasesGiveBytecodeThatHoldsItsInvariants) {
+    u32 compiled = 0;
+    Scratch_Directory scratch;
+    for (const std::string& path : find_case_files(scratch)) {
+        SCOPED_TRACE(path);
+        std::vector<std::string> faults;
+        std::string first = compile_to_listing(path, &faults);
+        if (first.empty() && faults.empty()) continue;
+        compiled++;
+        std::string second = compile_to_listing(path, &faults);
+        EXPECT_EQ(faults, std::vector<std::string>{});
+        EXPECT_EQ(first, second);
+    }
+    EXPECT_GE(compiled, 3u);
+    std::cout << "CaseFiles: " << compiled << " case files compiled to bytecode\n";
+}
