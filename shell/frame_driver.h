@@ -50,8 +50,8 @@ void update_editor();
 // record's list is emptied again afterwards: it lives for this call only.
 
 void recompile_custom_layer_if_asked();
-// Recompiles the layer when the file watcher asked for it; after a failure the watched
-// sources take their current times so that only their next change asks again.
+// Recompiles the layer when the file watcher asked for it. A failed compile keeps the layer
+// that is installed and watches the sources it read, so only their next change asks again.
 
 void keep_compile_errors_tab_in_step();
 // A compile-errors tab exists exactly while compile_errors is not empty: one is made and

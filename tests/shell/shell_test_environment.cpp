@@ -1,7 +1,8 @@
-// Every shell test runs with the foundation's memory, the log and the custom layer record
-// set up.
+// Every shell test runs with the foundation's memory, the log, the compiler and the custom
+// layer record set up.
 #include <gtest/gtest.h>
 
+#include "compiler/core/compiler_core.h"
 #include "runtime/runtime.h"
 #include "shell/shell.h"
 
@@ -10,6 +11,9 @@ struct Shell_Test_Environment : ::testing::Environment {
         ASSERT_TRUE(init_memory(PROGRAM_EDITOR));
         init_custom_layer();
         ASSERT_TRUE(init_logging());
+        // Tests that compile point the base directory at their own sources.
+        ASSERT_TRUE(init_compiler(String{}));
+        setup_foreign_routines_table();
     }
 };
 
