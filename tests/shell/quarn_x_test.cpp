@@ -35,6 +35,7 @@ float icon_y() { return BAR_HEIGHT / 2; }
 void install_layer_image(const std::string& directory, const Test_Program& program) {
     String saved = executable_filepath;
     executable_filepath = String{(u8*)directory.data(), (s64)directory.size()};
+    reset_layer_sources();  // what this process compiled before is not the directory's
     EXPECT_TRUE(write_test_image(program));
     executable_filepath = saved;
 }
