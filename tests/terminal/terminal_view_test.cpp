@@ -186,6 +186,8 @@ TEST_F(TerminalView, TheCopyIconCopiesAndSaysSo) {
     u64 before = os_get_monotonic_microseconds();
     run_view_frame(terminal, VIEW, icon, {MOUSE_LEFT_PRESS});
     EXPECT_GE(block->copy_time, before);
+    Dynamic_Array* copied = &text_copied_as_if_there_was_no_padding;
+    EXPECT_EQ(std::string((char*)copied->data, copied->count), "ls\n\na\nb\n") << "the editor's copy holds it";
     EXPECT_EQ(window.event_count, 0u);
     EXPECT_EQ(ui_current_cursor_type, UI_CURSOR_ARROW);
     quads = run_view_frame(terminal, VIEW, MOUSE_AWAY);
