@@ -259,8 +259,9 @@ TEST_F(File_Watcher_Test, LayerSourcesAskForARecompile) {
 
 //~ On a thread
 
-// The watcher's passes against a main thread that opens, closes and moves file tabs while
-// files change on disk: every read of the list is under its lock.
+// The watcher's passes against a main thread that opens, closes, moves, reloads and saves
+// file tabs while files change on disk: every read of the list is under its lock, and so is
+// every write of what the watcher reads of a file.
 TEST_F(File_Watcher_Test, FileWatcherThreadsPassesWhileTabsChange) {
     std::vector<std::string> paths;
     for (int i = 0; i < 6; i++) {
@@ -286,6 +287,15 @@ TEST_F(File_Watcher_Test, FileWatcherThreadsPassesWhileTabsChange) {
             close_tab(get_tab((u32)round % tabs.count));
         } else {
             move_tab(0, tabs.count - 1);
+        }
+        // Reloading and saving write the size and time the watcher compares meanwhile.
+        Tab* tab = get_tab((u32)round % tabs.count);
+        if (round % 5 == 1) {
+            spin_lock(&tab->file->lock);
+            reload_file(tab->file);
+            spin_unlock(&tab->file->lock);
+        } else if (round % 5 == 3) {
+            save_file(tab->file);
         }
     }
     stop = true;
