@@ -24,9 +24,9 @@ static void append_octets(Dynamic_Array* array, u8* data, s64 count) {
     if (at) memcpy(at, data, (u64)count);
 }
 
-static void set_octets(Dynamic_Array* array, u8* data, s64 count) {
-    array->count = 0;
-    append_octets(array, data, count);
+void set_local_copy(Dynamic_Array* copy, u8* data, s64 count) {
+    copy->count = 0;
+    append_octets(copy, data, count);
 }
 
 void editor_set_clipboard_text(u8* text, s64 count) {
@@ -81,7 +81,7 @@ void copy_file_selection_to_clipboard(Editor_File* file, u8 stop_selection, u8 t
 
     if (end > start) {
         copy_without_padding(file, start, end);
-        set_octets(&text_copied_locally, text + start, end - start);
+        set_local_copy(&text_copied_locally, text + start, end - start);
         editor_set_clipboard_text(text + start, end - start);
         if (stop_selection) atomic_and_u16(&file->flags, (u16)~FILE_SELECTION_ACTIVE);
         return;
@@ -98,8 +98,8 @@ void copy_file_selection_to_clipboard(Editor_File* file, u8 stop_selection, u8 t
     if (next_end >= 0 && next.offset == cursor) token = previous_end > cursor ? &previous : &next;
     else if (previous_end >= 0 && previous_end >= cursor) token = &previous;
     if (!token) return;
-    set_octets(&text_copied_locally, text + token->offset, token->length);
-    set_octets(&text_copied_as_if_there_was_no_padding, text + token->offset, token->length);
+    set_local_copy(&text_copied_locally, text + token->offset, token->length);
+    set_local_copy(&text_copied_as_if_there_was_no_padding, text + token->offset, token->length);
     editor_set_clipboard_text(text + token->offset, token->length);
 }
 

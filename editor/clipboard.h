@@ -24,6 +24,9 @@ extern Dynamic_Array text_copied_as_if_there_was_no_padding;  // octets, blanks 
 void editor_set_clipboard_text(u8* text, s64 count);
 // Hands a NUL-terminated copy of the text to the system clipboard (GLFW copies it).
 
+void set_local_copy(Dynamic_Array* copy, u8* data, s64 count);
+// Makes one of the two local copies hold these octets; empty when memory runs out.
+
 void copy_file_selection_to_clipboard(Editor_File* file, u8 stop_selection, u8 token_when_empty);
 // Copies the file's selection to the clipboard and the two local copies, or, with an
 // empty selection and token_when_empty, the token at the cursor. With stop_selection the

@@ -16,6 +16,10 @@
 
 u64 editor_clock_override;
 
+// Writable: the first replacement of up to four octets is copied into it.
+static u8 default_tab_text[4] = {' ', ' ', ' ', ' '};
+Dynamic_Array global_tab_character = {default_tab_text, 1, 4, 4, {}};
+
 u64 editor_get_time_microseconds() {
     return editor_clock_override ? editor_clock_override : os_get_monotonic_microseconds();
 }

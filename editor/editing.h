@@ -15,6 +15,10 @@
 
 static_assert(sizeof(Undo_Record) == 72);
 
+extern Dynamic_Array global_tab_character;
+// Octets the tab key inserts and a paste puts in for a tab: four blanks until the layer's
+// settings give others.
+
 extern u64 editor_clock_override;
 // Tests set it to run undo merging and expiry on a clock of their own; 0 means the
 // monotonic clock.

@@ -41,8 +41,12 @@ void init_file_lister() {
         list->count = 0;
         list->order = nullptr;
         list->generation = 0;
+        list->listing = 0;
     }
     lister->published = 0;
+    lister->shown_generation = 0;
+    lister->listings_started = 0;
+    lister->first_listing_shown = 0;
     lister->directory.count = 0;
     lister->key_hash = 0;
     lister->selected = 0;
@@ -377,7 +381,7 @@ static b8 walk_directory(Listing* l) {
             continue;
         }
 
-        if (!(lister->view_bits & FILE_LISTER_LIST_FILES)) continue;
+        if (!lister->list_files) continue;
         if (extension_is_blacklisted(l, name)) continue;
         if (size > l->settings.search_size_limit) continue;
         if (!name_matches_query(name, l->query)) continue;
@@ -437,6 +441,7 @@ void* file_lister_search(void* unused) {
     bucket_array_reset(&list->items);
     string_store_reset(&list->relative_directories);
     list->count = 0;
+    list->listing = lister->listings_started;
 
     Listing l = {};
     l.lister = lister;
@@ -501,6 +506,7 @@ void maybe_update_file_lister() {
         lister->directory.count >= 2 && (lister->view_bits & FILE_LISTER_FLAT_VIEW) && lister->inside_path;
     lister->directory_count = lister->directory.count;
     lister->listed_purpose = lister->purpose;
+    lister->list_files = (lister->view_bits & FILE_LISTER_LIST_FILES) != 0;
     b8 copied = copy_string_to_allocation(&lister->directory_storage, directory, &lister->directory_text) &&
                 copy_string_to_allocation(&lister->query_storage, input, &lister->query);
     tmp_set_used(saved);
@@ -510,6 +516,7 @@ void maybe_update_file_lister() {
 
     __atomic_store_n(&lister->run, (u8)1, __ATOMIC_RELEASE);
     __atomic_store_n(&lister->busy, (u8)1, __ATOMIC_RELEASE);
+    lister->listings_started++;
     if (!start_detached_thread(file_lister_search, nullptr, "file listing")) {
         __atomic_store_n(&lister->run, (u8)0, __ATOMIC_RELEASE);
         __atomic_store_n(&lister->busy, (u8)0, __ATOMIC_RELEASE);

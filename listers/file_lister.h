@@ -47,6 +47,7 @@ struct File_Lister_List {
     Gp_Allocation order_storage;
     u32 count;
     u64 generation;                  // a new number for every published list
+    u64 listing;                     // the File_Lister's listings_started when it was begun
     String directory;                // the directory listed, in the text store
     String_Store relative_directories;
 };
@@ -64,6 +65,8 @@ enum File_Lister_View_Bits : u8 {
 
 // The selection after a delete: nothing, until the user moves it.
 #define FILE_LISTER_NO_SELECTION 0xFFFFFFFFu
+// shown_generation while the panel shows no list: no action acts.
+#define FILE_LISTER_NOTHING_SHOWN 0xFFFFFFFFFFFFFFFFull
 
 struct File_Lister {
     String title;  // points at title_text
@@ -78,6 +81,9 @@ struct File_Lister {
     Filepath directory;  // count 0: none set (the thread then lists "/")
     u64 key_hash;        // low 64 bits of the MeowHash of the last listing's key
     u64 shown_generation;  // the list the panel drew last: the only one an action acts on
+    u64 listings_started;  // counts the listing threads started
+    u64 first_listing_shown;  // the panel shows no list begun before this listing (one of an
+                              // earlier opening that ended after it)
     u32 selected;        // index into the published list, or FILE_LISTER_NO_SELECTION
     u8 purpose;          // File_Lister_Purpose
     u8 view_bits;        // File_Lister_View_Bits
@@ -95,6 +101,7 @@ struct File_Lister {
     u16 directory_count;           // components of the directory
     u8 recursive;
     u8 listed_purpose;
+    u8 list_files;                 // view bit FILE_LISTER_LIST_FILES (the panel changes the bits)
 
     Editor_File input_line;  // the query the user types
     u8 title_text[FILE_LISTER_TITLE_CAPACITY];

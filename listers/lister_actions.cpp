@@ -4,6 +4,7 @@
 
 #include "listers/lister_actions.h"
 #include "listers/search.h"
+#include "listers/lister_panels.h"
 #include "runtime/custom_layer.h"
 #include "shell/shell.h"
 #include "ui/ui_state.h"
@@ -229,15 +230,13 @@ void close_lister() {
     global_search_lister.mode = SEARCH_CLOSED;
     global_file_lister.directory.count = 0;
     if (!(global_editor_context & CONTEXT_LISTER)) return;
-    global_editor_context &= (u8)~CONTEXT_LISTER;
+    // An empty tab, a compile-errors or update tab, or none: file editing with no file.
+    global_editor_context = CONTEXT_FILE;
     current_file = nullptr;
     Tab* tab = get_current_tab();
-    if (!tab) {
-        global_editor_context = CONTEXT_FILE;
-    } else if (tab->kind == TAB_FILE) {
-        global_editor_context = CONTEXT_FILE;
+    if (tab && tab->kind == TAB_FILE) {
         current_file = tab->file;
-    } else if (tab->kind == TAB_TERMINAL) {
+    } else if (tab && tab->kind == TAB_TERMINAL) {
         global_editor_context = CONTEXT_TERMINAL;
         current_file = tab->input_line;
     }
@@ -326,24 +325,72 @@ static void select_file_lister_item() {
     close_lister();
 }
 
-// The hit's file must still be the one the current tab shows.
+// The hit's text becomes the "With" text as if typed there: a deletion and an insertion,
+// each with its undo record. The cursor and a selection's anchor keep to the text they were
+// on.
+static void replace_text_at(Editor_File* file, s64 offset, s64 length, String with) {
+    s64 cursor = file->cursor;
+    s64 anchor = file->selection_anchor;
+    b8 selecting = (atomic_load_u16(&file->flags) & FILE_SELECTION_ACTIVE) != 0;
+    u32 count_before = file->text.count;
+    editor_delete_at(file, offset, length);
+    if (file->text.count + (u64)length != count_before) return;  // no memory for its undo record
+    if (with.count > 0) {
+        update_context_chunks(file, offset);
+        atomic_or_u16(&file->flags, FILE_MODIFIED | FILE_NEEDS_SYNTAX);
+        if (editor_insert_octets(file, offset, with.data, with.count)) {
+            add_text_insertion_undo(file, offset, with.count, offset, false);
+        } else {
+            with.count = 0;
+        }
+    }
+    s64 moved = with.count - length;
+    if (offset <= cursor) editor_set_cursor(file, cursor + moved);
+    if (selecting) {
+        s64 count = file->text.count;
+        s64 moved_anchor = offset <= anchor ? anchor + moved : anchor;
+        file->selection_anchor = moved_anchor < 0 ? 0 : moved_anchor > count ? count : moved_anchor;
+    }
+    clamp_cursors_to_text(file);
+}
+
+// The search is stopped and awaited first, so no thread reads the text while it changes.
+// The hit is replaced only when the current tab still shows the searched file and the
+// text there is still the query; either way the file is searched again.
+static void replace_search_hit(Search_Match hit, String path) {
+    Search_Lister* s = &global_search_lister;
+    search_lister_stop_and_wait();
+    Tab* tab = get_current_tab();
+    Editor_File* file = tab && tab->kind == TAB_FILE ? tab->file : nullptr;
+    b8 same_file = file && file == s->searched_file && strings_equal(get_file_path_tmp(file), path);
+    s64 offset = (s64)hit.offset, length = (s64)hit.length;
+    if (same_file && length > 0 && length == s->query.count && offset <= (s64)file->text.count - length &&
+        memcmp(file->text.data + offset, s->query.data, (u64)length) == 0) {
+        Editor_File* with = &s->replacement_input;
+        replace_text_at(file, offset, length, String{with->text.data, (s64)with->text.count});
+    }
+    s->selected = 0;
+    search_lister_search();
+}
+
 static void select_search_hit() {
     Search_Lister* s = &global_search_lister;
     Search_Match hit;
     String path;
     if (!search_lister_copy_hit(s->selected, &hit, &path) || !path.data) return;
+    if (s->mode == SEARCH_REPLACE) {
+        replace_search_hit(hit, path);
+        return;
+    }
     Editor_File* file = nullptr;
     if (s->mode == SEARCH_IN_FILES) {
         file = open_or_go_to_file(path);
     } else if (s->mode == SEARCH_IN_FILE || s->mode == SEARCH_GO_TO_LINE) {
+        // The hit's file must still be the one the current tab shows.
         Tab* tab = get_current_tab();
-        if (tab && tab->kind == TAB_FILE && tab->file) {
-            u64 saved = tmp_get_used();
-            if (strings_equal(get_file_path_tmp(tab->file), path)) file = tab->file;
-            tmp_set_used(saved);
+        if (tab && tab->kind == TAB_FILE && tab->file && strings_equal(get_file_path_tmp(tab->file), path)) {
+            file = tab->file;
         }
-    } else {
-        return;  // replacing waits for the editing routines
     }
     if (file) {
         editor_set_cursor(file, (s64)hit.offset);

@@ -558,6 +558,7 @@ b8 search_lister_start(Editor_File* file, String directory) {
     if (!copy_string_to_allocation(&s->query_storage, query, &s->query)) return false;
 
     s->searched_mode = s->mode;
+    s->searched_file = file;
     b8 in_files = s->mode == SEARCH_IN_FILES;
     if (in_files) {
         if (!copy_string_to_allocation(&s->directory_storage, directory, &s->directory)) return false;

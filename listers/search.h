@@ -72,6 +72,7 @@ struct Search_Lister {
 
     // What the search works from, copied by the main thread when it starts one.
     u8 searched_mode;            // the mode it was started in
+    Editor_File* searched_file;  // the open file searched (main thread only); null across files
     String query;
     Gp_Allocation query_storage;
     String directory;            // the root of a multi-file search

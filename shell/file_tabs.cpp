@@ -5,6 +5,7 @@
 #include "shell/editor_state.h"
 #include "shell/tabs.h"
 #include "editor/editor.h"
+#include "listers/lister_panels.h"
 
 #include <string.h>
 
@@ -18,6 +19,17 @@ static b8 file_has_path(Editor_File* file, Filepath* path) {
     }
     Filepath_Component* last = &path->components[path->count - 1];
     return strings_equal(file->name, String{last->text, (s64)last->length});
+}
+
+void open_new_file_tab() {
+    Editor_File* file = add_a_file();
+    if (!file) return;
+    if (!queue_add_tab_command(TAB_FILE, file)) {
+        close_file(file);
+        return;
+    }
+    current_file = file;
+    global_editor_context = CONTEXT_FILE;
 }
 
 void editor_load_or_go_to_file(u8* path, s64 length, u32 line) {
@@ -75,8 +87,8 @@ void editor_ask_to_save_file() {
     // refuses while the save prompt is open.
     if (!current_file || !tab || tab->kind != TAB_FILE || tab->file != current_file) return;
     if (current_file->directory.count == 0) {
-        add_log(nullptr, LOG_ERROR, "There is no file lister to ask where \"%.*s\" should be saved; it stays unsaved.",
-                (int)current_file->name.count, (char*)current_file->name.data);
+        const char title[] = "Save File";
+        open_file_lister((u8*)title, sizeof(title) - 1, &editor_working_directory, FILE_LISTER_SAVE);
         return;
     }
     save_file(current_file);

@@ -1,5 +1,6 @@
-// What the shell does with file tabs beyond the list itself: opening a path at a line in a
-// tab (or going to the tab that shows it) and saving the current tab's file.
+// What the shell does with file tabs beyond the list itself: a new untitled text, opening a
+// path at a line in a tab (or going to the tab that shows it) and saving the current tab's
+// file.
 #pragma once
 
 #include "foundation/foundation.h"
@@ -7,6 +8,9 @@
 struct Editor_File;
 
 //~ file_tabs.cpp
+
+void open_new_file_tab();
+// A fresh untitled text, which gets the keyboard now and its tab on the next frame.
 
 void editor_load_or_go_to_file(u8* path, s64 length, u32 line);
 // When a file tab shows the path, queues going to it; otherwise loads the file into a new
@@ -19,6 +23,6 @@ void editor_put_cursor_on_line(Editor_File* file, u32 line);
 // which the view then centres. Line 0 or past the last: the text's end.
 
 void editor_ask_to_save_file();
-// Saves the current tab's file when it has the keyboard. A text without a path would ask
-// the user for one in the file lister; until that exists, the refusal is logged and the
-// text stays unsaved and modified. A failed save leaves FILE_SAVE_FAILED on the file.
+// Saves the current tab's file when it has the keyboard. A text without a path opens the
+// file lister as a "Save File" prompt on editor_working_directory instead. A failed save
+// leaves FILE_SAVE_FAILED on the file.

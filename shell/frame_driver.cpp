@@ -12,6 +12,7 @@
 #include "shell/tabs.h"
 #include "compiler/core/compiler_core.h"
 #include "editor/editor.h"
+#include "listers/lister_panels.h"
 #include "terminal/terminal.h"
 #include "ui/ui.h"
 
@@ -20,6 +21,7 @@
 
 const Top_Bar_Icon_Glyphs TOP_BAR_ICON_GLYPHS[TOP_BAR_ICON_COUNT] = {
     {'[', ']'},   // ICON_NEW_FILE
+    {'{', '}'},   // ICON_OPEN_FILE
     {'\\', '/'},  // ICON_NEW_TERMINAL
     {'(', ')'},   // ICON_SAVE
     {'1', '4'},   // ICON_PREVIOUS_TAB
@@ -190,17 +192,6 @@ void open_new_terminal_tab() {
     global_editor_context = CONTEXT_TERMINAL;
 }
 
-void open_new_file_tab() {
-    Editor_File* file = add_a_file();
-    if (!file) return;
-    if (!queue_add_tab_command(TAB_FILE, file)) {
-        close_file(file);
-        return;
-    }
-    current_file = file;
-    global_editor_context = CONTEXT_FILE;
-}
-
 void switch_to_neighbour_tab(s32 direction) {
     if (tabs.count == 0) return;
     u32 last = tabs.count - 1;
@@ -253,6 +244,8 @@ f32 draw_top_bar(v2 position, v2 size) {
     }
 
     if (icon_button(ICON_NEW_FILE, x, y, icon)) open_new_file_tab();
+    x += icon + gap;
+    if (icon_button(ICON_OPEN_FILE, x, y, icon)) ask_to_open_file();
     x += icon + gap;
     if (icon_button(ICON_NEW_TERMINAL, x, y, icon)) open_new_terminal_tab();
     x += icon + gap;
@@ -327,4 +320,5 @@ void draw_and_update_editor(v2 position, v2 size) {
     }
     draw_and_update_tab_bar(&geometry);
     if (tabs.count == 0) draw_information_panel(position, size);
+    draw_and_update_listers();
 }

@@ -2,7 +2,7 @@
 // start and end (draw_and_update_editor, declared with the main loop). It keeps the
 // compile-errors tab in step with compile_errors, hands the frame's input to the custom
 // layer, performs the queued editor commands and draws the top bar, the tabs or, with no
-// tab open, the information panel.
+// tab open, the information panel, and last the lister panel that has the keyboard.
 #pragma once
 
 #include "foundation/foundation.h"
@@ -22,6 +22,7 @@ struct Computer_Info;
 // Top-bar icons: a glyph of the icon font, and the glyph drawn under the mouse.
 enum Top_Bar_Icon : u8 {
     ICON_NEW_FILE,
+    ICON_OPEN_FILE,
     ICON_NEW_TERMINAL,
     ICON_SAVE,
     ICON_PREVIOUS_TAB,
@@ -72,15 +73,12 @@ void run_in_terminal_tab(u8* text, u64 count, Filepath* directory);
 void open_new_terminal_tab();
 // A fresh input line, which gets the keyboard now and its terminal tab on the next frame.
 
-void open_new_file_tab();
-// A fresh untitled text, which gets the keyboard now and its tab on the next frame.
-
 void switch_to_neighbour_tab(s32 direction);
 // The tab left (-1) or right (+1) of the current one made current, wrapping at the ends.
 
 f32 draw_top_bar(v2 position, v2 size);
 // The bar with "Update" and "What is new" while an update is available, then the icons
-// that apply (new file, new terminal, save for a file tab, previous and next tab with two
+// that apply (new file, open file, new terminal, save for a file tab, previous and next tab with two
 // tabs or more); a press on one acts at once. Returns where the tab bar starts.
 
 String information_panel_line_tmp(u32 index, Computer_Info* info);

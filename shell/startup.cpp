@@ -6,6 +6,7 @@
 #include <stb/stb_image.h>
 
 #include "shell/startup.h"
+#include "listers/lister_panels.h"
 #include "shell/editor_commands.h"
 #include "shell/editor_state.h"
 #include "shell/file_watcher.h"
@@ -141,6 +142,7 @@ static void set_up_editor_state() {
     init_terminals();
     init_tabs();
     init_editor_commands();
+    init_listers();
     set_working_directory_from_process();
 }
 

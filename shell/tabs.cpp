@@ -6,6 +6,7 @@
 #include "shell/update_client.h"
 #include "terminal/terminal.h"
 #include "compiler/core/compiler_core.h"
+#include "listers/lister_actions.h"
 #include "ui/ui_state.h"
 
 #include <string.h>
@@ -108,24 +109,6 @@ Tab* add_a_tab(u8 kind, Editor_File* file) {
 
 //~ Making a tab current
 
-// The listers give the keyboard back to whatever the current tab shows; with a
-// compile-errors or update tab current, no text has the keyboard.
-static void give_keyboard_back_from_listers() {
-    ui_layer_in_focus = 0;
-    atomic_and_u64(&global_flags, ~(u64)(SHOW_FILE_LISTER | SHOW_SEARCH_LISTER));
-    if (!(global_editor_context & CONTEXT_LISTER)) return;
-    current_file = nullptr;
-    global_editor_context = CONTEXT_FILE;
-    Tab* tab = get_current_tab();
-    if (!tab) return;
-    if (tab->kind == TAB_FILE) {
-        current_file = tab->file;
-    } else if (tab->kind == TAB_TERMINAL) {
-        current_file = tab->input_line;
-        global_editor_context = CONTEXT_TERMINAL;
-    }
-}
-
 u8 set_tab_animation(Tab* tab, u8 wanted) {
     u8 now = tab->slide;
     b8 turns_round = (now == SLIDE_IN_FROM_LEFT && wanted == SLIDE_OUT_TO_LEFT) ||
@@ -161,7 +144,7 @@ static void set_working_directory_from(Filepath* directory) {
 void set_current_tab(u32 index, b8 close_listers) {
     Tab* tab = get_tab(index);
     if (!tab) return;
-    if (close_listers) give_keyboard_back_from_listers();
+    if (close_listers) close_lister();
 
     u32 old = current_tab_index;
     Tab* old_tab = get_tab(old);
@@ -207,7 +190,7 @@ void close_tab(Tab* tab) {
     // before taking the lock.
     current_file = nullptr;
     atomic_and_u64(&global_flags, ~(u64)MODIFYING_FILE_NAME);
-    give_keyboard_back_from_listers();
+    close_lister();
 
     spin_lock(&tabs_read_lock);
     u32 index = (u32)(tab - (Tab*)tabs.data);
@@ -239,6 +222,15 @@ void kill_terminal_tab_processes() {
     for (u32 i = 0; i < tabs.count; i++) {
         Tab* tab = get_tab(i);
         if (tab->kind == TAB_TERMINAL && tab->terminal) kill_terminal_process(tab->terminal);
+    }
+    spin_unlock(&tabs_read_lock);
+}
+
+void mark_every_file_tab(u16 flags) {
+    spin_lock(&tabs_read_lock);
+    for (u32 i = 0; i < tabs.count; i++) {
+        Tab* tab = get_tab(i);
+        if (tab->kind == TAB_FILE && tab->file) atomic_or_u16(&tab->file->flags, flags);
     }
     spin_unlock(&tabs_read_lock);
 }

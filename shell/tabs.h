@@ -116,6 +116,9 @@ void move_tab(u32 from, u32 to);
 // Moves a record to another index, shifting those between, under tabs_read_lock; the
 // positions are rewritten. The current index is not changed.
 
+void mark_every_file_tab(u16 flags);
+// ORs flags into the Editor_File of every file tab, under tabs_read_lock.
+
 Tab* get_current_tab();    // null when no tab is current
 Tab* get_tab_by_id(u32 id);  // null when gone; other threads hold tabs_read_lock meanwhile
 Tab* get_tab(u32 index);     // null past the end

@@ -33,6 +33,11 @@ static b8 cursor_mode_is_normal(GLFWwindow* w) {
     return glfwGetInputMode(w, GLFW_CURSOR) == GLFW_CURSOR_NORMAL;
 }
 
+b8 ui_cursor_is_normal() {
+    GLFWwindow* w = ui_glfw_window();
+    return !w || cursor_mode_is_normal(w);
+}
+
 static void apply_cursor(u8 type) {
     GLFWwindow* w = ui_glfw_window();
     if (w && type < UI_CURSOR_COUNT && cursor_mode_is_normal(w)) glfwSetCursor(w, glfw_cursor_table[type]);

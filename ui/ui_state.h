@@ -87,6 +87,9 @@ b8 ui_consume_double_click();
 // whether there was one. The ordinary forms take nothing unless the current layer is the
 // layer in focus; the click forms also ask for another frame at once.
 
+b8 ui_cursor_is_normal();
+// The mouse cursor shows (GLFW's normal mode); true without a window.
+
 f32 ui_gather_scroll();
 // The sum of the frame's scroll amounts on the layer in focus, 0 elsewhere. Nothing is
 // removed: every scroll view of the focused layer sees the same amount.

@@ -13,6 +13,7 @@
 #include "editor/editor.h"
 #include "foundation/os_files.h"
 #include "ui/ui.h"
+#include "tests/ui/drawn_quads.h"
 
 #define VIEW_TEST_PIXEL_SIZE 20
 
@@ -37,39 +38,11 @@ struct View_Geometry {
     f32 left, top, right, bottom;
 };
 
-struct Drawn_Quad {
-    f32 left, top, width, height;
-    Rgba colour;
-    bool glyph;
-    f32 clip_left;
-};
-
-inline bool same_colour(Rgba a, Rgba b) {
-    return fabsf(a.r - b.r) < 1e-4f && fabsf(a.g - b.g) < 1e-4f && fabsf(a.b - b.b) < 1e-4f && fabsf(a.a - b.a) < 1e-4f;
-}
-
 // One frame: the mouse where given, the button events queued, then the view drawn.
 inline std::vector<Drawn_Quad> run_view_frame(Editor_File* file, View_Geometry g, v2 mouse, const std::vector<u32>& buttons) {
-    window.event_count = 0;
-    for (u32 b : buttons) window_push_input_event(&window, WINDOW_EVENT_MOUSE_BUTTON, b, 0);
-    renderer_quad_instances.count = 0;
-    renderer_scissors.count = 0;
-    ui_begin_frame_with_mouse(mouse);
+    begin_window_less_frame(mouse, buttons);
     draw_file(file, &code_font_pool, v2{g.left, g.top}, v2{g.right, g.bottom});
-    std::vector<Drawn_Quad> quads;
-    Quad_Instance* q = (Quad_Instance*)renderer_quad_instances.data;
-    for (u32 i = 0; i < renderer_quad_instances.count; i++) {
-        Drawn_Quad d;
-        d.left = q[i].position.x - q[i].scale.x;
-        d.top = (f32)renderer_info.height - (q[i].position.y + q[i].scale.y);
-        d.width = 2 * q[i].scale.x;
-        d.height = 2 * q[i].scale.y;
-        d.colour = q[i].colour;
-        d.glyph = q[i].flags & QUAD_INSTANCE_GLYPH;
-        d.clip_left = q[i].scissors.x;
-        quads.push_back(d);
-    }
-    return quads;
+    return read_drawn_quads();
 }
 
 inline f32 get_code_advance() { return get_text_advance((u8*)"x", 1, &code_font_pool, 4); }

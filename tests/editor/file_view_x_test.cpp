@@ -20,10 +20,7 @@
 #include "file_view_test_support.h"
 #include "terminal/terminal.h"
 
-// From GLFW's native interface, declared here because Xlib's headers name types Font and
-// Glyph, as Quarn's do.
-extern "C" unsigned long glfwGetX11Window(GLFWwindow* handle);
-std::vector<u32> read_x11_window_pixels(GLFWwindow* handle, u32 width, u32 height);
+#include "tests/ui/x11_pixels.h"
 
 namespace {
 bool opened_the_driver = false;

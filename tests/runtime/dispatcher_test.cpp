@@ -78,12 +78,12 @@ TEST_F(Dispatcher_Test, IdsOutsideTheTableChangeNothing) {
 
 TEST_F(Dispatcher_Test, RoutinesNotBuiltYetSayItOnce) {
     u8 block[64] = {};
-    handle_foreign_call(block, ROUTINE_GO_RIGHT);
-    handle_foreign_call(block, ROUTINE_GO_RIGHT);
-    handle_foreign_call(block, ROUTINE_GET_NUM_TABS);
+    handle_foreign_call(block, ROUTINE_MAKE_A_NEW_TERMINAL);
+    handle_foreign_call(block, ROUTINE_MAKE_A_NEW_TERMINAL);
+    handle_foreign_call(block, ROUTINE_KILL_CURRENT_TERMINAL_PROCESS);
     std::string log = log_since_mark();
-    EXPECT_EQ(log, "Info: The foreign routine 'go_right' does nothing in this build.\n"
-                   "Info: The foreign routine 'get_num_tabs' does nothing in this build.\n");
+    EXPECT_EQ(log, "Info: The foreign routine 'make_a_new_terminal' does nothing in this build.\n"
+                   "Info: The foreign routine 'kill_current_terminal_process' does nothing in this build.\n");
     for (u8 octet : block) EXPECT_EQ(octet, 0);
 }
 

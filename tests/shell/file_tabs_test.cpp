@@ -9,6 +9,7 @@
 
 #include "editor/editor.h"
 #include "shell/shell.h"
+#include "listers/listers.h"
 #include "tests/shell/shell_test_support.h"
 
 namespace {
@@ -115,17 +116,28 @@ TEST_F(File_Tabs_Test, AFailedSaveIsMarkedUntilASaveWorks) {
     EXPECT_FALSE(atomic_load_u16(&file->flags) & (FILE_SAVE_FAILED | FILE_MODIFIED));
 }
 
-TEST_F(File_Tabs_Test, AFileWithoutAPathStaysUnsaved) {
+TEST_F(File_Tabs_Test, AFileWithoutAPathAsksWhereToSaveIt) {
     current_tab_index = 0;
     Editor_File* file = add_a_file();
     Tab* tab = add_a_tab(TAB_FILE, file);
     set_current_tab(tab->position, false);
     set_text(file, "new");
-    u64 mark = log_mark();
     editor_ask_to_save_file();
-    EXPECT_NE(log_since(mark).find("There is no file lister"), std::string::npos);
+    EXPECT_TRUE(atomic_load_u64(&global_flags) & SHOW_FILE_LISTER);
+    EXPECT_EQ(global_file_lister.purpose, FILE_LISTER_SAVE);
+    EXPECT_EQ(std::string((char*)global_file_lister.title.data, global_file_lister.title.count), "Save File");
+    EXPECT_EQ(global_editor_context, CONTEXT_FILE_LISTER);
     EXPECT_TRUE(atomic_load_u16(&file->flags) & FILE_MODIFIED);
     EXPECT_FALSE(atomic_load_u16(&file->flags) & FILE_SAVE_FAILED);
+
+    // While the prompt has the keyboard, asking again opens nothing new; switching tabs
+    // closes it and the tab's file has the keyboard again.
+    editor_ask_to_save_file();
+    set_current_tab(tab->position, true);
+    EXPECT_FALSE(atomic_load_u64(&global_flags) & SHOW_FILE_LISTER);
+    EXPECT_EQ(current_file, file);
+    EXPECT_EQ(global_editor_context, CONTEXT_FILE);
+    EXPECT_TRUE(wait_until([] { return !file_lister_is_busy(); }, 20));
 }
 
 TEST_F(File_Tabs_Test, OpeningAPathQueuesATabWithTheCursorOnTheLine) {

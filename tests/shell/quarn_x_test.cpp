@@ -158,8 +158,8 @@ TEST_F(Quarn_X_Test, ARelativeFileAtALineAndTheWatcher) {
         EXPECT_EQ(read_test_file(s.install + "/updater"), "new updater");
         EXPECT_FALSE(std::filesystem::exists(s.install + "/_updater"));
     }
-    // One file tab, current, right of the new-file, new-terminal and save icons.
-    float bar_left = 3 * (FONT + GAP);
+    // One file tab, current, right of the new-file, open-file, new-terminal and save icons.
+    float bar_left = 4 * (FONT + GAP);
     EXPECT_TRUE(s.eventually([&] { return is_current_tab_colour(s.tab_pixel(bar_left, 0)); }));
     EXPECT_TRUE(is_bar_colour(s.pixel(bar_left + TAB_WIDTH + 40, 1))) << "and no second tab";
 
@@ -218,26 +218,26 @@ TEST_F(Quarn_X_Test, ThePanelTheNewTabIconsAndTheNeighbourTabs) {
     EXPECT_TRUE(s.eventually([&] { return panel() > 200; })) << "the information panel's text";
 
     s.click(icon_x(0), icon_y());
-    float bar_left = 3 * (FONT + GAP);  // new file, new terminal and save
+    float bar_left = 4 * (FONT + GAP);  // new file, open file, new terminal and save
     EXPECT_TRUE(s.eventually([&] { return is_current_tab_colour(s.tab_pixel(bar_left, 0)); }));
     EXPECT_TRUE(s.eventually([&] { return panel() == 0; })) << "a tab hides the panel";
 
     s.click(icon_x(0), icon_y());
-    bar_left = 5 * (FONT + GAP);  // now with the previous and next icons
+    bar_left = 6 * (FONT + GAP);  // now with the previous and next icons
     EXPECT_TRUE(s.eventually([&] {
         return is_current_tab_colour(s.tab_pixel(bar_left, 1)) && !is_current_tab_colour(s.tab_pixel(bar_left, 0));
     })) << "the second tab, right of the first, is current";
 
-    s.click(icon_x(3), icon_y());  // previous
+    s.click(icon_x(4), icon_y());  // previous
     EXPECT_TRUE(s.eventually([&] {
         return is_current_tab_colour(s.tab_pixel(bar_left, 0)) && !is_current_tab_colour(s.tab_pixel(bar_left, 1));
     }));
-    s.click(icon_x(3), icon_y());  // previous again wraps to the last
+    s.click(icon_x(4), icon_y());  // previous again wraps to the last
     EXPECT_TRUE(s.eventually([&] { return is_current_tab_colour(s.tab_pixel(bar_left, 1)); }));
-    s.click(icon_x(4), icon_y());  // next wraps to the first
+    s.click(icon_x(5), icon_y());  // next wraps to the first
     EXPECT_TRUE(s.eventually([&] { return is_current_tab_colour(s.tab_pixel(bar_left, 0)); }));
 
-    s.click(icon_x(1), icon_y());  // a terminal, right of the current tab
+    s.click(icon_x(2), icon_y());  // a terminal, right of the current tab
     EXPECT_TRUE(s.eventually([&] {
         return is_current_tab_colour(s.tab_pixel(bar_left, 1)) && !is_bar_colour(s.tab_pixel(bar_left, 2));
     }));
@@ -265,11 +265,11 @@ TEST_F(Quarn_X_Test, ASavePastTheFileSizeLimitFailsAndTheEditorRunsOn) {
 
     // 128 blocks of 512 octets: the log fits, the file does not.
     ASSERT_TRUE(s.start_editor(files, {"big.txt"}, "ulimit -f 128 && "));
-    float bar_left = 3 * (FONT + GAP);
+    float bar_left = 4 * (FONT + GAP);
     ASSERT_TRUE(s.eventually([&] { return is_current_tab_colour(s.tab_pixel(bar_left, 0)); }));
     std::vector<Pixel> label = s.tab_label(bar_left, 0);
 
-    s.click(icon_x(2), icon_y());  // save
+    s.click(icon_x(3), icon_y());  // save
     EXPECT_TRUE(s.eventually([&] { return !same(s.tab_label(bar_left, 0), label); })) << "the title shows the failure";
     usleep(300000);
     EXPECT_TRUE(s.alive()) << "a file-size limit fails the save, not the editor";
@@ -293,13 +293,13 @@ TEST_F(Quarn_X_Test, AFailedCompileIsShownAndAChangedSourceCompilesAgain) {
     write_test_file(s.install + "/custom.8", "#on_load { log(\"unfinished\" }\n");
     ASSERT_TRUE(s.start_editor(files, {}));
 
-    float bar_left = 2 * (FONT + GAP);  // new file and new terminal
+    float bar_left = 3 * (FONT + GAP);  // new file, open file and new terminal
     auto report = [&] { return count_pixels(s.grab(0, (int)BAR_HEIGHT + 2, 800, 120), is_bright); };
     EXPECT_TRUE(s.eventually([&] { return is_current_tab_colour(s.tab_pixel(bar_left, 0)) && report() > 100; }))
         << "the compile-errors tab, current, with the report";
 
     s.click(icon_x(0), icon_y());
-    bar_left = 5 * (FONT + GAP);  // new file, new terminal, save, previous and next
+    bar_left = 6 * (FONT + GAP);  // new file, open file, new terminal, save, previous and next
     auto file_tab_current = [&] {
         return is_current_tab_colour(s.tab_pixel(bar_left, 1)) && !is_current_tab_colour(s.tab_pixel(bar_left, 0));
     };
@@ -342,7 +342,7 @@ TEST_F(Quarn_X_Test, ALayerThatFaultsInEventsIsStoppedAndTheEditorRunsOn) {
     EXPECT_TRUE(s.eventually([&] { return panel() > 200; })) << "no report at start";
 
     s.xdotool({"key", "--window", std::to_string(s.window), "a"});
-    float bar_left = 2 * (FONT + GAP);
+    float bar_left = 3 * (FONT + GAP);
     EXPECT_TRUE(s.eventually([&] { return is_current_tab_colour(s.tab_pixel(bar_left, 0)); })) << "the report, current";
     s.xdotool({"key", "--window", std::to_string(s.window), "b"});  // nothing is loaded any more
     usleep(300000);
@@ -373,4 +373,31 @@ TEST(QuarnWithoutDisplay, SaysSoAndEndsWithOne) {
     EXPECT_NE(log.find("ERROR"), std::string::npos);
     EXPECT_NE(log.find("Quarn cannot start: no window could be opened"), std::string::npos) << log;
     remove_scratch_directory(install);
+}
+
+TEST_F(Quarn_X_Test, TheOpenIconListsTheWorkingDirectory) {
+    // Empty files: a layer that sets nothing leaves the search size limit 0, and larger files
+    // are left out.
+    write_test_file(files + "/alpha.txt", "");
+    write_test_file(files + "/beta.txt", "");
+    ASSERT_TRUE(s.start_editor(files, {}));
+    XWindowAttributes attributes;
+    ASSERT_TRUE(XGetWindowAttributes(s.x, s.window, &attributes));
+    float left = (float)(int)(0.05f * attributes.width), top = (float)(int)(0.05f * attributes.height);
+    // The panel's header: a margin and four rows of the UI font, each after a margin.
+    float margin = 0.2f * FONT, header = margin + 4 * (margin + FONT), row = margin + FONT;
+    auto panel_shows = [&] { return is_bar_colour(s.pixel(left + 2, top + header + 2 * row + margin / 2)); };
+    float bar_left = 4 * (FONT + GAP);
+
+    s.click(icon_x(1), icon_y());
+    EXPECT_TRUE(s.eventually([&] { return panel_shows(); })) << "two rows under the header";
+    s.click(left + 40, top + header + 1.5f * row);  // beta.txt, after alpha.txt
+    EXPECT_TRUE(s.eventually([&] { return is_current_tab_colour(s.tab_pixel(bar_left, 0)); })) << "its tab";
+    EXPECT_TRUE(s.eventually([&] { return !panel_shows(); }));
+
+    s.click(icon_x(1), icon_y());
+    EXPECT_TRUE(s.eventually([&] { return panel_shows(); }));
+    s.click(5, attributes.height - 5.0f);  // outside the panel
+    EXPECT_TRUE(s.eventually([&] { return !panel_shows(); }));
+    EXPECT_EQ(s.close_window_and_wait(30), 0);
 }

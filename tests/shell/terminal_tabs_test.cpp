@@ -11,6 +11,7 @@
 
 #include "../process_test_support.h"
 #include "tests/ui/archive_fonts.h"
+#include "tests/ui/drawn_quads.h"
 #include "runtime/custom_layer.h"
 #include "shell/shell.h"
 #include "terminal/terminal.h"
@@ -226,11 +227,7 @@ TEST_F(TerminalTabsThreads, TheHeaderShowsTheRunningCommandWithAKillButton) {
     const v2 position = {0, 40}, size = {800, 500};
     auto frame = [&](v2 mouse, std::vector<u32> buttons) {
         tmp_reset();
-        window.event_count = 0;
-        for (u32 b : buttons) window_push_input_event(&window, WINDOW_EVENT_MOUSE_BUTTON, b, 0);
-        renderer_quad_instances.count = 0;
-        renderer_scissors.count = 0;
-        ui_begin_frame_with_mouse(mouse);
+        begin_window_less_frame(mouse, buttons);
         draw_and_update_tab_contents(tab, position, size);
         u32 yellow_boxes = 0;
         Quad_Instance* q = (Quad_Instance*)renderer_quad_instances.data;

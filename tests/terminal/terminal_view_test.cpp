@@ -1,6 +1,7 @@
 // The terminal view without a window: frames are run on blocks filled as a worker fills
 // them, and the quads they append are read back.
 #include "terminal_view_test_support.h"
+#include "editor/clipboard.h"
 
 #include <string.h>
 

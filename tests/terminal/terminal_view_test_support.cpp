@@ -33,23 +33,7 @@ Terminal_Result* add_test_block(Terminal* t, const std::string& command, const s
 
 std::vector<Drawn_Quad> run_view_frame(Terminal* t, View_Rectangle r, v2 mouse, const std::vector<u32>& buttons) {
     tmp_reset();
-    window.event_count = 0;
-    for (u32 b : buttons) window_push_input_event(&window, WINDOW_EVENT_MOUSE_BUTTON, b, 0);
-    renderer_quad_instances.count = 0;
-    renderer_scissors.count = 0;
-    ui_begin_frame_with_mouse(mouse);
+    begin_window_less_frame(mouse, buttons);
     draw_and_update_terminal_history(t, v2{r.left, r.top}, v2{r.right, r.bottom});
-    std::vector<Drawn_Quad> quads;
-    Quad_Instance* q = (Quad_Instance*)renderer_quad_instances.data;
-    for (u32 i = 0; i < renderer_quad_instances.count; i++) {
-        Drawn_Quad d;
-        d.left = q[i].position.x - q[i].scale.x;
-        d.top = (f32)renderer_info.height - (q[i].position.y + q[i].scale.y);
-        d.width = 2 * q[i].scale.x;
-        d.height = 2 * q[i].scale.y;
-        d.colour = q[i].colour;
-        d.glyph = q[i].flags & QUAD_INSTANCE_GLYPH;
-        quads.push_back(d);
-    }
-    return quads;
+    return read_drawn_quads();
 }

@@ -9,18 +9,12 @@
 #include "foundation/os_files.h"
 #include "runtime/custom_layer.h"
 #include "ui/ui.h"
+#include "tests/ui/drawn_quads.h"
 
 #define VIEW_TEST_PIXEL_SIZE 20
 
 struct View_Rectangle {
     f32 left, top, right, bottom;
-};
-
-struct Drawn_Quad {
-    f32 left, top, width, height;
-    Rgba colour;
-    bool glyph;
-    f32 centre_y() const { return top + height / 2; }
 };
 
 // Fonts, the element store and a theme; no window unless the test made one.
@@ -31,10 +25,6 @@ Terminal_Result* add_test_block(Terminal* t, const std::string& command, const s
 
 // One frame: the mouse where given, these button events queued, then the view drawn.
 std::vector<Drawn_Quad> run_view_frame(Terminal* t, View_Rectangle r, v2 mouse, const std::vector<u32>& buttons = {});
-
-inline bool same_colour(Rgba a, Rgba b) {
-    return fabsf(a.r - b.r) < 1e-4f && fabsf(a.g - b.g) < 1e-4f && fabsf(a.b - b.b) < 1e-4f && fabsf(a.a - b.a) < 1e-4f;
-}
 
 inline f32 code_advance() { return get_text_advance((u8*)"x", 1, &code_font_pool, 4); }
 inline f32 code_line_height() { return code_font_pool.line_height; }

@@ -13,11 +13,7 @@
 
 #include "terminal_view_test_support.h"
 
-// From GLFW's native interface, declared here because Xlib's headers name types Font and
-// Glyph, as Quarn's do.
-extern "C" unsigned long glfwGetX11Window(GLFWwindow* handle);
-std::vector<u32> read_x11_window_pixels(GLFWwindow* handle, u32 width, u32 height);
-pid_t start_xvfb_for_window_tests();  // DISPLAY points at it afterwards; -1 when it failed
+#include "tests/ui/x11_pixels.h"
 
 namespace {
 bool opened_the_driver = false;

@@ -14,11 +14,7 @@
 #include <vector>
 
 #include "ui_test_support.h"
-
-// The window's pixels as the X server shows them (0xRRGGBB), rows from the top.
-std::vector<u32> read_x11_window_pixels(GLFWwindow* handle, u32 width, u32 height);
-// Starts Xvfb on a display it picks and points DISPLAY at it; the server's id, or -1.
-pid_t start_xvfb_for_window_tests();
+#include "tests/ui/x11_pixels.h"
 
 namespace {
 bool opened_the_driver = false;
@@ -203,16 +199,6 @@ std::ostream& operator<<(std::ostream& out, const Typed& t) {
     return out << "{kind " << (int)t.kind << ", code " << t.code << ", modifiers " << (int)t.modifiers << "}";
 }
 
-bool wait_for_focus() {
-    for (int i = 0; i < 250; i++) {
-        glfwPollEvents();
-        if (glfwGetWindowAttrib(window.handle, GLFW_FOCUSED)) return true;
-        if (i % 25 == 0) glfwFocusWindow(window.handle);
-        usleep(20000);
-    }
-    return false;
-}
-
 bool is_modifier_key(const Window_Event& e) {
     return (e.kind == WINDOW_EVENT_KEY_DOWN || e.kind == WINDOW_EVENT_KEY_UP) && e.code >= GLFW_KEY_LEFT_SHIFT &&
            e.code <= GLFW_KEY_RIGHT_SUPER;
@@ -222,7 +208,7 @@ bool is_modifier_key(const Window_Event& e) {
 // the modifier keys' own presses, until key_ups keys were released (or five seconds pass).
 std::vector<Typed> type_keys(const std::string& keys, u32 key_ups) {
     std::vector<Typed> typed;
-    if (!wait_for_focus()) {
+    if (!wait_for_window_focus(window.handle)) {
         ADD_FAILURE() << "the window never got the focus";
         return typed;
     }
@@ -265,7 +251,7 @@ TEST_F(WindowX, TypedKeysArriveWithCodesCharactersAndModifiers) {
 // X11 hands a modifier's release the state from before it, with the modifier still held.
 TEST_F(WindowX, ReleasingAModifierLetsGoOfIt) {
     ASSERT_NE(window.handle, nullptr);
-    ASSERT_TRUE(wait_for_focus()) << "the window never got the focus";
+    ASSERT_TRUE(wait_for_window_focus(window.handle)) << "the window never got the focus";
     for (const char* key : {"Control_L", "Shift_R", "Alt_L"}) {
         SCOPED_TRACE(key);
         window.event_count = 0;

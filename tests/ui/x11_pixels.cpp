@@ -53,3 +53,13 @@ std::vector<uint32_t> read_x11_window_pixels(GLFWwindow* handle, uint32_t width,
     XDestroyImage(image);
     return pixels;
 }
+
+bool wait_for_window_focus(GLFWwindow* handle) {
+    for (int i = 0; i < 250; i++) {
+        glfwPollEvents();
+        if (glfwGetWindowAttrib(handle, GLFW_FOCUSED)) return true;
+        if (i % 25 == 0) glfwFocusWindow(handle);
+        usleep(20000);
+    }
+    return false;
+}

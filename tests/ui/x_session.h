@@ -150,12 +150,12 @@ struct X_Session {
         if (out.fd >= 0) close(out.fd);
     }
 
-    // An X server on a display number of its own choosing.
-    bool start_xvfb() {
+    // An X server on a display number of its own choosing, its screen as Xvfb's -screen takes it.
+    bool start_xvfb(const std::string& screen = "1024x768x24") {
         XSetErrorHandler([](Display*, XErrorEvent*) { return 0; });  // a failed grab is a failed check, not an exit
         int fds[2];
         if (pipe2(fds, O_CLOEXEC) != 0) return false;
-        xvfb = spawn({"Xvfb", "-displayfd", std::to_string(fds[1]), "-screen", "0", "1024x768x24", "-nolisten", "tcp"},
+        xvfb = spawn({"Xvfb", "-displayfd", std::to_string(fds[1]), "-screen", "0", screen, "-nolisten", "tcp"},
                      "", nullptr, fds[1]);
         close(fds[1]);
         Line_Reader r;
