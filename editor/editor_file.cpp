@@ -11,6 +11,7 @@
 Editor_Files_Block* editor_files_memory;
 Editor_File* current_file;
 u64 last_time_we_asked_to_disable_vsync;
+u8 tabs_read_lock;
 
 Editor_File* editor_file_or_current(Editor_File* file) { return file ? file : current_file; }
 

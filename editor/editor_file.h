@@ -138,6 +138,13 @@ extern Editor_Files_Block* editor_files_memory;  // first block; mapped on the f
 extern Editor_File* current_file;                // the file that has the keyboard, or null
 extern u64 last_time_we_asked_to_disable_vsync;  // microseconds; the main loop swaps without vsync for 0.5 s after it
 
+extern u8 tabs_read_lock;
+// Guards the shell's tab list and what its records point at against reading threads (the
+// file watcher, the update download, the searches). Of a file in a tab, the watcher reads
+// the size of the text and the modification time under it, so reloading and saving write
+// those two under it too, never across their I/O. Taken after the custom layer's two locks,
+// before the layer's lists lock; never twice by one thread.
+
 //~ editor_file.cpp
 
 void init_file(Editor_File* file, u16 extra_flags);

@@ -159,10 +159,12 @@ b8 reload_file(Editor_File* file) {
         return false;
     }
     free_undo_records(file);
+    spin_lock(&tabs_read_lock);  // the watcher compares these two with the disk
     replace_text(file, &read);
+    file->modification_time = read.modification_time;
+    spin_unlock(&tabs_read_lock);
     editor_forget_lexer_states(file);
     atomic_and_u16(&file->flags, (u16)~FILE_GONE_FROM_DISK);
-    file->modification_time = read.modification_time;
     s64 count = file->text.count;
     if (file->cursor > count) editor_set_cursor(file, 0);
     clamp_to_text(&file->selection_anchor, count);
@@ -270,7 +272,11 @@ static b8 write_text_to_disk(Editor_File* file) {
         fsync(directory_fd);
         close(directory_fd);
     }
-    if (stat((char*)target.data, &st) == 0) file->modification_time = get_whole_modification_time(&st);
+    if (stat((char*)target.data, &st) == 0) {
+        spin_lock(&tabs_read_lock);  // the watcher compares it with the disk
+        file->modification_time = get_whole_modification_time(&st);
+        spin_unlock(&tabs_read_lock);
+    }
     atomic_and_u16(&file->flags, (u16)~(FILE_MODIFIED | FILE_CHANGED_ON_DISK | FILE_GONE_FROM_DISK));
     return true;
 }

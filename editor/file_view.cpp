@@ -334,9 +334,8 @@ void draw_file(Editor_File* file, Font_Pool* font, v2 top_left, v2 bottom_right)
             file->syntax_end = range_end;
         } else {
             compute_syntax_state(file, range_start, range_end);
-            // The runtime enters the layer's #syntax block here, under the layer's execution
-            // lock and with custom_layer_execution_file set to this record; without a
-            // block the text keeps the theme's colour.
+            // Without a layer or its #syntax block the text keeps the theme's colour.
+            run_syntax_block(file);
         }
         atomic_and_u16(&file->flags, (u16)~FILE_NEEDS_SYNTAX);
     }

@@ -185,3 +185,14 @@ b8 custom_layer_copy_lists_tmp(Custom_Layer_Lists* out);
 // temporary memory, taken under lists_lock: what a search thread works from while
 // set_settings may rebuild the originals. False (out emptied) when temporary memory is
 // full.
+
+//~ layer_guard.cpp: where the file view enters the layer
+
+struct Editor_File;
+
+b8 run_syntax_block(Editor_File* file);
+// Runs the installed image's #syntax block on the file (whose visible range the view stored
+// in it): under the execution lock, with custom_layer_execution_file set to the file. False,
+// running nothing, without an image or without the block, and when the block was stopped
+// (reported like a compile error, the layer unloaded). Main thread; the caller holds no
+// layer lock.

@@ -240,3 +240,10 @@ b8 amd64_execute(u8* entry, Editor_File* file) {
     custom_layer_execution_file = nullptr;
     return false;
 }
+
+b8 run_syntax_block(Editor_File* file) {
+    spin_lock(&custom_layer.execution_lock);
+    b8 ran = custom_layer_has_block(LAYER_HAS_SYNTAX) && amd64_execute(get_syntax_block_entry_point(custom_layer.image), file);
+    spin_unlock(&custom_layer.execution_lock);
+    return ran;
+}

@@ -101,12 +101,16 @@ struct Layer_Source_Record {
     u64 modification_time;  // whole nanoseconds; 0 with the size for a file that was not found
 };
 
+// Far more than a layer reads: past them, a source counts as unseen.
+#define LAYER_SOURCE_RECORD_CAPACITY 1024u
+#define LAYER_SOURCE_TEXT_CAPACITY   (1024u * 1024u)
+
 void reset_layer_sources();
 // Forgets the records: the start of a compile.
 
 void record_layer_source(u8* path, u64 length, b8 found, u64 size, u64 modification_time);
-// Appends a record (the path is copied). Nothing is recorded when memory runs out: the
-// file then counts as unseen, and the writer reads its size and time itself.
+// Appends a record (the path is copied). Nothing is recorded past the capacities: the file
+// then counts as unseen, and the writer reads its size and time itself.
 
 u32 get_layer_source_count();
 Layer_Source_Record* get_layer_source(u32 index);

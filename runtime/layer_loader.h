@@ -12,8 +12,8 @@ struct Editor_File;
 
 b8 compile_from_file(u8* path, u64 length, Version_Info* version);
 // The compile pipeline: compiles the file with the support sources beside the executable and
-// writes "custom.8b" (output_amd64_file). False after its reports in compile_errors. Until
-// the pipeline is linked, a stand-in reports that this build cannot compile.
+// writes "custom.8b" (output_amd64_file). False after its reports in compile_errors. A
+// success that leaves the old image in place is taken as a failed load.
 
 //~ layer_loader.cpp
 

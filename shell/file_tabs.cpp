@@ -21,6 +21,17 @@ static b8 file_has_path(Editor_File* file, Filepath* path) {
     return strings_equal(file->name, String{last->text, (s64)last->length});
 }
 
+void open_new_file_tab() {
+    Editor_File* file = add_a_file();
+    if (!file) return;
+    if (!queue_add_tab_command(TAB_FILE, file)) {
+        close_file(file);
+        return;
+    }
+    current_file = file;
+    global_editor_context = CONTEXT_FILE;
+}
+
 void editor_load_or_go_to_file(u8* path, s64 length, u32 line) {
     u64 saved = tmp_get_used();
     Filepath* split = (Filepath*)tmp_allocate_aligned(sizeof(Filepath), alignof(Filepath));

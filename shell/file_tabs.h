@@ -1,5 +1,6 @@
-// What the shell does with file tabs beyond the list itself: opening a path at a line in a
-// tab (or going to the tab that shows it) and saving the current tab's file.
+// What the shell does with file tabs beyond the list itself: a new untitled text, opening a
+// path at a line in a tab (or going to the tab that shows it) and saving the current tab's
+// file.
 #pragma once
 
 #include "foundation/foundation.h"
@@ -7,6 +8,9 @@
 struct Editor_File;
 
 //~ file_tabs.cpp
+
+void open_new_file_tab();
+// A fresh untitled text, which gets the keyboard now and its tab on the next frame.
 
 void editor_load_or_go_to_file(u8* path, s64 length, u32 line);
 // When a file tab shows the path, queues going to it; otherwise loads the file into a new

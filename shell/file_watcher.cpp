@@ -4,6 +4,7 @@
 #include "shell/tabs.h"
 #include "editor/editor.h"
 #include "runtime/custom_layer.h"
+#include "runtime/layer_image.h"
 #include "ui/window.h"
 
 #include <pthread.h>
@@ -92,76 +93,33 @@ u32 watch_open_files() {
 
 //~ Layer sources
 
-// The rows of the image's source table: name, name length, nanoseconds of the modification
-// time, size.
-enum { SOURCE_NAME = 0, SOURCE_NAME_LENGTH = 1, SOURCE_NANOSECONDS = 2, SOURCE_SIZE = 3 };
-
-static u64* source_row(Layer_Source_View* view, u32 index) { return (u64*)(view->entries + (u64)index * view->stride); }
-
-// A missing source reads as size 0 and time 0, which differs from any file that existed.
-static void stat_source(char* path, struct stat* st) {
-    if (stat(path, st) != 0) memset(st, 0, sizeof(*st));
-}
-
-// The seconds of each source as the watcher last saw them, for the row they were seen
-// with: a row the layer replaced (another compile, or a refresh) starts over from what is
-// on disk. Only the watcher's passes touch it.
-struct Source_Seconds {
-    u64 recorded_nanoseconds;
-    u64 recorded_size;
-    s64 seconds;
-    b8 known;
-};
-static Source_Seconds source_seconds[WATCHED_SOURCE_SECONDS_CAPACITY];
-
-static b8 seconds_changed(u32 index, u64* row, struct stat* st) {
-    if (index >= WATCHED_SOURCE_SECONDS_CAPACITY) return false;
-    Source_Seconds* s = &source_seconds[index];
-    s64 seconds = (s64)st->st_mtim.tv_sec;
-    if (!s->known || s->recorded_nanoseconds != row[SOURCE_NANOSECONDS] || s->recorded_size != row[SOURCE_SIZE]) {
-        *s = Source_Seconds{row[SOURCE_NANOSECONDS], row[SOURCE_SIZE], seconds, true};
-        return false;
-    }
-    if (s->seconds == seconds) return false;
-    // Remembered now, so a failed recompile (which rewrites the row as it was) asks once.
-    s->seconds = seconds;
-    return true;
-}
-
+// The watched sources are the runtime's table: those of the installed image, or those the
+// last compile read or tried to, watched also when no layer is loaded, so fixing a layer
+// that failed to compile loads it. Each row holds the size and whole modification time the
+// compile saw; a source is compared by the runtime's own stat, so the two never disagree.
 b8 watch_layer_sources() {
     u64 saved = tmp_get_used();
     spin_lock(&custom_layer.sources_lock);
     Layer_Source_View view = custom_layer.watched_sources;
-    if (!custom_layer.image || !view.entries || view.count == 0) {
-        spin_unlock(&custom_layer.sources_lock);
-        return false;
-    }
-    // The names live in the image, which a recompile replaces: copied under the lock.
-    u64* rows = (u64*)tmp_allocate_aligned(sizeof(u64) * 4 * view.count, alignof(u64));
-    char** paths = (char**)tmp_allocate_aligned(sizeof(char*) * view.count, alignof(char*));
+    // The rows may be replaced by the next compile: copied under the lock.
+    Layer_Source_Entry* rows =
+        (Layer_Source_Entry*)tmp_allocate_aligned(sizeof(Layer_Source_Entry) * (view.count + 1), alignof(Layer_Source_Entry));
+    char** paths = (char**)tmp_allocate_aligned(sizeof(char*) * (view.count + 1), alignof(char*));
     for (u32 i = 0; rows && paths && i < view.count; i++) {
-        u64* row = source_row(&view, i);
-        memcpy(rows + 4 * i, row, 4 * sizeof(u64));
-        paths[i] = to_tmp_c_string(String{(u8*)row[SOURCE_NAME], (s64)row[SOURCE_NAME_LENGTH]});
+        memcpy(&rows[i], view.entries + (u64)i * view.stride, sizeof(Layer_Source_Entry));
+        paths[i] = to_tmp_c_string(String{(u8*)rows[i].name, (s64)rows[i].name_length});
     }
     spin_unlock(&custom_layer.sources_lock);
-    if (!rows || !paths) {
-        tmp_set_used(saved);
-        return false;
-    }
 
     b8 asked = false;
-    for (u32 i = 0; i < view.count && !asked; i++) {
+    for (u32 i = 0; rows && paths && i < view.count && !asked; i++) {
         if (!paths[i]) continue;
-        u64* row = rows + 4 * i;
-        struct stat st;
-        stat_source(paths[i], &st);
-        b8 changed = (u64)st.st_size != row[SOURCE_SIZE] || (u64)st.st_mtim.tv_nsec != row[SOURCE_NANOSECONDS];
-        if (!changed && !seconds_changed(i, row, &st)) continue;
+        u64 size, time;
+        stat_layer_source(paths[i], &size, &time);
+        if (size == rows[i].size && time == rows[i].modification_time) continue;
         spin_lock(&custom_layer.sources_lock);
-        // Asked only while the same image is installed: a new one records its own times.
-        if (custom_layer.image && custom_layer.watched_sources.entries == view.entries &&
-            custom_layer.watched_sources.count == view.count) {
+        // Asked only while the rows are the ones compared: a compile meanwhile made its own.
+        if (custom_layer.watched_sources.entries == view.entries && custom_layer.watched_sources.count == view.count) {
             custom_layer.recompile_request = 1;
             asked = true;
         }
@@ -170,22 +128,6 @@ b8 watch_layer_sources() {
     }
     tmp_set_used(saved);
     return asked;
-}
-
-void refresh_watched_sources() {
-    Layer_Source_View* view = &custom_layer.watched_sources;
-    if (!custom_layer.image || !view->entries) return;
-    u64 saved = tmp_get_used();
-    for (u32 i = 0; i < view->count; i++) {
-        u64* row = source_row(view, i);
-        char* path = to_tmp_c_string(String{(u8*)row[SOURCE_NAME], (s64)row[SOURCE_NAME_LENGTH]});
-        if (!path) break;
-        struct stat st;
-        stat_source(path, &st);
-        row[SOURCE_SIZE] = (u64)st.st_size;
-        row[SOURCE_NANOSECONDS] = (u64)st.st_mtim.tv_nsec;
-    }
-    tmp_set_used(saved);
 }
 
 //~ The thread

@@ -8,9 +8,6 @@
 #include "foundation/foundation.h"
 
 #define FILE_WATCHER_INTERVAL_MILLISECONDS 100
-// Sources whose modification seconds the watcher remembers (the layer's own rows hold only
-// the nanoseconds); sources past these are compared by size and nanoseconds alone.
-#define WATCHED_SOURCE_SECONDS_CAPACITY 64
 
 //~ file_watcher.cpp
 
@@ -24,14 +21,10 @@ u32 watch_open_files();
 // Returns how many files it flagged, each a reason to wake the main loop.
 
 b8 watch_layer_sources();
-// One pass over the sources of the loaded layer image (none while no image is loaded):
-// true, with the recompile request set, at the first source whose size or modification
-// time differs from what the image recorded (or, for the seconds, from what this pass saw
-// last); later sources wait for the next pass.
-
-void refresh_watched_sources();
-// After a failed recompile: every source's row takes the size and modification time it has
-// now, so that only its next change asks again. The caller holds the sources lock.
+// One pass over the layer's watched sources (those of the installed image, or those the
+// last compile read or tried to, also with no layer loaded): true, with the recompile
+// request set, at the first source whose size or whole modification time (symlinks
+// followed) differs from its row; later sources wait for the next pass.
 
 void* file_watcher(void* unused);
 // Thread entry: both passes every FILE_WATCHER_INTERVAL_MILLISECONDS for as long as the

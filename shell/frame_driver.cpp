@@ -4,7 +4,6 @@
 #include "shell/editor_commands.h"
 #include "shell/editor_state.h"
 #include "shell/file_tabs.h"
-#include "shell/file_watcher.h"
 #include "shell/layer_calls.h"
 #include "shell/main_loop.h"
 #include "shell/notifications.h"
@@ -61,28 +60,17 @@ void update_editor() {
     b8 keyboard_seen = false;
     u32 made = events ? make_custom_layer_events(window.events, count, events, &keyboard_seen) : 0;
     if (keyboard_seen) ui_do_not_stop_after_current_frame();
-
-    spin_lock(&custom_layer.sources_lock);
-    if (made > 0) {
-        custom_layer.events = events;
-        custom_layer.event_count = made;
-        spin_lock(&custom_layer.execution_lock);
-        if (custom_layer_has_block(LAYER_HAS_EVENTS)) run_events_block();
-        spin_unlock(&custom_layer.execution_lock);
-    }
-    // The list lives in this frame's temporary memory; nothing may read it later.
-    custom_layer.events = nullptr;
-    custom_layer.event_count = 0;
-    spin_unlock(&custom_layer.sources_lock);
+    run_events_block(events, made);
 }
 
 void recompile_custom_layer_if_asked() {
+    // The request is taken under the sources lock; the compile takes that lock itself. A
+    // failed compile watches what it read, so only the next change asks again.
     spin_lock(&custom_layer.sources_lock);
-    if (custom_layer.recompile_request) {
-        custom_layer.recompile_request = 0;
-        if (!load_custom_layer(0)) refresh_watched_sources();
-    }
+    b8 asked = custom_layer.recompile_request;
+    custom_layer.recompile_request = 0;
     spin_unlock(&custom_layer.sources_lock);
+    if (asked) load_custom_layer(0);
 }
 
 //~ Tabs the frame keeps
@@ -202,17 +190,6 @@ void open_new_terminal_tab() {
     }
     current_file = input_line;
     global_editor_context = CONTEXT_TERMINAL;
-}
-
-void open_new_file_tab() {
-    Editor_File* file = add_a_file();
-    if (!file) return;
-    if (!queue_add_tab_command(TAB_FILE, file)) {
-        close_file(file);
-        return;
-    }
-    current_file = file;
-    global_editor_context = CONTEXT_FILE;
 }
 
 void switch_to_neighbour_tab(s32 direction) {

@@ -51,8 +51,8 @@ void update_editor();
 // record's list is emptied again afterwards: it lives for this call only.
 
 void recompile_custom_layer_if_asked();
-// Recompiles the layer when the file watcher asked for it; after a failure the watched
-// sources take their current times so that only their next change asks again.
+// Recompiles the layer when the file watcher asked for it. A failed compile keeps the layer
+// that is installed and watches the sources it read, so only their next change asks again.
 
 void keep_compile_errors_tab_in_step();
 // A compile-errors tab exists exactly while compile_errors is not empty: one is made and
@@ -72,9 +72,6 @@ void run_in_terminal_tab(u8* text, u64 count, Filepath* directory);
 
 void open_new_terminal_tab();
 // A fresh input line, which gets the keyboard now and its terminal tab on the next frame.
-
-void open_new_file_tab();
-// A fresh untitled text, which gets the keyboard now and its tab on the next frame.
 
 void switch_to_neighbour_tab(s32 direction);
 // The tab left (-1) or right (+1) of the current one made current, wrapping at the ends.

@@ -17,6 +17,7 @@
 #include "shell/update_client.h"
 #include "compiler/core/compiler_core.h"
 #include "runtime/custom_layer.h"
+#include "runtime/foreign_routines.h"
 #include "terminal/terminal.h"
 #include "ui/ui.h"
 
@@ -164,6 +165,7 @@ b8 start_editor() {
     init_compiler(executable_filepath);
     replace_updater(executable_filepath);
     set_up_editor_state();
+    setup_foreign_routines_table();  // the compiler binds imports by these hashes
     load_custom_layer(1);
     start_file_watcher();
     start_update_checker();

@@ -12,7 +12,6 @@
 #include <string.h>
 
 Dynamic_Array tabs;
-u8 tabs_read_lock;
 u32 current_tab_index;
 u32 tmp_current_tab_index;
 u32 next_tab_id;

@@ -71,10 +71,7 @@ struct Tab {
 
 //~ The list
 
-extern Dynamic_Array tabs;  // of Tab, in display order
-extern u8 tabs_read_lock;
-// Guards tabs and what the records point at against reading threads. Taken after the
-// custom layer's two locks, before the layer's lists lock; never twice by one thread.
+extern Dynamic_Array tabs;  // of Tab, in display order; guarded by tabs_read_lock (editor_file.h)
 
 extern u32 current_tab_index;      // no tab is current when it is not below the count
 extern u32 tmp_current_tab_index;  // the current index when editor commands are queued

@@ -4,11 +4,10 @@
 // is shown; only boxes and glyphs of lines inside the view are drawn. Main thread only.
 
 #include "terminal/terminal.h"
+#include "editor/clipboard.h"
 #include "runtime/custom_layer.h"
 #include "ui/ui.h"
 
-#define GLFW_INCLUDE_NONE
-#include <GLFW/glfw3.h>
 #include <math.h>
 #include <string.h>
 
@@ -278,21 +277,20 @@ static void append_octets(Dynamic_Array* out, u8* data, u64 count) {
     if (at) memcpy(at, data, count);
 }
 
-// The command, then its output with every line break as one line feed, on the clipboard.
+// The command, then its output with every line break as one line feed: the editor's copy
+// without padding, and the clipboard, as any copy of the editor.
 static void copy_block(Terminal_Result* block) {
-    Dynamic_Array text;
-    init_dynamic_array(&text, 1);
-    append_octets(&text, block->command.data, (u64)block->command.count);
+    Dynamic_Array* text = &text_copied_as_if_there_was_no_padding;
+    text->count = 0;
+    append_octets(text, block->command.data, (u64)block->command.count);
     u32 count = block->tokens.count;
-    if (count) append_octets(&text, (u8*)"\n\n", 2);
+    if (count) append_octets(text, (u8*)"\n\n", 2);
     Terminal_Token* tokens = (Terminal_Token*)block->tokens.data;
     for (u32 i = 0; i < count; i++) {
-        if (tokens[i].kind == TERMINAL_TOKEN_NEW_LINE) append_octets(&text, (u8*)"\n", 1);
-        else append_octets(&text, block->text.data + tokens[i].offset, tokens[i].length);
+        if (tokens[i].kind == TERMINAL_TOKEN_NEW_LINE) append_octets(text, (u8*)"\n", 1);
+        else append_octets(text, block->text.data + tokens[i].offset, tokens[i].length);
     }
-    append_octets(&text, (u8*)"", 1);
-    if (text.count) glfwSetClipboardString(nullptr, (char*)text.data);
-    dynamic_array_free(&text);
+    editor_set_clipboard_text(text->data, text->count);
     block->copy_time = os_get_monotonic_microseconds();
 }
 

@@ -10,6 +10,7 @@
 #include "compiler/parser/parser.h"
 #include "foundation/log.h"
 #include "foundation/os_files.h"
+#include "runtime/layer_image.h"
 
 // The real path of each loaded file, by file index, in compiler_static_strings. Entries
 // past the count of loaded files belong to an earlier compile and are never read.
@@ -25,6 +26,9 @@ Source_File* get_source_file(u32 index) {
 struct Loaded_Text {
     Gp_Allocation buffer;  // empty for an empty file
     u32 size;
+    b8 found;                // the file was opened and its status read
+    u64 found_size;          // as fstat gave them
+    u64 modification_time;   // whole nanoseconds
 };
 
 // Reads the file whole. On false nothing stays allocated and the reason is logged.
@@ -38,9 +42,16 @@ static b8 read_whole_file(const char* path, Loaded_Text* text) {
     }
     struct stat status;
     const char* refusal = 0;
-    if (fstat(fd, &status) != 0) refusal = strerror(errno);
-    else if (!S_ISREG(status.st_mode)) refusal = "not a regular file";
-    else if ((u64)status.st_size > SOURCE_FILE_MAX_SIZE) refusal = "larger than 64 MiB";
+    if (fstat(fd, &status) != 0) {
+        refusal = strerror(errno);
+    } else {
+        // What the compile saw of the file: its image records it and the watcher compares.
+        text->found = true;
+        text->found_size = (u64)status.st_size;
+        text->modification_time = (u64)status.st_mtim.tv_sec * 1000000000ull + (u64)status.st_mtim.tv_nsec;
+        if (!S_ISREG(status.st_mode)) refusal = "not a regular file";
+        else if ((u64)status.st_size > SOURCE_FILE_MAX_SIZE) refusal = "larger than 64 MiB";
+    }
     if (refusal) {
         add_log(0, LOG_ERROR, "Cannot load source file %s: %s", path, refusal);
         close(fd);
@@ -57,6 +68,14 @@ static b8 read_whole_file(const char* path, Loaded_Text* text) {
     }
     text->size = (u32)size;
     return true;
+}
+
+// Reads the file and records what the compile saw of it, also when it could not be read:
+// the watcher then waits on that file, so fixing it asks for the next compile.
+static b8 read_source_file(u8* path, u64 length, const char* c_path, Loaded_Text* text) {
+    b8 read = read_whole_file(c_path, text);
+    record_layer_source(path, length, text->found, text->found_size, text->modification_time);
+    return read;
 }
 
 // The real path of a file, copied into compiler_static_strings; empty when it cannot be
@@ -129,7 +148,7 @@ Source_File* compiler_load_file(u8* path, u64 length) {
         return 0;
     }
     Loaded_Text text;
-    if (!read_whole_file(c_path, &text)) {
+    if (!read_source_file(path, length, c_path, &text)) {
         print_error("Failed to load file '%s'.", c_path);
         return 0;
     }
@@ -146,7 +165,7 @@ b8 compiler_load_and_preparse_file(u8* path, u64 length, Scope* scope, Global_Wo
         return false;
     }
     Loaded_Text text;
-    if (!read_whole_file(c_path, &text)) {
+    if (!read_source_file(path, length, c_path, &text)) {
         print_error_on_trace(directive, "Failed to load file '%s'.", c_path);
         return false;
     }

@@ -232,17 +232,35 @@ TEST_F(Layer_Loader_Test, AFirstFailedCompileStillWatchesTheSources) {
     EXPECT_EQ(watched_names(), default_sources());
 }
 
-TEST_F(Layer_Loader_Test, AnImageMissingAfterItsCompileKeepsTheLayer) {
-    test_compiler.program = make_log_program();
-    ASSERT_TRUE(compile_custom_layer(0));
-    u8* installed = custom_layer.image;
-    test_compiler.program = make_block_program({0xC3}, &Test_Program::on_load);
-    test_compiler.remove_image = true;
-    EXPECT_FALSE(compile_custom_layer(0));
-    EXPECT_EQ(custom_layer.image, installed);
-    EXPECT_EQ(first_compile_error(), "Failed to load '" + image_path() + "'.");
-    EXPECT_NE(global_flags & DISPLAY_COMPILE_ERRORS, 0u);
-    EXPECT_EQ(watched_names(), default_sources());
+TEST_F(Layer_Loader_Test, ACompileThatLeavesNoNewImageKeepsTheLayer) {
+    struct Case {
+        const char* name;
+        b8 Test_Compiler::* flag;
+        const char* reason;
+    };
+    const Case cases[] = {
+        {"the image removed", &Test_Compiler::remove_image, "it is missing"},
+        {"the old image left in place", &Test_Compiler::write_nothing, "the compile wrote no new image"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        test_compiler = Test_Compiler{};
+        test_compiler.program = make_log_program();
+        ASSERT_TRUE(compile_custom_layer(0));
+        u8* installed = custom_layer.image;
+        compile_errors.count = 0;
+        global_flags = SHOULD_RUN;
+        u64 mark = __global_log.used;
+        test_compiler.program = make_block_program({0xC3}, &Test_Program::on_load);
+        test_compiler.*c.flag = true;
+        EXPECT_FALSE(compile_custom_layer(0));
+        EXPECT_EQ(custom_layer.image, installed);
+        EXPECT_EQ(first_compile_error(), "Failed to load '" + image_path() + "'.");
+        std::string log((char*)__global_log.memory + mark, __global_log.used - mark);
+        EXPECT_NE(log.find("Failed to load '" + image_path() + "': " + c.reason + "."), std::string::npos) << log;
+        EXPECT_NE(global_flags & DISPLAY_COMPILE_ERRORS, 0u);
+        EXPECT_EQ(watched_names(), default_sources());
+    }
 }
 
 TEST_F(Layer_Loader_Test, BlocksRunAndFilesAreMarkedOnlyWhenTheImageHasThem) {

@@ -8,11 +8,13 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <functional>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "editor/editor.h"
+#include "runtime/layer_image.h"
 #include "shell/shell.h"
 #include "tests/shell/shell_test_support.h"
 
@@ -177,26 +179,28 @@ TEST_F(File_Watcher_Test, WhatIsNeverFlagged) {
 
 namespace {
 
-// A stand-in for an installed image's source table: rows of {name, length, nanoseconds, size}.
-struct Fake_Layer {
+// Stands for the runtime's watched-source rows: {name, length, whole time, size} as a
+// compile saw each source.
+struct Watched_Sources {
     std::vector<std::string> names;
-    std::vector<u64> rows;
-    u8 image[8] = {};
+    std::vector<Layer_Source_Entry> rows;
 
     void add(const std::string& path) {
         names.push_back(path);
-        struct stat st;
-        ASSERT_EQ(stat(path.c_str(), &st), 0);
-        rows.insert(rows.end(), {0, (u64)path.size(), (u64)st.st_mtim.tv_nsec, (u64)st.st_size});
+        Layer_Source_Entry row = {0, (u64)path.size(), 0, 0};
+        stat_layer_source(path.c_str(), &row.size, &row.modification_time);
+        rows.push_back(row);
+    }
+    // What a compile that read the sources again records.
+    void take_current(size_t i) {
+        stat_layer_source(names[i].c_str(), &rows[i].size, &rows[i].modification_time);
     }
     void install() {
-        for (size_t i = 0; i < names.size(); i++) rows[4 * i] = (u64)names[i].data();
-        custom_layer.image = image;
-        custom_layer.watched_sources = Layer_Source_View{(u8*)rows.data(), 32, (u32)names.size()};
+        for (size_t i = 0; i < names.size(); i++) rows[i].name = (u64)names[i].data();
+        custom_layer.watched_sources = Layer_Source_View{(u8*)rows.data(), sizeof(Layer_Source_Entry), (u32)rows.size()};
         custom_layer.recompile_request = 0;
     }
-    ~Fake_Layer() {
-        custom_layer.image = nullptr;
+    ~Watched_Sources() {
         custom_layer.watched_sources = Layer_Source_View{};
         custom_layer.recompile_request = 0;
     }
@@ -204,69 +208,60 @@ struct Fake_Layer {
 
 }  // namespace
 
+// No layer is loaded here: the sources of a failed compile are watched all the same.
 TEST_F(File_Watcher_Test, LayerSourcesAskForARecompile) {
-    std::string a = scratch + "/custom.8", b = scratch + "/more.8";
+    std::string a = scratch + "/custom.8", b = scratch + "/more.8", target = scratch + "/target.8",
+                link = scratch + "/linked.8", missing = scratch + "/missing.8";
     write_test_file(a, "a");
     write_test_file(b, "b");
+    write_test_file(target, "t");
+    ASSERT_EQ(symlink(target.c_str(), link.c_str()), 0);
     set_mtime(a, 1700000000, 100);
     set_mtime(b, 1700000000, 200);
-    Fake_Layer layer;
-    layer.add(a);
-    layer.add(b);
-    layer.install();
+    set_mtime(target, 1700000000, 300);
+    Watched_Sources sources;
+    for (const std::string& path : {a, b, link, missing}) sources.add(path);
+    sources.install();
+    ASSERT_EQ(custom_layer.image, nullptr);
 
     EXPECT_FALSE(watch_layer_sources());
-    EXPECT_FALSE(watch_layer_sources());
+    EXPECT_FALSE(watch_layer_sources()) << "a missing source recorded as missing is unchanged";
     EXPECT_EQ(custom_layer.recompile_request, 0);
 
-    {
-        SCOPED_TRACE("no image, nothing watched");
-        custom_layer.image = nullptr;
-        write_test_file(b, "bigger");
-        EXPECT_FALSE(watch_layer_sources());
-        custom_layer.image = layer.image;
-    }
-    {
-        SCOPED_TRACE("a changed size asks; a failed recompile takes the new times");
+    struct Change {
+        const char* name;
+        size_t source;
+        std::function<void()> change;
+    };
+    const Change changes[] = {
+        {"a new size", 1, [&] { write_test_file(b, "bigger"); }},
+        {"the seconds alone", 0, [&] { set_mtime(a, 1700000005, 100); }},
+        {"the nanoseconds alone", 1, [&] { set_mtime(b, mtime_of(b).tv_sec, 999); }},
+        {"a symlink's target", 2, [&] { set_mtime(target, 1700000000, 301); }},
+        {"a missing source that appears", 3, [&] { write_test_file(missing, ""); }},
+        {"a source that disappears", 0, [&] { ASSERT_EQ(unlink(a.c_str()), 0); }},
+    };
+    for (const Change& c : changes) {
+        SCOPED_TRACE(c.name);
+        c.change();
         EXPECT_TRUE(watch_layer_sources());
         EXPECT_EQ(custom_layer.recompile_request, 1);
         custom_layer.recompile_request = 0;
-        spin_lock(&custom_layer.sources_lock);
-        refresh_watched_sources();
-        spin_unlock(&custom_layer.sources_lock);
-        EXPECT_EQ(layer.rows[7], 6u);
+        sources.take_current(c.source);
         EXPECT_FALSE(watch_layer_sources()) << "asked once, not at every pass";
     }
     {
-        SCOPED_TRACE("the seconds alone");
-        set_mtime(a, 1700000005, 100);
-        EXPECT_TRUE(watch_layer_sources());
-        custom_layer.recompile_request = 0;
-        spin_lock(&custom_layer.sources_lock);
-        refresh_watched_sources();
-        spin_unlock(&custom_layer.sources_lock);
+        SCOPED_TRACE("the link itself is not the source");
+        set_mtime(link, 1600000000, 7, true);
         EXPECT_FALSE(watch_layer_sources());
-    }
-    {
-        SCOPED_TRACE("the nanoseconds alone");
-        set_mtime(b, mtime_of(b).tv_sec, 999);
-        EXPECT_TRUE(watch_layer_sources());
-    }
-    {
-        SCOPED_TRACE("a source that disappeared");
-        custom_layer.recompile_request = 0;
-        spin_lock(&custom_layer.sources_lock);
-        refresh_watched_sources();
-        spin_unlock(&custom_layer.sources_lock);
-        ASSERT_EQ(unlink(a.c_str()), 0);
-        EXPECT_TRUE(watch_layer_sources());
     }
 }
 
 //~ On a thread
 
-// The watcher's passes against a main thread that opens, closes and moves file tabs while
-// files change on disk: every read of the list is under its lock.
+// The watcher's passes against a main thread that opens, closes, moves, reloads and saves
+// file tabs while files change on disk: every read of the list is under its lock, and so is
+// every write of what the watcher reads of a file.
 TEST_F(File_Watcher_Test, FileWatcherThreadsPassesWhileTabsChange) {
     std::vector<std::string> paths;
     for (int i = 0; i < 6; i++) {
@@ -292,6 +287,15 @@ TEST_F(File_Watcher_Test, FileWatcherThreadsPassesWhileTabsChange) {
             close_tab(get_tab((u32)round % tabs.count));
         } else {
             move_tab(0, tabs.count - 1);
+        }
+        // Reloading and saving write the size and time the watcher compares meanwhile.
+        Tab* tab = get_tab((u32)round % tabs.count);
+        if (round % 5 == 1) {
+            spin_lock(&tab->file->lock);
+            reload_file(tab->file);
+            spin_unlock(&tab->file->lock);
+        } else if (round % 5 == 3) {
+            save_file(tab->file);
         }
     }
     stop = true;

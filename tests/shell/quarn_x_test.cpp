@@ -1,7 +1,9 @@
 // The quarn program itself under Xvfb, installed with its files in a scratch directory:
 // the window and its title, the command line, the information panel and the top bar's
 // icons, the file watcher's marks, a save past the file-size limit, the updater swap,
-// closing the window, the log it leaves, and a start without a display.
+// closing the window, the log it leaves, a start without a display, and the custom layer:
+// a failed compile's report and the recompile a changed source asks for, an image loaded
+// without compiling, and a layer stopped by a fault in #events.
 #include "tests/ui/x_session.h"
 
 #include <sys/stat.h>
@@ -11,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/runtime/runtime_test_images.h"
 #include "tests/shell/shell_test_support.h"
 #include "tests/shell/x_windows.h"
 
@@ -27,13 +30,26 @@ const float GAP = 0.4f * FONT, BAR_HEIGHT = 1.5f * FONT, TAB_WIDTH = 10 * FONT;
 float icon_x(int slot) { return slot * (FONT + GAP) + FONT / 2; }
 float icon_y() { return BAR_HEIGHT / 2; }
 
-// A copy of the program and the files it reads beside itself.
+// Writes the program as "custom.8b" into the directory, as a compile there would. Its
+// sources are the layer's files of that directory, with the size and time they have now.
+void install_layer_image(const std::string& directory, const Test_Program& program) {
+    String saved = executable_filepath;
+    executable_filepath = String{(u8*)directory.data(), (s64)directory.size()};
+    reset_layer_sources();  // what this process compiled before is not the directory's
+    EXPECT_TRUE(write_test_image(program));
+    executable_filepath = saved;
+}
+
+// A copy of the program and the files it reads beside itself. The layer is an image with
+// no blocks whose sources are all missing, so it loads without a compile: the tests of the
+// rest of the editor do not hang on what the compiler can do.
 std::string install_editor() {
     std::string dir = make_scratch_directory();
     std::filesystem::path bin = std::filesystem::path(QUARN_EDITOR).parent_path();
     for (const char* name : {"quarn", "quarn.data", "LOGO"}) {
         std::filesystem::copy_file(bin / name, std::filesystem::path(dir) / name);
     }
+    install_layer_image(dir, Test_Program{});
     return dir;
 }
 
@@ -226,7 +242,7 @@ TEST_F(Quarn_X_Test, ThePanelTheNewTabIconsAndTheNeighbourTabs) {
         return is_current_tab_colour(s.tab_pixel(bar_left, 1)) && !is_bar_colour(s.tab_pixel(bar_left, 2));
     }));
 
-    // Without a layer the keys reach nothing: typing changes no pixel of the tabs.
+    // A layer without an #events block: the keys reach nothing, typing changes no pixel of the tabs.
     std::vector<Pixel> before;
     ASSERT_TRUE(s.eventually([&] {  // once the last slide has ended
         std::vector<Pixel> now = s.grab(0, 0, 800, (int)BAR_HEIGHT);
@@ -266,6 +282,77 @@ TEST_F(Quarn_X_Test, ASavePastTheFileSizeLimitFailsAndTheEditorRunsOn) {
     EXPECT_NE(s.newest_log().find("ERROR"), std::string::npos);
 }
 
+//~ The custom layer
+
+TEST_F(Quarn_X_Test, AFailedCompileIsShownAndAChangedSourceCompilesAgain) {
+    // The shipped support source and no image: the layer is compiled at start. This compiler
+    // cannot compile the shipped layer yet, so every compile fails with a report.
+    std::filesystem::path bin = std::filesystem::path(QUARN_EDITOR).parent_path();
+    std::filesystem::remove(s.install + "/custom.8b");
+    std::filesystem::copy_file(bin / "inject.8", s.install + "/inject.8");
+    write_test_file(s.install + "/custom.8", "#on_load { log(\"unfinished\" }\n");
+    ASSERT_TRUE(s.start_editor(files, {}));
+
+    float bar_left = 3 * (FONT + GAP);  // new file, open file and new terminal
+    auto report = [&] { return count_pixels(s.grab(0, (int)BAR_HEIGHT + 2, 800, 120), is_bright); };
+    EXPECT_TRUE(s.eventually([&] { return is_current_tab_colour(s.tab_pixel(bar_left, 0)) && report() > 100; }))
+        << "the compile-errors tab, current, with the report";
+
+    s.click(icon_x(0), icon_y());
+    bar_left = 6 * (FONT + GAP);  // new file, open file, new terminal, save, previous and next
+    auto file_tab_current = [&] {
+        return is_current_tab_colour(s.tab_pixel(bar_left, 1)) && !is_current_tab_colour(s.tab_pixel(bar_left, 0));
+    };
+    EXPECT_TRUE(s.eventually(file_tab_current));
+    usleep(600000);
+    EXPECT_TRUE(file_tab_current()) << "nothing changed: the watcher does not ask again";
+
+    // The watcher sees the change with no layer loaded; the recompile fails again, and its
+    // report comes forward.
+    write_test_file(s.install + "/custom.8", "#on_load {}\n");
+    EXPECT_TRUE(s.eventually([&] {
+        return is_current_tab_colour(s.tab_pixel(bar_left, 0)) && !is_current_tab_colour(s.tab_pixel(bar_left, 1));
+    }));
+    EXPECT_TRUE(s.alive());
+    ASSERT_EQ(s.close_window_and_wait(30), 0);
+    EXPECT_EQ(s.newest_log().find("Loaded custom layer"), std::string::npos);
+    EXPECT_FALSE(std::filesystem::exists(s.install + "/custom.8b"));
+}
+
+TEST_F(Quarn_X_Test, ACurrentImageLoadsWithoutACompileAndItsOnLoadRuns) {
+    install_layer_image(s.install, make_log_program());  // #on_load logs, then exit_program
+    std::string command = "cd " + in_quotes(files) + " && ASAN_OPTIONS=detect_leaks=0 exec " + in_quotes(s.install + "/quarn");
+    s.program = spawn({"sh", "-c", command}, s.display, nullptr);
+    int status = -1;
+    ASSERT_TRUE(wait_for_exit(s.program, 60, &status));
+    s.program = -1;
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+    std::string log = s.newest_log();
+    EXPECT_NE(log.find("Info: Loaded custom layer from '" + s.install + "/custom.8b' without compiling.\n"), std::string::npos)
+        << log;
+    EXPECT_NE(log.find("Info: value: 42\n"), std::string::npos) << log;
+}
+
+TEST_F(Quarn_X_Test, ALayerThatFaultsInEventsIsStoppedAndTheEditorRunsOn) {
+    // #events reads address 0.
+    install_layer_image(s.install, make_block_program({0x48, 0x8B, 0x04, 0x25, 0, 0, 0, 0, 0xC3}, &Test_Program::events));
+    ASSERT_TRUE(s.start_editor(files, {}));
+    auto panel = [&] { return count_pixels(s.grab(200, 250, 400, 100), is_bright); };
+    EXPECT_TRUE(s.eventually([&] { return panel() > 200; })) << "no report at start";
+
+    s.xdotool({"key", "--window", std::to_string(s.window), "a"});
+    float bar_left = 3 * (FONT + GAP);
+    EXPECT_TRUE(s.eventually([&] { return is_current_tab_colour(s.tab_pixel(bar_left, 0)); })) << "the report, current";
+    s.xdotool({"key", "--window", std::to_string(s.window), "b"});  // nothing is loaded any more
+    usleep(300000);
+    EXPECT_TRUE(s.alive());
+    ASSERT_EQ(s.close_window_and_wait(30), 0);
+    EXPECT_NE(s.newest_log().find("The custom layer stopped in #events: bad memory access at 0x0."), std::string::npos)
+        << s.newest_log();
+    EXPECT_FALSE(std::filesystem::exists(s.install + "/custom.8b")) << "a stopped image is not loaded again";
+}
+
 TEST(QuarnWithoutDisplay, SaysSoAndEndsWithOne) {
     std::string install = install_editor();
     int out = -1;
@@ -289,7 +376,8 @@ TEST(QuarnWithoutDisplay, SaysSoAndEndsWithOne) {
 }
 
 TEST_F(Quarn_X_Test, TheOpenIconListsTheWorkingDirectory) {
-    // Empty files: without a layer the search size limit is 0, and larger files are left out.
+    // Empty files: a layer that sets nothing leaves the search size limit 0, and larger files
+    // are left out.
     write_test_file(files + "/alpha.txt", "");
     write_test_file(files + "/beta.txt", "");
     ASSERT_TRUE(s.start_editor(files, {}));

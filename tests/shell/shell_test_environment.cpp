@@ -1,7 +1,8 @@
-// Every shell test runs with the foundation's memory, the log, the custom layer record and
-// the idle listers set up.
+// Every shell test runs with the foundation's memory, the log, the compiler, the custom
+// layer record and the idle listers set up.
 #include <gtest/gtest.h>
 
+#include "compiler/core/compiler_core.h"
 #include "runtime/runtime.h"
 #include "shell/shell.h"
 #include "listers/listers.h"
@@ -12,6 +13,9 @@ struct Shell_Test_Environment : ::testing::Environment {
         init_custom_layer();
         ASSERT_TRUE(init_logging());
         init_listers();
+        // Tests that compile point the base directory at their own sources.
+        ASSERT_TRUE(init_compiler(String{}));
+        setup_foreign_routines_table();
     }
 };
 

@@ -1,6 +1,7 @@
 // The terminal view without a window: frames are run on blocks filled as a worker fills
 // them, and the quads they append are read back.
 #include "terminal_view_test_support.h"
+#include "editor/clipboard.h"
 
 #include <string.h>
 
@@ -186,6 +187,8 @@ TEST_F(TerminalView, TheCopyIconCopiesAndSaysSo) {
     u64 before = os_get_monotonic_microseconds();
     run_view_frame(terminal, VIEW, icon, {MOUSE_LEFT_PRESS});
     EXPECT_GE(block->copy_time, before);
+    Dynamic_Array* copied = &text_copied_as_if_there_was_no_padding;
+    EXPECT_EQ(std::string((char*)copied->data, copied->count), "ls\n\na\nb\n") << "the editor's copy holds it";
     EXPECT_EQ(window.event_count, 0u);
     EXPECT_EQ(ui_current_cursor_type, UI_CURSOR_ARROW);
     quads = run_view_frame(terminal, VIEW, MOUSE_AWAY);
