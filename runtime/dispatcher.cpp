@@ -11,26 +11,6 @@
 #include "runtime/routines_cursor.h"
 #include "runtime/routines_editing.h"
 #include "runtime/routines_transforms.h"
-#include "foundation/log.h"
-
-// Bit id - 1: the routine's "not built" line is in the log already.
-static u64 unbuilt_routines_logged[2];
-
-static const char* routine_name(u64 id) {
-    for (u32 i = 0; i < FOREIGN_ROUTINE_COUNT; i++) {
-        if (foreign_routines[i].id == id) return (const char*)foreign_routines[i].name.data;
-    }
-    return "?";
-}
-
-// Routines whose group is not built yet do nothing; the log says so once per routine.
-static void routine_not_built(u64 id) {
-    u64* word = &unbuilt_routines_logged[(id - 1) / 64];
-    u64 bit = 1ull << ((id - 1) % 64);
-    if (*word & bit) return;
-    *word |= bit;
-    add_log(nullptr, LOG_INFO, "The foreign routine '%s' does nothing in this build.", routine_name(id));
-}
 
 // Compiled code keeps the stack aligned only as far as its frame sizes do: the routines get
 // an aligned stack whatever they are entered with.
@@ -139,7 +119,6 @@ __attribute__((force_align_arg_pointer)) void handle_foreign_call(u8* block, u64
         case ROUTINE_PAD_SELECTION: foreign_pad_selection(block); break;
         case ROUTINE_ALIGN_SELECTION_ON_TOKEN_AT_CURSOR: foreign_align_selection_on_token_at_cursor(block); break;
         case ROUTINE_CHANGE_SELECTION_CASE: foreign_change_selection_case(block); break;
-        default: routine_not_built(id); break;
     }
     stop_layer_if_overdue();
 }

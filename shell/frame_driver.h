@@ -64,15 +64,6 @@ void perform_editor_commands();
 // record (made current), a tab made current by its id (nothing when it is gone), a
 // command line run in a terminal tab (below).
 
-void run_in_terminal_tab(u8* text, u64 count, Filepath* directory);
-// Runs the command line in the first terminal tab that runs nothing and works in the
-// directory (any directory when it has no components), or in a new terminal tab there,
-// which gets the keyboard. The tab is made current; its input line holds the command,
-// without undo records (they would describe a text that is gone).
-
-void open_new_terminal_tab();
-// A fresh input line, which gets the keyboard now and its terminal tab on the next frame.
-
 void switch_to_neighbour_tab(s32 direction);
 // The tab left (-1) or right (+1) of the current one made current, wrapping at the ends.
 

@@ -14,5 +14,6 @@
 #include "shell/system_info.h"
 #include "shell/layer_calls.h"
 #include "shell/frame_driver.h"
+#include "shell/terminal_tabs.h"
 #include "shell/file_watcher.h"
 #include "shell/startup.h"

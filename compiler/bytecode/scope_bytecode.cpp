@@ -408,8 +408,8 @@ static b8 emit_machine_code(Emission* e, Instruction* in) {
     Instruction_Machine_Code* k = get_instruction_machine_code(in);
     Bytecode_Instruction* i = append(e, BYTECODE_EMBED_MACHINE_CODE, k->location);
     if (!i) return false;
-    i->machine_code.code = k->code.data;
-    i->machine_code.count = (s32)k->code.count;
+    i->machine_code.code = k->octets;
+    i->machine_code.count = (s32)k->count;
     return true;
 }
 
@@ -501,10 +501,10 @@ static b8 emit_loop_jump(Emission* e, Instruction* in) {
     Loop_Context* target = e->loop;
     for (u32 level = 0; target && level < k->level; level++) target = target->outer;
     if (!target || k->mode > LOOP_JUMP_CONTINUE) {
-        print_error_on_trace(k->keyword, "Internal compiler error: a loop jump without its loop.");
+        print_error_on_trace(k->location, "Internal compiler error: a loop jump without its loop.");
         return false;
     }
-    s64 jump = append_jump(e->bytecode, BYTECODE_JUMP, k->keyword);
+    s64 jump = append_jump(e->bytecode, BYTECODE_JUMP, k->location);
     if (jump < 0) return false;
     if (k->mode == LOOP_JUMP_CONTINUE) {
         aim(e->bytecode, (u32)jump, target->start);
@@ -536,7 +536,7 @@ static b8 emit_while(Emission* e, Instruction* in) {
     loop.condition_emitted = loop.condition == 0;
     b8 ok = make_bytecode_for_scope(&loop, e->returns, e->lists, e->bytecode, k->loop_scope, e->patches);
     if (ok) {
-        s64 back = append_jump(e->bytecode, BYTECODE_JUMP, k->keyword);
+        s64 back = append_jump(e->bytecode, BYTECODE_JUMP, k->location);
         ok = back >= 0;
         if (ok) {
             aim(e->bytecode, (u32)back, loop.start);
@@ -555,14 +555,14 @@ static b8 emit_for_test(Emission* e, Instruction_For* k, Register_Id index, Iden
     maybe_update_register_lifetime(e->bytecode, k->loop_scope, 0, &k->limit);
     Bytecode_Instruction* i;
     if (k->limit.kind & VALUE_REGISTER) {
-        i = append(e, BYTECODE_COMPARE, k->keyword);
+        i = append(e, BYTECODE_COMPARE, k->location);
         if (!i) return false;
         i->compare_flags.left = index;
         i->compare_flags.right = k->limit.dynamic.register_id;
         i->compare_flags.right_through_address = through(&k->limit);
         i->compare_flags.size = (u8)size_of(type);
     } else {
-        i = append(e, BYTECODE_COMPARE_TO_CONSTANT, k->keyword);
+        i = append(e, BYTECODE_COMPARE_TO_CONSTANT, k->location);
         if (!i) return false;
         i->compare_to_constant = Bytecode_Compare_To_Constant{index, k->limit.constant.data, (u16)size_of(type)};
     }
@@ -575,7 +575,7 @@ static b8 emit_for(Emission* e, Instruction* in) {
     Register_Id index = k->index->register_id;
     u8 exit_kind = get_opposite_comparison_jump(k->comparison);
     if (!exit_kind) {
-        print_error_on_trace(k->keyword, "Internal compiler error: a for loop without its comparison.");
+        print_error_on_trace(k->location, "Internal compiler error: a for loop without its comparison.");
         return false;
     }
     Loop_Context loop;
@@ -583,7 +583,7 @@ static b8 emit_for(Emission* e, Instruction* in) {
     s64 exit = -1;
     b8 ok = emit_for_test(e, k, index, type);
     if (ok) {
-        exit = append_jump(e->bytecode, exit_kind, k->keyword);
+        exit = append_jump(e->bytecode, exit_kind, k->location);
         ok = exit >= 0;
     }
     if (ok) {
@@ -595,7 +595,7 @@ static b8 emit_for(Emission* e, Instruction* in) {
         // The index and the limit live through the whole body, up to the back jump.
         update_register_lifetime(index, e->bytecode, k->loop_scope, 0);
         maybe_update_register_lifetime(e->bytecode, k->loop_scope, 0, &k->limit);
-        back = append_jump(e->bytecode, BYTECODE_JUMP, k->keyword);
+        back = append_jump(e->bytecode, BYTECODE_JUMP, k->location);
         ok = back >= 0;
     }
     if (ok) {

@@ -76,17 +76,6 @@ TEST_F(Dispatcher_Test, IdsOutsideTheTableChangeNothing) {
     }
 }
 
-TEST_F(Dispatcher_Test, RoutinesNotBuiltYetSayItOnce) {
-    u8 block[64] = {};
-    handle_foreign_call(block, ROUTINE_GO_LEFT);
-    handle_foreign_call(block, ROUTINE_GO_LEFT);
-    handle_foreign_call(block, ROUTINE_SWAP_LINES);
-    std::string log = log_since_mark();
-    EXPECT_EQ(log, "Info: The foreign routine 'go_left' does nothing in this build.\n"
-                   "Info: The foreign routine 'swap_lines' does nothing in this build.\n");
-    for (u8 octet : block) EXPECT_EQ(octet, 0);
-}
-
 TEST_F(Dispatcher_Test, ExitProgramClearsOnlyTheRunFlag) {
     global_flags = SHOULD_RUN | FOCUS_MODE | DISPLAY_COMPILE_ERRORS;
     handle_foreign_call(nullptr, ROUTINE_EXIT_PROGRAM);

@@ -202,7 +202,7 @@ Bucket_Array make_condition(Scope* parent, const std::vector<Test_Condition_Part
 
 Instruction_While* add_while(Scope* scope, u32 line) {
     Instruction_While* w = get_instruction_while(add_instruction(scope, INSTRUCTION_WHILE));
-    w->keyword = line_trace(line);
+    w->location = line_trace(line);
     init_bucket_array(&w->conditions, &condition_parts_pool);
     w->loop_scope = _add_a_scope(scope, SCOPE_LOOP, line_trace(line));
     return w;
@@ -210,14 +210,13 @@ Instruction_While* add_while(Scope* scope, u32 line) {
 
 Scope* add_for(Scope* scope, Identifier* index, Value limit, u64 comparison, u32 line) {
     Instruction_For* f = get_instruction_for(add_instruction(scope, INSTRUCTION_FOR));
-    f->keyword = line_trace(line);
+    f->location = line_trace(line);
     f->step = int_constant(1, index->type, line);
     f->comparison = comparison;
     f->limit = limit;
     f->index = index;
     f->loop_type = index->type;
     f->loop_scope = _add_a_scope(scope, SCOPE_LOOP, line_trace(line));
-    f->array_data = INVALID_REGISTER_ID;
     return f->loop_scope;
 }
 
@@ -272,7 +271,7 @@ std::vector<Scope*> add_switch(Scope* scope, Value value, const std::vector<Valu
 
 void add_loop_jump(Scope* scope, u8 mode, u8 level, u32 line) {
     Instruction_Loop_Jump* j = get_instruction_loop_jump(add_instruction(scope, INSTRUCTION_LOOP_JUMP));
-    j->keyword = line_trace(line);
+    j->location = line_trace(line);
     j->mode = mode;
     j->level = level;
 }

@@ -203,8 +203,8 @@ TEST(ScopeBytecode, StraightLineKinds) {
              add_debug_break(s, 2);
              Instruction_Machine_Code* m = get_instruction_machine_code(add_instruction(s, INSTRUCTION_MACHINE_CODE));
              static u8 code[] = {0x90, 0xC3};
-             m->code.data = code;
-             m->code.count = 2;
+             m->octets = code;
+             m->count = 2;
              Scope* block = add_nested_scope(s, SCOPE_ANONYMOUS_BLOCK, 3);
              start_body(block, 3);
              add_debug_break(block, 3);
