@@ -8,7 +8,9 @@
 #include "compiler/bytecode/intermediate_operands.h"
 #include "compiler/parser/parser.h"
 
+// An instance is named in reports by the sub-program it was made from.
 static char* name_of(Identifier* identifier) {
+    if (identifier->polymorphic_origin) identifier = identifier->polymorphic_origin;
     return tcstring("%.*s", (int)identifier->name.count, (char*)identifier->name.data);
 }
 
