@@ -62,6 +62,10 @@ Register_Id make_return_slot(Sub_Program* sub_program);
 // the machine's return register (RAX, or XMM0 for a real). INVALID_REGISTER_ID when the
 // sub-program has no block.
 
+b8 copy_into_return_slot(Scope* scope, Sub_Program* sub_program, Value* value);
+// A return's value into the sub-program's return slot; a scalar result by a plain move of
+// its own. False after a report.
+
 void reset_call_limits();
 // At the start of every compile.
 

@@ -241,3 +241,35 @@ TEST(Calls, OverloadMatchesAreTestedWithoutReportsOrInstructions) {
     EXPECT_EQ(compile_errors.count, 0u);
     free_compiler_state();
 }
+
+//~ Arguments
+
+// A value whose register holds its address (a member reached through a pointer) is read
+// through it before it is copied into an argument block or a #copy parameter's register.
+TEST(Calls, ArgumentsReadThroughAnAddressAreLoaded) {
+    Scratch_Directory dir;
+    std::string path = dir.write("custom.8", "$take: (a: u8) = { };\n$keep: (#copy a: u8) = #inline { a += 1; };\n"
+                                             "#on_load { p: @ u8; }\n$calls := #code { take(1) keep(1) };\n");
+    ASSERT_TRUE(compile_test_file(path)) << testing::PrintToString(compile_error_messages());
+    Scope* scope = global_compiler_state.on_load_scope;
+    Identifier* p = find_in_scope(scope, "p");
+    ASSERT_NE(p, nullptr);
+    Value through;
+    make_dynamic_value_from_register(&through, p->register_id, p->type, p->declaration);
+    through.kind |= VALUE_INDIRECT;
+    const char* names[] = {"take", "keep"};
+    const std::vector<u32> expected[] = {{INSTRUCTION_LOAD, INSTRUCTION_CALL}, {INSTRUCTION_LOAD, INSTRUCTION_NESTED_SCOPE}};
+    for (u32 i = 0; i < 2; i++) {
+        SCOPED_TRACE(names[i]);
+        Sub_Program* callee = get_identifier_with_error(scope, find_token(names[i]), 0);
+        ASSERT_NE(callee, nullptr);
+        u32 before = scope->instructions.count;
+        Value argument = through, result;
+        ASSERT_TRUE(issue_a_sub_program_call(scope, callee, &argument, find_token("(", 2 + i), &result, 0, 0, 0,
+                                             INVALID_REGISTER_ID));
+        std::vector<u32> kinds = instruction_kinds(scope);
+        EXPECT_EQ(std::vector<u32>(kinds.begin() + before, kinds.end()), expected[i]);
+    }
+    EXPECT_EQ(compile_errors.count, 0u);
+    free_compiler_state();
+}
