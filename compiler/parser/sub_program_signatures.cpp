@@ -55,9 +55,14 @@ Sub_Program* get_or_add_sub_program_with_signature(Scope* scope, u8* name, u64 n
 // Kinds of a result that comes back in a machine register.
 #define SCALAR_RESULT_KINDS (TYPE_ENUM | TYPE_UNSIGNED | TYPE_SIGNED | TYPE_FLOAT | TYPE_TYPE | TYPE_BOOLEAN)
 
-static Identifier* get_result_type(Sub_Program* sub_program) {
+Identifier* get_result_type(Sub_Program* sub_program) {
     Identifier* type = sub_program->element_type;
     return type && !type->pointer_depth && (type->flags & TYPE_VOID) ? 0 : type;
+}
+
+char* get_report_name(Identifier* identifier) {
+    if (identifier->polymorphic_origin) identifier = identifier->polymorphic_origin;
+    return tcstring("%.*s", (int)identifier->name.count, (char*)identifier->name.data);
 }
 
 void set_sub_program_additional_flags(Sub_Program* sub_program) {
