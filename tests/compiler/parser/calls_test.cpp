@@ -273,3 +273,24 @@ TEST(Calls, ArgumentsReadThroughAnAddressAreLoaded) {
     EXPECT_EQ(compile_errors.count, 0u);
     free_compiler_state();
 }
+
+//~ Instance keys
+
+// A constant parameter's value is part of the key whole: a text longer than a bucket of the
+// static strings makes a key with room of its own, and a text that differs only at its end
+// makes another instance.
+TEST(Calls, LongConstantsMakeWholeKeys) {
+    Scratch_Directory dir;
+    std::string text(STATIC_STRINGS_BUCKET_SIZE + 1000, 'q');
+    std::string path = dir.write("custom.8", "$f: ($S: String) = { };\n#on_load { f(\"" + text + "\"); f(\"" + text +
+                                                 "\"); f(\"" + text.substr(1) + "r\"); }\n");
+    ASSERT_TRUE(compile_test_file(path)) << testing::PrintToString(compile_error_messages());
+    Dynamic_Array* list = &global_compiler_state.sub_programs;
+    ASSERT_EQ(list->count, 2u);
+    Sub_Program* first = ((Sub_Program**)list->data)[0];
+    Sub_Program* second = ((Sub_Program**)list->data)[1];
+    std::string key((char*)first->name.data, first->name.count);
+    EXPECT_EQ(key, "f(String \"" + text + "\")");
+    EXPECT_EQ(std::string((char*)second->name.data, second->name.count), "f(String \"" + text.substr(1) + "r\")");
+    free_compiler_state();
+}
