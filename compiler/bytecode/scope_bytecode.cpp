@@ -592,9 +592,13 @@ static b8 emit_for(Emission* e, Instruction* in) {
     }
     s64 back = -1;
     if (ok) {
-        // The index and the limit live through the whole body, up to the back jump.
+        // The index and the limit live through the whole body up to the back jump, where the
+        // step and the next test read them; the element is kept as long, for the whole pass.
         update_register_lifetime(index, e->bytecode, k->loop_scope, 0);
         maybe_update_register_lifetime(e->bytecode, k->loop_scope, 0, &k->limit);
+        if ((k->flags & FOR_LOOP_OVER_ARRAY) && k->element) {
+            update_register_lifetime(k->element->register_id, e->bytecode, k->loop_scope, 0);
+        }
         back = append_jump(e->bytecode, BYTECODE_JUMP, k->location);
         ok = back >= 0;
     }
