@@ -1,14 +1,9 @@
-// Weak stand-ins for the parser routines that the core calls and the parser does not define
-// yet: sub-program declarations, the parameters of a signature and the values of an enum.
-// Each does the least a fixture needs: a parameter is "name: type"; an enum member is
-// "$A;" or "$A := n;". The real routine wins once a library defines it.
+// A weak stand-in for the parser routine that the core calls and the parser does not define
+// yet: the values of an enum. It does the least a fixture needs: a member is "$A;" or
+// "$A := n;". The real routine wins once a library defines it.
 #include "stand_ins.h"
 
 #include <string.h>
-
-Stand_In_Control stand_in_control;
-
-void reset_stand_ins() { memset(&stand_in_control, 0, sizeof(stand_in_control)); }
 
 #define WEAK __attribute__((weak))
 
@@ -18,47 +13,6 @@ static b8 report(Token* at, const char* message) {
     if (at) print_error_on_token(at, "%s", message);
     else print_error("%s", message);
     return false;
-}
-
-WEAK b8 parse_sub_program_declaration(Scope* scope, Sub_Program* sub_program, Token*, Token*) {
-    stand_in_control.declarations_parsed++;
-    if (stand_in_control.look_up_while_parsing) {
-        stand_in_control.seen_while_parsing = get_identifier_with_error(scope, stand_in_control.look_up_while_parsing, 0);
-    }
-    if (stand_in_control.fail) {
-        print_error_on_trace(sub_program->declaration, "The stand-in declaration failed.");
-        return false;
-    }
-    return true;
-}
-
-WEAK Identifier* preparse_sub_program_param(Sub_Program* sub_program, Token* first, Token* end) {
-    Scope* parameters = sub_program->body_scope;
-    b8 constant = first->kind & TOKEN_DOLLAR;
-    Token* name = constant ? first->next : first;
-    if (at_end(name, end) || !(name->kind & TOKEN_IDENTIFIER)) {
-        report(at_end(name, end) ? first : name, "Expected a parameter name.");
-        return 0;
-    }
-    Token* colon = name->next;
-    if (at_end(colon, end) || !(colon->kind & TOKEN_COLON)) {
-        report(name, "Expected ':' after the parameter name.");
-        return 0;
-    }
-    Identifier* parameter = add_identifier(parameters, name->text, name->length, IDENTIFIER_KIND_PARAMETER, name->location);
-    if (!parameter) return 0;
-    Identifier* type;
-    Token* stop;
-    if (!parse_type(parameters, &type, colon->next, end, &stop, PARSE_TYPE_POLYMORPHIC_SIGNATURE, 0, 0)) return 0;
-    if (!at_end(stop, end)) {
-        report(stop, "This is unexpected.");
-        return 0;
-    }
-    parameter->type = type;
-    if (constant) parameter->flags |= IDENTIFIER_CONSTANT | TYPE_POLYMORPHIC;
-    if (!type) parameter->flags |= TYPE_POLYMORPHIC;
-    if (!(parameter->flags & TYPE_POLYMORPHIC)) parameter->flags |= IDENTIFIER_DECLARED;
-    return parameter;
 }
 
 WEAK b8 parse_enum_body(Identifier* enum_type, Token* first, Token* end, u64* running_value, u8 flags_mode, u8) {

@@ -11,8 +11,6 @@ static b8 report_not_supported(Token* token) {
     return false;
 }
 
-WEAK b8 parse_call(Scope*, Token* open, Value*, u8, u8, Value) { return report_not_supported(open); }
-
 WEAK b8 parse_struct_literal(Scope*, Identifier*, Token* open, u8, Value*) { return report_not_supported(open); }
 
 WEAK b8 parse_array_literal(Scope*, Identifier*, Token* open, u8, Value*) { return report_not_supported(open); }
