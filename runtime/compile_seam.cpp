@@ -1,5 +1,5 @@
 // What the compile pipeline calls before the compiler defines it: sub-program declarations
-// and their parameters, calls, struct and array literals and enum bodies. Until then a
+// and their parameters, calls, struct and array literals. Until then a
 // compile that reaches one fails with a report, which the editor shows as it shows any
 // failed compile. Weak, and in a library linked after the compiler's: a real definition is
 // always found first. Delete each when its routine lands.
@@ -23,8 +23,6 @@ WEAK Identifier* preparse_sub_program_param(Sub_Program*, Token* first, Token*) 
     report_not_built(first);
     return 0;
 }
-
-WEAK b8 parse_enum_body(Identifier*, Token* first, Token*, u64*, u8, u8) { return report_not_built(first); }
 
 WEAK b8 parse_call(Scope*, Token* open, Value*, u8, u8, Value) { return report_not_built(open); }
 
