@@ -1,5 +1,5 @@
 // What the compile pipeline calls before the compiler defines it: sub-program declarations
-// and their parameters, calls, struct and array literals. Until then a
+// and their parameters, and calls. Until then a
 // compile that reaches one fails with a report, which the editor shows as it shows any
 // failed compile. Weak, and in a library linked after the compiler's: a real definition is
 // always found first. Delete each when its routine lands.
@@ -25,7 +25,3 @@ WEAK Identifier* preparse_sub_program_param(Sub_Program*, Token* first, Token*) 
 }
 
 WEAK b8 parse_call(Scope*, Token* open, Value*, u8, u8, Value) { return report_not_built(open); }
-
-WEAK b8 parse_struct_literal(Scope*, Identifier*, Token* open, u8, Value*) { return report_not_built(open); }
-
-WEAK b8 parse_array_literal(Scope*, Identifier*, Token* open, u8, Value*) { return report_not_built(open); }

@@ -12,7 +12,3 @@ static b8 report_not_supported(Token* token) {
 }
 
 WEAK b8 parse_call(Scope*, Token* open, Value*, u8, u8, Value) { return report_not_supported(open); }
-
-WEAK b8 parse_struct_literal(Scope*, Identifier*, Token* open, u8, Value*) { return report_not_supported(open); }
-
-WEAK b8 parse_array_literal(Scope*, Identifier*, Token* open, u8, Value*) { return report_not_supported(open); }
