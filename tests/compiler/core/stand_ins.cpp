@@ -1,11 +1,9 @@
-// A weak stand-in for the parser routine that the core calls and the parser does not define
-// yet: the values of an enum. It does the least a fixture needs: a member is "$A;" or
-// "$A := n;". The real routine wins once a library defines it.
+// The preparse of a fixture, for the core's tests: declarations recorded as the global
+// preparse records them, without the parser.
 #include "stand_ins.h"
 
 #include <string.h>
 
-#define WEAK __attribute__((weak))
 
 static b8 at_end(Token* token, Token* end) { return !token || token == end; }
 
@@ -13,39 +11,6 @@ static b8 report(Token* at, const char* message) {
     if (at) print_error_on_token(at, "%s", message);
     else print_error("%s", message);
     return false;
-}
-
-WEAK b8 parse_enum_body(Identifier* enum_type, Token* first, Token* end, u64* running_value, u8 flags_mode, u8) {
-    Scope* members = enum_type->member_scope;
-    for (Token* token = first; !at_end(token, end);) {
-        Token* name = token->next;
-        if (!(token->kind & TOKEN_DOLLAR) || at_end(name, end) || !(name->kind & TOKEN_IDENTIFIER)) {
-            return report(token, "Enum members are written \"$NAME;\" or \"$NAME := value;\".");
-        }
-        Token* semicolon = get_first_token_like_bounded(name, TOKEN_SEMICOLON, end);
-        if (!semicolon) return report(name, "Expected a ';'.");
-        u64 value = *running_value;
-        if (name->next != semicolon) {
-            Token* colon = name->next;
-            Token* equals = colon->next;
-            if (!(colon->kind & TOKEN_COLON) || at_end(equals, semicolon) || equals->value != OP_ASSIGN) {
-                return report(colon, "Enum members are written \"$NAME;\" or \"$NAME := value;\".");
-            }
-            Value constant;
-            if (!parse_simple_statement(members, equals->next, semicolon, enum_type->element_type, 0, 0, 1, &constant)) {
-                return false;
-            }
-            value = constant.constant.data;
-        }
-        Identifier* member = add_identifier(members, name->text, name->length, IDENTIFIER_KIND_CONSTANT, name->location);
-        if (!member) return false;
-        member->flags |= IDENTIFIER_DECLARED | IDENTIFIER_CONSTANT;
-        member->type = enum_type->element_type;
-        make_constant_value_from_integer(&member->constant_value, value, enum_type, name->location);
-        *running_value = flags_mode ? (value ? value * 2 : 1) : value + 1;
-        token = semicolon->next;
-    }
-    return true;
 }
 
 //~ The preparse of a fixture

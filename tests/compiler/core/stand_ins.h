@@ -1,6 +1,5 @@
-// A stand-in for a parser routine the core calls before the parser defines it, and a small
-// preparse for fixtures. The stand-in is weak, so the real routine wins once a library
-// defines it.
+// A small preparse for the core's fixtures: declarations recorded as the parser's preparse
+// records them.
 #pragma once
 
 #include "compiler/core/compiler_core.h"
