@@ -119,8 +119,10 @@ static b8 keep_c_call_arguments(Sub_Program* callee, Value* arguments, Dynamic_A
     memset(out, 0, sizeof(*out));
     out->element_size = sizeof(Value);
     if (!count) return true;
-    Value* kept = (Value*)data_section_allocate(&compiler_static_strings, (u64)count * sizeof(Value));
-    if (!kept) return false;
+    // The static strings are packed: the values are placed on an 8-octet boundary inside.
+    u8* room = data_section_allocate(&compiler_static_strings, (u64)count * sizeof(Value) + 7);
+    if (!room) return false;
+    Value* kept = (Value*)(((u64)room + 7) & ~7ull);
     memcpy(kept, arguments, (u64)count * sizeof(Value));
     out->data = (u8*)kept;
     out->count = count;
