@@ -161,12 +161,11 @@ static b8 parse_constant_call(Operand* operand, Token* directive, Value* out, To
     }
     if (!parse_operand_name(operand, name, out, after)) return false;
     Identifier* type = (out->kind & VALUE_CONSTANT) && (out->constant.mask & CONSTANT_TYPED) ? out->constant.type : 0;
-    if (!type || type->pointer_depth || !(type->flags & TYPE_SUB_PROGRAM)) {
+    if (!type || type->pointer_depth || !(get_signature(type)->flags & TYPE_SUB_PROGRAM)) {
         print_error_on_token(directive, "The %s directive must be used on a constant sub-program call.", token_to_c_string(directive));
         return false;
     }
-    Sub_Program* sub_program = out->constant.data ? (Sub_Program*)out->constant.data : type;
-    if (!(sub_program->flags & IDENTIFIER_INLINE)) {
+    if (!(get_signature(type)->flags & IDENTIFIER_INLINE)) {
         print_error_on_token(directive, "The %s directive must be used on an inlined sub-program.", token_to_c_string(directive));
         return false;
     }

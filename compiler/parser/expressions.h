@@ -96,6 +96,13 @@ struct Operand {
     Identifier* name;       // a bare name's identifier, for an instance "P(...)" after it
 };
 
+inline Identifier* get_signature(Identifier* type) {
+    b8 alias = type && !type->pointer_depth && type->leaf_type && type->leaf_type != type &&
+               (type->leaf_type->flags & TYPE_SUB_PROGRAM);
+    return alias ? type->leaf_type : type;
+}
+// The sub-program type a type stands for: another name of a signature stands for it.
+
 b8 parse_operand_name(Operand* operand, Token* token, Value* out, Token** after);
 // A name, or "'name" for the outer scope's: a constant's stored value or a variable's
 // register, traced on the name; its identifier is kept in the operand. False after a report.

@@ -63,10 +63,11 @@ static b8 parse_parenthesis(Operand* operand, Token* open, Value* value) {
 
     Sub_Program* sub_program = 0;
     Identifier* type = get_type_from_value(value);
+    if (type) type = get_signature(type);
     b8 callable = type && !type->pointer_depth && (type->flags & TYPE_SUB_PROGRAM);
     if (callable && (value->kind & VALUE_CONSTANT)) {
         callable = value->constant.mask & CONSTANT_TYPED;
-        sub_program = value->constant.data ? (Sub_Program*)value->constant.data : type;
+        sub_program = type;
     } else if (callable && !load_value_if_indirect(operand->scope, value)) {
         return false;
     }
