@@ -489,7 +489,13 @@ static b8 parse_index(Operand* operand, Token* open, Value* value) {
     u8 flags = operand->flags & ~(EXPRESSION_CONDITION | EXPRESSION_PLACE | EXPRESSION_ASSIGNMENT_TARGET | 0x10 | EXPRESSION_STATEMENT);
     Value index;
     if (!parse_simple_statement(scope, open->next, closing, s64_type, 0, flags, operand->constant, &index) ||
-        !cast_value_to_type(&index, scope, s64_type, &index)->kind || !load_value_if_indirect(scope, &index)) {
+        !load_value_if_indirect(scope, &index)) {
+        return false;
+    }
+    // Any integer indexes: a u64 counter is as good an index as an s64 one.
+    Identifier* index_type = get_enum_base(get_resolved_type(get_type_from_value(&index)));
+    b8 integer = (index.kind & VALUE_REGISTER) && index_type && !index_type->pointer_depth && (index_type->flags & TYPE_INTEGER);
+    if (!(integer ? explicit_cast_value(&index, scope, s64_type, &index) : cast_value_to_type(&index, scope, s64_type, &index))->kind) {
         return false;
     }
     b8 constant_index = index.kind & VALUE_CONSTANT;
