@@ -45,7 +45,7 @@ static Value make_offset(u64 offset, Trace trace) {
 
 //~ Calls and instances
 
-static b8 parse_parenthesis(Operand* operand, Token* open, Value* value) {
+static b8 parse_parenthesis(Operand_Context* operand, Token* open, Value* value) {
     Token* closing = (Token*)open->value;
     Identifier* named = operand->name;
     operand->name = 0;
@@ -88,7 +88,7 @@ static b8 parse_parenthesis(Operand* operand, Token* open, Value* value) {
 
 //~ Literals of a named type
 
-static b8 parse_named_literal(Operand* operand, Token* open, Value* value) {
+static b8 parse_named_literal(Operand_Context* operand, Token* open, Value* value) {
     b8 braces = open->kind & TOKEN_OPEN_BRACE;
     if (!(value->kind & VALUE_CONSTANT)) {
         return report_on_value(value, braces ? "You cannot use a dynamic value as a type to make a struct literal."
@@ -144,7 +144,7 @@ static b8 report_not_a_struct(Token* at) {
 // The chain a.b.c from its first name on a value in a register: views while the members
 // lie in the register itself, loads through each pointer met on the way, and at the end
 // the member's value, or its address when a place is wanted.
-static b8 walk_member_chain(Operand* operand, Token* first_name, Identifier* struct_type, Value* value, Token** next) {
+static b8 walk_member_chain(Operand_Context* operand, Token* first_name, Identifier* struct_type, Value* value, Token** next) {
     Token* names[MEMBER_CHAIN_CAPACITY];
     u32 count = 0;
     Token* end = operand->end;
@@ -178,7 +178,8 @@ static b8 walk_member_chain(Operand* operand, Token* first_name, Identifier* str
         base.kind &= (u8)~VALUE_INDIRECT;
         through_address = true;
         // The register holds the address of a pointer: the pointer is read first.
-        if (type_to_dereference_of_type(base.dynamic.type)->pointer_depth) {
+        Identifier* held = type_to_dereference_of_type(base.dynamic.type);
+        if (held && held->pointer_depth) {
             base.kind |= VALUE_INDIRECT;
             if (!load_value_if_indirect(scope, &base)) return false;
         }
@@ -276,7 +277,7 @@ static b8 walk_member_chain(Operand* operand, Token* first_name, Identifier* str
 
 // "T.NAME" on a type, "v.NAME" on a value: enum values, constant members of a type, and the
 // variable members of an instance.
-static b8 parse_member_access(Operand* operand, Token* dot, Value* value, Token** next) {
+static b8 parse_member_access(Operand_Context* operand, Token* dot, Value* value, Token** next) {
     Token* name = dot->next;
     *next = name->next;
     Identifier* held = get_held_type(value);
@@ -424,7 +425,7 @@ static b8 read_constant_array_element(Value* array, Identifier* array_type, Valu
 
 // The element at the index behind the address: its value, or its address when a place is
 // wanted. p[0] = v stores through p itself.
-static b8 access_element(Operand* operand, Value* pointer, Value* index, Identifier* element, Token* closing, Value* value) {
+static b8 access_element(Operand_Context* operand, Value* pointer, Value* index, Identifier* element, Token* closing, Value* value) {
     Scope* scope = operand->scope;
     Trace trace = concat_traces(value->source, make_trace_from_token(closing));
     b8 last = at_end(closing->next, operand->end);
@@ -473,7 +474,7 @@ static b8 get_data_pointer(Scope* scope, Value* aggregate, Identifier* type, Val
     return get_member_value(scope, &in_register, data, out);
 }
 
-static b8 parse_index(Operand* operand, Token* open, Value* value) {
+static b8 parse_index(Operand_Context* operand, Token* open, Value* value) {
     Scope* scope = operand->scope;
     Token* closing = (Token*)open->value;
     if (!load_value_if_indirect(scope, value)) return false;
@@ -559,7 +560,7 @@ static b8 parse_index(Operand* operand, Token* open, Value* value) {
 
 //~ The loop
 
-b8 parse_postfix_operations(Operand* operand, Token* token, Value* value) {
+b8 parse_postfix_operations(Operand_Context* operand, Token* token, Value* value) {
     Token* end = operand->end;
     while (!at_end(token, end)) {
         if (token->kind & TOKEN_OPEN_PARENTHESIS) {
