@@ -1,0 +1,39 @@
+// Programs compiled from source by the whole pipeline: the support sources and the user's
+// file in a scratch directory that stands for the executable's, compile_from_file writing
+// "custom.8b" there, the image read back to be run in the harness, and the lint run over
+// the same program's machine code.
+#pragma once
+
+#include <map>
+#include <string>
+#include <vector>
+
+#include "tests/compiler/amd64/harness.h"
+
+struct Compiled_Program {
+    bool ok;
+    std::vector<std::string> errors;  // compile error messages
+    std::vector<u8> image;            // "custom.8b" as written
+    std::map<std::string, u32> globals;  // each named global's offset in global data
+    std::string lint;                 // the lint's findings on the program's code; "" when clean
+};
+
+Compiled_Program compile_program(const std::string& source, const std::vector<std::string>& globals = {});
+// Compiles the source as the user's custom.8 after a small inject.8 (the target enums and
+// the support types) and an empty api.8, and reads back the image. The named globals'
+// offsets come from a first compile of the same sources, kept until its bytecode has been
+// translated and linted; a compile gives the same image every time.
+
+template <typename T>
+T global_value(const Compiled_Program& p, const Harness_Run& run, const std::string& name) {
+    T value = {};
+    auto at = p.globals.find(name);
+    if (at != p.globals.end() && at->second + sizeof(T) <= run.globals.size()) {
+        memcpy(&value, run.globals.data() + at->second, sizeof(T));
+    }
+    return value;
+}
+
+u8* loaded_global(const Compiled_Program& p, u8* image, const std::string& name);
+// Where a global lies in a loaded image (before_entry of harness_run_image); null for a
+// name not asked for.

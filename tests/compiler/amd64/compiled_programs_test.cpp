@@ -1,0 +1,143 @@
+// Programs compiled from source by compile_from_file, run from the image it wrote, and
+// checked against the same steps in C++; the lint reads every program's machine code.
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <sstream>
+
+#include "tests/compiler/amd64/compiled_program.h"
+
+static std::string read_program(const char* name) {
+    std::ifstream f(std::string(QUARN_AMD64_PROGRAMS) + "/" + name);
+    std::stringstream s;
+    s << f.rdbuf();
+    return s.str();
+}
+
+// Compiles a fixture; the image must load and the code pass the lint.
+static Compiled_Program compile_fixture(const std::string& source, const std::vector<std::string>& globals) {
+    Compiled_Program p = compile_program(source, globals);
+    EXPECT_TRUE(p.ok) << testing::PrintToString(p.errors);
+    EXPECT_TRUE(p.errors.empty()) << testing::PrintToString(p.errors);
+    EXPECT_EQ(p.lint, "");
+    return p;
+}
+
+// The program's steps in C++.
+struct Control_Flow_Results {
+    s64 counted, stepped, collatz, chain, switched, nested;
+};
+
+static Control_Flow_Results control_flow_in_cpp(s64 input) {
+    Control_Flow_Results r = {};
+    for (s64 i = 0; i < input; i++) r.counted += i;
+    s64 j = input;
+    for (; j > 0; j -= 3) {
+        if (j < 7) break;
+        if (j % 5 == 0) continue;
+        r.stepped += j;
+    }
+    r.stepped = r.stepped * 1000 + j;
+    for (s64 n = input; n > 1; r.collatz++) n = (n & 1) ? n * 3 + 1 : n / 2;
+    if (input < 0) r.chain = -1;
+    else if (input == 0) r.chain = 100;
+    else if (input < 10 && input != 7) r.chain = 200;
+    else if (input >= 50 || input == 7) r.chain = 300;
+    else r.chain = 400;
+    switch (input) {
+        case 1: r.switched = 10; break;
+        case 2: r.switched = 20; [[fallthrough]];
+        case 3: r.switched += 30; break;
+        case -4: r.switched = 40; break;
+        default: r.switched = 99;
+    }
+    for (s64 a = 0; a < 4; a++) {
+        for (s64 b = 0; b < 5; b++) {
+            if (a != b) r.nested += a * 10 + b;
+        }
+    }
+    return r;
+}
+
+TEST(CompiledPrograms, LoopsIfChainsAndSwitches) {
+    HARNESS_REQUIRE_AVX();
+    Compiled_Program p = compile_fixture(read_program("control_flow.8"), {"input", "counted", "stepped", "collatz",
+                                                                         "chain", "switched", "nested"});
+    ASSERT_TRUE(p.ok);
+    for (s64 input : {-5LL, -4LL, 0LL, 1LL, 2LL, 3LL, 6LL, 7LL, 9LL, 10LL, 27LL, 49LL, 50LL, 97LL}) {
+        SCOPED_TRACE(input);
+        Harness_Registers in = harness_canaries();
+        Harness_Run run = harness_run_image(p.image, LAYER_IMAGE_HAS_ON_LOAD, in,
+                                            [&](u8* image) { store_u64(loaded_global(p, image, "input"), (u64)input); });
+        ASSERT_FALSE(run.faulted) << run.fault;
+        Control_Flow_Results expected = control_flow_in_cpp(input);
+        EXPECT_EQ(global_value<s64>(p, run, "counted"), expected.counted);
+        EXPECT_EQ(global_value<s64>(p, run, "stepped"), expected.stepped);
+        EXPECT_EQ(global_value<s64>(p, run, "collatz"), expected.collatz);
+        EXPECT_EQ(global_value<s64>(p, run, "chain"), expected.chain);
+        EXPECT_EQ(global_value<s64>(p, run, "switched"), expected.switched);
+        EXPECT_EQ(global_value<s64>(p, run, "nested"), expected.nested);
+        // An entry block keeps every register of the editor's.
+        EXPECT_EQ(harness_changed_registers(run.entered, run.registers, 0, 0), "");
+    }
+}
+
+// The elements of a global fixed-size array, through the address its header holds, and
+// their count (the array starts empty).
+template <typename T>
+static void plant_elements(const Compiled_Program& p, u8* image, const char* name, const std::vector<T>& values) {
+    u8* header = loaded_global(p, image, name);
+    memcpy((u8*)load_u64(header), values.data(), values.size() * sizeof(T));
+    store_u64(header + 8, values.size());
+}
+
+template <typename T>
+static s64 weighted_sum(const std::vector<T>& values) {
+    s64 sum = 0;
+    for (size_t i = 0; i < values.size(); i++) sum += (s64)values[i] * (s64)(i + 1);
+    return sum;
+}
+
+TEST(CompiledPrograms, ArraysReadByARegisterIndex) {
+    HARNESS_REQUIRE_AVX();
+    Compiled_Program p = compile_fixture(read_program("arrays.8"), {"bytes", "shorts", "words", "quads", "reals",
+                                                                   "byte_sum", "short_sum", "word_sum", "quad_sum",
+                                                                   "real_sum", "address_steps"});
+    ASSERT_TRUE(p.ok);
+    const std::vector<u8> bytes = {1, 2, 3, 250, 5, 6, 7, 8, 255};
+    const std::vector<s16> shorts = {-1, 300, -32768, 32767, 5, 6, -7};
+    const std::vector<s32> words = {-2147483647 - 1, 2147483647, -3, 4, 5};
+    const std::vector<s64> quads = {1LL << 40, -(1LL << 50), 3, -4, 5, 0x7FFFFFFFFFFFLL};
+    const std::vector<f64> reals = {0.5, -2.25, 1e10, 3.0};
+    Harness_Run run = harness_run_image(p.image, LAYER_IMAGE_HAS_ON_LOAD, harness_canaries(), [&](u8* image) {
+        plant_elements(p, image, "bytes", bytes);
+        plant_elements(p, image, "shorts", shorts);
+        plant_elements(p, image, "words", words);
+        plant_elements(p, image, "quads", quads);
+        plant_elements(p, image, "reals", reals);
+    });
+    ASSERT_FALSE(run.faulted) << run.fault;
+    EXPECT_EQ(global_value<s64>(p, run, "byte_sum"), weighted_sum(bytes));
+    EXPECT_EQ(global_value<s64>(p, run, "short_sum"), weighted_sum(shorts));
+    EXPECT_EQ(global_value<s64>(p, run, "word_sum"), weighted_sum(words));
+    EXPECT_EQ(global_value<s64>(p, run, "quad_sum"), weighted_sum(quads));
+    EXPECT_EQ(global_value<f64>(p, run, "real_sum"), 0.5 - 2.25 + 1e10 + 3.0);
+    EXPECT_EQ(global_value<s64>(p, run, "address_steps"), (s64)quads.size() - 1);
+}
+
+TEST(CompiledPrograms, DebugBreakTrapsAtItsInstruction) {
+    HARNESS_REQUIRE_AVX();
+    Compiled_Program p = compile_fixture("before: s32;\nafter: s32;\n"
+                                         "#events { before = 1; debug_break; after = 1; }\n",
+                                         {"before", "after"});
+    ASSERT_TRUE(p.ok);
+    Harness_Run run = harness_run_image(p.image, LAYER_IMAGE_HAS_EVENTS, harness_canaries());
+    ASSERT_TRUE(run.faulted);
+    EXPECT_EQ(run.signal, SIGTRAP);
+    u32 offset = 0;
+    ASSERT_EQ(sscanf(run.fault.c_str(), "SIGTRAP at code offset 0x%x", &offset), 1) << run.fault;
+    const Compiled_Layer_Header* h = (const Compiled_Layer_Header*)p.image.data();
+    EXPECT_EQ(p.image[h->code_offset + offset], 0xCC);
+    EXPECT_EQ(global_value<s32>(p, run, "before"), 1);
+    EXPECT_EQ(global_value<s32>(p, run, "after"), 0);
+}
