@@ -106,3 +106,12 @@ u8* loaded_global(const Compiled_Program& p, u8* image, const std::string& name)
     if (at == p.globals.end()) return 0;
     return image + ((Compiled_Layer_Header*)image)->global_data_offset + at->second;
 }
+
+u64 global_bits(const Compiled_Program& p, const Harness_Run& run, const std::string& name, u32 size) {
+    u64 value = 0;
+    auto at = p.globals.find(name);
+    if (at != p.globals.end() && size <= 8 && at->second + size <= run.globals.size()) {
+        memcpy(&value, run.globals.data() + at->second, size);
+    }
+    return value;
+}

@@ -34,6 +34,9 @@ T global_value(const Compiled_Program& p, const Harness_Run& run, const std::str
     return value;
 }
 
+u64 global_bits(const Compiled_Program& p, const Harness_Run& run, const std::string& name, u32 size);
+// The size octets of a global after the run, zero-extended; 0 for a name not asked for.
+
 u8* loaded_global(const Compiled_Program& p, u8* image, const std::string& name);
 // Where a global lies in a loaded image (before_entry of harness_run_image); null for a
 // name not asked for.
