@@ -12,14 +12,14 @@
 #include "foundation/os_files.h"
 
 // What the support source declares that the compile looks up.
-static const char INJECT[] = "$__Platform: #enum u8 = { $BYTECODE; $AMD64; };\n"
-                             "$__OS: #enum u8 = { $WINDOWS; $LINUX; $MACOS; };\n"
-                             "$COMPILER_TARGET_PLATFORM: __Platform = .BYTECODE;\n"
-                             "$COMPILER_TARGET_OS: __OS = .WINDOWS;\n"
-                             "$__Array: #struct ($T: Type) = { data: @T; count: s64; };\n"
-                             "$__Fixed_Size_Array: #struct ($T: Type, $N: u64) = { data: @T; count: s64; "
-                             "$MAX_COUNT := N; };\n"
-                             "$Code: #struct = { block: @void; };\n";
+static const char TARGETS[] = "$__Platform: #enum u8 = { $BYTECODE; $AMD64; };\n"
+                              "$__OS: #enum u8 = { $WINDOWS; $LINUX; $MACOS; };\n"
+                              "$COMPILER_TARGET_PLATFORM: __Platform = .BYTECODE;\n"
+                              "$COMPILER_TARGET_OS: __OS = .WINDOWS;\n";
+static const char SUPPORT_TYPES[] = "$__Array: #struct ($T: Type) = { data: @T; count: s64; };\n"
+                                    "$__Fixed_Size_Array: #struct ($T: Type, $N: u64) = { data: @T; count: s64; "
+                                    "$MAX_COUNT := N; };\n"
+                                    "$Code: #struct = { block: @void; };\n";
 
 static void write_file(const std::string& path, const std::string& text) {
     std::ofstream f(path, std::ios::binary | std::ios::trunc);
@@ -42,6 +42,7 @@ static void inspect_compile(const std::string& path, const std::vector<std::stri
         free_compiler_state();
         return;
     }
+    p->bytecode_made = true;
     for (const std::string& name : globals) {
         Identifier* identifier = get_identifier(state->global_scope, (u8*)name.data(), name.size());
         Register* r = identifier ? amd64_get_register(identifier->register_id) : 0;
@@ -49,7 +50,7 @@ static void inspect_compile(const std::string& path, const std::vector<std::stri
         else p->lint += "no global '" + name + "'\n";
     }
     Amd64_Output output = {};
-    if (amd64_translate_bytecode(&state->bytecode, &output)) {
+    if (amd64_translate_bytecode(&state->bytecode, &output) && output.code.count) {
         Harness_Program program;
         program.code.assign(output.code.data, output.code.data + output.code.count);
         Amd64_Data_Relocation* data = (Amd64_Data_Relocation*)output.data_relocations.data;
@@ -66,7 +67,8 @@ static void inspect_compile(const std::string& path, const std::vector<std::stri
     free_compiler_state();
 }
 
-Compiled_Program compile_program(const std::string& source, const std::vector<std::string>& globals) {
+Compiled_Program compile_program(const std::string& source, const std::vector<std::string>& globals,
+                                 const std::string& declarations) {
     Compiled_Program p = {};
     char pattern[] = "/tmp/quarn_amd64_program_XXXXXX";
     if (!mkdtemp(pattern)) {
@@ -74,7 +76,7 @@ Compiled_Program compile_program(const std::string& source, const std::vector<st
         return p;
     }
     std::string directory = pattern;
-    write_file(directory + "/inject.8", INJECT);
+    write_file(directory + "/inject.8", TARGETS + (declarations.empty() ? std::string(SUPPORT_TYPES) : declarations));
     write_file(directory + "/api.8", "");
     std::string custom = directory + "/custom.8";
     write_file(custom, source);

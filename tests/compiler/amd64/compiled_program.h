@@ -11,16 +11,19 @@
 #include "tests/compiler/amd64/harness.h"
 
 struct Compiled_Program {
-    bool ok;
+    bool bytecode_made;               // the front end and the bytecode took the source
+    bool ok;                          // compile_from_file succeeded
     std::vector<std::string> errors;  // compile error messages
     std::vector<u8> image;            // "custom.8b" as written
     std::map<std::string, u32> globals;  // each named global's offset in global data
     std::string lint;                 // the lint's findings on the program's code; "" when clean
 };
 
-Compiled_Program compile_program(const std::string& source, const std::vector<std::string>& globals = {});
+Compiled_Program compile_program(const std::string& source, const std::vector<std::string>& globals = {},
+                                 const std::string& declarations = "");
 // Compiles the source as the user's custom.8 after a small inject.8 (the target enums and
-// the support types) and an empty api.8, and reads back the image. The named globals'
+// the support types, or the declarations given in their place) and an empty api.8, and
+// reads back the image. The named globals'
 // offsets come from a first compile of the same sources, kept until its bytecode has been
 // translated and linted; a compile gives the same image every time.
 

@@ -2,13 +2,16 @@
 // checked against the same steps in C++; the lint reads every program's machine code.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 
 #include "tests/compiler/amd64/compiled_program.h"
 
+// A fixture by its path, or by its name among the programs beside the tests.
 static std::string read_program(const char* name) {
-    std::ifstream f(std::string(QUARN_AMD64_PROGRAMS) + "/" + name);
+    std::ifstream f(name[0] == '/' ? std::string(name) : std::string(QUARN_AMD64_PROGRAMS) + "/" + name);
     std::stringstream s;
     s << f.rdbuf();
     return s.str();
@@ -140,4 +143,61 @@ TEST(CompiledPrograms, DebugBreakTrapsAtItsInstruction) {
     EXPECT_EQ(p.image[h->code_offset + offset], 0xCC);
     EXPECT_EQ(global_value<s32>(p, run, "before"), 1);
     EXPECT_EQ(global_value<s32>(p, run, "after"), 0);
+}
+
+//~ Every fixture of the front end
+
+// The snippets of a NAME.cases file, each after a line "// case TITLE"; none when its
+// snippets are support sources.
+static std::vector<std::string> read_snippets(const std::string& text) {
+    std::vector<std::string> snippets;
+    std::string content = "\n" + text;
+    if (content.rfind("\n// each snippet is inject.8\n", 0) == 0) return snippets;
+    const std::string marker = "\n// case ";
+    for (size_t at = content.find(marker); at != std::string::npos;) {
+        size_t next = content.find(marker, at + marker.size());
+        size_t body = content.find('\n', at + marker.size());
+        size_t end = next == std::string::npos ? content.size() : next + 1;
+        if (body != std::string::npos && body + 1 < end) snippets.push_back(content.substr(body + 1, end - body - 1));
+        at = next;
+    }
+    return snippets;
+}
+
+// Every case file and snippet the front end and the bytecode take goes on through the
+// machine code to an image the writer accepts, and its code passes the lint (the files
+// that embed machine code of their own aside).
+TEST(CompiledPrograms, EveryFixtureOfTheFrontEndMakesAnImageThatPassesTheLint) {
+    std::string prelude = read_program(QUARN_FRONT_END_PRELUDE);
+    std::vector<std::pair<std::string, std::string>> sources;  // name, text
+    for (const char* folder : {QUARN_FRONT_END_CASES, QUARN_BYTECODE_CASES}) {
+        // Files in subfolders belong to the multi-file cases, which load each other.
+        for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+            std::string extension = entry.path().extension().string();
+            if (!entry.is_regular_file() || (extension != ".8" && extension != ".cases")) continue;
+            std::string text = read_program(entry.path().string().c_str());
+            if (extension == ".8") {
+                sources.push_back({entry.path().string(), text});
+                continue;
+            }
+            std::vector<std::string> snippets = read_snippets(text);
+            for (size_t i = 0; i < snippets.size(); i++) {
+                sources.push_back({entry.path().string() + " #" + std::to_string(i), snippets[i]});
+            }
+        }
+    }
+    std::sort(sources.begin(), sources.end());
+    u32 compiled = 0;
+    for (const auto& [name, text] : sources) {
+        // Octets embedded by #machine_code are the user's own, not the generator's.
+        if (text.find("#machine_code") != std::string::npos) continue;
+        Compiled_Program p = compile_program(text, {}, prelude);
+        if (!p.bytecode_made) continue;
+        SCOPED_TRACE(name);
+        compiled++;
+        EXPECT_TRUE(p.ok) << testing::PrintToString(p.errors);
+        EXPECT_EQ(p.lint, "");
+    }
+    EXPECT_GE(compiled, 10u);
+    printf("%u of %zu fixtures compiled to images\n", compiled, sources.size());
 }
