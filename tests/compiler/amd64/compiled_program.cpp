@@ -7,7 +7,6 @@
 #include <fstream>
 #include <sstream>
 
-#include "tests/compiler/amd64/translation_fixture.h"
 #include "compiler/parser/parser.h"
 #include "foundation/os_files.h"
 
@@ -31,7 +30,7 @@ static std::vector<u8> read_file(const std::string& path) {
     return std::vector<u8>(std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>());
 }
 
-// The first compile, up to the machine code: the globals' offsets and the lint.
+// The compile again, up to the machine code: the globals' offsets and the code.
 static void inspect_compile(const std::string& path, const std::vector<std::string>& globals, Compiled_Program* p) {
     Compiler_State* state = &global_compiler_state;
     u32 syntax, events, on_load;
@@ -47,24 +46,29 @@ static void inspect_compile(const std::string& path, const std::vector<std::stri
         Identifier* identifier = get_identifier(state->global_scope, (u8*)name.data(), name.size());
         Register* r = identifier ? amd64_get_register(identifier->register_id) : 0;
         if (r) p->globals[name] = (u32)r->data_offset;
-        else p->lint += "no global '" + name + "'\n";
+        else p->missing += name + "\n";
     }
     Amd64_Output output = {};
-    if (amd64_translate_bytecode(&state->bytecode, &output) && output.code.count) {
-        Harness_Program program;
-        program.code.assign(output.code.data, output.code.data + output.code.count);
+    if (amd64_translate_bytecode(&state->bytecode, &output)) {
+        Harness_Program* code = &p->code;
+        code->code.assign(output.code.data, output.code.data + output.code.count);
         Amd64_Data_Relocation* data = (Amd64_Data_Relocation*)output.data_relocations.data;
-        program.data_relocations.assign(data, data + output.data_relocations.count);
+        code->data_relocations.assign(data, data + output.data_relocations.count);
         u64* slots = (u64*)output.foreign_call_slots.data;
-        program.foreign_call_slots.assign(slots, slots + output.foreign_call_slots.count);
-        program.constants.resize(state->constant_data_size);
-        program.globals.resize(state->global_data_size);
+        code->foreign_call_slots.assign(slots, slots + output.foreign_call_slots.count);
+        code->constants.resize(state->constant_data_size);
+        code->globals.resize(state->global_data_size);
         Bytecode_Instruction* records = (Bytecode_Instruction*)state->bytecode.data;
-        std::vector<Bytecode_Instruction> instructions(records, records + state->bytecode.count);
-        p->lint += lint_generated_code(program, instructions);
+        p->instructions.assign(records, records + state->bytecode.count);
     }
     amd64_free_output(&output);
     free_compiler_state();
+}
+
+static std::vector<std::string> error_messages() {
+    std::vector<std::string> messages;
+    for (u32 i = 0; i < compile_errors.count; i++) messages.push_back((char*)((Compile_Error*)compile_errors.data)[i].message);
+    return messages;
 }
 
 Compiled_Program compile_program(const std::string& source, const std::vector<std::string>& globals,
@@ -85,16 +89,16 @@ Compiled_Program compile_program(const std::string& source, const std::vector<st
     global_compiler_state.base_directory = String{(u8*)directory.data(), (s64)directory.size()};
     executable_filepath = global_compiler_state.base_directory;
     tmp_reset();
-    inspect_compile(custom, globals, &p);
-
-    tmp_reset();
     reset_layer_sources();
     Version_Info version = EDITOR_VERSION;
     p.ok = compile_from_file((u8*)custom.data(), custom.size(), &version);
-    p.errors = compile_error_texts();
+    p.errors = error_messages();
     p.image = read_file(directory + "/" COMPILED_CUSTOM_LAYER_FILENAME);
     const char* refused = p.ok ? check_layer_image(p.image.data(), p.image.size()) : 0;
     if (refused) p.errors.push_back(std::string("the image is refused: ") + refused);
+
+    tmp_reset();
+    inspect_compile(custom, globals, &p);
     global_compiler_state.base_directory = saved_base;
     executable_filepath = saved_executable;
     tmp_reset();

@@ -16,16 +16,20 @@ struct Compiled_Program {
     std::vector<std::string> errors;  // compile error messages
     std::vector<u8> image;            // "custom.8b" as written
     std::map<std::string, u32> globals;  // each named global's offset in global data
-    std::string lint;                 // the lint's findings on the program's code; "" when clean
+    std::string missing;              // the named globals not found, one per line
+    // The same compile's machine code before the image was laid out, with its bytecode, for
+    // lint_generated_code; the bytecode's scopes and callees stay readable until the next compile.
+    Harness_Program code;
+    std::vector<Bytecode_Instruction> instructions;
 };
 
 Compiled_Program compile_program(const std::string& source, const std::vector<std::string>& globals = {},
                                  const std::string& declarations = "");
 // Compiles the source as the user's custom.8 after a small inject.8 (the target enums and
 // the support types, or the declarations given in their place) and an empty api.8, and
-// reads back the image. The named globals'
-// offsets come from a first compile of the same sources, kept until its bytecode has been
-// translated and linted; a compile gives the same image every time.
+// reads back the image. The named globals' offsets and the code come from a second
+// compile of the same sources up to the machine code: a compile gives the same image
+// every time.
 
 template <typename T>
 T global_value(const Compiled_Program& p, const Harness_Run& run, const std::string& name) {
@@ -43,3 +47,7 @@ u64 global_bits(const Compiled_Program& p, const Harness_Run& run, const std::st
 u8* loaded_global(const Compiled_Program& p, u8* image, const std::string& name);
 // Where a global lies in a loaded image (before_entry of harness_run_image); null for a
 // name not asked for.
+
+std::string lint_compiled(const Compiled_Program& p);
+// The globals not found and the lint's findings on the program's code (code_lint.cpp);
+// "" when clean, and for a program with no code.

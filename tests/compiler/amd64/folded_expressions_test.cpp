@@ -8,6 +8,7 @@
 #include <random>
 
 #include "tests/compiler/amd64/compiled_program.h"
+#include "tests/compiler/amd64/translation_fixture.h"
 #include "tests/compiler/amd64/reference.h"
 #include "compiler/core/token_kinds.h"
 
@@ -157,7 +158,7 @@ TEST(FoldedExpressions, AgreeWithVariablesAndTheReference) {
         source += "#on_load {\n" + block + "}\n";
         Compiled_Program p = compile_program(source, globals);
         ASSERT_TRUE(p.ok) << testing::PrintToString(p.errors) << "\n" << source;
-        EXPECT_EQ(p.lint, "");
+        EXPECT_EQ(lint_compiled(p), "");
         Harness_Run run = harness_run_image(p.image, LAYER_IMAGE_HAS_ON_LOAD, harness_canaries());
         ASSERT_FALSE(run.faulted) << run.fault << "\n" << source;
         u64 mask = reference_mask(t.size);

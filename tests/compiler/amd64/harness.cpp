@@ -283,28 +283,18 @@ static void apply_image_relocations(u8* image, u32 offset, u32 count, u8* target
     }
 }
 
-Harness_Run harness_run_image(const std::vector<u8>& image, u8 entry_flag, Harness_Registers in,
-                              const std::function<void(u8* image)>& before_entry) {
-    Harness_Run run = {};
-    const Compiled_Layer_Header* header = (const Compiled_Layer_Header*)image.data();
-    if (image.size() < sizeof(Compiled_Layer_Header) || !(header->flags & entry_flag)) {
-        run.faulted = true;
-        run.fault = "the image has no such entry block";
-        return run;
-    }
-    // [image][guard] and [guard][stack]: runaway recursion and reads past the image fault.
-    u64 image_pages = pages(image.size()), stack_pages = HARNESS_STACK_SIZE;
-    u64 size = image_pages + HARNESS_PAGE + HARNESS_PAGE + stack_pages;
+b8 harness_load_image(const std::vector<u8>& image, Harness_Image* out) {
+    *out = {};
+    if (image.size() < sizeof(Compiled_Layer_Header)) return false;
+    // [image][guard][guard][stack]: runaway recursion and reads past the image fault.
+    u64 image_pages = pages(image.size());
+    u64 size = image_pages + 2 * HARNESS_PAGE + HARNESS_STACK_SIZE;
     u8* mapping = (u8*)mmap(0, size, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-    if (mapping == MAP_FAILED) {
-        run.faulted = true;
-        run.fault = "the harness could not map its memory";
-        return run;
-    }
+    if (mapping == MAP_FAILED) return false;
     u8* loaded = mapping;
     u8* stack_low = mapping + image_pages + 2 * HARNESS_PAGE;
-    mprotect(loaded, image_pages, PROT_READ | PROT_WRITE);
-    mprotect(stack_low, stack_pages, PROT_READ | PROT_WRITE);
+    mprotect(loaded, image_pages, PROT_READ | PROT_WRITE | PROT_EXEC);
+    mprotect(stack_low, HARNESS_STACK_SIZE, PROT_READ | PROT_WRITE);
     memcpy(loaded, image.data(), image.size());
     Compiled_Layer_Header* h = (Compiled_Layer_Header*)loaded;
     apply_image_relocations(loaded, h->constant_relocation_offset, h->constant_relocation_count,
@@ -313,31 +303,62 @@ Harness_Run harness_run_image(const std::vector<u8>& image, u8 entry_flag, Harne
                             loaded + h->global_data_offset);
     u8* code = loaded + h->code_offset;
     for (u32 i = 0; i < h->foreign_call_slot_count; i++) {
-        store_u64(code + load_u64(loaded + h->foreign_call_slot_offset + (u64)i * sizeof(Foreign_Call_Slot)), (u64)&harness_dispatcher);
+        store_u64(code + load_u64(loaded + h->foreign_call_slot_offset + (u64)i * sizeof(Foreign_Call_Slot)),
+                  (u64)&harness_dispatcher);
     }
-    if (before_entry) before_entry(loaded);
-    mprotect(loaded, image_pages, PROT_READ | PROT_WRITE | PROT_EXEC);
+    *out = Harness_Image{mapping, size, loaded, stack_low + HARNESS_STACK_SIZE};
+    return true;
+}
 
-    u32 entry = entry_flag == LAYER_IMAGE_HAS_EVENTS ? h->events_entry
-                : entry_flag == LAYER_IMAGE_HAS_SYNTAX ? h->syntax_entry
-                                                   : h->on_load_entry;
+void harness_unload_image(Harness_Image* image) {
+    if (image->mapping) munmap(image->mapping, image->mapping_size);
+    *image = {};
+}
+
+u8* harness_image_entry(const Harness_Image* image, u8 entry_flag) {
+    Compiled_Layer_Header* h = (Compiled_Layer_Header*)image->image;
+    if (!(h->flags & entry_flag)) return 0;
+    return image->image + (entry_flag == LAYER_IMAGE_HAS_EVENTS   ? h->events_entry
+                           : entry_flag == LAYER_IMAGE_HAS_SYNTAX ? h->syntax_entry
+                                                                  : h->on_load_entry);
+}
+
+Harness_Run harness_run_image(const std::vector<u8>& image, u8 entry_flag, Harness_Registers in,
+                              const std::function<void(u8* image)>& before_entry) {
+    Harness_Run run = {};
+    Harness_Image loaded;
+    if (!harness_load_image(image, &loaded)) {
+        run.faulted = true;
+        run.fault = "the harness could not load the image";
+        return run;
+    }
+    u8* entry = harness_image_entry(&loaded, entry_flag);
+    if (!entry) {
+        harness_unload_image(&loaded);
+        run.faulted = true;
+        run.fault = "the image has no such entry block";
+        return run;
+    }
+    if (before_entry) before_entry(loaded.image);
+    Compiled_Layer_Header* h = (Compiled_Layer_Header*)loaded.image;
+    u8* code = loaded.image + h->code_offset;
     run.code_address = (u64)code;
-    run.constants_address = (u64)(loaded + h->constant_data_offset);
-    run.globals_address = (u64)(loaded + h->global_data_offset);
+    run.constants_address = (u64)(loaded.image + h->constant_data_offset);
+    run.globals_address = (u64)(loaded.image + h->global_data_offset);
     run.entered = in;
-    int signal = run_guarded(loaded + entry, &run.entered, &run.registers, stack_low + stack_pages);
+    int signal = run_guarded(entry, &run.entered, &run.registers, loaded.stack_top);
     if (signal) {
         Harness_Program described;
         described.code.resize(h->code_size);
         run.faulted = true;
         run.signal = signal;
         run.fault = describe_fault(described, (u64)code, signal, harness_fault_rip);
-    } else if (run.registers.gp[AMD64_RSP] != (u64)(stack_low + stack_pages)) {
+    } else if (run.registers.gp[AMD64_RSP] != (u64)loaded.stack_top) {
         run.faulted = true;
         run.fault = "the code returned with RSP moved";
     }
-    run.globals.assign(loaded + h->global_data_offset, loaded + h->global_data_offset + h->global_data_size);
-    munmap(mapping, size);
+    run.globals.assign(loaded.image + h->global_data_offset, loaded.image + h->global_data_offset + h->global_data_size);
+    harness_unload_image(&loaded);
     return run;
 }
 

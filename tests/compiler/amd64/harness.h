@@ -123,13 +123,28 @@ std::string harness_changed_registers(const Harness_Registers& before, const Har
 
 //~ Compiled layer images
 
+// An image loaded as the loader does: read into memory of its own (writable and
+// executable, as the editor maps it), its relocation tables applied, the foreign-call slots
+// aimed at harness_dispatcher; a stack of its own lies beyond a guard.
+struct Harness_Image {
+    u8* mapping;
+    u64 mapping_size;
+    u8* image;      // the header's first octet
+    u8* stack_top;
+};
+
+b8 harness_load_image(const std::vector<u8>& image, Harness_Image* loaded);  // false when it cannot
+void harness_unload_image(Harness_Image* loaded);
+
+u8* harness_image_entry(const Harness_Image* loaded, u8 entry_flag);
+// The first octet of an entry block (entry_flag: LAYER_IMAGE_HAS_ON_LOAD, _EVENTS or
+// _SYNTAX); null when the image has none.
+
 // entry_flag: LAYER_IMAGE_HAS_ON_LOAD, _EVENTS or _SYNTAX, the block to enter.
 Harness_Run harness_run_image(const std::vector<u8>& image, u8 entry_flag, Harness_Registers in,
                               const std::function<void(u8* image)>& before_entry = {});
-// Loads an image as the loader does (read into writable memory, its relocation tables
-// applied, the foreign-call slots aimed at harness_dispatcher), lets before_entry change
-// the loaded image (inputs in global data), then enters the block under the signal guard
-// on a stack of its own with a guard page below. run.globals is the global area after the
+// Loads the image, lets before_entry change it (inputs in global data), then enters the
+// block under the signal guard on the image's stack. run.globals is the global area after the
 // run; the fault names the code offset.
 
 //~ Foreign calls
