@@ -204,6 +204,7 @@ b8 compile_front_end(u8* path, u64 length, b8 support_sources, String prelude) {
     String file_path, directory;
     if (!reset_compiler() || !resolve_compile_path(String{path, (s64)length}, &file_path, &directory)) return false;
     state->source_directory = directory;
+    reset_call_limits();
     if (!add_the_basic_types()) return false;
 
     if (support_sources && (!compile_support_source(STR("inject.8")) || !set_target_constants() ||
