@@ -202,3 +202,58 @@ TEST(CompiledPrograms, EveryFixtureOfTheFrontEndMakesAnImageThatPassesTheLint) {
     EXPECT_GE(compiled, 10u);
     printf("%u of %zu fixtures compiled to images\n", compiled, sources.size());
 }
+
+//~ Calls
+
+TEST(CompiledPrograms, CallsReturnsAndForeignCalls) {
+    HARNESS_REQUIRE_AVX();
+    Compiled_Program p = compile_fixture(
+        read_program("calls.8"),
+        {"input", "factorial_result", "results_s8", "results_s16", "results_s32", "results_s64", "results_u8",
+         "results_f32", "results_f64", "deferred_result", "deferred_after", "through_register", "through_memory",
+         "foreign_in_entry", "foreign_deep", "live_integers", "live_reals"});
+    ASSERT_TRUE(p.ok);
+    for (s64 input : {-3LL, 0LL, 1LL, 5LL, 12LL, 20LL}) {
+        SCOPED_TRACE(input);
+        // Each routine's block: two s64 arguments, then its s64 result.
+        harness_record_foreign_calls(16, 16);
+        Harness_Run run = harness_run_image(p.image, LAYER_IMAGE_HAS_ON_LOAD, harness_canaries(),
+                                            [&](u8* image) { store_u64(loaded_global(p, image, "input"), (u64)input); });
+        ASSERT_FALSE(run.faulted) << run.fault;
+        s64 factorial = 1;
+        for (s64 n = 2; n <= input; n++) factorial *= n;
+        EXPECT_EQ(global_value<s64>(p, run, "factorial_result"), factorial);
+        EXPECT_EQ(global_value<s8>(p, run, "results_s8"), (s8)input);
+        EXPECT_EQ(global_value<s16>(p, run, "results_s16"), (s16)(input * 300));
+        EXPECT_EQ(global_value<s32>(p, run, "results_s32"), (s32)(input * 100000));
+        EXPECT_EQ(global_value<s64>(p, run, "results_s64"), input * 10000000000LL);
+        EXPECT_EQ(global_value<u8>(p, run, "results_u8"), (u8)(input + 200));
+        EXPECT_EQ(global_value<f32>(p, run, "results_f32"), (f32)input / 4.0f);
+        EXPECT_EQ(global_value<f64>(p, run, "results_f64"), (f64)input / 8.0);
+        EXPECT_EQ(global_value<s64>(p, run, "deferred_result"), input + 1);
+        EXPECT_EQ(global_value<s64>(p, run, "deferred_after"), 1000);
+        EXPECT_EQ(global_value<s64>(p, run, "through_register"), 2 * input);
+        EXPECT_EQ(global_value<s64>(p, run, "through_memory"), 2 * (input + 1));
+
+        // The dispatcher numbers the calls from 1 and answers id * 1000 + number.
+        const std::vector<Harness_Foreign_Call>& calls = harness_foreign_calls();
+        ASSERT_EQ(calls.size(), 2u);
+        std::vector<u8> entry_block(16), deep_block(16);
+        store_u64(&entry_block[0], (u64)input);
+        store_u64(&entry_block[8], 7);
+        store_u64(&deep_block[0], (u64)(input + 1));
+        store_u64(&deep_block[8], (u64)(input + 2));
+        EXPECT_EQ(calls[0].id, 1u);
+        EXPECT_EQ(calls[0].block, entry_block);
+        EXPECT_EQ(calls[1].id, 2u);
+        EXPECT_EQ(calls[1].block, deep_block);
+        for (const Harness_Foreign_Call& call : calls) EXPECT_TRUE(call.aligned) << "routine " << call.id;
+        EXPECT_EQ(global_value<s64>(p, run, "foreign_in_entry"), 1001);
+        EXPECT_EQ(global_value<s64>(p, run, "foreign_deep"), 2002);
+        // The dispatcher spoils every register a callee may change: values live across it
+        // come back only when the call kept them.
+        EXPECT_EQ(global_value<s64>(p, run, "live_integers"), 12 * (input + 1) + 78);
+        EXPECT_EQ(global_value<f64>(p, run, "live_reals"), 16.0 * (f64)input + 136.0);
+        EXPECT_EQ(harness_changed_registers(run.entered, run.registers, 0, 0), "");
+    }
+}
