@@ -257,3 +257,111 @@ TEST(CompiledPrograms, CallsReturnsAndForeignCalls) {
         EXPECT_EQ(harness_changed_registers(run.entered, run.registers, 0, 0), "");
     }
 }
+
+//~ Arrays by index
+
+struct Element_Case {
+    u32 size;
+    const char* declaration;  // of the element type, or ""
+    const char* type;
+    const char* member;       // the member read and written, or ""
+    u32 member_offset;
+    u32 value_size;
+    const char* value_type;
+};
+
+static const Element_Case ELEMENT_CASES[] = {
+    {1, "", "u8", "", 0, 1, "u8"},
+    {2, "", "s16", "", 0, 2, "s16"},
+    {4, "", "s32", "", 0, 4, "s32"},
+    {8, "", "s64", "", 0, 8, "s64"},
+    {12, "$E12: #struct = { a: s32; b: s32; c: s32; };\n", "E12", ".b", 4, 4, "s32"},
+    {16, "$E16: #struct = { a: s64; b: s64; };\n", "E16", ".b", 8, 8, "s64"},
+    {24, "$E24: #struct = { a: s64; b: s64; c: s64; };\n", "E24", ".c", 16, 8, "s64"},
+    {28, "$E28: #struct = { a: s32; b: s32; c: s32; d: s32; e: s32; f: s32; g: s32; };\n", "E28", ".f", 20, 4, "s32"},
+};
+
+#define ELEMENT_COUNT 8
+
+// For every element size: reads by an s64 index, a u32 index, a constant and a negative
+// index from a pointer into the middle; a write; and element addresses.
+static std::string element_program(std::vector<std::string>* globals) {
+    std::string declarations = "index: s64;\nsmall: u32;\nback: s64;\n", block;
+    for (const Element_Case& c : ELEMENT_CASES) {
+        std::string n = std::to_string(c.size), a = "a" + n, m = c.member, v = c.value_type;
+        declarations += c.declaration;
+        declarations += a + ": [" + std::to_string(ELEMENT_COUNT) + "] " + c.type + ";\n";
+        for (const char* name : {"read", "read_small", "read_constant", "read_back"}) {
+            declarations += std::string(name) + n + ": " + v + ";\n";
+            globals->push_back(name + n);
+        }
+        declarations += "address" + n + ": u64;\naddress_small" + n + ": u64;\n";
+        globals->insert(globals->end(), {a, "address" + n, "address_small" + n});
+        block += "    read" + n + " = " + a + "[index]" + m + ";\n";
+        block += "    read_small" + n + " = " + a + "[small]" + m + ";\n";
+        block += "    read_constant" + n + " = " + a + "[3]" + m + ";\n";
+        block += "    p" + n + " := @" + a + "[5];\n";
+        block += "    read_back" + n + " = p" + n + "[back]" + m + ";\n";
+        block += "    " + a + "[index + 1]" + m + " = " + std::to_string(100 + c.size) + ";\n";
+        block += "    address" + n + " = cast(@" + a + "[index], u64);\n";
+        block += "    address_small" + n + " = cast(@" + a + "[small], u64);\n";
+    }
+    globals->insert(globals->end(), {"index", "small", "back"});
+    return declarations + "#on_load {\n" + block + "}\n";
+}
+
+static u64 bits_at(const u8* at, u32 size) {
+    u64 value = 0;
+    memcpy(&value, at, size);
+    return value;
+}
+
+TEST(CompiledPrograms, ArraysOfEveryElementSizeByIndexAgainstPointerArithmetic) {
+    HARNESS_REQUIRE_AVX();
+    std::vector<std::string> globals;
+    Compiled_Program p = compile_fixture(element_program(&globals), globals);
+    ASSERT_TRUE(p.ok);
+    struct Indexes {
+        s64 index;
+        u32 small;
+        s64 back;
+    };
+    for (Indexes x : {Indexes{0, 1, -5}, Indexes{2, 7, -1}, Indexes{6, 4, -3}}) {
+        SCOPED_TRACE(testing::Message() << "index " << x.index << ", small " << x.small << ", back " << x.back);
+        std::map<u32, u64> storage;  // by element size: the elements' address
+        std::map<u32, u64> storage_offset;  // and their offset in global data
+        Harness_Run run = harness_run_image(p.image, LAYER_IMAGE_HAS_ON_LOAD, harness_canaries(), [&](u8* image) {
+            store_u64(loaded_global(p, image, "index"), (u64)x.index);
+            store_u32(loaded_global(p, image, "small"), x.small);
+            store_u64(loaded_global(p, image, "back"), (u64)x.back);
+            u8* globals_start = image + ((Compiled_Layer_Header*)image)->global_data_offset;
+            for (const Element_Case& c : ELEMENT_CASES) {
+                u8* elements = (u8*)load_u64(loaded_global(p, image, "a" + std::to_string(c.size)));
+                for (u32 k = 0; k < c.size * ELEMENT_COUNT; k++) elements[k] = (u8)(c.size * 7 + k * 13);
+                storage[c.size] = (u64)elements;
+                storage_offset[c.size] = (u64)(elements - globals_start);
+            }
+        });
+        ASSERT_FALSE(run.faulted) << run.fault;
+        for (const Element_Case& c : ELEMENT_CASES) {
+            SCOPED_TRACE(c.type);
+            std::string n = std::to_string(c.size);
+            // What the elements held before the run, as planted.
+            std::vector<u8> planted(c.size * ELEMENT_COUNT);
+            for (u32 k = 0; k < planted.size(); k++) planted[k] = (u8)(c.size * 7 + k * 13);
+            auto element = [&](s64 i) { return bits_at(&planted[(u64)i * c.size + c.member_offset], c.value_size); };
+            EXPECT_EQ(global_bits(p, run, "read" + n, c.value_size), element(x.index));
+            EXPECT_EQ(global_bits(p, run, "read_small" + n, c.value_size), element(x.small));
+            EXPECT_EQ(global_bits(p, run, "read_constant" + n, c.value_size), element(3));
+            EXPECT_EQ(global_bits(p, run, "read_back" + n, c.value_size), element(5 + x.back));
+            EXPECT_EQ(global_value<u64>(p, run, "address" + n), storage[c.size] + (u64)x.index * c.size);
+            EXPECT_EQ(global_value<u64>(p, run, "address_small" + n), storage[c.size] + (u64)x.small * c.size);
+            // The write changed the one member of the one element.
+            std::vector<u8> expected = planted;
+            u64 written = 100 + c.size;
+            memcpy(&expected[(u64)(x.index + 1) * c.size + c.member_offset], &written, c.value_size);
+            const u8* after = run.globals.data() + storage_offset[c.size];
+            EXPECT_EQ(std::vector<u8>(after, after + expected.size()), expected);
+        }
+    }
+}
