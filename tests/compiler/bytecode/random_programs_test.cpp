@@ -1,5 +1,6 @@
 // Random programs of integer arithmetic, if chains, while and for loops, switches,
-// levelled break and continue and deferred blocks, written as source, compiled by the front
+// levelled break and continue, deferred blocks and inline expansions with their returns,
+// written as source, compiled by the front
 // end to linked bytecode and run by a small interpreter over the registers where placement
 // put them (machine registers and stack slots). The globals must end as the program,
 // evaluated directly, leaves them: a lifetime cut short lets a later value take a live
@@ -21,9 +22,9 @@ namespace {
 const int GLOBALS = 4;
 
 struct Expr {
-    int var = -1;  // a leaf: a variable, or the constant when -1
+    int var = -1;  // a leaf: a variable, or the constant when -1; a call: the sub-program
     s64 value = 0;
-    char op = 0;   // "+-*&|^"; 0 for a leaf
+    char op = 0;   // "+-*&|^", 'c' a call with its two arguments; 0 for a leaf
     std::shared_ptr<Expr> left, right;
 };
 
@@ -37,7 +38,7 @@ struct Cond {
 struct Stmt;
 using Block = std::vector<Stmt>;
 
-enum Stmt_Kind { DECLARE, ASSIGN, IF, WHILE, FOR, LOOP_JUMP, DEFER, SWITCH };
+enum Stmt_Kind { DECLARE, ASSIGN, IF, WHILE, FOR, LOOP_JUMP, DEFER, SWITCH, RETURN };
 
 struct Stmt {
     Stmt_Kind kind;
@@ -47,7 +48,7 @@ struct Stmt {
     s64 value = 0;       // a declaration's value, a while's bound
     int limit = -1;      // a for loop's limit variable
     bool from_zero = false;  // for 0, limit
-    std::vector<Cond> conditions;  // an if chain's links; a while's condition; a loop jump's
+    std::vector<Cond> conditions;  // an if chain's links; a while's condition; a loop jump's or return's
     std::vector<Block> blocks;     // the links' blocks then the else block; a loop's body; the cases
     bool has_else = false;
     bool is_break = true;
@@ -57,8 +58,16 @@ struct Stmt {
     bool has_default = false;
 };
 
+// An #inline sub-program of two parameters; it changes only its own locals, so a call
+// is a value whatever the order of evaluation.
+struct Sub {
+    int a, b;
+    Block body;  // ends with its return
+};
+
 struct Program {
     std::vector<std::string> names;  // by variable id; the globals first
+    std::vector<Sub> subs;
     Block body;
 };
 
@@ -68,6 +77,8 @@ struct Generator {
     std::vector<int> visible;      // variables in reach, innermost last
     std::vector<bool> assignable;  // by id: loop indexes, limits and counters are not
     int statements = 0;
+    int assign_floor = 0;  // the lowest variable assignments may change
+    bool in_sub = false;
 
     u32 draw(u32 n) { return (u32)(random() % n); }
 
@@ -78,10 +89,18 @@ struct Generator {
         return id;
     }
 
-    Expr leaf() {
+    Expr leaf(bool calls = true) {
         Expr e;
-        if (draw(3)) e.var = visible[draw((u32)visible.size())];
-        else e.value = draw(13);
+        if (calls && !in_sub && !program->subs.empty() && draw(8) == 0) {
+            e.op = 'c';
+            e.var = (int)draw((u32)program->subs.size());
+            e.left = std::make_shared<Expr>(leaf(false));
+            e.right = std::make_shared<Expr>(leaf(false));
+        } else if (draw(3)) {
+            e.var = visible[draw((u32)visible.size())];
+        } else {
+            e.value = draw(13);
+        }
         return e;
     }
 
@@ -98,7 +117,7 @@ struct Generator {
         Cond c;
         if (depth == 2 || draw(3)) {
             static const char* relations[] = {"<", "<=", ">", ">=", "==", "!="};
-            c.left = leaf();
+            c.left = leaf(false);
             if (c.left.var < 0) c.left.var = visible[draw((u32)visible.size())];
             c.right = draw(2) ? leaf() : expression(1);
             c.relation = relations[draw(6)];
@@ -113,7 +132,7 @@ struct Generator {
     int assignable_target() {
         std::vector<int> targets;
         for (int v : visible) {
-            if (assignable[v]) targets.push_back(v);
+            if (assignable[v] && v >= assign_floor) targets.push_back(v);
         }
         return targets[draw((u32)targets.size())];
     }
@@ -145,6 +164,12 @@ struct Generator {
             return s;
         }
         if (choice == 1) {
+            if (in_sub && draw(2)) {
+                Stmt s{RETURN};
+                s.conditions.push_back(condition());
+                s.expr = expression();
+                return s;
+            }
             if (loops) {
                 Stmt s{LOOP_JUMP};
                 s.conditions.push_back(condition());
@@ -221,6 +246,7 @@ struct Writer {
 
     std::string text(const Expr& e, bool top = true) {
         if (!e.op) return e.var >= 0 ? name(e.var) : std::to_string(e.value);
+        if (e.op == 'c') return "f" + std::to_string(e.var) + "(" + text(*e.left) + ", " + text(*e.right) + ")";
         std::string t = text(*e.left, false) + " " + e.op + " " + text(*e.right, false);
         return top ? t : "(" + t + ")";
     }
@@ -253,6 +279,10 @@ struct Writer {
             case DECLARE: out << name(s.var) << ": s64 = " << s.value << ";\n"; break;
             case ASSIGN: out << assignment(s) << "\n"; break;
             case DEFER: out << "#defer { " << assignment(s) << " }\n"; break;
+            case RETURN:
+                if (s.conditions.empty()) out << "return " << text(s.expr) << ";\n";
+                else out << "if " << text(s.conditions[0]) << " { return " << text(s.expr) << "; }\n";
+                break;
             case LOOP_JUMP:
                 out << "if " << text(s.conditions[0]) << " { " << (s.is_break ? "break" : "continue");
                 if (s.level) out << " " << s.level;
@@ -300,6 +330,12 @@ struct Writer {
     }
 
     std::string source() {
+        for (size_t k = 0; k < program.subs.size(); k++) {
+            const Sub& sub = program.subs[k];
+            out << "$f" << k << ": (" << name(sub.a) << ": s64, " << name(sub.b) << ": s64) -> s64 = #inline ";
+            open(sub.body, 0);
+            out << ";\n";
+        }
         for (int g = 0; g < GLOBALS; g++) out << name(g) << ": s64;\n";
         out << "#on_load ";
         open(program.body, 0);
@@ -310,14 +346,16 @@ struct Writer {
 
 //~ The program evaluated directly
 
-enum Flow { FLOW_NORMAL, FLOW_BREAK, FLOW_CONTINUE };
+enum Flow { FLOW_NORMAL, FLOW_BREAK, FLOW_CONTINUE, FLOW_RETURN };
 
 struct Outcome {
     Flow flow = FLOW_NORMAL;
     int level = 0;  // loops still to leave
+    s64 value = 0;  // returned
 };
 
 struct Evaluator {
+    const Program* program;
     std::vector<s64> values;
 
     static s64 apply(char op, s64 a, s64 b) {
@@ -336,6 +374,13 @@ struct Evaluator {
 
     s64 eval(const Expr& e) {
         if (!e.op) return e.var >= 0 ? values[e.var] : e.value;
+        if (e.op == 'c') {
+            const Sub& sub = program->subs[e.var];
+            s64 a = eval(*e.left), b = eval(*e.right);
+            values[sub.a] = a;
+            values[sub.b] = b;
+            return run(sub.body).value;
+        }
         return apply(e.op, eval(*e.left), eval(*e.right));
     }
 
@@ -373,7 +418,8 @@ struct Evaluator {
     // outside otherwise.
     static bool goes_on(Outcome pass, Outcome* out) {
         if (pass.flow == FLOW_NORMAL || (pass.flow == FLOW_CONTINUE && pass.level == 0)) return true;
-        *out = pass.level == 0 ? Outcome{} : Outcome{pass.flow, pass.level - 1};
+        if (pass.flow == FLOW_RETURN) *out = pass;
+        else *out = pass.level == 0 ? Outcome{} : Outcome{pass.flow, pass.level - 1};
         return false;
     }
 
@@ -385,6 +431,10 @@ struct Evaluator {
             case DEFER: break;
             case LOOP_JUMP:
                 if (eval(s.conditions[0])) out = Outcome{s.is_break ? FLOW_BREAK : FLOW_CONTINUE, s.level};
+                break;
+            case RETURN:
+                // The value is taken before the deferred blocks of the scopes left run.
+                if (s.conditions.empty() || eval(s.conditions[0])) out = Outcome{FLOW_RETURN, 0, eval(s.expr)};
                 break;
             case IF:
                 for (size_t k = 0; k < s.conditions.size(); k++) {
@@ -422,6 +472,8 @@ struct Evaluator {
 };
 
 //~ The bytecode run
+
+#define UNARY_OPERATORS (OP_INCREMENT | OP_DECREMENT | OP_NEGATE | OP_BIT_NOT)
 
 struct Machine {
     u64 gp[16] = {};
@@ -509,8 +561,11 @@ struct Machine {
         compare_size = size;
     }
 
-    static u64 arithmetic(u64 op, u64 a, u64 b, u8 a_not_boolean, u8 b_not_boolean) {
+    u64 arithmetic(u64 op, u64 a, u64 b, u8 a_not_boolean, u8 b_not_boolean) {
         switch (op) {
+            case OP_NEGATE: return 0 - a;
+            case OP_BIT_NOT: return ~a;
+            case OP_SHIFT_LEFT: return a << (b & 63);
             case OP_ADD: return a + b;
             case OP_SUBTRACT: return a - b;
             case OP_MULTIPLY: return a * b;
@@ -522,7 +577,8 @@ struct Machine {
             case OP_LOGICAL_AND: return (a_not_boolean ? a != 0 : a) && (b_not_boolean ? b != 0 : b);
             case OP_LOGICAL_OR: return (a_not_boolean ? a != 0 : a) || (b_not_boolean ? b != 0 : b);
         }
-        return 0xDEADull;
+        fault = "operator " + std::to_string(op) + " is not run here";
+        return 0;
     }
 
     // Runs the body from its first record to its return; false with a fault.
@@ -564,7 +620,7 @@ struct Machine {
                 } break;
                 case BYTECODE_INT_ARITHMETIC: {
                     Bytecode_Int_Arithmetic* k = &i->int_arithmetic;
-                    u64 b = k->operator_bit & (OP_INCREMENT | OP_DECREMENT) ? 0 : read(k->source);
+                    u64 b = k->operator_bit & UNARY_OPERATORS ? 0 : read(k->source);
                     write(k->destination, arithmetic(k->operator_bit, read(k->destination), b, k->destination_not_boolean,
                                                      k->source_not_boolean));
                 } break;
@@ -604,7 +660,9 @@ struct Machine {
 }  // namespace
 
 TEST(RandomPrograms, RunAsTheyAreWritten) {
-    u32 base = (u32)std::random_device{}();
+    // QUARN_RANDOM_SEED=n runs the rounds from seed n again.
+    const char* forced = getenv("QUARN_RANDOM_SEED");
+    u32 base = forced ? (u32)strtoul(forced, nullptr, 10) : (u32)std::random_device{}();
     std::cout << "RandomPrograms.RunAsTheyAreWritten seed " << base << "\n";
     Scratch_Directory scratch;
     u32 ran = 0;
@@ -615,11 +673,36 @@ TEST(RandomPrograms, RunAsTheyAreWritten) {
         Generator generator{std::mt19937(seed), &program};
         generator.assignable.assign(GLOBALS, true);
         for (int g = 0; g < GLOBALS; g++) generator.visible.push_back(g);
+        for (u32 n = generator.draw(3); n > 0; n--) {
+            // Each body starts with a local of its own to change, and ends with a return.
+            Sub sub;
+            sub.a = generator.add_variable('a', false);
+            sub.b = generator.add_variable('b', false);
+            generator.in_sub = true;
+            generator.assign_floor = (int)program.names.size();
+            generator.visible.push_back(sub.a);
+            generator.visible.push_back(sub.b);
+            Stmt local{DECLARE};
+            local.var = generator.add_variable('v', true);
+            local.value = generator.draw(13);
+            generator.visible.push_back(local.var);
+            generator.statements = 25;  // a body of 15 statements at most
+            sub.body = generator.block(0, 1);
+            sub.body.insert(sub.body.begin(), local);
+            Stmt last{RETURN};
+            last.expr = generator.expression();
+            sub.body.push_back(last);
+            generator.visible.resize(GLOBALS);
+            generator.in_sub = false;
+            generator.assign_floor = 0;
+            program.subs.push_back(sub);
+        }
+        generator.statements = 0;
         program.body = generator.block(0, 0);
         std::string source = Writer{program}.source();
         SCOPED_TRACE("seed " + std::to_string(seed) + "\n" + source);
 
-        Evaluator expected;
+        Evaluator expected{&program};
         expected.values.assign(program.names.size(), 0);
         expected.run(program.body);
 
