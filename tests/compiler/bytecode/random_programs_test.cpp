@@ -1,10 +1,11 @@
 // Random programs of integer arithmetic, if chains, while and for loops, switches,
-// levelled break and continue, deferred blocks and inline expansions with their returns,
-// written as source, compiled by the front
-// end to linked bytecode and run by a small interpreter over the registers where placement
-// put them (machine registers and stack slots). The globals must end as the program,
-// evaluated directly, leaves them: a lifetime cut short lets a later value take a live
-// register's place, a jump aimed wrong runs the wrong code, and both give other results.
+// levelled break and continue, deferred blocks, inline expansions with their returns and
+// foreign calls (which keep only the machine registers their live masks name), written as
+// source, compiled by the front end to linked bytecode and run by a small interpreter over
+// the registers where placement put them (machine registers and stack slots). The globals
+// must end as the program, evaluated directly, leaves them: a lifetime cut short lets a
+// later value take a live register's place, a jump aimed wrong runs the wrong code, and
+// both give other results.
 #include <gtest/gtest.h>
 
 #include <iostream>
@@ -38,7 +39,7 @@ struct Cond {
 struct Stmt;
 using Block = std::vector<Stmt>;
 
-enum Stmt_Kind { DECLARE, ASSIGN, IF, WHILE, FOR, LOOP_JUMP, DEFER, SWITCH, RETURN };
+enum Stmt_Kind { DECLARE, ASSIGN, IF, WHILE, FOR, LOOP_JUMP, DEFER, SWITCH, RETURN, FOREIGN_CALL };
 
 struct Stmt {
     Stmt_Kind kind;
@@ -179,7 +180,7 @@ struct Generator {
             }
             return assignment();
         }
-        if (choice == 2) return assignment();
+        if (choice == 2) return draw(4) ? assignment() : Stmt{FOREIGN_CALL};
         if (choice == 3) {
             Stmt s{DEFER};
             Stmt a = assignment();
@@ -279,6 +280,7 @@ struct Writer {
             case DECLARE: out << name(s.var) << ": s64 = " << s.value << ";\n"; break;
             case ASSIGN: out << assignment(s) << "\n"; break;
             case DEFER: out << "#defer { " << assignment(s) << " }\n"; break;
+            case FOREIGN_CALL: out << "go_left();\n"; break;
             case RETURN:
                 if (s.conditions.empty()) out << "return " << text(s.expr) << ";\n";
                 else out << "if " << text(s.conditions[0]) << " { return " << text(s.expr) << "; }\n";
@@ -330,6 +332,7 @@ struct Writer {
     }
 
     std::string source() {
+        out << "$go_left: () = #import;\n";
         for (size_t k = 0; k < program.subs.size(); k++) {
             const Sub& sub = program.subs[k];
             out << "$f" << k << ": (" << name(sub.a) << ": s64, " << name(sub.b) << ": s64) -> s64 = #inline ";
@@ -428,7 +431,8 @@ struct Evaluator {
         switch (s.kind) {
             case DECLARE: values[s.var] = s.value; break;
             case ASSIGN: assign(s); break;
-            case DEFER: break;
+            case DEFER:
+            case FOREIGN_CALL: break;
             case LOOP_JUMP:
                 if (eval(s.conditions[0])) out = Outcome{s.is_break ? FLOW_BREAK : FLOW_CONTINUE, s.level};
                 break;
@@ -597,6 +601,12 @@ struct Machine {
                 case BYTECODE_COPY_ARGUMENTS_ADDRESS:
                 case BYTECODE_DEBUG_BREAK: break;
                 case BYTECODE_RETURN: return fault.empty();
+                case BYTECODE_FOREIGN_CALL:
+                    // The editor keeps only the machine registers the call's mask says are live.
+                    for (u32 n = 0; n < 16; n++) {
+                        if (!(i->live_gp_mask & (1u << n))) gp[n] = 0xCDCDCDCDCDCDCDCDull ^ n;
+                    }
+                    break;
                 case BYTECODE_SET_TO_ZERO: write(i->set_to_zero.destination, 0, i->set_to_zero.size); break;
                 case BYTECODE_COPY_CONSTANT_NUMBER:
                     write(i->copy_constant_number.destination, i->copy_constant_number.immediate,
