@@ -57,7 +57,7 @@ struct Element_Table {
 static b8 add_element(Element_Table* table, Value* value) {
     if (table->count == table->capacity) {
         u64 capacity = table->capacity * 2;
-        Value* grown = (Value*)tmp_allocate(capacity * sizeof(Value));
+        Value* grown = (Value*)tmp_allocate_aligned(capacity * sizeof(Value), alignof(Value));
         if (!grown) {
             report_out_of_compiler_memory("temporary memory");
             return false;
@@ -143,7 +143,7 @@ b8 parse_array_literal(Scope* scope, Identifier* type, Token* open, u8 constant,
         return false;
     }
 
-    Element_Table table = {(Value*)tmp_allocate(ARRAY_LITERAL_SCRATCH_VALUES * sizeof(Value)), 0, ARRAY_LITERAL_SCRATCH_VALUES};
+    Element_Table table = {(Value*)tmp_allocate_aligned(ARRAY_LITERAL_SCRATCH_VALUES * sizeof(Value), alignof(Value)), 0, ARRAY_LITERAL_SCRATCH_VALUES};
     if (!table.values) {
         report_out_of_compiler_memory("temporary memory");
         return false;

@@ -238,7 +238,7 @@ b8 parse_struct_literal(Scope* scope, Identifier* type, Token* open, u8 constant
 
     u64 mark = tmp_get_used();
     u32 member_count = type->member_scope ? type->member_scope->variables.count : 0;
-    literal.set = (Identifier**)tmp_allocate(2 * ((u64)member_count + 1) * sizeof(Identifier*));
+    literal.set = (Identifier**)tmp_allocate_aligned(2 * ((u64)member_count + 1) * sizeof(Identifier*), alignof(Identifier*));
     if (!literal.set) {
         report_out_of_compiler_memory("temporary memory");
         return false;
