@@ -140,12 +140,28 @@ static b8 add_value_part(Scope* scope, Bucket_Array* parts, Token* first, Token*
     part->scope = _add_a_scope(scope, scope_flags, first->location);
     if (!part->scope) return false;
     Value value;
-    if (!parse_simple_statement(part->scope, first, end, get_basic_type(BASIC_TYPE_B8), 0, CONDITION_EXPRESSION_FLAGS, 0,
-                                &value)) {
+    Comparison_Result comparison = {};
+    if (!parse_simple_statement(part->scope, first, end, get_basic_type(BASIC_TYPE_B8), &comparison,
+                                CONDITION_EXPRESSION_FLAGS, 0, &value)) {
         return false;
     }
-    // Until expressions report how they ended, every value is tested against 0.
-    if (!adjust_instructions_for_condition(part->scope, 0, 0, &part->jump_kind, &value)) return false;
+    // A float compare is stored and its b8 tested: with a NaN, the jump an || takes when the
+    // compare holds is not the opposite of the one taken when it fails.
+    b8 direct = comparison.in_flags && !(value.kind & VALUE_CONSTANT);
+    Instruction* last = get_last_instruction(part->scope);
+    if (direct && last && (last->kind == INSTRUCTION_FLOAT_COMPARE || last->kind == INSTRUCTION_FLOAT_COMPARE_CONSTANT)) {
+        Value stored;
+        if (!make_dynamic_value(&stored, part->scope, get_basic_type(BASIC_TYPE_B8), value.source)->kind ||
+            !instruction_get_cmp_result(part->scope, comparison.operator_bit, &stored, &value)) {
+            return false;
+        }
+        stored.kind |= value.kind & VALUE_NEGATED;
+        value = stored;
+        direct = false;
+    }
+    if (!adjust_instructions_for_condition(part->scope, comparison.operator_bit, direct, &part->jump_kind, &value)) {
+        return false;
+    }
     part->value = value;
     return true;
 }
