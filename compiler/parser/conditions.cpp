@@ -256,14 +256,43 @@ static Condition_Part* fold_level(Condition_Part* first, u16 level, Condition_Tr
             operator_part->ignored = 1;
             left = right;
         } else if (right == deciding) {
-            ignore_all_condition_parts_up_to(after, 0xFFFFFFFFu, first);
-            left = deciding;
+            // The run-time side still runs for what it does; the constant that decides is
+            // then tested as a value of its own (a group's first part stands for the group).
+            Condition_Part* decider = operator_part->next;
+            if (decider->value.kind & VALUE_CONSTANT) {
+                Constant* constant = &decider->value.constant;
+                *constant = {};
+                constant->mask = CONSTANT_UNSIGNED;
+                constant->size = 1;
+                constant->data = deciding == CONDITION_TRUE;
+                constant->register_id = INVALID_REGISTER_ID;
+                constant->text_register = INVALID_REGISTER_ID;
+                decider->ignored = 0;
+            } else {
+                ignore_all_condition_parts_up_to(after, 0xFFFFFFFFu, first);
+                left = deciding;
+            }
         } else if (right != CONDITION_DYNAMIC) {
             operator_part->ignored = 1;
         }
     }
     *truth = left;
     return after;
+}
+
+b8 test_kept_constants(Bucket_Array* parts) {
+    Identifier* b8_type = get_basic_type(BASIC_TYPE_B8);
+    for (Condition_Part* part = (Condition_Part*)parts->first_element; part; part = part->next) {
+        if (part->part_kind != CONDITION_PART_VALUE || part->ignored || !(part->value.kind & VALUE_CONSTANT)) continue;
+        Value truth, tested;
+        make_constant_value_from_integer(&truth, constant_is_non_zero(&part->value.constant), b8_type, part->value.source);
+        if (!make_constant_value_dynamic(&tested, part->scope, b8_type, &truth)->kind ||
+            !adjust_instructions_for_condition(part->scope, 0, 0, &part->jump_kind, &tested)) {
+            return false;
+        }
+        part->value = tested;
+    }
+    return true;
 }
 
 Condition_Truth fold_condition_constants(Bucket_Array* parts) {
