@@ -1,6 +1,6 @@
 // Time to linked bytecode, beside `tcc -c` on C of the same shape, in the same run:
-// - the whole pipeline up to linked bytecode over a generated file of nested blocks (what
-//   the front end compiles today), the first compile of the process and recompiles;
+// - the whole pipeline up to linked bytecode over generated files, one of nested blocks and
+//   one of loops, if chains and arithmetic: the first compile of the process and recompiles;
 // - the bytecode generator alone (emission, placement, threading and patching) over
 //   generated intermediate instructions: sub-programs with a loop, an if chain,
 //   arithmetic and a call each, as the front end will make them.
@@ -39,33 +39,28 @@ static void print_row(const char* what, f64 first, f64 again, f64 tcc) {
     else printf("  tcc -c %8.2f ms  (recompile / tcc %.2f)\n", tcc * 1e3, again / tcc);
 }
 
-//~ The pipeline over nested blocks
+//~ The pipeline over generated files
 
-static const unsigned BLOCK_LINES = 50000;
+// The time of the last compile's bytecode step alone.
+static f64 bytecode_seconds;
 
 static b8 compile_to_bytecode(const std::string& path) {
     tmp_reset();
     u32 syntax, events, on_load;
     u8 flags;
-    b8 ok = compile_front_end((u8*)path.data(), path.size(), false, String{}) &&
-            make_bytecode_from_state(&syntax, &events, &on_load, &flags);
+    b8 ok = compile_front_end((u8*)path.data(), path.size(), false, String{});
+    f64 start = now_seconds();
+    ok = ok && make_bytecode_from_state(&syntax, &events, &on_load, &flags);
+    bytecode_seconds = now_seconds() - start;
     free_compiler_state();
     return ok;
 }
 
-static void bench_pipeline() {
-    std::string source = "#on_load {\n", c = "void g(void);\nvoid f(void) {\n";
-    for (unsigned i = 0; i < BLOCK_LINES; i++) {
-        source += "    { debug_break; { debug_break; } }\n";
-        c += "    { g(); { g(); } }\n";
-    }
-    source += "}\n";
-    c += "}\n";
+static void time_pipeline(const char* what, const std::string& source, const std::string& c) {
     Bench_File file(source, ".8"), c_file(c, ".c");
-
     f64 start = now_seconds();
     if (!compile_to_bytecode(file.path)) {
-        printf("the generated file did not compile\n");
+        printf("%s: the generated file did not compile\n", what);
         return;
     }
     f64 first = now_seconds() - start;
@@ -73,7 +68,44 @@ static void bench_pipeline() {
     start = now_seconds();
     for (int i = 0; i < runs; i++) compile_to_bytecode(file.path);
     f64 again = (now_seconds() - start) / runs;
-    print_row("pipeline, 100,000 blocks to linked bytecode", first, again, time_tcc(c_file.path, 3));
+    print_row(what, first, again, time_tcc(c_file.path, 3));
+    printf("  (of a recompile, the bytecode step %.2f ms)\n", bytecode_seconds * 1e3);
+}
+
+static const unsigned BLOCK_LINES = 50000;
+
+static void bench_pipeline_blocks() {
+    std::string source = "#on_load {\n", c = "void g(void);\nvoid f(void) {\n";
+    for (unsigned i = 0; i < BLOCK_LINES; i++) {
+        source += "    { debug_break; { debug_break; } }\n";
+        c += "    { g(); { g(); } }\n";
+    }
+    source += "}\n";
+    c += "}\n";
+    time_pipeline("pipeline, 100,000 blocks to linked bytecode", source, c);
+}
+
+static const unsigned LOOP_BLOCKS = 5000;
+
+// A block of a while loop over an if chain cut at ||, arithmetic and a counted for loop.
+static const std::string LOOP_BLOCK =
+    "    {\n        i: s64 = 0; s: s64 = 0;\n"
+    "        while i < 100 { if i == 5 || s > 9 { s += 2; } else { s -= 1; } s *= 3; i += 1; }\n"
+    "        for 0, 10 -> k { s += k; }\n        total += s;\n    }\n";
+static const std::string C_LOOP_BLOCK =
+    "    {\n        long i = 0, s = 0;\n"
+    "        while (i < 100) { if (i == 5 || s > 9) { s += 2; } else { s -= 1; } s *= 3; i += 1; }\n"
+    "        for (long k = 0; k < 10; k++) { s += k; }\n        total += s;\n    }\n";
+
+static void bench_pipeline_loops() {
+    std::string source = "#on_load {\n    total: s64;\n", c = "long f(void) {\n    long total = 0;\n";
+    for (unsigned n = 0; n < LOOP_BLOCKS; n++) {
+        source += LOOP_BLOCK;
+        c += C_LOOP_BLOCK;
+    }
+    source += "}\n";
+    c += "    return total;\n}\n";
+    time_pipeline("pipeline, 5,000 blocks of loops and ifs", source, c);
 }
 
 //~ The generator over generated instructions
@@ -90,7 +122,8 @@ static void build_program() {
     Identifier* s64_type = type_of(BASIC_TYPE_S64);
     std::vector<Sub_Program*> subs;
     for (unsigned n = 0; n < SUB_PROGRAMS; n++) {
-        std::string name = "s" + std::to_string(n);
+        std::string name = "s";
+        name += std::to_string(n);
         subs.push_back(add_test_sub_program(strdup(name.c_str()), 1, s64_type));
     }
     for (unsigned n = 0; n < SUB_PROGRAMS; n++) {
@@ -153,7 +186,8 @@ static void bench_generator() {
 
 int main() {
     if (!init_memory(PROGRAM_EDITOR) || !init_compiler(STR("."))) return 1;
-    bench_pipeline();
+    bench_pipeline_blocks();
+    bench_pipeline_loops();
     bench_generator();
     return 0;
 }

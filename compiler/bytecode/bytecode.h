@@ -248,11 +248,6 @@ struct Bytecode_Call {                  // 55, 56, 57
 
 #define BYTECODE_CALL_AREA_SIZE 56
 
-#define CALL_THROUGH_ADDRESS 0x1
-#define CALL_ARGUMENT_BLOCK  0x2
-#define CALL_EXPECTS_VALUE   0x4
-#define CALL_SCALAR_RETURN   0x8  // the result comes back in RAX or XMM0
-
 struct Bytecode_Instruction {
     u32 line;
     u32 file_index;
@@ -292,7 +287,7 @@ struct Bytecode_Instruction {
     u64 callee;                         // 55: distance to the callee after patching; 57: the routine id
     u16 live_gp_mask;                   // bit n: machine register n holds a live value across the call
     u16 live_xmm_mask;
-    u8 call_flags;                      // CALL_
+    u8 call_flags;                      // CALL_ (intermediate_operands.h)
 };
 static_assert(sizeof(Bytecode_Instruction) == BYTECODE_INSTRUCTION_SIZE);
 static_assert(offsetof(Bytecode_Instruction, operand_a) == 32);

@@ -4,10 +4,11 @@
 
 #include "compiler/core/compiler_core.h"
 
-// Flags of a call, kept whole in its bytecode (the first two are CALL_THROUGH_ADDRESS and
-// CALL_ARGUMENT_BLOCK of bytecode.h).
+// Flags of a call, kept whole in its bytecode.
+#define CALL_THROUGH_ADDRESS  0x1  // the callee is the address a register holds
+#define CALL_ARGUMENT_BLOCK   0x2  // the call passes an argument block
 #define CALL_EXPECTS_A_VALUE  0x4
-#define CALL_SCALAR_RETURN    0x8
+#define CALL_SCALAR_RETURN    0x8  // the result comes back in RAX or XMM0
 
 struct Instruction_Call {           // 26
     Scope* calling_scope;

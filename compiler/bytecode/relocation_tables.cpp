@@ -82,7 +82,7 @@ static Relocation_Plan* plan_relocations(Compiled_Layer_Header* header) {
     Compiler_State* state = &global_compiler_state;
     u32 constant_rows = state->constant_relocations.count;
     u32 count = constant_rows + state->global_relocations.count;
-    Relocation_Plan* plans = (Relocation_Plan*)tmp_allocate((u64)count * sizeof(Relocation_Plan) * 2 + 1);
+    Relocation_Plan* plans = (Relocation_Plan*)tmp_allocate_aligned((u64)count * sizeof(Relocation_Plan) * 2 + 1, alignof(Relocation_Plan));
     if (!plans) {
         report_out_of_compiler_memory("temporary memory");
         return 0;

@@ -273,17 +273,20 @@ static b8 emit_arithmetic_constant(Emission* e, Instruction* in) {
     return true;
 }
 
-static b8 emit_compare(Emission* e, Instruction* in) {
+// Kind 28, or 36 for floats, which carries the two registers alone.
+static b8 emit_compare(Emission* e, Instruction* in, u8 kind) {
     Value* a = &in->copy.destination;
     Value* b = &in->copy.source;
     use(e, a);
     use(e, b);
-    Bytecode_Instruction* i = append(e, BYTECODE_COMPARE, a->source);
+    Bytecode_Instruction* i = append(e, kind, a->source);
     if (!i) return false;
     i->compare_flags.left = a->dynamic.register_id;
     i->compare_flags.right = b->dynamic.register_id;
-    i->compare_flags.right_through_address = through(b);
-    i->compare_flags.size = (u8)size_of(get_place_type(a));
+    if (kind == BYTECODE_COMPARE) {
+        i->compare_flags.right_through_address = through(b);
+        i->compare_flags.size = (u8)size_of(get_place_type(a));
+    }
     return true;
 }
 
@@ -298,18 +301,6 @@ static b8 emit_compare_constant(Emission* e, Instruction* in) {
         i->compare_to_constant.immediate = b->data;
         i->compare_to_constant.size = (u16)b->size;
     }
-    return true;
-}
-
-static b8 emit_float_compare(Emission* e, Instruction* in) {
-    Value* a = &in->copy.destination;
-    Value* b = &in->copy.source;
-    use(e, a);
-    use(e, b);
-    Bytecode_Instruction* i = append(e, BYTECODE_FLOAT_COMPARE, a->source);
-    if (!i) return false;
-    i->compare.left = a->dynamic.register_id;
-    i->compare.right = b->dynamic.register_id;
     return true;
 }
 
@@ -592,9 +583,13 @@ static b8 emit_for(Emission* e, Instruction* in) {
     }
     s64 back = -1;
     if (ok) {
-        // The index and the limit live through the whole body, up to the back jump.
+        // The index and the limit live through the whole body up to the back jump, where the
+        // step and the next test read them; the element is kept as long, for the whole pass.
         update_register_lifetime(index, e->bytecode, k->loop_scope, 0);
         maybe_update_register_lifetime(e->bytecode, k->loop_scope, 0, &k->limit);
+        if ((k->flags & FOR_LOOP_OVER_ARRAY) && k->element) {
+            update_register_lifetime(k->element->register_id, e->bytecode, k->loop_scope, 0);
+        }
         back = append_jump(e->bytecode, BYTECODE_JUMP, k->location);
         ok = back >= 0;
     }
@@ -848,9 +843,9 @@ static b8 emit_instruction(Emission* e, Instruction* in) {
         case INSTRUCTION_TAKE_ADDRESS: return emit_take_address(e, in);
         case INSTRUCTION_ARITHMETIC: return emit_arithmetic(e, in);
         case INSTRUCTION_ARITHMETIC_CONSTANT: return emit_arithmetic_constant(e, in);
-        case INSTRUCTION_COMPARE: return emit_compare(e, in);
+        case INSTRUCTION_COMPARE: return emit_compare(e, in, BYTECODE_COMPARE);
         case INSTRUCTION_COMPARE_CONSTANT: return emit_compare_constant(e, in);
-        case INSTRUCTION_FLOAT_COMPARE: return emit_float_compare(e, in);
+        case INSTRUCTION_FLOAT_COMPARE: return emit_compare(e, in, BYTECODE_FLOAT_COMPARE);
         case INSTRUCTION_FLOAT_COMPARE_CONSTANT: return emit_float_compare_constant(e, in);
         case INSTRUCTION_BLOCK_COMPARE: return emit_block_compare(e, in, false);
         case INSTRUCTION_BLOCK_COMPARE_CONSTANT: return emit_block_compare(e, in, true);

@@ -287,7 +287,9 @@ struct Identifier {
     u32 sub_program_index;        // in the sub-program or foreign list
     u32 type_info_index;          // 0xFFFFFFFF when made
     void* type_info;
-    u8 reserved[48];
+    Token* union_marker;          // a struct member's innermost #union; null outside one
+    u32 union_alternative;        // which alternative of that union holds the member
+    u8 reserved[36];
 };
 static_assert(sizeof(Identifier) == 512);
 

@@ -138,8 +138,7 @@ static b8 is_real_constant(Constant* constant, f64 value) {
 // +0.0 alone: -0.0 keeps its sign through constant data.
 static b8 is_zero_bits_real(Constant* constant) { return (constant->mask & CONSTANT_REAL) && constant->data == 0; }
 
-// A sub-program used as a value is compiled even when nothing calls it.
-static b8 list_sub_program(Sub_Program* sub_program) {
+b8 list_sub_program(Sub_Program* sub_program) {
     b8 foreign = sub_program->flags & IDENTIFIER_FOREIGN;
     u64 listed = foreign ? IDENTIFIER_IN_FOREIGN_LIST : IDENTIFIER_IN_SUB_PROGRAM_LIST;
     if (sub_program->flags & listed) return true;

@@ -51,6 +51,11 @@ b8 instruction_copy_constant(Scope* scope, Value* destination, Value* constant);
 // Zero for a constant 0 or +0.0; a float from constant data on AMD64; a sub-program as a
 // value is listed to be compiled; otherwise kind 1 (2 through an address).
 
+b8 list_sub_program(Sub_Program* sub_program);
+// Enters the sub-program once in the sub-program list (the foreign list for an #import),
+// so it gets code: every callee, and every sub-program used as a value even when nothing
+// calls it. False after the out-of-memory report.
+
 b8 instruction_copy_variable(Scope* scope, Value* destination, Value* source);
 // Kind 3 (4 through an address); nothing when both name one register the same way.
 

@@ -36,7 +36,7 @@ static String quoted_text(u8* text, u64 length) {
     return String{out, (s64)n};
 }
 
-static String argument_text(Value* argument) {
+String constant_to_key_text(Value* argument) {
     Constant* constant = &argument->constant;
     u64 mask = constant->mask;
     Identifier* type = (mask & CONSTANT_TYPED) ? constant->type : 0;
@@ -60,7 +60,7 @@ static String argument_text(Value* argument) {
 static String make_instance_name(Identifier* polymorphic, Value* arguments, u32 count) {
     String text = string_concat2("%(", polymorphic->name);
     for (u32 i = 0; i < count && text.data; i++) {
-        String argument = argument_text(&arguments[i]);
+        String argument = constant_to_key_text(&arguments[i]);
         if (!argument.data && argument.count) text = String{};
         else text = string_concat2(i ? "%, %" : "%%", text, argument);
     }

@@ -62,6 +62,7 @@ static b8 place_member(Identifier* member, u8 mode, Struct_Layout* layout) {
     u64 offset = 0;
     if (mode & STRUCT_BODY_UNION) {
         if (size > layout->size) layout->size = size;
+        member->union_alternative = layout->alternatives;
         if (layout->alternatives++) member->flags |= IDENTIFIER_UNION_ALTERNATIVE;
     } else {
         offset = round_up(layout->size, alignment);
@@ -150,6 +151,7 @@ static b8 lay_out_group(Identifier* struct_type, Token* directive, Token* end, u
     if (!lay_out_members(struct_type, block->next, closing, is_union ? STRUCT_BODY_UNION : STRUCT_BODY_GROUP, &group)) {
         return false;
     }
+    u32 alternative = layout->alternatives;
     b8 later_alternative = (mode & STRUCT_BODY_UNION) && layout->alternatives++;
     u64 size = round_up(group.size, group.alignment);
     if (group.alignment > layout->alignment) layout->alignment = group.alignment;
@@ -164,6 +166,9 @@ static b8 lay_out_group(Identifier* struct_type, Token* directive, Token* end, u
     for (Identifier* member = nth_variable(members, first_added); member; member = member->next) {
         if (!(member->flags & IDENTIFIER_USING_THROUGH_ADDRESS)) member->member_offset += (u32)offset;
         if (later_alternative) member->flags |= IDENTIFIER_UNION_ALTERNATIVE;
+        // A member belongs to the innermost union around it, which literals check.
+        if (is_union && !member->union_marker) member->union_marker = directive;
+        else if ((mode & STRUCT_BODY_UNION) && !member->union_marker) member->union_alternative = alternative;
     }
     *next = closing->next;
     return true;

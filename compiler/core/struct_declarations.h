@@ -42,6 +42,11 @@ b8 parse_enum_declaration(Scope* scope, Identifier* identifier, Token* first, u8
 
 //~ polymorphic_structs.cpp
 
+String constant_to_key_text(Value* constant);
+// The constant as instance names and keys print it, so different constants never print
+// alike: a type by its text, integers whole, reals to round-trip, strings quoted. In
+// temporary memory.
+
 Identifier* make_struct_from_polymorphic(Identifier* polymorphic, Scope* scope, Token* open, Token* end);
 // The instance that the argument list from open (its '(') makes: positional, named
 // ("N = 2") and empty arguments (the default), each evaluated as a constant of its

@@ -126,6 +126,7 @@ static b8 get_named_target(Scope* scope, Token* name, b8 outer, Value* target) {
     if (inline_variable && (identifier->constant_value.kind & VALUE_CONSTANT)) {
         Identifier* type = identifier->type ? identifier->type : infer_type_from_value(INFER_DEREFERENCE, &identifier->constant_value);
         if (!make_constant_value_dynamic(&identifier->constant_value, scope, type, &identifier->constant_value)->kind) return false;
+        identifier->register_id = identifier->constant_value.dynamic.register_id;
     }
     make_value_from_identifier(target, identifier, trace);
     if (!target->kind || ((target->kind & VALUE_REGISTER) && (!identifier->type || !register_id_is_valid(target->dynamic.register_id)))) {

@@ -14,7 +14,9 @@
 b8 compile_from_file(u8* path, u64 length, Version_Info* version);
 // Compiles the user's file: a relative path is joined to the working directory. The
 // support sources "inject.8" and "api.8" are read from the base directory. False after
-// the reports in compile_errors. Every exit frees the per-compile state.
+// the reports in compile_errors. On success the image is written as "custom.8b" beside
+// the executable; a failed write fails the compile and leaves the old file. Every exit
+// frees the per-compile state.
 
 b8 compile_front_end(u8* path, u64 length, b8 support_sources, String prelude);
 // The compile up to the entry blocks, without freeing: what it built stays readable until

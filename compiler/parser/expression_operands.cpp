@@ -1,6 +1,6 @@
 // Operands: what lies between two main operators of an expression. One optional prefix
-// operator, then a literal, a name, a bracketed expression or a form whose type comes from
-// the context, then what follows it. Apart from the split because an operand recurses into
+// operator, then a literal, a name, a bracketed expression, a directive or a form whose type
+// comes from the context, then what follows it (postfix_operations.cpp). Apart from the split because an operand recurses into
 // the split for its brackets, and the split calls in here for every operand.
 #include <string.h>
 
@@ -51,7 +51,8 @@ u64 get_opposite_condition_operator(u64 operator_bit) {
 
 //~ Primary forms
 
-static b8 parse_name(Scope* scope, Token* token, Token* end, Value* out, Token** after) {
+b8 parse_operand_name(Operand* operand, Token* token, Value* out, Token** after) {
+    Token* end = operand->end;
     b8 outer = token->kind & TOKEN_QUOTE;
     Token* name = outer ? token->next : token;
     if (outer && (at_end(name, end) || !(name->kind & TOKEN_IDENTIFIER))) {
@@ -59,7 +60,7 @@ static b8 parse_name(Scope* scope, Token* token, Token* end, Value* out, Token**
         print_error_on_token(at, "Expected an identifier but got '%s' instead.", token_to_c_string(at));
         return false;
     }
-    Identifier* identifier = get_identifier_with_error(scope, name, outer);
+    Identifier* identifier = get_identifier_with_error(operand->scope, name, outer);
     if (!identifier) return false;
     make_value_from_identifier(out, identifier, name->location);
     // A name met inside its own declaration has no value, or no type and register, yet.
@@ -69,6 +70,7 @@ static b8 parse_name(Scope* scope, Token* token, Token* end, Value* out, Token**
         return false;
     }
     out->source = make_trace_from_token(name);
+    operand->name = identifier;
     *after = name->next;
     return true;
 }
@@ -156,30 +158,6 @@ static b8 parse_bracketed(Scope* scope, Identifier* expected, Token* open, Compa
     return true;
 }
 
-//~ What follows an operand
-
-// Calls, indexing, member access and polymorphic instances come with the postfix
-// operations; until then they are reported.
-static b8 parse_postfix_operations(Scope* scope, Token* token, Token* end, Value* value) {
-    while (!at_end(token, end)) {
-        if (token->kind & (TOKEN_OPEN_PARENTHESIS | TOKEN_OPEN_BRACKET) || is_binary_operator(token, OP_DOT)) {
-            return report(token, "This is incorrect/not supported right now.");
-        }
-        if (!(token->kind & TOKEN_UNARY_OPERATOR)) return report(token, "This is unexpected.");
-        Token* next = token->next;
-        if (!at_end(next, end)) {
-            if (next->kind & TOKEN_UNARY_OPERATOR) return report(next, "You cannot chain unary operations. Use '()' to separate them.");
-            print_error_on_token(next, "The compiler expected a binary operator or the end of a value but got '%s' instead.",
-                                 token_to_c_string(next));
-            return false;
-        }
-        Trace whole = concat_traces(value->source, make_trace_from_token(token));
-        if (!apply_unary_operation_on_value(value, scope, token->value, value, whole)->kind) return false;
-        token = next;
-    }
-    return true;
-}
-
 //~ The operand
 
 // Whether a register value of the type can be tested against zero in a condition.
@@ -212,6 +190,7 @@ b8 parse_expression_between_two_main_operators(Scope* scope, Identifier* expecte
     }
     b8 negated_in_condition = prefix && (flags & EXPRESSION_CONDITION) && prefix->value == OP_NOT;
 
+    Operand operand = {scope, expected, end, flags, constant, prefix && (prefix->kind & TOKEN_AT), 0, 0};
     Token* after = 0;
     b8 ok;
     memset(out, 0, sizeof(*out));
@@ -219,9 +198,9 @@ b8 parse_expression_between_two_main_operators(Scope* scope, Identifier* expecte
         ok = make_constant_value_from_token(out, token, 0)->kind != 0;
         after = token->next;
     } else if (token_is_word(token, STR("cast")) || (token->kind & TOKEN_DIRECTIVE)) {
-        ok = report(token, "This is incorrect/not supported right now.");
+        ok = parse_expression_directive(&operand, token, out, &after);
     } else if (token->kind & (TOKEN_IDENTIFIER | TOKEN_QUOTE)) {
-        ok = parse_name(scope, token, end, out, &after);
+        ok = parse_operand_name(&operand, token, out, &after);
     } else if (token->kind & TOKEN_OPEN_PARENTHESIS) {
         ok = parse_bracketed(scope, expected, token, comparison, flags, constant, negated_in_condition, out);
         if (ok && negated_in_condition) prefix = 0;  // the bracket took the '!' in
@@ -232,7 +211,7 @@ b8 parse_expression_between_two_main_operators(Scope* scope, Identifier* expecte
         ok = report(token, "This is unexpected.");
     }
     if (!ok) return false;
-    if (!parse_postfix_operations(scope, after, end, out)) return false;
+    if (!parse_postfix_operations(&operand, after, out)) return false;
 
     if (constant && !(out->kind & VALUE_CONSTANT)) {
         print_error_on_trace(out->source, "This expression does not appear to be constant.");

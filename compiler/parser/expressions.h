@@ -81,6 +81,35 @@ b8 parse_expression_between_two_main_operators(Scope* scope, Identifier* expecte
 // its type, then what follows it. With constant set the result must be a constant. False
 // after a report.
 
+//~ The parts of one operand (expression_operands.cpp, expression_directives.cpp,
+//~ postfix_operations.cpp)
+
+// What the parts of one operand share while it is read.
+struct Operand {
+    Scope* scope;
+    Identifier* expected;   // the type the context expects, or null
+    Token* end;             // the token after the operand
+    u8 flags;               // Expression_Flags
+    u8 constant;            // the result must be a constant
+    b8 address_wanted;      // a '@' prefix: a member or element at the end stays an address
+    Token* compile_time;    // '#constant': the call that follows is evaluated while compiling
+    Identifier* name;       // a bare name's identifier, for an instance "P(...)" after it
+};
+
+b8 parse_operand_name(Operand* operand, Token* token, Value* out, Token** after);
+// A name, or "'name" for the outer scope's: a constant's stored value or a variable's
+// register, traced on the name; its identifier is kept in the operand. False after a report.
+
+b8 parse_expression_directive(Operand* operand, Token* first, Value* out, Token** after);
+// cast(value, type), cast(value), #type(T), #line, #file, #as_float(N), #size_of(E),
+// #type_of(E) or #constant f: the value the form gives; after gets the token past it.
+// False after a report.
+
+b8 parse_postfix_operations(Operand* operand, Token* token, Value* value);
+// What follows the operand's first form, from token to the operand's end, applied to value
+// from the left: calls and instances "(...)", indexing "[...]", members ".name", literals
+// "T.{...}" and "T.[...]", and one trailing one-operand operator. False after a report.
+
 //~ simple_statements.cpp
 
 b8 parse_simple_statement(Scope* scope, Token* first, Token* end, Identifier* expected, Comparison_Result* comparison,

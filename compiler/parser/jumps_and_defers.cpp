@@ -224,7 +224,7 @@ static b8 return_a_value(Scope* scope, Scope* body, Sub_Program* sub_program, To
         listed->value = value;
         return append_return_jump(scope, &value, first->location);
     }
-    Register_Id slot = allocate_within_register(sub_program->register_id, sub_program->return_value_offset, result->size);
+    Register_Id slot = make_return_slot(sub_program);
     if (!register_id_is_valid(slot)) {
         print_error_on_trace(value.source, "Sub-program %.*s has no place for its result.", (int)sub_program->name.count,
                              (char*)sub_program->name.data);

@@ -10,6 +10,7 @@
 #include "compiler/parser/global_preparse.h"
 #include "compiler/parser/statement_driver.h"
 #include "compiler/parser/expressions.h"
+#include "compiler/parser/sub_programs.h"
 #include "compiler/parser/conditions.h"
 #include "compiler/parser/control_statements.h"
 #include "compiler/parser/compile_pipeline.h"

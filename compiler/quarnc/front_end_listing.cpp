@@ -7,6 +7,7 @@
 #include <string.h>
 
 #include "compiler/bytecode/bytecode.h"
+#include "compiler/bytecode/intermediate_operands.h"
 #include "compiler/quarnc/quarnc.h"
 
 static const char* const INSTRUCTION_KIND_NAMES[] = {
@@ -336,6 +337,29 @@ static void write_control_operands(FILE* out, Scope_Numbers* numbers, Instructio
             fputs(jump->no_jump ? " no jump\n" : "\n", out);
             return;
         }
+        case INSTRUCTION_CALL: {
+            // "f block r0.2 result r0.3 flags 0xe", "through r0.1" for a call through an address.
+            Instruction_Call* call = get_instruction_call(instruction);
+            write_location(out, call->location);
+            Sub_Program* callee = call->callee;
+            if (callee) fprintf(out, " %.*s", (int)callee->name.count, (char*)callee->name.data);
+            if (call->flags & CALL_THROUGH_ADDRESS) {
+                fputs(" through ", out);
+                write_register(out, numbers, call->callee_address);
+            }
+            if (register_id_is_valid(call->argument_block)) {
+                fputs(" block ", out);
+                write_register(out, numbers, call->argument_block);
+            }
+            if (register_id_is_valid(call->result)) {
+                fputs(" result ", out);
+                write_register(out, numbers, call->result);
+            }
+            fprintf(out, " flags 0x%x", call->flags);
+            if (call->arguments.count) fprintf(out, " values %u", call->arguments.count);
+            fputc('\n', out);
+            return;
+        }
         case INSTRUCTION_MACHINE_CODE: {
             Instruction_Machine_Code* code = get_instruction_machine_code(instruction);
             write_location(out, code->location);
@@ -393,4 +417,39 @@ void write_entry_block_listing(FILE* out) {
         get_scope_number(&numbers, entry.scope);
         write_instructions(out, &numbers, entry.scope, 1);
     }
+}
+
+void write_sub_program_bodies(FILE* out) {
+    Dynamic_Array* list = &global_compiler_state.sub_programs;
+    for (u32 i = 0; i < list->count; i++) {
+        Sub_Program* sub_program = ((Sub_Program**)list->data)[i];
+        fprintf(out, "sub-program %.*s\n", (int)sub_program->name.count, (char*)sub_program->name.data);
+        if (!sub_program->body_scope) continue;
+        Scope_Numbers numbers = {};
+        get_scope_number(&numbers, sub_program->body_scope);
+        write_instructions(out, &numbers, sub_program->body_scope, 1);
+    }
+}
+
+// One line per listed sub-program: its name (an instance's is its key), its signature, and
+// the layout of its call-data block.
+static void write_sub_program_list(FILE* out, const char* title, Dynamic_Array* list) {
+    fprintf(out, "%s\n", title);
+    for (u32 i = 0; i < list->count; i++) {
+        Sub_Program* sub_program = ((Sub_Program**)list->data)[i];
+        fprintf(out, "  %u %.*s", i, (int)sub_program->name.count, (char*)sub_program->name.data);
+        if (!sub_program->polymorphic_origin) {
+            fprintf(out, ": %.*s", (int)sub_program->signature_text.count, (char*)sub_program->signature_text.data);
+        }
+        fprintf(out, " size %u align %u", sub_program->call_data_size, sub_program->call_data_alignment);
+        Identifier* result = sub_program->element_type;
+        if (result && !(result->flags & TYPE_VOID)) fprintf(out, " return %u", sub_program->return_value_offset);
+        if (sub_program->flags & SUB_PROGRAM_SCALAR_RETURN) fputs(" scalar", out);
+        fputc('\n', out);
+    }
+}
+
+void write_sub_program_listing(FILE* out) {
+    write_sub_program_list(out, "sub-programs", &global_compiler_state.sub_programs);
+    write_sub_program_list(out, "foreign sub-programs", &global_compiler_state.foreign_sub_programs);
 }

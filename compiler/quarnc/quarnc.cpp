@@ -4,15 +4,16 @@
 //   quarnc FILE               the reports of tokenising, as the compile-errors tab copies them
 //   quarnc --layout FILE...   the structs and enums the last file declares (type_listing.cpp)
 //   quarnc --type TEXT FILE...  the type TEXT names after the files' declarations
-//   quarnc [--preparse] [--ir] [--listing LISTING] DIR
+//   quarnc [--preparse] [--ir] [--sub-programs] [--listing LISTING] DIR
 //                             compiles DIR/custom.8 with DIR as the base directory of the
 //                             support sources, up to the entry blocks
-//   quarnc --front [--prelude P] [--preparse] [--ir] [--listing LISTING] FILE
+//   quarnc --front [--prelude P] [--preparse] [--ir] [--sub-programs] [--listing LISTING] FILE
 //                             the same stages over FILE alone, without support sources;
 //                             P, compiled first as a support source is, declares what the
 //                             support source would (a test's fixture)
-// --preparse lists the loaded files and the recorded globals, --ir the entry blocks'
-// instructions; the reports follow. --listing also makes the program's linked bytecode and
+// --preparse lists the loaded files and the recorded globals, --ir the instructions of the
+// entry blocks and of the sub-programs listed for code, --sub-programs the two lists of
+// sub-programs with their call-data layouts; the reports follow. --listing also makes the program's linked bytecode and
 // writes its listing to the file LISTING. The exit status is 1 when anything was reported.
 #include <fcntl.h>
 #include <limits.h>
@@ -27,6 +28,7 @@
 #include "compiler/quarnc/type_listing.h"
 #include "foundation/os_files.h"
 #include "foundation/sort.h"
+#include "runtime/foreign_routines.h"
 
 struct Token_Number {
     Token* token;
@@ -175,7 +177,7 @@ static int tokenise_only(const char* path, b8 list_tokens, b8 list_constants) {
 }
 
 static int compile(const char* target, b8 front, const char* prelude, b8 list_preparse, b8 list_ir,
-                   const char* listing) {
+                   b8 list_sub_programs, const char* listing) {
     // The DIR form reads the support sources from DIR itself, named by its full path.
     static char base[PATH_MAX];
     String path = string_from_c(target);
@@ -200,8 +202,12 @@ static int compile(const char* target, b8 front, const char* prelude, b8 list_pr
         }
     }
     if (list_preparse) write_preparse_listing(stdout);
-    if (list_ir) write_entry_block_listing(stdout);
-    if ((list_preparse || list_ir) && compile_errors.count) fputc('\n', stdout);
+    if (list_ir) {
+        write_entry_block_listing(stdout);
+        write_sub_program_bodies(stdout);
+    }
+    if (list_sub_programs) write_sub_program_listing(stdout);
+    if ((list_preparse || list_ir || list_sub_programs) && compile_errors.count) fputc('\n', stdout);
     write_compile_errors(stdout);
     free_compiler_state();
     return compile_errors.count ? 1 : 0;
@@ -210,6 +216,7 @@ static int compile(const char* target, b8 front, const char* prelude, b8 list_pr
 int main(int argc, char** argv) {
     if (argc >= 2 && (strcmp(argv[1], "--layout") == 0 || strcmp(argv[1], "--type") == 0)) return run_type_listing(argc, argv);
     b8 list_tokens = false, list_constants = false, front = false, list_preparse = false, list_ir = false;
+    b8 list_sub_programs = false;
     const char* prelude = 0;
     const char* listing = 0;
     int i = 1;
@@ -221,18 +228,20 @@ int main(int argc, char** argv) {
         else if (strcmp(argv[i], "--front") == 0) front = true;
         else if (strcmp(argv[i], "--preparse") == 0) list_preparse = true;
         else if (strcmp(argv[i], "--ir") == 0) list_ir = true;
+        else if (strcmp(argv[i], "--sub-programs") == 0) list_sub_programs = true;
         else break;
     }
     struct stat status;
     b8 directory = i + 1 == argc && stat(argv[i], &status) == 0 && S_ISDIR(status.st_mode);
-    b8 compiles = front || list_preparse || list_ir || listing || directory;
+    b8 compiles = front || list_preparse || list_ir || list_sub_programs || listing || directory;
     if (i + 1 != argc || (list_tokens && list_constants) || ((list_tokens || list_constants) && compiles) ||
         (compiles && front == directory) || (prelude && !front)) {
-        fprintf(stderr, "usage: quarnc [--tokens | --constants] FILE | quarnc [--preparse] [--ir] [--listing LISTING] DIR | "
-                        "quarnc --front [--prelude P] [--preparse] [--ir] [--listing LISTING] FILE\n");
+        fprintf(stderr, "usage: quarnc [--tokens | --constants] FILE | quarnc [--preparse] [--ir] [--sub-programs] [--listing LISTING] DIR | "
+                        "quarnc --front [--prelude P] [--preparse] [--ir] [--sub-programs] [--listing LISTING] FILE\n");
         return 2;
     }
     if (!init_memory(PROGRAM_EDITOR)) return 2;
+    setup_foreign_routines_table();  // #import binds by these hashes
     if (!compiles) return tokenise_only(argv[i], list_tokens, list_constants);
-    return compile(argv[i], front, prelude, list_preparse, list_ir, listing);
+    return compile(argv[i], front, prelude, list_preparse, list_ir, list_sub_programs, listing);
 }

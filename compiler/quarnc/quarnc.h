@@ -12,3 +12,11 @@ void write_preparse_listing(FILE* out);
 
 void write_entry_block_listing(FILE* out);
 // The instructions of each entry block that was built.
+
+void write_sub_program_bodies(FILE* out);
+// The instructions of each sub-program listed for code.
+
+void write_sub_program_listing(FILE* out);
+// The sub-program list and the foreign sub-program list: each entry's name or instance
+// key, its signature, its call-data size and alignment, its return offset and whether its
+// result is scalar.

@@ -116,7 +116,6 @@ b8 compile_from_file(u8* path, u64 length, Version_Info* version) {
         print_error("The test compile fails.");
         return false;
     }
-    if (test_compiler.write_nothing) return true;
     b8 written = write_test_image(test_compiler.program);
     if (test_compiler.remove_image) unlink((char*)get_layer_image_path_tmp().data);
     return written;

@@ -16,7 +16,6 @@ struct Test_Compiler {
     u32 compiles;
     b8 fail;
     b8 remove_image;  // the compile succeeds, but leaves no image behind
-    b8 write_nothing;  // the compile succeeds, but leaves the old image as it was
     Test_Program program;
 };
 

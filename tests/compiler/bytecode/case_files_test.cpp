@@ -82,3 +82,55 @@ TEST(CaseFiles, CompilingCasesGiveBytecodeThatHoldsItsInvariants) {
     EXPECT_GE(compiled, 3u);
     std::cout << "CaseFiles: " << compiled << " case files compiled to bytecode\n";
 }
+
+// Through the front end: a for loop's index and limit live from before its test, and its
+// element from its binding, to the loop's back jump, whatever the body places after them.
+TEST(CaseFiles, ForLoopRegistersLiveThroughTheWholeLoop) {
+    Scratch_Directory scratch;
+    std::string path = scratch.write("loops.8",
+                                     "s: String;\n"
+                                     "#on_load {\n"
+                                     "    a: [4] s32;\n"
+                                     "    n: s64 = 5;\n"
+                                     "    total: s32;\n"
+                                     "    for a -> x { t := x * 2; total += t; }\n"
+                                     "    for 0, n -> i { t := i + 1; u := t * 3; total += 1; }\n"
+                                     "    for @ s -> p, j { t := j; if t == 2 { continue; } }\n"
+                                     "    for 10, n #step 2, > { total -= 1; }\n"
+                                     "}\n");
+    ASSERT_TRUE(compile_test_file(path)) << testing::PrintToString(compile_error_messages());
+    u32 syntax = 0, events = 0, on_load = 0;
+    u8 flags = 0;
+    ASSERT_TRUE(make_bytecode_from_state(&syntax, &events, &on_load, &flags));
+    EXPECT_EQ(check_program_bytecode(), std::vector<std::string>{});
+
+    u32 loops = 0;
+    Scope* body = global_compiler_state.on_load_scope;
+    for (Instruction* in = (Instruction*)body->instructions.first_element; in; in = in->next) {
+        if (in->kind != INSTRUCTION_FOR) continue;
+        SCOPED_TRACE(loops);
+        loops++;
+        Instruction_For* k = get_instruction_for(in);
+        u32 back = k->loop_scope->end_bytecode_index;
+        Bytecode_Instruction* jump = get_bytecode_instruction(&global_compiler_state.bytecode, back);
+        ASSERT_EQ(jump->kind, BYTECODE_JUMP);
+        u32 start = (u32)(jump->jump.target / BYTECODE_INSTRUCTION_SIZE);
+        std::vector<Register_Id> before = {k->index->register_id};
+        if (k->limit.kind & VALUE_REGISTER) before.push_back(k->limit.dynamic.register_id);
+        for (Register_Id id : before) {
+            if (id.table != REGISTER_LOCAL) continue;  // a global limit needs no place
+            Register* r = get_first_non_view_register(id);
+            ASSERT_NE(r, nullptr);
+            EXPECT_LT(r->first_use, start);
+            EXPECT_GE(r->last_use, back);
+        }
+        if (k->flags & FOR_LOOP_OVER_ARRAY) {
+            Register* element = get_first_non_view_register(k->element->register_id);
+            ASSERT_NE(element, nullptr);
+            EXPECT_GE(element->first_use, k->loop_scope->first_bytecode_index);
+            EXPECT_GE(element->last_use, back);
+        }
+    }
+    EXPECT_EQ(loops, 4u);
+    free_compiler_state();
+}

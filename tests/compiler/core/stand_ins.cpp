@@ -1,16 +1,9 @@
-// Weak stand-ins for the parser routines that the core calls and the parser does not define
-// yet: sub-program declarations, the parameters of a signature and the values of an enum.
-// Each does the least a fixture needs: a parameter is "name: type"; an enum member is
-// "$A;" or "$A := n;". The real routine wins once a library defines it.
+// The preparse of a fixture, for the core's tests: declarations recorded as the global
+// preparse records them, without the parser.
 #include "stand_ins.h"
 
 #include <string.h>
 
-Stand_In_Control stand_in_control;
-
-void reset_stand_ins() { memset(&stand_in_control, 0, sizeof(stand_in_control)); }
-
-#define WEAK __attribute__((weak))
 
 static b8 at_end(Token* token, Token* end) { return !token || token == end; }
 
@@ -18,80 +11,6 @@ static b8 report(Token* at, const char* message) {
     if (at) print_error_on_token(at, "%s", message);
     else print_error("%s", message);
     return false;
-}
-
-WEAK b8 parse_sub_program_declaration(Scope* scope, Sub_Program* sub_program, Token*, Token*) {
-    stand_in_control.declarations_parsed++;
-    if (stand_in_control.look_up_while_parsing) {
-        stand_in_control.seen_while_parsing = get_identifier_with_error(scope, stand_in_control.look_up_while_parsing, 0);
-    }
-    if (stand_in_control.fail) {
-        print_error_on_trace(sub_program->declaration, "The stand-in declaration failed.");
-        return false;
-    }
-    return true;
-}
-
-WEAK Identifier* preparse_sub_program_param(Sub_Program* sub_program, Token* first, Token* end) {
-    Scope* parameters = sub_program->body_scope;
-    b8 constant = first->kind & TOKEN_DOLLAR;
-    Token* name = constant ? first->next : first;
-    if (at_end(name, end) || !(name->kind & TOKEN_IDENTIFIER)) {
-        report(at_end(name, end) ? first : name, "Expected a parameter name.");
-        return 0;
-    }
-    Token* colon = name->next;
-    if (at_end(colon, end) || !(colon->kind & TOKEN_COLON)) {
-        report(name, "Expected ':' after the parameter name.");
-        return 0;
-    }
-    Identifier* parameter = add_identifier(parameters, name->text, name->length, IDENTIFIER_KIND_PARAMETER, name->location);
-    if (!parameter) return 0;
-    Identifier* type;
-    Token* stop;
-    if (!parse_type(parameters, &type, colon->next, end, &stop, PARSE_TYPE_POLYMORPHIC_SIGNATURE, 0, 0)) return 0;
-    if (!at_end(stop, end)) {
-        report(stop, "This is unexpected.");
-        return 0;
-    }
-    parameter->type = type;
-    if (constant) parameter->flags |= IDENTIFIER_CONSTANT | TYPE_POLYMORPHIC;
-    if (!type) parameter->flags |= TYPE_POLYMORPHIC;
-    if (!(parameter->flags & TYPE_POLYMORPHIC)) parameter->flags |= IDENTIFIER_DECLARED;
-    return parameter;
-}
-
-WEAK b8 parse_enum_body(Identifier* enum_type, Token* first, Token* end, u64* running_value, u8 flags_mode, u8) {
-    Scope* members = enum_type->member_scope;
-    for (Token* token = first; !at_end(token, end);) {
-        Token* name = token->next;
-        if (!(token->kind & TOKEN_DOLLAR) || at_end(name, end) || !(name->kind & TOKEN_IDENTIFIER)) {
-            return report(token, "Enum members are written \"$NAME;\" or \"$NAME := value;\".");
-        }
-        Token* semicolon = get_first_token_like_bounded(name, TOKEN_SEMICOLON, end);
-        if (!semicolon) return report(name, "Expected a ';'.");
-        u64 value = *running_value;
-        if (name->next != semicolon) {
-            Token* colon = name->next;
-            Token* equals = colon->next;
-            if (!(colon->kind & TOKEN_COLON) || at_end(equals, semicolon) || equals->value != OP_ASSIGN) {
-                return report(colon, "Enum members are written \"$NAME;\" or \"$NAME := value;\".");
-            }
-            Value constant;
-            if (!parse_simple_statement(members, equals->next, semicolon, enum_type->element_type, 0, 0, 1, &constant)) {
-                return false;
-            }
-            value = constant.constant.data;
-        }
-        Identifier* member = add_identifier(members, name->text, name->length, IDENTIFIER_KIND_CONSTANT, name->location);
-        if (!member) return false;
-        member->flags |= IDENTIFIER_DECLARED | IDENTIFIER_CONSTANT;
-        member->type = enum_type->element_type;
-        make_constant_value_from_integer(&member->constant_value, value, enum_type, name->location);
-        *running_value = flags_mode ? (value ? value * 2 : 1) : value + 1;
-        token = semicolon->next;
-    }
-    return true;
 }
 
 //~ The preparse of a fixture

@@ -137,6 +137,7 @@ TEST(Expressions, OneOperandOperatorsOnValues) {
         {"'--' before a value changes it", "--a", {11}, true},
         {"'++' on an address steps by its element", "big++", {12}, true},
         {"'@' takes the address", "@a", {10}, false},
+        {"'-' on a member read through an address", "-big.b", {7, 11}, false},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -167,7 +168,7 @@ TEST(Expressions, OneOperandOperatorsOnValues) {
     };
     const Refusal refusals[] = {
         {"~r", "You cannot use operator bitwise operators with a number of type f32."},
-        {"-big.a", "This is incorrect/not supported right now."},
+        {"-big.a.b", "It looks like you are trying to dereference something that is neither a struct nor an enum."},
         {"@5", "You cannot take the address of a constant."},
         {"a++ ++", "You cannot chain unary operations. Use '()' to separate them."},
         {"a++ b", "The compiler expected a binary operator or the end of a value but got 'b' instead."},

@@ -1,0 +1,239 @@
+// The last step of every call. An #inline callee's body is compiled again in a fresh
+// inline scope of the caller, its parameters naming the arguments; any other callee gets
+// its arguments copied into an argument block of the caller and a call instruction. Either
+// way the result is placed, and the callee is listed so that it gets code.
+#include <string.h>
+
+#include "compiler/bytecode/bytecode.h"
+#include "compiler/bytecode/intermediate_operands.h"
+#include "compiler/parser/parser.h"
+
+static char* name_of(Identifier* identifier) {
+    return tcstring("%.*s", (int)identifier->name.count, (char*)identifier->name.data);
+}
+
+static Identifier* get_return_type(Sub_Program* sub_program) {
+    Identifier* type = sub_program->element_type;
+    return type && !type->pointer_depth && (type->flags & TYPE_VOID) ? 0 : type;
+}
+
+static b8 is_real(Identifier* type) {
+    Identifier* resolved = get_resolved_type(get_enum_base(type));
+    return !type->pointer_depth && resolved && (resolved->flags & TYPE_FLOAT);
+}
+
+// A copy of an identifier's whole record under a new identifier of the scope.
+static Identifier* add_copy(Scope* scope, Identifier* original, Identifier_Kind kind) {
+    Identifier* copy = add_identifier(scope, original->name.data, (u64)original->name.count, kind, original->declaration);
+    if (!copy) return 0;
+    Identifier* next = copy->next;
+    *copy = *original;
+    copy->next = next;
+    copy->scope = scope;
+    return copy;
+}
+
+//~ Inline expansion
+
+// A parameter's value inside the expansion: the caller's value itself, or with #copy a
+// register of its own for what the caller holds in a register.
+static b8 bind_inline_parameter(Scope* scope, Scope* inline_scope, Identifier* parameter, Value* argument) {
+    b8 constant = (parameter->flags & IDENTIFIER_CONSTANT) != 0;
+    Identifier* bound = add_copy(inline_scope, parameter, constant ? IDENTIFIER_KIND_CONSTANT : IDENTIFIER_KIND_VARIABLE);
+    if (!bound) return false;
+    Value value = *argument;
+    b8 copied = !(parameter->flags & PARAMETER_NOT_COPIED);
+    if (copied && (value.kind & VALUE_REGISTER) && !(value.kind & VALUE_FRESH)) {
+        Identifier* type = parameter->type ? parameter->type : get_type_from_value(&value);
+        Value fresh;
+        if (!make_dynamic_value(&fresh, scope, type, value.source)->kind || !copy_into_register(scope, &fresh, &value)) {
+            return false;
+        }
+        value = fresh;
+    }
+    // The argument is named from now on: no later instruction may take its register over.
+    value.kind &= (u8)~VALUE_FRESH;
+    bound->constant_value = value;
+    bound->register_id = (value.kind & VALUE_REGISTER) ? value.dynamic.register_id : INVALID_REGISTER_ID;
+    bound->flags |= IDENTIFIER_INLINE | IDENTIFIER_DECLARED;
+    return true;
+}
+
+static void report_call_site(Token* open) {
+    if (!call_limits.crossed) print_error_on_token(open, "This is the call site.");
+}
+
+static b8 expand_inline_call(Scope* scope, Sub_Program* callee, Value* arguments, Token* open, Value* out,
+                             u8 constant_arguments) {
+    if (call_limits.inline_depth >= INLINE_EXPANSION_DEPTH_LIMIT) {
+        print_error_on_token(open, "Inline expansion of '%s' goes more than %u levels deep.", name_of(callee),
+                             INLINE_EXPANSION_DEPTH_LIMIT);
+        call_limits.crossed = true;
+        return false;
+    }
+    if (call_limits.inline_count >= INLINE_EXPANSION_COUNT_LIMIT) {
+        print_error_on_token(open, "This layer expands more than %'u inline calls.", INLINE_EXPANSION_COUNT_LIMIT);
+        call_limits.crossed = true;
+        return false;
+    }
+    Token* body = callee->body_token;
+    Token* closing = body ? (Token*)body->value : 0;
+    if (!closing) {
+        print_error_on_token(open, "Sub-program '%s' has no body to expand here.", name_of(callee));
+        return false;
+    }
+    Scope* body_scope = callee->body_scope;
+    Trace call = make_trace_from_token(open);
+    Scope* inline_scope = _add_a_scope(body_scope->parent, INLINED_SUB_PROGRAM_SCOPE_FLAGS, call);
+    if (!inline_scope) return false;
+    inline_scope->sub_program = callee;
+    inline_scope->call_site_scope = scope;
+    inline_scope->inline_call_trace = call;
+
+    u32 index = 0;
+    for (Identifier* p = (Identifier*)body_scope->parameters.first_element; p; p = p->next, index++) {
+        if (!bind_inline_parameter(scope, inline_scope, p, &arguments[index])) return false;
+    }
+    for (Identifier* c = (Identifier*)body_scope->constants.first_element; c; c = c->next) {
+        if (!add_copy(inline_scope, c, IDENTIFIER_KIND_CONSTANT)) return false;
+    }
+
+    call_limits.inline_depth++;
+    call_limits.inline_count++;
+    b8 compiled = make_instructions_in_scope(inline_scope, body->next, closing, 0, constant_arguments);
+    call_limits.inline_depth--;
+    if (!compiled) {
+        report_call_site(open);
+        return false;
+    }
+
+    Identifier* result = get_return_type(callee);
+    if (result) {
+        if (inline_scope->inlined_return_values.count == 1) {
+            *out = ((Inlined_Return_Value*)inline_scope->inlined_return_values.first_element)->value;
+            out->kind &= (u8)~VALUE_INLINE_RETURN;
+        } else if (!make_dynamic_value(out, scope, result, call)->kind) {
+            return false;
+        }
+        inline_scope->inline_result = *out;
+    }
+    return append_scope_instruction(scope, INSTRUCTION_NESTED_SCOPE, inline_scope, call);
+}
+
+//~ Real calls
+
+// Arguments of a #c_call callee travel as values with the call: kept until the compile ends.
+static b8 keep_c_call_arguments(Sub_Program* callee, Value* arguments, Dynamic_Array* out) {
+    u32 count = get_parameters(callee, 0);
+    memset(out, 0, sizeof(*out));
+    out->element_size = sizeof(Value);
+    if (!count) return true;
+    Value* kept = (Value*)data_section_allocate(&compiler_static_strings, (u64)count * sizeof(Value));
+    if (!kept) return false;
+    memcpy(kept, arguments, (u64)count * sizeof(Value));
+    out->data = (u8*)kept;
+    out->count = count;
+    out->capacity = count;
+    for (u32 i = 0; i < count; i++) {
+        Constant* constant = &kept[i].constant;
+        b8 sub_program = (kept[i].kind & VALUE_CONSTANT) && (constant->mask & CONSTANT_TYPED) && constant->type &&
+                         (constant->type->flags & TYPE_SUB_PROGRAM);
+        if (sub_program && !list_sub_program(constant->type)) return false;
+    }
+    return true;
+}
+
+// Each argument into its parameter's place in the block; returns how many took room there.
+static b8 copy_arguments(Scope* scope, Sub_Program* callee, Value* arguments, Register_Id block, u32* placed) {
+    *placed = 0;
+    u32 index = 0;
+    for (Identifier* p = (Identifier*)callee->body_scope->parameters.first_element; p; p = p->next, index++) {
+        if (p->flags & IDENTIFIER_CONSTANT) continue;
+        Value* argument = &arguments[index];
+        Identifier* type = p->type;
+        if (argument->kind & VALUE_CONSTANT) {
+            if (!(argument->constant.mask & CONSTANT_TYPED) && !cast_constant_to_type(argument, type, argument)->kind) return false;
+            if (argument->constant.type) type = argument->constant.type;
+        }
+        Register_Id view = allocate_within_register(block, p->call_data_offset, type->size);
+        if (!register_id_is_valid(view)) return false;
+        Value destination;
+        make_dynamic_value_from_register(&destination, view, type, argument->source);
+        b8 copied = (argument->kind & VALUE_CONSTANT) ? instruction_copy_constant(scope, &destination, argument)
+                                                      : copy_into_register(scope, &destination, argument);
+        if (!copied) return false;
+        (*placed)++;
+    }
+    return true;
+}
+
+static b8 emit_call(Scope* scope, Sub_Program* callee, Value* arguments, Token* open, Value* out, u8 expects_value,
+                    u8 indirect, Register_Id callee_register) {
+    b8 c_call = (callee->flags & SUB_PROGRAM_C_CALL) != 0;
+    b8 scalar = (callee->flags & SUB_PROGRAM_SCALAR_RETURN) != 0;
+    Identifier* result = get_return_type(callee);
+    Trace call = make_trace_from_token(open);
+
+    Register_Id block = INVALID_REGISTER_ID;
+    u32 block_size = c_call ? (result && !scalar ? result->size : 0) : callee->call_data_size;
+    u32 block_alignment = c_call ? (result ? result->alignment : 1) : callee->call_data_alignment;
+    if (block_size) {
+        block = allocate_a_register(scope, block_size, 0, block_alignment ? block_alignment : 1);
+        if (!register_id_is_valid(block)) return false;
+        if (block.table == REGISTER_LOCAL) get_register(block)->flags |= REGISTER_ARGUMENT_BLOCK;
+    }
+    Dynamic_Array kept = {};
+    u32 placed = 0;
+    if (c_call) {
+        if (!keep_c_call_arguments(callee, arguments, &kept)) return false;
+    } else if (register_id_is_valid(block) && !copy_arguments(scope, callee, arguments, block, &placed)) {
+        return false;
+    }
+
+    Instruction* instruction = allocate_an_instruction(scope, INSTRUCTION_CALL);
+    if (!instruction) return false;
+    Instruction_Call* operands = get_instruction_call(instruction);
+    operands->calling_scope = scope;
+    operands->callee = callee;
+    operands->callee_address = indirect ? callee_register : INVALID_REGISTER_ID;
+    operands->argument_block = block;
+    operands->result = INVALID_REGISTER_ID;
+    operands->arguments = kept;
+    operands->location = call;
+    operands->flags = (u8)((placed ? CALL_ARGUMENT_BLOCK : 0) | (expects_value ? CALL_EXPECTS_A_VALUE : 0) |
+                           (scalar ? CALL_SCALAR_RETURN : 0) | (indirect ? CALL_THROUGH_ADDRESS : 0));
+    if (!result) return true;
+
+    if (scalar) {
+        if (!make_dynamic_value(out, scope, result, call)->kind) return false;
+        // The value arrives in RAX or XMM0; its own register wants the same class.
+        clear_and_set_allocation_hints(out->dynamic.register_id, is_real(result) ? HINT_FLOAT : HINT_INTEGER);
+    } else {
+        Register_Id where = c_call ? block : allocate_within_register(block, callee->return_value_offset, result->size);
+        if (!register_id_is_valid(where)) return false;
+        make_dynamic_value_from_register(out, where, result, call);
+        out->kind |= VALUE_FRESH;
+    }
+    // The instruction may have moved while the result's register was made.
+    operands = get_instruction_call(instruction);
+    operands->result = out->dynamic.register_id;
+    if (register_id_is_valid(block)) operands->flags |= CALL_ARGUMENT_BLOCK;
+    return true;
+}
+
+b8 issue_a_sub_program_call(Scope* scope, Sub_Program* callee, Value* arguments, Token* open, Value* out,
+                            u8 expects_value, u8 indirect, u8 constant_arguments, Register_Id callee_register) {
+    memset(out, 0, sizeof(*out));
+    b8 issued = (callee->flags & IDENTIFIER_INLINE) && !indirect
+                    ? expand_inline_call(scope, callee, arguments, open, out, constant_arguments)
+                    : emit_call(scope, callee, arguments, open, out, expects_value, indirect, callee_register);
+    if (!issued) {
+        memset(out, 0, sizeof(*out));
+        return false;
+    }
+    // An indirect call lists nothing: whatever it calls was listed where it became a value.
+    if (!indirect && (callee->flags & IDENTIFIER_CONSTANT) && !(callee->flags & IDENTIFIER_INLINE)) {
+        return list_sub_program(callee);
+    }
+    return true;
+}
