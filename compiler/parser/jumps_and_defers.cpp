@@ -200,7 +200,7 @@ static b8 return_a_value(Scope* scope, Scope* body, Sub_Program* sub_program, To
                          u8 constant_return_only) {
     Identifier* result = sub_program->element_type;
     Value value;
-    if (!parse_assignment_value(scope, 0, constant_return_only, result, first, end, &value) ||
+    if (!parse_assignment_value(scope, 0, 0, result, first, end, &value) ||
         !cast_value_to_type(&value, scope, result, &value)->kind) {
         return false;
     }
