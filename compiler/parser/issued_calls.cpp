@@ -230,7 +230,7 @@ static b8 emit_call(Scope* scope, Sub_Program* callee, Value* arguments, Token* 
     // The instruction may have moved while the result's register was made.
     operands = get_instruction_call(instruction);
     operands->result = out->dynamic.register_id;
-    if (register_id_is_valid(block)) operands->flags |= CALL_ARGUMENT_BLOCK;
+    operands->flags |= CALL_ARGUMENT_BLOCK;
     return true;
 }
 
