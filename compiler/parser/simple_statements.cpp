@@ -256,9 +256,18 @@ static b8 parse_flags_test(Scope* scope, Token* first, Token* ampersand, Token* 
     if (!test) return false;
     test->copy.destination = left;
     test->copy.source = right;
-    if (comparison) *comparison = Comparison_Result{OP_NOT_EQUAL, 1, 1};
-    *out = left;
-    out->source = whole;
+    if (comparison) {
+        *comparison = Comparison_Result{OP_NOT_EQUAL, 1, 1};
+        *out = left;
+        out->source = whole;
+        return true;
+    }
+    // No caller jumps on the flags: the outcome becomes a b8 of its own, since the tested
+    // value itself says nothing about its masked bits.
+    if (!make_dynamic_value(out, scope, get_basic_type(BASIC_TYPE_B8), whole)->kind ||
+        !instruction_get_cmp_result(scope, OP_NOT_EQUAL, out, &left)) {
+        return false;
+    }
     return true;
 }
 
