@@ -3,7 +3,8 @@
 // icons, the file watcher's marks, a save past the file-size limit, the updater swap,
 // closing the window, the log it leaves, a start without a display, and the custom layer:
 // a failed compile's report and the recompile a changed source asks for, an image loaded
-// without compiling, and a layer stopped by a fault in #events.
+// without compiling, and a layer stopped by a fault in #events; then the shipped layer,
+// compiled at start: typing, its key bindings checked through the saved file, and colours.
 #include "tests/ui/x_session.h"
 
 #include <sys/stat.h>
@@ -399,5 +400,123 @@ TEST_F(Quarn_X_Test, TheOpenIconListsTheWorkingDirectory) {
     EXPECT_TRUE(s.eventually([&] { return panel_shows(); }));
     s.click(5, attributes.height - 5.0f);  // outside the panel
     EXPECT_TRUE(s.eventually([&] { return !panel_shows(); }));
+    EXPECT_EQ(s.close_window_and_wait(30), 0);
+}
+
+//~ The shipped layer
+
+namespace {
+
+// The layer the build lays out beside the editor, with no image: the start compiles it.
+void install_shipped_layer(const std::string& directory) {
+    std::filesystem::path bin = std::filesystem::path(QUARN_EDITOR).parent_path();
+    std::filesystem::remove(directory + "/custom.8b");
+    for (const char* name : {"inject.8", "api.8", "custom.8", "syntax.8", "themes_latest.8"}) {
+        std::filesystem::copy_file(bin / name, std::filesystem::path(directory) / name,
+                                   std::filesystem::copy_options::overwrite_existing);
+    }
+}
+
+// The default theme's keyword colour and its text colour, as drawn (a glyph's core).
+bool is_keyword_colour(Pixel p) { return p.b > 200 && p.b > p.r + 60 && p.g > p.r + 20; }
+bool is_text_colour(Pixel p) { return p.r > 150 && abs(p.r - p.g) < 12 && abs(p.g - p.b) < 12; }
+
+struct Shipped_Layer_Test : Quarn_X_Test {
+    void SetUp() override {
+        Quarn_X_Test::SetUp();
+        install_shipped_layer(s.install);
+    }
+
+    // Opens the file (written first with the text) and waits for the layer's first frame.
+    void open(const std::string& name, const std::string& text) {
+        write_test_file(files + "/" + name, text);
+        ASSERT_TRUE(s.start_editor(files, {name}));
+        ASSERT_TRUE(std::filesystem::exists(s.install + "/custom.8b")) << s.newest_log();
+    }
+
+    // Each item is a key (xdotool's names, "ctrl+s") or, after "type:", text to type.
+    void press(const std::vector<std::string>& keys) {
+        std::string window = std::to_string(s.window);
+        for (const std::string& k : keys) {
+            if (k.starts_with("type:")) s.xdotool({"type", "--window", window, k.substr(5)});
+            else s.xdotool({"key", "--window", window, k});
+            usleep(80000);
+        }
+    }
+
+    // Saves with Ctrl+S and gives what the file then holds.
+    std::string save_and_read(const std::string& name, const std::string& before) {
+        press({"ctrl+s"});
+        std::string path = files + "/" + name;
+        s.eventually([&] { return read_test_file(path) != before; });
+        return read_test_file(path);
+    }
+};
+
+}  // namespace
+
+TEST_F(Shipped_Layer_Test, TypingEnterTabAndSaveWithKeywordsColoured) {
+    open("t.c", "");
+    press({"type:int x = 1;", "Return", "Tab", "type:y"});
+    EXPECT_EQ(save_and_read("t.c", ""), "int x = 1;\n\ty");
+
+    // The first line: "int" in the keyword colour, then "x" and the rest in the text colour.
+    int font = (int)(18.0f / 1000.0f * 768);
+    int top = (int)(1.5f * font), height = 2 * font, width = 400;
+    int last_keyword = -1, first_text_after = -1;
+    ASSERT_TRUE(s.eventually([&] {
+        std::vector<Pixel> line = s.grab(0, top, width, height);
+        last_keyword = -1;
+        for (size_t i = 0; i < line.size(); i++) {
+            if (is_keyword_colour(line[i])) last_keyword = std::max(last_keyword, (int)(i % width));
+        }
+        first_text_after = -1;
+        for (size_t i = 0; i < line.size(); i++) {
+            int column = (int)(i % width);
+            if (last_keyword >= 0 && column > last_keyword && is_text_colour(line[i]) &&
+                (first_text_after < 0 || column < first_text_after)) {
+                first_text_after = column;
+            }
+        }
+        return last_keyword >= 0 && first_text_after >= 0;
+    })) << "keyword up to column " << last_keyword << ", text from " << first_text_after;
+    EXPECT_LT(first_text_after - last_keyword, 2 * font) << "the text colour starts with the word after the keyword";
+    EXPECT_EQ(s.close_window_and_wait(30), 0);
+}
+
+TEST_F(Shipped_Layer_Test, KeyFlows) {
+    struct Flow {
+        const char* name;
+        const char* text;
+        std::vector<std::string> keys;
+        const char* saved;
+    };
+    const Flow flows[] = {
+        {"Enter keeps the indentation", "\tfoo", {"End", "Return", "type:bar"}, "\tfoo\n\tbar"},
+        {"Backspace deletes a CR LF at once", "ab\r\ncd", {"Down", "BackSpace"}, "abcd"},
+        {"Shift+arrows select, Ctrl+X cuts, Ctrl+V pastes", "hello world",
+         {"shift+Right", "shift+Right", "shift+Right", "shift+Right", "shift+Right", "ctrl+x", "End", "ctrl+v"},
+         " worldhello"},
+        {"Ctrl+Z goes back to the start", "abc",
+         {"type:xy", "Return", "type:z", "BackSpace", "shift+Left", "ctrl+x", "ctrl+z", "ctrl+z", "ctrl+z", "ctrl+z",
+          "ctrl+z", "ctrl+z", "ctrl+z", "ctrl+z"},
+         "abc"},
+    };
+    for (const Flow& f : flows) {
+        SCOPED_TRACE(f.name);
+        open("flow.txt", f.text);
+        press(f.keys);
+        EXPECT_EQ(save_and_read("flow.txt", f.text), f.saved);
+        ASSERT_EQ(s.close_window_and_wait(30), 0);
+        s.window = 0;
+    }
+}
+
+TEST_F(Shipped_Layer_Test, CtrlTabGoesBackToTheLastTab) {
+    open("a.txt", "a");
+    press({"ctrl+n", "type:q", "ctrl+Tab", "type:X"});
+    EXPECT_EQ(save_and_read("a.txt", "a"), "Xa") << "typed into a.txt, not the new file";
+    press({"ctrl+Tab", "type:w", "ctrl+Tab", "type:Y"});
+    EXPECT_EQ(save_and_read("a.txt", "Xa"), "XYa");
     EXPECT_EQ(s.close_window_and_wait(30), 0);
 }
