@@ -256,9 +256,18 @@ static b8 parse_flags_test(Scope* scope, Token* first, Token* ampersand, Token* 
     if (!test) return false;
     test->copy.destination = left;
     test->copy.source = right;
-    if (comparison) *comparison = Comparison_Result{OP_NOT_EQUAL, 1, 1};
-    *out = left;
-    out->source = whole;
+    if (comparison) {
+        *comparison = Comparison_Result{OP_NOT_EQUAL, 1, 1};
+        *out = left;
+        out->source = whole;
+        return true;
+    }
+    // No caller jumps on the flags: the outcome becomes a b8 of its own, since the tested
+    // value itself says nothing about its masked bits.
+    if (!make_dynamic_value(out, scope, get_basic_type(BASIC_TYPE_B8), whole)->kind ||
+        !instruction_get_cmp_result(scope, OP_NOT_EQUAL, out, &left)) {
+        return false;
+    }
     return true;
 }
 
@@ -271,7 +280,8 @@ b8 parse_simple_statement(Scope* scope, Token* first, Token* end, Identifier* ex
         return parse_expression_between_two_main_operators(scope, expected, first, end, comparison,
                                                            flags & ~EXPRESSION_FRESH_REGISTER, constant, out);
     }
-    // Only a caller that reads the comparison can jump on the flags; any other needs the value.
+    // The test's result lives in the flags alone: only a caller that reads the comparison
+    // can jump on it, anyone else gets the value "flags & MASK" to test against 0.
     if ((flags & EXPRESSION_CONDITION) && comparison && token->value == OP_BIT_AND &&
         !get_next_main_operator(token->next, end, 1)) {
         return parse_flags_test(scope, first, token, end, comparison, flags, constant, out);
