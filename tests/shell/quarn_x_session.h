@@ -19,6 +19,8 @@ const char TITLE[] = "Quarn - v0.3.2";
 // Xvfb's screen is 768 pixels high and the fonts take 13.5 thousandths of it (the
 // smallest size, which the editor uses while no layer sets another).
 const float DEFAULT_FONT = (float)(u32)(13.5f / 1000.0f * 768);
+// The layer Quarn ships sets them to 18 thousandths.
+const float SHIPPED_FONT = (float)(u32)(18.0f / 1000.0f * 768);
 
 // Writes the program as "custom.8b" into the directory, as a compile there would. Its
 // sources are the layer's files of that directory, with the size and time they have now.
@@ -41,6 +43,22 @@ inline std::string install_editor() {
     }
     install_layer_image(dir, Test_Program{});
     return dir;
+}
+
+// The shipped sources beside the program, no image: the editor compiles them at start. The
+// bindings go first in press_key, before the layer's own.
+inline void install_shipped_layer(const std::string& install, const std::string& bindings) {
+    std::filesystem::path bin = std::filesystem::path(QUARN_EDITOR).parent_path();
+    std::filesystem::remove(install + "/custom.8b");
+    for (const char* name : {"inject.8", "api.8", "syntax.8", "themes_latest.8"}) {
+        std::filesystem::copy_file(bin / name, std::filesystem::path(install) / name);
+    }
+    std::string layer = read_test_file(bin / "custom.8");
+    const std::string head = "$press_key: (key: u32, modifiers: u8, input: u8) = {\n";
+    size_t at = layer.find(head);
+    ASSERT_NE(at, std::string::npos);
+    layer.insert(at + head.size(), bindings);
+    write_test_file(install + "/custom.8", layer);
 }
 
 inline std::string in_quotes(const std::string& s) { return "'" + s + "'"; }
@@ -75,6 +93,9 @@ struct Editor_Session : X_Session {
         }
         return window && eventually([&] { return is_bar_colour(pixel(780, 1)); }, 30);
     }
+
+    void key(const std::string& keys) { xdotool({"key", "--window", std::to_string(window), keys}); }
+    void type(const std::string& text) { xdotool({"type", "--window", std::to_string(window), text}); }
 
     void click(float wx, float wy) {
         move(wx, wy);
