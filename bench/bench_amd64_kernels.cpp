@@ -1,8 +1,6 @@
-// Loop and string kernels as the code generator translates them, beside the same loops in
-// C compiled by tcc in the same run: array sum, byte count, substring search, string
-// equality and recursive Fibonacci. Each kernel is the bytecode a compile of its `.8`
-// source gives (a loop tests its condition at the top and jumps back; strings compare
-// through the block compare), written by hand until the front end makes it. Prints both
+// Loop and string kernels compiled from their `.8` source by compile_from_file and run from
+// the image it writes, beside the same loops in C compiled by tcc in the same run: array
+// sum, byte count, substring search, string equality and recursive Fibonacci. Prints both
 // times, best of several runs, and their ratio; the goal is within 1.5 times tcc's time.
 #include <dlfcn.h>
 #include <stdio.h>
@@ -14,189 +12,9 @@
 #include <string>
 #include <vector>
 
-#include "tests/compiler/amd64/translation_fixture.h"
+#include "tests/compiler/amd64/compiled_program.h"
 
-#define ENTRY_SAVES (15 * 8 + 16 * 32)
-#define SUB_PROGRAM_SAVES 24
 #define GOAL 1.5
-
-// What a kernel reads and writes: two pointers, two counts and the result, all globals.
-struct Kernel {
-    Translation_Fixture f;
-    std::vector<Bytecode_Instruction> program;
-    Scope* entry;
-    Register_Id first, second, count, count2, result;
-    Register_Id r[16];  // general-purpose machine registers of the entry block, 8 octets
-};
-
-static void begin(Kernel* k) {
-    fixture_reset(&k->f, 0);
-    k->entry = fixture_frame(&k->f, ENTRY_BLOCK_SCOPE_FLAGS, ENTRY_SAVES + 8, 0xFF00);
-    k->first = fixture_global(&k->f, 8, 8);
-    k->second = fixture_global(&k->f, 8, 8);
-    k->count = fixture_global(&k->f, 8, 8);
-    k->count2 = fixture_global(&k->f, 8, 8);
-    k->result = fixture_global(&k->f, 8, 8);
-    for (u8 n = AMD64_R8; n <= AMD64_R15; n++) k->r[n] = fixture_local_register(k->entry, MACHINE_CLASS_INTEGER, n, 8);
-    k->program = {fixture_frame_instruction(BYTECODE_PUSH_STACK_FRAME, k->entry)};
-}
-
-static void add(Kernel* k, Bytecode_Instruction i) { k->program.push_back(i); }
-static u64 here(Kernel* k) { return k->program.size(); }
-
-static void end(Kernel* k) {
-    add(k, fixture_frame_instruction(BYTECODE_POP_STACK_FRAME, k->entry));
-    add(k, fixture_instruction(BYTECODE_RETURN));
-}
-
-static Bytecode_Instruction compare(Register_Id a, Register_Id b) {
-    Bytecode_Instruction i = fixture_instruction(BYTECODE_COMPARE);
-    i.compare_flags.left = a;
-    i.compare_flags.right = b;
-    i.compare_flags.size = (u8)amd64_get_register_size(a);
-    return i;
-}
-
-static Bytecode_Instruction arithmetic(Register_Id a, Register_Id b, u64 operator_bit) {
-    Bytecode_Instruction i = fixture_instruction(BYTECODE_INT_ARITHMETIC);
-    i.int_arithmetic = {a, b, operator_bit, 0, 0, 0};
-    return i;
-}
-
-static Bytecode_Instruction element(u8 kind, Register_Id a, Register_Id base, Register_Id index, u16 size) {
-    Bytecode_Instruction i = fixture_instruction(kind);
-    i.address = {a, base, index, size, size, 0, 0};
-    return i;
-}
-
-static Bytecode_Instruction block_compare(Register_Id a, Register_Id b, Register_Id size) {
-    Bytecode_Instruction i = fixture_instruction(BYTECODE_MEMCMP);
-    i.compare = {a, b, size};
-    return i;
-}
-
-// while i < n { body } with i in R11 and n in R9; the body is added by the caller between.
-static u64 loop_start(Kernel* k) {
-    add(k, fixture_constant_copy(k->r[AMD64_R11], 0, 8));
-    u64 start = here(k);
-    add(k, compare(k->r[AMD64_R11], k->r[AMD64_R9]));
-    add(k, fixture_jump(BYTECODE_JUMP_GREATER_EQUAL, 0, 1));
-    return start;
-}
-
-static void loop_end(Kernel* k, u64 start) {
-    add(k, fixture_arithmetic_constant(k->r[AMD64_R11], OP_ADD, 1, 8));
-    add(k, fixture_jump(BYTECODE_JUMP, start));
-    k->program[start + 1].jump.target = here(k) * sizeof(Bytecode_Instruction);
-}
-
-//~ Kernels
-
-static void array_sum(Kernel* k) {
-    Register_Id* r = k->r;
-    begin(k);
-    add(k, fixture_copy(r[AMD64_R8], k->first));
-    add(k, fixture_copy(r[AMD64_R9], k->count));
-    add(k, fixture_constant_copy(r[AMD64_R10], 0, 8));
-    u64 loop = loop_start(k);
-    add(k, element(BYTECODE_MEMORY_DEREFERENCE, r[AMD64_R12], r[AMD64_R8], r[AMD64_R11], 8));
-    add(k, arithmetic(r[AMD64_R10], r[AMD64_R12], OP_ADD));
-    loop_end(k, loop);
-    add(k, fixture_copy(k->result, r[AMD64_R10]));
-    end(k);
-}
-
-static void byte_count(Kernel* k) {
-    Register_Id* r = k->r;
-    begin(k);
-    Register_Id byte = fixture_local_register(k->entry, MACHINE_CLASS_INTEGER, AMD64_R12, 1);
-    add(k, fixture_copy(r[AMD64_R8], k->first));
-    add(k, fixture_copy(r[AMD64_R9], k->count));
-    add(k, fixture_constant_copy(r[AMD64_R10], 0, 8));
-    u64 loop = loop_start(k);
-    add(k, element(BYTECODE_MEMORY_DEREFERENCE, byte, r[AMD64_R8], r[AMD64_R11], 1));
-    add(k, fixture_compare_to_constant(byte, 'e'));
-    add(k, fixture_jump(BYTECODE_JUMP_NOT_EQUAL, here(k) + 2));
-    add(k, fixture_arithmetic_constant(r[AMD64_R10], OP_ADD, 1, 8));
-    loop_end(k, loop);
-    add(k, fixture_copy(k->result, r[AMD64_R10]));
-    end(k);
-}
-
-// The first place of the needle (second, count2 octets) among the count places of the
-// haystack where it may start; -1 when none.
-static void substring_search(Kernel* k) {
-    Register_Id* r = k->r;
-    begin(k);
-    add(k, fixture_copy(r[AMD64_R8], k->first));
-    add(k, fixture_copy(r[AMD64_R9], k->count));
-    add(k, fixture_copy(r[AMD64_R13], k->second));
-    add(k, fixture_copy(r[AMD64_R14], k->count2));
-    add(k, fixture_constant_copy(k->result, (u64)-1, 8));
-    u64 loop = loop_start(k);
-    add(k, element(BYTECODE_CALCULATE_ADDRESS, r[AMD64_R12], r[AMD64_R8], r[AMD64_R11], 1));
-    add(k, block_compare(r[AMD64_R12], r[AMD64_R13], r[AMD64_R14]));
-    add(k, fixture_jump(BYTECODE_JUMP_NOT_EQUAL, here(k) + 3));
-    add(k, fixture_copy(k->result, r[AMD64_R11]));
-    u64 found = here(k);
-    add(k, fixture_jump(BYTECODE_JUMP, 0));
-    loop_end(k, loop);
-    k->program[found].jump.target = here(k) * sizeof(Bytecode_Instruction);
-    end(k);
-}
-
-static void string_equality(Kernel* k) {
-    Register_Id* r = k->r;
-    begin(k);
-    add(k, fixture_copy(r[AMD64_R8], k->first));
-    add(k, fixture_copy(r[AMD64_R9], k->second));
-    add(k, fixture_copy(r[AMD64_R10], k->count));
-    add(k, block_compare(r[AMD64_R8], r[AMD64_R9], r[AMD64_R10]));
-    Bytecode_Instruction store = fixture_instruction(BYTECODE_STORE_COMPARE_RESULT);
-    store.store_compare_result = {k->result, OP_EQUAL, 0, 0, 0};
-    add(k, store);
-    end(k);
-}
-
-// fib(n) = n < 2 ? n : fib(n - 1) + fib(n - 2), its argument and result in its block.
-static void fibonacci(Kernel* k) {
-    begin(k);
-    Translation_Fixture* f = &k->f;
-    Sub_Program* fib = fixture_sub_program(f);
-    Register_Id block = fixture_local(k->entry, ENTRY_SAVES, 16);
-    add(k, fixture_copy(fixture_view(block, 0, 8), k->count));
-    add(k, fixture_call(BYTECODE_CALL, fib, block, fixture_view(block, 8, 8), CALL_ARGUMENT_BLOCK | CALL_SCALAR_RETURN));
-    add(k, fixture_copy(k->result, fixture_view(block, 8, 8)));
-    k->entry->stack_size = ENTRY_SAVES + 16;
-    end(k);
-
-    Scope* body = fixture_frame(f, BASIC_SUB_PROGRAM_SCOPE_FLAGS, SUB_PROGRAM_SAVES + 24);
-    Register_Id n = fixture_view(f->call_data_block, 0, 8);
-    Register_Id returned = fixture_view(f->call_data_block, 8, 8);
-    amd64_get_register(returned)->return_register = RETURN_REGISTER_RAX;
-    Register_Id inner = fixture_local(body, SUB_PROGRAM_SAVES, 16);
-    Register_Id first = fixture_local(body, SUB_PROGRAM_SAVES + 16, 8);
-    Register_Id inner_n = fixture_view(inner, 0, 8), inner_result = fixture_view(inner, 8, 8);
-    fib->bytecode_start = here(k) * sizeof(Bytecode_Instruction);
-    add(k, fixture_frame_instruction(BYTECODE_PUSH_STACK_FRAME, body));
-    add(k, fixture_instruction(BYTECODE_COPY_ARGUMENTS_ADDRESS));
-    add(k, fixture_compare_to_constant(n, 2));
-    add(k, fixture_jump(BYTECODE_JUMP_GREATER_EQUAL, here(k) + 3, 1));
-    add(k, fixture_copy(returned, n));
-    u64 to_end = here(k);
-    add(k, fixture_jump(BYTECODE_JUMP, 0));
-    for (u64 minus : {1, 2}) {
-        add(k, fixture_copy(inner_n, n));
-        add(k, fixture_arithmetic_constant(inner_n, OP_SUBTRACT, minus, 8));
-        add(k, fixture_call(BYTECODE_CALL, fib, inner, inner_result, CALL_ARGUMENT_BLOCK | CALL_SCALAR_RETURN));
-        if (minus == 1) add(k, fixture_copy(first, inner_result));
-    }
-    add(k, arithmetic(first, inner_result, OP_ADD));
-    add(k, fixture_copy(returned, first));
-    k->program[to_end].jump.target = here(k) * sizeof(Bytecode_Instruction);
-    add(k, fixture_frame_instruction(BYTECODE_POP_STACK_FRAME, body));
-    add(k, fixture_instruction(BYTECODE_RETURN));
-}
 
 static const char KERNELS_IN_C[] =
     "typedef unsigned long long u64;\n"
@@ -254,14 +72,73 @@ static void* compile_with_tcc(char* directory) {
     return handle;
 }
 
+//~ The kernels in the language
+
+// Each reads "first" and "second" (views of elements or Strings) and "number", and writes
+// "result".
+static const char ARRAY_SUM[] = "first: [] u64;\nresult: u64;\n"
+                                "#on_load {\n    sum: u64 = 0;\n    for first -> x { sum += x; }\n    result = sum;\n}\n";
+static const char BYTE_COUNT[] = "first: [] u8;\nresult: u64;\n"
+                                 "#on_load {\n    found: u64 = 0;\n    for first -> c { if c == 101 { found += 1; } }\n"
+                                 "    result = found;\n}\n";
+// The first of the number places of first where second starts; -1 when none.
+static const char SUBSTRING_SEARCH[] = "first: [] u8;\nsecond: [] u8;\nnumber: s64;\nresult: s64;\n"
+                                       "#on_load {\n"
+                                       "    result = -1;\n"
+                                       "    m := second.count;\n"
+                                       "    for 0, number -> i {\n"
+                                       "        j: s64 = 0;\n"
+                                       "        while j < m && first[i + j] == second[j] { j += 1; }\n"
+                                       "        if j == m { result = i; break; }\n"
+                                       "    }\n"
+                                       "}\n";
+static const char STRING_EQUALITY[] = "first: String;\nsecond: String;\nresult: u64;\n"
+                                      "#on_load { if first == second { result = 1; } }\n";
+static const char FIBONACCI[] = "number: u64;\nresult: u64;\n"
+                                "$fibonacci: (n: u64) -> u64 = {\n"
+                                "    if n < 2: return n;\n"
+                                "    return fibonacci(n - 1) + fibonacci(n - 2);\n"
+                                "};\n"
+                                "#on_load { result = fibonacci(number); }\n";
+
 struct Case {
     const char* name;
-    void (*build)(Kernel*);
+    const char* c_name;
+    const char* source;
     const void* first;
-    u64 count;
+    u64 first_count;
     const void* second;
-    u64 count2;
+    u64 second_count;
+    u64 number;
 };
+
+// An entry block keeps every register of its caller, so C++ calls it directly, as the
+// editor does.
+typedef void Entry_Block();
+
+static void plant_view(u8* at, const void* data, u64 count) {
+    if (!at) return;
+    store_u64(at, (u64)data);
+    store_u64(at + 8, count);
+}
+
+// The kernel's time, best of the runs, and its result; false when it cannot be made.
+static bool time_compiled(const Case& c, double* seconds, u64* result) {
+    Compiled_Program p = compile_program(c.source, {"first", "second", "number", "result"});
+    Harness_Image image;
+    if (!p.ok || !harness_load_image(p.image, &image)) {
+        printf("%-22s could not be compiled: %s\n", c.name, p.errors.empty() ? "no image" : p.errors[0].c_str());
+        return false;
+    }
+    plant_view(loaded_global(p, image.image, "first"), c.first, c.first_count);
+    plant_view(loaded_global(p, image.image, "second"), c.second, c.second_count);
+    u8* number = loaded_global(p, image.image, "number");
+    if (number) store_u64(number, c.number);
+    *seconds = best_time((Entry_Block*)harness_image_entry(&image, LAYER_IMAGE_HAS_ON_LOAD));
+    *result = load_u64(loaded_global(p, image.image, "result"));
+    harness_unload_image(&image);
+    return true;
+}
 
 int main() {
     if (!init_memory(PROGRAM_EDITOR) || !init_compiler(STR("."))) return 1;
@@ -279,11 +156,12 @@ int main() {
     std::string haystack = text.substr(0, 1u << 20) + needle;
     u64 needle_length = sizeof(needle) - 1;
     const Case cases[] = {
-        {"array sum", array_sum, numbers.data(), numbers.size(), 0, 0},
-        {"byte count", byte_count, text.data(), text.size(), 0, 0},
-        {"substring search", substring_search, haystack.data(), haystack.size() - needle_length + 1, needle, needle_length},
-        {"string equality", string_equality, text.data(), text.size(), other.data(), 0},
-        {"recursive Fibonacci", fibonacci, 0, 30, 0, 0},
+        {"array sum", "array_sum", ARRAY_SUM, numbers.data(), numbers.size(), 0, 0, 0},
+        {"byte count", "byte_count", BYTE_COUNT, text.data(), text.size(), 0, 0, 0},
+        {"substring search", "substring_search", SUBSTRING_SEARCH, haystack.data(), haystack.size(), needle,
+         needle_length, haystack.size() - needle_length + 1},
+        {"string equality", "string_equality", STRING_EQUALITY, text.data(), text.size(), other.data(), other.size(), 0},
+        {"recursive Fibonacci", "fibonacci", FIBONACCI, 0, 0, 0, 0, 30},
     };
     char directory[] = "/tmp/quarn-kernels-XXXXXX";
     void* c_kernels = mkdtemp(directory) ? compile_with_tcc(directory) : 0;
@@ -291,54 +169,20 @@ int main() {
     printf("%-22s %12s %12s %8s\n", "kernel", "generated", "tcc", "ratio");
     std::string missed;
     for (const Case& c : cases) {
-        Kernel k;
-        c.build(&k);
-        Dynamic_Array bytecode = {};
-        bytecode.data = (u8*)k.program.data();
-        bytecode.element_size = sizeof(Bytecode_Instruction);
-        bytecode.count = bytecode.capacity = (u32)k.program.size();
-        Amd64_Output output = {};
-        if (!amd64_translate_bytecode(&bytecode, &output)) {
-            printf("%-22s could not be translated: %s\n", c.name, ((Compile_Error*)compile_errors.data)[0].message);
-            amd64_free_output(&output);
-            return 1;
-        }
-        Harness_Program p;
-        p.code.assign(output.code.data, output.code.data + output.code.count);
-        Amd64_Data_Relocation* r = (Amd64_Data_Relocation*)output.data_relocations.data;
-        p.data_relocations.assign(r, r + output.data_relocations.count);
-        p.constants = k.f.constants;
-        p.globals = k.f.globals;
-        p.call_data = k.f.call_data;
-        amd64_free_output(&output);
-        Harness_Layout l;
-        if (!harness_load(p, &l)) return 1;
-        store_u64(l.globals + fixture_offset(k.first), (u64)c.first);
-        store_u64(l.globals + fixture_offset(k.second), (u64)c.second);
-        store_u64(l.globals + fixture_offset(k.count), c.count);
-        store_u64(l.globals + fixture_offset(k.count2), c.count2);
-        // An entry block keeps every register of its caller, so C++ calls it directly, as
-        // the editor does.
-        void (*entry)() = (void (*)())l.code;
-        double generated = best_time(entry);
-        u64 generated_result = load_u64(l.globals + fixture_offset(k.result));
-        harness_unload(&l);
-
-        C_Kernel* in_c = c_kernels ? (C_Kernel*)dlsym(c_kernels, c.build == array_sum          ? "array_sum"
-                                                                  : c.build == byte_count      ? "byte_count"
-                                                                  : c.build == substring_search ? "substring_search"
-                                                                  : c.build == string_equality ? "string_equality"
-                                                                                               : "fibonacci")
-                                   : 0;
+        double generated;
+        u64 generated_result;
+        if (!time_compiled(c, &generated, &generated_result)) return 1;
+        void* in_c = c_kernels ? dlsym(c_kernels, c.c_name) : 0;
         if (!in_c) {
             printf("%-22s %9.3f ms\n", c.name, generated * 1e3);
             continue;
         }
         u64 c_result = 0;
         double compiled = best_time([&] {
-            if (c.build == fibonacci) c_result = ((u64(*)(u64))(void*)in_c)(c.count);
-            else if (c.build == string_equality) c_result = ((u64(*)(const void*, const void*, u64))(void*)in_c)(c.first, c.second, c.count);
-            else c_result = in_c(c.first, c.count, c.second, c.count2);
+            if (c.source == FIBONACCI) c_result = ((u64(*)(u64))in_c)(c.number);
+            else if (c.source == STRING_EQUALITY) c_result = ((u64(*)(const void*, const void*, u64))in_c)(c.first, c.second, c.first_count);
+            else if (c.source == SUBSTRING_SEARCH) c_result = ((C_Kernel*)in_c)(c.first, c.number, c.second, c.second_count);
+            else c_result = ((C_Kernel*)in_c)(c.first, c.first_count, 0, 0);
         });
         double ratio = generated / compiled;
         printf("%-22s %9.3f ms %9.3f ms %8.2f%s\n", c.name, generated * 1e3, compiled * 1e3, ratio,

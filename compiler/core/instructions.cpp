@@ -80,6 +80,13 @@ b8 try_to_get_rid_of_copy(Scope* scope, Value* destination, Value* source) {
     }
     Value* result = get_result_value(last);
     if (!registers_match(result->dynamic.register_id, source->dynamic.register_id)) return false;
+    // A result that travels in RAX or XMM0 is written by a copy alone: the code of any
+    // other instruction uses those registers as its scratch.
+    Register* target = is_indirect(destination) ? 0 : get_register(destination->dynamic.register_id);
+    if (target && target->return_register && last->kind != INSTRUCTION_SET_TO_ZERO &&
+        last->kind != INSTRUCTION_COPY_CONSTANT && last->kind != INSTRUCTION_COPY) {
+        return false;
+    }
     if (check_if_value_is_constant_or_temporary(result)) {
         u8 kind = is_indirect(destination) ? get_indirect_kind(last->kind) : last->kind;
         if (!kind) return false;

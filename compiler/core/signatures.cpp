@@ -113,11 +113,9 @@ b8 parse_sub_program_signature(Scope* scope, Sub_Program* sub_program, Token* fi
     *stop = after;
     if (!at_end(after, end) && (after->kind & TOKEN_ARROW)) {
         Token* return_first = after->next;
-        Token* return_end = end;
-        if (sub_program->flags & IDENTIFIER_CONSTANT) {
-            Token* assignment = get_assignment_bounded(return_first, end);
-            if (assignment) return_end = assignment;
-        }
+        // The return type ends at the '=' of a body or of a variable's value.
+        Token* assignment = get_assignment_bounded(return_first, end);
+        Token* return_end = assignment ? assignment : end;
         *stop = return_end;
         if (polymorphic) {
             sub_program->return_type_first = return_first;

@@ -53,8 +53,8 @@ b8 parse_sub_program_signature(Scope* scope, Sub_Program* sub_program, Token* fi
 // "(<parameters>) <directives> -> <return type>" from first (the '(') into the sub-program:
 // its parameter scope (also its body scope), #no_context, #call_location and #c_call, the
 // polymorphic mark, and for a sub-program that is not polymorphic the parameter block with
-// the return value placed after the parameters. For a constant sub-program the return type
-// ends at its '='. stop gets where the signature ended. False after a report.
+// the return value placed after the parameters. The return type ends at a '=' (a body's, or
+// a variable's value). stop gets where the signature ended. False after a report.
 
 // Called by the type, struct and signature parsers, defined with the parser.
 

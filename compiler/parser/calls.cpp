@@ -8,10 +8,6 @@
 
 static b8 at_end(Token* token, Token* end) { return !token || token == end; }
 
-static char* name_of(Identifier* identifier) {
-    return tcstring("%.*s", (int)identifier->name.count, (char*)identifier->name.data);
-}
-
 Token* get_argument_end(Token* piece, Token* closing) {
     Token* comma = get_first_token_like_bounded(piece, TOKEN_COMMA, closing);
     return comma ? comma : closing;
@@ -31,11 +27,6 @@ u32 get_parameters(Sub_Program* sub_program, Identifier** out) {
         count++;
     }
     return count;
-}
-
-static Identifier* get_return_type(Sub_Program* sub_program) {
-    Identifier* type = sub_program->element_type;
-    return type && !type->pointer_depth && (type->flags & TYPE_VOID) ? 0 : type;
 }
 
 //~ The callee
@@ -94,7 +85,7 @@ static u32 get_first_unset(Call_Binding* binding) {
 static b8 take_default(Call_Binding* binding, u32 index, Token* at, Trace trace) {
     Identifier* parameter = binding->parameters[index];
     if (!parameter->constant_value.kind) {
-        print_error_on_token(at, "Parameter '%s' has no default value and must be set.", name_of(parameter));
+        print_error_on_token(at, "Parameter '%s' has no default value and must be set.", get_report_name(parameter));
         return false;
     }
     binding->arguments[index] = parameter->constant_value;
@@ -106,7 +97,7 @@ static b8 bind_argument(Scope* scope, Sub_Program* callee, Call_Binding* binding
                         u8 constant_arguments, u32* next_index) {
     if (binding->bound == binding->count) {
         print_error_on_token(piece == piece_end ? piece_end : piece, "Sub-program '%s' cannot take more than %u %s.",
-                             name_of(callee), binding->count, binding->count == 1 ? "argument" : "arguments");
+                             get_report_name(callee), binding->count, binding->count == 1 ? "argument" : "arguments");
         return false;
     }
     u32 index = *next_index;
@@ -116,7 +107,7 @@ static b8 bind_argument(Scope* scope, Sub_Program* callee, Call_Binding* binding
         index = 0;
         while (index < binding->count && !token_is_word(name, binding->parameters[index]->name)) index++;
         if (index == binding->count) {
-            print_error_on_token(name, "'%s' is not a parameter of sub-program '%s'.", token_to_c_string(name), name_of(callee));
+            print_error_on_token(name, "'%s' is not a parameter of sub-program '%s'.", token_to_c_string(name), get_report_name(callee));
             return false;
         }
         if (binding->set[index]) {
@@ -157,7 +148,7 @@ b8 parse_call(Scope* scope, Token* open, Value* out, u8 expects_value, u8 consta
     if (sub_program->flags & TYPE_POLYMORPHIC) {
         return parse_polymorphic_sub_program_call(scope, sub_program, open, out, expects_value, constant_arguments, callee);
     }
-    if (expects_value && !get_return_type(sub_program)) {
+    if (expects_value && !get_result_type(sub_program)) {
         print_error_on_trace(callee.source, "This call is expected to return a value but it does not.\nSub-program type: '%s'",
                              type_to_c_string(sub_program));
         return false;

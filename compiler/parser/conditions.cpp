@@ -140,12 +140,28 @@ static b8 add_value_part(Scope* scope, Bucket_Array* parts, Token* first, Token*
     part->scope = _add_a_scope(scope, scope_flags, first->location);
     if (!part->scope) return false;
     Value value;
-    if (!parse_simple_statement(part->scope, first, end, get_basic_type(BASIC_TYPE_B8), 0, CONDITION_EXPRESSION_FLAGS, 0,
-                                &value)) {
+    Comparison_Result comparison = {};
+    if (!parse_simple_statement(part->scope, first, end, get_basic_type(BASIC_TYPE_B8), &comparison,
+                                CONDITION_EXPRESSION_FLAGS, 0, &value)) {
         return false;
     }
-    // Until expressions report how they ended, every value is tested against 0.
-    if (!adjust_instructions_for_condition(part->scope, 0, 0, &part->jump_kind, &value)) return false;
+    // A float compare is stored and its b8 tested: with a NaN, the jump an || takes when the
+    // compare holds is not the opposite of the one taken when it fails.
+    b8 direct = comparison.in_flags && !(value.kind & VALUE_CONSTANT);
+    Instruction* last = get_last_instruction(part->scope);
+    if (direct && last && (last->kind == INSTRUCTION_FLOAT_COMPARE || last->kind == INSTRUCTION_FLOAT_COMPARE_CONSTANT)) {
+        Value stored;
+        if (!make_dynamic_value(&stored, part->scope, get_basic_type(BASIC_TYPE_B8), value.source)->kind ||
+            !instruction_get_cmp_result(part->scope, comparison.operator_bit, &stored, &value)) {
+            return false;
+        }
+        stored.kind |= value.kind & VALUE_NEGATED;
+        value = stored;
+        direct = false;
+    }
+    if (!adjust_instructions_for_condition(part->scope, comparison.operator_bit, direct, &part->jump_kind, &value)) {
+        return false;
+    }
     part->value = value;
     return true;
 }
@@ -240,14 +256,43 @@ static Condition_Part* fold_level(Condition_Part* first, u16 level, Condition_Tr
             operator_part->ignored = 1;
             left = right;
         } else if (right == deciding) {
-            ignore_all_condition_parts_up_to(after, 0xFFFFFFFFu, first);
-            left = deciding;
+            // The run-time side still runs for what it does; the constant that decides is
+            // then tested as a value of its own (a group's first part stands for the group).
+            Condition_Part* decider = operator_part->next;
+            if (decider->value.kind & VALUE_CONSTANT) {
+                Constant* constant = &decider->value.constant;
+                *constant = {};
+                constant->mask = CONSTANT_UNSIGNED;
+                constant->size = 1;
+                constant->data = deciding == CONDITION_TRUE;
+                constant->register_id = INVALID_REGISTER_ID;
+                constant->text_register = INVALID_REGISTER_ID;
+                decider->ignored = 0;
+            } else {
+                ignore_all_condition_parts_up_to(after, 0xFFFFFFFFu, first);
+                left = deciding;
+            }
         } else if (right != CONDITION_DYNAMIC) {
             operator_part->ignored = 1;
         }
     }
     *truth = left;
     return after;
+}
+
+b8 test_kept_constants(Bucket_Array* parts) {
+    Identifier* b8_type = get_basic_type(BASIC_TYPE_B8);
+    for (Condition_Part* part = (Condition_Part*)parts->first_element; part; part = part->next) {
+        if (part->part_kind != CONDITION_PART_VALUE || part->ignored || !(part->value.kind & VALUE_CONSTANT)) continue;
+        Value truth, tested;
+        make_constant_value_from_integer(&truth, constant_is_non_zero(&part->value.constant), b8_type, part->value.source);
+        if (!make_constant_value_dynamic(&tested, part->scope, b8_type, &truth)->kind ||
+            !adjust_instructions_for_condition(part->scope, 0, 0, &part->jump_kind, &tested)) {
+            return false;
+        }
+        part->value = tested;
+    }
+    return true;
 }
 
 Condition_Truth fold_condition_constants(Bucket_Array* parts) {

@@ -34,8 +34,12 @@ b8 check_constant_condition(Value* constant);
 Condition_Truth fold_condition_constants(Bucket_Array* parts);
 // Folds the constant value parts group by group, left to right as && and || associate,
 // and marks ignored what needs no code: constants, operators next to them, and whatever
-// a constant decides. A run-time part whose result a constant decides anyway is not
-// evaluated (x && 0 is false).
+// a constant decides. A run-time part before a constant that decides still runs for what
+// it does: that constant is kept, as its group's truth (x && 0 runs x, then is false).
+
+b8 test_kept_constants(Bucket_Array* parts);
+// After folding: a constant part left in (one deciding after a run-time part) is loaded
+// into a b8 and compared with 0, as a run-time value is. False after a report.
 
 Condition_Part* ignore_all_condition_parts_up_to(Condition_Part* stop, u32 count, Condition_Part* start);
 // Marks start and the parts after it ignored, at most count of them and none from stop

@@ -17,7 +17,7 @@ static b8 report(Token* token, const char* message) {
 static const char* text_or_nothing(Token* token) { return token ? token_to_c_string(token) : ""; }
 
 // The '(' after a directive, or null.
-static Token* get_open_parenthesis(Operand* operand, Token* directive) {
+static Token* get_open_parenthesis(Operand_Context* operand, Token* directive) {
     Token* open = directive->next;
     return !at_end(open, operand->end) && (open->kind & TOKEN_OPEN_PARENTHESIS) ? open : 0;
 }
@@ -35,7 +35,7 @@ static Token* find_cast_comma(Token* open) {
     return 0;
 }
 
-static b8 parse_cast(Operand* operand, Token* cast, Value* out, Token** after) {
+static b8 parse_cast(Operand_Context* operand, Token* cast, Value* out, Token** after) {
     Token* open = get_open_parenthesis(operand, cast);
     if (!open) return report(cast, "If you are trying to cast a value, do it this way: cast(value, type).");
     Token* closing = (Token*)open->value;
@@ -66,7 +66,7 @@ static b8 parse_cast(Operand* operand, Token* cast, Value* out, Token** after) {
 
 //~ Directives
 
-static b8 parse_type_directive(Operand* operand, Token* directive, Value* out, Token** after) {
+static b8 parse_type_directive(Operand_Context* operand, Token* directive, Value* out, Token** after) {
     Token* open = get_open_parenthesis(operand, directive);
     if (!open) {
         print_error_on_token(directive->next ? directive->next : directive,
@@ -85,7 +85,7 @@ static b8 parse_type_directive(Operand* operand, Token* directive, Value* out, T
     return true;
 }
 
-static b8 parse_as_float(Operand* operand, Token* directive, Value* out, Token** after) {
+static b8 parse_as_float(Operand_Context* operand, Token* directive, Value* out, Token** after) {
     Token* open = get_open_parenthesis(operand, directive);
     if (!open) {
         print_error_on_token(directive->next ? directive->next : directive,
@@ -109,7 +109,7 @@ static b8 parse_as_float(Operand* operand, Token* directive, Value* out, Token**
 
 // The size of what an expression gives: a value's type, the type a Type constant holds, or
 // a constant's own size. Its instructions are emitted.
-static b8 parse_size_of(Operand* operand, Token* directive, Value* out, Token** after) {
+static b8 parse_size_of(Operand_Context* operand, Token* directive, Value* out, Token** after) {
     Token* open = get_open_parenthesis(operand, directive);
     if (!open || (Token*)open->value == open->next) return report(directive, "#size_of must be used like this: #size_of(<expression>)");
     Token* closing = (Token*)open->value;
@@ -137,7 +137,7 @@ static b8 parse_size_of(Operand* operand, Token* directive, Value* out, Token** 
     return true;
 }
 
-static b8 parse_type_of(Operand* operand, Token* directive, Value* out, Token** after) {
+static b8 parse_type_of(Operand_Context* operand, Token* directive, Value* out, Token** after) {
     Token* open = get_open_parenthesis(operand, directive);
     if (!open) return report(directive, "This directive is meant to be used this way: #type_of(<expression>).");
     Token* closing = (Token*)open->value;
@@ -150,7 +150,7 @@ static b8 parse_type_of(Operand* operand, Token* directive, Value* out, Token** 
 
 // "#constant f(...)": the name of an inlined sub-program, whose call the postfix operations
 // then evaluate while compiling.
-static b8 parse_constant_call(Operand* operand, Token* directive, Value* out, Token** after) {
+static b8 parse_constant_call(Operand_Context* operand, Token* directive, Value* out, Token** after) {
     Token* name = directive->next;
     b8 named = !at_end(name, operand->end) &&
                ((name->kind & TOKEN_IDENTIFIER) ||
@@ -161,12 +161,11 @@ static b8 parse_constant_call(Operand* operand, Token* directive, Value* out, To
     }
     if (!parse_operand_name(operand, name, out, after)) return false;
     Identifier* type = (out->kind & VALUE_CONSTANT) && (out->constant.mask & CONSTANT_TYPED) ? out->constant.type : 0;
-    if (!type || type->pointer_depth || !(type->flags & TYPE_SUB_PROGRAM)) {
+    if (!type || type->pointer_depth || !(get_signature(type)->flags & TYPE_SUB_PROGRAM)) {
         print_error_on_token(directive, "The %s directive must be used on a constant sub-program call.", token_to_c_string(directive));
         return false;
     }
-    Sub_Program* sub_program = out->constant.data ? (Sub_Program*)out->constant.data : type;
-    if (!(sub_program->flags & IDENTIFIER_INLINE)) {
+    if (!(get_signature(type)->flags & IDENTIFIER_INLINE)) {
         print_error_on_token(directive, "The %s directive must be used on an inlined sub-program.", token_to_c_string(directive));
         return false;
     }
@@ -174,7 +173,7 @@ static b8 parse_constant_call(Operand* operand, Token* directive, Value* out, To
     return true;
 }
 
-b8 parse_expression_directive(Operand* operand, Token* first, Value* out, Token** after) {
+b8 parse_expression_directive(Operand_Context* operand, Token* first, Value* out, Token** after) {
     if (token_is_word(first, STR("cast"))) return parse_cast(operand, first, out, after);
     memset(out, 0, sizeof(*out));
     if (token_is_word(first, STR("#type"))) return parse_type_directive(operand, first, out, after);

@@ -51,7 +51,7 @@ u64 get_opposite_condition_operator(u64 operator_bit) {
 
 //~ Primary forms
 
-b8 parse_operand_name(Operand* operand, Token* token, Value* out, Token** after) {
+b8 parse_operand_name(Operand_Context* operand, Token* token, Value* out, Token** after) {
     Token* end = operand->end;
     b8 outer = token->kind & TOKEN_QUOTE;
     Token* name = outer ? token->next : token;
@@ -190,7 +190,7 @@ b8 parse_expression_between_two_main_operators(Scope* scope, Identifier* expecte
     }
     b8 negated_in_condition = prefix && (flags & EXPRESSION_CONDITION) && prefix->value == OP_NOT;
 
-    Operand operand = {scope, expected, end, flags, constant, prefix && (prefix->kind & TOKEN_AT), 0, 0};
+    Operand_Context operand = {scope, expected, end, flags, constant, prefix && (prefix->kind & TOKEN_AT), 0, 0};
     Token* after = 0;
     b8 ok;
     memset(out, 0, sizeof(*out));

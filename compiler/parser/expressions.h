@@ -85,7 +85,7 @@ b8 parse_expression_between_two_main_operators(Scope* scope, Identifier* expecte
 //~ postfix_operations.cpp)
 
 // What the parts of one operand share while it is read.
-struct Operand {
+struct Operand_Context {
     Scope* scope;
     Identifier* expected;   // the type the context expects, or null
     Token* end;             // the token after the operand
@@ -96,16 +96,23 @@ struct Operand {
     Identifier* name;       // a bare name's identifier, for an instance "P(...)" after it
 };
 
-b8 parse_operand_name(Operand* operand, Token* token, Value* out, Token** after);
+inline Identifier* get_signature(Identifier* type) {
+    b8 alias = type && !type->pointer_depth && type->leaf_type && type->leaf_type != type &&
+               (type->leaf_type->flags & TYPE_SUB_PROGRAM);
+    return alias ? type->leaf_type : type;
+}
+// The sub-program type a type stands for: another name of a signature stands for it.
+
+b8 parse_operand_name(Operand_Context* operand, Token* token, Value* out, Token** after);
 // A name, or "'name" for the outer scope's: a constant's stored value or a variable's
 // register, traced on the name; its identifier is kept in the operand. False after a report.
 
-b8 parse_expression_directive(Operand* operand, Token* first, Value* out, Token** after);
+b8 parse_expression_directive(Operand_Context* operand, Token* first, Value* out, Token** after);
 // cast(value, type), cast(value), #type(T), #line, #file, #as_float(N), #size_of(E),
 // #type_of(E) or #constant f: the value the form gives; after gets the token past it.
 // False after a report.
 
-b8 parse_postfix_operations(Operand* operand, Token* token, Value* value);
+b8 parse_postfix_operations(Operand_Context* operand, Token* token, Value* value);
 // What follows the operand's first form, from token to the operand's end, applied to value
 // from the left: calls and instances "(...)", indexing "[...]", members ".name", literals
 // "T.{...}" and "T.[...]", and one trailing one-operand operator. False after a report.

@@ -38,6 +38,7 @@ b8 compile_if_chain(Scope* scope, Token* keyword, Token* end, u8 constant_return
             init_bucket_array(&conditions, &condition_parts_pool);
             if (!parse_if_condition(head->next, opener, 0, 0, scope, &conditions)) return false;
             Condition_Truth truth = fold_condition_constants(&conditions);
+            if (truth == CONDITION_DYNAMIC && !test_kept_constants(&conditions)) return false;
             if (truth != CONDITION_FALSE) {
                 Scope* block;
                 if (!compile_block_in_new_scope(scope, opener, closing, constant_return_only, &block)) return false;
@@ -96,7 +97,9 @@ b8 compile_while_loop(Scope* scope, Token* keyword, Token* end, u8 constant_retu
     Bucket_Array conditions;
     init_bucket_array(&conditions, &condition_parts_pool);
     if (!parse_if_condition(keyword->next, opener, 0, 0, condition, &conditions)) return false;
-    if (fold_condition_constants(&conditions) == CONDITION_FALSE) return true;
+    Condition_Truth truth = fold_condition_constants(&conditions);
+    if (truth == CONDITION_FALSE) return true;
+    if (truth == CONDITION_DYNAMIC && !test_kept_constants(&conditions)) return false;
 
     Instruction* instruction = allocate_an_instruction(scope, INSTRUCTION_WHILE);
     if (!instruction) return false;

@@ -8,15 +8,6 @@
 #include "compiler/bytecode/intermediate_operands.h"
 #include "compiler/parser/parser.h"
 
-static char* name_of(Identifier* identifier) {
-    return tcstring("%.*s", (int)identifier->name.count, (char*)identifier->name.data);
-}
-
-static Identifier* get_return_type(Sub_Program* sub_program) {
-    Identifier* type = sub_program->element_type;
-    return type && !type->pointer_depth && (type->flags & TYPE_VOID) ? 0 : type;
-}
-
 static b8 is_real(Identifier* type) {
     Identifier* resolved = get_resolved_type(get_enum_base(type));
     return !type->pointer_depth && resolved && (resolved->flags & TYPE_FLOAT);
@@ -66,7 +57,7 @@ static void report_call_site(Token* open) {
 static b8 expand_inline_call(Scope* scope, Sub_Program* callee, Value* arguments, Token* open, Value* out,
                              u8 constant_arguments) {
     if (call_limits.inline_depth >= INLINE_EXPANSION_DEPTH_LIMIT) {
-        print_error_on_token(open, "Inline expansion of '%s' goes more than %u levels deep.", name_of(callee),
+        print_error_on_token(open, "Inline expansion of '%s' goes more than %u levels deep.", get_report_name(callee),
                              INLINE_EXPANSION_DEPTH_LIMIT);
         call_limits.crossed = true;
         return false;
@@ -79,7 +70,7 @@ static b8 expand_inline_call(Scope* scope, Sub_Program* callee, Value* arguments
     Token* body = callee->body_token;
     Token* closing = body ? (Token*)body->value : 0;
     if (!closing) {
-        print_error_on_token(open, "Sub-program '%s' has no body to expand here.", name_of(callee));
+        print_error_on_token(open, "Sub-program '%s' has no body to expand here.", get_report_name(callee));
         return false;
     }
     Scope* body_scope = callee->body_scope;
@@ -107,7 +98,7 @@ static b8 expand_inline_call(Scope* scope, Sub_Program* callee, Value* arguments
         return false;
     }
 
-    Identifier* result = get_return_type(callee);
+    Identifier* result = get_result_type(callee);
     if (result) {
         if (inline_scope->inlined_return_values.count == 1) {
             *out = ((Inlined_Return_Value*)inline_scope->inlined_return_values.first_element)->value;
@@ -171,7 +162,7 @@ static b8 emit_call(Scope* scope, Sub_Program* callee, Value* arguments, Token* 
                     u8 indirect, Register_Id callee_register) {
     b8 c_call = (callee->flags & SUB_PROGRAM_C_CALL) != 0;
     b8 scalar = (callee->flags & SUB_PROGRAM_SCALAR_RETURN) != 0;
-    Identifier* result = get_return_type(callee);
+    Identifier* result = get_result_type(callee);
     Trace call = make_trace_from_token(open);
 
     Register_Id block = INVALID_REGISTER_ID;

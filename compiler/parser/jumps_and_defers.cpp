@@ -200,7 +200,7 @@ static b8 return_a_value(Scope* scope, Scope* body, Sub_Program* sub_program, To
                          u8 constant_return_only) {
     Identifier* result = sub_program->element_type;
     Value value;
-    if (!parse_assignment_value(scope, 0, constant_return_only, result, first, end, &value) ||
+    if (!parse_assignment_value(scope, 0, 0, result, first, end, &value) ||
         !cast_value_to_type(&value, scope, result, &value)->kind) {
         return false;
     }
@@ -224,18 +224,8 @@ static b8 return_a_value(Scope* scope, Scope* body, Sub_Program* sub_program, To
         listed->value = value;
         return append_return_jump(scope, &value, first->location);
     }
-    Register_Id slot = make_return_slot(sub_program);
-    if (!register_id_is_valid(slot)) {
-        print_error_on_trace(value.source, "Sub-program %.*s has no place for its result.", (int)sub_program->name.count,
-                             (char*)sub_program->name.data);
-        return false;
-    }
-    Value destination;
-    make_dynamic_value_from_register(&destination, slot, result, value.source);
-    if (!try_to_get_rid_of_copy(scope, &destination, &value) && !instruction_copy_value(scope, &destination, &value)) {
-        return false;
-    }
-    return append_scope_instruction(scope, INSTRUCTION_END, body, first->location);
+    return copy_into_return_slot(scope, sub_program, &value) &&
+           append_scope_instruction(scope, INSTRUCTION_END, body, first->location);
 }
 
 b8 compile_return(Scope* scope, Token* keyword, Token* end, u8 constant_return_only, Token** next) {

@@ -7,10 +7,6 @@
 
 static b8 at_end(Token* token, Token* end) { return !token || token == end; }
 
-static char* name_of(Identifier* identifier) {
-    return tcstring("%.*s", (int)identifier->name.count, (char*)identifier->name.data);
-}
-
 struct Polymorphic_Binding {
     Identifier** parameters;  // the copies, in order
     Value* arguments;
@@ -67,7 +63,7 @@ static b8 bind_written_arguments(Sub_Program* polymorphic, Polymorphic_Binding* 
             index = 0;
             while (index < binding->count && !token_is_word(name, binding->parameters[index]->name)) index++;
             if (index == binding->count) {
-                print_error_on_token(name, "Sub-program '%s' has no parameter named '%s'.", name_of(polymorphic),
+                print_error_on_token(name, "Sub-program '%s' has no parameter named '%s'.", get_report_name(polymorphic),
                                      token_to_c_string(name));
                 return false;
             }
@@ -83,10 +79,10 @@ static b8 bind_written_arguments(Sub_Program* polymorphic, Polymorphic_Binding* 
         } else if (index >= binding->count) {
             print_error_on_token(piece == piece_end ? piece_end : piece,
                                  "Sub-program '%s' takes %u %s but you are trying to assign more parameters.",
-                                 name_of(polymorphic), binding->count, binding->count == 1 ? "parameter" : "parameters");
+                                 get_report_name(polymorphic), binding->count, binding->count == 1 ? "parameter" : "parameters");
             return false;
         } else if (first == piece_end && !binding->parameters[index]->pending_value_first) {
-            print_error_on_token(piece_end, "Parameter '%s' does not have a default value.", name_of(binding->parameters[index]));
+            print_error_on_token(piece_end, "Parameter '%s' does not have a default value.", get_report_name(binding->parameters[index]));
             return false;
         }
         // An empty argument is bound to its default: marked, with nothing to evaluate.
@@ -100,10 +96,10 @@ static b8 bind_written_arguments(Sub_Program* polymorphic, Polymorphic_Binding* 
                 Token* at = closing;
                 if (position >= binding->count) {
                     print_error_on_token(at, "Sub-program '%s' takes %u %s but you are trying to assign more parameters.",
-                                         name_of(polymorphic), binding->count, binding->count == 1 ? "parameter" : "parameters");
+                                         get_report_name(polymorphic), binding->count, binding->count == 1 ? "parameter" : "parameters");
                 } else {
                     print_error_on_token(at, "Parameter '%s' does not have a default value.",
-                                         name_of(binding->parameters[position]));
+                                         get_report_name(binding->parameters[position]));
                 }
                 return false;
             }
@@ -128,7 +124,7 @@ static b8 check_unbound_parameters(Scope* scope, Polymorphic_Binding* binding, T
         }
         if (p->flags & (PARAMETER_FILLED_IMPLICITLY | PARAMETER_FILLED_BY_THE_CALL)) continue;
         if (!p->pending_value_first) {
-            print_error_on_token(closing, "Parameter '%s' does not have a default value.", name_of(p));
+            print_error_on_token(closing, "Parameter '%s' does not have a default value.", get_report_name(p));
             return false;
         }
     }
@@ -269,11 +265,11 @@ static b8 build_instance(Sub_Program* polymorphic, Sub_Program* instance, Scope*
     Token* body = polymorphic->body_token;
     Token* closing = body ? (Token*)body->value : 0;
     if (!closing) {
-        print_error_on_token(open, "Sub-program '%s' has no body to compile.", name_of(polymorphic));
+        print_error_on_token(open, "Sub-program '%s' has no body to compile.", get_report_name(polymorphic));
         return false;
     }
     if (call_limits.instance_depth >= POLYMORPHIC_INSTANCE_DEPTH_LIMIT) {
-        print_error_on_token(open, "Instances of '%s' nest more than %u levels deep.", name_of(polymorphic),
+        print_error_on_token(open, "Instances of '%s' nest more than %u levels deep.", get_report_name(polymorphic),
                              POLYMORPHIC_INSTANCE_DEPTH_LIMIT);
         call_limits.crossed = true;
         return false;

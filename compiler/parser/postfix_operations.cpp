@@ -45,7 +45,7 @@ static Value make_offset(u64 offset, Trace trace) {
 
 //~ Calls and instances
 
-static b8 parse_parenthesis(Operand* operand, Token* open, Value* value) {
+static b8 parse_parenthesis(Operand_Context* operand, Token* open, Value* value) {
     Token* closing = (Token*)open->value;
     Identifier* named = operand->name;
     operand->name = 0;
@@ -63,10 +63,11 @@ static b8 parse_parenthesis(Operand* operand, Token* open, Value* value) {
 
     Sub_Program* sub_program = 0;
     Identifier* type = get_type_from_value(value);
+    if (type) type = get_signature(type);
     b8 callable = type && !type->pointer_depth && (type->flags & TYPE_SUB_PROGRAM);
     if (callable && (value->kind & VALUE_CONSTANT)) {
         callable = value->constant.mask & CONSTANT_TYPED;
-        sub_program = value->constant.data ? (Sub_Program*)value->constant.data : type;
+        sub_program = type;
     } else if (callable && !load_value_if_indirect(operand->scope, value)) {
         return false;
     }
@@ -87,7 +88,7 @@ static b8 parse_parenthesis(Operand* operand, Token* open, Value* value) {
 
 //~ Literals of a named type
 
-static b8 parse_named_literal(Operand* operand, Token* open, Value* value) {
+static b8 parse_named_literal(Operand_Context* operand, Token* open, Value* value) {
     b8 braces = open->kind & TOKEN_OPEN_BRACE;
     if (!(value->kind & VALUE_CONSTANT)) {
         return report_on_value(value, braces ? "You cannot use a dynamic value as a type to make a struct literal."
@@ -143,7 +144,7 @@ static b8 report_not_a_struct(Token* at) {
 // The chain a.b.c from its first name on a value in a register: views while the members
 // lie in the register itself, loads through each pointer met on the way, and at the end
 // the member's value, or its address when a place is wanted.
-static b8 walk_member_chain(Operand* operand, Token* first_name, Identifier* struct_type, Value* value, Token** next) {
+static b8 walk_member_chain(Operand_Context* operand, Token* first_name, Identifier* struct_type, Value* value, Token** next) {
     Token* names[MEMBER_CHAIN_CAPACITY];
     u32 count = 0;
     Token* end = operand->end;
@@ -177,7 +178,8 @@ static b8 walk_member_chain(Operand* operand, Token* first_name, Identifier* str
         base.kind &= (u8)~VALUE_INDIRECT;
         through_address = true;
         // The register holds the address of a pointer: the pointer is read first.
-        if (type_to_dereference_of_type(base.dynamic.type)->pointer_depth) {
+        Identifier* held = type_to_dereference_of_type(base.dynamic.type);
+        if (held && held->pointer_depth) {
             base.kind |= VALUE_INDIRECT;
             if (!load_value_if_indirect(scope, &base)) return false;
         }
@@ -275,7 +277,7 @@ static b8 walk_member_chain(Operand* operand, Token* first_name, Identifier* str
 
 // "T.NAME" on a type, "v.NAME" on a value: enum values, constant members of a type, and the
 // variable members of an instance.
-static b8 parse_member_access(Operand* operand, Token* dot, Value* value, Token** next) {
+static b8 parse_member_access(Operand_Context* operand, Token* dot, Value* value, Token** next) {
     Token* name = dot->next;
     *next = name->next;
     Identifier* held = get_held_type(value);
@@ -423,7 +425,7 @@ static b8 read_constant_array_element(Value* array, Identifier* array_type, Valu
 
 // The element at the index behind the address: its value, or its address when a place is
 // wanted. p[0] = v stores through p itself.
-static b8 access_element(Operand* operand, Value* pointer, Value* index, Identifier* element, Token* closing, Value* value) {
+static b8 access_element(Operand_Context* operand, Value* pointer, Value* index, Identifier* element, Token* closing, Value* value) {
     Scope* scope = operand->scope;
     Trace trace = concat_traces(value->source, make_trace_from_token(closing));
     b8 last = at_end(closing->next, operand->end);
@@ -472,7 +474,7 @@ static b8 get_data_pointer(Scope* scope, Value* aggregate, Identifier* type, Val
     return get_member_value(scope, &in_register, data, out);
 }
 
-static b8 parse_index(Operand* operand, Token* open, Value* value) {
+static b8 parse_index(Operand_Context* operand, Token* open, Value* value) {
     Scope* scope = operand->scope;
     Token* closing = (Token*)open->value;
     if (!load_value_if_indirect(scope, value)) return false;
@@ -488,7 +490,13 @@ static b8 parse_index(Operand* operand, Token* open, Value* value) {
     u8 flags = operand->flags & ~(EXPRESSION_CONDITION | EXPRESSION_PLACE | EXPRESSION_ASSIGNMENT_TARGET | 0x10 | EXPRESSION_STATEMENT);
     Value index;
     if (!parse_simple_statement(scope, open->next, closing, s64_type, 0, flags, operand->constant, &index) ||
-        !cast_value_to_type(&index, scope, s64_type, &index)->kind || !load_value_if_indirect(scope, &index)) {
+        !load_value_if_indirect(scope, &index)) {
+        return false;
+    }
+    // Any integer indexes: a u64 counter is as good an index as an s64 one.
+    Identifier* index_type = get_enum_base(get_resolved_type(get_type_from_value(&index)));
+    b8 integer = (index.kind & VALUE_REGISTER) && index_type && !index_type->pointer_depth && (index_type->flags & TYPE_INTEGER);
+    if (!(integer ? explicit_cast_value(&index, scope, s64_type, &index) : cast_value_to_type(&index, scope, s64_type, &index))->kind) {
         return false;
     }
     b8 constant_index = index.kind & VALUE_CONSTANT;
@@ -552,7 +560,7 @@ static b8 parse_index(Operand* operand, Token* open, Value* value) {
 
 //~ The loop
 
-b8 parse_postfix_operations(Operand* operand, Token* token, Value* value) {
+b8 parse_postfix_operations(Operand_Context* operand, Token* token, Value* value) {
     Token* end = operand->end;
     while (!at_end(token, end)) {
         if (token->kind & TOKEN_OPEN_PARENTHESIS) {

@@ -45,9 +45,16 @@ static Identifier* first_member(Identifier* type) {
     return type->member_scope ? (Identifier*)type->member_scope->variables.first_element : 0;
 }
 
+// The members positional items go to: what #using brought in lies inside the member that
+// carries it, which takes the item, so "Box.{a, b}" sets the carrier and the next member.
+static Identifier* skip_brought_in(Identifier* member) {
+    while (member && (member->flags & IDENTIFIER_USING_MEMBER)) member = member->next;
+    return member;
+}
+
 static Identifier* first_unset_member(Struct_Literal* literal) {
-    Identifier* member = first_member(literal->type);
-    while (member && is_set(literal, member)) member = member->next;
+    Identifier* member = skip_brought_in(first_member(literal->type));
+    while (member && is_set(literal, member)) member = skip_brought_in(member->next);
     return member;
 }
 
@@ -152,14 +159,17 @@ static b8 is_named_item(Token* first, Token* end) {
 
 static b8 parse_items(Struct_Literal* literal, Token* open) {
     Token* closing = (Token*)open->value;
-    Identifier* cursor = first_member(literal->type);
+    Identifier* cursor = skip_brought_in(first_member(literal->type));
     b8 named = false;
     for (Token* token = open->next; token != closing;) {
         Token* comma = get_first_token_like_bounded(token, TOKEN_COMMA, closing);
         Token* item_end = comma ? comma : closing;
         Token* item = token == item_end ? item_end : token;
         if (!cursor) {
-            u32 count = literal->type->member_scope ? literal->type->member_scope->variables.count : 0;
+            u32 count = 0;
+            for (Identifier* member = skip_brought_in(first_member(literal->type)); member; member = skip_brought_in(member->next)) {
+                count++;
+            }
             print_error_on_token(item, "Struct '%s' has only %u %s.", type_to_c_string(literal->type), count,
                                  count == 1 ? "member" : "members");
             return false;
@@ -201,7 +211,7 @@ static b8 parse_items(Struct_Literal* literal, Token* open) {
             if (!parse_item_value(literal, member, value_first, item_end)) return false;
         }
         literal->set[literal->set_count++] = member;
-        cursor = named ? first_unset_member(literal) : cursor->next;
+        cursor = named ? first_unset_member(literal) : skip_brought_in(cursor->next);
         token = comma ? comma->next : closing;
     }
     return true;

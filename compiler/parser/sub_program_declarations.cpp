@@ -12,10 +12,6 @@ static b8 at_end(Token* token, Token* end) { return !token || token == end; }
 
 static b8 is_assign(Token* token) { return (token->kind & TOKEN_OPERATOR) && token->value == OP_ASSIGN; }
 
-static char* name_of(Identifier* identifier) {
-    return tcstring("%.*s", (int)identifier->name.count, (char*)identifier->name.data);
-}
-
 //~ Parameters
 
 // The default written after '=': a constant of the parameter's type, which it gives the
@@ -25,7 +21,7 @@ static b8 parse_default_value(Scope* body, Identifier* parameter, Token* first, 
     if (!parse_assignment_value(body, 0, 1, parameter->type, first, end, &value)) return false;
     Identifier* type = parameter->type ? parameter->type : infer_type_from_value(0, &value);
     if (!type) {
-        print_error_on_token(end, "Did you forget to specify a type for parameter '%s'?", name_of(parameter));
+        print_error_on_token(end, "Did you forget to specify a type for parameter '%s'?", get_report_name(parameter));
         return false;
     }
     if (!cast_value_to_type(&value, body, type, &value)->kind) return false;
@@ -131,8 +127,8 @@ static b8 is_foreign_routine(String name) {
 
 static void report_missing_assignment(Sub_Program* sub_program, Token* first) {
     const char* message = "Expected '=' followed by a block of code or #import after the signature of sub-program '%s'.";
-    if (first) print_error_on_token(first, message, name_of(sub_program));
-    else print_error_on_trace(sub_program->declaration, message, name_of(sub_program));
+    if (first) print_error_on_token(first, message, get_report_name(sub_program));
+    else print_error_on_trace(sub_program->declaration, message, get_report_name(sub_program));
 }
 
 static void report_no_body(Sub_Program* sub_program, Token* at) {
@@ -153,7 +149,7 @@ b8 parse_sub_program_declaration(Scope* scope, Sub_Program* sub_program, Token* 
     for (; !at_end(token, end) && (token->kind & TOKEN_DIRECTIVE); token = token->next) {
         if (token->length == 7 && token_is_word(token, STR("#import"))) {
             if (!is_foreign_routine(sub_program->name)) {
-                print_error_on_token(token, "'%s' is not a foreign routine of this editor.", name_of(sub_program));
+                print_error_on_token(token, "'%s' is not a foreign routine of this editor.", get_report_name(sub_program));
                 return false;
             }
             import_directive = token;

@@ -55,9 +55,14 @@ Sub_Program* get_or_add_sub_program_with_signature(Scope* scope, u8* name, u64 n
 // Kinds of a result that comes back in a machine register.
 #define SCALAR_RESULT_KINDS (TYPE_ENUM | TYPE_UNSIGNED | TYPE_SIGNED | TYPE_FLOAT | TYPE_TYPE | TYPE_BOOLEAN)
 
-static Identifier* get_result_type(Sub_Program* sub_program) {
+Identifier* get_result_type(Sub_Program* sub_program) {
     Identifier* type = sub_program->element_type;
     return type && !type->pointer_depth && (type->flags & TYPE_VOID) ? 0 : type;
+}
+
+char* get_report_name(Identifier* identifier) {
+    if (identifier->polymorphic_origin) identifier = identifier->polymorphic_origin;
+    return tcstring("%.*s", (int)identifier->name.count, (char*)identifier->name.data);
 }
 
 void set_sub_program_additional_flags(Sub_Program* sub_program) {
@@ -97,4 +102,27 @@ Register_Id make_return_slot(Sub_Program* sub_program) {
     b8 real = !result->pointer_depth && resolved && (resolved->flags & TYPE_FLOAT);
     get_register(slot)->return_register = real ? RETURN_REGISTER_XMM0 : RETURN_REGISTER_RAX;
     return slot;
+}
+
+b8 copy_into_return_slot(Scope* scope, Sub_Program* sub_program, Value* value) {
+    Register_Id slot = make_return_slot(sub_program);
+    if (!register_id_is_valid(slot)) {
+        print_error_on_trace(value->source, "Sub-program %.*s has no place for its result.", (int)sub_program->name.count,
+                             (char*)sub_program->name.data);
+        return false;
+    }
+    Value destination;
+    make_dynamic_value_from_register(&destination, slot, get_result_type(sub_program), value->source);
+    if (!(sub_program->flags & SUB_PROGRAM_SCALAR_RETURN)) {
+        return try_to_get_rid_of_copy(scope, &destination, value) || instruction_copy_value(scope, &destination, value);
+    }
+    // A result on its way to RAX or XMM0 arrives by a plain move, never as the target of
+    // the instruction that computed it, nor read through an address on the way.
+    if (value->kind & VALUE_CONSTANT) return instruction_copy_constant(scope, &destination, value);
+    Value loaded = *value;
+    if ((loaded.kind & VALUE_INDIRECT) && !copy_dynamic_value(&loaded, scope, value)->kind) return false;
+    Instruction* copy = allocate_an_instruction(scope, INSTRUCTION_COPY);
+    if (!copy) return false;
+    set_instruction_for_a_variable_copy(copy, &destination, &loaded);
+    return true;
 }

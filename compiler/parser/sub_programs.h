@@ -53,6 +53,13 @@ b8 set_sub_program_registers(Scope* scope, Sub_Program* sub_program);
 // each non-constant parameter's view into it; then its scalar-return flag. False after the
 // out-of-memory report.
 
+Identifier* get_result_type(Sub_Program* sub_program);
+// The return type; null for none or void.
+
+char* get_report_name(Identifier* identifier);
+// The identifier's name for reports, in temporary memory: an instance is named by the
+// sub-program it was made from.
+
 void set_sub_program_additional_flags(Sub_Program* sub_program);
 // The scalar-return flag alone: set for a non-foreign sub-program returning an address, a
 // number, a b8, an enum or a Type; never cleared.
@@ -61,6 +68,10 @@ Register_Id make_return_slot(Sub_Program* sub_program);
 // The view of the sub-program's block that a return writes; a scalar result's is marked for
 // the machine's return register (RAX, or XMM0 for a real). INVALID_REGISTER_ID when the
 // sub-program has no block.
+
+b8 copy_into_return_slot(Scope* scope, Sub_Program* sub_program, Value* value);
+// A return's value into the sub-program's return slot; a scalar result by a plain move of
+// its own. False after a report.
 
 void reset_call_limits();
 // At the start of every compile.

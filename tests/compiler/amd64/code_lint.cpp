@@ -10,6 +10,7 @@
 
 #include "tests/compiler/amd64/gnu_tools.h"
 #include "tests/compiler/amd64/translation_fixture.h"
+#include "tests/compiler/amd64/compiled_program.h"
 
 // The lint's own layout: code at 0, then constant data, a gap, then global data.
 struct Lint_Layout {
@@ -103,5 +104,12 @@ std::string lint_generated_code(const Harness_Program& program, const std::vecto
             findings += std::string(at) + "a foreign-call slot outside a 48 B8 immediate\n";
         }
     }
+    return findings;
+}
+
+std::string lint_compiled(const Compiled_Program& p) {
+    std::string findings;
+    if (!p.missing.empty()) findings += "no globals named:\n" + p.missing;
+    if (!p.code.code.empty()) findings += lint_generated_code(p.code, p.instructions);
     return findings;
 }

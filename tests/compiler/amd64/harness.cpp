@@ -132,6 +132,26 @@ static int enter_guarded(const void* entry, const Harness_Registers* in, Harness
     return harness_signal;
 }
 
+// Enters the code with the guard's handlers and its own signal stack in place, and puts
+// the previous ones back; the signal, or 0.
+static int run_guarded(const void* entry, const Harness_Registers* in, Harness_Registers* out, void* stack_top) {
+    static u8* signal_stack = (u8*)mmap(0, HARNESS_SIGNAL_STACK_SIZE, PROT_READ | PROT_WRITE,
+                                        MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    stack_t alternate = {}, old_alternate = {};
+    alternate.ss_sp = signal_stack;
+    alternate.ss_size = HARNESS_SIGNAL_STACK_SIZE;
+    sigaltstack(&alternate, &old_alternate);
+    struct sigaction action = {}, old_actions[ARRAY_COUNT(GUARDED_SIGNALS)];
+    action.sa_sigaction = harness_on_signal;
+    action.sa_flags = SA_SIGINFO | SA_ONSTACK | SA_NODEFER;
+    sigemptyset(&action.sa_mask);
+    for (u32 i = 0; i < ARRAY_COUNT(GUARDED_SIGNALS); i++) sigaction(GUARDED_SIGNALS[i], &action, &old_actions[i]);
+    int signal = enter_guarded(entry, in, out, stack_top);
+    for (u32 i = 0; i < ARRAY_COUNT(GUARDED_SIGNALS); i++) sigaction(GUARDED_SIGNALS[i], &old_actions[i], 0);
+    sigaltstack(&old_alternate, 0);
+    return signal;
+}
+
 //~ Layout and run
 
 static u64 pages(u64 size) { return align_up(size ? size : 1, HARNESS_PAGE); }
@@ -230,29 +250,13 @@ Harness_Run harness_run(const Harness_Program& program, Harness_Registers in, b8
     run.call_data_address = (u64)l.call_data;
     run.stack_address = (u64)stack_frame;
 
-    static u8* signal_stack = (u8*)mmap(0, HARNESS_SIGNAL_STACK_SIZE, PROT_READ | PROT_WRITE,
-                                        MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-    stack_t alternate = {}, old_alternate = {};
-    alternate.ss_sp = signal_stack;
-    alternate.ss_size = HARNESS_SIGNAL_STACK_SIZE;
-    sigaltstack(&alternate, &old_alternate);
-    struct sigaction action = {}, old_actions[ARRAY_COUNT(GUARDED_SIGNALS)];
-    action.sa_sigaction = harness_on_signal;
-    action.sa_flags = SA_SIGINFO | SA_ONSTACK | SA_NODEFER;
-    sigemptyset(&action.sa_mask);
-    for (u32 i = 0; i < ARRAY_COUNT(GUARDED_SIGNALS); i++) sigaction(GUARDED_SIGNALS[i], &action, &old_actions[i]);
-
     run.entered = in;
-    int signal = enter_guarded(l.code, &run.entered, &run.registers, l.stack_top);
+    int signal = run_guarded(l.code, &run.entered, &run.registers, l.stack_top);
     if (signal) {
         run.faulted = true;
         run.signal = signal;
         run.fault = describe_fault(program, (u64)l.code, signal, harness_fault_rip);
     }
-
-    for (u32 i = 0; i < ARRAY_COUNT(GUARDED_SIGNALS); i++) sigaction(GUARDED_SIGNALS[i], &old_actions[i], 0);
-    sigaltstack(&old_alternate, 0);
-
     run.globals.assign(l.globals, l.globals + program.globals.size());
     run.call_data.assign(l.call_data, l.call_data + program.call_data.size());
     run.stack.assign(stack_frame, stack_frame + program.stack.size());
@@ -261,6 +265,100 @@ Harness_Run harness_run(const Harness_Program& program, Harness_Registers in, b8
         run.fault = "the code returned with RSP moved";
     }
     harness_unload(&l);
+    return run;
+}
+
+//~ Compiled layer images
+
+// The pointers a relocation table names get the address of the table's area added, as the
+// loader does.
+static void apply_image_relocations(u8* image, u32 offset, u32 count, u8* target_area) {
+    Compiled_Layer_Header* h = (Compiled_Layer_Header*)image;
+    for (u32 i = 0; i < count; i++) {
+        u8* row = image + offset + (u64)i * LAYER_RELOCATION_ROW_SIZE;
+        u8* holder = image + (row[LAYER_RELOCATION_AREA_OFFSET] == LAYER_AREA_GLOBAL_DATA ? h->global_data_offset
+                                                                                       : h->constant_data_offset);
+        u8* pointer = holder + load_u32(row);
+        store_u64(pointer, load_u64(pointer) + (u64)target_area);
+    }
+}
+
+b8 harness_load_image(const std::vector<u8>& image, Harness_Image* out) {
+    *out = {};
+    if (image.size() < sizeof(Compiled_Layer_Header)) return false;
+    // [image][guard][guard][stack]: runaway recursion and reads past the image fault.
+    u64 image_pages = pages(image.size());
+    u64 size = image_pages + 2 * HARNESS_PAGE + HARNESS_STACK_SIZE;
+    u8* mapping = (u8*)mmap(0, size, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (mapping == MAP_FAILED) return false;
+    u8* loaded = mapping;
+    u8* stack_low = mapping + image_pages + 2 * HARNESS_PAGE;
+    mprotect(loaded, image_pages, PROT_READ | PROT_WRITE | PROT_EXEC);
+    mprotect(stack_low, HARNESS_STACK_SIZE, PROT_READ | PROT_WRITE);
+    memcpy(loaded, image.data(), image.size());
+    Compiled_Layer_Header* h = (Compiled_Layer_Header*)loaded;
+    apply_image_relocations(loaded, h->constant_relocation_offset, h->constant_relocation_count,
+                            loaded + h->constant_data_offset);
+    apply_image_relocations(loaded, h->global_relocation_offset, h->global_relocation_count,
+                            loaded + h->global_data_offset);
+    u8* code = loaded + h->code_offset;
+    for (u32 i = 0; i < h->foreign_call_slot_count; i++) {
+        store_u64(code + load_u64(loaded + h->foreign_call_slot_offset + (u64)i * sizeof(Foreign_Call_Slot)),
+                  (u64)&harness_dispatcher);
+    }
+    *out = Harness_Image{mapping, size, loaded, stack_low + HARNESS_STACK_SIZE};
+    return true;
+}
+
+void harness_unload_image(Harness_Image* image) {
+    if (image->mapping) munmap(image->mapping, image->mapping_size);
+    *image = {};
+}
+
+u8* harness_image_entry(const Harness_Image* image, u8 entry_flag) {
+    Compiled_Layer_Header* h = (Compiled_Layer_Header*)image->image;
+    if (!(h->flags & entry_flag)) return 0;
+    return image->image + (entry_flag == LAYER_IMAGE_HAS_EVENTS   ? h->events_entry
+                           : entry_flag == LAYER_IMAGE_HAS_SYNTAX ? h->syntax_entry
+                                                                  : h->on_load_entry);
+}
+
+Harness_Run harness_run_image(const std::vector<u8>& image, u8 entry_flag, Harness_Registers in,
+                              const std::function<void(u8* image)>& before_entry) {
+    Harness_Run run = {};
+    Harness_Image loaded;
+    if (!harness_load_image(image, &loaded)) {
+        run.faulted = true;
+        run.fault = "the harness could not load the image";
+        return run;
+    }
+    u8* entry = harness_image_entry(&loaded, entry_flag);
+    if (!entry) {
+        harness_unload_image(&loaded);
+        run.faulted = true;
+        run.fault = "the image has no such entry block";
+        return run;
+    }
+    if (before_entry) before_entry(loaded.image);
+    Compiled_Layer_Header* h = (Compiled_Layer_Header*)loaded.image;
+    u8* code = loaded.image + h->code_offset;
+    run.code_address = (u64)code;
+    run.constants_address = (u64)(loaded.image + h->constant_data_offset);
+    run.globals_address = (u64)(loaded.image + h->global_data_offset);
+    run.entered = in;
+    int signal = run_guarded(entry, &run.entered, &run.registers, loaded.stack_top);
+    if (signal) {
+        Harness_Program described;
+        described.code.resize(h->code_size);
+        run.faulted = true;
+        run.signal = signal;
+        run.fault = describe_fault(described, (u64)code, signal, harness_fault_rip);
+    } else if (run.registers.gp[AMD64_RSP] != (u64)loaded.stack_top) {
+        run.faulted = true;
+        run.fault = "the code returned with RSP moved";
+    }
+    run.globals.assign(loaded.image + h->global_data_offset, loaded.image + h->global_data_offset + h->global_data_size);
+    harness_unload_image(&loaded);
     return run;
 }
 

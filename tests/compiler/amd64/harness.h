@@ -5,10 +5,12 @@
 // the signal and the instruction, so the runner lives on.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <vector>
 
 #include "compiler/amd64/amd64.h"
+#include "runtime/layer_image.h"
 
 struct Harness_Registers {
     u64 gp[16];       // by machine number; RSP is never loaded, and recorded after the run
@@ -118,6 +120,32 @@ Harness_Run harness_run(const Harness_Program& program, Harness_Registers in, b8
 std::string harness_changed_registers(const Harness_Registers& before, const Harness_Registers& after,
                                       u16 gp_may_change, u16 xmm_may_change);
 // "" when only the registers of the two masks changed; else names each other one.
+
+//~ Compiled layer images
+
+// An image loaded as the loader does: read into memory of its own (writable and
+// executable, as the editor maps it), its relocation tables applied, the foreign-call slots
+// aimed at harness_dispatcher; a stack of its own lies beyond a guard.
+struct Harness_Image {
+    u8* mapping;
+    u64 mapping_size;
+    u8* image;      // the header's first octet
+    u8* stack_top;
+};
+
+b8 harness_load_image(const std::vector<u8>& image, Harness_Image* loaded);  // false when it cannot
+void harness_unload_image(Harness_Image* loaded);
+
+u8* harness_image_entry(const Harness_Image* loaded, u8 entry_flag);
+// The first octet of an entry block (entry_flag: LAYER_IMAGE_HAS_ON_LOAD, _EVENTS or
+// _SYNTAX); null when the image has none.
+
+// entry_flag: LAYER_IMAGE_HAS_ON_LOAD, _EVENTS or _SYNTAX, the block to enter.
+Harness_Run harness_run_image(const std::vector<u8>& image, u8 entry_flag, Harness_Registers in,
+                              const std::function<void(u8* image)>& before_entry = {});
+// Loads the image, lets before_entry change it (inputs in global data), then enters the
+// block under the signal guard on the image's stack. run.globals is the global area after the
+// run; the fault names the code offset.
 
 //~ Foreign calls
 

@@ -134,3 +134,29 @@ TEST(CaseFiles, ForLoopRegistersLiveThroughTheWholeLoop) {
     EXPECT_EQ(loops, 4u);
     free_compiler_state();
 }
+
+// The layer the editor ships, with its support sources beside it as they lie beside the
+// editor, compiled as the editor compiles it.
+TEST(CaseFiles, TheShippedLayerHoldsTheInvariants) {
+    std::string path = QUARN_LAYER_DIR "/custom.8";
+    String base = global_compiler_state.base_directory;
+    global_compiler_state.base_directory = STR(QUARN_LAYER_DIR);
+    auto compile_and_check = [&] {
+        tmp_reset();
+        ASSERT_TRUE(compile_front_end((u8*)path.data(), path.size(), true, String{}))
+            << testing::PrintToString(compile_error_messages());
+        u32 syntax = 0, events = 0, on_load = 0;
+        u8 flags = 0;
+        ASSERT_TRUE(make_bytecode_from_state(&syntax, &events, &on_load, &flags))
+            << testing::PrintToString(compile_error_messages());
+        EXPECT_EQ(check_program_bytecode(), std::vector<std::string>{});
+        EXPECT_GT(global_compiler_state.sub_programs.count, 0u);
+    };
+    compile_and_check();
+    std::string first = listing_text();
+    free_compiler_state();
+    compile_and_check();
+    EXPECT_EQ(listing_text(), first);
+    free_compiler_state();
+    global_compiler_state.base_directory = base;
+}

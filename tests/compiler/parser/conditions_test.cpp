@@ -96,19 +96,22 @@ TEST(Conditions, Folding) {
         {"0.5 && x", CONDITION_DYNAMIC, "ii."},
         {"x && 1", CONDITION_DYNAMIC, ".ii"},
         {"x || 0", CONDITION_DYNAMIC, ".ii"},
-        {"x && 0", CONDITION_FALSE, "iii"},
-        {"x || 1", CONDITION_TRUE, "iii"},
+        {"x && 0", CONDITION_DYNAMIC, "..."},  // x runs for what it does; 0 is tested after it
+        {"x || 1", CONDITION_DYNAMIC, "..."},
         {"x && y || z", CONDITION_DYNAMIC, "....."},
         {"x || 0 && y", CONDITION_DYNAMIC, ".ii.."},
-        {"x || 1 && y", CONDITION_DYNAMIC, "iiii."},
+        {"x || 1 && y", CONDITION_DYNAMIC, "....."},
         {"1 && 0 || x", CONDITION_DYNAMIC, "iiii."},
         // Groups fold on their own before the level around them sees them.
         {"0 && ( x || 1 )", CONDITION_FALSE, "iiiii"},
-        {"( x || 1 ) && y", CONDITION_DYNAMIC, "iiii."},
-        {"( x && 0 ) || y", CONDITION_DYNAMIC, "iiii."},
+        {"( x || 1 ) && y", CONDITION_DYNAMIC, "....."},
+        {"( x && 0 ) || y", CONDITION_DYNAMIC, "....."},
         {"( x || y ) && 1", CONDITION_DYNAMIC, "...ii"},
         {"x && ( 0 || y )", CONDITION_DYNAMIC, "..ii."},
-        {"( ( x || 1 ) && 0 ) || y", CONDITION_DYNAMIC, "iiiiii."},
+        {"( ( x || 1 ) && 0 ) || y", CONDITION_DYNAMIC, "......."},
+        // A group that decides after a run-time part: its first part stands for it.
+        {"x && ( 1 && 0 )", CONDITION_DYNAMIC, "...ii"},
+        {"0 && ( x && 0 )", CONDITION_FALSE, "iiiii"},
         {"( x || y ) && ( z || w )", CONDITION_DYNAMIC, "......."},
     };
     for (const Case& c : cases) {

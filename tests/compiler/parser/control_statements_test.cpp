@@ -48,9 +48,12 @@ TEST(ControlStatements, ReturnFromABody) {
         const char* body;
         std::vector<u32> kinds;
         const char* error;
+        u8 constant_return_only = 0;
     };
     const Case cases[] = {
         {"a value into the result's place", true, "{ return 5; }", {32, 1, 27, 33}, nullptr},
+        {"a variable held before the deferred blocks change it", true, "{ y := x; y += x; #defer { y = 2; } return y; }",
+         {32, 3, 11, 3, 31, 3, 27, 33}, nullptr},
         {"the value copied after the deferred blocks", true, "{ #defer { debug_break; } return 5; }", {32, 31, 1, 27, 33},
          nullptr},
         {"statements after it are not read", true, "{ return 5; nonsense !; }", {32, 1, 27, 33}, nullptr},
@@ -61,6 +64,10 @@ TEST(ControlStatements, ReturnFromABody) {
         {"no value with a result", true, "{ return; }", {32, 33}, "Sub-program f must return a value of type s32."},
         {"only the body's own last instruction counts", true, "{ if x { return 1; } else { return 2; } }", {32, 23, 33},
          "It appears that you are not returning a value here. Sub-program f must return a value of type s32."},
+        {"a variable where only constants may be returned", true, "{ return x; }", {32, 33},
+         "You can only return constant values from this sub-program.", 1},
+        {"a failed assertion names the sub-program", false, "{ #assert(0, \"too small\"); }", {32, 33},
+         "Assertion failed!\nin f\ntoo small"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -70,11 +77,20 @@ TEST(ControlStatements, ReturnFromABody) {
         std::string text = c.body;
         Source_File* file = add_test_source(text);
         Body_Fixture f = make_body(BASIC_SUB_PROGRAM_SCOPE_FLAGS, c.with_result);
-        EXPECT_EQ(compile_body(f.body, file), c.error == nullptr);
+        EXPECT_EQ(compile_body(f.body, file, c.constant_return_only), c.error == nullptr);
         EXPECT_EQ(instruction_kinds(f.body), c.kinds);
         if (c.error) {
             EXPECT_EQ(compile_error_messages(), std::vector<std::string>{c.error});
             continue;
+        }
+        // A variable's value is held in a register of its own, copied into the result's place
+        // after the deferred blocks.
+        Instruction* held = get_instruction(f.body, 3);
+        if (held && held->kind == INSTRUCTION_COPY) {
+            Instruction* result = get_instruction(f.body, 5);
+            EXPECT_TRUE(registers_match(held->copy.source.dynamic.register_id, find_in_scope(f.body, "y")->register_id));
+            EXPECT_TRUE(registers_match(result->copy.source.dynamic.register_id, held->copy.destination.dynamic.register_id));
+            EXPECT_EQ(result->copy.destination.dynamic.register_id.table, REGISTER_CALL_DATA);
         }
         for (Instruction* i = (Instruction*)f.body->instructions.first_element; i; i = i->next) {
             if (i->kind == INSTRUCTION_END) {

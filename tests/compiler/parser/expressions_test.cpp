@@ -46,7 +46,8 @@ struct Expression_Fixture {
 static const u8 CONDITION = EXPRESSION_CONDITION | EXPRESSION_FRESH_REGISTER;
 
 TEST(Expressions, Conditions) {
-    Expression_Fixture f("a: s32; b: s32; r: f32; p: @u8; base: Base; handle: Handle; text: String; flags: u32;");
+    Expression_Fixture f("a: s32; b: s32; r: f32; p: @u8; base: Base; handle: Handle; text: String; flags: u32; "
+                         "$f: (v: b8) -> b8 = { return v; };");
     struct Case {
         const char* name;
         const char* text;
@@ -63,6 +64,7 @@ TEST(Expressions, Conditions) {
         {"'!' turns a bracketed equality round", "!(a == 3)", {14}, OP_NOT_EQUAL, 1, 1, false},
         {"'!' stores a float comparison and negates it", "!(r < 1.5)", {15, 20}, OP_LESS, 0, 0, true},
         {"'!' negates a bracketed &&", "!(a && b)", {5, 5, 11}, OP_LOGICAL_AND, 0, 0, true},
+        {"'!' stays before a call whose argument compares", "!(f(a == 1))", {14, 20, 26}, 0, 0, 0, true},
         {"'!' negates a pointer without an instruction", "!p", {}, 0, 0, 0, true},
         {"'!' negates a struct with #as", "!handle", {}, 0, 0, 0, true},
         {"'!' negates a String", "!text", {}, 0, 0, 0, true},
