@@ -325,6 +325,9 @@ TEST_F(TerminalRoutinesThreads, KillCurrentTerminalProcessEndsOnlyTheCurrentTerm
         ASSERT_NE(block, nullptr);
         int session = running->terminal->process_id;
         ASSERT_GT(session, 0);
+        // The child makes its session after the fork returns here.
+        for (int i = 0; i < 10000 && !session_lives(session); i++) usleep(1000);
+        ASSERT_TRUE(session_lives(session));
         current_tab_index = (u32)tabs.count;
         if (c.current < tabs.count) set_current_tab(c.current, true);
 
