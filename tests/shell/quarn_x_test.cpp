@@ -514,12 +514,15 @@ TEST_F(Shipped_Layer_Test, KeyFlows) {
     }
 }
 
-TEST_F(Shipped_Layer_Test, CtrlTabGoesBackToTheLastTab) {
+TEST_F(Shipped_Layer_Test, CtrlTabGoesBackToTheLastTabAndANewFileIsSavedByName) {
     open("a.txt", "a");
     press({"ctrl+n", "type:q", "ctrl+Tab", "type:X"});
     EXPECT_EQ(save_and_read("a.txt", "a"), "Xa") << "typed into a.txt, not the new file";
     press({"ctrl+Tab", "type:w", "ctrl+Tab", "type:Y"});
     EXPECT_EQ(save_and_read("a.txt", "Xa"), "XYa");
+    // The new file is saved through the file lister's "Save File" prompt.
+    press({"ctrl+Tab", "ctrl+s", "type:new.txt", "Return"});
+    EXPECT_TRUE(s.eventually([&] { return read_test_file(files + "/new.txt") == "qw"; })) << read_test_file(files + "/new.txt");
     EXPECT_EQ(s.close_window_and_wait(30), 0);
 }
 
