@@ -113,14 +113,32 @@ static b8 expand_inline_call(Scope* scope, Sub_Program* callee, Value* arguments
 
 //~ Real calls
 
+// A sub-program passed to a real call is called through its address: an inline or a
+// polymorphic one has none.
+static b8 check_sub_program_argument(Value* argument) {
+    Constant* constant = &argument->constant;
+    if (!(argument->kind & VALUE_CONSTANT) || !(constant->mask & CONSTANT_TYPED) || !constant->type) return true;
+    Identifier* type = constant->type;
+    if (type->pointer_depth || !(type->flags & TYPE_SUB_PROGRAM) || !constant->data) return true;
+    Sub_Program* passed = (Sub_Program*)constant->data;
+    const char* refusal = (passed->flags & TYPE_POLYMORPHIC) ? "You cannot take the address of a polymorphic sub-program."
+                        : (passed->flags & IDENTIFIER_INLINE) ? "You cannot take the address of an inlined sub-program."
+                                                              : 0;
+    if (!refusal) return true;
+    print_error_on_trace(argument->source, "%s", refusal);
+    return false;
+}
+
 // Arguments of a #c_call callee travel as values with the call: kept until the compile ends.
 static b8 keep_c_call_arguments(Sub_Program* callee, Value* arguments, Dynamic_Array* out) {
     u32 count = get_parameters(callee, 0);
     memset(out, 0, sizeof(*out));
     out->element_size = sizeof(Value);
     if (!count) return true;
-    Value* kept = (Value*)data_section_allocate(&compiler_static_strings, (u64)count * sizeof(Value));
-    if (!kept) return false;
+    // The static strings are packed: the values are placed on an 8-octet boundary inside.
+    u8* room = data_section_allocate(&compiler_static_strings, (u64)count * sizeof(Value) + 7);
+    if (!room) return false;
+    Value* kept = (Value*)(((u64)room + 7) & ~7ull);
     memcpy(kept, arguments, (u64)count * sizeof(Value));
     out->data = (u8*)kept;
     out->count = count;
@@ -164,6 +182,10 @@ static b8 emit_call(Scope* scope, Sub_Program* callee, Value* arguments, Token* 
     b8 scalar = (callee->flags & SUB_PROGRAM_SCALAR_RETURN) != 0;
     Identifier* result = get_result_type(callee);
     Trace call = make_trace_from_token(open);
+    u32 count = get_parameters(callee, 0);
+    for (u32 i = 0; i < count; i++) {
+        if (!check_sub_program_argument(&arguments[i])) return false;
+    }
 
     Register_Id block = INVALID_REGISTER_ID;
     u32 block_size = c_call ? (result && !scalar ? result->size : 0) : callee->call_data_size;
@@ -208,7 +230,7 @@ static b8 emit_call(Scope* scope, Sub_Program* callee, Value* arguments, Token* 
     // The instruction may have moved while the result's register was made.
     operands = get_instruction_call(instruction);
     operands->result = out->dynamic.register_id;
-    if (register_id_is_valid(block)) operands->flags |= CALL_ARGUMENT_BLOCK;
+    operands->flags |= CALL_ARGUMENT_BLOCK;
     return true;
 }
 

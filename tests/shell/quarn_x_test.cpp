@@ -7,113 +7,18 @@
 // compiled at start: typing, its key bindings checked through the saved file, colours and
 // the adopted syntax_latest.8; and fixture layers compiled, reused, recompiled on a touch,
 // stopped by their faults and fixed, and clicks with their modifiers.
-#include "tests/ui/x_session.h"
+#include "tests/shell/quarn_x_session.h"
 
 #include <sys/stat.h>
 
-#include <algorithm>
-#include <filesystem>
-#include <string>
-#include <vector>
-
-#include "tests/runtime/runtime_test_images.h"
-#include "tests/shell/shell_test_support.h"
-#include "tests/shell/x_windows.h"
-
 namespace {
 
-const char TITLE[] = "Quarn - v0.3.2";
-
-// Xvfb's screen is 768 pixels high and the fonts take 13.5 thousandths of it (the
-// smallest size, which the editor uses while no layer sets another).
-const float FONT = (float)(u32)(13.5f / 1000.0f * 768);
+const float FONT = DEFAULT_FONT;
 const float GAP = 0.4f * FONT, BAR_HEIGHT = 1.5f * FONT, TAB_WIDTH = 10 * FONT;
 
 // The middle of the top bar's icon in this slot (from the left, no update available).
 float icon_x(int slot) { return slot * (FONT + GAP) + FONT / 2; }
 float icon_y() { return BAR_HEIGHT / 2; }
-
-// Writes the program as "custom.8b" into the directory, as a compile there would. Its
-// sources are the layer's files of that directory, with the size and time they have now.
-void install_layer_image(const std::string& directory, const Test_Program& program) {
-    String saved = executable_filepath;
-    executable_filepath = String{(u8*)directory.data(), (s64)directory.size()};
-    reset_layer_sources();  // what this process compiled before is not the directory's
-    EXPECT_TRUE(write_test_image(program));
-    executable_filepath = saved;
-}
-
-// A copy of the program and the files it reads beside itself. The layer is an image with
-// no blocks whose sources are all missing, so it loads without a compile: the tests of the
-// rest of the editor do not hang on what the compiler can do.
-std::string install_editor() {
-    std::string dir = make_scratch_directory();
-    std::filesystem::path bin = std::filesystem::path(QUARN_EDITOR).parent_path();
-    for (const char* name : {"quarn", "quarn.data", "LOGO"}) {
-        std::filesystem::copy_file(bin / name, std::filesystem::path(dir) / name);
-    }
-    install_layer_image(dir, Test_Program{});
-    return dir;
-}
-
-std::string in_quotes(const std::string& s) { return "'" + s + "'"; }
-
-bool is_bar_colour(Pixel p) { return p.r < 10 && p.g > 25 && p.g < 55 && p.b > 50 && p.b < 80; }
-bool is_current_tab_colour(Pixel p) { return p.r < 10 && p.g < 10 && p.b < 30; }
-bool is_bright(Pixel p) { return p.r + p.g + p.b > 150; }
-bool is_cyan(Pixel p) { return p.r < 80 && p.g > 180 && p.b > 180; }
-bool is_red(Pixel p) { return p.r > 100 && p.r > p.g + 60 && p.r > p.b + 40; }
-
-template <typename F>
-int count_pixels(const std::vector<Pixel>& pixels, F test) {
-    return (int)std::count_if(pixels.begin(), pixels.end(), test);
-}
-
-struct Editor_Session : X_Session {
-    std::string install;
-
-    // Starts the installed program from a working directory with a shell prefix (limits),
-    // and waits for its window's first frame.
-    bool start_editor(const std::string& working_directory, const std::vector<std::string>& arguments,
-                      const std::string& prefix = "") {
-        std::string command = prefix + "cd " + in_quotes(working_directory) + " && ASAN_OPTIONS=detect_leaks=0 exec " +
-                              in_quotes(install + "/quarn");
-        for (const std::string& a : arguments) command += " " + in_quotes(a);
-        program = spawn({"sh", "-c", command}, display, nullptr);
-        double end = now_seconds() + 60;
-        while (!window && now_seconds() < end) {
-            window = find_window_by_title(x, DefaultRootWindow(x), TITLE);
-            if (!window) usleep(50000);
-        }
-        return window && eventually([&] { return is_bar_colour(pixel(780, 1)); }, 30);
-    }
-
-    void click(float wx, float wy) {
-        move(wx, wy);
-        xdotool({"click", "1"});
-    }
-
-    bool alive() { return program > 0 && kill(program, 0) == 0 && waitpid(program, nullptr, WNOHANG) == 0; }
-
-    // The tab's top edge, where no label is drawn.
-    Pixel tab_pixel(float bar_left, int index) { return pixel(bar_left + index * (TAB_WIDTH + 3) + TAB_WIDTH / 2, 1); }
-
-    std::vector<Pixel> tab_label(float bar_left, int index) {
-        return grab((int)(bar_left + index * (TAB_WIDTH + 3)), 0, (int)TAB_WIDTH, (int)BAR_HEIGHT);
-    }
-
-    std::string newest_log() {
-        std::string newest;
-        std::filesystem::file_time_type time{};
-        for (auto& e : std::filesystem::directory_iterator(install + "/logs")) {
-            if (newest.empty() || e.last_write_time() > time) {
-                newest = e.path();
-                time = e.last_write_time();
-            }
-        }
-        return newest.empty() ? "" : read_test_file(newest);
-    }
-};
 
 struct Quarn_X_Test : ::testing::Test {
     Editor_Session s;

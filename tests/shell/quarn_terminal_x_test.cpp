@@ -1,0 +1,311 @@
+// Terminal tabs of the quarn program with the layer it ships, under Xvfb: a command's
+// colours under its green header, killing a command by "Kill Process" and by the layer's
+// binding, cd and clear, the copy icon and the clipboard, a wrapped line's background, a
+// drag upwards, a command run by the layer's run_terminal_command, and closing the window
+// while a command runs.
+#include "tests/shell/quarn_x_session.h"
+
+#include <dirent.h>
+#include <math.h>
+
+namespace {
+
+const float FONT = SHIPPED_FONT;
+const float LINE = FONT;  // the code font's line height at this size
+
+bool is_green(Pixel p) { return p.g > 200 && p.r < 160 && p.b < 180; }
+bool is_blue(Pixel p) { return p.b > 80 && p.b > p.r + 50 && p.b > p.g + 50; }
+bool is_yellow(Pixel p) { return p.r > 200 && p.g > 200 && p.b < 80; }
+
+// Processes whose command line is exactly these arguments.
+int count_processes(const std::vector<std::string>& arguments) {
+    std::string wanted;
+    for (const std::string& a : arguments) wanted += a + '\0';
+    int count = 0;
+    DIR* proc = opendir("/proc");
+    while (dirent* e = proc ? readdir(proc) : nullptr) {
+        if (e->d_name[0] < '0' || e->d_name[0] > '9') continue;
+        count += read_test_file(std::string("/proc/") + e->d_name + "/cmdline") == wanted;
+    }
+    if (proc) closedir(proc);
+    return count;
+}
+
+// The directory's components as the layer writes an array of them, the root one of them.
+std::string components_literal(const std::string& path) {
+    std::string out = "String.[";
+    for (const auto& part : std::filesystem::path(path)) out += (out.back() == '[' ? "\"" : ", \"") + part.string() + "\"";
+    return out + "]";
+}
+
+// The shipped text theme's text colour as the screen shows it (the renderer writes sRGB).
+Pixel shipped_text_colour() {
+    std::string themes = read_test_file(std::filesystem::path(QUARN_EDITOR).parent_path() / "themes_latest.8");
+    size_t at = themes.find("    text = .{");
+    float c[3] = {-1, -1, -1};
+    if (at != std::string::npos) sscanf(themes.c_str() + at, "    text = .{%f, %f, %f", &c[0], &c[1], &c[2]);
+    int v[3];
+    for (int i = 0; i < 3; i++) {
+        float s = c[i] <= 0.0031308f ? c[i] * 12.92f : 1.055f * powf(c[i], 1 / 2.4f) - 0.055f;
+        v[i] = (int)lroundf(s * 255);
+    }
+    return Pixel{v[0], v[1], v[2]};
+}
+
+struct Terminal_Session : Editor_Session {
+    float header_top() const { return bar_height(); }                      // the running command or the directory
+    float input_top() const { return bar_height() + 1.5f * FONT; }
+    float history_top() const { return input_top() + LINE; }
+
+    void run(const std::string& line) {
+        type(line);
+        key("Return");
+    }
+
+    // The tops of the history's block headers, green or red, from the top down: boxes as
+    // high as a line, in the padding left of their text, where no glyph of output is as high.
+    std::vector<int> block_headers(bool (*colour)(Pixel)) {
+        int top = (int)history_top(), height = 600 - top;
+        std::vector<Pixel> column = grab(1, top, 1, height);
+        std::vector<int> tops;
+        int run = 0;
+        for (int i = 0; i < height; i++) {
+            run = colour(column[i]) ? run + 1 : 0;
+            if (run == (int)FONT - 1) tops.push_back(top + i - run + 1);
+        }
+        return tops;
+    }
+
+    // Where the yellow box of the running command ends in the header, 0 when none shows.
+    int running_command_end() {
+        std::vector<Pixel> row = grab(0, (int)(header_top() + 0.75f * FONT), 800, 1);
+        int end = 0;
+        for (int i = 0; i < (int)row.size(); i++) {
+            if (is_yellow(row[i])) end = i;
+        }
+        return end;
+    }
+
+    // The brightest pixel of a rectangle: a glyph's fully covered pixel shows its colour.
+    Pixel brightest(int left, int top, int width, int height) {
+        Pixel best = {0, 0, 0};
+        for (Pixel p : grab(left, top, width, height)) {
+            if (p.r + p.g + p.b > best.r + best.g + best.b) best = p;
+        }
+        return best;
+    }
+
+    // The clipboard's text, asked of its owner as any X program asks.
+    std::string clipboard() {
+        Window w = XCreateSimpleWindow(x, DefaultRootWindow(x), 0, 0, 1, 1, 0, 0, 0);
+        Atom property = XInternAtom(x, "QUARN_TEST_CLIPBOARD", False);
+        XConvertSelection(x, XInternAtom(x, "CLIPBOARD", False), XInternAtom(x, "UTF8_STRING", False), property, w,
+                          CurrentTime);
+        XFlush(x);
+        std::string text;
+        for (double end = now_seconds() + 5; now_seconds() < end; usleep(10000)) {
+            XEvent e;
+            if (!XCheckTypedWindowEvent(x, w, SelectionNotify, &e)) continue;
+            Atom type;
+            int format;
+            unsigned long count = 0, left = 0;
+            unsigned char* data = nullptr;
+            if (e.xselection.property != 0 &&
+                XGetWindowProperty(x, w, property, 0, 1 << 20, True, AnyPropertyType, &type, &format, &count, &left,
+                                   &data) == Success &&
+                data) {
+                text.assign((char*)data, count);
+            }
+            if (data) XFree(data);
+            break;
+        }
+        XDestroyWindow(x, w);
+        return text;
+    }
+
+    // A press on the copy icon of a block whose icon stands lines below its header, once the
+    // output has come in that puts it there.
+    void click_copy_icon(int header, int lines) {
+        float left = 0.2f * FONT, top = header + lines * LINE;
+        EXPECT_TRUE(eventually([&] { return count_pixels(grab((int)left, (int)top, (int)FONT, (int)FONT), is_bright) > 5; }))
+            << "the copy icon";
+        click(left + FONT / 2, top + FONT / 2);
+    }
+};
+
+struct Terminal_X_Test : ::testing::Test {
+    Terminal_Session s;
+    std::string files;
+
+    void SetUp() override {
+        s.install = install_editor();
+        s.font = FONT;
+        files = make_scratch_directory();
+        ASSERT_TRUE(s.start_xvfb()) << "Xvfb did not start";
+    }
+    void TearDown() override {
+        remove_scratch_directory(s.install);
+        remove_scratch_directory(files);
+    }
+};
+
+}  // namespace
+
+TEST_F(Terminal_X_Test, ColoursKillsCdClearAndClosingTheWindow) {
+    install_shipped_layer(s.install, "");
+    std::filesystem::create_directory(files + "/sub");
+    ASSERT_TRUE(s.start_editor(files, {}));
+    float bar_left = 3 * (FONT + 0.4f * FONT);  // new file, open file and new terminal: no save for a terminal
+    // The terminal tab's status icon, right of its kind icon.
+    auto status_icon = [&] { return s.grab((int)(bar_left + 1.45f * FONT), 2, (int)FONT + 1, (int)s.bar_height() - 4); };
+
+    s.key("ctrl+t");
+    ASSERT_TRUE(s.eventually([&] { return is_current_tab_colour(s.tab_pixel(bar_left, 0)); }));
+    {
+        SCOPED_TRACE("red in red, plain in the text's colour, under a green header");
+        s.run("printf '\\e[31mred\\e[0m plain'");
+        std::vector<int> headers;
+        ASSERT_TRUE(s.eventually([&] { return (headers = s.block_headers(is_green)).size() == 1; }));
+        int output = headers[0] + (int)LINE;
+        EXPECT_TRUE(s.eventually([&] { return count_pixels(s.grab(0, output, (int)(3 * FONT), (int)LINE), is_red) > 10; }))
+            << "red";
+        Pixel plain = s.brightest((int)(3 * FONT), output, (int)(5 * FONT), (int)LINE), text = shipped_text_colour();
+        EXPECT_NEAR(plain.r, text.r, 6);
+        EXPECT_NEAR(plain.g, text.g, 6);
+        EXPECT_NEAR(plain.b, text.b, 6);
+    }
+    std::vector<Pixel> done = status_icon();
+    std::vector<Pixel> failed;
+    {
+        SCOPED_TRACE("Kill Process ends the command: its header turns red, the tab shows the failure");
+        s.run("sleep 100.25");
+        int end = 0;
+        ASSERT_TRUE(s.eventually([&] { return (end = s.running_command_end()) > 0; }));
+        ASSERT_TRUE(s.eventually([&] { return count_processes({"sleep", "100.25"}) == 1; }));
+        s.click(end + 0.4f * FONT + 2 * FONT, s.header_top() + 0.75f * FONT);
+        EXPECT_TRUE(s.eventually([&] { return s.block_headers(is_red).size() == 1; }));
+        EXPECT_TRUE(s.eventually([&] { return count_processes({"sleep", "100.25"}) == 0; }));
+        EXPECT_TRUE(s.eventually([&] { return !same(status_icon(), done); }));
+        failed = status_icon();
+    }
+    {
+        SCOPED_TRACE("and so does the layer's binding, Ctrl+C");
+        s.run("sleep 100.5");
+        ASSERT_TRUE(s.eventually([&] { return count_processes({"sleep", "100.5"}) == 1 && s.running_command_end() > 0; }));
+        s.key("ctrl+c");
+        EXPECT_TRUE(s.eventually([&] { return s.block_headers(is_red).size() == 2; }));
+        EXPECT_TRUE(s.eventually([&] { return count_processes({"sleep", "100.5"}) == 0; }));
+        EXPECT_TRUE(s.eventually([&] { return same(status_icon(), failed); }));
+    }
+    {
+        SCOPED_TRACE("cd: the header shows the new directory, the title changes");
+        auto directory_end = [&] {
+            std::vector<Pixel> row = s.grab(0, (int)s.header_top(), 800, (int)(1.5f * FONT));
+            int end = 0;
+            for (int i = 0; i < (int)row.size(); i++) {
+                if (is_bright(row[i])) end = std::max(end, i % 800);
+            }
+            return end;
+        };
+        int before = directory_end();
+        std::vector<Pixel> title = s.tab_label(bar_left, 0);
+        s.run("cd sub");
+        EXPECT_TRUE(s.eventually([&] { return directory_end() > before + FONT; })) << "\"/sub\" follows";
+        EXPECT_TRUE(s.eventually([&] { return !same(s.tab_label(bar_left, 0), title); }));
+    }
+    {
+        SCOPED_TRACE("clear empties the view");
+        s.run("clear");
+        EXPECT_TRUE(s.eventually([&] {
+            return count_pixels(s.grab(0, (int)s.history_top(), 800, 600 - (int)s.history_top()), is_bright) == 0;
+        }));
+    }
+    {
+        SCOPED_TRACE("closing the window while a command runs leaves no process");
+        s.run("sleep 1000.75");
+        ASSERT_TRUE(s.eventually([&] { return count_processes({"sleep", "1000.75"}) == 1; }));
+        EXPECT_EQ(s.close_window_and_wait(30), 0);
+        EXPECT_TRUE(s.eventually([&] { return count_processes({"sleep", "1000.75"}) == 0; }));
+    }
+}
+
+TEST_F(Terminal_X_Test, CopyWrapDragAndACommandTheLayerRuns) {
+    std::string elsewhere = files + "/elsewhere";
+    std::filesystem::create_directory(elsewhere);
+    install_shipped_layer(s.install, "    if key == KEY_F6 { run_terminal_command(\"echo hi\", " + components_literal(elsewhere) +
+                                         "); return; }\n");
+    ASSERT_TRUE(s.start_editor(files, {}));
+    float bar_left = 3 * (FONT + 0.4f * FONT);
+    s.key("ctrl+t");
+    ASSERT_TRUE(s.eventually([&] { return is_current_tab_colour(s.tab_pixel(bar_left, 0)); }));
+
+    std::vector<int> headers;
+    {
+        SCOPED_TRACE("the copy icon puts the command and its output on the clipboard and says so");
+        s.run("echo copy me");
+        ASSERT_TRUE(s.eventually([&] { return (headers = s.block_headers(is_green)).size() == 1; }));
+        // Header, output, the line its line feed opens, then the icon.
+        int icon_line = headers[0] + (int)(3 * LINE);
+        auto notice = [&] { return count_pixels(s.grab((int)(1.5f * FONT), icon_line, (int)(4 * FONT), (int)LINE), is_bright); };
+        EXPECT_EQ(notice(), 0);
+        s.click_copy_icon(headers[0], 3);
+        EXPECT_TRUE(s.eventually([&] { return notice() > 20; })) << "Copied.";
+        EXPECT_EQ(s.clipboard(), "echo copy me\n\ncopy me\n");
+    }
+    {
+        SCOPED_TRACE("a long line wraps, its background box on every line it takes");
+        s.run("printf '\\e[44m%0300d\\e[0m\\n' 0");
+        ASSERT_TRUE(s.eventually([&] { return (headers = s.block_headers(is_green)).size() == 2; }));
+        auto blue_lines = [&] {
+            int lines = 0;
+            for (int line = 1; line <= 4; line++) {
+                lines += count_pixels(s.grab(0, headers[1] + (int)(line * LINE), 800, (int)LINE), is_blue) > 400;
+            }
+            return lines;
+        };
+        EXPECT_TRUE(s.eventually([&] { return blue_lines() == 3; })) << blue_lines();
+    }
+    {
+        SCOPED_TRACE("a drag from the third line up to the first selects what lies between");
+        int top = headers[1] + (int)LINE;
+        std::vector<Pixel> before = s.grab(0, top, 800, (int)(3 * LINE));
+        auto lighter = [&] {
+            std::vector<Pixel> now = s.grab(0, top, 800, (int)(3 * LINE));
+            int count = 0;
+            for (size_t i = 0; i < now.size(); i++) {
+                count += now[i].r > before[i].r + 30 && now[i].g > before[i].g + 30;
+            }
+            return count;
+        };
+        // The press takes the place the pointer has at the frame that reads it, so a move that
+        // comes in the same frame would leave nothing selected: the pointer goes left along the
+        // third line until the frames show a selection, then up to the first line.
+        s.move(200, top + 2.5f * LINE);
+        s.xdotool({"mousedown", "1"});
+        for (int x = 190; x > 100 && lighter() == 0; x -= 10) {
+            s.move((float)x, top + 2.5f * LINE);
+            s.eventually([&] { return lighter() > 0; }, 0.5);
+        }
+        // The same for the release: it waits for a frame that has read the last move.
+        s.move(100, top + 0.5f * LINE);
+        EXPECT_TRUE(s.eventually([&] { return lighter() > 800 * LINE / 2; })) << lighter() << ", the middle line whole";
+        s.xdotool({"mouseup", "1"});
+        usleep(200000);
+        EXPECT_GT(lighter(), 800 * LINE / 2) << "kept after the release";
+    }
+    {
+        SCOPED_TRACE("run_terminal_command runs its line in a terminal of its directory");
+        s.key("F6");
+        EXPECT_TRUE(s.eventually([&] {
+            return is_current_tab_colour(s.tab_pixel(bar_left + 2 * (FONT + 0.4f * FONT), 1));
+        })) << "a second terminal tab, after the previous and next icons";
+        ASSERT_TRUE(s.eventually([&] { return (headers = s.block_headers(is_green)).size() == 1; }));
+        s.click_copy_icon(headers[0], 3);
+        EXPECT_TRUE(s.eventually([&] { return s.clipboard() == "echo hi\n\nhi\n"; })) << s.clipboard();
+        s.run("pwd");
+        ASSERT_TRUE(s.eventually([&] { return (headers = s.block_headers(is_green)).size() == 2; }));
+        s.click_copy_icon(headers[1], 3);
+        EXPECT_TRUE(s.eventually([&] { return s.clipboard() == "pwd\n\n" + elsewhere + "\n"; })) << s.clipboard();
+    }
+    EXPECT_EQ(s.close_window_and_wait(30), 0);
+}
