@@ -188,8 +188,10 @@ static b8 emit_call(Scope* scope, Sub_Program* callee, Value* arguments, Token* 
     }
 
     Register_Id block = INVALID_REGISTER_ID;
-    u32 block_size = c_call ? (result && !scalar ? result->size : 0) : callee->call_data_size;
-    u32 block_alignment = c_call ? (result ? result->alignment : 1) : callee->call_data_alignment;
+    // A #c_call callee also gets its block: the code generator calls every sub-program the
+    // one way, with the block's address, and the values travel beside it for a C caller.
+    u32 block_size = callee->call_data_size;
+    u32 block_alignment = callee->call_data_alignment;
     if (block_size) {
         block = allocate_a_register(scope, block_size, 0, block_alignment ? block_alignment : 1);
         if (!register_id_is_valid(block)) return false;
@@ -197,11 +199,8 @@ static b8 emit_call(Scope* scope, Sub_Program* callee, Value* arguments, Token* 
     }
     Dynamic_Array kept = {};
     u32 placed = 0;
-    if (c_call) {
-        if (!keep_c_call_arguments(callee, arguments, &kept)) return false;
-    } else if (register_id_is_valid(block) && !copy_arguments(scope, callee, arguments, block, &placed)) {
-        return false;
-    }
+    if (c_call && !keep_c_call_arguments(callee, arguments, &kept)) return false;
+    if (register_id_is_valid(block) && !copy_arguments(scope, callee, arguments, block, &placed)) return false;
 
     Instruction* instruction = allocate_an_instruction(scope, INSTRUCTION_CALL);
     if (!instruction) return false;
@@ -222,7 +221,7 @@ static b8 emit_call(Scope* scope, Sub_Program* callee, Value* arguments, Token* 
         // The value arrives in RAX or XMM0; its own register wants the same class.
         clear_and_set_allocation_hints(out->dynamic.register_id, is_real(result) ? HINT_FLOAT : HINT_INTEGER);
     } else {
-        Register_Id where = c_call ? block : allocate_within_register(block, callee->return_value_offset, result->size);
+        Register_Id where = allocate_within_register(block, callee->return_value_offset, result->size);
         if (!register_id_is_valid(where)) return false;
         make_dynamic_value_from_register(out, where, result, call);
         out->kind |= VALUE_FRESH;
