@@ -116,3 +116,29 @@ const char* check_layer_image(u8* image, u64 size) {
     store_u64(image + offsetof(Compiled_Layer_Header, image_hash), h.image_hash);
     return same ? nullptr : "its octets do not match their hash";
 }
+
+//~ Rebasing
+
+static void apply_relocation_table(u8* image, u32 offset, u32 count, u8* target_area) {
+    Compiled_Layer_Header* h = (Compiled_Layer_Header*)image;
+    for (u32 i = 0; i < count; i++) {
+        u8* row = image + offset + (u64)i * LAYER_RELOCATION_ROW_SIZE;
+        u8 area = row[LAYER_RELOCATION_AREA_OFFSET];
+        u8* holder = area == LAYER_AREA_GLOBAL_DATA ? image + h->global_data_offset : image + h->constant_data_offset;
+        u8* pointer = holder + load_u32(row);
+        store_u64(pointer, load_u64(pointer) + (u64)target_area);
+    }
+}
+
+void rebase_layer_image(u8* image, u64 dispatcher) {
+    Compiled_Layer_Header* h = (Compiled_Layer_Header*)image;
+    apply_relocation_table(image, h->constant_relocation_offset, h->constant_relocation_count,
+                           image + h->constant_data_offset);
+    apply_relocation_table(image, h->global_relocation_offset, h->global_relocation_count,
+                           image + h->global_data_offset);
+    u8* code = image + h->code_offset;
+    for (u32 i = 0; i < h->foreign_call_slot_count; i++) {
+        u64 slot = load_u64(image + h->foreign_call_slot_offset + (u64)i * sizeof(Foreign_Call_Slot));
+        store_u64(code + slot, dispatcher);
+    }
+}

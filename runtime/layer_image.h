@@ -69,6 +69,11 @@ u64 layer_image_hash(u8* image, u64 size);
 // The hash the header carries: of the whole image with its hash field read as 0. Leaves
 // that field 0.
 
+void rebase_layer_image(u8* image, u64 dispatcher);
+// Adds the address of the constant or global area to every pointer the relocation tables
+// name, and writes the dispatcher's address into every foreign-call slot. Only for an
+// image check_layer_image accepted, mapped writable.
+
 //~ layer_image_writer.cpp
 
 b8 output_amd64_file(String* source_path, u32 syntax_offset, u32 events_offset, u32 on_load_offset, u8 flags,

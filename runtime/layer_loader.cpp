@@ -42,28 +42,9 @@ u8* get_syntax_block_entry_point(u8* image) {
     return entry_point(image, LAYER_IMAGE_HAS_SYNTAX, image ? header_of(image)->syntax_entry : 0);
 }
 
-static void apply_relocation_table(u8* image, u32 offset, u32 count, u8* target_area) {
-    Compiled_Layer_Header* h = header_of(image);
-    for (u32 i = 0; i < count; i++) {
-        u8* row = image + offset + (u64)i * LAYER_RELOCATION_ROW_SIZE;
-        u8 area = row[LAYER_RELOCATION_AREA_OFFSET];
-        u8* holder = area == LAYER_AREA_GLOBAL_DATA ? image + h->global_data_offset : image + h->constant_data_offset;
-        u8* pointer = holder + load_u32(row);
-        store_u64(pointer, load_u64(pointer) + (u64)target_area);
-    }
-}
-
 Layer_Source_View amd64_apply_relocations(u8* image) {
     Compiled_Layer_Header* h = header_of(image);
-    apply_relocation_table(image, h->constant_relocation_offset, h->constant_relocation_count,
-                           image + h->constant_data_offset);
-    apply_relocation_table(image, h->global_relocation_offset, h->global_relocation_count,
-                           image + h->global_data_offset);
-    u8* code = image + h->code_offset;
-    for (u32 i = 0; i < h->foreign_call_slot_count; i++) {
-        u64 slot = load_u64(image + h->foreign_call_slot_offset + (u64)i * sizeof(Foreign_Call_Slot));
-        store_u64(code + slot, (u64)&handle_foreign_call);
-    }
+    rebase_layer_image(image, (u64)&handle_foreign_call);
     u8* table = image + h->source_table_offset;
     for (u32 i = 0; i < h->source_count; i++) {
         u8* name = table + (u64)i * sizeof(Layer_Source_Entry) + offsetof(Layer_Source_Entry, name);

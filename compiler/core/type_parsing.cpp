@@ -157,21 +157,21 @@ static b8 finish_named_type(Scope* scope, Identifier** result, Identifier* named
     }
     Token* after = last->next;
     *stop = after;
-    char* name = identifier_c_name(named);
+    // The name is only for the reports: made on each use, it would fill the temporary memory.
     if (named->type != type_type) {
-        print_error_on_token(last, "'%s' does not appear to be a type.", name);
+        print_error_on_token(last, "'%s' does not appear to be a type.", identifier_c_name(named));
         return false;
     }
     if (!at_end(after, end) && (after->kind & (TOKEN_IDENTIFIER | TOKEN_AT))) {
         return report_at(after, "This type does not look correct.");
     }
     if (!(named->flags & IDENTIFIER_CONSTANT)) {
-        print_error_on_token(last, "'%s' is not constant.", name);
+        print_error_on_token(last, "'%s' is not constant.", identifier_c_name(named));
         return false;
     }
     // A struct may hold the address of a struct still being declared, never the struct.
     if (!levels && !(named->flags & IDENTIFIER_DECLARED)) {
-        print_error_on_token(last, "'%s' cannot be directly used here.", name);
+        print_error_on_token(last, "'%s' cannot be directly used here.", identifier_c_name(named));
         return false;
     }
     if (!named->pointer_depth && !(named->flags & TYPE_POLYMORPHIC) && !named->type_info && !named->type_info_index) {

@@ -113,14 +113,32 @@ static b8 expand_inline_call(Scope* scope, Sub_Program* callee, Value* arguments
 
 //~ Real calls
 
+// A sub-program passed to a real call is called through its address: an inline or a
+// polymorphic one has none.
+static b8 check_sub_program_argument(Value* argument) {
+    Constant* constant = &argument->constant;
+    if (!(argument->kind & VALUE_CONSTANT) || !(constant->mask & CONSTANT_TYPED) || !constant->type) return true;
+    Identifier* type = constant->type;
+    if (type->pointer_depth || !(type->flags & TYPE_SUB_PROGRAM) || !constant->data) return true;
+    Sub_Program* passed = (Sub_Program*)constant->data;
+    const char* refusal = (passed->flags & TYPE_POLYMORPHIC) ? "You cannot take the address of a polymorphic sub-program."
+                        : (passed->flags & IDENTIFIER_INLINE) ? "You cannot take the address of an inlined sub-program."
+                                                              : 0;
+    if (!refusal) return true;
+    print_error_on_trace(argument->source, "%s", refusal);
+    return false;
+}
+
 // Arguments of a #c_call callee travel as values with the call: kept until the compile ends.
 static b8 keep_c_call_arguments(Sub_Program* callee, Value* arguments, Dynamic_Array* out) {
     u32 count = get_parameters(callee, 0);
     memset(out, 0, sizeof(*out));
     out->element_size = sizeof(Value);
     if (!count) return true;
-    Value* kept = (Value*)data_section_allocate(&compiler_static_strings, (u64)count * sizeof(Value));
-    if (!kept) return false;
+    // The static strings are packed: the values are placed on an 8-octet boundary inside.
+    u8* room = data_section_allocate(&compiler_static_strings, (u64)count * sizeof(Value) + 7);
+    if (!room) return false;
+    Value* kept = (Value*)(((u64)room + 7) & ~7ull);
     memcpy(kept, arguments, (u64)count * sizeof(Value));
     out->data = (u8*)kept;
     out->count = count;
@@ -164,10 +182,16 @@ static b8 emit_call(Scope* scope, Sub_Program* callee, Value* arguments, Token* 
     b8 scalar = (callee->flags & SUB_PROGRAM_SCALAR_RETURN) != 0;
     Identifier* result = get_result_type(callee);
     Trace call = make_trace_from_token(open);
+    u32 count = get_parameters(callee, 0);
+    for (u32 i = 0; i < count; i++) {
+        if (!check_sub_program_argument(&arguments[i])) return false;
+    }
 
     Register_Id block = INVALID_REGISTER_ID;
-    u32 block_size = c_call ? (result && !scalar ? result->size : 0) : callee->call_data_size;
-    u32 block_alignment = c_call ? (result ? result->alignment : 1) : callee->call_data_alignment;
+    // A #c_call callee also gets its block: the code generator calls every sub-program the
+    // one way, with the block's address, and the values travel beside it for a C caller.
+    u32 block_size = callee->call_data_size;
+    u32 block_alignment = callee->call_data_alignment;
     if (block_size) {
         block = allocate_a_register(scope, block_size, 0, block_alignment ? block_alignment : 1);
         if (!register_id_is_valid(block)) return false;
@@ -175,11 +199,8 @@ static b8 emit_call(Scope* scope, Sub_Program* callee, Value* arguments, Token* 
     }
     Dynamic_Array kept = {};
     u32 placed = 0;
-    if (c_call) {
-        if (!keep_c_call_arguments(callee, arguments, &kept)) return false;
-    } else if (register_id_is_valid(block) && !copy_arguments(scope, callee, arguments, block, &placed)) {
-        return false;
-    }
+    if (c_call && !keep_c_call_arguments(callee, arguments, &kept)) return false;
+    if (register_id_is_valid(block) && !copy_arguments(scope, callee, arguments, block, &placed)) return false;
 
     Instruction* instruction = allocate_an_instruction(scope, INSTRUCTION_CALL);
     if (!instruction) return false;
@@ -200,7 +221,7 @@ static b8 emit_call(Scope* scope, Sub_Program* callee, Value* arguments, Token* 
         // The value arrives in RAX or XMM0; its own register wants the same class.
         clear_and_set_allocation_hints(out->dynamic.register_id, is_real(result) ? HINT_FLOAT : HINT_INTEGER);
     } else {
-        Register_Id where = c_call ? block : allocate_within_register(block, callee->return_value_offset, result->size);
+        Register_Id where = allocate_within_register(block, callee->return_value_offset, result->size);
         if (!register_id_is_valid(where)) return false;
         make_dynamic_value_from_register(out, where, result, call);
         out->kind |= VALUE_FRESH;
@@ -208,7 +229,7 @@ static b8 emit_call(Scope* scope, Sub_Program* callee, Value* arguments, Token* 
     // The instruction may have moved while the result's register was made.
     operands = get_instruction_call(instruction);
     operands->result = out->dynamic.register_id;
-    if (register_id_is_valid(block)) operands->flags |= CALL_ARGUMENT_BLOCK;
+    operands->flags |= CALL_ARGUMENT_BLOCK;
     return true;
 }
 

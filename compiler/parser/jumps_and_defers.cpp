@@ -243,17 +243,19 @@ b8 compile_return(Scope* scope, Token* keyword, Token* end, u8 constant_return_o
     Identifier* result = sub_program->element_type;
     if (result && (result->flags & TYPE_VOID)) result = 0;
     Scope* body = get_first_scope_with(scope, SCOPE_SUB_PROGRAM_BODY);
-    char* name = tcstring("%.*s", (int)sub_program->name.count, (char*)sub_program->name.data);
+    int name_length = (int)sub_program->name.count;
+    char* name = (char*)sub_program->name.data;
 
     if (keyword->next != stop) {
         if (!result) {
-            print_error_on_token(keyword, "Sub-program %s does not return anything.", name);
+            print_error_on_token(keyword, "Sub-program %.*s does not return anything.", name_length, name);
             return false;
         }
         return return_a_value(scope, body, sub_program, keyword->next, stop, constant_return_only);
     }
     if (result) {
-        print_error_on_token(keyword, "Sub-program %s must return a value of type %s.", name, type_to_c_string(result));
+        print_error_on_token(keyword, "Sub-program %.*s must return a value of type %s.", name_length, name,
+                             type_to_c_string(result));
         return false;
     }
     if (!replay_deferred_blocks_up_to(scope, body, constant_return_only)) return false;

@@ -280,10 +280,7 @@ b8 parse_simple_statement(Scope* scope, Token* first, Token* end, Identifier* ex
         return parse_expression_between_two_main_operators(scope, expected, first, end, comparison,
                                                            flags & ~EXPRESSION_FRESH_REGISTER, constant, out);
     }
-    // The test's result lives in the flags alone: only a caller that reads the comparison
-    // can jump on it, anyone else gets the value "flags & MASK" to test against 0.
-    if ((flags & EXPRESSION_CONDITION) && comparison && token->value == OP_BIT_AND &&
-        !get_next_main_operator(token->next, end, 1)) {
+    if ((flags & EXPRESSION_CONDITION) && token->value == OP_BIT_AND && !get_next_main_operator(token->next, end, 1)) {
         return parse_flags_test(scope, first, token, end, comparison, flags, constant, out);
     }
     u8 operand_flags = flags & ~(EXPRESSION_CONDITION | EXPRESSION_FRESH_REGISTER | EXPRESSION_STATEMENT);

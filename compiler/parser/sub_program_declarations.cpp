@@ -212,8 +212,11 @@ b8 parse_sub_program_declaration(Scope* scope, Sub_Program* sub_program, Token* 
     }
     if (polymorphic) return true;
 
+    // The text is built in the temporary memory and kept only as its copy: a layer of many
+    // sub-programs would fill the temporary memory otherwise.
+    u64 used = tmp_get_used();
     String signature = get_sub_program_signature(sub_program, sub_program->body_scope, sub_program->element_type);
-    if (!signature.data) return false;
-    sub_program->signature_text = copy_to_compiler_static_strings(signature);
-    return sub_program->signature_text.data != 0;
+    if (signature.data) sub_program->signature_text = copy_to_compiler_static_strings(signature);
+    tmp_set_used(used);
+    return signature.data && sub_program->signature_text.data != 0;
 }

@@ -1,8 +1,7 @@
-// The shipped layer as far as it can be checked before the compiler is whole: api.8's key
-// codes against the build's GLFW header, its #import names against the runtime's routine
-// table, every source and the probe layer through quarnc's tokeniser, and the release
-// files the build lays out beside the executables. Compiling the sources, and running the
-// probe layer against a recording dispatcher, come with the rest of the compiler.
+// The shipped layer's texts: api.8's key codes against the build's GLFW header, its #import
+// names against the runtime's routine table, every source and the probe layer through
+// quarnc's tokeniser, and the release files the build lays out beside the executables.
+// layer_conformance_test.cpp compiles them.
 #include <gtest/gtest.h>
 #include <stdio.h>
 #include <sys/wait.h>

@@ -3,7 +3,10 @@
 // icons, the file watcher's marks, a save past the file-size limit, the updater swap,
 // closing the window, the log it leaves, a start without a display, and the custom layer:
 // a failed compile's report and the recompile a changed source asks for, an image loaded
-// without compiling, and a layer stopped by a fault in #events.
+// without compiling, and a layer stopped by a fault in #events; then the shipped layer,
+// compiled at start: typing, its key bindings checked through the saved file, colours and
+// the adopted syntax_latest.8; and fixture layers compiled, reused, recompiled on a touch,
+// stopped by their faults and fixed, and clicks with their modifiers.
 #include "tests/shell/quarn_x_session.h"
 
 #include <sys/stat.h>
@@ -292,4 +295,267 @@ TEST_F(Quarn_X_Test, TheOpenIconListsTheWorkingDirectory) {
     s.click(5, attributes.height - 5.0f);  // outside the panel
     EXPECT_TRUE(s.eventually([&] { return !panel_shows(); }));
     EXPECT_EQ(s.close_window_and_wait(30), 0);
+}
+
+//~ The shipped layer
+
+namespace {
+
+// The layer the build lays out beside the editor, with no image: the start compiles it.
+void install_shipped_layer(const std::string& directory) {
+    std::filesystem::path bin = std::filesystem::path(QUARN_EDITOR).parent_path();
+    std::filesystem::remove(directory + "/custom.8b");
+    for (const char* name : {"inject.8", "api.8", "custom.8", "syntax.8", "themes_latest.8"}) {
+        std::filesystem::copy_file(bin / name, std::filesystem::path(directory) / name,
+                                   std::filesystem::copy_options::overwrite_existing);
+    }
+}
+
+// The default theme's keyword colour and its text colour, as drawn (a glyph's core).
+bool is_keyword_colour(Pixel p) { return p.b > 200 && p.b > p.r + 60 && p.g > p.r + 20; }
+bool is_text_colour(Pixel p) { return p.r > 150 && abs(p.r - p.g) < 12 && abs(p.g - p.b) < 12; }
+
+struct Shipped_Layer_Test : Quarn_X_Test {
+    void SetUp() override {
+        Quarn_X_Test::SetUp();
+        install_shipped_layer(s.install);
+    }
+
+    // Opens the file (written first with the text) and waits for the layer's first frame.
+    void open(const std::string& name, const std::string& text) {
+        write_test_file(files + "/" + name, text);
+        ASSERT_TRUE(s.start_editor(files, {name}));
+        ASSERT_TRUE(std::filesystem::exists(s.install + "/custom.8b")) << s.newest_log();
+    }
+
+    // Each item is a key (xdotool's names, "ctrl+s") or, after "type:", text to type.
+    void press(const std::vector<std::string>& keys) {
+        std::string window = std::to_string(s.window);
+        for (const std::string& k : keys) {
+            if (k.starts_with("type:")) s.xdotool({"type", "--window", window, k.substr(5)});
+            else s.xdotool({"key", "--window", window, k});
+            usleep(80000);
+        }
+    }
+
+    // Saves with Ctrl+S and gives what the file then holds.
+    std::string save_and_read(const std::string& name, const std::string& before) {
+        press({"ctrl+s"});
+        std::string path = files + "/" + name;
+        s.eventually([&] { return read_test_file(path) != before; });
+        return read_test_file(path);
+    }
+};
+
+}  // namespace
+
+TEST_F(Shipped_Layer_Test, TypingEnterTabAndSaveWithKeywordsColoured) {
+    open("t.c", "");
+    press({"type:int x = 1;", "Return", "Tab", "type:y"});
+    EXPECT_EQ(save_and_read("t.c", ""), "int x = 1;\n\ty");
+
+    // The first line: "int" in the keyword colour, then "x" and the rest in the text colour.
+    int font = (int)(18.0f / 1000.0f * 768);
+    int top = (int)(1.5f * font), height = 2 * font, width = 400;
+    int last_keyword = -1, first_text_after = -1;
+    ASSERT_TRUE(s.eventually([&] {
+        std::vector<Pixel> line = s.grab(0, top, width, height);
+        last_keyword = -1;
+        for (size_t i = 0; i < line.size(); i++) {
+            if (is_keyword_colour(line[i])) last_keyword = std::max(last_keyword, (int)(i % width));
+        }
+        first_text_after = -1;
+        for (size_t i = 0; i < line.size(); i++) {
+            int column = (int)(i % width);
+            if (last_keyword >= 0 && column > last_keyword && is_text_colour(line[i]) &&
+                (first_text_after < 0 || column < first_text_after)) {
+                first_text_after = column;
+            }
+        }
+        return last_keyword >= 0 && first_text_after >= 0;
+    })) << "keyword up to column " << last_keyword << ", text from " << first_text_after;
+    EXPECT_LT(first_text_after - last_keyword, 2 * font) << "the text colour starts with the word after the keyword";
+    EXPECT_EQ(s.close_window_and_wait(30), 0);
+}
+
+TEST_F(Shipped_Layer_Test, KeyFlows) {
+    struct Flow {
+        const char* name;
+        const char* text;
+        std::vector<std::string> keys;
+        const char* saved;
+    };
+    const Flow flows[] = {
+        {"Enter keeps the indentation", "\tfoo", {"End", "Return", "type:bar"}, "\tfoo\n\tbar"},
+        {"Backspace deletes a CR LF at once", "ab\r\ncd", {"Down", "BackSpace"}, "abcd"},
+        {"Shift+arrows select, Ctrl+X cuts, Ctrl+V pastes", "hello world",
+         {"shift+Right", "shift+Right", "shift+Right", "shift+Right", "shift+Right", "ctrl+x", "End", "ctrl+v"},
+         " worldhello"},
+        {"Ctrl+Z goes back to the start", "abc",
+         {"type:xy", "Return", "type:z", "BackSpace", "shift+Left", "ctrl+x", "ctrl+z", "ctrl+z", "ctrl+z", "ctrl+z",
+          "ctrl+z", "ctrl+z", "ctrl+z", "ctrl+z"},
+         "abc"},
+    };
+    for (const Flow& f : flows) {
+        SCOPED_TRACE(f.name);
+        open("flow.txt", f.text);
+        press(f.keys);
+        EXPECT_EQ(save_and_read("flow.txt", f.text), f.saved);
+        ASSERT_EQ(s.close_window_and_wait(30), 0);
+        s.window = 0;
+    }
+}
+
+TEST_F(Shipped_Layer_Test, CtrlTabGoesBackToTheLastTab) {
+    open("a.txt", "a");
+    press({"ctrl+n", "type:q", "ctrl+Tab", "type:X"});
+    EXPECT_EQ(save_and_read("a.txt", "a"), "Xa") << "typed into a.txt, not the new file";
+    press({"ctrl+Tab", "type:w", "ctrl+Tab", "type:Y"});
+    EXPECT_EQ(save_and_read("a.txt", "Xa"), "XYa");
+    EXPECT_EQ(s.close_window_and_wait(30), 0);
+}
+
+TEST_F(Shipped_Layer_Test, TheShippedSyntaxLatestIsAdoptedAtStartWithOneRecompile) {
+    std::string latest = read_test_file(s.install + "/syntax.8") + "// a newer version\n";
+    write_test_file(s.install + "/syntax_latest.8", latest);
+    open("t.c", "int x;\n");
+    EXPECT_TRUE(s.eventually([&] { return !std::filesystem::exists(s.install + "/syntax_latest.8"); }));
+    EXPECT_EQ(read_test_file(s.install + "/syntax.8"), latest);
+    usleep(1500000);  // time for the watcher's recompile, and for a second one that must not come
+    ASSERT_EQ(s.close_window_and_wait(30), 0);
+    std::string log = s.newest_log();
+    size_t compiles = 0;
+    for (size_t at = log.find("Successfully compiled custom layer"); at != std::string::npos;
+         at = log.find("Successfully compiled custom layer", at + 1)) {
+        compiles++;
+    }
+    EXPECT_EQ(compiles, 2u) << "at start, and once for the adopted syntax.8\n" << log;
+}
+
+//~ Layers compiled from fixtures
+
+namespace {
+
+// A fixture layer beside the shipped inject.8 and api.8, and a start of the editor on it.
+struct Fixture_Layer_Test : Quarn_X_Test {
+    void SetUp() override {
+        Quarn_X_Test::SetUp();
+        install_shipped_layer(s.install);
+    }
+    void write_layer(const std::string& source) { write_test_file(s.install + "/custom.8", source); }
+
+    // Waits for an editor that ends by itself, as exit_program ends it; its exit status.
+    int wait_for_end(double seconds = 30) {
+        int status = -1;
+        if (!wait_for_exit(s.program, seconds, &status)) return -1;
+        s.program = -1;
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    }
+};
+
+const char LOG_AND_EXIT[] = "#on_load { log(\"fixed %\", String.[\"layer\"]); exit_program(); }\n";
+
+}  // namespace
+
+TEST_F(Fixture_Layer_Test, CompiledReusedRecompiledOnATouchAndEndedByItsOnLoad) {
+    write_layer("#on_load { log(\"% is loaded\", String.[\"the fixture\"]); }\n");
+    std::string image = s.install + "/custom.8b";
+    ASSERT_TRUE(s.start_editor(files, {}));
+    EXPECT_TRUE(std::filesystem::exists(image));
+    ASSERT_EQ(s.close_window_and_wait(30), 0);
+    std::string log = s.newest_log();
+    EXPECT_NE(log.find("Info: Successfully compiled custom layer from '" + s.install + "/custom.8'.\nInfo: the fixture is loaded\n"),
+              std::string::npos) << log;
+
+    s.window = 0;
+    ASSERT_TRUE(s.start_editor(files, {}));
+    {
+        SCOPED_TRACE("touching custom.8 while the editor runs compiles it again");
+        auto written = std::filesystem::last_write_time(image);
+        usleep(20000);
+        double touched = now_seconds();
+        std::filesystem::last_write_time(s.install + "/custom.8", std::filesystem::file_time_type::clock::now());
+        EXPECT_TRUE(s.eventually([&] { return std::filesystem::last_write_time(image) != written; }, 10));
+        printf("custom.8b rewritten %.3f s after custom.8 was touched\n", now_seconds() - touched);
+    }
+    ASSERT_EQ(s.close_window_and_wait(30), 0);
+    log = s.newest_log();
+    EXPECT_NE(log.find("Info: Loaded custom layer from '" + image + "' without compiling.\nInfo: the fixture is loaded\n"),
+              std::string::npos) << log;
+    EXPECT_NE(log.find("Successfully compiled"), std::string::npos) << "the touch";
+
+    write_layer(LOG_AND_EXIT);
+    std::string command = "cd " + in_quotes(files) + " && ASAN_OPTIONS=detect_leaks=0 exec " + in_quotes(s.install + "/quarn");
+    s.program = spawn({"sh", "-c", command}, s.display, nullptr);
+    EXPECT_EQ(wait_for_end(), 0);
+    EXPECT_NE(s.newest_log().find("Info: fixed layer\n"), std::string::npos) << s.newest_log();
+}
+
+// Each faulty layer is stopped (or not loaded) with its report shown, and the editor runs
+// on until a fixed custom.8 loads; the fixed layer's #on_load then ends the editor.
+TEST_F(Fixture_Layer_Test, FaultyLayersAreReportedAndAFixLoads) {
+    struct Faulty {
+        const char* name;
+        const char* source;
+        const char* report;  // in the log; a compile's report is only shown
+    };
+    const Faulty layers[] = {
+        {"a division by zero in #on_load", "zero: s64;\n#on_load { x := 10 / zero; log(\"%\", String.[int_to_string(x)]); }\n",
+         "The custom layer stopped in #on_load: division by zero."},
+        {"reading address 0 in #events", "token: @Editor_Token;\n#events { offset := token.offset; set_cursor_offset(offset); }\n",
+         "The custom layer stopped in #events: bad memory access at 0x0."},
+        {"endless recursion", "$deeper: (n: s64) -> s64 = { return deeper(n + 1) + 1; };\n#on_load { deeper(0); }\n",
+         "The custom layer stopped in #on_load: runaway recursion."},
+        {"a compile failure", "#on_load { log(\"unfinished\" }\n", nullptr},
+    };
+    float bar_left = 3 * (FONT + GAP);  // new file, open file and new terminal
+    for (const Faulty& f : layers) {
+        SCOPED_TRACE(f.name);
+        std::filesystem::remove(s.install + "/custom.8b");
+        write_layer(f.source);
+        ASSERT_TRUE(s.start_editor(files, {}));
+        s.xdotool({"key", "--window", std::to_string(s.window), "a"});  // for #events
+        auto report = [&] { return count_pixels(s.grab(0, (int)BAR_HEIGHT + 2, 800, 120), is_bright); };
+        EXPECT_TRUE(s.eventually([&] { return is_current_tab_colour(s.tab_pixel(bar_left, 0)) && report() > 100; }))
+            << "the report, current";
+        EXPECT_TRUE(s.alive());
+
+        write_layer(LOG_AND_EXIT);
+        EXPECT_EQ(wait_for_end(), 0) << "the fixed layer loads";
+        std::string log = s.newest_log();
+        if (f.report) EXPECT_NE(log.find(f.report), std::string::npos) << log;
+        EXPECT_NE(log.find("Successfully compiled custom layer from '" + s.install + "/custom.8'.\nInfo: fixed layer\n"),
+                  std::string::npos) << log;
+        s.window = 0;
+    }
+}
+
+TEST_F(Fixture_Layer_Test, ClicksReachEventsWithTheModifiersHeld) {
+    // The first two presses are logged with their modifiers; the second ends the editor.
+    write_layer("presses: s64;\n"
+                "#events {\n"
+                "    events := get_events();\n"
+                "    for events -> event {\n"
+                "        if event.kind == EVENT_LEFT_PRESS {\n"
+                "            log(\"press with %\", String.[int_to_string(event.modifiers)]);\n"
+                "            presses += 1;\n"
+                "            if presses == 2: exit_program();\n"
+                "        }\n"
+                "    }\n"
+                "}\n");
+    ASSERT_TRUE(s.start_editor(files, {}));
+    s.move(400, 300);
+    s.xdotool({"windowfocus", "--sync", std::to_string(s.window)});
+    s.xdotool({"keydown", "ctrl"});
+    usleep(100000);
+    s.xdotool({"keyup", "ctrl"});
+    usleep(100000);
+    s.xdotool({"click", "1"});
+    usleep(200000);
+    s.xdotool({"keydown", "shift"});
+    usleep(100000);
+    s.xdotool({"click", "1"});
+    s.xdotool({"keyup", "shift"});
+    EXPECT_EQ(wait_for_end(), 0);
+    EXPECT_NE(s.newest_log().find("Info: press with 0\nInfo: press with 4\n"), std::string::npos) << s.newest_log();
 }

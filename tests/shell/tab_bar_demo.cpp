@@ -99,6 +99,8 @@ static void apply_command(const std::string& command) {
         Tab* tab = add_a_tab(TAB_COMPILE_ERRORS, nullptr);
         if (tab) set_current_tab(tab->position, true);
         errors_shown = true;
+    } else if (v == "sync") {
+        printf("synced %d\n", argument);  // every X event sent before it has been handled
     } else if (v == "clipboard") {
         std::string text = glfwGetClipboardString(window.handle) ? glfwGetClipboardString(window.handle) : "";
         for (size_t at; (at = text.find('\n')) != std::string::npos;) text.replace(at, 1, "\\n");

@@ -58,6 +58,13 @@ TEST(TabBarUnderX, PressDragCloseAndTheTitles) {
     EXPECT_TRUE(wait_for_line(s, "tabs 0:a.txt|1:b.txt|2:c.txt"));
     EXPECT_TRUE(wait_for_line(s, "current 2"));
 
+    // A slow frame would otherwise take a press, its moves and its release all at once.
+    int syncs = 0;
+    auto sync_frame = [&] {
+        std::string n = std::to_string(++syncs);
+        s.send("sync " + n);
+        EXPECT_TRUE(wait_for_line(s, "synced " + n));
+    };
     {
         SCOPED_TRACE("a press makes a tab current");
         s.move(g.tab_x(0) + g.tab_width / 3, g.middle_y());
@@ -93,7 +100,10 @@ TEST(TabBarUnderX, PressDragCloseAndTheTitles) {
         s.move(g.tab_x(0) + g.tab_width / 2, g.middle_y());
         s.xdotool({"mousedown", "1"});
         EXPECT_TRUE(wait_for_line(s, "current 0"));
-        for (int x = 200; x <= 780; x += 145) s.move((float)x, g.middle_y());
+        for (int x = 200; x <= 780; x += 145) {
+            s.move((float)x, g.middle_y());
+            sync_frame();
+        }
         s.xdotool({"mouseup", "1"});
         EXPECT_TRUE(wait_for_line(s, "tabs 1:b.txt|2:c.txt|0:a.txt"));
         EXPECT_TRUE(wait_for_line(s, "current 2"));
@@ -103,8 +113,11 @@ TEST(TabBarUnderX, PressDragCloseAndTheTitles) {
         ASSERT_TRUE(s.move_window(200, 100));
         s.move(g.tab_x(2) + g.tab_width / 2, g.middle_y());
         s.xdotool({"mousedown", "1"});
+        sync_frame();
         s.move(g.tab_x(1), g.middle_y());
+        sync_frame();
         s.xdotool({"mousemove", "5", std::to_string((int)(100 + g.middle_y()))});  // 195 px left of the window
+        sync_frame();
         s.xdotool({"mouseup", "1"});
         EXPECT_TRUE(wait_for_line(s, "tabs 0:a.txt|1:b.txt|2:c.txt"));
         EXPECT_TRUE(wait_for_line(s, "current 0"));

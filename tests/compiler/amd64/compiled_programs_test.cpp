@@ -86,6 +86,20 @@ TEST(CompiledPrograms, LoopsIfChainsAndSwitches) {
     }
 }
 
+TEST(CompiledPrograms, CountsEndBeforeTheirIndexWraps) {
+    HARNESS_REQUIRE_AVX();
+    Compiled_Program p = compile_fixture(read_program("counts.8"), {"down", "down_by_seven", "up_by_seven", "last_up",
+                                                                    "stepped"});
+    ASSERT_TRUE(p.ok);
+    Harness_Run run = harness_run_image(p.image, LAYER_IMAGE_HAS_ON_LOAD, harness_canaries());
+    ASSERT_FALSE(run.faulted) << run.fault;
+    EXPECT_EQ(global_value<s64>(p, run, "down"), 11);
+    EXPECT_EQ(global_value<s64>(p, run, "down_by_seven"), 15);
+    EXPECT_EQ(global_value<s64>(p, run, "up_by_seven"), 37);
+    EXPECT_EQ(global_value<s64>(p, run, "last_up"), 252);
+    EXPECT_EQ(global_value<s64>(p, run, "stepped"), 13);
+}
+
 // The elements of a global fixed-size array, through the address its header holds, and
 // their count (the array starts empty).
 template <typename T>

@@ -270,19 +270,6 @@ Harness_Run harness_run(const Harness_Program& program, Harness_Registers in, b8
 
 //~ Compiled layer images
 
-// The pointers a relocation table names get the address of the table's area added, as the
-// loader does.
-static void apply_image_relocations(u8* image, u32 offset, u32 count, u8* target_area) {
-    Compiled_Layer_Header* h = (Compiled_Layer_Header*)image;
-    for (u32 i = 0; i < count; i++) {
-        u8* row = image + offset + (u64)i * LAYER_RELOCATION_ROW_SIZE;
-        u8* holder = image + (row[LAYER_RELOCATION_AREA_OFFSET] == LAYER_AREA_GLOBAL_DATA ? h->global_data_offset
-                                                                                       : h->constant_data_offset);
-        u8* pointer = holder + load_u32(row);
-        store_u64(pointer, load_u64(pointer) + (u64)target_area);
-    }
-}
-
 b8 harness_load_image(const std::vector<u8>& image, Harness_Image* out) {
     *out = {};
     if (image.size() < sizeof(Compiled_Layer_Header)) return false;
@@ -296,16 +283,11 @@ b8 harness_load_image(const std::vector<u8>& image, Harness_Image* out) {
     mprotect(loaded, image_pages, PROT_READ | PROT_WRITE | PROT_EXEC);
     mprotect(stack_low, HARNESS_STACK_SIZE, PROT_READ | PROT_WRITE);
     memcpy(loaded, image.data(), image.size());
-    Compiled_Layer_Header* h = (Compiled_Layer_Header*)loaded;
-    apply_image_relocations(loaded, h->constant_relocation_offset, h->constant_relocation_count,
-                            loaded + h->constant_data_offset);
-    apply_image_relocations(loaded, h->global_relocation_offset, h->global_relocation_count,
-                            loaded + h->global_data_offset);
-    u8* code = loaded + h->code_offset;
-    for (u32 i = 0; i < h->foreign_call_slot_count; i++) {
-        store_u64(code + load_u64(loaded + h->foreign_call_slot_offset + (u64)i * sizeof(Foreign_Call_Slot)),
-                  (u64)&harness_dispatcher);
+    if (check_layer_image(loaded, image.size())) {
+        munmap(mapping, size);
+        return false;
     }
+    rebase_layer_image(loaded, (u64)&harness_dispatcher);
     *out = Harness_Image{mapping, size, loaded, stack_low + HARNESS_STACK_SIZE};
     return true;
 }

@@ -124,8 +124,8 @@ std::string harness_changed_registers(const Harness_Registers& before, const Har
 //~ Compiled layer images
 
 // An image loaded as the loader does: read into memory of its own (writable and
-// executable, as the editor maps it), its relocation tables applied, the foreign-call slots
-// aimed at harness_dispatcher; a stack of its own lies beyond a guard.
+// executable, as the editor maps it), checked, rebased with the foreign-call slots aimed at
+// harness_dispatcher; a stack of its own lies beyond a guard.
 struct Harness_Image {
     u8* mapping;
     u64 mapping_size;
@@ -133,7 +133,8 @@ struct Harness_Image {
     u8* stack_top;
 };
 
-b8 harness_load_image(const std::vector<u8>& image, Harness_Image* loaded);  // false when it cannot
+b8 harness_load_image(const std::vector<u8>& image, Harness_Image* loaded);
+// False when the image is one the loader would refuse, or memory cannot be mapped.
 void harness_unload_image(Harness_Image* loaded);
 
 u8* harness_image_entry(const Harness_Image* loaded, u8 entry_flag);

@@ -1,11 +1,11 @@
 // Random programs of integer arithmetic, if chains, while and for loops, switches,
-// levelled break and continue, deferred blocks, inline expansions with their returns and
-// foreign calls (which keep only the machine registers their live masks name), written as
-// source, compiled by the front end to linked bytecode and run by a small interpreter over
-// the registers where placement put them (machine registers and stack slots). The globals
-// must end as the program, evaluated directly, leaves them: a lifetime cut short lets a
-// later value take a live register's place, a jump aimed wrong runs the wrong code, and
-// both give other results.
+// levelled break and continue, deferred blocks, sub-programs called or expanded inline with
+// their returns, and foreign calls (which keep only the machine registers their live masks
+// name), written as source, compiled by the front end to linked bytecode and run by a small
+// interpreter over the registers where placement put them (machine registers and stack
+// slots). The globals must end as the program, evaluated directly, leaves them: a lifetime
+// cut short lets a later value take a live register's place, a jump aimed wrong runs the
+// wrong code, and both give other results.
 #include <gtest/gtest.h>
 
 #include <iostream>
@@ -59,10 +59,11 @@ struct Stmt {
     bool has_default = false;
 };
 
-// An #inline sub-program of two parameters; it changes only its own locals, so a call
-// is a value whatever the order of evaluation.
+// A sub-program of two parameters, expanded inline or called; it changes only its own
+// locals, so a call is a value whatever the order of evaluation.
 struct Sub {
     int a, b;
+    bool is_inline;
     Block body;  // ends with its return
 };
 
@@ -335,7 +336,8 @@ struct Writer {
         out << "$go_left: () = #import;\n";
         for (size_t k = 0; k < program.subs.size(); k++) {
             const Sub& sub = program.subs[k];
-            out << "$f" << k << ": (" << name(sub.a) << ": s64, " << name(sub.b) << ": s64) -> s64 = #inline ";
+            out << "$f" << k << ": (" << name(sub.a) << ": s64, " << name(sub.b) << ": s64) -> s64 = "
+                << (sub.is_inline ? "#inline " : "");
             open(sub.body, 0);
             out << ";\n";
         }
@@ -484,6 +486,8 @@ struct Machine {
     std::vector<u8> frame, globals;
     u64 left = 0, right = 0;  // the last comparison, cut to its size
     u32 compare_size = 8;
+    u8* block = nullptr;  // the argument block of the sub-program running
+    u32 depth = 0;
     std::string fault;
 
     // The octets a register names: its place, after the offsets of every view on the way.
@@ -491,6 +495,8 @@ struct Machine {
         Register* r = get_register(id);
         if (!r) return nullptr;
         *size = r->size;
+        // A scalar result goes to RAX; the parameters lie in the caller's argument block.
+        if (r->return_register == RETURN_REGISTER_RAX) return *size <= 8 ? (u8*)&gp[0] : nullptr;
         u64 offset = 0;
         while (r && r->kind == REGISTER_VIEW) {
             offset += r->view_offset;
@@ -500,6 +506,7 @@ struct Machine {
         if (r->kind == REGISTER_GLOBAL_DATA) {
             return r->data_offset + offset + *size <= globals.size() ? &globals[r->data_offset + offset] : nullptr;
         }
+        if (r->kind == REGISTER_CALL_DATA) return block ? block + r->data_offset + offset : nullptr;
         if (r->kind != REGISTER_LOCAL) return nullptr;
         if (r->in_machine_register) {
             if (r->machine_class != MACHINE_CLASS_INTEGER || offset + *size > 8) return nullptr;
@@ -585,6 +592,39 @@ struct Machine {
         return 0;
     }
 
+    // The callee runs on a frame of its own and keeps the caller's machine registers, as its
+    // code saves those it uses; a scalar result comes back in RAX.
+    bool call(Bytecode_Instruction* i, u32 at) {
+        u32 target = (u32)((s64)at + (s64)i->callee / (s64)BYTECODE_INSTRUCTION_SIZE);
+        Scope* callee = nullptr;
+        Dynamic_Array* list = &global_compiler_state.sub_programs;
+        for (u32 k = 0; k < list->count; k++) {
+            Scope* body = ((Sub_Program**)list->data)[k]->body_scope;
+            if (body->first_bytecode_index == target) callee = body;
+        }
+        if (!callee || depth == 8) {
+            fault = "a call of no body at record " + std::to_string(at);
+            return false;
+        }
+        u32 size = 0;
+        u8* arguments = (i->call_flags & CALL_ARGUMENT_BLOCK) ? place(i->call.call_data, &size) : nullptr;
+        u64 saved_gp[16];
+        memcpy(saved_gp, gp, sizeof(gp));
+        std::vector<u8> saved_frame(callee->stack_size + 16, 0xCD);
+        saved_frame.swap(frame);
+        u8* saved_block = block;
+        block = arguments;
+        depth++;
+        bool ok = run(callee->first_bytecode_index, callee->end_bytecode_index);
+        depth--;
+        u64 result = gp[0];
+        memcpy(gp, saved_gp, sizeof(gp));
+        frame.swap(saved_frame);
+        block = saved_block;
+        if (ok && (i->call_flags & CALL_SCALAR_RETURN)) write(i->call.return_value, result);
+        return ok && fault.empty();
+    }
+
     // Runs the body from its first record to its return; false with a fault.
     bool run(u32 first, u32 end) {
         u32 at = first;
@@ -601,6 +641,9 @@ struct Machine {
                 case BYTECODE_COPY_ARGUMENTS_ADDRESS:
                 case BYTECODE_DEBUG_BREAK: break;
                 case BYTECODE_RETURN: return fault.empty();
+                case BYTECODE_CALL:
+                    if (!call(i, at)) return false;
+                    break;
                 case BYTECODE_FOREIGN_CALL:
                     // The editor keeps only the machine registers the call's mask says are live.
                     for (u32 n = 0; n < 16; n++) {
@@ -686,6 +729,7 @@ TEST(RandomPrograms, RunAsTheyAreWritten) {
         for (u32 n = generator.draw(3); n > 0; n--) {
             // Each body starts with a local of its own to change, and ends with a return.
             Sub sub;
+            sub.is_inline = generator.draw(2);
             sub.a = generator.add_variable('a', false);
             sub.b = generator.add_variable('b', false);
             generator.in_sub = true;

@@ -64,7 +64,7 @@ TEST(Calls, RecursiveExpansionEndsInOneReport) {
     }
 }
 
-TEST(Calls, InlineExpansionsAreCountedPerCompile) {
+TEST(Calls, ExpansionsAndInstancesAreCountedPerCompile) {
     Scratch_Directory dir;
     // g is parsed on its first use, after the compile: its three expansions meet the cap.
     std::string path = dir.write("custom.8", "$f: () = #inline { };\n$g: () = { f(); f(); f(); };\n#on_load { f(); }\n");
@@ -79,6 +79,17 @@ TEST(Calls, InlineExpansionsAreCountedPerCompile) {
     // The next compile counts from 0 again.
     ASSERT_TRUE(compile_test_file(path));
     EXPECT_EQ(call_limits.inline_count, 1u);
+    free_compiler_state();
+
+    // Instances likewise: a call of one already made makes none.
+    path = dir.write("custom.8", "$f: ($N: u32) = { };\n$g: () = { f(1); f(2); f(1); f(3); };\n#on_load { f(1); }\n");
+    ASSERT_TRUE(compile_test_file(path)) << testing::PrintToString(compile_error_messages());
+    EXPECT_EQ(call_limits.instance_count, 1u);
+    call_limits.instance_count = POLYMORPHIC_INSTANCE_COUNT_LIMIT - 1;
+    EXPECT_EQ(get_identifier_with_error(global_compiler_state.global_scope, find_token("g"), 0), nullptr);
+    EXPECT_EQ(compile_error_messages(),
+              std::vector<std::string>{"This layer makes more than 10,000 instances of polymorphic sub-programs."});
+    EXPECT_EQ(get_compile_error(0)->column, 30u) << "the bracket of f(3)";
     free_compiler_state();
 }
 

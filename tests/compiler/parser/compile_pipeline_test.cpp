@@ -170,3 +170,25 @@ TEST(CompilePipeline, RepeatedCompiles) {
         }
     }
 }
+
+// What a sub-program's compile leaves in the temporary memory must not grow with their
+// number: a layer of many sub-programs would run out of it.
+TEST(CompilePipeline, ManySubProgramsKeepTheTemporaryMemory) {
+    Scratch_Directory dir;
+    auto tmp_after_compiling = [&](int count) {
+        std::string source = "#on_load {\n    total: s64;\n";
+        std::string declarations;
+        for (int i = 0; i < count; i++) {
+            std::string n = std::to_string(i);
+            declarations += "$sub_" + n + ": (a: s64, b: s64) -> s64 = {\n    c: s64 = a + b;\n    return c;\n};\n";
+            source += "    total += sub_" + n + "(1, 2);\n";
+        }
+        std::string path = dir.write("custom.8", declarations + source + "}\n");
+        EXPECT_TRUE(compile_test_file(path)) << testing::PrintToString(compile_error_messages());
+        u64 used = tmp_get_used();
+        free_compiler_state();
+        return used;
+    };
+    u64 few = tmp_after_compiling(50), many = tmp_after_compiling(250);
+    EXPECT_LT(many - few, 200u * 16) << "octets left per sub-program: " << (many - few) / 200;
+}
