@@ -73,6 +73,12 @@ bool session_lives(int session) {
     return false;
 }
 
+// The child makes its session itself, a moment after the fork.
+bool wait_for_session(int session) {
+    for (int i = 0; i < 5000 && !session_lives(session); i++) usleep(1000);
+    return session_lives(session);
+}
+
 Editor_File* make_input_line() {
     Editor_File* line = add_a_file();
     atomic_or_u16(&line->flags, FILE_SINGLE_LINE | FILE_NO_SYNTAX);
@@ -325,9 +331,7 @@ TEST_F(TerminalRoutinesThreads, KillCurrentTerminalProcessEndsOnlyTheCurrentTerm
         ASSERT_NE(block, nullptr);
         int session = running->terminal->process_id;
         ASSERT_GT(session, 0);
-        // The child makes its session after the fork returns here.
-        for (int i = 0; i < 10000 && !session_lives(session); i++) usleep(1000);
-        ASSERT_TRUE(session_lives(session));
+        ASSERT_TRUE(wait_for_session(session));
         current_tab_index = (u32)tabs.count;
         if (c.current < tabs.count) set_current_tab(c.current, true);
 

@@ -53,6 +53,8 @@ Pixel shipped_text_colour() {
 }
 
 struct Terminal_Session : Editor_Session {
+    Terminal_Session() { font = FONT; }
+
     float header_top() const { return bar_height(); }                      // the running command or the directory
     float input_top() const { return bar_height() + 1.5f * FONT; }
     float history_top() const { return input_top() + LINE; }
@@ -133,21 +135,7 @@ struct Terminal_Session : Editor_Session {
     }
 };
 
-struct Terminal_X_Test : ::testing::Test {
-    Terminal_Session s;
-    std::string files;
-
-    void SetUp() override {
-        s.install = install_editor();
-        s.font = FONT;
-        files = make_scratch_directory();
-        ASSERT_TRUE(s.start_xvfb()) << "Xvfb did not start";
-    }
-    void TearDown() override {
-        remove_scratch_directory(s.install);
-        remove_scratch_directory(files);
-    }
-};
+using Terminal_X_Test = Editor_X_Test<Terminal_Session>;
 
 }  // namespace
 

@@ -126,3 +126,21 @@ struct Editor_Session : X_Session {
         return newest.empty() ? "" : read_test_file(newest);
     }
 };
+
+// A test with its own X server, a scratch installation of the program and a scratch
+// directory of files.
+template <typename Session>
+struct Editor_X_Test : ::testing::Test {
+    Session s;
+    std::string files;
+
+    void SetUp() override {
+        s.install = install_editor();
+        files = make_scratch_directory();
+        ASSERT_TRUE(s.start_xvfb()) << "Xvfb did not start";
+    }
+    void TearDown() override {
+        remove_scratch_directory(s.install);
+        remove_scratch_directory(files);
+    }
+};

@@ -20,20 +20,7 @@ const float GAP = 0.4f * FONT, BAR_HEIGHT = 1.5f * FONT, TAB_WIDTH = 10 * FONT;
 float icon_x(int slot) { return slot * (FONT + GAP) + FONT / 2; }
 float icon_y() { return BAR_HEIGHT / 2; }
 
-struct Quarn_X_Test : ::testing::Test {
-    Editor_Session s;
-    std::string files;
-
-    void SetUp() override {
-        s.install = install_editor();
-        files = make_scratch_directory();
-        ASSERT_TRUE(s.start_xvfb()) << "Xvfb did not start";
-    }
-    void TearDown() override {
-        remove_scratch_directory(s.install);
-        remove_scratch_directory(files);
-    }
-};
+using Quarn_X_Test = Editor_X_Test<Editor_Session>;
 
 }  // namespace
 
