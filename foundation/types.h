@@ -67,3 +67,7 @@ inline u8 atomic_or_u8(u8* byte, u8 bits) { return __atomic_fetch_or(byte, bits,
 inline u8 atomic_and_u8(u8* byte, u8 bits) { return __atomic_fetch_and(byte, bits, __ATOMIC_ACQ_REL); }
 inline u8 atomic_load_u8(u8* byte) { return __atomic_load_n(byte, __ATOMIC_ACQUIRE); }
 inline void atomic_store_u8(u8* byte, u8 value) { __atomic_store_n(byte, value, __ATOMIC_RELEASE); }
+
+// A 64-bit real and its octets, as constants and compiled code hold them.
+inline f64 real_of(u64 bits) { return __builtin_bit_cast(f64, bits); }
+inline u64 bits_of(f64 real) { return __builtin_bit_cast(u64, real); }

@@ -50,11 +50,6 @@ char* get_bytecode_register_info(Register_Id id) { return get_register_text(id, 
 
 static char* operand(Register_Id id) { return get_bytecode_register_info(id); }
 
-static f64 to_f64(u64 bits) {
-    f64 value;
-    memcpy(&value, &bits, sizeof(value));
-    return value;
-}
 
 static char* get_operand_text(Bytecode_Instruction* i) {
     u8 k = i->kind;
@@ -129,7 +124,7 @@ static char* get_operand_text(Bytecode_Instruction* i) {
             return tcstring("[%s], [%s] | size stored in %s", operand(i->operand_a), operand(i->operand_b),
                             operand(i->compare.size_register));
         case BYTECODE_FLOAT_COMPARE_TO_CONSTANT:
-            return tcstring("%s, %f", operand(i->operand_a), to_f64(i->compare_to_constant.immediate));
+            return tcstring("%s, %f", operand(i->operand_a), real_of(i->compare_to_constant.immediate));
         case BYTECODE_STORE_COMPARE_RESULT:
             return tcstring("%s, %s", operand(i->operand_a), operator_to_c_string(i->store_compare_result.operator_bit));
     }

@@ -9,18 +9,6 @@
 
 static Identifier* get_basic_type(Basic_Type_Slot slot) { return global_compiler_state.basic_types[slot]; }
 
-static f64 real_of(u64 bits) {
-    f64 real;
-    memcpy(&real, &bits, sizeof(real));
-    return real;
-}
-
-static u64 bits_of(f64 real) {
-    u64 bits;
-    memcpy(&bits, &real, sizeof(bits));
-    return bits;
-}
-
 static Value* fail(Value* out) {
     out->constant.mask = 0;
     out->kind = 0;

@@ -2,6 +2,7 @@
 # and its exit status with NAME.expect. The owner of each local in the listing is an address
 # ("(0x3a9f40-2) SB"), which moves from run to run: owners are numbered by their first
 # appearance instead ("(#1-2) SB"). With UPDATE set, writes NAME.expect instead.
+include(${CMAKE_CURRENT_LIST_DIR}/../compare_expected.cmake)
 set(listing ${OUTPUT_DIR}/${NAME}.listing)
 file(REMOVE ${listing})
 execute_process(COMMAND ${QUARNC} --front --listing ${listing} ${NAME}.8 WORKING_DIRECTORY ${CASES}
@@ -22,13 +23,4 @@ get_filename_component(real ${CASES} REALPATH)
 string(REPLACE "${real}" "<DIR>" output "${output}")
 set(actual "${text}== quarnc\n${output}${errors}exit status: ${status}\n")
 
-if(UPDATE)
-    file(WRITE ${CASES}/${NAME}.expect "${actual}")
-    return()
-endif()
-file(READ ${CASES}/${NAME}.expect expected)
-if(NOT actual STREQUAL expected)
-    file(WRITE ${OUTPUT_DIR}/${NAME}.expect.actual "${actual}")
-    execute_process(COMMAND diff -u ${CASES}/${NAME}.expect ${OUTPUT_DIR}/${NAME}.expect.actual)
-    message(FATAL_ERROR "quarnc --listing on case ${NAME} differs from ${NAME}.expect")
-endif()
+compare_with_expected("${actual}" ${NAME}.expect "quarnc --listing on case ${NAME} differs from ${NAME}.expect")

@@ -2,20 +2,12 @@
 # is given, and compares its output and exit status with the case's .expect file; when the
 # case also has a .errors file, plain quarnc is compared with that. With UPDATE set, writes
 # the expected files instead.
+include(${CMAKE_CURRENT_LIST_DIR}/../compare_expected.cmake)
 function(compare_quarnc_output arguments expected_file)
     execute_process(COMMAND ${QUARNC} ${arguments} ${NAME}.8 WORKING_DIRECTORY ${CASES}
                     OUTPUT_VARIABLE output ERROR_VARIABLE errors RESULT_VARIABLE status)
     set(actual "${output}exit status: ${status}\n")
-    if(UPDATE)
-        file(WRITE ${CASES}/${expected_file} "${actual}")
-        return()
-    endif()
-    file(READ ${CASES}/${expected_file} expected)
-    if(NOT actual STREQUAL expected)
-        file(WRITE ${OUTPUT_DIR}/${expected_file}.actual "${actual}")
-        execute_process(COMMAND diff -u ${CASES}/${expected_file} ${OUTPUT_DIR}/${expected_file}.actual)
-        message(FATAL_ERROR "quarnc ${arguments} ${NAME}.8 differs from ${expected_file} ${errors}")
-    endif()
+    compare_with_expected("${actual}" ${expected_file} "quarnc ${arguments} ${NAME}.8 differs from ${expected_file} ${errors}")
 endfunction()
 
 if(NOT MODE)

@@ -40,18 +40,6 @@ static Folded fold_text(const std::string& text, const std::string& declarations
     return folded;
 }
 
-static f64 real_of(u64 bits) {
-    f64 real;
-    memcpy(&real, &bits, sizeof(real));
-    return real;
-}
-
-static u64 bits_of(f64 real) {
-    u64 bits;
-    memcpy(&bits, &real, sizeof(bits));
-    return bits;
-}
-
 //~ Cases written out
 
 enum Expected_Class : u8 { UNSIGNED, SIGNED, REAL, STRING, B8, TYPED_U8, TYPED_S8, TYPED_S32, TYPED_F32 };

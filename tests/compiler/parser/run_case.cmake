@@ -10,6 +10,7 @@
 #   sources) or are `--front --preparse --ir NAME.8`, run in the cases folder.
 # The folder a case ran in prints as <DIR>, so the expected files hold no machine's paths.
 # With UPDATE set, writes NAME.expect instead.
+include(${CMAKE_CURRENT_LIST_DIR}/../compare_expected.cmake)
 function(run_quarnc directory arguments result)
     execute_process(COMMAND ${QUARNC} ${arguments} WORKING_DIRECTORY ${directory}
                     OUTPUT_VARIABLE output ERROR_VARIABLE errors RESULT_VARIABLE status)
@@ -71,13 +72,4 @@ else()
     run_quarnc(${CASES} "${arguments}" actual)
 endif()
 
-if(UPDATE)
-    file(WRITE ${CASES}/${NAME}.expect "${actual}")
-    return()
-endif()
-file(READ ${CASES}/${NAME}.expect expected)
-if(NOT actual STREQUAL expected)
-    file(WRITE ${OUTPUT_DIR}/${NAME}.expect.actual "${actual}")
-    execute_process(COMMAND diff -u ${CASES}/${NAME}.expect ${OUTPUT_DIR}/${NAME}.expect.actual)
-    message(FATAL_ERROR "quarnc on case ${NAME} differs from ${NAME}.expect")
-endif()
+compare_with_expected("${actual}" ${NAME}.expect "quarnc on case ${NAME} differs from ${NAME}.expect")
