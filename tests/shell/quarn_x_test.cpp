@@ -301,16 +301,6 @@ TEST_F(Quarn_X_Test, TheOpenIconListsTheWorkingDirectory) {
 
 namespace {
 
-// The layer the build lays out beside the editor, with no image: the start compiles it.
-void install_shipped_layer(const std::string& directory) {
-    std::filesystem::path bin = std::filesystem::path(QUARN_EDITOR).parent_path();
-    std::filesystem::remove(directory + "/custom.8b");
-    for (const char* name : {"inject.8", "api.8", "custom.8", "syntax.8", "themes_latest.8"}) {
-        std::filesystem::copy_file(bin / name, std::filesystem::path(directory) / name,
-                                   std::filesystem::copy_options::overwrite_existing);
-    }
-}
-
 // The default theme's keyword colour and its text colour, as drawn (a glyph's core).
 bool is_keyword_colour(Pixel p) { return p.b > 200 && p.b > p.r + 60 && p.g > p.r + 20; }
 bool is_text_colour(Pixel p) { return p.r > 150 && abs(p.r - p.g) < 12 && abs(p.g - p.b) < 12; }
