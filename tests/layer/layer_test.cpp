@@ -1,7 +1,7 @@
 // The shipped layer's texts: api.8's key codes against the build's GLFW header, its #import
 // names against the runtime's routine table, every source and the probe layer through
-// quarnc's tokeniser, and the release files the build lays out beside the executables.
-// layer_conformance_test.cpp compiles them.
+// quarnc's tokeniser, the shipped folder through quarnc's compile, and the release files
+// the build lays out beside the executables. layer_conformance_test.cpp runs the probe.
 #include <gtest/gtest.h>
 #include <stdio.h>
 #include <sys/wait.h>
@@ -90,6 +90,18 @@ TEST(Layer, ImportsAreTheRoutineTable) {
     }
 }
 
+// What quarnc prints, stderr too, given one argument.
+std::string run_quarnc(const std::string& argument, int* status) {
+    std::string command = std::string("'") + QUARN_QUARNC + "' '" + argument + "' 2>&1";
+    FILE* run = popen(command.c_str(), "r");
+    if (!run) return "popen failed";
+    std::string output;
+    char buffer[4096];
+    for (size_t n; (n = fread(buffer, 1, sizeof(buffer), run)) > 0;) output.append(buffer, n);
+    *status = pclose(run);
+    return output;
+}
+
 // quarnc FILE prints the reports of tokenising; a clean source prints nothing.
 TEST(Layer, SourcesTokenise) {
     std::vector<std::string> sources;
@@ -101,16 +113,17 @@ TEST(Layer, SourcesTokenise) {
     ASSERT_GE(sources.size(), 6u);
     for (const std::string& source : sources) {
         SCOPED_TRACE(source);
-        std::string command = std::string("'") + QUARN_QUARNC + "' '" + source + "' 2>&1";
-        FILE* run = popen(command.c_str(), "r");
-        ASSERT_NE(run, nullptr);
-        std::string output;
-        char buffer[4096];
-        for (size_t n; (n = fread(buffer, 1, sizeof(buffer), run)) > 0;) output.append(buffer, n);
-        int status = pclose(run);
-        EXPECT_EQ(output, "");
+        int status = -1;
+        EXPECT_EQ(run_quarnc(source, &status), "");
         EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
     }
+}
+
+// quarnc DIR compiles the folder's custom.8 with its support sources, as the editor does.
+TEST(Layer, TheShippedFolderCompilesWithoutAReport) {
+    int status = -1;
+    EXPECT_EQ(run_quarnc(QUARN_LAYER_SOURCES, &status), "");
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
 }
 
 // Every file an update carries beside the programs lies beside the editor after a build.

@@ -308,7 +308,8 @@ bool is_text_colour(Pixel p) { return p.r > 150 && abs(p.r - p.g) < 12 && abs(p.
 struct Shipped_Layer_Test : Quarn_X_Test {
     void SetUp() override {
         Quarn_X_Test::SetUp();
-        install_shipped_layer(s.install);
+        install_shipped_layer(s.install, "");
+        s.font = SHIPPED_FONT;
     }
 
     // Opens the file (written first with the text) and waits for the layer's first frame.
@@ -320,10 +321,9 @@ struct Shipped_Layer_Test : Quarn_X_Test {
 
     // Each item is a key (xdotool's names, "ctrl+s") or, after "type:", text to type.
     void press(const std::vector<std::string>& keys) {
-        std::string window = std::to_string(s.window);
         for (const std::string& k : keys) {
-            if (k.starts_with("type:")) s.xdotool({"type", "--window", window, k.substr(5)});
-            else s.xdotool({"key", "--window", window, k});
+            if (k.starts_with("type:")) s.type(k.substr(5));
+            else s.key(k);
             usleep(80000);
         }
     }
@@ -345,8 +345,8 @@ TEST_F(Shipped_Layer_Test, TypingEnterTabAndSaveWithKeywordsColoured) {
     EXPECT_EQ(save_and_read("t.c", ""), "int x = 1;\n\ty");
 
     // The first line: "int" in the keyword colour, then "x" and the rest in the text colour.
-    int font = (int)(18.0f / 1000.0f * 768);
-    int top = (int)(1.5f * font), height = 2 * font, width = 400;
+    int font = (int)SHIPPED_FONT;
+    int top = (int)s.bar_height(), height = 2 * font, width = 400;
     int last_keyword = -1, first_text_after = -1;
     ASSERT_TRUE(s.eventually([&] {
         std::vector<Pixel> line = s.grab(0, top, width, height);
@@ -396,12 +396,15 @@ TEST_F(Shipped_Layer_Test, KeyFlows) {
     }
 }
 
-TEST_F(Shipped_Layer_Test, CtrlTabGoesBackToTheLastTab) {
+TEST_F(Shipped_Layer_Test, CtrlTabGoesBackToTheLastTabAndANewFileIsSavedByName) {
     open("a.txt", "a");
     press({"ctrl+n", "type:q", "ctrl+Tab", "type:X"});
     EXPECT_EQ(save_and_read("a.txt", "a"), "Xa") << "typed into a.txt, not the new file";
     press({"ctrl+Tab", "type:w", "ctrl+Tab", "type:Y"});
     EXPECT_EQ(save_and_read("a.txt", "Xa"), "XYa");
+    // The new file is saved through the file lister's "Save File" prompt.
+    press({"ctrl+Tab", "ctrl+s", "type:new.txt", "Return"});
+    EXPECT_TRUE(s.eventually([&] { return read_test_file(files + "/new.txt") == "qw"; })) << read_test_file(files + "/new.txt");
     EXPECT_EQ(s.close_window_and_wait(30), 0);
 }
 
@@ -430,7 +433,7 @@ namespace {
 struct Fixture_Layer_Test : Quarn_X_Test {
     void SetUp() override {
         Quarn_X_Test::SetUp();
-        install_shipped_layer(s.install);
+        install_shipped_layer(s.install, "");
     }
     void write_layer(const std::string& source) { write_test_file(s.install + "/custom.8", source); }
 
@@ -504,7 +507,7 @@ TEST_F(Fixture_Layer_Test, FaultyLayersAreReportedAndAFixLoads) {
         std::filesystem::remove(s.install + "/custom.8b");
         write_layer(f.source);
         ASSERT_TRUE(s.start_editor(files, {}));
-        s.xdotool({"key", "--window", std::to_string(s.window), "a"});  // for #events
+        s.key("a");  // for #events
         auto report = [&] { return count_pixels(s.grab(0, (int)BAR_HEIGHT + 2, 800, 120), is_bright); };
         EXPECT_TRUE(s.eventually([&] { return is_current_tab_colour(s.tab_pixel(bar_left, 0)) && report() > 100; }))
             << "the report, current";
