@@ -192,7 +192,7 @@ TEST_F(Panels_X_Test, OpenFileFiltersOpensListsAPathSegmentAndDeletes) {
 }
 
 TEST_F(Panels_X_Test, SearchFilesSearchAndGoToLineJumpAndAPressOutsideCloses) {
-    install_shipped_layer(s.install, "");
+    install_shipped_layer(s.install);
     std::string project = files + "/project", text;
     for (int i = 1; i <= 30; i++) {
         text += i == 5 ? "a quirk here\n" : i == 20 ? "the zebra is here\n" : "line " + std::to_string(i) + "\n";

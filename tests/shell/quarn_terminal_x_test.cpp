@@ -140,7 +140,7 @@ using Terminal_X_Test = Editor_X_Test<Terminal_Session>;
 }  // namespace
 
 TEST_F(Terminal_X_Test, ColoursKillsCdClearAndClosingTheWindow) {
-    install_shipped_layer(s.install, "");
+    install_shipped_layer(s.install);
     std::filesystem::create_directory(files + "/sub");
     ASSERT_TRUE(s.start_editor(files, {}));
     float bar_left = 3 * (FONT + 0.4f * FONT);  // new file, open file and new terminal: no save for a terminal

@@ -45,13 +45,14 @@ inline std::string install_editor() {
     return dir;
 }
 
-// The shipped sources beside the program, no image: the editor compiles them at start. The
+// The layer the build lays out beside the editor, with no image: the start compiles it. The
 // bindings go first in press_key, before the layer's own.
-inline void install_shipped_layer(const std::string& install, const std::string& bindings) {
+inline void install_shipped_layer(const std::string& install, const std::string& bindings = "") {
     std::filesystem::path bin = std::filesystem::path(QUARN_EDITOR).parent_path();
     std::filesystem::remove(install + "/custom.8b");
     for (const char* name : {"inject.8", "api.8", "syntax.8", "themes_latest.8"}) {
-        std::filesystem::copy_file(bin / name, std::filesystem::path(install) / name);
+        std::filesystem::copy_file(bin / name, std::filesystem::path(install) / name,
+                                   std::filesystem::copy_options::overwrite_existing);
     }
     std::string layer = read_test_file(bin / "custom.8");
     const std::string head = "$press_key: (key: u32, modifiers: u8, input: u8) = {\n";
