@@ -19,7 +19,7 @@
 #include <string>
 #include <vector>
 
-#include "tests/shell/x_windows.h"
+#include "tests/ui/x_windows.h"
 
 void bench_idle_frames(const char* file);  // bench_startup_frames.cpp
 

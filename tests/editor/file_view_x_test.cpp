@@ -23,41 +23,9 @@
 #include "tests/ui/x11_pixels.h"
 
 namespace {
-bool opened_the_driver = false;
-}
-
-// The OpenGL driver keeps blocks it never frees: a process that opened it goes without the
-// leak check. ctest runs every test in a process of its own, so the others keep it.
-extern "C" int __lsan_is_turned_off() { return opened_the_driver; }
-
-namespace {
 
 pid_t xvfb_pid = 0;
 const View_Geometry VIEW = {40, 50, 640, 450};
-
-bool start_xvfb() {
-    int fds[2];
-    if (pipe(fds) != 0) return false;
-    xvfb_pid = fork();
-    if (xvfb_pid == 0) {
-        close(fds[0]);
-        int null_fd = open("/dev/null", O_WRONLY);
-        dup2(null_fd, 1);
-        dup2(null_fd, 2);
-        std::string fd = std::to_string(fds[1]);
-        execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "1024x768x24", "-nolisten", "tcp", (char*)nullptr);
-        _exit(127);
-    }
-    close(fds[1]);
-    std::string display;
-    pollfd p = {fds[0], POLLIN, 0};
-    char c;
-    while (poll(&p, 1, 10000) == 1 && read(fds[0], &c, 1) == 1 && c != '\n') display += c;
-    close(fds[0]);
-    if (display.empty()) return false;
-    setenv("DISPLAY", (":" + display).c_str(), 1);
-    return true;
-}
 
 struct Rgb {
     int r, g, b;
@@ -66,8 +34,9 @@ struct Rgb {
 class File_View_X : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
-        ASSERT_TRUE(start_xvfb()) << "Xvfb did not start";
-        opened_the_driver = true;
+        xvfb_pid = start_xvfb_for_window_tests();
+        ASSERT_GT(xvfb_pid, 0) << "Xvfb did not start";
+        note_gl_driver_opened();
         ASSERT_TRUE(glfwInit());
         ASSERT_TRUE(create_window_with_callbacks(&window, 800, 600, "Quarn file view test"));
         ASSERT_TRUE(init_renderer(&window, window.width, window.height));
@@ -80,10 +49,7 @@ protected:
         if (window.handle) glfwDestroyWindow(window.handle);
         window.handle = nullptr;
         glfwTerminate();
-        if (xvfb_pid > 0) {
-            kill(xvfb_pid, SIGTERM);
-            waitpid(xvfb_pid, nullptr, 0);
-        }
+        stop_xvfb_for_window_tests(&xvfb_pid);
     }
     void SetUp() override {
         custom_layer.display_flags = 0;

@@ -12,7 +12,7 @@
 
 #include "tests/runtime/runtime_test_images.h"
 #include "tests/shell/shell_test_support.h"
-#include "tests/shell/x_windows.h"
+#include "tests/ui/x_windows.h"
 
 const char TITLE[] = "Quarn - v0.3.2";
 

@@ -16,14 +16,6 @@
 #include "tests/ui/x11_pixels.h"
 
 namespace {
-bool opened_the_driver = false;
-}
-
-// The OpenGL driver keeps blocks it never frees: a process that opened it goes without the
-// leak check. ctest runs every test in a process of its own, so the others keep it.
-extern "C" int __lsan_is_turned_off() { return opened_the_driver; }
-
-namespace {
 
 pid_t xvfb_pid = 0;
 const View_Rectangle VIEW = {40, 50, 640, 450};
@@ -43,7 +35,7 @@ protected:
     static void SetUpTestSuite() {
         xvfb_pid = start_xvfb_for_window_tests();
         ASSERT_GT(xvfb_pid, 0) << "Xvfb did not start";
-        opened_the_driver = true;
+        note_gl_driver_opened();
         ASSERT_TRUE(glfwInit());
         ASSERT_TRUE(create_window_with_callbacks(&window, 800, 600, "Quarn terminal view test"));
         ASSERT_TRUE(init_renderer(&window, window.width, window.height));
@@ -58,10 +50,7 @@ protected:
         if (window.handle) glfwDestroyWindow(window.handle);
         window.handle = nullptr;
         glfwTerminate();
-        if (xvfb_pid > 0) {
-            kill(xvfb_pid, SIGTERM);
-            waitpid(xvfb_pid, nullptr, 0);
-        }
+        stop_xvfb_for_window_tests(&xvfb_pid);
     }
     void SetUp() override { set_up_view_test(); }
 

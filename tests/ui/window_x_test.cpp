@@ -17,15 +17,6 @@
 #include "tests/ui/x11_pixels.h"
 
 namespace {
-bool opened_the_driver = false;
-}
-
-// The leak check at exit crashes now and then scanning the thread-local blocks the OpenGL
-// driver leaves behind, and the driver keeps blocks it never frees: a process that opened
-// it goes without. ctest runs every test in a process of its own, so the others keep it.
-extern "C" int __lsan_is_turned_off() { return opened_the_driver; }
-
-namespace {
 
 pid_t xvfb_pid = 0;
 
@@ -35,16 +26,11 @@ bool start_xvfb(const char* layout) {
     return system((std::string("setxkbmap ") + layout).c_str()) == 0;
 }
 
-void stop_xvfb() {
-    if (xvfb_pid <= 0) return;
-    kill(xvfb_pid, SIGTERM);
-    waitpid(xvfb_pid, nullptr, 0);
-    xvfb_pid = 0;
-}
+void stop_xvfb() { stop_xvfb_for_window_tests(&xvfb_pid); }
 
 // The window as start-up makes it: OpenGL 4.5 core, callbacks, renderer.
 bool open_window() {
-    opened_the_driver = true;
+    note_gl_driver_opened();
     if (!glfwInit()) return false;
     if (!create_window_with_callbacks(&window, 800, 600, "Quarn test")) return false;
     return init_renderer(&window, window.width, window.height);

@@ -8,8 +8,10 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <signal.h>
 #include <stdint.h>
 #include <stdlib.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <string>
@@ -40,6 +42,19 @@ pid_t start_xvfb_for_window_tests() {
     setenv("DISPLAY", (":" + display).c_str(), 1);
     return pid;
 }
+
+void stop_xvfb_for_window_tests(pid_t* pid) {
+    if (*pid <= 0) return;
+    kill(*pid, SIGTERM);
+    waitpid(*pid, nullptr, 0);
+    *pid = 0;
+}
+
+static bool opened_the_driver = false;
+
+void note_gl_driver_opened() { opened_the_driver = true; }
+
+extern "C" int __lsan_is_turned_off() { return opened_the_driver; }
 
 std::vector<uint32_t> read_x11_window_pixels(GLFWwindow* handle, uint32_t width, uint32_t height) {
     Display* display = glfwGetX11Display();

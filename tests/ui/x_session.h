@@ -23,6 +23,8 @@
 #include <string>
 #include <vector>
 
+#include "tests/ui/x_windows.h"
+
 
 inline double now_seconds() {
     timespec t;
@@ -252,17 +254,7 @@ struct X_Session {
         return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     }
 
-    void close_window() {
-        XEvent e = {};
-        e.xclient.type = ClientMessage;
-        e.xclient.window = window;
-        e.xclient.message_type = XInternAtom(x, "WM_PROTOCOLS", False);
-        e.xclient.format = 32;
-        e.xclient.data.l[0] = (long)XInternAtom(x, "WM_DELETE_WINDOW", False);
-        e.xclient.data.l[1] = CurrentTime;
-        XSendEvent(x, window, False, NoEventMask, &e);
-        XFlush(x);
-    }
+    void close_window() { ask_window_to_close(x, window); }
 };
 
 inline bool same(const std::vector<Pixel>& a, const std::vector<Pixel>& b) {

@@ -1,5 +1,5 @@
 // Finding a program's top-level window by its title and asking it to close as a window
-// manager would; for the tests and benches that start the editor under X. Needs only Xlib.
+// manager would; for the tests and benches that drive a window under X. Needs only Xlib.
 #pragma once
 
 #include <X11/Xlib.h>
