@@ -167,8 +167,12 @@ char* os_get_cpu_model_c_string() {
         u32 words[3] = {b, c, d};
         memcpy(text, words, 12);
     }
+    // Some processors pad the brand on the left, most on the right.
     s64 end = (s64)strnlen((char*)text, 63);
     while (end > 0 && is_blank(text[end - 1])) text[--end] = 0;
+    s64 start = 0;
+    while (start < end && is_blank(text[start])) start++;
+    memmove(text, text + start, (size_t)(end - start + 1));
     return (char*)text;
 }
 

@@ -35,7 +35,7 @@ void os_get_computer_info_from(Computer_Info* info, String root);
 // The same with every path under root ("" for the machine itself).
 
 char* os_get_cpu_model_c_string();
-// The processor's brand text from CPUID, trailing blanks cut, NUL-terminated in temporary
+// The processor's brand text from CPUID, blanks around it cut, NUL-terminated in temporary
 // memory. Without the brand leaves, the 12 octets the highest extended leaf gives.
 
 char* os_get_cpu_isa_c_string(u64 code);
