@@ -57,7 +57,7 @@ void run_main_loop() {
 void run_main_loop_iteration() {
     tmp_reset();
     u64 frame_start = os_get_monotonic_microseconds();
-    window.event_count = 0;
+    window_start_events(&window);
     if (ui_flags & UI_KEEP_RUNNING) glfwPollEvents();
     else glfwWaitEvents();
 

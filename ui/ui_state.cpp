@@ -106,12 +106,41 @@ void ui_begin_frame() {
     ui_begin_frame_with_mouse(mouse);
 }
 
+// A press lands where it was made, not where the pointer has moved since: the frame takes
+// the place of its first button event that knows one. Button events made elsewhere wait for
+// the next frame with everything after them, so a drag's press and release that came in
+// together are still two places.
+static v2 take_events_at_one_place(Window_State* w, v2 mouse) {
+    Window_Event* first = nullptr;
+    for (u32 i = 0; i < w->event_count; i++) {
+        Window_Event* e = &w->events[i];
+        if (e->kind != WINDOW_EVENT_MOUSE_BUTTON || !e->has_pointer) continue;
+        if (!first) {
+            first = e;
+            continue;
+        }
+        if (e->pointer_x == first->pointer_x && e->pointer_y == first->pointer_y) continue;
+        // Resizes and close requests were handled with the whole queue.
+        for (u32 j = i; j < w->event_count; j++) {
+            if (w->events[j].kind == WINDOW_EVENT_WINDOW_CHANGE || w->kept_event_count >= WINDOW_EVENT_CAPACITY) continue;
+            w->kept_events[w->kept_event_count++] = w->events[j];
+        }
+        w->event_count = (u16)i;
+        break;
+    }
+    if (!first) return mouse;
+    v2 place = v2{first->pointer_x, first->pointer_y};
+    if (w->kept_event_count || place.x != mouse.x || place.y != mouse.y) ui_flags |= UI_KEEP_RUNNING;
+    return place;
+}
+
 void ui_begin_frame_with_mouse(v2 mouse) {
     ui_flags &= (u8)~UI_KEEP_RUNNING;
     ui_current_layer = 0;
     ui_cursor_was_set_this_frame = 0;
     ui_mouse_position = mouse;
     if (!ui_window) return;
+    ui_mouse_position = take_events_at_one_place(ui_window, mouse);
     for (u32 i = 0; i < ui_window->event_count; i++) {
         Window_Event* e = &ui_window->events[i];
         if (e->kind != WINDOW_EVENT_MOUSE_BUTTON) continue;

@@ -32,7 +32,7 @@ struct GLFWcursor;
 extern u8 ui_flags;
 extern u8 ui_current_layer;   // 0 at the start of every frame
 extern u8 ui_layer_in_focus;  // set by the views that open panels
-extern v2 ui_mouse_position;  // window pixels, y downwards, read once at the start of the frame
+extern v2 ui_mouse_position;  // window pixels, y downwards, set once at the start of the frame
 extern v2 ui_previous_mouse_position;
 extern u8 ui_cursor_was_set_this_frame;
 extern u8 ui_current_cursor_type;
@@ -63,8 +63,11 @@ void ui_destroy_cursors();
 void ui_begin_frame();
 // Reads the mouse position from GLFW, then ui_begin_frame_with_mouse.
 void ui_begin_frame_with_mouse(v2 mouse);
-// Starts the frame's UI state at a given mouse position: layer 0, no cursor chosen, no
-// request for another frame, the left button held as the queued presses and releases say.
+// Starts the frame's UI state with the pointer where it is now: layer 0, no cursor chosen,
+// no request for another frame, the left button held as the queued presses and releases
+// say. A frame with button events that know their place takes the first one's place, and
+// leaves button events made elsewhere (and what followed them) to the next frame, which it
+// asks for at once, as it does when the pointer has moved on since.
 
 void ui_end_frame();
 // Chooses the edge cursor when no widget chose one, and remembers the mouse position.

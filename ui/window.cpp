@@ -85,6 +85,14 @@ void window_handle_key(Window_State* w, int key, int action, int mods, const cha
     }
 }
 
+static void push_button_event(Window_State* w, u32 bits, u8 modifiers) {
+    Window_Event* e = window_push_input_event(w, WINDOW_EVENT_MOUSE_BUTTON, bits, modifiers);
+    if (!e || !w->pointer_known) return;
+    e->has_pointer = true;
+    e->pointer_x = w->pointer_x;
+    e->pointer_y = w->pointer_y;
+}
+
 void window_handle_mouse_button(Window_State* w, int button, int action, int mods, u64 now_microseconds) {
     u32 bits = 0;
     if (button == GLFW_MOUSE_BUTTON_LEFT) bits = action == GLFW_PRESS ? MOUSE_LEFT_PRESS : MOUSE_LEFT_RELEASE;
@@ -94,14 +102,18 @@ void window_handle_mouse_button(Window_State* w, int button, int action, int mod
 
     // The modifiers GLFW gives with the button are the ones held at the click.
     u8 modifiers = window_modifiers_from_glfw(mods);
-    window_push_input_event(w, WINDOW_EVENT_MOUSE_BUTTON, bits, modifiers);
+    push_button_event(w, bits, modifiers);
     if (bits == MOUSE_LEFT_PRESS) {
         f32 milliseconds = (f32)(now_microseconds - w->last_left_press_time) / 1000.0f;
-        if (milliseconds < DOUBLE_CLICK_MILLISECONDS) {
-            window_push_input_event(w, WINDOW_EVENT_MOUSE_BUTTON, MOUSE_DOUBLE_CLICK, modifiers);
-        }
+        if (milliseconds < DOUBLE_CLICK_MILLISECONDS) push_button_event(w, MOUSE_DOUBLE_CLICK, modifiers);
         w->last_left_press_time = now_microseconds;
     }
+}
+
+void window_handle_pointer_motion(Window_State* w, f64 x, f64 y) {
+    w->pointer_known = true;
+    w->pointer_x = (f32)x;
+    w->pointer_y = (f32)y;
 }
 
 void window_handle_character(Window_State* w, u32 code_point) {
@@ -116,6 +128,12 @@ void window_handle_scroll(Window_State* w, f64 y) {
 void window_handle_focus(Window_State* w, b8 focused) {
     // A modifier released while another window had the focus must not stay held here.
     if (!focused) w->modifiers &= (u8)~(MODIFIER_CONTROL | MODIFIER_ALT | MODIFIER_SHIFT);
+}
+
+void window_start_events(Window_State* w) {
+    memcpy(w->events, w->kept_events, w->kept_event_count * sizeof(Window_Event));
+    w->event_count = w->kept_event_count;
+    w->kept_event_count = 0;
 }
 
 void window_handle_resize(Window_State* w, u32 width, u32 height) {
@@ -136,7 +154,19 @@ void glfw_character_callback(GLFWwindow* handle, unsigned int codepoint) {
 }
 
 void glfw_mouse_button_callback(GLFWwindow* handle, int button, int action, int mods) {
-    window_handle_mouse_button(get_window_state(handle), button, action, mods, os_get_monotonic_microseconds());
+    Window_State* w = get_window_state(handle);
+    // A press before any motion (the pointer stood in the window when it opened) asks the
+    // server once; from then on the motions keep the place.
+    if (!w->pointer_known) {
+        f64 x = 0, y = 0;
+        glfwGetCursorPos(handle, &x, &y);
+        window_handle_pointer_motion(w, x, y);
+    }
+    window_handle_mouse_button(w, button, action, mods, os_get_monotonic_microseconds());
+}
+
+void glfw_pointer_motion_callback(GLFWwindow* handle, double x, double y) {
+    window_handle_pointer_motion(get_window_state(handle), x, y);
 }
 
 void glfw_mouse_scroll_callback(GLFWwindow* handle, double x, double y) {
@@ -172,6 +202,7 @@ b8 create_window_with_callbacks(Window_State* w, u32 width, u32 height, const ch
     glfwSetCharCallback(w->handle, glfw_character_callback);
     glfwSetMouseButtonCallback(w->handle, glfw_mouse_button_callback);
     glfwSetScrollCallback(w->handle, glfw_mouse_scroll_callback);
+    glfwSetCursorPosCallback(w->handle, glfw_pointer_motion_callback);
     glfwSetWindowFocusCallback(w->handle, glfw_focus_callback);
     glfwSetFramebufferSizeCallback(w->handle, glfw_resize_callback);
     glfwSetWindowCloseCallback(w->handle, glfw_close_callback);

@@ -55,8 +55,12 @@ struct Window_Event {
     };
     u8 modifiers;
     u8 kind;
+    u8 has_pointer;  // a button event that knows where the pointer was
+    u8 unused;
+    f32 pointer_x;  // the pointer at the button event, window pixels, y downwards
+    f32 pointer_y;
 };
-static_assert(sizeof(Window_Event) == 8);
+static_assert(sizeof(Window_Event) == 16);
 
 struct Window_State {
     GLFWwindow* handle;
@@ -64,8 +68,16 @@ struct Window_State {
     u32 height;
     Window_Event events[WINDOW_EVENT_CAPACITY];
     u16 event_count;
+    // Events a frame left for the next one (button events at another place than its own).
+    Window_Event kept_events[WINDOW_EVENT_CAPACITY];
+    u16 kept_event_count;
     u64 last_left_press_time;  // microseconds of the monotonic clock
     u8 modifiers;              // held now: the last key's, with a modifier key's own bit set or cleared
+    // The pointer as the motions reported so far leave it: in order with the buttons, where
+    // asking the X server now gives where it is after every event not yet handled.
+    b8 pointer_known;
+    f32 pointer_x;
+    f32 pointer_y;
 };
 
 extern Window_State window;
@@ -76,6 +88,7 @@ void glfw_key_callback(GLFWwindow* handle, int key, int scancode, int action, in
 void glfw_character_callback(GLFWwindow* handle, unsigned int codepoint);
 void glfw_mouse_button_callback(GLFWwindow* handle, int button, int action, int mods);
 void glfw_mouse_scroll_callback(GLFWwindow* handle, double x, double y);
+void glfw_pointer_motion_callback(GLFWwindow* handle, double x, double y);
 void glfw_focus_callback(GLFWwindow* handle, int focused);
 void glfw_resize_callback(GLFWwindow* handle, int width, int height);  // framebuffer size
 void glfw_close_callback(GLFWwindow* handle);
@@ -101,10 +114,16 @@ void window_handle_key(Window_State* w, int key, int action, int mods, const cha
 
 void window_handle_character(Window_State* w, u32 code_point);
 void window_handle_mouse_button(Window_State* w, int button, int action, int mods, u64 now_microseconds);
-// The event carries the modifiers GLFW gives with the button.
+// The event carries the modifiers GLFW gives with the button, and the pointer's place when
+// it is known.
+void window_handle_pointer_motion(Window_State* w, f64 x, f64 y);
 void window_handle_scroll(Window_State* w, f64 y);
 void window_handle_focus(Window_State* w, b8 focused);
 void window_handle_resize(Window_State* w, u32 width, u32 height);
+
+void window_start_events(Window_State* w);
+// Empties the queue for a new iteration's events, keeping at its front those the last frame
+// left for this one.
 
 
 //~ window.cpp: what other threads may know of the window. They never call GLFW themselves.

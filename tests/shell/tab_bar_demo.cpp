@@ -156,9 +156,11 @@ static void report(Tab_Bar_Geometry* g) {
 }
 
 void draw_and_update_editor(v2 position, v2 size) {
-    spin_lock(&commands_lock);
+    // While the frame leaves input for the next one, commands wait with it: "synced" means
+    // every X event sent before has been handled.
     std::vector<std::string> commands;
-    commands.swap(pending_commands);
+    spin_lock(&commands_lock);
+    if (window.kept_event_count == 0) commands.swap(pending_commands);
     spin_unlock(&commands_lock);
     for (const std::string& c : commands) apply_command(c);
 

@@ -18,6 +18,15 @@ Window_Event mouse_event(u32 buttons) {
     return e;
 }
 
+// A button event that knows where the pointer was.
+Window_Event mouse_event_at(u32 buttons, f32 x, f32 y) {
+    Window_Event e = mouse_event(buttons);
+    e.has_pointer = true;
+    e.pointer_x = x;
+    e.pointer_y = y;
+    return e;
+}
+
 Window_Event scroll_event(f32 amount) {
     Window_Event e = {};
     e.kind = WINDOW_EVENT_SCROLL;
@@ -213,6 +222,67 @@ TEST_F(UiState, LeftButtonHeldAcrossFrames) {
         EXPECT_EQ(ui_cursor_was_set_this_frame, 0);
         EXPECT_EQ(ui_mouse_position.x, 3);
         EXPECT_EQ(w.event_count, c.buttons.size());  // nothing is taken at the start of a frame
+    }
+}
+
+// A frame that lags behind the pointer still puts each press where it was made.
+TEST_F(UiState, PressesLandWhereTheyWereMade) {
+    const u32 PRESS = MOUSE_LEFT_PRESS, RELEASE = MOUSE_LEFT_RELEASE, DOUBLE = MOUSE_DOUBLE_CLICK;
+    Window_Event resize = {};
+    resize.kind = WINDOW_EVENT_WINDOW_CHANGE;
+    resize.changes = WINDOW_RESIZED;
+    struct Frame {
+        v2 mouse;                  // the pointer now
+        v2 place;                  // where the frame puts it
+        std::vector<u32> buttons;  // the frame's queue (0 for other events)
+        bool another_at_once;
+        bool held;
+    };
+    struct Case {
+        const char* name;
+        std::vector<Window_Event> queue;
+        std::vector<Frame> frames;  // then the queue the last one left, until it is empty
+    };
+    const Case cases[] = {
+        {"a press where the pointer still is", {mouse_event_at(PRESS, 5, 6)}, {{{5, 6}, {5, 6}, {PRESS}, false, true}}},
+        {"a press the pointer has left since: the next frame follows it",
+         {mouse_event_at(PRESS, 5, 6)},
+         {{{50, 60}, {5, 6}, {PRESS}, true, true}}},
+        {"a click at one place", {mouse_event_at(PRESS, 5, 6), mouse_event_at(RELEASE, 5, 6)},
+         {{{5, 6}, {5, 6}, {PRESS, RELEASE}, false, false}}},
+        {"a double click at its press's place",
+         {mouse_event_at(PRESS, 5, 6), mouse_event_at(DOUBLE, 5, 6)},
+         {{{9, 9}, {5, 6}, {PRESS, DOUBLE}, true, true}}},
+        {"a drag's press and release in one frame are two frames",
+         {mouse_event_at(PRESS, 5, 6), key_event('A'), mouse_event_at(RELEASE, 80, 6), key_event('B'), resize},
+         {{{80, 6}, {5, 6}, {PRESS, 0}, true, true}, {{80, 6}, {80, 6}, {RELEASE, 0}, false, false}}},
+        {"three places, three frames",
+         {mouse_event_at(PRESS, 1, 1), mouse_event_at(RELEASE, 2, 2), mouse_event_at(PRESS, 3, 3)},
+         {{{3, 3}, {1, 1}, {PRESS}, true, true},
+          {{3, 3}, {2, 2}, {RELEASE}, true, false},
+          {{3, 3}, {3, 3}, {PRESS}, false, true}}},
+        {"events that know no place take the pointer now", {mouse_event(PRESS), mouse_event(RELEASE)},
+         {{{7, 8}, {7, 8}, {PRESS, RELEASE}, false, false}}},
+        {"no button: the pointer now", {key_event('A')}, {{{7, 8}, {7, 8}, {0}, false, false}}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ui_flags = 0;
+        w.event_count = 0;
+        w.kept_event_count = 0;
+        for (const Window_Event& e : c.queue) w.events[w.event_count++] = e;
+        for (size_t i = 0; i < c.frames.size(); i++) {
+            SCOPED_TRACE("frame " + std::to_string(i));
+            const Frame& f = c.frames[i];
+            if (i > 0) window_start_events(&w);
+            ui_begin_frame_with_mouse(f.mouse);
+            EXPECT_EQ(ui_mouse_position.x, f.place.x);
+            EXPECT_EQ(ui_mouse_position.y, f.place.y);
+            EXPECT_EQ(queued_buttons(), f.buttons);
+            EXPECT_EQ((ui_flags & UI_KEEP_RUNNING) != 0, f.another_at_once);
+            EXPECT_EQ((ui_flags & UI_LEFT_BUTTON_HELD) != 0, f.held);
+        }
+        EXPECT_EQ(w.kept_event_count, 0) << "nothing left after the last frame";
     }
 }
 

@@ -94,7 +94,7 @@ int main() {
     u64 last_time = os_get_monotonic_microseconds();
     while (running) {
         tmp_reset();
-        window.event_count = 0;
+        window_start_events(&window);
         if (ui_flags & UI_KEEP_RUNNING) glfwPollEvents();
         else glfwWaitEvents();
 

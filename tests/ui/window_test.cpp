@@ -102,6 +102,32 @@ TEST(WindowEvents, MouseButtonsAndDoubleClicks) {
     EXPECT_EQ(w.last_left_press_time, 5 * SECOND + 599000);
 }
 
+// A button event keeps the pointer's place at its moment, as the motions before it left it.
+TEST(WindowEvents, ButtonsCarryThePointerOfTheirMoment) {
+    Window_State w = {};
+    window_handle_mouse_button(&w, GLFW_MOUSE_BUTTON_LEFT, GLFW_PRESS, 0, 1000000);  // no motion seen yet
+    window_handle_pointer_motion(&w, 10.5, 20);
+    window_handle_mouse_button(&w, GLFW_MOUSE_BUTTON_LEFT, GLFW_RELEASE, 0, 1050000);
+    window_handle_mouse_button(&w, GLFW_MOUSE_BUTTON_LEFT, GLFW_PRESS, 0, 1100000);  // and its double click
+    window_handle_pointer_motion(&w, 30, 40);
+    window_handle_pointer_motion(&w, 31, 41);
+    window_handle_mouse_button(&w, GLFW_MOUSE_BUTTON_RIGHT, GLFW_PRESS, 0, 2000000);
+    window_handle_character(&w, 'x');
+    struct Expected { u32 buttons; bool known; f32 x, y; };
+    const Expected expected[] = {{MOUSE_LEFT_PRESS, false, 0, 0}, {MOUSE_LEFT_RELEASE, true, 10.5f, 20},
+                                 {MOUSE_LEFT_PRESS, true, 10.5f, 20}, {MOUSE_DOUBLE_CLICK, true, 10.5f, 20},
+                                 {MOUSE_RIGHT_PRESS, true, 31, 41}};
+    ASSERT_EQ(w.event_count, 6);
+    for (u32 i = 0; i < 5; i++) {
+        SCOPED_TRACE(i);
+        EXPECT_EQ(w.events[i].buttons, expected[i].buttons);
+        EXPECT_EQ(w.events[i].has_pointer != 0, expected[i].known);
+        EXPECT_EQ(w.events[i].pointer_x, expected[i].x);
+        EXPECT_EQ(w.events[i].pointer_y, expected[i].y);
+    }
+    EXPECT_FALSE(w.events[5].has_pointer) << "only buttons keep the place";
+}
+
 // X11 reports a key's modifiers as they were before it: a modifier's own press comes
 // without its bit, its release with it.
 TEST(WindowEvents, ModifierKeysSetAndClearTheirOwnBits) {
