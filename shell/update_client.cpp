@@ -323,7 +323,11 @@ static b8 start_detached_thread(void* (*entry)(void*), void* argument) {
     return true;
 }
 
-b8 start_update_checker() { return start_detached_thread(update_checker, nullptr); }
+b8 start_update_checker() {
+    // A build without an update host (the test builds) never asks.
+    if (!update_client_settings.host || !update_client_settings.host[0]) return true;
+    return start_detached_thread(update_checker, nullptr);
+}
 
 b8 start_update_download(u32 tab_id) {
     if (start_detached_thread(download_update, (void*)(u64)tab_id)) return true;

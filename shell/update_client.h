@@ -62,7 +62,8 @@ void* download_update(void* tab_id);
 b8 start_update_checker();
 b8 start_update_download(u32 tab_id);
 // Start the threads, detached. A download thread that cannot start marks its tab failed.
-// False (logged) when the thread could not be created.
+// False (logged) when the thread could not be created. With no update host the checker
+// does not start.
 
 b8 update_client_threads_running();
 // True while a thread of the client may still use libcurl; shut-down leaves libcurl alone

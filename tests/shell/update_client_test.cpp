@@ -230,6 +230,15 @@ TEST_F(Update_Client_Test, TheCheckerComparesTheServersVersionWithOurs) {
         EXPECT_EQ((global_flags & UPDATE_IS_AVAILABLE) != 0, c.available);
         EXPECT_NE(log_since(mark).find(c.message), std::string::npos) << log_since(mark);
     }
+
+    // A build with no update host (as the test builds are) asks nothing and says nothing.
+    update_client_settings.host = "";
+    global_flags = SHOULD_RUN;
+    u64 mark = log_mark();
+    ASSERT_TRUE(start_update_checker());
+    EXPECT_FALSE(update_client_threads_running());
+    EXPECT_EQ(log_since(mark), "");
+    EXPECT_FALSE(global_flags & UPDATE_IS_AVAILABLE);
 }
 
 TEST_F(Update_Client_Test, EveryFailedDownloadIsReportedAndSavesNothing) {
