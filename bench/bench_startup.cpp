@@ -11,6 +11,7 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
@@ -33,8 +34,12 @@ static double now_ms() {
 static std::string start_xvfb(pid_t* pid) {
     int fds[2];
     if (pipe(fds) != 0) return "";
+    pid_t parent = getpid();
     *pid = fork();
     if (*pid == 0) {
+        // The server ends with the bench, however the bench ends.
+        prctl(PR_SET_PDEATHSIG, SIGTERM);
+        if (getppid() != parent) _exit(127);
         close(fds[0]);
         int null_fd = open("/dev/null", O_WRONLY);
         dup2(null_fd, 1);
