@@ -7,6 +7,7 @@
 
 #include "editor/editor.h"
 #include "editor_test_helpers.h"
+#include "tests/test_seed.h"
 
 namespace {
 
@@ -320,10 +321,8 @@ TEST(Editing, DeletingTheSelectionLeavesNoAnchorPastTheText) {
 // Thousands of random edits of every recorded kind, then undo all the way back: after
 // each undo the text must be what it was before the change that record took back.
 TEST(Undo, RandomEditsUndoneStepByStep) {
-    const char* given = getenv("QUARN_TEST_SEED");  // to replay a failure
-    u32 seed = given ? (u32)strtoul(given, nullptr, 10) : std::random_device{}();
-    SCOPED_TRACE(testing::Message() << "seed " << seed);
-    std::printf("RandomEditsUndoneStepByStep seed %u\n", seed);
+    u32 seed = (u32)test_seed(3141);
+    SCOPED_TRACE(test_seed_text(seed));
     std::mt19937 random(seed);
     auto pick = [&](s64 n) { return n <= 0 ? 0 : (s64)(random() % (u64)n); };
     const char* words[] = {"count", "counter", "count_all", "p", ".", "->", "name", "nation", " ", "  ", "\n", "\r\n",

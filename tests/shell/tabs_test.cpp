@@ -14,6 +14,7 @@
 #include "compiler/core/compiler_core.h"
 #include "shell/shell.h"
 #include "ui/ui_state.h"
+#include "tests/test_seed.h"
 
 namespace {
 
@@ -307,8 +308,8 @@ TEST(TabsThreads, ReadersWalkTheListWhileTheMainThreadChangesIt) {
         }
     });
 
-    u32 seed = (u32)time(nullptr);
-    SCOPED_TRACE("seed " + std::to_string(seed));
+    u32 seed = (u32)test_seed(1414);
+    SCOPED_TRACE(test_seed_text(seed));
     srand(seed);
     for (int step = 0; step < 3000 || (walks.load() < 200 && step < 200000); step++) {
         u32 op = (u32)rand() % 4;

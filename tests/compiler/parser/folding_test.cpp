@@ -10,6 +10,7 @@
 #include <sstream>
 
 #include "parser_test_helpers.h"
+#include "tests/test_seed.h"
 
 //~ Folding a text through the compiler
 
@@ -543,8 +544,8 @@ static bool same(const Reference& a, const Reference& b) {
 }
 
 TEST(Folding, RandomExpressionsAgainstTheReference) {
-    u64 seed = std::random_device{}();
-    if (const char* given = getenv("QUARN_FOLDING_SEED")) seed = strtoull(given, nullptr, 0);
+    u64 seed = test_seed(1732);
+    SCOPED_TRACE(test_seed_text(seed));
     Generator generator;
     generator.random.seed(seed);
     u32 failures = 0;
@@ -554,7 +555,7 @@ TEST(Folding, RandomExpressionsAgainstTheReference) {
         std::string text = generator.text.str();
         Reference folded = from_compiler(fold_text(text));
         if (!same(expected, folded)) {
-            ADD_FAILURE() << "seed " << seed << " (QUARN_FOLDING_SEED), expression " << i << ": " << text
+            ADD_FAILURE() << "expression " << i << ": " << text
                           << "\n  reference: " << describe(expected) << "\n  compiler:  " << describe(folded);
             failures++;
         }
