@@ -130,6 +130,9 @@ static void mouse_at(Terminal_View* v, Terminal_Result* block, Block_Selection* 
         s->anchor = s->moving = at;
         v->terminal->selected_result = block;
     } else if (v->button_held && v->terminal->selected_result == block) {
+        // The selection is drawn from the ends the frame began with: a moved end shows in the
+        // next frame, which must come though no input may follow.
+        if (s->moving.token != at.token || s->moving.offset != at.offset) ui_do_not_stop_after_current_frame();
         s->moving = at;
     }
 }

@@ -150,7 +150,12 @@ TEST_F(TerminalView, ADragSelectsDownwardsAndUpwards) {
         EXPECT_EQ(terminal->selected_result, block);
         EXPECT_EQ(window.event_count, 0u);  // the press was taken
         EXPECT_TRUE(ui_flags & UI_KEEP_RUNNING);
+        // A frame draws the selection its ends had when it began: the moved end shows in a
+        // frame that must follow at once, input or not.
         run_view_frame(terminal, VIEW, c.release);
+        EXPECT_TRUE(ui_flags & UI_KEEP_RUNNING) << "no frame follows the move";
+        run_view_frame(terminal, VIEW, c.release);
+        EXPECT_FALSE(ui_flags & UI_KEEP_RUNNING) << "the end stays: nothing more to draw";
         std::vector<Drawn_Quad> quads = run_view_frame(terminal, VIEW, c.release, {MOUSE_LEFT_RELEASE});
         EXPECT_EQ(block->selection_start.token, c.anchor.token);
         EXPECT_EQ(block->selection_start.offset, c.anchor.offset);
