@@ -6,15 +6,19 @@
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <string.h>
+#include <sys/prctl.h>
 #include <sys/socket.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
 #include "compiler/core/compiler_core.h"
 #include "editor/editor.h"
 #include "shell/shell.h"
+#include "tests/process_test_support.h"
 #include "tests/shell/shell_test_support.h"
 #include "terminal/terminal.h"
 #include "tests/ui/archive_fonts.h"
@@ -280,13 +284,42 @@ TEST(FrameDriver, InformationPanelLines) {
 
 namespace {
 
+// A finished command's notifier runs on by itself once the command's worker has let go of
+// it. While one lives, this process adopts such orphans, so that a test can wait for the
+// last of them before its files go. Children the process had before (the servers of other
+// tests) are left alone.
+struct Adopted_Orphans {
+    std::vector<int> before = children();
+
+    Adopted_Orphans() { prctl(PR_SET_CHILD_SUBREAPER, 1); }
+    ~Adopted_Orphans() { prctl(PR_SET_CHILD_SUBREAPER, 0); }
+
+    static std::vector<int> children() {
+        std::vector<int> out;
+        for (const Process_Entry& e : read_process_table()) {
+            if (e.parent == getpid()) out.push_back(e.pid);
+        }
+        return out;
+    }
+
+    // Reaps the new children as they end, until none is left.
+    bool wait_for_all() {
+        return wait_until([&] {
+            for (int pid : children()) {
+                if (std::find(before.begin(), before.end(), pid) != before.end()) continue;
+                if (waitpid(pid, nullptr, WNOHANG) == 0) return false;
+            }
+            return true;
+        });
+    }
+};
+
 bool wait_until_idle(Terminal* terminal) {
     return wait_until(
         [&] {
             Terminal_Result* last = terminal->current_result;
             return !last || !(atomic_load_u8(&last->flags) & (TERMINAL_RESULT_RUNNING | TERMINAL_RESULT_READING));
-        },
-        10);
+        });
 }
 
 }  // namespace
@@ -295,6 +328,7 @@ TEST_F(Frame_Driver_Test, TerminalCommandsFindOrMakeTheirTab) {
     static bool terminals_ready = false;
     if (!terminals_ready) init_terminals();
     terminals_ready = true;
+    Adopted_Orphans orphans;
     std::string scratch = make_scratch_directory(), other = make_scratch_directory();
     Filepath here, elsewhere, any;
     ASSERT_TRUE(string_to_filepath(&here, (u8*)scratch.data(), (s64)scratch.size()));
@@ -341,7 +375,8 @@ TEST_F(Frame_Driver_Test, TerminalCommandsFindOrMakeTheirTab) {
     EXPECT_FALSE(queue_run_in_terminal_command(String{(u8*)too_long.data(), (s64)too_long.size()}, &here));
     EXPECT_EQ(editor_commands.count, 0u);
 
-    while (tabs.count) close_tab(get_tab(0));  // kills the sleep
+    while (tabs.count) close_tab(get_tab(0));  // kills the sleep and waits for the workers
+    EXPECT_TRUE(orphans.wait_for_all()) << "a program the commands started still runs";
     remove_scratch_directory(scratch);
     remove_scratch_directory(other);
 }
@@ -399,7 +434,7 @@ TEST_F(Frame_Driver_Test, UpdateMakesItsTabAndHidesBothButtons) {
             return failed;
         },
         30));
-    EXPECT_TRUE(wait_until([] { return !update_client_threads_running(); }, 30));
+    EXPECT_TRUE(wait_until([] { return !update_client_threads_running(); }));
     EXPECT_NE(atomic_load_u64(&global_flags) & UPDATE_IS_AVAILABLE, 0u) << "a failed download brings Update back";
     update_client_settings.host = saved_host;
 }
