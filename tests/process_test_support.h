@@ -1,14 +1,28 @@
-// For tests that start programs: the process table as /proc shows it, and the argument
-// vectors that recording stand-ins write (each argument followed by a NUL).
+// For tests that start programs: children tied to the test, the process table as /proc
+// shows it, and the argument vectors that recording stand-ins write (each argument followed
+// by a NUL).
 #pragma once
 
 #include <dirent.h>
+#include <signal.h>
 #include <stdlib.h>
+#include <sys/prctl.h>
+#include <unistd.h>
 
 #include <fstream>
 #include <sstream>
 #include <string>
 #include <vector>
+
+// Called in a forked child before it runs its program (parent: getpid() before the fork):
+// the child gets SIGTERM when the test process ends, however it ends (a timeout's kill, a
+// sanitizer's abort), so no server or program a test started outlives it. The signal
+// follows the thread that forked, not the process: children that must live as long as the
+// test are forked on its main thread.
+inline void end_with_the_test(pid_t parent) {
+    prctl(PR_SET_PDEATHSIG, SIGTERM);
+    if (getppid() != parent) _exit(127);  // the test ended before the tie was made
+}
 
 struct Process_Entry {
     int pid, parent, group, session;

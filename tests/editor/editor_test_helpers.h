@@ -11,6 +11,7 @@
 #include "editor/editor.h"
 #include "shell/tabs.h"
 #include "terminal/terminal.h"
+#include "tests/scratch.h"
 
 // A record from the pool holding text, named name (which picks its tokenisation hint).
 inline Editor_File* make_test_file(const std::string& text, const std::string& name = "test.txt") {
@@ -67,10 +68,12 @@ inline std::string marked_text(Editor_File* file) {
 struct Scratch_Directory {
     std::filesystem::path path;
     Scratch_Directory() {
-        std::string pattern = (std::filesystem::temp_directory_path() / "quarn-editor-XXXXXX").string();
-        path = mkdtemp(pattern.data());
+        path = make_test_directory("editor");
     }
-    ~Scratch_Directory() { std::filesystem::remove_all(path); }
+    ~Scratch_Directory() {
+        std::error_code ignored;
+        std::filesystem::remove_all(path, ignored);
+    }
     std::string operator/(const std::string& name) const { return (path / name).string(); }
 };
 

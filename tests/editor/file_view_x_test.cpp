@@ -21,6 +21,7 @@
 #include "terminal/terminal.h"
 
 #include "tests/ui/x11_pixels.h"
+#include "tests/waiting.h"
 
 namespace {
 
@@ -61,7 +62,7 @@ protected:
     // One iteration of the main loop: empty the queue, wait a moment for input, draw.
     void run_frame(Editor_File* file) {
         tmp_reset();
-        window.event_count = 0;
+        window_start_events(&window);
         glfwWaitEventsTimeout(0.02);
         prepare_frame();
         ui_begin_frame();
@@ -72,12 +73,14 @@ protected:
 
     template <typename F>
     bool run_frames_until(Editor_File* file, F condition) {
-        for (int i = 0; i < 150; i++) {
+        return wait_for_condition([&] {
             run_frame(file);
-            if (condition()) return true;
-        }
-        return false;
+            return condition();
+        }, TEST_DEADLINE_SECONDS, 0);
     }
+
+    // The next press starts afresh, whenever it comes: it is not the second of a double click.
+    void forget_the_last_press() { window.last_left_press_time = 0; }
 
     void xdotool(const std::string& arguments) {
         std::string command = "xdotool " + arguments;
@@ -211,9 +214,9 @@ TEST_F(File_View_X, ClicksDragsAndDoubleClicksFromXdotool) {
     run_frames_until(file, [&] { return !(file->flags & FILE_MOUSE_SELECTING); });
     EXPECT_FALSE(file->flags & FILE_SELECTION_ACTIVE);
 
-    // Drag from the second character of the first line to the fifth of the second. Each
-    // press waits out the double-click time of the one before.
-    sleep_milliseconds(300);
+    // Drag from the second character of the first line to the fifth of the second. No press
+    // joins the one before into a double click.
+    forget_the_last_press();
     xdotool(at_window(file, 0, 1.1f) + " mousedown 1");
     ASSERT_TRUE(run_frames_until(file, [&] { return file->cursor == 1; }));
     xdotool(at_window(file, 1, 5.1f));
@@ -224,27 +227,28 @@ TEST_F(File_View_X, ClicksDragsAndDoubleClicksFromXdotool) {
     EXPECT_TRUE(file->flags & FILE_SELECTION_ACTIVE);
 
     // A double click on a word, then on a later blank of a run.
-    sleep_milliseconds(300);
+    forget_the_last_press();
     xdotool(at_window(file, 0, 9.1f) + " click --repeat 2 --delay 60 1");
     ASSERT_TRUE(run_frames_until(file, [&] { return *file->selection_start == 8 && *file->selection_end == 12; }))
         << *file->selection_start << " " << *file->selection_end;
-    sleep_milliseconds(300);  // the next click must not join the last one
+    forget_the_last_press();
     xdotool(at_window(file, 0, 6.1f) + " click --repeat 2 --delay 60 1");
     ASSERT_TRUE(run_frames_until(file, [&] { return *file->selection_start == 5 && *file->selection_end == 8; }))
         << *file->selection_start << " " << *file->selection_end;
 
     // With the layer's mouse switch off, clicks in the text stay queued and move nothing.
-    sleep_milliseconds(300);
+    forget_the_last_press();
     custom_layer.display_flags = DISPLAY_NO_MOUSE_IN_TEXT;
     s64 cursor = file->cursor;
     window.event_count = 0;
     xdotool(at_window(file, 1, 1.1f) + " click 1");
-    bool queued = false;
-    for (int i = 0; i < 100 && !queued; i++) {
+    ASSERT_TRUE(wait_for_condition([&] {
         glfwWaitEventsTimeout(0.02);
-        for (u32 e = 0; e < window.event_count; e++) queued |= window.events[e].kind == WINDOW_EVENT_MOUSE_BUTTON;
-    }
-    ASSERT_TRUE(queued);
+        for (u32 e = 0; e < window.event_count; e++) {
+            if (window.events[e].kind == WINDOW_EVENT_MOUSE_BUTTON) return true;
+        }
+        return false;
+    }, TEST_DEADLINE_SECONDS, 0));
     u16 events = window.event_count;
     prepare_frame();
     ui_begin_frame();

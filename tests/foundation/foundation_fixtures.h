@@ -15,6 +15,8 @@
 
 #include "foundation/memory.h"
 #include "foundation/strings.h"
+#include "tests/scratch.h"
+#include "tests/waiting.h"
 
 inline void setup_foundation_memory() {
     ASSERT_TRUE(init_memory(PROGRAM_EDITOR));
@@ -63,9 +65,7 @@ struct Scratch_Directory {
 };
 
 inline Scratch_Directory make_scratch_directory() {
-    char pattern[] = "/tmp/quarn_test_XXXXXX";
-    char* made = mkdtemp(pattern);
-    return Scratch_Directory{made ? std::string(made) : std::string()};
+    return Scratch_Directory{make_test_directory("scratch")};
 }
 
 inline void remove_scratch_directory(Scratch_Directory* d) {
@@ -82,11 +82,6 @@ inline std::string to_std(String s) { return s.data ? std::string((const char*)s
 // Waits until done() holds, at most the given time; false when time ran out. A test whose
 // fault is a thread that never finishes fails with a message instead of hanging.
 template <typename Done>
-inline bool wait_until(Done done, double seconds = 30) {
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
-    while (!done()) {
-        if (std::chrono::steady_clock::now() > deadline) return false;
-        std::this_thread::yield();
-    }
-    return true;
+inline bool wait_until(Done done, double seconds = TEST_DEADLINE_SECONDS) {
+    return wait_for_condition(done, seconds, 100);
 }

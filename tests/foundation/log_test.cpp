@@ -16,6 +16,7 @@
 #include "foundation/log.h"
 #include "foundation/os_files.h"
 #include "foundation_fixtures.h"
+#include "tests/scratch.h"
 
 // Every test points the log at a scratch directory of its own and starts with an empty
 // buffer and a fresh error counter.
@@ -185,7 +186,7 @@ TEST_F(Log_Test, AThreadWithoutTemporaryMemoryStillWritesTheLog) {
     static const Case cases[] = {{"no slot", false}, {"arena used up", true}};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        std::filesystem::remove_all(logs);
+        remove_test_files(logs);
         __global_log.used = 0;
         add_log(0, LOG_INFO, "kept");
         std::atomic<int> stage{0};
@@ -228,7 +229,7 @@ TEST_F(Log_Test, RotationKeepsTheNewestFiles) {
     static const Case cases[] = {{"eight present", 8, 0}, {"nine present", 9, 1}, {"twelve present", 12, 4}};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        std::filesystem::remove_all(logs);
+        remove_test_files(logs);
         std::filesystem::create_directory(logs);
         // Names in the opposite order of their times, so a sort by name would pick wrongly.
         std::vector<std::string> by_age;

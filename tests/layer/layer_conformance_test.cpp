@@ -20,6 +20,7 @@
 #include "foundation/log.h"
 #include "foundation/os_files.h"
 #include "runtime/runtime.h"
+#include "tests/scratch.h"
 
 namespace {
 
@@ -28,7 +29,7 @@ struct Layer_Environment : ::testing::Environment {
         ASSERT_TRUE(init_memory(PROGRAM_EDITOR));
         ASSERT_TRUE(init_compiler(STR("/nonexistent")));
         ASSERT_TRUE(init_logging());
-        static std::string logs = std::filesystem::temp_directory_path().string() + "/quarn_layer_test_logs";
+        static std::string logs = test_scratch_root() + "/logs";
         set_log_directory(String{(u8*)logs.data(), (s64)logs.size()});
         setup_foreign_routines_table();
     }
@@ -256,15 +257,14 @@ struct Layer_Conformance : ::testing::Test {
     u64 image_size = 0;
 
     void SetUp() override {
-        char pattern[] = "/tmp/quarn_layer_XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        directory = pattern;
+        directory = make_test_directory("layer");
+        ASSERT_FALSE(directory.empty());
     }
     void TearDown() override {
         if (image) os_free_mapping(image, image_size);
         executable_filepath = String{};
         global_compiler_state.base_directory = String{};
-        std::filesystem::remove_all(directory);
+        remove_test_files(directory);
         tmp_reset();
     }
 

@@ -12,6 +12,8 @@
 #include <vector>
 
 #include "listers/listers.h"
+#include "tests/scratch.h"
+#include "tests/waiting.h"
 
 inline String test_string(const std::string& s) { return String{(u8*)s.data(), (s64)s.size()}; }
 
@@ -23,8 +25,7 @@ extern std::atomic<int> passing_thread_starts;
 struct Scratch_Directory {
     std::filesystem::path path;
     Scratch_Directory() {
-        std::string pattern = (std::filesystem::temp_directory_path() / "quarn-listers-XXXXXX").string();
-        path = mkdtemp(pattern.data());
+        path = make_test_directory("listers");
     }
     ~Scratch_Directory() {
         std::error_code ignored;
@@ -46,11 +47,6 @@ void set_input_text(Editor_File* input, const std::string& text);
 
 // Polls until done() holds; false after the time ran out.
 template <typename Test>
-bool wait_until(Test done, double seconds = 20) {
-    auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
-    while (!done()) {
-        if (std::chrono::steady_clock::now() > end) return false;
-        std::this_thread::sleep_for(std::chrono::microseconds(200));
-    }
-    return true;
+bool wait_until(Test done, double seconds = TEST_DEADLINE_SECONDS) {
+    return wait_for_condition(done, seconds, 200);
 }

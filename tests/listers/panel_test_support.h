@@ -11,6 +11,7 @@
 #include "shell/shell.h"
 #include "ui/ui.h"
 #include "tests/ui/drawn_quads.h"
+#include "tests/waiting.h"
 
 #define PANEL_TEST_PIXEL_SIZE 20
 #define PANEL_TEST_WIDTH 800
@@ -37,15 +38,13 @@ protected:
 // One frame without a window: the mouse where given, these button events queued.
 std::vector<Drawn_Quad> run_panel_frame(v2 mouse = {-100, -100}, const std::vector<u32>& buttons = {});
 
-// Frames until the condition holds (false after a bounded number of them).
+// Frames until the condition holds (false when it does not by the tests' deadline).
 template <typename F>
 bool run_panel_frames_until(F condition, v2 mouse = {-100, -100}) {
-    for (int i = 0; i < 2000; i++) {
+    return wait_for_condition([&] {
         run_panel_frame(mouse);
-        if (condition()) return true;
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    return false;
+        return condition();
+    }, TEST_DEADLINE_SECONDS, 1000);
 }
 
 inline std::vector<Drawn_Quad> boxes_of(const std::vector<Drawn_Quad>& quads, Rgba colour) {

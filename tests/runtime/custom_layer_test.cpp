@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "runtime/runtime.h"
+#include "tests/waiting.h"
 
 namespace {
 
@@ -205,8 +206,9 @@ TEST(CustomLayerListsThreads, CopiesNeverSeeAHalfRebuiltList) {
         }
     };
     std::thread readers[2] = {std::thread(reader), std::thread(reader)};
-    // Until the readers have copied a good many times, within a bound.
-    for (u64 generation = 1; generation <= 400 || (copies.load() < 2000 && generation < 200000); generation++) {
+    // Until the readers have copied a good many times, within the tests' deadline.
+    double end = test_clock_seconds() + TEST_DEADLINE_SECONDS;
+    for (u64 generation = 1; generation <= 400 || (copies.load() < 2000 && test_clock_seconds() < end); generation++) {
         std::vector<std::string> paths((size_t)(generation % 37), "/generation/" + std::to_string(generation));
         std::vector<std::string> extensions(paths.size(), "x");
         std::vector<String> p = strings_of(paths), e = strings_of(extensions);

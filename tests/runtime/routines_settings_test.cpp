@@ -12,6 +12,8 @@
 #include <fstream>
 #include <sstream>
 #include <thread>
+#include "tests/scratch.h"
+#include "tests/waiting.h"
 
 namespace {
 
@@ -259,9 +261,8 @@ TEST(Settings_Routines, SizeAndSwitchesReadBackAndToggleBack) {
 
 TEST(Settings_Routines, DisplayBitFourAdoptsTheShippedSyntaxFile) {
     namespace fs = std::filesystem;
-    std::string pattern = (fs::temp_directory_path() / "quarn-routines-XXXXXX").string();
-    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-    fs::path directory = pattern;
+    fs::path directory = make_test_directory("routines");
+    ASSERT_FALSE(directory.empty());
     auto write = [&](const char* name, const char* text) { std::ofstream(directory / name) << text; };
     auto read = [&](const char* name) {
         std::stringstream out;
@@ -294,7 +295,7 @@ TEST(Settings_Routines, DisplayBitFourAdoptsTheShippedSyntaxFile) {
     EXPECT_EQ(read(SYNTAX_FILE), "first");
 
     executable_filepath = saved;
-    fs::remove_all(directory);
+    remove_test_files(directory);
     reset_custom_layer();
     set_tab_text("    ");
 }
@@ -328,7 +329,8 @@ TEST(Settings_Routines_Threads, ListsReadWhileSettingsLoop) {
         }
         tmp_release_slot();
     });
-    for (int i = 0; i < 200000 && (i < 2000 || copies.load() < 50); i++) apply(i % 2 ? one : two);
+    double end = test_clock_seconds() + TEST_DEADLINE_SECONDS;
+    for (int i = 0; i < 2000 || (copies.load() < 50 && test_clock_seconds() < end); i++) apply(i % 2 ? one : two);
     stop = true;
     reader.join();
     reset_custom_layer();

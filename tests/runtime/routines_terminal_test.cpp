@@ -12,6 +12,8 @@
 #include "runtime/routines_terminal.h"
 #include "terminal/terminal.h"
 #include "ui/window.h"
+#include "tests/scratch.h"
+#include "tests/waiting.h"
 
 namespace {
 
@@ -41,15 +43,12 @@ void call(u32 id, u8* block = nullptr) {
 
 // Until the last command neither runs nor is read, and no worker holds a block.
 bool wait_until_idle(Terminal* t) {
-    for (int i = 0; i < 10000; i++) {
-        bool busy = false;
+    return wait_for_condition([&] {
         for (Terminal_Result* b = (Terminal_Result*)t->results.first_element; b; b = b->next) {
-            busy |= (atomic_load_u8(&b->flags) & (TERMINAL_RESULT_WORKER | TERMINAL_RESULT_READING)) != 0;
+            if (atomic_load_u8(&b->flags) & (TERMINAL_RESULT_WORKER | TERMINAL_RESULT_READING)) return false;
         }
-        if (!busy) return true;
-        usleep(1000);
-    }
-    return false;
+        return true;
+    });
 }
 
 std::string block_text(Terminal_Result* block) {
@@ -75,8 +74,7 @@ bool session_lives(int session) {
 
 // The child makes its session itself, a moment after the fork.
 bool wait_for_session(int session) {
-    for (int i = 0; i < 5000 && !session_lives(session); i++) usleep(1000);
-    return session_lives(session);
+    return wait_for_condition([&] { return session_lives(session); });
 }
 
 Editor_File* make_input_line() {
@@ -131,16 +129,15 @@ struct TerminalRoutinesThreads : ::testing::Test {
         terminals_ready = true;
         atomic_store_u8(&window_is_focused, 1);  // no desktop notifications
         close_every_tab();
-        char pattern[] = "/tmp/quarn_terminal_routines_XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        directory = pattern;
+        directory = make_test_directory("terminal-routines");
+        ASSERT_FALSE(directory.empty());
         set_path(&editor_working_directory, directory);
         log_mark = __global_log.used;
     }
     void TearDown() override {
         close_every_tab();
         editor_working_directory.count = 0;
-        std::filesystem::remove_all(directory);
+        remove_test_files(directory);
         tmp_reset();
     }
     std::string log_since_mark() const {

@@ -13,6 +13,7 @@
 #include <sstream>
 
 #include "shell/tabs.h"
+#include "tests/scratch.h"
 
 Test_Compiler test_compiler;
 
@@ -23,7 +24,7 @@ struct Runtime_Environment : ::testing::Environment {
         ASSERT_TRUE(init_memory(PROGRAM_EDITOR));
         ASSERT_TRUE(init_compiler(STR("/nonexistent")));
         ASSERT_TRUE(init_logging());
-        static std::string logs = std::filesystem::temp_directory_path().string() + "/quarn_runtime_test_logs";
+        static std::string logs = test_scratch_root() + "/logs";
         set_log_directory(String{(u8*)logs.data(), (s64)logs.size()});
         setup_foreign_routines_table();
     }
@@ -56,9 +57,8 @@ void set_modification_time(const std::string& path, s64 seconds, s64 nanoseconds
 //~ The fixture
 
 void Runtime_Test::SetUp() {
-    char pattern[] = "/tmp/quarn_runtime_XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    directory = pattern;
+    directory = make_test_directory("runtime");
+    ASSERT_FALSE(directory.empty());
     directory_text = directory;
     executable_filepath = String{(u8*)directory_text.data(), (s64)directory_text.size()};
     write_whole_file(path("inject.8"), "// inject\n");

@@ -137,7 +137,7 @@ TEST_F(File_Tabs_Test, AFileWithoutAPathAsksWhereToSaveIt) {
     EXPECT_FALSE(atomic_load_u64(&global_flags) & SHOW_FILE_LISTER);
     EXPECT_EQ(current_file, file);
     EXPECT_EQ(global_editor_context, CONTEXT_FILE);
-    EXPECT_TRUE(wait_until([] { return !file_lister_is_busy(); }, 20));
+    EXPECT_TRUE(wait_until([] { return !file_lister_is_busy(); }));
 }
 
 TEST_F(File_Tabs_Test, OpeningAPathQueuesATabWithTheCursorOnTheLine) {

@@ -12,6 +12,8 @@
 
 #include "shell/notifications.h"
 #include "../process_test_support.h"
+#include "tests/scratch.h"
+#include "tests/waiting.h"
 
 static std::string stand_in_directory;
 
@@ -29,24 +31,26 @@ struct Notifications_Environment : ::testing::Environment {
     void SetUp() override {
         ASSERT_TRUE(init_memory(PROGRAM_EDITOR));
         tmp_claim_slot();
-        char pattern[] = "/tmp/quarn-shell-XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        stand_in_directory = pattern;
+        stand_in_directory = make_test_directory("stand-ins");
+        ASSERT_FALSE(stand_in_directory.empty());
         add_stand_in("notify-send");
         add_stand_in("xdg-open");
         std::string path = stand_in_directory + ":" + getenv("PATH");
         setenv("PATH", path.c_str(), 1);
     }
-    void TearDown() override { std::filesystem::remove_all(stand_in_directory); }
+    void TearDown() override {
+        std::error_code ignored;
+        std::filesystem::remove_all(stand_in_directory, ignored);
+    }
 };
 
 static ::testing::Environment* const notifications_environment =
     ::testing::AddGlobalTestEnvironment(new Notifications_Environment);
 
-// The record of the stand-in's one run, waited for up to ten seconds.
+// The record of the stand-in's one run, once it is there.
 static std::vector<std::string> take_record(const std::string& name) {
     std::string path = stand_in_directory + "/" + name + ".record";
-    for (int i = 0; i < 10000 && !std::filesystem::exists(path); i++) usleep(1000);
+    wait_for_condition([&] { return std::filesystem::exists(path); });
     std::string record = read_whole_file(path);
     std::filesystem::remove(path);
     return split_at_nul(record);

@@ -87,12 +87,9 @@ struct Editor_Session : X_Session {
                               in_quotes(install + "/quarn");
         for (const std::string& a : arguments) command += " " + in_quotes(a);
         program = spawn({"sh", "-c", command}, display, nullptr);
-        double end = now_seconds() + 60;
-        while (!window && now_seconds() < end) {
-            window = find_window_by_title(x, DefaultRootWindow(x), TITLE);
-            if (!window) usleep(50000);
-        }
-        return window && eventually([&] { return is_bar_colour(pixel(780, 1)); }, 30);
+        wait_for_condition([&] { return (window = find_window_by_title(x, DefaultRootWindow(x), TITLE)) != 0; },
+                           TEST_DEADLINE_SECONDS, 50000);
+        return window && eventually([&] { return is_bar_colour(pixel(780, 1)); });
     }
 
     void key(const std::string& keys) { xdotool({"key", "--window", std::to_string(window), keys}); }
@@ -104,6 +101,29 @@ struct Editor_Session : X_Session {
     }
 
     bool alive() { return program > 0 && kill(program, 0) == 0 && waitpid(program, nullptr, WNOHANG) == 0; }
+
+    // Whether the tabs stand still: a slide draws its highlight over part of a tab only, so
+    // along the top edge (where no label is drawn) every tab shows one colour, to its last
+    // pixel. (At the default font size the tabs' edges fall on whole pixels.)
+    bool tabs_at_rest() {
+        std::vector<Pixel> row = grab(0, 1, 800, 1);
+        if (row.size() != 800) return false;
+        Pixel bar = row[780];  // the bar's own colour, right of the tabs
+        auto is_bar = [&](Pixel p) { return p.r == bar.r && p.g == bar.g && p.b == bar.b; };
+        for (size_t start = 0; start < row.size();) {
+            if (is_bar(row[start])) {
+                start++;
+                continue;
+            }
+            size_t end = start;
+            while (end < row.size() && !is_bar(row[end])) end++;
+            for (size_t i = start; i < end; i++) {
+                if (row[i].r != row[start].r || row[i].g != row[start].g || row[i].b != row[start].b) return false;
+            }
+            start = end;
+        }
+        return true;
+    }
 
     float bar_height() const { return 1.5f * font; }
     float tab_width() const { return 10 * font; }

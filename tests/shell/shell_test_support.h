@@ -13,11 +13,10 @@
 
 #include "foundation/foundation.h"
 #include "shell/shell.h"
+#include "tests/scratch.h"
+#include "tests/waiting.h"
 
-inline std::string make_scratch_directory() {
-    char pattern[] = "/tmp/quarn-shell-test-XXXXXX";
-    return mkdtemp(pattern) ? std::string(pattern) : std::string();
-}
+inline std::string make_scratch_directory() { return make_test_directory("shell"); }
 
 inline void remove_scratch_directory(const std::string& path) {
     std::error_code ignored;
@@ -44,20 +43,9 @@ inline std::string log_since(u64 mark) {
     return std::string((char*)__global_log.memory + mark, __global_log.used - mark);
 }
 
-inline double test_seconds() {
-    timespec t;
-    clock_gettime(CLOCK_MONOTONIC, &t);
-    return t.tv_sec + t.tv_nsec / 1e9;
-}
-
 template <typename F>
-bool wait_until(F condition, double seconds) {
-    double end = test_seconds() + seconds;
-    while (!condition()) {
-        if (test_seconds() > end) return false;
-        usleep(5000);
-    }
-    return true;
+bool wait_until(F condition, double seconds = TEST_DEADLINE_SECONDS) {
+    return wait_for_condition(condition, seconds, 5000);
 }
 
 // No tabs, no queued commands, no file with the keyboard: the state before the first frame.

@@ -15,6 +15,7 @@
 #include "shell/shell.h"
 #include "ui/ui_state.h"
 #include "tests/test_seed.h"
+#include "tests/waiting.h"
 
 namespace {
 
@@ -311,7 +312,9 @@ TEST(TabsThreads, ReadersWalkTheListWhileTheMainThreadChangesIt) {
     u32 seed = (u32)test_seed(1414);
     SCOPED_TRACE(test_seed_text(seed));
     srand(seed);
-    for (int step = 0; step < 3000 || (walks.load() < 200 && step < 200000); step++) {
+    // Until the reader has walked a good many times, however rarely it is given the processor.
+    double end = test_clock_seconds() + TEST_DEADLINE_SECONDS;
+    for (int step = 0; step < 3000 || (walks.load() < 200 && test_clock_seconds() < end); step++) {
         u32 op = (u32)rand() % 4;
         if (tabs.count < 2 || (op == 0 && tabs.count < 24)) {
             current_tab_index = tabs.count ? (u32)rand() % tabs.count : 0;

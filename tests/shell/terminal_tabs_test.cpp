@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "../process_test_support.h"
+#include "tests/waiting.h"
 #include "tests/ui/archive_fonts.h"
 #include "tests/ui/drawn_quads.h"
 #include "runtime/custom_layer.h"
@@ -62,15 +63,12 @@ void run_in(Tab* tab, const std::string& line) {
 }
 
 bool wait_for_workers(Terminal* t) {
-    for (int i = 0; i < 10000; i++) {
-        bool busy = false;
+    return wait_for_condition([&] {
         for (Terminal_Result* b = (Terminal_Result*)t->results.first_element; b; b = b->next) {
-            busy |= (atomic_load_u8(&b->flags) & TERMINAL_RESULT_WORKER) != 0;
+            if (atomic_load_u8(&b->flags) & TERMINAL_RESULT_WORKER) return false;
         }
-        if (!busy) return true;
-        usleep(1000);
-    }
-    return false;
+        return true;
+    });
 }
 
 std::vector<int> live_processes_of_session(int session) {

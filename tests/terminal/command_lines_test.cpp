@@ -8,6 +8,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include "tests/scratch.h"
 
 namespace {
 
@@ -30,9 +31,9 @@ Terminal_Result* last_block(Terminal* t) {
 }
 
 std::string make_fixture_directory() {
-    char pattern[] = "/tmp/quarn-command-lines-XXXXXX";
-    EXPECT_NE(mkdtemp(pattern), nullptr);
-    return pattern;
+    std::string made = make_test_directory("command-lines");
+    EXPECT_FALSE(made.empty());
+    return made;
 }
 
 }  // namespace
@@ -93,7 +94,7 @@ TEST(TerminalCommandLineThreads, CdChangesTheDirectoryOrSaysWhyNot) {
     EXPECT_TRUE(last_block(tab.terminal)->flags & TERMINAL_RESULT_FAILED);
 
     setenv("HOME", saved_home.c_str(), 1);
-    std::filesystem::remove_all(base);
+    remove_test_files(base);
 }
 
 TEST(TerminalCommandLineThreads, TheShellGetsTheLineAsTyped) {
@@ -233,7 +234,7 @@ TEST(TerminalCommandLineThreads, ThePathOfCommandsComesFromTheEnvironmentFile) {
     EXPECT_EQ(read_path_from_environment_file(file.c_str()).count, 0);
 
     terminal_environment_file = saved_file;
-    std::filesystem::remove_all(base);
+    remove_test_files(base);
 }
 
 TEST(TerminalCommandLineThreads, PreviousAndNextWalkTheHistories) {

@@ -10,6 +10,8 @@
 #include <fstream>
 
 #include "ui/window.h"
+#include "tests/scratch.h"
+#include "tests/waiting.h"
 
 // The worker changes it under the lock when its command ends.
 static int held_process(Terminal* t) {
@@ -60,8 +62,8 @@ TEST(TerminalProcessThreads, OutputAndStatusOfCommands) {
 }
 
 TEST(TerminalProcessThreads, TheCommandLineIsSplitAndRunInTheTerminalsDirectory) {
-    std::string directory = std::filesystem::temp_directory_path() / "quarn terminal dir";
-    std::filesystem::create_directories(directory);
+    std::string directory = make_test_directory("terminal dir");
+    ASSERT_FALSE(directory.empty());
     Terminal* t = make_test_terminal(directory);
     ASSERT_TRUE(terminal_execute(t, STR("sh"), STR("sh -c 'pwd; echo $TERM'")));
     Terminal_Result* block = t->current_result;
@@ -160,13 +162,14 @@ TEST(TerminalProcessThreads, ASecondKillSignalsNothing) {
 }
 
 static std::vector<std::string> notification_for(const std::string& command) {
-    for (int i = 0; i < 10000; i++) {
+    std::vector<std::string> found;
+    wait_for_condition([&] {
         for (const std::vector<std::string>& n : recorded_notifications()) {
-            if (!n.empty() && n.back() == command) return n;
+            if (!n.empty() && n.back() == command) found = n;
         }
-        usleep(1000);
-    }
-    return {};
+        return !found.empty();
+    });
+    return found;
 }
 
 TEST(TerminalProcessThreads, TheDesktopHearsOfTheEndWhileTheWindowIsNotFocused) {

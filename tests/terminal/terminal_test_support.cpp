@@ -12,6 +12,8 @@
 
 #include "ui/window.h"
 #include "../process_test_support.h"
+#include "../scratch.h"
+#include "../waiting.h"
 
 static std::string notify_directory;
 
@@ -20,9 +22,8 @@ struct Terminal_Test_Environment : ::testing::Environment {
         ASSERT_TRUE(init_memory(PROGRAM_EDITOR));
         tmp_claim_slot();
         init_terminals();
-        char pattern[] = "/tmp/quarn-terminal-XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        notify_directory = pattern;
+        notify_directory = make_test_directory("stand-ins");
+        ASSERT_FALSE(notify_directory.empty());
         std::string script = notify_directory + "/notify-send";
         std::ofstream(script) << "#!/bin/sh\n"
                                  "f=\"" << notify_directory << "/record.$(date +%s%N).$$\"\n"
@@ -32,7 +33,10 @@ struct Terminal_Test_Environment : ::testing::Environment {
         setenv("PATH", path.c_str(), 1);
         atomic_store_u8(&window_is_focused, 1);
     }
-    void TearDown() override { std::filesystem::remove_all(notify_directory); }
+    void TearDown() override {
+        std::error_code ignored;
+        std::filesystem::remove_all(notify_directory, ignored);
+    }
 };
 
 static ::testing::Environment* const terminal_environment =
@@ -89,11 +93,7 @@ std::string block_text(Terminal_Result* block) {
 }
 
 b8 wait_for_worker(Terminal_Result* block) {
-    for (int i = 0; i < 60000; i++) {
-        if (!(atomic_load_u8(&block->flags) & TERMINAL_RESULT_WORKER)) return true;
-        usleep(1000);
-    }
-    return false;
+    return wait_for_condition([&] { return !(atomic_load_u8(&block->flags) & TERMINAL_RESULT_WORKER); });
 }
 
 Terminal* make_test_terminal(const std::string& directory) {

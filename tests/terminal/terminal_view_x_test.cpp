@@ -14,6 +14,7 @@
 #include "terminal_view_test_support.h"
 
 #include "tests/ui/x11_pixels.h"
+#include "tests/waiting.h"
 
 namespace {
 
@@ -57,7 +58,7 @@ protected:
     // One iteration of the main loop: empty the queue, wait a moment for input, draw.
     void run_frame(Terminal* t, View_Rectangle r = VIEW) {
         tmp_reset();
-        window.event_count = 0;
+        window_start_events(&window);
         glfwWaitEventsTimeout(0.02);
         prepare_frame();
         ui_begin_frame();
@@ -68,11 +69,10 @@ protected:
 
     template <typename F>
     bool run_frames_until(Terminal* t, F condition) {
-        for (int i = 0; i < 150; i++) {
+        return wait_for_condition([&] {
             run_frame(t);
-            if (condition()) return true;
-        }
-        return false;
+            return condition();
+        }, TEST_DEADLINE_SECONDS, 0);
     }
 
     void xdotool(const std::string& arguments) {

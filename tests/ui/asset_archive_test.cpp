@@ -13,6 +13,7 @@
 
 #include <string>
 #include <vector>
+#include "tests/scratch.h"
 
 typedef std::vector<u8> Bytes;
 
@@ -276,13 +277,13 @@ TEST(AssetArchive, ReadsTheBuiltArchiveWithTheFontsInPlace) {
 }
 
 struct Temporary_Directory {
-    char path[64];
+    char path[4096];
 };
 
 static Temporary_Directory make_temporary_directory() {
     Temporary_Directory d;
-    strcpy(d.path, "/tmp/quarn_assets_XXXXXX");
-    if (!mkdtemp(d.path)) d.path[0] = 0;
+    std::string made = make_test_directory("assets");
+    snprintf(d.path, sizeof(d.path), "%s", made.c_str());
     return d;
 }
 

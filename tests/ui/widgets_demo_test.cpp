@@ -65,9 +65,10 @@ TEST(WidgetsDemo, AnswersTheMouseUnderX) {
             usleep(30000);
         }
         s.xdotool({"mouseup", "1"});
-        EXPECT_EQ(s.out.count_all("click "), 3);
+        // The button goes dark in a frame after the one that handled the release.
         s.move(DEMO_BUTTON_X + DEMO_BUTTON_WIDTH + 40, by);
         EXPECT_TRUE(s.eventually([&] { Pixel p = s.pixel(bx, by); return p.r == idle.r && p.g == idle.g && p.b == idle.b; }));
+        EXPECT_EQ(s.out.count_all("click "), 3);
     }
 
     const float content = DEMO_LINE_COUNT * DEMO_LINE_HEIGHT;
@@ -105,7 +106,7 @@ TEST(WidgetsDemo, AnswersTheMouseUnderX) {
         char line[64];
         snprintf(line, sizeof(line), "scroll %.2f", expected);
         std::string got;
-        while ((got = s.out.wait_for("scroll ", 5)) != line && !got.empty()) {}
+        while ((got = s.out.wait_for("scroll ")) != line && !got.empty()) {}
         EXPECT_EQ(got, line);
         // What was 300 px down is now at the top: rows y + 300 of before are rows y of after,
         // away from the lines the view cuts at its edges.

@@ -15,6 +15,7 @@
 
 #include "ui_test_support.h"
 #include "tests/ui/x11_pixels.h"
+#include "tests/waiting.h"
 
 namespace {
 
@@ -191,7 +192,7 @@ bool is_modifier_key(const Window_Event& e) {
 }
 
 // Types with xdotool into the focused window and gathers the queued events, leaving out
-// the modifier keys' own presses, until key_ups keys were released (or five seconds pass).
+// the modifier keys' own presses, until key_ups keys were released (or the deadline passes).
 std::vector<Typed> type_keys(const std::string& keys, u32 key_ups) {
     std::vector<Typed> typed;
     if (!wait_for_window_focus(window.handle)) {
@@ -201,7 +202,7 @@ std::vector<Typed> type_keys(const std::string& keys, u32 key_ups) {
     window.event_count = 0;
     EXPECT_EQ(system(("xdotool key --delay 15 " + keys).c_str()), 0);
     u32 released = 0;
-    for (int i = 0; i < 100 && released < key_ups; i++) {
+    wait_for_condition([&] {
         glfwWaitEventsTimeout(0.05);
         for (u32 e = 0; e < window.event_count; e++) {
             const Window_Event& event = window.events[e];
@@ -213,7 +214,8 @@ std::vector<Typed> type_keys(const std::string& keys, u32 key_ups) {
             if (event.kind == WINDOW_EVENT_KEY_UP) released++;
         }
         window.event_count = 0;
-    }
+        return released >= key_ups;
+    }, TEST_DEADLINE_SECONDS, 0);
     return typed;
 }
 
@@ -243,12 +245,13 @@ TEST_F(WindowX, ReleasingAModifierLetsGoOfIt) {
         window.event_count = 0;
         window.modifiers = 0;
         EXPECT_EQ(system((std::string("xdotool key --delay 15 ") + key).c_str()), 0);
-        b8 released = false;
-        for (int i = 0; i < 100 && !released; i++) {
+        b8 released = wait_for_condition([&] {
             glfwWaitEventsTimeout(0.05);
-            for (u32 e = 0; e < window.event_count; e++) released = released || window.events[e].kind == UP;
+            b8 up = false;
+            for (u32 e = 0; e < window.event_count; e++) up = up || window.events[e].kind == UP;
             window.event_count = 0;
-        }
+            return up;
+        }, TEST_DEADLINE_SECONDS, 0);
         ASSERT_TRUE(released) << "no key release arrived";
         EXPECT_EQ(window.modifiers, 0);
     }

@@ -17,11 +17,16 @@
 #include <string>
 #include <vector>
 
+#include "tests/process_test_support.h"
+#include "tests/waiting.h"
+
 pid_t start_xvfb_for_window_tests() {
     int fds[2];
     if (pipe(fds) != 0) return -1;
+    pid_t parent = getpid();
     pid_t pid = fork();
     if (pid == 0) {
+        end_with_the_test(parent);
         close(fds[0]);
         int null_fd = open("/dev/null", O_WRONLY);
         dup2(null_fd, 1);
@@ -36,7 +41,7 @@ pid_t start_xvfb_for_window_tests() {
     std::string display;
     pollfd p = {fds[0], POLLIN, 0};
     char c;
-    while (poll(&p, 1, 10000) == 1 && read(fds[0], &c, 1) == 1 && c != '\n') display += c;
+    while (poll(&p, 1, (int)(TEST_DEADLINE_SECONDS * 1000)) == 1 && read(fds[0], &c, 1) == 1 && c != '\n') display += c;
     close(fds[0]);
     if (pid < 0 || display.empty()) return -1;
     setenv("DISPLAY", (":" + display).c_str(), 1);
@@ -70,11 +75,11 @@ std::vector<uint32_t> read_x11_window_pixels(GLFWwindow* handle, uint32_t width,
 }
 
 bool wait_for_window_focus(GLFWwindow* handle) {
-    for (int i = 0; i < 250; i++) {
+    int polls = 0;
+    return wait_for_condition([&] {
         glfwPollEvents();
         if (glfwGetWindowAttrib(handle, GLFW_FOCUSED)) return true;
-        if (i % 25 == 0) glfwFocusWindow(handle);
-        usleep(20000);
-    }
-    return false;
+        if (polls++ % 25 == 0) glfwFocusWindow(handle);
+        return false;
+    }, TEST_DEADLINE_SECONDS, 20000);
 }

@@ -27,4 +27,4 @@ std::vector<uint32_t> read_x11_window_pixels(GLFWwindow* handle, uint32_t width,
 
 bool wait_for_window_focus(GLFWwindow* handle);
 // Polls until the window has the keyboard focus, asking for it now and then (there is no
-// window manager to give it); false after five seconds.
+// window manager to give it); false when it has not got it by the tests' deadline.

@@ -23,14 +23,11 @@
 #include <string>
 #include <vector>
 
+#include "tests/process_test_support.h"
 #include "tests/ui/x_windows.h"
+#include "tests/waiting.h"
 
-
-inline double now_seconds() {
-    timespec t;
-    clock_gettime(CLOCK_MONOTONIC, &t);
-    return t.tv_sec + t.tv_nsec / 1e9;
-}
+inline double now_seconds() { return test_clock_seconds(); }
 
 // Starts a program on a display, with its stdout on a pipe when out_fd is given, else on
 // /dev/null, and its stdin on a pipe when in_fd is given; keep_fd stays open in it.
@@ -39,8 +36,10 @@ inline pid_t spawn(const std::vector<std::string>& argv, const std::string& disp
     int pipe_fds[2] = {-1, -1}, in_fds[2] = {-1, -1};
     if (out_fd && pipe(pipe_fds) != 0) return -1;
     if (in_fd && pipe2(in_fds, O_CLOEXEC) != 0) return -1;
+    pid_t parent = getpid();
     pid_t pid = fork();
     if (pid == 0) {
+        end_with_the_test(parent);
         if (in_fd) dup2(in_fds[0], 0);
         if (out_fd) {
             dup2(pipe_fds[1], 1);
@@ -72,12 +71,7 @@ inline pid_t spawn(const std::vector<std::string>& argv, const std::string& disp
 }
 
 inline bool wait_for_exit(pid_t pid, double seconds, int* status) {
-    double end = now_seconds() + seconds;
-    while (now_seconds() < end) {
-        if (waitpid(pid, status, WNOHANG) == pid) return true;
-        usleep(10000);
-    }
-    return false;
+    return wait_for_condition([&] { return waitpid(pid, status, WNOHANG) == pid; }, seconds, 10000);
 }
 
 // Lines of a child's stdout, read as they come.
@@ -103,7 +97,7 @@ struct Line_Reader {
     }
 
     // Waits for a line that starts with prefix, past the lines already passed; "" on timeout.
-    std::string wait_for(const std::string& prefix, double seconds = 10) {
+    std::string wait_for(const std::string& prefix, double seconds = TEST_DEADLINE_SECONDS) {
         double end = now_seconds() + seconds;
         for (;;) {
             while (next < lines.size()) {
@@ -115,9 +109,10 @@ struct Line_Reader {
         }
     }
 
-    // Every line so far with a prefix, after waiting a moment for late ones.
+    // Every line with a prefix that the program has written so far, without waiting for
+    // more: call it once a later sign of the program shows that it wrote what counts.
     int count_all(const std::string& prefix) {
-        for (double end = now_seconds() + 0.3; now_seconds() < end && read_some(end - now_seconds());) {}
+        for (pollfd p = {fd, POLLIN, 0}; poll(&p, 1, 0) == 1 && read_some(0);) {}
         int count = 0;
         for (const std::string& l : lines) count += l.compare(0, prefix.size(), prefix) == 0;
         return count;
@@ -143,8 +138,8 @@ struct X_Session {
             waitpid(program, &status, 0);
         }
         if (xvfb > 0) {
-            kill(xvfb, SIGTERM);
-            if (!wait_for_exit(xvfb, 5, &status)) {
+            kill(xvfb, SIGTERM);  // it removes its lock file and socket; a kill would leave them
+            if (!wait_for_exit(xvfb, TEST_DEADLINE_SECONDS, &status)) {
                 kill(xvfb, SIGKILL);
                 waitpid(xvfb, &status, 0);
             }
@@ -162,7 +157,7 @@ struct X_Session {
         close(fds[1]);
         Line_Reader r;
         r.fd = fds[0];
-        std::string number = r.wait_for("", 20);
+        std::string number = r.wait_for("");
         close(fds[0]);
         if (number.empty()) return false;
         display = ":" + number;
@@ -174,7 +169,7 @@ struct X_Session {
     // drawn. With_input gives it a pipe on stdin (program_input).
     bool start_program(const std::vector<std::string>& argv, bool with_input = false) {
         program = spawn(argv, display, &out.fd, -1, with_input ? &program_input : nullptr);
-        std::string ready = out.wait_for("ready ", 30);
+        std::string ready = out.wait_for("ready ");
         if (ready.empty()) return false;
         window = (Window)strtoull(ready.c_str() + 6, nullptr, 0);
         return window != 0;
@@ -198,16 +193,13 @@ struct X_Session {
     // before that would land at the old place.
     bool move_window(int left, int top) {
         xdotool({"windowmove", std::to_string(window), std::to_string(left), std::to_string(top)});
-        for (double end = now_seconds() + 5; now_seconds() < end; usleep(10000)) {
+        return wait_for_condition([&] {
             int root_x = 0, root_y = 0;
             Window child;
             XSync(x, False);
-            if (XTranslateCoordinates(x, window, DefaultRootWindow(x), 0, 0, &root_x, &root_y, &child) &&
-                root_x == left && root_y == top) {
-                return true;
-            }
-        }
-        return false;
+            return XTranslateCoordinates(x, window, DefaultRootWindow(x), 0, 0, &root_x, &root_y, &child) &&
+                   root_x == left && root_y == top;
+        }, TEST_DEADLINE_SECONDS, 10000);
     }
     void move(float wx, float wy) {
         xdotool({"mousemove", "--window", std::to_string(window), std::to_string((int)wx), std::to_string((int)wy)});
@@ -233,20 +225,15 @@ struct X_Session {
     }
 
     // Polls the screen until a condition holds: a frame reaches the screen a little after
-    // the demo reports it.
+    // the program reports it.
     template <typename F>
-    bool eventually(F condition, double seconds = 5) {
-        double end = now_seconds() + seconds;
-        do {
-            if (condition()) return true;
-            usleep(20000);
-        } while (now_seconds() < end);
-        return false;
+    bool eventually(F condition, double seconds = TEST_DEADLINE_SECONDS) {
+        return wait_for_condition(condition, seconds, 20000);
     }
 
     // Asks the window to close as a window manager would, and waits for the program to end:
     // its exit status, or -1 when it did not end normally in time.
-    int close_window_and_wait(double seconds = 10) {
+    int close_window_and_wait(double seconds = TEST_DEADLINE_SECONDS) {
         close_window();
         int status = -1;
         if (!wait_for_exit(program, seconds, &status)) return -1;

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "tests/updater/updater_test_support.h"
+#include "tests/waiting.h"
 
 static std::string message_of(const Update_Report& report) {
     return std::string((const char*)report.message.data, (size_t)report.message.count);
@@ -294,7 +295,7 @@ TEST_F(Release_Fixture, PackingRefusesWhatIsNoRelease) {
                                  String{(u8*)c.source.data(), (s64)c.source.size()}, 1, nullptr);
             done = true;
         });
-        for (int i = 0; i < 1000 && !done.load(); i++) usleep(10000);
+        wait_for_condition([&] { return done.load(); });
         if (!done.load()) {
             // Let the blocked open go on, so the test can end.
             int writer = open((release + "/api.8").c_str(), O_WRONLY | O_NONBLOCK);

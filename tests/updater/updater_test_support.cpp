@@ -9,6 +9,7 @@
 #include <filesystem>
 
 #include "foundation/memory.h"
+#include "tests/scratch.h"
 
 namespace {
 struct Updater_Environment : testing::Environment {
@@ -18,9 +19,7 @@ testing::Environment* const environment = testing::AddGlobalTestEnvironment(new 
 }  // namespace
 
 std::string make_scratch_directory(const char* prefix) {
-    std::string pattern = (std::filesystem::temp_directory_path() / (std::string(prefix) + ".XXXXXX")).string();
-    char* made = mkdtemp(pattern.data());
-    return made ? std::string(made) : std::string();
+    return make_test_directory(prefix);
 }
 
 void remove_scratch_directory(const std::string& path) {

@@ -9,6 +9,7 @@
 
 #include "compiler/parser/parser.h"
 #include "foundation/os_files.h"
+#include "tests/scratch.h"
 
 // What the support source declares that the compile looks up.
 static const char TARGETS[] = "$__Platform: #enum u8 = { $BYTECODE; $AMD64; };\n"
@@ -74,12 +75,11 @@ static std::vector<std::string> error_messages() {
 Compiled_Program compile_program(const std::string& source, const std::vector<std::string>& globals,
                                  const std::string& declarations) {
     Compiled_Program p = {};
-    char pattern[] = "/tmp/quarn_amd64_program_XXXXXX";
-    if (!mkdtemp(pattern)) {
+    std::string directory = make_test_directory("amd64-program");
+    if (directory.empty()) {
         p.errors.push_back("no scratch directory");
         return p;
     }
-    std::string directory = pattern;
     write_file(directory + "/inject.8", TARGETS + (declarations.empty() ? std::string(SUPPORT_TYPES) : declarations));
     write_file(directory + "/api.8", "");
     std::string custom = directory + "/custom.8";

@@ -11,6 +11,7 @@
 #include <sstream>
 
 #include "foundation/meow_hash.h"
+#include "tests/scratch.h"
 
 // Arrays the instructions own: the compile never frees them, so the tests do before the
 // next reset reuses the instructions' memory.
@@ -350,7 +351,8 @@ std::string number_owners(const std::string& listing) {
 }
 
 std::string listing_text() {
-    char path[] = "/tmp/quarn-listing-XXXXXX";
+    std::string name = test_scratch_root() + "/listing-XXXXXX";
+    char* path = name.data();
     int fd = mkstemp(path);
     if (fd < 0) return "";
     close(fd);

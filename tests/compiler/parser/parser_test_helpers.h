@@ -13,14 +13,17 @@
 
 #include "compiler/parser/parser.h"
 #include "compiler_test_helpers.h"
+#include "tests/scratch.h"
 
 struct Scratch_Directory {
     std::filesystem::path path;
     Scratch_Directory() {
-        std::string pattern = (std::filesystem::temp_directory_path() / "quarn-parser-XXXXXX").string();
-        path = mkdtemp(pattern.data());
+        path = make_test_directory("parser");
     }
-    ~Scratch_Directory() { std::filesystem::remove_all(path); }
+    ~Scratch_Directory() {
+        std::error_code ignored;
+        std::filesystem::remove_all(path, ignored);
+    }
     std::string operator/(const std::string& name) const { return (path / name).string(); }
 
     // Writes the file, making its directories; returns its full path.
