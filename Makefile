@@ -6,7 +6,7 @@ PACKAGES := cmake make g++ pkg-config libgtest-dev libbenchmark-dev \
             libcurl4-openssl-dev ca-certificates liblz4-dev lz4 \
             fonts-dejavu-core python3 python3-fonttools \
             xvfb xauth xdotool x11-xkb-utils x11-utils x11-apps libx11-dev libnotify-bin openssl \
-            clang libclang-rt-14-dev binutils ripgrep tcc
+            clang libclang-rt-14-dev binutils ripgrep tcc util-linux diffutils
 JOBS := $(shell nproc)
 CMAKE_COMMON := -DCMAKE_BUILD_TYPE=RelWithDebInfo
 # Test builds keep assertions on.
