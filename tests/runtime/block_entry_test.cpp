@@ -8,6 +8,7 @@
 #include "shell/frame_driver.h"
 #include "shell/layer_calls.h"
 #include "shell/tabs.h"
+#include "tests/layer_code.h"
 
 namespace {
 
@@ -55,7 +56,7 @@ Test_Program make_probe_program(u32 Test_Program::* block) {
 struct Block_Entry_Test : Runtime_Test {
     void SetUp() override {
         Runtime_Test::SetUp();
-        if (amd64_missing_cpu_features()) GTEST_SKIP() << "this processor cannot run layer code";
+        SKIP_UNLESS_LAYER_CODE_RUNS();
         probe = {};
         window.event_count = 0;
     }

@@ -5,13 +5,14 @@
 #include <time.h>
 
 #include "tests/runtime/runtime_test_support.h"
+#include "tests/layer_code.h"
 
 namespace {
 
 struct Layer_Guard_Test : Runtime_Test {
     void SetUp() override {
         Runtime_Test::SetUp();
-        if (amd64_missing_cpu_features()) GTEST_SKIP() << "this processor cannot run layer code";
+        SKIP_UNLESS_LAYER_CODE_RUNS();
     }
 
     // Loads a program (its #on_load runs); then enters #events when it has one.

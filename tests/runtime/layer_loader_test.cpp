@@ -6,6 +6,7 @@
 #include "tests/runtime/runtime_test_support.h"
 #include "shell/tabs.h"
 #include "tests/test_seed.h"
+#include "tests/layer_code.h"
 
 namespace {
 
@@ -51,6 +52,7 @@ std::string string_at(u8* at) {
 }  // namespace
 
 TEST_F(Layer_Loader_Test, OnLoadLogsAndEndsTheEditorAfterARebase) {
+    SKIP_UNLESS_LAYER_CODE_RUNS();
     test_compiler.program = make_log_program();
     ASSERT_TRUE(compile_custom_layer(1)) << first_compile_error();
     EXPECT_EQ(test_compiler.compiles, 1u);
@@ -91,6 +93,7 @@ TEST_F(Layer_Loader_Test, OnLoadLogsAndEndsTheEditorAfterARebase) {
 }
 
 TEST_F(Layer_Loader_Test, ReuseOnlyACurrentImageOfThisEditor) {
+    SKIP_UNLESS_LAYER_CODE_RUNS();
     struct Case {
         const char* name;
         void (*change)(Layer_Loader_Test* t, std::string* image);
@@ -146,6 +149,7 @@ TEST_F(Layer_Loader_Test, ReuseOnlyACurrentImageOfThisEditor) {
 }
 
 TEST_F(Layer_Loader_Test, ASymlinkedSourceIsFollowed) {
+    SKIP_UNLESS_LAYER_CODE_RUNS();
     write_whole_file(path("a.8"), "#on_load { a(); }\n");
     write_whole_file(path("b.8"), "#on_load { b(); }\n");
     set_modification_time(path("a.8"), 1600000000, 5);
@@ -195,6 +199,7 @@ TEST_F(Layer_Loader_Test, MutatedImagesNeverRun) {
 }
 
 TEST_F(Layer_Loader_Test, AFailedCompileKeepsTheLayerAndWatchesWhatItRead) {
+    SKIP_UNLESS_LAYER_CODE_RUNS();
     test_compiler.program = make_log_program();
     ASSERT_TRUE(compile_custom_layer(0));
     u8* installed = custom_layer.image;
@@ -227,6 +232,7 @@ TEST_F(Layer_Loader_Test, AFailedCompileKeepsTheLayerAndWatchesWhatItRead) {
 }
 
 TEST_F(Layer_Loader_Test, AFirstFailedCompileStillWatchesTheSources) {
+    SKIP_UNLESS_LAYER_CODE_RUNS();
     test_compiler.fail = true;
     EXPECT_FALSE(compile_custom_layer(1));
     EXPECT_EQ(custom_layer.image, nullptr);
@@ -234,6 +240,7 @@ TEST_F(Layer_Loader_Test, AFirstFailedCompileStillWatchesTheSources) {
 }
 
 TEST_F(Layer_Loader_Test, ACompileThatLeavesNoNewImageKeepsTheLayer) {
+    SKIP_UNLESS_LAYER_CODE_RUNS();
     struct Case {
         const char* name;
         b8 Test_Compiler::* flag;
@@ -264,6 +271,7 @@ TEST_F(Layer_Loader_Test, ACompileThatLeavesNoNewImageKeepsTheLayer) {
 }
 
 TEST_F(Layer_Loader_Test, BlocksRunAndFilesAreMarkedOnlyWhenTheImageHasThem) {
+    SKIP_UNLESS_LAYER_CODE_RUNS();
     static Editor_File file;
     memset(&file, 0, sizeof(file));
     ASSERT_NE(add_a_tab(TAB_FILE, &file), nullptr);

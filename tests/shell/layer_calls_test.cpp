@@ -10,6 +10,7 @@
 #include "shell/shell.h"
 #include "tests/runtime/runtime_test_images.h"
 #include "tests/shell/shell_test_support.h"
+#include "tests/layer_code.h"
 
 namespace {
 
@@ -20,6 +21,7 @@ struct Layer_Calls_Test : ::testing::Test {
     std::string directory;
 
     void SetUp() override {
+        SKIP_UNLESS_LAYER_CODE_RUNS();
         directory = make_scratch_directory();
         ASSERT_FALSE(directory.empty());
         // The layer's files beside the "executable", and the support sources there too.

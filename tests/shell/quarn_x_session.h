@@ -13,6 +13,7 @@
 #include "tests/runtime/runtime_test_images.h"
 #include "tests/shell/shell_test_support.h"
 #include "tests/ui/x_windows.h"
+#include "tests/layer_code.h"
 
 const char TITLE[] = "Quarn - v0.3.2";
 
@@ -156,6 +157,7 @@ struct Editor_X_Test : ::testing::Test {
     std::string files;
 
     void SetUp() override {
+        SKIP_UNLESS_LAYER_CODE_RUNS();  // the editor loads no layer without AVX
         s.install = install_editor();
         files = make_scratch_directory();
         ASSERT_TRUE(s.start_xvfb()) << "Xvfb did not start";

@@ -342,6 +342,7 @@ bool is_text_colour(Pixel p) { return p.r > 150 && abs(p.r - p.g) < 12 && abs(p.
 struct Shipped_Layer_Test : Quarn_X_Test {
     void SetUp() override {
         Quarn_X_Test::SetUp();
+        if (IsSkipped() || HasFatalFailure()) return;
         install_shipped_layer(s.install, "");
         s.font = SHIPPED_FONT;
     }
@@ -479,6 +480,7 @@ namespace {
 struct Fixture_Layer_Test : Quarn_X_Test {
     void SetUp() override {
         Quarn_X_Test::SetUp();
+        if (IsSkipped() || HasFatalFailure()) return;
         install_shipped_layer(s.install, "");
     }
     void write_layer(const std::string& source) { write_test_file(s.install + "/custom.8", source); }

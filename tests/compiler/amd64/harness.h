@@ -11,6 +11,7 @@
 
 #include "compiler/amd64/amd64.h"
 #include "runtime/layer_image.h"
+#include "tests/layer_code.h"
 
 struct Harness_Registers {
     u64 gp[16];       // by machine number; RSP is never loaded, and recorded after the run
@@ -65,13 +66,8 @@ struct Harness_Run {
     u64 code_address, constants_address, globals_address, call_data_address, stack_address;
 };
 
-// What the suite needs from the processor; tests skip with this message otherwise.
-#define HARNESS_REQUIRE_AVX()                                                                          \
-    do {                                                                                             \
-        u8 missing_ = amd64_missing_cpu_features();                                                    \
-        if (missing_) GTEST_SKIP() << "Generated code needs AVX: this machine lacks "                 \
-                                   << amd64_missing_cpu_features_text(missing_);                     \
-    } while (0)
+// What the suite needs from the processor; tests skip with the reason otherwise.
+#define HARNESS_REQUIRE_AVX() SKIP_UNLESS_LAYER_CODE_RUNS()
 
 // A program being written: the buffers the generator appends to, with the harness's
 // frame around what the test emits.
