@@ -12,7 +12,7 @@ CMAKE_COMMON := -DCMAKE_BUILD_TYPE=RelWithDebInfo
 # Test builds keep assertions on.
 CMAKE_TEST := -DCMAKE_BUILD_TYPE=Debug
 
-.PHONY: all deps build test test-asan test-malloc test-tsan test-fuzz run bench clean
+.PHONY: all deps build test asan-build test-asan test-malloc test-tsan test-fuzz run bench clean
 
 all: build
 
@@ -37,19 +37,20 @@ build: deps
 	cmake --build build -j $(JOBS)
 
 # The suite runs three ways: ASan+UBSan over the program's own allocators, ASan+UBSan with
-# the allocators routed to malloc, and the thread tests under TSan; then the fuzz targets.
+# the allocators routed to malloc (the same build, QUARN_SYSTEM_ALLOCATOR=1), and the thread
+# tests under TSan; then the fuzz targets.
 test: deps test-asan test-malloc test-tsan test-fuzz
 	@echo "All test builds passed."
 
-test-asan:
+asan-build:
 	cmake -S . -B build-asan $(CMAKE_TEST) -DQUARN_SANITIZE=address,undefined >/dev/null
 	cmake --build build-asan -j $(JOBS)
+
+test-asan: asan-build
 	cd build-asan && ctest --output-on-failure -j $(JOBS)
 
-test-malloc:
-	cmake -S . -B build-malloc $(CMAKE_TEST) -DQUARN_SANITIZE=address,undefined -DQUARN_SYSTEM_ALLOCATOR=ON >/dev/null
-	cmake --build build-malloc -j $(JOBS)
-	cd build-malloc && ctest --output-on-failure -j $(JOBS)
+test-malloc: asan-build
+	cd build-asan && QUARN_SYSTEM_ALLOCATOR=1 ctest --output-on-failure -j $(JOBS)
 
 test-tsan:
 	cmake -S . -B build-tsan $(CMAKE_TEST) -DQUARN_SANITIZE=thread >/dev/null
@@ -83,4 +84,4 @@ bench: deps
 	@for b in build-bench/bin/bench_*; do [ -x "$$b" ] && { echo "== $$b"; "$$b"; }; done; true
 
 clean:
-	rm -rf build build-asan build-malloc build-tsan build-fuzz build-bench
+	rm -rf build build-asan build-tsan build-fuzz build-bench

@@ -122,6 +122,16 @@ struct Gp_Allocator {
 
 extern Gp_Allocator __gp_allocator;
 
+// Sanitized builds can serve gp_allocate and pool buckets from malloc instead, so the
+// sanitizers see every block on its own: the environment variable QUARN_SYSTEM_ALLOCATOR=1
+// chooses it when the program starts, before anything is allocated. Other builds never do.
+#if QUARN_CAN_USE_SYSTEM_ALLOCATOR
+extern b8 __system_allocator;
+inline b8 system_allocator() { return __system_allocator; }
+#else
+inline b8 system_allocator() { return false; }
+#endif
+
 b8 gp_allocate(Gp_Allocation* out, u64 size);
 // Fills out with a block of at least size octets, not cleared. Sizes above the largest
 // size class get a mapping of their own. A size of 0 gives a cleared record and true.
