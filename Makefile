@@ -38,7 +38,7 @@ build: deps
 
 # The suite runs three ways: ASan+UBSan over the program's own allocators, ASan+UBSan with
 # the allocators routed to malloc (the same build, QUARN_SYSTEM_ALLOCATOR=1), and the thread
-# tests under TSan; then the fuzz targets.
+# tests under TSan; then the fuzz targets. Each step builds only what it runs.
 test: deps test-asan test-malloc test-tsan test-fuzz
 	@echo "All test builds passed."
 
@@ -54,14 +54,14 @@ test-malloc: asan-build
 
 test-tsan:
 	cmake -S . -B build-tsan $(CMAKE_TEST) -DQUARN_SANITIZE=thread >/dev/null
-	cmake --build build-tsan -j $(JOBS)
+	cmake --build build-tsan -j $(JOBS) --target quarn_thread_tests
 	cd build-tsan && ctest --output-on-failure -j $(JOBS) -R Threads
 
 # Fuzz targets are built by clang with libFuzzer and run for a bounded time.
 test-fuzz:
 	cmake -S . -B build-fuzz $(CMAKE_TEST) -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
 	    -DQUARN_SANITIZE=address,undefined,fuzzer-no-link >/dev/null
-	cmake --build build-fuzz -j $(JOBS) --target fuzz_tokeniser
+	cmake --build build-fuzz -j $(JOBS) --target quarn_fuzz_targets
 	cd build-fuzz && ctest --output-on-failure -R Fuzz
 
 # The editor on this project's README: in a window on the display, or without one under
