@@ -91,12 +91,10 @@ b8 gp_allocate(Gp_Allocation* out, u64 size) {
     }
 
     if (size > GP_LARGEST_CLASS_SIZE) {
-        out->memory = (u8*)os_allocate_read_write(size);  // logs its own failure
-        if (!out->memory) return false;
+        if (!gp_reserve(out, size)) return false;
         // Blocks this large are mostly filled whole (file texts, decoded update files): huge
         // pages, where the system grants them, spare a page fault every 4 KiB.
         madvise(out->memory, size, MADV_HUGEPAGE);
-        out->size = size;
         return true;
     }
 
@@ -110,13 +108,23 @@ b8 gp_allocate(Gp_Allocation* out, u64 size) {
     return ok;
 }
 
+b8 gp_reserve(Gp_Allocation* out, u64 size) {
+    memset(out, 0, sizeof(*out));
+    if (size == 0) return true;
+    out->memory = (u8*)os_allocate_read_write(size);  // logs its own failure
+    if (!out->memory) return false;
+    out->size = size;
+    out->mapped = true;
+    return true;
+}
+
 void gp_free(Gp_Allocation* a) {
     if (a->size == 0) return;
 
     Gp_Bucket* bucket = a->bucket;
     if (!bucket) {
-        if (system_allocator()) free(a->memory);
-        else os_free_mapping(a->memory, a->size);
+        if (a->mapped) os_free_mapping(a->memory, a->size);
+        else free(a->memory);
         memset(a, 0, sizeof(*a));
         return;
     }
