@@ -12,7 +12,7 @@ CMAKE_COMMON := -DCMAKE_BUILD_TYPE=RelWithDebInfo
 # Test builds keep assertions on.
 CMAKE_TEST := -DCMAKE_BUILD_TYPE=Debug
 
-.PHONY: all deps build test test-asan test-malloc test-tsan test-fuzz test-seeds run bench clean
+.PHONY: all deps build test asan-build test-asan test-malloc test-tsan test-fuzz test-seeds run bench clean
 
 # Runs a command with every scratch file of the run in one folder of its own, removed at the
 # end whatever the outcome: two runs at once never meet, and none leaves files behind.
@@ -42,23 +42,24 @@ build: deps
 	cmake --build build -j $(JOBS)
 
 # The suite runs three ways: ASan+UBSan over the program's own allocators, ASan+UBSan with
-# the allocators routed to malloc, and the thread tests under TSan; then the fuzz targets.
+# the allocators routed to malloc (the same build, QUARN_SYSTEM_ALLOCATOR=1), and the thread
+# tests under TSan; then the fuzz targets. Each step builds only what it runs.
 test: deps test-asan test-malloc test-tsan test-fuzz
 	@echo "All test builds passed."
 
-test-asan:
+asan-build:
 	cmake -S . -B build-asan $(CMAKE_TEST) -DQUARN_SANITIZE=address,undefined >/dev/null
 	cmake --build build-asan -j $(JOBS)
+
+test-asan: asan-build
 	cd build-asan && $(call in_scratch_folder,ctest --output-on-failure -j $(JOBS))
 
-test-malloc:
-	cmake -S . -B build-malloc $(CMAKE_TEST) -DQUARN_SANITIZE=address,undefined -DQUARN_SYSTEM_ALLOCATOR=ON >/dev/null
-	cmake --build build-malloc -j $(JOBS)
-	cd build-malloc && $(call in_scratch_folder,ctest --output-on-failure -j $(JOBS))
+test-malloc: asan-build
+	cd build-asan && $(call in_scratch_folder,QUARN_SYSTEM_ALLOCATOR=1 ctest --output-on-failure -j $(JOBS))
 
 test-tsan:
 	cmake -S . -B build-tsan $(CMAKE_TEST) -DQUARN_SANITIZE=thread >/dev/null
-	cmake --build build-tsan -j $(JOBS)
+	cmake --build build-tsan -j $(JOBS) --target quarn_thread_tests
 	cd build-tsan && $(call in_scratch_folder,ctest --output-on-failure -j $(JOBS) -R Threads)
 
 # Fuzz targets are built by clang with libFuzzer and run over a fixed number of inputs from a
@@ -66,15 +67,13 @@ test-tsan:
 test-fuzz:
 	cmake -S . -B build-fuzz $(CMAKE_TEST) -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
 	    -DQUARN_SANITIZE=address,undefined,fuzzer-no-link >/dev/null
-	cmake --build build-fuzz -j $(JOBS) --target fuzz_tokeniser
+	cmake --build build-fuzz -j $(JOBS) --target quarn_fuzz_targets
 	cd build-fuzz && $(call in_scratch_folder,ctest --output-on-failure -R Fuzz)
 
 # The tests that draw random cases, each run SEED_ROUNDS times with a fresh seed (the suite
 # keeps a fixed one per test). A failure names its seed; QUARN_TEST_SEED=<seed> replays it.
 SEED_ROUNDS := 5
-test-seeds: deps
-	cmake -S . -B build-asan $(CMAKE_TEST) -DQUARN_SANITIZE=address,undefined >/dev/null
-	cmake --build build-asan -j $(JOBS)
+test-seeds: deps asan-build
 	@cd build-asan && $(call in_scratch_folder,failed=0; for round in $$(seq $(SEED_ROUNDS)); do \
 	    while read -r test; do \
 	        [ -n "$$test" ] || continue; \
@@ -102,4 +101,4 @@ bench: deps
 	@for b in build-bench/bin/bench_*; do [ -x "$$b" ] && { echo "== $$b"; "$$b"; }; done; true
 
 clean:
-	rm -rf build build-asan build-malloc build-tsan build-fuzz build-bench
+	rm -rf build build-asan build-tsan build-fuzz build-bench

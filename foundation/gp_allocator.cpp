@@ -1,6 +1,6 @@
 // The general-purpose allocator: three size classes of fixed units in chains of buckets,
 // first fit over one map byte per unit, under one spin lock. Requests above the largest
-// class get a mapping of their own. With QUARN_SYSTEM_ALLOCATOR the blocks come from
+// class get a mapping of their own. When system_allocator() holds, the blocks come from
 // malloc instead, so the sanitizers see every block on its own.
 #include <stdlib.h>
 #include <string.h>
@@ -10,6 +10,16 @@
 #include "foundation/memory.h"
 
 Gp_Allocator __gp_allocator;
+
+#if QUARN_CAN_USE_SYSTEM_ALLOCATOR
+b8 __system_allocator;
+
+// Runs before the constructors of ordinary priority, so no block is taken before the choice.
+__attribute__((constructor(101))) static void choose_allocator() {
+    const char* choice = getenv("QUARN_SYSTEM_ALLOCATOR");
+    __system_allocator = choice && strcmp(choice, "1") == 0;
+}
+#endif
 
 static u8* bucket_map(Gp_Bucket* bucket) { return (u8*)bucket + GP_BUCKET_HEADER_SIZE; }
 static u8* bucket_units(Gp_Bucket* bucket) { return (u8*)bucket + gp_units_offset(bucket->unit_count); }
@@ -70,22 +80,21 @@ b8 gp_allocate(Gp_Allocation* out, u64 size) {
     memset(out, 0, sizeof(*out));
     if (size == 0) return true;
 
-#if QUARN_SYSTEM_ALLOCATOR
-    out->memory = (u8*)malloc(size);
-    if (!out->memory) {
-        add_log(0, LOG_ERROR, "Could not allocate %llu octets", (unsigned long long)size);
-        return false;
+    if (system_allocator()) {
+        out->memory = (u8*)malloc(size);
+        if (!out->memory) {
+            add_log(0, LOG_ERROR, "Could not allocate %llu octets", (unsigned long long)size);
+            return false;
+        }
+        out->size = size;
+        return true;
     }
-    out->size = size;
-    return true;
-#else
+
     if (size > GP_LARGEST_CLASS_SIZE) {
-        out->memory = (u8*)os_allocate_read_write(size);  // logs its own failure
-        if (!out->memory) return false;
+        if (!gp_reserve(out, size)) return false;
         // Blocks this large are mostly filled whole (file texts, decoded update files): huge
         // pages, where the system grants them, spare a page fault every 4 KiB.
         madvise(out->memory, size, MADV_HUGEPAGE);
-        out->size = size;
         return true;
     }
 
@@ -97,7 +106,16 @@ b8 gp_allocate(Gp_Allocation* out, u64 size) {
     // Logged outside the lock: the log may allocate.
     if (!ok) add_log(0, LOG_ERROR, "Could not allocate %llu octets: no bucket could be mapped", (unsigned long long)size);
     return ok;
-#endif
+}
+
+b8 gp_reserve(Gp_Allocation* out, u64 size) {
+    memset(out, 0, sizeof(*out));
+    if (size == 0) return true;
+    out->memory = (u8*)os_allocate_read_write(size);  // logs its own failure
+    if (!out->memory) return false;
+    out->size = size;
+    out->mapped = true;
+    return true;
 }
 
 void gp_free(Gp_Allocation* a) {
@@ -105,11 +123,8 @@ void gp_free(Gp_Allocation* a) {
 
     Gp_Bucket* bucket = a->bucket;
     if (!bucket) {
-#if QUARN_SYSTEM_ALLOCATOR
-        free(a->memory);
-#else
-        os_free_mapping(a->memory, a->size);
-#endif
+        if (a->mapped) os_free_mapping(a->memory, a->size);
+        else free(a->memory);
         memset(a, 0, sizeof(*a));
         return;
     }

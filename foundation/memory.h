@@ -110,9 +110,10 @@ static_assert(sizeof(Gp_Bucket) == 32);
 struct Gp_Allocation {
     u8* memory;
     u64 size;           // the size asked for; 0 when nothing is allocated
-    Gp_Bucket* bucket;  // null for a block with a mapping of its own
+    Gp_Bucket* bucket;  // null for a block with a mapping of its own, or from malloc
     u16 first_unit;
     u16 unit_count;
+    b8 mapped;          // a block with a mapping of its own
 };
 
 struct Gp_Allocator {
@@ -122,10 +123,25 @@ struct Gp_Allocator {
 
 extern Gp_Allocator __gp_allocator;
 
+// Sanitized builds can serve gp_allocate and pool buckets from malloc instead, so the
+// sanitizers see every block on its own: the environment variable QUARN_SYSTEM_ALLOCATOR=1
+// chooses it when the program starts, before anything is allocated. Other builds never do.
+#if QUARN_CAN_USE_SYSTEM_ALLOCATOR
+extern b8 __system_allocator;
+inline b8 system_allocator() { return __system_allocator; }
+#else
+inline b8 system_allocator() { return false; }
+#endif
+
 b8 gp_allocate(Gp_Allocation* out, u64 size);
 // Fills out with a block of at least size octets, not cleared. Sizes above the largest
 // size class get a mapping of their own. A size of 0 gives a cleared record and true.
 // False (out cleared, error logged) when the memory cannot be had.
+
+b8 gp_reserve(Gp_Allocation* out, u64 size);
+// A block with a mapping of its own that is mostly left untouched: only the pages written
+// become resident. It stays a mapping when system_allocator() holds, since the leak checker
+// would read all of it at every exit. gp_free gives it back like any other block.
 
 b8 gp_allocate_on_bucket(Gp_Allocation* out, Gp_Bucket* head, u64 size);
 // First fit along one chain; the caller holds the allocator's lock. A chain with no room

@@ -2,7 +2,7 @@
 // arrays chain elements through those buckets and never move one. Pages are never given
 // back: a reset makes them reusable from the first.
 //
-// With QUARN_SYSTEM_ALLOCATOR every bucket is a calloc block of its own, so the sanitizers
+// When system_allocator() holds, every bucket is a calloc block of its own, so the sanitizers
 // see an overflow from one bucket into the next; a page then holds pointers to its
 // buckets, which a reset hands out again.
 #include <assert.h>
@@ -12,7 +12,6 @@
 #include "foundation/log.h"
 #include "foundation/memory.h"
 
-#if QUARN_SYSTEM_ALLOCATOR
 // Pool blocks are never freed. Chaining them from a global keeps them reachable, so the
 // leak checker does not report the blocks of a pool that went out of scope.
 struct System_Pool_Block {
@@ -33,7 +32,6 @@ static u8* allocate_system_pool_block(u64 size) {
 }
 
 static u8** page_bucket_slots(Memory_Pool_Page* page) { return (u8**)(page + 1); }
-#endif
 
 void _init_memory_pool(Memory_Pool* pool, u32 element_size, u32 elements_per_bucket,
                        u32 buckets_per_page, void* first_page, Page_Allocator page_allocator) {
@@ -53,19 +51,14 @@ void _init_memory_pool(Memory_Pool* pool, u32 element_size, u32 elements_per_buc
     if (pool->first_page) {
         pool->first_page->next = 0;
         pool->first_page->count = 0;
-#if QUARN_SYSTEM_ALLOCATOR
-        memset(page_bucket_slots(pool->first_page), 0, buckets_per_page * sizeof(u8*));
-#endif
+        if (system_allocator()) memset(page_bucket_slots(pool->first_page), 0, buckets_per_page * sizeof(u8*));
     }
 }
 
 static Memory_Pool_Page* allocate_page(Memory_Pool* pool) {
-#if QUARN_SYSTEM_ALLOCATOR
-    Memory_Pool_Page* page = (Memory_Pool_Page*)allocate_system_pool_block(
-        sizeof(Memory_Pool_Page) + pool->buckets_per_page * sizeof(u8*));
-#else
-    Memory_Pool_Page* page = (Memory_Pool_Page*)pool->page_allocator(pool->page_size);
-#endif
+    Memory_Pool_Page* page = system_allocator()
+        ? (Memory_Pool_Page*)allocate_system_pool_block(sizeof(Memory_Pool_Page) + pool->buckets_per_page * sizeof(u8*))
+        : (Memory_Pool_Page*)pool->page_allocator(pool->page_size);
     if (page) {
         page->next = 0;
         page->count = 0;
@@ -94,13 +87,13 @@ Memory_Pool_Bucket* memory_pool_allocate_bucket(Memory_Pool* pool) {
     }
 
     if (page) {
-#if QUARN_SYSTEM_ALLOCATOR
-        u8** slot = &page_bucket_slots(page)[page->count];
-        if (!*slot) *slot = allocate_system_pool_block(pool->bucket_size);
-        bucket = (Memory_Pool_Bucket*)*slot;
-#else
-        bucket = (Memory_Pool_Bucket*)((u8*)page + sizeof(Memory_Pool_Page) + (u64)page->count * pool->bucket_size);
-#endif
+        if (system_allocator()) {
+            u8** slot = &page_bucket_slots(page)[page->count];
+            if (!*slot) *slot = allocate_system_pool_block(pool->bucket_size);
+            bucket = (Memory_Pool_Bucket*)*slot;
+        } else {
+            bucket = (Memory_Pool_Bucket*)((u8*)page + sizeof(Memory_Pool_Page) + (u64)page->count * pool->bucket_size);
+        }
         if (bucket) {
             page->count++;
             bucket->next = 0;

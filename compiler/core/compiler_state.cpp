@@ -56,9 +56,9 @@ static void init_array_with_capacity(Dynamic_Array* a, u32 element_size, u32 cap
 static b8 take_bytecode_block() {
     Dynamic_Array* bytecode = &global_compiler_state.bytecode;
     init_dynamic_array(bytecode, BYTECODE_INSTRUCTION_SIZE);
-    // Far above the allocator's size classes, so the block is a mapping of its own that
-    // gp_free returns; only the pages the bytecode touches become resident.
-    if (!gp_allocate(&bytecode->storage, BYTECODE_MEMORY)) return false;
+    // A mapping of its own that gp_free returns; only the pages the bytecode touches become
+    // resident.
+    if (!gp_reserve(&bytecode->storage, BYTECODE_MEMORY)) return false;
     bytecode->data = bytecode->storage.memory;
     bytecode->capacity = BYTECODE_CAPACITY;
     return true;

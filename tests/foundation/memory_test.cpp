@@ -235,16 +235,17 @@ TEST(GpAllocator, SizesGoToTheirClassOrAMappingOfTheirOwn) {
         ASSERT_TRUE(a.memory);
         EXPECT_EQ(a.size, c.size);
         memset(a.memory, 0x5A, c.size);
-#if !QUARN_SYSTEM_ALLOCATOR
-        EXPECT_EQ((u64)a.memory % 64, 0u);
-        EXPECT_EQ(a.unit_count, c.units);
-        if (c.size_class < 0) {
-            EXPECT_EQ(a.bucket, nullptr);
-        } else {
-            ASSERT_TRUE(a.bucket);
-            EXPECT_EQ(a.bucket->unit_size, GP_SIZE_CLASSES[c.size_class].unit_size);
+        EXPECT_EQ(a.mapped, !system_allocator() && c.size_class < 0);
+        if (!system_allocator()) {
+            EXPECT_EQ((u64)a.memory % 64, 0u);
+            EXPECT_EQ(a.unit_count, c.units);
+            if (c.size_class < 0) {
+                EXPECT_EQ(a.bucket, nullptr);
+            } else {
+                ASSERT_TRUE(a.bucket);
+                EXPECT_EQ(a.bucket->unit_size, GP_SIZE_CLASSES[c.size_class].unit_size);
+            }
         }
-#endif
         gp_free(&a);
         EXPECT_TRUE(record_is_clear(a));
     }
@@ -253,6 +254,25 @@ TEST(GpAllocator, SizesGoToTheirClassOrAMappingOfTheirOwn) {
     EXPECT_TRUE(gp_allocate(&none, 0));
     EXPECT_TRUE(record_is_clear(none));
     gp_free(&none);  // a record of size 0 is left alone
+    EXPECT_TRUE(record_is_clear(none));
+}
+
+TEST(GpAllocator, AReservationIsAMappingOfItsOwnWhicheverAllocatorServes) {
+    ASSERT_TRUE(init_memory(PROGRAM_EDITOR));
+    const u64 size = 64ull << 20;
+    Gp_Allocation a;
+    ASSERT_TRUE(gp_reserve(&a, size));
+    EXPECT_EQ(a.size, size);
+    EXPECT_TRUE(a.mapped);
+    EXPECT_EQ(a.bucket, nullptr);
+    EXPECT_EQ((u64)a.memory % 4096, 0u);
+    a.memory[0] = 1;
+    a.memory[size - 1] = 2;
+    gp_free(&a);
+    EXPECT_TRUE(record_is_clear(a));
+
+    Gp_Allocation none;
+    EXPECT_TRUE(gp_reserve(&none, 0));
     EXPECT_TRUE(record_is_clear(none));
 }
 
