@@ -121,3 +121,21 @@ TEST(ProgramResults, ElementAddressesKeepTheirStrideWhereverTheyAreStored) {
     HARNESS_REQUIRE_AVX();
     run_result_cases(ELEMENT_ADDRESSES, ARRAY_COUNT(ELEMENT_ADDRESSES));
 }
+
+// A folded value is what the same operations compute at run time on variables.
+static const Result_Case FOLDS[] = {
+    {"a signed sum that is not negative stays signed",
+     "a: s64; b: s64; c: s64; d: s64; v: s64;\n"
+     "#on_load {\n"
+     "    a = ((-5 + 10) - 6) / 2;\n"
+     "    if (-5 + 10) - 6 < 0 { b = 1; }\n"
+     "    c = ((-5 + 10) - 6) >> 1;\n"
+     "    v = -5; d = ((v + 10) - 6) / 2;\n"
+     "}\n",
+     {{"a", 0}, {"b", 1}, {"c", -1}, {"d", 0}}},
+};
+
+TEST(ProgramResults, FoldsComputeWhatTheCodeComputes) {
+    HARNESS_REQUIRE_AVX();
+    run_result_cases(FOLDS, ARRAY_COUNT(FOLDS));
+}
