@@ -191,3 +191,42 @@ TEST(ProgramResults, FoldsComputeWhatTheCodeComputes) {
     HARNESS_REQUIRE_AVX();
     run_result_cases(FOLDS, ARRAY_COUNT(FOLDS));
 }
+
+// == and != on two values of one struct type compare member by member: the octets of
+// padding between members never count.
+#define PADDED "$Padded: #struct = { a: u8; b: s64; c: s16; };\n"
+
+static const Result_Case RECORD_COMPARES[] = {
+    {"equal and unequal, in a condition and as a value",
+     "$Point: #struct = { x: s64; y: s64; };\np: Point; q: Point; r: s64; s: s64; t: s64;\n"
+     "#on_load { p.x = 1; p.y = 2; q.x = 1; q.y = 2; if p == q { r = 1; } s = cast(p != q, s64);\n"
+     "    q.y = 3; if p != q { t = 1; } t += cast(p == q, s64) * 10; }\n",
+     {{"r", 1}, {"s", 0}, {"t", 1}}},
+    {"padding that differs",
+     PADDED "u: Padded; v: Padded; r: s64;\n"
+     "#on_load { octets := cast(@u, @u8); octets[1] = 7; octets[20] = 9; u.b = 5; v.b = 5;\n"
+     "    if u == v { r = 1; } v.c = 1; if u != v { r += 10; } }\n",
+     {{"r", 11}}},
+    {"nested records, strings by their text, reals by their value",
+     "$Inner: #struct = { name: String; weight: f64; };\n$Outer: #struct = { tag: u8; inner: Inner; };\n"
+     "a: Outer; b: Outer; r: s64;\n"
+     "#on_load { a.inner.name = \"quarn\"; b.inner.name = \"qua\"; a.inner.weight = 0.0; b.inner.weight = -0.0;\n"
+     "    if a == b { r = 1; } b.inner.name = \"quarn\"; if a == b { r += 10; } }\n",
+     {{"r", 10}}},
+    {"elements of an array and a member array",
+     "$Cell: #struct = { v: s32; marks: [3] u8; };\ncells: [4] Cell; r: s64; i: s64;\n"
+     "#on_load { cells[2].marks[1] = 4; cells[3].marks[1] = 4; i = 2;\n"
+     "    if cells[i] == cells[3] { r = 1; } if cells[0] == cells[i] { r += 10; }\n"
+     "    cells[3].marks[2] = 1; if cells[i] != cells[3] { r += 100; } }\n",
+     {{"r", 101}}},
+    {"a constant on either side",
+     "$Point: #struct = { x: s64; y: s64; };\n$ORIGIN: Point = Point.{1, 2};\np: Point; r: s64;\n"
+     "#on_load { if p == ORIGIN { r = 1; } p.x = 1; p.y = 2; if ORIGIN == p { r += 10; }\n"
+     "    if ORIGIN != ORIGIN { r += 100; } }\n",
+     {{"r", 10}}},
+};
+
+TEST(ProgramResults, RecordsCompareMemberByMember) {
+    HARNESS_REQUIRE_AVX();
+    run_result_cases(RECORD_COMPARES, ARRAY_COUNT(RECORD_COMPARES));
+}
