@@ -111,6 +111,11 @@ static const Result_Case ELEMENT_ADDRESSES[] = {
      "#on_load { bytes_at[1] = @bytes[3]; words_at[1] = @words[3];\n"
      "    r = cast(bytes_at[1], s64) - cast(bytes.data, s64); s = cast(words_at[1], s64) - cast(words.data, s64); }\n",
      {{"r", 3}, {"s", 12}}},
+    {"a member of an element, under '@'",
+     "$Pair: #struct = { a: s64; b: s64; };\npairs: [3] Pair; at: [3] @s64; r: s64; i: s64;\n"
+     "#on_load { i = 1; at[0] = @pairs[i].b; at[1] = @pairs[2].b; at[0][0] = 5;\n"
+     "    r = (cast(at[0], s64) - cast(pairs.data, s64)) * 100 + cast(at[1], s64) - cast(pairs.data, s64) + pairs[1].b * 10000; }\n",
+     {{"r", 52440}}},
     {"into a local, as before",
      BIG "bigs: [3] Big; r: s64;\n"
          "#on_load { one: @Big = @bigs[1]; r = cast(one, s64) - cast(bigs.data, s64); }\n",
@@ -229,4 +234,28 @@ static const Result_Case RECORD_COMPARES[] = {
 TEST(ProgramResults, RecordsCompareMemberByMember) {
     HARNESS_REQUIRE_AVX();
     run_result_cases(RECORD_COMPARES, ARRAY_COUNT(RECORD_COMPARES));
+}
+
+// Other results a copy is folded into land in elements and through addresses the same way.
+static const Result_Case RETARGETED_RESULTS[] = {
+    {"a cast into an element and through an address",
+     "words: [4] s32; r: s64; x: s64; f: f64; i: s64;\n"
+     "#on_load { x = 0x100000005; f = -7.75; i = 2; words[i] = cast(x, s32); p := words.data; p[1] = cast(f, s32);\n"
+     "    r = cast(words[1], s64) * 1000 + cast(words[2], s64) + cast(words[3], s64) * 100; }\n",
+     {{"r", -6995}}},
+    {"a compare's result into an element",
+     "flags: [4] b8; r: s64; a: s64; b: s64; i: s64;\n"
+     "#on_load { a = 3; b = 5; i = 1; flags[i] = a < b; flags[2] = a > b; flags[3] = a != b;\n"
+     "    r = cast(flags[0], s64) + cast(flags[1], s64) * 10 + cast(flags[2], s64) * 100 + cast(flags[3], s64) * 1000; }\n",
+     {{"r", 1010}}},
+    {"an element's address stepped in place",
+     BIG "bigs: [3] Big; bp: [2] @Big; r: s64;\n"
+     "#on_load { bp[0] = @bigs[0]; bp[0]++; bp[0] += 1; p := @bigs[2]; bp[1] = p - 1;\n"
+     "    r = (cast(bp[0], s64) - cast(bigs.data, s64)) * 100 + cast(bp[1], s64) - cast(bigs.data, s64); }\n",
+     {{"r", 6432}}},
+};
+
+TEST(ProgramResults, RetargetedResultsLandWhereTheyAreStored) {
+    HARNESS_REQUIRE_AVX();
+    run_result_cases(RETARGETED_RESULTS, ARRAY_COUNT(RETARGETED_RESULTS));
 }
