@@ -278,6 +278,22 @@ static b8 apply_with_register(Expression* e, u64 operator_bit, Token* token, Val
     return true;
 }
 
+// The type an untyped constant on the left of a typed operand works in, folded or not: the
+// operand's for a commutative operator (the two swap), else the hint's. A b8 hint (the
+// condition's or a flag's) is no type for arithmetic, and with none the operand's is used.
+static Identifier* get_left_constant_type(Expression* e, u64 operator_bit, Value* right) {
+    Identifier* type = get_type_from_value(right);
+    if ((operator_bit & OP_COMMUTATIVE) || !e->hint || e->hint == get_basic_type(BASIC_TYPE_B8)) return type;
+    return e->hint;
+}
+
+// A typed number other than a truth value: a compare's b8 folds as the 0 or 1 it holds.
+static b8 is_typed_number(Constant* constant) {
+    Identifier* type = constant->type;
+    return (constant->mask & CONSTANT_TYPED) && (constant->mask & CONSTANT_NUMBER) && type &&
+           (type->pointer_depth || !(type->flags & (TYPE_TYPE | TYPE_SUB_PROGRAM | TYPE_BOOLEAN)));
+}
+
 static b8 apply_operator(Expression* e, Token* token, Value right) {
     u64 operator_bit = token->value;
     Value left = e->left;
@@ -292,6 +308,12 @@ static b8 apply_operator(Expression* e, Token* token, Value right) {
             make_dynamic_value_out_of_non_scalar_constant(&in_data, &left);
             return apply_with_constant(e, operator_bit, token, in_data, right);
         }
+        // An untyped number meets a typed one as it meets a register of that type.
+        b8 untyped_number = (left.constant.mask & CONSTANT_NUMBER) && !(left.constant.mask & CONSTANT_TYPED);
+        if (!(operator_bit & OP_LOGICAL) && untyped_number && is_typed_number(&right.constant) &&
+            !cast_constant_to_type(&left, get_left_constant_type(e, operator_bit, &right), &left)->kind) {
+            return false;
+        }
         if (!(operator_bit & OP_LOGICAL) && (left.constant.mask & CONSTANT_TYPED) &&
             !cast_constant_to_type(&right, left.constant.type, &right)->kind) {
             return false;
@@ -304,8 +326,7 @@ static b8 apply_operator(Expression* e, Token* token, Value right) {
     }
     // A constant on the left of a register: a commutative operator swaps them.
     if (operator_bit & OP_COMMUTATIVE) return apply_with_constant(e, operator_bit, token, right, left);
-    Identifier* type = e->hint;
-    if (!type || ((operator_bit & OP_CMP) && type == get_basic_type(BASIC_TYPE_B8))) type = get_type_from_value(&right);
+    Identifier* type = get_left_constant_type(e, operator_bit, &right);
     Value in_register;
     if (!cast_constant_to_type(&left, type, &left)->kind ||
         !make_constant_value_dynamic(&in_register, e->scope, type, &left)->kind) {

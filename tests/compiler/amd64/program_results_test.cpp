@@ -190,6 +190,23 @@ static const Result_Case FOLDS[] = {
      "    v = -5; d = ((v + 10) - 6) / 2;\n"
      "}\n",
      {{"a", 0}, {"b", 1}, {"c", -1}, {"d", 0}}},
+    {"an untyped number with a typed one works in the type the code works in",
+     "$B: s8 = 100;\n$U: u8 = 200;\n$W: u16 = 65000;\nb: s8; u: u8; w: u16;\n"
+     "f0: s64; c0: s64; f1: s64; c1: s64; f2: s64; c2: s64; f3: s64; c3: s64; f4: s64; c4: s64; f5: s64; c5: s64;\n"
+     "#on_load { b = 100; u = 200; w = 65000;\n"
+     "    f0 = 100 + B; c0 = 100 + b;\n"
+     "    f1 = -100 - B; c1 = -100 - b;\n"
+     "    f2 = 100 + U; c2 = 100 + u;\n"
+     "    f3 = 1000 + W; c3 = 1000 + w;\n"
+     "    f4 = 3 * B; c4 = 3 * b;\n"
+     "    f5 = 1 << B; c5 = 1 << b;\n"
+     "}\n",
+     {{"f0", -56}, {"c0", -56}, {"f1", -200}, {"c1", -200}, {"f2", 44}, {"c2", 44}, {"f3", 464}, {"c3", 464},
+      {"f4", 44}, {"c4", 44}, {"f5", 1ll << 36}, {"c5", 1ll << 36}}},
+    {"a condition's arithmetic is not done in b8",
+     "b: s64; r: s64; t: b8;\n"
+     "#on_load { b = 50; if 100 - b > 0 { r = 1; } if 100 - b == 50 { r += 10; } t = 100 - b; r += cast(t, s64) * 100; }\n",
+     {{"r", 111}}},
 };
 
 TEST(ProgramResults, FoldsComputeWhatTheCodeComputes) {
