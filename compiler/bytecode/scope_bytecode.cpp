@@ -146,7 +146,7 @@ static b8 emit_load(Emission* e, Instruction* in) {
     if (!constant) use(e, &k->index);
     Identifier* type = get_place_type(&k->destination);
     u32 value_size = size_of(type);
-    u16 element_size = (u16)(k->byte_index ? 1 : value_size);
+    u16 element_size = (u16)k->element_size;
     b8 is_signed = type && (type->flags & TYPE_SIGNED) != 0;
     Bytecode_Instruction* i = append(e, constant ? BYTECODE_MEMORY_DEREFERENCE_CONSTANT : BYTECODE_MEMORY_DEREFERENCE,
                                      k->destination.source);
@@ -171,18 +171,7 @@ static b8 emit_address(Emission* e, Instruction* in) {
     use(e, &k->destination);
     use(e, &k->base);
     if (!constant) use(e, &k->index);
-    Identifier* destination_type = k->destination.dynamic.type;
-    u32 element_size;
-    if (k->byte_index) {
-        element_size = 1;
-    } else if (through(&k->destination)) {
-        element_size = size_of(get_place_type(&k->destination));
-    } else if (destination_type && destination_type->pointer_depth > 1) {
-        element_size = size_of(destination_type);
-    } else {
-        Identifier* base_type = k->base.dynamic.type;
-        element_size = base_type ? size_of(base_type->leaf_type) : 0;
-    }
+    u32 element_size = k->element_size;
     b8 indirect = in->kind == INSTRUCTION_ADDRESS_INDIRECT;
     Bytecode_Instruction* i = append(e, constant ? BYTECODE_CALCULATE_ADDRESS_CONSTANT : BYTECODE_CALCULATE_ADDRESS,
                                      k->destination.source);
@@ -603,9 +592,14 @@ static b8 emit_for(Emission* e, Instruction* in) {
     return ok;
 }
 
-static b8 ends_with_return(Dynamic_Array* bytecode, u64 since) {
-    return get_bytecode_position(bytecode) > since &&
-           get_bytecode_instruction(bytecode, bytecode->count - 1)->kind == BYTECODE_RETURN;
+// A branch cannot fall through when its own last statement returns: nothing after that
+// statement is compiled. A return that ends a nested block may be skipped by its condition.
+static b8 branch_returns(Scope* branch) {
+    Instruction* last_statement = 0;
+    for (Instruction* in = (Instruction*)branch->instructions.first_element; in; in = in->next) {
+        if (in->kind != INSTRUCTION_SCOPE_END) last_statement = in;
+    }
+    return last_statement && last_statement->kind == INSTRUCTION_END;
 }
 
 static b8 emit_if_chain(Emission* e, Instruction* in) {
@@ -621,7 +615,7 @@ static b8 emit_if_chain(Emission* e, Instruction* in) {
         u64 body_start = get_bytecode_position(e->bytecode);
         if (ok) ok = make_bytecode_for_scope(e->loop, e->returns, e->lists, e->bytecode, link->scope, e->patches);
         b8 more = link->next || (k->has_else && k->else_scope);
-        if (ok && more && !ends_with_return(e->bytecode, body_start)) {
+        if (ok && more && !branch_returns(link->scope)) {
             s64 jump = append_jump(e->bytecode, BYTECODE_JUMP, link->closing);
             ok = jump >= 0 && add_index(&end_jumps, (u32)jump);
         }
