@@ -29,7 +29,7 @@ static Compiled_Program compile_fixture(const std::string& source, const std::ve
 
 // The program's steps in C++.
 struct Control_Flow_Results {
-    s64 counted, stepped, collatz, chain, switched, nested;
+    s64 counted, stepped, collatz, chain, switched, nested, negated;
 };
 
 static Control_Flow_Results control_flow_in_cpp(s64 input) {
@@ -60,13 +60,15 @@ static Control_Flow_Results control_flow_in_cpp(s64 input) {
             if (a != b) r.nested += a * 10 + b;
         }
     }
+    r.negated = (input == 0) * 1 + (input != 0) * 10 + (input < 3) * 100 + (input == 0) * 1000 +
+                !(input == 0 && input != 7) * 10000;
     return r;
 }
 
 TEST(CompiledPrograms, LoopsIfChainsAndSwitches) {
     HARNESS_REQUIRE_AVX();
     Compiled_Program p = compile_fixture(read_program("control_flow.8"), {"input", "counted", "stepped", "collatz",
-                                                                         "chain", "switched", "nested"});
+                                                                         "chain", "switched", "nested", "negated"});
     ASSERT_TRUE(p.ok);
     for (s64 input : {-5LL, -4LL, 0LL, 1LL, 2LL, 3LL, 6LL, 7LL, 9LL, 10LL, 27LL, 49LL, 50LL, 97LL}) {
         SCOPED_TRACE(input);
@@ -81,6 +83,7 @@ TEST(CompiledPrograms, LoopsIfChainsAndSwitches) {
         EXPECT_EQ(global_value<s64>(p, run, "chain"), expected.chain);
         EXPECT_EQ(global_value<s64>(p, run, "switched"), expected.switched);
         EXPECT_EQ(global_value<s64>(p, run, "nested"), expected.nested);
+        EXPECT_EQ(global_value<s64>(p, run, "negated"), expected.negated);
         // An entry block keeps every register of the editor's.
         EXPECT_EQ(harness_changed_registers(run.entered, run.registers, 0, 0), "");
     }
