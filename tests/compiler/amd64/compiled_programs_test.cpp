@@ -275,6 +275,36 @@ TEST(CompiledPrograms, CallsReturnsAndForeignCalls) {
     }
 }
 
+// A sub-program keeps its caller's registers: the editor's routine it calls must not take
+// away a value its caller holds across the call, in either register class.
+TEST(CompiledPrograms, ValuesLiveAcrossACallWhoseCalleeCallsTheEditor) {
+    HARNESS_REQUIRE_AVX();
+    Compiled_Program p = compile_fixture("$go_right: (a: s64, b: s64) -> s64 = #import;\n"
+                                         "$shallow: (x: s64) -> s64 = { return go_right(x, x); };\n"
+                                         "input: s64;\nresult: s64;\nkept: s64;\nkept_reals: f64;\n"
+                                         "#on_load {\n"
+                                         "    a := input + 1; b := input + 2; c := input + 3;\n"
+                                         "    d := input + 4; e := input + 5; f := input + 6;\n"
+                                         "    p: f64 = cast(input, f64);\n"
+                                         "    r1 := p + 1.0; r2 := p + 2.0; r3 := p + 3.0; r4 := p + 4.0;\n"
+                                         "    result = shallow(input);\n"
+                                         "    kept = a + b + c + d + e + f;\n"
+                                         "    kept_reals = r1 + r2 + r3 + r4;\n"
+                                         "}\n",
+                                         {"input", "result", "kept", "kept_reals"});
+    ASSERT_TRUE(p.ok);
+    for (s64 input : {-2LL, 5LL}) {
+        SCOPED_TRACE(input);
+        harness_record_foreign_calls(16, 16);
+        Harness_Run run = harness_run_image(p.image, LAYER_IMAGE_HAS_ON_LOAD, harness_canaries(),
+                                            [&](u8* image) { store_u64(loaded_global(p, image, "input"), (u64)input); });
+        ASSERT_FALSE(run.faulted) << run.fault;
+        EXPECT_EQ(global_value<s64>(p, run, "result"), 2001);
+        EXPECT_EQ(global_value<s64>(p, run, "kept"), 6 * input + 21);
+        EXPECT_EQ(global_value<f64>(p, run, "kept_reals"), 4.0 * (f64)input + 10.0);
+    }
+}
+
 //~ Arrays by index
 
 struct Element_Case {
