@@ -1283,10 +1283,10 @@ struct C_Writer {
             out << "    printf(\" %lld\", (long long)" << name(g) << ");\n";
         }
         out << "    for (int n = 0; n < " << POOL << "; n++) printf(\" %lld %lld %lld %lld\", (long long)" << prefix
-            << "pool[n].v, (long long)" << prefix << "pool[n].w, (long long)" << prefix << "pool[n].k, (long long)("
-            << prefix << "pool[n].next - " << prefix << "pool));\n";
-        out << "    for (int n = 0; n < " << PTRS << "; n++) printf(\" %lld\", (long long)(" << prefix << "ptrs[n] - "
-            << prefix << "pool));\n";
+            << "pool[n].v, (long long)" << prefix << "pool[n].w, (long long)" << prefix << "pool[n].k, " << prefix << "pool[n].next ? (long long)("
+            << prefix << "pool[n].next - " << prefix << "pool) : -1LL);\n";
+        out << "    for (int n = 0; n < " << PTRS << "; n++) printf(\" %lld\", " << prefix << "ptrs[n] ? (long long)(" << prefix
+            << "ptrs[n] - " << prefix << "pool) : -1LL);\n";
         out << "    for (int n = 0; n < " << NUMS << "; n++) printf(\" %lld\", (long long)" << prefix << "nums[n]);\n";
         out << "    printf(\"\\n\");\n}\n";
         return out.str();
@@ -1328,6 +1328,10 @@ struct Evaluator {
             case 'v': return values[e.var];
             case 'b': {
                 u64 a = eval(e.parts[0], e.type), b = eval(e.parts[1], e.type);
+                if ((e.op == "/" || e.op == "%") && (b == 0 || ((s64)b == -1 && !e.parts[1].constant))) {
+                    fault = "a division by 0, or by -1 at run time";
+                    return 0;
+                }
                 return operate(e.op, a, b, TYPES[e.type].size, TYPES[e.type].is_signed);
             }
             case 'u': {
@@ -1402,6 +1406,10 @@ struct Evaluator {
         // The value first, then the place: neither has effects of its own.
         u64 v = eval(s.expr, t);
         u64* target = at(s.place);
+        if ((s.assign == "/" || s.assign == "%") && (v == 0 || (TYPES[t].is_signed && (s64)fit(v, t) == -1))) {
+            fault = "a division by 0, or by -1 at run time";
+            return;
+        }
         *target = s.assign == "=" ? v : operate(s.assign, *target, v, TYPES[t].size, TYPES[t].is_signed);
     }
 
@@ -1613,6 +1621,124 @@ std::string differences(const Draw& d, const std::vector<s64>& got, const char* 
     return out.str();
 }
 
+// Whether the compiled run of a program differs from its evaluation: a fault, not a refusal.
+bool differs(const Program& program) {
+    Evaluator e{&program};
+    e.values.assign(program.vars.size(), 0);
+    e.run(program.body);
+    if (!e.fault.empty()) return false;
+    Compiled_Run r = run_compiled(program, Writer{program}.source(), false);
+    if (r.fault.rfind("the compile failed", 0) == 0) return false;
+    return !r.fault.empty() || r.observed != e.observed();
+}
+
+void collect_blocks(Block* b, std::vector<Block*>* out) {
+    out->push_back(b);
+    for (Stmt& s : *b) {
+        for (Block& inner : s.blocks) collect_blocks(&inner, out);
+    }
+}
+
+void collect_expressions(Expr* e, std::vector<Expr*>* out);
+
+void collect_expressions(Place* p, std::vector<Expr*>* out) {
+    if (p->kind == P_POOL || p->kind == P_PTRS || p->kind == P_NEXT || p->kind == P_NUMS || p->kind == P_POOL_NEXT ||
+        p->kind == P_PTRS_ELEM) {
+        collect_expressions(&p->index, out);
+    }
+}
+
+void collect_expressions(Expr* e, std::vector<Expr*>* out) {
+    out->push_back(e);
+    if (e->constant) return;
+    for (Expr& part : e->parts) collect_expressions(&part, out);
+    if (e->place) collect_expressions(e->place.get(), out);
+}
+
+void collect_expressions(Cond* c, std::vector<Expr*>* out) {
+    if (c->a) collect_expressions(c->a.get(), out);
+    if (c->b) collect_expressions(c->b.get(), out);
+    if (c->kind == 'c' || c->kind == 'v' || c->kind == 'n') collect_expressions(&c->left, out);
+    if (c->kind == 'c') collect_expressions(&c->right, out);
+}
+
+void collect_expressions(Block* b, std::vector<Expr*>* out) {
+    for (Stmt& s : *b) {
+        if (s.kind == DECLARE || s.kind == ASSIGN || s.kind == RETURN) collect_expressions(&s.expr, out);
+        if (s.kind == ASSIGN) collect_expressions(&s.place, out);
+        for (Cond& c : s.conditions) collect_expressions(&c, out);
+        for (Block& inner : s.blocks) collect_expressions(&inner, out);
+    }
+}
+
+// The program with statements taken out, compound statements replaced by one of their
+// blocks and values by one of their operands, for as long as it still differs: what is
+// left shows the fault.
+std::string reduced(Program program) {
+    // Blocks and values are found afresh for every try: a change moves what follows it.
+    auto blocks = [&]() {
+        std::vector<Block*> found;
+        collect_blocks(&program.body, &found);
+        for (Sub& sub : program.subs) collect_blocks(&sub.body, &found);
+        return found;
+    };
+    auto expressions = [&]() {
+        std::vector<Expr*> found;
+        collect_expressions(&program.body, &found);
+        for (Sub& sub : program.subs) collect_expressions(&sub.body, &found);
+        return found;
+    };
+    int tries = 0;
+    const int TRIES = 2000;
+    for (bool changed = true; changed && tries < TRIES;) {
+        changed = false;
+        for (size_t k = 0; k < blocks().size() && tries < TRIES; k++) {
+            for (size_t i = blocks()[k]->size(); i-- > 0 && tries < TRIES;) {
+                Block* b = blocks()[k];
+                Stmt kept = (*b)[i];
+                std::vector<Block> choices = {Block{}};
+                choices.insert(choices.end(), kept.blocks.begin(), kept.blocks.end());
+                for (const Block& choice : choices) {
+                    b = blocks()[k];
+                    b->erase(b->begin() + (long)i);
+                    b->insert(b->begin() + (long)i, choice.begin(), choice.end());
+                    tries++;
+                    if (differs(program)) {
+                        changed = true;
+                        break;
+                    }
+                    b = blocks()[k];
+                    b->erase(b->begin() + (long)i, b->begin() + (long)(i + choice.size()));
+                    b->insert(b->begin() + (long)i, kept);
+                }
+                if (i > blocks()[k]->size()) break;
+            }
+        }
+        for (size_t k = 0; k < expressions().size() && tries < TRIES; k++) {
+            Expr kept = *expressions()[k];
+            if (kept.constant || (kept.kind != 'b' && kept.kind != 'u' && kept.kind != 'c')) continue;
+            for (const Expr& part : kept.parts) {
+                if (part.constant || part.type >= INTEGER_TYPES) continue;
+                Expr simpler = part;
+                if (part.type != kept.type) {
+                    simpler = Expr{};
+                    simpler.kind = 'c';
+                    simpler.type = kept.type;
+                    simpler.parts.push_back(part);
+                }
+                *expressions()[k] = simpler;
+                tries++;
+                if (differs(program)) {
+                    changed = true;
+                    break;
+                }
+                *expressions()[k] = kept;
+            }
+        }
+    }
+    return Writer{program}.source();
+}
+
 // The C twins of a batch in one file, built once and run once: each prints its values on a
 // line of its own.
 void run_twins(std::vector<Draw>& draws, const std::string& directory) {
@@ -1689,7 +1815,8 @@ std::vector<std::string> run_draws(const std::vector<u32>& seeds, bool with_lint
         if (!d.twin_fault.empty()) report += d.twin_fault + "\n";
         else report += differences(d, d.twin, "C twin");
         if (!report.empty()) {
-            failures.push_back("seed " + std::to_string(d.seed) + "\n" + report + "--- program\n" + d.source);
+            std::string reduction = differs(d.program) ? "--- reduced\n" + reduced(d.program) : "";
+            failures.push_back("seed " + std::to_string(d.seed) + "\n" + report + "--- program\n" + d.source + reduction);
         }
     }
     return failures;
