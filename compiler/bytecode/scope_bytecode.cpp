@@ -603,9 +603,14 @@ static b8 emit_for(Emission* e, Instruction* in) {
     return ok;
 }
 
-static b8 ends_with_return(Dynamic_Array* bytecode, u64 since) {
-    return get_bytecode_position(bytecode) > since &&
-           get_bytecode_instruction(bytecode, bytecode->count - 1)->kind == BYTECODE_RETURN;
+// A branch cannot fall through when its own last statement returns: nothing after that
+// statement is compiled. A return that ends a nested block may be skipped by its condition.
+static b8 branch_returns(Scope* branch) {
+    Instruction* last_statement = 0;
+    for (Instruction* in = (Instruction*)branch->instructions.first_element; in; in = in->next) {
+        if (in->kind != INSTRUCTION_SCOPE_END) last_statement = in;
+    }
+    return last_statement && last_statement->kind == INSTRUCTION_END;
 }
 
 static b8 emit_if_chain(Emission* e, Instruction* in) {
@@ -621,7 +626,7 @@ static b8 emit_if_chain(Emission* e, Instruction* in) {
         u64 body_start = get_bytecode_position(e->bytecode);
         if (ok) ok = make_bytecode_for_scope(e->loop, e->returns, e->lists, e->bytecode, link->scope, e->patches);
         b8 more = link->next || (k->has_else && k->else_scope);
-        if (ok && more && !ends_with_return(e->bytecode, body_start)) {
+        if (ok && more && !branch_returns(link->scope)) {
             s64 jump = append_jump(e->bytecode, BYTECODE_JUMP, link->closing);
             ok = jump >= 0 && add_index(&end_jumps, (u32)jump);
         }
