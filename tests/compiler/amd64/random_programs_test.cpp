@@ -718,6 +718,31 @@ struct Generator {
             visible.push_back(s.var);
             s.conditions.push_back(condition());
             s.blocks.push_back(block(loops + 1, depth + 1));
+            // In a sub-program the loop often runs on a parameter that its body changes, a
+            // parameter an inline call may have bound to a constant.
+            std::vector<int> parameters;
+            if (sub >= 0) {
+                for (int p : program->subs[sub].parameters) {
+                    if (program->vars[p].assignable) parameters.push_back(p);
+                }
+            }
+            if (!parameters.empty() && draw(2)) {
+                int p = parameters[draw((u32)parameters.size())];
+                Ty t = program->vars[p].type;
+                Cond& c = s.conditions[0];
+                c = Cond{};
+                c.relation = TYPES[t].is_signed ? (draw(2) ? ">" : "!=") : "!=";
+                c.left = variable(p);
+                c.right = small_constant(draw(3));
+                Stmt step{ASSIGN};
+                step.place.var = p;
+                step.assign = draw(2) ? "-" : ">>";
+                step.expr = small_constant(1);
+                Block& body = s.blocks[0];
+                size_t at = draw((u32)body.size() + 1);
+                if (at == body.size() && at && body.back().kind == RETURN && body.back().conditions.empty()) at--;
+                body.insert(body.begin() + (long)at, step);
+            }
             return s;
         }
         if (choice == 10) {
@@ -811,6 +836,9 @@ Program draw_program(u32 seed) {
             last.expr = g.expression(sub.result);
             body.push_back(last);
         }
+        // An inline body whose one return is a constant makes its calls constants, which
+        // take the other operand's type in a sum: the calls stay values here.
+        if (body.back().expr.constant) body.back().expr = g.coerce(g.variable(local.var), sub.result);
         program.subs.back().body = body;
         g.visible.resize(globals);
     }
@@ -1340,7 +1368,7 @@ struct Evaluator {
             }
             case 'c': return fit(eval(e.parts[0]), e.type);
             case 'l': return *at(*e.place);
-            case 'a': return eval(e.parts[0]);
+            case 'a': return below(eval(e.parts[0]), e.type == T_NODE2 ? PTRS : POOL);
             case 'd': return (u64)e.var;
             case 'f': {
                 const Sub& sub = program->subs[e.var];
@@ -1371,19 +1399,26 @@ struct Evaluator {
 
     u64 scratch = 0;
 
+    // An index below count; 0 and a fault for any other.
+    u64 below(u64 index, int count) {
+        if (index < (u64)count) return index;
+        fault = "an index outside its array";
+        return 0;
+    }
+
     // The octets a place names (an address as an index).
     u64* at(const Place& p) {
         switch (p.kind) {
             case P_VAR: return &values[p.var];
-            case P_POOL: return field((s64)eval(p.index), p.field);
-            case P_PTRS: return field(ptrs[eval(p.index)], p.field);
-            case P_NEXT: return field(pool[eval(p.index)].next, p.field);
+            case P_POOL: return field((s64)below(eval(p.index), POOL), p.field);
+            case P_PTRS: return field(ptrs[below(eval(p.index), PTRS)], p.field);
+            case P_NEXT: return field(pool[below(eval(p.index), POOL)].next, p.field);
             case P_LOCAL: return field((s64)values[p.var], p.field);
-            case P_DOUBLE: return field(ptrs[values[p.var]], p.field);
-            case P_NUMS: return &nums[eval(p.index)];
-            case P_POOL_NEXT: return (u64*)&pool[eval(p.index)].next;
-            case P_PTRS_ELEM: return (u64*)&ptrs[eval(p.index)];
-            case P_DOUBLE_ELEM: return (u64*)&ptrs[values[p.var]];
+            case P_DOUBLE: return field(ptrs[below(values[p.var], PTRS)], p.field);
+            case P_NUMS: return &nums[below(eval(p.index), NUMS)];
+            case P_POOL_NEXT: return (u64*)&pool[below(eval(p.index), POOL)].next;
+            case P_PTRS_ELEM: return (u64*)&ptrs[below(eval(p.index), PTRS)];
+            case P_DOUBLE_ELEM: return (u64*)&ptrs[below(values[p.var], PTRS)];
         }
         return &scratch;
     }
