@@ -1563,10 +1563,14 @@ struct Compiled_Run {
     std::vector<s64> observed;
 };
 
-// The harness's runs stop on SIGALRM too: a loop that never ends is a fault to report.
+// The draw being run, told when it never ends.
+std::string running;
+
+// A loop that never ends is a fault: the draw is told, and the run ends there.
 void stop_runaway(int) {
-    static const char text[] = "a generated program ran on for 20 seconds\n";
+    static const char text[] = "\nFAILING DRAW: the compiled program ran on for 20 seconds\n";
     ssize_t ignored = write(2, text, sizeof(text) - 1);
+    ignored = write(2, running.data(), running.size());
     (void)ignored;
     _exit(3);
 }
@@ -1838,6 +1842,7 @@ std::vector<std::string> run_draws(const std::vector<u32>& seeds, bool with_lint
         e.run(d.program.body);
         d.expected = e.observed();
         d.evaluator_fault = e.fault;
+        running = "seed " + std::to_string(d.seed) + "\n--- program\n" + d.source;
         d.compiled = run_compiled(d.program, d.source, with_lint);
     }
     Scratch scratch;
