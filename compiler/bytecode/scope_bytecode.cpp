@@ -146,7 +146,7 @@ static b8 emit_load(Emission* e, Instruction* in) {
     if (!constant) use(e, &k->index);
     Identifier* type = get_place_type(&k->destination);
     u32 value_size = size_of(type);
-    u16 element_size = (u16)(k->byte_index ? 1 : value_size);
+    u16 element_size = (u16)k->element_size;
     b8 is_signed = type && (type->flags & TYPE_SIGNED) != 0;
     Bytecode_Instruction* i = append(e, constant ? BYTECODE_MEMORY_DEREFERENCE_CONSTANT : BYTECODE_MEMORY_DEREFERENCE,
                                      k->destination.source);
@@ -171,18 +171,7 @@ static b8 emit_address(Emission* e, Instruction* in) {
     use(e, &k->destination);
     use(e, &k->base);
     if (!constant) use(e, &k->index);
-    Identifier* destination_type = k->destination.dynamic.type;
-    u32 element_size;
-    if (k->byte_index) {
-        element_size = 1;
-    } else if (through(&k->destination)) {
-        element_size = size_of(get_place_type(&k->destination));
-    } else if (destination_type && destination_type->pointer_depth > 1) {
-        element_size = size_of(destination_type);
-    } else {
-        Identifier* base_type = k->base.dynamic.type;
-        element_size = base_type ? size_of(base_type->leaf_type) : 0;
-    }
+    u32 element_size = k->element_size;
     b8 indirect = in->kind == INSTRUCTION_ADDRESS_INDIRECT;
     Bytecode_Instruction* i = append(e, constant ? BYTECODE_CALCULATE_ADDRESS_CONSTANT : BYTECODE_CALCULATE_ADDRESS,
                                      k->destination.source);

@@ -412,6 +412,7 @@ struct Instruction_Address {          // kinds 7-9
     Value base;
     Value index;
     u8 byte_index;                    // the index counts octets, not elements
+    u32 element_size;                 // octets per step of the index, fixed when made
 };
 
 struct Instruction_Arithmetic {       // kinds 11, 12: destination is also the left operand

@@ -267,6 +267,17 @@ b8 try_to_replace_an_lea_by_a_dereference(Scope* scope, Value* destination, Valu
     return true;
 }
 
+// The octets one step of the index moves: the size of what the base points at (of the
+// value read, for a load). It is settled here, where the destination is still the
+// computation's own: a copy folded into it later may send the address into an element of
+// an array of addresses, whose own size is not the step.
+static u32 get_index_step(u8 byte_index, u8 kind, Value* destination, Value* base) {
+    if (byte_index) return 1;
+    Identifier* type = kind == INSTRUCTION_LOAD ? get_value_type(destination)
+                                                : type_to_dereference_of_type(base->dynamic.type);
+    return type ? type->size : 0;
+}
+
 b8 instruction_memory_dereference(Scope* scope, u8 byte_index, u8 kind, Value* destination, Value* base, Value* index) {
     Instruction* instruction = allocate_an_instruction(scope, kind);
     if (!instruction) return false;
@@ -274,6 +285,7 @@ b8 instruction_memory_dereference(Scope* scope, u8 byte_index, u8 kind, Value* d
     instruction->address.base = *base;
     instruction->address.index = *index;
     instruction->address.byte_index = byte_index;
+    instruction->address.element_size = get_index_step(byte_index, kind, destination, base);
     return true;
 }
 

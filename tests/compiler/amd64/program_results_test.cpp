@@ -73,3 +73,51 @@ TEST(ProgramResults, BranchesFallThroughToTheChainsEnd) {
     HARNESS_REQUIRE_AVX();
     run_result_cases(BRANCH_ENDS, ARRAY_COUNT(BRANCH_ENDS));
 }
+
+// An element's address is its array's start plus the index times the element's size, where
+// ever it is stored.
+#define BIG "$Big: #struct = { a: s64; b: s64; c: s64; d: s64; };\n"
+#define NODE "$Node: #struct = { v: s64; next: @Node; };\n"
+
+static const Result_Case ELEMENT_ADDRESSES[] = {
+    {"into an element of an array of addresses",
+     BIG "bigs: [3] Big; bp: [2] @Big; r: s64;\n"
+         "#on_load { bp[1] = @bigs[1]; r = cast(bp[1], s64) - cast(bigs.data, s64); }\n",
+     {{"r", 32}}},
+    {"into an element, by an index in a register",
+     BIG "bigs: [3] Big; bp: [2] @Big; r: s64; i: s64;\n"
+         "#on_load { i = 2; bp[0] = @bigs[i]; r = cast(bp[0], s64) - cast(bigs.data, s64); }\n",
+     {{"r", 64}}},
+    {"into a member of an element",
+     NODE "pool: [4] Node; r: s64; s: s64;\n"
+          "#on_load {\n"
+          "    for 0, 3 -> i { pool[i].next = @pool[i + 1]; pool[i].v = i + 1; }\n"
+          "    pool[3].v = 4;\n"
+          "    r = cast(pool[0].next, s64) - cast(pool.data, s64);\n"
+          "    p := @pool[0];\n"
+          "    while p { s = s * 10 + p.v; p = p.next; }\n"
+          "}\n",
+     {{"r", 16}, {"s", 1234}}},
+    {"through an address of addresses",
+     BIG "bigs: [3] Big; bp: [2] @Big; r: s64;\n"
+         "#on_load { q: @@Big = bp.data; q[1] = @bigs[2]; r = cast(bp[1], s64) - cast(bigs.data, s64); }\n",
+     {{"r", 64}}},
+    {"an address plus a count",
+     BIG "bigs: [3] Big; bp: [2] @Big; r: s64;\n"
+         "#on_load { bp[1] = bigs.data + 2; r = cast(bp[1], s64) - cast(bigs.data, s64); }\n",
+     {{"r", 64}}},
+    {"elements of one octet and of four",
+     "bytes: [8] u8; words: [8] s32; bytes_at: [2] @u8; words_at: [2] @s32; r: s64; s: s64;\n"
+     "#on_load { bytes_at[1] = @bytes[3]; words_at[1] = @words[3];\n"
+     "    r = cast(bytes_at[1], s64) - cast(bytes.data, s64); s = cast(words_at[1], s64) - cast(words.data, s64); }\n",
+     {{"r", 3}, {"s", 12}}},
+    {"into a local, as before",
+     BIG "bigs: [3] Big; r: s64;\n"
+         "#on_load { one: @Big = @bigs[1]; r = cast(one, s64) - cast(bigs.data, s64); }\n",
+     {{"r", 32}}},
+};
+
+TEST(ProgramResults, ElementAddressesKeepTheirStrideWhereverTheyAreStored) {
+    HARNESS_REQUIRE_AVX();
+    run_result_cases(ELEMENT_ADDRESSES, ARRAY_COUNT(ELEMENT_ADDRESSES));
+}

@@ -151,11 +151,7 @@ void add_arithmetic(Scope* scope, u8 kind, u64 operator_bit, Value destination, 
 }
 
 void add_address(Scope* scope, u8 kind, Value destination, Value base, Value index, u8 byte_index) {
-    Instruction* i = add_instruction(scope, kind);
-    i->address.destination = destination;
-    i->address.base = base;
-    i->address.index = index;
-    i->address.byte_index = byte_index;
+    instruction_memory_dereference(scope, byte_index, kind, &destination, &base, &index);
 }
 
 void add_cast(Scope* scope, u8 cast_kind, Value destination, Value source, u8 unsigned_source) {
