@@ -389,9 +389,9 @@ static Value* fold_integers(Value* out, u64 operator_bit, Token* token, Value* r
             report_on_operator(token, "%s", "This operator cannot be used here.");
             return fail(out);
     }
+    // A signed operation gives a signed value, negative or not, as the code computes it: a
+    // later subtraction or compare of it must stay signed.
     c->data = cut_to_size(r, size, is_signed);
-    // A signed result settles its class: a value that is not negative is a plain unsigned one.
-    if (is_signed && (s64)c->data >= 0) c->mask = CONSTANT_UNSIGNED;
     return out;
 }
 

@@ -121,3 +121,73 @@ TEST(ProgramResults, ElementAddressesKeepTheirStrideWhereverTheyAreStored) {
     HARNESS_REQUIRE_AVX();
     run_result_cases(ELEMENT_ADDRESSES, ARRAY_COUNT(ELEMENT_ADDRESSES));
 }
+
+// A parameter of an inline body is a variable of the body, whatever its argument: what the
+// body does to it is seen by every later read, in a loop's condition too. The guard ends
+// a loop that would otherwise run on.
+static const Result_Case INLINE_PARAMETERS[] = {
+    {"a copied parameter counted down by a while loop",
+     "r: s64; guard: s64;\n"
+     "$dec: (#copy n: s64) -> s64 = #inline { while n > 0 && guard < 50 { n -= 1; guard += 1; } return n; };\n"
+     "#on_load { r = dec(3); }\n",
+     {{"r", 0}, {"guard", 3}}},
+    {"a parameter without #copy",
+     "r: s64; guard: s64;\n"
+     "$dec: (n: s64) -> s64 = #inline { while n > 0 && guard < 50 { n -= 1; guard += 1; } return n; };\n"
+     "#on_load { r = dec(3); }\n",
+     {{"r", 0}, {"guard", 3}}},
+    {"a loop's body read before the change",
+     "r: s64; guard: s64;\n"
+     "$sum: (#copy n: s64) -> s64 = #inline { t: s64 = 0; while guard < 4 { t += n; n += 10; guard += 1; } return t; };\n"
+     "#on_load { r = sum(1); }\n",
+     {{"r", 64}, {"guard", 4}}},
+    {"changed in a branch not taken",
+     "r: s64; g: s64;\n"
+     "$pick: (#copy n: s64) -> s64 = #inline { if g == 1 { n = 5; } return n; };\n"
+     "#on_load { r = pick(3) * 10; g = 1; r += pick(3); }\n",
+     {{"r", 35}}},
+    {"changed by an inline body it is handed to",
+     "r: s64;\n"
+     "$bump: (x: s64) = #inline { x += 1; };\n"
+     "$twice: (#copy n: s64) -> s64 = #inline { bump(n); bump(n); return n; };\n"
+     "#on_load { r = twice(3); }\n",
+     {{"r", 5}}},
+    {"stepped by ++",
+     "r: s64;\n"
+     "$step: (#copy n: s64) -> s64 = #inline { n++; n++; return n; };\n"
+     "#on_load { r = step(3); }\n",
+     {{"r", 5}}},
+    {"a member of a struct bound to a constant",
+     "$Point: #struct = { x: s64; y: s64; };\n$ORIGIN: Point = Point.{1, 2};\nr: s64;\n"
+     "$moved: (#copy p: Point) -> s64 = #inline { p.x = 5; return p.x * 10 + p.y; };\n"
+     "#on_load { r = moved(ORIGIN); }\n",
+     {{"r", 52}}},
+    {"a for loop's bound read from it",
+     "r: s64;\n"
+     "$count: (#copy n: s64) -> s64 = #inline { t: s64 = 0; for 0, n -> i { t += 1; n -= 1; } return t * 100 + n; };\n"
+     "#on_load { r = count(6); }\n",
+     {{"r", 303}}},
+};
+
+TEST(ProgramResults, InlineParametersBoundToConstantsAreVariables) {
+    HARNESS_REQUIRE_AVX();
+    run_result_cases(INLINE_PARAMETERS, ARRAY_COUNT(INLINE_PARAMETERS));
+}
+
+// A folded value is what the same operations compute at run time on variables.
+static const Result_Case FOLDS[] = {
+    {"a signed sum that is not negative stays signed",
+     "a: s64; b: s64; c: s64; d: s64; v: s64;\n"
+     "#on_load {\n"
+     "    a = ((-5 + 10) - 6) / 2;\n"
+     "    if (-5 + 10) - 6 < 0 { b = 1; }\n"
+     "    c = ((-5 + 10) - 6) >> 1;\n"
+     "    v = -5; d = ((v + 10) - 6) / 2;\n"
+     "}\n",
+     {{"a", 0}, {"b", 1}, {"c", -1}, {"d", 0}}},
+};
+
+TEST(ProgramResults, FoldsComputeWhatTheCodeComputes) {
+    HARNESS_REQUIRE_AVX();
+    run_result_cases(FOLDS, ARRAY_COUNT(FOLDS));
+}

@@ -76,13 +76,15 @@ TEST(Folding, CasesWrittenOut) {
         {"unsigned wraps in 64 bits", "0 - 1", UNSIGNED, ~0ull, 1},
         {"size is the larger operand's", "255 + 70000", UNSIGNED, 70255, 4},
         {"signed and unsigned mix as signed", "-5 + 3", SIGNED, (u64)-2, 1},
-        {"a signed result that is not negative is unsigned", "-5 + 10", UNSIGNED, 5, 1},
+        {"a signed result that is not negative stays signed", "-5 + 10", SIGNED, 5, 1},
+        {"and goes on signed", "(-5 + 10) - 6 < 0", B8, 1, 1},
+        {"also in a division", "((-5 + 10) - 6) / 2", SIGNED, 0, 1},
         {"signed compares are signed", "-1 < 1", B8, 1, 1},
         {"unsigned compares are unsigned", "0 - 1 < 1", B8, 0, 1},
         {"signed division truncates", "-7 / 2", SIGNED, (u64)-3, 1},
         {"signed remainder", "-7 % 2", SIGNED, (u64)-1, 1},
         {"lowest by -1 gives itself", "-9223372036854775808 / -1", SIGNED, lowest, 8},
-        {"lowest modulo -1 is 0", "-9223372036854775808 % -1", UNSIGNED, 0, 8},
+        {"lowest modulo -1 is 0", "-9223372036854775808 % -1", SIGNED, 0, 8},
         {"shift counts modulo 64", "1 << 65", UNSIGNED, 2, 1},
         {"arithmetic shift of a signed value", "-8 >> 1", SIGNED, (u64)-4, 1},
         {"rotation over 64 bits", "1 >>> 1", UNSIGNED, lowest, 1},
@@ -138,15 +140,16 @@ TEST(Folding, TypedConstantsAreCutToTheirSize) {
         {"A + A", TYPED_U8, 144, 1},
         {"A * 2 - 1", TYPED_U8, 143, 1},
         {"B + B", TYPED_S8, (u64)-56, 1},
-        {"B - 10", UNSIGNED, 90, 1},  // a signed result that is not negative settles as unsigned
+        {"B - 10", TYPED_S8, 90, 1},  // not negative, and still an s8
         {"C / -1", TYPED_S32, (u64)(s64)INT32_MIN, 4},
-        {"C % -1", UNSIGNED, 0, 4},
-        {"C - 1", UNSIGNED, 0x7FFFFFFF, 4},
+        {"C % -1", TYPED_S32, 0, 4},
+        {"C - 1", TYPED_S32, 0x7FFFFFFF, 4},
+        {"(C - 1) - 0x7FFFFFFF - 1 < 0", B8, 1, 1},
         {"D << 33", TYPED_U8, 2, 1},
         {"D << 8", TYPED_U8, 0, 1},
         {"A <<< 1", TYPED_U8, 145, 1},
         {"D >>> 1", TYPED_U8, 0x80, 1},
-        {"B >> 9", UNSIGNED, 0, 1},
+        {"B >> 9", TYPED_S8, 0, 1},
         {"-A", TYPED_U8, 56, 1},
         {"~D", TYPED_U8, 0xFE, 1},
         {"F * 3.0", TYPED_F32, bits_of((f64)(0.1f * 3.0f)), 4},
@@ -391,7 +394,6 @@ static Reference reference_binary(u64 op, Reference l, Reference r) {
         case OP_ROTATE_RIGHT: value = turn ? (a >> turn | a << (width - turn)) : a; break;
     }
     result.data = value & mask;
-    if (is_signed && (s64)result.data >= 0) result.cls = Reference::UNSIGNED;
     return result;
 }
 
