@@ -311,6 +311,20 @@ struct Generator {
         return e;
     }
 
+    // A constant cast to the type, or to one that goes into it without a cast: cut to it, as
+    // the machine's cast cuts, and widened from there.
+    Expr cast_constant(const Expr& constant, Ty t) {
+        std::vector<Ty> narrower;
+        for (int n = 0; n < INTEGER_TYPES; n++) {
+            if (mixes(t, (Ty)n)) narrower.push_back((Ty)n);
+        }
+        Expr c;
+        c.kind = 'c';
+        c.type = narrower[draw((u32)narrower.size())];
+        c.parts.push_back(constant);
+        return c;
+    }
+
     // Whether a constant may stand where a value of the type is wanted.
     static bool fits(const Expr& e, Ty t) {
         if (!is_integer(t)) return false;
@@ -431,12 +445,8 @@ struct Generator {
         if (left.constant) std::swap(left, right);  // only commutative operators come here so
         e.type = left.type;
         if (right.constant && (!fits(right, e.type) || chance(4))) {
-            // A constant cast to the operation's type: cut to it, as the machine's cast cuts.
-            Expr c;
-            c.kind = 'c';
-            c.type = e.type;
-            c.parts.push_back(right);
-            if (op != "*" || fit(right.value, e.type) != 0) right = c;
+            Expr c = cast_constant(right, e.type);
+            if (op != "*" || fit(fit(right.value, c.type), e.type) != 0) right = c;
         }
         right = coerce(right, e.type);
         if (op == "/" || op == "%") right = divisor(right, e.type, op);
@@ -566,6 +576,7 @@ struct Generator {
         static const char* ops[] = {"=", "=", "+", "-", "*", "&", "|", "^", "<<", ">>", "/", "%"};
         s.assign = ops[draw(12)];
         s.expr = expression(t);
+        if (s.expr.constant && chance(2)) s.expr = cast_constant(s.expr, t);
         if (s.assign == "/" || s.assign == "%") s.expr = divisor(s.expr, t, "%");
         return s;
     }
@@ -670,6 +681,7 @@ struct Generator {
         Stmt s{DECLARE};
         Ty t = integer_type();
         s.expr = chance(2) ? coerce(literal(), t) : expression(t);
+        if (s.expr.constant && chance(2)) s.expr = cast_constant(s.expr, t);
         s.var = add_variable("v", t, true);
         visible.push_back(s.var);
         return s;
