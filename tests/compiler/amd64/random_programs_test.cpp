@@ -1911,8 +1911,10 @@ std::vector<std::string> run_draws(const std::vector<u32>& seeds, bool with_lint
     return failures;
 }
 
-// Draws that found faults, kept; and a run of seeds from a fixed base.
-const u32 FIXED_SEEDS[] = {1416131955u};
+// Draws that found faults, kept: !(!x) tested as !x (2426211270, 2086749269); an explicit
+// cast of a constant not cut to its type before it widened (1942173551, 3544184230; also
+// 20261236 of the base's run). And a run of seeds from a fixed base.
+const u32 FIXED_SEEDS[] = {1416131955u, 2426211270u, 2086749269u, 1942173551u, 3544184230u};
 const u32 FIXED_BASE = 20261210u;
 const u32 FIXED_COUNT = 60;
 
