@@ -220,7 +220,13 @@ static b8 close_bracket(Tokeniser* t, u8* p, u32 kind) {
 
 static b8 add_colon(Tokeniser* t, u8* p) {
     if (t->colon_count == MAX_PENDING_COLONS) {
-        print_error_on_string(trace_at(t, p, 1), "Did you forget a ';' somwhere around here?");
+        // Between brackets the colons are a parameter list's: the declaration's own colon
+        // and one per parameter wait together for the declaration's ';'.
+        if (t->open_of_kind[BRACKET_PARENTHESIS]) {
+            print_error_on_string(trace_at(t, p, 1), "A sub-program takes at most %u parameters.", MAX_PENDING_COLONS - 1);
+        } else {
+            print_error_on_string(trace_at(t, p, 1), "Did you forget a ';' somwhere around here?");
+        }
         return false;
     }
     Token* token = add_token(t, p, 1, TOKEN_COLON, 0, 0);
@@ -327,6 +333,11 @@ b8 tokenise_file(Source_File* file) {
 
     u8* p = file->text;
     u8* end = t.end;
+    // A UTF-8 byte-order mark, which some editors write first, is not part of the text.
+    if (end - p >= 3 && p[0] == 0xEF && p[1] == 0xBB && p[2] == 0xBF) {
+        p += 3;
+        t.location.line_start = p;
+    }
     while (p < end) {
         u8 c = *p;
 

@@ -49,6 +49,17 @@ b8 handle_deferred_blocks(Scope* scope, u32 stop_flags, u8 constant_return_only)
     return replay_deferred_blocks_up_to(scope, get_first_scope_with(scope, stop_flags), constant_return_only);
 }
 
+// Whether a jump from the scope to past last starts inside a deferred block. A deferred
+// block runs while its scope is being left, on whatever way it is left: it may not send
+// control elsewhere, nor change what a return has already settled.
+static b8 starts_in_deferred_block(Scope* scope, Scope* last) {
+    for (Scope* s = scope; s; s = s->parent) {
+        if (s->flags & SCOPE_DEFER) return true;
+        if (s == last) break;
+    }
+    return false;
+}
+
 static b8 has_deferred_blocks_up_to(Scope* scope, Scope* last) {
     for (Scope* s = scope; s; s = s->parent) {
         if (s->deferred_blocks.count && !(s->flags & SCOPE_DEFERS_REPLAYED)) return true;
@@ -142,6 +153,13 @@ b8 compile_loop_jump(Scope* scope, Token* keyword, Token* end, u8 mode, u8 const
             }
         }
     }
+    if (starts_in_deferred_block(scope, loop)) {
+        print_error_on_token(keyword,
+                             "You cannot use '%s' inside a #defer block to leave a loop outside of it: the block runs "
+                             "while its scope is being left.",
+                             token_to_c_string(keyword));
+        return false;
+    }
     *next = semicolon;
     if (!replay_deferred_blocks_up_to(scope, loop, constant_return_only)) return false;
     if (mode == LOOP_JUMP_BREAK) {
@@ -233,6 +251,13 @@ b8 compile_return(Scope* scope, Token* keyword, Token* end, u8 constant_return_o
         print_error_on_token(keyword, "You can only use the return instruction within sub-programs.");
         return false;
     }
+    Scope* body = get_first_scope_with(scope, SCOPE_SUB_PROGRAM_BODY);
+    if (starts_in_deferred_block(scope, body)) {
+        print_error_on_token(keyword,
+                             "You cannot use return inside a #defer block: the block runs while its scope is being left "
+                             "and cannot change what is returned.");
+        return false;
+    }
     Token* stop = find_return_end(keyword->next, end);
     if (!stop) {
         print_error_on_token(keyword, "Did you forget a ';' after the return instruction?");
@@ -242,7 +267,6 @@ b8 compile_return(Scope* scope, Token* keyword, Token* end, u8 constant_return_o
     Sub_Program* sub_program = scope->sub_program;
     Identifier* result = sub_program->element_type;
     if (result && (result->flags & TYPE_VOID)) result = 0;
-    Scope* body = get_first_scope_with(scope, SCOPE_SUB_PROGRAM_BODY);
     int name_length = (int)sub_program->name.count;
     char* name = (char*)sub_program->name.data;
 

@@ -53,12 +53,18 @@ static b8 report_not_a_number(Token* token, Identifier* type) {
     return false;
 }
 
-// Structs, types, sub-programs and void are not numbers: String, types and sub-programs may
-// only be compared for equality, the rest not at all.
+// A struct of the user's own (not String, not an array record): compared member by member.
+static b8 is_record(Identifier* type) {
+    return type && !type->pointer_depth && (type->flags & TYPE_STRUCT) && !(type->flags & (TYPE_STRING | TYPE_ARRAY));
+}
+
+// Structs, types, sub-programs and void are not numbers: String, types, sub-programs and
+// records may only be compared for equality, the rest not at all.
 static b8 check_operation_type(Identifier* type, u64 operator_bit, Token* token) {
     if (!type || type->pointer_depth) return true;
     b8 equality = operator_bit == OP_EQUAL || operator_bit == OP_NOT_EQUAL;
     if (type->flags & (TYPE_STRING | TYPE_TYPE | TYPE_SUB_PROGRAM)) return equality || report_not_a_number(token, type);
+    if (is_record(type) && equality) return true;
     if (type->flags & (TYPE_STRUCT | TYPE_VOID)) return report_not_a_number(token, type);
     return true;
 }
@@ -97,6 +103,82 @@ static b8 store_comparison(Expression* e) {
     return true;
 }
 
+//~ Records compared member by member
+
+// Two records are equal when every member is: padding between members is never read. The
+// outcome of each member's compare is stored and folded into one b8, with & for == and
+// | for !=.
+struct Record_Compare {
+    Scope* scope;
+    u64 operator_bit;
+    Trace trace;
+    Value result;  // kind 0 until the first member is compared
+};
+
+static b8 compare_record_part(Record_Compare* c, Identifier* type, Register_Id left, Register_Id right, u32 offset);
+
+static b8 compare_record_members(Record_Compare* c, Identifier* record, Register_Id left, Register_Id right, u32 offset) {
+    Scope* members = record->member_scope;
+    for (Identifier* m = members ? (Identifier*)members->variables.first_element : 0; m; m = m->next) {
+        if (m->flags & IDENTIFIER_USING_MEMBER) continue;  // the carrier's own compare covers it
+        if (m->union_marker) {
+            print_error_on_trace(c->trace, "Values of type '%s' cannot be compared: a #union has no one member to compare.",
+                                 type_to_c_string(record));
+            return false;
+        }
+        if (!(m->flags & IDENTIFIER_INLINE_ARRAY_MEMBER)) {
+            if (!compare_record_part(c, m->type, left, right, offset + m->member_offset)) return false;
+            continue;
+        }
+        Identifier* element = type_to_dereference_of_type(m->type);
+        for (u32 i = 0; i < m->element_count; i++) {
+            if (!compare_record_part(c, element, left, right, offset + m->member_offset + i * element->size)) return false;
+        }
+    }
+    return true;
+}
+
+static b8 compare_record_part(Record_Compare* c, Identifier* type, Register_Id left, Register_Id right, u32 offset) {
+    Identifier* resolved = get_resolved_type(type);
+    if (is_record(resolved)) return compare_record_members(c, resolved, left, right, offset);
+    Register_Id left_part = allocate_within_register(left, offset, type->size);
+    Register_Id right_part = allocate_within_register(right, offset, type->size);
+    if (!register_id_is_valid(left_part) || !register_id_is_valid(right_part)) return false;
+    Value a, b, outcome;
+    make_dynamic_value_from_register(&a, left_part, type, c->trace);
+    make_dynamic_value_from_register(&b, right_part, type, c->trace);
+    if (!instruction_cmp_variable(c->scope, &a, &b) ||
+        !make_dynamic_value(&outcome, c->scope, get_basic_type(BASIC_TYPE_B8), c->trace)->kind ||
+        !instruction_get_cmp_result(c->scope, c->operator_bit, &outcome, &a)) {
+        return false;
+    }
+    if (!c->result.kind) {
+        c->result = outcome;
+        return true;
+    }
+    return instruction_arithmetic(c->scope, c->operator_bit == OP_EQUAL ? OP_BIT_AND : OP_BIT_OR, &c->result, &outcome);
+}
+
+// left == right or left != right on two records of one type, into a b8.
+static b8 compare_records(Expression* e, u64 operator_bit, Identifier* type, Value* left, Value* right) {
+    Record_Compare c = {e->scope, operator_bit, concat_traces(left->source, right->source), {}};
+    if (!load_if_indirect(e->scope, left) || !load_if_indirect(e->scope, right) ||
+        !compare_record_members(&c, type, left->dynamic.register_id, right->dynamic.register_id, 0)) {
+        return false;
+    }
+    // A record without members equals any other.
+    if (!c.result.kind) {
+        Value truth;
+        make_constant_value_from_integer(&truth, operator_bit == OP_EQUAL, get_basic_type(BASIC_TYPE_B8), c.trace);
+        e->left = truth;
+        return true;
+    }
+    c.result.kind |= VALUE_BOOLEAN;
+    c.result.source = c.trace;
+    e->left = c.result;
+    return true;
+}
+
 static b8 apply_logical(Expression* e, u64 operator_bit, Value* left, Value* right) {
     Identifier* b8_type = get_basic_type(BASIC_TYPE_B8);
     if (!load_if_indirect(e->scope, left) || !cast_value_to_type(left, e->scope, b8_type, left)->kind ||
@@ -123,6 +205,11 @@ static b8 apply_with_constant(Expression* e, u64 operator_bit, Token* token, Val
     if (!check_operation_type(type, operator_bit, token)) return false;
     if (operator_bit & OP_LOGICAL) return apply_logical(e, operator_bit, &left, &right);
     if (!cast_constant_to_type(&right, type, &right)->kind) return false;
+    if (is_record(type)) {
+        Value in_data;
+        make_dynamic_value_out_of_non_scalar_constant(&in_data, &right);
+        return compare_records(e, operator_bit, type, &left, &in_data);
+    }
     Constant* constant = &right.constant;
     Trace whole = concat_traces(left.source, right.source);
 
@@ -175,6 +262,7 @@ static b8 apply_with_register(Expression* e, u64 operator_bit, Token* token, Val
     if (operator_bit & OP_LOGICAL) return apply_logical(e, operator_bit, &left, &right);
     Trace whole = concat_traces(left.source, right.source);
     if (!load_if_indirect(e->scope, &right) || !cast_value_to_type(&right, e->scope, type, &right)->kind) return false;
+    if (is_record(type)) return compare_records(e, operator_bit, type, &left, &right);
     if (operator_bit & OP_CMP) {
         if (!load_if_indirect(e->scope, &left) || !instruction_cmp_variable(e->scope, &left, &right)) return false;
         e->left = left;
@@ -190,6 +278,22 @@ static b8 apply_with_register(Expression* e, u64 operator_bit, Token* token, Val
     return true;
 }
 
+// The type an untyped constant on the left of a typed operand works in, folded or not: the
+// operand's for a commutative operator (the two swap), else the hint's. A b8 hint (the
+// condition's or a flag's) is no type for arithmetic, and with none the operand's is used.
+static Identifier* get_left_constant_type(Expression* e, u64 operator_bit, Value* right) {
+    Identifier* type = get_type_from_value(right);
+    if ((operator_bit & OP_COMMUTATIVE) || !e->hint || e->hint == get_basic_type(BASIC_TYPE_B8)) return type;
+    return e->hint;
+}
+
+// A typed number other than a truth value: a compare's b8 folds as the 0 or 1 it holds.
+static b8 is_typed_number(Constant* constant) {
+    Identifier* type = constant->type;
+    return (constant->mask & CONSTANT_TYPED) && (constant->mask & CONSTANT_NUMBER) && type &&
+           (type->pointer_depth || !(type->flags & (TYPE_TYPE | TYPE_SUB_PROGRAM | TYPE_BOOLEAN)));
+}
+
 static b8 apply_operator(Expression* e, Token* token, Value right) {
     u64 operator_bit = token->value;
     Value left = e->left;
@@ -198,6 +302,18 @@ static b8 apply_operator(Expression* e, Token* token, Value right) {
         b8 string = type && !type->pointer_depth && (type->flags & TYPE_STRING);
         // Strings have messages of their own in the fold.
         if (!string && !check_operation_type(type, operator_bit, token)) return false;
+        // Records are compared by the code, from their constant data.
+        if (is_record(type) && e->scope->parent && (left.constant.mask & CONSTANT_TYPE_INFO)) {
+            Value in_data;
+            make_dynamic_value_out_of_non_scalar_constant(&in_data, &left);
+            return apply_with_constant(e, operator_bit, token, in_data, right);
+        }
+        // An untyped number meets a typed one as it meets a register of that type.
+        b8 untyped_number = (left.constant.mask & CONSTANT_NUMBER) && !(left.constant.mask & CONSTANT_TYPED);
+        if (!(operator_bit & OP_LOGICAL) && untyped_number && is_typed_number(&right.constant) &&
+            !cast_constant_to_type(&left, get_left_constant_type(e, operator_bit, &right), &left)->kind) {
+            return false;
+        }
         if (!(operator_bit & OP_LOGICAL) && (left.constant.mask & CONSTANT_TYPED) &&
             !cast_constant_to_type(&right, left.constant.type, &right)->kind) {
             return false;
@@ -210,8 +326,7 @@ static b8 apply_operator(Expression* e, Token* token, Value right) {
     }
     // A constant on the left of a register: a commutative operator swaps them.
     if (operator_bit & OP_COMMUTATIVE) return apply_with_constant(e, operator_bit, token, right, left);
-    Identifier* type = e->hint;
-    if (!type || ((operator_bit & OP_CMP) && type == get_basic_type(BASIC_TYPE_B8))) type = get_type_from_value(&right);
+    Identifier* type = get_left_constant_type(e, operator_bit, &right);
     Value in_register;
     if (!cast_constant_to_type(&left, type, &left)->kind ||
         !make_constant_value_dynamic(&in_register, e->scope, type, &left)->kind) {

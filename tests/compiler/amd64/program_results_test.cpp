@@ -111,6 +111,11 @@ static const Result_Case ELEMENT_ADDRESSES[] = {
      "#on_load { bytes_at[1] = @bytes[3]; words_at[1] = @words[3];\n"
      "    r = cast(bytes_at[1], s64) - cast(bytes.data, s64); s = cast(words_at[1], s64) - cast(words.data, s64); }\n",
      {{"r", 3}, {"s", 12}}},
+    {"a member of an element, under '@'",
+     "$Pair: #struct = { a: s64; b: s64; };\npairs: [3] Pair; at: [3] @s64; r: s64; i: s64;\n"
+     "#on_load { i = 1; at[0] = @pairs[i].b; at[1] = @pairs[2].b; at[0][0] = 5;\n"
+     "    r = (cast(at[0], s64) - cast(pairs.data, s64)) * 100 + cast(at[1], s64) - cast(pairs.data, s64) + pairs[1].b * 10000; }\n",
+     {{"r", 52440}}},
     {"into a local, as before",
      BIG "bigs: [3] Big; r: s64;\n"
          "#on_load { one: @Big = @bigs[1]; r = cast(one, s64) - cast(bigs.data, s64); }\n",
@@ -185,9 +190,89 @@ static const Result_Case FOLDS[] = {
      "    v = -5; d = ((v + 10) - 6) / 2;\n"
      "}\n",
      {{"a", 0}, {"b", 1}, {"c", -1}, {"d", 0}}},
+    {"an untyped number with a typed one works in the type the code works in",
+     "$B: s8 = 100;\n$U: u8 = 200;\n$W: u16 = 65000;\nb: s8; u: u8; w: u16;\n"
+     "f0: s64; c0: s64; f1: s64; c1: s64; f2: s64; c2: s64; f3: s64; c3: s64; f4: s64; c4: s64; f5: s64; c5: s64;\n"
+     "#on_load { b = 100; u = 200; w = 65000;\n"
+     "    f0 = 100 + B; c0 = 100 + b;\n"
+     "    f1 = -100 - B; c1 = -100 - b;\n"
+     "    f2 = 100 + U; c2 = 100 + u;\n"
+     "    f3 = 1000 + W; c3 = 1000 + w;\n"
+     "    f4 = 3 * B; c4 = 3 * b;\n"
+     "    f5 = 1 << B; c5 = 1 << b;\n"
+     "}\n",
+     {{"f0", -56}, {"c0", -56}, {"f1", -200}, {"c1", -200}, {"f2", 44}, {"c2", 44}, {"f3", 464}, {"c3", 464},
+      {"f4", 44}, {"c4", 44}, {"f5", 1ll << 36}, {"c5", 1ll << 36}}},
+    {"a condition's arithmetic is not done in b8",
+     "b: s64; r: s64; t: b8;\n"
+     "#on_load { b = 50; if 100 - b > 0 { r = 1; } if 100 - b == 50 { r += 10; } t = 100 - b; r += cast(t, s64) * 100; }\n",
+     {{"r", 111}}},
 };
 
 TEST(ProgramResults, FoldsComputeWhatTheCodeComputes) {
     HARNESS_REQUIRE_AVX();
     run_result_cases(FOLDS, ARRAY_COUNT(FOLDS));
+}
+
+// == and != on two values of one struct type compare member by member: the octets of
+// padding between members never count.
+#define PADDED "$Padded: #struct = { a: u8; b: s64; c: s16; };\n"
+
+static const Result_Case RECORD_COMPARES[] = {
+    {"equal and unequal, in a condition and as a value",
+     "$Point: #struct = { x: s64; y: s64; };\np: Point; q: Point; r: s64; s: s64; t: s64;\n"
+     "#on_load { p.x = 1; p.y = 2; q.x = 1; q.y = 2; if p == q { r = 1; } s = cast(p != q, s64);\n"
+     "    q.y = 3; if p != q { t = 1; } t += cast(p == q, s64) * 10; }\n",
+     {{"r", 1}, {"s", 0}, {"t", 1}}},
+    {"padding that differs",
+     PADDED "u: Padded; v: Padded; r: s64;\n"
+     "#on_load { octets := cast(@u, @u8); octets[1] = 7; octets[20] = 9; u.b = 5; v.b = 5;\n"
+     "    if u == v { r = 1; } v.c = 1; if u != v { r += 10; } }\n",
+     {{"r", 11}}},
+    {"nested records, strings by their text, reals by their value",
+     "$Inner: #struct = { name: String; weight: f64; };\n$Outer: #struct = { tag: u8; inner: Inner; };\n"
+     "a: Outer; b: Outer; r: s64;\n"
+     "#on_load { a.inner.name = \"quarn\"; b.inner.name = \"qua\"; a.inner.weight = 0.0; b.inner.weight = -0.0;\n"
+     "    if a == b { r = 1; } b.inner.name = \"quarn\"; if a == b { r += 10; } }\n",
+     {{"r", 10}}},
+    {"elements of an array and a member array",
+     "$Cell: #struct = { v: s32; marks: [3] u8; };\ncells: [4] Cell; r: s64; i: s64;\n"
+     "#on_load { cells[2].marks[1] = 4; cells[3].marks[1] = 4; i = 2;\n"
+     "    if cells[i] == cells[3] { r = 1; } if cells[0] == cells[i] { r += 10; }\n"
+     "    cells[3].marks[2] = 1; if cells[i] != cells[3] { r += 100; } }\n",
+     {{"r", 101}}},
+    {"a constant on either side",
+     "$Point: #struct = { x: s64; y: s64; };\n$ORIGIN: Point = Point.{1, 2};\np: Point; r: s64;\n"
+     "#on_load { if p == ORIGIN { r = 1; } p.x = 1; p.y = 2; if ORIGIN == p { r += 10; }\n"
+     "    if ORIGIN != ORIGIN { r += 100; } }\n",
+     {{"r", 10}}},
+};
+
+TEST(ProgramResults, RecordsCompareMemberByMember) {
+    HARNESS_REQUIRE_AVX();
+    run_result_cases(RECORD_COMPARES, ARRAY_COUNT(RECORD_COMPARES));
+}
+
+// Other results a copy is folded into land in elements and through addresses the same way.
+static const Result_Case RETARGETED_RESULTS[] = {
+    {"a cast into an element and through an address",
+     "words: [4] s32; r: s64; x: s64; f: f64; i: s64;\n"
+     "#on_load { x = 0x100000005; f = -7.75; i = 2; words[i] = cast(x, s32); p := words.data; p[1] = cast(f, s32);\n"
+     "    r = cast(words[1], s64) * 1000 + cast(words[2], s64) + cast(words[3], s64) * 100; }\n",
+     {{"r", -6995}}},
+    {"a compare's result into an element",
+     "flags: [4] b8; r: s64; a: s64; b: s64; i: s64;\n"
+     "#on_load { a = 3; b = 5; i = 1; flags[i] = a < b; flags[2] = a > b; flags[3] = a != b;\n"
+     "    r = cast(flags[0], s64) + cast(flags[1], s64) * 10 + cast(flags[2], s64) * 100 + cast(flags[3], s64) * 1000; }\n",
+     {{"r", 1010}}},
+    {"an element's address stepped in place",
+     BIG "bigs: [3] Big; bp: [2] @Big; r: s64;\n"
+     "#on_load { bp[0] = @bigs[0]; bp[0]++; bp[0] += 1; p := @bigs[2]; bp[1] = p - 1;\n"
+     "    r = (cast(bp[0], s64) - cast(bigs.data, s64)) * 100 + cast(bp[1], s64) - cast(bigs.data, s64); }\n",
+     {{"r", 6432}}},
+};
+
+TEST(ProgramResults, RetargetedResultsLandWhereTheyAreStored) {
+    HARNESS_REQUIRE_AVX();
+    run_result_cases(RETARGETED_RESULTS, ARRAY_COUNT(RETARGETED_RESULTS));
 }

@@ -140,6 +140,8 @@ TEST(Folding, TypedConstantsAreCutToTheirSize) {
         {"A + A", TYPED_U8, 144, 1},
         {"A * 2 - 1", TYPED_U8, 143, 1},
         {"B + B", TYPED_S8, (u64)-56, 1},
+        {"100 + B", TYPED_S8, (u64)-56, 1},  // an untyped number takes the typed one's type
+        {"2 * A", TYPED_U8, 144, 1},
         {"B - 10", TYPED_S8, 90, 1},  // not negative, and still an s8
         {"C / -1", TYPED_S32, (u64)(s64)INT32_MIN, 4},
         {"C % -1", TYPED_S32, 0, 4},
