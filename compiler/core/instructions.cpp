@@ -278,14 +278,58 @@ static u32 get_index_step(u8 byte_index, u8 kind, Value* destination, Value* bas
     return type ? type->size : 0;
 }
 
+// The code's address forms scale an index by at most 0x7FFF and read at most 0xFFFF
+// octets at once.
+#define LARGEST_INDEX_STEP  0x7FFFu
+#define LARGEST_READ        0xFFFFu
+
+static Value make_size_constant(u64 size, Basic_Type_Slot slot, Trace trace);
+static b8 emit_arithmetic(Scope* scope, u8 kind, u64 operator_bit, Value* destination, Value* right);
+
+// index * step in an s64 of its own, for a step the address forms cannot scale by.
+static b8 scale_index(Scope* scope, Value* index, u32 step, Value* out) {
+    if (is_constant(index)) {
+        *out = *index;
+        out->constant.data *= step;
+        return true;
+    }
+    Identifier* s64_type = get_basic_type(BASIC_TYPE_S64);
+    Value wide;
+    if (!cast_value_to_type(&wide, scope, s64_type, index)->kind) return false;
+    if (check_if_value_is_constant_or_temporary(&wide) && !is_indirect(&wide)) {
+        *out = wide;
+    } else if (!make_dynamic_value(out, scope, s64_type, index->source)->kind || !copy_from_register(scope, out, &wide)) {
+        return false;
+    }
+    Value size = make_size_constant(step, BASIC_TYPE_S64, index->source);
+    return emit_arithmetic(scope, INSTRUCTION_ARITHMETIC_CONSTANT, OP_MULTIPLY, out, &size);
+}
+
 b8 instruction_memory_dereference(Scope* scope, u8 byte_index, u8 kind, Value* destination, Value* base, Value* index) {
+    u32 step = get_index_step(byte_index, kind, destination, base);
+    if (kind == INSTRUCTION_LOAD) {
+        Identifier* type = get_value_type(destination);
+        if (type && type->size > LARGEST_READ) {
+            print_error_on_trace(destination->source,
+                                 "A value of %'u octets is too large to be read through an address at once: read its "
+                                 "members, or keep its address.",
+                                 type->size);
+            return false;
+        }
+    }
+    Value scaled;
+    if (step > LARGEST_INDEX_STEP) {
+        if (!scale_index(scope, index, step, &scaled)) return false;
+        index = &scaled;
+        step = 1;
+    }
     Instruction* instruction = allocate_an_instruction(scope, kind);
     if (!instruction) return false;
     instruction->address.destination = *destination;
     instruction->address.base = *base;
     instruction->address.index = *index;
     instruction->address.byte_index = byte_index;
-    instruction->address.element_size = get_index_step(byte_index, kind, destination, base);
+    instruction->address.element_size = step;
     return true;
 }
 

@@ -424,15 +424,15 @@ static b8 read_constant_array_element(Value* array, Identifier* array_type, Valu
 }
 
 // The element at the index behind the address: its value, or its address when a place is
-// wanted. p[0] = v stores through p itself. Under a '@' prefix an element whose member
-// follows stays in place too: the address asked for is the member's in the array, not in
-// a copy of the element.
+// wanted. p[0] = v stores through p itself. An element whose member follows stays in place
+// too: the member is read from the array, and under a '@' prefix the address asked for is
+// the member's in the array, not in a copy of the element.
 static b8 access_element(Operand_Context* operand, Value* pointer, Value* index, Identifier* element, Token* closing, Value* value) {
     Scope* scope = operand->scope;
     Trace trace = concat_traces(value->source, make_trace_from_token(closing));
     b8 last = at_end(closing->next, operand->end);
     b8 member_follows = !last && (closing->next->kind & TOKEN_BINARY_OPERATOR) && closing->next->value == OP_DOT;
-    b8 want_place = (operand->flags & EXPRESSION_PLACE) || (operand->address_wanted && (last || member_follows));
+    b8 want_place = (operand->flags & EXPRESSION_PLACE) || (operand->address_wanted && last) || member_follows;
     Identifier* address_type = type_to_memory_address_of_type(element, 1);
     if (!address_type || !load_value_if_indirect(scope, pointer)) return false;
     b8 zero = (index->kind & VALUE_CONSTANT) && index->constant.data == 0;
