@@ -1,7 +1,7 @@
 # Quarn's two commands: `make run` and `make test`. Every package the project needs is
 # installed here, so a fresh Debian machine (as root) needs nothing else.
 
-PACKAGES := cmake make g++ pkg-config libgtest-dev libbenchmark-dev \
+PACKAGES := cmake make gcc g++ pkg-config libgtest-dev libbenchmark-dev \
             libglfw3-dev libgl-dev libgl1-mesa-dri libstb-dev zlib1g-dev \
             libcurl4-openssl-dev ca-certificates liblz4-dev lz4 \
             fonts-dejavu-core python3 python3-fonttools \
@@ -12,7 +12,7 @@ CMAKE_COMMON := -DCMAKE_BUILD_TYPE=RelWithDebInfo
 # Test builds keep assertions on.
 CMAKE_TEST := -DCMAKE_BUILD_TYPE=Debug
 
-.PHONY: all deps build test asan-build test-asan test-malloc test-tsan test-fuzz test-seeds run bench clean
+.PHONY: all deps build test asan-build test-asan test-malloc test-tsan test-fuzz test-seeds fuzz-compiler run bench clean
 
 # Runs a command with every scratch file of the run in one folder of its own, removed at the
 # end whatever the outcome: two runs at once never meet, and none leaves files behind.
@@ -80,6 +80,15 @@ test-seeds: deps asan-build
 	        QUARN_TEST_SEED=any $$test >"$$TMPDIR/seeded.log" 2>&1 || { failed=1; cat "$$TMPDIR/seeded.log"; }; \
 	    done < seeded_tests.txt; \
 	done; [ $$failed = 0 ] && echo "Every seeded test passed $(SEED_ROUNDS) fresh seeds."; [ $$failed = 0 ])
+
+# Random programs for SECONDS seconds (600 unless given), each compiled and run, evaluated
+# directly and built as C by gcc: every draw that differs is printed with its seed and program.
+SECONDS ?= 600
+fuzz-compiler: deps
+	cmake -S . -B build-asan $(CMAKE_TEST) -DQUARN_SANITIZE=address,undefined >/dev/null
+	cmake --build build-asan -j $(JOBS) --target compiler_amd64_tests
+	QUARN_FUZZ_SECONDS=$(SECONDS) build-asan/bin/compiler_amd64_tests \
+	    --gtest_filter=RandomPrograms.MatchTheirEvaluationAndTheirCTwin
 
 # The editor on this project's README: in a window on the display, or without one under
 # Xvfb for a few seconds, leaving a screenshot.

@@ -271,6 +271,12 @@ b8 place_body_registers(Scope* body, Body_Lists* lists, Dynamic_Array* bytecode)
             Bytecode_Instruction* call = get_bytecode_instruction(bytecode, e->time);
             call->live_gp_mask = scan.gp_in_use;
             call->live_xmm_mask = scan.xmm_in_use;
+            // A sub-program keeps its callers' registers, and any of them may hold a value of
+            // theirs: the editor's routine must not take one away.
+            if (call->kind == BYTECODE_FOREIGN_CALL && !(body->flags & SCOPE_ENTRY_BLOCK)) {
+                call->live_gp_mask = 0xFFFF;
+                call->live_xmm_mask = 0xFFFF;
+            }
         } else if (e->kind == ALLOCATION_START) {
             ok = start_register(&scan, body, e->register_);
         } else {

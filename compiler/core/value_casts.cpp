@@ -292,6 +292,12 @@ static Value* cast_constant_explicitly(Value* out, Identifier* type, Value* valu
         } else if (is_boolean(t)) {
             constant->data = constant->data != 0;
         }
+        // The value the machine's cast gives: cut to the type's size, widened back by its sign.
+        if (t->size < 8) {
+            u32 unused = 64 - 8 * t->size;
+            constant->data = (t->flags & TYPE_SIGNED) ? (u64)((s64)(constant->data << unused) >> unused)
+                                                      : (constant->data << unused) >> unused;
+        }
         constant->mask = CONSTANT_TYPED | ((t->flags & TYPE_SIGNED) ? CONSTANT_SIGNED : CONSTANT_UNSIGNED);
         constant->type = t;
         constant->size = t->size;

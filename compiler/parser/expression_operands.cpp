@@ -154,7 +154,8 @@ static b8 parse_bracketed(Scope* scope, Identifier* expected, Token* open, Compa
         *comparison = own;
         comparison->single = 0;
     }
-    out->kind |= VALUE_NEGATED;
+    // A value the bracket already negated, "!(!x)", comes out as itself.
+    out->kind ^= VALUE_NEGATED;
     return true;
 }
 

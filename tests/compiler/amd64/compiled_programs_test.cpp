@@ -29,7 +29,7 @@ static Compiled_Program compile_fixture(const std::string& source, const std::ve
 
 // The program's steps in C++.
 struct Control_Flow_Results {
-    s64 counted, stepped, collatz, chain, switched, nested;
+    s64 counted, stepped, collatz, chain, switched, nested, negated;
 };
 
 static Control_Flow_Results control_flow_in_cpp(s64 input) {
@@ -60,13 +60,15 @@ static Control_Flow_Results control_flow_in_cpp(s64 input) {
             if (a != b) r.nested += a * 10 + b;
         }
     }
+    r.negated = (input == 0) * 1 + (input != 0) * 10 + (input < 3) * 100 + (input == 0) * 1000 +
+                !(input == 0 && input != 7) * 10000;
     return r;
 }
 
 TEST(CompiledPrograms, LoopsIfChainsAndSwitches) {
     HARNESS_REQUIRE_AVX();
     Compiled_Program p = compile_fixture(read_program("control_flow.8"), {"input", "counted", "stepped", "collatz",
-                                                                         "chain", "switched", "nested"});
+                                                                         "chain", "switched", "nested", "negated"});
     ASSERT_TRUE(p.ok);
     for (s64 input : {-5LL, -4LL, 0LL, 1LL, 2LL, 3LL, 6LL, 7LL, 9LL, 10LL, 27LL, 49LL, 50LL, 97LL}) {
         SCOPED_TRACE(input);
@@ -81,6 +83,7 @@ TEST(CompiledPrograms, LoopsIfChainsAndSwitches) {
         EXPECT_EQ(global_value<s64>(p, run, "chain"), expected.chain);
         EXPECT_EQ(global_value<s64>(p, run, "switched"), expected.switched);
         EXPECT_EQ(global_value<s64>(p, run, "nested"), expected.nested);
+        EXPECT_EQ(global_value<s64>(p, run, "negated"), expected.negated);
         // An entry block keeps every register of the editor's.
         EXPECT_EQ(harness_changed_registers(run.entered, run.registers, 0, 0), "");
     }
@@ -269,6 +272,36 @@ TEST(CompiledPrograms, CallsReturnsAndForeignCalls) {
         EXPECT_EQ(global_value<s64>(p, run, "live_integers"), 12 * (input + 1) + 78);
         EXPECT_EQ(global_value<f64>(p, run, "live_reals"), 16.0 * (f64)input + 136.0);
         EXPECT_EQ(harness_changed_registers(run.entered, run.registers, 0, 0), "");
+    }
+}
+
+// A sub-program keeps its caller's registers: the editor's routine it calls must not take
+// away a value its caller holds across the call, in either register class.
+TEST(CompiledPrograms, ValuesLiveAcrossACallWhoseCalleeCallsTheEditor) {
+    HARNESS_REQUIRE_AVX();
+    Compiled_Program p = compile_fixture("$go_right: (a: s64, b: s64) -> s64 = #import;\n"
+                                         "$shallow: (x: s64) -> s64 = { return go_right(x, x); };\n"
+                                         "input: s64;\nresult: s64;\nkept: s64;\nkept_reals: f64;\n"
+                                         "#on_load {\n"
+                                         "    a := input + 1; b := input + 2; c := input + 3;\n"
+                                         "    d := input + 4; e := input + 5; f := input + 6;\n"
+                                         "    p: f64 = cast(input, f64);\n"
+                                         "    r1 := p + 1.0; r2 := p + 2.0; r3 := p + 3.0; r4 := p + 4.0;\n"
+                                         "    result = shallow(input);\n"
+                                         "    kept = a + b + c + d + e + f;\n"
+                                         "    kept_reals = r1 + r2 + r3 + r4;\n"
+                                         "}\n",
+                                         {"input", "result", "kept", "kept_reals"});
+    ASSERT_TRUE(p.ok);
+    for (s64 input : {-2LL, 5LL}) {
+        SCOPED_TRACE(input);
+        harness_record_foreign_calls(16, 16);
+        Harness_Run run = harness_run_image(p.image, LAYER_IMAGE_HAS_ON_LOAD, harness_canaries(),
+                                            [&](u8* image) { store_u64(loaded_global(p, image, "input"), (u64)input); });
+        ASSERT_FALSE(run.faulted) << run.fault;
+        EXPECT_EQ(global_value<s64>(p, run, "result"), 2001);
+        EXPECT_EQ(global_value<s64>(p, run, "kept"), 6 * input + 21);
+        EXPECT_EQ(global_value<f64>(p, run, "kept_reals"), 4.0 * (f64)input + 10.0);
     }
 }
 

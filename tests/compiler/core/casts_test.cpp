@@ -259,7 +259,17 @@ TEST(Casts, ConstantValuesAtTheEdges) {
         {"1e30 to s64", real_constant(1e30), s64_type, true, 0x8000000000000000ull, CONSTANT_TYPED_SIGNED, nullptr},
         {"-2^63 to s64", real_constant(-9223372036854775808.0), s64_type, true, 0x8000000000000000ull, CONSTANT_TYPED_SIGNED,
          nullptr},
-        {"300 to u8 explicitly keeps its value", untyped(CONSTANT_UNSIGNED, 300, 2), u8_type, true, 300, CONSTANT_TYPED_UNSIGNED,
+        // An explicit cast gives what the machine's cast gives: a constant fitted to a wider
+        // type later must not bring back the octets the cast cut off.
+        {"300 to u8 explicitly is cut to its octet", untyped(CONSTANT_UNSIGNED, 300, 2), u8_type, true, 44,
+         CONSTANT_TYPED_UNSIGNED, nullptr},
+        {"-1 to u8 explicitly is 255", untyped(CONSTANT_SIGNED, (u64)-1, 1), u8_type, true, 255, CONSTANT_TYPED_UNSIGNED,
+         nullptr},
+        {"200 to s8 explicitly is negative", untyped(CONSTANT_UNSIGNED, 200, 1), basic_type(BASIC_TYPE_S8), true, (u64)-56,
+         CONSTANT_TYPED_SIGNED, nullptr},
+        {"70000 to s32 explicitly keeps its value", untyped(CONSTANT_UNSIGNED, 70000, 4), s32_type, true, 70000,
+         CONSTANT_TYPED_SIGNED, nullptr},
+        {"-3.7 to u8 explicitly is cut as at run time", real_constant(-3.7), u8_type, true, 253, CONSTANT_TYPED_UNSIGNED,
          nullptr},
     };
     for (const Case& c : cases) {
