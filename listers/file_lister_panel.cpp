@@ -44,7 +44,6 @@ void open_file_lister(u8* title, u64 title_count, Filepath* directory, u8 purpos
     lister->title = String{lister->title_text, (s64)count};
 
     copy_directory(&lister->directory, directory);
-    lister->selected = 0;
     lister->purpose = purpose;
     lister->view_bits = FILE_LISTER_FLAT_VIEW | FILE_LISTER_LIST_FILES;
     lister->key_hash = 0;
@@ -58,6 +57,7 @@ void open_file_lister(u8* title, u64 title_count, Filepath* directory, u8 purpos
     empty_lister_input(input);
     atomic_or_u16(&input->flags, FILE_SINGLE_LINE | FILE_NO_SYNTAX);
     current_file = input;
+    reset_file_lister_selection();
 
     maybe_update_file_lister();
     atomic_or_u64(&global_flags, SHOW_FILE_LISTER);
@@ -199,6 +199,14 @@ void draw_and_update_file_lister() {
     b8 showable = list->listing >= lister->first_listing_shown;
     u32 item_count = showable ? list->count : 0;
     lister->shown_generation = showable ? list->generation : FILE_LISTER_NOTHING_SHOWN;
+    // The list of the query typed last: its new-file item (always the last) is the choice.
+    if (lister->pick_new_file && showable && list->listing == lister->listings_started) {
+        lister->pick_new_file = 0;
+        if (item_count > 0 && list->order[item_count - 1]->new_file) {
+            lister->selected = item_count - 1;
+            lister->scroll_request = 1;
+        }
+    }
 
     Lister_Panel_Layout l = get_file_lister_layout(item_count);
     f32 u = (f32)ui_font_pool.pixel_size, p = l.margin;
@@ -258,6 +266,7 @@ void draw_and_update_file_lister() {
         }
         if (under_pointer && ui_layer_in_focus == LISTER_UI_LAYER && ui_consume_left_click()) {
             lister->selected = i;
+            lister->pick_new_file = 0;
             lister_select_item();
             break;
         }
