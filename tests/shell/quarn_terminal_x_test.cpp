@@ -352,3 +352,37 @@ TEST_F(Terminal_X_Test, HowACommandEndsShowsInItsHeaderAndItsTab) {
     EXPECT_EQ(s.close_window_and_wait(30), 0);
 }
 
+// A stop signal asks for what closing the window asks: the commands of the terminal tabs
+// end, the log is written and the editor ends with 0.
+TEST_F(Terminal_X_Test, AStopSignalShutsDownAsClosingTheWindowDoes) {
+    install_shipped_layer(s.install);
+    float bar_left = 3 * (FONT + 0.4f * FONT);
+    auto log_count = [&] {
+        std::error_code ignored;
+        int n = 0;
+        for (auto it = std::filesystem::directory_iterator(s.install + "/logs", ignored);
+             it != std::filesystem::directory_iterator(); ++it) {
+            n++;
+        }
+        return n;
+    };
+    for (int signal : {SIGTERM, SIGHUP, SIGINT}) {
+        SCOPED_TRACE(strsignal(signal));
+        ASSERT_TRUE(s.start_editor(files, {}));
+        s.key("ctrl+t");
+        ASSERT_TRUE(s.eventually([&] { return is_current_tab_colour(s.tab_pixel(bar_left, 0)); }));
+        std::string seconds = "1000." + std::to_string(signal);
+        s.run("sleep " + seconds);
+        ASSERT_TRUE(s.eventually([&] { return count_processes({"sleep", seconds}) == 1; }, 30));
+        int logs = log_count();
+        kill(s.program, signal);
+        int status = -1;
+        ASSERT_TRUE(wait_for_exit(s.program, 30, &status));
+        s.program = -1;
+        s.window = 0;
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "status " << status;
+        EXPECT_TRUE(s.eventually([&] { return count_processes({"sleep", seconds}) == 0; }, 30));
+        EXPECT_EQ(log_count(), logs + 1);
+        EXPECT_NE(s.newest_log().find("Info: log start: "), std::string::npos);
+    }
+}

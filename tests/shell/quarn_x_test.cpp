@@ -248,6 +248,35 @@ TEST_F(Quarn_X_Test, ALayerThatFaultsInEventsIsStoppedAndTheEditorRunsOn) {
     EXPECT_FALSE(std::filesystem::exists(s.install + "/custom.8b")) << "a stopped image is not loaded again";
 }
 
+namespace {
+
+// Whether the signal waits in the process's shared pending set: once it is not, a thread
+// has taken it.
+bool signal_pending(pid_t pid, int signal) {
+    std::string status = read_test_file("/proc/" + std::to_string(pid) + "/status");
+    size_t at = status.find("ShdPnd:\t");
+    if (at == std::string::npos) return false;
+    return (strtoull(status.c_str() + at + 8, nullptr, 16) >> (signal - 1)) & 1;
+}
+
+}  // namespace
+
+// A second stop signal ends the editor at once, by that signal, while the first one's
+// shut-down cannot go on: the X server is stopped, so no frame can be drawn.
+TEST_F(Quarn_X_Test, ASecondStopSignalEndsTheEditorAtOnce) {
+    ASSERT_TRUE(s.start_editor(files, {}));
+    kill(s.xvfb, SIGSTOP);
+    kill(s.program, SIGINT);
+    EXPECT_TRUE(s.eventually([&] { return !signal_pending(s.program, SIGINT); }, 30));
+    kill(s.program, SIGTERM);
+    int status = -1;
+    bool ended = wait_for_exit(s.program, 30, &status);
+    kill(s.xvfb, SIGCONT);
+    ASSERT_TRUE(ended);
+    s.program = -1;
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM) << "status " << status;
+}
+
 TEST(QuarnWithoutDisplay, SaysSoAndEndsWithOne) {
     std::string install = install_editor();
     int out = -1;
