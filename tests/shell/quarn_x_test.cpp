@@ -6,9 +6,12 @@
 // without compiling, and a layer stopped by a fault in #events; then the shipped layer,
 // compiled at start: typing, its key bindings checked through the saved file, colours and
 // the adopted syntax_latest.8; and fixture layers compiled, reused, recompiled on a touch,
-// stopped by their faults and fixed, and clicks with their modifiers.
+// stopped by their faults and fixed, and clicks with their modifiers; a second stop signal;
+// the tab bar after the window grows, a tab cut at its left edge, and a press on a close
+// icon the bar slid under a still pointer.
 #include "tests/shell/quarn_x_session.h"
 
+#include <math.h>
 #include <sys/stat.h>
 
 namespace {
@@ -580,4 +583,112 @@ TEST_F(Fixture_Layer_Test, ClicksReachEventsWithTheModifiersHeld) {
     s.xdotool({"keyup", "shift"});
     EXPECT_EQ(wait_for_end(), 0);
     EXPECT_NE(s.newest_log().find("Info: press with 0\nInfo: press with 4\n"), std::string::npos) << s.newest_log();
+}
+
+//~ The tab bar
+
+namespace {
+
+// Nine new-file tabs, the last current, in a window of the given width; the slots then
+// stand as the bar's scroll puts them.
+struct Quarn_Tab_Bar_Test : Quarn_X_Test {
+    const float bar_left = 6 * (FONT + GAP);  // with the previous and next icons
+    const float stride = TAB_WIDTH + 3;
+
+    float slot_x(int index, float scroll) const { return bar_left + index * stride - scroll; }
+    Pixel top_pixel(float x) { return s.pixel(x, 1); }  // a tab's top row holds no label
+
+    void open_nine_tabs() {
+        ASSERT_TRUE(s.start_editor(files, {}));
+        for (int i = 0; i < 9; i++) {
+            s.click(icon_x(0), icon_y());
+            float scroll = fmaxf(0, (i + 1) * stride - 3 - (800 - bar_left));
+            ASSERT_TRUE(s.eventually([&] { return is_current_tab_colour(top_pixel(slot_x(i, scroll) + TAB_WIDTH / 2)); }));
+        }
+    }
+    void resize(int width) { s.xdotool({"windowsize", std::to_string(s.window), std::to_string(width), "600"}); }
+
+    // Every tab in its slot for this scroll, and the bar between them: no tab drawn by
+    // another scroll than its neighbours'.
+    bool tabs_stand_at(float scroll, float bar_right) {
+        for (int i = 0; i < 9; i++) {
+            float x = slot_x(i, scroll);
+            if (x + TAB_WIDTH / 2 > bar_left && x + TAB_WIDTH / 2 < bar_right && is_bar_colour(top_pixel(x + TAB_WIDTH / 2))) {
+                return false;
+            }
+            if (x + TAB_WIDTH + 1 > bar_left && x + TAB_WIDTH + 1 < bar_right && !is_bar_colour(top_pixel(x + TAB_WIDTH + 1))) {
+                return false;
+            }
+        }
+        return true;
+    }
+};
+
+}  // namespace
+
+TEST_F(Quarn_Tab_Bar_Test, AfterTheWindowGrowsTheBarIsDrawnWithoutAGap) {
+    open_nine_tabs();
+    s.move(5, 590);  // and it stays there: the resize alone must bring the frame
+    EXPECT_TRUE(tabs_stand_at(9 * stride - 3 - (800 - bar_left), 800));
+    resize(1000);
+    EXPECT_TRUE(s.eventually([&] { return tabs_stand_at(9 * stride - 3 - (1000 - bar_left), 1000); }, 10));
+    EXPECT_EQ(s.close_window_and_wait(30), 0);
+}
+
+// A tab cut at the bar's left edge keeps its number in sight and shows its close icon only
+// where the number fits before it; cut down to less, a press there shows the tab instead of
+// closing one the user cannot tell.
+TEST_F(Quarn_Tab_Bar_Test, ATabCutAtTheLeftEdgeShowsItsNumberBeforeItsCloseIcon) {
+    open_nine_tabs();
+    s.move(5, 590);
+    auto ink = [&](float left, float right) {
+        std::vector<Pixel> band = s.grab((int)left, 0, (int)(right - left), (int)BAR_HEIGHT);
+        return count_pixels(band, [](Pixel p) { return p.r + p.g + p.b > 300; });
+    };
+    // The second tab 50 pixels in sight: its number, then its close icon 14 pixels from its end.
+    float scroll = 9 * stride - 3 - (855 - bar_left), end = slot_x(1, scroll) + TAB_WIDTH;
+    ASSERT_NEAR(end, bar_left + 50, 0.5f);
+    resize(855);
+    s.move(6, 590);  // a frame after the resize, whether or not the resize brings one
+    ASSERT_TRUE(s.eventually([&] { return tabs_stand_at(scroll, 855); }, 10));
+    EXPECT_TRUE(s.eventually([&] { return ink(bar_left, end - 0.4f * FONT - FONT - 2) > 5; })) << "the number";
+    EXPECT_GT(ink(end - 0.4f * FONT - FONT, end - 0.4f * FONT), 5) << "the close icon";
+
+    // 14 pixels in sight: the close icon would be all there is.
+    scroll = 9 * stride - 3 - (819 - bar_left);
+    end = slot_x(1, scroll) + TAB_WIDTH;
+    ASSERT_NEAR(end, bar_left + 14, 0.5f);
+    resize(819);
+    s.move(5, 590);
+    ASSERT_TRUE(s.eventually([&] { return tabs_stand_at(scroll, 819); }, 10));
+    EXPECT_EQ(ink(bar_left, end), 0);
+    s.click(bar_left + 6, icon_y());
+    EXPECT_TRUE(s.eventually([&] { return is_current_tab_colour(top_pixel(bar_left + TAB_WIDTH / 2)); }))
+        << "the tab, current, in sight";
+    EXPECT_TRUE(tabs_stand_at(stride, 819)) << "and none closed";
+    EXPECT_EQ(s.close_window_and_wait(30), 0);
+}
+
+// A press selects the tab cut at the right edge and the bar slides it into sight, which puts
+// its close icon under the pointer; a second press there, the pointer not moved, closes
+// nothing: the user never saw that icon under it.
+TEST_F(Quarn_Tab_Bar_Test, APressOnACloseIconTheBarSlidUnderAStillPointerClosesNothing) {
+    open_nine_tabs();
+    resize(752);  // the seventh tab 50 pixels in sight once the first is current
+    s.click(icon_x(5), icon_y());  // next: from the last to the first
+    ASSERT_TRUE(s.eventually([&] { return is_current_tab_colour(top_pixel(slot_x(0, 0) + TAB_WIDTH / 2)); }, 10));
+    ASSERT_NEAR(slot_x(6, 0) + 50, 752, 0.5f);
+
+    float point = 745;  // in the seventh tab's part in sight, left of where its close icon comes
+    s.click(point, icon_y());
+    ASSERT_TRUE(s.eventually([&] { return is_current_tab_colour(top_pixel(slot_x(6, 50) + 8)); })) << "slid by 50";
+    float close_x = slot_x(6, 50) + TAB_WIDTH - 0.4f * FONT - FONT;
+    ASSERT_TRUE(point >= close_x && point < close_x + FONT) << "its close icon is now under the pointer";
+    s.xdotool({"click", "1"});
+
+    // A press on the fourth tab: once it is current, the bar shows whether a tab went.
+    s.click(slot_x(3, 50) + 10, icon_y());
+    EXPECT_TRUE(s.eventually([&] { return is_current_tab_colour(top_pixel(slot_x(3, 50) + 10)); }));
+    EXPECT_TRUE(tabs_stand_at(50, 752)) << "nine tabs, still scrolled by 50";
+    EXPECT_EQ(s.close_window_and_wait(30), 0);
 }
