@@ -134,11 +134,12 @@ template <typename Session>
 struct Editor_X_Test : ::testing::Test {
     Session s;
     std::string files;
+    std::string screen = "1024x768x24";  // as Xvfb's -screen takes it; the fonts follow its height
 
     void SetUp() override {
         s.install = install_editor();
         files = make_scratch_directory();
-        ASSERT_TRUE(s.start_xvfb()) << "Xvfb did not start";
+        ASSERT_TRUE(s.start_xvfb(screen)) << "Xvfb did not start";
     }
     void TearDown() override {
         remove_scratch_directory(s.install);

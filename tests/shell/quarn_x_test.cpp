@@ -8,11 +8,14 @@
 // the adopted syntax_latest.8; and fixture layers compiled, reused, recompiled on a touch,
 // stopped by their faults and fixed, and clicks with their modifiers; a second stop signal;
 // the tab bar after the window grows, a tab cut at its left edge, and a press on a close
-// icon the bar slid under a still pointer.
+// icon the bar slid under a still pointer; kerned pairs in a tab title.
 #include "tests/shell/quarn_x_session.h"
 
 #include <math.h>
+#include <stb/stb_truetype.h>
 #include <sys/stat.h>
+
+#include "ui/asset_archive.h"
 
 namespace {
 
@@ -691,4 +694,81 @@ TEST_F(Quarn_Tab_Bar_Test, APressOnACloseIconTheBarSlidUnderAStillPointerClosesN
     EXPECT_TRUE(s.eventually([&] { return is_current_tab_colour(top_pixel(slot_x(3, 50) + 10)); }));
     EXPECT_TRUE(tabs_stand_at(50, 752)) << "nine tabs, still scrolled by 50";
     EXPECT_EQ(s.close_window_and_wait(30), 0);
+}
+
+//~ The interface font
+
+namespace {
+
+// The interface font from the archive the build lays out beside the editor, as stb_truetype
+// reads it: its own figures, in font units, are what the drawn text is checked against.
+stbtt_fontinfo* archive_ui_font() {
+    static stbtt_fontinfo info;
+    static bool done = false, good = false;
+    if (!done) {
+        done = true;
+        std::string bin = std::filesystem::path(QUARN_EDITOR).parent_path().string();
+        String data = init_assets(String{(u8*)bin.data(), (s64)bin.size()}) ? get_asset(STR("UI_FONT")) : String{};
+        good = data.count > 0 && stbtt_InitFont(&info, data.data, 0);
+    }
+    return good ? &info : nullptr;
+}
+
+// Fonts of 27 pixels: a kerning of a pixel or two is plain to see.
+struct Tall_Screen_Test : Quarn_X_Test {
+    Tall_Screen_Test() {
+        screen = "1024x2000x24";
+        s.font = (float)(u32)(13.5f / 1000.0f * 2000);
+    }
+};
+
+}  // namespace
+
+// A title's ink is as wide as its advances and its pairs' kerning make it: each pair's
+// kerning, scaled as the glyphs are, moves every glyph after it.
+TEST_F(Tall_Screen_Test, KernedPairsInATabTitleAreSpacedAsTheFontSays) {
+    stbtt_fontinfo* font = archive_ui_font();
+    ASSERT_NE(font, nullptr);
+    float scale = stbtt_ScaleForPixelHeight(font, s.font);
+    for (const char* title : {"AVAVAV", "ToTuTo"}) {
+        SCOPED_TRACE(title);
+        // From the first glyph's left edge to the last one's right edge, in font units.
+        float units = 0;
+        int n = (int)strlen(title), advance, bearing, x0, y0, x1, y1;
+        stbtt_GetCodepointHMetrics(font, title[0], &advance, &bearing);
+        units -= bearing;
+        float kerning = 0;
+        for (int i = 0; i + 1 < n; i++) {
+            stbtt_GetCodepointHMetrics(font, title[i], &advance, &bearing);
+            units += advance;
+            kerning += stbtt_GetCodepointKernAdvance(font, title[i], title[i + 1]);
+        }
+        stbtt_GetCodepointBox(font, title[n - 1], &x0, &y0, &x1, &y1);
+        units += x1 + kerning;
+        ASSERT_LT(kerning * scale, -4) << "the pairs are kerned";
+
+        write_test_file(files + "/" + title, "");
+        ASSERT_TRUE(s.start_editor(files, {title}));
+        float bar_left = 4 * 1.4f * s.font;  // new file, open file, new terminal and save
+        // The label's runs of ink: the number, the title, the close icon.
+        std::vector<std::pair<int, int>> runs;
+        ASSERT_TRUE(s.eventually([&] {
+            int left = (int)bar_left, width = (int)s.tab_width(), height = (int)s.bar_height();
+            std::vector<Pixel> band = s.grab(left, 0, width, height);
+            runs.clear();
+            int gap = 3;
+            for (int column = 0; column < width; column++) {
+                bool ink = false;
+                for (int y = 0; y < height && !ink; y++) ink = band[y * width + column].r + band[y * width + column].g > 250;
+                if (ink && gap >= 3) runs.push_back({column, column});
+                if (ink) runs.back().second = column;
+                gap = ink ? 0 : gap + 1;
+            }
+            return runs.size() == 3;
+        })) << runs.size() << " runs";
+        float drawn = runs[1].second + 1 - runs[1].first;
+        EXPECT_NEAR(drawn, units * scale, 2.5f) << "without kerning " << (units - kerning) * scale;
+        ASSERT_EQ(s.close_window_and_wait(30), 0);
+        s.window = 0;
+    }
 }
