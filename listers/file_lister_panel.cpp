@@ -247,21 +247,21 @@ void draw_and_update_file_lister() {
     v2 mouse = ui_mouse_position;
     b8 cursor_shows = ui_cursor_is_normal();
     for (u32 i = 0; i < item_count; i++) {
-        f32 row_top = truncf(l.list_top + l.row * (f32)i - scroll[0]);
-        if (row_top + l.row <= l.list_top) continue;
+        f32 row_top = lister_row_top(&l, i, scroll[0]), row_bottom = lister_row_top(&l, i + 1, scroll[0]);
+        if (row_bottom <= l.list_top) continue;
         if (row_top >= l.list_bottom) break;
         File_Lister_Item* item = list->order[i];
         b8 selected = i == lister->selected;
         b8 under_pointer = lister_point_inside(mouse, l.list_left, fmaxf(row_top, l.list_top), row_right,
-                                        fminf(row_top + l.row, l.list_bottom));
+                                        fminf(row_bottom, l.list_bottom));
         Rgba text = lister_theme_colour(2);
         if (selected) {
-            draw_quad_scissored(v2{l.list_left, row_top}, v2{row_right - l.list_left, l.row}, lister_theme_colour(4),
-                                clip_top_left, clip_bottom_right);
+            draw_quad_scissored(v2{l.list_left, row_top}, v2{row_right - l.list_left, row_bottom - row_top},
+                                lister_theme_colour(4), clip_top_left, clip_bottom_right);
             text = lister_theme_colour(3);
         } else if (under_pointer && cursor_shows) {
-            draw_quad_scissored(v2{l.list_left, row_top}, v2{row_right - l.list_left, l.row}, lister_theme_colour(5),
-                                clip_top_left, clip_bottom_right);
+            draw_quad_scissored(v2{l.list_left, row_top}, v2{row_right - l.list_left, row_bottom - row_top},
+                                lister_theme_colour(5), clip_top_left, clip_bottom_right);
             text = lister_theme_colour(3);
         }
         if (under_pointer && ui_layer_in_focus == LISTER_UI_LAYER && ui_consume_left_click()) {

@@ -1,8 +1,8 @@
 // The quarn program with the layer it ships (its custom.8 compiled at start, two test
 // bindings added) driving the file lister and the search panels under Xvfb: open, filter,
-// enter and leave directories by the path row, delete, save a new text under a name or
-// over a chosen file, search in files and in the current file, go to a line, and closing by
-// a click outside.
+// enter and leave directories by the path row, delete, the row under the pointer, save a
+// new text under a name or over a chosen file, search in files and in the current file, go
+// to a line, and closing by a click outside.
 #include "tests/shell/quarn_x_session.h"
 
 #include <math.h>
@@ -194,6 +194,35 @@ TEST_F(Panels_X_Test, OpenFileFiltersOpensListsAPathSegmentAndDeletes) {
     }
     EXPECT_EQ(s.close_window_and_wait(30), 0);
     EXPECT_NE(s.newest_log().find("Info: Successfully compiled custom layer from"), std::string::npos) << s.newest_log();
+}
+
+// Rows of 15.6 pixels start on whole pixels, so some share a pixel row with the row above:
+// the pointer on a row's first pixel row highlights that row alone, and a press there
+// opens its file.
+TEST_F(Panels_X_Test, TheRowUnderThePointerIsTheOneHighlightedAndPressed) {
+    install_shipped_layer(s.install);
+    for (int i = 0; i < 6; i++) write_test_file(files + "/r" + std::to_string(i) + ".txt", "r" + std::to_string(i) + "\n");
+    ASSERT_TRUE(s.start_editor(files, {}));
+    Panel_Geometry g = panel_geometry(s, 4);
+    auto row_top = [&](int i) { return truncf(g.list_top() + g.row * i); };
+    s.key("ctrl+o");
+    ASSERT_TRUE(s.eventually([&] { return s.panel_shows(g) && s.panel_rows(g) == 6; }));
+    float x = g.left + 0.3f * g.width;
+    for (int i = 1; i < 6; i++) {
+        SCOPED_TRACE("row " + std::to_string(i));
+        s.move(x, row_top(i));
+        EXPECT_TRUE(s.eventually([&] { return s.row_selected(g, i); })) << "highlighted";
+        if (i > 1) EXPECT_FALSE(s.row_selected(g, i - 1)) << "the row above is not";
+    }
+    s.move(x, row_top(3));
+    ASSERT_TRUE(s.eventually([&] { return s.row_selected(g, 3); }));
+    s.xdotool({"click", "1"});
+    EXPECT_TRUE(s.eventually([&] { return !s.panel_shows(g); }));
+    s.key("X");
+    s.key("ctrl+s");
+    EXPECT_TRUE(s.eventually([&] { return read_test_file(files + "/r3.txt") == "Xr3\n"; })) << "r3.txt was opened";
+    EXPECT_EQ(read_test_file(files + "/r2.txt"), "r2\n");
+    EXPECT_EQ(s.close_window_and_wait(30), 0);
 }
 
 // A text without a path saved through the prompt: Enter alone writes over nothing, a typed
