@@ -460,6 +460,37 @@ TEST_F(Shipped_Layer_Test, TheShippedSyntaxLatestIsAdoptedAtStartWithOneRecompil
     EXPECT_EQ(compiles, 2u) << "at start, and once for the adopted syntax.8\n" << log;
 }
 
+// Line 11 holds a brace alone: the number's ink and the brace's stand half a character
+// apart at least.
+TEST_F(Shipped_Layer_Test, LineNumbersStandApartFromTheText) {
+    open("t.c", std::string(10, '\n') + "}\n");
+    int top = (int)s.bar_height(), width = 8 * (int)SHIPPED_FONT, height = 600 - top;
+    std::vector<std::pair<int, int>> lines, runs;  // ink rows of the numbers; ink columns of line 11
+    ASSERT_TRUE(s.eventually([&] {
+        std::vector<Pixel> view = s.grab(0, top, width, height);
+        auto ink = [&](int x, int y) { return is_bright(view[y * width + x]); };
+        lines.clear();
+        for (int y = 0; y < height; y++) {
+            bool any = false;
+            for (int x = 0; x < width && !any; x++) any = ink(x, y);
+            if (any && (lines.empty() || lines.back().second < y - 1)) lines.push_back({y, y});
+            if (any) lines.back().second = y;
+        }
+        if (lines.size() < 11) return false;
+        runs.clear();
+        for (int x = 0; x < width; x++) {
+            bool any = false;
+            for (int y = lines[10].first; y <= lines[10].second && !any; y++) any = ink(x, y);
+            if (any && (runs.empty() || runs.back().second < x - 1)) runs.push_back({x, x});
+            if (any) runs.back().second = x;
+        }
+        return runs.size() >= 3;  // "1", "1", "}"
+    })) << lines.size() << " lines, " << runs.size() << " runs of ink on the eleventh";
+    int gap = runs.back().first - runs[runs.size() - 2].second - 1;
+    EXPECT_GE(gap, SHIPPED_FONT / 2) << "between the number and the brace";
+    EXPECT_EQ(s.close_window_and_wait(30), 0);
+}
+
 //~ Layers compiled from fixtures
 
 namespace {
@@ -772,3 +803,4 @@ TEST_F(Tall_Screen_Test, KernedPairsInATabTitleAreSpacedAsTheFontSays) {
         s.window = 0;
     }
 }
+
