@@ -206,21 +206,21 @@ TEST_F(Panels_X_Test, TheRowUnderThePointerIsTheOneHighlightedAndPressed) {
     Panel_Geometry g = panel_geometry(s, 4);
     auto row_top = [&](int i) { return truncf(g.list_top() + g.row * i); };
     s.key("ctrl+o");
-    ASSERT_TRUE(s.eventually([&] { return s.panel_shows(g) && s.panel_rows(g) == 6; }));
+    ASSERT_TRUE(s.eventually([&] { return s.panel_shows(g) && s.panel_rows(g) == 6; }, 30));
     float x = g.left + 0.3f * g.width;
     for (int i = 1; i < 6; i++) {
         SCOPED_TRACE("row " + std::to_string(i));
         s.move(x, row_top(i));
-        EXPECT_TRUE(s.eventually([&] { return s.row_selected(g, i); })) << "highlighted";
+        EXPECT_TRUE(s.eventually([&] { return s.row_selected(g, i); }, 30)) << "highlighted";
         if (i > 1) EXPECT_FALSE(s.row_selected(g, i - 1)) << "the row above is not";
     }
     s.move(x, row_top(3));
-    ASSERT_TRUE(s.eventually([&] { return s.row_selected(g, 3); }));
+    ASSERT_TRUE(s.eventually([&] { return s.row_selected(g, 3); }, 30));
     s.xdotool({"click", "1"});
-    EXPECT_TRUE(s.eventually([&] { return !s.panel_shows(g); }));
+    EXPECT_TRUE(s.eventually([&] { return !s.panel_shows(g); }, 30));
     s.key("X");
     s.key("ctrl+s");
-    EXPECT_TRUE(s.eventually([&] { return read_test_file(files + "/r3.txt") == "Xr3\n"; })) << "r3.txt was opened";
+    EXPECT_TRUE(s.eventually([&] { return read_test_file(files + "/r3.txt") == "Xr3\n"; }, 30)) << "r3.txt was opened";
     EXPECT_EQ(read_test_file(files + "/r2.txt"), "r2\n");
     EXPECT_EQ(s.close_window_and_wait(30), 0);
 }
@@ -237,10 +237,10 @@ TEST_F(Panels_X_Test, TheSavePromptWritesOverAFileOnlyOnceTheUserChoseIt) {
     auto save_new_text = [&](const std::string& text, int tab, int rows) {
         float bar_left = (tab == 0 ? 4 : 6) * (FONT + 0.4f * FONT);
         s.key("ctrl+n");
-        ASSERT_TRUE(s.eventually([&] { return is_current_tab_colour(s.tab_pixel(bar_left, tab)); }));
+        ASSERT_TRUE(s.eventually([&] { return is_current_tab_colour(s.tab_pixel(bar_left, tab)); }, 30));
         s.type(text);
         s.key("ctrl+s");
-        ASSERT_TRUE(s.eventually([&] { return s.panel_shows(g) && s.panel_rows(g) == rows; }));
+        ASSERT_TRUE(s.eventually([&] { return s.panel_shows(g) && s.panel_rows(g) == rows; }, 30));
     };
     {
         SCOPED_TRACE("Enter with nothing chosen, then a new name");
@@ -248,19 +248,19 @@ TEST_F(Panels_X_Test, TheSavePromptWritesOverAFileOnlyOnceTheUserChoseIt) {
         EXPECT_FALSE(s.row_selected(g, 0));
         s.key("Return");
         s.type("kept.txt");
-        ASSERT_TRUE(s.eventually([&] { return s.panel_rows(g) == 1 && s.row_selected(g, 0); })) << "the new-file item";
+        ASSERT_TRUE(s.eventually([&] { return s.panel_rows(g) == 1 && s.row_selected(g, 0); }, 30)) << "the new-file item";
         s.key("Return");
-        EXPECT_TRUE(s.eventually([&] { return read_test_file(files + "/kept.txt") == "scratch text"; }));
-        EXPECT_TRUE(s.eventually([&] { return !s.panel_shows(g); }));
+        EXPECT_TRUE(s.eventually([&] { return read_test_file(files + "/kept.txt") == "scratch text"; }, 30));
+        EXPECT_TRUE(s.eventually([&] { return !s.panel_shows(g); }, 30));
         EXPECT_EQ(read_test_file(files + "/aaa_important.txt"), "important\n");
     }
     {
         SCOPED_TRACE("the arrows choose the file to write over");
         save_new_text("chosen", 1, 2);  // aaa_important.txt, kept.txt
         s.key("Down");
-        ASSERT_TRUE(s.eventually([&] { return s.row_selected(g, 0); }));
+        ASSERT_TRUE(s.eventually([&] { return s.row_selected(g, 0); }, 30));
         s.key("Return");
-        EXPECT_TRUE(s.eventually([&] { return read_test_file(files + "/aaa_important.txt") == "chosen"; }));
+        EXPECT_TRUE(s.eventually([&] { return read_test_file(files + "/aaa_important.txt") == "chosen"; }, 30));
     }
     EXPECT_EQ(s.close_window_and_wait(30), 0);
 }

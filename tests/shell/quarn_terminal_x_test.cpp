@@ -328,7 +328,7 @@ TEST_F(Terminal_X_Test, HowACommandEndsShowsInItsHeaderAndItsTab) {
     for (const Way& w : ways) {
         SCOPED_TRACE(w.name);
         s.key("ctrl+t");
-        ASSERT_TRUE(s.eventually([&] { return is_current_tab_colour(s.tab_pixel(bar_left, 0)); }));
+        ASSERT_TRUE(s.eventually([&] { return is_current_tab_colour(s.tab_pixel(bar_left, 0)); }, 30));
         s.run(w.line);
         if (!w.target.empty()) {
             ASSERT_TRUE(s.eventually([&] { return process_ids(w.target).size() == 1 && s.running_command_end() > 0; }, 30));
@@ -341,12 +341,12 @@ TEST_F(Terminal_X_Test, HowACommandEndsShowsInItsHeaderAndItsTab) {
         // The first two ways give the icons the others are compared with.
         std::vector<Pixel>& icon = w.failed ? failed : done;
         if (icon.empty()) {
-            ASSERT_TRUE(s.eventually([&] { return count_pixels(icon = status_icon(), is_bright) > 20; }));
+            ASSERT_TRUE(s.eventually([&] { return count_pixels(icon = status_icon(), is_bright) > 20; }, 30));
         } else {
-            EXPECT_TRUE(s.eventually([&] { return same(status_icon(), icon); }));
+            EXPECT_TRUE(s.eventually([&] { return same(status_icon(), icon); }, 30));
         }
         s.key("ctrl+w");
-        ASSERT_TRUE(s.eventually([&] { return !is_current_tab_colour(s.tab_pixel(bar_left, 0)); }));
+        ASSERT_TRUE(s.eventually([&] { return !is_current_tab_colour(s.tab_pixel(bar_left, 0)); }, 30));
     }
     EXPECT_FALSE(same(done, failed));
     EXPECT_EQ(s.close_window_and_wait(30), 0);
@@ -370,7 +370,7 @@ TEST_F(Terminal_X_Test, AStopSignalShutsDownAsClosingTheWindowDoes) {
         SCOPED_TRACE(strsignal(signal));
         ASSERT_TRUE(s.start_editor(files, {}));
         s.key("ctrl+t");
-        ASSERT_TRUE(s.eventually([&] { return is_current_tab_colour(s.tab_pixel(bar_left, 0)); }));
+        ASSERT_TRUE(s.eventually([&] { return is_current_tab_colour(s.tab_pixel(bar_left, 0)); }, 30));
         std::string seconds = "1000." + std::to_string(signal);
         s.run("sleep " + seconds);
         ASSERT_TRUE(s.eventually([&] { return count_processes({"sleep", seconds}) == 1; }, 30));

@@ -485,7 +485,7 @@ TEST_F(Shipped_Layer_Test, LineNumbersStandApartFromTheText) {
             if (any) runs.back().second = x;
         }
         return runs.size() >= 3;  // "1", "1", "}"
-    })) << lines.size() << " lines, " << runs.size() << " runs of ink on the eleventh";
+    }, 30)) << lines.size() << " lines, " << runs.size() << " runs of ink on the eleventh";
     int gap = runs.back().first - runs[runs.size() - 2].second - 1;
     EXPECT_GE(gap, SHIPPED_FONT / 2) << "between the number and the brace";
     EXPECT_EQ(s.close_window_and_wait(30), 0);
@@ -637,7 +637,7 @@ struct Quarn_Tab_Bar_Test : Quarn_X_Test {
         for (int i = 0; i < 9; i++) {
             s.click(icon_x(0), icon_y());
             float scroll = fmaxf(0, (i + 1) * stride - 3 - (800 - bar_left));
-            ASSERT_TRUE(s.eventually([&] { return is_current_tab_colour(top_pixel(slot_x(i, scroll) + TAB_WIDTH / 2)); }));
+            ASSERT_TRUE(s.eventually([&] { return is_current_tab_colour(top_pixel(slot_x(i, scroll) + TAB_WIDTH / 2)); }, 30));
         }
     }
     void resize(int width) { s.xdotool({"windowsize", std::to_string(s.window), std::to_string(width), "600"}); }
@@ -665,7 +665,7 @@ TEST_F(Quarn_Tab_Bar_Test, AfterTheWindowGrowsTheBarIsDrawnWithoutAGap) {
     s.move(5, 590);  // and it stays there: the resize alone must bring the frame
     EXPECT_TRUE(tabs_stand_at(9 * stride - 3 - (800 - bar_left), 800));
     resize(1000);
-    EXPECT_TRUE(s.eventually([&] { return tabs_stand_at(9 * stride - 3 - (1000 - bar_left), 1000); }, 10));
+    EXPECT_TRUE(s.eventually([&] { return tabs_stand_at(9 * stride - 3 - (1000 - bar_left), 1000); }, 30));
     EXPECT_EQ(s.close_window_and_wait(30), 0);
 }
 
@@ -684,8 +684,8 @@ TEST_F(Quarn_Tab_Bar_Test, ATabCutAtTheLeftEdgeShowsItsNumberBeforeItsCloseIcon)
     ASSERT_NEAR(end, bar_left + 50, 0.5f);
     resize(855);
     s.move(6, 590);  // a frame after the resize, whether or not the resize brings one
-    ASSERT_TRUE(s.eventually([&] { return tabs_stand_at(scroll, 855); }, 10));
-    EXPECT_TRUE(s.eventually([&] { return ink(bar_left, end - 0.4f * FONT - FONT - 2) > 5; })) << "the number";
+    ASSERT_TRUE(s.eventually([&] { return tabs_stand_at(scroll, 855); }, 30));
+    EXPECT_TRUE(s.eventually([&] { return ink(bar_left, end - 0.4f * FONT - FONT - 2) > 5; }, 30)) << "the number";
     EXPECT_GT(ink(end - 0.4f * FONT - FONT, end - 0.4f * FONT), 5) << "the close icon";
 
     // 14 pixels in sight: the close icon would be all there is.
@@ -694,10 +694,10 @@ TEST_F(Quarn_Tab_Bar_Test, ATabCutAtTheLeftEdgeShowsItsNumberBeforeItsCloseIcon)
     ASSERT_NEAR(end, bar_left + 14, 0.5f);
     resize(819);
     s.move(5, 590);
-    ASSERT_TRUE(s.eventually([&] { return tabs_stand_at(scroll, 819); }, 10));
+    ASSERT_TRUE(s.eventually([&] { return tabs_stand_at(scroll, 819); }, 30));
     EXPECT_EQ(ink(bar_left, end), 0);
     s.click(bar_left + 6, icon_y());
-    EXPECT_TRUE(s.eventually([&] { return is_current_tab_colour(top_pixel(bar_left + TAB_WIDTH / 2)); }))
+    EXPECT_TRUE(s.eventually([&] { return is_current_tab_colour(top_pixel(bar_left + TAB_WIDTH / 2)); }, 30))
         << "the tab, current, in sight";
     EXPECT_TRUE(tabs_stand_at(stride, 819)) << "and none closed";
     EXPECT_EQ(s.close_window_and_wait(30), 0);
@@ -710,19 +710,19 @@ TEST_F(Quarn_Tab_Bar_Test, APressOnACloseIconTheBarSlidUnderAStillPointerClosesN
     open_nine_tabs();
     resize(752);  // the seventh tab 50 pixels in sight once the first is current
     s.click(icon_x(5), icon_y());  // next: from the last to the first
-    ASSERT_TRUE(s.eventually([&] { return is_current_tab_colour(top_pixel(slot_x(0, 0) + TAB_WIDTH / 2)); }, 10));
+    ASSERT_TRUE(s.eventually([&] { return is_current_tab_colour(top_pixel(slot_x(0, 0) + TAB_WIDTH / 2)); }, 30));
     ASSERT_NEAR(slot_x(6, 0) + 50, 752, 0.5f);
 
     float point = 745;  // in the seventh tab's part in sight, left of where its close icon comes
     s.click(point, icon_y());
-    ASSERT_TRUE(s.eventually([&] { return is_current_tab_colour(top_pixel(slot_x(6, 50) + 8)); })) << "slid by 50";
+    ASSERT_TRUE(s.eventually([&] { return is_current_tab_colour(top_pixel(slot_x(6, 50) + 8)); }, 30)) << "slid by 50";
     float close_x = slot_x(6, 50) + TAB_WIDTH - 0.4f * FONT - FONT;
     ASSERT_TRUE(point >= close_x && point < close_x + FONT) << "its close icon is now under the pointer";
     s.xdotool({"click", "1"});
 
     // A press on the fourth tab: once it is current, the bar shows whether a tab went.
     s.click(slot_x(3, 50) + 10, icon_y());
-    EXPECT_TRUE(s.eventually([&] { return is_current_tab_colour(top_pixel(slot_x(3, 50) + 10)); }));
+    EXPECT_TRUE(s.eventually([&] { return is_current_tab_colour(top_pixel(slot_x(3, 50) + 10)); }, 30));
     EXPECT_TRUE(tabs_stand_at(50, 752)) << "nine tabs, still scrolled by 50";
     EXPECT_EQ(s.close_window_and_wait(30), 0);
 }
@@ -796,7 +796,7 @@ TEST_F(Tall_Screen_Test, KernedPairsInATabTitleAreSpacedAsTheFontSays) {
                 gap = ink ? 0 : gap + 1;
             }
             return runs.size() == 3;
-        })) << runs.size() << " runs";
+        }, 30)) << runs.size() << " runs";
         float drawn = runs[1].second + 1 - runs[1].first;
         EXPECT_NEAR(drawn, units * scale, 2.5f) << "without kerning " << (units - kerning) * scale;
         ASSERT_EQ(s.close_window_and_wait(30), 0);
