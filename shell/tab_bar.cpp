@@ -159,12 +159,12 @@ void draw_tab(Tab* tab, Tab** to_close, b8 normal_pass, Tab_Bar_Geometry* g) {
     const char* kind_icon = tab->kind == TAB_TERMINAL ? "/" : tab->kind == TAB_COMPILE_ERRORS ? "e" : nullptr;
     const char* status_icon = tab->kind == TAB_TERMINAL ? get_terminal_status_icon(tab->terminal) : nullptr;
     String number = tstring_small("%u", tab->position + 1);
-    f32 label_x = fmaxf(x, bar_left) + g->margin, number_end = label_x;
-    if (kind_icon) number_end += get_text_advance((u8*)kind_icon, 1, &icons_font_pool, custom_layer.tab_width) + g->margin * 0.5f;
-    if (status_icon) number_end += get_text_advance((u8*)status_icon, 1, &icons_font_pool, custom_layer.tab_width) + g->margin * 0.5f;
-    number_end += get_text_advance(number.data, (u64)number.count, &ui_font_pool, custom_layer.tab_width);
+    f32 up_to_number = get_text_advance(number.data, (u64)number.count, &ui_font_pool, custom_layer.tab_width);
+    if (kind_icon) up_to_number += get_text_advance((u8*)kind_icon, 1, &icons_font_pool, custom_layer.tab_width) + g->margin * 0.5f;
+    if (status_icon) up_to_number += get_text_advance((u8*)status_icon, 1, &icons_font_pool, custom_layer.tab_width) + g->margin * 0.5f;
+    f32 label_x = fmaxf(x, bar_left) + g->margin;
     f32 close_x = x + w - g->margin - icon, icon_y = top + h * 0.5f - icon * 0.5f;
-    b8 close_shows = close_x - g->margin * 0.5f >= number_end;
+    b8 close_shows = close_x - g->margin * 0.5f >= label_x + up_to_number;
 
     //- Input: the close icon first, then a press anywhere else on the tab starts a drag
     b8 in_bar = inside(mouse, bar_left, top, bar_right, top + h);
@@ -190,6 +190,7 @@ void draw_tab(Tab* tab, Tab** to_close, b8 normal_pass, Tab_Bar_Geometry* g) {
         x = mouse.x - tab->drag_grab_offset;
         close_x = x + w - g->margin - icon;
         label_x = fmaxf(x, bar_left) + g->margin;
+        close_shows = close_x - g->margin * 0.5f >= label_x + up_to_number;
         tab_being_dragged = tab;
         dragged_tab_id = tab->id;
         drag_active = true;
