@@ -124,12 +124,15 @@ struct Block_Selection {
 
 // The mouse over a place of the block's output: a press there starts a selection, a drag
 // in the selected block moves its end there.
+// The selection is drawn as the walk found it, before the mouse moved its end: a frame
+// follows at once to show the end where it now is, or it would wait for the next event.
 static void mouse_at(Terminal_View* v, Terminal_Result* block, Block_Selection* s, Terminal_Selection_End at) {
     if (v->press_queued && ui_consume_left_click()) {
         v->press_queued = false;
         s->anchor = s->moving = at;
         v->terminal->selected_result = block;
     } else if (v->button_held && v->terminal->selected_result == block) {
+        if (s->moving.token != at.token || s->moving.offset != at.offset) ui_do_not_stop_after_current_frame();
         s->moving = at;
     }
 }
