@@ -91,16 +91,18 @@ fuzz-compiler: deps
 	    --gtest_filter=RandomPrograms.MatchTheirEvaluationAndTheirCTwin
 
 # The editor on this project's README: in a window on the display, or without one under
-# Xvfb for a few seconds, leaving a screenshot.
+# Xvfb for a few seconds, leaving a screenshot as a PNG. SIGTERM shuts the editor down as
+# closing its window does, so it writes its log; the X server stays until it has.
 run: build
 	@if [ -n "$$DISPLAY" ]; then \
 	    build/bin/quarn "$(CURDIR)/README.md"; \
 	else \
 	    echo "No X display: starting the editor under Xvfb for 10 seconds."; \
-	    rm -f build/screenshot.xwd; \
+	    rm -f build/screenshot.xwd build/screenshot.png; \
 	    xvfb-run -a -s "-screen 0 1280x800x24" sh -c 'build/bin/quarn "$(CURDIR)/README.md" & pid=$$!; sleep 8; \
-	        xwd -root -silent > build/screenshot.xwd; kill $$pid'; \
-	    if [ -s build/screenshot.xwd ]; then echo "Screenshot saved as build/screenshot.xwd."; \
+	        xwd -root -silent > build/screenshot.xwd; kill $$pid; wait $$pid'; \
+	    if [ -s build/screenshot.xwd ] && python3 tools/xwd_to_png.py build/screenshot.xwd build/screenshot.png; then \
+	        rm -f build/screenshot.xwd; echo "Screenshot saved as build/screenshot.png."; \
 	    else echo "No screenshot could be taken."; fi; \
 	fi
 

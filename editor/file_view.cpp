@@ -269,17 +269,19 @@ void draw_file(Editor_File* file, Font_Pool* font, v2 top_left, v2 bottom_right)
 
     // The line-number column.
     b8 line_numbers = (custom_layer.display_flags & DISPLAY_LINE_NUMBERS) && !single_line;
-    f32 text_left = top_left.x;
+    f32 text_left = top_left.x, column_right = top_left.x;
     if (line_numbers) {
         u8 digits[16];
         String number = {digits, 0};
         write_into_string(&number, sizeof(digits), "%d", (int)lines);
         f32 width = get_text_advance(number.data, (u64)number.count, font, tab_width);
-        text_left = ceilf(top_left.x + width + 0.2f * pixel_size);
+        column_right = ceilf(top_left.x + width + 0.2f * pixel_size);
+        // Half a character between the column and the text, so a number never runs into it.
+        text_left = column_right + ceilf(0.5f * pixel_size);
         f32 top = truncf(top_left.y), height = truncf(view_height);
         if (top + height >= 0 && top <= (f32)renderer_info.height) {
             View_Colours colours = choose_view_colours(file);
-            draw_quad_scissored(v2{truncf(top_left.x), top}, v2{truncf(text_left - top_left.x), height},
+            draw_quad_scissored(v2{truncf(top_left.x), top}, v2{truncf(column_right - top_left.x), height},
                                 colours.line_number_column, v2{0, 0},
                                 v2{(f32)renderer_info.width, (f32)renderer_info.height});
         }
@@ -375,12 +377,12 @@ void draw_file(Editor_File* file, Font_Pool* font, v2 top_left, v2 bottom_right)
 
     // Line numbers, right-aligned on the column's edge.
     if (line_numbers) {
-        v2 column_bottom_right = {text_left, bottom_right.y};
+        v2 column_bottom_right = {column_right, bottom_right.y};
         for (u32 i = 0; i < walk.drawn_lines; i++) {
             u8 digits[16];
             String number = {digits, 0};
             write_into_string(&number, sizeof(digits), "%u", scrolled_past + 1 + i);
-            draw_text_scissored(number.data, (u64)number.count, font, DRAW_TEXT_RIGHT_OF_ADVANCE, text_left - 0.2f * pixel_size,
+            draw_text_scissored(number.data, (u64)number.count, font, DRAW_TEXT_RIGHT_OF_ADVANCE, column_right - 0.2f * pixel_size,
                                 first_line_top + (f32)i * line_height, colours.line_numbers, top_left, column_bottom_right);
         }
     }

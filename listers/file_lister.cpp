@@ -467,6 +467,13 @@ void* file_lister_search(void* unused) {
 
 //~ Starting a listing
 
+void reset_file_lister_selection() {
+    File_Lister* lister = &global_file_lister;
+    // Writing over or deleting a file must take an explicit choice of it.
+    lister->selected = lister->purpose == FILE_LISTER_OPEN ? 0 : FILE_LISTER_NO_SELECTION;
+    lister->pick_new_file = lister->purpose == FILE_LISTER_SAVE && lister->input_line.text.count > 0;
+}
+
 void maybe_update_file_lister() {
     File_Lister* lister = &global_file_lister;
     u64 saved = tmp_get_used();
@@ -499,7 +506,7 @@ void maybe_update_file_lister() {
 
     lister->force = 0;
     // A listing forced by a delete keeps "nothing selected".
-    if (key_changed) lister->selected = 0;
+    if (key_changed) reset_file_lister_selection();
     lister->inside_path =
         lister->directory.count > 0 && !filepath_is_blacklisted(directory.data, directory.count, false, true);
     lister->recursive =

@@ -63,7 +63,8 @@ enum File_Lister_View_Bits : u8 {
     FILE_LISTER_LIST_FILES = 2,
 };
 
-// The selection after a delete: nothing, until the user moves it.
+// Nothing selected: a prompt that writes or deletes starts so, and is so after a delete,
+// until the user chooses; Enter then does nothing.
 #define FILE_LISTER_NO_SELECTION 0xFFFFFFFFu
 // shown_generation while the panel shows no list: no action acts.
 #define FILE_LISTER_NOTHING_SHOWN 0xFFFFFFFFFFFFFFFFull
@@ -86,6 +87,7 @@ struct File_Lister {
                               // earlier opening that ended after it)
     u32 selected;        // index into the published list, or FILE_LISTER_NO_SELECTION
     u8 purpose;          // File_Lister_Purpose
+    u8 pick_new_file;    // a save's query changed: the list of it selects its new-file item
     u8 view_bits;        // File_Lister_View_Bits
     u8 scroll_request;   // the panel brings the selection into view and clears it
     u8 run;              // atomic: 1 while the listing thread may go on
@@ -115,6 +117,10 @@ extern Memory_Pool file_lister_items_pool;
 void init_file_lister();
 // Start-up: the item pool (its pages mapped on demand), both lists, the input line. Tests
 // call it again to start over once no listing thread runs.
+
+void reset_file_lister_selection();
+// What a new key selects: the first item to open; nothing to save or delete, except that a
+// save with a query selects its new-file item once the list of it shows.
 
 void maybe_update_file_lister();
 // Main thread, once per frame while the lister shows and when it opens. When the key

@@ -44,7 +44,6 @@ void open_file_lister(u8* title, u64 title_count, Filepath* directory, u8 purpos
     lister->title = String{lister->title_text, (s64)count};
 
     copy_directory(&lister->directory, directory);
-    lister->selected = 0;
     lister->purpose = purpose;
     lister->view_bits = FILE_LISTER_FLAT_VIEW | FILE_LISTER_LIST_FILES;
     lister->key_hash = 0;
@@ -58,6 +57,7 @@ void open_file_lister(u8* title, u64 title_count, Filepath* directory, u8 purpos
     empty_lister_input(input);
     atomic_or_u16(&input->flags, FILE_SINGLE_LINE | FILE_NO_SYNTAX);
     current_file = input;
+    reset_file_lister_selection();
 
     maybe_update_file_lister();
     atomic_or_u64(&global_flags, SHOW_FILE_LISTER);
@@ -199,6 +199,14 @@ void draw_and_update_file_lister() {
     b8 showable = list->listing >= lister->first_listing_shown;
     u32 item_count = showable ? list->count : 0;
     lister->shown_generation = showable ? list->generation : FILE_LISTER_NOTHING_SHOWN;
+    // The list of the query typed last: its new-file item (always the last) is the choice.
+    if (lister->pick_new_file && showable && list->listing == lister->listings_started) {
+        lister->pick_new_file = 0;
+        if (item_count > 0 && list->order[item_count - 1]->new_file) {
+            lister->selected = item_count - 1;
+            lister->scroll_request = 1;
+        }
+    }
 
     Lister_Panel_Layout l = get_file_lister_layout(item_count);
     f32 u = (f32)ui_font_pool.pixel_size, p = l.margin;
@@ -239,25 +247,26 @@ void draw_and_update_file_lister() {
     v2 mouse = ui_mouse_position;
     b8 cursor_shows = ui_cursor_is_normal();
     for (u32 i = 0; i < item_count; i++) {
-        f32 row_top = truncf(l.list_top + l.row * (f32)i - scroll[0]);
-        if (row_top + l.row <= l.list_top) continue;
+        f32 row_top = lister_row_top(&l, i, scroll[0]), row_bottom = lister_row_top(&l, i + 1, scroll[0]);
+        if (row_bottom <= l.list_top) continue;
         if (row_top >= l.list_bottom) break;
         File_Lister_Item* item = list->order[i];
         b8 selected = i == lister->selected;
         b8 under_pointer = lister_point_inside(mouse, l.list_left, fmaxf(row_top, l.list_top), row_right,
-                                        fminf(row_top + l.row, l.list_bottom));
+                                        fminf(row_bottom, l.list_bottom));
         Rgba text = lister_theme_colour(2);
         if (selected) {
-            draw_quad_scissored(v2{l.list_left, row_top}, v2{row_right - l.list_left, l.row}, lister_theme_colour(4),
-                                clip_top_left, clip_bottom_right);
+            draw_quad_scissored(v2{l.list_left, row_top}, v2{row_right - l.list_left, row_bottom - row_top},
+                                lister_theme_colour(4), clip_top_left, clip_bottom_right);
             text = lister_theme_colour(3);
         } else if (under_pointer && cursor_shows) {
-            draw_quad_scissored(v2{l.list_left, row_top}, v2{row_right - l.list_left, l.row}, lister_theme_colour(5),
-                                clip_top_left, clip_bottom_right);
+            draw_quad_scissored(v2{l.list_left, row_top}, v2{row_right - l.list_left, row_bottom - row_top},
+                                lister_theme_colour(5), clip_top_left, clip_bottom_right);
             text = lister_theme_colour(3);
         }
         if (under_pointer && ui_layer_in_focus == LISTER_UI_LAYER && ui_consume_left_click()) {
             lister->selected = i;
+            lister->pick_new_file = 0;
             lister_select_item();
             break;
         }

@@ -105,6 +105,7 @@ static void move_selections(b8 forward) {
     u32 items = list->generation == lister->shown_generation ? list->count : 0;
     if (items > 0 || lister->selected != FILE_LISTER_NO_SELECTION) {
         lister->selected = step_selection(lister->selected, items, forward);
+        lister->pick_new_file = 0;  // the user chose
     }
     lister->scroll_request = 1;
     Search_Lister* s = &global_search_lister;

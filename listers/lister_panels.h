@@ -38,6 +38,13 @@ struct Lister_Panel_Layout {
     f32 content_height;            // all rows
 };
 
+// The top of row index, scrolled, cut to a whole pixel. A row reaches down to the next row's
+// top: rows tile the list, so the row under the pointer, the one a press takes and the one
+// drawn highlighted are one row at any pitch.
+inline f32 lister_row_top(Lister_Panel_Layout* l, u32 index, f32 scroll) {
+    return truncf(l->list_top + l->row * (f32)index - scroll);
+}
+
 // Whether p lies in the box, its left and top edges included.
 inline b8 lister_point_inside(v2 p, f32 left, f32 top, f32 right, f32 bottom) {
     return p.x >= left && p.x < right && p.y >= top && p.y < bottom;

@@ -188,18 +188,18 @@ void draw_and_update_search_lister() {
         String name = get_file_name(f->path);
         Search_Match* hits = (Search_Match*)f->hits.data;
         for (u32 i = 0; i < count; i++, index++) {
-            f32 row_top = truncf(l.list_top + l.row * (f32)index - scroll[0]);
-            if (row_top + l.row <= l.list_top) continue;
+            f32 row_top = lister_row_top(&l, index, scroll[0]), row_bottom = lister_row_top(&l, index + 1, scroll[0]);
+            if (row_bottom <= l.list_top) continue;
             if (row_top >= l.list_bottom) {
                 rows_done = true;
                 break;
             }
             b8 selected = index == s->selected;
             b8 hovered = cursor_shows && lister_point_inside(mouse, l.list_left + p, fmaxf(row_top, l.list_top), row_right,
-                                                      fminf(row_top + l.row, l.list_bottom));
+                                                      fminf(row_bottom, l.list_bottom));
             Rgba colour = lister_theme_colour(2);
             if (selected || hovered) {
-                draw_quad_scissored(v2{l.list_left, row_top}, v2{row_right - l.list_left, l.row},
+                draw_quad_scissored(v2{l.list_left, row_top}, v2{row_right - l.list_left, row_bottom - row_top},
                                     lister_theme_colour(selected ? 4 : 5), clip_top_left, clip_bottom_right);
                 colour = lister_theme_colour(3);
             }

@@ -11,6 +11,13 @@
 #include "runtime/custom_layer.h"
 #include "ui/ui.h"
 
+#include <errno.h>
+#include <fcntl.h>
+#include <pthread.h>
+#include <signal.h>
+#include <string.h>
+#include <unistd.h>
+
 u64 main_loop_time_stamp;
 s32 remembered_video_mode_width;
 s32 remembered_video_mode_height;
@@ -28,6 +35,72 @@ void rescale_fonts_for_video_mode(s32 height) {
     spin_unlock(&custom_layer.execution_lock);
 }
 
+//~ Stop signals
+
+static const int STOP_SIGNALS[] = {SIGTERM, SIGHUP, SIGINT};
+static u8 stop_signals_received;  // atomic: counted by the handler
+static int stop_signal_pipe[2] = {-1, -1};
+static pid_t editor_process_id;
+
+// Only what is safe inside a signal handler: an atomic count, a write to the pipe, and for a
+// second signal (or a child that has not yet run its program) the signal's own end.
+static void on_stop_signal(int signal_number) {
+    int saved_errno = errno;
+    u8 before = __atomic_fetch_add(&stop_signals_received, (u8)1, __ATOMIC_SEQ_CST);
+    if (before > 0 || getpid() != editor_process_id) {
+        struct sigaction plain = {};
+        plain.sa_handler = SIG_DFL;
+        sigemptyset(&plain.sa_mask);
+        sigaction(signal_number, &plain, nullptr);
+        raise(signal_number);  // blocked until this handler returns, then it ends the process
+    } else {
+        u8 byte = 1;
+        ssize_t ignored = write(stop_signal_pipe[1], &byte, 1);
+        (void)ignored;
+    }
+    errno = saved_errno;
+}
+
+// GLFW cannot be called from a signal handler: this thread wakes the loop for it.
+static void* wake_main_loop_on_stop_signal(void* unused) {
+    for (;;) {
+        u8 byte;
+        ssize_t got = read(stop_signal_pipe[0], &byte, 1);
+        if (got == 1) wake_main_loop();
+        else if (got < 0 && errno == EINTR) continue;
+        else return nullptr;
+    }
+}
+
+b8 install_stop_signal_handlers() {
+    editor_process_id = getpid();
+    if (pipe2(stop_signal_pipe, O_CLOEXEC) != 0) {
+        add_log(nullptr, LOG_ERROR, "Could not make the pipe of the stop signals: %s", strerror(errno));
+        return false;
+    }
+    fcntl(stop_signal_pipe[1], F_SETFL, fcntl(stop_signal_pipe[1], F_GETFL) | O_NONBLOCK);
+    pthread_attr_t attributes;
+    pthread_attr_init(&attributes);
+    pthread_attr_setdetachstate(&attributes, PTHREAD_CREATE_DETACHED);
+    pthread_t thread;
+    int error = pthread_create(&thread, &attributes, wake_main_loop_on_stop_signal, nullptr);
+    pthread_attr_destroy(&attributes);
+    if (error != 0) {
+        add_log(nullptr, LOG_ERROR, "Could not start the stop-signal thread: %s", strerror(error));
+        return false;
+    }
+    struct sigaction action = {};
+    action.sa_handler = on_stop_signal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    for (int s : STOP_SIGNALS) sigaction(s, &action, nullptr);
+    return true;
+}
+
+b8 stop_signal_received() { return __atomic_load_n(&stop_signals_received, __ATOMIC_SEQ_CST) != 0; }
+
+//~ The loop
+
 // Resizes and close requests; the frame driver reads every other event.
 static void apply_window_changes() {
     for (u32 i = 0; i < window.event_count; i++) {
@@ -36,6 +109,8 @@ static void apply_window_changes() {
         if (e->changes & WINDOW_RESIZED) resize_render_target(window.width, window.height);
         else if (e->changes & WINDOW_CLOSE_REQUESTED) atomic_and_u64(&global_flags, ~(u64)SHOULD_RUN);
     }
+    // A stop signal asks what closing the window asks.
+    if (stop_signal_received()) atomic_and_u64(&global_flags, ~(u64)SHOULD_RUN);
 }
 
 // Without a monitor (it can be unplugged) the fonts stay as they are.
@@ -58,7 +133,8 @@ void run_main_loop_iteration() {
     tmp_reset();
     u64 frame_start = os_get_monotonic_microseconds();
     window_start_events(&window);
-    if (ui_flags & UI_KEEP_RUNNING) glfwPollEvents();
+    // A signal from before the window could be woken is seen here, not waited past.
+    if ((ui_flags & UI_KEEP_RUNNING) || stop_signal_received()) glfwPollEvents();
     else glfwWaitEvents();
 
     apply_window_changes();

@@ -36,6 +36,14 @@ void run_main_loop_iteration();
 // One frame: waits for events unless the UI asked for another frame at once.
 
 
+b8 install_stop_signal_handlers();
+// SIGTERM, SIGHUP and SIGINT then ask for the shut-down that closing the window asks for
+// (the frame then running is drawn to its end); a second one ends the process at once by
+// its default action. False (logged) when the pipe or the thread that wakes the loop could
+// not be made: the signals keep their default action then.
+
+b8 stop_signal_received();
+
 void rescale_fonts_for_video_mode(s32 height);
 // Under the custom layer's execution lock: the fonts at the layer's font size (at least
 // MIN_FONT_SIZE) for a monitor this many pixels high, every file tab asked to centre its

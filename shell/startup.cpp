@@ -158,6 +158,7 @@ b8 start_editor() {
     init_executable_filepath();
     init_assets(executable_filepath);
     init_logging();
+    install_stop_signal_handlers();
     log_general_information();
 
     if (!open_editor_window()) return false;

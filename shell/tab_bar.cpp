@@ -20,6 +20,13 @@ f32 global_tabs_horizontal_offset_px;
 static u32 dragged_tab_id;
 static b8 drag_active;
 
+// The tab whose close icon was under the pointer when the pointer last moved. A bar that
+// slid under a still pointer puts another icon there, one the user never saw under it: a
+// press on that one does not close its tab.
+static u32 close_icon_seen_tab_id;
+static b8 close_icon_seen;
+static b8 pointer_moved;
+
 static const Rgba GONE_FROM_DISK_COLOUR = {1, 0, 0, 1};
 static const Rgba RUNNING_COMMAND_BACKGROUND = {1, 1, 0, 1};
 static const Rgba RUNNING_COMMAND_TEXT = {0, 0, 0, 1};
@@ -71,6 +78,12 @@ void assign_drag_slots(Tab* dragged, f32 mouse_x, Tab_Bar_Geometry* g) {
     }
 }
 
+// Every tab in its own slot: a press that starts a drag lays the others out from here, not
+// from where an earlier drag left them.
+static void reset_drag_slots() {
+    for (u32 t = 0; t < tabs.count; t++) get_tab(t)->drag_slot = get_tab(t)->position;
+}
+
 static Tab* find_dragged_tab() {
     tab_being_dragged = drag_active ? get_tab_by_id(dragged_tab_id) : nullptr;
     if (!tab_being_dragged) drag_active = false;
@@ -112,6 +125,23 @@ const char* get_terminal_status_icon(Terminal* terminal) {
     return (flags & TERMINAL_RESULT_FAILED) ? "e" : "o";
 }
 
+// The scroll of the bar, set before any tab is drawn so that every tab of the frame stands
+// by the same one: the current tab in sight, and no room left right of the last tab (after
+// the window grew, say). Slots, not drag slots: a drag does not scroll the bar.
+static void keep_tabs_in_sight(Tab_Bar_Geometry* g) {
+    if (tabs.count == 0) return;
+    f32 w = g->tab_width, stride = w + TAB_GAP_PX;
+    f32 bar_left = g->bar_position.x, bar_right = bar_left + g->bar_size.x;
+    f32* offset = &global_tabs_horizontal_offset_px;
+    if (current_tab_index < tabs.count) {
+        f32 x = bar_left + (f32)current_tab_index * stride - *offset;
+        if (x < bar_left) *offset -= bar_left - x;
+        else if (x + w > bar_right) *offset += x + w - bar_right;
+    }
+    f32 last_x = bar_left + (f32)(tabs.count - 1) * stride - *offset;
+    if (last_x + w < bar_right && *offset > 0) *offset = fmaxf(0, *offset - (bar_right - (last_x + w)));
+}
+
 void draw_tab(Tab* tab, Tab** to_close, b8 normal_pass, Tab_Bar_Geometry* g) {
     tab->title.data = tab->title_buffer;
     f32 w = g->tab_width, top = g->bar_position.y, h = g->bar_size.y;
@@ -119,39 +149,48 @@ void draw_tab(Tab* tab, Tab** to_close, b8 normal_pass, Tab_Bar_Geometry* g) {
     f32 icon = (f32)icons_font_pool.pixel_size, ui = (f32)ui_font_pool.pixel_size;
     v2 mouse = ui_mouse_position;
 
-    //- Where the tab stands; the current tab is kept in sight
+    //- Where the tab stands
     u32 slot = (tab_being_dragged && tab != tab_being_dragged) ? tab->drag_slot : tab->position;
     f32 x = bar_left + (f32)slot * (w + TAB_GAP_PX) - global_tabs_horizontal_offset_px;
-    if (normal_pass) {
-        if (tab->position == current_tab_index) {
-            if (x < bar_left) global_tabs_horizontal_offset_px -= bar_left - x;
-            else if (x + w > bar_right) global_tabs_horizontal_offset_px += x + w - bar_right;
-        }
-        if (tab->position + 1 == tabs.count && x + w < bar_right && global_tabs_horizontal_offset_px > 0) {
-            global_tabs_horizontal_offset_px = fmaxf(0, global_tabs_horizontal_offset_px - (bar_right - (x + w)));
-        }
-        x = bar_left + (f32)slot * (w + TAB_GAP_PX) - global_tabs_horizontal_offset_px;
-    }
+
+    //- The label's parts, left to right: kind icon, status icon, number, title. Cut at the
+    //  bar's left edge, a tab keeps its label in sight; its close icon shows only where the
+    //  number fits before it, so no tab is closed that the user cannot tell.
+    const char* kind_icon = tab->kind == TAB_TERMINAL ? "/" : tab->kind == TAB_COMPILE_ERRORS ? "e" : nullptr;
+    const char* status_icon = tab->kind == TAB_TERMINAL ? get_terminal_status_icon(tab->terminal) : nullptr;
+    String number = tstring_small("%u", tab->position + 1);
+    f32 up_to_number = get_text_advance(number.data, (u64)number.count, &ui_font_pool, custom_layer.tab_width);
+    if (kind_icon) up_to_number += get_text_advance((u8*)kind_icon, 1, &icons_font_pool, custom_layer.tab_width) + g->margin * 0.5f;
+    if (status_icon) up_to_number += get_text_advance((u8*)status_icon, 1, &icons_font_pool, custom_layer.tab_width) + g->margin * 0.5f;
+    f32 label_x = fmaxf(x, bar_left) + g->margin;
+    f32 close_x = x + w - g->margin - icon, icon_y = top + h * 0.5f - icon * 0.5f;
+    b8 close_shows = close_x - g->margin * 0.5f >= label_x + up_to_number;
 
     //- Input: the close icon first, then a press anywhere else on the tab starts a drag
-    f32 close_x = x + w - g->margin - icon, icon_y = top + h * 0.5f - icon * 0.5f;
     b8 in_bar = inside(mouse, bar_left, top, bar_right, top + h);
     b8 over_tab = in_bar && mouse.x >= x && mouse.x < x + w;
-    b8 over_close = in_bar && inside(mouse, close_x, icon_y, close_x + icon, icon_y + icon);
+    b8 over_close = close_shows && in_bar && inside(mouse, close_x, icon_y, close_x + icon, icon_y + icon);
+    if (normal_pass && over_close && pointer_moved) {
+        close_icon_seen = true;
+        close_icon_seen_tab_id = tab->id;
+    }
+    b8 close_armed = over_close && close_icon_seen && close_icon_seen_tab_id == tab->id;
     b8 pressed = false;
     if (normal_pass && !tab->dragged) {
-        if (over_close && ui_consume_left_click()) {
+        if (close_armed && ui_consume_left_click()) {
             *to_close = tab;
         } else if (over_tab && ui_consume_left_click()) {
+            reset_drag_slots();
             tab->dragged = 1;
             tab->drag_grab_offset = mouse.x - x;
-            tab->drag_slot = tab->position;  // a press released in the same frame drops it in place
             pressed = true;
         }
     }
     if (tab->dragged) {
         x = mouse.x - tab->drag_grab_offset;
         close_x = x + w - g->margin - icon;
+        label_x = fmaxf(x, bar_left) + g->margin;
+        close_shows = close_x - g->margin * 0.5f >= label_x + up_to_number;
         tab_being_dragged = tab;
         dragged_tab_id = tab->id;
         drag_active = true;
@@ -197,12 +236,9 @@ void draw_tab(Tab* tab, Tab** to_close, b8 normal_pass, Tab_Bar_Geometry* g) {
     Rgba label = rgba_brightness(plain) > 0.35f ? Rgba{0, 0, 0, 1} : Rgba{1, 1, 1, 1};
     label.a = over_tab ? 1.0f : 0.8f;
     v2 label_clip_bottom_right = {fminf(close_x - g->margin * 0.5f, clip_bottom_right.x), clip_bottom_right.y};
-    f32 lx = x + g->margin, ly = top + h * 0.5f - ui * 0.5f;
-    const char* kind_icon = tab->kind == TAB_TERMINAL ? "/" : tab->kind == TAB_COMPILE_ERRORS ? "e" : nullptr;
+    f32 lx = label_x, ly = top + h * 0.5f - ui * 0.5f;
     if (kind_icon) lx += draw_label_text(kind_icon, 1, &icons_font_pool, lx, icon_y, label, clip_top_left, label_clip_bottom_right) + g->margin * 0.5f;
-    const char* status_icon = tab->kind == TAB_TERMINAL ? get_terminal_status_icon(tab->terminal) : nullptr;
     if (status_icon) lx += draw_label_text(status_icon, 1, &icons_font_pool, lx, icon_y, label, clip_top_left, label_clip_bottom_right) + g->margin * 0.5f;
-    String number = tstring_small("%u", tab->position + 1);
     Rgba dim = label;
     dim.a *= 0.6f;
     lx += draw_label_text((char*)number.data, (u64)number.count, &ui_font_pool, lx, ly, dim, clip_top_left,
@@ -213,8 +249,10 @@ void draw_tab(Tab* tab, Tab** to_close, b8 normal_pass, Tab_Bar_Geometry* g) {
     }
     draw_label_text((char*)tab->title.data, (u64)tab->title.count, &ui_font_pool, lx, ly, title_colour, clip_top_left,
                     label_clip_bottom_right);
-    draw_text_scissored((u8*)(over_close ? "X" : "C"), 1, &icons_font_pool, 0, close_x, icon_y, label, clip_top_left,
-                        clip_bottom_right);
+    if (close_shows) {
+        draw_text_scissored((u8*)(close_armed ? "X" : "C"), 1, &icons_font_pool, 0, close_x, icon_y, label, clip_top_left,
+                            clip_bottom_right);
+    }
 }
 
 //~ The bar
@@ -224,7 +262,10 @@ void draw_and_update_tab_bar(Tab_Bar_Geometry* g) {
     Tab* dragged = find_dragged_tab();
     if (dragged && held) assign_drag_slots(dragged, ui_mouse_position.x, g);
 
+    pointer_moved = ui_mouse_position.x != ui_previous_mouse_position.x || ui_mouse_position.y != ui_previous_mouse_position.y;
+    if (pointer_moved) close_icon_seen = false;  // until a close icon is found under it
     b8 focus = (atomic_load_u64(&global_flags) & FOCUS_MODE) != 0;
+    if (!focus) keep_tabs_in_sight(g);
     Tab* to_close = nullptr;
     for (u32 i = 0; i < tabs.count; i++) {
         Tab* tab = get_tab(i);

@@ -43,14 +43,17 @@ void assign_drag_slots(Tab* dragged, f32 mouse_x, Tab_Bar_Geometry* geometry);
 // slot around it.
 
 void draw_and_update_tab_bar(Tab_Bar_Geometry* geometry);
-// One frame of the bar: drag slots, titles, every tab (only the current tab's contents in
-// focus mode), the tab whose close icon was pressed closed, the dragged tab on top and
-// dropped at its slot once the button is released.
+// One frame of the bar: drag slots, titles, the bar's scroll (the current tab in sight, no
+// room right of the last tab), every tab (only the current tab's contents in focus mode),
+// the tab whose close icon was pressed closed, the dragged tab on top and dropped at its
+// slot once the button is released.
 
 void draw_tab(Tab* tab, Tab** to_close, b8 normal_pass, Tab_Bar_Geometry* geometry);
-// Draws one tab and, when it is current, its contents. A press on its close icon stores it
-// in *to_close; the caller closes it after the bar is drawn. The normal pass draws every
-// tab in order; the second draws the dragged tab on top.
+// Draws one tab and, when it is current, its contents. A tab cut at the bar's left edge
+// keeps its label in sight and shows its close icon only where its number fits before it.
+// A press on its close icon stores it in *to_close, when that icon was under the pointer
+// as it last moved; the caller closes it after the bar is drawn. The normal pass draws
+// every tab in order; the second draws the dragged tab on top.
 
 void draw_and_update_tab_contents(Tab* tab, v2 position, v2 size);
 // A file view, a terminal (its running command with "Kill Process" or its directory, its

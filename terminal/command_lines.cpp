@@ -273,8 +273,12 @@ void execute_terminal_command_line(Terminal* terminal, Editor_File* input_line, 
     } else {
         // Read again for every command: the file may have changed since the last.
         String path = read_path_from_environment_file(terminal_environment_file);
-        char* arguments[] = {(char*)"sh", (char*)"-ci", (char*)line.data, 0};
-        done = terminal_execute_arguments(terminal, line, arguments, path);
+        // An interactive shell whose command is interrupted goes back to a prompt and waits
+        // for more: the trap ends it as interrupted instead, so the block ends as a failure.
+        String shell_line = string_concat2("trap 'exit 130' INT; %", line);
+        char* shell_text = shell_line.data ? to_tmp_c_string(shell_line) : nullptr;
+        char* arguments[] = {(char*)"sh", (char*)"-ci", shell_text, 0};
+        done = shell_text && terminal_execute_arguments(terminal, line, arguments, path);
         if (done) {
             terminal->command_history_position = terminal->command_history.count;
         } else {

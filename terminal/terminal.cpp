@@ -178,7 +178,12 @@ b8 end_terminal_process_if_held(Terminal* terminal, s32 process_id) {
         terminal->process_id = -1;
         terminal->process_group = -1;
         terminal->pty = -1;  // not closed: its worker still reads it and closes it
-        if (terminal->current_result) atomic_and_u8(&terminal->current_result->flags, (u8)~TERMINAL_RESULT_RUNNING);
+        if (Terminal_Result* block = terminal->current_result) {
+            // A command the user stopped failed, whatever its shell makes of the signal;
+            // what a finished command left running goes without changing its result.
+            if (process_id == 0) atomic_or_u8(&block->flags, TERMINAL_RESULT_FAILED);
+            atomic_and_u8(&block->flags, (u8)~TERMINAL_RESULT_RUNNING);
+        }
     }
     spin_unlock(&terminal->lock);
     return kill_it;

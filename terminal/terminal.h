@@ -163,11 +163,14 @@ void release_terminal(Terminal* terminal);
 b8 kill_terminal_process(Terminal* terminal);
 // Under the terminal's lock: SIGTERM to every process of the running command's session,
 // SIGKILL to those still alive 100 ms later, process fields to -1 and the current block no
-// longer running. Only signals: the worker reaps the process and closes the pty. True when
-// a process was signalled; a terminal without one only loses TERMINAL_WORKER_STARTED.
+// longer running and failed. Only signals: the worker reaps the process and closes the pty.
+// True when a process was signalled; a terminal without one only loses
+// TERMINAL_WORKER_STARTED.
 
 b8 end_terminal_process_if_held(Terminal* terminal, s32 process_id);
-// The kill, done only while the terminal still holds that process (0: whichever it holds).
+// The kill, done only while the terminal still holds that process (0: whichever it holds,
+// and the block is marked failed; a process id: what its ended command left running, the
+// block's result kept).
 
 Terminal_Result* add_a_terminal_result(Terminal* terminal, String command_line);
 // A new block behind the others with a copy of the command line, white on black, flags 0.

@@ -124,6 +124,8 @@ struct Block_Selection {
 
 // The mouse over a place of the block's output: a press there starts a selection, a drag
 // in the selected block moves its end there.
+// The selection is drawn as the walk found it, before the mouse moved its end: a frame
+// follows at once to show the end where it now is, or it would wait for the next event.
 static void mouse_at(Terminal_View* v, Terminal_Result* block, Block_Selection* s, Terminal_Selection_End at) {
     if (v->press_queued && ui_consume_left_click()) {
         v->press_queued = false;

@@ -96,10 +96,10 @@ void* terminal_worker(void* parameters) {
     block->pty = -1;
     spin_unlock(&block->lock);
     close(pty);
-    atomic_and_u8(&block->flags, (u8)~TERMINAL_RESULT_READING);
-
+    // Judged before the block stops reading: a frame in between would show it done.
     if (!end.seen) look_for_end(process_id, &end, true);
     if (end.failed) atomic_or_u8(&block->flags, TERMINAL_RESULT_FAILED);
+    atomic_and_u8(&block->flags, (u8)~TERMINAL_RESULT_READING);
     // What the command left running goes with it, before the leader is reaped.
     end_terminal_process_if_held(terminal, process_id);
     atomic_and_u8(&block->flags, (u8)~TERMINAL_RESULT_RUNNING);

@@ -300,11 +300,11 @@ void draw_text_scissored(u8* text, u64 count, Font_Pool* pool, u32 flags, f32 x,
     while (text_iterator_get_next(&it)) {
         Glyph* glyph = it.current_glyph;
         if (!glyph) continue;
+        // Kerning moves the pen, as measuring does: the pair's space holds for the rest.
+        x += it.kerning;
         f32 top = floorf(baseline + glyph->y_offset);
         if (top + glyph->height >= scissor_top_left.y && top <= scissor_bottom_right.y && glyph->width > 0) {
-            // Kerning moves this glyph only: the pen keeps to the advances that measuring
-            // sums, so aligned text ends where it was measured to.
-            f32 left = floorf(floorf(x) + it.kerning + glyph->left_bearing);
+            f32 left = floorf(floorf(x) + glyph->left_bearing);
             draw_glyph_scissored(glyph, v2{left, top}, colour, scissor_top_left, scissor_bottom_right);
         }
         x += it.advance;

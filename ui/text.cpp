@@ -85,7 +85,7 @@ f32 get_text_advance(u8* text, u64 count, Font_Pool* pool, u8 tab_width) {
     Text_Iterator it;
     init_text_iterator(&it, text, count, pool, tab_width);
     f32 advance = 0;
-    while (text_iterator_get_next(&it)) advance += it.advance;
+    while (text_iterator_get_next(&it)) advance += it.kerning + it.advance;
     return advance;
 }
 
@@ -96,7 +96,7 @@ f32 get_text_width(u8* text, u64 count, Font_Pool* pool, u8 tab_width) {
     f32 last_advance = 0;
     Glyph* last = nullptr;
     while (text_iterator_get_next(&it)) {
-        width += last_advance;
+        width += last_advance + it.kerning;
         last_advance = it.advance;
         last = it.current_glyph;
     }
@@ -111,7 +111,7 @@ f32 get_text_width_up_to_next_character(u8* text, u64 count, Font_Pool* pool, u6
     init_text_iterator(&it, text, count, pool, tab_width);
     f32 width = 0;
     while (text_iterator_get_next(&it)) {
-        width += it.advance;
+        width += it.kerning + it.advance;
         if (it.next > text + offset) break;
     }
     return width;

@@ -35,8 +35,10 @@ u8* text_iterator_get_next(Text_Iterator* it);
 // U+FFFD for one octet; no octet at or past end is read.
 
 f32 get_text_width(u8* text, u64 count, Font_Pool* pool, u8 tab_width);
-// The visible width: every advance but the last, then the last glyph's bearing and box.
+// The visible width: every advance but the last and every kerning, then the last glyph's
+// bearing and box.
 f32 get_text_advance(u8* text, u64 count, Font_Pool* pool, u8 tab_width);
+// The advances and the kerning between them: where the pen ends.
 f32 get_text_width_up_to_next_character(u8* text, u64 count, Font_Pool* pool, u64 offset, u8 tab_width);
-// The advances up to and including the character at the byte offset; the whole width when
-// the offset is at or past the end.
+// The advances and kerning up to and including the character at the byte offset; the
+// whole width when the offset is at or past the end.

@@ -116,7 +116,8 @@ TEST_F(File_View_X, LineNumbersChunksSelectionAndCursorOnScreen) {
 
     const f32 lh = code_font_pool.line_height, advance = get_code_advance();
     f32 digits = get_text_advance((u8*)"3", 1, &code_font_pool, custom_layer.tab_width);
-    f32 text_left = ceilf(VIEW.left + digits + 0.2f * code_font_pool.pixel_size);
+    f32 column_right = ceilf(VIEW.left + digits + 0.2f * code_font_pool.pixel_size);
+    f32 text_left = column_right + ceilf(0.5f * code_font_pool.pixel_size);  // half a character off the column
     auto ink_in = [&](f32 left, f32 right, f32 top, f32 bottom, auto test) {
         int n = 0;
         for (f32 y = top; y < bottom; y++) {
@@ -132,9 +133,9 @@ TEST_F(File_View_X, LineNumbersChunksSelectionAndCursorOnScreen) {
     // The numbers 1 to 3 in the column, one per line, none on the fourth row.
     for (u32 line = 0; line < 3; line++) {
         SCOPED_TRACE(line);
-        EXPECT_GT(ink_in(VIEW.left, text_left, VIEW.top + line * lh, VIEW.top + (line + 1) * lh, grey), 5);
+        EXPECT_GT(ink_in(VIEW.left, column_right, VIEW.top + line * lh, VIEW.top + (line + 1) * lh, grey), 5);
     }
-    EXPECT_EQ(ink_in(VIEW.left, text_left, VIEW.top + 3 * lh, VIEW.top + 4 * lh, grey), 0);
+    EXPECT_EQ(ink_in(VIEW.left, column_right, VIEW.top + 3 * lh, VIEW.top + 4 * lh, grey), 0);
     // "alpha" red, the selected "beta" on blue, "gamma" grey.
     f32 line_top = VIEW.top;
     EXPECT_GT(ink_in(text_left, text_left + 5 * advance, line_top, line_top + lh, red), 10);

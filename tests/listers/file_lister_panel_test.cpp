@@ -3,6 +3,7 @@
 #include "panel_test_support.h"
 
 #include <algorithm>
+#include <fstream>
 
 namespace {
 
@@ -115,6 +116,66 @@ TEST_F(FileListerPanel, TypingFiltersTheRowsBestMatchFirst) {
     std::vector<Drawn_Quad> panel = boxes_of(quads, custom_layer.ui_theme.colours[0]);
     ASSERT_EQ(panel.size(), 1u);
     EXPECT_FLOAT_EQ(panel[0].height, truncf(l.header + l.margin + 2 * l.row));
+}
+
+// A prompt that writes or deletes selects nothing until the user chooses: a save's query
+// selects its new-file item, which there is only for a name no file has; Enter with nothing
+// selected does nothing. Opening selects the first row.
+TEST_F(FileListerPanel, WhatAPromptSelectsBeforeTheUserChooses) {
+    make_tree(root, {"aaa_important.txt=:keep", "beta.txt=:keep"});
+    struct Case {
+        u8 purpose;
+        const char* query;
+        const char* selected;  // the selected row's name; null: none
+    };
+    const Case cases[] = {
+        {FILE_LISTER_OPEN, "", "aaa_important.txt"},
+        {FILE_LISTER_SAVE, "", nullptr},
+        {FILE_LISTER_SAVE, "new.txt", "new.txt"},
+        {FILE_LISTER_SAVE, "beta.txt", nullptr},
+        {FILE_LISTER_DELETE, "", nullptr},
+        {FILE_LISTER_DELETE, "beta", nullptr},
+    };
+    auto read_file = [](const std::string& path) {
+        std::ifstream in(path);
+        return std::string(std::istreambuf_iterator<char>(in), {});
+    };
+    Scoped_Panel_Tabs scoped_tabs;
+    Editor_File* file = add_a_file();
+    ASSERT_NE(file, nullptr);
+    ASSERT_TRUE(editor_insert_octets(file, 0, (u8*)"scratch text", 12));
+    Tab* tab = add_a_tab(TAB_FILE, file);
+    ASSERT_NE(tab, nullptr);
+    set_current_tab(tab->position, true);
+    run_panel_frame();
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::to_string(c.purpose) + " '" + c.query + "'");
+        open_on(root, c.purpose);
+        settle();
+        set_input_text(&lister->input_line, c.query);
+        settle();
+        File_Lister_Item* item = file_lister_get_item(file_lister_get_published_list(), lister->selected);
+        EXPECT_EQ(item ? std::string((char*)item->name.data, item->name.count) : "(none)",
+                  c.selected ? c.selected : "(none)");
+        if (!c.selected) {
+            lister_select_item();
+            run_panel_frame();
+            EXPECT_TRUE(global_flags & SHOW_FILE_LISTER) << "Enter chose nothing";
+        }
+        close_lister();
+    }
+    EXPECT_EQ(read_file(root + "/aaa_important.txt"), "keep");
+    EXPECT_EQ(read_file(root + "/beta.txt"), "keep");
+    EXPECT_FALSE(std::filesystem::exists(root + "/new.txt"));
+
+    // Arrows choose: the first row is then written over.
+    open_on(root, FILE_LISTER_SAVE);
+    settle();
+    lister_go_to_next_item();
+    run_panel_frame();
+    EXPECT_EQ(lister->selected, 0u);
+    lister_select_item();
+    EXPECT_EQ(read_file(root + "/aaa_important.txt"), "scratch text");
 }
 
 TEST_F(FileListerPanel, AClickOnAFileOpensItInANewTab) {

@@ -272,7 +272,11 @@ TEST_F(ListerPanelsX, TheDeletePromptRemovesExactlyTheChosenFile) {
     ASSERT_TRUE(run_frames_until([&] { return lister_settled() && shown_names().size() == 4; }));
     type("gamma.t");
     ASSERT_TRUE(run_frames_until([&] { return lister_settled() && shown_names() == std::vector<std::string>{"gamma.txt"}; }));
+    // Nothing is chosen until the arrows choose it.
     key("Return");
+    for (int i = 0; i < 20; i++) run_frame();
+    EXPECT_TRUE(std::filesystem::exists(root + "/gamma.txt"));
+    key("Down Return");
     // Listed again at once; the prompt stays, with nothing selected, so Return deletes no more.
     ASSERT_TRUE(run_frames_until([&] { return lister_settled() && shown_names().empty(); }));
     EXPECT_TRUE(global_flags & SHOW_FILE_LISTER);

@@ -1,7 +1,8 @@
 // The quarn program with the layer it ships (its custom.8 compiled at start, two test
 // bindings added) driving the file lister and the search panels under Xvfb: open, filter,
-// enter and leave directories by the path row, delete, search in files and in the current
-// file, go to a line, and closing by a click outside.
+// enter and leave directories by the path row, delete, the row under the pointer, save a
+// new text under a name or over a chosen file, search in files and in the current file, go
+// to a line, and closing by a click outside.
 #include "tests/shell/quarn_x_session.h"
 
 #include <math.h>
@@ -44,6 +45,8 @@ struct Panels_Session : Editor_Session {
         return n;
     }
     bool panel_shows(const Panel_Geometry& g) { return is_bar_colour(pixel(g.left + 2, g.top + 2)); }
+    // A selected row stands in its highlight, which short names leave bare on the right.
+    bool row_selected(const Panel_Geometry& g, int i) { return !is_bar_colour(pixel(g.left + 0.6f * g.width, g.row_middle(i))); }
 
     // The icon of a row as the octets that stand out from the row's own background.
     std::vector<bool> row_icon(const Panel_Geometry& g, int i) {
@@ -177,11 +180,13 @@ TEST_F(Panels_X_Test, OpenFileFiltersOpensListsAPathSegmentAndDeletes) {
         EXPECT_TRUE(s.eventually([&] { return first_line() > before + 30; }));
     }
     {
-        SCOPED_TRACE("the delete prompt removes the chosen file, and a second Enter nothing");
+        SCOPED_TRACE("the delete prompt removes the chosen file only, and a second Enter nothing");
         s.key("F5");
         ASSERT_TRUE(s.eventually([&] { return s.panel_shows(g); }));
         s.type("victim");
         ASSERT_TRUE(s.eventually([&] { return s.panel_rows(g) == 2; }));
+        s.key("Return");  // nothing is chosen yet
+        s.key("Down");
         s.key("Down");
         s.key("Return");
         EXPECT_TRUE(s.eventually([&] { return !std::filesystem::exists(project + "/victim-b.txt"); }));
@@ -199,6 +204,75 @@ TEST_F(Panels_X_Test, OpenFileFiltersOpensListsAPathSegmentAndDeletes) {
     }
     EXPECT_EQ(s.close_window_and_wait(), 0);
     EXPECT_NE(s.newest_log().find("Info: Successfully compiled custom layer from"), std::string::npos) << s.newest_log();
+}
+
+// Rows of 15.6 pixels start on whole pixels, so some share a pixel row with the row above:
+// the pointer on a row's first pixel row highlights that row alone, and a press there
+// opens its file.
+TEST_F(Panels_X_Test, TheRowUnderThePointerIsTheOneHighlightedAndPressed) {
+    install_shipped_layer(s.install);
+    for (int i = 0; i < 6; i++) write_test_file(files + "/r" + std::to_string(i) + ".txt", "r" + std::to_string(i) + "\n");
+    ASSERT_TRUE(s.start_editor(files, {}));
+    Panel_Geometry g = panel_geometry(s, 4);
+    auto row_top = [&](int i) { return truncf(g.list_top() + g.row * i); };
+    s.key("ctrl+o");
+    ASSERT_TRUE(s.eventually([&] { return s.panel_shows(g) && s.panel_rows(g) == 6; }, 30));
+    float x = g.left + 0.3f * g.width;
+    for (int i = 1; i < 6; i++) {
+        SCOPED_TRACE("row " + std::to_string(i));
+        s.move(x, row_top(i));
+        EXPECT_TRUE(s.eventually([&] { return s.row_selected(g, i); }, 30)) << "highlighted";
+        if (i > 1) EXPECT_FALSE(s.row_selected(g, i - 1)) << "the row above is not";
+    }
+    s.move(x, row_top(3));
+    ASSERT_TRUE(s.eventually([&] { return s.row_selected(g, 3); }, 30));
+    s.xdotool({"click", "1"});
+    EXPECT_TRUE(s.eventually([&] { return !s.panel_shows(g); }, 30));
+    s.key("X");
+    s.key("ctrl+s");
+    EXPECT_TRUE(s.eventually([&] { return read_test_file(files + "/r3.txt") == "Xr3\n"; }, 30)) << "r3.txt was opened";
+    EXPECT_EQ(read_test_file(files + "/r2.txt"), "r2\n");
+    EXPECT_EQ(s.close_window_and_wait(30), 0);
+}
+
+// A text without a path saved through the prompt: Enter alone writes over nothing, a typed
+// name is created, and an existing file is written over only once the arrows chose it.
+TEST_F(Panels_X_Test, TheSavePromptWritesOverAFileOnlyOnceTheUserChoseIt) {
+    install_shipped_layer(s.install);
+    write_test_file(files + "/aaa_important.txt", "important\n");
+    ASSERT_TRUE(s.start_editor(files, {}));
+    Panel_Geometry g = panel_geometry(s, 4);
+    s.move(5, 590);  // no row under the pointer
+    // The new tab is current: with a second one, the previous and next icons come first.
+    auto save_new_text = [&](const std::string& text, int tab, int rows) {
+        float bar_left = (tab == 0 ? 4 : 6) * (FONT + 0.4f * FONT);
+        s.key("ctrl+n");
+        ASSERT_TRUE(s.eventually([&] { return is_current_tab_colour(s.tab_pixel(bar_left, tab)); }, 30));
+        s.type(text);
+        s.key("ctrl+s");
+        ASSERT_TRUE(s.eventually([&] { return s.panel_shows(g) && s.panel_rows(g) == rows; }, 30));
+    };
+    {
+        SCOPED_TRACE("Enter with nothing chosen, then a new name");
+        save_new_text("scratch text", 0, 1);
+        EXPECT_FALSE(s.row_selected(g, 0));
+        s.key("Return");
+        s.type("kept.txt");
+        ASSERT_TRUE(s.eventually([&] { return s.panel_rows(g) == 1 && s.row_selected(g, 0); }, 30)) << "the new-file item";
+        s.key("Return");
+        EXPECT_TRUE(s.eventually([&] { return read_test_file(files + "/kept.txt") == "scratch text"; }, 30));
+        EXPECT_TRUE(s.eventually([&] { return !s.panel_shows(g); }, 30));
+        EXPECT_EQ(read_test_file(files + "/aaa_important.txt"), "important\n");
+    }
+    {
+        SCOPED_TRACE("the arrows choose the file to write over");
+        save_new_text("chosen", 1, 2);  // aaa_important.txt, kept.txt
+        s.key("Down");
+        ASSERT_TRUE(s.eventually([&] { return s.row_selected(g, 0); }, 30));
+        s.key("Return");
+        EXPECT_TRUE(s.eventually([&] { return read_test_file(files + "/aaa_important.txt") == "chosen"; }, 30));
+    }
+    EXPECT_EQ(s.close_window_and_wait(30), 0);
 }
 
 TEST_F(Panels_X_Test, SearchFilesSearchAndGoToLineJumpAndAPressOutsideCloses) {

@@ -1,8 +1,8 @@
 // Terminal tabs of the quarn program with the layer it ships, under Xvfb: a command's
 // colours under its green header, killing a command by "Kill Process" and by the layer's
 // binding, cd and clear, the copy icon and the clipboard, a wrapped line's background, a
-// drag upwards, a command run by the layer's run_terminal_command, and closing the window
-// while a command runs.
+// drag upwards, a command run by the layer's run_terminal_command, closing the window
+// while a command runs, and every way a command ends shown in its header and its tab.
 #include "tests/shell/quarn_x_session.h"
 
 #include <dirent.h>
@@ -18,18 +18,19 @@ bool is_blue(Pixel p) { return p.b > 80 && p.b > p.r + 50 && p.b > p.g + 50; }
 bool is_yellow(Pixel p) { return p.r > 200 && p.g > 200 && p.b < 80; }
 
 // Processes whose command line is exactly these arguments.
-int count_processes(const std::vector<std::string>& arguments) {
+std::vector<pid_t> process_ids(const std::vector<std::string>& arguments) {
     std::string wanted;
     for (const std::string& a : arguments) wanted += a + '\0';
-    int count = 0;
+    std::vector<pid_t> ids;
     DIR* proc = opendir("/proc");
     while (dirent* e = proc ? readdir(proc) : nullptr) {
         if (e->d_name[0] < '0' || e->d_name[0] > '9') continue;
-        count += read_test_file(std::string("/proc/") + e->d_name + "/cmdline") == wanted;
+        if (read_test_file(std::string("/proc/") + e->d_name + "/cmdline") == wanted) ids.push_back(atoi(e->d_name));
     }
     if (proc) closedir(proc);
-    return count;
+    return ids;
 }
+int count_processes(const std::vector<std::string>& arguments) { return (int)process_ids(arguments).size(); }
 
 // The directory's components as the layer writes an array of them, the root one of them.
 std::string components_literal(const std::string& path) {
@@ -295,4 +296,92 @@ TEST_F(Terminal_X_Test, CopyWrapDragAndACommandTheLayerRuns) {
         EXPECT_TRUE(s.eventually([&] { return s.clipboard() == "pwd\n\n" + elsewhere + "\n"; })) << s.clipboard();
     }
     EXPECT_EQ(s.close_window_and_wait(), 0);
+}
+
+// However a command ends, its header and its tab agree with how it went: a status other
+// than 0 or an end by a signal (pressed, or sent from outside to the command or its shell)
+// is a failure.
+TEST_F(Terminal_X_Test, HowACommandEndsShowsInItsHeaderAndItsTab) {
+    install_shipped_layer(s.install);
+    ASSERT_TRUE(s.start_editor(files, {}));
+    float bar_left = 3 * (FONT + 0.4f * FONT);
+    auto status_icon = [&] { return s.grab((int)(bar_left + 1.45f * FONT), 2, (int)FONT + 1, (int)s.bar_height() - 4); };
+    struct Way {
+        const char* name;
+        const char* line;
+        std::vector<std::string> target;  // the process signalled, by its arguments; none: the line ends by itself
+        int signal;                       // 0: Ctrl+C, the layer's binding
+        bool failed;
+    };
+    const Way ways[] = {
+        {"status 0", "true", {}, 0, false},
+        {"status 3", "exit 3", {}, 0, true},
+        {"Ctrl+C", "sleep 30.5", {"sleep", "30.5"}, 0, true},
+        {"SIGINT to the command", "sleep 31.5", {"sleep", "31.5"}, SIGINT, true},
+        {"SIGTERM to the command", "sleep 32.5", {"sleep", "32.5"}, SIGTERM, true},
+        {"SIGHUP to the command", "sleep 33.5", {"sleep", "33.5"}, SIGHUP, true},
+        {"SIGKILL to the command", "sleep 34.5", {"sleep", "34.5"}, SIGKILL, true},
+        {"SIGKILL to its shell", "sleep 35.5", {"sh", "-ci", "trap 'exit 130' INT; sleep 35.5"}, SIGKILL, true},
+    };
+    std::vector<Pixel> done, failed;
+    for (const Way& w : ways) {
+        SCOPED_TRACE(w.name);
+        s.key("ctrl+t");
+        ASSERT_TRUE(s.eventually([&] { return is_current_tab_colour(s.tab_pixel(bar_left, 0)); }, 30));
+        s.run(w.line);
+        if (!w.target.empty()) {
+            ASSERT_TRUE(s.eventually([&] { return process_ids(w.target).size() == 1 && s.running_command_end() > 0; }, 30));
+            if (w.signal == 0) s.key("ctrl+c");
+            else kill(process_ids(w.target)[0], w.signal);
+        }
+        bool (*header)(Pixel) = w.failed ? is_red : is_green;
+        EXPECT_TRUE(s.eventually([&] { return s.running_command_end() == 0 && s.block_headers(header).size() == 1; }, 30));
+        EXPECT_TRUE(s.block_headers(w.failed ? is_green : is_red).empty());
+        // The first two ways give the icons the others are compared with.
+        std::vector<Pixel>& icon = w.failed ? failed : done;
+        if (icon.empty()) {
+            ASSERT_TRUE(s.eventually([&] { return count_pixels(icon = status_icon(), is_bright) > 20; }, 30));
+        } else {
+            EXPECT_TRUE(s.eventually([&] { return same(status_icon(), icon); }, 30));
+        }
+        s.key("ctrl+w");
+        ASSERT_TRUE(s.eventually([&] { return !is_current_tab_colour(s.tab_pixel(bar_left, 0)); }, 30));
+    }
+    EXPECT_FALSE(same(done, failed));
+    EXPECT_EQ(s.close_window_and_wait(30), 0);
+}
+
+// A stop signal asks for what closing the window asks: the commands of the terminal tabs
+// end, the log is written and the editor ends with 0.
+TEST_F(Terminal_X_Test, AStopSignalShutsDownAsClosingTheWindowDoes) {
+    install_shipped_layer(s.install);
+    float bar_left = 3 * (FONT + 0.4f * FONT);
+    auto log_count = [&] {
+        std::error_code ignored;
+        int n = 0;
+        for (auto it = std::filesystem::directory_iterator(s.install + "/logs", ignored);
+             it != std::filesystem::directory_iterator(); ++it) {
+            n++;
+        }
+        return n;
+    };
+    for (int signal : {SIGTERM, SIGHUP, SIGINT}) {
+        SCOPED_TRACE(strsignal(signal));
+        ASSERT_TRUE(s.start_editor(files, {}));
+        s.key("ctrl+t");
+        ASSERT_TRUE(s.eventually([&] { return is_current_tab_colour(s.tab_pixel(bar_left, 0)); }, 30));
+        std::string seconds = "1000." + std::to_string(signal);
+        s.run("sleep " + seconds);
+        ASSERT_TRUE(s.eventually([&] { return count_processes({"sleep", seconds}) == 1; }, 30));
+        int logs = log_count();
+        kill(s.program, signal);
+        int status = -1;
+        ASSERT_TRUE(wait_for_exit(s.program, 30, &status));
+        s.program = -1;
+        s.window = 0;
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "status " << status;
+        EXPECT_TRUE(s.eventually([&] { return count_processes({"sleep", seconds}) == 0; }, 30));
+        EXPECT_EQ(log_count(), logs + 1);
+        EXPECT_NE(s.newest_log().find("Info: log start: "), std::string::npos);
+    }
 }

@@ -155,12 +155,13 @@ template <typename Session>
 struct Editor_X_Test : ::testing::Test {
     Session s;
     std::string files;
+    std::string screen = "1024x768x24";  // as Xvfb's -screen takes it; the fonts follow its height
 
     void SetUp() override {
         SKIP_UNLESS_LAYER_CODE_RUNS();  // the editor loads no layer without AVX
         s.install = install_editor();
         files = make_scratch_directory();
-        ASSERT_TRUE(s.start_xvfb()) << "Xvfb did not start";
+        ASSERT_TRUE(s.start_xvfb(screen)) << "Xvfb did not start";
     }
     void TearDown() override {
         remove_scratch_directory(s.install);

@@ -6,10 +6,16 @@
 // without compiling, and a layer stopped by a fault in #events; then the shipped layer,
 // compiled at start: typing, its key bindings checked through the saved file, colours and
 // the adopted syntax_latest.8; and fixture layers compiled, reused, recompiled on a touch,
-// stopped by their faults and fixed, and clicks with their modifiers.
+// stopped by their faults and fixed, and clicks with their modifiers; a second stop signal;
+// the tab bar after the window grows, a tab cut at its left edge, and a press on a close
+// icon the bar slid under a still pointer; kerned pairs in a tab title.
 #include "tests/shell/quarn_x_session.h"
 
+#include <math.h>
+#include <stb/stb_truetype.h>
 #include <sys/stat.h>
+
+#include "ui/asset_archive.h"
 
 namespace {
 
@@ -282,6 +288,35 @@ TEST_F(Quarn_X_Test, ALayerThatFaultsInEventsIsStoppedAndTheEditorRunsOn) {
     EXPECT_FALSE(std::filesystem::exists(s.install + "/custom.8b")) << "a stopped image is not loaded again";
 }
 
+namespace {
+
+// Whether the signal waits in the process's shared pending set: once it is not, a thread
+// has taken it.
+bool signal_pending(pid_t pid, int signal) {
+    std::string status = read_test_file("/proc/" + std::to_string(pid) + "/status");
+    size_t at = status.find("ShdPnd:\t");
+    if (at == std::string::npos) return false;
+    return (strtoull(status.c_str() + at + 8, nullptr, 16) >> (signal - 1)) & 1;
+}
+
+}  // namespace
+
+// A second stop signal ends the editor at once, by that signal, while the first one's
+// shut-down cannot go on: the X server is stopped, so no frame can be drawn.
+TEST_F(Quarn_X_Test, ASecondStopSignalEndsTheEditorAtOnce) {
+    ASSERT_TRUE(s.start_editor(files, {}));
+    kill(s.xvfb, SIGSTOP);
+    kill(s.program, SIGINT);
+    EXPECT_TRUE(s.eventually([&] { return !signal_pending(s.program, SIGINT); }, 30));
+    kill(s.program, SIGTERM);
+    int status = -1;
+    bool ended = wait_for_exit(s.program, 30, &status);
+    kill(s.xvfb, SIGCONT);
+    ASSERT_TRUE(ended);
+    s.program = -1;
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM) << "status " << status;
+}
+
 TEST(QuarnWithoutDisplay, SaysSoAndEndsWithOne) {
     std::string install = install_editor();
     int out = -1;
@@ -472,6 +507,37 @@ TEST_F(Shipped_Layer_Test, TheShippedSyntaxLatestIsAdoptedAtStartWithOneRecompil
     EXPECT_EQ(compiles, 2u) << "at start, and once for the adopted syntax.8\n" << log;
 }
 
+// Line 11 holds a brace alone: the number's ink and the brace's stand half a character
+// apart at least.
+TEST_F(Shipped_Layer_Test, LineNumbersStandApartFromTheText) {
+    open("t.c", std::string(10, '\n') + "}\n");
+    int top = (int)s.bar_height(), width = 8 * (int)SHIPPED_FONT, height = 600 - top;
+    std::vector<std::pair<int, int>> lines, runs;  // ink rows of the numbers; ink columns of line 11
+    ASSERT_TRUE(s.eventually([&] {
+        std::vector<Pixel> view = s.grab(0, top, width, height);
+        auto ink = [&](int x, int y) { return is_bright(view[y * width + x]); };
+        lines.clear();
+        for (int y = 0; y < height; y++) {
+            bool any = false;
+            for (int x = 0; x < width && !any; x++) any = ink(x, y);
+            if (any && (lines.empty() || lines.back().second < y - 1)) lines.push_back({y, y});
+            if (any) lines.back().second = y;
+        }
+        if (lines.size() < 11) return false;
+        runs.clear();
+        for (int x = 0; x < width; x++) {
+            bool any = false;
+            for (int y = lines[10].first; y <= lines[10].second && !any; y++) any = ink(x, y);
+            if (any && (runs.empty() || runs.back().second < x - 1)) runs.push_back({x, x});
+            if (any) runs.back().second = x;
+        }
+        return runs.size() >= 3;  // "1", "1", "}"
+    }, 30)) << lines.size() << " lines, " << runs.size() << " runs of ink on the eleventh";
+    int gap = runs.back().first - runs[runs.size() - 2].second - 1;
+    EXPECT_GE(gap, SHIPPED_FONT / 2) << "between the number and the brace";
+    EXPECT_EQ(s.close_window_and_wait(30), 0);
+}
+
 //~ Layers compiled from fixtures
 
 namespace {
@@ -596,3 +662,189 @@ TEST_F(Fixture_Layer_Test, ClicksReachEventsWithTheModifiersHeld) {
     EXPECT_EQ(wait_for_end(), 0);
     EXPECT_NE(s.newest_log().find("Info: press with 0\nInfo: press with 4\n"), std::string::npos) << s.newest_log();
 }
+
+//~ The tab bar
+
+namespace {
+
+// Nine new-file tabs, the last current, in a window of the given width; the slots then
+// stand as the bar's scroll puts them.
+struct Quarn_Tab_Bar_Test : Quarn_X_Test {
+    const float bar_left = 6 * (FONT + GAP);  // with the previous and next icons
+    const float stride = TAB_WIDTH + 3;
+
+    float slot_x(int index, float scroll) const { return bar_left + index * stride - scroll; }
+    Pixel top_pixel(float x) { return s.pixel(x, 1); }  // a tab's top row holds no label
+
+    void open_nine_tabs() {
+        ASSERT_TRUE(s.start_editor(files, {}));
+        for (int i = 0; i < 9; i++) {
+            s.click(icon_x(0), icon_y());
+            float scroll = fmaxf(0, (i + 1) * stride - 3 - (800 - bar_left));
+            ASSERT_TRUE(s.eventually([&] { return is_current_tab_colour(top_pixel(slot_x(i, scroll) + TAB_WIDTH / 2)); }, 30));
+        }
+    }
+    void resize(int width) { s.xdotool({"windowsize", std::to_string(s.window), std::to_string(width), "600"}); }
+
+    // Every tab in its slot for this scroll, and the bar between them: no tab drawn by
+    // another scroll than its neighbours'.
+    bool tabs_stand_at(float scroll, float bar_right) {
+        for (int i = 0; i < 9; i++) {
+            float x = slot_x(i, scroll);
+            if (x + TAB_WIDTH / 2 > bar_left && x + TAB_WIDTH / 2 < bar_right && is_bar_colour(top_pixel(x + TAB_WIDTH / 2))) {
+                return false;
+            }
+            if (x + TAB_WIDTH + 1 > bar_left && x + TAB_WIDTH + 1 < bar_right && !is_bar_colour(top_pixel(x + TAB_WIDTH + 1))) {
+                return false;
+            }
+        }
+        return true;
+    }
+};
+
+}  // namespace
+
+TEST_F(Quarn_Tab_Bar_Test, AfterTheWindowGrowsTheBarIsDrawnWithoutAGap) {
+    open_nine_tabs();
+    s.move(5, 590);  // and it stays there: the resize alone must bring the frame
+    EXPECT_TRUE(tabs_stand_at(9 * stride - 3 - (800 - bar_left), 800));
+    resize(1000);
+    EXPECT_TRUE(s.eventually([&] { return tabs_stand_at(9 * stride - 3 - (1000 - bar_left), 1000); }, 30));
+    EXPECT_EQ(s.close_window_and_wait(30), 0);
+}
+
+// A tab cut at the bar's left edge keeps its number in sight and shows its close icon only
+// where the number fits before it; cut down to less, a press there shows the tab instead of
+// closing one the user cannot tell.
+TEST_F(Quarn_Tab_Bar_Test, ATabCutAtTheLeftEdgeShowsItsNumberBeforeItsCloseIcon) {
+    open_nine_tabs();
+    s.move(5, 590);
+    auto ink = [&](float left, float right) {
+        std::vector<Pixel> band = s.grab((int)left, 0, (int)(right - left), (int)BAR_HEIGHT);
+        return count_pixels(band, [](Pixel p) { return p.r + p.g + p.b > 300; });
+    };
+    // The second tab 50 pixels in sight: its number, then its close icon 14 pixels from its end.
+    float scroll = 9 * stride - 3 - (855 - bar_left), end = slot_x(1, scroll) + TAB_WIDTH;
+    ASSERT_NEAR(end, bar_left + 50, 0.5f);
+    resize(855);
+    s.move(6, 590);  // a frame after the resize, whether or not the resize brings one
+    ASSERT_TRUE(s.eventually([&] { return tabs_stand_at(scroll, 855); }, 30));
+    EXPECT_TRUE(s.eventually([&] { return ink(bar_left, end - 0.4f * FONT - FONT - 2) > 5; }, 30)) << "the number";
+    EXPECT_GT(ink(end - 0.4f * FONT - FONT, end - 0.4f * FONT), 5) << "the close icon";
+
+    // 14 pixels in sight: the close icon would be all there is.
+    scroll = 9 * stride - 3 - (819 - bar_left);
+    end = slot_x(1, scroll) + TAB_WIDTH;
+    ASSERT_NEAR(end, bar_left + 14, 0.5f);
+    resize(819);
+    s.move(5, 590);
+    ASSERT_TRUE(s.eventually([&] { return tabs_stand_at(scroll, 819); }, 30));
+    EXPECT_EQ(ink(bar_left, end), 0);
+    s.click(bar_left + 6, icon_y());
+    EXPECT_TRUE(s.eventually([&] { return is_current_tab_colour(top_pixel(bar_left + TAB_WIDTH / 2)); }, 30))
+        << "the tab, current, in sight";
+    EXPECT_TRUE(tabs_stand_at(stride, 819)) << "and none closed";
+    EXPECT_EQ(s.close_window_and_wait(30), 0);
+}
+
+// A press selects the tab cut at the right edge and the bar slides it into sight, which puts
+// its close icon under the pointer; a second press there, the pointer not moved, closes
+// nothing: the user never saw that icon under it.
+TEST_F(Quarn_Tab_Bar_Test, APressOnACloseIconTheBarSlidUnderAStillPointerClosesNothing) {
+    open_nine_tabs();
+    resize(752);  // the seventh tab 50 pixels in sight once the first is current
+    s.click(icon_x(5), icon_y());  // next: from the last to the first
+    ASSERT_TRUE(s.eventually([&] { return is_current_tab_colour(top_pixel(slot_x(0, 0) + TAB_WIDTH / 2)); }, 30));
+    ASSERT_NEAR(slot_x(6, 0) + 50, 752, 0.5f);
+
+    float point = 745;  // in the seventh tab's part in sight, left of where its close icon comes
+    s.click(point, icon_y());
+    ASSERT_TRUE(s.eventually([&] { return is_current_tab_colour(top_pixel(slot_x(6, 50) + 8)); }, 30)) << "slid by 50";
+    float close_x = slot_x(6, 50) + TAB_WIDTH - 0.4f * FONT - FONT;
+    ASSERT_TRUE(point >= close_x && point < close_x + FONT) << "its close icon is now under the pointer";
+    s.xdotool({"click", "1"});
+
+    // A press on the fourth tab: once it is current, the bar shows whether a tab went.
+    s.click(slot_x(3, 50) + 10, icon_y());
+    EXPECT_TRUE(s.eventually([&] { return is_current_tab_colour(top_pixel(slot_x(3, 50) + 10)); }, 30));
+    EXPECT_TRUE(tabs_stand_at(50, 752)) << "nine tabs, still scrolled by 50";
+    EXPECT_EQ(s.close_window_and_wait(30), 0);
+}
+
+//~ The interface font
+
+namespace {
+
+// The interface font from the archive the build lays out beside the editor, as stb_truetype
+// reads it: its own figures, in font units, are what the drawn text is checked against.
+stbtt_fontinfo* archive_ui_font() {
+    static stbtt_fontinfo info;
+    static bool done = false, good = false;
+    if (!done) {
+        done = true;
+        std::string bin = std::filesystem::path(QUARN_EDITOR).parent_path().string();
+        String data = init_assets(String{(u8*)bin.data(), (s64)bin.size()}) ? get_asset(STR("UI_FONT")) : String{};
+        good = data.count > 0 && stbtt_InitFont(&info, data.data, 0);
+    }
+    return good ? &info : nullptr;
+}
+
+// Fonts of 27 pixels: a kerning of a pixel or two is plain to see.
+struct Tall_Screen_Test : Quarn_X_Test {
+    Tall_Screen_Test() {
+        screen = "1024x2000x24";
+        s.font = (float)(u32)(13.5f / 1000.0f * 2000);
+    }
+};
+
+}  // namespace
+
+// A title's ink is as wide as its advances and its pairs' kerning make it: each pair's
+// kerning, scaled as the glyphs are, moves every glyph after it.
+TEST_F(Tall_Screen_Test, KernedPairsInATabTitleAreSpacedAsTheFontSays) {
+    stbtt_fontinfo* font = archive_ui_font();
+    ASSERT_NE(font, nullptr);
+    float scale = stbtt_ScaleForPixelHeight(font, s.font);
+    for (const char* title : {"AVAVAV", "ToTuTo"}) {
+        SCOPED_TRACE(title);
+        // From the first glyph's left edge to the last one's right edge, in font units.
+        float units = 0;
+        int n = (int)strlen(title), advance, bearing, x0, y0, x1, y1;
+        stbtt_GetCodepointHMetrics(font, title[0], &advance, &bearing);
+        units -= bearing;
+        float kerning = 0;
+        for (int i = 0; i + 1 < n; i++) {
+            stbtt_GetCodepointHMetrics(font, title[i], &advance, &bearing);
+            units += advance;
+            kerning += stbtt_GetCodepointKernAdvance(font, title[i], title[i + 1]);
+        }
+        stbtt_GetCodepointBox(font, title[n - 1], &x0, &y0, &x1, &y1);
+        units += x1 + kerning;
+        ASSERT_LT(kerning * scale, -4) << "the pairs are kerned";
+
+        write_test_file(files + "/" + title, "");
+        ASSERT_TRUE(s.start_editor(files, {title}));
+        float bar_left = 4 * 1.4f * s.font;  // new file, open file, new terminal and save
+        // The label's runs of ink: the number, the title, the close icon.
+        std::vector<std::pair<int, int>> runs;
+        ASSERT_TRUE(s.eventually([&] {
+            int left = (int)bar_left, width = (int)s.tab_width(), height = (int)s.bar_height();
+            std::vector<Pixel> band = s.grab(left, 0, width, height);
+            runs.clear();
+            int gap = 3;
+            for (int column = 0; column < width; column++) {
+                bool ink = false;
+                for (int y = 0; y < height && !ink; y++) ink = band[y * width + column].r + band[y * width + column].g > 250;
+                if (ink && gap >= 3) runs.push_back({column, column});
+                if (ink) runs.back().second = column;
+                gap = ink ? 0 : gap + 1;
+            }
+            return runs.size() == 3;
+        }, 30)) << runs.size() << " runs";
+        float drawn = runs[1].second + 1 - runs[1].first;
+        EXPECT_NEAR(drawn, units * scale, 2.5f) << "without kerning " << (units - kerning) * scale;
+        ASSERT_EQ(s.close_window_and_wait(30), 0);
+        s.window = 0;
+    }
+}
+

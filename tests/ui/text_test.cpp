@@ -127,6 +127,11 @@ TEST(TextMeasurement, WidthsAndAdvances) {
     f32 space = advance_of(code, ' ');
     Glyph* c_glyph = glyph_of(code, 'c');
     Glyph* w_glyph = glyph_of(ui, 'w');
+    Glyph* v_glyph = glyph_of(ui, 'V');
+    // stb_truetype's figure for the pair is in font units: the glyphs' scale makes it pixels.
+    stbtt_fontinfo* info = &ui_font_pool.ranges[0].font.info;
+    f32 av = (f32)stbtt_GetCodepointKernAdvance(info, 'A', 'V') * stbtt_ScaleForPixelHeight(info, 20);
+    ASSERT_LT(av, -0.5f);
     struct Case {
         const char* name;
         Font_Pool* pool;
@@ -142,6 +147,8 @@ TEST(TextMeasurement, WidthsAndAdvances) {
         {"tab of two spaces", code, bytes_of("\t"), 2, 2 * space, 2 * space},
         {"trailing space counts its advance", code, bytes_of("ab "), 4, 3 * mono, 3 * mono},
         {"proportional", ui, bytes_of("w"), 4, w_glyph->advance, w_glyph->left_bearing + w_glyph->width},
+        {"a kerned pair", ui, bytes_of("AV"), 4, advance_of(ui, 'A') + av + v_glyph->advance,
+         advance_of(ui, 'A') + av + v_glyph->left_bearing + v_glyph->width},
         {"malformed octets measure as U+FFFD", code, {0xFF, 0xFE}, 4, 2 * advance_of(code, 0xFFFD), 0},
     };
     for (const Case& c : cases) {
@@ -159,13 +166,17 @@ TEST(TextMeasurement, WidthUpToEachCharacter) {
     f32 a = advance_of(&ui_font_pool, 'a'), b = advance_of(&ui_font_pool, 'b');
     f32 tab = 4 * advance_of(&ui_font_pool, ' '), e = advance_of(&ui_font_pool, 0xE9);
     f32 whole = get_text_width(text.data(), text.size(), &ui_font_pool, 4);
+    // DejaVu Sans kerns "éx" (stb_truetype gives font units).
+    stbtt_fontinfo* info = &ui_font_pool.ranges[0].font.info;
+    f32 ex = (f32)stbtt_GetCodepointKernAdvance(info, 0xE9, 'x') * stbtt_ScaleForPixelHeight(info, 20);
+    ASSERT_LT(ex, 0);
     struct Case {
         u64 offset;
         f32 expected;
     };
     const Case cases[] = {
         {0, a}, {1, a + b}, {2, a + b + tab}, {3, a + b + tab + e}, {4, a + b + tab + e},
-        {5, a + b + tab + e + advance_of(&ui_font_pool, 'x')}, {6, whole}, {100, whole},
+        {5, a + b + tab + e + ex + advance_of(&ui_font_pool, 'x')}, {6, whole}, {100, whole},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.offset);
