@@ -326,7 +326,8 @@ b8 save_file_as(Editor_File* file, String directory, String name, u8* path_lock)
         set_filepath_from(&copy->directory, target);
         memcpy(copy->name_storage, name.data, (u64)name.count);
         copy->name = String{copy->name_storage, name.count};
-        saved_whole = save_file(copy);
+        // The user chose the target by name: whatever is there is replaced.
+        saved_whole = save_file_over(copy);
     }
     if (!saved_whole) atomic_or_u16(&file->flags, FILE_SAVE_FAILED);
     if (saved_whole) {
@@ -335,8 +336,12 @@ b8 save_file_as(Editor_File* file, String directory, String name, u8* path_lock)
         memcpy(file->name_storage, name.data, (u64)name.count);
         file->name = String{file->name_storage, name.count};
         file->modification_time = copy->modification_time;
-        atomic_and_u16(&file->flags,
-                       (u16)~(FILE_MODIFIED | FILE_CHANGED_ON_DISK | FILE_GONE_FROM_DISK | FILE_SAVE_FAILED));
+        file->disk_size = copy->disk_size;
+        file->disk_device = copy->disk_device;
+        file->disk_inode = copy->disk_inode;
+        file->refused_disk = 0;
+        atomic_and_u16(&file->flags, (u16)~(FILE_MODIFIED | FILE_CHANGED_ON_DISK | FILE_GONE_FROM_DISK |
+                                            FILE_SAVE_FAILED | FILE_SAVE_REFUSED));
         if (custom_layer_has_block(LAYER_HAS_SYNTAX)) atomic_or_u16(&file->flags, FILE_NEEDS_SYNTAX);
         if (path_lock) spin_unlock(path_lock);
     }
