@@ -60,7 +60,8 @@ test-tsan:
 test-fuzz:
 	cmake -S . -B build-fuzz $(CMAKE_TEST) -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
 	    -DQUARN_SANITIZE=address,undefined,fuzzer-no-link >/dev/null
-	cmake --build build-fuzz -j $(JOBS) --target fuzz_tokeniser
+	cmake --build build-fuzz -j $(JOBS) --target fuzz_tokeniser fuzz_terminal_output fuzz_update_data fuzz_compile \
+	    fuzz_layer_image
 	cd build-fuzz && ctest --output-on-failure -R Fuzz
 
 # The editor on this project's README: in a window on the display, or without one under
