@@ -24,6 +24,7 @@ enum Editor_File_Flags : u16 {
     FILE_NEEDS_SYNTAX         = 0x0400,
     FILE_GONE_FROM_DISK       = 0x0800,
     FILE_SAVE_FAILED          = 0x1000,  // the last save did not reach the disk; its tab shows it
+    FILE_SAVE_REFUSED         = 0x2000,  // a save found the disk changed and kept it; its tab shows it
 };
 
 //~ Records kept in a file's arrays
@@ -87,6 +88,13 @@ struct Editor_File {
     u8 lock;                  // held by loading, closing and the file view (which reloads)
     u16 flags;                // Editor_File_Flags
     u64 modification_time;    // whole mtime in nanoseconds, of the file as last read or written
+    // The rest of what the file was when last read or written (all 0: not known); a save
+    // compares all four with the disk before it writes.
+    u64 disk_size;
+    u64 disk_device;
+    u64 disk_inode;
+    u64 refused_disk;  // a hash of what the last refused save found on disk (0: none): a
+                       // save that finds it again writes, the user has been shown the change
 
     // view state, owned by the file view
     u32 visible_lines;

@@ -9,12 +9,15 @@
 #include "foundation/log.h"
 #include "runtime/custom_layer.h"
 #include "foundation/os_files.h"
+#include "foundation/meow_hash.h"
 
+#include <dirent.h>
 #include <errno.h>
 #include <fcntl.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -25,6 +28,51 @@ static u64 get_whole_modification_time(struct stat* st) {
     return (u64)st->st_mtim.tv_sec * 1000000000ull + (u64)st->st_mtim.tv_nsec;
 }
 
+// What a file on disk is: a save compares it with what the record last read or wrote.
+struct Disk_Identity {
+    u64 size;
+    u64 modification_time;  // whole nanoseconds
+    u64 device;
+    u64 inode;
+};
+
+static Disk_Identity get_disk_identity(struct stat* st) {
+    return Disk_Identity{(u64)st->st_size, get_whole_modification_time(st), (u64)st->st_dev, (u64)st->st_ino};
+}
+
+static Disk_Identity get_remembered_identity(Editor_File* file) {
+    return Disk_Identity{file->disk_size, file->modification_time, file->disk_device, file->disk_inode};
+}
+
+// Never 0, which stands for none.
+static u64 hash_identity(Disk_Identity identity) {
+    u64 hash = MeowHash(sizeof(identity), (u8*)&identity).low;
+    return hash ? hash : 1;
+}
+
+static b8 same_identity(Disk_Identity a, Disk_Identity b) {
+    return a.size == b.size && a.modification_time == b.modification_time && a.device == b.device && a.inode == b.inode;
+}
+
+static b8 identity_known(Disk_Identity a) { return a.device || a.inode || a.modification_time || a.size; }
+
+// Called with tabs_read_lock held where the watcher may look.
+static void set_remembered_identity(Editor_File* file, Disk_Identity identity) {
+    file->modification_time = identity.modification_time;
+    file->disk_size = identity.size;
+    file->disk_device = identity.device;
+    file->disk_inode = identity.inode;
+    file->refused_disk = 0;
+}
+
+// The new state of the file on disk, under the lock the watcher compares it by.
+static void remember_disk_identity(Editor_File* file, Disk_Identity identity) {
+    spin_lock(&tabs_read_lock);
+    set_remembered_identity(file, identity);
+    spin_unlock(&tabs_read_lock);
+    atomic_and_u16(&file->flags, (u16)~FILE_SAVE_REFUSED);
+}
+
 String get_file_path_tmp(Editor_File* file) {
     String directory = filepath_to_tmp_string(&file->directory);
     if (directory.count == 0) return string_concat2("%", file->name);
@@ -32,12 +80,65 @@ String get_file_path_tmp(Editor_File* file) {
     return string_concat2(ends_with_separator ? "%%" : "%/%", directory, file->name);
 }
 
+//~ Temporaries of saves that never ended
+
+u64 editor_start_time;
+
+// The longest target name a temporary carries, so that it stays within NAME_MAX.
+#define SAVE_TEMPORARY_NAME_LIMIT 200
+#define SAVE_TEMPORARY_MARK ".quarn-"
+#define SAVE_TEMPORARY_RANDOM 6  // mkostemp's "XXXXXX"
+
+static b8 is_temporary_of(const char* entry, String name) {
+    u64 length = strlen(entry);
+    u64 mark = sizeof(SAVE_TEMPORARY_MARK) - 1;
+    if (length != 1 + (u64)name.count + mark + SAVE_TEMPORARY_RANDOM || entry[0] != '.') return false;
+    if (memcmp(entry + 1, name.data, (u64)name.count) != 0) return false;
+    if (memcmp(entry + 1 + name.count, SAVE_TEMPORARY_MARK, mark) != 0) return false;
+    for (const char* c = entry + 1 + name.count + mark; *c; c++) {
+        b8 alphanumeric = (*c >= '0' && *c <= '9') || (*c >= 'a' && *c <= 'z') || (*c >= 'A' && *c <= 'Z');
+        if (!alphanumeric) return false;
+    }
+    return true;
+}
+
+// Removes ".NAME.quarn-XXXXXX" files in directory that a save killed before its rename left
+// behind: regular files last changed before this editor started, which no running save
+// holds (a save keeps its temporary locked until the rename).
+static void remove_stale_save_temporaries(String directory, String name) {
+    if (!editor_start_time || name.count == 0) return;
+    if (name.count > SAVE_TEMPORARY_NAME_LIMIT) name.count = SAVE_TEMPORARY_NAME_LIMIT;
+    u64 saved = tmp_get_used();
+    char* directory_c = to_tmp_c_string(directory);
+    int directory_fd = directory_c ? open(directory_c, O_RDONLY | O_DIRECTORY | O_CLOEXEC) : -1;
+    DIR* stream = directory_fd >= 0 ? fdopendir(directory_fd) : nullptr;
+    if (!stream) {
+        if (directory_fd >= 0) close(directory_fd);
+        tmp_set_used(saved);
+        return;
+    }
+    while (struct dirent* entry = readdir(stream)) {
+        if (!is_temporary_of(entry->d_name, name)) continue;
+        int fd = openat(directory_fd, entry->d_name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+        if (fd < 0) continue;
+        struct stat st, now;
+        if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && get_whole_modification_time(&st) < editor_start_time &&
+            flock(fd, LOCK_EX | LOCK_NB) == 0 && fstatat(directory_fd, entry->d_name, &now, AT_SYMLINK_NOFOLLOW) == 0 &&
+            now.st_dev == st.st_dev && now.st_ino == st.st_ino && unlinkat(directory_fd, entry->d_name, 0) == 0) {
+            add_log(nullptr, LOG_INFO, "Removed \"%s/%s\", left by a save that never ended.", directory_c, entry->d_name);
+        }
+        close(fd);
+    }
+    closedir(stream);
+    tmp_set_used(saved);
+}
+
 //~ Reading
 
 struct Read_File {
     Gp_Allocation storage;  // size 0 for an empty file
     s64 count;
-    u64 modification_time;
+    Disk_Identity identity;  // of the descriptor read
 };
 
 // Reads the whole regular file at path into new memory. Logs and returns false on any
@@ -97,7 +198,7 @@ static b8 read_whole_file(const char* path, Read_File* out) {
         out->count = 0;
         return false;
     }
-    out->modification_time = get_whole_modification_time(&st);
+    out->identity = get_disk_identity(&st);
     if (out->count == 0) gp_free(&out->storage);
     return true;
 }
@@ -131,6 +232,11 @@ b8 load_file(Filepath* path, Editor_File* file) {
         return false;
     }
 
+    String real_directory, real_name;
+    if (os_get_full_filepath(joined.data, (u64)joined.count, &real_directory, &real_name)) {
+        remove_stale_save_temporaries(real_directory, real_name);
+    }
+
     Filepath_Component* last = &path->components[path->count - 1];
     memcpy(file->name_storage, last->storage, last->length);
     file->name = String{file->name_storage, (s64)last->length};
@@ -139,7 +245,8 @@ b8 load_file(Filepath* path, Editor_File* file) {
 
     replace_text(file, &read);
     editor_forget_lexer_states(file);
-    file->modification_time = read.modification_time;
+    set_remembered_identity(file, read.identity);
+    atomic_and_u16(&file->flags, (u16)~FILE_SAVE_REFUSED);
     if (file->text.count) editor_set_cursor(file, 0);
     if (custom_layer_has_block(LAYER_HAS_SYNTAX)) atomic_or_u16(&file->flags, FILE_NEEDS_SYNTAX);
     current_file = file;
@@ -159,10 +266,11 @@ b8 reload_file(Editor_File* file) {
         return false;
     }
     free_undo_records(file);
-    spin_lock(&tabs_read_lock);  // the watcher compares these two with the disk
+    spin_lock(&tabs_read_lock);  // the watcher compares the size and the time with the disk
     replace_text(file, &read);
-    file->modification_time = read.modification_time;
+    set_remembered_identity(file, read.identity);
     spin_unlock(&tabs_read_lock);
+    atomic_and_u16(&file->flags, (u16)~FILE_SAVE_REFUSED);
     editor_forget_lexer_states(file);
     atomic_and_u16(&file->flags, (u16)~FILE_GONE_FROM_DISK);
     s64 count = file->text.count;
@@ -176,7 +284,24 @@ b8 reload_file(Editor_File* file) {
 
 //~ Saving
 
-static b8 write_text_to_disk(Editor_File* file) {
+// Whether the file at target (a stat of it in st) may be replaced: it must still be what
+// the record last read or wrote, or what an earlier refused save already showed the user.
+// A file the record knows nothing of, or one that is gone, stands in no one's way.
+static b8 disk_unchanged_or_seen(Editor_File* file, struct stat* st, const char* target) {
+    Disk_Identity now = get_disk_identity(st);
+    Disk_Identity remembered = get_remembered_identity(file);
+    if (!identity_known(remembered) || same_identity(now, remembered)) return true;
+    u64 seen = hash_identity(now);
+    if ((atomic_load_u16(&file->flags) & FILE_SAVE_REFUSED) && file->refused_disk == seen) return true;
+    file->refused_disk = seen;
+    atomic_or_u16(&file->flags, FILE_SAVE_REFUSED);
+    add_log(nullptr, LOG_ERROR,
+            "Did not save \"%s\": it changed on disk since it was read or saved here. The file on disk is unchanged; "
+            "save again to replace it.", target);
+    return false;
+}
+
+static b8 write_text_to_disk(Editor_File* file, b8 check_disk) {
     if (file->directory.count == 0) {
         add_log(nullptr, LOG_ERROR, "Could not save \"%.*s\": it has no path yet.", (int)file->name.count, (char*)file->name.data);
         return false;
@@ -209,6 +334,7 @@ static b8 write_text_to_disk(Editor_File* file) {
         add_log(nullptr, LOG_ERROR, "Could not save \"%s\": it is not a regular file.", (char*)target.data);
         return false;
     }
+    if (exists && check_disk && !disk_unchanged_or_seen(file, &st, (char*)target.data)) return false;
     // Replacing the file by a rename needs only the directory's permission; a file we may
     // not write stays as it is, as it would with a plain write.
     if (exists && access((char*)target.data, W_OK) != 0) {
@@ -222,14 +348,20 @@ static b8 write_text_to_disk(Editor_File* file) {
     while (slash >= 0 && target.data[slash] != '/') slash--;
     String directory = slash < 0 ? String{(u8*)".", 1} : String{target.data, slash == 0 ? 1 : slash};
     String name = {target.data + slash + 1, target.count - slash - 1};
-    if (name.count > 200) name.count = 200;  // the temporary name must stay within NAME_MAX
-    String temporary = string_concat2(slash == 0 ? "%.%.quarn-XXXXXX" : "%/.%.quarn-XXXXXX", directory, name);
+    remove_stale_save_temporaries(directory, name);
+    if (name.count > SAVE_TEMPORARY_NAME_LIMIT) name.count = SAVE_TEMPORARY_NAME_LIMIT;
+    String temporary = string_concat2(slash == 0 ? "%.%" SAVE_TEMPORARY_MARK "XXXXXX" : "%/.%" SAVE_TEMPORARY_MARK "XXXXXX",
+                                      directory, name);
     if (!temporary.data) return false;
 
     const char* failed_step = "creating a temporary file beside it";
     int error = 0;
     int fd = mkostemp((char*)temporary.data, O_CLOEXEC);
+    // Locked until the rename, through a second descriptor that outlives the checked close:
+    // another editor's clean-up leaves a temporary alone while it is held.
+    int lock_fd = -1;
     if (fd < 0) error = errno;
+    else if (flock(fd, LOCK_EX) == 0) lock_fd = fcntl(fd, F_DUPFD_CLOEXEC, 0);
     if (!error) {
         failed_step = "writing";
         if (!os_write_all(fd, file->text.data, (u64)file->text.count)) error = errno;
@@ -259,6 +391,7 @@ static b8 write_text_to_disk(Editor_File* file) {
         failed_step = "replacing it";
         if (rename((char*)temporary.data, (char*)target.data) != 0) error = errno;
     }
+    if (lock_fd >= 0) close(lock_fd);
     if (error) {
         if (fd >= 0) unlink((char*)temporary.data);
         add_log(nullptr, LOG_ERROR, "Could not save \"%s\" (%s): %s. The file on disk is unchanged.",
@@ -272,18 +405,21 @@ static b8 write_text_to_disk(Editor_File* file) {
         fsync(directory_fd);
         close(directory_fd);
     }
-    if (stat((char*)target.data, &st) == 0) {
-        spin_lock(&tabs_read_lock);  // the watcher compares it with the disk
-        file->modification_time = get_whole_modification_time(&st);
-        spin_unlock(&tabs_read_lock);
-    }
+    // What was written, as the disk has it now: the next save compares with this.
+    if (stat((char*)target.data, &st) == 0) remember_disk_identity(file, get_disk_identity(&st));
+    else remember_disk_identity(file, Disk_Identity{});
     atomic_and_u16(&file->flags, (u16)~(FILE_MODIFIED | FILE_CHANGED_ON_DISK | FILE_GONE_FROM_DISK));
     return true;
 }
 
-b8 save_file(Editor_File* file) {
-    b8 saved = write_text_to_disk(file);
-    if (saved) atomic_and_u16(&file->flags, (u16)~FILE_SAVE_FAILED);
+static b8 save_and_mark(Editor_File* file, b8 check_disk) {
+    b8 saved = write_text_to_disk(file, check_disk);
+    // A refused save is no failure to write: its tab shows the change on disk instead.
+    if (saved || (atomic_load_u16(&file->flags) & FILE_SAVE_REFUSED)) atomic_and_u16(&file->flags, (u16)~FILE_SAVE_FAILED);
     else atomic_or_u16(&file->flags, FILE_SAVE_FAILED);
     return saved;
 }
+
+b8 save_file(Editor_File* file) { return save_and_mark(file, true); }
+
+b8 save_file_over(Editor_File* file) { return save_and_mark(file, false); }

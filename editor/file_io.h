@@ -9,6 +9,12 @@
 #include "editor/editor_file.h"
 #include "editor/filepath.h"
 
+extern u64 editor_start_time;
+// Wall-clock nanoseconds at which this editor started, set by start-up. Loading a file and
+// saving it remove the temporaries ".NAME.quarn-XXXXXX" of that name beside it that are
+// older than this and held by no save (a save killed before its rename leaves one); 0
+// removes none.
+
 String get_file_path_tmp(Editor_File* file);
 // The file's directory joined with its name, NUL-terminated in temporary memory; the name
 // alone when the file has no directory.
@@ -29,3 +35,12 @@ b8 save_file(Editor_File* file);
 // its permissions. False (logged, FILE_MODIFIED kept) when the text could not be written
 // whole, with the file on disk exactly as it was. A file without a path is refused; the
 // caller asks the user for one. FILE_SAVE_FAILED follows the outcome until the next save.
+// A file on disk that is no longer what the record last read or wrote (size, whole
+// modification time, device, inode) is not replaced: the save answers false, logs and sets
+// FILE_SAVE_REFUSED, which the tab shows; a save that finds the disk still as that refused
+// save saw it writes, since the user has been shown the change. A read or a write clears
+// the mark.
+
+b8 save_file_over(Editor_File* file);
+// save_file without the comparison: for a target the user chose by name (a save under a
+// new name), whatever is there now.

@@ -16,7 +16,7 @@
 
 const char* const LOG_TYPES_TEXT[6] = {"ERROR", "DEBUG", "Info", "Assets", "Graphics", "Network"};
 
-Log __global_log;
+Log __global_log = {nullptr, 0, {}, 0, -1, 0};
 u8 log_lock;
 u64 next_error_log_id = ~0ull;
 
@@ -49,6 +49,9 @@ void set_log_directory(String directory) {
     u64 count = directory.count > 0 ? (u64)directory.count : 0;
     if (count > sizeof(log_directory_buffer) - 1) count = sizeof(log_directory_buffer) - 1;
     lock_log();
+    // Lines from now on belong in the new directory.
+    if (__global_log.file >= 0) close(__global_log.file);
+    __global_log.file = -1;
     if (count) memcpy(log_directory_buffer, directory.data, count);
     log_directory_buffer[count] = 0;  // the file's path is built from it without temporary memory
     __global_log.directory = String{log_directory_buffer, (s64)count};
@@ -129,13 +132,16 @@ static int create_log_file(const char* directory, struct tm* local) {
 
 // Writing the file needs no temporary memory: any thread may flush, also one without a
 // slot or with its arena used up, and the buffer must not be emptied unwritten.
-static b8 write_log_file_locked() {
-    b8 written = false;
-    time_t now = time(0);
-    struct tm local;
-    localtime_r(&now, &local);
-
-    if (__global_log.directory.count) {
+static b8 flush_log_locked() {
+    __global_log.flushed_at = os_get_monotonic_microseconds();
+    // A buffer emptied behind the log's back (tests do) starts over in the same file.
+    if (__global_log.written > __global_log.used) __global_log.written = 0;
+    if (__global_log.used == __global_log.written) return true;
+    if (__global_log.file < 0) {
+        if (!__global_log.directory.count) return false;
+        time_t now = time(0);
+        struct tm local;
+        localtime_r(&now, &local);
         const char* directory = (const char*)log_directory_buffer;
         struct stat status;
         if (stat(directory, &status) != 0 || !S_ISDIR(status.st_mode)) mkdir(directory, 0700);
@@ -145,15 +151,22 @@ static b8 write_log_file_locked() {
             remove_old_log_files(__global_log.directory);
             tmp_set_used(saved);
         }
-
-        int fd = create_log_file(directory, &local);
-        if (fd >= 0) {
-            written = os_write_all(fd, __global_log.memory, __global_log.used);
-            if (close(fd) != 0) written = false;
-        }
+        __global_log.file = create_log_file(directory, &local);
+        if (__global_log.file < 0) return false;
     }
+    b8 written = os_write_all(__global_log.file, __global_log.memory + __global_log.written,
+                              __global_log.used - __global_log.written);
+    // What could not be written is not tried again: the next flush goes on after it.
+    __global_log.written = __global_log.used;
+    return written;
+}
 
+static b8 write_log_file_locked() {
+    b8 written = flush_log_locked();
+    if (__global_log.file >= 0 && close(__global_log.file) != 0) written = false;
+    __global_log.file = -1;
     __global_log.used = 0;
+    __global_log.written = 0;
     return written;
 }
 
@@ -165,11 +178,28 @@ b8 write_log_file() {
     return written;
 }
 
+b8 flush_log() {
+    if (log_lock_held_here) return false;
+    lock_log();
+    b8 written = __global_log.memory ? flush_log_locked() : false;
+    unlock_log();
+    return written;
+}
+
+void flush_log_if_due() {
+    u64 now = os_get_monotonic_microseconds();
+    u64 last = __atomic_load_n(&__global_log.flushed_at, __ATOMIC_RELAXED);
+    if (now - last < LOG_FLUSH_INTERVAL_MICROSECONDS) return;
+    if (__atomic_load_n(&__global_log.used, __ATOMIC_RELAXED) == __atomic_load_n(&__global_log.written, __ATOMIC_RELAXED)) return;
+    flush_log();
+}
+
 //~ Appending
 
 // Copies a finished line into the buffer, writing the buffer out first when the line does
-// not fit in what is left.
-static void append_to_log(u8* line, u64 length) {
+// not fit in what is left; an error goes to the file at once, since what follows may be
+// the end of the process.
+static void append_to_log(u8* line, u64 length, b8 flush) {
     if (log_lock_held_here || !__global_log.memory) {
         fwrite(line, 1, length, stderr);
         return;
@@ -179,6 +209,7 @@ static void append_to_log(u8* line, u64 length) {
         if (length > LOGGING_MEMORY - __global_log.used) write_log_file_locked();
         memcpy(__global_log.memory + __global_log.used, line, length);
         __global_log.used += length;
+        if (flush) flush_log_locked();
     }
     unlock_log();
 }
@@ -201,7 +232,7 @@ static u64 add_log_line_v(String* out, Log_Type type, b8 new_line_first, const c
     length += format_into_buffer_v(line + length, sizeof(line) - 1 - length, format, args);
     line[length++] = '\n';
 
-    append_to_log(line, (u64)length);
+    append_to_log(line, (u64)length, type == LOG_ERROR);
 
     if (out) {
         *out = String{};
@@ -232,7 +263,7 @@ u64 add_log_with_new_line(String* out, Log_Type type, const char* format, ...) {
 
 void log_new_line() {
     u8 line_feed = '\n';
-    append_to_log(&line_feed, 1);
+    append_to_log(&line_feed, 1, false);
 }
 
 //~ Start

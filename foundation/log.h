@@ -1,5 +1,8 @@
-// The log: a 1 MiB buffer in memory, written to a new file in "logs" beside the executable
-// when it fills and at exit; only the 8 newest log files are kept.
+// The log: a 1 MiB buffer in memory, with one file in "logs" beside the executable for each
+// buffer's worth. What is new goes to that file when an error is logged, every few seconds
+// and at exit, so a crash loses at most the last seconds of lines that are no errors; a
+// full buffer is written out and starts again with a new file. Only the 8 newest log files
+// are kept.
 #pragma once
 
 #include "foundation/types.h"
@@ -19,10 +22,15 @@ extern const char* const LOG_TYPES_TEXT[6];  // "ERROR", "DEBUG", "Info", "Asset
 #define LOG_LINE_CAPACITY      2048  // one line with its prefix and line feed; longer text is cut
 #define NUM_LOG_FILES_TO_KEEP  8
 
+#define LOG_FLUSH_INTERVAL_MICROSECONDS 2000000ull
+
 struct Log {
     u8* memory;        // LOGGING_MEMORY octets of the static memory; null before init_logging
     u64 used;
     String directory;  // where log files go: "logs" beside the executable
+    u64 written;       // octets of the buffer already in the file, at most used
+    int file;          // the file of this buffer's lines, open for appending; -1 before its first write
+    u64 flushed_at;    // monotonic microseconds of the last flush
 };
 
 extern Log __global_log;
@@ -46,9 +54,19 @@ u64 add_log_with_new_line(String* out, Log_Type type, const char* format, ...) _
 void log_new_line();  // appends one line feed
 
 b8 write_log_file();
-// Writes the buffer to a new file in the log directory and empties the buffer, also when
-// the file could not be written. Removes the oldest log files first when there are more
-// than NUM_LOG_FILES_TO_KEEP. True when every byte was written.
+// Writes what the buffer holds beyond what is already in its file, closes that file and
+// empties the buffer, also when the file could not be written: the next line starts a new
+// file. True when every byte was written.
+
+b8 flush_log();
+// Appends what is new in the buffer to the buffer's file, creating it (named by the local
+// time, in the log directory) at the first flush; the oldest log files are removed then when
+// there are more than NUM_LOG_FILES_TO_KEEP. The buffer keeps its lines. True when every
+// new byte was written (also when there was none).
+
+void flush_log_if_due();
+// flush_log when something new waits and the last flush is LOG_FLUSH_INTERVAL_MICROSECONDS
+// ago. The file watcher calls it on each pass.
 
 void set_log_directory(String directory);
 // Points the log at another directory (copied; at most PATH_MAX - 1 octets).

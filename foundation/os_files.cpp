@@ -4,8 +4,10 @@
 #include "foundation/os_files.h"
 
 #include <errno.h>
+#include <fcntl.h>
 #include <limits.h>
 #include <signal.h>
+#include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 #include <sys/resource.h>
@@ -67,6 +69,30 @@ b8 os_lister_get_next_item(Os_Lister* lister, Os_Lister_Item* item) {
         tmp_set_used(saved);
         return true;
     }
+}
+
+b8 os_get_mount_id(int fd, u64* id) {
+    struct statx status;
+    if (statx(fd, "", AT_EMPTY_PATH | AT_SYMLINK_NOFOLLOW, STATX_MNT_ID, &status) == 0 && (status.stx_mask & STATX_MNT_ID)) {
+        *id = status.stx_mnt_id;
+        return true;
+    }
+    char path[64];
+    snprintf(path, sizeof(path), "/proc/self/fdinfo/%d", fd);
+    int info = open(path, O_RDONLY | O_CLOEXEC);
+    if (info < 0) return false;
+    char text[512];
+    ssize_t n = read(info, text, sizeof(text) - 1);
+    close(info);
+    if (n <= 0) return false;
+    text[n] = 0;
+    const char* at = strstr(text, "mnt_id:");
+    if (!at) return false;
+    char* end;
+    unsigned long long value = strtoull(at + 7, &end, 10);
+    if (end == at + 7) return false;
+    *id = (u64)value;
+    return true;
 }
 
 //~ Child processes

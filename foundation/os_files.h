@@ -44,6 +44,11 @@ b8 os_lister_get_next_item(Os_Lister* lister, Os_Lister_Item* item);
 // read without following a final symbolic link; an entry whose status cannot be read is
 // still returned, with flags, size and time 0. Leaves no temporary memory behind.
 
+b8 os_get_mount_id(int fd, u64* id);
+// The id of the mount that holds the open file fd: two directories of one file system
+// that are reached through different mounts (a bind mount) have different ids. False when
+// the system tells neither through statx nor through /proc/self/fdinfo.
+
 //~ Whole transfers, sleeping and the clock
 
 b8 os_read_all(int fd, u8* data, u64 size);

@@ -221,6 +221,8 @@ struct Walk_Level {
     DIR* stream;
     String relative;   // this directory's relative path, in the list's text store
     u64 path_length;   // of the full path up to this directory
+    u64 device;        // of this directory, as opened
+    u64 inode;
 };
 
 struct Listing {
@@ -261,7 +263,7 @@ static b8 name_matches_query(String name, String query) {
     return memmem(name.data, (u64)name.count, query.data, (u64)query.count) != nullptr;
 }
 
-static b8 add_item(Listing* l, String relative, String name, u8 kind) {
+static b8 add_item(Listing* l, Walk_Level* level, String name, u8 kind, struct stat* entry) {
     if (l->list->items.count >= FILE_LISTER_MAX_ITEMS) {
         add_log(nullptr, LOG_ERROR, "The file lister shows only the first %u entries under \"%.*s\".",
                 FILE_LISTER_MAX_ITEMS, (int)l->lister->directory_text.count, (char*)l->lister->directory_text.data);
@@ -273,23 +275,28 @@ static b8 add_item(Listing* l, String relative, String name, u8 kind) {
         l->stopped_at_cap = true;  // the pool logged it
         return false;
     }
-    item->relative_directory = relative;
+    item->relative_directory = level->relative;
     memcpy(item->name_text, name.data, (u64)name.count);
     item->name = String{item->name_text, name.count};
     item->kind = kind;
+    item->entry_type = (u8)((entry->st_mode & S_IFMT) >> 12);
+    item->device = (u64)entry->st_dev;
+    item->inode = (u64)entry->st_ino;
+    item->parent_device = level->device;
+    item->parent_inode = level->inode;
     return true;
 }
 
 // The kind an entry is listed as: a link counts as what it points at; anything else that
-// is neither a directory nor a regular file is left out (-1).
-static int get_entry_kind(int directory_fd, struct dirent* entry, b8* is_link, u64* size) {
+// is neither a directory nor a regular file is left out (-1). `itself` gets the entry's own
+// status (a link's, not its target's).
+static int get_entry_kind(int directory_fd, struct dirent* entry, b8* is_link, u64* size, struct stat* itself) {
     *is_link = false;
     *size = 0;
     u8 type = entry->d_type;
-    if (type == DT_DIR) return FILE_LISTER_DIRECTORY;
-    if (type != DT_REG && type != DT_LNK && type != DT_UNKNOWN) return -1;
-    struct stat st;
-    if (fstatat(directory_fd, entry->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0) return -1;
+    if (type != DT_DIR && type != DT_REG && type != DT_LNK && type != DT_UNKNOWN) return -1;
+    if (fstatat(directory_fd, entry->d_name, itself, AT_SYMLINK_NOFOLLOW) != 0) return -1;
+    struct stat st = *itself;
     if (S_ISLNK(st.st_mode)) {
         *is_link = true;
         // A link to nothing or to itself fails here and is left out.
@@ -310,7 +317,8 @@ static b8 walk_directory(Listing* l) {
     if (!levels) return true;
 
     int root_fd = open((char*)lister->directory_text.data, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    DIR* root = root_fd >= 0 ? fdopendir(root_fd) : nullptr;
+    struct stat root_status;
+    DIR* root = root_fd >= 0 && fstat(root_fd, &root_status) == 0 ? fdopendir(root_fd) : nullptr;
     if (!root) {
         // An unreachable directory lists as empty.
         if (root_fd >= 0) close(root_fd);
@@ -318,7 +326,7 @@ static b8 walk_directory(Listing* l) {
     }
     u64 root_length = (u64)lister->directory_text.count;
     memcpy(l->path, lister->directory_text.data, root_length);
-    levels[0] = Walk_Level{root, String{}, root_length};
+    levels[0] = Walk_Level{root, String{}, root_length, (u64)root_status.st_dev, (u64)root_status.st_ino};
     u32 depth = 1;
 
     // Items of a directory at level d carry d relative components; with the lister's
@@ -340,12 +348,13 @@ static b8 walk_directory(Listing* l) {
 
         b8 is_link;
         u64 size;
-        int kind = get_entry_kind(dirfd(level->stream), entry, &is_link, &size);
+        struct stat itself;
+        int kind = get_entry_kind(dirfd(level->stream), entry, &is_link, &size, &itself);
         if (kind < 0) continue;
 
         if (kind == FILE_LISTER_DIRECTORY) {
             if (name_is_skipped(l, name)) continue;
-            if (name_matches_query(name, l->query) && !add_item(l, level->relative, name, FILE_LISTER_DIRECTORY)) break;
+            if (name_matches_query(name, l->query) && !add_item(l, level, name, FILE_LISTER_DIRECTORY, &itself)) break;
             if (!lister->recursive || is_link) continue;
             if ((s64)depth > deepest_level) {
                 if (!l->depth_logged) {
@@ -372,12 +381,14 @@ static b8 walk_directory(Listing* l) {
             if (relative.count == 0) continue;
 
             int child_fd = openat(dirfd(level->stream), entry->d_name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-            DIR* child = child_fd >= 0 ? fdopendir(child_fd) : nullptr;
+            struct stat child_status;
+            DIR* child = child_fd >= 0 && fstat(child_fd, &child_status) == 0 ? fdopendir(child_fd) : nullptr;
             if (!child) {
                 if (child_fd >= 0) close(child_fd);
                 continue;
             }
-            levels[depth++] = Walk_Level{child, relative, child_length};
+            levels[depth++] =
+                Walk_Level{child, relative, child_length, (u64)child_status.st_dev, (u64)child_status.st_ino};
             continue;
         }
 
@@ -386,7 +397,7 @@ static b8 walk_directory(Listing* l) {
         if (size > l->settings.search_size_limit) continue;
         if (!name_matches_query(name, l->query)) continue;
         if (strings_equal(name, l->query)) l->file_named_like_query = true;
-        if (!add_item(l, level->relative, name, FILE_LISTER_FILE)) break;
+        if (!add_item(l, level, name, FILE_LISTER_FILE, &itself)) break;
     }
     b8 stopped = depth > 0 && !l->stopped_at_cap;
     while (depth > 0) closedir(levels[--depth].stream);

@@ -25,6 +25,14 @@ struct File_Lister_Item {
     u8 name_text[FILE_LISTER_NAME_CAPACITY];
     u8 kind;                     // File_Lister_Item_Kind; a link counts as what it points at
     u8 new_file;                 // 1: the query as a name to create (purpose 2 only)
+    // The entry itself (a link, not what it points at) and the directory it was read from,
+    // as the walk saw them: an action touches the entry only while both are still these.
+    // A number freed by a deleted entry may be reused at once, so the type counts too.
+    u8 entry_type;               // the entry's own S_IFMT bits, shifted down by 12
+    u64 device;
+    u64 inode;
+    u64 parent_device;
+    u64 parent_inode;
 };
 
 #define NUM_FILE_LISTER_ITEMS_PER_BUCKET      256

@@ -12,7 +12,6 @@
 #include <dirent.h>
 #include <errno.h>
 #include <fcntl.h>
-#include <limits.h>
 #include <stdlib.h>
 #include <string.h>
 #include <sys/stat.h>
@@ -34,6 +33,14 @@ String get_file_lister_item_path_tmp(String directory, File_Lister_Item* item) {
 // At most this many leftovers are logged one by one; the rest only count.
 #define DELETE_LOGGED_LEFTOVERS 16
 
+// Where a delete may go: the file system and the mount of the directory it began in. A
+// bind mount shows a part of the same file system (same device) under another mount id.
+struct Delete_Bounds {
+    dev_t device;
+    u64 mount_id;
+    b8 knows_mount_id;
+};
+
 struct Delete_Report {
     u32 leftovers;
 };
@@ -44,8 +51,18 @@ static void note_leftover(Delete_Report* report, String directory, const char* n
     }
 }
 
+// Null when the open directory fd lies inside the bounds; otherwise why it is kept.
+static const char* outside_bounds(int fd, struct stat* status, Delete_Bounds* bounds) {
+    if (status->st_dev != bounds->device) return "it is on another file system and was kept";
+    u64 mount_id;
+    if (bounds->knows_mount_id && os_get_mount_id(fd, &mount_id) && mount_id != bounds->mount_id) {
+        return "it is mounted there from elsewhere and was kept";
+    }
+    return nullptr;
+}
+
 // Removes everything inside the open directory fd (which it closes); path is for the log.
-static void remove_directory_contents(int fd, dev_t device, String path, u32 depth, Delete_Report* report) {
+static void remove_directory_contents(int fd, Delete_Bounds* bounds, String path, u32 depth, Delete_Report* report) {
     DIR* stream = fdopendir(fd);
     if (!stream) {
         close(fd);
@@ -65,7 +82,7 @@ static void remove_directory_contents(int fd, dev_t device, String path, u32 dep
             if (unlinkat(fd, name, 0) != 0 && errno != ENOENT) note_leftover(report, path, name, strerror(errno));
             continue;
         }
-        if (st.st_dev != device) {
+        if (st.st_dev != bounds->device) {
             note_leftover(report, path, name, "it is on another file system and was kept");
             continue;
         }
@@ -81,14 +98,69 @@ static void remove_directory_contents(int fd, dev_t device, String path, u32 dep
             if (child >= 0) close(child);
             continue;
         }
+        if (const char* kept = outside_bounds(child, &opened, bounds)) {
+            note_leftover(report, path, name, kept);
+            close(child);
+            continue;
+        }
         u64 saved = tmp_get_used();
         String child_path = string_concat2("%/%", path, string_from_c(name));
-        remove_directory_contents(child, device, child_path, depth + 1, report);
+        remove_directory_contents(child, bounds, child_path, depth + 1, report);
         tmp_set_used(saved);
         if (unlinkat(fd, name, AT_REMOVEDIR) != 0) note_leftover(report, path, name, strerror(errno));
     }
     closedir(stream);
 }
+
+// Removes the directory `name` of the open directory parent_fd with everything in it. The
+// directory is opened without following a link and must be the one `expected` describes
+// when that is given; nothing on another file system or mount below it is entered. whole
+// is its path, for the log.
+static b8 delete_directory_at(int parent_fd, const char* name, struct stat* expected, String whole) {
+    int fd = openat(parent_fd, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    struct stat st;
+    const char* problem = nullptr;
+    if (fd < 0 || fstat(fd, &st) != 0) {
+        // ELOOP or ENOTDIR: a link or a file stands there now.
+        problem = strerror(errno);
+    } else if (expected && (st.st_dev != expected->st_dev || st.st_ino != expected->st_ino)) {
+        problem = "it is no longer what was listed";
+    }
+    Delete_Bounds bounds = {};
+    struct stat parent;
+    if (!problem) {
+        bounds.device = st.st_dev;
+        bounds.knows_mount_id = os_get_mount_id(fd, &bounds.mount_id);
+        // A mount point itself: only its contents could go, and they are not the parent's.
+        u64 parent_mount;
+        if (fstat(parent_fd, &parent) == 0 && parent.st_dev != st.st_dev) {
+            problem = "it is a mount point";
+        } else if (bounds.knows_mount_id && os_get_mount_id(parent_fd, &parent_mount) && parent_mount != bounds.mount_id) {
+            problem = "it is a mount point";
+        }
+    }
+    if (problem) {
+        add_log(nullptr, LOG_ERROR, "Could not delete the directory \"%.*s\": %s", (int)whole.count, (char*)whole.data,
+                problem);
+        if (fd >= 0) close(fd);
+        return false;
+    }
+
+    Delete_Report report = {};
+    remove_directory_contents(fd, &bounds, whole, 0, &report);
+    if (unlinkat(parent_fd, name, AT_REMOVEDIR) != 0) {
+        add_log(nullptr, LOG_ERROR, "Could not delete the directory \"%.*s\": %s", (int)whole.count, (char*)whole.data,
+                strerror(errno));
+        report.leftovers++;
+    }
+    if (report.leftovers > DELETE_LOGGED_LEFTOVERS) {
+        add_log(nullptr, LOG_ERROR, "%u entries under \"%.*s\" were not deleted.", report.leftovers, (int)whole.count,
+                (char*)whole.data);
+    }
+    return report.leftovers == 0;
+}
+
+static b8 is_dot_or_dot_dot(String name) { return strings_equal(name, STR(".")) || strings_equal(name, STR("..")); }
 
 b8 os_delete_directory(u8* path, u64 length) {
     u64 saved = tmp_get_used();
@@ -100,86 +172,137 @@ b8 os_delete_directory(u8* path, u64 length) {
     String whole = {path, (s64)length};
     char* parent_c = to_tmp_c_string(parent);
     char* name_c = to_tmp_c_string(name);
-    if (!parent_c || !name_c || name.count == 0 || strings_equal(name, STR(".")) || strings_equal(name, STR(".."))) {
+    if (!parent_c || !name_c || name.count == 0 || is_dot_or_dot_dot(name)) {
         add_log(nullptr, LOG_ERROR, "Refused to delete the directory \"%.*s\".", (int)whole.count, (char*)whole.data);
         tmp_set_used(saved);
         return false;
     }
-
     int parent_fd = open(parent_c, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    int fd = parent_fd >= 0 ? openat(parent_fd, name_c, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC) : -1;
-    struct stat st;
-    if (fd < 0 || fstat(fd, &st) != 0) {
-        // ELOOP or ENOTDIR: a link or a file stands there now.
+    b8 deleted = false;
+    if (parent_fd < 0) {
         add_log(nullptr, LOG_ERROR, "Could not delete the directory \"%.*s\": %s", (int)whole.count, (char*)whole.data,
                 strerror(errno));
-        if (fd >= 0) close(fd);
-        if (parent_fd >= 0) close(parent_fd);
-        tmp_set_used(saved);
-        return false;
-    }
-
-    Delete_Report report = {};
-    remove_directory_contents(fd, st.st_dev, whole, 0, &report);
-    if (unlinkat(parent_fd, name_c, AT_REMOVEDIR) != 0) {
-        add_log(nullptr, LOG_ERROR, "Could not delete the directory \"%.*s\": %s", (int)whole.count, (char*)whole.data,
-                strerror(errno));
-        report.leftovers++;
-    }
-    close(parent_fd);
-    if (report.leftovers > DELETE_LOGGED_LEFTOVERS) {
-        add_log(nullptr, LOG_ERROR, "%u entries under \"%.*s\" were not deleted.", report.leftovers, (int)whole.count,
-                (char*)whole.data);
+    } else {
+        deleted = delete_directory_at(parent_fd, name_c, nullptr, whole);
+        close(parent_fd);
     }
     tmp_set_used(saved);
-    return report.leftovers == 0;
+    return deleted;
 }
 
-// True when the directory at `real` (a resolved path) is `kept` or one of its ancestors.
-static b8 directory_holds(const char* real, const char* kept) {
-    char resolved[PATH_MAX];
-    if (!kept || !kept[0] || !realpath(kept, resolved)) return false;
-    u64 n = strlen(real);
-    if (n == 1 && real[0] == '/') return true;
-    return strncmp(resolved, real, n) == 0 && (resolved[n] == 0 || resolved[n] == '/');
+static b8 same_entry(struct stat* st, u64 device, u64 inode) { return (u64)st->st_dev == device && (u64)st->st_ino == inode; }
+
+// True when the directory `target` is the directory at `kept` or one of its ancestors:
+// the walk goes up from kept through "..", comparing identities, so no spelling of either
+// path (links, "..") matters.
+static b8 directory_holds(struct stat* target, const char* kept) {
+    if (!kept || !kept[0]) return false;
+    int fd = open(kept, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    b8 holds = false;
+    for (u32 level = 0; fd >= 0 && level < 4096; level++) {
+        struct stat here;
+        if (fstat(fd, &here) != 0) break;
+        if (here.st_dev == target->st_dev && here.st_ino == target->st_ino) {
+            holds = true;
+            break;
+        }
+        int up = openat(fd, "..", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        struct stat above;
+        if (up < 0 || fstat(up, &above) != 0 || (above.st_dev == here.st_dev && above.st_ino == here.st_ino)) {
+            // The root is its own parent.
+            if (up >= 0) close(up);
+            break;
+        }
+        close(fd);
+        fd = up;
+    }
+    if (fd >= 0) close(fd);
+    return holds;
 }
 
-b8 delete_file_lister_entry(String path, u8 kind, String* kept_directories, u32 kept_count) {
+// Opens the directory the item was read from, reached from the listed directory one
+// component at a time without following a link, and checks that it is the directory the
+// walk read. -1 (logged) otherwise.
+static int open_item_parent(String directory, File_Lister_Item* item, String shown) {
     u64 saved = tmp_get_used();
-    char* c_path = path.count > 0 ? to_tmp_c_string(path) : nullptr;
-    if (!c_path) {
-        add_log(nullptr, LOG_ERROR, "Refused to delete an entry without a name.");
+    char* directory_c = to_tmp_c_string(directory);
+    int fd = directory_c ? open(directory_c, O_RDONLY | O_DIRECTORY | O_CLOEXEC) : -1;
+    const char* problem = fd < 0 ? strerror(errno) : nullptr;
+    String rest = item->relative_directory;
+    while (!problem && rest.count > 0) {
+        s64 end = 0;
+        while (end < rest.count && rest.data[end] != '/') end++;
+        String component = {rest.data, end};
+        rest = end < rest.count ? String{rest.data + end + 1, rest.count - end - 1} : String{};
+        char* component_c = to_tmp_c_string(component);
+        if (!component_c || component.count == 0 || is_dot_or_dot_dot(component)) {
+            problem = "its path is not one the lister makes";
+            break;
+        }
+        int next = openat(fd, component_c, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        if (next < 0) problem = errno == ELOOP || errno == ENOTDIR ? "a directory on its path was replaced" : strerror(errno);
+        close(fd);
+        fd = next;
+    }
+    struct stat st;
+    if (!problem && (fstat(fd, &st) != 0 || !same_entry(&st, item->parent_device, item->parent_inode))) {
+        problem = "the directory that holds it was replaced";
+    }
+    if (problem) {
+        add_log(nullptr, LOG_ERROR, "Refused to delete \"%.*s\": %s.", (int)shown.count, (char*)shown.data, problem);
+        if (fd >= 0) close(fd);
+        fd = -1;
+    }
+    tmp_set_used(saved);
+    return fd;
+}
+
+b8 delete_file_lister_entry(String directory, File_Lister_Item* item, String* kept_directories, u32 kept_count) {
+    u64 saved = tmp_get_used();
+    String shown = get_file_lister_item_path_tmp(directory, item);
+    char* name_c = to_tmp_c_string(item->name);
+    if (!shown.data || !name_c || item->name.count == 0 || is_dot_or_dot_dot(item->name) || item->new_file ||
+        memchr(item->name.data, '/', (u64)item->name.count)) {
+        add_log(nullptr, LOG_ERROR, "Refused to delete an entry without a name of its own.");
         tmp_set_used(saved);
         return false;
     }
+    int parent_fd = open_item_parent(directory, item, shown);
+    if (parent_fd < 0) {
+        tmp_set_used(saved);
+        return false;
+    }
+
     b8 deleted = false;
     struct stat st;
-    if (lstat(c_path, &st) != 0) {
-        add_log(nullptr, LOG_ERROR, "Could not delete \"%s\": %s", c_path, strerror(errno));
-    } else if (S_ISLNK(st.st_mode) || (S_ISREG(st.st_mode) && kind == FILE_LISTER_FILE)) {
+    if (fstatat(parent_fd, name_c, &st, AT_SYMLINK_NOFOLLOW) != 0) {
+        add_log(nullptr, LOG_ERROR, "Could not delete \"%s\": %s", (char*)shown.data, strerror(errno));
+    } else if (!same_entry(&st, item->device, item->inode) || (u8)((st.st_mode & S_IFMT) >> 12) != item->entry_type) {
+        add_log(nullptr, LOG_ERROR, "Refused to delete \"%s\": it is no longer what was listed.", (char*)shown.data);
+    } else if (S_ISLNK(st.st_mode) || (S_ISREG(st.st_mode) && item->kind == FILE_LISTER_FILE)) {
         // A link goes itself, whatever it points at.
-        deleted = unlink(c_path) == 0;
-        if (!deleted) add_log(nullptr, LOG_ERROR, "Could not delete \"%s\": %s", c_path, strerror(errno));
-    } else if (!S_ISDIR(st.st_mode) || kind != FILE_LISTER_DIRECTORY) {
-        add_log(nullptr, LOG_ERROR, "Refused to delete \"%s\": it is no longer what was listed.", c_path);
+        deleted = unlinkat(parent_fd, name_c, 0) == 0;
+        if (!deleted) add_log(nullptr, LOG_ERROR, "Could not delete \"%s\": %s", (char*)shown.data, strerror(errno));
+    } else if (!S_ISDIR(st.st_mode) || item->kind != FILE_LISTER_DIRECTORY) {
+        add_log(nullptr, LOG_ERROR, "Refused to delete \"%s\": it is no longer what was listed.", (char*)shown.data);
     } else {
-        char real[PATH_MAX];
-        b8 refused = !realpath(c_path, real) || (real[0] == '/' && real[1] == 0);
-        char working[PATH_MAX];
-        if (!refused) refused = directory_holds(real, getenv("HOME"));
-        if (!refused && getcwd(working, sizeof(working))) refused = directory_holds(real, working);
+        struct stat root;
+        b8 refused = stat("/", &root) == 0 && st.st_dev == root.st_dev && st.st_ino == root.st_ino;
+        if (!refused) refused = directory_holds(&st, getenv("HOME"));
+        if (!refused) refused = directory_holds(&st, ".");
         for (u32 i = 0; !refused && i < kept_count; i++) {
             char* kept = kept_directories[i].count > 0 ? to_tmp_c_string(kept_directories[i]) : nullptr;
-            refused = directory_holds(real, kept);
+            refused = directory_holds(&st, kept);
         }
         if (refused) {
             add_log(nullptr, LOG_ERROR,
                     "Refused to delete \"%s\": it is the root, or is or holds the home, working or listed directory.",
-                    c_path);
+                    (char*)shown.data);
         } else {
-            deleted = os_delete_directory((u8*)c_path, (u64)path.count);
+            deleted = delete_directory_at(parent_fd, name_c, &st, shown);
         }
     }
+    close(parent_fd);
     tmp_set_used(saved);
     return deleted;
 }
@@ -203,7 +326,8 @@ b8 save_file_as(Editor_File* file, String directory, String name, u8* path_lock)
         set_filepath_from(&copy->directory, target);
         memcpy(copy->name_storage, name.data, (u64)name.count);
         copy->name = String{copy->name_storage, name.count};
-        saved_whole = save_file(copy);
+        // The user chose the target by name: whatever is there is replaced.
+        saved_whole = save_file_over(copy);
     }
     if (!saved_whole) atomic_or_u16(&file->flags, FILE_SAVE_FAILED);
     if (saved_whole) {
@@ -212,8 +336,12 @@ b8 save_file_as(Editor_File* file, String directory, String name, u8* path_lock)
         memcpy(file->name_storage, name.data, (u64)name.count);
         file->name = String{file->name_storage, name.count};
         file->modification_time = copy->modification_time;
-        atomic_and_u16(&file->flags,
-                       (u16)~(FILE_MODIFIED | FILE_CHANGED_ON_DISK | FILE_GONE_FROM_DISK | FILE_SAVE_FAILED));
+        file->disk_size = copy->disk_size;
+        file->disk_device = copy->disk_device;
+        file->disk_inode = copy->disk_inode;
+        file->refused_disk = 0;
+        atomic_and_u16(&file->flags, (u16)~(FILE_MODIFIED | FILE_CHANGED_ON_DISK | FILE_GONE_FROM_DISK |
+                                            FILE_SAVE_FAILED | FILE_SAVE_REFUSED));
         if (custom_layer_has_block(LAYER_HAS_SYNTAX)) atomic_or_u16(&file->flags, FILE_NEEDS_SYNTAX);
         if (path_lock) spin_unlock(path_lock);
     }
@@ -297,7 +425,7 @@ static void select_file_lister_item() {
 
     if (lister->purpose == FILE_LISTER_DELETE) {
         String kept[2] = {filepath_to_tmp_string(&editor_working_directory), list->directory};
-        delete_file_lister_entry(path, item->kind, kept, 2);
+        delete_file_lister_entry(list->directory, item, kept, 2);
         // Relisted at the next frame with nothing selected, so a second Enter deletes nothing.
         lister->force = 1;
         lister->selected = FILE_LISTER_NO_SELECTION;

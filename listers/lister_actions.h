@@ -16,17 +16,20 @@ String get_file_lister_item_path_tmp(String directory, File_Lister_Item* item);
 b8 os_delete_directory(u8* path, u64 length);
 // Removes the directory at path and everything under it, working from directory
 // descriptors: a link is removed, never followed (also one swapped in for a directory
-// while the walk runs), and directories of another file system (mount points) are kept.
-// True when everything went; what stayed is logged. A path that is a link or no
-// directory is refused (false, logged).
+// while the walk runs), and nothing reached through another file system or another mount
+// (a bind mount of the same one) is entered. True when everything went; what stayed is
+// logged. A path that is a link, no directory or a mount point is refused (false, logged).
 
-b8 delete_file_lister_entry(String path, u8 kind, String* kept_directories, u32 kept_count);
-// Deletes what path names now: a link (whatever it points at) or a file is unlinked, a
-// directory removed with os_delete_directory. Refused (false, logged): an empty path, an
-// entry whose kind changed since it was listed (a link counts as what it points at, so it
-// is always unlinked), "/", and a directory that is or holds $HOME, the process's working
-// directory or one of kept_directories (the editor's working directory and the lister's
-// own, for instance).
+b8 delete_file_lister_entry(String directory, File_Lister_Item* item, String* kept_directories, u32 kept_count);
+// Deletes the item of a listing of directory. Its folder is reached from the listed
+// directory one component at a time without following links, and the entry goes only
+// while it and that folder are still the ones the listing saw (device and inode): a
+// directory on the way swapped for a link, or the entry replaced, refuses the delete. A
+// link (whatever it points at) or a file is unlinked; a directory is removed as by
+// os_delete_directory. Refused as well (false, logged): an entry whose kind changed since
+// it was listed (a link counts as what it points at, so it is always unlinked), and a
+// directory that is "/" or is or holds $HOME, the process's working directory or one of
+// kept_directories (the editor's working directory and the lister's own, for instance).
 
 b8 save_file_as(Editor_File* file, String directory, String name, u8* path_lock);
 // Writes the file's text to directory/name the way every save does (a temporary file

@@ -16,7 +16,7 @@
 // an aligned stack whatever they are entered with.
 __attribute__((force_align_arg_pointer)) void handle_foreign_call(u8* block, u64 id) {
     if (id - 1 >= FOREIGN_ROUTINE_COUNT) return;
-    stop_layer_if_overdue();
+    enter_layer_routine(id);
     switch (id) {
         case ROUTINE_EXIT_PROGRAM: routine_exit_program(); break;
         case ROUTINE_COPY_LINE: foreign_copy_line(block); break;
@@ -120,5 +120,5 @@ __attribute__((force_align_arg_pointer)) void handle_foreign_call(u8* block, u64
         case ROUTINE_ALIGN_SELECTION_ON_TOKEN_AT_CURSOR: foreign_align_selection_on_token_at_cursor(block); break;
         case ROUTINE_CHANGE_SELECTION_CASE: foreign_change_selection_case(block); break;
     }
-    stop_layer_if_overdue();
+    leave_layer_routine();
 }

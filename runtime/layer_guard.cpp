@@ -2,7 +2,11 @@
 // that runs on past its time limit, jumps back to the entry, unloads the layer and reports,
 // and the editor runs on. The guard handles signals on a stack of its own, so runaway
 // recursion that used up the thread's stack is caught too. A block is stopped only while
-// its own code runs: an editor routine it called may hold locks or be half done.
+// its own code runs, or at a routine's door: an editor routine it called may hold locks or
+// be half done. So a routine is entered only with room on the stack to finish, and what a
+// routine reads or writes at an address the layer handed it goes through the two access
+// routines below, whose faults stop the block like the layer's own.
+#include <pthread.h>
 #include <setjmp.h>
 #include <signal.h>
 #include <string.h>
@@ -11,7 +15,19 @@
 #include <ucontext.h>
 #include <unistd.h>
 
+#if defined(__SANITIZE_ADDRESS__)
+#define LAYER_GUARD_UNDER_ASAN 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define LAYER_GUARD_UNDER_ASAN 1
+#endif
+#endif
+#ifdef LAYER_GUARD_UNDER_ASAN
+#include <sanitizer/asan_interface.h>
+#endif
+
 #include "runtime/layer_loader.h"
+#include "runtime/foreign_routines.h"
 #include "compiler/core/compile_errors.h"
 #include "shell/editor_state.h"
 #include "foundation/log.h"
@@ -27,10 +43,62 @@ Editor_File* custom_layer_execution_file;
 #define LAYER_STACK_FAULT_BELOW (64ull * 1024)
 #define LAYER_STACK_FAULT_ABOVE (2ull * 1024 * 1024)
 
+// The kernel keeps this much free below a growing stack, so the lowest usable address may
+// lie this far above the one the thread's attributes give.
+#define LAYER_STACK_GUARD_GAP (1024ull * 1024)
+
 enum Layer_Stop : u8 {
-    LAYER_STOP_FAULT = 1,
-    LAYER_STOP_TIME  = 2,
+    LAYER_STOP_FAULT       = 1,
+    LAYER_STOP_TIME        = 2,
+    LAYER_STOP_STACK       = 3,  // a routine was called with too little stack left
+    LAYER_STOP_BAD_ADDRESS = 4,  // a routine was handed memory that cannot be read or written
 };
+
+//~ The access routines: the only editor code that touches memory at an address the layer
+// handed a routine. Each is given a range that does not wrap around.
+
+// quarn_layer_probe(first, last): reads the first octet, one in every 4 KiB page between
+// (the smallest page size) and the last. quarn_layer_copy(to, from, count): copies.
+asm(R"(
+    .text
+    .p2align 4
+    .globl quarn_layer_access_start
+    .hidden quarn_layer_access_start
+quarn_layer_access_start:
+    .globl quarn_layer_probe
+    .hidden quarn_layer_probe
+    .type quarn_layer_probe, @function
+quarn_layer_probe:
+    movzbl (%rdi), %eax
+    movq %rdi, %rdx
+    andq $-4096, %rdx
+1:
+    addq $4096, %rdx
+    cmpq %rsi, %rdx
+    ja 2f
+    movzbl (%rdx), %eax
+    jmp 1b
+2:
+    movzbl (%rsi), %eax
+    ret
+    .size quarn_layer_probe, .-quarn_layer_probe
+    .globl quarn_layer_copy
+    .hidden quarn_layer_copy
+    .type quarn_layer_copy, @function
+quarn_layer_copy:
+    movq %rdx, %rcx
+    rep movsb
+    ret
+    .size quarn_layer_copy, .-quarn_layer_copy
+    .globl quarn_layer_access_end
+    .hidden quarn_layer_access_end
+quarn_layer_access_end:
+)");
+
+extern "C" void quarn_layer_probe(const u8* first, const u8* last);
+extern "C" void quarn_layer_copy(void* to, const void* from, u64 count);
+extern "C" u8 quarn_layer_access_start[];
+extern "C" u8 quarn_layer_access_end[];
 
 static const int GUARDED_SIGNALS[] = {SIGFPE, SIGILL, SIGTRAP, SIGSEGV, SIGBUS};
 
@@ -45,6 +113,14 @@ static volatile sig_atomic_t stop_kind;
 static volatile int stop_signal;
 static volatile u64 stop_address;
 static volatile u64 stop_stack;
+static volatile u64 guard_routine;        // the id of the routine running, 0 between routines
+static volatile u64 guard_access_address;  // the start of the range the access routines are given
+static volatile u64 guard_stack_floor;     // a routine is entered only above this; 0: not known
+
+// Set while this thread runs a block: faults of other threads are never the layer's.
+static thread_local volatile sig_atomic_t running_layer_here;
+static thread_local u64 thread_stack_low;  // the lowest address of this thread's stack, or 0
+static thread_local b8 thread_stack_known;
 
 static struct sigaction previous_actions[ARRAY_COUNT(GUARDED_SIGNALS)];
 static b8 handlers_installed;
@@ -55,6 +131,16 @@ static thread_local b8 signal_stack_installed;
 //~ Signal handlers
 
 static b8 in_layer_code(u64 address) { return address >= guard_code_start && address < guard_code_end; }
+
+static b8 in_access_code(u64 address) {
+    return address >= (u64)quarn_layer_access_start && address < (u64)quarn_layer_access_end;
+}
+
+// A fault next to the stack pointer, below the block's entry: the stack ran out.
+static b8 is_stack_fault(int signal, u64 address, u64 stack) {
+    return (signal == SIGSEGV || signal == SIGBUS) && address < guard_entry_stack &&
+           address + LAYER_STACK_FAULT_BELOW >= stack && address <= stack + LAYER_STACK_FAULT_ABOVE;
+}
 
 [[noreturn]] static void stop_block(u8 kind) {
     guard_active = 0;
@@ -86,13 +172,18 @@ static void pass_to_previous_handler(int signal, siginfo_t* info, void* context)
 
 static void on_fault(int signal, siginfo_t* info, void* context) {
     u64 rip = (u64)((ucontext_t*)context)->uc_mcontext.gregs[REG_RIP];
+    u64 rsp = (u64)((ucontext_t*)context)->uc_mcontext.gregs[REG_RSP];
     // A trap reports the address after its INT3, which may be the end of the code.
     u64 at = signal == SIGTRAP && rip > 0 ? rip - 1 : rip;
-    if (guard_active && in_layer_code(at)) {
+    if (guard_active && running_layer_here) {
         stop_signal = signal;
         stop_address = (u64)info->si_addr;
-        stop_stack = (u64)((ucontext_t*)context)->uc_mcontext.gregs[REG_RSP];
-        stop_block(LAYER_STOP_FAULT);
+        stop_stack = rsp;
+        if (in_layer_code(at)) stop_block(LAYER_STOP_FAULT);
+        if (in_access_code(rip)) stop_block(LAYER_STOP_BAD_ADDRESS);
+        // The layer's recursion used the stack up, wherever the last call went: a routine
+        // it entered with room to spare ran out nonetheless.
+        if (is_stack_fault(signal, stop_address, rsp)) stop_block(LAYER_STOP_FAULT);
     }
     pass_to_previous_handler(signal, info, context);
 }
@@ -100,12 +191,71 @@ static void on_fault(int signal, siginfo_t* info, void* context) {
 static void on_timer(int, siginfo_t*, void* context) {
     if (!guard_active) return;
     u64 rip = (u64)((ucontext_t*)context)->uc_mcontext.gregs[REG_RIP];
-    if (in_layer_code(rip)) stop_block(LAYER_STOP_TIME);
+    // The access routines hold nothing either: a long range is stopped there too.
+    if (in_layer_code(rip) || in_access_code(rip)) stop_block(LAYER_STOP_TIME);
     guard_overdue = 1;  // the dispatcher stops the block when the routine is done
 }
 
 void stop_layer_if_overdue() {
     if (guard_overdue && guard_active) stop_block(LAYER_STOP_TIME);
+}
+
+void enter_layer_routine(u64 id) {
+    if (!guard_active || !running_layer_here) return;
+    stop_layer_if_overdue();
+    u64 stack = (u64)__builtin_frame_address(0);
+    if (guard_stack_floor && stack < guard_stack_floor) stop_block(LAYER_STOP_STACK);
+    guard_routine = id;
+}
+
+void leave_layer_routine() {
+    if (!guard_active || !running_layer_here) return;
+    guard_routine = 0;
+    stop_layer_if_overdue();
+}
+
+static void stop_for_bad_address(u64 address) {
+    stop_signal = 0;
+    stop_address = address;
+    stop_block(LAYER_STOP_BAD_ADDRESS);
+}
+
+void check_layer_memory(const void* data, s64 count) {
+    if (!data || count <= 0 || !guard_active || !running_layer_here) return;
+    u64 first = (u64)data;
+    if ((u64)count - 1 > ~0ull - first) stop_for_bad_address(first);
+    guard_access_address = first;
+    quarn_layer_probe((const u8*)first, (const u8*)(first + (u64)count - 1));
+}
+
+void check_layer_array(const void* data, s64 count, u64 element_size) {
+    if (!data || count <= 0) return;
+    if ((u64)count > ~0ull / element_size) {
+        if (guard_active && running_layer_here) stop_for_bad_address((u64)data);
+        return;
+    }
+    check_layer_memory(data, (s64)((u64)count * element_size));
+}
+
+void check_layer_strings(const String* strings, s64 count) {
+    if (!strings || count <= 0) return;
+    check_layer_array(strings, count, sizeof(String));
+    for (s64 i = 0; i < count; i++) {
+        String s;
+        memcpy(&s, &strings[i], sizeof(s));
+        check_layer_memory(s.data, s.count);
+    }
+}
+
+void write_layer_memory(void* to, const void* from, u64 count) {
+    if (!to || !count) return;
+    if (!guard_active || !running_layer_here) {
+        memcpy(to, from, count);
+        return;
+    }
+    if (count - 1 > ~0ull - (u64)to) stop_for_bad_address((u64)to);
+    guard_access_address = (u64)to;
+    quarn_layer_copy(to, from, count);
 }
 
 //~ Setting the guard up
@@ -162,6 +312,19 @@ static void set_timer(u32 milliseconds, u32 retry_milliseconds) {
     timer_settime(guard_timer, 0, &time, nullptr);
 }
 
+// The lowest address of this thread's stack, as its attributes tell it.
+static u64 get_thread_stack_low() {
+    if (thread_stack_known) return thread_stack_low;
+    thread_stack_known = true;
+    pthread_attr_t attributes;
+    if (pthread_getattr_np(pthread_self(), &attributes) != 0) return 0;
+    void* address = nullptr;
+    size_t size = 0;
+    if (pthread_attr_getstack(&attributes, &address, &size) == 0) thread_stack_low = (u64)address;
+    pthread_attr_destroy(&attributes);
+    return thread_stack_low;
+}
+
 static b8 set_up_guard() {
     static b8 warned;
     b8 ready = install_signal_stack();
@@ -187,25 +350,48 @@ static const char* block_name(u8* entry) {
     return "block";
 }
 
+static const char* routine_name(u64 id) {
+    for (u32 i = 0; i < FOREIGN_ROUTINE_COUNT; i++) {
+        if (foreign_routines[i].id == id) return (const char*)foreign_routines[i].name.data;
+    }
+    return "a routine";
+}
+
 static const char* stop_reason_tmp() {
     if (stop_kind == LAYER_STOP_TIME) return "it ran for more than 5 seconds";
+    if (stop_kind == LAYER_STOP_STACK) return "runaway recursion";
+    if (stop_kind == LAYER_STOP_BAD_ADDRESS) {
+        // A fault gives no address for one outside the address space: the range's start stands for it.
+        u64 address = stop_address ? stop_address : guard_access_address;
+        return tcstring("%s was handed the bad address 0x%llx", routine_name(guard_routine), (unsigned long long)address);
+    }
     switch (stop_signal) {
         case SIGFPE: return "division by zero";
         case SIGILL: return "invalid instruction";
         case SIGTRAP: return "trap";
     }
     u64 address = stop_address;
-    if (address < guard_entry_stack && address + LAYER_STACK_FAULT_BELOW >= stop_stack &&
-        address <= stop_stack + LAYER_STACK_FAULT_ABOVE) {
-        return "runaway recursion";
-    }
+    if (is_stack_fault(stop_signal, address, stop_stack)) return "runaway recursion";
     return tcstring_small("bad memory access at 0x%llx", (unsigned long long)address);
+}
+
+// A block stopped from the signal stack skipped the frames of the routine it was in; under
+// the address sanitizer their marks stay on the stack below here and must go.
+static __attribute__((noinline)) void forget_skipped_frames() {
+#ifdef LAYER_GUARD_UNDER_ASAN
+    u64 low = get_thread_stack_low();
+    u64 here = (u64)__builtin_frame_address(0) - 1024;
+    if (low && low < here) __asan_unpoison_memory_region((void*)low, here - low);
+#endif
 }
 
 // Kept apart so that no local of the caller is live across the jump back.
 static __attribute__((noinline)) b8 enter_guarded(u8* entry) {
     if (sigsetjmp(guard_jump, 1) != 0) return false;
     guard_overdue = 0;
+    guard_routine = 0;
+    stop_signal = 0;
+    stop_address = 0;
     guard_active = 1;
     set_timer(layer_runtime_settings.time_limit_milliseconds, LAYER_TIMER_RETRY_MILLISECONDS);
     ((void (*)())entry)();
@@ -221,12 +407,19 @@ b8 amd64_execute(u8* entry, Editor_File* file) {
     guard_code_end = (u64)custom_layer.mapping.address + custom_layer.mapping.size;
     volatile u8 marker = 0;
     guard_entry_stack = (u64)&marker;
+    // A routine needs room to run to its end: it is entered only this far above the
+    // stack's usable bottom.
+    u64 low = get_thread_stack_low();
+    guard_stack_floor = low ? low + LAYER_STACK_GUARD_GAP + LAYER_ROUTINE_STACK_ROOM : 0;
 
     u64 tmp_used = tmp_get_used();
+    running_layer_here = 1;
     b8 finished = enter_guarded(entry);
+    running_layer_here = 0;
     set_timer(0, 0);
     guard_overdue = 0;
     if (finished) return true;
+    forget_skipped_frames();
 
     // What the stopped block's routines handed it is dead with the layer; its room is
     // needed for the report.

@@ -73,6 +73,26 @@ b8 amd64_execute(u8* entry, Editor_File* file);
 // with no image installed. Main thread only.
 
 void stop_layer_if_overdue();
-// The dispatcher calls it on entering and leaving a routine: when the time limit passed
-// while an editor routine ran, the block is stopped here, between two routines, never
-// inside one. Returns when the block may go on.
+// When the time limit passed while an editor routine ran, the block is stopped here,
+// between two routines, never inside one. Returns when the block may go on.
+
+// The stack a routine may need at most: with less left, the block is stopped at the
+// routine's door as runaway recursion.
+#define LAYER_ROUTINE_STACK_ROOM (512ull * 1024)
+
+void enter_layer_routine(u64 id);
+void leave_layer_routine();
+// The dispatcher calls them around every routine a block calls. Entering stops the block
+// when it is overdue or when less than LAYER_ROUTINE_STACK_ROOM of stack is left, and
+// notes the routine for reports; leaving stops it when it became overdue meanwhile. Both
+// do nothing outside a guarded block.
+
+// Inside a guarded block, on its thread, a routine reads and writes memory at an address
+// the layer handed it only through these: a range that cannot be read (or written) stops
+// the block with a report naming the routine, before anything was changed by the access.
+// Outside a block they check nothing (and write_layer_memory copies). Null data or a count
+// of 0 or less checks nothing.
+void check_layer_memory(const void* data, s64 count);
+void check_layer_array(const void* data, s64 count, u64 element_size);
+void check_layer_strings(const String* strings, s64 count);  // the array and each text in it
+void write_layer_memory(void* to, const void* from, u64 count);

@@ -3,6 +3,7 @@
 // and leaves one undo record.
 
 #include "runtime/routines_editing.h"
+#include "runtime/layer_loader.h"
 #include "editor/across_tabs.h"
 #include "editor/editing.h"
 #include "editor/lexer.h"
@@ -56,6 +57,7 @@ static void insert_text_at(Editor_File* file, String text, s64 offset, s64 curso
 void foreign_insert_text(u8* parameters) {
     Insert_Text_Parameters p;
     if (!read_parameters(&p, parameters, PARAMETERS_SIZE(Insert_Text_Parameters, move_cursor))) return;
+    check_layer_memory(p.text.data, p.text.count);
     Editor_File* file = get_layer_file();
     if (file) insert_text_at(file, p.text, file->cursor, file->cursor, p.move_cursor);
 }
@@ -63,6 +65,7 @@ void foreign_insert_text(u8* parameters) {
 void foreign_insert_text_at(u8* parameters) {
     Insert_Text_At_Parameters p;
     if (!read_parameters(&p, parameters, PARAMETERS_SIZE(Insert_Text_At_Parameters, offset))) return;
+    check_layer_memory(p.text.data, p.text.count);
     insert_text_at(get_layer_file(), p.text, p.offset, p.offset, false);
 }
 

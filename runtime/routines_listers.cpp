@@ -2,6 +2,7 @@
 // alignment the C++ side may count on.
 
 #include "runtime/routines_listers.h"
+#include "runtime/layer_loader.h"
 #include "listers/listers.h"
 #include "shell/shell.h"
 #include "terminal/terminal.h"
@@ -36,6 +37,7 @@ void foreign_open_directory_in_explorer(u8* parameters) {
     Open_Directory_In_Explorer_Parameters p;
     memcpy(&p, parameters, sizeof(p));
     if (!p.components || p.count <= 0) return;
+    check_layer_strings(p.components, p.count);
     u64 saved = tmp_get_used();
     u64 length = 0;
     for (s64 i = 0; i < p.count; i++) {

@@ -113,21 +113,22 @@ void foreign_get_syntax_highlighting_info(u8* parameters) {
     editor_get_syntax_highlighting_info(file, &start, &end, &depth, &quote);
     u64 start_u64 = (u64)start, end_u64 = (u64)end;
     s32 depth_s32 = (s32)depth;
-    if (p.visible_start) memcpy(p.visible_start, &start_u64, sizeof(start_u64));
-    if (p.visible_end) memcpy(p.visible_end, &end_u64, sizeof(end_u64));
-    if (p.comment_depth) memcpy(p.comment_depth, &depth_s32, sizeof(depth_s32));
-    if (p.open_quote) *p.open_quote = quote;
+    write_layer_memory(p.visible_start, &start_u64, sizeof(start_u64));
+    write_layer_memory(p.visible_end, &end_u64, sizeof(end_u64));
+    write_layer_memory(p.comment_depth, &depth_s32, sizeof(depth_s32));
+    write_layer_memory(p.open_quote, &quote, sizeof(quote));
 }
 
 // The lexer fills what it fills of the caller's token, the rest stays as the caller had it.
 static Editor_Token read_token(Editor_Token* at) {
     Editor_Token token = {};
+    check_layer_memory(at, sizeof(token));
     if (at) memcpy(&token, at, sizeof(token));
     return token;
 }
 
 static void write_token_result(u8* parameters, Token_Parameters* p, Editor_Token* token, s64 result) {
-    if (p->token) memcpy(p->token, token, sizeof(*token));
+    write_layer_memory(p->token, token, sizeof(*token));
     write_s64(parameters + offsetof(Token_Parameters, result), result);
 }
 

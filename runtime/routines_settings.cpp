@@ -9,6 +9,7 @@
 #include <string.h>
 
 #include "runtime/routines_settings.h"
+#include "runtime/layer_loader.h"
 #include "editor/editing.h"
 #include "editor/editor_file.h"
 #include "foundation/log.h"
@@ -152,9 +153,30 @@ static void set_tokenisation_hints(Layer_Tokenisation_Hint* given, s64 count) {
 
 //~ The routines
 
+// Every text and array of the block, read through before anything changes: a bad address
+// stops the layer with the settings as they were.
+static void check_settings_memory(Layer_Settings* s) {
+    check_layer_memory(s->tab_text.data, s->tab_text.count);
+    check_layer_memory(s->ui_font.data, s->ui_font.count);
+    check_layer_memory(s->code_font.data, s->code_font.count);
+    check_layer_array(s->hints, s->hint_count, sizeof(Layer_Tokenisation_Hint));
+    for (s64 i = 0; s->hints && i < s->hint_count; i++) {
+        Layer_Tokenisation_Hint h;
+        memcpy(&h, &s->hints[i], sizeof(h));
+        check_layer_strings(h.extensions, h.extension_count);
+        check_layer_memory(h.line_comment.data, h.line_comment.count);
+        check_layer_memory(h.block_start.data, h.block_start.count);
+        check_layer_memory(h.block_end.data, h.block_end.count);
+    }
+    check_layer_strings(s->skipped_names, s->skipped_name_count);
+    check_layer_strings(s->blacklisted_extensions, s->blacklisted_extension_count);
+    check_layer_strings(s->blacklisted_paths, s->blacklisted_path_count);
+}
+
 void foreign_set_settings(u8* parameters) {
     Layer_Settings s;
     memcpy(&s, parameters, sizeof(s));
+    check_settings_memory(&s);
     u64 tmp_mark = tmp_get_used();
 
     custom_layer.ui_theme = s.ui_theme;

@@ -2,6 +2,7 @@
 // alignment the C++ side may count on.
 
 #include "runtime/routines_terminal.h"
+#include "runtime/layer_loader.h"
 #include "shell/shell.h"
 #include "terminal/terminal.h"
 
@@ -50,6 +51,8 @@ void foreign_run_terminal_command(u8* parameters) {
         add_log(nullptr, LOG_ERROR, "run_terminal_command was given a command line without text.");
         return;
     }
+    check_layer_memory(p.command_line.data, p.command_line.count);
+    check_layer_strings(p.directory, p.count);
     u64 saved = tmp_get_used();
     Filepath* directory = (Filepath*)tmp_allocate_aligned(sizeof(Filepath), alignof(Filepath));
     // The queue refuses, and logs, a line its buffer cannot hold.

@@ -3,6 +3,7 @@
 #include <string.h>
 
 #include "runtime/foreign_routines.h"
+#include "runtime/layer_loader.h"
 #include "foundation/log.h"
 
 // Text past one log line would be cut by the log anyway.
@@ -25,6 +26,8 @@ void routine_log(u8* block) {
     Log_Parameters p;
     memcpy(&p, block, sizeof(p));
     if (!p.values || p.value_count <= 0) return;
+    check_layer_memory(p.format.data, p.format.count);
+    check_layer_strings(p.values, p.value_count);
     Log_Text text = {tmp_allocate(LOG_ROUTINE_TEXT_CAPACITY), 0};
     if (!text.data) return;
     u8* format = p.format.data;

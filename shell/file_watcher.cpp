@@ -140,6 +140,8 @@ void* file_watcher(void* unused) {
         // The two passes never hold the sources lock and tabs_read_lock together.
         if (watch_open_files() > 0) wake = true;
         if (wake) wake_main_loop();
+        // The log reaches its file every few seconds also while the main loop sleeps.
+        flush_log_if_due();
         sleep_milliseconds(FILE_WATCHER_INTERVAL_MILLISECONDS);
     }
     return nullptr;

@@ -158,7 +158,9 @@ void shut_down() {
     stop_waking_main_loop();
     if (window.handle) glfwDestroyWindow(window.handle);
     window.handle = nullptr;
-    write_log_file();
+    // Flushed, not closed: a line a thread still logs before the process ends (a failed
+    // update check) goes into the same file.
+    flush_log();
     // A transfer thread may still be inside libcurl; the process ends soon anyway.
     if (!update_client_threads_running()) curl_global_cleanup();
     ui_destroy_cursors();

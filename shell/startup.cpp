@@ -6,6 +6,7 @@
 #include <stb/stb_image.h>
 
 #include "shell/startup.h"
+#include "editor/file_io.h"
 #include "listers/lister_panels.h"
 #include "shell/editor_commands.h"
 #include "shell/editor_state.h"
@@ -27,6 +28,7 @@
 #include <stdio.h>
 #include <string.h>
 #include <sys/stat.h>
+#include <time.h>
 #include <unistd.h>
 
 //~ Pieces of start-up
@@ -149,6 +151,10 @@ static void set_up_editor_state() {
 b8 start_editor() {
     // A save past the file-size limit then fails with EFBIG instead of ending the editor.
     signal(SIGXFSZ, SIG_IGN);
+    // Temporaries of saves older than this were left by editors that ended mid-save.
+    struct timespec now;
+    clock_gettime(CLOCK_REALTIME, &now);
+    editor_start_time = (u64)now.tv_sec * 1000000000ull + (u64)now.tv_nsec;
 
     if (glfwInit()) ui_create_cursors();
     else remember_glfw_failure();  // start-up goes on and stops at the window

@@ -52,9 +52,21 @@ void refresh_file_tab_title(Tab* tab) {
         return;
     }
     u16 flags = atomic_load_u16(&file->flags);
-    // Cut to the buffer on a character boundary, so a 512-octet name still fits.
+    // Cut to the buffer on a character boundary, so a 512-octet name still fits; the mark of
+    // a refused save stays whole after the name.
     write_into_string(&tab->title, TAB_TITLE_CAPACITY, "%s%s%.*s", (flags & FILE_SAVE_FAILED) ? "!" : "",
                       (flags & FILE_MODIFIED) ? "*" : "", (int)file->name.count, (char*)file->name.data);
+    if (flags & FILE_SAVE_REFUSED) {
+        String mark = STR(FILE_CHANGED_ON_DISK_MARK);
+        s64 keep = tab->title.count;
+        if (keep > (s64)TAB_TITLE_CAPACITY - 1 - mark.count) {
+            keep = (s64)TAB_TITLE_CAPACITY - 1 - mark.count;
+            while (keep > 0 && (tab->title.data[keep] & 0xC0) == 0x80) keep--;  // not inside a character
+        }
+        memcpy(tab->title.data + keep, mark.data, (u64)mark.count);
+        tab->title.count = keep + mark.count;
+        tab->title.data[tab->title.count] = 0;
+    }
 }
 
 //~ Dragging

@@ -34,9 +34,12 @@ Tab_Bar_Geometry make_tab_bar_geometry(v2 area_position, v2 area_size, f32 bar_l
 // The bar from bar_left to the area's right edge, 1.5 UI-font sizes high, tabs 10 UI-font
 // sizes wide (at least room for the margins and two icons), the contents below it.
 
+#define FILE_CHANGED_ON_DISK_MARK " (changed on disk)"
+
 void refresh_file_tab_title(Tab* tab);
 // A file tab's title is its file's name, with "*" in front while it has unsaved changes
-// and "!" in front of that while its last save failed.
+// and "!" in front of that while its last save failed; FILE_CHANGED_ON_DISK_MARK follows
+// it while a save was refused because the file changed on disk.
 
 void assign_drag_slots(Tab* dragged, f32 mouse_x, Tab_Bar_Geometry* geometry);
 // The dragged tab's slot under the mouse (clamped to the bar's tabs) and every other tab's

@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <grp.h>
 #include <signal.h>
+#include <sys/file.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -392,6 +393,186 @@ TEST(FileIo, FailedSaveOnAFullDiskLeavesTheFileAsItWas) {
     EXPECT_TRUE(save_file(file));  // with room again it goes through
     EXPECT_EQ(read_file(path).size(), 64u * 1024u);
     close_file(file);
+}
+
+// What another program does to a file between our read and our save.
+static void set_mtime(const std::string& path, s64 seconds) {
+    struct timespec times[2] = {{seconds, 0}, {seconds, 0}};
+    ASSERT_EQ(utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
+}
+
+TEST(FileIo, ASaveNeverOverwritesAChangeItHasNotSeen) {
+    struct Change_Case {
+        const char* name;
+        void (*change)(const std::string& path);
+        bool refused;
+        std::string on_disk;  // after the first save
+    };
+    const Change_Case cases[] = {
+        {"nothing changed", [](const std::string&) {}, false, "mine"},
+        {"rewritten in place", [](const std::string& p) { write_file(p, "EXTERNAL\n"); }, true, "EXTERNAL\n"},
+        {"the same size, another time",
+         [](const std::string& p) {
+             write_file(p, "OTHER!!!");
+             set_mtime(p, 1000000000);
+         },
+         true, "OTHER!!!"},
+        {"only touched", [](const std::string& p) { set_mtime(p, 1000000000); }, true, "original"},
+        {"replaced by a rename",
+         [](const std::string& p) {
+             write_file(p + ".new", "renamed in");
+             ASSERT_EQ(rename((p + ".new").c_str(), p.c_str()), 0);
+         },
+         true, "renamed in"},
+        {"deleted: nothing there to lose", [](const std::string& p) { unlink(p.c_str()); }, false, "mine"},
+    };
+    for (const Change_Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Scratch_Directory dir;
+        std::string path = dir / "chg.txt";
+        write_file(path, "original");
+        Editor_File* file = load(path);
+        set_text(file, "mine");
+        c.change(path);
+
+        u64 errors_before = next_error_log_id;
+        EXPECT_EQ(save_file(file), !c.refused);
+        EXPECT_EQ(read_file(path), c.on_disk);
+        EXPECT_EQ(next_error_log_id != errors_before, c.refused);
+        EXPECT_EQ((file->flags & FILE_SAVE_REFUSED) != 0, c.refused);
+        EXPECT_EQ((file->flags & FILE_MODIFIED) != 0, c.refused);
+        EXPECT_FALSE(file->flags & FILE_SAVE_FAILED);  // nothing failed: the tab shows the change instead
+        EXPECT_EQ(count_entries(dir.path), 1u);
+
+        // The user has seen the mark: the same save again writes.
+        if (c.refused) {
+            EXPECT_TRUE(save_file(file));
+            EXPECT_EQ(read_file(path), "mine");
+            EXPECT_FALSE(file->flags & (FILE_SAVE_REFUSED | FILE_MODIFIED));
+        }
+        // Our own write is no change: the next save goes through at once.
+        set_text(file, "mine again");
+        EXPECT_TRUE(save_file(file));
+        EXPECT_EQ(read_file(path), "mine again");
+        close_file(file);
+    }
+}
+
+TEST(FileIo, ARefusedSaveLooksAgainWhenTheDiskChangesOnceMore) {
+    Scratch_Directory dir;
+    std::string path = dir / "chg.txt";
+    write_file(path, "original");
+    Editor_File* file = load(path);
+    set_text(file, "mine");
+    write_file(path, "first change");
+    EXPECT_FALSE(save_file(file));
+    write_file(path, "second, longer change");
+    EXPECT_FALSE(save_file(file));
+    EXPECT_EQ(read_file(path), "second, longer change");
+    EXPECT_TRUE(file->flags & FILE_SAVE_REFUSED);
+
+    // A reload takes in what is on disk and clears the mark.
+    EXPECT_TRUE(reload_file(file));
+    EXPECT_FALSE(file->flags & FILE_SAVE_REFUSED);
+    set_text(file, "after the reload");
+    EXPECT_TRUE(save_file(file));
+    EXPECT_EQ(read_file(path), "after the reload");
+    close_file(file);
+}
+
+// Two records of one file, one of them opened through a linked folder: each save sees
+// what the other wrote.
+TEST(FileIo, TwoRecordsOfOneFileDoNotOverwriteEachOther) {
+    Scratch_Directory dir;
+    fs::create_directory(dir / "real");
+    fs::create_directory_symlink("real", dir / "linked");
+    write_file(dir / "real/f.txt", "original");
+    Editor_File* a = load(dir / "real/f.txt");
+    Editor_File* b = load(dir / "linked/f.txt");
+    set_text(a, "from a");
+    set_text(b, "from b");
+    EXPECT_TRUE(save_file(a));
+    EXPECT_FALSE(save_file(b));
+    EXPECT_EQ(read_file(dir / "real/f.txt"), "from a");
+    EXPECT_TRUE(b->flags & FILE_SAVE_REFUSED);
+    EXPECT_TRUE(save_file(b));
+    EXPECT_EQ(read_file(dir / "real/f.txt"), "from b");
+    EXPECT_TRUE(fs::is_symlink(dir / "linked"));
+    set_text(a, "a again");
+    EXPECT_FALSE(save_file(a));
+    EXPECT_EQ(read_file(dir / "real/f.txt"), "from b");
+    close_file(a);
+    close_file(b);
+}
+
+// A save killed before its rename leaves ".NAME.quarn-XXXXXX"; the next load or save of
+// that file removes such leftovers of its own name, and only those older than this editor
+// that no running save holds.
+TEST(FileIo, LeftoversOfKilledSavesGoAtTheNextLoadOrSave) {
+    struct Entry {
+        const char* name;
+        char kind;   // 'f' file, 'd' directory, 'l' link to an old leftover-like file, 'k' file held by a save
+        bool old;    // changed before the editor started
+        bool removed;
+    };
+    const Entry entries[] = {
+        {".chg.txt.quarn-AbC123", 'f', true, true},
+        {".chg.txt.quarn-zzzzzz", 'f', true, true},
+        {".chg.txt.quarn-Xy9876", 'f', false, false},  // a save of another editor, started after this one
+        {".chg.txt.quarn-held00", 'k', true, false},   // a save running now
+        {".other.txt.quarn-AbC123", 'f', true, false},
+        {".chg.txt.quarn-AbC12", 'f', true, false},
+        {".chg.txt.quarn-AbC1234", 'f', true, false},
+        {".chg.txt.quarn-AbC1-3", 'f', true, false},
+        {"chg.txt.quarn-AbC123", 'f', true, false},
+        {".chg.txt.quarn-dir123", 'd', true, false},
+        {".chg.txt.quarn-link12", 'l', true, false},
+    };
+    u64 saved_start = editor_start_time;
+    for (const char* trigger : {"load", "save"}) {
+        SCOPED_TRACE(trigger);
+        Scratch_Directory dir;
+        std::string path = dir / "chg.txt";
+        write_file(path, "original");
+        write_file(dir / "target", "old");
+        set_mtime(dir / "target", 1000000000);
+        int held = -1;
+        for (const Entry& e : entries) {
+            std::string p = dir / e.name;
+            if (e.kind == 'd') fs::create_directory(p);
+            else if (e.kind == 'l') fs::create_symlink("target", p);
+            else write_file(p, "partial");
+            if (e.kind == 'k') {
+                held = open(p.c_str(), O_RDONLY);
+                ASSERT_EQ(flock(held, LOCK_EX), 0);
+            }
+            if (e.old && e.kind != 'l') set_mtime(p, 1000000000);
+        }
+        // The editor started between the old entries and the new ones.
+        const u64 start = 2000000000ull * 1000000000ull;
+        for (const Entry& e : entries) {
+            if (!e.old) set_mtime(dir / e.name, 2000000001);
+        }
+
+        b8 by_save = std::string(trigger) == "save";
+        editor_start_time = by_save ? 0 : start;  // 0: the load removes nothing
+        Editor_File* file = load(path);
+        if (by_save) {
+            for (const Entry& e : entries) EXPECT_TRUE(fs::symlink_status(dir / e.name).type() != fs::file_type::not_found) << e.name;
+            editor_start_time = start;
+            set_text(file, "mine");
+            EXPECT_TRUE(save_file(file));
+            EXPECT_EQ(read_file(path), "mine");
+        }
+        for (const Entry& e : entries) {
+            bool present = fs::symlink_status(dir / e.name).type() != fs::file_type::not_found;
+            EXPECT_EQ(present, !e.removed) << e.name;
+        }
+        EXPECT_EQ(read_file(dir / "target"), "old");
+        close(held);
+        close_file(file);
+    }
+    editor_start_time = saved_start;
 }
 
 TEST(FileIo, PathOfAFile) {

@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <fcntl.h>
+#include <signal.h>
+#include <sys/wait.h>
 
 #include <algorithm>
 #include <atomic>
@@ -33,11 +35,13 @@ protected:
         logs = scratch.path + "/logs";
         set_log_directory(test_string(logs));
         __global_log.used = 0;
+        __global_log.written = 0;
         next_error_log_id = ~0ull;
     }
 
     void TearDown() override {
         __global_log.used = 0;
+        __global_log.written = 0;
         remove_scratch_directory(&scratch);
         tmp_reset();
     }
@@ -219,6 +223,53 @@ TEST_F(Log_Test, AThreadWithoutTemporaryMemoryStillWritesTheLog) {
     }
 }
 
+// The buffer's file gets what is new when an error is logged, when a flush is due and at
+// the end; the buffer keeps its lines meanwhile, and one buffer's lines stay in one file.
+TEST_F(Log_Test, ErrorsAndDueFlushesReachTheFileAtOnce) {
+    add_log(0, LOG_INFO, "quiet");
+    EXPECT_TRUE(log_file_names().empty());
+    add_log(0, LOG_ERROR, "loud");
+    std::vector<std::string> files = log_file_names();
+    ASSERT_EQ(files.size(), 1u);
+    EXPECT_EQ(read_file(files[0]), "Info: quiet\nERROR #0x0: loud\n");
+    EXPECT_EQ(buffer_text(), "Info: quiet\nERROR #0x0: loud\n");
+
+    add_log(0, LOG_INFO, "later");
+    flush_log_if_due();  // the last flush was just now
+    EXPECT_EQ(read_file(files[0]), "Info: quiet\nERROR #0x0: loud\n");
+    __global_log.flushed_at -= LOG_FLUSH_INTERVAL_MICROSECONDS;
+    flush_log_if_due();
+    EXPECT_EQ(read_file(files[0]), "Info: quiet\nERROR #0x0: loud\nInfo: later\n");
+
+    add_log(0, LOG_INFO, "last");
+    EXPECT_TRUE(write_log_file());
+    EXPECT_EQ(log_file_names(), files);
+    EXPECT_EQ(read_file(files[0]), "Info: quiet\nERROR #0x0: loud\nInfo: later\nInfo: last\n");
+    EXPECT_EQ(__global_log.used, 0u);
+
+    // The next line starts the next file.
+    add_log(0, LOG_ERROR, "again");
+    EXPECT_EQ(log_file_names().size(), 2u);
+}
+
+// A process that dies at once after an error leaves it in its file.
+TEST_F(Log_Test, AnErrorSurvivesAKill) {
+    pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        add_log(0, LOG_INFO, "before");
+        add_log(0, LOG_ERROR, "the last words");
+        raise(SIGKILL);
+        _exit(0);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFSIGNALED(status));
+    std::vector<std::string> files = log_file_names();
+    ASSERT_EQ(files.size(), 1u);
+    EXPECT_EQ(read_file(files[0]), "Info: before\nERROR #0x0: the last words\n");
+}
+
 // Rotation keeps the newest files by modification time, whatever their names say.
 TEST_F(Log_Test, RotationKeepsTheNewestFiles) {
     struct Case {
@@ -272,7 +323,7 @@ TEST_F(Log_Test, StartLine) {
 }
 
 // Eight threads log at once, often enough to fill the buffer several times: every line
-// arrives exactly once and whole, in the files or in what is left in the buffer.
+// arrives exactly once and whole, in the files or in what is left unwritten in the buffer.
 class LogThreads : public Log_Test {};
 
 TEST_F(LogThreads, EightThreadsLoseNoLine) {
@@ -292,9 +343,10 @@ TEST_F(LogThreads, EightThreadsLoseNoLine) {
     }
     for (std::thread& t : threads) t.join();
 
+    // What the buffer holds up to `written` is in the newest file already.
     std::string all;
     for (const std::string& name : log_file_names()) all += read_file(name);
-    all += buffer_text();
+    all += buffer_text().substr(__global_log.written);
 
     std::map<std::pair<u32, u32>, u32> seen;
     std::set<u64> error_ids;

@@ -77,6 +77,10 @@ TEST_F(Tab_Bar_Test, FileTitlesShowUnsavedAndFailedSaves) {
         {"saved", "a.txt", 0, "a.txt"},
         {"unsaved changes", "a.txt", FILE_MODIFIED, "*a.txt"},
         {"a failed save", "a.txt", FILE_MODIFIED | FILE_SAVE_FAILED, "!*a.txt"},
+        {"a save refused for a change on disk", "a.txt", FILE_MODIFIED | FILE_SAVE_REFUSED, "*a.txt (changed on disk)"},
+        // The name is cut for the mark, before the character the cut would split.
+        {"the mark stays whole after a long name", std::string(TAB_TITLE_CAPACITY - 21, 'a') + "\xC3\xA9zzz",
+         FILE_MODIFIED | FILE_SAVE_REFUSED, "*" + std::string(TAB_TITLE_CAPACITY - 21, 'a') + " (changed on disk)"},
         {"gone from disk keeps its text", "a.txt", FILE_GONE_FROM_DISK, "a.txt"},
         {"a name as long as the buffer", long_name, FILE_MODIFIED, "*" + long_name.substr(0, TAB_TITLE_CAPACITY - 2)},
         {"cut before a character, not inside it", long_accented, FILE_MODIFIED, "*" + long_accented.substr(0, TAB_TITLE_CAPACITY - 3)},

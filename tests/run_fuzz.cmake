@@ -2,8 +2,12 @@
 # inputs, so the suite's run is the same on every machine, however busy. QUARN_TEST_SEED=n
 # runs from seed n; QUARN_TEST_SEED=any draws a fresh one and keeps what it finds in the
 # corpus of the build folder, which the next such run starts from.
-# cmake -DFUZZER=<target> -DCASES=<dir> -DCORPUS=<dir> -DRUNS=<n> -P run_fuzz.cmake
+# cmake -DFUZZER=<target> -DCASES=<dirs> -DCORPUS=<dir> -DRUNS=<n> [-DMAX_LEN=<n>] -P run_fuzz.cmake
 set(seed 20261211)
+if(NOT DEFINED MAX_LEN)
+    set(MAX_LEN 8192)
+endif()
+string(REPLACE "," ";" CASES "${CASES}")
 set(corpus_directories)
 if(DEFINED ENV{QUARN_TEST_SEED} AND NOT "$ENV{QUARN_TEST_SEED}" STREQUAL "")
     if("$ENV{QUARN_TEST_SEED}" STREQUAL "any")
@@ -27,7 +31,7 @@ if(NOT corpus_directories)
     set(corpus_directories "${found}")
 endif()
 message("fuzz seed ${seed} (QUARN_TEST_SEED=${seed} repeats it)")
-execute_process(COMMAND ${FUZZER} -seed=${seed} -runs=${RUNS} -max_len=8192 -timeout=60 -print_final_stats=1
+execute_process(COMMAND ${FUZZER} -seed=${seed} -runs=${RUNS} -max_len=${MAX_LEN} -timeout=60 -print_final_stats=1
                         ${corpus_directories} ${CASES}
                 RESULT_VARIABLE status)
 if(found)

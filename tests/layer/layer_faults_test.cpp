@@ -1,0 +1,165 @@
+// A layer's mistakes that reach into the editor's routines stop the layer, never the
+// editor: recursion that uses the stack up through a routine, and addresses no routine can
+// read or write. Each runs in #on_load of a layer compiled with the shipped inject.8 and
+// api.8 and loaded as the editor loads it, with the real dispatcher.
+#include <gtest/gtest.h>
+#include <stdio.h>
+#include <string.h>
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+#include "compiler/core/compiler_core.h"
+#include "editor/editor.h"
+#include "foundation/log.h"
+#include "foundation/os_files.h"
+#include "runtime/runtime.h"
+
+namespace {
+
+std::string read_text(const std::string& path) {
+    std::ifstream file(path, std::ios::binary);
+    std::stringstream text;
+    text << file.rdbuf();
+    return text.str();
+}
+
+void write_text(const std::string& path, const std::string& text) { std::ofstream(path, std::ios::binary) << text; }
+
+std::string hex(const void* address) {
+    char text[32];
+    snprintf(text, sizeof(text), "0x%llx", (unsigned long long)(u64)address);
+    return text;
+}
+
+struct Layer_Faults : ::testing::Test {
+    std::string directory;
+
+    void SetUp() override {
+        char pattern[] = "/tmp/quarn_layer_faults_XXXXXX";
+        ASSERT_NE(mkdtemp(pattern), nullptr);
+        directory = pattern;
+        for (const char* name : {"inject.8", "api.8"}) {
+            write_text(directory + "/" + name, read_text(std::string(QUARN_LAYER_SOURCES) + "/" + name));
+        }
+        executable_filepath = String{(u8*)directory.data(), (s64)directory.size()};
+        global_compiler_state.base_directory = executable_filepath;
+        init_custom_layer();
+        compile_errors.count = 0;
+    }
+    void TearDown() override {
+        spin_lock(&custom_layer.execution_lock);
+        unload_custom_layer();
+        spin_unlock(&custom_layer.execution_lock);
+        compile_errors.count = 0;
+        executable_filepath = String{};
+        global_compiler_state.base_directory = String{};
+        std::filesystem::remove_all(directory);
+        tmp_reset();
+    }
+
+    std::string first_error() const {
+        return compile_errors.count ? std::string((char*)((Compile_Error*)compile_errors.data)->message) : "";
+    }
+    std::string log_since(u64 mark) const {
+        if (__global_log.used < mark) return "";
+        return std::string((char*)__global_log.memory + mark, __global_log.used - mark);
+    }
+};
+
+}  // namespace
+
+TEST_F(Layer_Faults, MistakesInsideRoutinesStopTheLayerNotTheEditor) {
+    if (amd64_missing_cpu_features()) GTEST_SKIP() << "this processor cannot run layer code";
+    // Three readable octets just before a page that cannot be read.
+    u64 page = (u64)sysconf(_SC_PAGESIZE);
+    u8* guarded = (u8*)mmap(nullptr, 2 * page, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    ASSERT_NE(guarded, MAP_FAILED);
+    ASSERT_EQ(mprotect(guarded + page, page, PROT_NONE), 0);
+    memcpy(guarded + page - 3, "abc", 3);
+    const std::string stopped = "The custom layer stopped in #on_load: ";
+    struct Case {
+        std::string name;
+        std::string source;  // a sub-program r that #on_load calls with 0
+        std::string report;
+    };
+    const Case cases[] = {
+        {"recursion that logs", "$r: (n: s64) -> s64 = { log(\"depth %\", .[int_to_string(n)]); return r(n + 1) + 1; };",
+         stopped + "runaway recursion."},
+        {"recursion through a small routine", "$r: (n: s64) -> s64 = { return r(n + get_cursor_offset() + 1) + 1; };",
+         stopped + "runaway recursion."},
+        {"a text outside the address space",
+         "$r: (n: s64) -> s64 = { s: String; s.data = cast(9000000000000000000, @u8); s.count = 100; insert_text(s, 1); "
+         "return n; };",
+         stopped + "insert_text was handed the bad address 0x7ce66c50e2840000."},
+        {"a text that runs into a page without access",
+         "$r: (n: s64) -> s64 = { s: String; s.data = cast(" + std::to_string((u64)guarded + page - 3) +
+             ", @u8); s.count = 100; insert_text_at(s, 0); return n; };",
+         stopped + "insert_text_at was handed the bad address " + hex(guarded + page) + "."},
+        {"a text that wraps around the address space",
+         "$r: (n: s64) -> s64 = { s := \"abc\"; s.count = 9223372036854775807; s.data = cast(9223372036854775810, @u8); "
+         "insert_text(s, 1); return n; };",
+         stopped + "insert_text was handed the bad address 0x8000000000000002."},
+        {"a logged value at page 1",
+         "$r: (n: s64) -> s64 = { s: String; s.data = cast(4096, @u8); s.count = 10; log(\"%\", .[s]); return n; };",
+         stopped + "log was handed the bad address 0x1000."},
+        {"values at a bad address",
+         "$r: (n: s64) -> s64 = { v: [] String; v.data = cast(64, @String); v.count = 2; log(\"% %\", v); return n; };",
+         stopped + "log was handed the bad address 0x40."},
+        {"a token to fill at a bad address", "$r: (n: s64) -> s64 = { return get_next_token(0, cast(16, @Editor_Token)); };",
+         stopped + "get_next_token was handed the bad address 0x10."},
+        {"results to write at a bad address",
+         "$r: (n: s64) -> s64 = { depth: s32; quote: u8; start: u64;\n"
+         "    get_syntax_highlighting_info(@start, cast(24, @u64), @depth, @quote); return n; };",
+         stopped + "get_syntax_highlighting_info was handed the bad address 0x18."},
+        {"a directory at a bad address",
+         "$r: (n: s64) -> s64 = { d: [] String; d.data = cast(128, @String); d.count = 3; run_terminal_command(\"ls\", d); "
+         "return n; };",
+         stopped + "run_terminal_command was handed the bad address 0x80."},
+        {"hints at a bad address, behind other settings",
+         "$r: (n: s64) -> s64 = { settings: Layer_Settings; settings.tab_width = 9; settings.font_size = 30.0;\n"
+         "    settings.hints.data = cast(256, @Layer_Tokenisation_Hint); settings.hints.count = 1; set_settings(settings); "
+         "return n; };",
+         stopped + "set_settings was handed the bad address 0x100."},
+    };
+    // A file to act on, so no routine returns before it reads what it was handed.
+    Editor_File* file = add_a_file();
+    ASSERT_NE(file, nullptr);
+    memcpy(dynamic_array_add_fast_multiple(&file->text, 5), "hello", 5);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        current_file = file;
+        u8 tab_width = custom_layer.tab_width;
+        u32 text_count = file->text.count;
+        write_text(directory + "/custom.8", c.source + "\n#on_load { r(0); }\n");
+        u64 mark = __global_log.used;
+        EXPECT_FALSE(compile_custom_layer(0));
+        EXPECT_EQ(custom_layer.image, nullptr);
+        EXPECT_EQ(first_error(), c.report);
+        EXPECT_NE(log_since(mark).find(c.report + "\n"), std::string::npos);
+        // Nothing the routine was in the middle of stays held or half done.
+        EXPECT_EQ(custom_layer.tab_width, tab_width);
+        EXPECT_EQ(file->text.count, text_count);
+        for (u8* lock : {&log_lock, &tabs_read_lock, &custom_layer.execution_lock, &custom_layer.sources_lock}) {
+            EXPECT_TRUE(spin_try_lock(lock));
+            spin_unlock(lock);
+        }
+        tmp_reset();
+        if (__global_log.used > LOGGING_MEMORY / 2) write_log_file();
+
+        // The editor runs on: the next layer loads and runs.
+        compile_errors.count = 0;
+        write_text(directory + "/custom.8", "#on_load { log(\"%\", .[\"next layer\"]); }\n");
+        mark = __global_log.used;
+        EXPECT_TRUE(compile_custom_layer(0)) << first_error();
+        EXPECT_NE(log_since(mark).find("Info: next layer\n"), std::string::npos);
+        compile_errors.count = 0;
+    }
+    current_file = nullptr;
+    close_file(file);
+    munmap(guarded, 2 * page);
+}
