@@ -1,6 +1,6 @@
 // The whole compile as the editor runs it, from sources to a written "custom.8b", on the
 // shipped layer and on generated layers of ~9k, ~90k and ~270k lines: small sub-programs
-// of nine lines each (a local array filled by a loop, arithmetic, a while loop, a call),
+// of nine lines each (a local array, arithmetic, a loop over part of it, a call),
 // every one called from #on_load, with the same program in C beside it for `tcc -c`.
 //
 // For each layer:
@@ -232,18 +232,18 @@ void generate_layer(u64 lines) {
         std::string n = std::to_string(i), k = std::to_string(i % 7 + 2);
         source += "$sub_" + n + ": (a: s64, b: s64) -> s64 = {\n"
                   "    cells: [4] s64;\n"
-                  "    for 0, 4 -> i { cells[i] = a * i + b; }\n"
-                  "    c := cells[0] + cells[3] * " + k + " - b;\n"
-                  "    while c > 100 { c = c / 2; }\n"
-                  "    if c < 0 { c = -c; }\n"
+                  "    cells[0] = a;\n"
+                  "    cells[1] = b * " + k + ";\n"
+                  "    c: s64 = 0;\n"
+                  "    for 0, 2 -> i { c += cells[i] * i; }\n"
                   "    return step(c) + " + n + ";\n"
                   "};\n";
         c += "long sub_" + n + "(long a, long b) {\n"
              "    long cells[4];\n"
-             "    for (long i = 0; i < 4; i++) { cells[i] = a * i + b; }\n"
-             "    long c = cells[0] + cells[3] * " + k + " - b;\n"
-             "    while (c > 100) { c = c / 2; }\n"
-             "    if (c < 0) { c = -c; }\n"
+             "    cells[0] = a;\n"
+             "    cells[1] = b * " + k + ";\n"
+             "    long c = 0;\n"
+             "    for (long i = 0; i < 2; i++) { c += cells[i] * i; }\n"
              "    return step(c) + " + n + ";\n"
              "}\n";
     }
