@@ -240,7 +240,9 @@ struct Memory_Pool {
     Memory_Pool_Page* first_page;
     Memory_Pool_Page* current_page;
     Page_Allocator page_allocator;
+    Memory_Pool_Bucket* shared_bucket;  // a shared pool: the bucket its arrays append into
     u8 lock;          // guards the page list and page counts
+    u8 shared;        // set by memory_pool_share_buckets
 };
 
 void _init_memory_pool(Memory_Pool* pool, u32 element_size, u32 elements_per_bucket,
@@ -256,7 +258,16 @@ void memory_pool_reset(Memory_Pool* pool);
 // Makes every page reusable from the first; nothing is returned or cleared. Not locked:
 // the caller owns the pool at that moment.
 
-// Every element of a bucket array begins with the pointer to the next element.
+void memory_pool_share_buckets(Memory_Pool* pool);
+// Makes the arrays of the pool share its buckets: each append takes the next element of
+// the pool's current bucket, whichever array it is for, so many short arrays (a scope's
+// instructions, its names) fill buckets together instead of each holding a bucket it
+// barely uses. An array then owns no buckets: its elements are found through their links
+// only, and a reset array leaves its old elements to the pool's next reset. The arrays of a
+// shared pool append from one thread at a time.
+
+// Every element of a bucket array begins with the pointer to the next element. An array of
+// a shared pool has no buckets of its own (first and last bucket stay null).
 struct Bucket_Array {
     void* first_element;
     Memory_Pool* pool;

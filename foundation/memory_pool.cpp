@@ -1,6 +1,7 @@
 // Memory pools hand out buckets of fixed-size elements from pages of a fixed size; bucket
 // arrays chain elements through those buckets and never move one. Pages are never given
-// back: a reset makes them reusable from the first.
+// back: a reset makes them reusable from the first. The arrays of a shared pool take their
+// elements from one bucket of the pool in turn.
 //
 // With QUARN_SYSTEM_ALLOCATOR every bucket is a calloc block of its own, so the sanitizers
 // see an overflow from one bucket into the next; a page then holds pointers to its
@@ -49,7 +50,9 @@ void _init_memory_pool(Memory_Pool* pool, u32 element_size, u32 elements_per_buc
     pool->first_page = (Memory_Pool_Page*)first_page;
     pool->current_page = pool->first_page;
     pool->page_allocator = page_allocator;
+    pool->shared_bucket = 0;
     pool->lock = 0;
+    pool->shared = 0;
     if (pool->first_page) {
         pool->first_page->next = 0;
         pool->first_page->count = 0;
@@ -117,6 +120,12 @@ Memory_Pool_Bucket* memory_pool_allocate_bucket(Memory_Pool* pool) {
 void memory_pool_reset(Memory_Pool* pool) {
     for (Memory_Pool_Page* page = pool->first_page; page; page = page->next) page->count = 0;
     pool->current_page = pool->first_page;
+    pool->shared_bucket = 0;
+}
+
+void memory_pool_share_buckets(Memory_Pool* pool) {
+    pool->shared = 1;
+    pool->shared_bucket = 0;
 }
 
 //~ Bucket arrays
@@ -129,9 +138,22 @@ void init_bucket_array(Bucket_Array* array, Memory_Pool* pool) {
     array->elements_per_bucket = pool->elements_per_bucket;
 }
 
+// The pool's current bucket, or a fresh one when it is full.
+static Memory_Pool_Bucket* get_shared_bucket(Memory_Pool* pool) {
+    Memory_Pool_Bucket* bucket = pool->shared_bucket;
+    if (!bucket || bucket->count == pool->elements_per_bucket) {
+        bucket = memory_pool_allocate_bucket(pool);
+        if (bucket) pool->shared_bucket = bucket;
+    }
+    return bucket;
+}
+
 void* bucket_array_append(Bucket_Array* array) {
     Memory_Pool_Bucket* bucket = array->last_bucket;
-    if (!bucket) {
+    if (array->pool->shared) {
+        bucket = get_shared_bucket(array->pool);
+        if (!bucket) return 0;
+    } else if (!bucket) {
         bucket = memory_pool_allocate_bucket(array->pool);
         if (!bucket) return 0;
         array->first_bucket = bucket;
@@ -157,6 +179,7 @@ void* bucket_array_append(Bucket_Array* array) {
 }
 
 void bucket_array_reset(Bucket_Array* array) {
+    // A shared pool's buckets hold other arrays' elements too: they stay as they are.
     for (Memory_Pool_Bucket* bucket = array->first_bucket; bucket; bucket = bucket->next) bucket->count = 0;
     array->last_bucket = array->first_bucket;
     array->first_element = 0;
@@ -166,6 +189,11 @@ void bucket_array_reset(Bucket_Array* array) {
 
 void* bucket_array_get_element(Bucket_Array* array, u32 index) {
     if (index >= array->count) return 0;
+    if (array->pool->shared) {
+        void* element = array->first_element;
+        while (index--) element = *(void**)element;
+        return element;
+    }
     for (Memory_Pool_Bucket* bucket = array->first_bucket; bucket; bucket = bucket->next) {
         if (index < bucket->count) return (u8*)(bucket + 1) + (u64)index * array->element_size;
         index -= bucket->count;
