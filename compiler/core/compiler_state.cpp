@@ -102,6 +102,13 @@ b8 init_compiler(String base_directory) {
     _init_memory_pool(&if_chain_parts_pool, IF_CHAIN_PART_SIZE, NUM_IF_CHAIN_PARTS_PER_BUCKET,
                       NUM_IF_CHAIN_PART_BUCKETS_PER_PAGE, at, os_allocate_read_write);
     at += IF_CHAIN_PART_PAGE_MEMORY;
+    // Most scopes hold a few instructions and names and most statements a condition part
+    // or two: their arrays share buckets instead of each taking one.
+    memory_pool_share_buckets(&instructions_pool);
+    memory_pool_share_buckets(&identifiers_pool);
+    memory_pool_share_buckets(&inlined_return_values_pool);
+    memory_pool_share_buckets(&condition_parts_pool);
+    memory_pool_share_buckets(&if_chain_parts_pool);
 
     //- The state's arrays
     Compiler_State* state = &global_compiler_state;
@@ -117,6 +124,7 @@ b8 init_compiler(String base_directory) {
     init_array_with_capacity(&state->constant_relocations, sizeof(Relocation), 64);
     init_array_with_capacity(&state->global_relocations, sizeof(Relocation), 64);
     init_array_with_capacity(&state->struct_relocations, STRUCT_RELOCATION_ENTRY_SIZE, 64);
+    init_dynamic_array(&state->switch_instructions, sizeof(Instruction*));
     take_bytecode_block();
     init_dynamic_array(&compile_errors, sizeof(Compile_Error));
     init_hash_index(&state->identifier_index, sizeof(Identifier_Index_Entry));

@@ -18,6 +18,15 @@ Instruction* allocate_an_instruction(Scope* scope, u8 kind) {
         return 0;
     }
     instruction->kind = kind;
+    // A switch's case arrays are freed by the reset, which finds them through this list.
+    if (kind == INSTRUCTION_SWITCH) {
+        Instruction** noted = (Instruction**)dynamic_array_add_fast(&global_compiler_state.switch_instructions);
+        if (!noted) {
+            report_out_of_compiler_memory("switch statements");
+            return 0;
+        }
+        *noted = instruction;
+    }
     return instruction;
 }
 
