@@ -287,6 +287,13 @@ void* bucket_array_append(Bucket_Array* array);
 // The new element, zeroed and linked behind the last; null when the pool has no memory
 // left. One thread at a time per array; arrays of one pool may append concurrently.
 
+void* bucket_array_append_sized(Bucket_Array* array, u32 size);
+// For an array of a shared pool: an element of only size octets (the link first), zeroed
+// and linked as bucket_array_append does, for records whose kind needs less than the
+// pool's element size. Past those octets the element must not be touched. On an array of
+// a pool that is not shared, or with a size of at least the element size, it is
+// bucket_array_append.
+
 void bucket_array_reset(Bucket_Array* array);
 // Empties the array and keeps its buckets, which later appends reuse in order.
 

@@ -13,6 +13,15 @@
 #include "foundation/log.h"
 #include "foundation/memory.h"
 
+#if defined(__SANITIZE_ADDRESS__)
+#include <sanitizer/asan_interface.h>
+#define SHARED_RECORD_GAP 16u
+#else
+#define ASAN_POISON_MEMORY_REGION(address, size) ((void)(address), (void)(size))
+#define ASAN_UNPOISON_MEMORY_REGION(address, size) ((void)(address), (void)(size))
+#define SHARED_RECORD_GAP 0u
+#endif
+
 #if QUARN_SYSTEM_ALLOCATOR
 // Pool blocks are never freed. Chaining them from a global keeps them reachable, so the
 // leak checker does not report the blocks of a pool that went out of scope.
@@ -138,22 +147,53 @@ void init_bucket_array(Bucket_Array* array, Memory_Pool* pool) {
     array->elements_per_bucket = pool->elements_per_bucket;
 }
 
-// The pool's current bucket, or a fresh one when it is full.
-static Memory_Pool_Bucket* get_shared_bucket(Memory_Pool* pool) {
+//~ Shared pools
+
+// A shared pool's bucket counts the octets it handed out, since its records may be shorter
+// than the pool's element size; every record starts on 8 octets. In sanitized builds a
+// shorter record is followed by a poisoned gap, so reading or writing past its own end is
+// reported.
+static u8* take_shared_record(Memory_Pool* pool, u32 size) {
+    u64 capacity = (u64)pool->elements_per_bucket * pool->element_size;
+    u32 taken = (u32)align_up(size, 8);
+    u32 gap = size < pool->element_size && taken + SHARED_RECORD_GAP <= capacity ? SHARED_RECORD_GAP : 0;
     Memory_Pool_Bucket* bucket = pool->shared_bucket;
-    if (!bucket || bucket->count == pool->elements_per_bucket) {
+    if (!bucket || bucket->count + taken + gap > capacity) {
         bucket = memory_pool_allocate_bucket(pool);
-        if (bucket) pool->shared_bucket = bucket;
+        if (!bucket) return 0;
+        pool->shared_bucket = bucket;
     }
-    return bucket;
+    u8* record = (u8*)(bucket + 1) + bucket->count;
+    bucket->count += taken + gap;
+    // Records of an earlier compile lay elsewhere: their gaps may cover this one.
+    ASAN_UNPOISON_MEMORY_REGION(record, size);
+    if (taken + gap > size) ASAN_POISON_MEMORY_REGION(record + size, taken + gap - size);
+    return record;
+}
+
+static void* link_element(Bucket_Array* array, u8* element, u32 size) {
+    memset(element, 0, size);
+    if (array->last_element) *(void**)array->last_element = element;
+    else array->first_element = element;
+    array->last_element = element;
+    array->count++;
+    return element;
+}
+
+void* bucket_array_append_sized(Bucket_Array* array, u32 size) {
+    if (!array->pool->shared || size >= array->element_size) return bucket_array_append(array);
+    if (size < sizeof(void*)) size = sizeof(void*);  // room for the link
+    u8* element = take_shared_record(array->pool, size);
+    return element ? link_element(array, element, size) : 0;
 }
 
 void* bucket_array_append(Bucket_Array* array) {
-    Memory_Pool_Bucket* bucket = array->last_bucket;
     if (array->pool->shared) {
-        bucket = get_shared_bucket(array->pool);
-        if (!bucket) return 0;
-    } else if (!bucket) {
+        u8* element = take_shared_record(array->pool, array->element_size);
+        return element ? link_element(array, element, array->element_size) : 0;
+    }
+    Memory_Pool_Bucket* bucket = array->last_bucket;
+    if (!bucket) {
         bucket = memory_pool_allocate_bucket(array->pool);
         if (!bucket) return 0;
         array->first_bucket = bucket;
@@ -170,12 +210,7 @@ void* bucket_array_append(Bucket_Array* array) {
 
     u8* element = (u8*)(bucket + 1) + (u64)bucket->count * array->element_size;
     bucket->count++;
-    memset(element, 0, array->element_size);
-    if (array->last_element) *(void**)array->last_element = element;
-    else array->first_element = element;
-    array->last_element = element;
-    array->count++;
-    return element;
+    return link_element(array, element, array->element_size);
 }
 
 void bucket_array_reset(Bucket_Array* array) {
