@@ -2,7 +2,8 @@
 // fit over one map byte per unit, under one spin lock. Only buckets with a free unit are
 // searched, and a chain keeps some emptied buckets, so neither a long chain of full buckets
 // nor a block taken and freed over and over costs a walk or a mapping per request.
-// Requests above the largest class get a mapping of their own. With QUARN_SYSTEM_ALLOCATOR
+// Requests above the largest class get a mapping of their own, and a few freed ones are
+// kept for the next request of their size. With QUARN_SYSTEM_ALLOCATOR
 // the blocks come from malloc instead, so the sanitizers see every block on its own.
 #include <stdlib.h>
 #include <string.h>
@@ -26,7 +27,7 @@ Gp_Bucket* gp_init_bucket(u8* memory, const Gp_Size_Class& size_class) {
     return bucket;
 }
 
-//~ Allocation
+//~ Buckets
 
 // The first run of n free units in the bucket, or -1.
 static s32 find_free_run(Gp_Bucket* bucket, u16 n) {
@@ -99,6 +100,46 @@ b8 gp_allocate_on_bucket(Gp_Allocation* out, Gp_Bucket* head, u64 size) {
     return true;
 }
 
+//~ Blocks of their own
+
+#define GP_PAGE_SIZE 4096ull
+
+// A kept mapping of as many pages as size needs, or null.
+static u8* take_kept_mapping(u64 size) {
+    u64 octets = align_up(size, GP_PAGE_SIZE);
+    u8* memory = 0;
+    spin_lock(&__gp_allocator.lock);
+    for (Gp_Kept_Mapping& kept : __gp_allocator.kept) {
+        if (kept.octets != octets) continue;
+        memory = kept.memory;
+        __gp_allocator.kept_octets -= octets;
+        kept = Gp_Kept_Mapping{};
+        break;
+    }
+    spin_unlock(&__gp_allocator.lock);
+    return memory;
+}
+
+// False when there is no room to keep it: the caller unmaps it.
+static b8 keep_mapping(u8* memory, u64 size) {
+    u64 octets = align_up(size, GP_PAGE_SIZE);
+    b8 kept = false;
+    spin_lock(&__gp_allocator.lock);
+    if (octets <= GP_KEPT_EMPTY_OCTETS - __gp_allocator.kept_octets) {
+        for (Gp_Kept_Mapping& slot : __gp_allocator.kept) {
+            if (slot.octets) continue;
+            slot = Gp_Kept_Mapping{memory, octets};
+            __gp_allocator.kept_octets += octets;
+            kept = true;
+            break;
+        }
+    }
+    spin_unlock(&__gp_allocator.lock);
+    return kept;
+}
+
+//~ Allocation
+
 b8 gp_allocate(Gp_Allocation* out, u64 size) {
     memset(out, 0, sizeof(*out));
     if (size == 0) return true;
@@ -113,7 +154,8 @@ b8 gp_allocate(Gp_Allocation* out, u64 size) {
     return true;
 #else
     if (size > GP_LARGEST_CLASS_SIZE) {
-        out->memory = (u8*)os_allocate_read_write(size);  // logs its own failure
+        out->memory = take_kept_mapping(size);
+        if (!out->memory) out->memory = (u8*)os_allocate_read_write(size);  // logs its own failure
         if (!out->memory) return false;
         // Blocks this large are mostly filled whole (file texts, decoded update files): huge
         // pages, where the system grants them, spare a page fault every 4 KiB.
@@ -157,7 +199,7 @@ void gp_free(Gp_Allocation* a) {
 #if QUARN_SYSTEM_ALLOCATOR
         free(a->memory);
 #else
-        os_free_mapping(a->memory, a->size);
+        if (!keep_mapping(a->memory, a->size)) os_free_mapping(a->memory, a->size);
 #endif
         memset(a, 0, sizeof(*a));
         return;

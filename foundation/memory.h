@@ -133,8 +133,17 @@ struct Gp_Allocation {
     u16 unit_count;
 };
 
+// A block of its own that was freed and kept for the next request of its size.
+struct Gp_Kept_Mapping {
+    u8* memory;
+    u64 octets;  // whole pages; 0 for an empty slot
+};
+#define GP_KEPT_MAPPINGS 8
+
 struct Gp_Allocator {
     Gp_Bucket* chains[GP_CLASS_COUNT];  // null for a class not used yet whose head is not static
+    Gp_Kept_Mapping kept[GP_KEPT_MAPPINGS];
+    u64 kept_octets;
     u8 lock;
 };
 
@@ -155,9 +164,10 @@ Gp_Bucket* gp_init_bucket(u8* memory, const Gp_Size_Class& size_class);
 // Clears the header and map of a bucket at memory (64-byte aligned, gp_bucket_octets long),
 // which becomes the head of a chain of its own.
 
-// The empty buckets a chain keeps: a compile frees most of what it took at its end, and
-// the next takes it again, so a bucket unmapped there would be mapped, faulted in and
-// zeroed again (and its unmapping flushes the TLB of every core the process ran on).
+// The empty buckets a chain keeps, and the freed blocks of their own the allocator keeps:
+// a compile frees most of what it took at its end, and the next takes the same again, so
+// memory unmapped there would be mapped, faulted in and zeroed again (and its unmapping
+// flushes the TLB of every core the process ran on).
 #define GP_KEPT_EMPTY_OCTETS (64ull << 20)
 
 constexpr u32 gp_kept_empty_buckets(u64 bucket_octets) {
@@ -167,7 +177,9 @@ constexpr u32 gp_kept_empty_buckets(u64 bucket_octets) {
 void gp_free(Gp_Allocation* a);
 // Gives the block back and clears the record; a record of size 0 is left alone. A bucket
 // behind the head of its chain that empties stays for later requests while the chain
-// keeps fewer than gp_kept_empty_buckets empty ones; otherwise it is unmapped.
+// keeps fewer than gp_kept_empty_buckets empty ones; otherwise it is unmapped. A block of
+// its own is kept for a later request of the same number of pages while the kept ones
+// stay within GP_KEPT_EMPTY_OCTETS and GP_KEPT_MAPPINGS; otherwise it is unmapped.
 
 void* os_allocate_read_write(u64 size);
 // Anonymous private read-write mapping, zeroed. Null on failure.

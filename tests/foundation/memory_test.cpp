@@ -384,6 +384,62 @@ TEST(GpAllocator, SizesGoToTheirClassOrAMappingOfTheirOwn) {
     EXPECT_TRUE(record_is_clear(none));
 }
 
+// Freed blocks of their own are kept for the next request of as many pages, within a
+// bound, so a compile that frees its large arrays does not map and fault them in again.
+TEST(GpAllocator, FreedBlocksOfTheirOwnAreKeptForTheSameSize) {
+#if QUARN_SYSTEM_ALLOCATOR
+    GTEST_SKIP() << "the blocks come from malloc";
+#else
+    ASSERT_TRUE(init_memory(PROGRAM_EDITOR));
+    const u64 size = GP_LARGEST_CLASS_SIZE + 5000;  // 10 MiB and two pages
+    Gp_Allocation a;
+    ASSERT_TRUE(gp_allocate(&a, size));
+    EXPECT_EQ(a.bucket, nullptr);
+    memset(a.memory, 0x33, size);
+    u8* memory = a.memory;
+    u64 kept_before = __gp_allocator.kept_octets;
+    gp_free(&a);
+    EXPECT_TRUE(record_is_clear(a));
+    EXPECT_EQ(__gp_allocator.kept_octets, kept_before + GP_LARGEST_CLASS_SIZE + 8192);
+
+    // Another size does not take it; the same number of pages does, as it was left.
+    Gp_Allocation other, same;
+    ASSERT_TRUE(gp_allocate(&other, size + 8192));
+    EXPECT_NE(other.memory, memory);
+    ASSERT_TRUE(gp_allocate(&same, size - 100));
+    EXPECT_EQ(same.memory, memory);
+    EXPECT_EQ(same.size, size - 100);
+    EXPECT_EQ(same.memory[size - 101], 0x33);
+    EXPECT_EQ(__gp_allocator.kept_octets, kept_before);
+    gp_free(&same);
+    gp_free(&other);
+
+    // Many freed at once: no more are kept than the bound allows, and each kept one comes
+    // back to a request of its size.
+    std::vector<Gp_Allocation> blocks(GP_KEPT_MAPPINGS + 4);
+    for (Gp_Allocation& b : blocks) ASSERT_TRUE(gp_allocate(&b, 12ull << 20));
+    auto kept_of_12_mib = [] {
+        u32 n = 0;
+        for (const Gp_Kept_Mapping& k : __gp_allocator.kept) n += k.octets == (12ull << 20);
+        return n;
+    };
+    for (Gp_Allocation& b : blocks) gp_free(&b);
+    EXPECT_LE(__gp_allocator.kept_octets, GP_KEPT_EMPTY_OCTETS);
+    EXPECT_GE(kept_of_12_mib(), 1u);
+    EXPECT_LT(kept_of_12_mib(), blocks.size());
+    for (Gp_Allocation& b : blocks) ASSERT_TRUE(gp_allocate(&b, 12ull << 20));
+    EXPECT_EQ(kept_of_12_mib(), 0u);
+    for (Gp_Allocation& b : blocks) gp_free(&b);
+
+    // A block larger than the bound is never kept.
+    u64 kept_now = __gp_allocator.kept_octets;
+    Gp_Allocation huge;
+    ASSERT_TRUE(gp_allocate(&huge, GP_KEPT_EMPTY_OCTETS + 1));
+    gp_free(&huge);
+    EXPECT_EQ(__gp_allocator.kept_octets, kept_now);
+#endif
+}
+
 TEST(GpAllocatorThreads, SeveralThreadsAllocateAndFreeAtOnce) {
     ASSERT_TRUE(init_memory(PROGRAM_EDITOR));
     static const u64 sizes[] = {24, 300, 512, 700, 4000, 5000, 70000};
