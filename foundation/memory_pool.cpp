@@ -14,6 +14,14 @@
 #include "foundation/memory.h"
 
 #if defined(__SANITIZE_ADDRESS__)
+#define POOL_SANITIZED 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define POOL_SANITIZED 1
+#endif
+#endif
+
+#ifdef POOL_SANITIZED
 #include <sanitizer/asan_interface.h>
 #define SHARED_RECORD_GAP 16u
 #else
