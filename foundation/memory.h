@@ -34,15 +34,21 @@ struct Gp_Size_Class {
     u64 unit_size;
     u16 unit_count;     // units per bucket
     u64 largest_size;   // the largest request the class serves
+    b8 static_head;     // its head bucket lies in the static memory; else it is mapped on first use
 };
 
-inline constexpr Gp_Size_Class GP_SIZE_CLASSES[3] = {
-    {128, 256, 512},
-    {1024, 512, 4096},
-    {1048576, 10, 10485760},
+// A request goes to the first class whose largest size holds it; the middle classes keep
+// a block of a few KiB from taking a whole 1 MiB unit.
+inline constexpr Gp_Size_Class GP_SIZE_CLASSES[] = {
+    {128, 256, 512, true},
+    {1024, 512, 4096, true},
+    {4096, 512, 32768, false},
+    {32768, 128, 262144, false},
+    {1048576, 10, 10485760, true},
 };
+#define GP_CLASS_COUNT 5
 
-#define GP_BUCKET_HEADER_SIZE 32ull
+#define GP_BUCKET_HEADER_SIZE 48ull
 #define GP_LARGEST_CLASS_SIZE 10485760ull  // above this a block gets a mapping of its own
 
 // The units of a bucket start behind its header and map, on a 64-octet boundary.
@@ -51,9 +57,16 @@ constexpr u64 gp_units_offset(u64 unit_count) {
 }
 constexpr u64 gp_bucket_octets(const Gp_Size_Class& c) { return gp_units_offset(c.unit_count) + c.unit_count * c.unit_size; }
 
-// The three head buckets, one after another.
-#define GP_HEAD_BUCKETS_MEMORY \
-    (gp_bucket_octets(GP_SIZE_CLASSES[0]) + gp_bucket_octets(GP_SIZE_CLASSES[1]) + gp_bucket_octets(GP_SIZE_CLASSES[2]))
+constexpr u64 gp_static_head_buckets_octets() {
+    u64 octets = 0;
+    for (const Gp_Size_Class& c : GP_SIZE_CLASSES) octets += c.static_head ? gp_bucket_octets(c) : 0;
+    return octets;
+}
+
+// The head buckets that lie in the static memory, one after another.
+#define GP_HEAD_BUCKETS_MEMORY gp_static_head_buckets_octets()
+
+static_assert(sizeof(GP_SIZE_CLASSES) / sizeof(GP_SIZE_CLASSES[0]) == GP_CLASS_COUNT);
 
 //~ Static memory layout
 
@@ -85,7 +98,7 @@ extern Static_Memory __memory;
 enum Program_Kind : u8 { PROGRAM_EDITOR = 1, PROGRAM_UPDATER = 2 };
 
 b8 init_memory(Program_Kind program);
-// Maps the static memory, places the main thread's arena and the three head buckets and
+// Maps the static memory, places the main thread's arena and the static head buckets and
 // claims the calling thread's temporary slot (keeping one it already holds). False (with a message on stderr) when the
 // mapping fails; the caller cannot go on. Once the static memory exists, a later call
 // does nothing and returns true, so every test may call it first.
@@ -98,14 +111,19 @@ u8* carve_static_memory(u64 budget);
 
 struct Gp_Bucket {
     Gp_Bucket* next;
-    Gp_Bucket* previous;  // null only for the head of a chain
-    u64 unit_size;
+    Gp_Bucket* previous;        // null only for the head of a chain
+    Gp_Bucket* head;            // the head of its chain; the head itself for the head
+    // The buckets behind the head that have a free unit form a second list, which starts at
+    // the head's next_with_room, so a request never walks past full buckets.
+    Gp_Bucket* next_with_room;
+    u32 unit_size;
     u16 unit_count;
     u16 used_units;
+    u32 empty_buckets;          // the head only: the empty buckets kept behind it
     u32 padding;
     // then one map byte per unit (1 used, 0 free), then the units, 64-byte aligned
 };
-static_assert(sizeof(Gp_Bucket) == 32);
+static_assert(sizeof(Gp_Bucket) == GP_BUCKET_HEADER_SIZE);
 
 struct Gp_Allocation {
     u8* memory;
@@ -116,8 +134,17 @@ struct Gp_Allocation {
     b8 mapped;          // a block with a mapping of its own
 };
 
+// A block of its own that was freed and kept for the next request of its size.
+struct Gp_Kept_Mapping {
+    u8* memory;
+    u64 octets;  // whole pages; 0 for an empty slot
+};
+#define GP_KEPT_MAPPINGS 8
+
 struct Gp_Allocator {
-    Gp_Bucket* chains[3];
+    Gp_Bucket* chains[GP_CLASS_COUNT];  // null for a class not used yet whose head is not static
+    Gp_Kept_Mapping kept[GP_KEPT_MAPPINGS];
+    u64 kept_octets;
     u8 lock;
 };
 
@@ -144,16 +171,31 @@ b8 gp_reserve(Gp_Allocation* out, u64 size);
 // would read all of it at every exit. gp_free gives it back like any other block.
 
 b8 gp_allocate_on_bucket(Gp_Allocation* out, Gp_Bucket* head, u64 size);
-// First fit along one chain; the caller holds the allocator's lock. A chain with no room
-// gets a new bucket mapped behind its last. False (out cleared, nothing logged, so the
-// caller may log outside the lock) when that mapping fails.
+// First fit in the head, then in the buckets with room behind it, the one that got room
+// last first; the caller holds the allocator's lock. A chain with no room gets a new
+// bucket mapped right behind its head. False (out cleared, nothing logged, so the caller
+// may log outside the lock) when that mapping fails.
 
 Gp_Bucket* gp_init_bucket(u8* memory, const Gp_Size_Class& size_class);
-// Clears the header and map of a bucket at memory (64-byte aligned, gp_bucket_octets long).
+// Clears the header and map of a bucket at memory (64-byte aligned, gp_bucket_octets long),
+// which becomes the head of a chain of its own.
+
+// The empty buckets a chain keeps, and the freed blocks of their own the allocator keeps:
+// a compile frees most of what it took at its end, and the next takes the same again, so
+// memory unmapped there would be mapped, faulted in and zeroed again (and its unmapping
+// flushes the TLB of every core the process ran on).
+#define GP_KEPT_EMPTY_OCTETS (64ull << 20)
+
+constexpr u32 gp_kept_empty_buckets(u64 bucket_octets) {
+    return bucket_octets >= GP_KEPT_EMPTY_OCTETS ? 1 : (u32)(GP_KEPT_EMPTY_OCTETS / bucket_octets);
+}
 
 void gp_free(Gp_Allocation* a);
 // Gives the block back and clears the record; a record of size 0 is left alone. A bucket
-// behind the head of its chain is unmapped when its last block comes back.
+// behind the head of its chain that empties stays for later requests while the chain
+// keeps fewer than gp_kept_empty_buckets empty ones; otherwise it is unmapped. A block of
+// its own is kept for a later request of the same number of pages while the kept ones
+// stay within GP_KEPT_EMPTY_OCTETS and GP_KEPT_MAPPINGS; otherwise it is unmapped.
 
 void* os_allocate_read_write(u64 size);
 // Anonymous private read-write mapping, zeroed. Null on failure.
@@ -226,7 +268,9 @@ struct Memory_Pool {
     Memory_Pool_Page* first_page;
     Memory_Pool_Page* current_page;
     Page_Allocator page_allocator;
+    Memory_Pool_Bucket* shared_bucket;  // a shared pool: the bucket its arrays append into
     u8 lock;          // guards the page list and page counts
+    u8 shared;        // set by memory_pool_share_buckets
 };
 
 void _init_memory_pool(Memory_Pool* pool, u32 element_size, u32 elements_per_bucket,
@@ -242,7 +286,16 @@ void memory_pool_reset(Memory_Pool* pool);
 // Makes every page reusable from the first; nothing is returned or cleared. Not locked:
 // the caller owns the pool at that moment.
 
-// Every element of a bucket array begins with the pointer to the next element.
+void memory_pool_share_buckets(Memory_Pool* pool);
+// Makes the arrays of the pool share its buckets: each append takes the next element of
+// the pool's current bucket, whichever array it is for, so many short arrays (a scope's
+// instructions, its names) fill buckets together instead of each holding a bucket it
+// barely uses. An array then owns no buckets: its elements are found through their links
+// only, and a reset array leaves its old elements to the pool's next reset. The arrays of a
+// shared pool append from one thread at a time.
+
+// Every element of a bucket array begins with the pointer to the next element. An array of
+// a shared pool has no buckets of its own (first and last bucket stay null).
 struct Bucket_Array {
     void* first_element;
     Memory_Pool* pool;
@@ -261,6 +314,13 @@ void init_bucket_array(Bucket_Array* array, Memory_Pool* pool);
 void* bucket_array_append(Bucket_Array* array);
 // The new element, zeroed and linked behind the last; null when the pool has no memory
 // left. One thread at a time per array; arrays of one pool may append concurrently.
+
+void* bucket_array_append_sized(Bucket_Array* array, u32 size);
+// For an array of a shared pool: an element of only size octets (the link first), zeroed
+// and linked as bucket_array_append does, for records whose kind needs less than the
+// pool's element size. Past those octets the element must not be touched. On an array of
+// a pool that is not shared, or with a size of at least the element size, it is
+// bucket_array_append.
 
 void bucket_array_reset(Bucket_Array* array);
 // Empties the array and keeps its buckets, which later appends reuse in order.

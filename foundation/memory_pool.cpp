@@ -1,6 +1,7 @@
 // Memory pools hand out buckets of fixed-size elements from pages of a fixed size; bucket
 // arrays chain elements through those buckets and never move one. Pages are never given
-// back: a reset makes them reusable from the first.
+// back: a reset makes them reusable from the first. The arrays of a shared pool take their
+// elements from one bucket of the pool in turn.
 //
 // When system_allocator() holds, every bucket is a calloc block of its own, so the sanitizers
 // see an overflow from one bucket into the next; a page then holds pointers to its
@@ -11,6 +12,23 @@
 
 #include "foundation/log.h"
 #include "foundation/memory.h"
+
+#if defined(__SANITIZE_ADDRESS__)
+#define POOL_SANITIZED 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define POOL_SANITIZED 1
+#endif
+#endif
+
+#ifdef POOL_SANITIZED
+#include <sanitizer/asan_interface.h>
+#define SHARED_RECORD_GAP 16u
+#else
+#define ASAN_POISON_MEMORY_REGION(address, size) ((void)(address), (void)(size))
+#define ASAN_UNPOISON_MEMORY_REGION(address, size) ((void)(address), (void)(size))
+#define SHARED_RECORD_GAP 0u
+#endif
 
 // Pool blocks are never freed. Chaining them from a global keeps them reachable, so the
 // leak checker does not report the blocks of a pool that went out of scope.
@@ -47,7 +65,9 @@ void _init_memory_pool(Memory_Pool* pool, u32 element_size, u32 elements_per_buc
     pool->first_page = (Memory_Pool_Page*)first_page;
     pool->current_page = pool->first_page;
     pool->page_allocator = page_allocator;
+    pool->shared_bucket = 0;
     pool->lock = 0;
+    pool->shared = 0;
     if (pool->first_page) {
         pool->first_page->next = 0;
         pool->first_page->count = 0;
@@ -110,6 +130,12 @@ Memory_Pool_Bucket* memory_pool_allocate_bucket(Memory_Pool* pool) {
 void memory_pool_reset(Memory_Pool* pool) {
     for (Memory_Pool_Page* page = pool->first_page; page; page = page->next) page->count = 0;
     pool->current_page = pool->first_page;
+    pool->shared_bucket = 0;
+}
+
+void memory_pool_share_buckets(Memory_Pool* pool) {
+    pool->shared = 1;
+    pool->shared_bucket = 0;
 }
 
 //~ Bucket arrays
@@ -122,7 +148,51 @@ void init_bucket_array(Bucket_Array* array, Memory_Pool* pool) {
     array->elements_per_bucket = pool->elements_per_bucket;
 }
 
+//~ Shared pools
+
+// A shared pool's bucket counts the octets it handed out, since its records may be shorter
+// than the pool's element size; every record starts on 8 octets. In sanitized builds a
+// shorter record is followed by a poisoned gap, so reading or writing past its own end is
+// reported.
+static u8* take_shared_record(Memory_Pool* pool, u32 size) {
+    u64 capacity = (u64)pool->elements_per_bucket * pool->element_size;
+    u32 taken = (u32)align_up(size, 8);
+    u32 gap = size < pool->element_size && taken + SHARED_RECORD_GAP <= capacity ? SHARED_RECORD_GAP : 0;
+    Memory_Pool_Bucket* bucket = pool->shared_bucket;
+    if (!bucket || bucket->count + taken + gap > capacity) {
+        bucket = memory_pool_allocate_bucket(pool);
+        if (!bucket) return 0;
+        pool->shared_bucket = bucket;
+    }
+    u8* record = (u8*)(bucket + 1) + bucket->count;
+    bucket->count += taken + gap;
+    // Records of an earlier compile lay elsewhere: their gaps may cover this one.
+    ASAN_UNPOISON_MEMORY_REGION(record, size);
+    if (taken + gap > size) ASAN_POISON_MEMORY_REGION(record + size, taken + gap - size);
+    return record;
+}
+
+static void* link_element(Bucket_Array* array, u8* element, u32 size) {
+    memset(element, 0, size);
+    if (array->last_element) *(void**)array->last_element = element;
+    else array->first_element = element;
+    array->last_element = element;
+    array->count++;
+    return element;
+}
+
+void* bucket_array_append_sized(Bucket_Array* array, u32 size) {
+    if (!array->pool->shared || size >= array->element_size) return bucket_array_append(array);
+    if (size < sizeof(void*)) size = sizeof(void*);  // room for the link
+    u8* element = take_shared_record(array->pool, size);
+    return element ? link_element(array, element, size) : 0;
+}
+
 void* bucket_array_append(Bucket_Array* array) {
+    if (array->pool->shared) {
+        u8* element = take_shared_record(array->pool, array->element_size);
+        return element ? link_element(array, element, array->element_size) : 0;
+    }
     Memory_Pool_Bucket* bucket = array->last_bucket;
     if (!bucket) {
         bucket = memory_pool_allocate_bucket(array->pool);
@@ -141,15 +211,11 @@ void* bucket_array_append(Bucket_Array* array) {
 
     u8* element = (u8*)(bucket + 1) + (u64)bucket->count * array->element_size;
     bucket->count++;
-    memset(element, 0, array->element_size);
-    if (array->last_element) *(void**)array->last_element = element;
-    else array->first_element = element;
-    array->last_element = element;
-    array->count++;
-    return element;
+    return link_element(array, element, array->element_size);
 }
 
 void bucket_array_reset(Bucket_Array* array) {
+    // A shared pool's buckets hold other arrays' elements too: they stay as they are.
     for (Memory_Pool_Bucket* bucket = array->first_bucket; bucket; bucket = bucket->next) bucket->count = 0;
     array->last_bucket = array->first_bucket;
     array->first_element = 0;
@@ -159,6 +225,11 @@ void bucket_array_reset(Bucket_Array* array) {
 
 void* bucket_array_get_element(Bucket_Array* array, u32 index) {
     if (index >= array->count) return 0;
+    if (array->pool->shared) {
+        void* element = array->first_element;
+        while (index--) element = *(void**)element;
+        return element;
+    }
     for (Memory_Pool_Bucket* bucket = array->first_bucket; bucket; bucket = bucket->next) {
         if (index < bucket->count) return (u8*)(bucket + 1) + (u64)index * array->element_size;
         index -= bucket->count;

@@ -1,5 +1,5 @@
-// The static memory: one mapping made at start, holding the main thread's arena, the head
-// buckets of the general-purpose allocator and every fixed budget, carved by a bump offset.
+// The static memory: one mapping made at start, holding the main thread's arena, the static
+// head buckets of the general-purpose allocator and every fixed budget, carved by a bump offset.
 #include <errno.h>
 #include <stdio.h>
 #include <string.h>
@@ -37,9 +37,12 @@ b8 init_memory(Program_Kind program) {
     __memory.base = (u8*)base;
     __memory.size = size;
 
-    //- The head buckets, one after another behind the arena
+    //- The static head buckets, one after another behind the arena; the other classes map
+    // theirs on first use.
     u64 offset = editor ? EDITOR_HEAD_BUCKETS_OFFSET : UPDATER_HEAD_BUCKETS_OFFSET;
-    for (u32 i = 0; i < ARRAY_COUNT(GP_SIZE_CLASSES); i++) {
+    for (u32 i = 0; i < GP_CLASS_COUNT; i++) {
+        __gp_allocator.chains[i] = 0;
+        if (!GP_SIZE_CLASSES[i].static_head) continue;
         __gp_allocator.chains[i] = gp_init_bucket(__memory.base + offset, GP_SIZE_CLASSES[i]);
         offset += gp_bucket_octets(GP_SIZE_CLASSES[i]);
     }

@@ -3,6 +3,7 @@
 // regions, all reset in place at the start of every compile. Every allocation from them
 // is checked: running out fails the compile with a report instead of overrunning.
 #include <string.h>
+#include <sys/mman.h>
 
 #include "compiler/core/compiler_core.h"
 #include "foundation/log.h"
@@ -25,6 +26,51 @@ Bump_Region real_strings_memory;
 Bump_Region compiler_output_memory;
 
 u8* compiler_memory;
+
+//~ Pool pages
+
+// Pages after the first come from chunks that ask for huge pages: a large layer fills tens
+// of pool pages, and a fault for every 4 KiB of them costs more than the compile's work.
+// Pool pages are never given back, so a chunk is only ever bumped.
+#define HUGE_PAGE_SIZE    (2ull << 20)
+#define POOL_CHUNK_SIZE   (32ull << 20)
+
+static u8* pool_chunk;
+static u64 pool_chunk_used;
+static u64 pool_chunk_size;
+static u8 pool_chunk_lock;
+
+// A mapping of size octets (a multiple of the huge page) that starts on a huge page.
+static u8* map_huge_page_aligned(u64 size) {
+    u8* mapping = (u8*)os_allocate_read_write(size + HUGE_PAGE_SIZE);
+    if (!mapping) return 0;
+    u8* start = (u8*)align_up((u64)mapping, HUGE_PAGE_SIZE);
+    if (start > mapping) os_free_mapping(mapping, (u64)(start - mapping));
+    u64 tail = (u64)(mapping + size + HUGE_PAGE_SIZE - (start + size));
+    if (tail) os_free_mapping(start + size, tail);
+    madvise(start, size, MADV_HUGEPAGE);
+    return start;
+}
+
+static void* allocate_pool_page(u64 size) {
+    size = align_up(size, MEMORY_ALIGNMENT);
+    spin_lock(&pool_chunk_lock);
+    if (!pool_chunk || size > pool_chunk_size - pool_chunk_used) {
+        u64 chunk = size > POOL_CHUNK_SIZE ? align_up(size, HUGE_PAGE_SIZE) : POOL_CHUNK_SIZE;
+        u8* fresh = map_huge_page_aligned(chunk);
+        if (!fresh) {
+            spin_unlock(&pool_chunk_lock);
+            return 0;
+        }
+        pool_chunk = fresh;
+        pool_chunk_used = 0;
+        pool_chunk_size = chunk;
+    }
+    u8* page = pool_chunk + pool_chunk_used;
+    pool_chunk_used += size;
+    spin_unlock(&pool_chunk_lock);
+    return page;
+}
 
 //~ Set-up
 
@@ -72,7 +118,7 @@ b8 init_compiler(String base_directory) {
     //- The rows, in their fixed order
     u8* at = region;
     _init_memory_pool(&tokens_pool, sizeof(Token), NUM_TOKENS_PER_BUCKET, NUM_TOKEN_BUCKETS_PER_PAGE, at,
-                      os_allocate_read_write);
+                      allocate_pool_page);
     at += TOKENS_PAGE_MEMORY;
     init_data_section(&compiler_static_strings, at, STATIC_STRINGS_BUCKET_SIZE, "names");
     at += COMPILER_STATIC_STRINGS_MEMORY;
@@ -85,23 +131,35 @@ b8 init_compiler(String base_directory) {
     init_bump_region(&compiler_output_memory, at, COMPILER_OUTPUT_MEMORY, "the compiled image");
     at += COMPILER_OUTPUT_MEMORY;
     _init_memory_pool(&instructions_pool, sizeof(Instruction), NUM_INSTRUCTIONS_PER_BUCKET,
-                      NUM_INSTRUCTION_BUCKETS_PER_PAGE, at, os_allocate_read_write);
+                      NUM_INSTRUCTION_BUCKETS_PER_PAGE, at, allocate_pool_page);
+    // The largest first page, which every layer of some size fills: huge pages where its
+    // inside is aligned to them.
+    u8* huge_start = (u8*)align_up((u64)at, HUGE_PAGE_SIZE);
+    u8* huge_end = (u8*)((u64)(at + INSTRUCTIONS_PAGE_MEMORY) & ~(HUGE_PAGE_SIZE - 1));
+    if (huge_end > huge_start) madvise(huge_start, (u64)(huge_end - huge_start), MADV_HUGEPAGE);
     at += INSTRUCTIONS_PAGE_MEMORY;
     _init_memory_pool(&scopes_pool, sizeof(Scope), NUM_SCOPES_PER_BUCKET, NUM_SCOPE_BUCKETS_PER_PAGE, at,
-                      os_allocate_read_write);
+                      allocate_pool_page);
     at += SCOPES_PAGE_MEMORY;
     _init_memory_pool(&identifiers_pool, sizeof(Identifier), NUM_IDENTIFIERS_PER_BUCKET,
-                      NUM_IDENTIFIER_BUCKETS_PER_PAGE, at, os_allocate_read_write);
+                      NUM_IDENTIFIER_BUCKETS_PER_PAGE, at, allocate_pool_page);
     at += IDENTIFIERS_PAGE_MEMORY;
     _init_memory_pool(&inlined_return_values_pool, INLINED_RETURN_VALUE_SIZE, NUM_INLINED_RETURN_VALUES_PER_BUCKET,
-                      NUM_INLINED_RETURN_VALUE_BUCKETS_PER_PAGE, at, os_allocate_read_write);
+                      NUM_INLINED_RETURN_VALUE_BUCKETS_PER_PAGE, at, allocate_pool_page);
     at += INLINED_RETURN_VALUES_PAGE_MEMORY;
     _init_memory_pool(&condition_parts_pool, CONDITION_PART_SIZE, NUM_CONDITION_PARTS_PER_BUCKET,
-                      NUM_CONDITION_PART_BUCKETS_PER_PAGE, at, os_allocate_read_write);
+                      NUM_CONDITION_PART_BUCKETS_PER_PAGE, at, allocate_pool_page);
     at += CONDITION_PARTS_PAGE_MEMORY;
     _init_memory_pool(&if_chain_parts_pool, IF_CHAIN_PART_SIZE, NUM_IF_CHAIN_PARTS_PER_BUCKET,
-                      NUM_IF_CHAIN_PART_BUCKETS_PER_PAGE, at, os_allocate_read_write);
+                      NUM_IF_CHAIN_PART_BUCKETS_PER_PAGE, at, allocate_pool_page);
     at += IF_CHAIN_PART_PAGE_MEMORY;
+    // Most scopes hold a few instructions and names and most statements a condition part
+    // or two: their arrays share buckets instead of each taking one.
+    memory_pool_share_buckets(&instructions_pool);
+    memory_pool_share_buckets(&identifiers_pool);
+    memory_pool_share_buckets(&inlined_return_values_pool);
+    memory_pool_share_buckets(&condition_parts_pool);
+    memory_pool_share_buckets(&if_chain_parts_pool);
 
     //- The state's arrays
     Compiler_State* state = &global_compiler_state;
@@ -117,6 +175,7 @@ b8 init_compiler(String base_directory) {
     init_array_with_capacity(&state->constant_relocations, sizeof(Relocation), 64);
     init_array_with_capacity(&state->global_relocations, sizeof(Relocation), 64);
     init_array_with_capacity(&state->struct_relocations, STRUCT_RELOCATION_ENTRY_SIZE, 64);
+    init_dynamic_array(&state->switch_instructions, sizeof(Instruction*));
     take_bytecode_block();
     init_dynamic_array(&compile_errors, sizeof(Compile_Error));
     init_hash_index(&state->identifier_index, sizeof(Identifier_Index_Entry));

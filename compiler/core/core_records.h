@@ -581,6 +581,7 @@ struct Compiler_State {
     Hash_Index identifier_index;      // Identifier_Index_Entry
     Hash_Index string_text_index;     // String_Text_Index_Entry
     u32 type_nesting;                 // types and instances being parsed inside each other
+    Dynamic_Array switch_instructions;  // Instruction* of every switch: the reset frees their arrays
 };
 
 extern Compiler_State global_compiler_state;

@@ -1,6 +1,7 @@
 // Intermediate instructions and their emitters. Each scope keeps its instructions in
 // buckets of the instruction pool; an emitter may rewrite the last one instead of
 // appending (a folded copy, a load in place of an address), but never an earlier one.
+#include <stddef.h>
 #include <string.h>
 
 #include "compiler/core/compiler_core.h"
@@ -11,13 +12,58 @@ static b8 is_indirect(Value* value) { return value->kind & VALUE_INDIRECT; }
 static b8 is_constant(Value* value) { return value->kind & VALUE_CONSTANT; }
 static b8 on_amd64() { return global_compiler_state.target_platform == TARGET_PLATFORM_AMD64; }
 
+u32 get_instruction_size(u8 kind) {
+    u64 operands;
+    switch (kind) {
+        case INSTRUCTION_SET_TO_ZERO:
+        case INSTRUCTION_MAKE_BOOLEAN: operands = sizeof(Value); break;
+        case INSTRUCTION_COPY_CONSTANT:
+        case INSTRUCTION_COPY_CONSTANT_INDIRECT:
+        case INSTRUCTION_COPY:
+        case INSTRUCTION_COPY_INDIRECT:
+        case INSTRUCTION_TAKE_ADDRESS:
+        case INSTRUCTION_COMPARE:
+        case INSTRUCTION_COMPARE_CONSTANT:
+        case INSTRUCTION_FLOAT_COMPARE:
+        case INSTRUCTION_FLOAT_COMPARE_CONSTANT:
+        case INSTRUCTION_BLOCK_COMPARE:
+        case INSTRUCTION_BLOCK_COMPARE_CONSTANT:
+        case INSTRUCTION_TEST_FLAGS: operands = sizeof(Instruction_Copy); break;
+        case INSTRUCTION_CAST: operands = sizeof(Instruction_Cast); break;
+        case INSTRUCTION_LOAD:
+        case INSTRUCTION_ADDRESS:
+        case INSTRUCTION_ADDRESS_INDIRECT: operands = sizeof(Instruction_Address); break;
+        case INSTRUCTION_ARITHMETIC:
+        case INSTRUCTION_ARITHMETIC_CONSTANT: operands = sizeof(Instruction_Arithmetic); break;
+        case INSTRUCTION_COMPARE_RESULT: operands = sizeof(Instruction_Compare_Result); break;
+        case INSTRUCTION_END:
+        case INSTRUCTION_DEBUG_BREAK:
+        case INSTRUCTION_NESTED_SCOPE:
+        case INSTRUCTION_SCOPE_START:
+        case INSTRUCTION_SCOPE_END: operands = sizeof(Instruction_Scope); break;
+        default: return sizeof(Instruction);
+    }
+    return (u32)(offsetof(Instruction, operands) + operands);
+}
+
+// Most instructions are copies and arithmetic, far shorter than the largest kinds: each
+// takes only its own size of the shared instruction buckets.
 Instruction* allocate_an_instruction(Scope* scope, u8 kind) {
-    Instruction* instruction = (Instruction*)bucket_array_append(&scope->instructions);
+    Instruction* instruction = (Instruction*)bucket_array_append_sized(&scope->instructions, get_instruction_size(kind));
     if (!instruction) {
         report_out_of_compiler_memory("instructions");
         return 0;
     }
     instruction->kind = kind;
+    // A switch's case arrays are freed by the reset, which finds them through this list.
+    if (kind == INSTRUCTION_SWITCH) {
+        Instruction** noted = (Instruction**)dynamic_array_add_fast(&global_compiler_state.switch_instructions);
+        if (!noted) {
+            report_out_of_compiler_memory("switch statements");
+            return 0;
+        }
+        *noted = instruction;
+    }
     return instruction;
 }
 

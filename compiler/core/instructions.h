@@ -30,6 +30,13 @@
 Instruction* allocate_an_instruction(Scope* scope, u8 kind);
 // A zeroed instruction of the kind at the end of the scope's list; the scope's count,
 // which lifetime positions are made of, grows by one. Null after the out-of-memory report.
+// It holds get_instruction_size(kind) octets, not always a whole Instruction.
+
+u32 get_instruction_size(u8 kind);
+// The octets an instruction of the kind occupies: the link and the kind, then the record
+// of its operands. The kinds an emitter rewrites an instruction into (a copy made
+// indirect, an address made a load) share their record. Kinds not listed here take a
+// whole Instruction. Nothing may read or write an instruction past this size.
 
 Instruction* get_last_instruction(Scope* scope);  // null for a scope without instructions
 

@@ -57,7 +57,8 @@ Scope* _add_a_scope(Scope* parent, u32 flags, Trace opening) {
 
 // Called by the reset before the scope pool is reused: the arrays of the old scopes and of
 // their switch instructions hold memory of the general-purpose allocator, and the index
-// points into the old scopes.
+// points into the old scopes. The switches are listed as they are made, so no instruction
+// is walked here.
 void release_scopes() {
     Compiler_State* state = &global_compiler_state;
     for (Scope* scope = (Scope*)state->all_scopes.first_element; scope; scope = scope->next) {
@@ -65,12 +66,13 @@ void release_scopes() {
         dynamic_array_free(&scope->inline_entries);
         dynamic_array_free(&scope->deferred_blocks);
         dynamic_array_free(&scope->loop_registers);
-        for (Instruction* i = (Instruction*)scope->instructions.first_element; i; i = i->next) {
-            if (i->kind != INSTRUCTION_SWITCH) continue;
-            dynamic_array_free(&get_instruction_switch(i)->case_values);
-            dynamic_array_free(&get_instruction_switch(i)->case_scopes);
-        }
     }
+    Instruction** switches = (Instruction**)state->switch_instructions.data;
+    for (u32 i = 0; i < state->switch_instructions.count; i++) {
+        dynamic_array_free(&get_instruction_switch(switches[i])->case_values);
+        dynamic_array_free(&get_instruction_switch(switches[i])->case_scopes);
+    }
+    state->switch_instructions.count = 0;
     clear_hash_index(&state->identifier_index);
 }
 

@@ -51,7 +51,7 @@ b8 insert_for_loop_iteration_instructions(Scope* scope, Scope* iteration_scope) 
     for (Instruction* source = (Instruction*)iteration_scope->instructions.first_element; source; source = source->next) {
         Instruction* copy = allocate_an_instruction(scope, source->kind);
         if (!copy) return false;
-        memcpy(copy->operands, source->operands, sizeof(copy->operands));
+        memcpy(copy->operands, source->operands, get_instruction_size(source->kind) - offsetof(Instruction, operands));
     }
     return true;
 }

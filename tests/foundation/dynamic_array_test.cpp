@@ -115,7 +115,7 @@ TEST(DynamicArray, LargeElementsMoveBetweenSizeClasses) {
     struct Big { u8 octets[3000]; };
     Dynamic_Array a;
     init_dynamic_array(&a, sizeof(Big));
-    for (u32 i = 0; i < 40; i++) {  // 3,000 octets up to 192,000: chain 1, then chain 2
+    for (u32 i = 0; i < 40; i++) {  // 3,000 octets up to 192,000: the 1 KiB class, then the 4 KiB and 32 KiB ones
         Big* b = (Big*)dynamic_array_add_fast(&a);
         ASSERT_TRUE(b);
         memset(b, (int)i, sizeof(Big));

@@ -162,6 +162,62 @@ TEST(BucketArray, ReusedRecordsComeBackZeroed) {
     }
 }
 
+// Arrays of a shared pool fill its buckets together: three short lists take one bucket
+// between them, yet each walks, counts and indexes only its own elements.
+TEST(BucketArray, ArraysOfASharedPoolShareItsBuckets) {
+    ASSERT_TRUE(init_memory(PROGRAM_EDITOR));
+    Memory_Pool pool;
+    const u32 elements_per_bucket = 8;
+    _init_memory_pool(&pool, sizeof(Record), elements_per_bucket, 4, nullptr, counting_page_allocator);
+    memory_pool_share_buckets(&pool);
+    pages_mapped = 0;
+
+    Bucket_Array lists[3];
+    for (Bucket_Array& list : lists) init_bucket_array(&list, &pool);
+    std::vector<Record*> placed[3];
+    std::vector<Record*> in_order;
+    for (u32 i = 0; i < 40; i++) {
+        u32 l = (i * 7) % 3;  // interleaved appends
+        Record* r = (Record*)bucket_array_append(&lists[l]);
+        ASSERT_TRUE(r);
+        EXPECT_EQ(r->next, nullptr);
+        EXPECT_EQ(r->value, 0u);
+        r->value = i;
+        placed[l].push_back(r);
+        in_order.push_back(r);
+    }
+    // Consecutive appends take consecutive slots of one bucket, whichever list they are for.
+    for (u32 i = 1; i < elements_per_bucket; i++) EXPECT_EQ((u8*)in_order[i], (u8*)in_order[i - 1] + sizeof(Record));
+    if (!system_allocator()) EXPECT_EQ(pages_mapped.load(), 2u);  // 40 records: five buckets, four to a page
+
+    for (u32 l = 0; l < 3; l++) {
+        SCOPED_TRACE(l);
+        EXPECT_EQ(lists[l].first_bucket, nullptr);
+        EXPECT_EQ(lists[l].count, placed[l].size());
+        u32 walked = 0;
+        for (Record* r = (Record*)lists[l].first_element; r; r = r->next, walked++) ASSERT_EQ(r, placed[l][walked]);
+        EXPECT_EQ(walked, placed[l].size());
+        EXPECT_EQ(lists[l].last_element, placed[l].back());
+        for (u32 i = 0; i < placed[l].size(); i++) ASSERT_EQ(bucket_array_get_element(&lists[l], i), placed[l][i]);
+        EXPECT_EQ(bucket_array_get_element(&lists[l], (u32)placed[l].size()), nullptr);
+    }
+
+    // An emptied list leaves the others alone and takes fresh slots.
+    bucket_array_reset(&lists[0]);
+    Record* fresh = (Record*)bucket_array_append(&lists[0]);
+    ASSERT_TRUE(fresh);
+    EXPECT_EQ(lists[0].count, 1u);
+    for (Record* r : placed[1]) ASSERT_EQ(in_order[r->value], r);
+
+    // After a reset of the pool the first bucket comes back, zeroed slot by slot.
+    memory_pool_reset(&pool);
+    for (Bucket_Array& list : lists) init_bucket_array(&list, &pool);
+    Record* again = (Record*)bucket_array_append(&lists[2]);
+    EXPECT_EQ(again, in_order[0]);
+    EXPECT_EQ(again->value, 0u);
+    if (!system_allocator()) EXPECT_EQ(pages_mapped.load(), 2u);
+}
+
 TEST(MemoryPoolThreads, ArraysOfOnePoolGrowAtOnce) {
     ASSERT_TRUE(init_memory(PROGRAM_EDITOR));
     static Memory_Pool pool;

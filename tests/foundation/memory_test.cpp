@@ -37,9 +37,14 @@ static void expect_layout_in_a_fresh_process(Program_Kind program) {
             ok = ok && __memory.size == (editor ? EDITOR_STATIC_MEMORY : UPDATER_STATIC_MEMORY);
             ok = ok && __memory.used == heads + GP_HEAD_BUCKETS_MEMORY;
             u64 offset = heads;
-            for (u32 i = 0; i < 3; i++) {
+            for (u32 i = 0; i < GP_CLASS_COUNT; i++) {
                 Gp_Bucket* head = __gp_allocator.chains[i];
-                ok = ok && (u8*)head == __memory.base + offset && !head->previous && !head->next;
+                // The middle classes map their heads on first use.
+                if (!GP_SIZE_CLASSES[i].static_head) {
+                    ok = ok && !head;
+                    continue;
+                }
+                ok = ok && (u8*)head == __memory.base + offset && !head->previous && !head->next && head->head == head;
                 ok = ok && head->unit_size == GP_SIZE_CLASSES[i].unit_size && head->unit_count == GP_SIZE_CLASSES[i].unit_count;
                 offset += gp_bucket_octets(GP_SIZE_CLASSES[i]);
             }
@@ -55,7 +60,7 @@ static void expect_layout_in_a_fresh_process(Program_Kind program) {
 }
 
 TEST(StaticMemory, EditorLayoutIsTheSumOfItsParts) {
-    // 30 MiB before the head buckets, the three head buckets, the budgets carved behind
+    // 30 MiB before the head buckets, the three static head buckets, the budgets carved behind
     // them and the padding of 256 aligned carves.
     EXPECT_EQ(EDITOR_STATIC_MEMORY, 31457280u + 33088u + 524864u + 10485824u + 142358432u + 16384u);
     expect_layout_in_a_fresh_process(PROGRAM_EDITOR);
@@ -137,7 +142,7 @@ static u8* unit_address(Gp_Bucket* bucket, u32 unit) {
 }
 
 TEST(GpAllocator, EveryClassAllocatesFreesAndReusesFirstFit) {
-    for (u32 c = 0; c < 3; c++) {
+    for (u32 c = 0; c < GP_CLASS_COUNT; c++) {
         SCOPED_TRACE(c);
         Private_Chain chain = make_private_chain(c);
         ASSERT_TRUE(chain.head);
@@ -178,8 +183,23 @@ TEST(GpAllocator, EveryClassAllocatesFreesAndReusesFirstFit) {
     }
 }
 
-TEST(GpAllocator, FullBucketsGrowTheChainAndEmptyOnesBehindTheHeadGo) {
-    Private_Chain chain = make_private_chain(2);  // ten 1 MiB units
+static u32 chain_length(Gp_Bucket* head) {
+    u32 n = 0;
+    for (Gp_Bucket* b = head; b; b = b->next) n++;
+    return n;
+}
+
+static void free_private_chain(Private_Chain chain) {
+    for (Gp_Bucket* b = chain.head->next; b;) {
+        Gp_Bucket* next = b->next;
+        os_free_mapping(b, chain.octets);
+        b = next;
+    }
+    os_free_mapping(chain.head, chain.octets);
+}
+
+TEST(GpAllocator, FullBucketsGrowTheChainBehindTheHead) {
+    Private_Chain chain = make_private_chain(4);  // ten 1 MiB units
     ASSERT_TRUE(chain.head);
     Gp_Bucket* head = chain.head;
     u64 whole = (u64)head->unit_count * head->unit_size;
@@ -188,35 +208,141 @@ TEST(GpAllocator, FullBucketsGrowTheChainAndEmptyOnesBehindTheHeadGo) {
     Gp_Allocation first, second, third;
     ASSERT_TRUE(gp_allocate_on_bucket(&first, head, whole));
     EXPECT_EQ(first.bucket, head);
-    // ...and from new buckets once it is not.
+    // ...and from new buckets once it is not, each placed right behind the head.
     ASSERT_TRUE(gp_allocate_on_bucket(&second, head, whole));
     ASSERT_TRUE(gp_allocate_on_bucket(&third, head, 1));
     Gp_Bucket* b2 = second.bucket;
     Gp_Bucket* b3 = third.bucket;
     ASSERT_TRUE(b2 && b3 && b2 != head && b3 != b2);
-    EXPECT_EQ(head->next, b2);
-    EXPECT_EQ(b2->previous, head);
-    EXPECT_EQ(b2->next, b3);
-    EXPECT_EQ(b3->previous, b2);
+    EXPECT_EQ(head->next, b3);
+    EXPECT_EQ(b3->previous, head);
+    EXPECT_EQ(b3->next, b2);
+    EXPECT_EQ(b2->previous, b3);
+    EXPECT_EQ(b2->next, nullptr);
+    EXPECT_EQ(b2->head, head);
     EXPECT_EQ(b2->unit_size, head->unit_size);
     EXPECT_EQ(second.memory, unit_address(b2, 0));
     memset(second.memory, 1, second.size);
+    EXPECT_EQ(head->empty_buckets, 0u);
 
-    // The middle bucket goes and its neighbours close up.
+    // Emptied buckets stay in the chain, counted at the head, and are taken again before
+    // anything new is mapped.
     gp_free(&second);
-    EXPECT_EQ(head->next, b3);
-    EXPECT_EQ(b3->previous, head);
-
     gp_free(&third);
-    EXPECT_EQ(head->next, nullptr);
-    // The head stays when its last block comes back.
+    EXPECT_EQ(head->empty_buckets, 2u);
+    EXPECT_EQ(chain_length(head), 3u);
+    Gp_Allocation again[2];
+    for (Gp_Allocation& a : again) {
+        ASSERT_TRUE(gp_allocate_on_bucket(&a, head, whole));
+        EXPECT_TRUE(a.bucket == b2 || a.bucket == b3);
+    }
+    EXPECT_NE(again[0].bucket, again[1].bucket);
+    EXPECT_EQ(head->empty_buckets, 0u);
+    EXPECT_EQ(chain_length(head), 3u);
+    for (Gp_Allocation& a : again) gp_free(&a);
+
+    // The head stays when its last block comes back, and is not counted as kept.
     gp_free(&first);
     EXPECT_EQ(head->used_units, 0);
+    EXPECT_EQ(head->empty_buckets, 2u);
     Gp_Allocation reuse;
     ASSERT_TRUE(gp_allocate_on_bucket(&reuse, head, 1));
     EXPECT_EQ(reuse.bucket, head);
     gp_free(&reuse);
-    os_free_mapping(head, chain.octets);
+    free_private_chain(chain);
+}
+
+// A chain keeps its emptied buckets up to its limit; further ones are unmapped and leave
+// both lists, their neighbours closing up.
+TEST(GpAllocator, EmptiedBucketsBeyondTheKeptOnesGo) {
+    Private_Chain chain = make_private_chain(4);
+    ASSERT_TRUE(chain.head);
+    Gp_Bucket* head = chain.head;
+    u64 whole = (u64)head->unit_count * head->unit_size;
+    const u32 kept = gp_kept_empty_buckets(chain.octets);
+    ASSERT_GE(kept, 1u);
+    ASSERT_LT(kept, 64u);  // a chain this test can afford to map
+
+    std::vector<Gp_Allocation> blocks(kept + 4);  // the head, then kept + 3 more buckets
+    for (Gp_Allocation& b : blocks) ASSERT_TRUE(gp_allocate_on_bucket(&b, head, whole));
+    EXPECT_EQ(chain_length(head), kept + 4);
+    for (u32 i = 1; i < blocks.size(); i++) gp_free(&blocks[i]);
+    EXPECT_EQ(head->empty_buckets, kept);
+    EXPECT_EQ(chain_length(head), kept + 1);
+    // Both lists stay whole: every bucket behind the head has room and is listed once.
+    u32 listed = 0;
+    for (Gp_Bucket* b = head->next_with_room; b; b = b->next_with_room) {
+        EXPECT_EQ(b->used_units, 0);
+        EXPECT_EQ(b->head, head);
+        listed++;
+    }
+    EXPECT_EQ(listed, kept);
+    for (Gp_Bucket* b = head->next; b; b = b->next) EXPECT_EQ(b->previous->next, b);
+
+    // A bucket that is not empty is never unmapped, whatever the count.
+    Gp_Allocation small[2];
+    ASSERT_TRUE(gp_allocate_on_bucket(&small[0], head, 1));  // the head is full: a kept bucket
+    EXPECT_NE(small[0].bucket, head);
+    EXPECT_EQ(head->empty_buckets, kept - 1);
+    gp_free(&small[0]);
+    EXPECT_EQ(head->empty_buckets, kept);
+    gp_free(&blocks[0]);
+    free_private_chain(chain);
+}
+
+// Only buckets with a free unit are searched: full ones are passed over, and a unit freed
+// in one of them is where the next request goes.
+TEST(GpAllocator, RequestsGoToBucketsWithRoom) {
+    Private_Chain chain = make_private_chain(4);
+    ASSERT_TRUE(chain.head);
+    Gp_Bucket* head = chain.head;
+    u64 unit = head->unit_size;
+    const u32 buckets = 4;
+    const u32 per_bucket = head->unit_count;
+
+    // Four full buckets of one-unit blocks.
+    std::vector<Gp_Allocation> blocks(buckets * per_bucket);
+    for (Gp_Allocation& b : blocks) ASSERT_TRUE(gp_allocate_on_bucket(&b, head, unit));
+    EXPECT_EQ(chain_length(head), buckets);
+    for (Gp_Bucket* b = head; b; b = b->next) {
+        EXPECT_EQ(b->used_units, per_bucket);
+        EXPECT_EQ(b->next_with_room, nullptr);
+    }
+
+    // A unit freed in the full bucket furthest back: the next request lands there.
+    Gp_Allocation* freed = &blocks[per_bucket + 3];  // in the first bucket made
+    Gp_Bucket* bucket = freed->bucket;
+    u8* memory = freed->memory;
+    ASSERT_NE(bucket, head);
+    ASSERT_EQ(bucket->next, nullptr);
+    gp_free(freed);
+    EXPECT_EQ(head->next_with_room, bucket);
+    ASSERT_TRUE(gp_allocate_on_bucket(freed, head, unit));
+    EXPECT_EQ(freed->memory, memory);
+    EXPECT_EQ(head->next_with_room, nullptr);  // full again
+
+    // A request larger than any bucket's free run skips the buckets with room and gets a new one.
+    Gp_Allocation* a = &blocks[2 * per_bucket + 1];
+    Gp_Allocation* b = &blocks[2 * per_bucket + 5];
+    Gp_Bucket* split = a->bucket;
+    gp_free(a);
+    gp_free(b);
+    Gp_Allocation pair;
+    ASSERT_TRUE(gp_allocate_on_bucket(&pair, head, 2 * unit));
+    EXPECT_NE(pair.bucket, split);
+    EXPECT_EQ(head->next, pair.bucket);
+    EXPECT_EQ(pair.first_unit, 0);
+    // One-unit requests still find the gaps, and fill the split bucket back up.
+    Gp_Allocation single[2];
+    for (Gp_Allocation& s : single) ASSERT_TRUE(gp_allocate_on_bucket(&s, head, unit));
+    for (Gp_Allocation& s : single) EXPECT_TRUE(s.bucket == split || s.bucket == pair.bucket);
+
+    for (Gp_Allocation& s : single) gp_free(&s);
+    gp_free(&pair);
+    for (Gp_Allocation& block : blocks) gp_free(&block);
+    EXPECT_EQ(head->used_units, 0);
+    EXPECT_EQ(head->empty_buckets, chain_length(head) - 1);
+    free_private_chain(chain);
 }
 
 TEST(GpAllocator, SizesGoToTheirClassOrAMappingOfTheirOwn) {
@@ -225,7 +351,9 @@ TEST(GpAllocator, SizesGoToTheirClassOrAMappingOfTheirOwn) {
     static const Case cases[] = {
         {1, 0, 1}, {128, 0, 1}, {129, 0, 2}, {512, 0, 4},
         {513, 1, 1}, {4096, 1, 4},
-        {4097, 2, 1}, {10485760, 2, 10},
+        {4097, 2, 2}, {32768, 2, 8},
+        {32769, 3, 2}, {262144, 3, 8},
+        {262145, 4, 1}, {10485760, 4, 10},
         {10485761, -1, 0},
     };
     for (const Case& c : cases) {
@@ -274,6 +402,59 @@ TEST(GpAllocator, AReservationIsAMappingOfItsOwnWhicheverAllocatorServes) {
     Gp_Allocation none;
     EXPECT_TRUE(gp_reserve(&none, 0));
     EXPECT_TRUE(record_is_clear(none));
+}
+
+// Freed blocks of their own are kept for the next request of as many pages, within a
+// bound, so a compile that frees its large arrays does not map and fault them in again.
+TEST(GpAllocator, FreedBlocksOfTheirOwnAreKeptForTheSameSize) {
+    if (system_allocator()) GTEST_SKIP() << "the blocks come from malloc";
+    ASSERT_TRUE(init_memory(PROGRAM_EDITOR));
+    const u64 size = GP_LARGEST_CLASS_SIZE + 5000;  // 10 MiB and two pages
+    Gp_Allocation a;
+    ASSERT_TRUE(gp_allocate(&a, size));
+    EXPECT_EQ(a.bucket, nullptr);
+    memset(a.memory, 0x33, size);
+    u8* memory = a.memory;
+    u64 kept_before = __gp_allocator.kept_octets;
+    gp_free(&a);
+    EXPECT_TRUE(record_is_clear(a));
+    EXPECT_EQ(__gp_allocator.kept_octets, kept_before + GP_LARGEST_CLASS_SIZE + 8192);
+
+    // Another size does not take it; the same number of pages does, as it was left.
+    Gp_Allocation other, same;
+    ASSERT_TRUE(gp_allocate(&other, size + 8192));
+    EXPECT_NE(other.memory, memory);
+    ASSERT_TRUE(gp_allocate(&same, size - 100));
+    EXPECT_EQ(same.memory, memory);
+    EXPECT_EQ(same.size, size - 100);
+    EXPECT_EQ(same.memory[size - 101], 0x33);
+    EXPECT_EQ(__gp_allocator.kept_octets, kept_before);
+    gp_free(&same);
+    gp_free(&other);
+
+    // Many freed at once: no more are kept than the bound allows, and each kept one comes
+    // back to a request of its size.
+    std::vector<Gp_Allocation> blocks(GP_KEPT_MAPPINGS + 4);
+    for (Gp_Allocation& b : blocks) ASSERT_TRUE(gp_allocate(&b, 12ull << 20));
+    auto kept_of_12_mib = [] {
+        u32 n = 0;
+        for (const Gp_Kept_Mapping& k : __gp_allocator.kept) n += k.octets == (12ull << 20);
+        return n;
+    };
+    for (Gp_Allocation& b : blocks) gp_free(&b);
+    EXPECT_LE(__gp_allocator.kept_octets, GP_KEPT_EMPTY_OCTETS);
+    EXPECT_GE(kept_of_12_mib(), 1u);
+    EXPECT_LT(kept_of_12_mib(), blocks.size());
+    for (Gp_Allocation& b : blocks) ASSERT_TRUE(gp_allocate(&b, 12ull << 20));
+    EXPECT_EQ(kept_of_12_mib(), 0u);
+    for (Gp_Allocation& b : blocks) gp_free(&b);
+
+    // A block larger than the bound is never kept.
+    u64 kept_now = __gp_allocator.kept_octets;
+    Gp_Allocation huge;
+    ASSERT_TRUE(gp_allocate(&huge, GP_KEPT_EMPTY_OCTETS + 1));
+    gp_free(&huge);
+    EXPECT_EQ(__gp_allocator.kept_octets, kept_now);
 }
 
 TEST(GpAllocatorThreads, SeveralThreadsAllocateAndFreeAtOnce) {
