@@ -17,6 +17,7 @@ Renderer_Info renderer_info;
 Gl_State gl_state;
 Dynamic_Array renderer_quad_instances = {nullptr, sizeof(Quad_Instance)};
 Dynamic_Array renderer_scissors = {nullptr, sizeof(Scissor_Entry)};
+u64 renderer_frames_presented;
 
 // Position and texture coordinate of the unit quad's corners, drawn as a triangle strip.
 static const f32 QUAD_VERTICES[16] = {
@@ -323,6 +324,7 @@ void swap_buffers(bool vsync) {
     gl.DrawArraysInstanced(GL_TRIANGLE_STRIP, 0, 4, (GLsizei)renderer_quad_instances.count);
     glfwSwapInterval(vsync ? 1 : 0);
     glfwSwapBuffers(renderer_info.window);
+    renderer_frames_presented++;
 }
 
 void copy_rgba_texture(u32* destination, u32* source, u32 pixels) {

@@ -57,6 +57,7 @@ extern Renderer_Info renderer_info;
 extern Gl_State gl_state;
 extern Dynamic_Array renderer_quad_instances;  // of Quad_Instance
 extern Dynamic_Array renderer_scissors;        // of Scissor_Entry
+extern u64 renderer_frames_presented;          // frames swap_buffers put on the screen
 
 //~ renderer.cpp
 
