@@ -49,51 +49,6 @@ static void resident_mb(double* now, double* peak) {
     fclose(f);
 }
 
-//~ The files
-
-static const char* C_LINES[] = {
-    "static int function_%d(int value, const char* name) {",
-    "    // Adds the characters of the name that the value picks, more or less.",
-    "    int total = value * 3 + %d;",
-    "    for (int i = 0; i < total; i++) {",
-    "        if (name[i %% 7] == 'x') total -= i;",
-    "        else total += \"a string literal\"[i %% 16];",
-    "    }",
-    "    /* a block comment */ return total;",
-    "}",
-    "",
-};
-
-static std::string c_lines(size_t lines) {
-    std::string text;
-    char line[256];
-    for (size_t i = 0; i < lines; i++) {
-        snprintf(line, sizeof(line), C_LINES[i % 10], (int)(i / 10), (int)(i % 97));
-        text += line;
-        text += '\n';
-    }
-    return text;
-}
-
-static std::string c_of_size(size_t size) {
-    std::string block = c_lines(10000);
-    std::string text;
-    text.reserve(size + block.size());
-    while (text.size() < size) text += block;
-    text.resize(size);
-    return text;
-}
-
-static std::string one_line_of_size(size_t size) {
-    std::string text;
-    text.reserve(size + 64);
-    for (int i = 0; text.size() < size; i++) {
-        text += "total += name[" + std::to_string(i % 1000) + "] * 3; ";
-    }
-    text.resize(size);
-    return text;
-}
-
 //~ Keys
 
 struct Key_Kind {
