@@ -307,17 +307,18 @@ void draw_file(Editor_File* file, Font_Pool* font, v2 top_left, v2 bottom_right)
     flags = atomic_load_u16(&file->flags);
     if (flags & FILE_CENTRE_CURSOR) {
         ui_scroll_bar_centre_around(id, true, top_left, bottom_right, content_height, cursor_top, pixel_size);
-        ui_flags |= UI_KEEP_RUNNING;
         atomic_and_u16(&file->flags, (u16)~FILE_CENTRE_CURSOR);
     } else if (flags & FILE_CURSOR_MOVED) {
         ui_scroll_bar_ensure_visibility(id, true, top_left, bottom_right, content_height, cursor_top, pixel_size);
-        ui_flags |= UI_KEEP_RUNNING;
         atomic_and_u16(&file->flags, (u16)~FILE_CURSOR_MOVED);
     }
     f32 bar_width = ui_screen_resolution.x * custom_layer.ui_theme.scroll_bar_size;
     f32* scroll = ui_scroll_bar(id, true, top_left, bottom_right, content_height, bar_width,
                                 get_scroll_bar_colour(colours.background));
     file->scroll_y = scroll[0];
+    // The text area of this frame ends where last frame's bar began: when the bar came or
+    // went, the next frame draws the text to its new edge.
+    if (scroll[1] != file->scroll_bar_width) ui_do_not_stop_after_current_frame();
     file->scroll_bar_width = scroll[1];
     file->scroll_bar = scroll;
 
