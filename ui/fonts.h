@@ -97,6 +97,7 @@ extern Font ui_latin_font;
 extern Font code_latin_font;
 extern Font icons_font;
 extern Dynamic_Array file_fonts;  // of File_Font
+extern u32 font_metrics_version;  // changes whenever a pool's ranges, sizes or scales may change
 
 //~ fonts.cpp
 
