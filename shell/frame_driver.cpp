@@ -230,6 +230,8 @@ void draw_information_panel(v2 position, v2 size) {
 void draw_and_update_editor(v2 position, v2 size) {
     recompile_custom_layer_if_asked();
     keep_compile_errors_tab_in_step();
+    u32 reports = compile_errors.count;
+    b8 asked_to_show = (atomic_load_u64(&global_flags) & DISPLAY_COMPILE_ERRORS) != 0;
     update_editor();
 
     // After the layer's events: a theme they change shows in this frame.
@@ -253,4 +255,10 @@ void draw_and_update_editor(v2 position, v2 size) {
     draw_and_update_tab_bar(&geometry);
     if (tabs.count == 0) draw_information_panel(position, size);
     draw_and_update_listers();
+    // A report that came during the frame (the layer stopped in a block) gets its tab in
+    // the next one, at once.
+    b8 asked_now = (atomic_load_u64(&global_flags) & DISPLAY_COMPILE_ERRORS) != 0;
+    if (compile_errors.count != reports || (asked_now && !asked_to_show)) {
+        ui_do_not_stop_after_current_frame();
+    }
 }

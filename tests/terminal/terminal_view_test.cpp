@@ -151,6 +151,7 @@ TEST_F(TerminalView, ADragSelectsDownwardsAndUpwards) {
         EXPECT_EQ(window.event_count, 0u);  // the press was taken
         EXPECT_TRUE(ui_flags & UI_KEEP_RUNNING);
         run_view_frame(terminal, VIEW, c.release);
+        EXPECT_TRUE(ui_flags & UI_KEEP_RUNNING) << "the end the mouse moved is drawn in the next frame, at once";
         std::vector<Drawn_Quad> quads = run_view_frame(terminal, VIEW, c.release, {MOUSE_LEFT_RELEASE});
         EXPECT_EQ(block->selection_start.token, c.anchor.token);
         EXPECT_EQ(block->selection_start.offset, c.anchor.offset);
@@ -159,9 +160,10 @@ TEST_F(TerminalView, ADragSelectsDownwardsAndUpwards) {
         EXPECT_EQ(boxes_of(quads, selection).size(), c.boxes);
     }
 
-    // With the button up, moving the mouse changes nothing.
+    // With the button up, moving the mouse changes nothing and asks for no frame.
     run_view_frame(terminal, VIEW, point_at(VIEW, 1, 0.2f));
     EXPECT_EQ(block->selection_end.token, 3u);
+    EXPECT_FALSE(ui_flags & UI_KEEP_RUNNING);
 }
 
 TEST_F(TerminalView, ASelectionLeftBeyondTheTextIsCutToIt) {
