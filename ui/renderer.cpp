@@ -101,6 +101,22 @@ void main() {
 
 //~ Set-up
 
+// A font map of that side whose texels are not yet written: each glyph goes in with the
+// one-texel frame of zeros that linear filtering reads around it, and nothing else is ever
+// read, so no texel is touched before a glyph needs it.
+static u32 make_font_map(u32 side) {
+    u32 map = 0;
+    gl.CreateTextures(GL_TEXTURE_2D, 1, &map);
+    gl.BindTexture(GL_TEXTURE_2D, map);
+    gl.TexImage2D(GL_TEXTURE_2D, 0, GL_R8, (GLsizei)side, (GLsizei)side, 0, GL_RED, GL_UNSIGNED_BYTE, nullptr);
+    gl.TexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, GL_REPEAT);
+    gl.TexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, GL_REPEAT);
+    gl.TexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_LINEAR);
+    gl.TexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_LINEAR);
+    renderer_font_map_version++;
+    return map;
+}
+
 static u32 compile_shader(GLenum kind, const char* source, const char* name) {
     GLuint shader = gl.CreateShader(kind);
     gl.ShaderSource(shader, 1, &source, nullptr);
@@ -179,14 +195,8 @@ b8 init_renderer(Window_State* w, u32 width, u32 height) {
     gl.BlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
     gl.ActiveTexture(GL_TEXTURE0);
 
-    gl.CreateTextures(GL_TEXTURE_2D, 1, &gl_state.font_map);
-    gl.BindTexture(GL_TEXTURE_2D, gl_state.font_map);
-    gl.TexImage2D(GL_TEXTURE_2D, 0, GL_R8, FONT_MAP_SIDE, FONT_MAP_SIDE, 0, GL_RED, GL_UNSIGNED_BYTE, nullptr);
-    gl.TexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, GL_REPEAT);
-    gl.TexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, GL_REPEAT);
-    gl.TexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_LINEAR);
-    gl.TexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_LINEAR);
-    renderer_clear_font_map();  // created without data, its texels are undefined
+    // The font map starts small and grows as glyphs fill it: memory is touched as it is needed.
+    gl_state.font_map = make_font_map(glyph_packer.side);
     gl.Uniform1i(gl.GetUniformLocation(gl_state.program, "font_map"), 0);
 
     resize_render_target(width, height);
@@ -202,19 +212,45 @@ void resize_render_target(u32 width, u32 height) {
 }
 
 void renderer_upload_glyph_to_font_map(u8* bitmap, u32 width, u32 height, u32 x, u32 y) {
-    if (!gl_state.font_map) return;
+    if (!gl_state.font_map || x == 0 || y == 0) return;
+    // The glyph in its frame of zeros, which whatever lay there before gives way to.
+    u64 saved = tmp_get_used();
+    u32 framed_width = width + 2, framed_height = height + 2;
+    u8* framed = tmp_allocate((u64)framed_width * framed_height);
+    if (!framed) return;
+    memset(framed, 0, (u64)framed_width * framed_height);
+    for (u32 row = 0; row < height; row++) memcpy(framed + (u64)(row + 1) * framed_width + 1, bitmap + (u64)row * width, width);
     gl.BindTexture(GL_TEXTURE_2D, gl_state.font_map);
     gl.PixelStorei(GL_UNPACK_ALIGNMENT, 1);
-    gl.TexSubImage2D(GL_TEXTURE_2D, 0, (GLint)x, (GLint)(FONT_MAP_SIDE - (y + height)), (GLsizei)width,
-                     (GLsizei)height, GL_RED, GL_UNSIGNED_BYTE, bitmap);
+    gl.TexSubImage2D(GL_TEXTURE_2D, 0, (GLint)(x - 1), (GLint)(glyph_packer.side - (y + height + 1)), (GLsizei)framed_width,
+                     (GLsizei)framed_height, GL_RED, GL_UNSIGNED_BYTE, framed);
+    tmp_set_used(saved);
     renderer_font_map_version++;
 }
 
-void renderer_clear_font_map() {
-    if (!gl_state.font_map) return;
-    u8 zero = 0;
-    gl.ClearTexImage(gl_state.font_map, 0, GL_RED, GL_UNSIGNED_BYTE, &zero);
-    renderer_font_map_version++;
+b8 renderer_grow_font_map(u32 old_side, u32 new_side) {
+    if (!gl_state.font_map) return true;  // before init_renderer there are no texels to keep
+    u32 map = make_font_map(new_side);
+    if (!map) return false;
+    // Packer rows count from the map's top and texture rows from its bottom: the old map
+    // goes to the new one's top-left corner.
+    gl.CopyImageSubData(gl_state.font_map, GL_TEXTURE_2D, 0, 0, 0, 0, map, GL_TEXTURE_2D, 0, 0,
+                        (GLint)(new_side - old_side), 0, (GLsizei)old_side, (GLsizei)old_side, 1);
+    gl.DeleteTextures(1, &gl_state.font_map);
+    gl_state.font_map = map;
+    return true;
+}
+
+void renderer_follow_font_map_side(u32 old_side, u32 new_side) {
+    // Glyph quads this frame laid out already: a power of two apart, the scaled fractions
+    // are exact.
+    f32 scale = (f32)old_side / (f32)new_side;
+    Quad_Instance* q = (Quad_Instance*)renderer_quad_instances.data;
+    for (u32 i = 0; i < renderer_quad_instances.count; i++) {
+        if (!(q[i].flags & QUAD_INSTANCE_GLYPH)) continue;
+        q[i].texture_coords = v4{q[i].texture_coords.x * scale, q[i].texture_coords.y * scale,
+                                 q[i].texture_coords.z * scale, q[i].texture_coords.w * scale};
+    }
 }
 
 //~ Quads and scissors

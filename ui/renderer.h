@@ -99,8 +99,14 @@ b8 swap_buffers(bool vsync);
 // screen is not drawn again, unless renderer_screen_is_stale says the screen lost it.
 
 void renderer_upload_glyph_to_font_map(u8* bitmap, u32 width, u32 height, u32 x, u32 y);
-// x and y in texels from the map's top-left corner. Nothing happens before init_renderer.
-void renderer_clear_font_map();
+// x and y in texels from the map's top-left corner, both at least 1: the glyph goes in with
+// a frame of zeros one texel wide, which is all linear filtering reads around it. Nothing
+// happens before init_renderer.
+b8 renderer_grow_font_map(u32 old_side, u32 new_side);
+// A map of the new side with the old one's texels at its top-left corner, in place of the
+// old one. False when it cannot be made.
+void renderer_follow_font_map_side(u32 old_side, u32 new_side);
+// The glyph quads of the frame so far take the coordinates of the grown map.
 
 void copy_rgba_texture(u32* destination, u32* source, u32 pixels);
 void clear_rgba_texture(u32* destination, u32 rgba, u32 pixels);

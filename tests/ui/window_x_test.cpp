@@ -3,6 +3,8 @@
 // server (with -noreset, so that a layout set by setxkbmap outlasts that client).
 #include <gtest/gtest.h>
 
+#include <string.h>
+
 #define GLFW_INCLUDE_NONE
 #include <GLFW/glfw3.h>
 
@@ -33,6 +35,7 @@ bool open_window() {
     note_gl_driver_opened();
     if (!glfwInit()) return false;
     if (!create_window_with_callbacks(&window, 800, 600, "Quarn test")) return false;
+    glyph_packer.side = FONT_MAP_FIRST_SIDE;  // other tests may have left another
     return init_renderer(&window, window.width, window.height);
 }
 
@@ -173,6 +176,41 @@ TEST_F(WindowX, AFrameWithoutQuadsClearsToBlack) {
 }
 
 namespace {
+
+TEST_F(WindowX, AFontMapThatGrowsKeepsItsGlyphsWhereTheyWere) {
+    ASSERT_NE(window.handle, nullptr);
+    set_up_test_fonts(20);
+    const u32 W = renderer_info.width, H = renderer_info.height;
+    auto draw = [&](const char* text) {
+        prepare_frame();
+        draw_text((u8*)text, strlen(text), &code_font_pool, 0, 20, 100, Rgba{1, 1, 1, 1});
+        swap_buffers(false);
+        return read_window_pixels(W, H);
+    };
+    std::vector<Rgb> before = draw("Quarn grows");
+    u32 side = glyph_packer.side;
+    ASSERT_LT(side, (u32)FONT_MAP_MAX_SIDE);
+
+    // The next glyph finds no room: the map doubles, its glyphs copied along.
+    glyph_packer.x = side - 5;
+    glyph_packer.row_y = side - 25;
+    u32 generation = glyph_packer.generation;
+    std::vector<Rgb> after = draw("Quarn growsZ");
+    EXPECT_EQ(glyph_packer.side, 2 * side);
+    EXPECT_EQ(glyph_packer.generation, generation) << "grown, not flushed";
+    int changed = 0, z_ink = 0;
+    f32 z_left = 20 + 11 * get_text_advance((u8*)"x", 1, &code_font_pool, 4);
+    for (u32 y = 90; y < 130; y++) {
+        for (u32 x = 0; x < W; x++) {
+            const Rgb& a = before[(u64)y * W + x];
+            const Rgb& b = after[(u64)y * W + x];
+            if ((f32)x < z_left) changed += a.r != b.r || a.g != b.g || a.b != b.b;
+            else z_ink += b.r > 128;
+        }
+    }
+    EXPECT_EQ(changed, 0) << "the glyphs drawn before are drawn the same from the grown map";
+    EXPECT_GT(z_ink, 20) << "the glyph that made it grow shows too";
+}
 
 struct Typed {
     u8 kind;
