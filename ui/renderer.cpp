@@ -25,6 +25,7 @@ u32 renderer_font_map_version;
 // The quads of the frame on the screen: a frame that would draw the same is not drawn.
 static Dynamic_Array presented_quads = {nullptr, sizeof(Quad_Instance)};
 static u32 presented_font_map_version;
+static u32 presented_width, presented_height;
 
 // Position and texture coordinate of the unit quad's corners, drawn as a triangle strip.
 static const f32 QUAD_VERTICES[16] = {
@@ -363,6 +364,7 @@ void draw_text_scissored(u8* text, u64 count, Font_Pool* pool, u32 flags, f32 x,
 static b8 frame_is_on_screen() {
     u64 size = (u64)renderer_quad_instances.count * sizeof(Quad_Instance);
     b8 same = !renderer_screen_is_stale && presented_font_map_version == renderer_font_map_version &&
+              presented_width == renderer_info.width && presented_height == renderer_info.height &&
               presented_quads.count == renderer_quad_instances.count &&
               (size == 0 || memcmp(presented_quads.data, renderer_quad_instances.data, size) == 0);
     if (same) return true;
@@ -375,6 +377,8 @@ static b8 frame_is_on_screen() {
         renderer_screen_is_stale = size != 0;
     }
     presented_font_map_version = renderer_font_map_version;
+    presented_width = renderer_info.width;
+    presented_height = renderer_info.height;
     return false;
 }
 

@@ -177,6 +177,63 @@ TEST_F(WindowX, AFrameWithoutQuadsClearsToBlack) {
 
 namespace {
 
+TEST_F(WindowX, AFrameThatRepeatsTheOneOnTheScreenIsNotDrawnAgain) {
+    ASSERT_NE(window.handle, nullptr);
+    set_up_test_fonts(20);
+    const Rgba red = {1, 0, 0, 1}, green = {0, 1, 0, 1};
+    auto frame = [&](Rgba colour, const char* text) {
+        prepare_frame();
+        draw_quad(v2{10, 10}, v2{50, 50}, colour);
+        draw_text((u8*)text, strlen(text), &code_font_pool, 0, 100, 10, Rgba{1, 1, 1, 1});
+        return swap_buffers(false);
+    };
+    frame(red, "a");
+    struct Step {
+        const char* name;
+        Rgba colour;
+        const char* text;
+        void (*before)();
+        bool drawn;
+    };
+    const Step steps[] = {
+        {"the same quads again", red, "a", nullptr, false},
+        {"another colour", green, "a", nullptr, true},
+        {"the same once more", green, "a", nullptr, false},
+        {"the window lost its pixels", green, "a", [] { glfw_refresh_callback(window.handle); }, true},
+        {"a glyph new to the font map", green, "ab", nullptr, true},
+        {"and then nothing new", green, "ab", nullptr, false},
+        {"the window's size changed", green, "ab", [] { resize_render_target(700, 500); }, true},
+    };
+    for (const Step& step : steps) {
+        SCOPED_TRACE(step.name);
+        if (step.before) step.before();
+        u64 presented = renderer_frames_presented;
+        EXPECT_EQ(frame(step.colour, step.text), step.drawn);
+        EXPECT_EQ(renderer_frames_presented - presented, step.drawn ? 1u : 0u);
+    }
+    resize_render_target(window.width, window.height);
+    frame(green, "ab");
+    // What is on the screen is the last frame drawn.
+    std::vector<Rgb> pixels = read_window_pixels(renderer_info.width, renderer_info.height);
+    const Rgb& p = pixels[(u64)30 * renderer_info.width + 30];
+    EXPECT_EQ(p.g, 255);
+    EXPECT_EQ(p.r, 0);
+
+    // A first quad that fills the target is the colour the frame is cleared to: it shows in
+    // its sRGB form under what is drawn after it.
+    prepare_frame();
+    draw_quad(v2{0, 0}, v2{(f32)renderer_info.width, (f32)renderer_info.height}, Rgba{0.5f, 0.5f, 0.5f, 1});
+    draw_quad(v2{10, 10}, v2{50, 50}, red);
+    EXPECT_TRUE(swap_buffers(false));
+    pixels = read_window_pixels(renderer_info.width, renderer_info.height);
+    for (u64 at : {(u64)300 * renderer_info.width + 400, (u64)0, (u64)pixels.size() - 1}) {
+        EXPECT_NEAR(pixels[at].r, 188, 1) << at;
+        EXPECT_NEAR(pixels[at].b, 188, 1) << at;
+    }
+    EXPECT_EQ(pixels[(u64)30 * renderer_info.width + 30].r, 255);
+    EXPECT_EQ(pixels[(u64)30 * renderer_info.width + 30].g, 0);
+}
+
 TEST_F(WindowX, AFontMapThatGrowsKeepsItsGlyphsWhereTheyWere) {
     ASSERT_NE(window.handle, nullptr);
     set_up_test_fonts(20);
