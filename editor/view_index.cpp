@@ -24,7 +24,20 @@ static View_Index* get_view_index(Editor_File* file) {
     v->pen_line_start = -1;
     v->syntax_asked_start = -1;
     v->syntax_asked_end = -1;
+    v->known_count = file->text.count;
     file->view_index = v;
+    return v;
+}
+
+// The index as it may answer now: a text whose length changed with no report (an input
+// line emptied in place) keeps no resume or pen points.
+static View_Index* get_current_view_index(Editor_File* file) {
+    View_Index* v = get_view_index(file);
+    if (v && v->known_count != (s64)file->text.count) {
+        v->resume_points.count = 0;
+        v->pen_points.count = 0;
+        v->known_count = file->text.count;
+    }
     return v;
 }
 
@@ -251,7 +264,7 @@ static void drop_resume_points_after(View_Index* v, s64 offset) {
 }
 
 Syntax_Resume_Point view_index_get_resume_point(Editor_File* file, Tokenisation_Hint* hint, s64 start) {
-    View_Index* v = get_view_index(file);
+    View_Index* v = get_current_view_index(file);
     if (!v) return Syntax_Resume_Point{0, 0, 0};
     if (v->resume_hint != hint || v->resume_hints_version != tokenisation_hints_version) {
         v->resume_points.count = 0;
@@ -259,8 +272,6 @@ Syntax_Resume_Point view_index_get_resume_point(Editor_File* file, Tokenisation_
         v->resume_hints_version = tokenisation_hints_version;
     }
     Syntax_Resume_Point* points = (Syntax_Resume_Point*)v->resume_points.data;
-    // A point past the text's end is from a text that changed behind the index's back.
-    while (v->resume_points.count && points[v->resume_points.count - 1].at > (s64)file->text.count) v->resume_points.count--;
     u32 low = 0, high = v->resume_points.count;
     while (low < high) {
         u32 middle = (low + high) / 2;
@@ -294,7 +305,7 @@ static void drop_pen_points_after(View_Index* v, s64 offset) {
 
 // The points of this line under this font, or a fresh list with only the line's start.
 static Pen_Point* get_pen_points(Editor_File* file, Font_Pool* font, u8 tab_width, s64 line_start) {
-    View_Index* v = get_view_index(file);
+    View_Index* v = get_current_view_index(file);
     if (!v) return nullptr;
     b8 same = v->pen_line_start == line_start && v->pen_font == font && v->pen_font_version == font_metrics_version &&
               v->pen_tab_width == tab_width && v->pen_points.count > 0;
@@ -407,6 +418,7 @@ void view_index_note_insertion(Editor_File* file, s64 offset, s64 count) {
     note_lines_insertion(file, v, offset, count);
     drop_resume_points_after(v, offset);
     drop_pen_points_after(v, offset);
+    v->known_count = file->text.count;
 }
 
 void view_index_note_removal(Editor_File* file, s64 offset, s64 count) {
@@ -415,6 +427,7 @@ void view_index_note_removal(Editor_File* file, s64 offset, s64 count) {
     note_lines_removal(file, v, offset, count);
     drop_resume_points_after(v, offset);
     drop_pen_points_after(v, offset);
+    v->known_count = file->text.count;
 }
 
 void view_index_note_change(Editor_File* file, s64 offset) {
@@ -430,6 +443,7 @@ void view_index_forget(Editor_File* file) {
     forget_lines(v);
     v->resume_points.count = 0;
     v->pen_points.count = 0;
+    v->known_count = file->text.count;
 }
 
 void view_index_free(Editor_File* file) {

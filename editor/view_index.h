@@ -42,6 +42,7 @@ struct Pen_Point {
 
 struct View_Index {
     Gp_Allocation storage;  // of this record
+    s64 known_count;        // the text's length as the last report or question left it
     Dynamic_Array stretches;  // Line_Stretch, in text order, covering the text whole
     u64 breaks;
     s64 indexed_count;        // the text's length the stretches add up to
