@@ -68,9 +68,12 @@ b8 editor_insert_octets(Editor_File* file, s64 offset, u8* data, s64 count) {
     } else if ((s64)text->count > offset) {
         memmove(text->data + offset + count, text->data + offset, text->count - offset);
     }
+    // Octets the caller fills later are blanks meanwhile: no stale break lies among them.
     if (data) memcpy(text->data + offset, data, (u64)count);
+    else memset(text->data + offset, ' ', (u64)count);
     text->count += (u32)count;
     gp_free(&copy);
+    view_index_note_insertion(file, offset, count);
     return true;
 }
 
@@ -81,6 +84,7 @@ static void remove_range(Editor_File* file, s64 offset, s64 count) {
     if (count == 0) return;  // an empty text may have no storage at all
     memmove(text->data + offset, text->data + offset + count, text->count - offset - count);
     text->count -= (u32)count;
+    view_index_note_removal(file, offset, count);
 }
 
 void clamp_cursors_to_text(Editor_File* file) {
@@ -316,6 +320,7 @@ void editor_undo(Editor_File* file) {
         case UNDO_IN_PLACE: {
             Gp_Allocation* saved = &record.replacement.saved_text;
             editor_forget_lexer_states(file);
+            view_index_note_change(file, record.offset);
             if (saved->size) memcpy(file->text.data + record.offset, saved->memory, saved->size);
             break;
         }

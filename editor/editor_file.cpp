@@ -95,6 +95,7 @@ void close_file(Editor_File* file) {
     dynamic_array_free(&file->colour_chunks);
     dynamic_array_free(&file->palette);
     dynamic_array_free(&file->undo_records);
+    view_index_free(file);
     file->directory.count = 0;
     if (file->scroll_bar) file->scroll_bar[0] = 0;
     file->reserved = 0;

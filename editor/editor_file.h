@@ -7,6 +7,7 @@
 #include "foundation/memory.h"
 #include "foundation/strings.h"
 #include "editor/filepath.h"
+#include "editor/view_index.h"
 
 //~ Flags (changed only with atomic or/and: the file watcher thread writes them too)
 
@@ -127,6 +128,7 @@ struct Editor_File {
     Dynamic_Array undo_records;  // Undo_Record
 
     f32* scroll_bar;          // the view's scroll bar state: offset, then width; null until drawn
+    View_Index* view_index;   // what the view keeps so that a frame costs what it shows; null until asked
     u32 reserved;             // zeroed by close_file, read by nothing
     u8 name_storage[EDITOR_FILE_NAME_STORAGE];
     u8 line_ending_storage[4];

@@ -209,6 +209,7 @@ static void replace_text(Editor_File* file, Read_File* read) {
     file->text.data = read->count ? read->storage.memory : nullptr;
     file->text.count = (u32)read->count;
     file->text.capacity = (u32)read->storage.size;
+    view_index_forget(file);
 }
 
 static void clamp_to_text(s64* offset, s64 count) {

@@ -1,7 +1,9 @@
 // The file view. One call per frame: reload, scroll the cursor into sight, colour the
 // visible lines, then one walk over them that draws each glyph in its chunk's colour,
 // finds the character under the mouse, and notes where the cursor and the selection fall;
-// selection and cursor are drawn after the text.
+// selection and cursor are drawn after the text. A frame costs what it shows: lines and
+// the syntax state come from the view index, and a line is walked only from the first
+// character that can show to the first that cannot, however long it is.
 
 #include "editor/file_view.h"
 #include "editor/colour_chunks.h"
@@ -9,6 +11,7 @@
 #include "editor/file_io.h"
 #include "editor/lexer.h"
 #include "editor/lines.h"
+#include "editor/pen_walk.h"
 #include "runtime/custom_layer.h"
 #include "ui/renderer.h"
 #include "ui/text.h"
@@ -119,23 +122,120 @@ static void note_position(View_Walk* w, s64 offset, f32 x, f32 line_top, f32* se
     if (offset == w->selection_end) *selection_right = x;
 }
 
-// A line that starts at line_start, drawn from x; returns the pen after its last glyph.
-static f32 walk_line(View_Walk* w, Text_Iterator* it, s64 line_start, s64 line_end, f32 x, f32 line_top) {
+// Lines longer than this have the part of them that shows worked out before the syntax
+// range is: a range that began at such a line's start could take the whole line.
+#define FILE_VIEW_LONG_LINE 4096
+// Octets a line's end is looked for before the view index is asked where the next begins.
+#define FILE_VIEW_LINE_END_SCAN 4096
+
+// One visible line, and the part of it that the walk visits.
+struct Line_Layout {
+    s64 start, end;  // its first octet and its break (the text's end for the last line)
+    f64 x;           // where its start lies (left of the text area when it is shifted)
+    Pen_Point from;  // the first character that can show or be hit
+    s64 to;          // the first that cannot (the end when every one can)
+};
+
+// Past the right edge the character neither shows (no glyph reaches a pixel size left of
+// its pen) nor can be hit (its band begins 0.65 of the advance before it), nor can any
+// character after it.
+static b8 is_past_right_edge(View_Walk* w, f32 at, f32 previous_advance) {
+    return at - 0.65f * previous_advance >= w->text_right + (f32)w->font->pixel_size;
+}
+
+// The width of the text from the line's start to the cursor, as get_text_width measures
+// it: every advance but the last, then the last glyph's bearing and box. From the nearest
+// pen point, so a long line is measured once, not in every frame.
+static f64 get_cursor_width(View_Walk* w, s64 line_start, s64 line_end) {
+    s64 cursor = w->file->cursor;
+    Pen_Point q = get_pen_point(w->file, w->font, w->tab_width, line_start, line_end, cursor);
+    s64 from = q.offset;
+    f64 width = q.advances;
+    Text_Iterator it;
+    if (from == cursor) {
+        init_text_iterator(&it, w->text + q.previous, (u64)(cursor - q.previous), w->font, w->tab_width);
+        text_iterator_get_next(&it);
+        width -= it.advance;
+        from = q.previous;
+    }
+    init_text_iterator(&it, w->text + from, (u64)(cursor - from), w->font, w->tab_width);
+    f32 last_advance = 0;
+    Glyph* last = nullptr;
+    while (text_iterator_get_next(&it)) {
+        width += last_advance;
+        last_advance = it.advance;
+        last = it.current_glyph;
+    }
+    if (!last) return width + last_advance;
+    // A blank's box is empty: it counts with its advance, so trailing spaces are measured.
+    return width + last->left_bearing + (last->width < 0.001f ? last_advance : last->width);
+}
+
+// Where the line starts, and from where to where it is walked. The line holding the cursor
+// is shifted left so that a cursor past the text area's width sits in its middle, which
+// makes a one-line input scroll sideways.
+static Line_Layout lay_out_line(View_Walk* w, s64 line_start, s64 line_end) {
+    Line_Layout l = {line_start, line_end, w->text_left, Pen_Point{line_start, line_start, 0, 0}, line_end};
+    s64 cursor = w->file->cursor;
+    if (cursor > line_start && cursor <= line_end) {
+        f32 width = (f32)get_cursor_width(w, line_start, line_end);
+        f32 area = w->text_right - w->text_left;
+        if (!(width < area - 10)) l.x = (f64)w->text_left - ((f64)width - (f64)(area / 2));
+    }
+    f32 pixel_size = (f32)w->font->pixel_size;
+    f64 hidden = (f64)w->text_left - l.x - pixel_size;  // characters before this pen stay unseen
+    if (hidden > 0) l.from = find_pen_point_before(w->file, w->font, w->tab_width, line_start, line_end, line_end, hidden);
+    if (line_end - line_start > FILE_VIEW_LONG_LINE) {
+        Pen_Walk pw;
+        start_pen_walk(&pw, w->text, w->font, w->tab_width, line_start, line_end, l.from);
+        f32 previous_advance = pw.previous_advance;
+        while (pen_walk_step(&pw)) {
+            f32 at = (f32)(l.x + pw.character.advances + pw.character.kerning);
+            if (is_past_right_edge(w, at, previous_advance)) {
+                l.to = pw.character.offset;
+                break;
+            }
+            previous_advance = pw.it.advance;
+        }
+    }
+    return l;
+}
+
+// The first CR or LF at or after the line's start: looked for nearby, else where the view
+// index says the next line begins.
+static s64 find_line_end(Editor_File* file, s64 line_start, u32 line) {
+    u8* text = file->text.data;
+    s64 count = file->text.count;
+    s64 limit = count - line_start > FILE_VIEW_LINE_END_SCAN ? line_start + FILE_VIEW_LINE_END_SCAN : count;
+    s64 end = get_line_end(text, limit, line_start);
+    if (end < limit || limit == count) return end;
+    s64 next = view_index_offset_at_line(file, line + 1);
+    if (next >= count && (count == 0 || (text[count - 1] != '\n' && text[count - 1] != '\r'))) return count;
+    return next >= 2 && text[next - 1] == '\n' && text[next - 2] == '\r' ? next - 2 : next - 1;
+}
+
+// A line drawn from its layout; returns the pen after its last glyph, or a pen right of the
+// text area when the walk stopped there.
+static f32 walk_line(View_Walk* w, Line_Layout* l, f32 line_top) {
     Editor_File* file = w->file;
     f32 ascent = floorf(w->font->ascent);
     v2 clip_top_left = {w->text_left, w->view_top_left.y};
     v2 clip_bottom_right = {w->text_right, w->view_bottom_right.y};
-    f32 pen = x;
-    f32 previous_advance = 0;
-    b8 first = true;
     f32 selection_left = w->text_left, selection_right = w->text_left;
     Rgba* palette = (Rgba*)file->palette.data;
-    text_iterator_update_text(it, w->text + line_start, (u64)(line_end - line_start));
-    while (text_iterator_get_next(it)) {
-        s64 offset = it->start - w->text;
-        if (!first) pen += it->kerning;
-        f32 at = pen;
-        Glyph* glyph = it->current_glyph;
+    Pen_Walk pw;
+    start_pen_walk(&pw, w->text, w->font, w->tab_width, l->start, l->end, l->from);
+    f32 previous_advance = pw.previous_advance;
+    b8 first = l->from.offset == l->start;
+    s64 stop = l->end;
+    while (pen_walk_step(&pw)) {
+        s64 offset = pw.character.offset;
+        f32 at = (f32)(l->x + pw.character.advances + pw.character.kerning);
+        if (offset >= l->to || is_past_right_edge(w, at, previous_advance)) {
+            stop = offset;
+            break;
+        }
+        Glyph* glyph = pw.it.current_glyph;
         s32 index = get_colour_at(&w->colour_walk, offset);
         if (glyph && glyph->width > 0) {
             f32 top = floorf(floorf(line_top) + ascent + glyph->y_offset);
@@ -145,52 +245,102 @@ static f32 walk_line(View_Walk* w, Text_Iterator* it, s64 line_start, s64 line_e
                                      clip_bottom_right);
             }
         }
-        test_hit(w, offset, at, first ? w->text_left : at - 0.65f * previous_advance, at + 0.35f * it->advance, line_top, true);
+        test_hit(w, offset, at, first ? w->text_left : at - 0.65f * previous_advance, at + 0.35f * pw.it.advance, line_top, true);
         note_position(w, offset, at, line_top, &selection_left, &selection_right);
-        pen += it->advance;
-        previous_advance = it->advance;
+        previous_advance = pw.it.advance;
         first = false;
     }
 
-    // The line's end: its break, or the end of the range.
-    test_hit(w, line_end, pen, first ? w->text_left : pen - 0.65f * previous_advance, w->text_right, line_top, false);
-    note_position(w, line_end, pen, line_top, &selection_left, &selection_right);
-    if (w->selection_start < w->selection_end && w->selection_start <= line_end && w->selection_end >= line_start) {
-        f32 left = w->selection_start < line_start ? w->text_left : selection_left;
-        f32 right = w->selection_end > line_end ? pen : selection_right;
+    // The line's end: its break, or the end of the range. Past the right edge, every
+    // position left unwalked lies beyond the area.
+    b8 stopped = stop < l->end;
+    f32 beyond = w->text_right + (f32)w->font->pixel_size;
+    f32 pen = stopped ? beyond : (f32)(l->x + pw.at.advances + pw.at.kerning);
+    if (!stopped) {
+        test_hit(w, l->end, pen, first ? w->text_left : pen - 0.65f * previous_advance, w->text_right, line_top, false);
+        note_position(w, l->end, pen, line_top, &selection_left, &selection_right);
+    } else {
+        if (w->selection_start >= stop && w->selection_start <= l->end) selection_left = beyond;
+        if (w->selection_end >= stop && w->selection_end <= l->end) selection_right = beyond;
+    }
+    if (w->selection_start < w->selection_end && w->selection_start <= l->end && w->selection_end >= l->start) {
+        // A selection that begins in the part left of the walk begins off the area.
+        f32 left = w->selection_start < l->from.offset ? w->text_left : selection_left;
+        f32 right = w->selection_end > l->end ? pen : selection_right;
         if (right > left && w->bands) w->bands[w->band_count++] = Selection_Band{left, right, line_top};
     }
     return pen;
 }
 
-// Where the line holding the cursor starts: shifted left so that a cursor past the text
-// area's width sits in its middle, which makes a one-line input scroll sideways.
-static f32 get_line_x(View_Walk* w, s64 line_start, s64 line_end) {
-    s64 cursor = w->file->cursor;
-    if (cursor <= line_start || cursor > line_end) return w->text_left;
-    f32 width = get_text_width(w->text + line_start, (u64)(cursor - line_start), w->font, w->tab_width);
-    f32 area = w->text_right - w->text_left;
-    if (width < area - 10) return w->text_left;
-    return w->text_left - (width - area / 2);
-}
-
-static void walk_visible_lines(View_Walk* w, f32 first_line_top) {
-    Text_Iterator it;
-    init_text_iterator(&it, w->text, 0, w->font, w->tab_width);
-    start_colour_walk(&w->colour_walk, w->file, w->range_start);
+// The visible lines from the range's start: one line more than fits, and the empty line
+// after a final break (the cursor may stand on it). Returns how many were laid out.
+static u32 lay_out_visible_lines(View_Walk* w, u32 first_line, Line_Layout* layouts, u32 capacity) {
+    u32 n = 0;
     s64 line_start = w->range_start;
-    f32 line_top = first_line_top;
-    for (;;) {
-        s64 line_end = get_line_end(w->text, w->count, line_start);
-        walk_line(w, &it, line_start, line_end, get_line_x(w, line_start, line_end), line_top);
-        w->drawn_lines++;
+    u32 line = first_line;
+    while (n < capacity) {
+        s64 line_end = find_line_end(w->file, line_start, line);
+        layouts[n++] = lay_out_line(w, line_start, line_end);
         if (line_end >= w->count) break;
         s64 next = line_end + get_line_break_length(w->text, w->count, line_end);
-        // The empty line after a final break is drawn too: the cursor may stand on it.
         if (next > w->range_end || (next == w->range_end && w->range_end < w->count)) break;
         line_start = next;
-        line_top += w->line_height;
+        line++;
     }
+    return n;
+}
+
+static void walk_visible_lines(View_Walk* w, Line_Layout* layouts, u32 count, f32 first_line_top) {
+    start_colour_walk(&w->colour_walk, w->file, count ? layouts[0].from.offset : w->range_start);
+    f32 line_top = first_line_top;
+    for (u32 i = 0; i < count; i++, line_top += w->line_height) {
+        walk_line(w, &layouts[i], line_top);
+        w->drawn_lines++;
+    }
+}
+
+// The range of lines the view shows, from the view index, and their layouts.
+static u32 lay_out_visible_range(View_Walk* w, u32 scrolled_past, u32 visible_lines, Line_Layout* layouts, u32 capacity) {
+    Editor_File* file = w->file;
+    w->text = file->text.data;
+    w->count = file->text.count;
+    w->range_start = view_index_offset_at_line(file, scrolled_past + 1);
+    w->range_end = view_index_offset_at_line(file, scrolled_past + visible_lines + 2);
+    if (!layouts) return 0;
+    return lay_out_visible_lines(w, scrolled_past + 1, layouts, capacity);
+}
+
+// Lets the layer colour what shows. A long first or last line is coloured only from where
+// it begins to show, or up to where it stops: a range of whole lines could be the whole
+// file. Colouring runs again when the range or the text changed.
+static void colour_visible_part(Editor_File* file, Line_Layout* layouts, u32 count, s64 range_start, s64 range_end) {
+    s64 start = range_start, end = range_end;
+    if (count && layouts[0].end - layouts[0].start > FILE_VIEW_LONG_LINE) start = layouts[0].from.offset;
+    Line_Layout* last = count ? &layouts[count - 1] : nullptr;
+    if (last && last->end - last->start > FILE_VIEW_LONG_LINE && last->to < last->end) end = last->to;
+    View_Index* v = file->view_index;  // made by the line layout that narrowed the range
+    b8 narrowed = v && (start != range_start || end != range_end);
+    if (!narrowed) start = range_start, end = range_end;
+    b8 changed = narrowed ? start != v->syntax_asked_start || end != v->syntax_asked_end || end != file->syntax_end
+                          : range_start != file->syntax_start || range_end != file->syntax_end;
+    if (changed) atomic_or_u16(&file->flags, FILE_NEEDS_SYNTAX);
+    if (!(atomic_load_u16(&file->flags) & FILE_NEEDS_SYNTAX)) return;
+    file->palette.count = 0;
+    file->colour_chunks.count = 0;
+    if (atomic_load_u16(&file->flags) & FILE_NO_SYNTAX) {
+        file->syntax_start = start;
+        file->syntax_end = end;
+    } else {
+        if (narrowed) compute_syntax_state_from_token(file, start, end);
+        else compute_syntax_state(file, start, end);
+        // Without a layer or its #syntax block the text keeps the theme's colour.
+        run_syntax_block(file);
+    }
+    if (v) {
+        v->syntax_asked_start = narrowed ? start : -1;
+        v->syntax_asked_end = narrowed ? end : -1;
+    }
+    atomic_and_u16(&file->flags, (u16)~FILE_NEEDS_SYNTAX);
 }
 
 //~ The mouse
@@ -258,14 +408,12 @@ void draw_file(Editor_File* file, Font_Pool* font, v2 top_left, v2 bottom_right)
     if ((flags & FILE_CHANGED_ON_DISK) && !(flags & FILE_MODIFIED)) reload_file(file);
     clamp_cursors_to_text(file);
 
-    u8* text = file->text.data;
-    s64 count = file->text.count;
     u8 tab_width = custom_layer.tab_width;
     b8 single_line = atomic_load_u16(&file->flags) & FILE_SINGLE_LINE;
     f32 line_height = font->line_height;
     f32 pixel_size = (f32)font->pixel_size;
     f32 view_height = bottom_right.y - top_left.y;
-    u32 lines = count_lines_in(text, count);
+    u32 lines = editor_count_lines(file);
 
     // The line-number column.
     b8 line_numbers = (custom_layer.display_flags & DISPLAY_LINE_NUMBERS) && !single_line;
@@ -309,41 +457,40 @@ void draw_file(Editor_File* file, Font_Pool* font, v2 top_left, v2 bottom_right)
     flags = atomic_load_u16(&file->flags);
     if (flags & FILE_CENTRE_CURSOR) {
         ui_scroll_bar_centre_around(id, true, top_left, bottom_right, content_height, cursor_top, pixel_size);
-        ui_flags |= UI_KEEP_RUNNING;
         atomic_and_u16(&file->flags, (u16)~FILE_CENTRE_CURSOR);
     } else if (flags & FILE_CURSOR_MOVED) {
         ui_scroll_bar_ensure_visibility(id, true, top_left, bottom_right, content_height, cursor_top, pixel_size);
-        ui_flags |= UI_KEEP_RUNNING;
         atomic_and_u16(&file->flags, (u16)~FILE_CURSOR_MOVED);
     }
     f32 bar_width = ui_screen_resolution.x * custom_layer.ui_theme.scroll_bar_size;
     f32* scroll = ui_scroll_bar(id, true, top_left, bottom_right, content_height, bar_width,
                                 get_scroll_bar_colour(colours.background));
     file->scroll_y = scroll[0];
+    // The text area of this frame ends where last frame's bar began: when the bar came or
+    // went, the next frame draws the text to its new edge.
+    if (scroll[1] != file->scroll_bar_width) ui_do_not_stop_after_current_frame();
     file->scroll_bar_width = scroll[1];
     file->scroll_bar = scroll;
 
     // The visible range: one line more than fits, from the first line scrolled into view.
     u32 scrolled_past = line_height > 0 ? (u32)floorf(fmaxf(file->scroll_y, 0) / line_height) : 0;
-    s64 range_start = get_offset_at_line(text, count, scrolled_past + 1);
-    s64 range_end = get_offset_at_line(text, count, scrolled_past + visible_lines + 2);
-    if (range_start != file->syntax_start || range_end != file->syntax_end) atomic_or_u16(&file->flags, FILE_NEEDS_SYNTAX);
-    if (atomic_load_u16(&file->flags) & FILE_NEEDS_SYNTAX) {
-        file->palette.count = 0;
-        file->colour_chunks.count = 0;
-        if (atomic_load_u16(&file->flags) & FILE_NO_SYNTAX) {
-            file->syntax_start = range_start;
-            file->syntax_end = range_end;
-        } else {
-            compute_syntax_state(file, range_start, range_end);
-            // Without a layer or its #syntax block the text keeps the theme's colour.
-            run_syntax_block(file);
-        }
-        atomic_and_u16(&file->flags, (u16)~FILE_NEEDS_SYNTAX);
-    }
+    View_Walk walk = {};
+    walk.file = file;
+    walk.font = font;
+    walk.tab_width = tab_width;
+    walk.line_height = line_height;
+    walk.view_top_left = top_left;
+    walk.view_bottom_right = bottom_right;
+    walk.text_left = text_left;
+    walk.text_right = text_right;
+    u32 layout_capacity = visible_lines + 3;
+    Line_Layout* layouts = (Line_Layout*)tmp_allocate_aligned(layout_capacity * sizeof(Line_Layout), alignof(Line_Layout));
+    u32 laid_out = lay_out_visible_range(&walk, scrolled_past, visible_lines, layouts, layout_capacity);
+    colour_visible_part(file, layouts, laid_out, walk.range_start, walk.range_end);
     // Colouring may not have changed the text, but keep to what is there now.
-    text = file->text.data;
-    count = file->text.count;
+    if (file->text.data != walk.text || (s64)file->text.count != walk.count) {
+        laid_out = lay_out_visible_range(&walk, scrolled_past, visible_lines, layouts, layout_capacity);
+    }
 
     // A drag ends when the button is up, wherever the mouse is.
     flags = atomic_load_u16(&file->flags);
@@ -353,27 +500,14 @@ void draw_file(Editor_File* file, Font_Pool* font, v2 top_left, v2 bottom_right)
         if (*file->selection_start == *file->selection_end) atomic_and_u16(&file->flags, (u16)~FILE_SELECTION_ACTIVE);
     }
 
-    View_Walk walk = {};
-    walk.file = file;
-    walk.font = font;
-    walk.text = text;
-    walk.count = count;
-    walk.tab_width = tab_width;
-    walk.line_height = line_height;
-    walk.view_top_left = top_left;
-    walk.view_bottom_right = bottom_right;
-    walk.text_left = text_left;
-    walk.text_right = text_right;
-    walk.range_start = range_start;
-    walk.range_end = range_end;
     walk.selection_start = selecting ? *file->selection_start : 0;
     walk.selection_end = selecting ? *file->selection_end : 0;
     walk.mouse_enabled = !(custom_layer.display_flags & DISPLAY_NO_MOUSE_IN_TEXT);
     walk.mouse = mouse;
     walk.colours = colours;
-    walk.bands = (Selection_Band*)tmp_allocate_aligned((u64)(visible_lines + 3) * sizeof(Selection_Band), alignof(Selection_Band));
+    walk.bands = (Selection_Band*)tmp_allocate_aligned((u64)layout_capacity * sizeof(Selection_Band), alignof(Selection_Band));
     f32 first_line_top = top_left.y - file->scroll_y + (f32)scrolled_past * line_height;
-    walk_visible_lines(&walk, first_line_top);
+    if (layouts) walk_visible_lines(&walk, layouts, laid_out, first_line_top);
 
     // Line numbers, right-aligned on the column's edge.
     if (line_numbers) {

@@ -2,6 +2,7 @@
 // of the visible range and the cut-back of context chunks.
 
 #include "editor/lexer.h"
+#include "editor/view_index.h"
 
 #include <string.h>
 
@@ -379,17 +380,22 @@ static s64 skip_string(u8* text, s64 open_at, s64 limit) {
     return -1;
 }
 
-void compute_syntax_state(Editor_File* file, s64 start, s64 end) {
+// The syntax state at start, lexed from the last resume point before it (leaving new ones
+// on the way). Returns where a lex may begin that meets the tokens a lex from the text's
+// start meets: the end of the last token before start; the start of a line comment that
+// runs over it; start itself inside a string.
+static s64 find_syntax_state(Editor_File* file, s64 start, u32* out_depth, u16* out_string_state) {
     Tokenisation_Hint* hint = get_tokenisation_hint_for_file(file);
     // Only the three quote bits open strings; other bits a layer may set mean nothing here.
     const u16 quotes = EDITOR_TOKEN_DOUBLE_QUOTE | EDITOR_TOKEN_SINGLE_QUOTE | EDITOR_TOKEN_BACKQUOTE;
     u16 delimiters = hint ? hint->string_delimiters & quotes : 0;
     u8* text = file->text.data;
     s64 length = file->text.count;
-    if (start > length) start = length;
-    u32 depth = 0;
+    Syntax_Resume_Point from = view_index_get_resume_point(file, hint, start);
+    u32 depth = from.depth;
     u16 string_state = 0;
-    s64 at = 0;
+    s64 at = from.at;
+    s64 boundary = at;
     Editor_Token token;
     while (lex_next_token(text, length, at, hint, &token) >= 0 && token.offset + token.length <= start) {
         at = token.offset + token.length;
@@ -399,22 +405,52 @@ void compute_syntax_state(Editor_File* file, s64 start, s64 end) {
             if (depth > 0) depth--;
         } else if (depth == 0 && token.kind == EDITOR_TOKEN_LINE_COMMENT) {
             while (at < length && text[at] != '\n' && text[at] != '\r') at++;
+            if (at > start) {
+                boundary = token.offset;
+                break;
+            }
         } else if (depth == 0 && (token.kind & delimiters)) {
             // A " or ` right after ' is a character literal, not an opening quote.
             b8 after_single_quote = token.offset > 0 && text[token.offset - 1] == '\'';
-            if (token.kind != EDITOR_TOKEN_SINGLE_QUOTE && after_single_quote) continue;
-            s64 after = skip_string(text, token.offset, start);
-            if (after < 0) {
-                string_state = token.kind;
-                break;
+            if (token.kind == EDITOR_TOKEN_SINGLE_QUOTE || !after_single_quote) {
+                s64 after = skip_string(text, token.offset, start);
+                if (after < 0) {
+                    string_state = token.kind;
+                    boundary = start;
+                    break;
+                }
+                at = after;
             }
-            at = after;
         }
+        boundary = at;
+        view_index_add_resume_point(file, at, depth);
     }
+    *out_depth = depth;
+    *out_string_state = string_state;
+    return boundary;
+}
+
+void compute_syntax_state(Editor_File* file, s64 start, s64 end) {
+    if (start > (s64)file->text.count) start = file->text.count;
+    u32 depth;
+    u16 string_state;
+    find_syntax_state(file, start, &depth, &string_state);
     file->syntax_start = start;
     file->syntax_end = end;
     file->block_depth = depth;
     file->string_state = string_state;
+}
+
+s64 compute_syntax_state_from_token(Editor_File* file, s64 start, s64 end) {
+    if (start > (s64)file->text.count) start = file->text.count;
+    u32 depth;
+    u16 string_state;
+    s64 boundary = find_syntax_state(file, start, &depth, &string_state);
+    file->syntax_start = boundary;
+    file->syntax_end = end;
+    file->block_depth = depth;
+    file->string_state = string_state;
+    return boundary;
 }
 
 void editor_get_syntax_highlighting_info(Editor_File* file, s64* start, s64* end, u32* depth, u8* state) {
@@ -431,6 +467,7 @@ void editor_get_syntax_highlighting_info(Editor_File* file, s64* start, s64* end
 void update_context_chunks(Editor_File* file, s64 offset) {
     // Every edit comes here, so the positions the backward lexer remembered go too.
     editor_forget_lexer_states(file);
+    view_index_note_change(file, offset);
     Context_Chunk* chunks = (Context_Chunk*)file->context_chunks.data;
     u32 keep = 0;
     while (keep < file->context_chunks.count && (s64)chunks[keep].offset <= offset) keep++;

@@ -59,7 +59,12 @@ inline s64 get_token_at_offset(Editor_File* file, s64 offset, Editor_Token* out)
 
 void compute_syntax_state(Editor_File* file, s64 start, s64 end);
 // Stores the visible range [start, end) with the block depth and the open string at its
-// start, lexed from the top of the text, for the layer's #syntax block.
+// start, for the layer's #syntax block: the state a lex from the top of the text reaches,
+// resumed from the view index's nearest resume point before start.
+s64 compute_syntax_state_from_token(Editor_File* file, s64 start, s64 end);
+// The same for a start inside a line: the range stored begins where a lex meets the
+// tokens a lex from the top meets (the end of the last token before start, the start of a
+// line comment over it, start itself inside a string), which it returns.
 
 void editor_get_syntax_highlighting_info(Editor_File* file, s64* start, s64* end, u32* depth, u8* state);
 // Copies the syntax state (the string state as its low octet); no file leaves the outputs alone.

@@ -5,6 +5,7 @@
 
 #include "editor/lines.h"
 #include "editor/lexer.h"
+#include "editor/view_index.h"
 #include "foundation/os_files.h"
 #include "foundation/unicode.h"
 
@@ -62,13 +63,19 @@ u32 count_lines_in(u8* text, s64 length) {
     return lines;
 }
 
-s64 get_offset_at_line(u8* text, s64 length, u32 line) {
-    if (line == 0) return length;
-    u64 wanted = line - 1;
-    if (wanted == 0) return 0;
+u64 count_breaks_between(u8* text, s64 start, s64 end) {
+    if (end <= start) return 0;
+    u64 breaks = count_breaks(text + start, end - start);
+    // Counted alone, an LF at start would be a break; after a CR it belongs to the CR's.
+    if (start > 0 && text[start] == '\n' && text[start - 1] == '\r') breaks--;
+    return breaks;
+}
+
+s64 get_offset_after_breaks(u8* text, s64 length, s64 from, u64 wanted) {
+    if (wanted == 0) return from;
     u64 seen = 0;
-    u32 carry = 0;
-    s64 i = 0;
+    u32 carry = from > 0 && text[from - 1] == '\r';
+    s64 i = from;
     for (; i + 32 <= length; i += 32) {
         Break_Masks m = get_break_masks(text + i);
         u32 breaks = count_block_breaks(m, carry);
@@ -83,10 +90,15 @@ s64 get_offset_at_line(u8* text, s64 length, u32 line) {
     return length;
 }
 
+s64 get_offset_at_line(u8* text, s64 length, u32 line) {
+    if (line == 0) return length;
+    return get_offset_after_breaks(text, length, 0, line - 1);
+}
+
 s64 get_offset_at_line_from_file(Editor_File* file, u32 line) {
     file = editor_file_or_current(file);
     if (!file) return 0;
-    return get_offset_at_line(file->text.data, file->text.count, line);
+    return view_index_offset_at_line(file, line);
 }
 
 u32 get_line_at_offset(u8* text, s64 length, s64 offset) {
@@ -98,11 +110,24 @@ u32 get_line_at_offset(u8* text, s64 length, s64 offset) {
 u32 editor_get_line_at_offset(Editor_File* file, s64 offset) {
     file = editor_file_or_current(file);
     if (!file) return 1;
-    return get_line_at_offset(file->text.data, file->text.count, offset);
+    return view_index_line_at_offset(file, offset);
 }
 
+// A mask of the CR and LF octets of 16 at p.
+static inline u32 get_break_mask16(u8* p) {
+    __m128i block = _mm_loadu_si128((const __m128i*)p);
+    __m128i breaks = _mm_or_si128(_mm_cmpeq_epi8(block, _mm_set1_epi8('\r')), _mm_cmpeq_epi8(block, _mm_set1_epi8('\n')));
+    return (u32)_mm_movemask_epi8(breaks);
+}
+
+// Both look 16 octets at a time: a long line is crossed at the speed of memory.
 s64 get_line_start(u8* text, s64 offset) {
     s64 i = offset;
+    while (i >= 16) {
+        u32 mask = get_break_mask16(text + i - 16);
+        if (mask) return i - 16 + (31 - __builtin_clz(mask)) + 1;
+        i -= 16;
+    }
     while (i > 0 && text[i - 1] != '\n' && text[i - 1] != '\r') i--;
     return i < 0 ? 0 : i;
 }
@@ -110,6 +135,10 @@ s64 get_line_start(u8* text, s64 offset) {
 s64 get_line_end(u8* text, s64 length, s64 offset) {
     if (offset >= length) return offset;
     s64 i = offset < 0 ? 0 : offset;
+    for (; i + 16 <= length; i += 16) {
+        u32 mask = get_break_mask16(text + i);
+        if (mask) return i + __builtin_ctz(mask);
+    }
     while (i < length && text[i] != '\n' && text[i] != '\r') i++;
     return i;
 }

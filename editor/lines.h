@@ -15,6 +15,14 @@ extern u64 global_get_num_lines_time;  // microseconds spent in count_lines_in (
 u32 count_lines_in(u8* text, s64 length);
 // 1 + the number of breaks.
 
+u64 count_breaks_between(u8* text, s64 start, s64 end);
+// Breaks that start in text[start, end): an LF right after a CR, also a CR before start,
+// belongs to the CR's break.
+
+s64 get_offset_after_breaks(u8* text, s64 length, s64 from, u64 breaks);
+// Just after the breaks-th break that starts at or after from; from itself for 0 breaks;
+// the length when fewer follow.
+
 s64 get_offset_at_line(u8* text, s64 length, u32 line);
 // Offset of the first octet of the line (from 1); the length for line 0 or past the last line.
 inline s64 get_line_start_at_line(u8* text, s64 length, u32 line) { return get_offset_at_line(text, length, line); }

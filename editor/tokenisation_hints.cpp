@@ -9,8 +9,11 @@
 
 //~ Hints
 
+u32 tokenisation_hints_version;
+
 Tokenisation_Hint* add_a_tokenisation_hint_from(Layer_Tokenisation_Hint* given) {
     editor_forget_lexer_states(nullptr);  // they were lexed under the hints as they were
+    tokenisation_hints_version++;
     Custom_Layer* settings = &custom_layer;
     Tokenisation_Hint hint = {};
     init_dynamic_array(&hint.extensions, sizeof(String));
@@ -43,6 +46,7 @@ Tokenisation_Hint* add_a_tokenisation_hint_from(Layer_Tokenisation_Hint* given) 
 
 void clear_tokenisation_hints() {
     editor_forget_lexer_states(nullptr);
+    tokenisation_hints_version++;
     Custom_Layer* settings = &custom_layer;
     Tokenisation_Hint* hints = (Tokenisation_Hint*)settings->tokenisation_hints.data;
     for (u32 i = 0; i < settings->tokenisation_hints.count; i++) dynamic_array_free(&hints[i].extensions);

@@ -32,6 +32,8 @@ struct Layer_Tokenisation_Hint {
 };
 static_assert(sizeof(Layer_Tokenisation_Hint) == 72);
 
+extern u32 tokenisation_hints_version;  // changes whenever a hint is added or the hints are cleared
+
 Tokenisation_Hint* add_a_tokenisation_hint_from(Layer_Tokenisation_Hint* hint);
 // Appends a copy whose texts live in the hint text store. Null (logged) on failure, with
 // the list as it was.

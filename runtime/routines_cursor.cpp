@@ -68,14 +68,18 @@ static void move_cursor_by_lines(Editor_File* file, s64 lines) {
     set_cursor_at_column(file, line_start, column);
 }
 
+// A break before the cursor, and one at or after it (an LF the cursor stands on counts,
+// also the LF of a CR LF pair): asked of the view index, so a long line is not scanned.
 static b8 can_go_up(Editor_File* file) {
     return file_has_text(file) && !is_one_line_input(file) && file->cursor > 0 &&
-           get_line_start(file->text.data, file->cursor) > 0;
+           editor_get_line_at_offset(file, file->cursor) > 1;
 }
 
 static b8 can_go_down(Editor_File* file) {
-    return file_has_text(file) && !is_one_line_input(file) &&
-           get_line_end(file->text.data, file->text.count, file->cursor) < (s64)file->text.count;
+    if (!file_has_text(file) || is_one_line_input(file)) return false;
+    s64 cursor = file->cursor;
+    if (cursor < (s64)file->text.count && file->text.data[cursor] == '\n') return true;
+    return editor_get_line_at_offset(file, cursor) < editor_count_lines(file);
 }
 
 void foreign_go_up(u8* parameters) {

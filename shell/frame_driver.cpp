@@ -33,16 +33,14 @@ static const Rgba UPDATE_BUTTON_COLOUR = {0.2f, 1.0f, 0.3f, 1.0f};
 
 //~ The layer's events
 
-u32 make_custom_layer_events(Window_Event* events, u32 count, Custom_Layer_Event* out, b8* keyboard_seen) {
+u32 make_custom_layer_events(Window_Event* events, u32 count, Custom_Layer_Event* out) {
     u32 made = 0;
-    *keyboard_seen = false;
     for (u32 i = 0; i < count; i++) {
         Window_Event* e = &events[i];
         Custom_Layer_Event entry = {};
         if (e->kind == WINDOW_EVENT_CHARACTER || e->kind == WINDOW_EVENT_KEY_DOWN || e->kind == WINDOW_EVENT_KEY_UP) {
             entry.kind = e->kind;
             entry.code = e->code;
-            *keyboard_seen = true;
         } else if (e->kind == WINDOW_EVENT_MOUSE_BUTTON && (e->buttons & MOUSE_LEFT_PRESS)) {
             entry.kind = LAYER_EVENT_LEFT_PRESS;
         } else {
@@ -58,9 +56,9 @@ void update_editor() {
     u32 count = window.event_count;
     Custom_Layer_Event* events =
         (Custom_Layer_Event*)tmp_allocate_aligned(sizeof(Custom_Layer_Event) * (count ? count : 1), alignof(Custom_Layer_Event));
-    b8 keyboard_seen = false;
-    u32 made = events ? make_custom_layer_events(window.events, count, events, &keyboard_seen) : 0;
-    if (keyboard_seen) ui_do_not_stop_after_current_frame();
+    // Keys ask for no further frame: everything they change is drawn after this, in this
+    // frame, and what they leave as it was draws nothing new.
+    u32 made = events ? make_custom_layer_events(window.events, count, events) : 0;
     run_events_block(events, made);
 }
 
@@ -232,7 +230,11 @@ void draw_information_panel(v2 position, v2 size) {
 void draw_and_update_editor(v2 position, v2 size) {
     recompile_custom_layer_if_asked();
     keep_compile_errors_tab_in_step();
+    u32 reports = compile_errors.count;
+    b8 asked_to_show = (atomic_load_u64(&global_flags) & DISPLAY_COMPILE_ERRORS) != 0;
+    update_editor();
 
+    // After the layer's events: a theme they change shows in this frame.
     f32 target_width = (f32)renderer_info.width, target_height = (f32)renderer_info.height;
     if (position.x < target_width && position.y < target_height && position.x + size.x > 0 && position.y + size.y > 0) {
         renderer_set_scissors(v2{0, 0}, v2{target_width, target_height});
@@ -240,7 +242,6 @@ void draw_and_update_editor(v2 position, v2 size) {
         draw_quad(at, v2{truncf(size.x - at.x), truncf(size.y - at.y)}, custom_layer.text_theme.colours[0]);
     }
 
-    update_editor();
     perform_editor_commands();
 
     ui_current_layer = 0;
@@ -254,4 +255,10 @@ void draw_and_update_editor(v2 position, v2 size) {
     draw_and_update_tab_bar(&geometry);
     if (tabs.count == 0) draw_information_panel(position, size);
     draw_and_update_listers();
+    // A report that came during the frame (the layer stopped in a block) gets its tab in
+    // the next one, at once.
+    b8 asked_now = (atomic_load_u64(&global_flags) & DISPLAY_COMPILE_ERRORS) != 0;
+    if (compile_errors.count != reports || (asked_now && !asked_to_show)) {
+        ui_do_not_stop_after_current_frame();
+    }
 }

@@ -39,11 +39,10 @@ extern const Top_Bar_Icon_Glyphs TOP_BAR_ICON_GLYPHS[TOP_BAR_ICON_COUNT];
 
 //~ frame_driver.cpp
 
-u32 make_custom_layer_events(Window_Event* events, u32 count, Custom_Layer_Event* out, b8* keyboard_seen);
+u32 make_custom_layer_events(Window_Event* events, u32 count, Custom_Layer_Event* out);
 // The layer's events for the window's queue, in order: characters, key downs and key ups
 // as they are, a left press as kind 8 with code 0, nothing for any other event; modifiers
-// cut to control, alt and shift. keyboard_seen tells whether a key or character came.
-// Returns how many entries it wrote (at most count).
+// cut to control, alt and shift. Returns how many entries it wrote (at most count).
 
 void update_editor();
 // Builds the frame's event list in temporary memory and, when it is not empty, runs the

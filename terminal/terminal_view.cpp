@@ -252,6 +252,11 @@ static void draw_output(Terminal_View* v, Terminal_Result* block) {
         v->y += v->line_height;
     }
     // Kept as anchor and moving end, so that a drag back past the anchor still selects.
+    // This frame drew the ends the last one left: ends that moved show in the next frame,
+    // which comes at once.
+    b8 moved = block->selection_start.token != s.anchor.token || block->selection_start.offset != s.anchor.offset ||
+               block->selection_end.token != s.moving.token || block->selection_end.offset != s.moving.offset;
+    if (moved) ui_do_not_stop_after_current_frame();
     block->selection_start = s.anchor;
     block->selection_end = s.moving;
 }

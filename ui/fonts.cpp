@@ -169,12 +169,16 @@ static void recompute_pool_metrics(Font_Pool* pool) {
     for (u32 i = 0; i < pool->range_count; i++) raise_pool_metrics(pool, &pool->ranges[i]);
 }
 
+u32 font_metrics_version;
+
 void init_font_pool(Font_Pool* pool, u32 pixel_size) {
+    font_metrics_version++;
     memset(pool, 0, sizeof(*pool));
     pool->pixel_size = pixel_size;
 }
 
 void reset_font_range(Font_Range* range, u32 pixel_size) {
+    font_metrics_version++;
     bucket_array_reset(&range->glyphs);
     range->scale = stbtt_ScaleForPixelHeight(&range->font.info, (f32)pixel_size);
     range->font.scale = range->scale;
@@ -183,6 +187,7 @@ void reset_font_range(Font_Range* range, u32 pixel_size) {
 
 u8 add_range_to_pool(Font_Pool* pool, Font* font, u32 first, u32 last) {
     if (pool->range_count >= MAX_FONT_RANGES) return pool->range_count;
+    font_metrics_version++;
     Font_Range* range = &pool->ranges[pool->range_count];
     range->first = first;
     range->last = last;
@@ -195,12 +200,14 @@ u8 add_range_to_pool(Font_Pool* pool, Font* font, u32 first, u32 last) {
 }
 
 void reset_font_pool(Font_Pool* pool, u32 pixel_size) {
+    font_metrics_version++;
     pool->pixel_size = pixel_size;
     for (u32 i = 0; i < pool->range_count; i++) reset_font_range(&pool->ranges[i], pixel_size);
     recompute_pool_metrics(pool);
 }
 
 void font_pool_remove_ranges(Font_Pool* pool) {
+    font_metrics_version++;
     for (u32 i = 0; i < pool->range_count; i++) bucket_array_reset(&pool->ranges[i].glyphs);
     pool->range_count = 0;
     recompute_pool_metrics(pool);

@@ -1,7 +1,9 @@
 // Fonts at run-time pixel sizes and the glyph cache. A Font_Pool is one logical font at one
 // pixel size: up to 8 code-point ranges, each served by a Font and holding the glyphs of
 // that range rasterised so far. Every glyph of every pool lives in the renderer's one
-// FONT_MAP_SIDE-square texture, packed in shelves and never evicted one by one.
+// square texture, packed in shelves and never evicted one by one. The texture starts at
+// FONT_MAP_FIRST_SIDE and doubles its side, keeping what it holds, each time it is full,
+// up to FONT_MAP_MAX_SIDE.
 #pragma once
 
 #include "foundation/memory.h"
@@ -11,7 +13,8 @@
 
 #include <stb/stb_truetype.h>
 
-#define FONT_MAP_SIDE 8192
+#define FONT_MAP_FIRST_SIDE 1024
+#define FONT_MAP_MAX_SIDE 8192
 #define MAX_FONT_RANGES 8
 #define NUM_GLYPHS_PER_BUCKET 256
 #define NUM_GLYPH_BUCKETS_PER_PAGE 32
@@ -49,7 +52,7 @@ struct Glyph {
     f32 advance;
     u32 x;             // texels in the font map, y downwards
     u32 y;
-    v4 texture_coords; // x0, y0, x1, y1 as fractions of FONT_MAP_SIDE
+    v4 texture_coords; // x0, y0, x1, y1 as fractions of the font map's side
 };
 static_assert(sizeof(Glyph) == 64);  // the glyph pool's element size
 
@@ -78,6 +81,7 @@ struct Glyph_Packer {
     u32 row_y;
     u32 row_height;  // grows to the tallest glyph placed, so rows never overlap
     u32 generation;  // counts restarts and flushes: every Glyph* handed out before is stale
+    u32 side;        // of the font map now, in texels
 };
 
 // A range the custom layer asks for: "$ui_default" and "$code_default" name the built-in
@@ -97,6 +101,7 @@ extern Font ui_latin_font;
 extern Font code_latin_font;
 extern Font icons_font;
 extern Dynamic_Array file_fonts;  // of File_Font
+extern u32 font_metrics_version;  // changes whenever a pool's ranges, sizes or scales may change
 
 //~ fonts.cpp
 
@@ -153,8 +158,13 @@ Glyph* get_or_add_glyph(Font_Pool* pool, u32 code_point, Font_Range* preferred, 
 // is reset or glyph_packer.generation changes.
 
 void restart_glyph_packer(u32 row_height);
-// Starts packing again at the top-left corner and clears the font map. Glyph lists are
-// not touched: the caller empties them.
+// Starts packing again at the top-left corner (the font map's texels stay until new glyphs
+// replace them). Glyph lists are not touched: the caller empties them.
 
 b8 pack_glyph(u32 width, u32 height, u8* bitmap, u32* out_x, u32* out_y);
 // Places a bitmap in the font map and uploads it. False when the map has no room left.
+
+b8 grow_font_map(Font_Pool* requesting);
+// Doubles the map's side, keeping every glyph where it was in texels; the texture
+// coordinates of the glyphs of the three global pools and of requesting follow. False at
+// FONT_MAP_MAX_SIDE or when the larger texture cannot be made.

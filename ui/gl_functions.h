@@ -85,7 +85,9 @@ typedef s64 GLsizeiptr;
     X(void, TexParameteri, (GLenum target, GLenum pname, GLint param)) \
     X(void, TexImage2D, (GLenum target, GLint level, GLint internalformat, GLsizei width, GLsizei height, GLint border, GLenum format, GLenum type, const void* pixels)) \
     X(void, TexSubImage2D, (GLenum target, GLint level, GLint xoffset, GLint yoffset, GLsizei width, GLsizei height, GLenum format, GLenum type, const void* pixels)) \
-    X(void, ClearTexImage, (GLuint texture, GLint level, GLenum format, GLenum type, const void* data))
+    X(void, ClearTexImage, (GLuint texture, GLint level, GLenum format, GLenum type, const void* data)) \
+    X(void, CopyImageSubData, (GLuint src, GLenum src_target, GLint src_level, GLint src_x, GLint src_y, GLint src_z, GLuint dst, GLenum dst_target, GLint dst_level, GLint dst_x, GLint dst_y, GLint dst_z, GLsizei width, GLsizei height, GLsizei depth)) \
+    X(void, DeleteTextures, (GLsizei n, const GLuint* textures))
 
 #define GL_DECLARE_POINTER(result, name, parameters) result (*name) parameters;
 struct Gl_Functions {

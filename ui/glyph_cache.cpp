@@ -1,7 +1,8 @@
 // The glyph cache: a glyph is looked up in its range's list, and on first use rasterised by
-// stb_truetype and packed into the font map in shelves. When the map is full every glyph
-// list is emptied and packing starts again from the top, so glyphs are rasterised anew as
-// they are drawn instead of landing outside the texture.
+// stb_truetype and packed into the font map in shelves. When the map is full it grows to
+// twice its side, keeping its glyphs; when it is full at its largest, every glyph list is
+// emptied and packing starts again from the top, so glyphs are rasterised anew as they are
+// drawn instead of landing outside the texture.
 
 #include "ui/fonts.h"
 #include "ui/renderer.h"
@@ -10,7 +11,7 @@
 #include <math.h>
 #include <string.h>
 
-Glyph_Packer glyph_packer;
+Glyph_Packer glyph_packer = {1, 1, 0, 0, FONT_MAP_FIRST_SIDE};
 
 static Font_Range* find_range(Font_Pool* pool, u32 code_point, Font_Range* preferred) {
     // A preferred range from before a range was removed may lie past the pool's ranges.
@@ -29,8 +30,7 @@ void restart_glyph_packer(u32 row_height) {
     glyph_packer.row_y = 1;
     glyph_packer.row_height = row_height;
     glyph_packer.generation++;
-    // Linear filtering reads the one-texel gaps around each glyph: they must hold nothing.
-    renderer_clear_font_map();
+    // Old texels stay: each new glyph brings the frame of zeros filtering reads around it.
 }
 
 static void empty_glyph_lists(Font_Pool* pool) {
@@ -50,17 +50,47 @@ static void flush_font_map(Font_Pool* requesting) {
 }
 
 b8 pack_glyph(u32 width, u32 height, u8* bitmap, u32* out_x, u32* out_y) {
-    if (FONT_MAP_SIDE - glyph_packer.x < width + 2) {
+    u32 side = glyph_packer.side;
+    if (width + 2 > side) return false;
+    if (side - glyph_packer.x < width + 2) {
         glyph_packer.row_y += glyph_packer.row_height + 1;
         glyph_packer.x = 1;
     }
-    if (glyph_packer.row_y + height > FONT_MAP_SIDE - 1) return false;
+    if (glyph_packer.row_y + height > side - 1) return false;
 
     *out_x = glyph_packer.x;
     *out_y = glyph_packer.row_y;
     glyph_packer.x += width + 1;
     if (height > glyph_packer.row_height) glyph_packer.row_height = height;
     if (width && height) renderer_upload_glyph_to_font_map(bitmap, width, height, *out_x, *out_y);
+    return true;
+}
+
+static void place_glyph_coordinates(Glyph* g) {
+    f32 side = (f32)glyph_packer.side;
+    g->texture_coords = v4{(f32)g->x / side, (f32)g->y / side, ((f32)g->x + g->width) / side, ((f32)g->y + g->height) / side};
+}
+
+static void follow_font_map_side(Font_Pool* pool) {
+    for (u32 i = 0; i < pool->range_count; i++) {
+        Glyph* g = (Glyph*)pool->ranges[i].glyphs.first_element;
+        for (u32 n = 0; n < pool->ranges[i].glyphs.count; n++, g = g->next) {
+            // Glyphs without texels (blanks, or larger than any map) keep no place in it.
+            if (g->x || g->y) place_glyph_coordinates(g);
+        }
+    }
+}
+
+b8 grow_font_map(Font_Pool* requesting) {
+    u32 side = glyph_packer.side;
+    if (side >= FONT_MAP_MAX_SIDE || !renderer_grow_font_map(side, 2 * side)) return false;
+    glyph_packer.side = 2 * side;
+    Font_Pool* pools[] = {&ui_font_pool, &code_font_pool, &icons_font_pool};
+    for (Font_Pool* pool : pools) follow_font_map_side(pool);
+    if (requesting != &ui_font_pool && requesting != &code_font_pool && requesting != &icons_font_pool) {
+        follow_font_map_side(requesting);
+    }
+    renderer_follow_font_map_side(side, 2 * side);
     return true;
 }
 
@@ -99,8 +129,8 @@ Glyph* get_or_add_glyph(Font_Pool* pool, u32 code_point, Font_Range* preferred, 
     fresh.height = (f32)height;
     fresh.y_offset = (f32)y0;
 
-    // A glyph larger than the whole map keeps its metrics and is drawn without texels.
-    if (width + 2 <= FONT_MAP_SIDE && height + 2 <= FONT_MAP_SIDE) {
+    // A glyph larger than the largest map keeps its metrics and is drawn without texels.
+    if (width + 2 <= FONT_MAP_MAX_SIDE && height + 2 <= FONT_MAP_MAX_SIDE) {
         Gp_Allocation bitmap = {};
         if (width && height) {
             if (!gp_allocate(&bitmap, (u64)width * height)) return nullptr;
@@ -108,15 +138,13 @@ Glyph* get_or_add_glyph(Font_Pool* pool, u32 code_point, Font_Range* preferred, 
                                           (int)fresh.glyph_index);
         }
         b8 placed = pack_glyph(width, height, bitmap.memory, &fresh.x, &fresh.y);
+        while (!placed && grow_font_map(pool)) placed = pack_glyph(width, height, bitmap.memory, &fresh.x, &fresh.y);
         if (!placed) {
             flush_font_map(pool);
             placed = pack_glyph(width, height, bitmap.memory, &fresh.x, &fresh.y);
         }
         gp_free(&bitmap);
-        if (placed) {
-            fresh.texture_coords = v4{(f32)fresh.x / FONT_MAP_SIDE, (f32)fresh.y / FONT_MAP_SIDE,
-                                      (f32)(fresh.x + width) / FONT_MAP_SIDE, (f32)(fresh.y + height) / FONT_MAP_SIDE};
-        }
+        if (placed) place_glyph_coordinates(&fresh);
     }
 
     Glyph* added = (Glyph*)bucket_array_append(&range->glyphs);

@@ -12,11 +12,20 @@
 #include <GLFW/glfw3.h>
 #include <math.h>
 #include <stddef.h>
+#include <string.h>
 
 Renderer_Info renderer_info;
 Gl_State gl_state;
 Dynamic_Array renderer_quad_instances = {nullptr, sizeof(Quad_Instance)};
 Dynamic_Array renderer_scissors = {nullptr, sizeof(Scissor_Entry)};
+u64 renderer_frames_presented;
+b8 renderer_screen_is_stale = true;
+u32 renderer_font_map_version;
+
+// The quads of the frame on the screen: a frame that would draw the same is not drawn.
+static Dynamic_Array presented_quads = {nullptr, sizeof(Quad_Instance)};
+static u32 presented_font_map_version;
+static u32 presented_width, presented_height;
 
 // Position and texture coordinate of the unit quad's corners, drawn as a triangle strip.
 static const f32 QUAD_VERTICES[16] = {
@@ -26,6 +35,8 @@ static const f32 QUAD_VERTICES[16] = {
      1,  1, 1, 1,
 };
 
+// A quad's colour is the same over all its pixels, so its sRGB form is worked out once per
+// vertex here rather than once per pixel.
 static const char* VERTEX_SHADER = R"(#version 450 core
 layout(location = 0) in vec2 vertex_position;
 layout(location = 1) in vec2 vertex_uvs;
@@ -43,13 +54,19 @@ flat out vec4 clip;
 flat out vec4 tint;
 flat out uint quad_flags;
 
+vec3 linear_to_srgb(vec3 l) {
+    vec3 low = l * 12.92;
+    vec3 high = 1.055 * pow(l, vec3(1.0 / 2.4)) - 0.055;
+    return mix(high, low, vec3(lessThanEqual(l, vec3(0.0031308))));
+}
+
 void main() {
     vec2 pixel = position + scale * vertex_position;
     gl_Position = vec4(pixel / rt_dimensions * 2.0 - 1.0, 0.0, 1.0);
     uv = vertex_uvs;
     glyph_rectangle = texture_coords;
     clip = scissors;
-    tint = colour;
+    tint = vec4(linear_to_srgb(max(colour.rgb, vec3(0.0))), colour.a);
     quad_flags = flags;
 }
 )";
@@ -64,31 +81,42 @@ flat in uint quad_flags;
 uniform sampler2D font_map;
 out vec4 pixel;
 
-vec3 linear_to_srgb(vec3 l) {
-    vec3 low = l * 12.92;
-    vec3 high = 1.055 * pow(l, vec3(1.0 / 2.4)) - 0.055;
-    return mix(high, low, vec3(lessThanEqual(l, vec3(0.0031308))));
-}
-
 void main() {
-    vec4 colour = tint;
     // Strictly inside: a fragment centred on the rectangle's edge belongs to its neighbour.
+    // Outside, the pixel keeps what is under it, as a transparent one would.
     bool inside = gl_FragCoord.x > clip.x && gl_FragCoord.x < clip.z &&
                   gl_FragCoord.y > clip.w && gl_FragCoord.y < clip.y;
-    if (!inside) colour *= 0.0;
+    if (!inside) discard;
 
-    // Packer rows count down from the map's top, texture y counts up from its bottom, and
-    // a glyph's bitmap is uploaded top row first: the flips meet here.
-    vec2 at = mix(glyph_rectangle.xy, glyph_rectangle.zw, uv);
-    at.y = 1.0 - at.y;
-    float coverage = texture(font_map, at).r;
-    if ((quad_flags & 1u) != 0u) colour.a *= coverage;
-
-    pixel = vec4(linear_to_srgb(max(colour.rgb, vec3(0.0))), colour.a);
+    pixel = tint;
+    if ((quad_flags & 1u) != 0u) {
+        // Packer rows count down from the map's top, texture y counts up from its bottom,
+        // and a glyph's bitmap is uploaded top row first: the flips meet here. The map has
+        // no smaller levels, so level 0 is what any sampling would read.
+        vec2 at = mix(glyph_rectangle.xy, glyph_rectangle.zw, uv);
+        at.y = 1.0 - at.y;
+        pixel.a *= textureLod(font_map, at, 0.0).r;
+    }
 }
 )";
 
 //~ Set-up
+
+// A font map of that side whose texels are not yet written: each glyph goes in with the
+// one-texel frame of zeros that linear filtering reads around it, and nothing else is ever
+// read, so no texel is touched before a glyph needs it.
+static u32 make_font_map(u32 side) {
+    u32 map = 0;
+    gl.CreateTextures(GL_TEXTURE_2D, 1, &map);
+    gl.BindTexture(GL_TEXTURE_2D, map);
+    gl.TexImage2D(GL_TEXTURE_2D, 0, GL_R8, (GLsizei)side, (GLsizei)side, 0, GL_RED, GL_UNSIGNED_BYTE, nullptr);
+    gl.TexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, GL_REPEAT);
+    gl.TexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, GL_REPEAT);
+    gl.TexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_LINEAR);
+    gl.TexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_LINEAR);
+    renderer_font_map_version++;
+    return map;
+}
 
 static u32 compile_shader(GLenum kind, const char* source, const char* name) {
     GLuint shader = gl.CreateShader(kind);
@@ -168,14 +196,8 @@ b8 init_renderer(Window_State* w, u32 width, u32 height) {
     gl.BlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
     gl.ActiveTexture(GL_TEXTURE0);
 
-    gl.CreateTextures(GL_TEXTURE_2D, 1, &gl_state.font_map);
-    gl.BindTexture(GL_TEXTURE_2D, gl_state.font_map);
-    gl.TexImage2D(GL_TEXTURE_2D, 0, GL_R8, FONT_MAP_SIDE, FONT_MAP_SIDE, 0, GL_RED, GL_UNSIGNED_BYTE, nullptr);
-    gl.TexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, GL_REPEAT);
-    gl.TexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, GL_REPEAT);
-    gl.TexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_LINEAR);
-    gl.TexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_LINEAR);
-    renderer_clear_font_map();  // created without data, its texels are undefined
+    // The font map starts small and grows as glyphs fill it: memory is touched as it is needed.
+    gl_state.font_map = make_font_map(glyph_packer.side);
     gl.Uniform1i(gl.GetUniformLocation(gl_state.program, "font_map"), 0);
 
     resize_render_target(width, height);
@@ -191,17 +213,45 @@ void resize_render_target(u32 width, u32 height) {
 }
 
 void renderer_upload_glyph_to_font_map(u8* bitmap, u32 width, u32 height, u32 x, u32 y) {
-    if (!gl_state.font_map) return;
+    if (!gl_state.font_map || x == 0 || y == 0) return;
+    // The glyph in its frame of zeros, which whatever lay there before gives way to.
+    u64 saved = tmp_get_used();
+    u32 framed_width = width + 2, framed_height = height + 2;
+    u8* framed = tmp_allocate((u64)framed_width * framed_height);
+    if (!framed) return;
+    memset(framed, 0, (u64)framed_width * framed_height);
+    for (u32 row = 0; row < height; row++) memcpy(framed + (u64)(row + 1) * framed_width + 1, bitmap + (u64)row * width, width);
     gl.BindTexture(GL_TEXTURE_2D, gl_state.font_map);
     gl.PixelStorei(GL_UNPACK_ALIGNMENT, 1);
-    gl.TexSubImage2D(GL_TEXTURE_2D, 0, (GLint)x, (GLint)(FONT_MAP_SIDE - (y + height)), (GLsizei)width,
-                     (GLsizei)height, GL_RED, GL_UNSIGNED_BYTE, bitmap);
+    gl.TexSubImage2D(GL_TEXTURE_2D, 0, (GLint)(x - 1), (GLint)(glyph_packer.side - (y + height + 1)), (GLsizei)framed_width,
+                     (GLsizei)framed_height, GL_RED, GL_UNSIGNED_BYTE, framed);
+    tmp_set_used(saved);
+    renderer_font_map_version++;
 }
 
-void renderer_clear_font_map() {
-    if (!gl_state.font_map) return;
-    u8 zero = 0;
-    gl.ClearTexImage(gl_state.font_map, 0, GL_RED, GL_UNSIGNED_BYTE, &zero);
+b8 renderer_grow_font_map(u32 old_side, u32 new_side) {
+    if (!gl_state.font_map) return true;  // before init_renderer there are no texels to keep
+    u32 map = make_font_map(new_side);
+    if (!map) return false;
+    // Packer rows count from the map's top and texture rows from its bottom: the old map
+    // goes to the new one's top-left corner.
+    gl.CopyImageSubData(gl_state.font_map, GL_TEXTURE_2D, 0, 0, 0, 0, map, GL_TEXTURE_2D, 0, 0,
+                        (GLint)(new_side - old_side), 0, (GLsizei)old_side, (GLsizei)old_side, 1);
+    gl.DeleteTextures(1, &gl_state.font_map);
+    gl_state.font_map = map;
+    return true;
+}
+
+void renderer_follow_font_map_side(u32 old_side, u32 new_side) {
+    // Glyph quads this frame laid out already: a power of two apart, the scaled fractions
+    // are exact.
+    f32 scale = (f32)old_side / (f32)new_side;
+    Quad_Instance* q = (Quad_Instance*)renderer_quad_instances.data;
+    for (u32 i = 0; i < renderer_quad_instances.count; i++) {
+        if (!(q[i].flags & QUAD_INSTANCE_GLYPH)) continue;
+        q[i].texture_coords = v4{q[i].texture_coords.x * scale, q[i].texture_coords.y * scale,
+                                 q[i].texture_coords.z * scale, q[i].texture_coords.w * scale};
+    }
 }
 
 //~ Quads and scissors
@@ -217,10 +267,6 @@ void prepare_frame() {
     // Every quad reads the last scissor entry, so the list never starts empty.
     Scissor_Entry* whole = (Scissor_Entry*)dynamic_array_add_fast(&renderer_scissors);
     if (whole) *whole = Scissor_Entry{0, whole_target_scissors()};
-    if (gl_state.program) {
-        gl.ClearColor(0, 0, 0, 1);
-        gl.Clear(GL_COLOR_BUFFER_BIT);
-    }
 }
 
 static v4 current_scissors() {
@@ -313,16 +359,70 @@ void draw_text_scissored(u8* text, u64 count, Font_Pool* pool, u32 flags, f32 x,
 
 //~ Frame
 
-void swap_buffers(bool vsync) {
+// Whether the frame's quads and the font map are those of the frame on the screen; if not,
+// the frame is kept as the one on the screen.
+static b8 frame_is_on_screen() {
+    u64 size = (u64)renderer_quad_instances.count * sizeof(Quad_Instance);
+    b8 same = !renderer_screen_is_stale && presented_font_map_version == renderer_font_map_version &&
+              presented_width == renderer_info.width && presented_height == renderer_info.height &&
+              presented_quads.count == renderer_quad_instances.count &&
+              (size == 0 || memcmp(presented_quads.data, renderer_quad_instances.data, size) == 0);
+    if (same) return true;
+    presented_quads.count = 0;
+    // Without memory for the copy the next frame is drawn whatever it holds.
+    if (size && dynamic_array_add_fast_multiple(&presented_quads, renderer_quad_instances.count)) {
+        memcpy(presented_quads.data, renderer_quad_instances.data, size);
+        renderer_screen_is_stale = false;
+    } else {
+        renderer_screen_is_stale = size != 0;
+    }
+    presented_font_map_version = renderer_font_map_version;
+    presented_width = renderer_info.width;
+    presented_height = renderer_info.height;
+    return false;
+}
+
+static f32 linear_to_srgb(f32 l) {
+    if (l <= 0) return 0;
+    return l <= 0.0031308f ? l * 12.92f : 1.055f * powf(l, 1.0f / 2.4f) - 0.055f;
+}
+
+// A first quad that is opaque, plain and unclipped and covers the whole target (the
+// background) is the colour the frame is cleared to, not a quad: the software driver
+// spends as much on shading it as on all the rest of the frame.
+static Rgba get_background_colour(u32* skipped) {
+    *skipped = 0;
+    Rgba black = {0, 0, 0, 1};
+    if (renderer_quad_instances.count == 0) return black;
+    Quad_Instance* q = (Quad_Instance*)renderer_quad_instances.data;
+    f32 w = (f32)renderer_info.width, h = (f32)renderer_info.height;
+    v4 whole = whole_target_scissors();
+    b8 covers = q->position.x - q->scale.x <= 0 && q->position.x + q->scale.x >= w && q->position.y - q->scale.y <= 0 &&
+                q->position.y + q->scale.y >= h;
+    b8 unclipped = q->scissors.x <= 0 && q->scissors.w <= 0 && q->scissors.z >= whole.z && q->scissors.y >= whole.y;
+    if (q->flags != 0 || q->colour.a < 1 || !covers || !unclipped) return black;
+    *skipped = 1;
+    return Rgba{linear_to_srgb(q->colour.r), linear_to_srgb(q->colour.g), linear_to_srgb(q->colour.b), 1};
+}
+
+b8 swap_buffers(bool vsync) {
+    if (frame_is_on_screen()) return false;
+    u32 skipped;
+    Rgba clear = get_background_colour(&skipped);
+    gl.ClearColor(clear.r, clear.g, clear.b, clear.a);
+    gl.Clear(GL_COLOR_BUFFER_BIT);
     gl.UseProgram(gl_state.program);
     gl.BindVertexArray(gl_state.vertex_array);
     gl.BindTexture(GL_TEXTURE_2D, gl_state.font_map);
     gl.BindBuffer(GL_ARRAY_BUFFER, gl_state.instance_buffer);
-    gl.BufferData(GL_ARRAY_BUFFER, (GLsizeiptr)renderer_quad_instances.count * (GLsizeiptr)sizeof(Quad_Instance),
-                  renderer_quad_instances.data, GL_DYNAMIC_DRAW);
-    gl.DrawArraysInstanced(GL_TRIANGLE_STRIP, 0, 4, (GLsizei)renderer_quad_instances.count);
+    u32 count = renderer_quad_instances.count - skipped;
+    Quad_Instance* first = (Quad_Instance*)renderer_quad_instances.data + skipped;
+    gl.BufferData(GL_ARRAY_BUFFER, (GLsizeiptr)count * (GLsizeiptr)sizeof(Quad_Instance), first, GL_DYNAMIC_DRAW);
+    gl.DrawArraysInstanced(GL_TRIANGLE_STRIP, 0, 4, (GLsizei)count);
     glfwSwapInterval(vsync ? 1 : 0);
     glfwSwapBuffers(renderer_info.window);
+    renderer_frames_presented++;
+    return true;
 }
 
 void copy_rgba_texture(u32* destination, u32* source, u32 pixels) {

@@ -57,6 +57,9 @@ extern Renderer_Info renderer_info;
 extern Gl_State gl_state;
 extern Dynamic_Array renderer_quad_instances;  // of Quad_Instance
 extern Dynamic_Array renderer_scissors;        // of Scissor_Entry
+extern u64 renderer_frames_presented;          // frames swap_buffers put on the screen
+extern b8 renderer_screen_is_stale;            // the next frame is drawn even when it repeats the last
+extern u32 renderer_font_map_version;          // changes with every change of the font map's texels
 
 //~ renderer.cpp
 
@@ -67,8 +70,8 @@ b8 init_renderer(Window_State* w, u32 width, u32 height);
 void resize_render_target(u32 width, u32 height);
 
 void prepare_frame();
-// Empties the quads and scissors (storage kept), starts with the whole target as the
-// scissor rectangle and clears to black.
+// Empties the quads and scissors (storage kept) and starts with the whole target as the
+// scissor rectangle.
 
 Quad_Instance* renderer_draw_quad(u32 flags, v2 top_left, v2 size, Rgba colour, v4 texture_coords);
 // Appends a quad clipped to the current scissors. The pointer is valid until the next quad
@@ -90,12 +93,20 @@ void draw_text_scissored(u8* text, u64 count, Font_Pool* pool, u32 flags, f32 x,
 // (x, y) is the text's top-left corner (the line's top, not its baseline) unless flags say
 // otherwise.
 
-void swap_buffers(bool vsync);
-// Uploads the frame's quads, draws them with one call and presents the frame.
+b8 swap_buffers(bool vsync);
+// Clears to black, uploads the frame's quads, draws them with one call and presents the
+// frame; true when it did. A frame whose quads and font map are those of the frame on the
+// screen is not drawn again, unless renderer_screen_is_stale says the screen lost it.
 
 void renderer_upload_glyph_to_font_map(u8* bitmap, u32 width, u32 height, u32 x, u32 y);
-// x and y in texels from the map's top-left corner. Nothing happens before init_renderer.
-void renderer_clear_font_map();
+// x and y in texels from the map's top-left corner, both at least 1: the glyph goes in with
+// a frame of zeros one texel wide, which is all linear filtering reads around it. Nothing
+// happens before init_renderer.
+b8 renderer_grow_font_map(u32 old_side, u32 new_side);
+// A map of the new side with the old one's texels at its top-left corner, in place of the
+// old one. False when it cannot be made.
+void renderer_follow_font_map_side(u32 old_side, u32 new_side);
+// The glyph quads of the frame so far take the coordinates of the grown map.
 
 void copy_rgba_texture(u32* destination, u32* source, u32 pixels);
 void clear_rgba_texture(u32* destination, u32 rgba, u32 pixels);

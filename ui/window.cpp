@@ -6,6 +6,7 @@
 #include "foundation/os_files.h"
 #include "foundation/log.h"
 #include "ui/gl_functions.h"
+#include "ui/renderer.h"
 
 #define GLFW_INCLUDE_NONE
 #include <GLFW/glfw3.h>
@@ -182,6 +183,10 @@ void glfw_resize_callback(GLFWwindow* handle, int width, int height) {
     window_handle_resize(get_window_state(handle), (u32)(width > 0 ? width : 0), (u32)(height > 0 ? height : 0));
 }
 
+// The window's pixels were lost (it was uncovered): the next frame is drawn even when it
+// repeats the last one.
+void glfw_refresh_callback(GLFWwindow* handle) { renderer_screen_is_stale = true; }
+
 void glfw_close_callback(GLFWwindow* handle) {
     window_push_window_change(get_window_state(handle), WINDOW_CLOSE_REQUESTED);
 }
@@ -206,6 +211,7 @@ b8 create_window_with_callbacks(Window_State* w, u32 width, u32 height, const ch
     glfwSetWindowFocusCallback(w->handle, glfw_focus_callback);
     glfwSetFramebufferSizeCallback(w->handle, glfw_resize_callback);
     glfwSetWindowCloseCallback(w->handle, glfw_close_callback);
+    glfwSetWindowRefreshCallback(w->handle, glfw_refresh_callback);
     if (!load_gl_functions()) return false;  // logs what is missing
     int framebuffer_width = 0, framebuffer_height = 0;
     glfwGetFramebufferSize(w->handle, &framebuffer_width, &framebuffer_height);

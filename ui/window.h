@@ -92,6 +92,7 @@ void glfw_pointer_motion_callback(GLFWwindow* handle, double x, double y);
 void glfw_focus_callback(GLFWwindow* handle, int focused);
 void glfw_resize_callback(GLFWwindow* handle, int width, int height);  // framebuffer size
 void glfw_close_callback(GLFWwindow* handle);
+void glfw_refresh_callback(GLFWwindow* handle);
 
 b8 create_window_with_callbacks(Window_State* w, u32 width, u32 height, const char* title);
 // Opens a window with an OpenGL 4.5 core context made current on the calling thread, points

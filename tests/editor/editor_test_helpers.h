@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -65,6 +66,11 @@ inline std::string marked_text(Editor_File* file) {
     return text.substr(0, file->cursor) + "@" + text.substr(file->cursor);
 }
 
+inline void write_test_file(const std::string& path, const std::string& bytes) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out << bytes;
+}
+
 struct Scratch_Directory {
     std::filesystem::path path;
     Scratch_Directory() {
@@ -96,6 +102,14 @@ inline void add_test_hint(const Test_Hint& h) {
     given.string_delimiters = h.string_delimiters;
     ASSERT_NE(add_a_tokenisation_hint_from(&given), nullptr);
 }
+
+// Hints added for a scope; none are left after it.
+struct Hint_Scope {
+    Hint_Scope(std::initializer_list<Test_Hint> hints) {
+        for (const Test_Hint& h : hints) add_test_hint(h);
+    }
+    ~Hint_Scope() { clear_tokenisation_hints(); }
+};
 
 // A terminal with one block of output cut into runs and line breaks, built without the
 // terminal library: only its records are read.

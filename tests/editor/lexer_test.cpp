@@ -54,13 +54,6 @@ static std::string describe(Editor_File* file, const std::vector<Editor_Token>& 
     return out;
 }
 
-struct Hint_Scope {
-    Hint_Scope(std::initializer_list<Test_Hint> hints) {
-        for (const Test_Hint& h : hints) add_test_hint(h);
-    }
-    ~Hint_Scope() { clear_tokenisation_hints(); }
-};
-
 static const Test_Hint c_hint = {{"c", "h"}, "//", "/*", "*/", EDITOR_TOKEN_DOUBLE_QUOTE | EDITOR_TOKEN_SINGLE_QUOTE};
 static const Test_Hint language_hint = {{"8"}, "//", "/*", "*/", EDITOR_TOKEN_DOUBLE_QUOTE | EDITOR_TOKEN_BACKQUOTE};
 static const Test_Hint basic_hint = {{"bas"}, "REM ", "(*", "*)", EDITOR_TOKEN_DOUBLE_QUOTE};

@@ -49,6 +49,7 @@ TEST_F(Cursor_Routines, MovesSelectsAndReports) {
         {"down on the last line", "ab\nc@d", ROUTINE_GO_DOWN, {}, "ab\nc@d", 0},
         {"down over CR LF onto a shorter line", "a\tb@\r\nxy", ROUTINE_GO_DOWN, {}, "a\tb\r\nxy@", MOVED},
         {"down onto an empty last line", "ab@\n", ROUTINE_GO_DOWN, {}, "ab\n@", MOVED},
+        {"down from between a CR and its LF", "ab\r@\n", ROUTINE_GO_DOWN, {}, "ab\r\n@", MOVED},
         {"down in a one-line input", "a@b\ncd", ROUTINE_GO_DOWN, {}, "a@b\ncd", 0, 0, false, {}, FILE_SINGLE_LINE},
         {"down extends a selection", "#a@b\ncd", ROUTINE_GO_DOWN, {}, "#ab\nc@d", MOVED},
 

@@ -11,6 +11,7 @@
 #include "tests/runtime/runtime_test_images.h"
 #include "tests/shell/shell_test_support.h"
 #include "tests/layer_code.h"
+#include "tests/ui/archive_fonts.h"
 
 namespace {
 
@@ -118,4 +119,33 @@ TEST_F(Layer_Calls_Test, AFailedRecompileKeepsTheLayerThatRuns) {
     EXPECT_EQ(first_error_path(), path("inject.8"));
     EXPECT_NE(global_flags & DISPLAY_COMPILE_ERRORS, 0u);
     EXPECT_FALSE(watch_layer_sources());
+}
+
+TEST_F(Layer_Calls_Test, ALayerStoppedByAKeyHasItsReportBroughtForwardInTheNextFrameAtOnce) {
+    if (amd64_missing_cpu_features()) GTEST_SKIP() << "this processor cannot run layer code";
+    ASSERT_TRUE(set_up_archive_fonts(20));
+    executable_filepath = String{(u8*)directory.data(), (s64)directory.size()};
+    if (!renderer_info.width) renderer_info = Renderer_Info{800, 600, nullptr};
+    // #events reads address 0; an image without sources loads as it is.
+    reset_layer_sources();
+    ASSERT_TRUE(write_test_image(make_block_program({0x48, 0x8B, 0x04, 0x25, 0, 0, 0, 0, 0xC3}, &Test_Program::events)));
+    ASSERT_TRUE(load_custom_layer(1));
+    compile_errors.count = 0;
+    atomic_and_u64(&global_flags, ~(u64)DISPLAY_COMPILE_ERRORS);
+
+    // The key's frame stops the layer after the compile-errors tab had its turn: it asks
+    // for the next frame, which brings the report's tab forward.
+    window.event_count = 0;
+    window_push_input_event(&window, WINDOW_EVENT_KEY_DOWN, 'A', 0);
+    prepare_frame();
+    ui_begin_frame_with_mouse(v2{-100, -100});
+    draw_and_update_editor(v2{0, 0}, v2{800, 600});
+    EXPECT_EQ(custom_layer.image, nullptr);
+    EXPECT_NE(ui_flags & UI_KEEP_RUNNING, 0);
+    window.event_count = 0;
+    prepare_frame();
+    ui_begin_frame_with_mouse(v2{-100, -100});
+    draw_and_update_editor(v2{0, 0}, v2{800, 600});
+    ASSERT_NE(get_current_tab(), nullptr);
+    EXPECT_EQ(get_current_tab()->kind, TAB_COMPILE_ERRORS);
 }

@@ -164,9 +164,10 @@ TEST_F(TerminalView, ADragSelectsDownwardsAndUpwards) {
         EXPECT_EQ(boxes_of(quads, selection).size(), c.boxes);
     }
 
-    // With the button up, moving the mouse changes nothing.
+    // With the button up, moving the mouse changes nothing and asks for no frame.
     run_view_frame(terminal, VIEW, point_at(VIEW, 1, 0.2f));
     EXPECT_EQ(block->selection_end.token, 3u);
+    EXPECT_FALSE(ui_flags & UI_KEEP_RUNNING);
 }
 
 TEST_F(TerminalView, ASelectionLeftBeyondTheTextIsCutToIt) {

@@ -95,7 +95,7 @@ TEST(GlyphCache, PackerRowsAndGaps) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        glyph_packer = Glyph_Packer{c.x, 40, 30, 0};
+        glyph_packer = Glyph_Packer{c.x, 40, 30, 0, FONT_MAP_MAX_SIDE};
         u32 x = 0, y = 0;
         ASSERT_TRUE(pack_glyph(c.width, 20, nullptr, &x, &y));
         EXPECT_EQ(x, c.expected_x);
@@ -105,7 +105,7 @@ TEST(GlyphCache, PackerRowsAndGaps) {
 }
 
 TEST(GlyphCache, TallGlyphsNeverOverlapTheNextRow) {
-    glyph_packer = Glyph_Packer{1, 1, 10, 0};
+    glyph_packer = Glyph_Packer{1, 1, 10, 0, FONT_MAP_MAX_SIDE};
     const u32 heights[] = {5, 10, 64, 8, 3};
     std::vector<Placed> placed;
     for (u32 row = 0; row < 3; row++) {
@@ -129,9 +129,11 @@ TEST(GlyphCache, AFullFontMapIsFlushedAndPackingStartsAgain) {
     ASSERT_NE(a, nullptr);
     u32 generation = glyph_packer.generation;
 
-    // Put the packer on the last row that still has room for a short glyph.
-    glyph_packer.x = FONT_MAP_SIDE - 5;
-    glyph_packer.row_y = FONT_MAP_SIDE - 25;
+    // Put the packer on the last row of the largest map that still has room for a short
+    // glyph. Without a window there is no texture to keep, so the side is set directly.
+    glyph_packer.side = FONT_MAP_MAX_SIDE;
+    glyph_packer.x = FONT_MAP_MAX_SIDE - 5;
+    glyph_packer.row_y = FONT_MAP_MAX_SIDE - 25;
     ui_flags = 0;
     Glyph* w = glyph_of(&ui_font_pool, 'W');
     ASSERT_NE(w, nullptr);
@@ -157,12 +159,50 @@ TEST(GlyphCache, EveryGlyphStaysInsideTheMapAtAHugeSize) {
         Glyph* g = glyph_of(&ui_font_pool, (u8)*c);
         ASSERT_NE(g, nullptr);
         EXPECT_EQ(g->code_point, (u32)(u8)*c);
-        EXPECT_LE(g->y + (u32)g->height, (u32)FONT_MAP_SIDE - 1);
-        EXPECT_LE(g->x + (u32)g->width, (u32)FONT_MAP_SIDE - 1);
+        EXPECT_LE(g->y + (u32)g->height, glyph_packer.side - 1);
+        EXPECT_LE(g->x + (u32)g->width, glyph_packer.side - 1);
         EXPECT_LE(g->texture_coords.z, 1.0f);
         EXPECT_LE(g->texture_coords.w, 1.0f);
     }
     EXPECT_GT(glyph_packer.generation, flushes);  // 36 glyphs of about 1000 by 1500 texels do not fit at once
+    EXPECT_EQ(glyph_packer.side, (u32)FONT_MAP_MAX_SIDE) << "the map grew to its largest before it was flushed";
+}
+
+TEST(GlyphCache, AFullMapGrowsAndItsGlyphsKeepTheirPlaces) {
+    set_up_test_fonts(30);
+    glyph_packer.side = FONT_MAP_FIRST_SIDE;  // no texture without a window: the side is the packer's
+    Glyph* a = glyph_of(&ui_font_pool, 'a');
+    Glyph* b = glyph_of(&code_font_pool, 'b');
+    ASSERT_NE(a, nullptr);
+    ASSERT_NE(b, nullptr);
+    Glyph before_a = *a, before_b = *b;
+    u32 generation = glyph_packer.generation;
+
+    glyph_packer.x = FONT_MAP_FIRST_SIDE - 5;
+    glyph_packer.row_y = FONT_MAP_FIRST_SIDE - 25;
+    // A quad laid out before the growth in the same frame follows it.
+    renderer_quad_instances.count = 0;
+    renderer_scissors.count = 0;
+    draw_glyph_scissored(a, v2{0, 0}, Rgba{1, 1, 1, 1}, v2{0, 0}, v2{100, 100});
+    Glyph* w = glyph_of(&ui_font_pool, 'W');
+    ASSERT_NE(w, nullptr);
+    EXPECT_EQ(glyph_packer.side, 2u * FONT_MAP_FIRST_SIDE);
+    EXPECT_EQ(glyph_packer.generation, generation) << "nothing was flushed";
+    Quad_Instance* quad = (Quad_Instance*)renderer_quad_instances.data;
+    EXPECT_EQ(memcmp(&quad->texture_coords, &a->texture_coords, sizeof(v4)), 0);
+    EXPECT_GT(w->y, FONT_MAP_FIRST_SIDE - 25u);
+    EXPECT_LE(w->y + (u32)w->height, glyph_packer.side - 1);
+    // The glyphs cached before are the same records at the same texels, with coordinates of
+    // the larger map.
+    EXPECT_EQ(glyph_of(&ui_font_pool, 'a'), a);
+    for (auto [now, was] : {std::pair{a, before_a}, std::pair{b, before_b}}) {
+        EXPECT_EQ(now->x, was.x);
+        EXPECT_EQ(now->y, was.y);
+        EXPECT_FLOAT_EQ(now->texture_coords.x, was.texture_coords.x / 2);
+        EXPECT_FLOAT_EQ(now->texture_coords.y, was.texture_coords.y / 2);
+        EXPECT_FLOAT_EQ(now->texture_coords.z, was.texture_coords.z / 2);
+        EXPECT_FLOAT_EQ(now->texture_coords.w, was.texture_coords.w / 2);
+    }
 }
 
 TEST(GlyphCache, ResizeRasterisesEveryGlyphAgain) {

@@ -96,8 +96,9 @@ TEST(TextIterator, FallbackSurvivesAFontMapFlush) {
     Text_Iterator it;
     init_text_iterator(&it, text.data(), text.size(), &code_font_pool, 4);
     ASSERT_NE(it.fallback_glyph, nullptr);
-    glyph_packer.x = FONT_MAP_SIDE - 3;
-    glyph_packer.row_y = FONT_MAP_SIDE - 10;
+    glyph_packer.side = FONT_MAP_MAX_SIDE;  // at its largest, a full map is flushed
+    glyph_packer.x = FONT_MAP_MAX_SIDE - 3;
+    glyph_packer.row_y = FONT_MAP_MAX_SIDE - 10;
     u32 generation = glyph_packer.generation;
 
     ASSERT_TRUE(text_iterator_get_next(&it));
@@ -109,8 +110,9 @@ TEST(TextIterator, FallbackSurvivesAFontMapFlush) {
 
     // The "?" itself is what fills the map: packing it flushes, and it must still be drawn.
     resize_fonts(20, 20, 20);
-    glyph_packer.x = FONT_MAP_SIDE - 3;
-    glyph_packer.row_y = FONT_MAP_SIDE - 10;
+    glyph_packer.side = FONT_MAP_MAX_SIDE;  // at its largest, a full map is flushed
+    glyph_packer.x = FONT_MAP_MAX_SIDE - 3;
+    glyph_packer.row_y = FONT_MAP_MAX_SIDE - 10;
     generation = glyph_packer.generation;
     text_iterator_update_text(&it, text.data() + 1, 4);
     ASSERT_TRUE(text_iterator_get_next(&it));

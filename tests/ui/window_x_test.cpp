@@ -3,6 +3,8 @@
 // server (with -noreset, so that a layout set by setxkbmap outlasts that client).
 #include <gtest/gtest.h>
 
+#include <string.h>
+
 #define GLFW_INCLUDE_NONE
 #include <GLFW/glfw3.h>
 
@@ -34,6 +36,7 @@ bool open_window() {
     note_gl_driver_opened();
     if (!glfwInit()) return false;
     if (!create_window_with_callbacks(&window, 800, 600, "Quarn test")) return false;
+    glyph_packer.side = FONT_MAP_FIRST_SIDE;  // other tests may have left another
     return init_renderer(&window, window.width, window.height);
 }
 
@@ -174,6 +177,98 @@ TEST_F(WindowX, AFrameWithoutQuadsClearsToBlack) {
 }
 
 namespace {
+
+TEST_F(WindowX, AFrameThatRepeatsTheOneOnTheScreenIsNotDrawnAgain) {
+    ASSERT_NE(window.handle, nullptr);
+    set_up_test_fonts(20);
+    const Rgba red = {1, 0, 0, 1}, green = {0, 1, 0, 1};
+    auto frame = [&](Rgba colour, const char* text) {
+        prepare_frame();
+        draw_quad(v2{10, 10}, v2{50, 50}, colour);
+        draw_text((u8*)text, strlen(text), &code_font_pool, 0, 100, 10, Rgba{1, 1, 1, 1});
+        return swap_buffers(false);
+    };
+    frame(red, "a");
+    struct Step {
+        const char* name;
+        Rgba colour;
+        const char* text;
+        void (*before)();
+        bool drawn;
+    };
+    const Step steps[] = {
+        {"the same quads again", red, "a", nullptr, false},
+        {"another colour", green, "a", nullptr, true},
+        {"the same once more", green, "a", nullptr, false},
+        {"the window lost its pixels", green, "a", [] { glfw_refresh_callback(window.handle); }, true},
+        {"a glyph new to the font map", green, "ab", nullptr, true},
+        {"and then nothing new", green, "ab", nullptr, false},
+        {"the window's size changed", green, "ab", [] { resize_render_target(700, 500); }, true},
+    };
+    for (const Step& step : steps) {
+        SCOPED_TRACE(step.name);
+        if (step.before) step.before();
+        u64 presented = renderer_frames_presented;
+        EXPECT_EQ(frame(step.colour, step.text), step.drawn);
+        EXPECT_EQ(renderer_frames_presented - presented, step.drawn ? 1u : 0u);
+    }
+    resize_render_target(window.width, window.height);
+    frame(green, "ab");
+    // What is on the screen is the last frame drawn.
+    std::vector<Rgb> pixels = read_window_pixels(renderer_info.width, renderer_info.height);
+    const Rgb& p = pixels[(u64)30 * renderer_info.width + 30];
+    EXPECT_EQ(p.g, 255);
+    EXPECT_EQ(p.r, 0);
+
+    // A first quad that fills the target is the colour the frame is cleared to: it shows in
+    // its sRGB form under what is drawn after it.
+    prepare_frame();
+    draw_quad(v2{0, 0}, v2{(f32)renderer_info.width, (f32)renderer_info.height}, Rgba{0.5f, 0.5f, 0.5f, 1});
+    draw_quad(v2{10, 10}, v2{50, 50}, red);
+    EXPECT_TRUE(swap_buffers(false));
+    pixels = read_window_pixels(renderer_info.width, renderer_info.height);
+    for (u64 at : {(u64)300 * renderer_info.width + 400, (u64)0, (u64)pixels.size() - 1}) {
+        EXPECT_NEAR(pixels[at].r, 188, 1) << at;
+        EXPECT_NEAR(pixels[at].b, 188, 1) << at;
+    }
+    EXPECT_EQ(pixels[(u64)30 * renderer_info.width + 30].r, 255);
+    EXPECT_EQ(pixels[(u64)30 * renderer_info.width + 30].g, 0);
+}
+
+TEST_F(WindowX, AFontMapThatGrowsKeepsItsGlyphsWhereTheyWere) {
+    ASSERT_NE(window.handle, nullptr);
+    set_up_test_fonts(20);
+    const u32 W = renderer_info.width, H = renderer_info.height;
+    auto draw = [&](const char* text) {
+        prepare_frame();
+        draw_text((u8*)text, strlen(text), &code_font_pool, 0, 20, 100, Rgba{1, 1, 1, 1});
+        swap_buffers(false);
+        return read_window_pixels(W, H);
+    };
+    std::vector<Rgb> before = draw("Quarn grows");
+    u32 side = glyph_packer.side;
+    ASSERT_LT(side, (u32)FONT_MAP_MAX_SIDE);
+
+    // The next glyph finds no room: the map doubles, its glyphs copied along.
+    glyph_packer.x = side - 5;
+    glyph_packer.row_y = side - 25;
+    u32 generation = glyph_packer.generation;
+    std::vector<Rgb> after = draw("Quarn growsZ");
+    EXPECT_EQ(glyph_packer.side, 2 * side);
+    EXPECT_EQ(glyph_packer.generation, generation) << "grown, not flushed";
+    int changed = 0, z_ink = 0;
+    f32 z_left = 20 + 11 * get_text_advance((u8*)"x", 1, &code_font_pool, 4);
+    for (u32 y = 90; y < 130; y++) {
+        for (u32 x = 0; x < W; x++) {
+            const Rgb& a = before[(u64)y * W + x];
+            const Rgb& b = after[(u64)y * W + x];
+            if ((f32)x < z_left) changed += a.r != b.r || a.g != b.g || a.b != b.b;
+            else z_ink += b.r > 128;
+        }
+    }
+    EXPECT_EQ(changed, 0) << "the glyphs drawn before are drawn the same from the grown map";
+    EXPECT_GT(z_ink, 20) << "the glyph that made it grow shows too";
+}
 
 struct Typed {
     u8 kind;
