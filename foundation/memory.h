@@ -15,7 +15,7 @@
 #define ASSETS_MEMORY           28836368ull
 #define COMPILER_MEMORY         32930912ull
 #define EDITOR_MEMORY           48085296ull
-#define EDITOR_FILES_MEMORY     294416ull
+#define EDITOR_FILES_MEMORY     294912ull  // 72 pages: sixteen open-file records and their block header
 #define RENDERER_MEMORY         0ull
 #define UI_MEMORY               0ull
 
