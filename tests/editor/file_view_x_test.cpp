@@ -26,7 +26,7 @@
 namespace {
 
 pid_t xvfb_pid = 0;
-const View_Geometry VIEW = {40, 50, 640, 450};
+const View_Geometry PANE_VIEW = {40, 50, 640, 450};
 
 struct Rgb {
     int r, g, b;
@@ -66,7 +66,7 @@ protected:
         glfwWaitEventsTimeout(0.02);
         prepare_frame();
         ui_begin_frame();
-        draw_file(file, &code_font_pool, v2{VIEW.left, VIEW.top}, v2{VIEW.right, VIEW.bottom});
+        draw_file(file, &code_font_pool, v2{PANE_VIEW.left, PANE_VIEW.top}, v2{PANE_VIEW.right, PANE_VIEW.bottom});
         ui_end_frame();
         swap_buffers(false);
     }
@@ -88,7 +88,7 @@ protected:
     }
 
     std::string at_window(Editor_File* file, u32 line, f32 column) {
-        v2 p = point_at(file, VIEW, line, column);
+        v2 p = point_at(file, PANE_VIEW, line, column);
         return "mousemove --window " + std::to_string(glfwGetX11Window(window.handle)) + " " + std::to_string((int)p.x) +
                " " + std::to_string((int)p.y);
     }
@@ -116,7 +116,7 @@ TEST_F(File_View_X, LineNumbersChunksSelectionAndCursorOnScreen) {
 
     const f32 lh = code_font_pool.line_height, advance = get_code_advance();
     f32 digits = get_text_advance((u8*)"3", 1, &code_font_pool, custom_layer.tab_width);
-    f32 column_right = ceilf(VIEW.left + digits + 0.2f * code_font_pool.pixel_size);
+    f32 column_right = ceilf(PANE_VIEW.left + digits + 0.2f * code_font_pool.pixel_size);
     f32 text_left = column_right + ceilf(0.5f * code_font_pool.pixel_size);  // half a character off the column
     auto ink_in = [&](f32 left, f32 right, f32 top, f32 bottom, auto test) {
         int n = 0;
@@ -133,11 +133,11 @@ TEST_F(File_View_X, LineNumbersChunksSelectionAndCursorOnScreen) {
     // The numbers 1 to 3 in the column, one per line, none on the fourth row.
     for (u32 line = 0; line < 3; line++) {
         SCOPED_TRACE(line);
-        EXPECT_GT(ink_in(VIEW.left, column_right, VIEW.top + line * lh, VIEW.top + (line + 1) * lh, grey), 5);
+        EXPECT_GT(ink_in(PANE_VIEW.left, column_right, PANE_VIEW.top + line * lh, PANE_VIEW.top + (line + 1) * lh, grey), 5);
     }
-    EXPECT_EQ(ink_in(VIEW.left, column_right, VIEW.top + 3 * lh, VIEW.top + 4 * lh, grey), 0);
+    EXPECT_EQ(ink_in(PANE_VIEW.left, column_right, PANE_VIEW.top + 3 * lh, PANE_VIEW.top + 4 * lh, grey), 0);
     // "alpha" red, the selected "beta" on blue, "gamma" grey.
-    f32 line_top = VIEW.top;
+    f32 line_top = PANE_VIEW.top;
     EXPECT_GT(ink_in(text_left, text_left + 5 * advance, line_top, line_top + lh, red), 10);
     EXPECT_EQ(ink_in(text_left, text_left + 5 * advance, line_top, line_top + lh, grey), 0);
     EXPECT_GT(ink_in(text_left + 6 * advance + 1, text_left + 10 * advance - 1, line_top + 1, line_top + lh - 1, blue),
@@ -165,7 +165,7 @@ TEST_F(File_View_X, CentredCursorAndASidewaysInputOnScreen) {
         return rows;
     };
     const f32 lh = code_font_pool.line_height, ps = (f32)code_font_pool.pixel_size;
-    const f32 h = VIEW.bottom - VIEW.top;
+    const f32 h = PANE_VIEW.bottom - PANE_VIEW.top;
     std::string text;
     for (int i = 0; i < 99; i++) text += "line\n";
     text += "last";
@@ -184,10 +184,10 @@ TEST_F(File_View_X, CentredCursorAndASidewaysInputOnScreen) {
         run_frame(file);
         EXPECT_NEAR(file->scroll_y, c.scroll, 0.01f);
         // The cursor shows where its line is drawn.
-        std::vector<int> rows = cyan_rows(VIEW.left, VIEW.right);
+        std::vector<int> rows = cyan_rows(PANE_VIEW.left, PANE_VIEW.right);
         ASSERT_FALSE(rows.empty());
         f32 line = c.cursor ? 99 : 0;
-        EXPECT_NEAR(rows.front(), VIEW.top + line * lh - file->scroll_y, 1.0f);
+        EXPECT_NEAR(rows.front(), PANE_VIEW.top + line * lh - file->scroll_y, 1.0f);
         EXPECT_NEAR(rows.back() - rows.front() + 1, ps, 1.0f);
     }
 
@@ -198,11 +198,11 @@ TEST_F(File_View_X, CentredCursorAndASidewaysInputOnScreen) {
     run_frame(input);
     std::vector<u32> shown = read_x11_window_pixels(window.handle, window.width, window.height);
     int cursor_x = -1;
-    for (f32 x = VIEW.left; x < VIEW.right && cursor_x < 0; x++) {
-        Rgb p = pixel(shown, x, VIEW.top + ps / 2);
+    for (f32 x = PANE_VIEW.left; x < PANE_VIEW.right && cursor_x < 0; x++) {
+        Rgb p = pixel(shown, x, PANE_VIEW.top + ps / 2);
         if (p.g > 200 && p.b > 200 && p.r < 60) cursor_x = (int)x;
     }
-    EXPECT_NEAR(cursor_x, (VIEW.left + VIEW.right) / 2, 2.0f);
+    EXPECT_NEAR(cursor_x, (PANE_VIEW.left + PANE_VIEW.right) / 2, 2.0f);
 }
 
 TEST_F(File_View_X, ClicksDragsAndDoubleClicksFromXdotool) {
@@ -253,7 +253,7 @@ TEST_F(File_View_X, ClicksDragsAndDoubleClicksFromXdotool) {
     u16 events = window.event_count;
     prepare_frame();
     ui_begin_frame();
-    draw_file(file, &code_font_pool, v2{VIEW.left, VIEW.top}, v2{VIEW.right, VIEW.bottom});
+    draw_file(file, &code_font_pool, v2{PANE_VIEW.left, PANE_VIEW.top}, v2{PANE_VIEW.right, PANE_VIEW.bottom});
     ui_end_frame();
     EXPECT_EQ(window.event_count, events);
     EXPECT_EQ(file->cursor, cursor);

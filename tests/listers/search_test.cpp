@@ -299,7 +299,7 @@ TEST(Search, SearchesACopyOfTheCurrentFile) {
     close_file(big);
 }
 
-static const u64 NO_LIMIT = 1ull << 40;
+static const u64 SEARCH_NO_LIMIT = 1ull << 40;
 
 TEST(Search, SearchesATree) {
     Scratch_Directory scratch;
@@ -317,14 +317,14 @@ TEST(Search, SearchesATree) {
     const std::vector<Found> all = {{"a.c", 1}, {"a.c", 2}, {"eq", 1}, {"over", 1}, {"skip/deep/c.c", 2},
                                     {"sub/b.c", 1}, {"x.txt", 1}, {"y.TXT", 1}};
     const Tree_Case cases[] = {
-        {"no lists: the whole tree", {}, {}, NO_LIMIT, all},
-        {"a blacklisted path is not entered", {}, {"skip"}, NO_LIMIT,
+        {"no lists: the whole tree", {}, {}, SEARCH_NO_LIMIT, all},
+        {"a blacklisted path is not entered", {}, {"skip"}, SEARCH_NO_LIMIT,
          {{"a.c", 1}, {"a.c", 2}, {"eq", 1}, {"over", 1}, {"sub/b.c", 1}, {"x.txt", 1}, {"y.TXT", 1}}},
-        {"a blacklisted path of two components", {}, {"skip/deep"}, NO_LIMIT,
+        {"a blacklisted path of two components", {}, {"skip/deep"}, SEARCH_NO_LIMIT,
          {{"a.c", 1}, {"a.c", 2}, {"eq", 1}, {"over", 1}, {"sub/b.c", 1}, {"x.txt", 1}, {"y.TXT", 1}}},
-        {"a blacklisted root: only its own files", {}, {scratch.path.filename().string()}, NO_LIMIT,
+        {"a blacklisted root: only its own files", {}, {scratch.path.filename().string()}, SEARCH_NO_LIMIT,
          {{"a.c", 1}, {"a.c", 2}, {"eq", 1}, {"over", 1}, {"x.txt", 1}, {"y.TXT", 1}}},
-        {"extensions compare exactly", {"txt", "o"}, {}, NO_LIMIT,
+        {"extensions compare exactly", {"txt", "o"}, {}, SEARCH_NO_LIMIT,
          {{"a.c", 1}, {"a.c", 2}, {"eq", 1}, {"over", 1}, {"skip/deep/c.c", 2}, {"sub/b.c", 1}, {"y.TXT", 1}}},
         {"a file of the limit is searched, one more octet is not", {}, {}, 6,
          {{"eq", 1}, {"sub/b.c", 1}, {"x.txt", 1}, {"y.TXT", 1}}},
@@ -335,7 +335,7 @@ TEST(Search, SearchesATree) {
         set_layer_lists({}, c.extensions, c.paths, c.limit);
         EXPECT_EQ(search_tree(root, "needle"), c.found);
     }
-    set_layer_lists({}, {}, {}, NO_LIMIT);
+    set_layer_lists({}, {}, {}, SEARCH_NO_LIMIT);
     EXPECT_TRUE(search_tree(root, "").empty());
     EXPECT_TRUE(search_tree(root, "  ").empty());
     EXPECT_TRUE(search_tree(root + "/missing", "needle").empty());
@@ -347,7 +347,7 @@ TEST(Search, ThingsThatAreNotFilesNeverBlock) {
     std::string root = scratch.path.string();
     make_tree(root, {"a.c=:needle", "dir/", "dir/in.c=:needle", "pipe|", "sock@", "to_pipe->pipe", "to_zero->/dev/zero",
                      "to_tty->/dev/tty", "to_dir->dir", "to_self->to_self", "to_nothing->missing", "to_file->a.c"});
-    set_layer_lists({}, {}, {}, NO_LIMIT);
+    set_layer_lists({}, {}, {}, SEARCH_NO_LIMIT);
     EXPECT_EQ(search_tree(root, "needle"), (std::vector<Found>{{"a.c", 1}, {"dir/in.c", 1}, {"to_file", 1}}));
 }
 
@@ -380,7 +380,7 @@ static std::vector<Found> expected_many(int count) {
 TEST(SearchThreads, RapidRestartsNeverRunTwoSearches) {
     Scratch_Directory scratch;
     std::string root = make_many_files(scratch, 60);
-    set_layer_lists({}, {}, {}, NO_LIMIT);
+    set_layer_lists({}, {}, {}, SEARCH_NO_LIMIT);
     Editor_File* file = make_text_file("needle one\nneedle two\nno");
     u32 seed = (u32)test_seed(4796);
     SCOPED_TRACE(test_seed_text(seed));
@@ -409,7 +409,7 @@ TEST(SearchThreads, RapidRestartsNeverRunTwoSearches) {
 TEST(SearchThreads, WorkersThatCannotStartLeaveTheWalkToSearch) {
     Scratch_Directory scratch;
     std::string root = make_many_files(scratch, 30);
-    set_layer_lists({}, {}, {}, NO_LIMIT);
+    set_layer_lists({}, {}, {}, SEARCH_NO_LIMIT);
     passing_thread_starts = 1;  // the search thread itself
     failing_thread_starts = -1;
     std::vector<Found> found = search_tree(root, "needle");
@@ -442,7 +442,7 @@ TEST(SearchThreads, ASearchThreadThatCannotStartIsFinished) {
 TEST(SearchThreads, OneProcessorIsOneSeat) {
     Scratch_Directory scratch;
     std::string root = make_many_files(scratch, 30);
-    set_layer_lists({}, {}, {}, NO_LIMIT);
+    set_layer_lists({}, {}, {}, SEARCH_NO_LIMIT);
     cpu_set_t old_set, one;
     ASSERT_EQ(sched_getaffinity(0, sizeof(old_set), &old_set), 0);
     CPU_ZERO(&one);

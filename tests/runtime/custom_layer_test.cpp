@@ -19,7 +19,7 @@ namespace {
 struct Custom_Layer_Environment : ::testing::Environment {
     void SetUp() override { ASSERT_TRUE(init_memory(PROGRAM_EDITOR)); }
 };
-::testing::Environment* const environment = ::testing::AddGlobalTestEnvironment(new Custom_Layer_Environment);
+::testing::Environment* const custom_layer_environment = ::testing::AddGlobalTestEnvironment(new Custom_Layer_Environment);
 
 struct Colour_Case {
     u32 index;

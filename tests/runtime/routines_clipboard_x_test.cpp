@@ -25,7 +25,7 @@ struct Call {
     Test_Block block;
 };
 
-Call call(u32 id) { return {id, empty_block()}; }
+Call routine_call(u32 id) { return {id, empty_block()}; }
 Call delete_line(u8 copy) { return {ROUTINE_DELETE_LINE, block_from(Delete_Line_Parameters{copy})}; }
 Call copy_selection(u8 stop, u8 token) { return {ROUTINE_COPY_SELECTION_TO_CLIPBOARD, block_from(Copy_Selection_Parameters{stop, token})}; }
 Call paste(u8 move_cursor, u8 indent) { return {ROUTINE_PASTE_FROM_CLIPBOARD, block_from(Paste_Parameters{move_cursor, indent})}; }
@@ -42,9 +42,9 @@ struct Clipboard_Case {
 
 const Clipboard_Case CLIPBOARD_CASES[] = {
     // copy_line: the clipboard gets the line, the text stays
-    {"copy line: with its padding", "  a@b\ncd", "old", {call(ROUTINE_COPY_LINE)}, "  a@b\ncd", "  ab", 0},
-    {"copy line: before CR LF", "ab\r\nc@d", "old", {call(ROUTINE_COPY_LINE)}, "ab\r\nc@d", "cd", 0},
-    {"copy line: an empty text", "@", "old", {call(ROUTINE_COPY_LINE)}, "@", "old", 0},
+    {"copy line: with its padding", "  a@b\ncd", "old", {routine_call(ROUTINE_COPY_LINE)}, "  a@b\ncd", "  ab", 0},
+    {"copy line: before CR LF", "ab\r\nc@d", "old", {routine_call(ROUTINE_COPY_LINE)}, "ab\r\nc@d", "cd", 0},
+    {"copy line: an empty text", "@", "old", {routine_call(ROUTINE_COPY_LINE)}, "@", "old", 0},
 
     // delete_line
     {"delete line: the first, copied", "a@b\ncd", "old", {delete_line(1)}, "c@d", "ab", 1},
@@ -62,8 +62,8 @@ const Clipboard_Case CLIPBOARD_CASES[] = {
     {"copy: the selection stays", "x#ab@y", "old", {copy_selection(0, 0)}, "x#ab@y", "ab", 0},
     {"copy: the token when nothing is selected", "ab@+c", "old", {copy_selection(0, 1)}, "ab@+c", "+", 0},
     {"copy: nothing selected, no token asked for", "ab@+c", "old", {copy_selection(0, 0)}, "ab@+c", "old", 0},
-    {"cut: the selection", "x#a\tb@y", "old", {call(ROUTINE_CUT_SELECTION_TO_CLIPBOARD)}, "x@y", "a\tb", 1},
-    {"cut: nothing selected", "xa@y", "old", {call(ROUTINE_CUT_SELECTION_TO_CLIPBOARD)}, "xa@y", "old", 0},
+    {"cut: the selection", "x#a\tb@y", "old", {routine_call(ROUTINE_CUT_SELECTION_TO_CLIPBOARD)}, "x@y", "a\tb", 1},
+    {"cut: nothing selected", "xa@y", "old", {routine_call(ROUTINE_CUT_SELECTION_TO_CLIPBOARD)}, "xa@y", "old", 0},
 
     // paste
     {"paste: CR LF becomes the file's LF", "x@y", "a\r\nb", {paste(1, 0)}, "xa\nb@y", ANY, 1},
@@ -80,12 +80,12 @@ const Clipboard_Case CLIPBOARD_CASES[] = {
     {"paste: someone else's text is never unpadded", "  x@", "a\n  b", {paste(1, 1)}, "  xa\n    b@", ANY, 1},
 
     // undo
-    {"undo: a paste", "x@y", "a\r\nb", {paste(1, 0), call(ROUTINE_UNDO)}, "x@y", ANY, 0},
-    {"undo: a cut selects the text again", "x#ab@y", "old", {call(ROUTINE_CUT_SELECTION_TO_CLIPBOARD), call(ROUTINE_UNDO)}, "x#ab@y",
+    {"undo: a paste", "x@y", "a\r\nb", {paste(1, 0), routine_call(ROUTINE_UNDO)}, "x@y", ANY, 0},
+    {"undo: a cut selects the text again", "x#ab@y", "old", {routine_call(ROUTINE_CUT_SELECTION_TO_CLIPBOARD), routine_call(ROUTINE_UNDO)}, "x#ab@y",
      "ab", 0},
-    {"undo: a deleted line", "a@b\ncd", "old", {delete_line(0), call(ROUTINE_UNDO)}, "a@b\ncd", "old", 0},
-    {"undo: a paste over a selection, in two steps", "a#bc@d", "X", {paste(1, 0), call(ROUTINE_UNDO)}, "a@d", ANY, 1},
-    {"undo: with nothing to take back", "a@b", "old", {call(ROUTINE_UNDO)}, "a@b", "old", 0},
+    {"undo: a deleted line", "a@b\ncd", "old", {delete_line(0), routine_call(ROUTINE_UNDO)}, "a@b\ncd", "old", 0},
+    {"undo: a paste over a selection, in two steps", "a#bc@d", "X", {paste(1, 0), routine_call(ROUTINE_UNDO)}, "a@d", ANY, 1},
+    {"undo: with nothing to take back", "a@b", "old", {routine_call(ROUTINE_UNDO)}, "a@b", "old", 0},
 };
 
 // The text with '#' at the anchor of an active selection and '@' at the cursor.

@@ -13,9 +13,9 @@ namespace {
 
 struct Editing_Routines : Routines_Test {};
 
-const char E_ACUTE[] = "\xC3\xA9";
+const char E_ACUTE_TEXT[] = "\xC3\xA9";
 
-std::string t(std::initializer_list<const char*> parts) {
+std::string joined_text(std::initializer_list<const char*> parts) {
     std::string s;
     for (const char* p : parts) s += p;
     return s;
@@ -35,7 +35,7 @@ TEST_F(Editing_Routines, InsertAndDelete) {
         // insert_text: at the cursor, one record, never past the text's limits
         {"insert text", "a@b", ROUTINE_INSERT_TEXT, text("xy", 1), "axy@b", EDITED | MOVED, 1},
         {"insert text, cursor stays", "a@b", ROUTINE_INSERT_TEXT, text("xy", 0), "a@xyb", EDITED, 1},
-        {"insert into the empty text", "@", ROUTINE_INSERT_TEXT, text("\xC3\xA9\r\n", 1), t({E_ACUTE, "\r\n@"}), EDITED | MOVED, 1},
+        {"insert into the empty text", "@", ROUTINE_INSERT_TEXT, text("\xC3\xA9\r\n", 1), joined_text({E_ACUTE_TEXT, "\r\n@"}), EDITED | MOVED, 1},
         {"insert text extends a selection", "#a@b", ROUTINE_INSERT_TEXT, text("x", 1), "#ax@b", EDITED | MOVED, 1},
         {"insert nothing", "a@b", ROUTINE_INSERT_TEXT, text("", 1), "a@b", 0, 0},
         {"insert a null text", "a@b", ROUTINE_INSERT_TEXT, text_of(String{nullptr, 5}, 1), "a@b", 0, 0},
@@ -52,7 +52,7 @@ TEST_F(Editing_Routines, InsertAndDelete) {
         // insert_character: printable code points and tab; control codes are ignored
         {"type a letter", "a@b", ROUTINE_INSERT_CHARACTER, character('x'), "ax@b", TYPED | MOVED, 1},
         {"type, cursor stays", "a@b", ROUTINE_INSERT_CHARACTER, character('x', 0), "a@xb", TYPED, 1},
-        {"type two octets", "@", ROUTINE_INSERT_CHARACTER, character(0xE9), t({E_ACUTE, "@"}), TYPED | MOVED, 1},
+        {"type two octets", "@", ROUTINE_INSERT_CHARACTER, character(0xE9), joined_text({E_ACUTE_TEXT, "@"}), TYPED | MOVED, 1},
         {"type three octets", "@", ROUTINE_INSERT_CHARACTER, character(0x800), "\xE0\xA0\x80@", TYPED | MOVED, 1},
         {"type four octets", "@", ROUTINE_INSERT_CHARACTER, character(0x1F600), "\xF0\x9F\x98\x80@", TYPED | MOVED, 1},
         {"type past the last code point", "@", ROUTINE_INSERT_CHARACTER, character(0x110000), "\xEF\xBF\xBD@", TYPED | MOVED, 1},
@@ -105,12 +105,12 @@ TEST_F(Editing_Routines, InsertAndDelete) {
         {"backspace CR LF", "a\r\n@b", ROUTINE_DELETE_CHARACTER_BEFORE_CURSOR, {}, "a@b", TYPED | MOVED, 1},
         {"backspace LF", "a\n@b", ROUTINE_DELETE_CHARACTER_BEFORE_CURSOR, {}, "a@b", TYPED | MOVED, 1},
         {"backspace between CR and LF", "a\r@\nb", ROUTINE_DELETE_CHARACTER_BEFORE_CURSOR, {}, "a@\nb", TYPED | MOVED, 1},
-        {"backspace two octets", t({"h", E_ACUTE, "@x"}), ROUTINE_DELETE_CHARACTER_BEFORE_CURSOR, {}, "h@x", TYPED | MOVED, 1},
+        {"backspace two octets", joined_text({"h", E_ACUTE_TEXT, "@x"}), ROUTINE_DELETE_CHARACTER_BEFORE_CURSOR, {}, "h@x", TYPED | MOVED, 1},
         {"backspace at the start", "@ab", ROUTINE_DELETE_CHARACTER_BEFORE_CURSOR, {}, "@ab", 0, 0},
         {"delete", "a@bc", ROUTINE_DELETE_CHARACTER_AT_CURSOR, {}, "a@c", TYPED, 1},
         {"delete CR LF", "a@\r\nb", ROUTINE_DELETE_CHARACTER_AT_CURSOR, {}, "a@b", TYPED, 1},
         {"delete a lone CR", "a@\rb", ROUTINE_DELETE_CHARACTER_AT_CURSOR, {}, "a@b", TYPED, 1},
-        {"delete two octets", t({"@", E_ACUTE, "x"}), ROUTINE_DELETE_CHARACTER_AT_CURSOR, {}, "@x", TYPED, 1},
+        {"delete two octets", joined_text({"@", E_ACUTE_TEXT, "x"}), ROUTINE_DELETE_CHARACTER_AT_CURSOR, {}, "@x", TYPED, 1},
         {"delete at the end", "ab@", ROUTINE_DELETE_CHARACTER_AT_CURSOR, {}, "ab@", 0, 0},
 
         // tokens

@@ -37,13 +37,6 @@ std::string directory_text;  // what executable_filepath points at
 
 //~ Files
 
-std::string read_whole_file(const std::string& path) {
-    std::ifstream f(path, std::ios::binary);
-    std::stringstream s;
-    s << f.rdbuf();
-    return s.str();
-}
-
 void write_whole_file(const std::string& path, const std::string& text) {
     std::ofstream f(path, std::ios::binary | std::ios::trunc);
     f << text;

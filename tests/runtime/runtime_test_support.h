@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/process_test_support.h"  // read_whole_file
 #include "tests/runtime/runtime_test_images.h"
 #include "shell/editor_state.h"
 
@@ -33,6 +34,5 @@ struct Runtime_Test : ::testing::Test {
     std::string first_compile_error() const;
 };
 
-std::string read_whole_file(const std::string& path);
 void write_whole_file(const std::string& path, const std::string& text);
 void set_modification_time(const std::string& path, s64 seconds, s64 nanoseconds);

@@ -9,14 +9,14 @@
 
 namespace {
 
-const float FONT = SHIPPED_FONT;
+const float PANELS_FONT = SHIPPED_FONT;
 
 // A lister panel's rows: a margin and its header rows of the UI font (the file lister's
 // title, path, input and check box; a search's one prompt), then one row per item, each a
 // margin and a line of the font.
 struct Panel_Geometry {
     float left, top, width, margin, header, row;
-    float path_y() const { return top + margin + (margin + FONT) + FONT / 2; }
+    float path_y() const { return top + margin + (margin + PANELS_FONT) + PANELS_FONT / 2; }
     float list_top() const { return top + header; }
     float row_middle(int i) const { return list_top() + i * row + row / 2; }
 };
@@ -28,14 +28,14 @@ Panel_Geometry panel_geometry(Editor_Session& s, int header_rows) {
     g.left = truncf(0.05f * a.width);
     g.top = truncf(0.05f * a.height);
     g.width = truncf(0.9f * a.width);
-    g.margin = 0.2f * FONT;
-    g.header = g.margin + header_rows * (g.margin + FONT);
-    g.row = g.margin + FONT;
+    g.margin = 0.2f * PANELS_FONT;
+    g.header = g.margin + header_rows * (g.margin + PANELS_FONT);
+    g.row = g.margin + PANELS_FONT;
     return g;
 }
 
 struct Panels_Session : Editor_Session {
-    Panels_Session() { font = FONT; }
+    Panels_Session() { font = PANELS_FONT; }
 
     // Rows the panel shows: its background, in the margin right of the rows, reaches below
     // the last one.
@@ -50,7 +50,7 @@ struct Panels_Session : Editor_Session {
 
     // The icon of a row as the octets that stand out from the row's own background.
     std::vector<bool> row_icon(const Panel_Geometry& g, int i) {
-        int size = (int)FONT, left = (int)(g.left + g.margin), top = (int)(g.list_top() + i * g.row);
+        int size = (int)PANELS_FONT, left = (int)(g.left + g.margin), top = (int)(g.list_top() + i * g.row);
         std::vector<Pixel> box = grab(left, top, size + 2, (int)g.row);
         Pixel background = box[0];
         std::vector<bool> mask;
@@ -63,7 +63,7 @@ struct Panels_Session : Editor_Session {
     // The path row's runs of ink, left to right, as [first, last] columns: the segments and
     // the marks between them.
     std::vector<std::pair<int, int>> path_runs(const Panel_Geometry& g) {
-        int left = (int)g.left, width = (int)g.width, top = (int)(g.path_y() - FONT / 2), height = (int)FONT;
+        int left = (int)g.left, width = (int)g.width, top = (int)(g.path_y() - PANELS_FONT / 2), height = (int)PANELS_FONT;
         std::vector<Pixel> band = grab(left, top, width, height);
         std::vector<std::pair<int, int>> runs;
         int gap = 3;
@@ -110,7 +110,7 @@ TEST_F(Panels_X_Test, OpenFileFiltersOpensListsAPathSegmentAndDeletes) {
 
     ASSERT_TRUE(s.start_editor(project, {}));
     Panel_Geometry g = panel_geometry(s, 4);
-    float bar_left = 4 * (FONT + 0.4f * FONT);  // new file, open file, new terminal and save
+    float bar_left = 4 * (PANELS_FONT + 0.4f * PANELS_FONT);  // new file, open file, new terminal and save
 
     {
         SCOPED_TRACE("Ctrl+O and a filter: one row per match, each with the icon of its kind");
@@ -147,7 +147,7 @@ TEST_F(Panels_X_Test, OpenFileFiltersOpensListsAPathSegmentAndDeletes) {
         ASSERT_TRUE(s.eventually([&] { return s.panel_rows(g) == 1; }));
         s.key("Return");
         EXPECT_TRUE(s.eventually([&] { return !s.panel_shows(g) && is_current_tab_colour(s.tab_pixel(bar_left, 0)); }));
-        EXPECT_TRUE(s.eventually([&] { return count_pixels(s.grab(0, (int)s.bar_height(), 300, (int)FONT + 4), is_bright) > 50; }))
+        EXPECT_TRUE(s.eventually([&] { return count_pixels(s.grab(0, (int)s.bar_height(), 300, (int)PANELS_FONT + 4), is_bright) > 50; }))
             << "its text";
     }
     {
@@ -160,17 +160,17 @@ TEST_F(Panels_X_Test, OpenFileFiltersOpensListsAPathSegmentAndDeletes) {
         std::pair<int, int> parent = runs[runs.size() - 3];
         s.click((parent.first + parent.second) / 2.0f, g.path_y());
         // (The segment under the pointer stands in its highlight, a little wider.)
-        EXPECT_TRUE(s.eventually([&] { return s.path_end(g) < parent.second + FONT; })) << "the path ends at files";
+        EXPECT_TRUE(s.eventually([&] { return s.path_end(g) < parent.second + PANELS_FONT; })) << "the path ends at files";
         s.type("top");
         ASSERT_TRUE(s.eventually([&] { return s.panel_rows(g) == 1; }));
         s.key("Return");
         EXPECT_TRUE(s.eventually([&] {
-            return !s.panel_shows(g) && is_current_tab_colour(s.tab_pixel(bar_left + 2 * (FONT + 0.4f * FONT), 1));
+            return !s.panel_shows(g) && is_current_tab_colour(s.tab_pixel(bar_left + 2 * (PANELS_FONT + 0.4f * PANELS_FONT), 1));
         })) << "top.txt in a second tab, after the previous and next icons";
     }
     {
         SCOPED_TRACE("a press outside closes the panel and the file has the keyboard again");
-        auto first_line = [&] { return count_pixels(s.grab(0, (int)s.bar_height(), 300, (int)FONT + 4), is_bright); };
+        auto first_line = [&] { return count_pixels(s.grab(0, (int)s.bar_height(), 300, (int)PANELS_FONT + 4), is_bright); };
         int before = first_line();
         s.key("ctrl+o");
         ASSERT_TRUE(s.eventually([&] { return s.panel_shows(g); }));
@@ -245,7 +245,7 @@ TEST_F(Panels_X_Test, TheSavePromptWritesOverAFileOnlyOnceTheUserChoseIt) {
     s.move(5, 590);  // no row under the pointer
     // The new tab is current: with a second one, the previous and next icons come first.
     auto save_new_text = [&](const std::string& text, int tab, int rows) {
-        float bar_left = (tab == 0 ? 4 : 6) * (FONT + 0.4f * FONT);
+        float bar_left = (tab == 0 ? 4 : 6) * (PANELS_FONT + 0.4f * PANELS_FONT);
         s.key("ctrl+n");
         ASSERT_TRUE(s.eventually([&] { return is_current_tab_colour(s.tab_pixel(bar_left, tab)); }, 30));
         s.type(text);
@@ -288,7 +288,7 @@ TEST_F(Panels_X_Test, SearchFilesSearchAndGoToLineJumpAndAPressOutsideCloses) {
     // and an Enter then would choose nothing.
     ASSERT_TRUE(s.start_editor(project, {}));
     Panel_Geometry g = panel_geometry(s, 1);
-    float bar_left = 4 * (FONT + 0.4f * FONT);
+    float bar_left = 4 * (PANELS_FONT + 0.4f * PANELS_FONT);
     // The top of the cursor, left of the text's middle.
     auto cursor_top = [&](int* top) {
         std::vector<int> rows = s.cursor_rows(300);
@@ -325,8 +325,8 @@ TEST_F(Panels_X_Test, SearchFilesSearchAndGoToLineJumpAndAPressOutsideCloses) {
         // Lines high enough in the file that the view, which centres the cursor, stays at the
         // top: evenly spaced, the first right under the tab bar.
         float line_height = (line_20 - line_5) / 15.0f;
-        EXPECT_GT(line_height, FONT * 0.9f);
-        EXPECT_LT(line_height, FONT * 2);
+        EXPECT_GT(line_height, PANELS_FONT * 0.9f);
+        EXPECT_LT(line_height, PANELS_FONT * 2);
         EXPECT_NEAR(line_9 - line_5, 4 * line_height, 2);
         EXPECT_NEAR(line_5, s.bar_height() + 4 * line_height, line_height / 2);
     }

@@ -10,8 +10,8 @@
 
 namespace {
 
-const float FONT = SHIPPED_FONT;
-const float LINE = FONT;  // the code font's line height at this size
+const float TERMINAL_FONT = SHIPPED_FONT;
+const float LINE = TERMINAL_FONT;  // the code font's line height at this size
 
 bool is_green(Pixel p) { return p.g > 200 && p.r < 160 && p.b < 180; }
 bool is_blue(Pixel p) { return p.b > 80 && p.b > p.r + 50 && p.b > p.g + 50; }
@@ -54,10 +54,10 @@ Pixel shipped_text_colour() {
 }
 
 struct Terminal_Session : Editor_Session {
-    Terminal_Session() { font = FONT; }
+    Terminal_Session() { font = TERMINAL_FONT; }
 
     float header_top() const { return bar_height(); }                      // the running command or the directory
-    float input_top() const { return bar_height() + 1.5f * FONT; }
+    float input_top() const { return bar_height() + 1.5f * TERMINAL_FONT; }
     float history_top() const { return input_top() + LINE; }
 
     void run(const std::string& line) {
@@ -74,14 +74,14 @@ struct Terminal_Session : Editor_Session {
         int run = 0;
         for (int i = 0; i < height; i++) {
             run = colour(column[i]) ? run + 1 : 0;
-            if (run == (int)FONT - 1) tops.push_back(top + i - run + 1);
+            if (run == (int)TERMINAL_FONT - 1) tops.push_back(top + i - run + 1);
         }
         return tops;
     }
 
     // Where the yellow box of the running command ends in the header, 0 when none shows.
     int running_command_end() {
-        std::vector<Pixel> row = grab(0, (int)(header_top() + 0.75f * FONT), 800, 1);
+        std::vector<Pixel> row = grab(0, (int)(header_top() + 0.75f * TERMINAL_FONT), 800, 1);
         int end = 0;
         for (int i = 0; i < (int)row.size(); i++) {
             if (is_yellow(row[i])) end = i;
@@ -128,10 +128,10 @@ struct Terminal_Session : Editor_Session {
     // A press on the copy icon of a block whose icon stands lines below its header, once the
     // output has come in that puts it there.
     void click_copy_icon(int header, int lines) {
-        float left = 0.2f * FONT, top = header + lines * LINE;
-        EXPECT_TRUE(eventually([&] { return count_pixels(grab((int)left, (int)top, (int)FONT, (int)FONT), is_bright) > 5; }))
+        float left = 0.2f * TERMINAL_FONT, top = header + lines * LINE;
+        EXPECT_TRUE(eventually([&] { return count_pixels(grab((int)left, (int)top, (int)TERMINAL_FONT, (int)TERMINAL_FONT), is_bright) > 5; }))
             << "the copy icon";
-        click(left + FONT / 2, top + FONT / 2);
+        click(left + TERMINAL_FONT / 2, top + TERMINAL_FONT / 2);
     }
 };
 
@@ -143,9 +143,9 @@ TEST_F(Terminal_X_Test, ColoursKillsCdClearAndClosingTheWindow) {
     install_shipped_layer(s.install);
     std::filesystem::create_directory(files + "/sub");
     ASSERT_TRUE(s.start_editor(files, {}));
-    float bar_left = 3 * (FONT + 0.4f * FONT);  // new file, open file and new terminal: no save for a terminal
+    float bar_left = 3 * (TERMINAL_FONT + 0.4f * TERMINAL_FONT);  // new file, open file and new terminal: no save for a terminal
     // The terminal tab's status icon, right of its kind icon.
-    auto status_icon = [&] { return s.grab((int)(bar_left + 1.45f * FONT), 2, (int)FONT + 1, (int)s.bar_height() - 4); };
+    auto status_icon = [&] { return s.grab((int)(bar_left + 1.45f * TERMINAL_FONT), 2, (int)TERMINAL_FONT + 1, (int)s.bar_height() - 4); };
 
     s.key("ctrl+t");
     ASSERT_TRUE(s.eventually([&] { return is_current_tab_colour(s.tab_pixel(bar_left, 0)); }));
@@ -155,9 +155,9 @@ TEST_F(Terminal_X_Test, ColoursKillsCdClearAndClosingTheWindow) {
         std::vector<int> headers;
         ASSERT_TRUE(s.eventually([&] { return (headers = s.block_headers(is_green)).size() == 1; }));
         int output = headers[0] + (int)LINE;
-        EXPECT_TRUE(s.eventually([&] { return count_pixels(s.grab(0, output, (int)(3 * FONT), (int)LINE), is_red) > 10; }))
+        EXPECT_TRUE(s.eventually([&] { return count_pixels(s.grab(0, output, (int)(3 * TERMINAL_FONT), (int)LINE), is_red) > 10; }))
             << "red";
-        Pixel plain = s.brightest((int)(3 * FONT), output, (int)(5 * FONT), (int)LINE), text = shipped_text_colour();
+        Pixel plain = s.brightest((int)(3 * TERMINAL_FONT), output, (int)(5 * TERMINAL_FONT), (int)LINE), text = shipped_text_colour();
         EXPECT_NEAR(plain.r, text.r, 6);
         EXPECT_NEAR(plain.g, text.g, 6);
         EXPECT_NEAR(plain.b, text.b, 6);
@@ -170,7 +170,7 @@ TEST_F(Terminal_X_Test, ColoursKillsCdClearAndClosingTheWindow) {
         int end = 0;
         ASSERT_TRUE(s.eventually([&] { return (end = s.running_command_end()) > 0; }));
         ASSERT_TRUE(s.eventually([&] { return count_processes({"sleep", "100.25"}) == 1; }));
-        s.click(end + 0.4f * FONT + 2 * FONT, s.header_top() + 0.75f * FONT);
+        s.click(end + 0.4f * TERMINAL_FONT + 2 * TERMINAL_FONT, s.header_top() + 0.75f * TERMINAL_FONT);
         EXPECT_TRUE(s.eventually([&] { return s.block_headers(is_red).size() == 1; }));
         EXPECT_TRUE(s.eventually([&] { return count_processes({"sleep", "100.25"}) == 0; }));
         EXPECT_TRUE(s.eventually([&] { return !same(status_icon(), done); }));
@@ -188,7 +188,7 @@ TEST_F(Terminal_X_Test, ColoursKillsCdClearAndClosingTheWindow) {
     {
         SCOPED_TRACE("cd: the header shows the new directory, the title changes");
         auto directory_end = [&] {
-            std::vector<Pixel> row = s.grab(0, (int)s.header_top(), 800, (int)(1.5f * FONT));
+            std::vector<Pixel> row = s.grab(0, (int)s.header_top(), 800, (int)(1.5f * TERMINAL_FONT));
             int end = 0;
             for (int i = 0; i < (int)row.size(); i++) {
                 if (is_bright(row[i])) end = std::max(end, i % 800);
@@ -198,7 +198,7 @@ TEST_F(Terminal_X_Test, ColoursKillsCdClearAndClosingTheWindow) {
         int before = directory_end();
         std::vector<Pixel> title = s.tab_label(bar_left, 0);
         s.run("cd sub");
-        EXPECT_TRUE(s.eventually([&] { return directory_end() > before + FONT; })) << "\"/sub\" follows";
+        EXPECT_TRUE(s.eventually([&] { return directory_end() > before + TERMINAL_FONT; })) << "\"/sub\" follows";
         EXPECT_TRUE(s.eventually([&] { return !same(s.tab_label(bar_left, 0), title); }));
     }
     {
@@ -223,7 +223,7 @@ TEST_F(Terminal_X_Test, CopyWrapDragAndACommandTheLayerRuns) {
     install_shipped_layer(s.install, "    if key == KEY_F6 { run_terminal_command(\"echo hi\", " + components_literal(elsewhere) +
                                          "); return; }\n");
     ASSERT_TRUE(s.start_editor(files, {}));
-    float bar_left = 3 * (FONT + 0.4f * FONT);
+    float bar_left = 3 * (TERMINAL_FONT + 0.4f * TERMINAL_FONT);
     s.key("ctrl+t");
     ASSERT_TRUE(s.eventually([&] { return is_current_tab_colour(s.tab_pixel(bar_left, 0)); }));
 
@@ -234,7 +234,7 @@ TEST_F(Terminal_X_Test, CopyWrapDragAndACommandTheLayerRuns) {
         ASSERT_TRUE(s.eventually([&] { return (headers = s.block_headers(is_green)).size() == 1; }));
         // Header, output, the line its line feed opens, then the icon.
         int icon_line = headers[0] + (int)(3 * LINE);
-        auto notice = [&] { return count_pixels(s.grab((int)(1.5f * FONT), icon_line, (int)(4 * FONT), (int)LINE), is_bright); };
+        auto notice = [&] { return count_pixels(s.grab((int)(1.5f * TERMINAL_FONT), icon_line, (int)(4 * TERMINAL_FONT), (int)LINE), is_bright); };
         EXPECT_EQ(notice(), 0);
         s.click_copy_icon(headers[0], 3);
         EXPECT_TRUE(s.eventually([&] { return notice() > 20; })) << "Copied.";
@@ -285,7 +285,7 @@ TEST_F(Terminal_X_Test, CopyWrapDragAndACommandTheLayerRuns) {
         SCOPED_TRACE("run_terminal_command runs its line in a terminal of its directory");
         s.key("F6");
         EXPECT_TRUE(s.eventually([&] {
-            return is_current_tab_colour(s.tab_pixel(bar_left + 2 * (FONT + 0.4f * FONT), 1));
+            return is_current_tab_colour(s.tab_pixel(bar_left + 2 * (TERMINAL_FONT + 0.4f * TERMINAL_FONT), 1));
         })) << "a second terminal tab, after the previous and next icons";
         ASSERT_TRUE(s.eventually([&] { return (headers = s.block_headers(is_green)).size() == 1; }));
         s.click_copy_icon(headers[0], 3);
@@ -304,8 +304,8 @@ TEST_F(Terminal_X_Test, CopyWrapDragAndACommandTheLayerRuns) {
 TEST_F(Terminal_X_Test, HowACommandEndsShowsInItsHeaderAndItsTab) {
     install_shipped_layer(s.install);
     ASSERT_TRUE(s.start_editor(files, {}));
-    float bar_left = 3 * (FONT + 0.4f * FONT);
-    auto status_icon = [&] { return s.grab((int)(bar_left + 1.45f * FONT), 2, (int)FONT + 1, (int)s.bar_height() - 4); };
+    float bar_left = 3 * (TERMINAL_FONT + 0.4f * TERMINAL_FONT);
+    auto status_icon = [&] { return s.grab((int)(bar_left + 1.45f * TERMINAL_FONT), 2, (int)TERMINAL_FONT + 1, (int)s.bar_height() - 4); };
     struct Way {
         const char* name;
         const char* line;
@@ -355,7 +355,7 @@ TEST_F(Terminal_X_Test, HowACommandEndsShowsInItsHeaderAndItsTab) {
 // end, the log is written and the editor ends with 0.
 TEST_F(Terminal_X_Test, AStopSignalShutsDownAsClosingTheWindowDoes) {
     install_shipped_layer(s.install);
-    float bar_left = 3 * (FONT + 0.4f * FONT);
+    float bar_left = 3 * (TERMINAL_FONT + 0.4f * TERMINAL_FONT);
     auto log_count = [&] {
         std::error_code ignored;
         int n = 0;

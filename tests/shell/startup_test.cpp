@@ -19,7 +19,7 @@ String view(const std::string& s) { return String{(u8*)s.data(), (s64)s.size()};
 
 std::string text(String s) { return std::string((char*)s.data, s.count); }
 
-std::string joined(Filepath* path) { return text(filepath_to_tmp_string(path)); }
+std::string path_text(Filepath* path) { return text(filepath_to_tmp_string(path)); }
 
 Filepath directory_of(const std::string& path) {
     Filepath out;
@@ -92,7 +92,7 @@ TEST(CommandLine, TheFilesPath) {
         b8 ok = command_line_filepath(view(argument), &working, &out);
         EXPECT_EQ(ok, c.expected != nullptr);
         if (c.expected) {
-            EXPECT_EQ(joined(&out), c.expected);
+            EXPECT_EQ(path_text(&out), c.expected);
         }
     }
 }
@@ -137,7 +137,7 @@ TEST_F(Command_Line_Test, ARelativeFileOpensAtItsLineOnTheFirstFrame) {
     EXPECT_EQ(current_file, file);
     EXPECT_EQ(global_editor_context, CONTEXT_FILE);
     EXPECT_EQ(text(file->name), "f.txt");
-    EXPECT_EQ(joined(&file->directory), scratch);
+    EXPECT_EQ(path_text(&file->directory), scratch);
     EXPECT_EQ(file->cursor, get_offset_at_line(file->text.data, file->text.count, 30));
     EXPECT_EQ(file->selection_anchor, file->cursor);
     EXPECT_EQ(atomic_load_u16(&file->flags) & (FILE_CENTRE_CURSOR | FILE_CURSOR_MOVED | FILE_MODIFIED),
@@ -264,7 +264,7 @@ TEST(Startup, TheWorkingDirectory) {
     set_working_directory_from_process();
     char resolved[4096];
     ASSERT_NE(realpath(dir.c_str(), resolved), nullptr);
-    EXPECT_EQ(joined(&editor_working_directory), resolved);
+    EXPECT_EQ(path_text(&editor_working_directory), resolved);
     EXPECT_EQ(editor_working_directory.components[0].length, 1u);  // the root is a component "/"
     ASSERT_EQ(chdir(previous), 0);
     editor_working_directory.count = 0;

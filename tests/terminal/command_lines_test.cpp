@@ -12,7 +12,7 @@
 
 namespace {
 
-std::string directory_of(Terminal* t) {
+std::string terminal_directory(Terminal* t) {
     String joined = filepath_to_tmp_string(&t->directory);
     return std::string((char*)joined.data, joined.count);
 }
@@ -71,7 +71,7 @@ TEST(TerminalCommandLineThreads, CdChangesTheDirectoryOrSaysWhyNot) {
         SCOPED_TRACE(c.name);
         Test_Tab tab(c.start);
         tab.run(c.line);
-        EXPECT_EQ(directory_of(tab.terminal), c.directory);
+        EXPECT_EQ(terminal_directory(tab.terminal), c.directory);
         ASSERT_EQ(tab.terminal->results.count, 1u);
         Terminal_Result* block = last_block(tab.terminal);
         EXPECT_EQ(command_of(block), c.line);
@@ -90,7 +90,7 @@ TEST(TerminalCommandLineThreads, CdChangesTheDirectoryOrSaysWhyNot) {
     for (int i = 0; i < 70; i++) deep += "d/";
     Test_Tab tab(base);
     tab.run(deep);
-    EXPECT_EQ(directory_of(tab.terminal), base);
+    EXPECT_EQ(terminal_directory(tab.terminal), base);
     EXPECT_TRUE(last_block(tab.terminal)->flags & TERMINAL_RESULT_FAILED);
 
     setenv("HOME", saved_home.c_str(), 1);

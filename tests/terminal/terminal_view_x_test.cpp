@@ -19,7 +19,7 @@
 namespace {
 
 pid_t xvfb_pid = 0;
-const View_Rectangle VIEW = {40, 50, 640, 450};
+const View_Rectangle X_VIEW = {40, 50, 640, 450};
 
 struct Rgb {
     int r, g, b;
@@ -56,7 +56,7 @@ protected:
     void SetUp() override { set_up_view_test(); }
 
     // One iteration of the main loop: empty the queue, wait a moment for input, draw.
-    void run_frame(Terminal* t, View_Rectangle r = VIEW) {
+    void run_frame(Terminal* t, View_Rectangle r = X_VIEW) {
         tmp_reset();
         window_start_events(&window);
         glfwWaitEventsTimeout(0.02);
@@ -105,8 +105,8 @@ protected:
         return n;
     }
 
-    f32 line_top(u32 line) { return VIEW.top + line * code_line_height(); }
-    f32 column_x(f32 column) { return VIEW.left + column * code_advance(); }
+    f32 line_top(u32 line) { return X_VIEW.top + line * code_line_height(); }
+    f32 column_x(f32 column) { return X_VIEW.left + column * code_advance(); }
 };
 
 }  // namespace
@@ -119,7 +119,7 @@ TEST_F(TerminalViewX, ColouredOutputUnderAGreenHeader) {
     std::vector<u32> shown = pixels();
 
     const Rgba green = {0.2f, 1.0f, 0.3f, 1};
-    EXPECT_GT(count_near(shown, line_top(0), VIEW.left, VIEW.left + 10, green), 100u);
+    EXPECT_GT(count_near(shown, line_top(0), X_VIEW.left, X_VIEW.left + 10, green), 100u);
     // "red" is drawn in red, "plain" in the theme's text colour, on the view's background.
     f32 output = line_top(1);
     EXPECT_GT(count_near(shown, output, column_x(0), column_x(3), terminal_small_colour_table[1]), 15u);
@@ -133,7 +133,7 @@ TEST_F(TerminalViewX, AWrappedLineKeepsItsBackground) {
     Test_Tab tab("/tmp");
     tab.run("printf '\\033[44m%080d\\033[0m' 0");
     ASSERT_TRUE(wait_for_worker(tab.terminal->current_result));
-    View_Rectangle narrow = {VIEW.left, VIEW.top, VIEW.left + 30.5f * code_advance(), VIEW.bottom};
+    View_Rectangle narrow = {X_VIEW.left, X_VIEW.top, X_VIEW.left + 30.5f * code_advance(), X_VIEW.bottom};
     run_frame(tab.terminal, narrow);
     std::vector<u32> shown = pixels();
     Rgba blue = terminal_small_colour_table[4];
@@ -154,9 +154,9 @@ TEST_F(TerminalViewX, AnUpwardDragSelects) {
     ASSERT_TRUE(wait_for_worker(block));
     run_frame(tab.terminal);
 
-    xdotool(move_to(point_at(VIEW, 2, 3.3f)) + " mousedown 1");
+    xdotool(move_to(point_at(X_VIEW, 2, 3.3f)) + " mousedown 1");
     ASSERT_TRUE(run_frames_until(tab.terminal, [&] { return tab.terminal->selected_result == block; }));
-    xdotool(move_to(point_at(VIEW, 1, 1.2f)));
+    xdotool(move_to(point_at(X_VIEW, 1, 1.2f)));
     ASSERT_TRUE(run_frames_until(tab.terminal, [&] { return block->selection_end.token == 0; }));
     xdotool("mouseup 1");
     ASSERT_TRUE(run_frames_until(tab.terminal, [&] { return !(ui_flags & UI_LEFT_BUTTON_HELD); }));
@@ -189,7 +189,7 @@ TEST_F(TerminalViewX, TheCopyIconPutsTheBlockOnTheClipboard) {
     ASSERT_TRUE(wait_for_worker(block));
     run_frame(tab.terminal);
 
-    v2 icon = {VIEW.left + 0.2f * VIEW_TEST_PIXEL_SIZE + 4, line_top(4) + 4};  // header, a, b, empty line
+    v2 icon = {X_VIEW.left + 0.2f * VIEW_TEST_PIXEL_SIZE + 4, line_top(4) + 4};  // header, a, b, empty line
     xdotool(move_to(icon) + " click 1");
     ASSERT_TRUE(run_frames_until(tab.terminal, [&] { return block->copy_time != 0; }));
     const char* copied = glfwGetClipboardString(nullptr);

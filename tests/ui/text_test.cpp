@@ -9,7 +9,7 @@ f32 advance_of(Font_Pool* pool, u32 code_point) {
     return get_or_add_glyph(pool, code_point, nullptr, &range)->advance;
 }
 
-Glyph* glyph_of(Font_Pool* pool, u32 code_point) {
+Glyph* text_glyph(Font_Pool* pool, u32 code_point) {
     Font_Range* range;
     return get_or_add_glyph(pool, code_point, nullptr, &range);
 }
@@ -127,9 +127,9 @@ TEST(TextMeasurement, WidthsAndAdvances) {
     Font_Pool* ui = &ui_font_pool;
     f32 mono = advance_of(code, 'a');
     f32 space = advance_of(code, ' ');
-    Glyph* c_glyph = glyph_of(code, 'c');
-    Glyph* w_glyph = glyph_of(ui, 'w');
-    Glyph* v_glyph = glyph_of(ui, 'V');
+    Glyph* c_glyph = text_glyph(code, 'c');
+    Glyph* w_glyph = text_glyph(ui, 'w');
+    Glyph* v_glyph = text_glyph(ui, 'V');
     // stb_truetype's figure for the pair is in font units: the glyphs' scale makes it pixels.
     stbtt_fontinfo* info = &ui_font_pool.ranges[0].font.info;
     f32 av = (f32)stbtt_GetCodepointKernAdvance(info, 'A', 'V') * stbtt_ScaleForPixelHeight(info, 20);

@@ -81,10 +81,10 @@ static void expect_rows(const std::vector<Cast_Row>& rows) {
     EXPECT_EQ(wrong, 0u);
 }
 
-static const u32 SIZES[] = {1, 2, 4, 8};
-static const Matrix_Place A_PLACES[] = {PLACE_STACK,     PLACE_GLOBAL,            PLACE_REGISTER,
+static const u32 CAST_SIZES[] = {1, 2, 4, 8};
+static const Matrix_Place CAST_A_PLACES[] = {PLACE_STACK,     PLACE_GLOBAL,            PLACE_REGISTER,
                                  PLACE_CALL_DATA, PLACE_POINTER_IN_GLOBAL, PLACE_POINTER_IN_REGISTER};
-static const Matrix_Place B_PLACES[] = {PLACE_STACK, PLACE_GLOBAL, PLACE_CONSTANT, PLACE_REGISTER, PLACE_CALL_DATA};
+static const Matrix_Place CAST_B_PLACES[] = {PLACE_STACK, PLACE_GLOBAL, PLACE_CONSTANT, PLACE_REGISTER, PLACE_CALL_DATA};
 
 static std::vector<u64> integer_values(u32 size) {
     u64 lowest = 1ull << (8 * size - 1);
@@ -112,12 +112,12 @@ TEST(Casts, IntegersToFloatsAndBackByValue) {
     HARNESS_REQUIRE_AVX();
     std::vector<Cast_Row> rows;
     u32 turn = 0;
-    for (u32 size : SIZES) {
+    for (u32 size : CAST_SIZES) {
         for (b8 is_unsigned : {false, true}) {
             for (u32 float_size : {4u, 8u}) {
                 for (u64 v : integer_values(size)) {
-                    rows.push_back({BYTECODE_CAST_INT_TO_FLOAT, size, float_size, is_unsigned, v, A_PLACES[turn % 6],
-                                    B_PLACES[(turn / 6) % 5], integer_to_float(v, size, is_unsigned, float_size)});
+                    rows.push_back({BYTECODE_CAST_INT_TO_FLOAT, size, float_size, is_unsigned, v, CAST_A_PLACES[turn % 6],
+                                    CAST_B_PLACES[(turn / 6) % 5], integer_to_float(v, size, is_unsigned, float_size)});
                     turn++;
                 }
                 static const f64 REALS[] = {0,    1,    -1,   2.5,  -2.5,         -2.7,         4294967295.0, 2147483648.0,
@@ -131,7 +131,7 @@ TEST(Casts, IntegersToFloatsAndBackByValue) {
                     if (!fits) continue;
                     u64 expected = is_unsigned ? (u64)whole : (u64)(s64)whole;
                     rows.push_back({BYTECODE_CAST_FLOAT_TO_INT, float_size, size, is_unsigned, reference_float_bits(x, float_size),
-                                    A_PLACES[turn % 6], B_PLACES[(turn / 6) % 5], expected & reference_mask(size)});
+                                    CAST_A_PLACES[turn % 6], CAST_B_PLACES[(turn / 6) % 5], expected & reference_mask(size)});
                     turn++;
                 }
             }
@@ -144,14 +144,14 @@ TEST(Casts, BoolsFromIntegersAndFloats) {
     HARNESS_REQUIRE_AVX();
     std::vector<Cast_Row> rows;
     u32 turn = 0;
-    for (u32 size : SIZES) {
+    for (u32 size : CAST_SIZES) {
         for (u64 v : integer_values(size)) {
             for (u32 destination : {1u, 4u}) {
-                rows.push_back({BYTECODE_CAST_INT_TO_BOOL, size, destination, false, v, A_PLACES[turn % 6],
-                                B_PLACES[(turn / 6) % 5], v != 0});
+                rows.push_back({BYTECODE_CAST_INT_TO_BOOL, size, destination, false, v, CAST_A_PLACES[turn % 6],
+                                CAST_B_PLACES[(turn / 6) % 5], v != 0});
                 turn++;
             }
-            for (Matrix_Place p : A_PLACES) rows.push_back({BYTECODE_MAKE_INT_BOOL, size, size, false, v, p, PLACE_CONSTANT, v != 0});
+            for (Matrix_Place p : CAST_A_PLACES) rows.push_back({BYTECODE_MAKE_INT_BOOL, size, size, false, v, p, PLACE_CONSTANT, v != 0});
         }
     }
     static const f64 REALS[] = {0.0, -0.0, 1.5, NAN, -INFINITY, 1e-310, 256.0, 1e-45};
@@ -160,8 +160,8 @@ TEST(Casts, BoolsFromIntegersAndFloats) {
             u64 bits = reference_float_bits(x, size);
             f64 stored = reference_float_value(bits, size);
             b8 truth = stored != 0.0;  // true for a NaN
-            for (Matrix_Place pa : A_PLACES) {
-                rows.push_back({BYTECODE_CAST_FLOAT_TO_BOOL, size, 1, false, bits, pa, B_PLACES[turn++ % 5], truth});
+            for (Matrix_Place pa : CAST_A_PLACES) {
+                rows.push_back({BYTECODE_CAST_FLOAT_TO_BOOL, size, 1, false, bits, pa, CAST_B_PLACES[turn++ % 5], truth});
                 rows.push_back({BYTECODE_MAKE_FLOAT_BOOL, size, size, false, bits, pa, PLACE_CONSTANT,
                                 reference_float_bits(truth ? 1.0 : 0.0, size)});
             }
@@ -174,14 +174,14 @@ TEST(Casts, NarrowingWideningAndFloatPrecision) {
     HARNESS_REQUIRE_AVX();
     std::vector<Cast_Row> rows;
     u32 turn = 0;
-    for (u32 from : SIZES) {
-        for (u32 to : SIZES) {
+    for (u32 from : CAST_SIZES) {
+        for (u32 to : CAST_SIZES) {
             if (from == to) continue;
             for (b8 is_unsigned : {false, true}) {
                 for (u64 v : integer_values(from)) {
                     u8 kind = to < from ? BYTECODE_CAST_INT_TO_SMALL_INT : BYTECODE_CAST_INT_TO_BIG_INT;
                     u64 expected = is_unsigned || to < from ? v & reference_mask(from) : (u64)reference_signed(v, from);
-                    rows.push_back({kind, from, to, is_unsigned, v, A_PLACES[turn % 6], B_PLACES[(turn / 6) % 5],
+                    rows.push_back({kind, from, to, is_unsigned, v, CAST_A_PLACES[turn % 6], CAST_B_PLACES[(turn / 6) % 5],
                                     expected & reference_mask(to)});
                     turn++;
                 }
@@ -190,10 +190,10 @@ TEST(Casts, NarrowingWideningAndFloatPrecision) {
     }
     static const f64 REALS[] = {0.0, -0.0, 1.5, -2.25, 1e30, 1e300, 1e-310, 0.1, INFINITY, -INFINITY};
     for (f64 x : REALS) {
-        for (Matrix_Place pa : A_PLACES) {
-            rows.push_back({BYTECODE_CAST_FLOAT_TO_SMALL_FLOAT, 8, 4, false, reference_float_bits(x, 8), pa, B_PLACES[turn++ % 5],
+        for (Matrix_Place pa : CAST_A_PLACES) {
+            rows.push_back({BYTECODE_CAST_FLOAT_TO_SMALL_FLOAT, 8, 4, false, reference_float_bits(x, 8), pa, CAST_B_PLACES[turn++ % 5],
                             reference_float_bits((f64)(f32)x, 4)});
-            rows.push_back({BYTECODE_CAST_FLOAT_TO_BIG_FLOAT, 4, 8, false, reference_float_bits(x, 4), pa, B_PLACES[turn++ % 5],
+            rows.push_back({BYTECODE_CAST_FLOAT_TO_BIG_FLOAT, 4, 8, false, reference_float_bits(x, 4), pa, CAST_B_PLACES[turn++ % 5],
                             reference_float_bits((f64)(f32)x, 8)});
         }
     }

@@ -140,7 +140,7 @@ static void expect_rows(std::vector<Compare_Row> rows) {
     EXPECT_EQ(wrong, 0u);
 }
 
-static std::vector<u64> integer_values(u32 size) {
+static std::vector<u64> compared_values(u32 size) {
     u64 lowest = 1ull << (8 * size - 1);
     std::vector<u64> values = {0, 1, ~0ull, 2, 0x7F, 0x80, 0xFF, 0x100, lowest, lowest - 1, 0x80000000ull, 1ull << 40};
     for (u64& v : values) v &= reference_mask(size);
@@ -153,7 +153,7 @@ TEST(Compares, IntegersSignedAndUnsignedUnderEveryOperator) {
     u32 turn = 0;
     for (u32 size : {1u, 2u, 4u, 8u}) {
         for (b8 is_signed : {false, true}) {
-            std::vector<u64> values = integer_values(size);
+            std::vector<u64> values = compared_values(size);
             for (u64 l : values) {
                 for (u64 r : values) {
                     for (u8 kind : {BYTECODE_COMPARE, BYTECODE_COMPARE_TO_CONSTANT, BYTECODE_COMPARE_TO_ZERO}) {
@@ -211,7 +211,7 @@ TEST(Compares, FlagTestsAgainstRegisterAndConstantMasks) {
     std::vector<Compare_Row> rows;
     u32 turn = 0;
     for (u32 size : {1u, 2u, 4u, 8u}) {
-        for (u64 v : integer_values(size)) {
+        for (u64 v : compared_values(size)) {
             for (u64 mask : MASKS) {
                 for (u8 kind : {BYTECODE_TEST_FLAGS, BYTECODE_TEST_FLAGS_CONSTANT}) {
                     u64 op = turn % 2 ? OP_EQUAL : OP_NOT_EQUAL;

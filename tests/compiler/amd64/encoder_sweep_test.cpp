@@ -19,7 +19,7 @@ static const char* const R16[16] = {"ax", "cx", "dx", "bx", "sp", "bp", "si", "d
 static const char* const R8[16] = {"al", "cl", "dl", "bl", "spl", "bpl", "sil", "dil",
                                    "r8b", "r9b", "r10b", "r11b", "r12b", "r13b", "r14b", "r15b"};
 
-static std::string xmm(u8 n) { return "xmm" + std::to_string(n); }
+static std::string xmm_name(u8 n) { return "xmm" + std::to_string(n); }
 static std::string ymm(u8 n) { return "ymm" + std::to_string(n); }
 
 static std::string hex_text(u32 v) {
@@ -95,7 +95,7 @@ static std::string register_name(const char* names, u8 n) {
     if (k == "32") return R32[n];
     if (k == "16") return R16[n];
     if (k == "8") return R8[n];
-    if (k == "xmm") return xmm(n);
+    if (k == "xmm") return xmm_name(n);
     return ymm(n);
 }
 
@@ -218,9 +218,9 @@ TEST(EncoderSweep, RegisterForms) {
             rows.push_back({pair, encode({"", "", {}, AMD64_REX_BYTE_FORM, 0, {0x8A}, 0, 0, 0}, false, gp, 2, 0, 1)});
             pair = "{store} cmp " + std::string(R8[a]) + ", " + R8[b];
             rows.push_back({pair, encode({"", "", {}, AMD64_REX_BYTE_FORM, 0, {0x38}, 0, 0, 0}, false, gp, 2, 0, 2)});
-            pair = "movd " + xmm(a) + ", " + R32[b];
+            pair = "movd " + xmm_name(a) + ", " + R32[b];
             rows.push_back({pair, encode({"", "", {0x66}, 0, 0, {0x0F, 0x6E}, 0, 0, 0}, false, xmm_gp, 2, 0, 1)});
-            pair = "movq " + std::string(R64[a]) + ", " + xmm(b);
+            pair = "movq " + std::string(R64[a]) + ", " + xmm_name(b);
             rows.push_back({pair, encode({"", "", {0x66}, AMD64_REX_W, 0, {0x0F, 0x7E}, 0, 0, 0}, false, gp_xmm, 2, 0, 2)});
             pair = "{vex3} {load} vmovdqu " + ymm(a) + ", " + ymm(b);
             rows.push_back({pair, encode({"", "", {}, 0xE1, 0x7E, {0x6F}, 0, 0, 0}, true, ymms, 2, 0, 1)});

@@ -12,7 +12,7 @@
 #include "tests/compiler/amd64/reference.h"
 #include "tests/test_seed.h"
 
-static const f64 VALUES[] = {0.0, -0.0, 1.5, -2.25, 1e30, 1e-310, INFINITY, -INFINITY, NAN};
+static const f64 OPERAND_VALUES[] = {0.0, -0.0, 1.5, -2.25, 1e30, 1e-310, INFINITY, -INFINITY, NAN};
 
 // The bits of a value at a precision; the denormal of f32 is its own.
 static u64 bits_of(f64 v, u32 size) { return reference_float_bits(size == 4 && v == 1e-310 ? 1e-40 : v, size); }
@@ -26,7 +26,7 @@ struct Float_Row {
     u64 expected;
 };
 
-static const char* operator_name(u64 op) {
+static const char* float_operator_name(u64 op) {
     switch (op) {
         case OP_INCREMENT: return "++";
         case OP_DECREMENT: return "--";
@@ -44,7 +44,7 @@ static const char* operator_name(u64 op) {
 
 static std::string describe(const Float_Row& r) {
     std::ostringstream s;
-    s << "kind " << (int)r.kind << ": f" << 8 * r.size << " 0x" << std::hex << r.a << " " << operator_name(r.op) << " 0x"
+    s << "kind " << (int)r.kind << ": f" << 8 * r.size << " 0x" << std::hex << r.a << " " << float_operator_name(r.op) << " 0x"
       << r.b << " (A " << MATRIX_PLACE_NAMES[r.place_a] << ", B " << MATRIX_PLACE_NAMES[r.place_b] << ")";
     return s.str();
 }
@@ -86,8 +86,8 @@ static void expect_rows(std::vector<Float_Row> rows) {
     EXPECT_EQ(wrong, 0u);
 }
 
-static const Matrix_Place A_PLACES[] = {PLACE_STACK, PLACE_GLOBAL, PLACE_REGISTER, PLACE_CALL_DATA};
-static const Matrix_Place B_PLACES[] = {PLACE_STACK, PLACE_GLOBAL, PLACE_CONSTANT, PLACE_REGISTER, PLACE_CALL_DATA, PLACE_SAME_AS_A};
+static const Matrix_Place FLOAT_A_PLACES[] = {PLACE_STACK, PLACE_GLOBAL, PLACE_REGISTER, PLACE_CALL_DATA};
+static const Matrix_Place FLOAT_B_PLACES[] = {PLACE_STACK, PLACE_GLOBAL, PLACE_CONSTANT, PLACE_REGISTER, PLACE_CALL_DATA, PLACE_SAME_AS_A};
 
 TEST(FloatArithmetic, EveryOperatorPrecisionAndPlaceAgreesWithTheReference) {
     HARNESS_REQUIRE_AVX();
@@ -96,19 +96,19 @@ TEST(FloatArithmetic, EveryOperatorPrecisionAndPlaceAgreesWithTheReference) {
     std::vector<Float_Row> rows;
     u32 turn = 0;
     for (u32 size : {4u, 8u}) {
-        for (f64 x : VALUES) {
-            for (Matrix_Place pa : A_PLACES) {
+        for (f64 x : OPERAND_VALUES) {
+            for (Matrix_Place pa : FLOAT_A_PLACES) {
                 for (u64 op : UNARY) rows.push_back({BYTECODE_FLOAT_ARITHMETIC, op, size, bits_of(x, size), 0, pa, PLACE_CONSTANT, 0});
             }
-            for (f64 y : VALUES) {
+            for (f64 y : OPERAND_VALUES) {
                 for (u64 op : BINARY) {
-                    Matrix_Place pa = A_PLACES[turn % 4], pb = B_PLACES[(turn / 4) % 6];
+                    Matrix_Place pa = FLOAT_A_PLACES[turn % 4], pb = FLOAT_B_PLACES[(turn / 4) % 6];
                     turn++;
                     rows.push_back({BYTECODE_FLOAT_ARITHMETIC, op, size, bits_of(x, size), bits_of(y, size), pa, pb, 0});
                 }
                 // The constant form: its f64 bits, used at A's precision.
                 for (u64 op : {OP_ADD, OP_SUBTRACT, OP_MULTIPLY, OP_DIVIDE}) {
-                    rows.push_back({BYTECODE_FLOAT_ARITHMETIC_CONSTANT, op, size, bits_of(x, size), bits_of(y, 8), A_PLACES[turn++ % 4], PLACE_CONSTANT, 0});
+                    rows.push_back({BYTECODE_FLOAT_ARITHMETIC_CONSTANT, op, size, bits_of(x, size), bits_of(y, 8), FLOAT_A_PLACES[turn++ % 4], PLACE_CONSTANT, 0});
                 }
             }
         }
@@ -126,7 +126,7 @@ TEST(FloatArithmetic, RandomRowsAgreeWithTheReference) {
     static const u64 OPERATORS[] = {OP_INCREMENT, OP_DECREMENT, OP_NEGATE,       OP_NOT,         OP_ADD,
                                     OP_SUBTRACT,  OP_MULTIPLY,  OP_DIVIDE,       OP_LOGICAL_AND, OP_LOGICAL_OR};
     auto value = [&](u32 size) {
-        return random() % 2 ? bits_of(VALUES[random() % ARRAY_COUNT(VALUES)], size) : random() & reference_mask(size);
+        return random() % 2 ? bits_of(OPERAND_VALUES[random() % ARRAY_COUNT(OPERAND_VALUES)], size) : random() & reference_mask(size);
     };
     std::vector<Float_Row> rows;
     for (u32 i = 0; i < 2000; i++) {
@@ -136,8 +136,8 @@ TEST(FloatArithmetic, RandomRowsAgreeWithTheReference) {
         r.op = r.kind == BYTECODE_FLOAT_ARITHMETIC ? OPERATORS[random() % 10] : OPERATORS[4 + random() % 4];
         r.a = value(r.size);
         r.b = r.kind == BYTECODE_FLOAT_ARITHMETIC ? value(r.size) : value(8);
-        r.place_a = A_PLACES[random() % 4];
-        r.place_b = r.kind == BYTECODE_FLOAT_ARITHMETIC ? B_PLACES[random() % 6] : PLACE_CONSTANT;
+        r.place_a = FLOAT_A_PLACES[random() % 4];
+        r.place_b = r.kind == BYTECODE_FLOAT_ARITHMETIC ? FLOAT_B_PLACES[random() % 6] : PLACE_CONSTANT;
         rows.push_back(r);
     }
     expect_rows(rows);

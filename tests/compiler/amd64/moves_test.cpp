@@ -12,8 +12,8 @@
 #define TEMPORARY_GP  0x00CF  // RAX, RCX, RDX, RBX, RSI, RDI
 #define TEMPORARY_XMM 0x0003
 
-static Amd64_Memory_Operand gp(u8 n) { return amd64_gp_register(n); }
-static Amd64_Memory_Operand xmm(u8 n) { return amd64_xmm_register(n); }
+static Amd64_Memory_Operand gp_operand(u8 n) { return amd64_gp_register(n); }
+static Amd64_Memory_Operand xmm_operand(u8 n) { return amd64_xmm_register(n); }
 static Amd64_Memory_Operand global(u32 offset) { return amd64_make_rip_relative_operand(AMD64_OPERAND_GLOBAL_DATA, offset); }
 
 static u64 low_mask(u32 size) { return size >= 8 ? ~0ull : (1ull << (8 * size)) - 1; }
@@ -30,8 +30,8 @@ static void expect_clean(const Harness_Code& c) {
 
 //~ Copies
 
-enum Place { GLOBAL, CONSTANT, STACK, POINTER, CALL_DATA };
-static const char* const PLACE_NAMES[] = {"global", "constant", "stack", "pointer", "call data"};
+enum Copy_Place { COPY_GLOBAL, COPY_CONSTANT, COPY_STACK, COPY_POINTER, COPY_CALL_DATA };
+static const char* const COPY_PLACE_NAMES[] = {"global", "constant", "stack", "pointer", "call data"};
 
 #define COPY_SIZES  101
 #define COPY_STRIDE 160
@@ -39,17 +39,17 @@ static const char* const PLACE_NAMES[] = {"global", "constant", "stack", "pointe
 #define COPY_AREA   (COPY_SIZES * COPY_STRIDE)
 
 struct Region {
-    Place place;
-    u8 pointer_register;  // POINTER: the register holding the region's address
+    Copy_Place place;
+    u8 pointer_register;  // COPY_POINTER: the register holding the region's address
 };
 
 static Amd64_Memory_Operand region_operand(Region r, u32 offset) {
     switch (r.place) {
-        case GLOBAL: return global(offset);
-        case CONSTANT: return amd64_make_rip_relative_operand(AMD64_OPERAND_CONSTANT_DATA, offset);
-        case STACK: return amd64_make_memory_operand_from(AMD64_RSP, offset);
-        case CALL_DATA: return amd64_make_memory_operand_from(AMD64_RBP, offset);
-        case POINTER: return amd64_make_memory_operand_from(r.pointer_register, offset);
+        case COPY_GLOBAL: return global(offset);
+        case COPY_CONSTANT: return amd64_make_rip_relative_operand(AMD64_OPERAND_CONSTANT_DATA, offset);
+        case COPY_STACK: return amd64_make_memory_operand_from(AMD64_RSP, offset);
+        case COPY_CALL_DATA: return amd64_make_memory_operand_from(AMD64_RBP, offset);
+        case COPY_POINTER: return amd64_make_memory_operand_from(r.pointer_register, offset);
     }
     return {};
 }
@@ -58,21 +58,21 @@ static Amd64_Memory_Operand region_operand(Region r, u32 offset) {
 static std::vector<u8>* region_bytes(Harness_Program* p, Region r, u32* base) {
     *base = 0;
     switch (r.place) {
-        case GLOBAL: return &p->globals;
-        case CONSTANT: return &p->constants;
-        case STACK: return &p->stack;
-        case CALL_DATA: return &p->call_data;
-        case POINTER: *base = COPY_AREA * (r.pointer_register == AMD64_R10 ? 1 : 2); return &p->globals;
+        case COPY_GLOBAL: return &p->globals;
+        case COPY_CONSTANT: return &p->constants;
+        case COPY_STACK: return &p->stack;
+        case COPY_CALL_DATA: return &p->call_data;
+        case COPY_POINTER: *base = COPY_AREA * (r.pointer_register == AMD64_R10 ? 1 : 2); return &p->globals;
     }
     return 0;
 }
 
 static const std::vector<u8>* region_result(const Harness_Run& run, Region r) {
     switch (r.place) {
-        case GLOBAL: case POINTER: return &run.globals;
-        case STACK: return &run.stack;
-        case CALL_DATA: return &run.call_data;
-        case CONSTANT: break;
+        case COPY_GLOBAL: case COPY_POINTER: return &run.globals;
+        case COPY_STACK: return &run.stack;
+        case COPY_CALL_DATA: return &run.call_data;
+        case COPY_CONSTANT: break;
     }
     return 0;
 }
@@ -85,15 +85,15 @@ TEST(Moves, CopiesOfEverySizeBetweenPlacesEqualMemcpy) {
         u16 taken;  // temporaries the surrounding instruction holds
     };
     static const Pair pairs[] = {
-        {{CONSTANT, 0}, {GLOBAL, 0}, 0},
-        {{GLOBAL, 0}, {STACK, 0}, 0},
-        {{STACK, 0}, {POINTER, AMD64_R10}, 0},
-        {{POINTER, AMD64_R11}, {CALL_DATA, 0}, 0},
-        {{CALL_DATA, 0}, {POINTER, AMD64_R10}, 0},
-        {{POINTER, AMD64_RBX}, {GLOBAL, 0}, 1u << AMD64_RBX},  // a base in a taken temporary
+        {{COPY_CONSTANT, 0}, {COPY_GLOBAL, 0}, 0},
+        {{COPY_GLOBAL, 0}, {COPY_STACK, 0}, 0},
+        {{COPY_STACK, 0}, {COPY_POINTER, AMD64_R10}, 0},
+        {{COPY_POINTER, AMD64_R11}, {COPY_CALL_DATA, 0}, 0},
+        {{COPY_CALL_DATA, 0}, {COPY_POINTER, AMD64_R10}, 0},
+        {{COPY_POINTER, AMD64_RBX}, {COPY_GLOBAL, 0}, 1u << AMD64_RBX},  // a base in a taken temporary
     };
     for (const Pair& pair : pairs) {
-        std::string name = std::string(PLACE_NAMES[pair.source.place]) + " to " + PLACE_NAMES[pair.destination.place];
+        std::string name = std::string(COPY_PLACE_NAMES[pair.source.place]) + " to " + COPY_PLACE_NAMES[pair.destination.place];
         SCOPED_TRACE(name);
         Harness_Code c = harness_begin(COPY_AREA);
         for (u32 n = 0; n < COPY_SIZES; n++) {
@@ -142,10 +142,10 @@ TEST(Moves, CopiesThroughRegistersOfBothClasses) {
         std::vector<Amd64_Memory_Operand> registers;
     };
     const Chain chains[] = {
-        {1, {gp(AMD64_RSI), gp(AMD64_R9), gp(AMD64_RDI), gp(AMD64_RBX)}},
-        {2, {gp(AMD64_R15), gp(AMD64_RSI)}},
-        {4, {gp(AMD64_R12), xmm(5), xmm(13), gp(AMD64_RDI), xmm(0)}},
-        {8, {xmm(15), gp(AMD64_R13), xmm(2), gp(AMD64_RBX), gp(AMD64_R8)}},
+        {1, {gp_operand(AMD64_RSI), gp_operand(AMD64_R9), gp_operand(AMD64_RDI), gp_operand(AMD64_RBX)}},
+        {2, {gp_operand(AMD64_R15), gp_operand(AMD64_RSI)}},
+        {4, {gp_operand(AMD64_R12), xmm_operand(5), xmm_operand(13), gp_operand(AMD64_RDI), xmm_operand(0)}},
+        {8, {xmm_operand(15), gp_operand(AMD64_R13), xmm_operand(2), gp_operand(AMD64_RBX), gp_operand(AMD64_R8)}},
     };
     Harness_Code c = harness_begin(0);
     u16 gp_changed = 0, xmm_changed = 0;
@@ -185,10 +185,10 @@ TEST(Moves, UnhandledSizesFail) {
         const char* failure;
     };
     const Case cases[] = {
-        {"3 octets into a register", 3, gp(AMD64_R8), global(0), "operand size 3"},
-        {"16 octets from a register", 16, global(0), gp(AMD64_R8), "operand size 16"},
-        {"2 octets into an XMM register", 2, xmm(3), global(0), "float size 2"},
-        {"3 octets from an XMM register", 3, gp(AMD64_R8), xmm(3), "float size 3"},
+        {"3 octets into a register", 3, gp_operand(AMD64_R8), global(0), "operand size 3"},
+        {"16 octets from a register", 16, global(0), gp_operand(AMD64_R8), "operand size 16"},
+        {"2 octets into an XMM register", 2, xmm_operand(3), global(0), "float size 2"},
+        {"3 octets from an XMM register", 3, gp_operand(AMD64_R8), xmm_operand(3), "float size 3"},
     };
     for (const Case& k : cases) {
         SCOPED_TRACE(k.name);
@@ -203,7 +203,7 @@ TEST(Moves, UnhandledSizesFail) {
 
 static const u64 VALUES[] = {0, 1, 0x7F, 0x80, 0xFF, 0x8000, 0xFFFF, 0x80000000, 0xFFFFFFFF, 0x8000000000000000ull,
                              0x123456789ABCDEF0ull, 0xFEDCBA9876543210ull};
-static const u8 SIZES[] = {1, 2, 4, 8};
+static const u8 COPY_WIDTHS[] = {1, 2, 4, 8};
 
 struct Cast_Case {
     u8 from, to;
@@ -213,8 +213,8 @@ struct Cast_Case {
 
 static std::vector<Cast_Case> every_cast() {
     std::vector<Cast_Case> cases;
-    for (u8 from : SIZES) {
-        for (u8 to : SIZES) {
+    for (u8 from : COPY_WIDTHS) {
+        for (u8 to : COPY_WIDTHS) {
             for (bool is_unsigned : {false, true}) {
                 for (u64 v : VALUES) cases.push_back({from, to, is_unsigned, v});
             }
@@ -254,14 +254,14 @@ TEST(Moves, WideningsAndNarrowingsEqualCasts) {
         Amd64_Memory_Operand destination;
     };
     const Form forms[] = {
-        {"load from a global into R12", global(0), 0, gp(AMD64_R12)},
-        {"load from the stack into RSI", amd64_make_memory_operand_from(AMD64_RSP, 0), 0, gp(AMD64_RSI)},
+        {"load from a global into R12", global(0), 0, gp_operand(AMD64_R12)},
+        {"load from the stack into RSI", amd64_make_memory_operand_from(AMD64_RSP, 0), 0, gp_operand(AMD64_RSI)},
         {"ensure: a global", global(0), 1, {}},
-        {"ensure: R9 with junk above", gp(AMD64_R9), 1, {}},
-        {"ensure: RDI with junk above", gp(AMD64_RDI), 1, {}},
-        {"copy from R9 into a global", gp(AMD64_R9), 2, global(8)},
-        {"copy from RSI into R13", gp(AMD64_RSI), 2, gp(AMD64_R13)},
-        {"copy from R14 into XMM6", gp(AMD64_R14), 2, xmm(6)},
+        {"ensure: R9 with junk above", gp_operand(AMD64_R9), 1, {}},
+        {"ensure: RDI with junk above", gp_operand(AMD64_RDI), 1, {}},
+        {"copy from R9 into a global", gp_operand(AMD64_R9), 2, global(8)},
+        {"copy from RSI into R13", gp_operand(AMD64_RSI), 2, gp_operand(AMD64_R13)},
+        {"copy from R14 into XMM6", gp_operand(AMD64_R14), 2, xmm_operand(6)},
     };
     for (const Form& f : forms) {
         SCOPED_TRACE(f.name);
@@ -291,7 +291,7 @@ TEST(Moves, WideningsAndNarrowingsEqualCasts) {
                 if (destination.operand_class == AMD64_OPERAND_GLOBAL_DATA) destination = output;
                 if (destination.operand_class == AMD64_OPERAND_XMM_REGISTER && k.to < 4) {
                     skipped_xmm++;  // XMM registers hold 4 and 8 octets
-                    destination = gp(AMD64_R13);
+                    destination = gp_operand(AMD64_R13);
                 }
                 copy_integer_from_register(k.to, k.from, !k.is_unsigned, &c.code, &c.data_relocations, &c.mask,
                                            destination, source);
@@ -312,12 +312,12 @@ TEST(Moves, IntegerBoolsAtTheirOwnSize) {
     HARNESS_REQUIRE_AVX();
     ASSERT_TRUE(init_memory(PROGRAM_EDITOR));
     static const u64 values[] = {0, 1, 0x100, ~0ull, 0x80, 0x8000000000000000ull, 0x10000};
-    const Amd64_Memory_Operand places[] = {global(0), amd64_make_memory_operand_from(AMD64_RSP, 0), gp(AMD64_R9),
-                                           gp(AMD64_RSI)};
+    const Amd64_Memory_Operand places[] = {global(0), amd64_make_memory_operand_from(AMD64_RSP, 0), gp_operand(AMD64_R9),
+                                           gp_operand(AMD64_RSI)};
     Harness_Code c = harness_begin(8);
     u32 slot = 0;
     for (const Amd64_Memory_Operand& place : places) {
-        for (u8 size : SIZES) {
+        for (u8 size : COPY_WIDTHS) {
             for (u32 v = 0; v < ARRAY_COUNT(values); v++) {
                 Amd64_Memory_Operand input = global(16 * slot), output = global(16 * slot + 8);
                 b8 in_global = place.operand_class == AMD64_OPERAND_GLOBAL_DATA;
@@ -333,7 +333,7 @@ TEST(Moves, IntegerBoolsAtTheirOwnSize) {
     Harness_Program p = harness_end(&c);
     p.globals.assign(16 * slot, 0);
     slot = 0;
-    for (u32 i = 0; i < ARRAY_COUNT(places) * ARRAY_COUNT(SIZES); i++) {
+    for (u32 i = 0; i < ARRAY_COUNT(places) * ARRAY_COUNT(COPY_WIDTHS); i++) {
         for (u64 v : values) store_u64(&p.globals[16 * slot++], v);
     }
     Harness_Run run = harness_run(p, harness_canaries());
@@ -341,7 +341,7 @@ TEST(Moves, IntegerBoolsAtTheirOwnSize) {
     EXPECT_EQ(harness_changed_registers(run.entered, run.registers, TEMPORARY_GP | (1u << AMD64_R9), 0), "");
     slot = 0;
     for (u32 place = 0; place < ARRAY_COUNT(places); place++) {
-        for (u8 size : SIZES) {
+        for (u8 size : COPY_WIDTHS) {
             for (u64 v : values) {
                 u64 got = load_u64(&run.globals[16 * slot++ + 8]);
                 // A 32-bit operation on a register clears its upper half.
@@ -360,7 +360,7 @@ TEST(Moves, ConstantsIntoRegistersAndMemory) {
                                  0x123456789ull};
     Harness_Code c = harness_begin(0);
     u32 slot = 0;
-    for (u8 size : SIZES) {
+    for (u8 size : COPY_WIDTHS) {
         for (u64 v : values) {
             amd64_move_constant_to_memory_contained_in_register(size, v, &c.code, &c.data_relocations, &c.mask,
                                                                 amd64_make_memory_operand_from(AMD64_R10, 8 * slot));
@@ -372,10 +372,10 @@ TEST(Moves, ConstantsIntoRegistersAndMemory) {
     // which register a one-octet form really wrote.
     for (u8 r = 0; r < 16; r++) {
         if (r == AMD64_RSP || r == AMD64_RBP) continue;
-        for (u8 size : SIZES) {
-            amd64_copy_data(8, &c.code, &c.data_relocations, &c.mask, gp(r), global(8 * slot));
+        for (u8 size : COPY_WIDTHS) {
+            amd64_copy_data(8, &c.code, &c.data_relocations, &c.mask, gp_operand(r), global(8 * slot));
             EXPECT_TRUE(amd64_load_constant_integer_into_register(r, 0x8877665544332211ull, size, &c.code));
-            amd64_copy_data(8, &c.code, &c.data_relocations, &c.mask, global(8 * slot), gp(r));
+            amd64_copy_data(8, &c.code, &c.data_relocations, &c.mask, global(8 * slot), gp_operand(r));
             slot++;
         }
     }
@@ -385,7 +385,7 @@ TEST(Moves, ConstantsIntoRegistersAndMemory) {
         for (u8 size : {4, 8}) {
             for (f64 f : floats) {
                 amd64_load_constant_float_into_register(x, size, &c.code, &c.data_relocations, &c.mask, f);
-                amd64_copy_data(size, &c.code, &c.data_relocations, &c.mask, global(8 * slot), xmm(x));
+                amd64_copy_data(size, &c.code, &c.data_relocations, &c.mask, global(8 * slot), xmm_operand(x));
                 slot++;
             }
         }
@@ -401,7 +401,7 @@ TEST(Moves, ConstantsIntoRegistersAndMemory) {
     EXPECT_EQ(harness_changed_registers(run.entered, run.registers, 0xFFCF, 0x8207), "");
 
     slot = 0;
-    for (u8 size : SIZES) {
+    for (u8 size : COPY_WIDTHS) {
         for (u64 v : values) {
             EXPECT_EQ(load_u64(&run.globals[8 * slot++]), (0xEEEEEEEEEEEEEEEEull & ~low_mask(size)) | (v & low_mask(size)))
                 << "size " << (int)size << ", 0x" << std::hex << v;
@@ -409,7 +409,7 @@ TEST(Moves, ConstantsIntoRegistersAndMemory) {
     }
     for (u8 r = 0; r < 16; r++) {
         if (r == AMD64_RSP || r == AMD64_RBP) continue;
-        for (u8 size : SIZES) {
+        for (u8 size : COPY_WIDTHS) {
             u64 kept = size == 4 ? 0 : 0xC0C1C2C3C4C5C6C7ull & ~low_mask(size);  // a 32-bit move clears the rest
             EXPECT_EQ(load_u64(&run.globals[8 * slot++]), kept | (0x8877665544332211ull & low_mask(size)))
                 << "register " << (int)r << ", size " << (int)size;

@@ -14,10 +14,10 @@
 #define TEMPORARY_GP  0x00CF
 #define TEMPORARY_XMM 0x0003
 
-#define SIZES   101
-#define STRIDE  160
-#define GUARD   16
-#define AREA    (SIZES * STRIDE)
+#define ZERO_SIZES   101
+#define ZERO_STRIDE  160
+#define ZERO_GUARD   16
+#define ZERO_AREA    (ZERO_SIZES * ZERO_STRIDE)
 
 //~ The driver
 
@@ -140,11 +140,11 @@ struct Regions {
 static Regions make_regions(Translation_Fixture* f, Place place, u32 count) {
     Regions r;
     r.place = place;
-    Register_Id area = place == STACK || place == CALL_DATA ? INVALID_REGISTER_ID : fixture_global(f, count * STRIDE);
+    Register_Id area = place == STACK || place == CALL_DATA ? INVALID_REGISTER_ID : fixture_global(f, count * ZERO_STRIDE);
     r.base = place == STACK || place == CALL_DATA ? 0 : fixture_offset(area);
-    if (place == CALL_DATA) f->call_data.assign(count * STRIDE, 0);
+    if (place == CALL_DATA) f->call_data.assign(count * ZERO_STRIDE, 0);
     for (u32 n = 0; n < count; n++) {
-        u32 at = n * STRIDE + GUARD;
+        u32 at = n * ZERO_STRIDE + ZERO_GUARD;
         switch (place) {
             case GLOBAL: r.ids.push_back(fixture_view(area, at, n)); break;
             case STACK: r.ids.push_back(fixture_stack_local(f, at, n)); break;
@@ -156,7 +156,7 @@ static Regions make_regions(Translation_Fixture* f, Place place, u32 count) {
                 break;
             }
             case POINTER_ON_STACK: {
-                u32 slot = count * STRIDE + 8 * n;
+                u32 slot = count * ZERO_STRIDE + 8 * n;
                 r.pointers.push_back({HARNESS_STACK, slot, HARNESS_GLOBALS, r.base + at});
                 r.ids.push_back(fixture_stack_local(f, slot, 8));
                 break;
@@ -185,10 +185,10 @@ TEST(Translation, SetToZeroOfEverySizeEqualsMemset) {
     for (Place place : {GLOBAL, STACK, CALL_DATA, POINTER_IN_GLOBAL, POINTER_ON_STACK}) {
         SCOPED_TRACE(PLACE_NAMES[place]);
         Translation_Fixture f;
-        fixture_reset(&f, SIZES * STRIDE + 8 * SIZES);
-        Regions regions = make_regions(&f, place, SIZES);
+        fixture_reset(&f, ZERO_SIZES * ZERO_STRIDE + 8 * ZERO_SIZES);
+        Regions regions = make_regions(&f, place, ZERO_SIZES);
         std::vector<Bytecode_Instruction> program;
-        for (u32 n = 0; n < SIZES; n++) {
+        for (u32 n = 0; n < ZERO_SIZES; n++) {
             Bytecode_Instruction i = fixture_instruction(BYTECODE_SET_TO_ZERO);
             i.set_to_zero.destination = regions.ids[n];
             i.set_to_zero.size = n;
@@ -198,15 +198,15 @@ TEST(Translation, SetToZeroOfEverySizeEqualsMemset) {
         Translated_Program t = fixture_translate(&f, &program);
         ASSERT_TRUE(t.ok) << t.errors[0];
         std::vector<u8>* area = region_area(&t.program, place);
-        for (u32 i = 0; i < SIZES * STRIDE; i++) (*area)[regions.base + i] = 0xAB;
+        for (u32 i = 0; i < ZERO_SIZES * ZERO_STRIDE; i++) (*area)[regions.base + i] = 0xAB;
         t.program.pointers = regions.pointers;
         Harness_Run run = harness_run(t.program, harness_canaries());
         ASSERT_FALSE(run.faulted) << run.fault;
         EXPECT_EQ(harness_changed_registers(run.entered, run.registers, TEMPORARY_GP, TEMPORARY_XMM), "");
         const std::vector<u8>& after = region_result(run, place);
-        for (u32 n = 0; n < SIZES; n++) {
-            std::vector<u8> expected(STRIDE, 0xAB), got(&after[regions.base + n * STRIDE], &after[regions.base + (n + 1) * STRIDE]);
-            for (u32 i = 0; i < n; i++) expected[GUARD + i] = 0;
+        for (u32 n = 0; n < ZERO_SIZES; n++) {
+            std::vector<u8> expected(ZERO_STRIDE, 0xAB), got(&after[regions.base + n * ZERO_STRIDE], &after[regions.base + (n + 1) * ZERO_STRIDE]);
+            for (u32 i = 0; i < n; i++) expected[ZERO_GUARD + i] = 0;
             EXPECT_EQ(got, expected) << n << " octets";
         }
     }
@@ -260,7 +260,7 @@ TEST(Translation, SetToZeroOfRegisters) {
             for (u32 b = 0; b < 16; b++) EXPECT_EQ(run.registers.ymm[k.number][b], 0) << b;
         }
     }
-    for (u32 i = 0; i < 64; i++) EXPECT_EQ(run.globals[through_r9.base + i], i >= GUARD && i < GUARD + 40 ? 0 : 0xAB) << i;
+    for (u32 i = 0; i < 64; i++) EXPECT_EQ(run.globals[through_r9.base + i], i >= ZERO_GUARD && i < ZERO_GUARD + 40 ? 0 : 0xAB) << i;
 }
 
 //~ Copies
@@ -285,8 +285,8 @@ TEST(Translation, CopiesOfEverySizeEqualMemcpy) {
         SCOPED_TRACE(k.name);
         Translation_Fixture f;
         b8 from_constants = k.kind == BYTECODE_COPY_CONSTANT_STRUCT || k.kind == BYTECODE_COPY_CONSTANT_STRUCT_INDIRECT;
-        fixture_reset(&f, 2 * SIZES * STRIDE + 8 * SIZES);
-        std::vector<u8> pattern(SIZES * STRIDE);
+        fixture_reset(&f, 2 * ZERO_SIZES * ZERO_STRIDE + 8 * ZERO_SIZES);
+        std::vector<u8> pattern(ZERO_SIZES * ZERO_STRIDE);
         for (u32 i = 0; i < pattern.size(); i++) pattern[i] = (u8)(i * 13 + 5);
         // The source regions first: constants, or a second global area, or the stack above the destinations.
         std::vector<Register_Id> sources;
@@ -298,18 +298,18 @@ TEST(Translation, CopiesOfEverySizeEqualMemcpy) {
             source_area = fixture_global(&f, (u32)pattern.size());
         }
         if (source_area.index != INVALID_REGISTER_ID.index) source_base = fixture_offset(source_area);
-        if (k.source == STACK) source_base = SIZES * STRIDE + 8 * SIZES;
+        if (k.source == STACK) source_base = ZERO_SIZES * ZERO_STRIDE + 8 * ZERO_SIZES;
         if (k.source == CALL_DATA) f.call_data.assign(pattern.size(), 0);
-        for (u32 n = 0; n < SIZES; n++) {
-            u32 at = n * STRIDE + GUARD;
+        for (u32 n = 0; n < ZERO_SIZES; n++) {
+            u32 at = n * ZERO_STRIDE + ZERO_GUARD;
             if (k.source == STACK) sources.push_back(fixture_stack_local(&f, source_base + at, n));
             else if (k.source == CALL_DATA) sources.push_back(fixture_view(f.call_data_block, at, n));
             else sources.push_back(fixture_view(source_area, at, n));
         }
-        Regions destinations = make_regions(&f, k.destination, SIZES);
+        Regions destinations = make_regions(&f, k.destination, ZERO_SIZES);
         if (k.source == CALL_DATA) f.call_data.assign(pattern.size(), 0);
         std::vector<Bytecode_Instruction> program;
-        for (u32 n = 0; n < SIZES; n++) {
+        for (u32 n = 0; n < ZERO_SIZES; n++) {
             Bytecode_Instruction i = fixture_instruction(k.kind);
             i.copy.destination = destinations.ids[n];
             i.copy.source = sources[n];
@@ -323,16 +323,16 @@ TEST(Translation, CopiesOfEverySizeEqualMemcpy) {
                                                                 : &t.program.globals;
         memcpy(source_bytes->data() + source_base, pattern.data(), pattern.size());
         std::vector<u8>* area = region_area(&t.program, k.destination);
-        for (u32 i = 0; i < SIZES * STRIDE; i++) (*area)[destinations.base + i] = 0xAB;
+        for (u32 i = 0; i < ZERO_SIZES * ZERO_STRIDE; i++) (*area)[destinations.base + i] = 0xAB;
         t.program.pointers = destinations.pointers;
         Harness_Run run = harness_run(t.program, harness_canaries());
         ASSERT_FALSE(run.faulted) << run.fault;
         EXPECT_EQ(harness_changed_registers(run.entered, run.registers, TEMPORARY_GP, TEMPORARY_XMM), "");
         const std::vector<u8>& after = region_result(run, k.destination);
-        for (u32 n = 0; n < SIZES; n++) {
-            std::vector<u8> expected(STRIDE, 0xAB);
-            std::vector<u8> got(&after[destinations.base + n * STRIDE], &after[destinations.base + (n + 1) * STRIDE]);
-            for (u32 i = 0; i < n; i++) expected[GUARD + i] = pattern[n * STRIDE + GUARD + i];
+        for (u32 n = 0; n < ZERO_SIZES; n++) {
+            std::vector<u8> expected(ZERO_STRIDE, 0xAB);
+            std::vector<u8> got(&after[destinations.base + n * ZERO_STRIDE], &after[destinations.base + (n + 1) * ZERO_STRIDE]);
+            for (u32 i = 0; i < n; i++) expected[ZERO_GUARD + i] = pattern[n * ZERO_STRIDE + ZERO_GUARD + i];
             EXPECT_EQ(got, expected) << n << " octets";
         }
     }

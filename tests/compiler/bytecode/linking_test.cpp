@@ -5,7 +5,7 @@
 #include "bytecode_checks.h"
 #include "bytecode_test_builder.h"
 
-static const std::string SOURCE = "one\ntwo\nthree\nfour\nfive\nsix\nseven\neight\nnine\nten\n";
+static const std::string LINKING_SOURCE = "one\ntwo\nthree\nfour\nfive\nsix\nseven\neight\nnine\nten\n";
 
 // Records given as (kind, target index or -1 for none).
 struct Test_Record {
@@ -47,7 +47,7 @@ TEST(JumpThreading, Table) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        ASSERT_TRUE(reset_test_program(SOURCE));
+        ASSERT_TRUE(reset_test_program(LINKING_SOURCE));
         lay_out(c.records);
         thread_jumps(&global_compiler_state.bytecode);
         ASSERT_EQ(record_count(), c.threaded.size());
@@ -63,7 +63,7 @@ TEST(JumpThreading, Table) {
 }
 
 TEST(CallPatching, DistancesToTheCalleesFirstRecord) {
-    ASSERT_TRUE(reset_test_program(SOURCE));
+    ASSERT_TRUE(reset_test_program(LINKING_SOURCE));
     Sub_Program* near = add_test_sub_program("near", 1);
     Sub_Program* far = add_test_sub_program("far", 2);
     near->bytecode_start = 480;
@@ -116,7 +116,7 @@ static Scope* add_simple_body(Scope* body, u32 line) {
 }
 
 TEST(ProgramBytecode, EntryBlocksThenSubProgramsInOrder) {
-    ASSERT_TRUE(reset_test_program(SOURCE));
+    ASSERT_TRUE(reset_test_program(LINKING_SOURCE));
     Compiler_State* state = &global_compiler_state;
     // Made in another order than they are laid out.
     add_simple_body(add_test_entry_block(&state->on_load_scope, 1), 1);
@@ -145,7 +145,7 @@ TEST(ProgramBytecode, EntryBlocksThenSubProgramsInOrder) {
 }
 
 TEST(ProgramBytecode, OnlyOnLoad) {
-    ASSERT_TRUE(reset_test_program(SOURCE));
+    ASSERT_TRUE(reset_test_program(LINKING_SOURCE));
     add_simple_body(add_test_entry_block(&global_compiler_state.on_load_scope, 1), 1);
     Test_Entries entries;
     ASSERT_TRUE(make_test_bytecode(&entries));
@@ -200,7 +200,7 @@ TEST(ProgramBytecode, FailuresEndTheProgram) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        ASSERT_TRUE(reset_test_program(SOURCE));
+        ASSERT_TRUE(reset_test_program(LINKING_SOURCE));
         c.make();
         Test_Entries entries;
         EXPECT_FALSE(make_test_bytecode(&entries));

@@ -9,7 +9,7 @@
 #include "bytecode_test_builder.h"
 #include "tests/test_seed.h"
 
-static const std::string SOURCE = "#on_load {\n}\n";
+static const std::string PLACEMENT_SOURCE = "#on_load {\n}\n";
 
 struct Test_Register {
     u32 first;
@@ -120,7 +120,7 @@ TEST(RegisterPlacement, Cases) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        ASSERT_TRUE(reset_test_program(SOURCE));
+        ASSERT_TRUE(reset_test_program(PLACEMENT_SOURCE));
         global_compiler_state.target_os = c.target_os;
         Placement_Body p;
         make_placement_body(&p, c.registers, c.calls, 20);
@@ -194,7 +194,7 @@ TEST(RegisterPlacement, RandomBodies) {
         std::sort(calls.begin(), calls.end());
         calls.erase(std::unique(calls.begin(), calls.end()), calls.end());
 
-        ASSERT_TRUE(reset_test_program(SOURCE));
+        ASSERT_TRUE(reset_test_program(PLACEMENT_SOURCE));
         Placement_Body p;
         make_placement_body(&p, registers, calls, records);
         ASSERT_TRUE(place_body_registers(p.body, &p.lists, &global_compiler_state.bytecode));

@@ -6,7 +6,7 @@
 #include "bytecode_test_builder.h"
 #include "runtime/layer_image.h"
 
-static const std::string SOURCE = "data\n";
+static const std::string RELOCATION_SOURCE = "data\n";
 
 // The two data areas of an image and its header, as the writer has them when it calls the
 // bytecode generator.
@@ -129,7 +129,7 @@ static void build_relocated_program(Relocated_Program* p) {
 }
 
 TEST(RelocationTables, EveryPointerReadsBackAtTwoAddresses) {
-    ASSERT_TRUE(reset_test_program(SOURCE));
+    ASSERT_TRUE(reset_test_program(RELOCATION_SOURCE));
     Relocated_Program program;
     build_relocated_program(&program);
     Value hello = program.hello;
@@ -179,7 +179,7 @@ TEST(RelocationTables, EveryPointerReadsBackAtTwoAddresses) {
 TEST(RelocationTables, TwoCompilesGiveTheSameTables) {
     Test_Image images[2];
     for (Test_Image& image : images) {
-        ASSERT_TRUE(reset_test_program(SOURCE));
+        ASSERT_TRUE(reset_test_program(RELOCATION_SOURCE));
         Relocated_Program program;
         build_relocated_program(&program);
         ASSERT_TRUE(write_tables(&image));
@@ -192,7 +192,7 @@ TEST(RelocationTables, TwoCompilesGiveTheSameTables) {
 }
 
 TEST(RelocationTables, EmptyTablesStandWhereTheOutputIs) {
-    ASSERT_TRUE(reset_test_program(SOURCE));
+    ASSERT_TRUE(reset_test_program(RELOCATION_SOURCE));
     Test_Image image;
     ASSERT_TRUE(write_tables(&image, 4096));
     EXPECT_EQ(image.header.constant_relocation_count, 0u);
@@ -202,7 +202,7 @@ TEST(RelocationTables, EmptyTablesStandWhereTheOutputIs) {
 }
 
 TEST(RelocationTables, ASlotInGlobalDataPointingIntoConstantData) {
-    ASSERT_TRUE(reset_test_program(SOURCE));
+    ASSERT_TRUE(reset_test_program(RELOCATION_SOURCE));
     Value text = string_constant("abc", 1);
     global_of(type_of(BASIC_TYPE_U64));  // so the slot does not lie at offset 0
     Register_Id slot = global_of(type_of(BASIC_TYPE_STRING));
@@ -217,7 +217,7 @@ TEST(RelocationTables, ASlotInGlobalDataPointingIntoConstantData) {
 }
 
 TEST(RelocationTables, ASlotBothTablesWriteKeepsTheLastRowOnly) {
-    ASSERT_TRUE(reset_test_program(SOURCE));
+    ASSERT_TRUE(reset_test_program(RELOCATION_SOURCE));
     Register_Id target = global_of(type_of(BASIC_TYPE_U64));
     Register_Id slot = global_of(type_of(BASIC_TYPE_U64));
     Register_Id text = allocate_constant_data(4, 1);
@@ -265,7 +265,7 @@ TEST(RelocationTables, RowsTheLoaderWouldNotApplyAreInternalErrors) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        ASSERT_TRUE(reset_test_program(SOURCE));
+        ASSERT_TRUE(reset_test_program(RELOCATION_SOURCE));
         c.make();
         Test_Image image;
         EXPECT_FALSE(write_tables(&image));
@@ -274,7 +274,7 @@ TEST(RelocationTables, RowsTheLoaderWouldNotApplyAreInternalErrors) {
 }
 
 TEST(RelocationTables, TheOutputIsBounded) {
-    ASSERT_TRUE(reset_test_program(SOURCE));
+    ASSERT_TRUE(reset_test_program(RELOCATION_SOURCE));
     Value text = string_constant("abc", 1);
     (void)text;
     Test_Image image;

@@ -7,7 +7,7 @@
 #include "bytecode_test_builder.h"
 #include "runtime/foreign_routines.h"
 
-static const std::string SOURCE =
+static const std::string SCOPE_SOURCE =
     "#on_load {\n    a := b;\n    c := d;\n    while e {\n        f;\n    }\n    g;\n    h;\n    i;\n    j;\n}\n";
 
 static Identifier* T(Basic_Type_Slot slot) { return type_of(slot); }
@@ -221,7 +221,7 @@ TEST(ScopeBytecode, StraightLineKinds) {
     };
     for (const Kind_Case& c : cases) {
         SCOPED_TRACE(c.name);
-        ASSERT_TRUE(reset_test_program(SOURCE));
+        ASSERT_TRUE(reset_test_program(SCOPE_SOURCE));
         Scope* body = open_body();
         c.build(body);
         ASSERT_TRUE(finish(body));
@@ -231,7 +231,7 @@ TEST(ScopeBytecode, StraightLineKinds) {
 }
 
 TEST(ScopeBytecode, FramesAndEnds) {
-    ASSERT_TRUE(reset_test_program(SOURCE));
+    ASSERT_TRUE(reset_test_program(SCOPE_SOURCE));
     Scope* body = open_body();
     Sub_Program* callee = add_test_sub_program("callee", 2);
     start_body(callee->body_scope, 2);
@@ -249,7 +249,7 @@ TEST(ScopeBytecode, FramesAndEnds) {
 }
 
 TEST(ScopeBytecode, WithTheBytecodeTargetNoMachineCodeAndNoPlacement) {
-    ASSERT_TRUE(reset_test_program(SOURCE));
+    ASSERT_TRUE(reset_test_program(SCOPE_SOURCE));
     global_compiler_state.target_platform = TARGET_PLATFORM_BYTECODE;
     Scope* body = open_body();
     Value x = v(body, T(BASIC_TYPE_U32));
@@ -263,7 +263,7 @@ TEST(ScopeBytecode, WithTheBytecodeTargetNoMachineCodeAndNoPlacement) {
 }
 
 TEST(ScopeBytecode, AnEmptyScopeAppendsNothing) {
-    ASSERT_TRUE(reset_test_program(SOURCE));
+    ASSERT_TRUE(reset_test_program(SCOPE_SOURCE));
     Scope* body = open_body();
     Scope* empty = add_nested_scope(body, SCOPE_ANONYMOUS_BLOCK, 2);
     ASSERT_TRUE(finish(body));
@@ -274,7 +274,7 @@ TEST(ScopeBytecode, AnEmptyScopeAppendsNothing) {
 //~ Loops
 
 TEST(ScopeBytecode, WhileLoopStartsAtItsConditionAndLeavesPastItsBackJump) {
-    ASSERT_TRUE(reset_test_program(SOURCE));
+    ASSERT_TRUE(reset_test_program(SCOPE_SOURCE));
     Scope* body = open_body();
     Value before = v(body, T(BASIC_TYPE_S32));
     add_instruction(body, INSTRUCTION_SET_TO_ZERO)->value = before;  // record 2
@@ -304,7 +304,7 @@ TEST(ScopeBytecode, WhileLoopStartsAtItsConditionAndLeavesPastItsBackJump) {
 }
 
 TEST(ScopeBytecode, BreakByLevelLeavesTheOuterLoop) {
-    ASSERT_TRUE(reset_test_program(SOURCE));
+    ASSERT_TRUE(reset_test_program(SCOPE_SOURCE));
     Scope* body = open_body();
     Instruction_While* outer = add_while(body, 4);
     add_debug_break(outer->loop_scope, 4);
@@ -325,7 +325,7 @@ TEST(ScopeBytecode, BreakByLevelLeavesTheOuterLoop) {
 }
 
 TEST(ScopeBytecode, ForLoopTestsItsIndexBeforeEachPass) {
-    ASSERT_TRUE(reset_test_program(SOURCE));
+    ASSERT_TRUE(reset_test_program(SCOPE_SOURCE));
     Scope* body = open_body();
     Identifier* limit = add_variable(body, "limit", T(BASIC_TYPE_S32), 2);
     Value limit_value = {};
@@ -409,7 +409,7 @@ TEST(ScopeBytecode, IfConditionsShortCircuit) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        ASSERT_TRUE(reset_test_program(SOURCE));
+        ASSERT_TRUE(reset_test_program(SCOPE_SOURCE));
         Scope* body = open_body();
         std::vector<Test_Condition_Part> parts;
         for (const Part& p : c.parts) {
@@ -434,7 +434,7 @@ TEST(ScopeBytecode, IfConditionsShortCircuit) {
 }
 
 TEST(ScopeBytecode, IfChainLinksAndElse) {
-    ASSERT_TRUE(reset_test_program(SOURCE));
+    ASSERT_TRUE(reset_test_program(SCOPE_SOURCE));
     Scope* body = open_body();
     Value x = v(body, T(BASIC_TYPE_S64));
     const u8 JNE = BYTECODE_JUMP_NOT_EQUAL;
@@ -461,7 +461,7 @@ TEST(ScopeBytecode, IfChainLinksAndElse) {
 //~ Switch
 
 TEST(ScopeBytecode, SwitchCasesDefaultAndFallThrough) {
-    ASSERT_TRUE(reset_test_program(SOURCE));
+    ASSERT_TRUE(reset_test_program(SCOPE_SOURCE));
     Scope* body = open_body();
     Value x = v(body, T(BASIC_TYPE_S32));
     std::vector<Scope*> bodies = add_switch(body, x, {int_constant(1, T(BASIC_TYPE_S32), 3), int_constant(2, T(BASIC_TYPE_S32), 4)},
@@ -479,7 +479,7 @@ TEST(ScopeBytecode, SwitchCasesDefaultAndFallThrough) {
 }
 
 TEST(ScopeBytecode, SwitchOnStringsAndReals) {
-    ASSERT_TRUE(reset_test_program(SOURCE));
+    ASSERT_TRUE(reset_test_program(SCOPE_SOURCE));
     Scope* body = open_body();
     Value s = v(body, T(BASIC_TYPE_STRING));
     std::vector<Scope*> text_bodies = add_switch(body, s, {string_constant("ab", 3), string_constant("cde", 4)}, false, 3);
@@ -504,7 +504,7 @@ TEST(ScopeBytecode, SwitchOnStringsAndReals) {
 //~ Calls and inline expansions
 
 TEST(ScopeBytecode, CallsOfEachKind) {
-    ASSERT_TRUE(reset_test_program(SOURCE));
+    ASSERT_TRUE(reset_test_program(SCOPE_SOURCE));
     Scope* body = open_body();
     Sub_Program* callee = add_test_sub_program("callee", 2, T(BASIC_TYPE_S64));
     start_body(callee->body_scope, 2);
@@ -551,7 +551,7 @@ TEST(ScopeBytecode, CallsOfEachKind) {
 }
 
 TEST(ScopeBytecode, SubProgramAddressesArePatched) {
-    ASSERT_TRUE(reset_test_program(SOURCE));
+    ASSERT_TRUE(reset_test_program(SCOPE_SOURCE));
     Scope* body = open_body();
     Sub_Program* callee = add_test_sub_program("callee", 2);
     start_body(callee->body_scope, 2);
@@ -567,7 +567,7 @@ TEST(ScopeBytecode, SubProgramAddressesArePatched) {
 }
 
 TEST(ScopeBytecode, InlineExpansionsReturnPastTheirBody) {
-    ASSERT_TRUE(reset_test_program(SOURCE));
+    ASSERT_TRUE(reset_test_program(SCOPE_SOURCE));
     Scope* body = open_body();
     Sub_Program* callee = add_test_sub_program("twice", 2, T(BASIC_TYPE_S32));
     callee->flags |= IDENTIFIER_INLINE;

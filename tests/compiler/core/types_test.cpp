@@ -3,7 +3,7 @@
 #include "compiler_test_helpers.h"
 #include "stand_ins.h"
 
-static Identifier* find(Scope* scope, const char* name) { return get_identifier(scope, (u8*)name, strlen(name)); }
+static Identifier* find_in(Scope* scope, const char* name) { return get_identifier(scope, (u8*)name, strlen(name)); }
 
 TEST(Types, BasicTypesStringAndFloatConstants) {
     ASSERT_TRUE(reset_with_basic_types());
@@ -23,7 +23,7 @@ TEST(Types, BasicTypesStringAndFloatConstants) {
         SCOPED_TRACE(c.name);
         Identifier* type = basic_type(c.slot);
         ASSERT_NE(type, nullptr);
-        EXPECT_EQ(find(global, c.name), type);
+        EXPECT_EQ(find_in(global, c.name), type);
         EXPECT_EQ(type->size, c.size);
         EXPECT_EQ(type->alignment, c.alignment);
         EXPECT_EQ(type->flags, c.kind | IDENTIFIER_DECLARED | IDENTIFIER_CONSTANT);
@@ -97,7 +97,7 @@ TEST(Types, DerivedTypesAreMadeOnceAndNamed) {
     EXPECT_EQ(type_to_dereference_of_type(one), u8_type);
     EXPECT_EQ(type_to_dereference_of_type(two), one);
     EXPECT_EQ(type_to_dereference_of_type(u8_type), nullptr);
-    EXPECT_EQ(find(global, "@@ u8"), two);
+    EXPECT_EQ(find_in(global, "@@ u8"), two);
     EXPECT_EQ(two->pointer_depth, 2);
     EXPECT_EQ(two->size, 8u);
     EXPECT_EQ(two->leaf_type, u8_type);
@@ -154,8 +154,8 @@ TEST(Types, DerivedTypesAreMadeOnceAndNamed) {
         EXPECT_STREQ(type_to_c_string(c.type), c.text);
     }
     // A derived type stands beside the type it comes from.
-    EXPECT_EQ(find(outer->member_scope, "@@ Inner"), type_to_memory_address_of_type(inner, 2));
-    EXPECT_EQ(find(outer->member_scope, "[] Inner"), get_or_add_array_type_from(inner, Trace{}, nullptr));
+    EXPECT_EQ(find_in(outer->member_scope, "@@ Inner"), type_to_memory_address_of_type(inner, 2));
+    EXPECT_EQ(find_in(outer->member_scope, "[] Inner"), get_or_add_array_type_from(inner, Trace{}, nullptr));
     EXPECT_EQ(compile_errors.count, 0u);
 }
 
