@@ -72,6 +72,8 @@ void Runtime_Test::TearDown() {
     spin_lock(&custom_layer.execution_lock);
     unload_custom_layer();
     spin_unlock(&custom_layer.execution_lock);
+    // The next test of the suite starts a new list in the same process.
+    dynamic_array_free(&tabs);
     std::error_code ignored;
     std::filesystem::permissions(directory, std::filesystem::perms::owner_all, ignored);
     std::filesystem::remove_all(directory, ignored);
