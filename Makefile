@@ -68,7 +68,7 @@ test-fuzz:
 	cmake -S . -B build-fuzz $(CMAKE_TEST) -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
 	    -DQUARN_SANITIZE=address,undefined,fuzzer-no-link >/dev/null
 	cmake --build build-fuzz -j $(JOBS) --target quarn_fuzz_targets
-	cd build-fuzz && $(call in_scratch_folder,ctest --output-on-failure -R Fuzz)
+	cd build-fuzz && $(call in_scratch_folder,ctest --output-on-failure -j $(JOBS) -R Fuzz)
 
 # The tests that draw random cases, each run SEED_ROUNDS times with a fresh seed (the suite
 # keeps a fixed one per test). A failure names its seed; QUARN_TEST_SEED=<seed> replays it.
