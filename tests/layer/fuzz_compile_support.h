@@ -17,6 +17,7 @@
 #include "foundation/os_files.h"
 #include "runtime/foreign_routines.h"
 #include "runtime/layer_image.h"
+#include "tests/scratch.h"
 
 #define CHECK(condition)                                                              \
     do {                                                                              \
@@ -48,9 +49,9 @@ static void write_bytes(const std::string& path, const void* data, size_t size) 
 // The scratch directory with the layer sources the release ships beside the editor.
 static void set_up_compiles() {
     CHECK(init_memory(PROGRAM_EDITOR));
-    char pattern[] = "/tmp/quarn-fuzz-XXXXXX";
-    CHECK(mkdtemp(pattern));
-    fuzz_directory = pattern;
+    // In the process's scratch folder, which goes when the run ends.
+    fuzz_directory = make_test_directory("compile");
+    CHECK(!fuzz_directory.empty());
     for (const char* name : {"inject.8", "api.8", "syntax.8", "themes_latest.8"}) {
         std::string text = read_bytes(std::string(QUARN_LAYER_SOURCES) + "/" + name);
         CHECK(!text.empty());

@@ -18,6 +18,7 @@
 #include "foundation/log.h"
 #include "foundation/os_files.h"
 #include "runtime/runtime.h"
+#include "tests/scratch.h"
 
 namespace {
 
@@ -40,9 +41,8 @@ struct Layer_Faults : ::testing::Test {
     std::string directory;
 
     void SetUp() override {
-        char pattern[] = "/tmp/quarn_layer_faults_XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        directory = pattern;
+        directory = make_test_directory("layer-faults");
+        ASSERT_FALSE(directory.empty());
         for (const char* name : {"inject.8", "api.8"}) {
             write_text(directory + "/" + name, read_text(std::string(QUARN_LAYER_SOURCES) + "/" + name));
         }
