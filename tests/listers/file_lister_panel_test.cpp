@@ -212,6 +212,52 @@ TEST_F(FileListerPanel, AClickOnADirectoryEntersIt) {
     EXPECT_EQ(shown_names(), (std::vector<std::string>{"inner.c"}));
 }
 
+// Rows whose pitch is no whole number of pixels start on whole pixels: at every pixel row
+// of the list, the pointer highlights one row alone, and a press there takes that row.
+TEST_F(FileListerPanel, ThePointerHighlightsAndPressesOneRowAtAnyRowHeight) {
+    std::vector<std::string> tree;
+    for (int i = 0; i < 8; i++) tree.push_back("d" + std::to_string(i) + "/");
+    make_tree(root, tree);
+    Scoped_Panel_Tabs scoped_tabs;
+    const Ui_Theme& theme = custom_layer.ui_theme;
+    for (u32 pixels : {13u, 17u, 19u, 23u, (u32)PANEL_TEST_PIXEL_SIZE}) {
+        ui_init_font_pools(pixels);
+        Lister_Panel_Layout l = get_file_lister_layout(8);
+        SCOPED_TRACE("rows of " + std::to_string(l.row) + " pixels");
+        auto open = [&] {
+            open_on(root, FILE_LISTER_OPEN);
+            lister->view_bits = FILE_LISTER_LIST_FILES;
+            settle();
+            ASSERT_EQ(shown_names().size(), 8u);
+        };
+        open();
+        for (u32 i = 0; i < 8; i++) {
+            f32 top = truncf(l.list_top + l.row * (f32)i), next = truncf(l.list_top + l.row * (f32)(i + 1));
+            v2 first = {l.list_left + 40, top}, last = {l.list_left + 40, next - 1};
+            for (v2 pointer : {first, last}) {
+                SCOPED_TRACE("row " + std::to_string(i) + " at y " + std::to_string(pointer.y));
+                std::vector<Drawn_Quad> quads = run_panel_frame(pointer);
+                std::vector<Drawn_Quad> lit = boxes_of(quads, theme.colours[i == 0 ? 4 : 5]);
+                std::vector<Drawn_Quad> other = boxes_of(quads, theme.colours[i == 0 ? 5 : 4]);
+                lit.insert(lit.end(), other.begin(), other.end());
+                int covering = 0;
+                for (const Drawn_Quad& q : lit) {
+                    if (pointer.y >= q.top && pointer.y < q.top + q.height) {
+                        covering++;
+                        EXPECT_FLOAT_EQ(q.top, top);
+                    }
+                }
+                EXPECT_EQ(covering, 1) << "highlighted rows under the pointer";
+            }
+            run_panel_frame(first, {MOUSE_LEFT_PRESS});
+            EXPECT_EQ(directory_text(), root + "/d" + std::to_string(i));
+            close_lister();
+            open();
+        }
+        close_lister();
+    }
+}
+
 TEST_F(FileListerPanel, APathSegmentClickListsThatDirectory) {
     make_tree(root, {"sub/", "sub/inner.c", "top.c"});
     Scoped_Panel_Tabs scoped_tabs;
