@@ -200,7 +200,6 @@ struct Variable {
 struct Sub {
     std::vector<int> parameters;
     std::vector<bool> copied;  // #copy
-    std::vector<bool> changed;  // assigned by the body
     Ty result;
     bool is_inline;
     Block body;  // ends with its return
@@ -422,12 +421,9 @@ struct Generator {
         e.type = s.result;
         for (size_t k = 0; k < s.parameters.size(); k++) {
             Ty t = program->vars[s.parameters[k]].type;
-            // Constant arguments often, so that an inline body sees a parameter it changes bound
-            // to one. A parameter it only reads is that constant, typed, in the body: a sum
-            // of it and a narrower value takes the narrower type and refuses the constant.
-            Expr argument = s.changed[k] && draw(2) ? literal() : leaf(false);
-            if (argument.constant && !s.changed[k]) argument = read(memory_place());
-            e.parts.push_back(coerce(argument, t));
+            // Constant arguments often, so that an inline body sees its parameters bound to
+            // them, whether it changes them or only reads them.
+            e.parts.push_back(coerce(draw(2) ? literal() : leaf(false), t));
         }
         return e;
     }
@@ -826,17 +822,6 @@ struct Generator {
     }
 };
 
-// Whether the block assigns the variable anywhere, deferred blocks included.
-bool assigns(const Block& b, int var) {
-    for (const Stmt& s : b) {
-        if (s.kind == ASSIGN && s.place.kind == P_VAR && s.place.var == var) return true;
-        for (const Block& inner : s.blocks) {
-            if (assigns(inner, var)) return true;
-        }
-    }
-    return false;
-}
-
 Program draw_program(u32 seed) {
     Program program;
     Generator g{std::mt19937(seed), &program};
@@ -877,7 +862,6 @@ Program draw_program(u32 seed) {
         // take the other operand's type in a sum: the calls stay values here.
         if (body.back().expr.constant) body.back().expr = g.coerce(g.variable(local.var), sub.result);
         program.subs.back().body = body;
-        for (int p : program.subs.back().parameters) program.subs.back().changed.push_back(assigns(body, p));
         g.visible.resize(globals);
     }
     g.sub = -1;
