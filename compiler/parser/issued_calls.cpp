@@ -46,11 +46,11 @@ static b8 bind_inline_parameter(Scope* scope, Scope* inline_scope, Identifier* p
     Identifier* bound = add_copy(inline_scope, parameter, constant ? IDENTIFIER_KIND_CONSTANT : IDENTIFIER_KIND_VARIABLE);
     if (!bound) return false;
     Value value = *argument;
-    if (!constant && !constant_arguments && (value.kind & VALUE_CONSTANT) && !names_something(&value)) {
-        if (!make_constant_value_dynamic(&value, scope, parameter->type, &value)->kind) return false;
-    }
+    // A register made for a constant is the parameter's own: #copy has nothing to copy.
+    b8 own_register = !constant && !constant_arguments && (value.kind & VALUE_CONSTANT) && !names_something(&value);
+    if (own_register && !make_constant_value_dynamic(&value, scope, parameter->type, &value)->kind) return false;
     b8 copied = !(parameter->flags & PARAMETER_NOT_COPIED);
-    if (copied && (value.kind & VALUE_REGISTER) && !(value.kind & VALUE_FRESH)) {
+    if (copied && !own_register && (value.kind & VALUE_REGISTER) && !(value.kind & VALUE_FRESH)) {
         Identifier* type = parameter->type ? parameter->type : get_type_from_value(&value);
         Value fresh;
         if (!make_dynamic_value(&fresh, scope, type, value.source)->kind || !copy_into_register(scope, &fresh, &value)) {
