@@ -25,6 +25,7 @@
 #include "bench/bench_files.h"
 #include "bench/bench_keys.h"
 #include "bench/bench_x.h"
+#include "bench/process_memory.h"
 
 #define VIEW_WIDTH 900
 #define VIEW_HEIGHT 600
@@ -36,20 +37,6 @@ static double cpu_ms(clockid_t clock) {
 }
 
 static double wall_ms() { return cpu_ms(CLOCK_MONOTONIC); }
-
-// Resident memory of this process in MB: now and at its peak.
-static void resident_mb(double* now, double* peak) {
-    *now = *peak = 0;
-    FILE* f = fopen("/proc/self/status", "r");
-    if (!f) return;
-    char line[256];
-    while (fgets(line, sizeof(line), f)) {
-        long kb = 0;
-        if (sscanf(line, "VmRSS: %ld kB", &kb) == 1) *now = kb / 1024.0;
-        if (sscanf(line, "VmHWM: %ld kB", &kb) == 1) *peak = kb / 1024.0;
-    }
-    fclose(f);
-}
 
 //~ Keys
 
@@ -126,7 +113,7 @@ static void bench_file(const char* what, const std::string& path, bool single_li
         _exit(1);
     }
     double before_now, before_peak;
-    resident_mb(&before_now, &before_peak);
+    process_resident_mb(0, &before_now, &before_peak);
     if (!bench_open_file(path.c_str())) {
         printf("%s: the file could not be opened\n", what);
         _exit(1);
@@ -147,7 +134,7 @@ static void bench_file(const char* what, const std::string& path, bool single_li
     Window w = glfwGetX11Window(bench_editor_window());
     for (const Key_Kind& kind : KEY_KINDS) bench_key_kind(x, w, kind, start);
     double after_now, after_peak;
-    resident_mb(&after_now, &after_peak);
+    process_resident_mb(0, &after_now, &after_peak);
     printf("  resident: %.1f MB before the file, %.1f MB after the keys (peak %.1f MB); the file brought %.1f MB, "
            "%.2fx its size (peak %.2fx)\n",
            before_now, after_now, after_peak, after_now - before_now, (after_now - before_now) / (size / 1048576.0),

@@ -314,8 +314,9 @@ int main(int argc, char** argv) {
     if (n <= 0) return 1;
     exe[n] = 0;
     self_path = exe;
-    char pattern[] = "/tmp/quarn_bench_layer_XXXXXX";
-    if (!mkdtemp(pattern)) return 1;
+    const char* base = getenv("TMPDIR");
+    std::string pattern = std::string(base && base[0] ? base : "/tmp") + "/quarn-bench-layer-XXXXXX";
+    if (!mkdtemp(pattern.data())) return 1;
     directory = pattern;
 
     printf("Cold: a fresh process through the written image; warm: a recompile in a running process; tcc -c: "

@@ -24,6 +24,7 @@
 
 #include "bench/bench_files.h"
 #include "bench/bench_x.h"
+#include "bench/process_memory.h"
 #include "tests/ui/x_windows.h"
 
 void bench_idle_frames(const char* file);  // bench_startup_frames.cpp
@@ -58,21 +59,6 @@ static double process_cpu_ms(pid_t pid) {
     unsigned long utime = 0, stime = 0;
     if (!p || sscanf(p + 2, "%*c %*d %*d %*d %*d %*d %*u %*u %*u %*u %*u %lu %lu", &utime, &stime) != 2) return 0;
     return (utime + stime) * 1000.0 / sysconf(_SC_CLK_TCK);
-}
-
-// Resident memory of a process in MB, now and at its peak.
-static void process_resident_mb(pid_t pid, double* now, double* peak) {
-    *now = *peak = 0;
-    std::string path = "/proc/" + std::to_string(pid) + "/status";
-    FILE* f = fopen(path.c_str(), "r");
-    if (!f) return;
-    char line[256];
-    while (fgets(line, sizeof(line), f)) {
-        long kb = 0;
-        if (sscanf(line, "VmRSS: %ld kB", &kb) == 1) *now = kb / 1024.0;
-        if (sscanf(line, "VmHWM: %ld kB", &kb) == 1) *peak = kb / 1024.0;
-    }
-    fclose(f);
 }
 
 struct Start {

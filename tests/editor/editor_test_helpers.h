@@ -13,6 +13,7 @@
 #include "shell/tabs.h"
 #include "terminal/terminal.h"
 #include "tests/scratch.h"
+#include "tests/test_files.h"
 
 // A record from the pool holding text, named name (which picks its tokenisation hint).
 inline Editor_File* make_test_file(const std::string& text, const std::string& name = "test.txt") {
@@ -64,11 +65,6 @@ struct Test_File {
 inline std::string marked_text(Editor_File* file) {
     std::string text = file_text(file);
     return text.substr(0, file->cursor) + "@" + text.substr(file->cursor);
-}
-
-inline void write_test_file(const std::string& path, const std::string& bytes) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out << bytes;
 }
 
 struct Scratch_Directory {

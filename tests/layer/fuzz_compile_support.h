@@ -17,15 +17,8 @@
 #include "foundation/os_files.h"
 #include "runtime/foreign_routines.h"
 #include "runtime/layer_image.h"
+#include "tests/fuzz_input.h"
 #include "tests/scratch.h"
-
-#define CHECK(condition)                                                              \
-    do {                                                                              \
-        if (!(condition)) {                                                           \
-            fprintf(stderr, "%s: %s fails at line %d\n", __FILE__, #condition, __LINE__); \
-            abort();                                                                  \
-        }                                                                             \
-    } while (0)
 
 static std::string fuzz_directory;
 

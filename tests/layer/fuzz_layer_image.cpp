@@ -4,12 +4,9 @@
 // access. Holds: no crash and no access outside the image, in the check and, for an image
 // it accepts, in the rebase. The seeds are the images of the sources in fuzz_seeds and of
 // the shipped custom.8, compiled at start into the first corpus directory.
-#include <sys/mman.h>
-
 #include "fuzz_compile_support.h"
 
-static const u64 INPUT_ROOM = LAYER_IMAGE_MAX_SIZE + 4096;
-static u8* area;
+static Guarded_Room room;
 
 static void write_seed_image(const char* corpus, const std::string& source_path, const char* name) {
     std::string source = read_bytes(source_path);
@@ -32,10 +29,7 @@ static void write_seed_images(const char* corpus) {
 
 extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
     set_up_compiles();
-    u64 page = (u64)sysconf(_SC_PAGESIZE);
-    area = (u8*)mmap(0, INPUT_ROOM + page, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-    CHECK(area != MAP_FAILED);
-    CHECK(mprotect(area + INPUT_ROOM, page, PROT_NONE) == 0);
+    room = make_guarded_room(LAYER_IMAGE_MAX_SIZE + 4096);
     // The first argument that is no flag is the corpus libFuzzer writes to.
     for (int i = 1; i < *argc; i++) {
         if ((*argv)[i][0] != '-') {
@@ -47,9 +41,8 @@ extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    if (size > INPUT_ROOM) return 0;
-    u8* image = area + INPUT_ROOM - size;
-    if (size) memcpy(image, data, size);
+    u8* image = place_before_guard(room, data, size);
+    if (!image) return 0;
     if (size >= sizeof(Compiled_Layer_Header)) {
         u64 hash = layer_image_hash(image, size);
         store_u64(image + offsetof(Compiled_Layer_Header, image_hash), hash);

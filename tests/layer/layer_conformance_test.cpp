@@ -21,6 +21,7 @@
 #include "foundation/os_files.h"
 #include "runtime/runtime.h"
 #include "tests/scratch.h"
+#include "tests/test_files.h"
 
 namespace {
 
@@ -35,13 +36,6 @@ struct Layer_Environment : ::testing::Environment {
     }
 };
 ::testing::Environment* const environment = ::testing::AddGlobalTestEnvironment(new Layer_Environment);
-
-std::string read_text(const std::string& path) {
-    std::ifstream file(path, std::ios::binary);
-    std::stringstream text;
-    text << file.rdbuf();
-    return text.str();
-}
 
 //~ What a block holds
 
@@ -277,7 +271,7 @@ struct Layer_Conformance : ::testing::Test {
         Version_Info version = EDITOR_VERSION;
         compile_errors.count = 0;
         if (!compile_from_file((u8*)custom.data(), custom.size(), &version)) return false;
-        std::string bytes = read_text(directory + "/custom.8b");
+        std::string bytes = read_test_file(directory + "/custom.8b");
         image_size = bytes.size();
         image = (u8*)os_allocate_read_write(image_size);
         memcpy(image, bytes.data(), image_size);

@@ -19,17 +19,10 @@
 #include "foundation/os_files.h"
 #include "runtime/runtime.h"
 #include "tests/scratch.h"
+#include "tests/test_files.h"
 
 namespace {
 
-std::string read_text(const std::string& path) {
-    std::ifstream file(path, std::ios::binary);
-    std::stringstream text;
-    text << file.rdbuf();
-    return text.str();
-}
-
-void write_text(const std::string& path, const std::string& text) { std::ofstream(path, std::ios::binary) << text; }
 
 std::string hex(const void* address) {
     char text[32];
@@ -44,7 +37,7 @@ struct Layer_Faults : ::testing::Test {
         directory = make_test_directory("layer-faults");
         ASSERT_FALSE(directory.empty());
         for (const char* name : {"inject.8", "api.8"}) {
-            write_text(directory + "/" + name, read_text(std::string(QUARN_LAYER_SOURCES) + "/" + name));
+            write_test_file(directory + "/" + name, read_test_file(std::string(QUARN_LAYER_SOURCES) + "/" + name));
         }
         executable_filepath = String{(u8*)directory.data(), (s64)directory.size()};
         global_compiler_state.base_directory = executable_filepath;
@@ -135,7 +128,7 @@ TEST_F(Layer_Faults, MistakesInsideRoutinesStopTheLayerNotTheEditor) {
         current_file = file;
         u8 tab_width = custom_layer.tab_width;
         u32 text_count = file->text.count;
-        write_text(directory + "/custom.8", c.source + "\n#on_load { r(0); }\n");
+        write_test_file(directory + "/custom.8", c.source + "\n#on_load { r(0); }\n");
         u64 mark = __global_log.used;
         EXPECT_FALSE(compile_custom_layer(0));
         EXPECT_EQ(custom_layer.image, nullptr);
@@ -153,7 +146,7 @@ TEST_F(Layer_Faults, MistakesInsideRoutinesStopTheLayerNotTheEditor) {
 
         // The editor runs on: the next layer loads and runs.
         compile_errors.count = 0;
-        write_text(directory + "/custom.8", "#on_load { log(\"%\", .[\"next layer\"]); }\n");
+        write_test_file(directory + "/custom.8", "#on_load { log(\"%\", .[\"next layer\"]); }\n");
         mark = __global_log.used;
         EXPECT_TRUE(compile_custom_layer(0)) << first_error();
         EXPECT_NE(log_since(mark).find("Info: next layer\n"), std::string::npos);

@@ -18,15 +18,9 @@
 #include "foundation/meow_hash.h"
 #include "foundation/os_files.h"
 #include "runtime/runtime.h"
+#include "tests/test_files.h"
 
 namespace {
-
-std::string read_file(const std::string& path) {
-    std::ifstream file(path, std::ios::binary);
-    std::stringstream text;
-    text << file.rdbuf();
-    return text.str();
-}
 
 std::string hash_text(const u8* data, u64 size) {
     char text[32];
@@ -112,14 +106,14 @@ struct Layer_Images : ::testing::Test {
             return "the compile failed: " +
                    (compile_errors.count ? std::string((char*)((Compile_Error*)compile_errors.data)->message) : "") + "\n";
         }
-        return describe_image(read_file(directory + "/custom.8b"));
+        return describe_image(read_test_file(directory + "/custom.8b"));
     }
 };
 
 }  // namespace
 
 TEST_F(Layer_Images, TheShippedAndAGeneratedLayerCompileToTheImagesOnRecord) {
-    std::string shipped = compile(read_file(std::string(QUARN_LAYER_SOURCES) + "/custom.8"));
+    std::string shipped = compile(read_test_file(std::string(QUARN_LAYER_SOURCES) + "/custom.8"));
     std::string generated = compile(generated_layer(400));
     // A second compile in the same process, over memory the first left behind, gives the same.
     EXPECT_EQ(compile(generated_layer(400)), generated);
@@ -130,5 +124,5 @@ TEST_F(Layer_Images, TheShippedAndAGeneratedLayerCompileToTheImagesOnRecord) {
         std::ofstream(path, std::ios::binary) << actual;
         return;
     }
-    EXPECT_EQ(actual, read_file(path)) << "compare with " << path;
+    EXPECT_EQ(actual, read_test_file(path)) << "compare with " << path;
 }

@@ -15,16 +15,10 @@
 #include <vector>
 
 #include "runtime/foreign_routines.h"
+#include "tests/test_files.h"
 #include "updater/updater.h"
 
 namespace {
-
-std::string read_text(const std::string& path) {
-    std::ifstream file(path, std::ios::binary);
-    std::stringstream text;
-    text << file.rdbuf();
-    return text.str();
-}
 
 const std::string API = std::string(QUARN_LAYER_SOURCES) + "/api.8";
 
@@ -55,7 +49,7 @@ std::map<std::string, std::string> collect(const std::string& text, const std::s
 }
 
 TEST(Layer, KeyCodesAreGlfws) {
-    std::string header = read_text(QUARN_GLFW_HEADER);
+    std::string header = read_test_file(QUARN_GLFW_HEADER);
     ASSERT_FALSE(header.empty()) << QUARN_GLFW_HEADER;
     std::vector<std::string> twice;
     // GLFW_KEY_UNKNOWN (-1) is no key, and GLFW_KEY_LAST names another macro.
@@ -63,7 +57,7 @@ TEST(Layer, KeyCodesAreGlfws) {
     std::erase_if(glfw, [](const auto& key) { return key.second.empty() || key.second[0] < '0' || key.second[0] > '9'; });
     ASSERT_GT(glfw.size(), 100u);
 
-    std::map<std::string, std::string> api = collect(read_text(API), "$KEY_", ": u32 = ", ";", &twice);
+    std::map<std::string, std::string> api = collect(read_test_file(API), "$KEY_", ": u32 = ", ";", &twice);
     EXPECT_TRUE(twice.empty()) << "declared twice: " << ::testing::PrintToString(twice);
     for (const auto& [name, value] : glfw) {
         auto it = api.find(name);
@@ -78,7 +72,7 @@ TEST(Layer, KeyCodesAreGlfws) {
 // A misspelt name would compile to no routine at all, silently.
 TEST(Layer, ImportsAreTheRoutineTable) {
     std::vector<std::string> twice;
-    std::map<std::string, std::string> imports = collect(read_text(API), "$", ": (", "= #import;", &twice);
+    std::map<std::string, std::string> imports = collect(read_test_file(API), "$", ": (", "= #import;", &twice);
     EXPECT_TRUE(twice.empty()) << "declared twice: " << ::testing::PrintToString(twice);
     std::vector<std::string> table;
 #define X(constant, id, name) table.push_back(name);
@@ -135,7 +129,7 @@ TEST(Layer, ReleaseFilesLieBesideTheExecutables) {
         std::string file = name;
         if (!file.ends_with(".8") && !file.ends_with(".txt")) continue;
         SCOPED_TRACE(file);
-        EXPECT_FALSE(read_text(out + file).empty());
+        EXPECT_FALSE(read_test_file(out + file).empty());
         checked++;
     }
     EXPECT_EQ(checked, 8u);
@@ -144,12 +138,12 @@ TEST(Layer, ReleaseFilesLieBesideTheExecutables) {
     static const char* const copies[][2] = {
         {"custom_latest.8", "custom.8"}, {"syntax_latest.8", "syntax.8"}, {"syntax.8", "syntax.8"}, {"api.8", "api.8"}};
     for (const auto& copy : copies) {
-        EXPECT_TRUE(read_text(out + copy[0]) == read_text(sources + copy[1])) << copy[0] << " is not " << copy[1];
+        EXPECT_TRUE(read_test_file(out + copy[0]) == read_test_file(sources + copy[1])) << copy[0] << " is not " << copy[1];
     }
     // Quarn's licence, then the licence of the fonts.
-    std::string fonts = read_text(out + "dejavu-fonts-license.txt");
+    std::string fonts = read_test_file(out + "dejavu-fonts-license.txt");
     ASSERT_FALSE(fonts.empty());
-    EXPECT_TRUE(read_text(out + "license.txt") == read_text(sources + "license.txt") + "\n" + fonts);
+    EXPECT_TRUE(read_test_file(out + "license.txt") == read_test_file(sources + "license.txt") + "\n" + fonts);
 }
 
 }  // namespace

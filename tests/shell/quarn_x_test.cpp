@@ -394,7 +394,6 @@ struct Shipped_Layer_Test : Quarn_X_Test {
         for (const std::string& k : keys) {
             if (k.starts_with("type:")) s.type(k.substr(5));
             else s.key(k);
-            usleep(80000);
         }
     }
 

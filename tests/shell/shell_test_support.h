@@ -14,6 +14,7 @@
 #include "foundation/foundation.h"
 #include "shell/shell.h"
 #include "tests/scratch.h"
+#include "tests/test_files.h"
 #include "tests/waiting.h"
 
 inline std::string make_scratch_directory() { return make_test_directory("shell"); }
@@ -21,19 +22,6 @@ inline std::string make_scratch_directory() { return make_test_directory("shell"
 inline void remove_scratch_directory(const std::string& path) {
     std::error_code ignored;
     if (!path.empty()) std::filesystem::remove_all(path, ignored);
-}
-
-inline void write_test_file(const std::string& path, const std::string& contents) {
-    std::filesystem::create_directories(std::filesystem::path(path).parent_path());
-    std::ofstream f(path, std::ios::binary);
-    f << contents;
-}
-
-inline std::string read_test_file(const std::string& path) {
-    std::ifstream f(path, std::ios::binary);
-    std::stringstream s;
-    s << f.rdbuf();
-    return s.str();
 }
 
 // The log's in-memory text from a mark taken with log_mark() on.

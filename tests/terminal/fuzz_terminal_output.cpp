@@ -5,36 +5,18 @@
 // whole stream ends at a page without access); the tokens, line count and colours after
 // the chunks are those of the whole stream at once; tokens lie in order inside the parsed
 // text, the line count is the number of breaks plus one, and their number is bounded.
-#include <stdio.h>
-#include <stdlib.h>
-#include <string.h>
-#include <sys/mman.h>
-#include <unistd.h>
-
 #include "terminal/terminal.h"
+#include "tests/fuzz_input.h"
 
-#define CHECK(condition)                                                                      \
-    do {                                                                                      \
-        if (!(condition)) {                                                                   \
-            fprintf(stderr, "fuzz_terminal_output: %s fails at line %d\n", #condition, __LINE__); \
-            abort();                                                                          \
-        }                                                                                     \
-    } while (0)
-
-static const u64 INPUT_ROOM = 1 << 20;
-
-static u8* get_guarded_area() {
-    static u8* area;
-    if (!area) {
-        u64 page = (u64)sysconf(_SC_PAGESIZE);
-        area = (u8*)mmap(0, INPUT_ROOM + page, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-        CHECK(area != MAP_FAILED);
-        CHECK(mprotect(area + INPUT_ROOM, page, PROT_NONE) == 0);
+static Guarded_Room get_room() {
+    static Guarded_Room room;
+    if (!room.start) {
+        room = make_guarded_room(1 << 20);
         CHECK(init_memory(PROGRAM_EDITOR));
         tmp_claim_slot();
         fill_terminal_big_colour_table();
     }
-    return area;
+    return room;
 }
 
 static void start_block(Terminal_Result* block) {
@@ -69,20 +51,19 @@ static void check_consistent(Terminal_Result* block, u64 positions) {
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    u8* area = get_guarded_area();
+    Guarded_Room room = get_room();
     u32 chunk_lengths[15];
     u32 chunk_count = size ? data[0] % 16 : 0;
     if (size < 1 + (u64)chunk_count) return 0;
     for (u32 i = 0; i < chunk_count; i++) chunk_lengths[i] = 1u + data[1 + i];
     const u8* stream = data + 1 + chunk_count;
     u64 length = size - 1 - chunk_count;
-    if (length > INPUT_ROOM) return 0;
+    if (length > room.size) return 0;
     u64 positions = 0;
     for (u64 i = 0; i < length; i++) positions += stream[i] == 'H';
 
     // The whole stream, its text ending at the page without access.
-    u8* text = area + INPUT_ROOM - length;
-    if (length) memcpy(text, stream, length);
+    u8* text = place_before_guard(room, stream, length);
     Terminal_Result whole;
     start_block(&whole);
     Dynamic_Array own_text = whole.text;

@@ -4,34 +4,16 @@
 // what checking without it accepts and then decoding every file one by one accepts, with
 // the same contents, each of its entry's size and named by a release file name. The input
 // is also packed as a file of both formats and must decode back to itself.
-#include <stdio.h>
-#include <stdlib.h>
-#include <string.h>
-#include <sys/mman.h>
-#include <unistd.h>
-
+#include "tests/fuzz_input.h"
 #include "updater/updater.h"
 
-#define CHECK(condition)                                                                    \
-    do {                                                                                    \
-        if (!(condition)) {                                                                 \
-            fprintf(stderr, "fuzz_update_data: %s fails at line %d\n", #condition, __LINE__); \
-            abort();                                                                        \
-        }                                                                                   \
-    } while (0)
-
-static const u64 INPUT_ROOM = 1 << 20;
-
-static u8* get_guarded_area() {
-    static u8* area;
-    if (!area) {
-        u64 page = (u64)sysconf(_SC_PAGESIZE);
-        area = (u8*)mmap(0, INPUT_ROOM + page, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-        CHECK(area != MAP_FAILED);
-        CHECK(mprotect(area + INPUT_ROOM, page, PROT_NONE) == 0);
+static Guarded_Room get_room() {
+    static Guarded_Room room;
+    if (!room.start) {
+        room = make_guarded_room(1 << 20);
         CHECK(init_memory(PROGRAM_UPDATER));
     }
-    return area;
+    return room;
 }
 
 static b8 is_release_name(String name) {
@@ -117,10 +99,8 @@ static void check_round_trip(const u8* bytes, u32 size, u32 format) {
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    u8* area = get_guarded_area();
-    if (size > INPUT_ROOM) return 0;
-    u8* at = area + INPUT_ROOM - size;
-    if (size) memcpy(at, data, size);
+    u8* at = place_before_guard(get_room(), data, size);
+    if (!at) return 0;
     check_data(at, size);
     check_round_trip(at, (u32)size, 0);
     check_round_trip(at, (u32)size, 1);

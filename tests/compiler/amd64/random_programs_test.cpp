@@ -29,6 +29,7 @@
 #include <sstream>
 
 #include "tests/compiler/amd64/compiled_program.h"
+#include "tests/scratch.h"
 #include "tests/test_seed.h"
 
 namespace {
@@ -1892,8 +1893,7 @@ void run_twins(std::vector<Draw>& draws, const std::string& directory) {
 struct Scratch {
     std::string path;
     Scratch() {
-        char pattern[] = "/tmp/quarn_random_programs_XXXXXX";
-        path = mkdtemp(pattern) ? pattern : "/tmp";
+        path = make_test_directory("random-programs");
     }
     ~Scratch() {
         std::error_code ignored;

@@ -2,38 +2,20 @@
 // last readable one before a page without access: a read past the text faults at once.
 // Holds: no crash; true with no report or false with exactly one; every link points forward
 // to a token of the right kind, and bracket groups nest.
-#include <stdio.h>
-#include <stdlib.h>
-#include <string.h>
-#include <sys/mman.h>
-#include <unistd.h>
-
 #include <unordered_map>
 #include <vector>
 
 #include "compiler/core/compiler_core.h"
+#include "tests/fuzz_input.h"
 
-#define CHECK(condition)                                                        \
-    do {                                                                        \
-        if (!(condition)) {                                                     \
-            fprintf(stderr, "fuzz_tokeniser: %s fails at line %d\n", #condition, __LINE__); \
-            abort();                                                            \
-        }                                                                       \
-    } while (0)
-
-static const u64 INPUT_ROOM = 1 << 20;
-
-static u8* get_guarded_area() {
-    static u8* area;
-    if (!area) {
-        u64 page = (u64)sysconf(_SC_PAGESIZE);
-        area = (u8*)mmap(0, INPUT_ROOM + page, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-        CHECK(area != MAP_FAILED);
-        CHECK(mprotect(area + INPUT_ROOM, page, PROT_NONE) == 0);
+static Guarded_Room get_room() {
+    static Guarded_Room room;
+    if (!room.start) {
+        room = make_guarded_room(1 << 20);
         CHECK(init_memory(PROGRAM_EDITOR));
         CHECK(init_compiler(STR(".")));
     }
-    return area;
+    return room;
 }
 
 static u64 closer_kind(u64 opener) {
@@ -80,10 +62,8 @@ static void check_tokens(Source_File* file, b8 complete) {
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    u8* area = get_guarded_area();
-    if (size > INPUT_ROOM) return 0;
-    u8* text = area + INPUT_ROOM - size;
-    if (size) memcpy(text, data, size);
+    u8* text = place_before_guard(get_room(), data, size);
+    if (!text) return 0;
 
     CHECK(reset_compiler());
     Source_File* file = (Source_File*)dynamic_array_add_fast(&global_compiler_state.source_files);
