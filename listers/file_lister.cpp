@@ -478,6 +478,13 @@ void* file_lister_search(void* unused) {
 
 //~ Starting a listing
 
+b8 file_lister_input_is_listed() {
+    File_Lister* lister = &global_file_lister;
+    Dynamic_Array* text = &lister->input_line.text;
+    return lister->key_hash != 0 && lister->query.count == (s64)text->count &&
+           (text->count == 0 || memcmp(lister->query.data, text->data, text->count) == 0);
+}
+
 void reset_file_lister_selection() {
     File_Lister* lister = &global_file_lister;
     // Writing over or deleting a file must take an explicit choice of it.

@@ -58,6 +58,7 @@ void open_file_lister(u8* title, u64 title_count, Filepath* directory, u8 purpos
     atomic_or_u16(&input->flags, FILE_SINGLE_LINE | FILE_NO_SYNTAX);
     current_file = input;
     reset_file_lister_selection();
+    lister->select_pending = 0;
 
     maybe_update_file_lister();
     atomic_or_u64(&global_flags, SHOW_FILE_LISTER);
@@ -267,7 +268,7 @@ void draw_and_update_file_lister() {
         if (under_pointer && ui_layer_in_focus == LISTER_UI_LAYER && ui_consume_left_click()) {
             lister->selected = i;
             lister->pick_new_file = 0;
-            lister_select_item();
+            file_lister_select_shown_item();
             break;
         }
 
@@ -288,6 +289,11 @@ void draw_and_update_file_lister() {
     if (!lister_point_inside(mouse, l.left, l.top, l.left + l.width, l.top + l.height) &&
         ui_layer_in_focus == LISTER_UI_LAYER && ui_consume_left_click()) {
         close_lister();
+    }
+    // An Enter that came before this list acts on it, now that it is on screen.
+    if (lister->select_pending && file_lister_input_is_listed() && showable && list->listing == lister->listings_started) {
+        lister->select_pending = 0;
+        lister_select_item();
     }
     advance_lister_animation();
     ui_current_layer = 0;

@@ -1,6 +1,7 @@
 // The file lister panel without a window: frames are run over listings of scratch trees,
 // the quads they append read back, and presses queued where a user would click.
 #include "panel_test_support.h"
+#include "tests/test_files.h"
 
 #include <algorithm>
 #include <fstream>
@@ -176,6 +177,52 @@ TEST_F(FileListerPanel, WhatAPromptSelectsBeforeTheUserChooses) {
     EXPECT_EQ(lister->selected, 0u);
     lister_select_item();
     EXPECT_EQ(read_file(root + "/aaa_important.txt"), "scratch text");
+}
+
+// Enter typed on the heels of the query, before the list of it is on screen, acts on that
+// list once it is: the typed name is saved, an existing name is still not written over, and
+// opening takes the first row of what was typed, not of the list before it.
+TEST_F(FileListerPanel, AnEnterBeforeTheListOfTheQueryActsOnThatList) {
+    make_tree(root, {"aaa_important.txt=:keep", "beta.txt=:the beta text"});
+    struct Case {
+        u8 purpose;
+        const char* query;
+        bool closes;
+    };
+    const Case cases[] = {
+        {FILE_LISTER_SAVE, "new.txt", true},
+        {FILE_LISTER_SAVE, "beta.txt", false},
+        {FILE_LISTER_OPEN, "beta", true},
+    };
+    Scoped_Panel_Tabs scoped_tabs;
+    Editor_File* file = add_a_file();
+    ASSERT_NE(file, nullptr);
+    ASSERT_TRUE(editor_insert_octets(file, 0, (u8*)"scratch text", 12));
+    Tab* tab = add_a_tab(TAB_FILE, file);
+    ASSERT_NE(tab, nullptr);
+    set_current_tab(tab->position, true);
+    run_panel_frame();
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::to_string(c.purpose) + " '" + c.query + "'");
+        open_on(root, c.purpose);
+        settle();
+        set_input_text(&lister->input_line, c.query);
+        lister_select_item();
+        EXPECT_TRUE(global_flags & SHOW_FILE_LISTER) << "acted on the list before the query";
+        if (c.closes) {
+            EXPECT_TRUE(run_panel_frames_until([&] { return !(global_flags & SHOW_FILE_LISTER); }));
+        } else {
+            settle();
+            EXPECT_TRUE(global_flags & SHOW_FILE_LISTER) << "Enter chose nothing";
+            close_lister();
+        }
+        run_panel_frame();
+    }
+    EXPECT_EQ(read_test_file(root + "/new.txt"), "scratch text");
+    EXPECT_EQ(read_test_file(root + "/beta.txt"), "the beta text");
+    EXPECT_EQ(read_test_file(root + "/aaa_important.txt"), "keep");
+    ASSERT_NE(current_file, nullptr);
+    EXPECT_EQ(text_of(current_file), "the beta text");
 }
 
 TEST_F(FileListerPanel, AClickOnAFileOpensItInANewTab) {
