@@ -28,7 +28,7 @@
 #include "compiler/quarnc/type_listing.h"
 #include "foundation/os_files.h"
 #include "foundation/sort.h"
-#include "runtime/foreign_routines.h"
+#include "compiler/core/foreign_routine_table.h"
 
 struct Token_Number {
     Token* token;

@@ -4,7 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "compiler/core/compiler_core.h"
-#include "runtime/foreign_routines.h"
+#include "compiler/core/foreign_routine_table.h"
 
 struct Compiler_Amd64_Test_Environment : ::testing::Environment {
     void SetUp() override {

@@ -4,7 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "compiler/bytecode/bytecode.h"
-#include "runtime/foreign_routines.h"
+#include "compiler/core/foreign_routine_table.h"
 
 struct Compiler_Bytecode_Test_Environment : ::testing::Environment {
     void SetUp() override {

@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "compiler/parser/parser.h"
-#include "runtime/foreign_routines.h"
+#include "compiler/core/foreign_routine_table.h"
 
 struct Compiler_Parser_Test_Environment : ::testing::Environment {
     void SetUp() override {
