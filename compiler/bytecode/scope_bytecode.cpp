@@ -4,7 +4,6 @@
 // Every register an instruction uses has its lifetime stretched before the record that
 // uses it is appended; the outermost call of a body then places the body's registers.
 #include "compiler/bytecode/bytecode.h"
-#include "compiler/parser/statement_driver.h"
 #include "compiler/core/foreign_routine_table.h"
 
 // The operators that take one operand: their second value is not read.
