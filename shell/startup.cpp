@@ -19,6 +19,7 @@
 #include "compiler/core/compiler_core.h"
 #include "runtime/custom_layer.h"
 #include "runtime/foreign_routines.h"
+#include "compiler/parser/front_end.h"
 #include "terminal/terminal.h"
 #include "ui/ui.h"
 
@@ -173,6 +174,7 @@ b8 start_editor() {
     replace_updater(executable_filepath);
     set_up_editor_state();
     setup_foreign_routines_table();  // the compiler binds imports by these hashes
+    connect_parser_routines();
     load_custom_layer(1);
     start_file_watcher();
     start_update_checker();

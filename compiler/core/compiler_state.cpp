@@ -10,6 +10,7 @@
 
 Compiler_State global_compiler_state;
 Dynamic_Array compile_errors;
+Parser_Routines parser_routines;
 
 Memory_Pool tokens_pool;
 Memory_Pool instructions_pool;

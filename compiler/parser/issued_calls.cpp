@@ -4,8 +4,6 @@
 // way the result is placed, and the callee is listed so that it gets code.
 #include <string.h>
 
-#include "compiler/bytecode/bytecode.h"
-#include "compiler/bytecode/intermediate_operands.h"
 #include "compiler/parser/parser.h"
 
 static b8 is_real(Identifier* type) {

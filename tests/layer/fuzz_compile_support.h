@@ -12,11 +12,11 @@
 #include <string>
 #include <vector>
 
+#include "compiler/bytecode/layer_image.h"
 #include "compiler/core/compiler_core.h"
-#include "compiler/parser/compile_pipeline.h"
+#include "compiler/pipeline/compile_pipeline.h"
 #include "foundation/os_files.h"
 #include "runtime/foreign_routines.h"
-#include "runtime/layer_image.h"
 #include "tests/fuzz_input.h"
 #include "tests/scratch.h"
 
@@ -54,6 +54,7 @@ static void set_up_compiles() {
     executable_filepath = directory;  // the image is written beside the "executable"
     CHECK(init_compiler(directory));
     setup_foreign_routines_table();  // imports are bound by these hashes
+    connect_parser_routines();
 }
 
 // Compiles the source as custom.8; on success the written image's octets, else empty.

@@ -16,6 +16,7 @@ struct Shell_Test_Environment : ::testing::Environment {
         // Tests that compile point the base directory at their own sources.
         ASSERT_TRUE(init_compiler(String{}));
         setup_foreign_routines_table();
+        connect_parser_routines();
     }
 };
 
