@@ -51,6 +51,17 @@ protected:
         return v2{l.list_left + 40, l.list_top + l.row * (index + 0.5f)};
     }
 
+    // The current tab, what a save writes: a new file holding "scratch text".
+    void show_a_scratch_file() {
+        Editor_File* file = add_a_file();
+        ASSERT_NE(file, nullptr);
+        ASSERT_TRUE(editor_insert_octets(file, 0, (u8*)"scratch text", 12));
+        Tab* tab = add_a_tab(TAB_FILE, file);
+        ASSERT_NE(tab, nullptr);
+        set_current_tab(tab->position, true);
+        run_panel_frame();
+    }
+
     std::string directory_text() {
         String d = filepath_to_tmp_string(&lister->directory);
         return std::string((char*)d.data, d.count);
@@ -137,18 +148,8 @@ TEST_F(FileListerPanel, WhatAPromptSelectsBeforeTheUserChooses) {
         {FILE_LISTER_DELETE, "", nullptr},
         {FILE_LISTER_DELETE, "beta", nullptr},
     };
-    auto read_file = [](const std::string& path) {
-        std::ifstream in(path);
-        return std::string(std::istreambuf_iterator<char>(in), {});
-    };
     Scoped_Panel_Tabs scoped_tabs;
-    Editor_File* file = add_a_file();
-    ASSERT_NE(file, nullptr);
-    ASSERT_TRUE(editor_insert_octets(file, 0, (u8*)"scratch text", 12));
-    Tab* tab = add_a_tab(TAB_FILE, file);
-    ASSERT_NE(tab, nullptr);
-    set_current_tab(tab->position, true);
-    run_panel_frame();
+    show_a_scratch_file();
     for (const Case& c : cases) {
         SCOPED_TRACE(std::to_string(c.purpose) + " '" + c.query + "'");
         open_on(root, c.purpose);
@@ -165,8 +166,8 @@ TEST_F(FileListerPanel, WhatAPromptSelectsBeforeTheUserChooses) {
         }
         close_lister();
     }
-    EXPECT_EQ(read_file(root + "/aaa_important.txt"), "keep");
-    EXPECT_EQ(read_file(root + "/beta.txt"), "keep");
+    EXPECT_EQ(read_test_file(root + "/aaa_important.txt"), "keep");
+    EXPECT_EQ(read_test_file(root + "/beta.txt"), "keep");
     EXPECT_FALSE(std::filesystem::exists(root + "/new.txt"));
 
     // Arrows choose: the first row is then written over.
@@ -176,7 +177,7 @@ TEST_F(FileListerPanel, WhatAPromptSelectsBeforeTheUserChooses) {
     run_panel_frame();
     EXPECT_EQ(lister->selected, 0u);
     lister_select_item();
-    EXPECT_EQ(read_file(root + "/aaa_important.txt"), "scratch text");
+    EXPECT_EQ(read_test_file(root + "/aaa_important.txt"), "scratch text");
 }
 
 // Enter typed on the heels of the query, before the list of it is on screen, acts on that
@@ -195,13 +196,7 @@ TEST_F(FileListerPanel, AnEnterBeforeTheListOfTheQueryActsOnThatList) {
         {FILE_LISTER_OPEN, "beta", true},
     };
     Scoped_Panel_Tabs scoped_tabs;
-    Editor_File* file = add_a_file();
-    ASSERT_NE(file, nullptr);
-    ASSERT_TRUE(editor_insert_octets(file, 0, (u8*)"scratch text", 12));
-    Tab* tab = add_a_tab(TAB_FILE, file);
-    ASSERT_NE(tab, nullptr);
-    set_current_tab(tab->position, true);
-    run_panel_frame();
+    show_a_scratch_file();
     for (const Case& c : cases) {
         SCOPED_TRACE(std::to_string(c.purpose) + " '" + c.query + "'");
         open_on(root, c.purpose);
