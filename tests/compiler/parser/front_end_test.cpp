@@ -4,17 +4,6 @@
 
 #include "parser_test_helpers.h"
 
-// The support sources are read from the base directory, which must outlive the compile.
-struct Base_Directory {
-    std::string path;
-    String saved;
-    explicit Base_Directory(const std::string& directory) : path(directory) {
-        saved = global_compiler_state.base_directory;
-        global_compiler_state.base_directory = String{(u8*)path.data(), (s64)path.size()};
-    }
-    ~Base_Directory() { global_compiler_state.base_directory = saved; }
-};
-
 static bool compile_with_support_sources(const std::string& path) {
     tmp_reset();
     return compile_front_end((u8*)path.data(), path.size(), true, String{});

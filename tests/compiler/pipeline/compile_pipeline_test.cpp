@@ -3,17 +3,6 @@
 #include "compiler/pipeline/compile_pipeline.h"
 #include "parser_test_helpers.h"
 
-// The support sources are read from the base directory, which must outlive the compile.
-struct Base_Directory {
-    std::string path;
-    String saved;
-    explicit Base_Directory(const std::string& directory) : path(directory) {
-        saved = global_compiler_state.base_directory;
-        global_compiler_state.base_directory = String{(u8*)path.data(), (s64)path.size()};
-    }
-    ~Base_Directory() { global_compiler_state.base_directory = saved; }
-};
-
 TEST(CompilePipeline, CompileFromFileFreesItsState) {
     Scratch_Directory dir;
     Base_Directory base(dir.path.string());
