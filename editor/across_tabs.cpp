@@ -5,7 +5,7 @@
 #include "editor/across_tabs.h"
 #include "editor/clipboard.h"
 #include "editor/completion.h"
-#include "shell/tabs.h"
+#include "editor/tabs.h"
 #include "terminal/terminal.h"
 
 void editor_copy_selection_to_clipboard(u8 stop_selection, u8 token_when_empty) {

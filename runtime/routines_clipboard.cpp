@@ -14,7 +14,7 @@
 #include "editor/lexer.h"
 #include "editor/lines.h"
 #include "foundation/log.h"
-#include "shell/editor_state.h"
+#include "editor/editor_state.h"
 
 struct Cursor_Line {
     s64 start;

@@ -9,7 +9,7 @@
 #include "editor/lexer.h"
 #include "editor/lines.h"
 #include "foundation/unicode.h"
-#include "shell/tabs.h"
+#include "editor/tabs.h"
 
 // Inserts count octets at offset and records them; false, with nothing changed, when the
 // text cannot take them.

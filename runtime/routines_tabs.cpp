@@ -6,7 +6,7 @@
 #include "runtime/foreign_routines.h"
 #include "editor/editor_file.h"
 #include "foundation/os_files.h"
-#include "shell/editor_state.h"
+#include "editor/editor_state.h"
 #include "shell/tabs.h"
 
 void routine_exit_program() { atomic_and_u64(&global_flags, ~(u64)SHOULD_RUN); }

@@ -5,7 +5,7 @@
 
 #include "terminal/terminal.h"
 #include "editor/clipboard.h"
-#include "runtime/custom_layer.h"
+#include "editor/editor_settings.h"
 #include "ui/ui.h"
 
 #include <math.h>
@@ -333,7 +333,7 @@ static Ui_Element_Id get_scroll_bar_id(Terminal** terminal) {
 }
 
 void draw_and_update_terminal_history(Terminal* terminal, v2 top_left, v2 bottom_right) {
-    Rgba background = custom_layer.text_theme.colours[0];
+    Rgba background = editor_settings.text_theme.colours[0];
     Rgba contrast = rgba_brightness(background) > 0.5f ? Rgba{0, 0, 0, 1} : Rgba{1, 1, 1, 1};
     f32 view_height = bottom_right.y - top_left.y;
     if (top_left.y < (f32)renderer_info.height && bottom_right.y > 0 && view_height > 0) {
@@ -353,14 +353,14 @@ void draw_and_update_terminal_history(Terminal* terminal, v2 top_left, v2 bottom
     v.line_height = code_font_pool.line_height;
     v.box_height = (f32)code_font_pool.pixel_size;
     v.padding = 0.2f * (f32)code_font_pool.pixel_size;
-    v.tab_width = custom_layer.tab_width;
+    v.tab_width = editor_settings.tab_width;
     v.mouse = ui_mouse_position;
     v.mouse_inside = v.mouse.x >= top_left.x && v.mouse.x <= v.text_right && v.mouse.y >= top_left.y &&
                      v.mouse.y <= bottom_right.y;
     v.press_queued = v.mouse_inside && left_press_is_queued();
     v.button_held = ui_flags & UI_LEFT_BUTTON_HELD;
-    v.text_colour = custom_layer.text_theme.colours[1];
-    v.selection_colour = custom_layer.text_theme.colours[2];
+    v.text_colour = editor_settings.text_theme.colours[1];
+    v.selection_colour = editor_settings.text_theme.colours[2];
     init_text_iterator(&v.it, nullptr, 0, v.font, v.tab_width);
     for (u32 c = 0; c < 128; c++) {
         u8 character = (u8)c;
@@ -393,7 +393,7 @@ void draw_and_update_terminal_history(Terminal* terminal, v2 top_left, v2 bottom
         if (target >= top_left.y) bar->scroll += target + v.line_height - bottom_right.y;
         else bar->scroll -= top_left.y - target;
     }
-    f32 bar_width = ui_screen_resolution.x * custom_layer.ui_theme.scroll_bar_size;
+    f32 bar_width = ui_screen_resolution.x * editor_settings.ui_theme.scroll_bar_size;
     f32* scroll = ui_scroll_bar(id, true, top_left, bottom_right, v.y - content_top, bar_width, contrast);
     terminal->scroll = scroll[0];
 }

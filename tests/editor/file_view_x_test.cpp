@@ -53,8 +53,8 @@ protected:
         stop_xvfb_for_window_tests(&xvfb_pid);
     }
     void SetUp() override {
-        custom_layer.display_flags = 0;
-        custom_layer.text_theme = default_text_theme;
+        editor_settings.display_flags = 0;
+        editor_settings.text_theme = default_text_theme;
         ui_layer_in_focus = 0;
         current_file = nullptr;
     }
@@ -104,8 +104,8 @@ protected:
 TEST_F(File_View_X, LineNumbersChunksSelectionAndCursorOnScreen) {
     Test_File file("alpha beta\ngamma\n");
     current_file = file;
-    custom_layer.display_flags = DISPLAY_LINE_NUMBERS;
-    custom_layer.text_theme.colours[2] = Rgba{0, 0, 1, 1};  // an opaque blue selection
+    editor_settings.display_flags = DISPLAY_LINE_NUMBERS;
+    editor_settings.text_theme.colours[2] = Rgba{0, 0, 1, 1};  // an opaque blue selection
     run_frame(file);
     editor_set_text_colour(file, 0, 5, Rgba{1, 0, 0, 1});
     file->selection_anchor = 6;
@@ -115,7 +115,7 @@ TEST_F(File_View_X, LineNumbersChunksSelectionAndCursorOnScreen) {
     std::vector<u32> shown = read_x11_window_pixels(window.handle, window.width, window.height);
 
     const f32 lh = code_font_pool.line_height, advance = get_code_advance();
-    f32 digits = get_text_advance((u8*)"3", 1, &code_font_pool, custom_layer.tab_width);
+    f32 digits = get_text_advance((u8*)"3", 1, &code_font_pool, editor_settings.tab_width);
     f32 column_right = ceilf(VIEW.left + digits + 0.2f * code_font_pool.pixel_size);
     f32 text_left = column_right + ceilf(0.5f * code_font_pool.pixel_size);  // half a character off the column
     auto ink_in = [&](f32 left, f32 right, f32 top, f32 bottom, auto test) {
@@ -239,7 +239,7 @@ TEST_F(File_View_X, ClicksDragsAndDoubleClicksFromXdotool) {
 
     // With the layer's mouse switch off, clicks in the text stay queued and move nothing.
     forget_the_last_press();
-    custom_layer.display_flags = DISPLAY_NO_MOUSE_IN_TEXT;
+    editor_settings.display_flags = DISPLAY_NO_MOUSE_IN_TEXT;
     s64 cursor = file->cursor;
     window.event_count = 0;
     xdotool(at_window(file, 1, 1.1f) + " click 1");

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "listers/listers.h"
+#include "runtime/custom_layer.h"
 
 struct Listers_Test_Environment : ::testing::Environment {
     void SetUp() override {

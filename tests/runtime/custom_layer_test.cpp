@@ -62,8 +62,8 @@ TEST(CustomLayer, DefaultsLieWhereTheSettingsBlockPutsThem) {
         {3, 1.0f, 1.0f, 1.0f, 0.5f},   {4, 0.0f, 0.0f, 0.0f, 0.0f}, {5, 0.0f, 1.0f, 1.0f, 1.0f},
     };
     u8 block[244];
-    memcpy(block, &custom_layer.ui_theme, 148);
-    memcpy(block + 148, &custom_layer.text_theme, 96);
+    memcpy(block, &editor_settings.ui_theme, 148);
+    memcpy(block + 148, &editor_settings.text_theme, 96);
     for (const Colour_Case& c : ui) {
         SCOPED_TRACE("ui colour " + std::to_string(c.index));
         expect_colour(block, 16 * c.index, c);
@@ -76,24 +76,24 @@ TEST(CustomLayer, DefaultsLieWhereTheSettingsBlockPutsThem) {
         expect_colour(block, 148 + 16 * c.index, c);
     }
 
-    EXPECT_EQ(custom_layer.tab_width, 4);
-    EXPECT_EQ(custom_layer.display_flags, 0);  // no line numbers before set_settings
-    EXPECT_EQ(custom_layer.font_size, 0.0f);
-    EXPECT_EQ(custom_layer.search_size_limit, 0u);
+    EXPECT_EQ(editor_settings.tab_width, 4);
+    EXPECT_EQ(editor_settings.display_flags, 0);  // no line numbers before set_settings
+    EXPECT_EQ(editor_settings.font_size, 0.0f);
+    EXPECT_EQ(editor_settings.search_size_limit, 0u);
     EXPECT_EQ(custom_layer.image, nullptr);
     EXPECT_EQ(custom_layer.mapping.kind, 1u);
     EXPECT_EQ(custom_layer.mapping.size, 0u);
     EXPECT_EQ(custom_layer.watched_sources.count, 0u);  // nothing for the file watcher to poll
-    EXPECT_EQ(custom_layer.skipped_names.element_size, sizeof(String));
-    EXPECT_EQ(custom_layer.blacklisted_extensions.element_size, sizeof(String));
-    EXPECT_EQ(custom_layer.blacklisted_paths.element_size, sizeof(String));
-    ASSERT_NE(custom_layer.hint_text_store.first, nullptr);
-    EXPECT_EQ(custom_layer.hint_text_store.first->size, 10256u);
-    ASSERT_NE(custom_layer.list_text_store.first, nullptr);
-    EXPECT_EQ(custom_layer.list_text_store.first->size, 262160u);
+    EXPECT_EQ(editor_settings.skipped_names.element_size, sizeof(String));
+    EXPECT_EQ(editor_settings.blacklisted_extensions.element_size, sizeof(String));
+    EXPECT_EQ(editor_settings.blacklisted_paths.element_size, sizeof(String));
+    ASSERT_NE(editor_settings.hint_text_store.first, nullptr);
+    EXPECT_EQ(editor_settings.hint_text_store.first->size, 10256u);
+    ASSERT_NE(editor_settings.list_text_store.first, nullptr);
+    EXPECT_EQ(editor_settings.list_text_store.first->size, 262160u);
     // The two first blocks do not overlap.
-    u8* hints_end = (u8*)(custom_layer.hint_text_store.first + 1) + 10256;
-    EXPECT_LE(hints_end, (u8*)custom_layer.list_text_store.first);
+    u8* hints_end = (u8*)(editor_settings.hint_text_store.first + 1) + 10256;
+    EXPECT_LE(hints_end, (u8*)editor_settings.list_text_store.first);
 
     // Compiled code reads events by these offsets.
     EXPECT_EQ(offsetof(Custom_Layer_Event, kind), 0u);
@@ -132,16 +132,16 @@ TEST(CustomLayer, ListsAreReplacedWholeAndCopiedWithTheirTexts) {
     std::string huge(BLACK_LIST_STRING_DATA_BUCKET_SIZE + 10, 'p');  // longer than a store block
     std::vector<std::string> skipped = {".git", "", "node_modules"}, extensions = {"o", "png"}, paths = {huge, "/tmp"};
     std::vector<String> s = strings_of(skipped), e = strings_of(extensions), p = strings_of(paths);
-    ASSERT_TRUE(custom_layer_set_lists(s.data(), (s64)s.size(), e.data(), (s64)e.size(), p.data(), (s64)p.size(), 4096));
+    ASSERT_TRUE(editor_settings_set_lists(s.data(), (s64)s.size(), e.data(), (s64)e.size(), p.data(), (s64)p.size(), 4096));
 
-    Custom_Layer_Lists copy;
+    Editor_Settings_Lists copy;
     u64 used = tmp_get_used();
-    ASSERT_TRUE(custom_layer_copy_lists_tmp(&copy));
+    ASSERT_TRUE(editor_settings_copy_lists_tmp(&copy));
     // The originals are gone once the caller's texts are overwritten: the record owns copies.
     for (std::string& t : skipped) std::fill(t.begin(), t.end(), '#');
     EXPECT_EQ(texts_of(copy.skipped_names, copy.skipped_name_count),
               (std::vector<std::string>{".git", "", "node_modules"}));
-    EXPECT_EQ(texts_of((String*)custom_layer.skipped_names.data, custom_layer.skipped_names.count),
+    EXPECT_EQ(texts_of((String*)editor_settings.skipped_names.data, editor_settings.skipped_names.count),
               (std::vector<std::string>{".git", "", "node_modules"}));
     EXPECT_EQ(texts_of(copy.blacklisted_extensions, copy.blacklisted_extension_count),
               (std::vector<std::string>{"o", "png"}));
@@ -150,8 +150,8 @@ TEST(CustomLayer, ListsAreReplacedWholeAndCopiedWithTheirTexts) {
     tmp_set_used(used);
 
     // Empty lists and negative counts empty the record's lists.
-    ASSERT_TRUE(custom_layer_set_lists(nullptr, 0, e.data(), -3, nullptr, 0, 0));
-    ASSERT_TRUE(custom_layer_copy_lists_tmp(&copy));
+    ASSERT_TRUE(editor_settings_set_lists(nullptr, 0, e.data(), -3, nullptr, 0, 0));
+    ASSERT_TRUE(editor_settings_copy_lists_tmp(&copy));
     EXPECT_EQ(copy.skipped_name_count + copy.blacklisted_extension_count + copy.blacklisted_path_count, 0u);
     EXPECT_EQ(copy.search_size_limit, 0u);
 }
@@ -189,8 +189,8 @@ TEST(CustomLayerListsThreads, CopiesNeverSeeAHalfRebuiltList) {
         tmp_claim_slot();
         while (!stop.load()) {
             tmp_reset();
-            Custom_Layer_Lists copy;
-            if (!custom_layer_copy_lists_tmp(&copy)) {
+            Editor_Settings_Lists copy;
+            if (!editor_settings_copy_lists_tmp(&copy)) {
                 bad++;
                 continue;
             }
@@ -212,7 +212,7 @@ TEST(CustomLayerListsThreads, CopiesNeverSeeAHalfRebuiltList) {
         std::vector<std::string> paths((size_t)(generation % 37), "/generation/" + std::to_string(generation));
         std::vector<std::string> extensions(paths.size(), "x");
         std::vector<String> p = strings_of(paths), e = strings_of(extensions);
-        ASSERT_TRUE(custom_layer_set_lists(nullptr, 0, e.data(), (s64)e.size(), p.data(), (s64)p.size(), generation));
+        ASSERT_TRUE(editor_settings_set_lists(nullptr, 0, e.data(), (s64)e.size(), p.data(), (s64)p.size(), generation));
     }
     stop = true;
     for (std::thread& t : readers) t.join();
