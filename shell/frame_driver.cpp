@@ -6,7 +6,7 @@
 #include "shell/file_tabs.h"
 #include "shell/layer_calls.h"
 #include "shell/main_loop.h"
-#include "shell/notifications.h"
+#include "foundation/notifications.h"
 #include "shell/system_info.h"
 #include "shell/tab_bar.h"
 #include "shell/tabs.h"

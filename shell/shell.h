@@ -4,7 +4,7 @@
 #pragma once
 
 #include "editor/editor_state.h"
-#include "shell/notifications.h"
+#include "foundation/notifications.h"
 #include "shell/tabs.h"
 #include "editor/editor_commands.h"
 #include "shell/file_tabs.h"

@@ -102,6 +102,7 @@ struct Routines_Test_Environment : ::testing::Environment {
     void SetUp() override {
         ASSERT_TRUE(init_memory(PROGRAM_EDITOR));
         init_custom_layer();
+        install_shell_actions();
         init_tabs();
         init_editor_commands();
     }
