@@ -18,4 +18,3 @@
 #include "editor/file_view.h"
 #include "editor/tabs.h"
 #include "editor/editor_commands.h"
-#include "editor/across_tabs.h"

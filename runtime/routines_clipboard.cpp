@@ -8,7 +8,7 @@
 
 #include "runtime/routines_clipboard.h"
 #include "runtime/layer_loader.h"
-#include "editor/across_tabs.h"
+#include "terminal/terminal.h"
 #include "editor/clipboard.h"
 #include "editor/editing.h"
 #include "editor/lexer.h"

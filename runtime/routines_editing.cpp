@@ -4,7 +4,8 @@
 
 #include "runtime/routines_editing.h"
 #include "runtime/layer_loader.h"
-#include "editor/across_tabs.h"
+#include "editor/completion.h"
+#include "terminal/terminal.h"
 #include "editor/editing.h"
 #include "editor/lexer.h"
 #include "editor/lines.h"

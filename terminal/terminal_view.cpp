@@ -397,3 +397,62 @@ void draw_and_update_terminal_history(Terminal* terminal, v2 top_left, v2 bottom
     f32* scroll = ui_scroll_bar(id, true, top_left, bottom_right, v.y - content_top, bar_width, contrast);
     terminal->scroll = scroll[0];
 }
+
+//~ Copying the selection
+
+// The octets of one token from one offset to another, both cut to the token and the text.
+static void append_token_part(Dynamic_Array* out, Terminal_Result* result, Terminal_Token* token, u64 from, u64 to) {
+    if (token->kind == TERMINAL_TOKEN_NEW_LINE && token->length == 0) {
+        append_octets(out, (u8*)"\n", 1);
+        return;
+    }
+    if (to > token->length) to = token->length;
+    u64 start = token->offset + from, end = token->offset + to;
+    if (end > result->text.count) end = result->text.count;
+    if (start < end) append_octets(out, result->text.data + start, end - start);
+}
+
+// Gathers the selection of a block whose lock the caller holds; false when it is empty.
+static b8 copy_result_selection(Terminal_Result* result) {
+    Terminal_Selection_End first = result->selection_start, last = result->selection_end;
+    if (selection_end_before(last, first)) {
+        Terminal_Selection_End swap = first;
+        first = last;
+        last = swap;
+    }
+    text_copied_as_if_there_was_no_padding.count = 0;
+    if (first.token == last.token && first.offset == last.offset) return false;
+    Terminal_Token* tokens = (Terminal_Token*)result->tokens.data;
+    u32 count = result->tokens.count;
+    if (first.token >= count) return false;
+    if (last.token >= count) last = Terminal_Selection_End{count - 1, tokens[count - 1].length};
+
+    // The gathered text may be as big as the block: general-purpose memory, not temporary.
+    Dynamic_Array gathered;
+    init_dynamic_array(&gathered, 1);
+    if (first.token == last.token) {
+        append_token_part(&gathered, result, &tokens[first.token], first.offset, last.offset);
+    } else {
+        append_token_part(&gathered, result, &tokens[first.token], first.offset, UINT32_MAX);
+        for (u32 i = first.token + 1; i < last.token; i++) append_token_part(&gathered, result, &tokens[i], 0, UINT32_MAX);
+        append_token_part(&gathered, result, &tokens[last.token], 0, last.offset);
+    }
+    editor_set_clipboard_text(gathered.data, gathered.count);
+    dynamic_array_free(&gathered);
+    return true;
+}
+
+b8 copy_terminal_selection_to_clipboard(Terminal* terminal) {
+    if (!terminal || !terminal->selected_result || terminal->results.count == 0) return false;
+    // Only a block of this terminal's list is read.
+    Terminal_Result* result = (Terminal_Result*)terminal->results.first_element;
+    for (u32 i = 0; i < terminal->results.count && result; i++, result = result->next) {
+        if (result != terminal->selected_result) continue;
+        if (!try_to_lock_terminal_result(result)) return false;
+        b8 copied = copy_result_selection(result);
+        if (copied) terminal->selected_result = nullptr;
+        spin_unlock(&result->lock);
+        return copied;
+    }
+    return false;
+}

@@ -27,10 +27,8 @@ LEVEL = {folder: level for level, folders in enumerate(LEVELS) for folder in fol
 
 # PENDING: pairs of folders whose upward includes are still being taken apart; each of
 # their includes is counted and marked, not refused. The compiler's are moved on a branch of
-# their own; the editor's wait for copying and completing across tabs to move above the
-# terminal. Remove a pair once its includes are gone.
+# their own. Remove a pair once its includes are gone.
 PENDING = {
-    ("editor", "terminal"),
     ("compiler/parser", "compiler/bytecode"),
     ("compiler/parser", "compiler/amd64"),
     ("compiler/parser", "runtime"),

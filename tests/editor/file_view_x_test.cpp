@@ -18,7 +18,6 @@
 
 #include "editor_test_helpers.h"
 #include "file_view_test_support.h"
-#include "terminal/terminal.h"
 
 #include "tests/ui/x11_pixels.h"
 #include "tests/waiting.h"
@@ -268,8 +267,7 @@ TEST_F(File_View_X, ABigSelectionReachesTheClipboardWhole) {
     file->selection_anchor = 0;
     atomic_or_u16(&file->flags, FILE_SELECTION_ACTIVE);
     editor_set_cursor(file, (s64)size);
-    current_file = file;
-    editor_copy_selection_to_clipboard(1, 0);
+    copy_file_selection_to_clipboard(file, 1, 0);
     const char* clipboard = glfwGetClipboardString(nullptr);
     ASSERT_NE(clipboard, nullptr);
     ASSERT_EQ(strlen(clipboard), size);
@@ -278,49 +276,4 @@ TEST_F(File_View_X, ABigSelectionReachesTheClipboardWhole) {
     EXPECT_FALSE(file->flags & FILE_SELECTION_ACTIVE);
     text_copied_locally.count = 0;
     text_copied_as_if_there_was_no_padding.count = 0;
-}
-
-TEST_F(File_View_X, CopiesTheSelectedBlockOfATerminal) {
-    // "ls\nsrc  bin" in runs: "ls", LF, "src", "  ", "bin", a positioned break, "end".
-    const std::string text = "ls\nsrc  binend";
-    const std::vector<std::pair<u64, u32>> runs = {{0, 2}, {2, 1}, {3, 3}, {6, 2}, {8, 3}, {11, 0}, {11, 3}};
-    struct Case { const char* name; Terminal_Selection_End start, end; const char* copied; };
-    const Case cases[] = {
-        {"within one run", {2, 1}, {2, 3}, "rc"},
-        {"ends given backwards", {2, 3}, {2, 1}, "rc"},
-        {"across a line feed", {0, 1}, {2, 2}, "s\nsr"},
-        {"a positioned break is a line feed", {4, 1}, {6, 2}, "in\nen"},
-        {"an end past its run is cut to it", {4, 0}, {4, 99}, "bin"},
-        {"an end past the last run", {6, 0}, {40, 0}, "end"},
-        {"empty", {3, 1}, {3, 1}, nullptr},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
-        Test_Terminal t(text, runs);
-        t.result->selection_start = c.start;
-        t.result->selection_end = c.end;
-        text_copied_locally.count = 0;
-        b8 copied = copy_terminal_selection_to_clipboard(&t.terminal);
-        EXPECT_EQ(copied, c.copied != nullptr);
-        EXPECT_EQ(t.result->lock, 0);
-        if (!c.copied) {
-            EXPECT_EQ(t.terminal.selected_result, t.result) << "the selection stays for the file's copy";
-            continue;
-        }
-        const char* clipboard = glfwGetClipboardString(nullptr);
-        ASSERT_NE(clipboard, nullptr);
-        EXPECT_STREQ(clipboard, c.copied);
-        EXPECT_EQ(t.terminal.selected_result, nullptr);
-        EXPECT_EQ(text_copied_locally.count, 0u) << "the local copy keeps what it had";
-    }
-
-    // A block whose lock stays taken is passed over.
-    Test_Terminal t(text, runs);
-    t.result->selection_end = Terminal_Selection_End{2, 2};
-    t.result->lock = 1;
-    EXPECT_FALSE(copy_terminal_selection_to_clipboard(&t.terminal));
-    EXPECT_EQ(t.terminal.selected_result, t.result);
-    t.result->lock = 0;
-    t.terminal.selected_result = nullptr;
-    EXPECT_FALSE(copy_terminal_selection_to_clipboard(&t.terminal));
 }
