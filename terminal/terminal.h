@@ -224,6 +224,8 @@ void tokenise_terminal_result(Terminal_Result* block);
 // end of the text waits there for the rest. Caller holds the block's lock.
 
 u64 parse_virtual_terminal_sequence(Terminal_Result* block, u64 position, u64 end);
+// Interprets the sequence whose ESC lies just before position and returns the position
+// after it; returns position - 1 (the ESC again) when the text ends inside the sequence.
 
 //~ command_lines.cpp: what the input line of a terminal runs
 
@@ -279,5 +281,3 @@ void editor_copy_selection_to_clipboard(u8 stop_selection, u8 token_when_empty);
 u8 auto_complete_filepath_in_terminal(Tab* tab);
 // Completes the path before the cursor of a terminal tab's input line against its
 // terminal's working directory; 0 for any other tab.
-// Interprets the sequence whose ESC lies just before position and returns the position
-// after it; returns position - 1 (the ESC again) when the text ends inside the sequence.
