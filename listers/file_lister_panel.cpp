@@ -4,8 +4,9 @@
 
 #include "listers/lister_panels.h"
 #include "listers/lister_actions.h"
-#include "runtime/custom_layer.h"
-#include "shell/shell.h"
+#include "editor/editor_settings.h"
+#include "editor/editor_state.h"
+#include "editor/tabs.h"
 #include "terminal/terminal.h"
 #include "ui/ui.h"
 
@@ -154,7 +155,7 @@ Lister_Panel_Layout get_file_lister_layout(u32 item_count) {
 static void draw_run(String text, Font_Pool* font, f32* x, f32 y, Rgba colour, v2 clip_top_left, v2 clip_bottom_right) {
     if (text.count <= 0) return;
     draw_text_scissored(text.data, (u64)text.count, font, 0, *x, y, colour, clip_top_left, clip_bottom_right);
-    *x += get_text_advance(text.data, (u64)text.count, font, custom_layer.tab_width);
+    *x += get_text_advance(text.data, (u64)text.count, font, editor_settings.tab_width);
 }
 
 // The directory's components with ">" between them. A press on one cuts the directory
@@ -167,7 +168,7 @@ static void draw_path_row(File_Lister* lister, Lister_Panel_Layout* l, f32 y, v2
     for (u32 i = 0; i < directory->count; i++) {
         Filepath_Component* c = &directory->components[i];
         String name = {c->storage, (s64)c->length};
-        f32 width = get_text_advance(name.data, (u64)name.count, &ui_font_pool, custom_layer.tab_width);
+        f32 width = get_text_advance(name.data, (u64)name.count, &ui_font_pool, editor_settings.tab_width);
         Rgba colour = lister_theme_colour(2);
         if (lister_point_inside(mouse, x, y, x + width, y + u)) {
             draw_quad_scissored(v2{truncf(x - p), truncf(y)}, v2{truncf(width + 2 * p), u}, lister_theme_colour(4),

@@ -5,8 +5,10 @@
 #include "listers/lister_actions.h"
 #include "listers/search.h"
 #include "listers/lister_panels.h"
-#include "runtime/custom_layer.h"
-#include "shell/shell.h"
+#include "editor/editor_settings.h"
+#include "editor/editor_commands.h"
+#include "editor/editor_state.h"
+#include "editor/tabs.h"
 #include "ui/ui_state.h"
 
 #include <dirent.h>
@@ -342,7 +344,7 @@ b8 save_file_as(Editor_File* file, String directory, String name, u8* path_lock)
         file->refused_disk = 0;
         atomic_and_u16(&file->flags, (u16)~(FILE_MODIFIED | FILE_CHANGED_ON_DISK | FILE_GONE_FROM_DISK |
                                             FILE_SAVE_FAILED | FILE_SAVE_REFUSED));
-        if (custom_layer_has_block(LAYER_HAS_SYNTAX)) atomic_or_u16(&file->flags, FILE_NEEDS_SYNTAX);
+        if (layer_has_syntax_block()) atomic_or_u16(&file->flags, FILE_NEEDS_SYNTAX);
         if (path_lock) spin_unlock(path_lock);
     }
     tmp_set_used(saved);

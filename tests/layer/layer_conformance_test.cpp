@@ -20,6 +20,7 @@
 #include "foundation/log.h"
 #include "foundation/os_files.h"
 #include "runtime/runtime.h"
+#include "shell/startup.h"
 #include "tests/scratch.h"
 #include "tests/test_files.h"
 
@@ -34,6 +35,7 @@ struct Layer_Environment : ::testing::Environment {
         set_log_directory(String{(u8*)logs.data(), (s64)logs.size()});
         setup_foreign_routines_table();
         connect_parser_routines();
+        install_shell_actions();
     }
 };
 ::testing::Environment* const environment = ::testing::AddGlobalTestEnvironment(new Layer_Environment);

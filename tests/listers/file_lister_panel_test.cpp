@@ -84,7 +84,7 @@ TEST_F(FileListerPanel, ShowsTheListingAsRows) {
     v2 hovered = row_centre(2);
     std::vector<Drawn_Quad> quads = run_panel_frame(hovered);
     Lister_Panel_Layout l = get_file_lister_layout(4);
-    const Ui_Theme& theme = custom_layer.ui_theme;
+    const Ui_Theme& theme = editor_settings.ui_theme;
 
     // A short listing gives a short panel: the header, the rows and one margin.
     std::vector<Drawn_Quad> panel = boxes_of(quads, theme.colours[0]);
@@ -125,7 +125,7 @@ TEST_F(FileListerPanel, TypingFiltersTheRowsBestMatchFirst) {
     EXPECT_EQ(lister->selected, 0u);
     std::vector<Drawn_Quad> quads = run_panel_frame();
     Lister_Panel_Layout l = get_file_lister_layout(2);
-    std::vector<Drawn_Quad> panel = boxes_of(quads, custom_layer.ui_theme.colours[0]);
+    std::vector<Drawn_Quad> panel = boxes_of(quads, editor_settings.ui_theme.colours[0]);
     ASSERT_EQ(panel.size(), 1u);
     EXPECT_FLOAT_EQ(panel[0].height, truncf(l.header + l.margin + 2 * l.row));
 }
@@ -309,7 +309,7 @@ TEST_F(FileListerPanel, APathSegmentClickListsThatDirectory) {
 
     // The segments from the left: "/", "tmp", the scratch directory, "sub".
     Lister_Panel_Layout l = get_file_lister_layout(1);
-    f32 arrow = get_text_advance((u8*)">", 1, &icons_font_pool, custom_layer.tab_width);
+    f32 arrow = get_text_advance((u8*)">", 1, &icons_font_pool, editor_settings.tab_width);
     f32 x = l.left + l.margin;
     u32 scratch_segment = lister->directory.count - 2;
     for (u32 i = 0; i < scratch_segment; i++) {
@@ -318,7 +318,7 @@ TEST_F(FileListerPanel, APathSegmentClickListsThatDirectory) {
     }
     v2 segment = {x + 5, l.top + l.margin + (l.margin + PANEL_TEST_PIXEL_SIZE) + PANEL_TEST_PIXEL_SIZE / 2};
     std::vector<Drawn_Quad> quads = run_panel_frame(segment);
-    std::vector<Drawn_Quad> highlight = boxes_of(quads, custom_layer.ui_theme.colours[4]);
+    std::vector<Drawn_Quad> highlight = boxes_of(quads, editor_settings.ui_theme.colours[4]);
     EXPECT_TRUE(std::any_of(highlight.begin(), highlight.end(), [&](const Drawn_Quad& q) {
         return q.top < segment.y && q.top + q.height > segment.y && q.left < segment.x && q.left + q.width > segment.x;
     })) << "the segment under the pointer is highlighted";
@@ -362,7 +362,7 @@ TEST_F(FileListerPanel, ALongListingScrollsTheSelectionIntoView) {
     open_on(root, FILE_LISTER_OPEN);
     settle();
     std::vector<Drawn_Quad> quads = run_panel_frame();
-    std::vector<Drawn_Quad> panel = boxes_of(quads, custom_layer.ui_theme.colours[0]);
+    std::vector<Drawn_Quad> panel = boxes_of(quads, editor_settings.ui_theme.colours[0]);
     ASSERT_EQ(panel.size(), 1u);
     EXPECT_FLOAT_EQ(panel[0].height, truncf(0.9f * PANEL_TEST_HEIGHT));
 
@@ -372,7 +372,7 @@ TEST_F(FileListerPanel, ALongListingScrollsTheSelectionIntoView) {
     run_panel_frame();
     quads = run_panel_frame();
     Lister_Panel_Layout l = get_file_lister_layout(100);
-    std::vector<Drawn_Quad> selected = boxes_of(quads, custom_layer.ui_theme.colours[4]);
+    std::vector<Drawn_Quad> selected = boxes_of(quads, editor_settings.ui_theme.colours[4]);
     ASSERT_EQ(selected.size(), 1u);
     EXPECT_GE(selected[0].top, l.list_top);
     EXPECT_LE(selected[0].top + selected[0].height, l.list_bottom + 1);

@@ -11,6 +11,7 @@ struct Shell_Test_Environment : ::testing::Environment {
     void SetUp() override {
         ASSERT_TRUE(init_memory(PROGRAM_EDITOR));
         init_custom_layer();
+        install_shell_actions();
         ASSERT_TRUE(init_logging());
         init_listers();
         // Tests that compile point the base directory at their own sources.
