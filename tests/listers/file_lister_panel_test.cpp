@@ -261,7 +261,7 @@ TEST_F(FileListerPanel, ThePointerHighlightsAndPressesOneRowAtAnyRowHeight) {
     for (int i = 0; i < 8; i++) tree.push_back("d" + std::to_string(i) + "/");
     make_tree(root, tree);
     Scoped_Panel_Tabs scoped_tabs;
-    const Ui_Theme& theme = custom_layer.ui_theme;
+    const Ui_Theme& theme = editor_settings.ui_theme;
     for (u32 pixels : {13u, 17u, 19u, 23u, (u32)PANEL_TEST_PIXEL_SIZE}) {
         ui_init_font_pools(pixels);
         Lister_Panel_Layout l = get_file_lister_layout(8);
