@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "compiler/parser/front_end.h"
 #include "tests/compiler/amd64/compiled_program.h"
 
 #define GOAL 1.5
@@ -142,6 +143,7 @@ static bool time_compiled(const Case& c, double* seconds, u64* result) {
 
 int main() {
     if (!init_memory(PROGRAM_EDITOR) || !init_compiler(STR("."))) return 1;
+    connect_parser_routines();
     u8 missing = amd64_missing_cpu_features();
     if (missing) {
         printf("Generated code needs AVX: this machine lacks %s.\n", amd64_missing_cpu_features_text(missing));

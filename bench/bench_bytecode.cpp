@@ -12,6 +12,7 @@
 
 #include <string>
 
+#include "compiler/parser/front_end.h"
 #include "bench_files.h"
 #include "bytecode_test_builder.h"
 
@@ -191,6 +192,7 @@ static void bench_generator() {
 
 int main() {
     if (!init_memory(PROGRAM_EDITOR) || !init_compiler(STR("."))) return 1;
+    connect_parser_routines();
     bench_pipeline_blocks();
     bench_pipeline_loops();
     bench_generator();

@@ -225,7 +225,7 @@ static void set_up_view() {
     ui_window = &window;
     renderer_info = Renderer_Info{1920, 1080, nullptr};
     ui_screen_resolution = v2{1920, 1080};
-    custom_layer.display_flags = DISPLAY_LINE_NUMBERS;
+    editor_settings.display_flags = DISPLAY_LINE_NUMBERS;
 }
 
 // What a #syntax block does: one colour per token kind over the visible range.
@@ -317,7 +317,7 @@ BENCHMARK(completion_at_the_end_of_a_1_mb_line)->Unit(benchmark::kMillisecond);
 
 int main(int argc, char** argv) {
     if (!init_memory(PROGRAM_EDITOR)) return 1;
-    init_custom_layer();
+    init_editor_settings();
     String extensions[] = {{(u8*)"c", 1}};
     Layer_Tokenisation_Hint hint = {};
     hint.extensions = extensions;

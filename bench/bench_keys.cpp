@@ -155,16 +155,8 @@ static bool wanted(int argc, char** argv, const char* name) {
 }
 
 int main(int argc, char** argv) {
-    pid_t xvfb = -1;
-    const char* display = getenv("DISPLAY");
-    if (!display || !*display) {
-        std::string started = start_bench_xvfb(&xvfb);
-        if (started.empty()) {
-            printf("no X display and no Xvfb: nothing measured\n");
-            return 0;
-        }
-        setenv("DISPLAY", started.c_str(), 1);
-    }
+    pid_t xvfb;
+    if (!use_display_or_start_xvfb(&xvfb)) return 0;
     printf("CPU per key at %dx%d on %s\n", VIEW_WIDTH, VIEW_HEIGHT, getenv("DISPLAY"));
     if (wanted(argc, argv, "lines")) {
         Bench_File file(c_lines(2000), ".c");

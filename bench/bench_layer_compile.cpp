@@ -34,7 +34,7 @@
 #include <vector>
 
 #include "compiler/core/compiler_core.h"
-#include "compiler/parser/compile_pipeline.h"
+#include "compiler/pipeline/compile_pipeline.h"
 #include "foundation/log.h"
 #include "foundation/os_files.h"
 #include "runtime/runtime.h"
@@ -77,6 +77,7 @@ int compile_in_this_process(const char* directory, int again) {
     if (!init_compiler(executable_filepath)) return 1;
     init_logging();  // the compile's log lines stay in the buffer
     setup_foreign_routines_table();
+    connect_parser_routines();
     std::string custom = std::string(directory) + "/custom.8";
     for (int i = 0; i <= again; i++) {
         Version_Info version = EDITOR_VERSION;

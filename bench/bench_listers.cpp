@@ -62,7 +62,7 @@ static f64 run_command(const std::string& command, u64* count) {
 
 int main() {
     if (!init_memory(PROGRAM_EDITOR)) return 1;
-    init_custom_layer();
+    init_editor_settings();
     init_search_lister();
 
     u64 files = 0, bytes = 0, largest = 0;
@@ -75,7 +75,7 @@ int main() {
         bytes += size;
         if (size > largest) largest = size;
     }
-    custom_layer_set_lists(nullptr, 0, nullptr, 0, nullptr, 0, largest + 1);
+    editor_settings_set_lists(nullptr, 0, nullptr, 0, nullptr, 0, largest + 1);
     printf("%s: %llu files, %.1f MB, largest %llu bytes; %u processors\n", TREE, (unsigned long long)files,
            bytes / 1e6, (unsigned long long)largest, get_usable_processor_count());
     bool have_rg = system("command -v rg >/dev/null 2>&1") == 0;

@@ -20,6 +20,7 @@ static void set_up_compiler() {
     static bool done;
     if (done) return;
     if (!init_memory(PROGRAM_EDITOR) || !init_compiler(STR("."))) abort();
+    connect_parser_routines();
     done = true;
 }
 

@@ -7,6 +7,7 @@
 
 #include <string>
 
+#include "runtime/custom_layer.h"
 #include "runtime/routines_clipboard.h"
 #include "editor/editor.h"
 #include "foundation/memory.h"

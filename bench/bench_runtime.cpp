@@ -81,6 +81,7 @@ b8 set_up() {
     if (ready) return true;
     if (!init_memory(PROGRAM_EDITOR) || !init_compiler(STR("/nonexistent"))) return false;
     setup_foreign_routines_table();
+    connect_parser_routines();
     init_custom_layer();
     char pattern[] = "/tmp/quarn_bench_runtime_XXXXXX";
     if (!mkdtemp(pattern)) return false;

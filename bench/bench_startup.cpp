@@ -159,16 +159,8 @@ int main() {
     std::string directory = self;
     directory = directory.substr(0, directory.rfind('/'));
 
-    pid_t xvfb = -1;
-    const char* display = getenv("DISPLAY");
-    if (!display || !*display) {
-        std::string started = start_bench_xvfb(&xvfb);
-        if (started.empty()) {
-            printf("no X display and no Xvfb: nothing measured\n");
-            return 0;
-        }
-        setenv("DISPLAY", started.c_str(), 1);
-    }
+    pid_t xvfb;
+    if (!use_display_or_start_xvfb(&xvfb)) return 0;
     Display* x = XOpenDisplay(nullptr);
     if (!x) return 1;
     XSetErrorHandler([](Display*, XErrorEvent*) { return 0; });  // a window not mapped yet has no pixels

@@ -10,7 +10,7 @@
 #include <time.h>
 #include <unistd.h>
 
-#include "runtime/custom_layer.h"
+#include "editor/editor_settings.h"
 #include "terminal/terminal.h"
 #include "ui/ui.h"
 
@@ -150,7 +150,7 @@ static b8 set_up_fonts() {
     if (!init_font_from_executable(&icons_font, (u8*)"ICONS", 5)) return false;
     ui_init_font_pools(20);
     init_ui_elements();
-    init_custom_layer();
+    init_editor_settings();
     renderer_info = Renderer_Info{1920, 1080, nullptr};
     ui_screen_resolution = v2{1920, 1080};
     return true;

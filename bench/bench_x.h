@@ -7,6 +7,7 @@
 #include <X11/keysym.h>
 #include <fcntl.h>
 #include <signal.h>
+#include <stdlib.h>
 #include <stdio.h>
 #include <string.h>
 #include <sys/prctl.h>
@@ -58,6 +59,21 @@ inline std::string start_bench_xvfb(pid_t* pid, const char* screen = "1024x768x2
         waitpid(*pid, nullptr, 0);
     }
     return "";
+}
+
+// The display to measure on: DISPLAY when it is set, or else an Xvfb of the bench's own put
+// there; false when there is neither.
+inline bool use_display_or_start_xvfb(pid_t* xvfb) {
+    *xvfb = -1;
+    const char* display = getenv("DISPLAY");
+    if (display && *display) return true;
+    std::string started = start_bench_xvfb(xvfb);
+    if (started.empty()) {
+        printf("no X display and no Xvfb: nothing measured\n");
+        return false;
+    }
+    setenv("DISPLAY", started.c_str(), 1);
+    return true;
 }
 
 // A press or a release of the key with that keysym, straight to the window. Each event

@@ -8,8 +8,6 @@
 #include "editor/editing.h"
 #include "editor/lexer.h"
 #include "editor/lines.h"
-#include "foundation/os_files.h"
-#include "terminal/terminal.h"
 
 #include <string.h>
 
@@ -101,77 +99,4 @@ void copy_file_selection_to_clipboard(Editor_File* file, u8 stop_selection, u8 t
     set_local_copy(&text_copied_locally, text + token->offset, token->length);
     set_local_copy(&text_copied_as_if_there_was_no_padding, text + token->offset, token->length);
     editor_set_clipboard_text(text + token->offset, token->length);
-}
-
-//~ A terminal block's selection
-
-static b8 try_to_take_result_lock(u8* lock) {
-    u64 started = os_get_monotonic_microseconds();
-    for (;;) {
-        u8 expected = 0;
-        if (__atomic_compare_exchange_n(lock, &expected, (u8)1, false, __ATOMIC_ACQUIRE, __ATOMIC_RELAXED)) return true;
-        if (os_get_monotonic_microseconds() - started > TERMINAL_RESULT_LOCK_WAIT_MICROSECONDS) return false;
-        __builtin_ia32_pause();
-    }
-}
-
-static b8 selection_end_before(Terminal_Selection_End a, Terminal_Selection_End b) {
-    return a.token < b.token || (a.token == b.token && a.offset < b.offset);
-}
-
-// The octets of one token from one offset to another, both cut to the token and the text.
-static void append_token_part(Dynamic_Array* out, Terminal_Result* result, Terminal_Token* token, u64 from, u64 to) {
-    if (token->kind == TERMINAL_TOKEN_NEW_LINE && token->length == 0) {
-        append_octets(out, (u8*)"\n", 1);
-        return;
-    }
-    if (to > token->length) to = token->length;
-    u64 start = token->offset + from, end = token->offset + to;
-    if (end > result->text.count) end = result->text.count;
-    if (start < end) append_octets(out, result->text.data + start, (s64)(end - start));
-}
-
-// Gathers the selection of a block whose lock the caller holds; false when it is empty.
-static b8 copy_result_selection(Terminal_Result* result) {
-    Terminal_Selection_End first = result->selection_start, last = result->selection_end;
-    if (selection_end_before(last, first)) {
-        Terminal_Selection_End swap = first;
-        first = last;
-        last = swap;
-    }
-    text_copied_as_if_there_was_no_padding.count = 0;
-    if (first.token == last.token && first.offset == last.offset) return false;
-    Terminal_Token* tokens = (Terminal_Token*)result->tokens.data;
-    u32 count = result->tokens.count;
-    if (first.token >= count) return false;
-    if (last.token >= count) last = Terminal_Selection_End{count - 1, tokens[count - 1].length};
-
-    // The gathered text may be as big as the block: general-purpose memory, not temporary.
-    Dynamic_Array gathered;
-    init_dynamic_array(&gathered, 1);
-    if (first.token == last.token) {
-        append_token_part(&gathered, result, &tokens[first.token], first.offset, last.offset);
-    } else {
-        append_token_part(&gathered, result, &tokens[first.token], first.offset, UINT32_MAX);
-        for (u32 i = first.token + 1; i < last.token; i++) append_token_part(&gathered, result, &tokens[i], 0, UINT32_MAX);
-        append_token_part(&gathered, result, &tokens[last.token], 0, last.offset);
-    }
-    editor_set_clipboard_text(gathered.data, gathered.count);
-    dynamic_array_free(&gathered);
-    return true;
-}
-
-b8 copy_terminal_selection_to_clipboard(Terminal* terminal) {
-    if (!terminal || !terminal->selected_result || terminal->results.count == 0) return false;
-    // Only a block of this terminal's list is read.
-    Terminal_Result* result = (Terminal_Result*)terminal->results.first_element;
-    for (u32 i = 0; i < terminal->results.count && result; i++, result = result->next) {
-        if (result != terminal->selected_result) continue;
-        if (!try_to_take_result_lock(&result->lock)) return false;
-        b8 copied = copy_result_selection(result);
-        if (copied) terminal->selected_result = nullptr;
-        spin_unlock(&result->lock);
-        return copied;
-    }
-    return false;
 }

@@ -7,13 +7,8 @@
 #include "foundation/memory.h"
 #include "editor/editor_file.h"
 
-struct Terminal;
-
 extern Dynamic_Array text_copied_locally;                     // octets, as selected
 extern Dynamic_Array text_copied_as_if_there_was_no_padding;  // octets, blanks of the first line's depth taken out
-
-// A terminal block's lock held longer than this is passed over rather than waited for.
-#define TERMINAL_RESULT_LOCK_WAIT_MICROSECONDS 200
 
 // Above this a copy for the clipboard goes to the general-purpose allocator rather than
 // temporary memory, which a big selection would overrun.
@@ -31,10 +26,4 @@ void copy_file_selection_to_clipboard(Editor_File* file, u8 stop_selection, u8 t
 // Copies the file's selection to the clipboard and the two local copies, or, with an
 // empty selection and token_when_empty, the token at the cursor. With stop_selection the
 // selection ends afterwards. The layer's copy routine goes through
-// editor_copy_selection_to_clipboard (across_tabs.h), which looks at the current tab first.
-
-b8 copy_terminal_selection_to_clipboard(Terminal* terminal);
-// Copies the mouse selection of the terminal's selected block to the clipboard and drops
-// the selection. Line breaks made by cursor positioning become line feeds. False, with
-// nothing done, when no block is selected, its selection is empty or its lock stays
-// taken; the caller then copies from the current file.
+// editor_copy_selection_to_clipboard (terminal/terminal.h), which looks at the current tab first.

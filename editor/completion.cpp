@@ -5,6 +5,7 @@
 #include "editor/completion.h"
 #include "editor/editing.h"
 #include "editor/lexer.h"
+#include "editor/tabs.h"
 
 #include <string.h>
 
@@ -154,5 +155,22 @@ u8 finish_word_completion(Word_Completion* c) {
 u8 auto_complete_text_in_file(Editor_File* file) {
     Word_Completion c;
     if (!start_word_completion(&c, file)) return 0;
+    return finish_word_completion(&c);
+}
+
+// The other file tabs' texts are read under tabs_read_lock, and what is taken from them is
+// copied before the lock goes, since those records may be closed afterwards.
+u8 auto_complete_text_before_cursor(Editor_File* file) {
+    Word_Completion c;
+    if (!start_word_completion(&c, file)) return 0;
+    if (!c.data.common_text) {
+        spin_lock(&tabs_read_lock);
+        for (u32 i = 0; i < tabs.count; i++) {
+            Tab* tab = (Tab*)tabs.data + i;
+            if (tab->kind == TAB_FILE) collect_word_candidates(&c, tab->file);
+        }
+        keep_word_candidates_tmp(&c);
+        spin_unlock(&tabs_read_lock);
+    }
     return finish_word_completion(&c);
 }

@@ -33,8 +33,7 @@ struct Word_Completion {
     Auto_Complete_Data data;
 };
 
-//~ completion.cpp: one call goes through these steps; the step that reads the other
-// file tabs is auto_complete_text_before_cursor's (across_tabs.h).
+//~ completion.cpp: one call goes through these steps.
 
 b8 start_word_completion(Word_Completion* c, Editor_File* file);
 // Takes the word that ends at the cursor as the prefix and folds in the candidates before
@@ -53,6 +52,12 @@ u8 finish_word_completion(Word_Completion* c);
 
 u8 auto_complete_text_in_file(Editor_File* file);
 // The completion from this file's own words only.
+
+u8 auto_complete_text_before_cursor(Editor_File* file);
+// Completes the word that ends at the cursor from the words before it in the file, else
+// after it, else in every other file tab (read under tabs_read_lock). 1 when candidates
+// were found (also when they add nothing), 0 when no word ends at the cursor or nothing
+// matches.
 
 //~ path_completion.cpp
 

@@ -4,6 +4,8 @@
 #pragma once
 
 #include "editor/filepath.h"
+#include "editor/editor_state.h"
+#include "editor/editor_settings.h"
 #include "editor/tokenisation_hints.h"
 #include "editor/editor_file.h"
 #include "editor/file_io.h"
@@ -14,4 +16,5 @@
 #include "editor/clipboard.h"
 #include "editor/completion.h"
 #include "editor/file_view.h"
-#include "editor/across_tabs.h"
+#include "editor/tabs.h"
+#include "editor/editor_commands.h"

@@ -7,7 +7,7 @@
 #include "editor/lexer.h"
 #include "editor/tokenisation_hints.h"
 #include "foundation/log.h"
-#include "runtime/custom_layer.h"
+#include "editor/editor_settings.h"
 #include "foundation/os_files.h"
 #include "foundation/meow_hash.h"
 
@@ -249,7 +249,7 @@ b8 load_file(Filepath* path, Editor_File* file) {
     set_remembered_identity(file, read.identity);
     atomic_and_u16(&file->flags, (u16)~FILE_SAVE_REFUSED);
     if (file->text.count) editor_set_cursor(file, 0);
-    if (custom_layer_has_block(LAYER_HAS_SYNTAX)) atomic_or_u16(&file->flags, FILE_NEEDS_SYNTAX);
+    if (layer_has_syntax_block()) atomic_or_u16(&file->flags, FILE_NEEDS_SYNTAX);
     current_file = file;
     if (file->scroll_bar) file->scroll_bar[0] = 0;
     atomic_and_u16(&file->flags, (u16)~FILE_MODIFIED);
@@ -278,7 +278,7 @@ b8 reload_file(Editor_File* file) {
     if (file->cursor > count) editor_set_cursor(file, 0);
     clamp_to_text(&file->selection_anchor, count);
     clamp_to_text(&file->previous_cursor, count);
-    if (custom_layer_has_block(LAYER_HAS_SYNTAX)) atomic_or_u16(&file->flags, FILE_NEEDS_SYNTAX);
+    if (layer_has_syntax_block()) atomic_or_u16(&file->flags, FILE_NEEDS_SYNTAX);
     atomic_and_u16(&file->flags, (u16)~FILE_CHANGED_ON_DISK);
     return true;
 }

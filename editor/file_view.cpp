@@ -12,7 +12,7 @@
 #include "editor/lexer.h"
 #include "editor/lines.h"
 #include "editor/pen_walk.h"
-#include "runtime/custom_layer.h"
+#include "editor/editor_settings.h"
 #include "ui/renderer.h"
 #include "ui/text.h"
 #include "ui/ui_state.h"
@@ -31,8 +31,8 @@ struct View_Colours {
 };
 
 static View_Colours choose_view_colours(Editor_File* file) {
-    Rgba* text_theme = custom_layer.text_theme.colours;
-    Rgba* ui_theme = custom_layer.ui_theme.colours;
+    Rgba* text_theme = editor_settings.text_theme.colours;
+    Rgba* ui_theme = editor_settings.ui_theme.colours;
     View_Colours c;
     // Input fields that the layer never colours take the interface's colours.
     if (atomic_load_u16(&file->flags) & FILE_NO_SYNTAX) {
@@ -334,7 +334,7 @@ static void colour_visible_part(Editor_File* file, Line_Layout* layouts, u32 cou
         if (narrowed) compute_syntax_state_from_token(file, start, end);
         else compute_syntax_state(file, start, end);
         // Without a layer or its #syntax block the text keeps the theme's colour.
-        run_syntax_block(file);
+        run_layer_syntax_block(file);
     }
     if (v) {
         v->syntax_asked_start = narrowed ? start : -1;
@@ -408,7 +408,7 @@ void draw_file(Editor_File* file, Font_Pool* font, v2 top_left, v2 bottom_right)
     if ((flags & FILE_CHANGED_ON_DISK) && !(flags & FILE_MODIFIED)) reload_file(file);
     clamp_cursors_to_text(file);
 
-    u8 tab_width = custom_layer.tab_width;
+    u8 tab_width = editor_settings.tab_width;
     b8 single_line = atomic_load_u16(&file->flags) & FILE_SINGLE_LINE;
     f32 line_height = font->line_height;
     f32 pixel_size = (f32)font->pixel_size;
@@ -416,7 +416,7 @@ void draw_file(Editor_File* file, Font_Pool* font, v2 top_left, v2 bottom_right)
     u32 lines = editor_count_lines(file);
 
     // The line-number column.
-    b8 line_numbers = (custom_layer.display_flags & DISPLAY_LINE_NUMBERS) && !single_line;
+    b8 line_numbers = (editor_settings.display_flags & DISPLAY_LINE_NUMBERS) && !single_line;
     f32 text_left = top_left.x, column_right = top_left.x;
     if (line_numbers) {
         u8 digits[16];
@@ -462,7 +462,7 @@ void draw_file(Editor_File* file, Font_Pool* font, v2 top_left, v2 bottom_right)
         ui_scroll_bar_ensure_visibility(id, true, top_left, bottom_right, content_height, cursor_top, pixel_size);
         atomic_and_u16(&file->flags, (u16)~FILE_CURSOR_MOVED);
     }
-    f32 bar_width = ui_screen_resolution.x * custom_layer.ui_theme.scroll_bar_size;
+    f32 bar_width = ui_screen_resolution.x * editor_settings.ui_theme.scroll_bar_size;
     f32* scroll = ui_scroll_bar(id, true, top_left, bottom_right, content_height, bar_width,
                                 get_scroll_bar_colour(colours.background));
     file->scroll_y = scroll[0];
@@ -502,7 +502,7 @@ void draw_file(Editor_File* file, Font_Pool* font, v2 top_left, v2 bottom_right)
 
     walk.selection_start = selecting ? *file->selection_start : 0;
     walk.selection_end = selecting ? *file->selection_end : 0;
-    walk.mouse_enabled = !(custom_layer.display_flags & DISPLAY_NO_MOUSE_IN_TEXT);
+    walk.mouse_enabled = !(editor_settings.display_flags & DISPLAY_NO_MOUSE_IN_TEXT);
     walk.mouse = mouse;
     walk.colours = colours;
     walk.bands = (Selection_Band*)tmp_allocate_aligned((u64)layout_capacity * sizeof(Selection_Band), alignof(Selection_Band));

@@ -5,7 +5,7 @@
 #include "editor/filepath.h"
 #include "editor/tokenisation_hints.h"
 #include "foundation/log.h"
-#include "runtime/custom_layer.h"
+#include "editor/editor_settings.h"
 
 #include <string.h>
 
@@ -104,7 +104,7 @@ static b8 path_contains_components_of(String path, String entry) {
     }
 }
 
-static b8 is_blacklisted(Custom_Layer* settings, u8* text, s64 length, b8 check_extension, b8 check_path) {
+static b8 is_blacklisted(Editor_Settings* settings, u8* text, s64 length, b8 check_extension, b8 check_path) {
     if (check_extension) {
         String extension = get_extension(String{text, length});
         String* entries = (String*)settings->blacklisted_extensions.data;
@@ -123,8 +123,8 @@ static b8 is_blacklisted(Custom_Layer* settings, u8* text, s64 length, b8 check_
 
 b8 filepath_is_blacklisted(u8* text, s64 length, b8 check_extension, b8 check_path) {
     // Walk threads ask while set_settings may rebuild the lists.
-    spin_lock(&custom_layer.lists_lock);
-    b8 blacklisted = is_blacklisted(&custom_layer, text, length, check_extension, check_path);
-    spin_unlock(&custom_layer.lists_lock);
+    spin_lock(&editor_settings.lists_lock);
+    b8 blacklisted = is_blacklisted(&editor_settings, text, length, check_extension, check_path);
+    spin_unlock(&editor_settings.lists_lock);
     return blacklisted;
 }

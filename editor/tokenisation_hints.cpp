@@ -14,7 +14,7 @@ u32 tokenisation_hints_version;
 Tokenisation_Hint* add_a_tokenisation_hint_from(Layer_Tokenisation_Hint* given) {
     editor_forget_lexer_states(nullptr);  // they were lexed under the hints as they were
     tokenisation_hints_version++;
-    Custom_Layer* settings = &custom_layer;
+    Editor_Settings* settings = &editor_settings;
     Tokenisation_Hint hint = {};
     init_dynamic_array(&hint.extensions, sizeof(String));
     String_Store* store = &settings->hint_text_store;
@@ -47,7 +47,7 @@ Tokenisation_Hint* add_a_tokenisation_hint_from(Layer_Tokenisation_Hint* given) 
 void clear_tokenisation_hints() {
     editor_forget_lexer_states(nullptr);
     tokenisation_hints_version++;
-    Custom_Layer* settings = &custom_layer;
+    Editor_Settings* settings = &editor_settings;
     Tokenisation_Hint* hints = (Tokenisation_Hint*)settings->tokenisation_hints.data;
     for (u32 i = 0; i < settings->tokenisation_hints.count; i++) dynamic_array_free(&hints[i].extensions);
     settings->tokenisation_hints.count = 0;
@@ -64,7 +64,7 @@ Tokenisation_Hint* get_tokenisation_hint_for_file(Editor_File* file) {
     s64 length = name_extension.count;
 
     // Folded while comparing rather than copied: the lexer asks for every token.
-    Custom_Layer* settings = &custom_layer;
+    Editor_Settings* settings = &editor_settings;
     Tokenisation_Hint* hints = (Tokenisation_Hint*)settings->tokenisation_hints.data;
     for (u32 h = 0; h < settings->tokenisation_hints.count; h++) {
         String* extensions = (String*)hints[h].extensions.data;

@@ -6,7 +6,7 @@
 #include "foundation/types.h"
 #include "foundation/memory.h"
 #include "foundation/strings.h"
-#include "runtime/custom_layer.h"
+#include "editor/editor_settings.h"
 
 struct Editor_File;
 

@@ -5,7 +5,7 @@
 #include "listers/file_lister.h"
 #include "listers/lister_threads.h"
 #include "ui/window.h"
-#include "runtime/custom_layer.h"
+#include "editor/editor_settings.h"
 
 #include <assert.h>
 #include <dirent.h>
@@ -228,7 +228,7 @@ struct Walk_Level {
 struct Listing {
     File_Lister* lister;
     File_Lister_List* list;
-    Custom_Layer_Lists settings;
+    Editor_Settings_Lists settings;
     String query;
     char* path;        // the full path of the directory being read, then room for a name
     u64 path_capacity;
@@ -458,7 +458,7 @@ void* file_lister_search(void* unused) {
     l.lister = lister;
     l.list = list;
     l.query = lister->query;
-    custom_layer_copy_lists_tmp(&l.settings);  // on failure the lists are empty and the limit 0
+    editor_settings_copy_lists_tmp(&l.settings);  // on failure the lists are empty and the limit 0
     l.path_capacity = (u64)FILEPATH_MAX_COMPONENTS * (FILEPATH_MAX_COMPONENT_LENGTH + 1) + 2;
     l.path = (char*)tmp_allocate(l.path_capacity);
     list->directory = string_store_append(&list->relative_directories, lister->directory_text);
@@ -477,6 +477,13 @@ void* file_lister_search(void* unused) {
 }
 
 //~ Starting a listing
+
+b8 file_lister_input_is_listed() {
+    File_Lister* lister = &global_file_lister;
+    Dynamic_Array* text = &lister->input_line.text;
+    return lister->key_hash != 0 && lister->query.count == (s64)text->count &&
+           (text->count == 0 || memcmp(lister->query.data, text->data, text->count) == 0);
+}
 
 void reset_file_lister_selection() {
     File_Lister* lister = &global_file_lister;

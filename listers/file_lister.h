@@ -96,6 +96,7 @@ struct File_Lister {
     u32 selected;        // index into the published list, or FILE_LISTER_NO_SELECTION
     u8 purpose;          // File_Lister_Purpose
     u8 pick_new_file;    // a save's query changed: the list of it selects its new-file item
+    u8 select_pending;   // Enter came before the list of the query typed: it acts on that list
     u8 view_bits;        // File_Lister_View_Bits
     u8 scroll_request;   // the panel brings the selection into view and clears it
     u8 run;              // atomic: 1 while the listing thread may go on
@@ -147,6 +148,7 @@ File_Lister_List* file_lister_get_published_list();
 
 File_Lister_Item* file_lister_get_item(File_Lister_List* list, u32 index);  // null past the end
 
+b8 file_lister_input_is_listed();  // the last listing started is of the input line's text
 b8 file_lister_is_busy();  // a listing thread runs or is ending
 
 b8 sort_file_lister_search_results(File_Lister_Item* a, File_Lister_Item* b);

@@ -4,8 +4,9 @@
 
 #include "listers/lister_panels.h"
 #include "listers/lister_actions.h"
-#include "runtime/custom_layer.h"
-#include "shell/shell.h"
+#include "editor/editor_settings.h"
+#include "editor/editor_state.h"
+#include "editor/tabs.h"
 #include "terminal/terminal.h"
 #include "ui/ui.h"
 
@@ -58,6 +59,7 @@ void open_file_lister(u8* title, u64 title_count, Filepath* directory, u8 purpos
     atomic_or_u16(&input->flags, FILE_SINGLE_LINE | FILE_NO_SYNTAX);
     current_file = input;
     reset_file_lister_selection();
+    lister->select_pending = 0;
 
     maybe_update_file_lister();
     atomic_or_u64(&global_flags, SHOW_FILE_LISTER);
@@ -153,7 +155,7 @@ Lister_Panel_Layout get_file_lister_layout(u32 item_count) {
 static void draw_run(String text, Font_Pool* font, f32* x, f32 y, Rgba colour, v2 clip_top_left, v2 clip_bottom_right) {
     if (text.count <= 0) return;
     draw_text_scissored(text.data, (u64)text.count, font, 0, *x, y, colour, clip_top_left, clip_bottom_right);
-    *x += get_text_advance(text.data, (u64)text.count, font, custom_layer.tab_width);
+    *x += get_text_advance(text.data, (u64)text.count, font, editor_settings.tab_width);
 }
 
 // The directory's components with ">" between them. A press on one cuts the directory
@@ -166,7 +168,7 @@ static void draw_path_row(File_Lister* lister, Lister_Panel_Layout* l, f32 y, v2
     for (u32 i = 0; i < directory->count; i++) {
         Filepath_Component* c = &directory->components[i];
         String name = {c->storage, (s64)c->length};
-        f32 width = get_text_advance(name.data, (u64)name.count, &ui_font_pool, custom_layer.tab_width);
+        f32 width = get_text_advance(name.data, (u64)name.count, &ui_font_pool, editor_settings.tab_width);
         Rgba colour = lister_theme_colour(2);
         if (lister_point_inside(mouse, x, y, x + width, y + u)) {
             draw_quad_scissored(v2{truncf(x - p), truncf(y)}, v2{truncf(width + 2 * p), u}, lister_theme_colour(4),
@@ -267,7 +269,7 @@ void draw_and_update_file_lister() {
         if (under_pointer && ui_layer_in_focus == LISTER_UI_LAYER && ui_consume_left_click()) {
             lister->selected = i;
             lister->pick_new_file = 0;
-            lister_select_item();
+            file_lister_select_shown_item();
             break;
         }
 
@@ -288,6 +290,11 @@ void draw_and_update_file_lister() {
     if (!lister_point_inside(mouse, l.left, l.top, l.left + l.width, l.top + l.height) &&
         ui_layer_in_focus == LISTER_UI_LAYER && ui_consume_left_click()) {
         close_lister();
+    }
+    // An Enter that came before this list acts on it, now that it is on screen.
+    if (lister->select_pending && file_lister_input_is_listed() && showable && list->listing == lister->listings_started) {
+        lister->select_pending = 0;
+        lister_select_item();
     }
     advance_lister_animation();
     ui_current_layer = 0;

@@ -5,8 +5,10 @@
 #include "listers/lister_actions.h"
 #include "listers/search.h"
 #include "listers/lister_panels.h"
-#include "runtime/custom_layer.h"
-#include "shell/shell.h"
+#include "editor/editor_settings.h"
+#include "editor/editor_commands.h"
+#include "editor/editor_state.h"
+#include "editor/tabs.h"
 #include "ui/ui_state.h"
 
 #include <dirent.h>
@@ -342,7 +344,7 @@ b8 save_file_as(Editor_File* file, String directory, String name, u8* path_lock)
         file->refused_disk = 0;
         atomic_and_u16(&file->flags, (u16)~(FILE_MODIFIED | FILE_CHANGED_ON_DISK | FILE_GONE_FROM_DISK |
                                             FILE_SAVE_FAILED | FILE_SAVE_REFUSED));
-        if (custom_layer_has_block(LAYER_HAS_SYNTAX)) atomic_or_u16(&file->flags, FILE_NEEDS_SYNTAX);
+        if (layer_has_syntax_block()) atomic_or_u16(&file->flags, FILE_NEEDS_SYNTAX);
         if (path_lock) spin_unlock(path_lock);
     }
     tmp_set_used(saved);
@@ -527,12 +529,34 @@ static void select_search_hit() {
     close_lister();
 }
 
+// Whether the list on screen is older than what was typed: the input's listing has not
+// started, has not published yet, or published a list the panel has not drawn.
+static b8 file_list_is_behind_the_input() {
+    File_Lister* lister = &global_file_lister;
+    File_Lister_List* list = file_lister_get_published_list();
+    return !file_lister_input_is_listed() || list->listing != lister->listings_started ||
+           list->generation != lister->shown_generation;
+}
+
 void lister_select_item() {
     if (!(global_editor_context & CONTEXT_LISTER)) return;
     ui_flags |= UI_KEEP_RUNNING;
     u64 saved = tmp_get_used();
     u64 flags = __atomic_load_n(&global_flags, __ATOMIC_ACQUIRE);
-    if (flags & SHOW_FILE_LISTER) select_file_lister_item();
-    else if (flags & SHOW_SEARCH_LISTER) select_search_hit();
+    if (flags & SHOW_FILE_LISTER) {
+        if (file_list_is_behind_the_input()) global_file_lister.select_pending = 1;
+        else select_file_lister_item();
+    } else if (flags & SHOW_SEARCH_LISTER) {
+        select_search_hit();
+    }
+    tmp_set_used(saved);
+}
+
+void file_lister_select_shown_item() {
+    if (!(global_editor_context & CONTEXT_LISTER)) return;
+    ui_flags |= UI_KEEP_RUNNING;
+    global_file_lister.select_pending = 0;
+    u64 saved = tmp_get_used();
+    select_file_lister_item();
     tmp_set_used(saved);
 }

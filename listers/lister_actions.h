@@ -44,10 +44,14 @@ void close_lister();
 // awaited, the file lister's directory is emptied, and when a lister had the keyboard it
 // goes back to what the current tab shows (its file, a terminal's input line, or nothing).
 
+void file_lister_select_shown_item();
+// A click's choice: the selected item of the file list on screen, at once.
+
 void lister_select_item();
 // Performs the selected item of the shown lister, when a lister has the keyboard. File
 // lister: only on the list the panel drew (shown_generation) and an item it shows
-// selected. Delete: the entry goes (see delete_file_lister_entry), the lister lists again
+// selected; when the list of the query typed is not on screen yet, the panel performs it
+// once it is (an Enter typed on the heels of a name acts on that name's list). Delete: the entry goes (see delete_file_lister_entry), the lister lists again
 // with nothing selected. A directory: entered, the query emptied. A file: saved there from
 // the current file tab (save) or opened in its tab or a new one (open); the lister closes.
 // Search lister: the cursor goes to the hit, in the current tab's file when it is still

@@ -3,8 +3,8 @@
 
 #include "listers/lister_panels.h"
 #include "listers/lister_actions.h"
-#include "runtime/custom_layer.h"
-#include "shell/shell.h"
+#include "editor/editor_settings.h"
+#include "editor/editor_state.h"
 #include "ui/ui.h"
 
 #include <string.h>
@@ -40,13 +40,13 @@ void advance_lister_animation() {
 }
 
 Rgba lister_theme_colour(u32 index) {
-    Rgba c = custom_layer.ui_theme.colours[index];
+    Rgba c = editor_settings.ui_theme.colours[index];
     c.a *= global_lister_animation_factor;
     return c;
 }
 
 Rgba lister_contrast_colour() {
-    b8 light = rgba_brightness(custom_layer.ui_theme.colours[0]) > 0.5f;
+    b8 light = rgba_brightness(editor_settings.ui_theme.colours[0]) > 0.5f;
     f32 v = light ? 0.0f : 1.0f;
     return Rgba{v, v, v, global_lister_animation_factor};
 }
@@ -75,7 +75,7 @@ f32* lister_scroll_bar(const char* key, Lister_Panel_Layout* l, u32 count, u32 s
     Ui_Element_Id id = make_ui_element_id(0, key, strlen(key));
     v2 top_left = {l->list_left, l->list_top};
     v2 bottom_right = {l->list_right, l->list_bottom};
-    f32 bar_width = ui_screen_resolution.x * custom_layer.ui_theme.scroll_bar_size;
+    f32 bar_width = ui_screen_resolution.x * editor_settings.ui_theme.scroll_bar_size;
     f32* scroll = ui_scroll_bar(id, true, top_left, bottom_right, l->content_height, bar_width, lister_contrast_colour());
     if (*scroll_request && (count == 0 || l->list_bottom - l->list_top >= (f32)ui_font_pool.pixel_size)) {
         if (selected < count) {

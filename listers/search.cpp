@@ -8,7 +8,7 @@
 #include "listers/search.h"
 #include "listers/lister_threads.h"
 #include "ui/window.h"
-#include "runtime/custom_layer.h"
+#include "editor/editor_settings.h"
 
 #include <assert.h>
 #include <dirent.h>
@@ -171,7 +171,7 @@ struct Search_Walk {
     u8 queue_lock;       // guards head, tail and the entries; innermost
     sem_t queued;        // entries for the workers, then one end token per worker
     sem_t spaces;        // free entries for the walk
-    Custom_Layer_Lists settings;
+    Editor_Settings_Lists settings;
 };
 
 static void wait_on(sem_t* semaphore) {
@@ -472,7 +472,7 @@ void* search_multiple_files(void* unused) {
     enter_search_thread();
     Search_Lister* s = &global_search_lister;
     Search_Walk walk = {};
-    if (!query_is_blank() && s->directory.count > 0 && custom_layer_copy_lists_tmp(&walk.settings)) {
+    if (!query_is_blank() && s->directory.count > 0 && editor_settings_copy_lists_tmp(&walk.settings)) {
         run_multi_file_search(&walk);
     }
     wait_for_stop();

@@ -4,8 +4,9 @@
 
 #include "listers/lister_panels.h"
 #include "listers/lister_actions.h"
-#include "runtime/custom_layer.h"
-#include "shell/shell.h"
+#include "editor/editor_settings.h"
+#include "editor/editor_state.h"
+#include "editor/tabs.h"
 #include "ui/ui.h"
 
 #include <string.h>
@@ -80,7 +81,7 @@ Lister_Panel_Layout get_search_lister_layout(u32 hit_count) {
 }
 
 static f32 advance_of(String text, Font_Pool* font) {
-    return text.count > 0 ? get_text_advance(text.data, (u64)text.count, font, custom_layer.tab_width) : 0;
+    return text.count > 0 ? get_text_advance(text.data, (u64)text.count, font, editor_settings.tab_width) : 0;
 }
 
 // The part of a path after its last slash or backslash.
@@ -120,7 +121,7 @@ static void draw_hit_line(Search_Match* hit, b8 whole_line, f32 x, f32 y, Rgba c
     if (hit_end > line_count) hit_end = line_count;
     Rgba dim = colour;
     dim.a *= 0.7f;
-    u8 tab_width = custom_layer.tab_width;
+    u8 tab_width = editor_settings.tab_width;
     struct Run {
         u64 from, to;
         Rgba colour;

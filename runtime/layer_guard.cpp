@@ -29,7 +29,7 @@
 #include "runtime/layer_loader.h"
 #include "runtime/foreign_routines.h"
 #include "compiler/core/compile_errors.h"
-#include "shell/editor_state.h"
+#include "editor/editor_state.h"
 #include "foundation/log.h"
 
 Layer_Runtime_Settings layer_runtime_settings = {LAYER_TIME_LIMIT_MILLISECONDS, false, 0};

@@ -12,8 +12,8 @@
 #include "runtime/layer_loader.h"
 #include "runtime/foreign_routines.h"
 #include "compiler/core/compiler_core.h"
-#include "shell/editor_state.h"
-#include "shell/tabs.h"
+#include "editor/editor_state.h"
+#include "editor/tabs.h"
 #include "foundation/log.h"
 #include "foundation/os_files.h"
 

@@ -4,7 +4,10 @@
 #pragma once
 
 #include "runtime/custom_layer.h"
-#include "runtime/layer_image.h"
+#include "compiler/amd64/amd64.h"
+#include "compiler/bytecode/layer_image.h"
+#include "compiler/pipeline/compile_pipeline.h"
+#include "compiler/pipeline/layer_image_writer.h"
 
 struct Editor_File;
 

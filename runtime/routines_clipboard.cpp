@@ -8,13 +8,13 @@
 
 #include "runtime/routines_clipboard.h"
 #include "runtime/layer_loader.h"
-#include "editor/across_tabs.h"
+#include "terminal/terminal.h"
 #include "editor/clipboard.h"
 #include "editor/editing.h"
 #include "editor/lexer.h"
 #include "editor/lines.h"
 #include "foundation/log.h"
-#include "shell/editor_state.h"
+#include "editor/editor_state.h"
 
 struct Cursor_Line {
     s64 start;

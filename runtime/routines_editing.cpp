@@ -4,12 +4,13 @@
 
 #include "runtime/routines_editing.h"
 #include "runtime/layer_loader.h"
-#include "editor/across_tabs.h"
+#include "editor/completion.h"
+#include "terminal/terminal.h"
 #include "editor/editing.h"
 #include "editor/lexer.h"
 #include "editor/lines.h"
 #include "foundation/unicode.h"
-#include "shell/tabs.h"
+#include "editor/tabs.h"
 
 // Inserts count octets at offset and records them; false, with nothing changed, when the
 // text cannot take them.

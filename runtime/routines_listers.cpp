@@ -4,7 +4,11 @@
 #include "runtime/routines_listers.h"
 #include "runtime/layer_loader.h"
 #include "listers/listers.h"
-#include "shell/shell.h"
+#include "editor/editor_commands.h"
+#include "editor/editor_state.h"
+#include "editor/tabs.h"
+#include "foundation/notifications.h"
+#include "runtime/shell_actions.h"
 #include "terminal/terminal.h"
 #include "ui/ui_state.h"
 
@@ -60,11 +64,15 @@ void foreign_open_directory_in_explorer(u8* parameters) {
     tmp_set_used(saved);
 }
 
-void foreign_make_a_new_file(u8* parameters) { open_new_file_tab(); }
+void foreign_make_a_new_file(u8* parameters) {
+    if (shell_actions.open_new_file_tab) shell_actions.open_new_file_tab();
+}
 
 void foreign_ask_to_delete_items(u8* parameters) { editor_ask_to_delete_items(); }
 void foreign_ask_to_open_file(u8* parameters) { ask_to_open_file(); }
-void foreign_ask_to_save_file(u8* parameters) { editor_ask_to_save_file(); }
+void foreign_ask_to_save_file(u8* parameters) {
+    if (shell_actions.ask_to_save_file) shell_actions.ask_to_save_file();
+}
 
 // The prompts are told apart by their titles' lengths as well as their texts.
 static void open_prompt(const char* title, const char* second_title, u8 mode) {

@@ -13,8 +13,8 @@
 #include "editor/tokenisation_hints.h"
 #include "foundation/unicode.h"
 #include "listers/file_lister.h"
-#include "shell/editor_state.h"
-#include "shell/tabs.h"
+#include "editor/editor_state.h"
+#include "editor/tabs.h"
 #include "terminal/terminal.h"
 
 static Editor_File* get_layer_file() { return editor_file_or_current(custom_layer_execution_file); }

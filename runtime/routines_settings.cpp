@@ -15,8 +15,8 @@
 #include "foundation/log.h"
 #include "foundation/os_files.h"
 #include "foundation/unicode.h"
-#include "shell/editor_state.h"
-#include "shell/tabs.h"
+#include "editor/editor_state.h"
+#include "editor/tabs.h"
 #include "ui/window.h"
 
 //~ Font size
@@ -112,7 +112,7 @@ static b8 same_hint_text(String given, String kept) {
 }
 
 static b8 hints_are_unchanged(Layer_Tokenisation_Hint* given, s64 count) {
-    Dynamic_Array* kept = &custom_layer.tokenisation_hints;
+    Dynamic_Array* kept = &editor_settings.tokenisation_hints;
     if (count != (s64)kept->count) return false;
     for (s64 i = 0; i < count; i++) {
         Layer_Tokenisation_Hint h;
@@ -179,21 +179,21 @@ void foreign_set_settings(u8* parameters) {
     check_settings_memory(&s);
     u64 tmp_mark = tmp_get_used();
 
-    custom_layer.ui_theme = s.ui_theme;
-    custom_layer.text_theme = s.text_theme;
+    editor_settings.ui_theme = s.ui_theme;
+    editor_settings.text_theme = s.text_theme;
     // Every view draws tabs at the record's width: 0 would make them vanish.
-    if (s.tab_width) custom_layer.tab_width = s.tab_width;
-    custom_layer.spare_setting = s.spare;
-    custom_layer.display_flags = s.display_flags;
+    if (s.tab_width) editor_settings.tab_width = s.tab_width;
+    editor_settings.spare_setting = s.spare;
+    editor_settings.display_flags = s.display_flags;
 
     if (s.display_flags & DISPLAY_ADOPT_SYNTAX) adopt_shipped_syntax_file();
 
     f32 size = clamp_font_size(s.font_size);
     set_text_pool_font(&code_font_pool, s.code_font);
     set_text_pool_font(&ui_font_pool, s.ui_font);
-    f32 change = size - custom_layer.font_size;
+    f32 change = size - editor_settings.font_size;
     if (change > FONT_SIZE_CHANGE_THRESHOLD || change < -FONT_SIZE_CHANGE_THRESHOLD) resize_fonts_and_mark_file_tabs(size);
-    custom_layer.font_size = size;
+    editor_settings.font_size = size;
 
     set_tab_text(s.tab_text);
     set_tokenisation_hints(s.hints, s.hint_count);
@@ -204,21 +204,21 @@ void foreign_set_settings(u8* parameters) {
     String* extensions = copy_strings_tmp(s.blacklisted_extensions, &extension_count);
     String* paths = copy_strings_tmp(s.blacklisted_paths, &path_count);
     // Under the lists lock: search and listing threads read the lists and the limit.
-    custom_layer_set_lists(skipped, skipped_count, extensions, extension_count, paths, path_count, s.search_size_limit);
+    editor_settings_set_lists(skipped, skipped_count, extensions, extension_count, paths, path_count, s.search_size_limit);
 
     tmp_set_used(tmp_mark);
 }
 
 void foreign_get_font_size(u8* parameters) {
-    Font_Size_Parameters p = {custom_layer.font_size};
+    Font_Size_Parameters p = {editor_settings.font_size};
     memcpy(parameters, &p, sizeof(p));
 }
 
 void foreign_set_font_size(u8* parameters) {
     Font_Size_Parameters p;
     memcpy(&p, parameters, sizeof(p));
-    custom_layer.font_size = clamp_font_size(p.size);
-    resize_fonts_and_mark_file_tabs(custom_layer.font_size);
+    editor_settings.font_size = clamp_font_size(p.size);
+    resize_fonts_and_mark_file_tabs(editor_settings.font_size);
 }
 
 void foreign_toggle_focus_mode(u8* parameters) {
@@ -226,4 +226,4 @@ void foreign_toggle_focus_mode(u8* parameters) {
     else atomic_or_u64(&global_flags, FOCUS_MODE);
 }
 
-void foreign_toggle_line_numbers(u8* parameters) { custom_layer.display_flags ^= DISPLAY_LINE_NUMBERS; }
+void foreign_toggle_line_numbers(u8* parameters) { editor_settings.display_flags ^= DISPLAY_LINE_NUMBERS; }

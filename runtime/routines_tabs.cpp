@@ -6,8 +6,9 @@
 #include "runtime/foreign_routines.h"
 #include "editor/editor_file.h"
 #include "foundation/os_files.h"
-#include "shell/editor_state.h"
-#include "shell/tabs.h"
+#include "editor/editor_state.h"
+#include "editor/tabs.h"
+#include "runtime/shell_actions.h"
 
 void routine_exit_program() { atomic_and_u64(&global_flags, ~(u64)SHOULD_RUN); }
 
@@ -34,10 +35,12 @@ void foreign_get_current_tab_type(u8* parameters) {
     write_byte(parameters, tab ? tab->kind : 0);
 }
 
+Shell_Actions shell_actions;
+
 void foreign_set_current_tab(u8* parameters) {
     Tab_Index_Parameters p;
     memcpy(&p, parameters, sizeof(p));
-    if (p.index < tabs.count) set_current_tab(p.index, true);
+    if (p.index < tabs.count && shell_actions.set_current_tab) shell_actions.set_current_tab(p.index, true);
 }
 
 void foreign_get_current_tab_index(u8* parameters) { write_tab_index(parameters, current_tab_index); }
@@ -61,13 +64,13 @@ void foreign_switch_tabs(u8* parameters) {
             choice = i;
         }
     }
-    set_current_tab(choice, true);
+    if (shell_actions.set_current_tab) shell_actions.set_current_tab(choice, true);
     spin_unlock(&tabs_read_lock);
 }
 
 void foreign_close_current_tab(u8* parameters) {
     Tab* tab = get_current_tab();
-    if (tab) close_tab(tab);  // takes tabs_read_lock itself
+    if (tab && shell_actions.close_tab) shell_actions.close_tab(tab);  // takes tabs_read_lock itself
 }
 
 void foreign_centre_cursor_vertically(u8* parameters) {

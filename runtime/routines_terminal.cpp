@@ -3,12 +3,18 @@
 
 #include "runtime/routines_terminal.h"
 #include "runtime/layer_loader.h"
-#include "shell/shell.h"
+#include "editor/editor_commands.h"
+#include "editor/editor_state.h"
+#include "editor/tabs.h"
+#include "foundation/notifications.h"
+#include "runtime/shell_actions.h"
 #include "terminal/terminal.h"
 
 #include <string.h>
 
-void foreign_make_a_new_terminal(u8* parameters) { open_new_terminal_tab(); }
+void foreign_make_a_new_terminal(u8* parameters) {
+    if (shell_actions.open_new_terminal_tab) shell_actions.open_new_terminal_tab();
+}
 
 // The directory's non-empty components in order, or false (logged) when they do not fit.
 static b8 directory_from_components(Filepath* directory, String* components, s64 count) {

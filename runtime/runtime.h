@@ -3,6 +3,6 @@
 #pragma once
 
 #include "runtime/custom_layer.h"
-#include "runtime/layer_image.h"
+#include "compiler/bytecode/layer_image.h"
 #include "runtime/foreign_routines.h"
 #include "runtime/layer_loader.h"

@@ -1,8 +1,8 @@
 // The editor's command line: a file to open and the line to put the cursor on.
 
 #include "shell/startup.h"
-#include "shell/editor_commands.h"
-#include "shell/editor_state.h"
+#include "editor/editor_commands.h"
+#include "editor/editor_state.h"
 #include "shell/file_tabs.h"
 #include "shell/system_info.h"
 #include "shell/tabs.h"

@@ -47,18 +47,18 @@ Compile_Error_Layout layout_compile_error(Compile_Error* error, f32 top) {
 
 // The captured lines, each character of the marked range under a rectangle of its own.
 static void draw_captured_source(Compile_Error* error, f32 x, f32 y, v2 clip_top_left, v2 clip_bottom_right) {
-    Rgba text = custom_layer.text_theme.colours[1];
-    Rgba mark = custom_layer.ui_theme.colours[6];
+    Rgba text = editor_settings.text_theme.colours[1];
+    Rgba mark = editor_settings.ui_theme.colours[6];
     mark.a = 0.45f;
     u32 mark_start = error->column, mark_end = error->column + error->marked_length;
     u32 at = 0, start, end;
     while (next_text_line(error->captured, error->captured_length, &at, &start, &end)) {
         for (u32 c = start; c < end; c++) {
             if (c < mark_start || c >= mark_end || (error->captured[c] & 0xC0) == 0x80) continue;
-            f32 before = get_text_advance(error->captured + start, c - start, &code_font_pool, custom_layer.tab_width);
+            f32 before = get_text_advance(error->captured + start, c - start, &code_font_pool, editor_settings.tab_width);
             u32 next = c + 1;
             while (next < end && (error->captured[next] & 0xC0) == 0x80) next++;
-            f32 width = get_text_advance(error->captured + c, next - c, &code_font_pool, custom_layer.tab_width);
+            f32 width = get_text_advance(error->captured + c, next - c, &code_font_pool, editor_settings.tab_width);
             draw_quad_scissored(v2{x + before, y}, v2{width, code_font_pool.line_height}, mark, clip_top_left,
                                 clip_bottom_right);
         }
@@ -78,14 +78,14 @@ static void copy_compile_error(Tab* tab, Compile_Error* error) {
 
 void draw_compile_errors_tab(Tab* tab, v2 position, v2 size) {
     f32 ui = (f32)ui_font_pool.pixel_size, icon = (f32)icons_font_pool.pixel_size, gap = 0.4f * ui;
-    Rgba* colours = custom_layer.ui_theme.colours;
+    Rgba* colours = editor_settings.ui_theme.colours;
     v2 top_left = position, bottom_right = {position.x + size.x, position.y + size.y};
     Compile_Error* errors = (Compile_Error*)compile_errors.data;
 
     f32 content_height = gap;
     for (u32 i = 0; i < compile_errors.count; i++) content_height = layout_compile_error(&errors[i], content_height).bottom;
     Ui_Element_Id id = make_ui_element_id(0, "compile errors tab", 18);
-    f32 bar_width = custom_layer.ui_theme.scroll_bar_size * ui_screen_resolution.x;
+    f32 bar_width = editor_settings.ui_theme.scroll_bar_size * ui_screen_resolution.x;
     f32* scroll = ui_scroll_bar(id, true, top_left, bottom_right, content_height, bar_width, colours[2]);
     tab->list_scroll = scroll[0];
     v2 clip_bottom_right = {bottom_right.x - scroll[1], bottom_right.y};
@@ -104,7 +104,7 @@ void draw_compile_errors_tab(Tab* tab, v2 position, v2 size) {
 
         //- Header: a press opens the file at the line once the list is drawn
         String header = tstring("%.*s:%u", (int)error->path_length, (char*)error->path, error->line);
-        f32 header_width = get_text_advance(header.data, (u64)header.count, &ui_font_pool, custom_layer.tab_width);
+        f32 header_width = get_text_advance(header.data, (u64)header.count, &ui_font_pool, editor_settings.tab_width);
         b8 over_header = mouse_in_list && mouse.x >= x && mouse.x < x + header_width && mouse.y >= l.header_top &&
                          mouse.y < l.header_top + ui;
         if (over_header && error->path_length > 0 && ui_consume_left_click()) open = error;
@@ -135,7 +135,7 @@ void draw_compile_errors_tab(Tab* tab, v2 position, v2 size) {
     u64 now = os_get_monotonic_microseconds();
     if (tab->last_copy_time && now - tab->last_copy_time < COPIED_NOTICE_MICROSECONDS) {
         f32 notice_x = bottom_right.x - scroll[1] - gap - get_text_advance((u8*)COPIED_NOTICE, sizeof(COPIED_NOTICE) - 1,
-                                                                           &ui_font_pool, custom_layer.tab_width);
+                                                                           &ui_font_pool, editor_settings.tab_width);
         draw_text_scissored((u8*)COPIED_NOTICE, sizeof(COPIED_NOTICE) - 1, &ui_font_pool, 0, notice_x, position.y + gap,
                             colours[2], top_left, bottom_right);
         ui_do_not_stop_after_current_frame();  // so the notice goes when its time is up

@@ -1,8 +1,8 @@
 // Opening a path in a file tab and saving the current tab's file.
 
 #include "shell/file_tabs.h"
-#include "shell/editor_commands.h"
-#include "shell/editor_state.h"
+#include "editor/editor_commands.h"
+#include "editor/editor_state.h"
 #include "shell/tabs.h"
 #include "editor/editor.h"
 #include "listers/lister_panels.h"

@@ -4,7 +4,7 @@
 #include "shell/tabs.h"
 #include "editor/editor.h"
 #include "runtime/custom_layer.h"
-#include "runtime/layer_image.h"
+#include "compiler/bytecode/layer_image.h"
 #include "ui/window.h"
 
 #include <pthread.h>

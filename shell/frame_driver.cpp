@@ -1,12 +1,12 @@
 // One frame of the editor, from the layer's recompile to the information panel.
 
 #include "shell/frame_driver.h"
-#include "shell/editor_commands.h"
-#include "shell/editor_state.h"
+#include "editor/editor_commands.h"
+#include "editor/editor_state.h"
 #include "shell/file_tabs.h"
 #include "shell/layer_calls.h"
 #include "shell/main_loop.h"
-#include "shell/notifications.h"
+#include "foundation/notifications.h"
 #include "shell/system_info.h"
 #include "shell/tab_bar.h"
 #include "shell/tabs.h"
@@ -145,13 +145,13 @@ static b8 inside(v2 p, f32 left, f32 top, f32 width, f32 height) {
 static b8 icon_button(Top_Bar_Icon icon, f32 x, f32 y, f32 size) {
     b8 over = inside(ui_mouse_position, x, y, size, size);
     u8 glyph = over ? TOP_BAR_ICON_GLYPHS[icon].hovered_glyph : TOP_BAR_ICON_GLYPHS[icon].glyph;
-    draw_text(&glyph, 1, &icons_font_pool, 0, x, y, custom_layer.ui_theme.colours[2]);
+    draw_text(&glyph, 1, &icons_font_pool, 0, x, y, editor_settings.ui_theme.colours[2]);
     return over && ui_consume_left_click();
 }
 
 static b8 text_button(const char* label, f32* x, f32 y, f32 gap) {
     u64 count = strlen(label);
-    f32 width = get_text_advance((u8*)label, count, &ui_font_pool, custom_layer.tab_width) + 2 * gap;
+    f32 width = get_text_advance((u8*)label, count, &ui_font_pool, editor_settings.tab_width) + 2 * gap;
     b8 clicked = ui_button(label, count, *x, y, width, UPDATE_BUTTON_COLOUR);
     *x += width + gap;
     return clicked;
@@ -160,7 +160,7 @@ static b8 text_button(const char* label, f32* x, f32 y, f32 gap) {
 f32 draw_top_bar(v2 position, v2 size) {
     f32 ui = (f32)ui_font_pool.pixel_size, icon = (f32)icons_font_pool.pixel_size;
     f32 height = 1.5f * ui, gap = 0.4f * ui;
-    draw_quad(position, v2{size.x, height}, custom_layer.ui_theme.colours[0]);
+    draw_quad(position, v2{size.x, height}, editor_settings.ui_theme.colours[0]);
     f32 x = position.x, y = position.y + height * 0.5f - ui * 0.5f;
 
     if (atomic_load_u64(&global_flags) & UPDATE_IS_AVAILABLE) {
@@ -215,7 +215,7 @@ void draw_information_panel(v2 position, v2 size) {
     if (!info) return;
     os_get_computer_info(info);
     // Dim text that stands out from the editor's background, whichever theme it has.
-    Rgba colour = rgba_brightness(custom_layer.text_theme.colours[0]) > 0.5f ? Rgba{0, 0, 0, 0.3f} : Rgba{1, 1, 1, 0.3f};
+    Rgba colour = rgba_brightness(editor_settings.text_theme.colours[0]) > 0.5f ? Rgba{0, 0, 0, 0.3f} : Rgba{1, 1, 1, 0.3f};
     f32 line_height = ui_font_pool.line_height;
     f32 centre_x = position.x + size.x * 0.5f;
     f32 y = position.y + size.y * 0.5f - line_height * INFORMATION_PANEL_LINE_COUNT * 0.5f;
@@ -239,7 +239,7 @@ void draw_and_update_editor(v2 position, v2 size) {
     if (position.x < target_width && position.y < target_height && position.x + size.x > 0 && position.y + size.y > 0) {
         renderer_set_scissors(v2{0, 0}, v2{target_width, target_height});
         v2 at = {truncf(position.x), truncf(position.y)};
-        draw_quad(at, v2{truncf(size.x - at.x), truncf(size.y - at.y)}, custom_layer.text_theme.colours[0]);
+        draw_quad(at, v2{truncf(size.x - at.x), truncf(size.y - at.y)}, editor_settings.text_theme.colours[0]);
     }
 
     perform_editor_commands();

@@ -5,7 +5,7 @@
 #include <curl/curl.h>
 
 #include "shell/main_loop.h"
-#include "shell/editor_state.h"
+#include "editor/editor_state.h"
 #include "shell/tabs.h"
 #include "shell/update_client.h"
 #include "runtime/custom_layer.h"
@@ -24,13 +24,13 @@ s32 remembered_video_mode_height;
 
 void rescale_fonts_for_video_mode(s32 height) {
     spin_lock(&custom_layer.execution_lock);
-    f32 size = handle_screen_resolution_change(custom_layer.font_size, height);
+    f32 size = handle_screen_resolution_change(editor_settings.font_size, height);
     spin_lock(&tabs_read_lock);
     for (u32 i = 0; i < tabs.count; i++) {
         Tab* tab = get_tab(i);
         if (tab->kind == TAB_FILE && tab->file) atomic_or_u16(&tab->file->flags, FILE_CENTRE_CURSOR);
     }
-    custom_layer.font_size = size;
+    editor_settings.font_size = size;
     spin_unlock(&tabs_read_lock);
     spin_unlock(&custom_layer.execution_lock);
 }

@@ -3,10 +3,10 @@
 // system information.
 #pragma once
 
-#include "shell/editor_state.h"
-#include "shell/notifications.h"
+#include "editor/editor_state.h"
+#include "foundation/notifications.h"
 #include "shell/tabs.h"
-#include "shell/editor_commands.h"
+#include "editor/editor_commands.h"
 #include "shell/file_tabs.h"
 #include "shell/tab_bar.h"
 #include "shell/main_loop.h"

@@ -8,17 +8,21 @@
 #include "shell/startup.h"
 #include "editor/file_io.h"
 #include "listers/lister_panels.h"
-#include "shell/editor_commands.h"
-#include "shell/editor_state.h"
+#include "editor/editor_commands.h"
+#include "editor/editor_state.h"
+#include "shell/file_tabs.h"
 #include "shell/file_watcher.h"
 #include "shell/layer_calls.h"
 #include "shell/main_loop.h"
 #include "shell/system_info.h"
 #include "shell/tabs.h"
+#include "shell/terminal_tabs.h"
 #include "shell/update_client.h"
 #include "compiler/core/compiler_core.h"
 #include "runtime/custom_layer.h"
 #include "runtime/foreign_routines.h"
+#include "compiler/parser/front_end.h"
+#include "runtime/shell_actions.h"
 #include "terminal/terminal.h"
 #include "ui/ui.h"
 
@@ -139,8 +143,17 @@ static b8 open_editor_window() {
     return true;
 }
 
+void install_shell_actions() {
+    shell_actions.set_current_tab = set_current_tab;
+    shell_actions.close_tab = close_tab;
+    shell_actions.open_new_file_tab = open_new_file_tab;
+    shell_actions.open_new_terminal_tab = open_new_terminal_tab;
+    shell_actions.ask_to_save_file = editor_ask_to_save_file;
+}
+
 static void set_up_editor_state() {
     init_custom_layer();  // zeroed, the default themes, tab width 4
+    install_shell_actions();
     init_terminals();
     init_tabs();
     init_editor_commands();
@@ -173,6 +186,7 @@ b8 start_editor() {
     replace_updater(executable_filepath);
     set_up_editor_state();
     setup_foreign_routines_table();  // the compiler binds imports by these hashes
+    connect_parser_routines();
     load_custom_layer(1);
     start_file_watcher();
     start_update_checker();

@@ -42,6 +42,10 @@ void set_working_directory_from_process();
 // editor_working_directory from the process's working directory; empty when it cannot be
 // read or split.
 
+void install_shell_actions();
+// Fills the runtime's shell_actions with the shell's tab changes, so the layer's routines
+// reach them. Start-up calls it; so do tests that run routines without a start-up.
+
 //~ command_line.cpp
 
 u32 split_command_line(u8* data, s64 count, String* arguments, u32 capacity);

@@ -3,7 +3,7 @@
 // drag with it.
 
 #include "shell/tab_bar.h"
-#include "shell/editor_state.h"
+#include "editor/editor_state.h"
 #include "shell/tabs.h"
 #include "editor/file_view.h"
 #include "runtime/custom_layer.h"
@@ -124,7 +124,7 @@ static b8 inside(v2 p, f32 left, f32 top, f32 right, f32 bottom) {
 static f32 draw_label_text(const char* text, u64 count, Font_Pool* pool, f32 x, f32 y, Rgba colour, v2 clip_top_left,
                            v2 clip_bottom_right) {
     draw_text_scissored((u8*)text, count, pool, 0, x, y, colour, clip_top_left, clip_bottom_right);
-    return get_text_advance((u8*)text, count, pool, custom_layer.tab_width);
+    return get_text_advance((u8*)text, count, pool, editor_settings.tab_width);
 }
 
 // How the terminal's last command went: "e" failed, "o" done, none while it runs or before
@@ -171,9 +171,9 @@ void draw_tab(Tab* tab, Tab** to_close, b8 normal_pass, Tab_Bar_Geometry* g) {
     const char* kind_icon = tab->kind == TAB_TERMINAL ? "/" : tab->kind == TAB_COMPILE_ERRORS ? "e" : nullptr;
     const char* status_icon = tab->kind == TAB_TERMINAL ? get_terminal_status_icon(tab->terminal) : nullptr;
     String number = tstring_small("%u", tab->position + 1);
-    f32 up_to_number = get_text_advance(number.data, (u64)number.count, &ui_font_pool, custom_layer.tab_width);
-    if (kind_icon) up_to_number += get_text_advance((u8*)kind_icon, 1, &icons_font_pool, custom_layer.tab_width) + g->margin * 0.5f;
-    if (status_icon) up_to_number += get_text_advance((u8*)status_icon, 1, &icons_font_pool, custom_layer.tab_width) + g->margin * 0.5f;
+    f32 up_to_number = get_text_advance(number.data, (u64)number.count, &ui_font_pool, editor_settings.tab_width);
+    if (kind_icon) up_to_number += get_text_advance((u8*)kind_icon, 1, &icons_font_pool, editor_settings.tab_width) + g->margin * 0.5f;
+    if (status_icon) up_to_number += get_text_advance((u8*)status_icon, 1, &icons_font_pool, editor_settings.tab_width) + g->margin * 0.5f;
     f32 label_x = fmaxf(x, bar_left) + g->margin;
     f32 close_x = x + w - g->margin - icon, icon_y = top + h * 0.5f - icon * 0.5f;
     b8 close_shows = close_x - g->margin * 0.5f >= label_x + up_to_number;
@@ -221,10 +221,10 @@ void draw_tab(Tab* tab, Tab** to_close, b8 normal_pass, Tab_Bar_Geometry* g) {
     b8 current = tab->position == current_tab_index;
 
     //- Background and the sliding highlight, clipped to the tab inside the bar
-    Rgba* ui_colours = custom_layer.ui_theme.colours;
+    Rgba* ui_colours = editor_settings.ui_theme.colours;
     Rgba other = ui_colours[1];
-    Rgba highlight = current ? custom_layer.text_theme.colours[0] : Rgba{ui_colours[2].r, ui_colours[2].g, ui_colours[2].b, 0.15f};
-    Rgba plain = current ? custom_layer.text_theme.colours[0] : other;
+    Rgba highlight = current ? editor_settings.text_theme.colours[0] : Rgba{ui_colours[2].r, ui_colours[2].g, ui_colours[2].b, 0.15f};
+    Rgba plain = current ? editor_settings.text_theme.colours[0] : other;
     v2 clip_top_left = {fmaxf(x, bar_left), top}, clip_bottom_right = {fminf(x + w, bar_right), top + h};
     if (tab->slide == SLIDE_NONE) {
         draw_quad_scissored(v2{x, top}, v2{w, h}, plain, clip_top_left, clip_bottom_right);
@@ -307,7 +307,7 @@ static void draw_update_tab_contents(Tab* tab, v2 position, v2 size) {
     f32 progress = tab->download_progress;
     spin_unlock(&tabs_read_lock);
 
-    Rgba* colours = custom_layer.ui_theme.colours;
+    Rgba* colours = editor_settings.ui_theme.colours;
     f32 ui = (f32)ui_font_pool.pixel_size;
     f32 centre_x = position.x + size.x * 0.5f, middle = position.y + size.y * 0.5f;
     if (state == DOWNLOAD_RUNNING) {
@@ -337,20 +337,20 @@ static void draw_terminal_tab_contents(Tab* tab, v2 position, v2 size) {
     if (block && (atomic_load_u8(&block->flags) & TERMINAL_RESULT_RUNNING)) {
         u8* command = block->command.data;
         u64 count = (u64)block->command.count;
-        f32 width = get_text_advance(command, count, &ui_font_pool, custom_layer.tab_width) + 2 * gap;
+        f32 width = get_text_advance(command, count, &ui_font_pool, editor_settings.tab_width) + 2 * gap;
         f32 shown = fminf(width, size.x * 0.7f);  // room stays for the button
         draw_quad_scissored(v2{position.x, text_y}, v2{shown, ui}, RUNNING_COMMAND_BACKGROUND, position, clip_bottom_right);
         draw_text_scissored(command, count, &ui_font_pool, 0, position.x + gap, text_y, RUNNING_COMMAND_TEXT, position,
                             v2{position.x + shown, clip_bottom_right.y});
         const char* kill = "Kill Process";
-        f32 button_width = get_text_advance((u8*)kill, 12, &ui_font_pool, custom_layer.tab_width) + 2 * gap;
-        if (ui_button(kill, 12, position.x + shown + gap, text_y, button_width, custom_layer.ui_theme.colours[6])) {
+        f32 button_width = get_text_advance((u8*)kill, 12, &ui_font_pool, editor_settings.tab_width) + 2 * gap;
+        if (ui_button(kill, 12, position.x + shown + gap, text_y, button_width, editor_settings.ui_theme.colours[6])) {
             kill_terminal_process(terminal);
         }
     } else {
         String directory = filepath_to_tmp_string(&terminal->directory);
         draw_text_scissored(directory.data, (u64)directory.count, &ui_font_pool, 0, position.x + gap, text_y,
-                            custom_layer.ui_theme.colours[2], position, clip_bottom_right);
+                            editor_settings.ui_theme.colours[2], position, clip_bottom_right);
     }
 
     // The input line: one line of the code font, drawn by the file view.

@@ -1,8 +1,8 @@
-// The tab list and the three changes made to it: adding a tab, making one current (with
-// its slide animations) and closing one.
+// The changes made to the tab list: adding a tab, making one current (with its slide
+// animations), closing one and moving one.
 
 #include "shell/tabs.h"
-#include "shell/editor_state.h"
+#include "editor/editor_state.h"
 #include "shell/update_client.h"
 #include "terminal/terminal.h"
 #include "compiler/core/compiler_core.h"
@@ -11,47 +11,11 @@
 
 #include <string.h>
 
-Dynamic_Array tabs;
-u32 current_tab_index;
-u32 tmp_current_tab_index;
-u32 next_tab_id;
-u64 last_time_we_switched_tabs;
-
-void init_tabs() {
-    init_dynamic_array(&tabs, sizeof(Tab));
-    tabs_read_lock = 0;
-    current_tab_index = 0;
-    tmp_current_tab_index = 0;
-    next_tab_id = 0;
-    last_time_we_switched_tabs = 0;
-}
-
-Tab* get_tab(u32 index) { return index < tabs.count ? (Tab*)tabs.data + index : nullptr; }
-
-Tab* get_current_tab() { return get_tab(current_tab_index); }
-
-Tab* get_tab_by_id(u32 id) {
-    for (u32 i = 0; i < tabs.count; i++) {
-        Tab* tab = (Tab*)tabs.data + i;
-        if (tab->id == id) return tab;
-    }
-    return nullptr;
-}
-
 static Tab* get_tab_of_kind(u8 kind) {
     for (u32 i = 0; i < tabs.count; i++) {
         if (((Tab*)tabs.data)[i].kind == kind) return (Tab*)tabs.data + i;
     }
     return nullptr;
-}
-
-// Records moved: each title points into its own record again and knows its index.
-static void renumber_tabs() {
-    for (u32 i = 0; i < tabs.count; i++) {
-        Tab* tab = (Tab*)tabs.data + i;
-        tab->position = i;
-        tab->title.data = tab->title_buffer;
-    }
 }
 
 //~ Adding
@@ -222,15 +186,6 @@ void kill_terminal_tab_processes() {
     for (u32 i = 0; i < tabs.count; i++) {
         Tab* tab = get_tab(i);
         if (tab->kind == TAB_TERMINAL && tab->terminal) kill_terminal_process(tab->terminal);
-    }
-    spin_unlock(&tabs_read_lock);
-}
-
-void mark_every_file_tab(u16 flags) {
-    spin_lock(&tabs_read_lock);
-    for (u32 i = 0; i < tabs.count; i++) {
-        Tab* tab = get_tab(i);
-        if (tab->kind == TAB_FILE && tab->file) atomic_or_u16(&tab->file->flags, flags);
     }
     spin_unlock(&tabs_read_lock);
 }

@@ -1,6 +1,6 @@
 #include "shell/terminal_tabs.h"
-#include "shell/editor_commands.h"
-#include "shell/editor_state.h"
+#include "editor/editor_commands.h"
+#include "editor/editor_state.h"
 #include "shell/tabs.h"
 #include "editor/editor.h"
 #include "terminal/terminal.h"

@@ -4,7 +4,7 @@
 // not fall silent; the data must pass the size and magic checks before anything is saved.
 
 #include "shell/update_client.h"
-#include "shell/editor_state.h"
+#include "editor/editor_state.h"
 #include "shell/tabs.h"
 #include "ui/window.h"
 #include "updater/updater.h"

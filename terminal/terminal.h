@@ -8,6 +8,8 @@
 #include "editor/filepath.h"
 #include "ui/vectors.h"
 
+struct Tab;
+
 //~ Budgets and limits
 
 #define NUM_TERMINALS_PER_BUCKET              16
@@ -38,8 +40,8 @@
 // The PATH of commands comes from this file; only its first part is read.
 #define TERMINAL_ENVIRONMENT_READ_LIMIT   65536u
 
-// The view passes a block over for one frame rather than wait longer than this for its
-// lock while a worker holds it.
+// The view passes a block over for one frame, and a copy of its selection gives up, rather
+// than wait longer than this for its lock while a worker holds it.
 #define TERMINAL_RESULT_LOCK_WAIT_MICROSECONDS 200
 // "Copied." shows this long after a block was copied with its icon.
 #define TERMINAL_COPIED_NOTICE_MICROSECONDS 2000000ull
@@ -222,6 +224,8 @@ void tokenise_terminal_result(Terminal_Result* block);
 // end of the text waits there for the rest. Caller holds the block's lock.
 
 u64 parse_virtual_terminal_sequence(Terminal_Result* block, u64 position, u64 end);
+// Interprets the sequence whose ESC lies just before position and returns the position
+// after it; returns position - 1 (the ESC again) when the text ends inside the sequence.
 
 //~ command_lines.cpp: what the input line of a terminal runs
 
@@ -260,5 +264,20 @@ void draw_and_update_terminal_history(Terminal* terminal, v2 top_left, v2 bottom
 // Draws every block (header, coloured and wrapped output, copy icon) in the rectangle and
 // handles the mouse: selection by click and drag, copying a block with its icon, the scroll
 // bar, and scrolling to a block with new output. Main thread, once per frame.
-// Interprets the sequence whose ESC lies just before position and returns the position
-// after it; returns position - 1 (the ESC again) when the text ends inside the sequence.
+
+b8 copy_terminal_selection_to_clipboard(Terminal* terminal);
+// Copies the mouse selection of the terminal's selected block to the clipboard and drops
+// the selection. Line breaks made by cursor positioning become line feeds. False, with
+// nothing done, when no block is selected, its selection is empty or its lock stays
+// taken; the caller then copies from the current file.
+
+//~ across_tabs.cpp: copying and completing where the current tab may be a terminal
+
+void editor_copy_selection_to_clipboard(u8 stop_selection, u8 token_when_empty);
+// Under tabs_read_lock: a terminal tab's selected output when the current tab is a
+// terminal with a selection, else current_file's selection (or, with token_when_empty and
+// nothing selected, the token at the cursor) to the clipboard and the two local copies.
+
+u8 auto_complete_filepath_in_terminal(Tab* tab);
+// Completes the path before the cursor of a terminal tab's input line against its
+// terminal's working directory; 0 for any other tab.

@@ -5,7 +5,7 @@
 
 #include "terminal/terminal.h"
 #include "editor/clipboard.h"
-#include "runtime/custom_layer.h"
+#include "editor/editor_settings.h"
 #include "ui/ui.h"
 
 #include <math.h>
@@ -333,7 +333,7 @@ static Ui_Element_Id get_scroll_bar_id(Terminal** terminal) {
 }
 
 void draw_and_update_terminal_history(Terminal* terminal, v2 top_left, v2 bottom_right) {
-    Rgba background = custom_layer.text_theme.colours[0];
+    Rgba background = editor_settings.text_theme.colours[0];
     Rgba contrast = rgba_brightness(background) > 0.5f ? Rgba{0, 0, 0, 1} : Rgba{1, 1, 1, 1};
     f32 view_height = bottom_right.y - top_left.y;
     if (top_left.y < (f32)renderer_info.height && bottom_right.y > 0 && view_height > 0) {
@@ -353,14 +353,14 @@ void draw_and_update_terminal_history(Terminal* terminal, v2 top_left, v2 bottom
     v.line_height = code_font_pool.line_height;
     v.box_height = (f32)code_font_pool.pixel_size;
     v.padding = 0.2f * (f32)code_font_pool.pixel_size;
-    v.tab_width = custom_layer.tab_width;
+    v.tab_width = editor_settings.tab_width;
     v.mouse = ui_mouse_position;
     v.mouse_inside = v.mouse.x >= top_left.x && v.mouse.x <= v.text_right && v.mouse.y >= top_left.y &&
                      v.mouse.y <= bottom_right.y;
     v.press_queued = v.mouse_inside && left_press_is_queued();
     v.button_held = ui_flags & UI_LEFT_BUTTON_HELD;
-    v.text_colour = custom_layer.text_theme.colours[1];
-    v.selection_colour = custom_layer.text_theme.colours[2];
+    v.text_colour = editor_settings.text_theme.colours[1];
+    v.selection_colour = editor_settings.text_theme.colours[2];
     init_text_iterator(&v.it, nullptr, 0, v.font, v.tab_width);
     for (u32 c = 0; c < 128; c++) {
         u8 character = (u8)c;
@@ -393,7 +393,66 @@ void draw_and_update_terminal_history(Terminal* terminal, v2 top_left, v2 bottom
         if (target >= top_left.y) bar->scroll += target + v.line_height - bottom_right.y;
         else bar->scroll -= top_left.y - target;
     }
-    f32 bar_width = ui_screen_resolution.x * custom_layer.ui_theme.scroll_bar_size;
+    f32 bar_width = ui_screen_resolution.x * editor_settings.ui_theme.scroll_bar_size;
     f32* scroll = ui_scroll_bar(id, true, top_left, bottom_right, v.y - content_top, bar_width, contrast);
     terminal->scroll = scroll[0];
+}
+
+//~ Copying the selection
+
+// The octets of one token from one offset to another, both cut to the token and the text.
+static void append_token_part(Dynamic_Array* out, Terminal_Result* result, Terminal_Token* token, u64 from, u64 to) {
+    if (token->kind == TERMINAL_TOKEN_NEW_LINE && token->length == 0) {
+        append_octets(out, (u8*)"\n", 1);
+        return;
+    }
+    if (to > token->length) to = token->length;
+    u64 start = token->offset + from, end = token->offset + to;
+    if (end > result->text.count) end = result->text.count;
+    if (start < end) append_octets(out, result->text.data + start, end - start);
+}
+
+// Gathers the selection of a block whose lock the caller holds; false when it is empty.
+static b8 copy_result_selection(Terminal_Result* result) {
+    Terminal_Selection_End first = result->selection_start, last = result->selection_end;
+    if (selection_end_before(last, first)) {
+        Terminal_Selection_End swap = first;
+        first = last;
+        last = swap;
+    }
+    text_copied_as_if_there_was_no_padding.count = 0;
+    if (first.token == last.token && first.offset == last.offset) return false;
+    Terminal_Token* tokens = (Terminal_Token*)result->tokens.data;
+    u32 count = result->tokens.count;
+    if (first.token >= count) return false;
+    if (last.token >= count) last = Terminal_Selection_End{count - 1, tokens[count - 1].length};
+
+    // The gathered text may be as big as the block: general-purpose memory, not temporary.
+    Dynamic_Array gathered;
+    init_dynamic_array(&gathered, 1);
+    if (first.token == last.token) {
+        append_token_part(&gathered, result, &tokens[first.token], first.offset, last.offset);
+    } else {
+        append_token_part(&gathered, result, &tokens[first.token], first.offset, UINT32_MAX);
+        for (u32 i = first.token + 1; i < last.token; i++) append_token_part(&gathered, result, &tokens[i], 0, UINT32_MAX);
+        append_token_part(&gathered, result, &tokens[last.token], 0, last.offset);
+    }
+    editor_set_clipboard_text(gathered.data, gathered.count);
+    dynamic_array_free(&gathered);
+    return true;
+}
+
+b8 copy_terminal_selection_to_clipboard(Terminal* terminal) {
+    if (!terminal || !terminal->selected_result || terminal->results.count == 0) return false;
+    // Only a block of this terminal's list is read.
+    Terminal_Result* result = (Terminal_Result*)terminal->results.first_element;
+    for (u32 i = 0; i < terminal->results.count && result; i++, result = result->next) {
+        if (result != terminal->selected_result) continue;
+        if (!try_to_lock_terminal_result(result)) return false;
+        b8 copied = copy_result_selection(result);
+        if (copied) terminal->selected_result = nullptr;
+        spin_unlock(&result->lock);
+        return copied;
+    }
+    return false;
 }

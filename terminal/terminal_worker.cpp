@@ -4,7 +4,7 @@
 // descriptor it was started with: the terminal may run another command by then.
 
 #include "terminal/terminal.h"
-#include "shell/notifications.h"
+#include "foundation/notifications.h"
 #include "ui/window.h"
 
 #include <errno.h>

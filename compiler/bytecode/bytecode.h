@@ -7,91 +7,9 @@
 #include <string.h>
 
 #include "compiler/core/compiler_core.h"
-#include "compiler/bytecode/intermediate_operands.h"
+#include "compiler/core/bytecode_kinds.h"
+#include "compiler/core/intermediate_operands.h"
 #include "foundation/memory.h"
-
-//~ Kinds
-
-// The kinds with their listing names; 0, 31 and 39 are never produced.
-#define BYTECODE_KIND_LIST(X)                                          \
-    X(BYTECODE_INVALID,                      0,  "INVALID")            \
-    X(BYTECODE_SET_TO_ZERO,                  1,  "set to zero")        \
-    X(BYTECODE_COPY_CONSTANT_NUMBER,         2,  "copy constant number") \
-    X(BYTECODE_COPY_CONSTANT_NUMBER_INDIRECT, 3, "copy constant number") \
-    X(BYTECODE_COPY_CONSTANT_STRUCT,         4,  "copy constant struct") \
-    X(BYTECODE_COPY_CONSTANT_STRUCT_INDIRECT, 5, "copy constant struct") \
-    X(BYTECODE_COPY,                         6,  "copy")               \
-    X(BYTECODE_COPY_INDIRECT,                7,  "copy")               \
-    X(BYTECODE_COPY_SUB_PROGRAM_ADDRESS,     8,  "copy sub-program address") \
-    X(BYTECODE_CAST_INT_TO_FLOAT,            9,  "cast int to float")  \
-    X(BYTECODE_CAST_FLOAT_TO_INT,            10, "cast float to int")  \
-    X(BYTECODE_CAST_INT_TO_BOOL,             11, "cast int to bool")   \
-    X(BYTECODE_CAST_FLOAT_TO_BOOL,           12, "cast float to bool") \
-    X(BYTECODE_CAST_INT_TO_SMALL_INT,        13, "cast int to small int") \
-    X(BYTECODE_CAST_INT_TO_BIG_INT,          14, "cast int to big int") \
-    X(BYTECODE_CAST_FLOAT_TO_SMALL_FLOAT,    15, "cast float to small float") \
-    X(BYTECODE_CAST_FLOAT_TO_BIG_FLOAT,      16, "cast float to big float") \
-    X(BYTECODE_MAKE_INT_BOOL,                17, "make int bool")      \
-    X(BYTECODE_MAKE_FLOAT_BOOL,              18, "make float bool")    \
-    X(BYTECODE_INT_ARITHMETIC_CONSTANT,      19, "int arithmetic constant") \
-    X(BYTECODE_INT_ARITHMETIC,               20, "int arithmetic")     \
-    X(BYTECODE_FLOAT_ARITHMETIC_CONSTANT,    21, "float arithmetic constant") \
-    X(BYTECODE_FLOAT_ARITHMETIC,             22, "float arithmetic")   \
-    X(BYTECODE_TAKE_ADDRESS,                 23, "take address")       \
-    X(BYTECODE_CALCULATE_ADDRESS,            24, "calculate address")  \
-    X(BYTECODE_CALCULATE_ADDRESS_CONSTANT,   25, "calculate address")  \
-    X(BYTECODE_MEMORY_DEREFERENCE,           26, "memory dereference") \
-    X(BYTECODE_MEMORY_DEREFERENCE_CONSTANT,  27, "memory dereference") \
-    X(BYTECODE_COMPARE,                      28, "compare")            \
-    X(BYTECODE_COMPARE_TO_CONSTANT,          29, "compare to constant") \
-    X(BYTECODE_COMPARE_TO_ZERO,              30, "compare to zero")    \
-    X(BYTECODE_INVALID_31,                   31, "INVALID")            \
-    X(BYTECODE_COMPARE_BLOCK_TO_CONSTANT,    32, "compare to constant") \
-    X(BYTECODE_MEMCMP,                       33, "memcmp")             \
-    X(BYTECODE_TEST_FLAGS,                   34, "test flags")         \
-    X(BYTECODE_TEST_FLAGS_CONSTANT,          35, "test flags")         \
-    X(BYTECODE_FLOAT_COMPARE,                36, "compare")            \
-    X(BYTECODE_FLOAT_COMPARE_TO_CONSTANT,    37, "compare to constant") \
-    X(BYTECODE_FLOAT_COMPARE_TO_ZERO,        38, "compare to zero")    \
-    X(BYTECODE_INVALID_39,                   39, "INVALID")            \
-    X(BYTECODE_STORE_COMPARE_RESULT,         40, "store cmp result")   \
-    X(BYTECODE_JUMP,                         41, "jump")               \
-    X(BYTECODE_JUMP_EQUAL,                   42, "jump eq")            \
-    X(BYTECODE_JUMP_NOT_EQUAL,               43, "jump ne")            \
-    X(BYTECODE_JUMP_LESS,                    44, "jump lt")            \
-    X(BYTECODE_JUMP_LESS_EQUAL,              45, "jump le")            \
-    X(BYTECODE_JUMP_GREATER,                 46, "jump gt")            \
-    X(BYTECODE_JUMP_GREATER_EQUAL,           47, "jump ge")            \
-    X(BYTECODE_JUMP_NOT_ZERO,                48, "jump nz")            \
-    X(BYTECODE_JUMP_ZERO,                    49, "jump ze")            \
-    X(BYTECODE_DEBUG_BREAK,                  50, "debug break")        \
-    X(BYTECODE_EMBED_MACHINE_CODE,           51, "embed machine code") \
-    X(BYTECODE_PUSH_STACK_FRAME,             52, "push stack frame")   \
-    X(BYTECODE_POP_STACK_FRAME,              53, "pop stack frame")    \
-    X(BYTECODE_COPY_ARGUMENTS_ADDRESS,       54, "copy arguments address (AMD64)") \
-    X(BYTECODE_CALL,                         55, "call")               \
-    X(BYTECODE_CALL_THROUGH_ADDRESS,         56, "call[]")             \
-    X(BYTECODE_FOREIGN_CALL,                 57, "foreign call")       \
-    X(BYTECODE_RETURN,                       58, "return")
-
-enum Bytecode_Kind : u8 {
-#define X(name, number, text) name = number,
-    BYTECODE_KIND_LIST(X)
-#undef X
-};
-
-#define BYTECODE_KIND_COUNT 59
-
-inline constexpr const char* bytecode_kind_names[BYTECODE_KIND_COUNT] = {
-#define X(name, number, text) text,
-    BYTECODE_KIND_LIST(X)
-#undef X
-};
-
-// The listing name; "UNKNOWN INSTRUCTION" above 58.
-inline const char* bytecode_kind_name(u8 kind) {
-    return kind < BYTECODE_KIND_COUNT ? bytecode_kind_names[kind] : "UNKNOWN INSTRUCTION";
-}
 
 //~ Instructions
 
@@ -296,51 +214,6 @@ static_assert(offsetof(Bytecode_Instruction, call.callee_address) == 72);
 static_assert(offsetof(Bytecode_Instruction, callee) == 144);
 static_assert(offsetof(Bytecode_Instruction, call_flags) == 156);
 
-//~ The compiled layer image's header
-
-// The first 104 octets of "custom.8b". Only this editor version reads the file back, and
-// it refuses any image whose fields do not match what it writes (see runtime/layer_image.h).
-#define OUTPUT_MAGIC_ID                0x38383838u  // "8888"
-#define COMPILED_LAYER_FORMAT_VERSION  1u
-#define BC_CPU_AMD64                   1u
-#define COMPILED_LAYER_HEADER_SIZE     104u
-#define COMPILED_LAYER_CONSTANT        0x200000ull  // written, never read
-
-struct Compiled_Layer_Header {
-    u32 magic;                       // OUTPUT_MAGIC_ID
-    u32 format_version;              // COMPILED_LAYER_FORMAT_VERSION
-    u32 cpu;                         // BC_CPU_AMD64
-    u8 editor_version[4];            // major, minor, patch, 0
-    u64 constant;                    // COMPILED_LAYER_CONSTANT
-    u64 image_hash;                  // low 64 bits of the Meow hash of the image with this field 0
-    u32 foreign_call_slot_offset;    // octets from the image's start, as every offset here
-    u32 foreign_call_slot_count;
-    u32 code_offset;
-    u32 code_size;
-    u32 constant_data_offset;        // always 128: the header rounded up to 32
-    u32 constant_data_size;
-    u32 global_data_offset;          // the constant area's end rounded up to 32
-    u32 global_data_size;
-    u32 constant_relocation_count;
-    u32 constant_relocation_offset;
-    u32 global_relocation_count;
-    u32 global_relocation_offset;
-    u32 source_table_offset;
-    u32 source_count;
-    u32 syntax_entry;                // the block's first instruction: code offset + its offset in the code
-    u32 events_entry;
-    u32 on_load_entry;
-    u8 flags;                        // 1 #events, 2 #on_load, 4 #syntax: which entries are meant
-    u8 zero[3];
-};
-static_assert(sizeof(Compiled_Layer_Header) == COMPILED_LAYER_HEADER_SIZE);
-static_assert(offsetof(Compiled_Layer_Header, constant) == 16);
-static_assert(offsetof(Compiled_Layer_Header, foreign_call_slot_offset) == 32);
-static_assert(offsetof(Compiled_Layer_Header, constant_relocation_count) == 64);
-static_assert(offsetof(Compiled_Layer_Header, source_table_offset) == 80);
-static_assert(offsetof(Compiled_Layer_Header, syntax_entry) == 88);
-static_assert(offsetof(Compiled_Layer_Header, flags) == 100);
-
 //~ Appending and the opposite jumps
 
 // Appends a record with its location and kind, every other field zero. The pointer
@@ -366,35 +239,6 @@ inline u64 get_bytecode_position(Dynamic_Array* bytecode) { return (u64)bytecode
 
 inline Bytecode_Instruction* get_bytecode_instruction(Dynamic_Array* bytecode, u32 index) {
     return (Bytecode_Instruction*)bytecode->data + index;
-}
-
-// The jump taken when the comparison is false ("<" gives "jump ge"); 0 for operators that
-// are not comparisons.
-inline u8 get_opposite_comparison_jump(u64 operator_bit) {
-    switch (operator_bit) {
-        case OP_NOT_EQUAL: return BYTECODE_JUMP_EQUAL;
-        case OP_LESS: return BYTECODE_JUMP_GREATER_EQUAL;
-        case OP_LESS_EQUAL: return BYTECODE_JUMP_GREATER;
-        case OP_GREATER: return BYTECODE_JUMP_LESS_EQUAL;
-        case OP_GREATER_EQUAL: return BYTECODE_JUMP_LESS;
-        case OP_EQUAL: return BYTECODE_JUMP_NOT_EQUAL;
-    }
-    return 0;
-}
-
-// The opposite conditional jump (42 and 43, 44 and 47, 45 and 46, 48 and 49); 0 otherwise.
-inline u8 get_opposite_comparison_jump2(u8 kind) {
-    switch (kind) {
-        case BYTECODE_JUMP_EQUAL: return BYTECODE_JUMP_NOT_EQUAL;
-        case BYTECODE_JUMP_NOT_EQUAL: return BYTECODE_JUMP_EQUAL;
-        case BYTECODE_JUMP_LESS: return BYTECODE_JUMP_GREATER_EQUAL;
-        case BYTECODE_JUMP_GREATER_EQUAL: return BYTECODE_JUMP_LESS;
-        case BYTECODE_JUMP_LESS_EQUAL: return BYTECODE_JUMP_GREATER;
-        case BYTECODE_JUMP_GREATER: return BYTECODE_JUMP_LESS_EQUAL;
-        case BYTECODE_JUMP_NOT_ZERO: return BYTECODE_JUMP_ZERO;
-        case BYTECODE_JUMP_ZERO: return BYTECODE_JUMP_NOT_ZERO;
-    }
-    return 0;
 }
 
 inline b8 is_a_jump(u8 kind) { return kind >= BYTECODE_JUMP && kind <= BYTECODE_JUMP_ZERO; }
@@ -547,9 +391,14 @@ void report_bytecode_internal_error(Bytecode_Instruction* instruction, const cha
 // "Internal compiler error: %s." at the record's line.
 
 //~ relocation_tables.cpp
-//
-// copy_constant_relocations_to_code_output and copy_global_relocations_to_code_output,
-// declared with the image writer (runtime/layer_image.h).
+
+struct Compiled_Layer_Header;  // layer_image.h
+
+// Called by the image writer: each resolves its relocations into the image's data areas,
+// appends its table to compiler_output_memory and fills its two header fields. False after
+// a report.
+b8 copy_constant_relocations_to_code_output(Compiled_Layer_Header* header, u8* constant_data, u8* global_data);
+b8 copy_global_relocations_to_code_output(Compiled_Layer_Header* header, u8* global_data);
 
 //~ listing.cpp
 

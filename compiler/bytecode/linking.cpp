@@ -2,7 +2,7 @@
 // another in the state's array, then linked in place: jumps threaded through chains of
 // jumps, and calls and sub-program addresses given the distance to their callee.
 #include "compiler/bytecode/bytecode.h"
-#include "runtime/layer_image.h"
+#include "compiler/bytecode/layer_image.h"
 
 // Following a chain further than this means it runs in a circle.
 #define THREADING_HOP_LIMIT 64

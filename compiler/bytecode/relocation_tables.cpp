@@ -4,7 +4,7 @@
 // address to every listed slot.
 #include <string.h>
 
-#include "runtime/layer_image.h"
+#include "compiler/bytecode/layer_image.h"
 #include "foundation/sort.h"
 
 // Views inside views: more than this is a cycle, never a real chain.

@@ -4,8 +4,7 @@
 // Every register an instruction uses has its lifetime stretched before the record that
 // uses it is appended; the outermost call of a body then places the body's registers.
 #include "compiler/bytecode/bytecode.h"
-#include "compiler/parser/statement_driver.h"
-#include "runtime/foreign_routines.h"
+#include "compiler/core/foreign_routine_table.h"
 
 // The operators that take one operand: their second value is not read.
 #define UNARY_OPERATORS (OP_INCREMENT | OP_DECREMENT | OP_NEGATE | OP_BIT_NOT | OP_NOT)

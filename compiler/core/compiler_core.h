@@ -19,3 +19,8 @@
 #include "compiler/core/casts.h"
 #include "compiler/core/type_parsing.h"
 #include "compiler/core/struct_declarations.h"
+#include "compiler/core/bytecode_kinds.h"
+#include "compiler/core/intermediate_operands.h"
+#include "compiler/core/foreign_routine_table.h"
+#include "compiler/core/layer_sources.h"
+#include "compiler/core/parser_routines.h"

@@ -10,6 +10,7 @@
 
 Compiler_State global_compiler_state;
 Dynamic_Array compile_errors;
+Parser_Routines parser_routines;
 
 Memory_Pool tokens_pool;
 Memory_Pool instructions_pool;
@@ -105,6 +106,11 @@ static b8 take_bytecode_block() {
     // A mapping of its own that gp_free returns; only the pages the bytecode touches become
     // resident.
     if (!gp_reserve(&bytecode->storage, BYTECODE_MEMORY)) return false;
+    // Past its first few MiB, which a layer of some thousand lines fills, a large layer
+    // fills tens of MiB of it: huge pages there, as for the pool chunks.
+    u8* huge_start = (u8*)align_up((u64)bytecode->storage.memory + 2 * HUGE_PAGE_SIZE, HUGE_PAGE_SIZE);
+    u8* huge_end = (u8*)((u64)(bytecode->storage.memory + BYTECODE_MEMORY) & ~(HUGE_PAGE_SIZE - 1));
+    if (huge_end > huge_start) madvise(huge_start, (u64)(huge_end - huge_start), MADV_HUGEPAGE);
     bytecode->data = bytecode->storage.memory;
     bytecode->capacity = BYTECODE_CAPACITY;
     return true;

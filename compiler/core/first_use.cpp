@@ -42,7 +42,8 @@ b8 place_fixed_size_array_elements(Scope* scope, Identifier* variable, Identifie
     make_dynamic_value_from_register(&pointer, where, data->type, variable->declaration);
     make_dynamic_value_from_register(&storage, elements, element, variable->declaration);
     make_dynamic_value_from_register(&counter, count_view, count_member->type, variable->declaration);
-    return instruction_take_address(scope, &pointer, &storage) && instruction_set_to_zero(scope, &counter);
+    return parser_routines.instruction_take_address(scope, &pointer, &storage) &&
+           instruction_set_to_zero(scope, &counter);
 }
 
 static b8 parse_pending_variable(Scope* scope, Identifier* identifier) {
@@ -55,8 +56,8 @@ static b8 parse_pending_variable(Scope* scope, Identifier* identifier) {
         identifier->type = type;
     }
     if (identifier->pending_value_first) {
-        return handle_declaration_assignment(scope, identifier, 1, type, identifier->pending_value_first,
-                                             identifier->pending_value_end);
+        return parser_routines.handle_declaration_assignment(scope, identifier, 1, type, identifier->pending_value_first,
+                                                             identifier->pending_value_end);
     }
     if (identifier->flags & IDENTIFIER_CONSTANT) {
         print_error_on_trace(identifier->declaration, "Constants must be initialised with an explicit value.");
@@ -75,7 +76,7 @@ static b8 parse_pending_variable(Scope* scope, Identifier* identifier) {
     if (identifier->flags & IDENTIFIER_INLINE) return true;
     Value variable;
     make_dynamic_value_from_register(&variable, identifier->register_id, type, identifier->declaration);
-    return set_dynamic_default_value(scope, 0, &variable);
+    return parser_routines.set_dynamic_default_value(scope, 0, &variable);
 }
 
 static b8 parse_pending_declaration(Identifier* identifier) {
@@ -90,7 +91,8 @@ static b8 parse_pending_declaration(Identifier* identifier) {
             return parse_enum_declaration(scope, identifier, type_first->next, flags_variant);
         }
         case DECLARATION_SUB_PROGRAM:
-            return parse_sub_program_declaration(scope, identifier, type_first, get_pending_end(identifier));
+            return parser_routines.parse_sub_program_declaration(scope, identifier, type_first,
+                                                                 get_pending_end(identifier));
         case DECLARATION_VARIABLE:
             if (!parse_pending_variable(scope, identifier)) return false;
             identifier->flags |= IDENTIFIER_DECLARED;

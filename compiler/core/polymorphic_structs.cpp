@@ -159,7 +159,10 @@ Identifier* make_struct_from_polymorphic_using_arguments(Identifier* polymorphic
 
 // The argument of one parameter, evaluated as a constant of its type.
 static b8 evaluate_argument(Scope* scope, Identifier* parameter, Token* first, Token* end, Value* out) {
-    if (!parse_assignment_value(scope, ASSIGNMENT_POLYMORPHIC_ARGUMENT, 1, parameter->type, first, end, out)) return false;
+    if (!parser_routines.parse_assignment_value(scope, ASSIGNMENT_POLYMORPHIC_ARGUMENT, 1, parameter->type, first, end,
+                                                out)) {
+        return false;
+    }
     if (!(out->kind & VALUE_CONSTANT)) {
         print_error_on_token(first, "This expression does not appear to be constant.");
         return false;

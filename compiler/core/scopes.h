@@ -52,11 +52,3 @@ b8 place_fixed_size_array_elements(Scope* scope, Identifier* variable, Identifie
 // the elements, which its data member points to, and a count of 0. In the global scope the
 // pointer is a relocation applied when the image loads; elsewhere instructions set both.
 // False after a report.
-
-// Called by a first use and by the struct parser, defined with the parser.
-
-b8 parse_sub_program_declaration(Scope* scope, Sub_Program* sub_program, Token* first, Token* end);
-b8 handle_declaration_assignment(Scope* scope, Identifier* identifier, u8 constant, Identifier* declared_type,
-                                 Token* assignment, Token* end);
-b8 set_dynamic_default_value(Scope* scope, u32 depth, Value* value);
-b8 instruction_take_address(Scope* scope, Value* result, Value* operand);

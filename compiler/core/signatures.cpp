@@ -52,7 +52,7 @@ static b8 parse_parameters(Sub_Program* sub_program, Token* open, Token* closing
             print_error_on_token(piece_end, "Expected a parameter.");
             return false;
         }
-        Identifier* parameter = preparse_sub_program_param(sub_program, piece, piece_end);
+        Identifier* parameter = parser_routines.preparse_sub_program_param(sub_program, piece, piece_end);
         if (!parameter) return false;
         if (parameter->flags & TYPE_POLYMORPHIC) sub_program->flags |= TYPE_POLYMORPHIC;
         if (!comma) return true;

@@ -178,7 +178,10 @@ static b8 lay_out_group(Identifier* struct_type, Token* directive, Token* end, u
 static b8 evaluate_condition(Identifier* struct_type, Token* first, Token* block, b8* holds) {
     Identifier* b8_type = get_basic_type(BASIC_TYPE_B8);
     Value condition;
-    if (!parse_simple_statement(struct_type->member_scope, first, block, b8_type, 0, 0, 1, &condition)) return false;
+    Scope* members = struct_type->member_scope;
+    if (!parser_routines.parse_simple_statement(members, first, block, b8_type, 0, 0, 1, &condition)) {
+        return false;
+    }
     if (!(condition.kind & VALUE_CONSTANT)) return report_at(first, 0, "This expression does not appear to be constant.");
     if (!cast_constant_to_type(&condition, b8_type, &condition)->kind) return false;
     *holds = condition.constant.data != 0;
@@ -371,7 +374,7 @@ Identifier* parse_struct_member_declaration(Identifier* struct_type, Token* firs
             return 0;
         }
         has_default = true;
-        if (!handle_declaration_assignment(members, member, 1, 0, after, semicolon)) return 0;
+        if (!parser_routines.handle_declaration_assignment(members, member, 1, 0, after, semicolon)) return 0;
     } else if (!at_end(after, semicolon) && (token_is_word(after, STR("#enum")) || token_is_word(after, STR("#enum_flags")))) {
         if (!parse_enum_declaration(members, member, after->next, token_is_word(after, STR("#enum_flags")))) return 0;
     } else if (!at_end(after, semicolon) && token_is_word(after, STR("#struct"))) {
@@ -392,7 +395,7 @@ Identifier* parse_struct_member_declaration(Identifier* struct_type, Token* firs
                 make_inline_array_member(member, has_default);
                 return 0;
             }
-            if (!handle_declaration_assignment(members, member, 1, type, stop, semicolon)) return 0;
+            if (!parser_routines.handle_declaration_assignment(members, member, 1, type, stop, semicolon)) return 0;
         } else if (constant) {
             print_error_on_token(name, "Constants must be initialised with an explicit value.");
             return 0;
@@ -442,7 +445,9 @@ static b8 parse_polymorphic_parameters(Scope* members, Token* open) {
             return report_at(name, 0, "The type of this parameter cannot be infered as no value is assigned to it.");
         }
         if (is_plain_assignment(after)) {
-            if (!handle_declaration_assignment(members, parameter, 1, 0, after, piece_end)) return false;
+            if (!parser_routines.handle_declaration_assignment(members, parameter, 1, 0, after, piece_end)) {
+                return false;
+            }
         } else {
             Identifier* type;
             Token* stop;
@@ -471,7 +476,7 @@ static b8 place_anonymous_struct_value(Scope* scope, Identifier* declared, Ident
     if (!register_id_is_valid(declared->register_id)) return false;
     Value variable;
     make_dynamic_value_from_register(&variable, declared->register_id, type, declared->declaration);
-    return set_dynamic_default_value(scope, 0, &variable);
+    return parser_routines.set_dynamic_default_value(scope, 0, &variable);
 }
 
 b8 parse_struct_declaration(Scope* scope, Identifier* declared, Token* first, Token* end) {
@@ -596,7 +601,8 @@ b8 parse_enum_declaration(Scope* scope, Identifier* declared, Token* first, u8 f
     if (!declared->member_scope) return false;
     declared->member_scope->owner = declared;
     u64 running_value = 0;
-    if (!parse_enum_body(declared, token->next, (Token*)token->value, &running_value, flags_variant, unique_values)) {
+    if (!parser_routines.parse_enum_body(declared, token->next, (Token*)token->value, &running_value, flags_variant,
+                                         unique_values)) {
         return false;
     }
     set_type_constant_value(declared);

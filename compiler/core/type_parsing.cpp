@@ -309,7 +309,9 @@ static b8 parse_array_type(Scope* scope, Identifier** result, Token* first, Toke
     memset(&count, 0, sizeof(count));
     if (closing != open->next) {
         Identifier* u64_type = get_basic_type(BASIC_TYPE_U64);
-        if (!parse_simple_statement(scope, open->next, closing, u64_type, 0, 0, 1, &count)) return false;
+        if (!parser_routines.parse_simple_statement(scope, open->next, closing, u64_type, 0, 0, 1, &count)) {
+            return false;
+        }
         if (!(count.kind & VALUE_CONSTANT)) return report_at(open->next, "This expression does not appear to be constant.");
         if (!cast_constant_to_type(&count, u64_type, &count)->kind) return false;
     }

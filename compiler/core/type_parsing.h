@@ -56,13 +56,4 @@ b8 parse_sub_program_signature(Scope* scope, Sub_Program* sub_program, Token* fi
 // the return value placed after the parameters. The return type ends at a '=' (a body's, or
 // a variable's value). stop gets where the signature ended. False after a report.
 
-// Called by the type, struct and signature parsers, defined with the parser.
-
-b8 parse_simple_statement(Scope* scope, Token* first, Token* end, Identifier* expected, Comparison_Result* comparison,
-                          u8 flags, u8 constant, Value* out);
-b8 parse_assignment_value(Scope* scope, u8 flags, u8 constant, Identifier* expected_type, Token* first, Token* end,
-                          Value* out);
-Identifier* preparse_sub_program_param(Sub_Program* sub_program, Token* first, Token* end);
-b8 parse_enum_body(Identifier* enum_type, Token* first, Token* end, u64* running_value, u8 flags_mode, u8 unique_values);
-
-#define ASSIGNMENT_POLYMORPHIC_ARGUMENT 0x20  // parse_assignment_value's flag for an instance's argument
+#define ASSIGNMENT_POLYMORPHIC_ARGUMENT 0x20  // the flag of parse_assignment_value for an instance's argument

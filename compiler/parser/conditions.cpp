@@ -4,7 +4,6 @@
 // same way one level deeper.
 #include <string.h>
 
-#include "compiler/bytecode/bytecode.h"
 #include "compiler/parser/parser.h"
 
 // A condition, in a register of its own (the expression parser's flags).

@@ -53,6 +53,10 @@ Value* apply_unary_operation_on_constant(Value* out, u64 operator_bit, Value* co
 b8 instruction_take_address(Scope* scope, Value* result, Value* operand);
 // Kind 10: the operand's address into result. A local whose address is taken stays in memory.
 
+b8 set_dynamic_default_value(Scope* scope, u32 depth, Value* value);
+// A new variable without a value given its type's default, member by member. False after
+// a report.
+
 Value* apply_unary_operation_on_value(Value* out, Scope* scope, u64 operator_bit, Value* value, Trace trace);
 // A one-operand operator on any value: folded for a constant, emitted otherwise. ++ and --
 // change the value in place; -, ~ and ! work on a copy unless the value is a temporary; @
@@ -143,6 +147,13 @@ b8 handle_declaration_assignment(Scope* scope, Identifier* identifier, u8 consta
 void mark_register_as_owned_by_identifier(Scope* scope, Register_Id id);
 // The register (or the table row its id names) belongs to a variable from now on, so no
 // operation writes into it.
+
+//~ enum_bodies.cpp
+
+b8 parse_enum_body(Identifier* enum_type, Token* first, Token* end, u64* running_value, u8 flags_mode,
+                   u8 unique_values);
+// The members of an enum's body from first up to end, with their values counted on from
+// running_value (bits for a flags enum). False after a report.
 
 //~ basic_statements.cpp
 

@@ -5,7 +5,6 @@
 // the break in it counts loops from where it stands.
 #include <string.h>
 
-#include "compiler/bytecode/bytecode.h"
 #include "compiler/parser/parser.h"
 
 // The expression parser's flags for the description (a place) and the step (a fresh register).

@@ -4,8 +4,6 @@
 // way the result is placed, and the callee is listed so that it gets code.
 #include <string.h>
 
-#include "compiler/bytecode/bytecode.h"
-#include "compiler/bytecode/intermediate_operands.h"
 #include "compiler/parser/parser.h"
 
 static b8 is_real(Identifier* type) {
@@ -26,47 +24,6 @@ static Identifier* add_copy(Scope* scope, Identifier* original, Identifier_Kind 
 
 //~ Inline expansion
 
-static b8 names(Token* token, String name) {
-    return (token->kind & TOKEN_IDENTIFIER) && token->length == (u64)name.count && !memcmp(token->text, name.data, (u64)name.count);
-}
-
-static b8 is_operator(Token* token, u64 operator_bits) {
-    return token && (token->kind & (TOKEN_OPERATOR | TOKEN_AT)) && (token->value & operator_bits);
-}
-
-// Whether a statement that starts with the token assigns: an assignment operator outside
-// its brackets (p.x = 1, a[i] += 2).
-static b8 statement_assigns(Token* token, Token* end) {
-    for (; token && token != end && !(token->kind & TOKEN_SEMICOLON); token = token->next) {
-        if (is_operator(token, OP_ASSIGN)) return true;
-        if ((token->kind & (TOKEN_OPEN_PARENTHESIS | TOKEN_OPEN_BRACKET)) && token->value) token = (Token*)token->value;
-        if (token->kind & TOKEN_SCOPE_START) return false;
-    }
-    return false;
-}
-
-// Whether the body may change a parameter: an assignment to it or to a part of it, a step
-// by ++ or --, its address taken, or the parameter handed whole to a call, whose inline
-// callee may change it through a parameter of its own. Names are unique along the scope
-// chain, so the name can mean nothing else; code inserted into the body is not seen, so an
-// #insert counts.
-static b8 body_may_change(Token* first, Token* end, String name) {
-    Token* before = 0;
-    for (Token* token = first; token && token != end; before = token, token = token->next) {
-        if ((token->kind & TOKEN_DIRECTIVE) && is_keyword(token, STR("#insert"))) return true;
-        if (!names(token, name)) continue;
-        Token* after = token->next;
-        if (is_operator(after, OP_ASSIGN | OP_INCREMENT | OP_DECREMENT)) return true;
-        b8 starts_statement = !before || (before->kind & (TOKEN_SEMICOLON | TOKEN_OPEN_BRACE | TOKEN_CLOSE_BRACE | TOKEN_COLON));
-        if (starts_statement && statement_assigns(after, end)) return true;
-        if (is_operator(before, OP_ADDRESS | OP_INCREMENT | OP_DECREMENT)) return true;
-        b8 opens_argument = before && (before->kind & (TOKEN_OPEN_PARENTHESIS | TOKEN_COMMA));
-        b8 closes_argument = after && (after->kind & (TOKEN_CLOSE_PARENTHESIS | TOKEN_COMMA));
-        if (opens_argument && closes_argument) return true;
-    }
-    return false;
-}
-
 // A constant that stands for code, a type or a sub-program is used by what it names: it
 // never becomes the value of a variable.
 static b8 names_something(Value* value) {
@@ -77,22 +34,21 @@ static b8 names_something(Value* value) {
 
 // A parameter's value inside the expansion: the caller's value itself, or with #copy a
 // register of its own for what the caller holds in a register. A parameter that is not
-// constant is a variable of the body: bound to a constant that the body may change, it
-// gets a register holding the constant before the body starts, so that every read (a
-// loop's condition above the change, the code after a branch that changes it) sees the
-// variable. Evaluated at compile time, the body works on constants only.
-static b8 bind_inline_parameter(Scope* scope, Scope* inline_scope, Identifier* parameter, Value* argument, Token* body,
-                                Token* closing, u8 constant_arguments) {
+// constant is a variable of its declared type whatever its argument, as in a body that is
+// called: bound to a constant it gets a register holding the constant before the body
+// starts, so that what the body does to it is seen by every later read, and its operations
+// are typed as a variable's. Evaluated at compile time, the body works on constants only.
+static b8 bind_inline_parameter(Scope* scope, Scope* inline_scope, Identifier* parameter, Value* argument,
+                                u8 constant_arguments) {
     b8 constant = (parameter->flags & IDENTIFIER_CONSTANT) != 0;
     Identifier* bound = add_copy(inline_scope, parameter, constant ? IDENTIFIER_KIND_CONSTANT : IDENTIFIER_KIND_VARIABLE);
     if (!bound) return false;
     Value value = *argument;
-    if (!constant && !constant_arguments && (value.kind & VALUE_CONSTANT) && !names_something(&value) &&
-        body_may_change(body, closing, parameter->name)) {
-        if (!make_constant_value_dynamic(&value, scope, parameter->type, &value)->kind) return false;
-    }
+    // A register made for a constant is the parameter's own: #copy has nothing to copy.
+    b8 own_register = !constant && !constant_arguments && (value.kind & VALUE_CONSTANT) && !names_something(&value);
+    if (own_register && !make_constant_value_dynamic(&value, scope, parameter->type, &value)->kind) return false;
     b8 copied = !(parameter->flags & PARAMETER_NOT_COPIED);
-    if (copied && (value.kind & VALUE_REGISTER) && !(value.kind & VALUE_FRESH)) {
+    if (copied && !own_register && (value.kind & VALUE_REGISTER) && !(value.kind & VALUE_FRESH)) {
         Identifier* type = parameter->type ? parameter->type : get_type_from_value(&value);
         Value fresh;
         if (!make_dynamic_value(&fresh, scope, type, value.source)->kind || !copy_into_register(scope, &fresh, &value)) {
@@ -141,9 +97,7 @@ static b8 expand_inline_call(Scope* scope, Sub_Program* callee, Value* arguments
 
     u32 index = 0;
     for (Identifier* p = (Identifier*)body_scope->parameters.first_element; p; p = p->next, index++) {
-        if (!bind_inline_parameter(scope, inline_scope, p, &arguments[index], body->next, closing, constant_arguments)) {
-            return false;
-        }
+        if (!bind_inline_parameter(scope, inline_scope, p, &arguments[index], constant_arguments)) return false;
     }
     for (Identifier* c = (Identifier*)body_scope->constants.first_element; c; c = c->next) {
         if (!add_copy(inline_scope, c, IDENTIFIER_KIND_CONSTANT)) return false;

@@ -13,4 +13,4 @@
 #include "compiler/parser/sub_programs.h"
 #include "compiler/parser/conditions.h"
 #include "compiler/parser/control_statements.h"
-#include "compiler/parser/compile_pipeline.h"
+#include "compiler/parser/front_end.h"

@@ -10,7 +10,7 @@
 #include "compiler/parser/parser.h"
 #include "foundation/log.h"
 #include "foundation/os_files.h"
-#include "runtime/layer_image.h"
+#include "compiler/core/layer_sources.h"
 
 // The real path of each loaded file, by file index, in compiler_static_strings. Entries
 // past the count of loaded files belong to an earlier compile and are never read.

@@ -6,7 +6,7 @@
 
 #include "compiler/parser/parser.h"
 #include "foundation/meow_hash.h"
-#include "runtime/foreign_routines.h"
+#include "compiler/core/foreign_routine_table.h"
 
 static b8 at_end(Token* token, Token* end) { return !token || token == end; }
 

@@ -35,6 +35,16 @@ struct Overload_Argument {
     b8 no_value;       // evaluation needs the parameter's type (an implicitly typed form)
 };
 
+//~ sub_program_declarations.cpp (the core calls both through parser_routines)
+
+b8 parse_sub_program_declaration(Scope* scope, Sub_Program* sub_program, Token* first, Token* end);
+// The declaration after its name: signature, directives and #import, #inline, the body
+// (compiled at once unless inline or polymorphic). False after a report.
+
+Identifier* preparse_sub_program_param(Sub_Program* sub_program, Token* first, Token* end);
+// One parameter of a signature, from first up to end, added to the sub-program's parameter
+// scope. Null after a report.
+
 //~ sub_program_signatures.cpp
 
 String get_sub_program_signature(Sub_Program* sub_program, Scope* parameters, Identifier* return_type);

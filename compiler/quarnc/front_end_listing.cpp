@@ -7,7 +7,7 @@
 #include <string.h>
 
 #include "compiler/bytecode/bytecode.h"
-#include "compiler/bytecode/intermediate_operands.h"
+#include "compiler/core/intermediate_operands.h"
 #include "compiler/quarnc/quarnc.h"
 
 static const char* const INSTRUCTION_KIND_NAMES[] = {

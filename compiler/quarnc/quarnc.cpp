@@ -28,7 +28,7 @@
 #include "compiler/quarnc/type_listing.h"
 #include "foundation/os_files.h"
 #include "foundation/sort.h"
-#include "runtime/foreign_routines.h"
+#include "compiler/core/foreign_routine_table.h"
 
 struct Token_Number {
     Token* token;
@@ -214,6 +214,7 @@ static int compile(const char* target, b8 front, const char* prelude, b8 list_pr
 }
 
 int main(int argc, char** argv) {
+    connect_parser_routines();
     if (argc >= 2 && (strcmp(argv[1], "--layout") == 0 || strcmp(argv[1], "--type") == 0)) return run_type_listing(argc, argv);
     b8 list_tokens = false, list_constants = false, front = false, list_preparse = false, list_ir = false;
     b8 list_sub_programs = false;

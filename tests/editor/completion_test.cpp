@@ -1,5 +1,5 @@
-// Word completion within a file, and path completion in a terminal's input line against a
-// fixture directory.
+// Word completion within a file and on into the other file tabs, and path completion in a
+// terminal's input line against a fixture directory.
 #include <gtest/gtest.h>
 
 #include <fstream>
@@ -46,6 +46,35 @@ TEST(WordCompletion, FromTheWordsOfTheFile) {
         EXPECT_EQ(file_text(file), before);
         EXPECT_EQ(file->cursor, cursor);
     }
+}
+
+TEST(WordCompletion, WordsOfOtherFileTabsOnlyWhenThisFileHasNone) {
+    Test_File first("counter_other x");
+    Test_File second("counting");
+    Test_File terminal_line("countdown");  // an input line, not a file tab
+    struct Case { const char* name; const char* marked; const char* expected; };
+    const Case cases[] = {
+        {"from the other tabs", "co@", "count@"},
+        {"this file's words after the cursor come first", "co@ counter", "counter@ counter"},
+        {"nothing anywhere", "zz@", "zz@"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        start_tabs_over();
+        Test_File file(c.marked);
+        add_test_tab(TAB_FILE, first);
+        add_test_tab(TAB_FILE, file);
+        add_test_tab(TAB_FILE, second);
+        add_test_tab(TAB_TERMINAL, nullptr, terminal_line);
+        std::string before = file_text(file);
+        auto_complete_text_before_cursor(file);
+        EXPECT_EQ(marked_text(file), c.expected);
+        if (file_text(file) == before) continue;
+        editor_undo(file);
+        EXPECT_EQ(marked_text(file), std::string(c.marked));
+        EXPECT_EQ(tabs_read_lock, 0);
+    }
+    start_tabs_over();
 }
 
 namespace {

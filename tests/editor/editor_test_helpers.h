@@ -10,8 +10,6 @@
 #include <vector>
 
 #include "editor/editor.h"
-#include "shell/tabs.h"
-#include "terminal/terminal.h"
 #include "tests/scratch.h"
 #include "tests/test_files.h"
 
@@ -107,33 +105,22 @@ struct Hint_Scope {
     ~Hint_Scope() { clear_tokenisation_hints(); }
 };
 
-// A terminal with one block of output cut into runs and line breaks, built without the
-// terminal library: only its records are read.
-struct Test_Terminal {
-    Memory_Pool pool;
-    Terminal terminal = {};
-    Terminal_Result* result;
-    Test_Terminal(const std::string& text, const std::vector<std::pair<u64, u32>>& runs) {
-        _init_memory_pool(&pool, sizeof(Terminal_Result), 4, 1, nullptr, os_allocate_read_write);
-        init_bucket_array(&terminal.results, &pool);
-        bucket_array_append(&terminal.results);  // an earlier block
-        result = (Terminal_Result*)bucket_array_append(&terminal.results);
-        init_dynamic_array(&result->text, 1);
-        init_dynamic_array(&result->tokens, sizeof(Terminal_Token));
-        if (!text.empty()) memcpy(dynamic_array_add_fast_multiple(&result->text, (u32)text.size()), text.data(), text.size());
-        for (auto [offset, length] : runs) {
-            Terminal_Token* t = (Terminal_Token*)dynamic_array_add_fast(&result->tokens);
-            *t = Terminal_Token{};
-            t->offset = offset;
-            t->length = length;
-            bool line_break = length == 0 || text[offset] == '\n' || text[offset] == '\r';
-            t->kind = line_break ? TERMINAL_TOKEN_NEW_LINE : TERMINAL_TOKEN_TEXT;
-        }
-        terminal.selected_result = result;
-    }
-    ~Test_Terminal() {
-        dynamic_array_free(&result->text);
-        dynamic_array_free(&result->tokens);
-    }
-};
+// The tab list empty again; the records of the old one are forgotten, not closed.
+inline void start_tabs_over() {
+    dynamic_array_free(&tabs);
+    init_tabs();
+}
 
+// A tab made by hand at the end of the list, showing target (an Editor_File for a file
+// tab, a Terminal for a terminal tab, which gets input_line as well). The shell's
+// add_a_tab would start a real terminal for a terminal tab.
+inline Tab* add_test_tab(u8 kind, void* target, Editor_File* input_line = nullptr) {
+    Tab* tab = (Tab*)dynamic_array_add_fast(&tabs);
+    *tab = Tab{};
+    tab->kind = kind;
+    tab->id = next_tab_id++;
+    tab->target = target;
+    if (kind == TAB_TERMINAL) tab->input_line = input_line;
+    renumber_tabs();
+    return tab;
+}

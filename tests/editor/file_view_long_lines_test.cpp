@@ -20,9 +20,9 @@ const View_Geometry VIEW = {20, 30, 620, 330};
 struct Long_Line_Test : ::testing::Test {
     void SetUp() override {
         set_up_view_test_fonts();
-        custom_layer.display_flags = 0;
-        custom_layer.text_theme = default_text_theme;
-        custom_layer.ui_theme = default_ui_theme;
+        editor_settings.display_flags = 0;
+        editor_settings.text_theme = default_text_theme;
+        editor_settings.ui_theme = default_ui_theme;
         ui_layer_in_focus = 0;
         ui_flags = 0;
         window.event_count = 0;
@@ -58,7 +58,7 @@ std::vector<Glyph_Box> walk_whole_line(Editor_File* file, f32 text_left, f32 tex
     f64 x = text_left;
     if (cursor > 0 && cursor <= end) {
         Text_Iterator it;
-        init_text_iterator(&it, text, (u64)cursor, &code_font_pool, custom_layer.tab_width);
+        init_text_iterator(&it, text, (u64)cursor, &code_font_pool, editor_settings.tab_width);
         f64 width = 0;
         f32 last_advance = 0;
         Glyph* last = nullptr;
@@ -73,7 +73,7 @@ std::vector<Glyph_Box> walk_whole_line(Editor_File* file, f32 text_left, f32 tex
     }
     std::vector<Glyph_Box> boxes;
     Text_Iterator it;
-    init_text_iterator(&it, text, (u64)end, &code_font_pool, custom_layer.tab_width);
+    init_text_iterator(&it, text, (u64)end, &code_font_pool, editor_settings.tab_width);
     f64 pen = 0;
     bool first = true;
     while (text_iterator_get_next(&it)) {

@@ -21,9 +21,9 @@ const f32 VIEW_LEFT = 20, VIEW_TOP = 30, VIEW_RIGHT = 620, VIEW_BOTTOM = 330;
 struct View_Test : ::testing::Test {
     void SetUp() override {
         set_up_view_test_fonts();
-        custom_layer.display_flags = 0;
-        custom_layer.text_theme = default_text_theme;
-        custom_layer.ui_theme = default_ui_theme;
+        editor_settings.display_flags = 0;
+        editor_settings.text_theme = default_text_theme;
+        editor_settings.ui_theme = default_ui_theme;
         ui_layer_in_focus = 0;
         ui_flags = 0;
         window.event_count = 0;
@@ -124,7 +124,7 @@ TEST_F(View_Test, KeptAnchorAndMouseOffLeaveTheQueue) {
     EXPECT_EQ(*file->selection_end, 6);
     EXPECT_FALSE(file->flags & FILE_KEEP_ANCHOR_ON_CLICK) << "cleared at the end of every frame";
 
-    custom_layer.display_flags = DISPLAY_NO_MOUSE_IN_TEXT;
+    editor_settings.display_flags = DISPLAY_NO_MOUSE_IN_TEXT;
     frame(file, at(file, 0, 8.1f), {MOUSE_LEFT_PRESS, MOUSE_DOUBLE_CLICK});
     EXPECT_EQ(file->cursor, 6);
     EXPECT_EQ(window.event_count, 2u);
@@ -182,10 +182,10 @@ TEST_F(View_Test, CentringAndKeepingTheCursorInSight) {
 TEST_F(View_Test, AOneLineInputShiftsSideways) {
     Test_File line(std::string(200, 'w') + "@");
     atomic_or_u16(&line->flags, FILE_SINGLE_LINE | FILE_NO_SYNTAX);
-    custom_layer.display_flags = DISPLAY_LINE_NUMBERS;
+    editor_settings.display_flags = DISPLAY_LINE_NUMBERS;
     current_file = line;
     std::vector<Drawn_Quad> quads = frame(line);
-    const Drawn_Quad* cursor = find_cursor_quad(quads, custom_layer.ui_theme.colours[2]);
+    const Drawn_Quad* cursor = find_cursor_quad(quads, editor_settings.ui_theme.colours[2]);
     ASSERT_NE(cursor, nullptr);
     EXPECT_NEAR(cursor->left, (VIEW_LEFT + VIEW_RIGHT) / 2, 1.0f) << "the cursor sits in the middle";
     EXPECT_EQ(line->scroll_y, 0);
@@ -235,7 +235,7 @@ TEST_F(View_Test, ColoursOfTextCursorSelectionAndScrollBar) {
     frame(long_file);
     quads = frame(long_file);
     EXPECT_NE(find_quad(quads, Rgba{1, 1, 1, 0.3f}, true), nullptr);
-    custom_layer.text_theme.colours[0] = Rgba{1, 1, 1, 1};
+    editor_settings.text_theme.colours[0] = Rgba{1, 1, 1, 1};
     quads = frame(long_file);
     EXPECT_NE(find_quad(quads, Rgba{0, 0, 0, 0.3f}, true), nullptr);
 }
@@ -244,10 +244,10 @@ TEST_F(View_Test, LineNumberColumn) {
     std::string text;
     for (int i = 0; i < 120; i++) text += "x\n";
     Test_File file(text);
-    custom_layer.display_flags = DISPLAY_LINE_NUMBERS;
-    custom_layer.text_theme.colours[4] = Rgba{0, 0, 1, 1};
+    editor_settings.display_flags = DISPLAY_LINE_NUMBERS;
+    editor_settings.text_theme.colours[4] = Rgba{0, 0, 1, 1};
     std::vector<Drawn_Quad> quads = frame(file);
-    f32 digits = get_text_advance((u8*)"121", 3, &code_font_pool, custom_layer.tab_width);
+    f32 digits = get_text_advance((u8*)"121", 3, &code_font_pool, editor_settings.tab_width);
     f32 text_left = ceilf(VIEW_LEFT + digits + 0.2f * code_font_pool.pixel_size);
     const Drawn_Quad* column = find_quad(quads, Rgba{0, 0, 1, 1});
     ASSERT_NE(column, nullptr);

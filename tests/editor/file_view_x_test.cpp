@@ -18,7 +18,6 @@
 
 #include "editor_test_helpers.h"
 #include "file_view_test_support.h"
-#include "terminal/terminal.h"
 
 #include "tests/ui/x11_pixels.h"
 #include "tests/waiting.h"
@@ -53,8 +52,8 @@ protected:
         stop_xvfb_for_window_tests(&xvfb_pid);
     }
     void SetUp() override {
-        custom_layer.display_flags = 0;
-        custom_layer.text_theme = default_text_theme;
+        editor_settings.display_flags = 0;
+        editor_settings.text_theme = default_text_theme;
         ui_layer_in_focus = 0;
         current_file = nullptr;
     }
@@ -104,8 +103,8 @@ protected:
 TEST_F(File_View_X, LineNumbersChunksSelectionAndCursorOnScreen) {
     Test_File file("alpha beta\ngamma\n");
     current_file = file;
-    custom_layer.display_flags = DISPLAY_LINE_NUMBERS;
-    custom_layer.text_theme.colours[2] = Rgba{0, 0, 1, 1};  // an opaque blue selection
+    editor_settings.display_flags = DISPLAY_LINE_NUMBERS;
+    editor_settings.text_theme.colours[2] = Rgba{0, 0, 1, 1};  // an opaque blue selection
     run_frame(file);
     editor_set_text_colour(file, 0, 5, Rgba{1, 0, 0, 1});
     file->selection_anchor = 6;
@@ -115,7 +114,7 @@ TEST_F(File_View_X, LineNumbersChunksSelectionAndCursorOnScreen) {
     std::vector<u32> shown = read_x11_window_pixels(window.handle, window.width, window.height);
 
     const f32 lh = code_font_pool.line_height, advance = get_code_advance();
-    f32 digits = get_text_advance((u8*)"3", 1, &code_font_pool, custom_layer.tab_width);
+    f32 digits = get_text_advance((u8*)"3", 1, &code_font_pool, editor_settings.tab_width);
     f32 column_right = ceilf(PANE_VIEW.left + digits + 0.2f * code_font_pool.pixel_size);
     f32 text_left = column_right + ceilf(0.5f * code_font_pool.pixel_size);  // half a character off the column
     auto ink_in = [&](f32 left, f32 right, f32 top, f32 bottom, auto test) {
@@ -239,7 +238,7 @@ TEST_F(File_View_X, ClicksDragsAndDoubleClicksFromXdotool) {
 
     // With the layer's mouse switch off, clicks in the text stay queued and move nothing.
     forget_the_last_press();
-    custom_layer.display_flags = DISPLAY_NO_MOUSE_IN_TEXT;
+    editor_settings.display_flags = DISPLAY_NO_MOUSE_IN_TEXT;
     s64 cursor = file->cursor;
     window.event_count = 0;
     xdotool(at_window(file, 1, 1.1f) + " click 1");
@@ -268,8 +267,7 @@ TEST_F(File_View_X, ABigSelectionReachesTheClipboardWhole) {
     file->selection_anchor = 0;
     atomic_or_u16(&file->flags, FILE_SELECTION_ACTIVE);
     editor_set_cursor(file, (s64)size);
-    current_file = file;
-    editor_copy_selection_to_clipboard(1, 0);
+    copy_file_selection_to_clipboard(file, 1, 0);
     const char* clipboard = glfwGetClipboardString(nullptr);
     ASSERT_NE(clipboard, nullptr);
     ASSERT_EQ(strlen(clipboard), size);
@@ -278,49 +276,4 @@ TEST_F(File_View_X, ABigSelectionReachesTheClipboardWhole) {
     EXPECT_FALSE(file->flags & FILE_SELECTION_ACTIVE);
     text_copied_locally.count = 0;
     text_copied_as_if_there_was_no_padding.count = 0;
-}
-
-TEST_F(File_View_X, CopiesTheSelectedBlockOfATerminal) {
-    // "ls\nsrc  bin" in runs: "ls", LF, "src", "  ", "bin", a positioned break, "end".
-    const std::string text = "ls\nsrc  binend";
-    const std::vector<std::pair<u64, u32>> runs = {{0, 2}, {2, 1}, {3, 3}, {6, 2}, {8, 3}, {11, 0}, {11, 3}};
-    struct Case { const char* name; Terminal_Selection_End start, end; const char* copied; };
-    const Case cases[] = {
-        {"within one run", {2, 1}, {2, 3}, "rc"},
-        {"ends given backwards", {2, 3}, {2, 1}, "rc"},
-        {"across a line feed", {0, 1}, {2, 2}, "s\nsr"},
-        {"a positioned break is a line feed", {4, 1}, {6, 2}, "in\nen"},
-        {"an end past its run is cut to it", {4, 0}, {4, 99}, "bin"},
-        {"an end past the last run", {6, 0}, {40, 0}, "end"},
-        {"empty", {3, 1}, {3, 1}, nullptr},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
-        Test_Terminal t(text, runs);
-        t.result->selection_start = c.start;
-        t.result->selection_end = c.end;
-        text_copied_locally.count = 0;
-        b8 copied = copy_terminal_selection_to_clipboard(&t.terminal);
-        EXPECT_EQ(copied, c.copied != nullptr);
-        EXPECT_EQ(t.result->lock, 0);
-        if (!c.copied) {
-            EXPECT_EQ(t.terminal.selected_result, t.result) << "the selection stays for the file's copy";
-            continue;
-        }
-        const char* clipboard = glfwGetClipboardString(nullptr);
-        ASSERT_NE(clipboard, nullptr);
-        EXPECT_STREQ(clipboard, c.copied);
-        EXPECT_EQ(t.terminal.selected_result, nullptr);
-        EXPECT_EQ(text_copied_locally.count, 0u) << "the local copy keeps what it had";
-    }
-
-    // A block whose lock stays taken is passed over.
-    Test_Terminal t(text, runs);
-    t.result->selection_end = Terminal_Selection_End{2, 2};
-    t.result->lock = 1;
-    EXPECT_FALSE(copy_terminal_selection_to_clipboard(&t.terminal));
-    EXPECT_EQ(t.terminal.selected_result, t.result);
-    t.result->lock = 0;
-    t.terminal.selected_result = nullptr;
-    EXPECT_FALSE(copy_terminal_selection_to_clipboard(&t.terminal));
 }

@@ -127,11 +127,11 @@ TEST(Filepath, Blacklist) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        set_list(&custom_layer.blacklisted_extensions, c.extensions);
-        set_list(&custom_layer.blacklisted_paths, c.paths);
+        set_list(&editor_settings.blacklisted_extensions, c.extensions);
+        set_list(&editor_settings.blacklisted_paths, c.paths);
         std::string text = c.text;
         EXPECT_EQ(filepath_is_blacklisted((u8*)text.data(), (s64)text.size(), c.check_extension, c.check_path), c.expected);
     }
-    custom_layer.blacklisted_extensions.count = 0;
-    custom_layer.blacklisted_paths.count = 0;
+    editor_settings.blacklisted_extensions.count = 0;
+    editor_settings.blacklisted_paths.count = 0;
 }

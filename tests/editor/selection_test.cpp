@@ -67,16 +67,14 @@ TEST(Copy, SelectionAndItsCopyWithoutPadding) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         Test_File file(c.marked);
-        current_file = file;
         std::string selection = file_text(file).substr(*file->selection_start, *file->selection_end - *file->selection_start);
-        editor_copy_selection_to_clipboard(0, 0);
+        copy_file_selection_to_clipboard(file, 0, 0);
         EXPECT_EQ(array_text(&text_copied_locally), selection);
         EXPECT_EQ(array_text(&text_copied_as_if_there_was_no_padding), c.without_padding);
         EXPECT_TRUE(file->flags & FILE_SELECTION_ACTIVE);
-        editor_copy_selection_to_clipboard(1, 0);
+        copy_file_selection_to_clipboard(file, 1, 0);
         EXPECT_FALSE(file->flags & FILE_SELECTION_ACTIVE);
     }
-    current_file = nullptr;
 }
 
 TEST(Copy, TokenAtTheCursorWhenNothingIsSelected) {
@@ -93,18 +91,16 @@ TEST(Copy, TokenAtTheCursorWhenNothingIsSelected) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.marked);
         Test_File file(c.marked);
-        current_file = file;
         u16 flags = file->flags;
         std::string sentinel = "left alone";
         text_copied_locally.count = 0;
         u8* at = (u8*)dynamic_array_add_fast_multiple(&text_copied_locally, (u32)sentinel.size());
         memcpy(at, sentinel.data(), sentinel.size());
-        editor_copy_selection_to_clipboard(1, c.token_flag);
+        copy_file_selection_to_clipboard(file, 1, c.token_flag);
         EXPECT_EQ(array_text(&text_copied_locally), c.copied ? c.copied : sentinel);
         if (c.copied) {
             EXPECT_EQ(array_text(&text_copied_as_if_there_was_no_padding), c.copied);
         }
         EXPECT_EQ(file->flags, flags);
     }
-    current_file = nullptr;
 }

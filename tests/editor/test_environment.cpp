@@ -6,7 +6,7 @@
 struct Editor_Test_Environment : ::testing::Environment {
     void SetUp() override {
         ASSERT_TRUE(init_memory(PROGRAM_EDITOR));
-        init_custom_layer();
+        init_editor_settings();
     }
 };
 

@@ -40,11 +40,11 @@ TEST(TokenisationHints, ChosenByExtension) {
     }
     EXPECT_EQ(get_tokenisation_hint_for_file(nullptr), nullptr);
 
-    Tokenisation_Hint* c_hint = (Tokenisation_Hint*)custom_layer.tokenisation_hints.data;
+    Tokenisation_Hint* c_hint = (Tokenisation_Hint*)editor_settings.tokenisation_hints.data;
     EXPECT_EQ(c_hint->string_delimiters, EDITOR_TOKEN_DOUBLE_QUOTE);
     EXPECT_EQ(std::string((char*)c_hint->block_end.data, c_hint->block_end.count), "*/");
     clear_tokenisation_hints();
-    EXPECT_EQ(custom_layer.tokenisation_hints.count, 0u);
+    EXPECT_EQ(editor_settings.tokenisation_hints.count, 0u);
 }
 
 TEST(TokenisationHints, TextsOutliveTheLayersCopyAcrossStoreBlocks) {
@@ -55,8 +55,8 @@ TEST(TokenisationHints, TextsOutliveTheLayersCopyAcrossStoreBlocks) {
         std::string comment = i == 200 ? long_comment : "comment" + std::string(i % 50, '-');
         add_test_hint({{extension}, comment, "<<" + std::to_string(i), ">>" + std::to_string(i), 0});
     }
-    Tokenisation_Hint* hints = (Tokenisation_Hint*)custom_layer.tokenisation_hints.data;
-    ASSERT_EQ(custom_layer.tokenisation_hints.count, 400u);
+    Tokenisation_Hint* hints = (Tokenisation_Hint*)editor_settings.tokenisation_hints.data;
+    ASSERT_EQ(editor_settings.tokenisation_hints.count, 400u);
     for (int i = 0; i < 400; i++) {
         SCOPED_TRACE(i);
         String* extensions = (String*)hints[i].extensions.data;
@@ -66,7 +66,7 @@ TEST(TokenisationHints, TextsOutliveTheLayersCopyAcrossStoreBlocks) {
         EXPECT_EQ(std::string((char*)hints[i].block_end.data, hints[i].block_end.count), ">>" + std::to_string(i));
     }
     u32 blocks = 0;
-    for (String_Store_Block* b = custom_layer.hint_text_store.first; b; b = b->next) {
+    for (String_Store_Block* b = editor_settings.hint_text_store.first; b; b = b->next) {
         EXPECT_LE(b->used, b->size);
         blocks++;
     }
@@ -76,7 +76,7 @@ TEST(TokenisationHints, TextsOutliveTheLayersCopyAcrossStoreBlocks) {
     clear_tokenisation_hints();
     add_test_hint({{"c"}, "//", "", "", 0});
     u32 blocks_after = 0;
-    for (String_Store_Block* b = custom_layer.hint_text_store.first; b; b = b->next) blocks_after++;
+    for (String_Store_Block* b = editor_settings.hint_text_store.first; b; b = b->next) blocks_after++;
     EXPECT_EQ(blocks_after, blocks);
     clear_tokenisation_hints();
 }

@@ -12,11 +12,11 @@
 #include <string>
 #include <vector>
 
+#include "compiler/bytecode/layer_image.h"
 #include "compiler/core/compiler_core.h"
-#include "compiler/parser/compile_pipeline.h"
+#include "compiler/pipeline/compile_pipeline.h"
 #include "foundation/os_files.h"
 #include "runtime/foreign_routines.h"
-#include "runtime/layer_image.h"
 #include "tests/fuzz_input.h"
 #include "tests/scratch.h"
 
@@ -42,7 +42,8 @@ static void write_bytes(const std::string& path, const void* data, size_t size) 
 // The scratch directory with the layer sources the release ships beside the editor.
 static void set_up_compiles() {
     CHECK(init_memory(PROGRAM_EDITOR));
-    fuzz_directory = make_test_directory("fuzz");
+    // In the process's scratch folder, which goes when the run ends.
+    fuzz_directory = make_test_directory("compile");
     CHECK(!fuzz_directory.empty());
     for (const char* name : {"inject.8", "api.8", "syntax.8", "themes_latest.8"}) {
         std::string text = read_bytes(std::string(QUARN_LAYER_SOURCES) + "/" + name);
@@ -53,6 +54,7 @@ static void set_up_compiles() {
     executable_filepath = directory;  // the image is written beside the "executable"
     CHECK(init_compiler(directory));
     setup_foreign_routines_table();  // imports are bound by these hashes
+    connect_parser_routines();
 }
 
 // Compiles the source as custom.8; on success the written image's octets, else empty.

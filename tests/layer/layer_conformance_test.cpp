@@ -16,10 +16,11 @@
 #include <vector>
 
 #include "compiler/core/compiler_core.h"
-#include "compiler/parser/compile_pipeline.h"
+#include "compiler/pipeline/compile_pipeline.h"
 #include "foundation/log.h"
 #include "foundation/os_files.h"
 #include "runtime/runtime.h"
+#include "shell/startup.h"
 #include "tests/scratch.h"
 #include "tests/test_files.h"
 
@@ -33,6 +34,8 @@ struct Layer_Environment : ::testing::Environment {
         static std::string logs = test_scratch_root() + "/logs";
         set_log_directory(String{(u8*)logs.data(), (s64)logs.size()});
         setup_foreign_routines_table();
+        connect_parser_routines();
+        install_shell_actions();
     }
 };
 ::testing::Environment* const environment = ::testing::AddGlobalTestEnvironment(new Layer_Environment);

@@ -126,7 +126,7 @@ TEST_F(Layer_Faults, MistakesInsideRoutinesStopTheLayerNotTheEditor) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         current_file = file;
-        u8 tab_width = custom_layer.tab_width;
+        u8 tab_width = editor_settings.tab_width;
         u32 text_count = file->text.count;
         write_test_file(directory + "/custom.8", c.source + "\n#on_load { r(0); }\n");
         u64 mark = __global_log.used;
@@ -135,7 +135,7 @@ TEST_F(Layer_Faults, MistakesInsideRoutinesStopTheLayerNotTheEditor) {
         EXPECT_EQ(first_error(), c.report);
         EXPECT_NE(log_since(mark).find(c.report + "\n"), std::string::npos);
         // Nothing the routine was in the middle of stays held or half done.
-        EXPECT_EQ(custom_layer.tab_width, tab_width);
+        EXPECT_EQ(editor_settings.tab_width, tab_width);
         EXPECT_EQ(file->text.count, text_count);
         for (u8* lock : {&log_lock, &tabs_read_lock, &custom_layer.execution_lock, &custom_layer.sources_lock}) {
             EXPECT_TRUE(spin_try_lock(lock));

@@ -14,7 +14,7 @@
 #include <string>
 
 #include "compiler/core/compiler_core.h"
-#include "compiler/parser/compile_pipeline.h"
+#include "compiler/pipeline/compile_pipeline.h"
 #include "foundation/meow_hash.h"
 #include "foundation/os_files.h"
 #include "runtime/runtime.h"

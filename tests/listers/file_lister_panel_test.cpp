@@ -1,6 +1,7 @@
 // The file lister panel without a window: frames are run over listings of scratch trees,
 // the quads they append read back, and presses queued where a user would click.
 #include "panel_test_support.h"
+#include "tests/test_files.h"
 
 #include <algorithm>
 #include <fstream>
@@ -50,6 +51,17 @@ protected:
         return v2{l.list_left + 40, l.list_top + l.row * (index + 0.5f)};
     }
 
+    // The current tab, what a save writes: a new file holding "scratch text".
+    void show_a_scratch_file() {
+        Editor_File* file = add_a_file();
+        ASSERT_NE(file, nullptr);
+        ASSERT_TRUE(editor_insert_octets(file, 0, (u8*)"scratch text", 12));
+        Tab* tab = add_a_tab(TAB_FILE, file);
+        ASSERT_NE(tab, nullptr);
+        set_current_tab(tab->position, true);
+        run_panel_frame();
+    }
+
     std::string directory_text() {
         String d = filepath_to_tmp_string(&lister->directory);
         return std::string((char*)d.data, d.count);
@@ -72,7 +84,7 @@ TEST_F(FileListerPanel, ShowsTheListingAsRows) {
     v2 hovered = row_centre(2);
     std::vector<Drawn_Quad> quads = run_panel_frame(hovered);
     Lister_Panel_Layout l = get_file_lister_layout(4);
-    const Ui_Theme& theme = custom_layer.ui_theme;
+    const Ui_Theme& theme = editor_settings.ui_theme;
 
     // A short listing gives a short panel: the header, the rows and one margin.
     std::vector<Drawn_Quad> panel = boxes_of(quads, theme.colours[0]);
@@ -113,7 +125,7 @@ TEST_F(FileListerPanel, TypingFiltersTheRowsBestMatchFirst) {
     EXPECT_EQ(lister->selected, 0u);
     std::vector<Drawn_Quad> quads = run_panel_frame();
     Lister_Panel_Layout l = get_file_lister_layout(2);
-    std::vector<Drawn_Quad> panel = boxes_of(quads, custom_layer.ui_theme.colours[0]);
+    std::vector<Drawn_Quad> panel = boxes_of(quads, editor_settings.ui_theme.colours[0]);
     ASSERT_EQ(panel.size(), 1u);
     EXPECT_FLOAT_EQ(panel[0].height, truncf(l.header + l.margin + 2 * l.row));
 }
@@ -136,18 +148,8 @@ TEST_F(FileListerPanel, WhatAPromptSelectsBeforeTheUserChooses) {
         {FILE_LISTER_DELETE, "", nullptr},
         {FILE_LISTER_DELETE, "beta", nullptr},
     };
-    auto read_file = [](const std::string& path) {
-        std::ifstream in(path);
-        return std::string(std::istreambuf_iterator<char>(in), {});
-    };
     Scoped_Panel_Tabs scoped_tabs;
-    Editor_File* file = add_a_file();
-    ASSERT_NE(file, nullptr);
-    ASSERT_TRUE(editor_insert_octets(file, 0, (u8*)"scratch text", 12));
-    Tab* tab = add_a_tab(TAB_FILE, file);
-    ASSERT_NE(tab, nullptr);
-    set_current_tab(tab->position, true);
-    run_panel_frame();
+    show_a_scratch_file();
     for (const Case& c : cases) {
         SCOPED_TRACE(std::to_string(c.purpose) + " '" + c.query + "'");
         open_on(root, c.purpose);
@@ -164,8 +166,8 @@ TEST_F(FileListerPanel, WhatAPromptSelectsBeforeTheUserChooses) {
         }
         close_lister();
     }
-    EXPECT_EQ(read_file(root + "/aaa_important.txt"), "keep");
-    EXPECT_EQ(read_file(root + "/beta.txt"), "keep");
+    EXPECT_EQ(read_test_file(root + "/aaa_important.txt"), "keep");
+    EXPECT_EQ(read_test_file(root + "/beta.txt"), "keep");
     EXPECT_FALSE(std::filesystem::exists(root + "/new.txt"));
 
     // Arrows choose: the first row is then written over.
@@ -175,7 +177,47 @@ TEST_F(FileListerPanel, WhatAPromptSelectsBeforeTheUserChooses) {
     run_panel_frame();
     EXPECT_EQ(lister->selected, 0u);
     lister_select_item();
-    EXPECT_EQ(read_file(root + "/aaa_important.txt"), "scratch text");
+    EXPECT_EQ(read_test_file(root + "/aaa_important.txt"), "scratch text");
+}
+
+// Enter typed on the heels of the query, before the list of it is on screen, acts on that
+// list once it is: the typed name is saved, an existing name is still not written over, and
+// opening takes the first row of what was typed, not of the list before it.
+TEST_F(FileListerPanel, AnEnterBeforeTheListOfTheQueryActsOnThatList) {
+    make_tree(root, {"aaa_important.txt=:keep", "beta.txt=:the beta text"});
+    struct Case {
+        u8 purpose;
+        const char* query;
+        bool closes;
+    };
+    const Case cases[] = {
+        {FILE_LISTER_SAVE, "new.txt", true},
+        {FILE_LISTER_SAVE, "beta.txt", false},
+        {FILE_LISTER_OPEN, "beta", true},
+    };
+    Scoped_Panel_Tabs scoped_tabs;
+    show_a_scratch_file();
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::to_string(c.purpose) + " '" + c.query + "'");
+        open_on(root, c.purpose);
+        settle();
+        set_input_text(&lister->input_line, c.query);
+        lister_select_item();
+        EXPECT_TRUE(global_flags & SHOW_FILE_LISTER) << "acted on the list before the query";
+        if (c.closes) {
+            EXPECT_TRUE(run_panel_frames_until([&] { return !(global_flags & SHOW_FILE_LISTER); }));
+        } else {
+            settle();
+            EXPECT_TRUE(global_flags & SHOW_FILE_LISTER) << "Enter chose nothing";
+            close_lister();
+        }
+        run_panel_frame();
+    }
+    EXPECT_EQ(read_test_file(root + "/new.txt"), "scratch text");
+    EXPECT_EQ(read_test_file(root + "/beta.txt"), "the beta text");
+    EXPECT_EQ(read_test_file(root + "/aaa_important.txt"), "keep");
+    ASSERT_NE(current_file, nullptr);
+    EXPECT_EQ(text_of(current_file), "the beta text");
 }
 
 TEST_F(FileListerPanel, AClickOnAFileOpensItInANewTab) {
@@ -212,6 +254,52 @@ TEST_F(FileListerPanel, AClickOnADirectoryEntersIt) {
     EXPECT_EQ(shown_names(), (std::vector<std::string>{"inner.c"}));
 }
 
+// Rows whose pitch is no whole number of pixels start on whole pixels: at every pixel row
+// of the list, the pointer highlights one row alone, and a press there takes that row.
+TEST_F(FileListerPanel, ThePointerHighlightsAndPressesOneRowAtAnyRowHeight) {
+    std::vector<std::string> tree;
+    for (int i = 0; i < 8; i++) tree.push_back("d" + std::to_string(i) + "/");
+    make_tree(root, tree);
+    Scoped_Panel_Tabs scoped_tabs;
+    const Ui_Theme& theme = editor_settings.ui_theme;
+    for (u32 pixels : {13u, 17u, 19u, 23u, (u32)PANEL_TEST_PIXEL_SIZE}) {
+        ui_init_font_pools(pixels);
+        Lister_Panel_Layout l = get_file_lister_layout(8);
+        SCOPED_TRACE("rows of " + std::to_string(l.row) + " pixels");
+        auto open = [&] {
+            open_on(root, FILE_LISTER_OPEN);
+            lister->view_bits = FILE_LISTER_LIST_FILES;
+            settle();
+            ASSERT_EQ(shown_names().size(), 8u);
+        };
+        open();
+        for (u32 i = 0; i < 8; i++) {
+            f32 top = truncf(l.list_top + l.row * (f32)i), next = truncf(l.list_top + l.row * (f32)(i + 1));
+            v2 first = {l.list_left + 40, top}, last = {l.list_left + 40, next - 1};
+            for (v2 pointer : {first, last}) {
+                SCOPED_TRACE("row " + std::to_string(i) + " at y " + std::to_string(pointer.y));
+                std::vector<Drawn_Quad> quads = run_panel_frame(pointer);
+                std::vector<Drawn_Quad> lit = boxes_of(quads, theme.colours[i == 0 ? 4 : 5]);
+                std::vector<Drawn_Quad> other = boxes_of(quads, theme.colours[i == 0 ? 5 : 4]);
+                lit.insert(lit.end(), other.begin(), other.end());
+                int covering = 0;
+                for (const Drawn_Quad& q : lit) {
+                    if (pointer.y >= q.top && pointer.y < q.top + q.height) {
+                        covering++;
+                        EXPECT_FLOAT_EQ(q.top, top);
+                    }
+                }
+                EXPECT_EQ(covering, 1) << "highlighted rows under the pointer";
+            }
+            run_panel_frame(first, {MOUSE_LEFT_PRESS});
+            EXPECT_EQ(directory_text(), root + "/d" + std::to_string(i));
+            close_lister();
+            open();
+        }
+        close_lister();
+    }
+}
+
 TEST_F(FileListerPanel, APathSegmentClickListsThatDirectory) {
     make_tree(root, {"sub/", "sub/inner.c", "top.c"});
     Scoped_Panel_Tabs scoped_tabs;
@@ -221,7 +309,7 @@ TEST_F(FileListerPanel, APathSegmentClickListsThatDirectory) {
 
     // The segments from the left: "/", "tmp", the scratch directory, "sub".
     Lister_Panel_Layout l = get_file_lister_layout(1);
-    f32 arrow = get_text_advance((u8*)">", 1, &icons_font_pool, custom_layer.tab_width);
+    f32 arrow = get_text_advance((u8*)">", 1, &icons_font_pool, editor_settings.tab_width);
     f32 x = l.left + l.margin;
     u32 scratch_segment = lister->directory.count - 2;
     for (u32 i = 0; i < scratch_segment; i++) {
@@ -230,7 +318,7 @@ TEST_F(FileListerPanel, APathSegmentClickListsThatDirectory) {
     }
     v2 segment = {x + 5, l.top + l.margin + (l.margin + PANEL_TEST_PIXEL_SIZE) + PANEL_TEST_PIXEL_SIZE / 2};
     std::vector<Drawn_Quad> quads = run_panel_frame(segment);
-    std::vector<Drawn_Quad> highlight = boxes_of(quads, custom_layer.ui_theme.colours[4]);
+    std::vector<Drawn_Quad> highlight = boxes_of(quads, editor_settings.ui_theme.colours[4]);
     EXPECT_TRUE(std::any_of(highlight.begin(), highlight.end(), [&](const Drawn_Quad& q) {
         return q.top < segment.y && q.top + q.height > segment.y && q.left < segment.x && q.left + q.width > segment.x;
     })) << "the segment under the pointer is highlighted";
@@ -274,7 +362,7 @@ TEST_F(FileListerPanel, ALongListingScrollsTheSelectionIntoView) {
     open_on(root, FILE_LISTER_OPEN);
     settle();
     std::vector<Drawn_Quad> quads = run_panel_frame();
-    std::vector<Drawn_Quad> panel = boxes_of(quads, custom_layer.ui_theme.colours[0]);
+    std::vector<Drawn_Quad> panel = boxes_of(quads, editor_settings.ui_theme.colours[0]);
     ASSERT_EQ(panel.size(), 1u);
     EXPECT_FLOAT_EQ(panel[0].height, truncf(0.9f * PANEL_TEST_HEIGHT));
 
@@ -284,7 +372,7 @@ TEST_F(FileListerPanel, ALongListingScrollsTheSelectionIntoView) {
     run_panel_frame();
     quads = run_panel_frame();
     Lister_Panel_Layout l = get_file_lister_layout(100);
-    std::vector<Drawn_Quad> selected = boxes_of(quads, custom_layer.ui_theme.colours[4]);
+    std::vector<Drawn_Quad> selected = boxes_of(quads, editor_settings.ui_theme.colours[4]);
     ASSERT_EQ(selected.size(), 1u);
     EXPECT_GE(selected[0].top, l.list_top);
     EXPECT_LE(selected[0].top + selected[0].height, l.list_bottom + 1);

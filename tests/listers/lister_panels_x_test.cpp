@@ -169,7 +169,7 @@ TEST_F(ListerPanelsX, TypingFiltersAndReturnOpensTheFile) {
     run_frame();
     // On screen: the panel, the selected row's background with its icon and name.
     Lister_Panel_Layout l = get_file_lister_layout(1);
-    const Ui_Theme& theme = custom_layer.ui_theme;
+    const Ui_Theme& theme = editor_settings.ui_theme;
     EXPECT_GT(count_near(l.left, l.top, l.width, l.header, theme.colours[0]), 1000u);
     u32 row_background = count_near(l.list_left, l.list_top, l.list_right - l.list_left, l.row, theme.colours[4]);
     EXPECT_GT(row_background, 1000u);
@@ -197,7 +197,7 @@ TEST_F(ListerPanelsX, SegmentsRowsAndOutsideTakeTheMouse) {
 
     // The scratch directory's segment lists it.
     Lister_Panel_Layout l = get_file_lister_layout(1);
-    f32 arrow = get_text_advance((u8*)">", 1, &icons_font_pool, custom_layer.tab_width);
+    f32 arrow = get_text_advance((u8*)">", 1, &icons_font_pool, editor_settings.tab_width);
     f32 x = l.left + l.margin;
     Filepath* d = &global_file_lister.directory;
     for (u32 i = 0; i + 2 < d->count; i++) {
@@ -241,8 +241,8 @@ TEST_F(ListerPanelsX, SearchAndGoToLineJump) {
     run_frame();
     // The selected row, and the hits drawn in the bright row colour.
     Lister_Panel_Layout l = get_search_lister_layout(2);
-    EXPECT_GT(count_near(l.list_left, l.list_top, l.width, l.row, custom_layer.ui_theme.colours[4]), 1000u);
-    EXPECT_GT(count_near(l.list_left, l.list_top, l.width, l.row, custom_layer.ui_theme.colours[3]), 20u);
+    EXPECT_GT(count_near(l.list_left, l.list_top, l.width, l.row, editor_settings.ui_theme.colours[4]), 1000u);
+    EXPECT_GT(count_near(l.list_left, l.list_top, l.width, l.row, editor_settings.ui_theme.colours[3]), 20u);
 
     key("Down Return");
     ASSERT_TRUE(run_frames_until([&] { return !(global_flags & SHOW_SEARCH_LISTER); }));

@@ -69,7 +69,7 @@ void set_layer_lists(const std::vector<std::string>& skipped, const std::vector<
     for (const std::string& s : skipped) a.push_back(test_string(s));
     for (const std::string& s : extensions) b.push_back(test_string(s));
     for (const std::string& s : paths) c.push_back(test_string(s));
-    ASSERT_TRUE(custom_layer_set_lists(a.data(), (s64)a.size(), b.data(), (s64)b.size(), c.data(), (s64)c.size(),
+    ASSERT_TRUE(editor_settings_set_lists(a.data(), (s64)a.size(), b.data(), (s64)b.size(), c.data(), (s64)c.size(),
                                        size_limit));
 }
 

@@ -11,8 +11,8 @@ void set_up_panel_test() {
         ui_screen_resolution = v2{1000, 800};
     }
     if (!window.handle) renderer_info = Renderer_Info{PANEL_TEST_WIDTH, PANEL_TEST_HEIGHT, nullptr};
-    custom_layer.text_theme = default_text_theme;
-    custom_layer.ui_theme = default_ui_theme;
+    editor_settings.text_theme = default_text_theme;
+    editor_settings.ui_theme = default_ui_theme;
     ui_layer_in_focus = 0;
     ui_flags = 0;
     delta_time = 30;

@@ -65,10 +65,10 @@ inline std::vector<Drawn_Quad> glyphs_in_band(const std::vector<Drawn_Quad>& qua
 }
 
 inline f32 ui_advance(const std::string& text) {
-    return get_text_advance((u8*)text.data(), text.size(), &ui_font_pool, custom_layer.tab_width);
+    return get_text_advance((u8*)text.data(), text.size(), &ui_font_pool, editor_settings.tab_width);
 }
 inline f32 code_advance(const std::string& text) {
-    return get_text_advance((u8*)text.data(), text.size(), &code_font_pool, custom_layer.tab_width);
+    return get_text_advance((u8*)text.data(), text.size(), &code_font_pool, editor_settings.tab_width);
 }
 
 inline std::string text_of(Editor_File* file) { return std::string((char*)file->text.data, file->text.count); }

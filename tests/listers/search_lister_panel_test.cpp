@@ -74,7 +74,7 @@ TEST_F(SearchListerPanel, SearchFindsTheHitsAndJumpsToOne) {
 
     std::vector<Drawn_Quad> quads = run_panel_frame();
     Lister_Panel_Layout l = get_search_lister_layout(2);
-    std::vector<Drawn_Quad> panel = boxes_of(quads, custom_layer.ui_theme.colours[0]);
+    std::vector<Drawn_Quad> panel = boxes_of(quads, editor_settings.ui_theme.colours[0]);
     ASSERT_EQ(panel.size(), 1u);
     EXPECT_FLOAT_EQ(panel[0].height, truncf(l.header + l.margin + 2 * l.row));
     // Line 2, "two needle": the hit bright, "two" dim; line 3 the other way round.

@@ -86,10 +86,10 @@ inline u32 undo_record_count(Editor_File* file) { return file->undo_records.coun
 // The record at its defaults, its arrays given back first.
 inline void reset_custom_layer() {
     clear_tokenisation_hints();
-    dynamic_array_free(&custom_layer.tokenisation_hints);
-    dynamic_array_free(&custom_layer.skipped_names);
-    dynamic_array_free(&custom_layer.blacklisted_extensions);
-    dynamic_array_free(&custom_layer.blacklisted_paths);
+    dynamic_array_free(&editor_settings.tokenisation_hints);
+    dynamic_array_free(&editor_settings.skipped_names);
+    dynamic_array_free(&editor_settings.blacklisted_extensions);
+    dynamic_array_free(&editor_settings.blacklisted_paths);
     init_custom_layer();
 }
 
@@ -102,6 +102,7 @@ struct Routines_Test_Environment : ::testing::Environment {
     void SetUp() override {
         ASSERT_TRUE(init_memory(PROGRAM_EDITOR));
         init_custom_layer();
+        install_shell_actions();
         init_tabs();
         init_editor_commands();
     }

@@ -70,7 +70,7 @@ std::string tab_text() { return std::string((char*)global_tab_character.data, gl
 // and the mark is gone.
 #define HINT_STORE_MARK 5
 u32 marked_hint_store_used;
-u32 hint_store_used() { return custom_layer.hint_text_store.first->used; }
+u32 hint_store_used() { return editor_settings.hint_text_store.first->used; }
 bool hints_were_rebuilt() { return hint_store_used() != marked_hint_store_used; }
 
 struct Settings_Case {
@@ -91,16 +91,16 @@ const Settings_Case SETTINGS_CASES[] = {
          b->display_flags = DISPLAY_LINE_NUMBERS;
      },
      [] {
-         EXPECT_EQ(custom_layer.ui_theme.colours[3].g, 0.25f);
-         EXPECT_EQ(custom_layer.ui_theme.scroll_bar_size, 0.02f);
-         EXPECT_EQ(custom_layer.text_theme.colours[5].b, 1.0f);
-         EXPECT_EQ(custom_layer.ui_theme.colours[0].b, default_ui_theme.colours[0].b);
-         EXPECT_EQ(custom_layer.spare_setting, 7);
-         EXPECT_EQ(custom_layer.display_flags, DISPLAY_LINE_NUMBERS);
+         EXPECT_EQ(editor_settings.ui_theme.colours[3].g, 0.25f);
+         EXPECT_EQ(editor_settings.ui_theme.scroll_bar_size, 0.02f);
+         EXPECT_EQ(editor_settings.text_theme.colours[5].b, 1.0f);
+         EXPECT_EQ(editor_settings.ui_theme.colours[0].b, default_ui_theme.colours[0].b);
+         EXPECT_EQ(editor_settings.spare_setting, 7);
+         EXPECT_EQ(editor_settings.display_flags, DISPLAY_LINE_NUMBERS);
      }},
-    {"a tab width is stored", [](Layer_Settings* b) { b->tab_width = 8; }, [] { EXPECT_EQ(custom_layer.tab_width, 8); }},
+    {"a tab width is stored", [](Layer_Settings* b) { b->tab_width = 8; }, [] { EXPECT_EQ(editor_settings.tab_width, 8); }},
     {"a tab width of 0 keeps the drawing width", [](Layer_Settings* b) { b->tab_width = 0; },
-     [] { EXPECT_EQ(custom_layer.tab_width, 4); }},
+     [] { EXPECT_EQ(editor_settings.tab_width, 4); }},
     {"a tab text replaces the old", [](Layer_Settings* b) { b->tab_text = s("\t"); }, [] { EXPECT_EQ(tab_text(), "\t"); }},
     {"a longer tab text", [](Layer_Settings* b) { b->tab_text = s("        "); }, [] { EXPECT_EQ(tab_text(), "        "); }},
     {"an empty tab text keeps the old", [](Layer_Settings* b) { b->tab_text = String{}; },
@@ -108,13 +108,13 @@ const Settings_Case SETTINGS_CASES[] = {
     {"a tab text without octets keeps the old", [](Layer_Settings* b) { b->tab_text = String{nullptr, 3}; },
      [] { EXPECT_EQ(tab_text(), "  "); }},
     {"a small font size is raised", [](Layer_Settings* b) { b->font_size = 10.0f; },
-     [] { EXPECT_EQ(custom_layer.font_size, MIN_FONT_SIZE); }},
+     [] { EXPECT_EQ(editor_settings.font_size, MIN_FONT_SIZE); }},
     {"a NaN font size is the smallest", [](Layer_Settings* b) { b->font_size = NAN; },
-     [] { EXPECT_EQ(custom_layer.font_size, MIN_FONT_SIZE); }},
+     [] { EXPECT_EQ(editor_settings.font_size, MIN_FONT_SIZE); }},
     {"a huge font size fills the screen at most", [](Layer_Settings* b) { b->font_size = INFINITY; },
-     [] { EXPECT_EQ(custom_layer.font_size, MAX_FONT_SIZE); }},
+     [] { EXPECT_EQ(editor_settings.font_size, MAX_FONT_SIZE); }},
     {"the size limit", [](Layer_Settings* b) { b->search_size_limit = 12345; },
-     [] { EXPECT_EQ(custom_layer.search_size_limit, 12345u); }},
+     [] { EXPECT_EQ(editor_settings.search_size_limit, 12345u); }},
     {"lists are replaced, not merged",
      [](Layer_Settings* b) {
          b->skipped_names = other_skipped;
@@ -124,9 +124,9 @@ const Settings_Case SETTINGS_CASES[] = {
          b->blacklisted_path_count = 0;
      },
      [] {
-         EXPECT_EQ(list(custom_layer.skipped_names), std::vector<std::string>{"node_modules"});
-         EXPECT_TRUE(list(custom_layer.blacklisted_extensions).empty());
-         EXPECT_TRUE(list(custom_layer.blacklisted_paths).empty());
+         EXPECT_EQ(list(editor_settings.skipped_names), std::vector<std::string>{"node_modules"});
+         EXPECT_TRUE(list(editor_settings.blacklisted_extensions).empty());
+         EXPECT_TRUE(list(editor_settings.blacklisted_paths).empty());
      }},
     {"a null list or a negative count is empty",
      [](Layer_Settings* b) {
@@ -135,9 +135,9 @@ const Settings_Case SETTINGS_CASES[] = {
          b->blacklisted_extension_count = -1;
      },
      [] {
-         EXPECT_TRUE(list(custom_layer.skipped_names).empty());
-         EXPECT_TRUE(list(custom_layer.blacklisted_extensions).empty());
-         EXPECT_EQ(list(custom_layer.blacklisted_paths), std::vector<std::string>{"/home/me/src"});
+         EXPECT_TRUE(list(editor_settings.skipped_names).empty());
+         EXPECT_TRUE(list(editor_settings.blacklisted_extensions).empty());
+         EXPECT_EQ(list(editor_settings.blacklisted_paths), std::vector<std::string>{"/home/me/src"});
      }},
     {"an entry without octets is empty",
      [](Layer_Settings* b) {
@@ -145,18 +145,18 @@ const Settings_Case SETTINGS_CASES[] = {
          b->skipped_names = entries;
          b->skipped_name_count = 2;
      },
-     [] { EXPECT_EQ(list(custom_layer.skipped_names), (std::vector<std::string>{"", "x"})); }},
+     [] { EXPECT_EQ(list(editor_settings.skipped_names), (std::vector<std::string>{"", "x"})); }},
     {"a name longer than the store's block is kept whole",
      [](Layer_Settings* b) {
          static String entries[1];
          entries[0] = String{(u8*)long_name.data(), (s64)long_name.size()};
          b->blacklisted_paths = entries;
      },
-     [] { EXPECT_EQ(list(custom_layer.blacklisted_paths), std::vector<std::string>{long_name}); }},
+     [] { EXPECT_EQ(list(editor_settings.blacklisted_paths), std::vector<std::string>{long_name}); }},
     {"the same hints are not rebuilt", [](Layer_Settings* b) {},
      [] {
          EXPECT_FALSE(hints_were_rebuilt());
-         EXPECT_EQ(custom_layer.tokenisation_hints.count, 2u);
+         EXPECT_EQ(editor_settings.tokenisation_hints.count, 2u);
      }},
     {"a hint with an empty delimiter is rebuilt every time",
      [](Layer_Settings* b) {
@@ -168,7 +168,7 @@ const Settings_Case SETTINGS_CASES[] = {
      },
      [] {
          EXPECT_TRUE(hints_were_rebuilt());
-         Tokenisation_Hint* h = (Tokenisation_Hint*)custom_layer.tokenisation_hints.data;
+         Tokenisation_Hint* h = (Tokenisation_Hint*)editor_settings.tokenisation_hints.data;
          EXPECT_EQ(h[1].block_start.count, 0);
      }},
     {"a changed quote kind rebuilds",
@@ -180,7 +180,7 @@ const Settings_Case SETTINGS_CASES[] = {
          b->hints = hints;
      },
      [] {
-         Tokenisation_Hint* h = (Tokenisation_Hint*)custom_layer.tokenisation_hints.data;
+         Tokenisation_Hint* h = (Tokenisation_Hint*)editor_settings.tokenisation_hints.data;
          EXPECT_EQ(h[0].string_delimiters, 0x80);
          EXPECT_TRUE(hints_were_rebuilt());
      }},
@@ -194,11 +194,11 @@ const Settings_Case SETTINGS_CASES[] = {
          b->hints = hints;
      },
      [] {
-         Tokenisation_Hint* h = (Tokenisation_Hint*)custom_layer.tokenisation_hints.data;
+         Tokenisation_Hint* h = (Tokenisation_Hint*)editor_settings.tokenisation_hints.data;
          EXPECT_EQ(list(h[0].extensions), (std::vector<std::string>{"c", "hpp"}));
      }},
     {"no hints empty the record's", [](Layer_Settings* b) { b->hint_count = 0; },
-     [] { EXPECT_EQ(custom_layer.tokenisation_hints.count, 0u); }},
+     [] { EXPECT_EQ(editor_settings.tokenisation_hints.count, 0u); }},
     {"a hint with a null extension list", [](Layer_Settings* b) {
          static Layer_Tokenisation_Hint hints[1];
          hints[0] = base_hints[0];
@@ -207,8 +207,8 @@ const Settings_Case SETTINGS_CASES[] = {
          b->hint_count = 1;
      },
      [] {
-         ASSERT_EQ(custom_layer.tokenisation_hints.count, 1u);
-         EXPECT_EQ(((Tokenisation_Hint*)custom_layer.tokenisation_hints.data)->extensions.count, 0u);
+         ASSERT_EQ(editor_settings.tokenisation_hints.count, 1u);
+         EXPECT_EQ(((Tokenisation_Hint*)editor_settings.tokenisation_hints.data)->extensions.count, 0u);
      }},
 };
 
@@ -220,8 +220,8 @@ TEST(Settings_Routines, EachBlockLeavesTheRecordAsItSays) {
         reset_custom_layer();
         apply(base_settings());
         ASSERT_EQ(tab_text(), "  ");
-        ASSERT_EQ(custom_layer.tokenisation_hints.count, 2u);
-        custom_layer.hint_text_store.first->used += HINT_STORE_MARK;
+        ASSERT_EQ(editor_settings.tokenisation_hints.count, 2u);
+        editor_settings.hint_text_store.first->used += HINT_STORE_MARK;
         marked_hint_store_used = hint_store_used();
 
         Layer_Settings settings = base_settings();
@@ -235,7 +235,7 @@ TEST(Settings_Routines, EachBlockLeavesTheRecordAsItSays) {
 
 TEST(Settings_Routines, SizeAndSwitchesReadBackAndToggleBack) {
     reset_custom_layer();
-    custom_layer.font_size = 21.5f;
+    editor_settings.font_size = 21.5f;
     Test_Block block = block_from(Font_Size_Parameters{0});
     call_routine_by_id(ROUTINE_GET_FONT_SIZE, block.bytes);
     EXPECT_EQ(read_at<f32>(block, 0), 21.5f);
@@ -243,18 +243,18 @@ TEST(Settings_Routines, SizeAndSwitchesReadBackAndToggleBack) {
 
     block = block_from(Font_Size_Parameters{2.0f});
     call_routine_by_id(ROUTINE_SET_FONT_SIZE, block.bytes);
-    EXPECT_EQ(custom_layer.font_size, MIN_FONT_SIZE);
+    EXPECT_EQ(editor_settings.font_size, MIN_FONT_SIZE);
 
-    u8 display = custom_layer.display_flags = DISPLAY_ADOPT_SYNTAX;
+    u8 display = editor_settings.display_flags = DISPLAY_ADOPT_SYNTAX;
     u64 flags = global_flags;
     block = empty_block();
     call_routine_by_id(ROUTINE_TOGGLE_LINE_NUMBERS, block.bytes);
-    EXPECT_EQ(custom_layer.display_flags, display | DISPLAY_LINE_NUMBERS);
+    EXPECT_EQ(editor_settings.display_flags, display | DISPLAY_LINE_NUMBERS);
     call_routine_by_id(ROUTINE_TOGGLE_FOCUS_MODE, block.bytes);
     EXPECT_EQ(global_flags, flags ^ FOCUS_MODE);
     call_routine_by_id(ROUTINE_TOGGLE_LINE_NUMBERS, block.bytes);
     call_routine_by_id(ROUTINE_TOGGLE_FOCUS_MODE, block.bytes);
-    EXPECT_EQ(custom_layer.display_flags, display);
+    EXPECT_EQ(editor_settings.display_flags, display);
     EXPECT_EQ(global_flags, flags);
     expect_block_tail_untouched(block);
 }
@@ -316,8 +316,8 @@ TEST(Settings_Routines_Threads, ListsReadWhileSettingsLoop) {
         tmp_claim_slot();
         while (!stop.load()) {
             u64 mark = tmp_get_used();
-            Custom_Layer_Lists lists;
-            if (custom_layer_copy_lists_tmp(&lists)) {
+            Editor_Settings_Lists lists;
+            if (editor_settings_copy_lists_tmp(&lists)) {
                 u32 n = lists.skipped_name_count;
                 EXPECT_TRUE(n == 1 || n == 2) << n;
                 for (u32 i = 0; i < n; i++) EXPECT_EQ(lists.skipped_names[i].count, n == 1 ? 12 : (i ? 5 : 4));

@@ -82,12 +82,12 @@ TEST_F(Settings_X, FontSizesAreStoredAppliedAndMarked) {
     for (const Font_Size_Case& c : FONT_SIZE_CASES) {
         SCOPED_TRACE(c.name);
         ui_init_font_pools(20);
-        custom_layer.font_size = c.size_before;
+        editor_settings.font_size = c.size_before;
         atomic_and_u16(&file->flags, (u16)~FILE_CENTRE_CURSOR);
         u32 generation = glyph_packer.generation;
 
         call_with_size(c.id, c.size);
-        EXPECT_EQ(custom_layer.font_size, c.size_after);
+        EXPECT_EQ(editor_settings.font_size, c.size_after);
         u32 pixels = c.pixels_after ? c.pixels_after : 20;
         EXPECT_EQ(code_font_pool.pixel_size, pixels);
         EXPECT_EQ(ui_font_pool.pixel_size, pixels);
@@ -115,7 +115,7 @@ TEST_F(Settings_X, TextPoolsTakeTheNamedFontsAndKeepThemOnFailure) {
     for (const Font_Case& c : cases) {
         SCOPED_TRACE(c.name);
         ui_init_font_pools(20);
-        custom_layer.font_size = 20.0f;  // no rescale: only the fonts change
+        editor_settings.font_size = 20.0f;  // no rescale: only the fonts change
         Font_Range* range;
         ASSERT_NE(get_or_add_glyph(&ui_font_pool, 'a', nullptr, &range), nullptr);
 

@@ -27,6 +27,7 @@ struct Runtime_Environment : ::testing::Environment {
         static std::string logs = test_scratch_root() + "/logs";
         set_log_directory(String{(u8*)logs.data(), (s64)logs.size()});
         setup_foreign_routines_table();
+        connect_parser_routines();
     }
 };
 ::testing::Environment* const environment = ::testing::AddGlobalTestEnvironment(new Runtime_Environment);

@@ -10,7 +10,7 @@
 
 #include "tests/process_test_support.h"  // read_whole_file
 #include "tests/runtime/runtime_test_images.h"
-#include "shell/editor_state.h"
+#include "editor/editor_state.h"
 
 // What the stand-in compile_from_file does, and how often it ran.
 struct Test_Compiler {

@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "editor/editor.h"
-#include "runtime/layer_image.h"
+#include "compiler/bytecode/layer_image.h"
 #include "shell/shell.h"
 #include "tests/shell/shell_test_support.h"
 

@@ -415,7 +415,7 @@ TEST_F(Frame_Driver_Test, UpdateMakesItsTabAndHidesBothButtons) {
     // After "Update" come the icons at once: "What is new" went with the press. No save
     // icon on an update tab; new file, open file, new terminal, previous and next.
     f32 gap = 0.4f * ui, icon = (f32)icons_font_pool.pixel_size;
-    f32 update_width = get_text_advance((u8*)"Update", 6, &ui_font_pool, custom_layer.tab_width) + 3 * gap;
+    f32 update_width = get_text_advance((u8*)"Update", 6, &ui_font_pool, editor_settings.tab_width) + 3 * gap;
     EXPECT_FLOAT_EQ(bar_left, update_width + 5 * (icon + gap));
     // The download thread works for this tab: once the server goes, it marks this tab failed.
     shutdown(listener, SHUT_RDWR);

@@ -11,11 +11,13 @@ struct Shell_Test_Environment : ::testing::Environment {
     void SetUp() override {
         ASSERT_TRUE(init_memory(PROGRAM_EDITOR));
         init_custom_layer();
+        install_shell_actions();
         ASSERT_TRUE(init_logging());
         init_listers();
         // Tests that compile point the base directory at their own sources.
         ASSERT_TRUE(init_compiler(String{}));
         setup_foreign_routines_table();
+        connect_parser_routines();
     }
 };
 

@@ -164,7 +164,7 @@ void draw_and_update_editor(v2 position, v2 size) {
     spin_unlock(&commands_lock);
     for (const std::string& c : commands) apply_command(c);
 
-    draw_quad(position, size, custom_layer.text_theme.colours[0]);
+    draw_quad(position, size, editor_settings.text_theme.colours[0]);
     Tab_Bar_Geometry g = make_tab_bar_geometry(position, size, position.x, position.y);
     draw_and_update_tab_bar(&g);
 

@@ -98,8 +98,8 @@ void close_every_tab() {
 struct TerminalTabsThreads : ::testing::Test {
     void SetUp() override {
         set_up_terminals_and_fonts();
-        custom_layer.text_theme = default_text_theme;
-        custom_layer.ui_theme = default_ui_theme;
+        editor_settings.text_theme = default_text_theme;
+        editor_settings.ui_theme = default_ui_theme;
         close_every_tab();
     }
     void TearDown() override { close_every_tab(); }
@@ -242,7 +242,7 @@ TEST_F(TerminalTabsThreads, TheHeaderShowsTheRunningCommandWithAKillButton) {
     EXPECT_EQ(frame(v2{-1, -1}, {}), 1u);
     // The button stands right of the command's box, in the header's middle.
     f32 ui = (f32)ui_font_pool.pixel_size, gap = 0.4f * ui;
-    f32 command_width = get_text_advance((u8*)"sleep 100", 9, &ui_font_pool, custom_layer.tab_width) + 2 * gap;
+    f32 command_width = get_text_advance((u8*)"sleep 100", 9, &ui_font_pool, editor_settings.tab_width) + 2 * gap;
     v2 button = {position.x + command_width + 2 * gap, position.y + 0.75f * ui};
     frame(button, {MOUSE_LEFT_PRESS});
     EXPECT_FALSE(atomic_load_u8(&block->flags) & TERMINAL_RESULT_RUNNING);

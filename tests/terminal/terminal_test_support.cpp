@@ -1,5 +1,6 @@
-// Every terminal test runs with the foundation's memory, the terminal pools and a
-// stand-in "notify-send" first on PATH, so no test reaches the real desktop.
+// Every terminal test runs with the foundation's memory, the terminal pools, the editor's
+// settings at their defaults and a stand-in "notify-send" first on PATH, so no test
+// reaches the real desktop.
 #include "terminal_test_support.h"
 
 #include <stdlib.h>
@@ -22,6 +23,7 @@ struct Terminal_Test_Environment : ::testing::Environment {
         ASSERT_TRUE(init_memory(PROGRAM_EDITOR));
         tmp_claim_slot();
         init_terminals();
+        init_editor_settings();
         notify_directory = make_test_directory("stand-ins");
         ASSERT_FALSE(notify_directory.empty());
         std::string script = notify_directory + "/notify-send";

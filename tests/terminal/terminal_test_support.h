@@ -9,8 +9,37 @@
 #include <vector>
 
 #include "terminal/terminal.h"
+#include "tests/editor/editor_test_helpers.h"
 
-inline String test_string(const std::string& s) { return String{(u8*)s.data(), (s64)s.size()}; }
+// A terminal with one block of output cut into runs and line breaks, built by hand without
+// a process or a worker: only its records are read.
+struct Test_Terminal {
+    Memory_Pool pool;
+    Terminal terminal = {};
+    Terminal_Result* result;
+    Test_Terminal(const std::string& text, const std::vector<std::pair<u64, u32>>& runs) {
+        _init_memory_pool(&pool, sizeof(Terminal_Result), 4, 1, nullptr, os_allocate_read_write);
+        init_bucket_array(&terminal.results, &pool);
+        bucket_array_append(&terminal.results);  // an earlier block
+        result = (Terminal_Result*)bucket_array_append(&terminal.results);
+        init_dynamic_array(&result->text, 1);
+        init_dynamic_array(&result->tokens, sizeof(Terminal_Token));
+        if (!text.empty()) memcpy(dynamic_array_add_fast_multiple(&result->text, (u32)text.size()), text.data(), text.size());
+        for (auto [offset, length] : runs) {
+            Terminal_Token* t = (Terminal_Token*)dynamic_array_add_fast(&result->tokens);
+            *t = Terminal_Token{};
+            t->offset = offset;
+            t->length = length;
+            bool line_break = length == 0 || text[offset] == '\n' || text[offset] == '\r';
+            t->kind = line_break ? TERMINAL_TOKEN_NEW_LINE : TERMINAL_TOKEN_TEXT;
+        }
+        terminal.selected_result = result;
+    }
+    ~Test_Terminal() {
+        dynamic_array_free(&result->text);
+        dynamic_array_free(&result->tokens);
+    }
+};
 
 // A block outside any terminal, for the tokeniser.
 struct Test_Block {

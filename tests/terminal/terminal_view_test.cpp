@@ -222,7 +222,7 @@ TEST_F(TerminalView, IconAndScrollBarContrastWithTheBackground) {
     add_test_block(terminal, "c", many, 0);
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        custom_layer.text_theme.colours[0] = c.background;
+        editor_settings.text_theme.colours[0] = c.background;
         // The icon is the only glyph of its line; the bar's thumb is a box at the right edge.
         terminal->scroll = 1e6f;
         run_view_frame(terminal, VIEW, MOUSE_AWAY);  // the bar takes the scroll back to the end

@@ -8,13 +8,13 @@ void set_up_view_test() {
     if (!done) {
         done = true;
         ASSERT_TRUE(set_up_archive_fonts(VIEW_TEST_PIXEL_SIZE));
-        init_custom_layer();
+        init_editor_settings();
         ui_window = &window;
         if (!renderer_info.width) renderer_info = Renderer_Info{800, 600, nullptr};
         ui_screen_resolution = v2{1000, 800};
     }
-    custom_layer.text_theme = default_text_theme;
-    custom_layer.ui_theme = default_ui_theme;
+    editor_settings.text_theme = default_text_theme;
+    editor_settings.ui_theme = default_ui_theme;
     ui_layer_in_focus = 0;
     ui_flags = 0;
 }

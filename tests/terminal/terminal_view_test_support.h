@@ -7,7 +7,7 @@
 
 #include "terminal_test_support.h"
 #include "foundation/os_files.h"
-#include "runtime/custom_layer.h"
+#include "editor/editor_settings.h"
 #include "ui/ui.h"
 #include "tests/ui/drawn_quads.h"
 

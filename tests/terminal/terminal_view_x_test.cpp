@@ -202,3 +202,48 @@ TEST_F(TerminalViewX, TheCopyIconPutsTheBlockOnTheClipboard) {
     f32 after_icon = icon.x + icons_font_pool.pixel_size;
     EXPECT_GT(count_near(shown, line_top(4), after_icon, after_icon + 80, Rgba{1, 1, 1, 1}), 20u);
 }
+
+TEST_F(TerminalViewX, CopiesTheSelectedBlockOfATerminal) {
+    // "ls\nsrc  bin" in runs: "ls", LF, "src", "  ", "bin", a positioned break, "end".
+    const std::string text = "ls\nsrc  binend";
+    const std::vector<std::pair<u64, u32>> runs = {{0, 2}, {2, 1}, {3, 3}, {6, 2}, {8, 3}, {11, 0}, {11, 3}};
+    struct Case { const char* name; Terminal_Selection_End start, end; const char* copied; };
+    const Case cases[] = {
+        {"within one run", {2, 1}, {2, 3}, "rc"},
+        {"ends given backwards", {2, 3}, {2, 1}, "rc"},
+        {"across a line feed", {0, 1}, {2, 2}, "s\nsr"},
+        {"a positioned break is a line feed", {4, 1}, {6, 2}, "in\nen"},
+        {"an end past its run is cut to it", {4, 0}, {4, 99}, "bin"},
+        {"an end past the last run", {6, 0}, {40, 0}, "end"},
+        {"empty", {3, 1}, {3, 1}, nullptr},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Test_Terminal t(text, runs);
+        t.result->selection_start = c.start;
+        t.result->selection_end = c.end;
+        text_copied_locally.count = 0;
+        b8 copied = copy_terminal_selection_to_clipboard(&t.terminal);
+        EXPECT_EQ(copied, c.copied != nullptr);
+        EXPECT_EQ(t.result->lock, 0);
+        if (!c.copied) {
+            EXPECT_EQ(t.terminal.selected_result, t.result) << "the selection stays for the file's copy";
+            continue;
+        }
+        const char* clipboard = glfwGetClipboardString(nullptr);
+        ASSERT_NE(clipboard, nullptr);
+        EXPECT_STREQ(clipboard, c.copied);
+        EXPECT_EQ(t.terminal.selected_result, nullptr);
+        EXPECT_EQ(text_copied_locally.count, 0u) << "the local copy keeps what it had";
+    }
+
+    // A block whose lock stays taken is passed over.
+    Test_Terminal t(text, runs);
+    t.result->selection_end = Terminal_Selection_End{2, 2};
+    t.result->lock = 1;
+    EXPECT_FALSE(copy_terminal_selection_to_clipboard(&t.terminal));
+    EXPECT_EQ(t.terminal.selected_result, t.result);
+    t.result->lock = 0;
+    t.terminal.selected_result = nullptr;
+    EXPECT_FALSE(copy_terminal_selection_to_clipboard(&t.terminal));
+}

@@ -7,6 +7,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "compiler/pipeline/compile_pipeline.h"
 #include "compiler/parser/parser.h"
 #include "foundation/os_files.h"
 #include "tests/scratch.h"

@@ -103,6 +103,16 @@ TEST(CompiledPrograms, CountsEndBeforeTheirIndexWraps) {
     EXPECT_EQ(global_value<s64>(p, run, "stepped"), 13);
 }
 
+TEST(CompiledPrograms, StructsThatReferToEachOtherThroughAddresses) {
+    HARNESS_REQUIRE_AVX();
+    Compiled_Program p = compile_fixture(read_program("linked_structs.8"), {"ring_sum", "owner_sum"});
+    ASSERT_TRUE(p.ok);
+    Harness_Run run = harness_run_image(p.image, LAYER_IMAGE_HAS_ON_LOAD, harness_canaries());
+    ASSERT_FALSE(run.faulted) << run.fault;
+    EXPECT_EQ(global_value<s64>(p, run, "ring_sum"), 1023);
+    EXPECT_EQ(global_value<s64>(p, run, "owner_sum"), 75);
+}
+
 // The elements of a global fixed-size array, through the address its header holds, and
 // their count (the array starts empty).
 template <typename T>

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "compiler/amd64/amd64.h"
-#include "runtime/layer_image.h"
+#include "compiler/bytecode/layer_image.h"
 #include "tests/layer_code.h"
 
 struct Harness_Registers {

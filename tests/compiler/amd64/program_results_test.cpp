@@ -133,9 +133,9 @@ TEST(ProgramResults, ElementAddressesKeepTheirStrideWhereverTheyAreStored) {
     run_result_cases(ELEMENT_ADDRESSES, ARRAY_COUNT(ELEMENT_ADDRESSES));
 }
 
-// A parameter of an inline body is a variable of the body, whatever its argument: what the
-// body does to it is seen by every later read, in a loop's condition too. The guard ends
-// a loop that would otherwise run on.
+// A parameter of an inline body that is not constant is a variable of the body, whatever its
+// argument: what the body does to it is seen by every later read, in a loop's condition too.
+// The guard ends a loop that would otherwise run on.
 static const Result_Case INLINE_PARAMETERS[] = {
     {"a copied parameter counted down by a while loop",
      "r: s64; guard: s64;\n"
@@ -178,6 +178,34 @@ static const Result_Case INLINE_PARAMETERS[] = {
      "$count: (#copy n: s64) -> s64 = #inline { t: s64 = 0; for 0, n -> i { t += 1; n -= 1; } return t * 100 + n; };\n"
      "#on_load { r = count(6); }\n",
      {{"r", 303}}},
+    // Only read, it is still a value of its declared type: its operations are typed, signed
+    // or unsigned and cut to its size, as on a variable.
+    {"a signed parameter below 0 after a subtraction",
+     "r: s64;\n"
+     "$below: (#copy n: s64) -> s64 = #inline { if n - 5 < 0 { return 1; } return 2; };\n"
+     "#on_load { r = below(3); }\n",
+     {{"r", 1}}},
+    {"an unsigned parameter wraps at its size",
+     "r: s64; s: s64;\n"
+     "$less: (n: u8) -> s64 = #inline { return n - 5; };\n"
+     "$more: (n: u32) -> u32 = #inline { return n + 1; };\n"
+     "#on_load { r = less(3); s = more(0xFFFFFFFF); }\n",
+     {{"r", 254}, {"s", 0}}},
+    {"a wide parameter summed with a narrower variable, in its own width",
+     "g: s8; r: s64; s: s64;\n"
+     "$add: (#copy a: s16) -> s32 = #inline { return a + g; };\n"
+     "#on_load { g = 120; r = add(10); g = 100; s = add(300); }\n",
+     {{"r", 130}, {"s", 400}}},
+    {"a string read for its count",
+     "r: s64;\n"
+     "$count: (s: String) -> s64 = #inline { return s.count; };\n"
+     "#on_load { r = count(\"abcd\"); }\n",
+     {{"r", 4}}},
+    {"a constant parameter stays a constant",
+     "r: s64;\n"
+     "$sized: ($n: u64) -> s64 = #inline { #assert(n - 5 > n); a: [n] s64; a[2] = 7; return a[2] * 3; };\n"
+     "#on_load { r = sized(3); }\n",
+     {{"r", 21}}},
 };
 
 TEST(ProgramResults, InlineParametersBoundToConstantsAreVariables) {

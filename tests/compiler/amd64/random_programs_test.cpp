@@ -6,9 +6,9 @@
 // A program mixes integer types of every width and sign, folds of signed and unsigned
 // constants beside run-time values, nested if chains with returns at every depth, while and
 // for loops with levelled break and continue, switches, deferred blocks, sub-programs called
-// or expanded inline (their parameters changed by loops, often bound to constants), and
-// addresses of array elements stored into elements, members and locals, read back through
-// one or two levels of address.
+// or expanded inline (their parameters often bound to constants, read as loop bounds and
+// changed by the loops), and addresses of array elements stored into elements, members and
+// locals, read back through one or two levels of address.
 //
 // QUARN_TEST_SEED=n runs the draw of seed n alone (any: a fresh one); QUARN_FUZZ_SECONDS=n draws fresh seeds
 // for n seconds and prints every failing seed with its program.
@@ -181,6 +181,7 @@ struct Stmt {
     Expr expr;           // assigned, declared, returned
     s64 value = 0;       // a while's bound, a for's limit
     int limit = -1;      // a for loop's limit variable
+    bool limit_is_parameter = false;  // the limit is a parameter of the sub-program, not a local set to value
     std::vector<Cond> conditions;  // an if chain's links; a while's condition; a jump's or return's
     std::vector<Block> blocks;     // the links' blocks then the else block; a loop's body; the cases; a defer's
     bool has_else = false;
@@ -201,7 +202,6 @@ struct Variable {
 struct Sub {
     std::vector<int> parameters;
     std::vector<bool> copied;  // #copy
-    std::vector<bool> changed;  // assigned by the body
     Ty result;
     bool is_inline;
     Block body;  // ends with its return
@@ -423,12 +423,9 @@ struct Generator {
         e.type = s.result;
         for (size_t k = 0; k < s.parameters.size(); k++) {
             Ty t = program->vars[s.parameters[k]].type;
-            // Constant arguments often, so that an inline body sees a parameter it changes bound
-            // to one. A parameter it only reads is that constant, typed, in the body: a sum
-            // of it and a narrower value takes the narrower type and refuses the constant.
-            Expr argument = s.changed[k] && draw(2) ? literal() : leaf(false);
-            if (argument.constant && !s.changed[k]) argument = read(memory_place());
-            e.parts.push_back(coerce(argument, t));
+            // Constant arguments often, so that an inline body sees its parameters bound to
+            // them, whether it changes them or only reads them.
+            e.parts.push_back(coerce(draw(2) ? literal() : leaf(false), t));
         }
         return e;
     }
@@ -775,12 +772,46 @@ struct Generator {
         if (choice == 10) {
             Stmt s{FOR};
             s.label = ++program->labels;
-            s.limit = add_variable("l", T_S64, false);
-            s.value = draw(5);
-            visible.push_back(s.limit);
+            // In a sub-program the limit is often an s64 parameter, which an inline call may
+            // have bound to a constant and which the body may step down.
+            std::vector<int> parameters;
+            if (sub >= 0) {
+                for (int p : program->subs[sub].parameters) {
+                    if (program->vars[p].type == T_S64) parameters.push_back(p);
+                }
+            }
+            s.limit_is_parameter = !parameters.empty() && draw(2);
+            if (s.limit_is_parameter) {
+                s.limit = parameters[draw((u32)parameters.size())];
+            } else {
+                s.limit = add_variable("l", T_S64, false);
+                s.value = draw(5);
+                visible.push_back(s.limit);
+            }
             s.var = add_variable("i", T_S64, false);
             visible.push_back(s.var);
             s.blocks.push_back(block(loops + 1, depth + 1));
+            if (s.limit_is_parameter) {
+                Block& body = s.blocks[0];
+                if (program->vars[s.limit].assignable && draw(2)) {
+                    Stmt step{ASSIGN};
+                    step.place.var = s.limit;
+                    step.assign = draw(2) ? "-" : ">>";
+                    step.expr = small_constant(1);
+                    size_t at = draw((u32)body.size() + 1);
+                    if (at == body.size() && at && body.back().kind == RETURN && body.back().conditions.empty()) at--;
+                    body.insert(body.begin() + (long)at, step);
+                }
+                // A limit the body raises, or a large constant, ends at a few rounds.
+                Stmt guard{LOOP_JUMP};
+                Cond c;
+                c.relation = ">=";
+                c.left = variable(s.var);
+                c.right = small_constant(3 + draw(4));
+                guard.conditions.push_back(c);
+                guard.is_break = true;
+                body.insert(body.begin(), guard);
+            }
             visible.pop_back();  // the index is the loop's own
             return s;
         }
@@ -827,17 +858,6 @@ struct Generator {
     }
 };
 
-// Whether the block assigns the variable anywhere, deferred blocks included.
-bool assigns(const Block& b, int var) {
-    for (const Stmt& s : b) {
-        if (s.kind == ASSIGN && s.place.kind == P_VAR && s.place.var == var) return true;
-        for (const Block& inner : s.blocks) {
-            if (assigns(inner, var)) return true;
-        }
-    }
-    return false;
-}
-
 Program draw_program(u32 seed) {
     Program program;
     Generator g{std::mt19937(seed), &program};
@@ -878,7 +898,6 @@ Program draw_program(u32 seed) {
         // take the other operand's type in a sum: the calls stay values here.
         if (body.back().expr.constant) body.back().expr = g.coerce(g.variable(local.var), sub.result);
         program.subs.back().body = body;
-        for (int p : program.subs.back().parameters) program.subs.back().changed.push_back(assigns(body, p));
         g.visible.resize(globals);
     }
     g.sub = -1;
@@ -1000,8 +1019,8 @@ struct Writer {
                 out << pad << "}\n";
                 break;
             case FOR:
-                out << name(s.limit) << ": s64 = " << s.value << ";\n" << pad << "for 0, " << name(s.limit) << " -> "
-                    << name(s.var) << " ";
+                if (!s.limit_is_parameter) out << name(s.limit) << ": s64 = " << s.value << ";\n" << pad;
+                out << "for 0, " << name(s.limit) << " -> " << name(s.var) << " ";
                 open(s.blocks[0], indent);
                 out << "\n";
                 break;
@@ -1290,8 +1309,8 @@ struct C_Writer {
                 out << "\n" << pad << "    next_" << s.label << ":;\n" << pad << "}\n" << pad << "broken_" << s.label << ":;\n";
                 break;
             case FOR:
-                out << pad << name(s.limit) << " = " << s.value << ";\n"
-                    << pad << "for (" << name(s.var) << " = 0; " << name(s.var) << " < " << name(s.limit) << "; "
+                if (!s.limit_is_parameter) out << pad << name(s.limit) << " = " << s.value << ";\n";
+                out << pad << "for (" << name(s.var) << " = 0; " << name(s.var) << " < " << name(s.limit) << "; "
                     << name(s.var) << "++) {\n"
                     << pad << "    ";
                 open(s.blocks[0], indent + 1, s.label);
@@ -1552,7 +1571,7 @@ struct Evaluator {
                 }
                 break;
             case FOR:
-                values[s.limit] = (u64)s.value;
+                if (!s.limit_is_parameter) values[s.limit] = (u64)s.value;
                 for (values[s.var] = 0; (s64)values[s.var] < (s64)values[s.limit]; values[s.var]++) {
                     if (!goes_on(run(s.blocks[0]), &out)) break;
                 }

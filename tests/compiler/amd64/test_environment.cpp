@@ -4,13 +4,15 @@
 #include <gtest/gtest.h>
 
 #include "compiler/core/compiler_core.h"
-#include "runtime/foreign_routines.h"
+#include "compiler/core/foreign_routine_table.h"
+#include "compiler/parser/front_end.h"
 
 struct Compiler_Amd64_Test_Environment : ::testing::Environment {
     void SetUp() override {
         ASSERT_TRUE(init_memory(PROGRAM_EDITOR));
         ASSERT_TRUE(init_compiler(STR("/opt/quarn")));
         setup_foreign_routines_table();  // #import binds by these hashes
+        connect_parser_routines();
     }
 };
 

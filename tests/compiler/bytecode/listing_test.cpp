@@ -8,7 +8,7 @@
 
 #include "bytecode_checks.h"
 #include "bytecode_test_builder.h"
-#include "runtime/foreign_routines.h"
+#include "compiler/core/foreign_routine_table.h"
 
 TEST(DebuggerFileGetLine, Table) {
     struct Case {
@@ -336,7 +336,8 @@ static void build_calls() {
     add_copy(body, INSTRUCTION_COPY, r, result);
 
     Sub_Program* log = add_test_foreign_sub_program("log", 5);
-    Register_Id parameters = allocate_a_register(body, sizeof(Log_Parameters), nullptr, 8);
+    // log's parameter block: the format, the values and their count.
+    Register_Id parameters = allocate_a_register(body, 32, nullptr, 8);
     add_call(body, log, 5, parameters, INVALID_REGISTER_ID, CALL_ARGUMENT_BLOCK);
 
     Value f = variable(body, helper, 6);

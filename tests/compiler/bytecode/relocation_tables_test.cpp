@@ -4,7 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "bytecode_test_builder.h"
-#include "runtime/layer_image.h"
+#include "compiler/bytecode/layer_image.h"
 
 static const std::string RELOCATION_SOURCE = "data\n";
 

@@ -5,7 +5,7 @@
 
 #include "bytecode_checks.h"
 #include "bytecode_test_builder.h"
-#include "runtime/foreign_routines.h"
+#include "compiler/core/foreign_routine_table.h"
 
 static const std::string SCOPE_SOURCE =
     "#on_load {\n    a := b;\n    c := d;\n    while e {\n        f;\n    }\n    g;\n    h;\n    i;\n    j;\n}\n";

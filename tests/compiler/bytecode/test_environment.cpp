@@ -4,13 +4,15 @@
 #include <gtest/gtest.h>
 
 #include "compiler/bytecode/bytecode.h"
-#include "runtime/foreign_routines.h"
+#include "compiler/core/foreign_routine_table.h"
+#include "compiler/parser/front_end.h"
 
 struct Compiler_Bytecode_Test_Environment : ::testing::Environment {
     void SetUp() override {
         ASSERT_TRUE(init_memory(PROGRAM_EDITOR));
         ASSERT_TRUE(init_compiler(STR("/opt/quarn")));
         setup_foreign_routines_table();
+        connect_parser_routines();
     }
 };
 

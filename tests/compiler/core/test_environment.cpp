@@ -3,11 +3,13 @@
 #include <gtest/gtest.h>
 
 #include "compiler/core/compiler_core.h"
+#include "compiler/parser/front_end.h"
 
 struct Compiler_Core_Test_Environment : ::testing::Environment {
     void SetUp() override {
         ASSERT_TRUE(init_memory(PROGRAM_EDITOR));
         ASSERT_TRUE(init_compiler(STR("/opt/quarn")));
+        connect_parser_routines();  // type parsing reads values through the parser
     }
 };
 

@@ -4,7 +4,7 @@
 #include <gtest/gtest.h>
 #include <pthread.h>
 
-#include "compiler/bytecode/intermediate_operands.h"
+#include "compiler/core/intermediate_operands.h"
 #include "parser_test_helpers.h"
 
 // The first token of the user's file (the prelude is file 0) with this text, from the nth on.

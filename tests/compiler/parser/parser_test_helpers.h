@@ -35,6 +35,17 @@ struct Scratch_Directory {
     }
 };
 
+// The support sources are read from the base directory, which must outlive the compile.
+struct Base_Directory {
+    std::string path;
+    String saved;
+    explicit Base_Directory(const std::string& directory) : path(directory) {
+        saved = global_compiler_state.base_directory;
+        global_compiler_state.base_directory = String{(u8*)path.data(), (s64)path.size()};
+    }
+    ~Base_Directory() { global_compiler_state.base_directory = saved; }
+};
+
 // The prelude fixture: the support types and a few of the tests' own, as quarnc's cases use it.
 inline const std::string& prelude_path() {
     static const std::string path = std::string(QUARN_COMPILER_PARSER_FIXTURES) + "/prelude.8";

@@ -3,13 +3,14 @@
 #include <gtest/gtest.h>
 
 #include "compiler/parser/parser.h"
-#include "runtime/foreign_routines.h"
+#include "compiler/core/foreign_routine_table.h"
 
 struct Compiler_Parser_Test_Environment : ::testing::Environment {
     void SetUp() override {
         ASSERT_TRUE(init_memory(PROGRAM_EDITOR));
         ASSERT_TRUE(init_compiler(STR("/opt/quarn")));
         setup_foreign_routines_table();  // #import binds by these hashes
+        connect_parser_routines();
         // The report list keeps its room from compile to compile, and a compile frees the
         // arrays init_compiler sized: both settle here, so a test sees the allocator's use
         // change only by what it does.

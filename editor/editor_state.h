@@ -1,6 +1,6 @@
-// The shell's shared state words: the flag word every thread may change, which input has
-// the keyboard, and the working directory. Each is read by several subsystems, so they sit
-// apart from the code that changes them.
+// The shared state words: the flag word every thread may change, which input has the
+// keyboard, and the working directory. The shell changes most of them and several
+// subsystems read them, so they sit in the lowest of those.
 #pragma once
 
 #include "foundation/types.h"

@@ -2,7 +2,7 @@
 // forks it and ends at once, so the caller reaps the child by its id without waiting for
 // the program, and no ended child is left behind as a zombie.
 
-#include "shell/notifications.h"
+#include "foundation/notifications.h"
 #include "foundation/os_files.h"
 
 #include <errno.h>

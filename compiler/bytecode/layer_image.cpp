@@ -3,7 +3,7 @@
 // stale or tampered image is compiled again, never entered.
 #include <string.h>
 
-#include "runtime/layer_image.h"
+#include "compiler/bytecode/layer_image.h"
 #include "foundation/meow_hash.h"
 #include "foundation/os_files.h"
 

@@ -4,23 +4,12 @@
 
 #include "parser_test_helpers.h"
 
-// The support sources are read from the base directory, which must outlive the compile.
-struct Base_Directory {
-    std::string path;
-    String saved;
-    explicit Base_Directory(const std::string& directory) : path(directory) {
-        saved = global_compiler_state.base_directory;
-        global_compiler_state.base_directory = String{(u8*)path.data(), (s64)path.size()};
-    }
-    ~Base_Directory() { global_compiler_state.base_directory = saved; }
-};
-
 static bool compile_with_support_sources(const std::string& path) {
     tmp_reset();
     return compile_front_end((u8*)path.data(), path.size(), true, String{});
 }
 
-TEST(CompilePipeline, SourceDirectory) {
+TEST(FrontEnd, SourceDirectory) {
     Scratch_Directory dir;
     dir.write("sub/custom.8", "#load_file \"helper.8\";\n");
     dir.write("sub/helper.8", "in_helper: s32;\n");
@@ -67,7 +56,7 @@ static const std::string SUPPORT_TYPES = "$__Array: #struct ($T: Type) = { data:
                                          "$MAX_COUNT := N; };\n"
                                          "$Code: #struct = { block: @void; };\n";
 
-TEST(CompilePipeline, SupportSources) {
+TEST(FrontEnd, SupportSources) {
     struct Case {
         const char* name;
         const char* inject;  // null: no file
@@ -117,30 +106,9 @@ TEST(CompilePipeline, SupportSources) {
     }
 }
 
-TEST(CompilePipeline, CompileFromFileFreesItsState) {
-    Scratch_Directory dir;
-    Base_Directory base(dir.path.string());
-    std::string custom = dir.write("custom.8", "#on_load { }\n");
-    Version_Info version = EDITOR_VERSION;
-    // The first compile sizes what the compiler keeps (its name and string indexes).
-    u64 usage = 0;
-    for (int round = 0; round < 2; round++) {
-        SCOPED_TRACE(round);
-        tmp_reset();
-        EXPECT_FALSE(compile_from_file((u8*)custom.data(), custom.size(), &version));
-        EXPECT_EQ(compile_error_messages(), std::vector<std::string>{"Failed to find file '" + (dir / "inject.8") + "'."});
-        EXPECT_EQ(global_compiler_state.source_files.count, 0u);
-        EXPECT_EQ(global_compiler_state.source_files.data, nullptr);
-        if (round) {
-            EXPECT_EQ(allocator_usage(), usage);
-        }
-        usage = allocator_usage();
-    }
-}
-
 // The same fixture a hundred times in one process: the same reports, and no allocator
 // growth after the first compile.
-TEST(CompilePipeline, RepeatedCompiles) {
+TEST(FrontEnd, RepeatedCompiles) {
     Scratch_Directory dir;
     std::string custom = dir.write("custom.8",
                                    "#load_file \"lib/keys.8\";\n"
@@ -173,7 +141,7 @@ TEST(CompilePipeline, RepeatedCompiles) {
 
 // What a sub-program's compile leaves in the temporary memory must not grow with their
 // number: a layer of many sub-programs would run out of it.
-TEST(CompilePipeline, ManySubProgramsKeepTheTemporaryMemory) {
+TEST(FrontEnd, ManySubProgramsKeepTheTemporaryMemory) {
     Scratch_Directory dir;
     auto tmp_after_compiling = [&](int count) {
         std::string source = "#on_load {\n    total: s64;\n";

@@ -1,6 +1,6 @@
-// The shell's shared state words.
+// The shared state words.
 
-#include "shell/editor_state.h"
+#include "editor/editor_state.h"
 
 u64 global_flags = SHOULD_RUN;
 u8 global_editor_context = CONTEXT_FILE;

@@ -1,6 +1,6 @@
-// The one entry of the compiler: a compile resets the compiler, adds the built-in types,
-// compiles the support sources, loads and preparses the user's file with everything it
-// pulls in, works off the global #if and #insert worklists and builds the entry blocks.
+// The front end of a compile: it resets the compiler, adds the built-in types, compiles the
+// support sources, loads and preparses the user's file with everything it pulls in, works
+// off the global #if and #insert worklists and builds the entry blocks.
 #pragma once
 
 #include "compiler/core/core_records.h"
@@ -9,14 +9,11 @@
 // More rounds than this of #if and #insert work means a Code constant inserts itself.
 #define GLOBAL_WORKLIST_GENERATION_LIMIT 64
 
-//~ compile_pipeline.cpp
+//~ front_end.cpp
 
-b8 compile_from_file(u8* path, u64 length, Version_Info* version);
-// Compiles the user's file: a relative path is joined to the working directory. The
-// support sources "inject.8" and "api.8" are read from the base directory. False after
-// the reports in compile_errors. On success the image is written as "custom.8b" beside
-// the executable; a failed write fails the compile and leaves the old file. Every exit
-// frees the per-compile state.
+void connect_parser_routines();
+// Fills the core's parser_routines with the parser's own. Once at start-up, before the
+// first compile or type parse.
 
 b8 compile_front_end(u8* path, u64 length, b8 support_sources, String prelude);
 // The compile up to the entry blocks, without freeing: what it built stays readable until

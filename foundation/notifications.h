@@ -1,6 +1,6 @@
 // Two small bridges to the desktop, each a program started and not waited for: a
 // notification through "notify-send" and opening a path or address through "xdg-open".
-// Kept apart from the rest of the shell so that the terminal links them without the window.
+// They need nothing but the foundation, so the terminal, the runtime and the shell reach them here.
 #pragma once
 
 #include "foundation/types.h"

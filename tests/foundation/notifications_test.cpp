@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "shell/notifications.h"
+#include "foundation/notifications.h"
 #include "../process_test_support.h"
 #include "tests/scratch.h"
 #include "tests/waiting.h"
@@ -27,10 +27,10 @@ static void add_stand_in(const std::string& name) {
     chmod(script.c_str(), 0755);
 }
 
-struct Notifications_Environment : ::testing::Environment {
-    void SetUp() override {
-        ASSERT_TRUE(init_memory(PROGRAM_EDITOR));
-        tmp_claim_slot();
+// The stand-ins go first on PATH for the suite; memory is set up per test, as the other
+// foundation tests do, since some of them fork to check the layout of a fresh process.
+struct Notifications : ::testing::Test {
+    static void SetUpTestSuite() {
         stand_in_directory = make_test_directory("stand-ins");
         ASSERT_FALSE(stand_in_directory.empty());
         add_stand_in("notify-send");
@@ -38,14 +38,15 @@ struct Notifications_Environment : ::testing::Environment {
         std::string path = stand_in_directory + ":" + getenv("PATH");
         setenv("PATH", path.c_str(), 1);
     }
-    void TearDown() override {
+    static void TearDownTestSuite() {
         std::error_code ignored;
         std::filesystem::remove_all(stand_in_directory, ignored);
     }
+    void SetUp() override {
+        ASSERT_TRUE(init_memory(PROGRAM_EDITOR));
+        tmp_claim_slot();
+    }
 };
-
-static ::testing::Environment* const notifications_environment =
-    ::testing::AddGlobalTestEnvironment(new Notifications_Environment);
 
 // The record of the stand-in's one run, once it is there.
 static std::vector<std::string> take_record(const std::string& name) {
@@ -64,7 +65,7 @@ static std::vector<int> zombie_children() {
     return out;
 }
 
-TEST(Notifications, EachTextIsOneArgumentWhateverItHolds) {
+TEST_F(Notifications, EachTextIsOneArgumentWhateverItHolds) {
     struct Case {
         const char* name;
         std::string title, body;
@@ -83,7 +84,7 @@ TEST(Notifications, EachTextIsOneArgumentWhateverItHolds) {
     EXPECT_EQ(zombie_children(), std::vector<int>{});
 }
 
-TEST(Notifications, APathOpensElsewhereAsOneArgument) {
+TEST_F(Notifications, APathOpensElsewhereAsOneArgument) {
     for (std::string path : {"/tmp/my dir/file \"x\".txt", "https://example.org/a?b=c&d='e'"}) {
         os_open_file_in_other_app(test_string(path));
         EXPECT_EQ(take_record("xdg-open"), std::vector<std::string>{path});

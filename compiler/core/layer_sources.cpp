@@ -5,7 +5,7 @@
 #include <string.h>
 #include <sys/stat.h>
 
-#include "runtime/layer_image.h"
+#include "compiler/core/layer_sources.h"
 
 // A fixed budget: the compiler records on every load, also where nothing resets the list
 // (its own tests), and a record must never cost an allocation.

@@ -1,17 +1,14 @@
-// The compile pipeline: reset, built-in types, the support sources compiled statement by
-// statement into the global scope, the user's file preparsed with everything it pulls in,
-// the global #if and #insert worklists worked off generation by generation, the entry
-// blocks, the program's linked bytecode, its machine code and the image "custom.8b"; global
-// #asserts are checked once the worklists are done. Every exit goes through free_compiler_state, so nothing of one compile but the
-// pool memory reaches the next.
+// The front end of a compile: reset, built-in types, the support sources compiled statement
+// by statement into the global scope, the user's file preparsed with everything it pulls
+// in, the global #if and #insert worklists worked off generation by generation, and the
+// entry blocks; global #asserts are checked once the worklists are done. The compile
+// pipeline goes on from here and frees the compile's state through free_compiler_state, so
+// nothing of one compile but the pool memory reaches the next.
 #include <fcntl.h>
 #include <string.h>
 #include <unistd.h>
 
 #include "compiler/parser/parser.h"
-#include "compiler/bytecode/bytecode.h"
-#include "compiler/amd64/amd64.h"
-#include "runtime/layer_image.h"
 
 // getcwd's buffer for a relative compile path.
 #define WORKING_DIRECTORY_CAPACITY 2048
@@ -199,6 +196,17 @@ b8 compile_entry_point(Scope** scope, Token* opener) {
 
 //~ The compile
 
+void connect_parser_routines() {
+    parser_routines.parse_sub_program_declaration = parse_sub_program_declaration;
+    parser_routines.handle_declaration_assignment = handle_declaration_assignment;
+    parser_routines.set_dynamic_default_value = set_dynamic_default_value;
+    parser_routines.instruction_take_address = instruction_take_address;
+    parser_routines.parse_simple_statement = parse_simple_statement;
+    parser_routines.parse_assignment_value = parse_assignment_value;
+    parser_routines.preparse_sub_program_param = preparse_sub_program_param;
+    parser_routines.parse_enum_body = parse_enum_body;
+}
+
 b8 compile_front_end(u8* path, u64 length, b8 support_sources, String prelude) {
     Compiler_State* state = &global_compiler_state;
     String file_path, directory;
@@ -227,47 +235,6 @@ b8 compile_front_end(u8* path, u64 length, b8 support_sources, String prelude) {
     return (!entry_blocks.on_load || compile_entry_point(&state->on_load_scope, entry_blocks.on_load->next)) &&
            (!entry_blocks.events || compile_entry_point(&state->events_scope, entry_blocks.events->next)) &&
            (!entry_blocks.syntax || compile_entry_point(&state->syntax_scope, entry_blocks.syntax->next));
-}
-
-// An entry block's first instruction, from its byte offset in the bytecode to its code offset.
-static b8 entry_code_offset(u32* offset) {
-    Dynamic_Array* bytecode = &global_compiler_state.bytecode;
-    u64 index = *offset / sizeof(Bytecode_Instruction);
-    if (*offset % sizeof(Bytecode_Instruction) != 0 || index >= bytecode->count) {
-        print_error("Internal compiler error: an entry block starts off the bytecode's records.");
-        return false;
-    }
-    *offset = (u32)((Bytecode_Instruction*)bytecode->data)[index].code_start;
-    return true;
-}
-
-// Every instruction becomes machine code with its jumps and calls patched, the entries
-// become code offsets, and the writer lays out and writes the image. The writer's failure
-// fails the compile, so the layer that is loaded stays.
-static b8 make_machine_code(String path, Version_Info* version, u32 syntax_offset, u32 events_offset,
-                            u32 on_load_offset, u8 entry_flags) {
-    Amd64_Output output = {};
-    b8 ok = amd64_translate_bytecode(&global_compiler_state.bytecode, &output) &&
-            (!(entry_flags & LAYER_IMAGE_HAS_SYNTAX) || entry_code_offset(&syntax_offset)) &&
-            (!(entry_flags & LAYER_IMAGE_HAS_EVENTS) || entry_code_offset(&events_offset)) &&
-            (!(entry_flags & LAYER_IMAGE_HAS_ON_LOAD) || entry_code_offset(&on_load_offset)) &&
-            output_amd64_file(&path, syntax_offset, events_offset, on_load_offset, entry_flags, version, output.code,
-                              output.data_relocations, output.foreign_call_slots);
-    amd64_free_output(&output);
-    return ok;
-}
-
-b8 compile_from_file(u8* path, u64 length, Version_Info* version) {
-    u32 syntax_offset = 0, events_offset = 0, on_load_offset = 0;
-    u8 entry_flags = 0;
-    b8 ok = compile_front_end(path, length, true, String{}) &&
-            make_bytecode_from_state(&syntax_offset, &events_offset, &on_load_offset, &entry_flags);
-    if (ok && global_compiler_state.target_platform == TARGET_PLATFORM_AMD64) {
-        ok = make_machine_code(String{path, (s64)length}, version, syntax_offset, events_offset, on_load_offset,
-                               entry_flags);
-    }
-    free_compiler_state();
-    return ok;
 }
 
 void free_compiler_state() {

@@ -1,7 +1,7 @@
 // The queue of editor commands.
 
-#include "shell/editor_commands.h"
-#include "shell/tabs.h"
+#include "editor/editor_commands.h"
+#include "editor/tabs.h"
 
 #include <string.h>
 

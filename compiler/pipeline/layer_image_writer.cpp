@@ -10,7 +10,10 @@
 #include <string.h>
 #include <unistd.h>
 
-#include "runtime/layer_image.h"
+#include "compiler/pipeline/layer_image_writer.h"
+#include "compiler/core/layer_sources.h"
+#include "compiler/bytecode/bytecode.h"
+#include "compiler/amd64/amd64.h"
 #include "foundation/log.h"
 #include "foundation/os_files.h"
 

@@ -1,7 +1,7 @@
 // The table of foreign routines, written once from the routine list. The hashes are filled
 // at start-up rather than written here, so a name changed in the list cannot keep a stale
 // hash.
-#include "runtime/foreign_routines.h"
+#include "compiler/core/foreign_routine_table.h"
 #include "foundation/meow_hash.h"
 
 Foreign_Routine foreign_routines[FOREIGN_ROUTINE_COUNT] = {
