@@ -17,7 +17,7 @@
 
 static std::string stand_in_directory;
 
-static String test_string(const std::string& s) { return String{(u8*)s.data(), (s64)s.size()}; }
+static String notice_string(const std::string& s) { return String{(u8*)s.data(), (s64)s.size()}; }
 
 static void add_stand_in(const std::string& name) {
     std::string script = stand_in_directory + "/" + name;
@@ -78,7 +78,7 @@ TEST_F(Notifications, EachTextIsOneArgumentWhateverItHolds) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        create_os_notification(test_string(c.title), test_string(c.body));
+        create_os_notification(notice_string(c.title), notice_string(c.body));
         EXPECT_EQ(take_record("notify-send"), (std::vector<std::string>{"-a", "quarn", c.title, c.body}));
     }
     EXPECT_EQ(zombie_children(), std::vector<int>{});
@@ -86,7 +86,7 @@ TEST_F(Notifications, EachTextIsOneArgumentWhateverItHolds) {
 
 TEST_F(Notifications, APathOpensElsewhereAsOneArgument) {
     for (std::string path : {"/tmp/my dir/file \"x\".txt", "https://example.org/a?b=c&d='e'"}) {
-        os_open_file_in_other_app(test_string(path));
+        os_open_file_in_other_app(notice_string(path));
         EXPECT_EQ(take_record("xdg-open"), std::vector<std::string>{path});
     }
     EXPECT_EQ(zombie_children(), std::vector<int>{});
