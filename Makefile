@@ -15,9 +15,11 @@ CMAKE_TEST := -DCMAKE_BUILD_TYPE=Debug
 .PHONY: all deps build test asan-build test-asan test-malloc test-tsan test-fuzz test-seeds fuzz-compiler run bench clean
 
 # Runs a command with every scratch file of the run in one folder of its own, removed at the
-# end whatever the outcome: two runs at once never meet, and none leaves files behind.
+# end whatever the outcome, a stop signal included: two runs at once never meet, and none
+# leaves files behind. Others may search it: some tests run as an unprivileged user.
 in_scratch_folder = d=$$(mktemp -d "$${TMPDIR:-/tmp}/quarn-run.XXXXXX") && chmod 711 "$$d" || exit 1; \
-    export TMPDIR=$$d; $(1); s=$$?; rm -rf "$$d"; exit $$s
+    trap 'rm -rf "$$d"' EXIT; trap 'exit 129' HUP; trap 'exit 130' INT; trap 'exit 143' TERM; \
+    export TMPDIR=$$d; $(1)
 
 all: build
 

@@ -11,6 +11,10 @@
 //                             the same stages over FILE alone, without support sources;
 //                             P, compiled first as a support source is, declares what the
 //                             support source would (a test's fixture)
+//   quarnc --each [--front ...] TARGET...
+//                             compiles each target in turn in one process, as a later compile
+//                             in the editor does, each output under "== TARGET" and followed by
+//                             "exit status: N" (a test's many snippets without a process each)
 // --preparse lists the loaded files and the recorded globals, --ir the instructions of the
 // entry blocks and of the sub-programs listed for code, --sub-programs the two lists of
 // sub-programs with their call-data layouts; the reports follow. --listing also makes the program's linked bytecode and
@@ -176,19 +180,21 @@ static int tokenise_only(const char* path, b8 list_tokens, b8 list_constants) {
     return compile_errors.count ? 1 : 0;
 }
 
-static int compile(const char* target, b8 front, const char* prelude, b8 list_preparse, b8 list_ir,
-                   b8 list_sub_programs, const char* listing) {
+// One compile over the state init_compiler made; a later one starts from its reset.
+static int compile_target(const char* target, b8 front, const char* prelude, b8 list_preparse, b8 list_ir,
+                          b8 list_sub_programs, const char* listing) {
     // The DIR form reads the support sources from DIR itself, named by its full path.
     static char base[PATH_MAX];
     String path = string_from_c(target);
+    global_compiler_state.base_directory = STR(".");
     if (!front) {
         if (!realpath(target, base)) {
             fprintf(stderr, "quarnc: cannot resolve %s\n", target);
             return 2;
         }
         path = string_concat2("%/custom.8", string_from_c(base));
+        global_compiler_state.base_directory = string_from_c(base);
     }
-    if (!init_compiler(front ? STR(".") : string_from_c(base))) return 2;
 
     b8 compiled = compile_front_end(path.data, (u64)path.count, !front, prelude ? string_from_c(prelude) : String{});
     if (compiled && listing) {
@@ -197,7 +203,6 @@ static int compile(const char* target, b8 front, const char* prelude, b8 list_pr
         if (make_bytecode_from_state(&syntax, &events, &on_load, &flags) &&
             !log_bc_instructions(string_from_c(listing), &global_compiler_state.source_files, &global_compiler_state.bytecode)) {
             fprintf(stderr, "quarnc: cannot write %s\n", listing);
-            free_compiler_state();
             return 2;
         }
     }
@@ -209,7 +214,6 @@ static int compile(const char* target, b8 front, const char* prelude, b8 list_pr
     if (list_sub_programs) write_sub_program_listing(stdout);
     if ((list_preparse || list_ir || list_sub_programs) && compile_errors.count) fputc('\n', stdout);
     write_compile_errors(stdout);
-    free_compiler_state();
     return compile_errors.count ? 1 : 0;
 }
 
@@ -217,7 +221,7 @@ int main(int argc, char** argv) {
     connect_parser_routines();
     if (argc >= 2 && (strcmp(argv[1], "--layout") == 0 || strcmp(argv[1], "--type") == 0)) return run_type_listing(argc, argv);
     b8 list_tokens = false, list_constants = false, front = false, list_preparse = false, list_ir = false;
-    b8 list_sub_programs = false;
+    b8 list_sub_programs = false, each = false;
     const char* prelude = 0;
     const char* listing = 0;
     int i = 1;
@@ -230,19 +234,30 @@ int main(int argc, char** argv) {
         else if (strcmp(argv[i], "--preparse") == 0) list_preparse = true;
         else if (strcmp(argv[i], "--ir") == 0) list_ir = true;
         else if (strcmp(argv[i], "--sub-programs") == 0) list_sub_programs = true;
+        else if (strcmp(argv[i], "--each") == 0) each = true;
         else break;
     }
     struct stat status;
-    b8 directory = i + 1 == argc && stat(argv[i], &status) == 0 && S_ISDIR(status.st_mode);
+    b8 directory = i < argc && stat(argv[i], &status) == 0 && S_ISDIR(status.st_mode);
     b8 compiles = front || list_preparse || list_ir || list_sub_programs || listing || directory;
-    if (i + 1 != argc || (list_tokens && list_constants) || ((list_tokens || list_constants) && compiles) ||
-        (compiles && front == directory) || (prelude && !front)) {
+    if (i >= argc || (i + 1 != argc && !each) || (list_tokens && list_constants) ||
+        ((list_tokens || list_constants) && compiles) || (compiles && front == directory) || (prelude && !front) ||
+        (each && (!compiles || listing))) {
         fprintf(stderr, "usage: quarnc [--tokens | --constants] FILE | quarnc [--preparse] [--ir] [--sub-programs] [--listing LISTING] DIR | "
-                        "quarnc --front [--prelude P] [--preparse] [--ir] [--sub-programs] [--listing LISTING] FILE\n");
+                        "quarnc --front [--prelude P] [--preparse] [--ir] [--sub-programs] [--listing LISTING] FILE | "
+                        "quarnc --each [--front [--prelude P]] [--preparse] [--ir] [--sub-programs] TARGET...\n");
         return 2;
     }
     if (!init_memory(PROGRAM_EDITOR)) return 2;
     setup_foreign_routines_table();  // #import binds by these hashes
     if (!compiles) return tokenise_only(argv[i], list_tokens, list_constants);
-    return compile(argv[i], front, prelude, list_preparse, list_ir, list_sub_programs, listing);
+    if (!init_compiler(STR("."))) return 2;
+    int result = 0;
+    for (; i < argc; i++) {
+        if (each) printf("== %s\n", argv[i]);
+        result = compile_target(argv[i], front, prelude, list_preparse, list_ir, list_sub_programs, listing);
+        if (each) printf("exit status: %d\n", result), result = 0;
+    }
+    free_compiler_state();
+    return result;
 }

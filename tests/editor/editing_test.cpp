@@ -409,7 +409,9 @@ TEST(Undo, RandomEditsUndoneStepByStep) {
         Editor_Token expected = {}, got = {};
         s64 expected_end = previous_token_by_forward_lex(file, probe, &expected);
         ASSERT_EQ(editor_get_previous_token(file, probe, &got), expected_end) << "step " << step;
-        if (expected_end >= 0) ASSERT_EQ(got.offset, expected.offset) << "step " << step;
+        if (expected_end >= 0) {
+            ASSERT_EQ(got.offset, expected.offset) << "step " << step;
+        }
         ASSERT_LE(file->previous_cursor, (s64)file->text.count);
         ASSERT_LE(file->undo_records.count, records + 1) << "step " << step;
         if (file->undo_records.count == records + 1) {

@@ -76,14 +76,21 @@ static uid_t owner_of(const std::string& path) {
 static const uid_t UNPRIVILEGED_ID = 65534;
 #define CANNOT_SWITCH_USER 200
 
+#define SKIP_UNLESS_SWITCHED(status)                                                                       \
+    if ((status) == CANNOT_SWITCH_USER)                                                                   \
+    GTEST_SKIP() << "root could not become the unprivileged user " << UNPRIVILEGED_ID                   \
+                 << " or that user cannot reach the scratch folder (a TMPDIR others may not search)"
+
 // Runs work in a child process as an unprivileged user when we are root, else here, and
-// returns its exit status; CANNOT_SWITCH_USER when root cannot become that user.
+// returns its exit status; CANNOT_SWITCH_USER when root cannot become that user or that
+// user cannot write in dir.
 template <typename Work>
-static int run_unprivileged(Work work) {
+static int run_unprivileged(const fs::path& dir, Work work) {
     if (geteuid() != 0) return work();
     pid_t child = fork();
     if (child == 0) {
-        if (setgroups(0, nullptr) != 0 || setgid(UNPRIVILEGED_ID) != 0 || setuid(UNPRIVILEGED_ID) != 0) {
+        if (setgroups(0, nullptr) != 0 || setgid(UNPRIVILEGED_ID) != 0 || setuid(UNPRIVILEGED_ID) != 0 ||
+            access(dir.c_str(), W_OK | X_OK) != 0) {
             _exit(CANNOT_SWITCH_USER);
         }
         _exit(work());  // the child leaves without the parent's exit handlers
@@ -266,9 +273,9 @@ TEST(FileIo, SaveKeepsSetuidAndSetgidBits) {
     // Saved by its unprivileged owner, whose write clears the bits the mode then restores.
     fs::permissions(dir.path, fs::perms::all);
     set_text(file, "#!/bin/sh\necho newer\n");
-    int status = run_unprivileged([&] { return save_file(file) ? 0 : 1; });
+    int status = run_unprivileged(dir.path, [&] { return save_file(file) ? 0 : 1; });
     close_file(file);
-    if (status == CANNOT_SWITCH_USER) GTEST_SKIP() << "root could not become the unprivileged user " << UNPRIVILEGED_ID;
+    SKIP_UNLESS_SWITCHED(status);
     EXPECT_EQ(status, 0);
     EXPECT_EQ(read_file(path), "#!/bin/sh\necho newer\n");
     EXPECT_EQ(mode_of(path), 06755u);
@@ -289,11 +296,9 @@ TEST(FileIo, SavesAsAnUnprivilegedUser) {
     ASSERT_EQ(chmod(read_only.c_str(), 0444), 0);
     Editor_File* file = load(read_only);
     set_text(file, "overwritten\n");
-    int status = run_unprivileged([&] { return save_file(file) ? 1 : 0; });
-    if (status == CANNOT_SWITCH_USER) {
-        close_file(file);
-        GTEST_SKIP() << "root could not become the unprivileged user " << UNPRIVILEGED_ID;
-    }
+    int status = run_unprivileged(dir.path, [&] { return save_file(file) ? 1 : 0; });
+    if (status == CANNOT_SWITCH_USER) close_file(file);
+    SKIP_UNLESS_SWITCHED(status);
     EXPECT_EQ(status, 0) << "the save of a read-only file went through";
     EXPECT_EQ(read_file(read_only), "keep me\n");
     EXPECT_EQ(mode_of(read_only), 0444u);
@@ -308,7 +313,7 @@ TEST(FileIo, SavesAsAnUnprivilegedUser) {
     ASSERT_EQ(chmod(setuid_file.c_str(), 04777), 0);
     file = load(setuid_file);
     set_text(file, "new\n");
-    EXPECT_EQ(run_unprivileged([&] { return save_file(file) ? 0 : 1; }), 0);
+    EXPECT_EQ(run_unprivileged(dir.path, [&] { return save_file(file) ? 0 : 1; }), 0);
     EXPECT_EQ(read_file(setuid_file), "new\n");
     EXPECT_EQ(owner_of(setuid_file), UNPRIVILEGED_ID);
     EXPECT_EQ(mode_of(setuid_file), 0777u);

@@ -81,8 +81,12 @@ TEST(ViewIndex, LinesFollowEditsAtTheirEdges) {
         t[S - 1] = '\r';
         Test_File file(t);
         ASSERT_EQ(editor_count_lines(file), count_lines_in(file->text.data, file->text.count));
-        if (c.removed) ASSERT_TRUE(editor_remove_octets(file, c.offset, c.removed));
-        if (!c.inserted.empty()) ASSERT_TRUE(editor_insert_octets(file, c.offset, (u8*)c.inserted.data(), (s64)c.inserted.size()));
+        if (c.removed) {
+            ASSERT_TRUE(editor_remove_octets(file, c.offset, c.removed));
+        }
+        if (!c.inserted.empty()) {
+            ASSERT_TRUE(editor_insert_octets(file, c.offset, (u8*)c.inserted.data(), (s64)c.inserted.size()));
+        }
         expect_lines_as_counted(file, {c.offset - 1, c.offset, c.offset + 1, c.offset + (s64)c.inserted.size()});
     }
 }

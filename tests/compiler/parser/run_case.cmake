@@ -1,6 +1,7 @@
 # Runs quarnc on one case and compares its output and exit status with NAME.expect.
 # - NAME.cases: many snippets, each after a line "// case TITLE", written to TITLE.8 in a
-#   folder of the build and compiled alone with `quarnc --front`; the outputs follow one
+#   folder of the build and compiled with `quarnc --front`, all in one process one after the
+#   other (`--each`), as the editor compiles again after an edit; the outputs follow one
 #   another under "== TITLE". Line 1 of a snippet is the line after its title. When the
 #   file's first line is "// each snippet is inject.8", a snippet is written instead as
 #   TITLE/inject.8 beside an empty TITLE/custom.8 and compiled with `quarnc TITLE`. A first
@@ -36,7 +37,8 @@ if(EXISTS ${CASES}/${NAME}.cases)
     string(REPLACE "]" "@CLOSE@" content "${content}")
     string(REPLACE "\n// case " ";" parts "\n${content}")
     list(POP_FRONT parts)
-    set(actual "")
+    set(targets "")
+    set(titles "")
     foreach(part ${parts})
         string(FIND "${part}" "\n" newline)
         if(newline EQUAL -1)
@@ -54,13 +56,23 @@ if(EXISTS ${CASES}/${NAME}.cases)
         if(support_sources EQUAL 0)
             file(WRITE ${folder}/${file_name}/inject.8 "${body}")
             file(WRITE ${folder}/${file_name}/custom.8 "")
-            run_quarnc(${folder} "${file_name}" output)
+            list(APPEND targets "${file_name}")
         else()
             file(WRITE ${folder}/${file_name}.8 "${body}")
-            run_quarnc(${folder} "${snippet_arguments};${file_name}.8" output)
+            list(APPEND targets "${file_name}.8")
         endif()
-        string(APPEND actual "== ${title}\n${output}")
+        list(APPEND titles "${title}")
     endforeach()
+    if(support_sources EQUAL 0)
+        set(snippet_arguments "")
+    endif()
+    run_quarnc(${folder} "--each;${snippet_arguments};${targets}" actual)
+    # quarnc heads each output with the target it compiled: put back the snippet's title.
+    foreach(target title IN ZIP_LISTS targets titles)
+        string(REPLACE "\n== ${target}\n" "\n== ${title}\n" actual "\n${actual}")
+        string(SUBSTRING "${actual}" 1 -1 actual)
+    endforeach()
+    string(REGEX REPLACE "exit status: 0\n$" "" actual "${actual}")
 else()
     if(EXISTS ${CASES}/${NAME}.args)
         file(STRINGS ${CASES}/${NAME}.args arguments LIMIT_COUNT 1)
