@@ -59,6 +59,14 @@ inline std::vector<std::string> split_at_nul(const std::string& all) {
     return out;
 }
 
+// A word for the shell that stands for exactly s, whatever it holds: scratch paths live
+// under TMPDIR, which may hold blanks or quotes.
+inline std::string shell_word(const std::string& s) {
+    std::string out = "'";
+    for (char c : s) out += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return out + "'";
+}
+
 inline std::string read_whole_file(const std::string& path) {
     std::ifstream file(path, std::ios::binary);
     std::stringstream content;

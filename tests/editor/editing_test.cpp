@@ -272,8 +272,11 @@ TEST(Editing, TextReadsServeRangesUpToTheEnd) {
     for (const Case& c : cases) {
         SCOPED_TRACE(testing::Message() << c.offset << "+" << c.length);
         String s = editor_get_text_at(file, c.offset, c.length);
-        if (!c.expected) EXPECT_EQ(s.data, nullptr);
-        else EXPECT_EQ(std::string((char*)s.data, s.count), c.expected);
+        if (!c.expected) {
+            EXPECT_EQ(s.data, nullptr);
+        } else {
+            EXPECT_EQ(std::string((char*)s.data, s.count), c.expected);
+        }
     }
     current_file = file;
     EXPECT_EQ(editor_get_text_at(nullptr, 1, 2).count, 2);

@@ -164,8 +164,11 @@ TEST(SyntaxState, ResumedFromItsPointsAsFromTheTop) {
         s64 n = file->text.count;
         s64 offset = (s64)(random() % n);
         const char* piece = pieces[random() % 10];
-        if (random() % 3 == 0) ASSERT_TRUE(editor_remove_octets(file, offset, offset + 3 <= n ? 3 : n - offset));
-        else ASSERT_TRUE(editor_insert_octets(file, offset, (u8*)piece, (s64)strlen(piece)));
+        if (random() % 3 == 0) {
+            ASSERT_TRUE(editor_remove_octets(file, offset, offset + 3 <= n ? 3 : n - offset));
+        } else {
+            ASSERT_TRUE(editor_insert_octets(file, offset, (u8*)piece, (s64)strlen(piece)));
+        }
         expect_state_as_from_the_top(file, offset + (s64)(random() % 64));
         expect_state_as_from_the_top(file, (s64)file->text.count - 1);
     }

@@ -188,7 +188,9 @@ TEST(BucketArray, ArraysOfASharedPoolShareItsBuckets) {
     }
     // Consecutive appends take consecutive slots of one bucket, whichever list they are for.
     for (u32 i = 1; i < elements_per_bucket; i++) EXPECT_EQ((u8*)in_order[i], (u8*)in_order[i - 1] + sizeof(Record));
-    if (!system_allocator()) EXPECT_EQ(pages_mapped.load(), 2u);  // 40 records: five buckets, four to a page
+    if (!system_allocator()) {  // 40 records: five buckets, four to a page
+        EXPECT_EQ(pages_mapped.load(), 2u);
+    }
 
     for (u32 l = 0; l < 3; l++) {
         SCOPED_TRACE(l);
@@ -215,7 +217,9 @@ TEST(BucketArray, ArraysOfASharedPoolShareItsBuckets) {
     Record* again = (Record*)bucket_array_append(&lists[2]);
     EXPECT_EQ(again, in_order[0]);
     EXPECT_EQ(again->value, 0u);
-    if (!system_allocator()) EXPECT_EQ(pages_mapped.load(), 2u);
+    if (!system_allocator()) {
+        EXPECT_EQ(pages_mapped.load(), 2u);
+    }
 }
 
 TEST(MemoryPoolThreads, ArraysOfOnePoolGrowAtOnce) {

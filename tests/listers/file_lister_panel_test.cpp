@@ -109,8 +109,12 @@ TEST_F(FileListerPanel, ShowsTheListingAsRows) {
         SCOPED_TRACE(names[i]);
         std::vector<Drawn_Quad> row = glyphs_in_band(quads, l.list_top + l.row * i, l.row);
         EXPECT_EQ(row.size(), 1 + strlen(names[i]));
-        if (i == 0) EXPECT_TRUE(same_colour(row.back().colour, theme.colours[3]));
-        if (i == 1) EXPECT_TRUE(same_colour(row.back().colour, theme.colours[2]));
+        if (i == 0) {
+            EXPECT_TRUE(same_colour(row.back().colour, theme.colours[3]));
+        }
+        if (i == 1) {
+            EXPECT_TRUE(same_colour(row.back().colour, theme.colours[2]));
+        }
     }
 }
 

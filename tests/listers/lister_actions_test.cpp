@@ -284,7 +284,9 @@ TEST(ListerActions, KeepsWhatIsMountedInside) {
         ASSERT_TRUE(WIFEXITED(status));
         if (WEXITSTATUS(status) == 77) GTEST_SKIP() << "no right to mount here";
         EXPECT_EQ(WEXITSTATUS(status), 0);
-        if (c.bind) EXPECT_TRUE(exists(scratch / "elsewhere/on_it"));
+        if (c.bind) {
+            EXPECT_TRUE(exists(scratch / "elsewhere/on_it"));
+        }
     }
 }
 

@@ -1,6 +1,7 @@
 // The lister and prompt routines called through the dispatcher, as compiled code calls
 // them: an id and a parameter block, on the main thread.
 #include "panel_test_support.h"
+#include "tests/process_test_support.h"
 #include "runtime/routines_listers.h"
 #include "runtime/foreign_routines.h"
 
@@ -188,7 +189,7 @@ TEST_F(ListerRoutines, OpenDirectoryInExplorerHandsOverTheJoinedPath) {
     mkdir(bin.c_str(), 0700);
     {
         std::ofstream script(bin + "/xdg-open");
-        script << "#!/bin/sh\nprintf '%s\\n' \"$1\" >> " << out << "\n";
+        script << "#!/bin/sh\nprintf '%s\\n' \"$1\" >> " << shell_word(out) << "\n";
     }
     chmod((bin + "/xdg-open").c_str(), 0700);
     const char* old_path = getenv("PATH");

@@ -246,7 +246,9 @@ TEST_F(SearchListerPanel, ReplacesAHitAndUndoRestoresIt) {
         foreign_select_item_from_lister(nullptr);
         if (c.replaced) expected.replace(4, 3, "12345");
         EXPECT_EQ(text_of(file), expected);
-        if (other) EXPECT_EQ(text_of(other->file), "aaa foo");
+        if (other) {
+            EXPECT_EQ(text_of(other->file), "aaa foo");
+        }
         EXPECT_EQ(file->cursor, c.cursor_after);
         EXPECT_EQ(file->selection_anchor, c.anchor_after);
         EXPECT_EQ((file->flags & FILE_SELECTION_ACTIVE) != 0, c.selecting);
@@ -256,7 +258,9 @@ TEST_F(SearchListerPanel, ReplacesAHitAndUndoRestoresIt) {
         EXPECT_EQ(s->mode, SEARCH_REPLACE);
         EXPECT_EQ(s->selected, 0u);
         ASSERT_TRUE(wait_until([&] { return __atomic_load_n(&s->complete, __ATOMIC_ACQUIRE) != 0; }));
-        if (c.replaced && !c.other_tab) EXPECT_EQ(get_num_items_in_search_lister(), 0u);
+        if (c.replaced && !c.other_tab) {
+            EXPECT_EQ(get_num_items_in_search_lister(), 0u);
+        }
 
         if (c.replaced) {
             editor_undo(file);

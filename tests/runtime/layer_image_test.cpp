@@ -257,7 +257,7 @@ TEST_F(Layer_Image_Test, ImagesThatBreakTheirLayoutAreRefused) {
     const Case cases[] = {
         {"the fixed constant", FIELD(constant), 0x100000, false, "bad fixed fields"},
         {"an octet after the flags", FIELD(flags) + 1, 1, true, "bad fixed fields"},
-        {"an unknown block flag", FIELD(flags), 0x80 | h.flags, true, "unknown block flags"},
+        {"an unknown block flag", FIELD(flags), (u32)(0x80 | h.flags), true, "unknown block flags"},
         {"constant data elsewhere", FIELD(constant_data_offset), 160, false, "constant data misplaced"},
         {"constant data larger", FIELD(constant_data_size), h.constant_data_size + 32, false, "global data misplaced"},
         {"global data larger", FIELD(global_data_size), h.global_data_size + 1, false, "code misplaced"},

@@ -140,8 +140,11 @@ TEST_F(Layer_Loader_Test, ReuseOnlyACurrentImageOfThisEditor) {
         EXPECT_EQ(test_compiler.compiles, c.compiles);
         EXPECT_EQ(custom_layer.image != nullptr, c.compiles == 0);
         std::string refused = "Info: The custom layer image '" + image_path() + "' is compiled again: ";
-        if (c.refusal) EXPECT_NE(log_since_mark().find(refused + c.refusal + ".\n"), std::string::npos) << log_since_mark();
-        else EXPECT_EQ(log_since_mark().find(refused), std::string::npos) << log_since_mark();
+        if (c.refusal) {
+            EXPECT_NE(log_since_mark().find(refused + c.refusal + ".\n"), std::string::npos) << log_since_mark();
+        } else {
+            EXPECT_EQ(log_since_mark().find(refused), std::string::npos) << log_since_mark();
+        }
         test_compiler.fail = false;
         write_whole_file(path("custom.8"), "#on_load {}\n");
         write_whole_file(path("api.8"), "// api\n");

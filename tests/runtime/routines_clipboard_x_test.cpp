@@ -147,7 +147,9 @@ TEST_F(Clipboard_X, EachRowLeavesTextClipboardAndUndoAsItSays) {
             expect_block_tail_untouched(block);
         }
         EXPECT_EQ(marked(file), c.after);
-        if (c.clipboard_after != ANY) EXPECT_EQ(clipboard_text(), c.clipboard_after ? c.clipboard_after : "<none>");
+        if (c.clipboard_after != ANY) {
+            EXPECT_EQ(clipboard_text(), c.clipboard_after ? c.clipboard_after : "<none>");
+        }
         EXPECT_EQ(undo_record_count(file), c.undo_after);
         if (c.calls.size() == 1 && c.after == c.before && c.undo_after == 0) {
             EXPECT_EQ(file->flags & ~FILE_SELECTION_ACTIVE, flags_before & ~FILE_SELECTION_ACTIVE) << "flags changed";

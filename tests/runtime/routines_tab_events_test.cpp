@@ -102,8 +102,12 @@ TEST(Tab_Routines, EachCallLeavesTheTabsAsItSays) {
 
         EXPECT_EQ(current_tab_index, c.current_after);
         EXPECT_EQ(tabs.count, c.count_after);
-        if (c.width == BYTE_RESULT) EXPECT_EQ(read_at<u8>(block, 0), c.result);
-        if (c.width == U32_RESULT) EXPECT_EQ(read_at<u32>(block, 0), c.result);
+        if (c.width == BYTE_RESULT) {
+            EXPECT_EQ(read_at<u8>(block, 0), c.result);
+        }
+        if (c.width == U32_RESULT) {
+            EXPECT_EQ(read_at<u32>(block, 0), c.result);
+        }
         expect_block_tail_untouched(block);
         // The keyboard follows the current tab.
         Tab* current = get_current_tab();

@@ -222,7 +222,9 @@ TEST_F(Panels_X_Test, TheRowUnderThePointerIsTheOneHighlightedAndPressed) {
         SCOPED_TRACE("row " + std::to_string(i));
         s.move(x, row_top(i));
         EXPECT_TRUE(s.eventually([&] { return s.row_selected(g, i); }, 30)) << "highlighted";
-        if (i > 1) EXPECT_FALSE(s.row_selected(g, i - 1)) << "the row above is not";
+        if (i > 1) {
+            EXPECT_FALSE(s.row_selected(g, i - 1)) << "the row above is not";
+        }
     }
     s.move(x, row_top(3));
     ASSERT_TRUE(s.eventually([&] { return s.row_selected(g, 3); }, 30));

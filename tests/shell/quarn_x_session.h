@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/process_test_support.h"
 #include "tests/runtime/runtime_test_images.h"
 #include "tests/shell/shell_test_support.h"
 #include "tests/ui/x_windows.h"
@@ -63,8 +64,6 @@ inline void install_shipped_layer(const std::string& install, const std::string&
     write_test_file(install + "/custom.8", layer);
 }
 
-inline std::string in_quotes(const std::string& s) { return "'" + s + "'"; }
-
 inline bool is_bar_colour(Pixel p) { return p.r < 10 && p.g > 25 && p.g < 55 && p.b > 50 && p.b < 80; }
 inline bool is_current_tab_colour(Pixel p) { return p.r < 10 && p.g < 10 && p.b < 30; }
 inline bool is_bright(Pixel p) { return p.r + p.g + p.b > 150; }
@@ -84,9 +83,9 @@ struct Editor_Session : X_Session {
     // and waits for its window's first frame.
     bool start_editor(const std::string& working_directory, const std::vector<std::string>& arguments,
                       const std::string& prefix = "") {
-        std::string command = prefix + "cd " + in_quotes(working_directory) + " && ASAN_OPTIONS=detect_leaks=0 exec " +
-                              in_quotes(install + "/quarn");
-        for (const std::string& a : arguments) command += " " + in_quotes(a);
+        std::string command = prefix + "cd " + shell_word(working_directory) + " && ASAN_OPTIONS=detect_leaks=0 exec " +
+                              shell_word(install + "/quarn");
+        for (const std::string& a : arguments) command += " " + shell_word(a);
         program = spawn({"sh", "-c", command}, display, nullptr);
         wait_for_condition([&] { return (window = find_window_by_title(x, DefaultRootWindow(x), TITLE)) != 0; },
                            TEST_DEADLINE_SECONDS, 50000);

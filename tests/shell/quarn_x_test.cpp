@@ -253,7 +253,7 @@ TEST_F(Quarn_X_Test, AFailedCompileIsShownAndAChangedSourceCompilesAgain) {
 
 TEST_F(Quarn_X_Test, ACurrentImageLoadsWithoutACompileAndItsOnLoadRuns) {
     install_layer_image(s.install, make_log_program());  // #on_load logs, then exit_program
-    std::string command = "cd " + in_quotes(files) + " && ASAN_OPTIONS=detect_leaks=0 exec " + in_quotes(s.install + "/quarn");
+    std::string command = "cd " + shell_word(files) + " && ASAN_OPTIONS=detect_leaks=0 exec " + shell_word(s.install + "/quarn");
     s.program = spawn({"sh", "-c", command}, s.display, nullptr);
     int status = -1;
     ASSERT_TRUE(wait_for_exit(s.program, TEST_DEADLINE_SECONDS, &status));
@@ -320,7 +320,7 @@ TEST_F(Quarn_X_Test, ASecondStopSignalEndsTheEditorAtOnce) {
 TEST(QuarnWithoutDisplay, SaysSoAndEndsWithOne) {
     std::string install = install_editor();
     int out = -1;
-    std::string command = "cd " + in_quotes(install) + " && ASAN_OPTIONS=detect_leaks=0 DISPLAY= WAYLAND_DISPLAY= exec ./quarn 2>&1";
+    std::string command = "cd " + shell_word(install) + " && ASAN_OPTIONS=detect_leaks=0 DISPLAY= WAYLAND_DISPLAY= exec ./quarn 2>&1";
     pid_t pid = spawn({"sh", "-c", command}, "", &out);
     Line_Reader reader;
     reader.fd = out;
@@ -590,7 +590,7 @@ TEST_F(Fixture_Layer_Test, CompiledReusedRecompiledOnATouchAndEndedByItsOnLoad) 
     EXPECT_NE(log.find("Successfully compiled"), std::string::npos) << "the touch";
 
     write_layer(LOG_AND_EXIT);
-    std::string command = "cd " + in_quotes(files) + " && ASAN_OPTIONS=detect_leaks=0 exec " + in_quotes(s.install + "/quarn");
+    std::string command = "cd " + shell_word(files) + " && ASAN_OPTIONS=detect_leaks=0 exec " + shell_word(s.install + "/quarn");
     s.program = spawn({"sh", "-c", command}, s.display, nullptr);
     EXPECT_EQ(wait_for_end(), 0);
     EXPECT_NE(s.newest_log().find("Info: fixed layer\n"), std::string::npos) << s.newest_log();
@@ -633,7 +633,9 @@ TEST_F(Fixture_Layer_Test, FaultyLayersAreReportedAndAFixLoads) {
         // A layer that logs as it recurses fills more than one log file.
         std::string logs;
         for (auto& e : std::filesystem::directory_iterator(s.install + "/logs")) logs += read_test_file(e.path());
-        if (f.report) EXPECT_NE(logs.find(f.report), std::string::npos) << s.newest_log();
+        if (f.report) {
+            EXPECT_NE(logs.find(f.report), std::string::npos) << s.newest_log();
+        }
         std::string log = s.newest_log();
         EXPECT_NE(log.find("Successfully compiled custom layer from '" + s.install + "/custom.8'.\nInfo: fixed layer\n"),
                   std::string::npos) << log;

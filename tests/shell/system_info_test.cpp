@@ -99,10 +99,16 @@ TEST(SystemInfo, ThisMachine) {
         }
         return std::string();
     };
-    if (!value_of("/proc/meminfo", "MemTotal:").empty()) EXPECT_GT(info.usable_ram, 0u);
-    if (info.num_physical_cores) EXPECT_GE(info.num_logical_cores, info.num_physical_cores);
+    if (!value_of("/proc/meminfo", "MemTotal:").empty()) {
+        EXPECT_GT(info.usable_ram, 0u);
+    }
+    if (info.num_physical_cores) {
+        EXPECT_GE(info.num_logical_cores, info.num_physical_cores);
+    }
     const char* release = access("/usr/lib/os-release", R_OK) == 0 ? "/usr/lib/os-release" : "/etc/os-release";
-    if (!value_of(release, "PRETTY_NAME=").empty()) EXPECT_GT(info.os_name.count, 0);
+    if (!value_of(release, "PRETTY_NAME=").empty()) {
+        EXPECT_GT(info.os_name.count, 0);
+    }
 
     Computer_Info again;
     os_get_computer_info(&again);

@@ -34,19 +34,20 @@ struct Test_Servers {
 
 Test_Servers servers;
 
-int run(const std::string& command) { return system((command + " >/dev/null 2>&1").c_str()); }
+// Runs command in directory d.
+int run_in(const std::string& d, const std::string& command) {
+    return system(("cd " + shell_word(d) + " && " + command + " >/dev/null 2>&1").c_str());
+}
 
 // A CA and a server certificate for 127.0.0.1 that it signs.
 bool make_certificates(const std::string& d, const std::string& name) {
     std::string ec = " -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes ";
     write_test_file(d + "/" + name + ".ext", "subjectAltName=IP:127.0.0.1,DNS:localhost\n");
-    return run("openssl req -x509" + ec + "-days 2 -subj '/CN=" + name + " test CA' -keyout " + d + "/" + name +
-               "-ca.key -out " + d + "/" + name + "-ca.pem") == 0 &&
-           run("openssl req" + ec + "-subj /CN=localhost -keyout " + d + "/" + name + ".key -out " + d + "/" + name +
-               ".csr") == 0 &&
-           run("openssl x509 -req -days 2 -in " + d + "/" + name + ".csr -CA " + d + "/" + name + "-ca.pem -CAkey " + d +
-               "/" + name + "-ca.key -CAcreateserial -extfile " + d + "/" + name + ".ext -out " + d + "/" + name +
-               ".pem") == 0;
+    return run_in(d, "openssl req -x509" + ec + "-days 2 -subj '/CN=" + name + " test CA' -keyout " + name +
+                         "-ca.key -out " + name + "-ca.pem") == 0 &&
+           run_in(d, "openssl req" + ec + "-subj /CN=localhost -keyout " + name + ".key -out " + name + ".csr") == 0 &&
+           run_in(d, "openssl x509 -req -days 2 -in " + name + ".csr -CA " + name + "-ca.pem -CAkey " + name +
+                         "-ca.key -CAcreateserial -extfile " + name + ".ext -out " + name + ".pem") == 0;
 }
 
 bool start_server(Https_Server* server, const std::string& name) {

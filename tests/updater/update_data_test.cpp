@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/process_test_support.h"
 #include "tests/updater/updater_test_support.h"
 #include "tests/waiting.h"
 
@@ -311,7 +312,8 @@ TEST_F(Release_Fixture, PackingRefusesWhatIsNoRelease) {
 
     // The tool says why and fails.
     std::string said = directory + "/said";
-    std::string command = std::string(QUARN_PACK_TOOL) + " " + output + " " + directory + "/nowhere 1 > " + said + " 2>&1";
+    std::string command = shell_word(QUARN_PACK_TOOL) + " " + shell_word(output) + " " + shell_word(directory + "/nowhere") +
+                          " 1 > " + shell_word(said) + " 2>&1";
     int status = system(command.c_str());
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) != 0);
     Bytes said_bytes = read_file_bytes(said);

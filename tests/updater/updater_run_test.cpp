@@ -17,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/process_test_support.h"
 #include "tests/updater/updater_test_support.h"
 
 namespace fs = std::filesystem;
@@ -41,13 +42,6 @@ static const std::string& namespace_command() {
 }
 
 static std::string text_of(const Bytes& bytes) { return std::string(bytes.begin(), bytes.end()); }
-
-// A word for the shell that stands for exactly s, whatever it holds.
-static std::string shell_word(const std::string& s) {
-    std::string out = "'";
-    for (char c : s) out += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    return out + "'";
-}
 
 static unsigned mode_of(const std::string& path) {
     struct stat status;
@@ -168,8 +162,8 @@ static Release_Layout make_release(const std::string& directory, const std::stri
 
 static void pack_with_tool(const Release_Layout& release, u32 format, const std::string& output) {
     std::string said = release.directory + ".said";
-    std::string command = std::string(QUARN_PACK_TOOL) + " " + output + " " + release.directory + " " +
-                          std::to_string(format) + " > " + said;
+    std::string command = shell_word(QUARN_PACK_TOOL) + " " + shell_word(output) + " " + shell_word(release.directory) +
+                          " " + std::to_string(format) + " > " + shell_word(said);
     ASSERT_EQ(system(command.c_str()), 0);
     std::string text = text_of(read_file_bytes(said));
     EXPECT_NE(text.find("Left out quarn.exe"), std::string::npos) << text;

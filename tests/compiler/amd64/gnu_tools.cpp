@@ -20,9 +20,11 @@ static std::string hex(const u8* bytes, size_t count) {
     return s;
 }
 
-static bool run(const std::string& command, const std::string& log, std::string* error) {
-    if (system((command + " 2>" + log).c_str()) == 0) return true;
-    *error = "`" + command + "` failed (is binutils installed? `make deps` installs it):\n" + read_whole_file(log).substr(0, 2000);
+// Runs command in directory, whose names it uses.
+static bool run_in(const std::string& directory, const std::string& command, std::string* error) {
+    if (system(("cd " + shell_word(directory) + " && " + command + " 2>log").c_str()) == 0) return true;
+    *error = "`" + command + "` in " + directory + " failed (is binutils installed? `make deps` installs it):\n" +
+             read_whole_file(directory + "/log").substr(0, 2000);
     return false;
 }
 
@@ -34,9 +36,8 @@ std::string compare_with_gnu_as(const std::vector<Listing_Row>& rows) {
     std::ofstream(d.path + "/sweep.s") << source;
     std::string error;
     std::string assembled;
-    if (run("as --64 -o " + d.path + "/sweep.o " + d.path + "/sweep.s", d.path + "/log", &error) &&
-        run("objcopy -O binary --only-section=.text " + d.path + "/sweep.o " + d.path + "/sweep.bin", d.path + "/log",
-            &error)) {
+    if (run_in(d.path, "as --64 -o sweep.o sweep.s", &error) &&
+        run_in(d.path, "objcopy -O binary --only-section=.text sweep.o sweep.bin", &error)) {
         assembled = read_whole_file(d.path + "/sweep.bin");
     }
     remove_scratch_directory(&d);
@@ -77,9 +78,7 @@ std::string disassemble_with_objdump(const u8* bytes, size_t count, std::vector<
     std::ofstream(d.path + "/blob.bin", std::ios::binary).write((const char*)bytes, (std::streamsize)count);
     std::string error;
     std::string listing;
-    if (run("objdump -D -b binary -m i386:x86-64 -M intel --no-show-raw-insn " + d.path + "/blob.bin > " + d.path +
-                "/blob.txt",
-            d.path + "/log", &error)) {
+    if (run_in(d.path, "objdump -D -b binary -m i386:x86-64 -M intel --no-show-raw-insn blob.bin > blob.txt", &error)) {
         listing = read_whole_file(d.path + "/blob.txt");
     }
     remove_scratch_directory(&d);

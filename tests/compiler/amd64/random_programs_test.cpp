@@ -29,6 +29,7 @@
 #include <sstream>
 
 #include "tests/compiler/amd64/compiled_program.h"
+#include "tests/process_test_support.h"
 #include "tests/scratch.h"
 #include "tests/test_seed.h"
 
@@ -1866,7 +1867,8 @@ void run_twins(std::vector<Draw>& draws, const std::string& directory) {
         for (size_t k = 0; k < draws.size(); k++) f << "    run" << k << "();\n";
         f << "    return 0;\n}\n";
     }
-    std::string build = "gcc -O0 -fwrapv -w -o " + binary + " " + c + " > " + directory + "/gcc.out 2>&1";
+    std::string build = "gcc -O0 -fwrapv -w -o " + shell_word(binary) + " " + shell_word(c) + " > " +
+                        shell_word(directory + "/gcc.out") + " 2>&1";
     if (system(build.c_str()) != 0) {
         std::ifstream e(directory + "/gcc.out");
         std::stringstream s;
@@ -1874,7 +1876,7 @@ void run_twins(std::vector<Draw>& draws, const std::string& directory) {
         for (Draw& d : draws) d.twin_fault = "gcc refused the C twins:\n" + s.str().substr(0, 4000);
         return;
     }
-    if (system((binary + " > " + output).c_str()) != 0) {
+    if (system((shell_word(binary) + " > " + shell_word(output)).c_str()) != 0) {
         for (Draw& d : draws) d.twin_fault = "the C twins did not run to their end";
     }
     std::ifstream in(output);

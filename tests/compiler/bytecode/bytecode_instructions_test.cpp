@@ -61,8 +61,11 @@ TEST(OppositeJumps, Tables) {
     }
     for (u8 kind = 0; kind < 60; kind++) {
         u8 opposite = get_opposite_comparison_jump2(kind);
-        if (kind >= 42 && kind <= 49) EXPECT_EQ(get_opposite_comparison_jump2(opposite), kind) << (int)kind;
-        else EXPECT_EQ(opposite, 0) << (int)kind;
+        if (kind >= 42 && kind <= 49) {
+            EXPECT_EQ(get_opposite_comparison_jump2(opposite), kind) << (int)kind;
+        } else {
+            EXPECT_EQ(opposite, 0) << (int)kind;
+        }
     }
 }
 

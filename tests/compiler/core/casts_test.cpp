@@ -286,7 +286,9 @@ TEST(Casts, ConstantValuesAtTheEdges) {
         ASSERT_NE(result.kind, 0) << last_message();
         EXPECT_EQ(result.constant.data, c.data);
         EXPECT_EQ(result.constant.mask, c.mask);
-        if (c.mask & CONSTANT_TYPED) EXPECT_EQ(result.constant.type, c.type);
+        if (c.mask & CONSTANT_TYPED) {
+            EXPECT_EQ(result.constant.type, c.type);
+        }
         EXPECT_EQ(result.constant.size, c.type->size);
     }
     // The integer that becomes an address keeps its value and size and is marked.

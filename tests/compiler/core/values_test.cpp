@@ -54,8 +54,11 @@ TEST(Values, NumberLiterals) {
         EXPECT_EQ(value.constant.mask, c.mask);
         EXPECT_EQ(value.constant.size, c.size);
         EXPECT_EQ(value.constant.type, nullptr);
-        if (c.mask == R) EXPECT_EQ(real_of(value.constant), c.real);
-        else EXPECT_EQ(value.constant.data, c.data);
+        if (c.mask == R) {
+            EXPECT_EQ(real_of(value.constant), c.real);
+        } else {
+            EXPECT_EQ(value.constant.data, c.data);
+        }
         EXPECT_EQ(value.source.text_start, first_token(file)->text);
         EXPECT_EQ(compile_errors.count, 0u);
     }
@@ -101,8 +104,11 @@ TEST(Values, EscapesDecode) {
         EXPECT_EQ(value.constant.size, c.decoded.size());
         EXPECT_EQ(staged_text(value.constant.text_register), c.decoded);
         // Text without a backslash is the source's own octets.
-        if (!strchr(c.literal, '\\')) EXPECT_EQ((u8*)value.constant.data, first_token(file)->text);
-        else EXPECT_GT(real_strings_memory.used, 0u);
+        if (!strchr(c.literal, '\\')) {
+            EXPECT_EQ((u8*)value.constant.data, first_token(file)->text);
+        } else {
+            EXPECT_GT(real_strings_memory.used, 0u);
+        }
     }
     // A backslash that ends the text (a literal left open) stands for itself.
     u8 open[] = {'a', 'b', '\\'};

@@ -73,8 +73,11 @@ TEST(SourceFiles, LoadingTable) {
         EXPECT_EQ(file->text_size, c.size);
         EXPECT_EQ(file->buffer_size, c.size);
         EXPECT_EQ(file->tokens.count, c.tokens);
-        if (c.size) EXPECT_EQ(std::string((char*)file->text, file->text_size), text);
-        else EXPECT_EQ(file->text, nullptr);
+        if (c.size) {
+            EXPECT_EQ(std::string((char*)file->text, file->text_size), text);
+        } else {
+            EXPECT_EQ(file->text, nullptr);
+        }
         EXPECT_EQ(source_path(0), c.path) << "the path as given";
         free_compiler_state();
         EXPECT_EQ(allocator_usage(), usage) << "the text buffer is returned";
