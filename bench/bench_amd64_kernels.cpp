@@ -9,11 +9,13 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <filesystem>
 #include <string>
 #include <vector>
 
 #include "compiler/parser/front_end.h"
 #include "tests/compiler/amd64/compiled_program.h"
+#include "tests/process_test_support.h"
 
 #define GOAL 1.5
 
@@ -63,7 +65,7 @@ static void* compile_with_tcc(char* directory) {
     if (!out) return 0;
     fputs(KERNELS_IN_C, out);
     fclose(out);
-    std::string command = "tcc -shared -o " + library + " " + source;
+    std::string command = "tcc -shared -o " + shell_word(library) + " " + shell_word(source);
     if (system(command.c_str()) != 0) {
         printf("tcc could not compile the C kernels (`make deps` installs it): the comparison is left out.\n");
         return 0;
@@ -196,7 +198,7 @@ int main() {
                missed.empty() ? "Every kernel meets it." : ("Missed by: " + missed + ".").c_str());
         dlclose(c_kernels);
     }
-    std::string remove = std::string("rm -rf ") + directory;
-    if (system(remove.c_str()) != 0) return 1;
-    return 0;
+    std::error_code error;
+    std::filesystem::remove_all(directory, error);
+    return error ? 1 : 0;
 }

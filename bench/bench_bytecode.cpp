@@ -14,6 +14,7 @@
 
 #include "compiler/parser/front_end.h"
 #include "bench_files.h"
+#include "tests/process_test_support.h"
 #include "bytecode_test_builder.h"
 
 static f64 now_seconds() {
@@ -26,7 +27,7 @@ static f64 now_seconds() {
 // The object goes to a file of its own: run as root, tcc would replace /dev/null with it.
 static f64 time_tcc(const std::string& path, int runs) {
     std::string object = path + ".o";
-    std::string command = "tcc -c " + path + " -o " + object;
+    std::string command = "tcc -c " + shell_word(path) + " -o " + shell_word(object);
     f64 total = 0;
     for (int i = 0; i < runs; i++) {
         f64 start = now_seconds();

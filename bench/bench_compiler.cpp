@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "compiler/core/compiler_core.h"
+#include "tests/process_test_support.h"
 
 static const size_t SOURCE_SIZE = 10ull * 1024 * 1024;  // at least; the text ends on a whole round of lines
 static const u32 GLOBAL_COUNT = 10000;
@@ -95,7 +96,7 @@ static void wc_words_10_mb(benchmark::State& state) {
         return;
     }
     close(fd);
-    std::string command = std::string("wc -w < ") + path + " > /dev/null";
+    std::string command = "wc -w < " + shell_word(path) + " > /dev/null";
     for (auto _ : state) {
         auto start = std::chrono::steady_clock::now();
         if (system(command.c_str()) != 0) state.SkipWithError("wc failed");

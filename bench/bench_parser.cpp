@@ -12,6 +12,7 @@
 #include <unistd.h>
 
 #include "bench_files.h"
+#include "tests/process_test_support.h"
 #include "compiler/parser/parser.h"
 
 static const unsigned FUNCTION_COUNT = 100000;
@@ -88,7 +89,7 @@ static void run_front_end(benchmark::State& state, const std::string& path) {
 // The object goes to a file of its own: run as root, tcc would replace /dev/null with it.
 static void run_tcc(benchmark::State& state, const std::string& path) {
     std::string object = path + ".o";
-    std::string command = "tcc -c " + path + " -o " + object;
+    std::string command = "tcc -c " + shell_word(path) + " -o " + shell_word(object);
     for (auto _ : state) {
         auto start = std::chrono::steady_clock::now();
         if (system(command.c_str()) != 0) state.SkipWithError("tcc failed (is it installed?)");

@@ -13,6 +13,7 @@
 #include "editor/editor_settings.h"
 #include "terminal/terminal.h"
 #include "ui/ui.h"
+#include "tests/process_test_support.h"
 
 static f64 now_seconds() {
     timespec t;
@@ -102,10 +103,9 @@ static void bench_worker(Terminal* terminal) {
     free(line);
     if (written) {
         f64 through_pty = run_to_end(terminal, "cat", path, 0);
-        char command[128];
-        snprintf(command, sizeof(command), "cat %s > /dev/null", path);
+        std::string command = "cat " + shell_word(path) + " > /dev/null";
         f64 start = now_seconds();
-        int status = system(command);
+        int status = system(command.c_str());
         f64 to_null = now_seconds() - start;
         if (through_pty > 0 && status == 0) {
             printf("worker, cat of 100 MB through a pseudo-terminal: %.0f MB/s (cat to /dev/null: %.0f MB/s)\n",
