@@ -11,6 +11,10 @@ JOBS := $(shell nproc)
 CMAKE_COMMON := -DCMAKE_BUILD_TYPE=RelWithDebInfo
 # Test builds keep assertions on.
 CMAKE_TEST := -DCMAKE_BUILD_TYPE=Debug
+# Configuring and building use /tmp for their scratch files: with a quote in TMPDIR, CMake's
+# compiler check loses the system's library folders and no package is found. The tests keep
+# the user's TMPDIR.
+CMAKE := env TMPDIR=/tmp cmake
 
 .PHONY: all deps build test asan-build test-asan test-malloc test-tsan test-fuzz test-seeds fuzz-compiler run bench clean
 
@@ -40,8 +44,8 @@ deps:
 	fi
 
 build: deps
-	cmake -S . -B build $(CMAKE_COMMON) -DQUARN_TESTS=OFF >/dev/null
-	cmake --build build -j $(JOBS)
+	$(CMAKE) -S . -B build $(CMAKE_COMMON) -DQUARN_TESTS=OFF >/dev/null
+	$(CMAKE) --build build -j $(JOBS)
 
 # The suite runs three ways: ASan+UBSan over the program's own allocators, ASan+UBSan with
 # the allocators routed to malloc (the same build, QUARN_SYSTEM_ALLOCATOR=1), and the thread
@@ -50,8 +54,8 @@ test: deps test-asan test-malloc test-tsan test-fuzz
 	@echo "All test builds passed."
 
 asan-build:
-	cmake -S . -B build-asan $(CMAKE_TEST) -DQUARN_SANITIZE=address,undefined >/dev/null
-	cmake --build build-asan -j $(JOBS)
+	$(CMAKE) -S . -B build-asan $(CMAKE_TEST) -DQUARN_SANITIZE=address,undefined >/dev/null
+	$(CMAKE) --build build-asan -j $(JOBS)
 
 test-asan: asan-build
 	cd build-asan && $(call in_scratch_folder,ctest --output-on-failure -j $(JOBS))
@@ -60,16 +64,16 @@ test-malloc: asan-build
 	cd build-asan && $(call in_scratch_folder,QUARN_SYSTEM_ALLOCATOR=1 ctest --output-on-failure -j $(JOBS))
 
 test-tsan:
-	cmake -S . -B build-tsan $(CMAKE_TEST) -DQUARN_SANITIZE=thread >/dev/null
-	cmake --build build-tsan -j $(JOBS) --target quarn_thread_tests
+	$(CMAKE) -S . -B build-tsan $(CMAKE_TEST) -DQUARN_SANITIZE=thread >/dev/null
+	$(CMAKE) --build build-tsan -j $(JOBS) --target quarn_thread_tests
 	cd build-tsan && $(call in_scratch_folder,ctest --output-on-failure -j $(JOBS) -R Threads)
 
 # Fuzz targets are built by clang with libFuzzer and run over a fixed number of inputs from a
 # fixed seed; QUARN_TEST_SEED=any draws a fresh seed and keeps what it finds in build-fuzz.
 test-fuzz:
-	cmake -S . -B build-fuzz $(CMAKE_TEST) -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
+	$(CMAKE) -S . -B build-fuzz $(CMAKE_TEST) -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
 	    -DQUARN_SANITIZE=address,undefined,fuzzer-no-link >/dev/null
-	cmake --build build-fuzz -j $(JOBS) --target quarn_fuzz_targets
+	$(CMAKE) --build build-fuzz -j $(JOBS) --target quarn_fuzz_targets
 	cd build-fuzz && $(call in_scratch_folder,ctest --output-on-failure -j $(JOBS) -R Fuzz)
 
 # The tests that draw random cases, each run SEED_ROUNDS times with a fresh seed (the suite
@@ -79,7 +83,8 @@ test-seeds: deps asan-build
 	@cd build-asan && $(call in_scratch_folder,failed=0; for round in $$(seq $(SEED_ROUNDS)); do \
 	    while read -r test; do \
 	        [ -n "$$test" ] || continue; \
-	        QUARN_TEST_SEED=any $$test >"$$TMPDIR/seeded.log" 2>&1 || { failed=1; cat "$$TMPDIR/seeded.log"; }; \
+	        program="$${test% --gtest_filter=*}"; filter="$${test##* --gtest_filter=}"; \
+	        QUARN_TEST_SEED=any "$$program" --gtest_filter="$$filter" >"$$TMPDIR/seeded.log" 2>&1 || { failed=1; cat "$$TMPDIR/seeded.log"; }; \
 	    done < seeded_tests.txt; \
 	done; [ $$failed = 0 ] && echo "Every seeded test passed $(SEED_ROUNDS) fresh seeds."; [ $$failed = 0 ])
 
@@ -87,8 +92,8 @@ test-seeds: deps asan-build
 # directly and built as C by gcc: every draw that differs is printed with its seed and program.
 SECONDS ?= 600
 fuzz-compiler: deps
-	cmake -S . -B build-asan $(CMAKE_TEST) -DQUARN_SANITIZE=address,undefined >/dev/null
-	cmake --build build-asan -j $(JOBS) --target compiler_amd64_tests
+	$(CMAKE) -S . -B build-asan $(CMAKE_TEST) -DQUARN_SANITIZE=address,undefined >/dev/null
+	$(CMAKE) --build build-asan -j $(JOBS) --target compiler_amd64_tests
 	QUARN_FUZZ_SECONDS=$(SECONDS) build-asan/bin/compiler_amd64_tests \
 	    --gtest_filter=RandomPrograms.MatchTheirEvaluationAndTheirCTwin
 
@@ -109,8 +114,8 @@ run: build
 	fi
 
 bench: deps
-	cmake -S . -B build-bench -DCMAKE_BUILD_TYPE=Release -DQUARN_TESTS=OFF -DQUARN_BENCH=ON >/dev/null
-	cmake --build build-bench -j $(JOBS)
+	$(CMAKE) -S . -B build-bench -DCMAKE_BUILD_TYPE=Release -DQUARN_TESTS=OFF -DQUARN_BENCH=ON >/dev/null
+	$(CMAKE) --build build-bench -j $(JOBS)
 	@for b in build-bench/bin/bench_*; do [ -x "$$b" ] && { echo "== $$b"; "$$b"; }; done; true
 
 clean:
