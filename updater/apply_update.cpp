@@ -157,7 +157,10 @@ static void report_failure(String directory, const Update_Report* report) {
                                    report->message);
     String text = string_concat2("%\n%", line_1, line_2);
     char* path = tmp_path_in_directory(directory, string_from_c(UPDATER_ERROR_LOG_FILENAME));
-    int fd = path ? open(path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644) : -1;
+    // A link at that name is never followed, so a planted one cannot make us write elsewhere,
+    // and a FIFO without a reader fails the open instead of blocking the updater for good;
+    // either way the log is passed over.
+    int fd = path ? open(path, O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0644) : -1;
     if (fd >= 0) {
         os_write_all(fd, text.data, (u64)text.count);
         close(fd);

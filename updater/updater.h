@@ -211,8 +211,8 @@ b8 run_update(String directory);
 // Installs the directory's "update.data": checks and decodes everything, writes every file
 // beside a temporary name and renames it over its target, stops the editors running from
 // the directory, deletes the update data and starts the editor on the new "changelog.txt".
-// On failure writes "updater_error_log.txt", sends a desktop notification and starts
-// nothing.
+// On failure writes "updater_error_log.txt" (never through a link at that name), sends a
+// desktop notification and starts nothing.
 
 struct File_Identity {  // a file as the kernel knows it, whatever path leads to it
     u64 device;

@@ -298,6 +298,54 @@ TEST_F(Updater_Run, FailuresReportAndLeaveTheInstallationAlone) {
     }
 }
 
+// The error log replaces a file at its name, but never writes through a link planted there
+// nor waits on a FIFO: such a log is passed over, and the user is still notified.
+TEST_F(Updater_Run, TheErrorLogNeverGoesThroughWhatIsPlantedAtItsName) {
+    enum Planted { OLD_LOG, LINK_TO_A_FILE, LINK_TO_NOTHING, FIFO };
+    struct Case {
+        const char* name;
+        Planted planted;
+    };
+    const Case cases[] = {
+        {"an old log", OLD_LOG},
+        {"a link to a file", LINK_TO_A_FILE},
+        {"a link to nothing", LINK_TO_NOTHING},
+        {"a FIFO", FIFO},
+    };
+    const std::string line_1 = "Quarn Updater v0.3.2, data format version v0";
+    const std::string line_2 = "ERROR: Failed to properly apply update v0.0.0 with the following error:\n" UPDATE_MESSAGE_CANNOT_READ;
+    const std::string precious = "Not the updater's to write.\n";
+    int index = 0;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::string install = make_installation("planted" + std::to_string(index));
+        std::string log = install + "/updater_error_log.txt";
+        std::string target = root + "/planted-target" + std::to_string(index++);
+        if (c.planted == OLD_LOG) write_file_bytes(log, text_bytes(std::string(4000, 'x')));
+        if (c.planted == LINK_TO_A_FILE) write_file_bytes(target, text_bytes(precious));
+        if (c.planted == LINK_TO_A_FILE || c.planted == LINK_TO_NOTHING) fs::create_symlink(target, log);
+        if (c.planted == FIFO) {
+            ASSERT_EQ(mkfifo(log.c_str(), 0600), 0);
+        }
+
+        Run_Result result = run_updater(install);  // no update data: the run fails
+        EXPECT_EQ(result.exit_status, 0);
+        EXPECT_EQ(result.program, "notify-send");
+        EXPECT_EQ(result.arguments, std::vector<std::string>({"-a", "quarn", line_1, line_2}));
+        if (c.planted == OLD_LOG) {
+            EXPECT_EQ(text_of(read_file_bytes(log)), line_1 + "\n" + line_2);
+        } else if (c.planted == FIFO) {
+            EXPECT_EQ(fs::symlink_status(log).type(), fs::file_type::fifo);
+        } else {
+            EXPECT_TRUE(fs::is_symlink(fs::symlink_status(log)));
+            EXPECT_EQ(fs::exists(target), c.planted == LINK_TO_A_FILE);
+            if (c.planted == LINK_TO_A_FILE) {
+                EXPECT_EQ(text_of(read_file_bytes(target)), precious);
+            }
+        }
+    }
+}
+
 // A run that failed with message, notified the user and left the installation's names
 // as they were but for the error log.
 static void expect_failed_leaving_the_names(const Run_Result& result, const std::string& install,
