@@ -3,7 +3,7 @@
 // a temporary name and flushed, and only when all of them are written are they renamed
 // over the targets, each target kept under a backup name until every rename has gone
 // through. Any failure puts the kept files back, so a failed update leaves the
-// installation as it was, and running editors are stopped only once it has succeeded.
+// installation as it was, and its running editors are stopped only once it has succeeded.
 
 #include <errno.h>
 #include <fcntl.h>
@@ -157,7 +157,10 @@ static void report_failure(String directory, const Update_Report* report) {
                                    report->message);
     String text = string_concat2("%\n%", line_1, line_2);
     char* path = tmp_path_in_directory(directory, string_from_c(UPDATER_ERROR_LOG_FILENAME));
-    int fd = path ? open(path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644) : -1;
+    // A link at that name is never followed, so a planted one cannot make us write elsewhere,
+    // and a FIFO without a reader fails the open instead of blocking the updater for good;
+    // either way the log is passed over.
+    int fd = path ? open(path, O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0644) : -1;
     if (fd >= 0) {
         os_write_all(fd, text.data, (u64)text.count);
         close(fd);
@@ -171,6 +174,13 @@ String quarn_filepath;
 b8 run_update(String directory) {
     char* editor = tmp_path_in_directory(directory, STR("quarn"));
     quarn_filepath = editor ? string_from_c(editor) : String{};
+    // Editors that run keep running the editor's file after the update renames another over
+    // it, so it is held from before the update until they are stopped; held, its inode
+    // number cannot pass to another file meanwhile.
+    int replaced_editor = editor ? open(editor, O_PATH | O_CLOEXEC) : -1;
+    struct stat replaced_status = {};
+    b8 replaced_known = replaced_editor >= 0 && fstat(replaced_editor, &replaced_status) == 0;
+    File_Identity replaced = {(u64)replaced_status.st_dev, (u64)replaced_status.st_ino};
     Update_Report report = {};
     Update_Plan plan = {};
     Gp_Allocation data = {};
@@ -183,7 +193,7 @@ b8 run_update(String directory) {
     if (ok) {
         // The files are replaced by renames, which running programs do not notice, so the
         // editors are stopped only once the update cannot fail any more.
-        stop_running_editors();
+        stop_running_editors(directory, replaced_known ? &replaced : nullptr);
         char* update_data_path = tmp_path_in_directory(directory, string_from_c(UPDATE_DATA_FILENAME));
         if (update_data_path) unlink(update_data_path);
         char* changelog = tmp_path_in_directory(directory, STR("changelog.txt"));
@@ -195,6 +205,7 @@ b8 run_update(String directory) {
     } else {
         report_failure(directory, &report);
     }
+    if (replaced_editor >= 0) close(replaced_editor);
     free_update_plan(&plan);
     gp_free(&data);
     return ok;

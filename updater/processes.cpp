@@ -1,10 +1,13 @@
-// The updater's dealings with other processes: stopping every running editor by its
-// process name, and starting the editor or the notifier without waiting for them.
+// The updater's dealings with other processes: stopping the editors that run from its own
+// installation, and starting the editor or the notifier without waiting for them.
 
 #include <dirent.h>
+#include <errno.h>
 #include <fcntl.h>
 #include <signal.h>
 #include <string.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 #include "updater/updater.h"
@@ -13,17 +16,17 @@
 
 static b8 is_blank(u8 c) { return c == ' ' || c == '\t'; }
 
-// The value of the "Name" line of a /proc/<id>/status text; empty when it has none.
-static String process_name_of_status(String status) {
+// The value of the line of a /proc/<id>/status text whose key is key; empty when it has none.
+static String status_value(String status, String key) {
     s64 at = 0;
     while (at < status.count) {
         s64 end = at;
         while (end < status.count && status.data[end] != '\n') end++;
-        s64 key = at;
-        while (key < end && is_blank(status.data[key])) key++;
-        s64 key_end = key;
+        s64 start = at;
+        while (start < end && is_blank(status.data[start])) start++;
+        s64 key_end = start;
         while (key_end < end && !is_blank(status.data[key_end]) && status.data[key_end] != ':') key_end++;
-        if (key_end - key == 4 && memcmp(status.data + key, "Name", 4) == 0) {
+        if (strings_equal(String{status.data + start, key_end - start}, key)) {
             s64 value = key_end;
             while (value < end && status.data[value] != ':') value++;
             if (value < end) value++;
@@ -33,6 +36,26 @@ static String process_name_of_status(String status) {
         at = end + 1;
     }
     return String{};
+}
+
+// True when the status has a "Uid" line and every id on it (real, effective, saved,
+// file system) is user: a process that any other user has a hand in is not ours to stop.
+static b8 status_is_of_user(String status, uid_t user) {
+    String ids = status_value(status, STR("Uid"));
+    u32 count = 0;
+    s64 at = 0;
+    while (at < ids.count) {
+        while (at < ids.count && is_blank(ids.data[at])) at++;
+        if (at >= ids.count) break;
+        u64 id = 0;
+        s64 digits = at;
+        while (at < ids.count && ids.data[at] >= '0' && ids.data[at] <= '9' && id <= 0xFFFFFFFFull) {
+            id = id * 10 + (u64)(ids.data[at++] - '0');
+        }
+        if (at == digits || id != (u64)user) return false;
+        count++;
+    }
+    return count > 0;
 }
 
 static String read_process_status_tmp(u32 id) {
@@ -52,20 +75,55 @@ static String read_process_status_tmp(u32 id) {
     return String{text, count};
 }
 
-void stop_running_editors() {
+// A process of user whose executable is one of the editor files. The files are compared as
+// the kernel knows them, by device and inode, never by the text of the /proc link: that
+// holds whatever path started the process (through a link to the folder or to the program)
+// and after its file was replaced or deleted, when the link's text ends in " (deleted)".
+static b8 is_editor_process(u32 id, uid_t user, const File_Identity* editors, u32 editor_count) {
+    u64 saved = tmp_get_used();
+    b8 found = false;
+    if (status_is_of_user(read_process_status_tmp(id), user)) {
+        char* program = tcstring_small("/proc/%u/exe", id);
+        struct stat status;
+        if (program && stat(program, &status) == 0) {
+            for (u32 i = 0; i < editor_count; i++) {
+                found |= editors[i].device == (u64)status.st_dev && editors[i].inode == (u64)status.st_ino;
+            }
+        }
+    }
+    tmp_set_used(saved);
+    return found;
+}
+
+void stop_running_editors(String directory, const File_Identity* replaced_editor) {
+    File_Identity editors[2];
+    u32 editor_count = 0;
+    if (replaced_editor) editors[editor_count++] = *replaced_editor;
+    char* editor = tmp_path_in_directory(directory, STR("quarn"));
+    struct stat status;
+    if (editor && stat(editor, &status) == 0) editors[editor_count++] = File_Identity{(u64)status.st_dev, (u64)status.st_ino};
+    if (editor_count == 0) return;
+
     DIR* processes = opendir("/proc");
     if (!processes) return;
+    uid_t user = getuid();
+    pid_t self = getpid();
     while (dirent* entry = readdir(processes)) {
         const char* name = entry->d_name;
         if (name[0] < '1' || name[0] > '9') continue;
         u64 id = 0;
         for (const char* c = name; *c >= '0' && *c <= '9' && id <= 0xFFFFFFFFull; c++) id = id * 10 + (u64)(*c - '0');
-        if (id > 0x7FFFFFFFull) continue;
+        if (id > 0x7FFFFFFFull || (pid_t)id == self) continue;
 
-        u64 saved = tmp_get_used();
-        String process_name = process_name_of_status(read_process_status_tmp((u32)id));
-        if (strings_equal(process_name, STR("quarn"))) kill((pid_t)id, SIGKILL);
-        tmp_set_used(saved);
+        // The process is held by a handle before it is looked at and signalled through it:
+        // should it end meanwhile and its number go to another, the signal reaches nobody.
+        int handle = (int)syscall(SYS_pidfd_open, (pid_t)id, 0);
+        if (handle < 0 && errno == ESRCH) continue;
+        if (is_editor_process((u32)id, user, editors, editor_count)) {
+            if (handle >= 0) syscall(SYS_pidfd_send_signal, handle, SIGKILL, nullptr, 0);
+            else kill((pid_t)id, SIGKILL);  // a kernel without process handles
+        }
+        if (handle >= 0) close(handle);
     }
     closedir(processes);
 }

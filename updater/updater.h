@@ -208,13 +208,24 @@ extern String quarn_filepath;
 // The editor that run_update starts again: the directory, "/" and "quarn" (temporary memory).
 
 b8 run_update(String directory);
-// Installs the directory's "update.data": checks and decodes everything, stops running
-// editors, writes every file beside a temporary name and renames it over its target,
-// deletes the update data and starts the editor on the new "changelog.txt". On failure
-// writes "updater_error_log.txt", sends a desktop notification and starts nothing.
+// Installs the directory's "update.data": checks and decodes everything, writes every file
+// beside a temporary name and renames it over its target, stops the editors running from
+// the directory, deletes the update data and starts the editor on the new "changelog.txt".
+// On failure writes "updater_error_log.txt" (never through a link at that name), sends a
+// desktop notification and starts nothing.
 
-void stop_running_editors();
-// Sends SIGKILL to every process whose name is exactly "quarn"; does not wait.
+struct File_Identity {  // a file as the kernel knows it, whatever path leads to it
+    u64 device;
+    u64 inode;
+};
+
+void stop_running_editors(String directory, const File_Identity* replaced_editor);
+// Sends SIGKILL to every process, the updater itself aside, whose user ids are all the
+// updater's real user id and whose executable is the directory's "quarn" or replaced_editor:
+// the file that was that "quarn" before the update renamed another over it, which running
+// editors go on running (null when there was none). The caller keeps that file open until
+// this returns, so that its inode number cannot pass to another file. The editors of other
+// users and of other installations are left alone. Does not wait.
 
 void os_launch_program(String program, String command_line);
 // Starts program with the words of command_line as its arguments and does not wait.

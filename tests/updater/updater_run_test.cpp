@@ -1,8 +1,8 @@
 // Runs the real `updater` program over installations laid out in scratch directories. It
 // acts on the directory of its own executable, so each installation gets a copy of it. Every
-// run happens in a new PID namespace: the updater kills processes named "quarn", which
-// outside one could be anybody's editor. Stub programs stand in for the editor and the
-// notifier and record how they were started.
+// run happens in a new PID namespace, so that whatever processes the updater stops can only
+// be the test's own. Stub programs stand in for the editor and the notifier and record how
+// they were started.
 
 #include <gtest/gtest.h>
 #include <stdlib.h>
@@ -123,6 +123,27 @@ struct Updater_Run : testing::Test {
         return result;
     }
 };
+
+// Script lines that start each program (a name for its process id, then its path) with the
+// argument 30 in the background and wait until it runs that program's file.
+static std::string start_programs(const std::vector<std::pair<std::string, std::string>>& programs) {
+    std::string lines;
+    for (const auto& [name, path] : programs) {
+        lines += shell_word(path) + " 30 & " + name + "=$!\n"
+                 "i=0; while ! [ /proc/$" + name + "/exe -ef " + shell_word(path) + " ] && [ $i -lt 3000 ]; do sleep 0.02; i=$((i+1)); done\n";
+    }
+    return lines;
+}
+
+// Script lines that end the programs started above and write to the probe how each ended:
+// 137 when something had stopped it already (128 + SIGKILL), 143 when it still ran.
+static std::string end_programs(const std::vector<std::string>& names) {
+    std::string lines;
+    for (const std::string& name : names) {
+        lines += "kill -TERM $" + name + " 2>/dev/null; wait $" + name + "; echo \"" + name + " $?\" >> \"$probe\"\n";
+    }
+    return lines;
+}
 
 //~ Round trip
 
@@ -277,6 +298,54 @@ TEST_F(Updater_Run, FailuresReportAndLeaveTheInstallationAlone) {
     }
 }
 
+// The error log replaces a file at its name, but never writes through a link planted there
+// nor waits on a FIFO: such a log is passed over, and the user is still notified.
+TEST_F(Updater_Run, TheErrorLogNeverGoesThroughWhatIsPlantedAtItsName) {
+    enum Planted { OLD_LOG, LINK_TO_A_FILE, LINK_TO_NOTHING, FIFO };
+    struct Case {
+        const char* name;
+        Planted planted;
+    };
+    const Case cases[] = {
+        {"an old log", OLD_LOG},
+        {"a link to a file", LINK_TO_A_FILE},
+        {"a link to nothing", LINK_TO_NOTHING},
+        {"a FIFO", FIFO},
+    };
+    const std::string line_1 = "Quarn Updater v0.3.2, data format version v0";
+    const std::string line_2 = "ERROR: Failed to properly apply update v0.0.0 with the following error:\n" UPDATE_MESSAGE_CANNOT_READ;
+    const std::string precious = "Not the updater's to write.\n";
+    int index = 0;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::string install = make_installation("planted" + std::to_string(index));
+        std::string log = install + "/updater_error_log.txt";
+        std::string target = root + "/planted-target" + std::to_string(index++);
+        if (c.planted == OLD_LOG) write_file_bytes(log, text_bytes(std::string(4000, 'x')));
+        if (c.planted == LINK_TO_A_FILE) write_file_bytes(target, text_bytes(precious));
+        if (c.planted == LINK_TO_A_FILE || c.planted == LINK_TO_NOTHING) fs::create_symlink(target, log);
+        if (c.planted == FIFO) {
+            ASSERT_EQ(mkfifo(log.c_str(), 0600), 0);
+        }
+
+        Run_Result result = run_updater(install);  // no update data: the run fails
+        EXPECT_EQ(result.exit_status, 0);
+        EXPECT_EQ(result.program, "notify-send");
+        EXPECT_EQ(result.arguments, std::vector<std::string>({"-a", "quarn", line_1, line_2}));
+        if (c.planted == OLD_LOG) {
+            EXPECT_EQ(text_of(read_file_bytes(log)), line_1 + "\n" + line_2);
+        } else if (c.planted == FIFO) {
+            EXPECT_EQ(fs::symlink_status(log).type(), fs::file_type::fifo);
+        } else {
+            EXPECT_TRUE(fs::is_symlink(fs::symlink_status(log)));
+            EXPECT_EQ(fs::exists(target), c.planted == LINK_TO_A_FILE);
+            if (c.planted == LINK_TO_A_FILE) {
+                EXPECT_EQ(text_of(read_file_bytes(target)), precious);
+            }
+        }
+    }
+}
+
 // A run that failed with message, notified the user and left the installation's names
 // as they were but for the error log.
 static void expect_failed_leaving_the_names(const Run_Result& result, const std::string& install,
@@ -325,16 +394,11 @@ TEST_F(Updater_Run, AFailureAfterSomeFilesWereReplacedPutsThemBack) {
                                        {"readme.txt", readme, (u32)readme.size()}});
     write_file_bytes(install + "/update.data", data, 0600);
     std::set<std::string> before = names_in(install);
-    std::string programs = root + "/programs";
-    fs::create_directory(programs);
-    fs::copy_file("/bin/sleep", programs + "/quarn");
+    fs::remove(install + "/quarn");
+    fs::copy_file("/bin/sleep", install + "/quarn");
 
-    std::string start_editor =
-        "\"" + programs + "/quarn\" 30 & editor=$!\n"
-        "i=0; while ! grep -q '^Name:.quarn' /proc/$editor/status && [ $i -lt 250 ]; do sleep 0.02; i=$((i+1)); done\n";
-    std::string check_editor = "if kill -0 $editor 2>/dev/null; then echo \"editor running\" >> \"$probe\"; kill $editor; fi\n";
-    Run_Result result = run_updater(install, start_editor, check_editor);
-    EXPECT_EQ(result.probe, "editor running\n");
+    Run_Result result = run_updater(install, start_programs({{"editor", install + "/quarn"}}), end_programs({"editor"}));
+    EXPECT_EQ(result.probe, "editor 143\n");
     // No new files, no backups, no change log.
     expect_failed_leaving_the_names(result, install, before, "Could not write file readme.txt to disk.");
     EXPECT_EQ(text_of(read_file_bytes(install + "/api.8")), "the installed api\n");
@@ -345,28 +409,43 @@ TEST_F(Updater_Run, AFailureAfterSomeFilesWereReplacedPutsThemBack) {
 
 //~ Stopping editors
 
-TEST_F(Updater_Run, StopsProcessesNamedExactlyQuarn) {
+// Only the editors running this installation's editor are stopped, however they were
+// started: through a link to the folder or to the program, and from the file that the
+// update has just replaced. Another installation's editor goes on.
+TEST_F(Updater_Run, StopsOnlyTheEditorsOfItsOwnInstallation) {
     std::string install = make_installation("running");
-    write_file_bytes(install + "/quarn", text_bytes(STUB_PROGRAM), 0755);
-    write_file_bytes(install + "/update.data", craft_update_data(0, {}), 0600);
-    std::string programs = root + "/programs";
-    fs::create_directory(programs);
-    fs::copy_file("/bin/sleep", programs + "/quarn");
-    fs::copy_file("/bin/sleep", programs + "/quarnx");
+    fs::copy_file("/bin/sleep", install + "/quarn");
+    std::string other = root + "/other";
+    fs::create_directory(other);
+    fs::copy_file("/bin/sleep", other + "/quarn");
+    fs::create_directory_symlink(install, root + "/running-link");
+    fs::create_symlink(install + "/quarn", root + "/q");
+    Bytes editor = text_bytes(STUB_PROGRAM);
+    write_file_bytes(install + "/update.data", craft_update_data(1, {{"quarn", editor, (u32)editor.size()}}), 0600);
 
-    std::string before =
-        "\"" + programs + "/quarn\" 30 & editor=$!\n"
-        "\"" + programs + "/quarnx\" 30 & other=$!\n"
-        "for p in $editor $other; do i=0\n"
-        "  while ! grep -q '^Name:.quarn' /proc/$p/status && [ $i -lt 250 ]; do sleep 0.02; i=$((i+1)); done\n"
-        "done\n";
-    std::string after =
-        "wait $editor; echo \"editor $?\" >> \"$probe\"\n"
-        "if kill -0 $other 2>/dev/null; then echo \"other running\" >> \"$probe\"; kill $other; fi\n";
+    std::string before = start_programs({{"editor", install + "/quarn"},
+                                         {"through_folder_link", root + "/running-link/quarn"},
+                                         {"through_program_link", root + "/q"},
+                                         {"other", other + "/quarn"}});
+    std::string after = end_programs({"editor", "through_folder_link", "through_program_link", "other"});
     Run_Result result = run_updater(install, before, after);
     EXPECT_EQ(result.exit_status, 0);
-    EXPECT_EQ(result.probe, "editor 137\nother running\n");  // 128 + SIGKILL
+    EXPECT_EQ(result.probe, "editor 137\nthrough_folder_link 137\nthrough_program_link 137\nother 143\n");
     EXPECT_EQ(result.program, "quarn");
     EXPECT_EQ(result.arguments, std::vector<std::string>({install + "/changelog.txt"}));
+    EXPECT_TRUE(read_file_bytes(install + "/quarn") == editor);
+    EXPECT_FALSE(fs::exists(install + "/update.data"));
+}
+
+// An updater that is itself the installation's editor file (a second name of it) finishes
+// its run.
+TEST_F(Updater_Run, NeverStopsItself) {
+    std::string install = make_installation("self");
+    fs::create_hard_link(install + "/updater", install + "/quarn");
+    Bytes editor = text_bytes(STUB_PROGRAM);
+    write_file_bytes(install + "/update.data", craft_update_data(1, {{"quarn", editor, (u32)editor.size()}}), 0600);
+    Run_Result result = run_updater(install);
+    EXPECT_EQ(result.exit_status, 0);
+    EXPECT_EQ(result.program, "quarn");
     EXPECT_FALSE(fs::exists(install + "/update.data"));
 }
