@@ -360,7 +360,9 @@ static b8 new_link_seen(Editor_File* file, struct stat* st, const char* path, St
     return false;
 }
 
-static b8 write_text_to_disk(Editor_File* file, b8 check_disk) {
+// *refused is set when the save was refused for what it found on disk, not failed.
+static b8 write_text_to_disk(Editor_File* file, b8 check_disk, b8* refused) {
+    *refused = false;
     if (file->directory.count == 0) {
         add_log(nullptr, LOG_ERROR, "Could not save \"%.*s\": it has no path yet.", (int)file->name.count, (char*)file->name.data);
         return false;
@@ -386,7 +388,10 @@ static b8 write_text_to_disk(Editor_File* file, b8 check_disk) {
         b8 known = !check_disk || !identity_known(get_remembered_identity(file)) ||
                    (resolved.count && hash_link_target(resolved) == file->disk_link);
         if (!known) {
-            if (!new_link_seen(file, &st, (char*)path.data, resolved)) return false;
+            if (!new_link_seen(file, &st, (char*)path.data, resolved)) {
+                *refused = true;
+                return false;
+            }
             replaces_link = true;
         } else if (!resolved.count) {
             add_log(nullptr, LOG_ERROR, "Could not save \"%s\": the link it names leads nowhere.", (char*)path.data);
@@ -405,7 +410,10 @@ static b8 write_text_to_disk(Editor_File* file, b8 check_disk) {
         add_log(nullptr, LOG_ERROR, "Could not save \"%s\": it is not a regular file.", (char*)target.data);
         return false;
     }
-    if (replaces_file && check_disk && !disk_unchanged_or_seen(file, &st, (char*)target.data)) return false;
+    if (replaces_file && check_disk && !disk_unchanged_or_seen(file, &st, (char*)target.data)) {
+        *refused = true;
+        return false;
+    }
     // Replacing the file by a rename needs only the directory's permission; a file we may
     // not write stays as it is, as it would with a plain write.
     if (replaces_file && access((char*)target.data, W_OK) != 0) {
@@ -489,9 +497,11 @@ static b8 write_text_to_disk(Editor_File* file, b8 check_disk) {
 }
 
 static b8 save_and_mark(Editor_File* file, b8 check_disk) {
-    b8 saved = write_text_to_disk(file, check_disk);
-    // A refused save is no failure to write: its tab shows the change on disk instead.
-    if (saved || (atomic_load_u16(&file->flags) & FILE_SAVE_REFUSED)) atomic_and_u16(&file->flags, (u16)~FILE_SAVE_FAILED);
+    b8 refused;
+    b8 saved = write_text_to_disk(file, check_disk, &refused);
+    // A refused save is no failure to write: its tab shows the change on disk instead. A
+    // save let through by an earlier refusal that then fails to write is a failure.
+    if (saved || refused) atomic_and_u16(&file->flags, (u16)~FILE_SAVE_FAILED);
     else atomic_or_u16(&file->flags, FILE_SAVE_FAILED);
     return saved;
 }

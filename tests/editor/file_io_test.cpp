@@ -366,6 +366,19 @@ TEST(FileIo, SaveThroughASymlinkUpdatesTheTarget) {
     close_file(file);
 }
 
+// A file-size limit makes writes past 4 KiB fail as a full disk does.
+static b8 save_on_a_full_disk(Editor_File* file) {
+    struct rlimit saved;
+    EXPECT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
+    sighandler_t previous = signal(SIGXFSZ, SIG_IGN);
+    struct rlimit limited = {4096, saved.rlim_max};
+    EXPECT_EQ(setrlimit(RLIMIT_FSIZE, &limited), 0);
+    b8 saved_ok = save_file(file);
+    setrlimit(RLIMIT_FSIZE, &saved);
+    signal(SIGXFSZ, previous);
+    return saved_ok;
+}
+
 TEST(FileIo, FailedSaveOnAFullDiskLeavesTheFileAsItWas) {
     Scratch_Directory dir;
     std::string path = dir / "precious.txt";
@@ -376,28 +389,19 @@ TEST(FileIo, FailedSaveOnAFullDiskLeavesTheFileAsItWas) {
     Editor_File* file = load(path);
     set_text(file, std::string(64 * 1024, 'z'));
 
-    // A file-size limit makes writes past 4 KiB fail as a full disk does.
-    struct rlimit saved;
-    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
-    sighandler_t previous = signal(SIGXFSZ, SIG_IGN);
-    struct rlimit limited = {4096, saved.rlim_max};
-    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limited), 0);
     u64 errors_before = next_error_log_id;
-    b8 saved_ok = save_file(file);
-    u64 errors_after = next_error_log_id;
-    setrlimit(RLIMIT_FSIZE, &saved);
-    signal(SIGXFSZ, previous);
-
-    EXPECT_FALSE(saved_ok);
-    EXPECT_NE(errors_after, errors_before);  // the failure is in the log as an error
+    EXPECT_FALSE(save_on_a_full_disk(file));
+    EXPECT_NE(next_error_log_id, errors_before);  // the failure is in the log as an error
     EXPECT_EQ(read_file(path), original);
     EXPECT_EQ(mode_of(path), 0640u);
     EXPECT_EQ(mtime_of(path), mtime);
     EXPECT_TRUE(file->flags & FILE_MODIFIED);
+    EXPECT_TRUE(file->flags & FILE_SAVE_FAILED);
     EXPECT_EQ(count_entries(dir.path), 1u);  // no temporary file left behind
 
     EXPECT_TRUE(save_file(file));  // with room again it goes through
     EXPECT_EQ(read_file(path).size(), 64u * 1024u);
+    EXPECT_FALSE(file->flags & FILE_SAVE_FAILED);
     close_file(file);
 }
 
@@ -639,6 +643,44 @@ TEST(FileIo, ASaveNeverWritesThroughALinkItHasNotSeen) {
         EXPECT_TRUE(save_file(file));
         expected[c.written] = (c.link_replaced ? "0600 " : "0644 ") + std::string("mine again");
         EXPECT_EQ(list_entries(dir.path), expected);
+        close_file(file);
+    }
+}
+
+// The save the user makes after a refusal may still fail to write: the tab shows that.
+TEST(FileIo, ASaveAfterARefusalThatFailsToWriteShowsTheFailure) {
+    struct Change_Case {
+        const char* name;
+        void (*change)(const fs::path& dir);
+    };
+    const Change_Case cases[] = {
+        {"rewritten in place", [](const fs::path& d) { write_file(d / "f.txt", "EXTERNAL\n"); }},
+        {"swapped for a link to another file", [](const fs::path& d) { place_link(d, "f.txt", "other.txt"); }},
+    };
+    for (const Change_Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Scratch_Directory dir;
+        place_file(dir.path, "f.txt", "original");
+        place_file(dir.path, "other.txt", "other's");
+        Editor_File* file = load(dir / "f.txt");
+        c.change(dir.path);
+        set_text(file, std::string(64 * 1024, 'z'));
+        std::map<std::string, std::string> before = list_entries(dir.path);
+
+        EXPECT_FALSE(save_file(file));
+        EXPECT_TRUE(file->flags & FILE_SAVE_REFUSED);
+        EXPECT_FALSE(file->flags & FILE_SAVE_FAILED);
+        u64 errors_before = next_error_log_id;
+        EXPECT_FALSE(save_on_a_full_disk(file));
+        EXPECT_NE(next_error_log_id, errors_before);
+        EXPECT_TRUE(file->flags & FILE_SAVE_FAILED);
+        EXPECT_TRUE(file->flags & FILE_MODIFIED);
+        EXPECT_EQ(list_entries(dir.path), before);
+
+        EXPECT_TRUE(save_file(file));  // with room again: what the user was shown still stands
+        EXPECT_FALSE(file->flags & (FILE_SAVE_FAILED | FILE_SAVE_REFUSED | FILE_MODIFIED));
+        EXPECT_EQ(read_file(dir / "f.txt").size(), 64u * 1024u);
+        EXPECT_EQ(read_file(dir / "other.txt"), "other's");
         close_file(file);
     }
 }
