@@ -387,15 +387,18 @@ static b8 write_text_to_disk(Editor_File* file, b8 check_disk, b8* refused) {
         String resolved = get_resolved_path_tmp(path);
         b8 known = !check_disk || !identity_known(get_remembered_identity(file)) ||
                    (resolved.count && hash_link_target(resolved) == file->disk_link);
+        // One that leads nowhere where a link was may be that link with its file gone: it
+        // stays, as does the link the user chose.
+        if (!resolved.count && (known || file->disk_link)) {
+            add_log(nullptr, LOG_ERROR, "Could not save \"%s\": the link it names leads nowhere.", (char*)path.data);
+            return false;
+        }
         if (!known) {
             if (!new_link_seen(file, &st, (char*)path.data, resolved)) {
                 *refused = true;
                 return false;
             }
             replaces_link = true;
-        } else if (!resolved.count) {
-            add_log(nullptr, LOG_ERROR, "Could not save \"%s\": the link it names leads nowhere.", (char*)path.data);
-            return false;
         } else {
             target = resolved;
             if (stat((char*)target.data, &st) != 0) {

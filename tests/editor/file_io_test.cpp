@@ -364,6 +364,18 @@ TEST(FileIo, SaveThroughASymlinkUpdatesTheTarget) {
     EXPECT_FALSE(save_file(file));
     EXPECT_TRUE(fs::is_symlink(dir / "dangling.txt"));
     close_file(file);
+
+    // The file the link led to is gone: nothing is written, and the link stays.
+    file = load(dir / "link.txt");
+    fs::remove(target);
+    set_text(file, "text");
+    for (int save = 0; save < 2; save++) {
+        EXPECT_FALSE(save_file(file));
+        EXPECT_TRUE(file->flags & FILE_SAVE_FAILED);
+    }
+    EXPECT_TRUE(fs::is_symlink(dir / "link.txt"));
+    EXPECT_EQ(count_entries(dir / "real"), 0u);
+    close_file(file);
 }
 
 // A file-size limit makes writes past 4 KiB fail as a full disk does.
