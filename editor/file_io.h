@@ -43,7 +43,8 @@ b8 save_file(Editor_File* file);
 // the mark. A symlink at the name is written through only when the name was that link,
 // leading to the same file, at the load or the last save (a reload does not count): any
 // other is refused the same way, and the save after it puts a new file (0600) in place of
-// the link, logged, leaving what the link leads to as it is.
+// the link, logged, leaving what the link leads to as it is. A link that leads nowhere
+// where the name was a link is kept, and the save fails.
 
 b8 save_file_over(Editor_File* file);
 // save_file without the comparison: for a target the user chose by name (a save under a
