@@ -96,6 +96,9 @@ struct Editor_File {
     u64 disk_inode;
     u64 refused_disk;  // a hash of what the last refused save found on disk (0: none): a
                        // save that finds it again writes, the user has been shown the change
+    u64 disk_link;     // a hash of the full path the name led to when it was a symlink at the
+                       // last load or save (0: it was none): a save writes through a link at
+                       // the name only while it leads there
 
     // view state, owned by the file view
     u32 visible_lines;

@@ -80,6 +80,38 @@ String get_file_path_tmp(Editor_File* file) {
     return string_concat2(ends_with_separator ? "%%" : "%/%", directory, file->name);
 }
 
+// The absolute path that path leads to through every link, NUL-terminated in temporary
+// memory; empty when it leads nowhere.
+static String get_resolved_path_tmp(String path) {
+    String directory, name;
+    if (!os_get_full_filepath(path.data, (u64)path.count, &directory, &name)) return String{};
+    b8 root = directory.count == 1 && directory.data[0] == '/';
+    return string_concat2(root ? "%%" : "%/%", directory, name);
+}
+
+// Never 0, which stands for no link.
+static u64 hash_link_target(String resolved) {
+    u64 hash = MeowHash((u64)resolved.count, resolved.data).low;
+    return hash ? hash : 1;
+}
+
+// What a save may later write through at path, which was just read (identity): where the
+// name leads when it is a symlink that still leads to the file read, else 0.
+static u64 get_link_of_name(String path, Disk_Identity read) {
+    struct stat st;
+    if (lstat((char*)path.data, &st) != 0 || !S_ISLNK(st.st_mode)) return 0;
+    u64 saved = tmp_get_used();
+    String resolved = get_resolved_path_tmp(path);
+    u64 link = 0;
+    // A link changed since the read is not the one read through: no save follows it.
+    if (resolved.count && stat((char*)resolved.data, &st) == 0 && (u64)st.st_dev == read.device &&
+        (u64)st.st_ino == read.inode) {
+        link = hash_link_target(resolved);
+    }
+    tmp_set_used(saved);
+    return link;
+}
+
 //~ Temporaries of saves that never ended
 
 u64 editor_start_time;
@@ -247,6 +279,7 @@ b8 load_file(Filepath* path, Editor_File* file) {
     replace_text(file, &read);
     editor_forget_lexer_states(file);
     set_remembered_identity(file, read.identity);
+    file->disk_link = get_link_of_name(joined, read.identity);
     atomic_and_u16(&file->flags, (u16)~FILE_SAVE_REFUSED);
     if (file->text.count) editor_set_cursor(file, 0);
     if (layer_has_syntax_block()) atomic_or_u16(&file->flags, FILE_NEEDS_SYNTAX);
@@ -285,6 +318,15 @@ b8 reload_file(Editor_File* file) {
 
 //~ Saving
 
+// Whether an earlier refused save already showed the user this state of the disk (seen, a
+// hash); when not, this refusal shows it, and the tab marks the file.
+static b8 shown_by_refused_save(Editor_File* file, u64 seen) {
+    if ((atomic_load_u16(&file->flags) & FILE_SAVE_REFUSED) && file->refused_disk == seen) return true;
+    file->refused_disk = seen;
+    atomic_or_u16(&file->flags, FILE_SAVE_REFUSED);
+    return false;
+}
+
 // Whether the file at target (a stat of it in st) may be replaced: it must still be what
 // the record last read or wrote, or what an earlier refused save already showed the user.
 // A file the record knows nothing of, or one that is gone, stands in no one's way.
@@ -292,17 +334,35 @@ static b8 disk_unchanged_or_seen(Editor_File* file, struct stat* st, const char*
     Disk_Identity now = get_disk_identity(st);
     Disk_Identity remembered = get_remembered_identity(file);
     if (!identity_known(remembered) || same_identity(now, remembered)) return true;
-    u64 seen = hash_identity(now);
-    if ((atomic_load_u16(&file->flags) & FILE_SAVE_REFUSED) && file->refused_disk == seen) return true;
-    file->refused_disk = seen;
-    atomic_or_u16(&file->flags, FILE_SAVE_REFUSED);
+    if (shown_by_refused_save(file, hash_identity(now))) return true;
     add_log(nullptr, LOG_ERROR,
             "Did not save \"%s\": it changed on disk since it was read or saved here. The file on disk is unchanged; "
             "save again to replace it.", target);
     return false;
 }
 
-static b8 write_text_to_disk(Editor_File* file, b8 check_disk) {
+// Whether the link at path (an lstat of it in st), which the record has not seen there,
+// may be replaced by the new file: only once a refused save has shown it. resolved is
+// where it leads, empty for nowhere.
+static b8 new_link_seen(Editor_File* file, struct stat* st, const char* path, String resolved) {
+    if (shown_by_refused_save(file, hash_identity(get_disk_identity(st)))) return true;
+    const char* after = "Nothing was written; save again to put a new file in place of the link, leaving what it "
+                        "leads to as it is.";
+    if (resolved.count) {
+        add_log(nullptr, LOG_ERROR,
+                "Did not save \"%s\": it is now a symbolic link to \"%s\", which is not what it was when it was read "
+                "or saved here. %s", path, (char*)resolved.data, after);
+    } else {
+        add_log(nullptr, LOG_ERROR,
+                "Did not save \"%s\": it is now a symbolic link that leads nowhere, which it was not when it was "
+                "read or saved here. %s", path, after);
+    }
+    return false;
+}
+
+// *refused is set when the save was refused for what it found on disk, not failed.
+static b8 write_text_to_disk(Editor_File* file, b8 check_disk, b8* refused) {
+    *refused = false;
     if (file->directory.count == 0) {
         add_log(nullptr, LOG_ERROR, "Could not save \"%.*s\": it has no path yet.", (int)file->name.count, (char*)file->name.data);
         return false;
@@ -310,7 +370,11 @@ static b8 write_text_to_disk(Editor_File* file, b8 check_disk) {
     String path = get_file_path_tmp(file);
     if (!path.data) return false;
 
-    // The target is what a symlink points at, so the link itself stays.
+    // The target is what a symlink points at, so the link itself stays. A link that was not
+    // at the name, or led elsewhere, when the record last read or wrote the file is never
+    // followed, as its target may be anyone's file: once a refused save has shown it, the
+    // new file takes the link's place. The rename replaces whatever is at the name then
+    // without following it.
     String target = path;
     struct stat st;
     b8 exists = lstat((char*)path.data, &st) == 0;
@@ -318,27 +382,44 @@ static b8 write_text_to_disk(Editor_File* file, b8 check_disk) {
         add_log(nullptr, LOG_ERROR, "Could not save \"%s\": %s", (char*)path.data, strerror(errno));
         return false;
     }
+    b8 replaces_link = false;
     if (exists && S_ISLNK(st.st_mode)) {
-        String directory, name;
-        if (!os_get_full_filepath(path.data, path.count, &directory, &name)) {
+        String resolved = get_resolved_path_tmp(path);
+        b8 known = !check_disk || !identity_known(get_remembered_identity(file)) ||
+                   (resolved.count && hash_link_target(resolved) == file->disk_link);
+        // One that leads nowhere where a link was may be that link with its file gone: it
+        // stays, as does the link the user chose.
+        if (!resolved.count && (known || file->disk_link)) {
             add_log(nullptr, LOG_ERROR, "Could not save \"%s\": the link it names leads nowhere.", (char*)path.data);
             return false;
         }
-        b8 root = directory.count == 1 && directory.data[0] == '/';
-        target = string_concat2(root ? "%%" : "%/%", directory, name);
-        if (!target.data || stat((char*)target.data, &st) != 0) {
-            add_log(nullptr, LOG_ERROR, "Could not save \"%s\": %s", (char*)path.data, strerror(errno));
-            return false;
+        if (!known) {
+            if (!new_link_seen(file, &st, (char*)path.data, resolved)) {
+                *refused = true;
+                return false;
+            }
+            replaces_link = true;
+        } else {
+            target = resolved;
+            if (stat((char*)target.data, &st) != 0) {
+                add_log(nullptr, LOG_ERROR, "Could not save \"%s\": %s", (char*)path.data, strerror(errno));
+                return false;
+            }
         }
     }
-    if (exists && !S_ISREG(st.st_mode)) {
+    // An existing file the new one takes the place of, keeping its permissions.
+    b8 replaces_file = exists && !replaces_link;
+    if (replaces_file && !S_ISREG(st.st_mode)) {
         add_log(nullptr, LOG_ERROR, "Could not save \"%s\": it is not a regular file.", (char*)target.data);
         return false;
     }
-    if (exists && check_disk && !disk_unchanged_or_seen(file, &st, (char*)target.data)) return false;
+    if (replaces_file && check_disk && !disk_unchanged_or_seen(file, &st, (char*)target.data)) {
+        *refused = true;
+        return false;
+    }
     // Replacing the file by a rename needs only the directory's permission; a file we may
     // not write stays as it is, as it would with a plain write.
-    if (exists && access((char*)target.data, W_OK) != 0) {
+    if (replaces_file && access((char*)target.data, W_OK) != 0) {
         add_log(nullptr, LOG_ERROR, "Could not save \"%s\": %s", (char*)target.data, strerror(errno));
         return false;
     }
@@ -367,12 +448,12 @@ static b8 write_text_to_disk(Editor_File* file, b8 check_disk) {
         failed_step = "writing";
         if (!os_write_all(fd, file->text.data, (u64)file->text.count)) error = errno;
     }
-    if (!error && exists) {
+    if (!error && replaces_file) {
         // mkostemp makes the file 0600: give it the target's owner where we may, then its
         // permissions. Both come after the write and the mode last, because a write by an
         // unprivileged user and a change of owner each clear the setuid and setgid bits. A
         // file whose owner we cannot keep loses those bits, as a plain write by another user
-        // would. A new file keeps 0600.
+        // would. A new file, also one in place of a link, keeps 0600.
         failed_step = "setting its permissions";
         mode_t mode = st.st_mode & 07777;
         if (st.st_uid != geteuid() || st.st_gid != getegid()) {
@@ -406,7 +487,12 @@ static b8 write_text_to_disk(Editor_File* file, b8 check_disk) {
         fsync(directory_fd);
         close(directory_fd);
     }
+    if (replaces_link) {
+        add_log(nullptr, LOG_INFO, "Saved \"%s\" as a new file in place of the symbolic link there; what the link led to "
+                "was not written.", (char*)path.data);
+    }
     // What was written, as the disk has it now: the next save compares with this.
+    file->disk_link = target.data != path.data ? hash_link_target(target) : 0;
     if (stat((char*)target.data, &st) == 0) remember_disk_identity(file, get_disk_identity(&st));
     else remember_disk_identity(file, Disk_Identity{});
     atomic_and_u16(&file->flags, (u16)~(FILE_MODIFIED | FILE_CHANGED_ON_DISK | FILE_GONE_FROM_DISK));
@@ -414,9 +500,11 @@ static b8 write_text_to_disk(Editor_File* file, b8 check_disk) {
 }
 
 static b8 save_and_mark(Editor_File* file, b8 check_disk) {
-    b8 saved = write_text_to_disk(file, check_disk);
-    // A refused save is no failure to write: its tab shows the change on disk instead.
-    if (saved || (atomic_load_u16(&file->flags) & FILE_SAVE_REFUSED)) atomic_and_u16(&file->flags, (u16)~FILE_SAVE_FAILED);
+    b8 refused;
+    b8 saved = write_text_to_disk(file, check_disk, &refused);
+    // A refused save is no failure to write: its tab shows the change on disk instead. A
+    // save let through by an earlier refusal that then fails to write is a failure.
+    if (saved || refused) atomic_and_u16(&file->flags, (u16)~FILE_SAVE_FAILED);
     else atomic_or_u16(&file->flags, FILE_SAVE_FAILED);
     return saved;
 }

@@ -23,6 +23,7 @@ b8 load_file(Filepath* path, Editor_File* file);
 // Reads the regular file at path (its last component is the name) into a record fresh
 // from init_file, makes it current_file and clears FILE_MODIFIED. False (logged) when the
 // file cannot be read whole; the record is then left as it was. Takes the record's lock.
+// Remembers whether the name is a symlink and where it leads, for save_file.
 
 b8 reload_file(Editor_File* file);
 // Reads the file again after it changed on disk and replaces the text and the undo list.
@@ -39,8 +40,12 @@ b8 save_file(Editor_File* file);
 // modification time, device, inode) is not replaced: the save answers false, logs and sets
 // FILE_SAVE_REFUSED, which the tab shows; a save that finds the disk still as that refused
 // save saw it writes, since the user has been shown the change. A read or a write clears
-// the mark.
+// the mark. A symlink at the name is written through only when the name was that link,
+// leading to the same file, at the load or the last save (a reload does not count): any
+// other is refused the same way, and the save after it puts a new file (0600) in place of
+// the link, logged, leaving what the link leads to as it is. A link that leads nowhere
+// where the name was a link is kept, and the save fails.
 
 b8 save_file_over(Editor_File* file);
 // save_file without the comparison: for a target the user chose by name (a save under a
-// new name), whatever is there now.
+// new name), whatever is there now. A symlink there is followed.

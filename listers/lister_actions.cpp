@@ -341,6 +341,7 @@ b8 save_file_as(Editor_File* file, String directory, String name, u8* path_lock)
         file->disk_size = copy->disk_size;
         file->disk_device = copy->disk_device;
         file->disk_inode = copy->disk_inode;
+        file->disk_link = copy->disk_link;
         file->refused_disk = 0;
         atomic_and_u16(&file->flags, (u16)~(FILE_MODIFIED | FILE_CHANGED_ON_DISK | FILE_GONE_FROM_DISK |
                                             FILE_SAVE_FAILED | FILE_SAVE_REFUSED));

@@ -11,6 +11,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <sstream>
 #include <string>
 
@@ -363,6 +364,31 @@ TEST(FileIo, SaveThroughASymlinkUpdatesTheTarget) {
     EXPECT_FALSE(save_file(file));
     EXPECT_TRUE(fs::is_symlink(dir / "dangling.txt"));
     close_file(file);
+
+    // The file the link led to is gone: nothing is written, and the link stays.
+    file = load(dir / "link.txt");
+    fs::remove(target);
+    set_text(file, "text");
+    for (int save = 0; save < 2; save++) {
+        EXPECT_FALSE(save_file(file));
+        EXPECT_TRUE(file->flags & FILE_SAVE_FAILED);
+    }
+    EXPECT_TRUE(fs::is_symlink(dir / "link.txt"));
+    EXPECT_EQ(count_entries(dir / "real"), 0u);
+    close_file(file);
+}
+
+// A file-size limit makes writes past 4 KiB fail as a full disk does.
+static b8 save_on_a_full_disk(Editor_File* file) {
+    struct rlimit saved;
+    EXPECT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
+    sighandler_t previous = signal(SIGXFSZ, SIG_IGN);
+    struct rlimit limited = {4096, saved.rlim_max};
+    EXPECT_EQ(setrlimit(RLIMIT_FSIZE, &limited), 0);
+    b8 saved_ok = save_file(file);
+    setrlimit(RLIMIT_FSIZE, &saved);
+    signal(SIGXFSZ, previous);
+    return saved_ok;
 }
 
 TEST(FileIo, FailedSaveOnAFullDiskLeavesTheFileAsItWas) {
@@ -375,28 +401,19 @@ TEST(FileIo, FailedSaveOnAFullDiskLeavesTheFileAsItWas) {
     Editor_File* file = load(path);
     set_text(file, std::string(64 * 1024, 'z'));
 
-    // A file-size limit makes writes past 4 KiB fail as a full disk does.
-    struct rlimit saved;
-    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
-    sighandler_t previous = signal(SIGXFSZ, SIG_IGN);
-    struct rlimit limited = {4096, saved.rlim_max};
-    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limited), 0);
     u64 errors_before = next_error_log_id;
-    b8 saved_ok = save_file(file);
-    u64 errors_after = next_error_log_id;
-    setrlimit(RLIMIT_FSIZE, &saved);
-    signal(SIGXFSZ, previous);
-
-    EXPECT_FALSE(saved_ok);
-    EXPECT_NE(errors_after, errors_before);  // the failure is in the log as an error
+    EXPECT_FALSE(save_on_a_full_disk(file));
+    EXPECT_NE(next_error_log_id, errors_before);  // the failure is in the log as an error
     EXPECT_EQ(read_file(path), original);
     EXPECT_EQ(mode_of(path), 0640u);
     EXPECT_EQ(mtime_of(path), mtime);
     EXPECT_TRUE(file->flags & FILE_MODIFIED);
+    EXPECT_TRUE(file->flags & FILE_SAVE_FAILED);
     EXPECT_EQ(count_entries(dir.path), 1u);  // no temporary file left behind
 
     EXPECT_TRUE(save_file(file));  // with room again it goes through
     EXPECT_EQ(read_file(path).size(), 64u * 1024u);
+    EXPECT_FALSE(file->flags & FILE_SAVE_FAILED);
     close_file(file);
 }
 
@@ -508,6 +525,176 @@ TEST(FileIo, TwoRecordsOfOneFileDoNotOverwriteEachOther) {
     EXPECT_EQ(read_file(dir / "real/f.txt"), "from b");
     close_file(a);
     close_file(b);
+}
+
+// The log's lines since mark; all of it when the buffer started again in between.
+static std::string log_since(u64 mark) {
+    if (__global_log.used < mark) return std::string((char*)__global_log.memory, __global_log.used);
+    return std::string((char*)__global_log.memory + mark, __global_log.used - mark);
+}
+
+// Each entry of a folder: a file as its mode and text, a link as "-> " and where it points.
+static std::map<std::string, std::string> list_entries(const fs::path& directory) {
+    std::map<std::string, std::string> entries;
+    for (auto& e : fs::directory_iterator(directory)) {
+        std::string name = e.path().filename();
+        if (e.is_symlink()) {
+            entries[name] = "-> " + fs::read_symlink(e.path()).string();
+        } else {
+            char mode[8];
+            snprintf(mode, sizeof(mode), "%04o", (unsigned)mode_of(e.path()));
+            entries[name] = std::string(mode) + " " + read_file(e.path());
+        }
+    }
+    return entries;
+}
+
+// Puts a link at name in one step, as `ln -sfn` or a checkout does: whatever was there is gone.
+static void place_link(const fs::path& dir, const char* name, const char* target) {
+    fs::create_symlink(target, dir / "link.new");
+    fs::rename(dir / "link.new", dir / name);
+}
+
+static void place_file(const fs::path& dir, const char* name, const std::string& text) {
+    write_file(dir / "file.new", text);
+    chmod((dir / "file.new").c_str(), 0644);
+    fs::rename(dir / "file.new", dir / name);
+}
+
+// f.txt is loaded, then changed under the editor, then saved until a save goes through. A
+// link found at the name is written through only when the name was that link, leading to
+// the same file, at the load; any other is replaced by a new file and what it leads to is
+// left alone.
+TEST(FileIo, ASaveNeverWritesThroughALinkItHasNotSeen) {
+    struct Link_Case {
+        const char* name;
+        void (*before)(const fs::path& dir);  // what is there at the load
+        void (*change)(const fs::path& dir);
+        bool reload;          // the watcher took the change in before the edit
+        bool refused;         // the first save is refused; the second goes through
+        const char* written;  // the entry that holds the text in the end
+        bool link_replaced;   // f.txt ends a new private file where a link was
+    };
+    const Link_Case cases[] = {
+        {"a file swapped for a link to another file",
+         [](const fs::path& d) {
+             place_file(d, "f.txt", "original");
+             place_file(d, "other.txt", "other's");
+         },
+         [](const fs::path& d) { place_link(d, "f.txt", "other.txt"); }, false, true, "f.txt", true},
+        {"a file swapped for a link that leads nowhere", [](const fs::path& d) { place_file(d, "f.txt", "original"); },
+         [](const fs::path& d) { place_link(d, "f.txt", "missing.txt"); }, false, true, "f.txt", true},
+        {"a file swapped for a link, read again through it",
+         [](const fs::path& d) {
+             place_file(d, "f.txt", "original");
+             place_file(d, "other.txt", "other's");
+         },
+         [](const fs::path& d) { place_link(d, "f.txt", "other.txt"); }, true, true, "f.txt", true},
+        {"opened through a link",
+         [](const fs::path& d) {
+             place_file(d, "a.txt", "a");
+             place_link(d, "f.txt", "a.txt");
+         },
+         [](const fs::path&) {}, false, false, "a.txt", false},
+        {"opened through a link whose target another program replaced",
+         [](const fs::path& d) {
+             place_file(d, "a.txt", "a");
+             place_link(d, "f.txt", "a.txt");
+         },
+         [](const fs::path& d) { place_file(d, "a.txt", "a, replaced"); }, false, true, "a.txt", false},
+        {"opened through a link that now leads to another file",
+         [](const fs::path& d) {
+             place_file(d, "a.txt", "a");
+             place_file(d, "b.txt", "b");
+             place_link(d, "f.txt", "a.txt");
+         },
+         [](const fs::path& d) { place_link(d, "f.txt", "b.txt"); }, false, true, "f.txt", true},
+        {"opened through two links, the second now leading to another file",
+         [](const fs::path& d) {
+             place_file(d, "a.txt", "a");
+             place_file(d, "b.txt", "b");
+             place_link(d, "mid.txt", "a.txt");
+             place_link(d, "f.txt", "mid.txt");
+         },
+         [](const fs::path& d) { place_link(d, "mid.txt", "b.txt"); }, false, true, "f.txt", true},
+        {"opened through a link that became a file",
+         [](const fs::path& d) {
+             place_file(d, "a.txt", "a");
+             place_link(d, "f.txt", "a.txt");
+         },
+         [](const fs::path& d) { place_file(d, "f.txt", "external"); }, false, true, "f.txt", false},
+    };
+    for (const Link_Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Scratch_Directory dir;
+        c.before(dir.path);
+        Editor_File* file = load(dir / "f.txt");
+        c.change(dir.path);
+        if (c.reload) {
+            EXPECT_TRUE(reload_file(file));
+        }
+        set_text(file, "mine");
+        std::map<std::string, std::string> expected = list_entries(dir.path);
+
+        u64 mark = __global_log.used;
+        EXPECT_EQ(save_file(file), !c.refused);
+        if (c.refused) {
+            EXPECT_EQ(list_entries(dir.path), expected);  // nothing was written anywhere
+            EXPECT_TRUE(file->flags & FILE_SAVE_REFUSED);
+            EXPECT_TRUE(file->flags & FILE_MODIFIED);
+            EXPECT_TRUE(save_file(file));
+        }
+        expected[c.written] = (c.link_replaced ? "0600 " : "0644 ") + std::string("mine");
+        EXPECT_EQ(list_entries(dir.path), expected);
+        EXPECT_FALSE(file->flags & (FILE_SAVE_REFUSED | FILE_SAVE_FAILED | FILE_MODIFIED));
+        bool logged = log_since(mark).find("in place of the symbolic link") != std::string::npos;
+        EXPECT_EQ(logged, c.link_replaced);
+
+        // The save remembered what it wrote: the next one goes to the same place at once.
+        set_text(file, "mine again");
+        EXPECT_TRUE(save_file(file));
+        expected[c.written] = (c.link_replaced ? "0600 " : "0644 ") + std::string("mine again");
+        EXPECT_EQ(list_entries(dir.path), expected);
+        close_file(file);
+    }
+}
+
+// The save the user makes after a refusal may still fail to write: the tab shows that.
+TEST(FileIo, ASaveAfterARefusalThatFailsToWriteShowsTheFailure) {
+    struct Change_Case {
+        const char* name;
+        void (*change)(const fs::path& dir);
+    };
+    const Change_Case cases[] = {
+        {"rewritten in place", [](const fs::path& d) { write_file(d / "f.txt", "EXTERNAL\n"); }},
+        {"swapped for a link to another file", [](const fs::path& d) { place_link(d, "f.txt", "other.txt"); }},
+    };
+    for (const Change_Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Scratch_Directory dir;
+        place_file(dir.path, "f.txt", "original");
+        place_file(dir.path, "other.txt", "other's");
+        Editor_File* file = load(dir / "f.txt");
+        c.change(dir.path);
+        set_text(file, std::string(64 * 1024, 'z'));
+        std::map<std::string, std::string> before = list_entries(dir.path);
+
+        EXPECT_FALSE(save_file(file));
+        EXPECT_TRUE(file->flags & FILE_SAVE_REFUSED);
+        EXPECT_FALSE(file->flags & FILE_SAVE_FAILED);
+        u64 errors_before = next_error_log_id;
+        EXPECT_FALSE(save_on_a_full_disk(file));
+        EXPECT_NE(next_error_log_id, errors_before);
+        EXPECT_TRUE(file->flags & FILE_SAVE_FAILED);
+        EXPECT_TRUE(file->flags & FILE_MODIFIED);
+        EXPECT_EQ(list_entries(dir.path), before);
+
+        EXPECT_TRUE(save_file(file));  // with room again: what the user was shown still stands
+        EXPECT_FALSE(file->flags & (FILE_SAVE_FAILED | FILE_SAVE_REFUSED | FILE_MODIFIED));
+        EXPECT_EQ(read_file(dir / "f.txt").size(), 64u * 1024u);
+        EXPECT_EQ(read_file(dir / "other.txt"), "other's");
+        close_file(file);
+    }
 }
 
 // A save killed before its rename leaves ".NAME.quarn-XXXXXX"; the next load or save of

@@ -329,6 +329,16 @@ TEST(ListerActions, SavesUnderAChosenName) {
     ASSERT_EQ(stat((scratch / "old.txt").c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0644u);
 
+    // A link's name chosen: its target takes the text, now and at every later save.
+    fs::create_symlink("old.txt", scratch / "linked.txt");
+    Editor_File* linked = make_file("through the link", "", "untitled");
+    ASSERT_TRUE(save_file_as(linked, test_string(root), STR("linked.txt"), nullptr));
+    set_input_text(linked, "through the link again");
+    EXPECT_TRUE(save_file(linked));
+    EXPECT_EQ(read_file(scratch / "old.txt"), "through the link again");
+    EXPECT_TRUE(fs::is_symlink(scratch / "linked.txt"));
+    close_file(linked);
+
     const char* refused[] = {"", ".", "..", "a/b", "nul\0x"};
     for (const char* name : refused) {
         SCOPED_TRACE(name);
