@@ -105,7 +105,9 @@ struct Compile_Error_Layout {
     f32 bottom;       // where the next report starts
 };
 
-Compile_Error_Layout layout_compile_error(Compile_Error* error, f32 top);
+Compile_Error_Layout layout_compile_error(Compile_Error* error, f32 top, f32 contents_width);
+// The report's parts from top down in a tab contents_width wide. The message has a row for
+// each of its lines and wraps a line wider than the room left of the scroll bar.
 
 void draw_compile_errors_tab(Tab* tab, v2 position, v2 size);
 // The reports of compile_errors in a scrolled list. A press on a header opens its file at

@@ -1,11 +1,13 @@
 // The parts of the tab bar that need no window: where a dragged tab and the others stand,
-// what a file tab's title says, and how a long title is drawn in the default window (the
-// quads read back, without a window). The bar's input runs under X in tab_bar_x_test.cpp.
+// what a file tab's title says, and how a long title and a long compile error are drawn in
+// the default window (the quads read back, without a window). The bar's input runs under X
+// in tab_bar_x_test.cpp.
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
+#include "compiler/core/compiler_core.h"
 #include "shell/shell.h"
 #include "tests/shell/shell_test_support.h"
 #include "tests/ui/archive_fonts.h"
@@ -252,5 +254,53 @@ TEST_F(Tab_Bar_Test, ALongTitleIsShortenedInItsNameAndKeepsItsMarksWhole) {
         EXPECT_EQ(title_glyphs.size(), count_inked_glyphs(drawn, &ui_font_pool));
         EXPECT_LE(rightmost(title_glyphs), l.title_right);
     }
+    reset_tabs_and_commands();
+}
+
+TEST_F(Tab_Bar_Test, ACompileErrorMessageIsWrappedToBeReadInTheDefaultWindow) {
+    set_up_window_less_drawing();
+    if (compile_errors.element_size == 0) init_dynamic_array(&compile_errors, sizeof(Compile_Error));
+    compile_errors.count = 0;
+    const std::string path = "/home/someone/.config/quarn/custom.8";
+    const std::string captured = "    total := count + name;";
+    // A line of words, then a path longer than a row, which breaks inside itself.
+    const std::string message =
+        "Cannot add a 'String' to an 's64': 'name' was declared as a 'String' on line 3, and '+' takes two numbers "
+        "of one type; convert it with 'string_to_s64', or give 'total' the type 'String'.\n"
+        "while compiling /home/someone/.config/quarn/modules/a_module_with_a_long_name/and_a_folder_below_it/"
+        "with_helpers_for_numbers.8";
+    Compile_Error* e = (Compile_Error*)dynamic_array_add_fast(&compile_errors);
+    ASSERT_NE(e, nullptr);
+    memset(e, 0, sizeof(*e));
+    e->line = 12;
+    e->path_length = (u16)path.size();
+    memcpy(e->path, path.data(), path.size());
+    e->captured_length = (u16)captured.size();
+    memcpy(e->captured, captured.data(), captured.size());
+    e->column = 13;
+    e->marked_length = 12;
+    e->message_length = (u16)message.size();
+    memcpy(e->message, message.data(), message.size());
+    reset_tabs_and_commands();
+    Tab* tab = add_a_tab(TAB_COMPILE_ERRORS, nullptr);
+    ASSERT_NE(tab, nullptr);
+    set_current_tab(tab->position, true);
+
+    const Tab_Bar_Geometry g = make_tab_bar_geometry(v2{0, 0}, WINDOW_SIZE, 0, 0);
+    tmp_reset();
+    begin_window_less_frame(v2{-1, -1}, {});
+    draw_compile_errors_tab(tab, g.content_position, g.content_size);
+
+    f32 gap = 0.4f * (f32)ui_font_pool.pixel_size;
+    Compile_Error_Layout l = layout_compile_error(e, g.content_position.y + gap, g.content_size.x);
+    std::vector<Drawn_Quad> glyphs = glyphs_between(l.message_top, l.icon_top);
+    std::string rows = message;
+    rows[rows.find('\n')] = ' ';  // where the second row starts, not a character drawn
+    EXPECT_EQ(glyphs.size(), count_inked_glyphs(rows, &code_font_pool)) << "the whole message, above the copy icon";
+    f32 right = g.content_position.x + g.content_size.x;
+    EXPECT_LE(rightmost(glyphs), right);
+    EXPECT_GT(l.icon_top - l.message_top, 3 * code_font_pool.line_height) << "more rows than lines";
+
+    compile_errors.count = 0;
     reset_tabs_and_commands();
 }
