@@ -1,6 +1,6 @@
 // The compile-errors tab: every report of the last failed layer compile, each as its
 // "path:line" header (a press opens the file at that line), the captured source with the
-// marked characters lit, the message, and a copy icon.
+// marked characters lit, the message wrapped to the tab, and a copy icon.
 
 #define GLFW_INCLUDE_NONE
 #include <GLFW/glfw3.h>
@@ -34,13 +34,89 @@ static u32 count_text_lines(u8* text, u32 count) {
     return lines;
 }
 
-Compile_Error_Layout layout_compile_error(Compile_Error* error, f32 top) {
+static b8 is_blank(u8 c) { return c == ' ' || c == '\t'; }
+
+// Where the row of a message line that starts at start ends, to fit width pixels of the
+// code font, and where the next row starts. A row breaks at the blanks after its last
+// word that fits, or inside a word longer than a row; it holds one character at least.
+static void split_message_row(u8* text, u32 start, u32 line_end, f32 width, u32* row_end, u32* next_start) {
+    Text_Iterator it;
+    init_text_iterator(&it, text + start, line_end - start, &code_font_pool, DRAW_TEXT_TAB_WIDTH);
+    f32 pen = 0;
+    u32 blanks = 0;  // where the last blanks after a word of the row start; 0 while none
+    b8 word_before = false, blank_before = false;
+    while (text_iterator_get_next(&it)) {
+        u32 at = (u32)(it.start - text);
+        b8 blank = is_blank(text[at]);
+        pen += it.kerning + it.advance;
+        if (pen > width && at > start) {
+            u32 cut = blank ? at : blanks ? blanks : at;
+            *row_end = cut;
+            if (cut < at || blank) {
+                while (cut < line_end && is_blank(text[cut])) cut++;
+            }
+            *next_start = cut;
+            return;
+        }
+        if (blank && word_before && !blank_before) blanks = at;
+        word_before |= !blank;
+        blank_before = blank;
+    }
+    *row_end = line_end;
+    *next_start = line_end;
+}
+
+// The rows of a message: a new row at each new line, and a line wider than the room wrapped.
+struct Message_Rows {
+    u8* text;
+    u32 count;
+    f32 width;
+    u32 at;        // where the next line starts
+    u32 line_end;  // of the line being wrapped
+    u32 next_row;  // in that line
+    b8 in_line;
+};
+
+static Message_Rows start_message_rows(Compile_Error* error, f32 width) {
+    Message_Rows rows = {};
+    rows.text = error->message;
+    rows.count = error->message_length;
+    rows.width = width;
+    return rows;
+}
+
+// False after the last row.
+static b8 next_message_row(Message_Rows* rows, u32* start, u32* end) {
+    if (!rows->in_line) {
+        u32 line_start;
+        if (!next_text_line(rows->text, rows->count, &rows->at, &line_start, &rows->line_end)) return false;
+        rows->next_row = line_start;
+        rows->in_line = true;
+    }
+    *start = rows->next_row;
+    split_message_row(rows->text, *start, rows->line_end, rows->width, end, &rows->next_row);
+    if (rows->next_row >= rows->line_end) rows->in_line = false;
+    return true;
+}
+
+// The room of a message's rows: the tab less a gap each side and the scroll bar, whether
+// it shows or not, since the bar shows only once the rows are counted.
+static f32 get_message_width(f32 contents_width) {
+    f32 gap = 0.4f * (f32)ui_font_pool.pixel_size;
+    f32 bar_width = editor_settings.ui_theme.scroll_bar_size * ui_screen_resolution.x;
+    return contents_width - 2 * gap - bar_width;
+}
+
+Compile_Error_Layout layout_compile_error(Compile_Error* error, f32 top, f32 contents_width) {
     f32 ui = (f32)ui_font_pool.pixel_size, code = code_font_pool.line_height, gap = 0.4f * ui;
+    Message_Rows rows = start_message_rows(error, get_message_width(contents_width));
+    u32 message_rows = 0, start, end;
+    while (next_message_row(&rows, &start, &end)) message_rows++;
     Compile_Error_Layout l;
     l.header_top = top;
     l.source_top = l.header_top + ui + gap;
     l.message_top = l.source_top + code * (f32)count_text_lines(error->captured, error->captured_length) + gap;
-    l.icon_top = l.message_top + code * (f32)count_text_lines(error->message, error->message_length) + gap;
+    l.icon_top = l.message_top + code * (f32)message_rows + gap;
     l.bottom = l.icon_top + (f32)icons_font_pool.pixel_size + 2 * gap;
     return l;
 }
@@ -83,7 +159,9 @@ void draw_compile_errors_tab(Tab* tab, v2 position, v2 size) {
     Compile_Error* errors = (Compile_Error*)compile_errors.data;
 
     f32 content_height = gap;
-    for (u32 i = 0; i < compile_errors.count; i++) content_height = layout_compile_error(&errors[i], content_height).bottom;
+    for (u32 i = 0; i < compile_errors.count; i++) {
+        content_height = layout_compile_error(&errors[i], content_height, size.x).bottom;
+    }
     Ui_Element_Id id = make_ui_element_id(0, "compile errors tab", 18);
     f32 bar_width = editor_settings.ui_theme.scroll_bar_size * ui_screen_resolution.x;
     f32* scroll = ui_scroll_bar(id, true, top_left, bottom_right, content_height, bar_width, colours[2]);
@@ -98,7 +176,7 @@ void draw_compile_errors_tab(Tab* tab, v2 position, v2 size) {
     Compile_Error* open = nullptr;
     for (u32 i = 0; i < compile_errors.count; i++) {
         Compile_Error* error = &errors[i];
-        Compile_Error_Layout l = layout_compile_error(error, top);
+        Compile_Error_Layout l = layout_compile_error(error, top, size.x);
         top = l.bottom;
         if (l.bottom < top_left.y || l.header_top > bottom_right.y) continue;
 
@@ -113,11 +191,13 @@ void draw_compile_errors_tab(Tab* tab, v2 position, v2 size) {
         draw_text_scissored(header.data, (u64)header.count, &ui_font_pool, 0, x, l.header_top, header_colour, top_left,
                             clip_bottom_right);
 
-        //- The captured source and the message
+        //- The captured source, cut at the edge as the file view cuts code, and the message
+        //  wrapped, so all of it can be read
         draw_captured_source(error, x, l.source_top, top_left, clip_bottom_right);
-        u32 at = 0, start, end;
+        Message_Rows rows = start_message_rows(error, get_message_width(size.x));
+        u32 start, end;
         f32 y = l.message_top;
-        while (next_text_line(error->message, error->message_length, &at, &start, &end)) {
+        while (next_message_row(&rows, &start, &end)) {
             draw_text_scissored(error->message + start, end - start, &code_font_pool, 0, x, y, colours[2], top_left,
                                 clip_bottom_right);
             y += code_font_pool.line_height;

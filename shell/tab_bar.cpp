@@ -127,6 +127,85 @@ static f32 draw_label_text(const char* text, u64 count, Font_Pool* pool, f32 x, 
     return get_text_advance((u8*)text, count, pool, editor_settings.tab_width);
 }
 
+Tab_Label_Layout layout_tab_label(Tab* tab, f32 x, Tab_Bar_Geometry* g) {
+    f32 icon = (f32)icons_font_pool.pixel_size;
+    u8 tab_width = editor_settings.tab_width;
+    Tab_Label_Layout l;
+    l.kind_icon = tab->kind == TAB_TERMINAL ? "/" : tab->kind == TAB_COMPILE_ERRORS ? "e" : nullptr;
+    l.status_icon = tab->kind == TAB_TERMINAL ? get_terminal_status_icon(tab->terminal) : nullptr;
+    String number = tstring_small("%u", tab->position + 1);
+    f32 up_to_number = get_text_advance(number.data, (u64)number.count, &ui_font_pool, tab_width);
+    if (l.kind_icon) up_to_number += get_text_advance((u8*)l.kind_icon, 1, &icons_font_pool, tab_width) + g->margin * 0.5f;
+    if (l.status_icon) up_to_number += get_text_advance((u8*)l.status_icon, 1, &icons_font_pool, tab_width) + g->margin * 0.5f;
+    l.label_x = fmaxf(x, g->bar_position.x) + g->margin;
+    l.title_x = l.label_x + up_to_number + g->margin * 0.5f;
+    l.close_x = x + g->tab_width - g->margin - icon;
+    l.title_right = l.close_x - g->margin * 0.5f;
+    l.close_shows = l.title_right >= l.label_x + up_to_number;
+    return l;
+}
+
+static f32 get_title_width(u8* text, s64 count) {
+    return get_text_width(text, (u64)count, &ui_font_pool, DRAW_TEXT_TAB_WIDTH);
+}
+
+// The octets of a file tab's marks before and after its name. The text decides with the
+// flags, so a flag that changed since the title was written never makes a mark of a
+// letter of the name.
+static void get_title_marks(Tab* tab, s64* before, s64* after) {
+    *before = 0;
+    *after = 0;
+    if (tab->kind != TAB_FILE || !tab->file) return;
+    u16 flags = atomic_load_u16(&tab->file->flags);
+    String t = tab->title;
+    if ((flags & FILE_SAVE_FAILED) && *before < t.count && t.data[*before] == '!') (*before)++;
+    if ((flags & FILE_MODIFIED) && *before < t.count && t.data[*before] == '*') (*before)++;
+    String mark = STR(FILE_CHANGED_ON_DISK_MARK);
+    if ((flags & FILE_SAVE_REFUSED) && t.count - *before >= mark.count &&
+        memcmp(t.data + t.count - mark.count, mark.data, (u64)mark.count) == 0) {
+        *after = mark.count;
+    }
+}
+
+// The marks before the name, its first keep octets, the ellipsis and the marks after it.
+static s64 write_shortened_title(u8* text, String title, s64 before, s64 after, s64 keep) {
+    String ellipsis = STR(TAB_TITLE_ELLIPSIS);
+    memcpy(text, title.data, (u64)(before + keep));
+    memcpy(text + before + keep, ellipsis.data, (u64)ellipsis.count);
+    memcpy(text + before + keep + ellipsis.count, title.data + title.count - after, (u64)after);
+    return before + keep + ellipsis.count + after;
+}
+
+String fit_tab_title_tmp(Tab* tab, f32 room) {
+    tab->title.data = tab->title_buffer;
+    String title = tab->title;
+    if (get_title_width(title.data, title.count) <= room) return title;
+    s64 before, after;
+    get_title_marks(tab, &before, &after);
+    String name = {title.data + before, title.count - before - after};
+    if (name.count <= 0) return title;
+    u8* text = tmp_allocate((u64)title.count + sizeof(TAB_TITLE_ELLIPSIS));
+    if (!text) return title;
+
+    // The most characters of the name that fit, found by halving: each try measures the
+    // whole text, so kerning across the joins counts. The whole name and the ellipsis are
+    // wider than the title, which did not fit.
+    u64 fitting = 0, lowest = 1, highest = utf8_get_num_characters(name) - 1;
+    while (lowest <= highest) {
+        u64 middle = lowest + (highest - lowest) / 2;
+        s64 keep = (s64)utf8_string_get_offset_at(name, (u32)middle);
+        s64 count = write_shortened_title(text, title, before, after, keep);
+        if (get_title_width(text, count) <= room) {
+            fitting = middle;
+            lowest = middle + 1;
+        } else {
+            highest = middle - 1;
+        }
+    }
+    s64 keep = (s64)utf8_string_get_offset_at(name, (u32)fitting);
+    return String{text, write_shortened_title(text, title, before, after, keep)};
+}
+
 // How the terminal's last command went: "e" failed, "o" done, none while it runs or before
 // the first. The block list changes only on this thread and the flags atomically, so no
 // lock is waited for here: a kill holds the terminal's lock while its signals take effect.
@@ -168,15 +247,9 @@ void draw_tab(Tab* tab, Tab** to_close, b8 normal_pass, Tab_Bar_Geometry* g) {
     //- The label's parts, left to right: kind icon, status icon, number, title. Cut at the
     //  bar's left edge, a tab keeps its label in sight; its close icon shows only where the
     //  number fits before it, so no tab is closed that the user cannot tell.
-    const char* kind_icon = tab->kind == TAB_TERMINAL ? "/" : tab->kind == TAB_COMPILE_ERRORS ? "e" : nullptr;
-    const char* status_icon = tab->kind == TAB_TERMINAL ? get_terminal_status_icon(tab->terminal) : nullptr;
-    String number = tstring_small("%u", tab->position + 1);
-    f32 up_to_number = get_text_advance(number.data, (u64)number.count, &ui_font_pool, editor_settings.tab_width);
-    if (kind_icon) up_to_number += get_text_advance((u8*)kind_icon, 1, &icons_font_pool, editor_settings.tab_width) + g->margin * 0.5f;
-    if (status_icon) up_to_number += get_text_advance((u8*)status_icon, 1, &icons_font_pool, editor_settings.tab_width) + g->margin * 0.5f;
-    f32 label_x = fmaxf(x, bar_left) + g->margin;
-    f32 close_x = x + w - g->margin - icon, icon_y = top + h * 0.5f - icon * 0.5f;
-    b8 close_shows = close_x - g->margin * 0.5f >= label_x + up_to_number;
+    Tab_Label_Layout label_layout = layout_tab_label(tab, x, g);
+    f32 close_x = label_layout.close_x, icon_y = top + h * 0.5f - icon * 0.5f;
+    b8 close_shows = label_layout.close_shows;
 
     //- Input: the close icon first, then a press anywhere else on the tab starts a drag
     b8 in_bar = inside(mouse, bar_left, top, bar_right, top + h);
@@ -200,9 +273,9 @@ void draw_tab(Tab* tab, Tab** to_close, b8 normal_pass, Tab_Bar_Geometry* g) {
     }
     if (tab->dragged) {
         x = mouse.x - tab->drag_grab_offset;
-        close_x = x + w - g->margin - icon;
-        label_x = fmaxf(x, bar_left) + g->margin;
-        close_shows = close_x - g->margin * 0.5f >= label_x + up_to_number;
+        label_layout = layout_tab_label(tab, x, g);
+        close_x = label_layout.close_x;
+        close_shows = label_layout.close_shows;
         tab_being_dragged = tab;
         dragged_tab_id = tab->id;
         drag_active = true;
@@ -247,20 +320,24 @@ void draw_tab(Tab* tab, Tab** to_close, b8 normal_pass, Tab_Bar_Geometry* g) {
     //- Label: kind icon, number, title; then the close icon
     Rgba label = rgba_brightness(plain) > 0.35f ? Rgba{0, 0, 0, 1} : Rgba{1, 1, 1, 1};
     label.a = over_tab ? 1.0f : 0.8f;
-    v2 label_clip_bottom_right = {fminf(close_x - g->margin * 0.5f, clip_bottom_right.x), clip_bottom_right.y};
-    f32 lx = label_x, ly = top + h * 0.5f - ui * 0.5f;
+    v2 label_clip_bottom_right = {fminf(label_layout.title_right, clip_bottom_right.x), clip_bottom_right.y};
+    const char* kind_icon = label_layout.kind_icon;
+    const char* status_icon = label_layout.status_icon;
+    String number = tstring_small("%u", tab->position + 1);
+    f32 lx = label_layout.label_x, ly = top + h * 0.5f - ui * 0.5f;
     if (kind_icon) lx += draw_label_text(kind_icon, 1, &icons_font_pool, lx, icon_y, label, clip_top_left, label_clip_bottom_right) + g->margin * 0.5f;
     if (status_icon) lx += draw_label_text(status_icon, 1, &icons_font_pool, lx, icon_y, label, clip_top_left, label_clip_bottom_right) + g->margin * 0.5f;
     Rgba dim = label;
     dim.a *= 0.6f;
-    lx += draw_label_text((char*)number.data, (u64)number.count, &ui_font_pool, lx, ly, dim, clip_top_left,
-                          label_clip_bottom_right) + g->margin * 0.5f;
+    draw_label_text((char*)number.data, (u64)number.count, &ui_font_pool, lx, ly, dim, clip_top_left, label_clip_bottom_right);
     Rgba title_colour = label;
     if (tab->kind == TAB_FILE && tab->file && (atomic_load_u16(&tab->file->flags) & FILE_GONE_FROM_DISK)) {
         title_colour = GONE_FROM_DISK_COLOUR;
     }
-    draw_label_text((char*)tab->title.data, (u64)tab->title.count, &ui_font_pool, lx, ly, title_colour, clip_top_left,
-                    label_clip_bottom_right);
+    // Shortened in its name rather than cut by the close icon, so its marks can be read.
+    String title = fit_tab_title_tmp(tab, label_layout.title_right - label_layout.title_x);
+    draw_label_text((char*)title.data, (u64)title.count, &ui_font_pool, label_layout.title_x, ly, title_colour,
+                    clip_top_left, label_clip_bottom_right);
     if (close_shows) {
         draw_text_scissored((u8*)(close_armed ? "X" : "C"), 1, &icons_font_pool, 0, close_x, icon_y, label, clip_top_left,
                             clip_bottom_right);

@@ -34,12 +34,39 @@ Tab_Bar_Geometry make_tab_bar_geometry(v2 area_position, v2 area_size, f32 bar_l
 // The bar from bar_left to the area's right edge, 1.5 UI-font sizes high, tabs 10 UI-font
 // sizes wide (at least room for the margins and two icons), the contents below it.
 
-#define FILE_CHANGED_ON_DISK_MARK " (changed on disk)"
+// Short enough to stand whole in a tab of the default width behind "!*", a cut name and a
+// two-digit number.
+#define FILE_CHANGED_ON_DISK_MARK " (conflict)"
 
 void refresh_file_tab_title(Tab* tab);
 // A file tab's title is its file's name, with "*" in front while it has unsaved changes
 // and "!" in front of that while its last save failed; FILE_CHANGED_ON_DISK_MARK follows
 // it while a save was refused because the file changed on disk.
+
+// Where the parts of one tab's label stand, left to right.
+struct Tab_Label_Layout {
+    const char* kind_icon;    // icon-font letters, or null
+    const char* status_icon;
+    f32 label_x;      // the kind icon, or else the number
+    f32 title_x;
+    f32 title_right;  // the title's room ends here, clear of the close icon
+    f32 close_x;
+    b8 close_shows;   // only where the number fits before the close icon
+};
+
+Tab_Label_Layout layout_tab_label(Tab* tab, f32 x, Tab_Bar_Geometry* geometry);
+// The label of a tab whose left edge is at x. Cut at the bar's left edge, a tab keeps its
+// label in the bar, so its title's room shrinks.
+
+// Three full stops: the UI font's ranges end at U+052F, so U+2026 would be drawn as "?".
+#define TAB_TITLE_ELLIPSIS "..."
+
+String fit_tab_title_tmp(Tab* tab, f32 room);
+// The title as drawn in room pixels of the UI font: the title itself when it fits; else
+// TAB_TITLE_ELLIPSIS after as much of its name as fits (cut between characters), with a
+// file tab's marks, "!" and "*" before the name and FILE_CHANGED_ON_DISK_MARK after it,
+// whole. Where even the marks and the ellipsis do not fit, those alone, for the drawing to
+// clip. A shortened title is in temporary memory.
 
 void assign_drag_slots(Tab* dragged, f32 mouse_x, Tab_Bar_Geometry* geometry);
 // The dragged tab's slot under the mouse (clamped to the bar's tabs) and every other tab's
@@ -78,7 +105,9 @@ struct Compile_Error_Layout {
     f32 bottom;       // where the next report starts
 };
 
-Compile_Error_Layout layout_compile_error(Compile_Error* error, f32 top);
+Compile_Error_Layout layout_compile_error(Compile_Error* error, f32 top, f32 contents_width);
+// The report's parts from top down in a tab contents_width wide. The message has a row for
+// each of its lines and wraps a line wider than the room left of the scroll bar.
 
 void draw_compile_errors_tab(Tab* tab, v2 position, v2 size);
 // The reports of compile_errors in a scrolled list. A press on a header opens its file at

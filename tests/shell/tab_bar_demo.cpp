@@ -136,8 +136,9 @@ static void report(Tab_Bar_Geometry* g) {
     if (current != reported_current) printf("%s\n", (reported_current = current).c_str());
     if (errors_shown && compile_errors.count >= 2) {
         f32 gap = 0.4f * (f32)ui_font_pool.pixel_size;
-        Compile_Error_Layout first = layout_compile_error((Compile_Error*)compile_errors.data, g->content_position.y + gap);
-        Compile_Error_Layout second = layout_compile_error((Compile_Error*)compile_errors.data + 1, first.bottom);
+        Compile_Error* errors = (Compile_Error*)compile_errors.data;
+        Compile_Error_Layout first = layout_compile_error(errors, g->content_position.y + gap, g->content_size.x);
+        Compile_Error_Layout second = layout_compile_error(errors + 1, first.bottom, g->content_size.x);
         snprintf(line, sizeof(line), "errors %.0f %.0f %.0f %.0f %.0f", g->content_position.x + gap, first.header_top,
                  first.icon_top, second.header_top, second.icon_top);
         if (line != reported_errors) printf("%s\n", (reported_errors = line).c_str());
