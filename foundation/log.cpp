@@ -3,7 +3,6 @@
 
 #include "foundation/log.h"
 #include "foundation/os_files.h"
-#include "foundation/sort.h"
 
 #include <errno.h>
 #include <fcntl.h>
@@ -11,6 +10,7 @@
 #include <stdio.h>
 #include <string.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -60,55 +60,99 @@ void set_log_directory(String directory) {
 
 //~ Log files
 
-struct Log_File_Entry {
-    String name;
-    u64 time;
-};
-
-// A log file is written once and never changed, so its modification time is the time it
-// was created. Names break ties so that the order is total.
-static b8 sort_log_files_by_creation_time(void* a, void* b) {
-    Log_File_Entry* x = (Log_File_Entry*)a;
-    Log_File_Entry* y = (Log_File_Entry*)b;
-    if (x->time != y->time) return x->time < y->time;
-    s64 n = x->name.count < y->name.count ? x->name.count : y->name.count;
-    int order = memcmp(x->name.data, y->name.data, (u64)n);
-    if (order != 0) return order < 0;
-    return x->name.count < y->name.count;
+static b8 skip_text(const char** p, const char* text) {
+    u64 n = strlen(text);
+    if (strncmp(*p, text, n) != 0) return false;
+    *p += n;
+    return true;
 }
 
-// Deletes the oldest ".txt" files of the directory until NUM_LOG_FILES_TO_KEEP remain, so
-// that with the file about to be written there are at most one more.
-static void remove_old_log_files(String directory) {
-    Os_Lister lister;
-    if (!os_lister_open(&lister, directory, STR("txt"))) return;
+static b8 skip_digits(const char** p) {
+    const char* first = *p;
+    while (**p >= '0' && **p <= '9' && *p - first < 20) (*p)++;
+    return *p > first;
+}
 
-    u32 capacity = 32;
-    u32 count = 0;
-    Log_File_Entry* entries = (Log_File_Entry*)tmp_allocate_aligned(capacity * sizeof(Log_File_Entry), alignof(Log_File_Entry));
-    Os_Lister_Item item;
-    while (entries && os_lister_get_next_item(&lister, &item)) {
-        if (!(item.flags & OS_ITEM_FILE)) continue;
-        if (count == capacity) {
-            Log_File_Entry* grown = (Log_File_Entry*)tmp_allocate_aligned(2 * capacity * sizeof(Log_File_Entry), alignof(Log_File_Entry));
-            if (!grown) break;
-            memcpy(grown, entries, count * sizeof(Log_File_Entry));
-            entries = grown;
-            capacity *= 2;
+// A log file's own name, "log 2024-4-13 19h 1m 36s.txt", with " (2)" and so on before
+// ".txt" for a second file of the same second. Other files in the folder are not ours to
+// remove, whatever their extension.
+static b8 is_log_file_name(const char* name) {
+    const char** p = &name;
+    if (!skip_text(p, "log ") || !skip_digits(p) || !skip_text(p, "-") || !skip_digits(p) || !skip_text(p, "-") ||
+        !skip_digits(p) || !skip_text(p, " ") || !skip_digits(p) || !skip_text(p, "h ") || !skip_digits(p) ||
+        !skip_text(p, "m ") || !skip_digits(p) || !skip_text(p, "s")) {
+        return false;
+    }
+    if (skip_text(p, " (") && (!skip_digits(p) || !skip_text(p, ")"))) return false;
+    return skip_text(p, ".txt") && **p == 0;
+}
+
+struct Log_File_Entry {
+    u64 time;  // modification time in nanoseconds: a file's last write, which only the newest still get
+    char name[NAME_MAX + 1];
+};
+
+// Files of one tick of a coarse file clock tie on their times; their names then tell the
+// order they were made in: "... 36s.txt", "... 36s (2).txt", ..., "... 36s (10).txt". So
+// a shorter name is older, and names of one length go by their octets.
+static b8 log_file_is_older(const Log_File_Entry* x, const Log_File_Entry* y) {
+    if (x->time != y->time) return x->time < y->time;
+    u64 x_length = strlen(x->name), y_length = strlen(y->name);
+    if (x_length != y_length) return x_length < y_length;
+    return strcmp(x->name, y->name) < 0;
+}
+
+struct Directory_Entry_64 {
+    u64 inode;
+    s64 next;
+    u16 length;
+    u8 type;
+    char name[];
+};
+
+// Guarded by log_lock. The clean-up runs when temporary memory is used up (that is when
+// errors pour in), so it lists the folder with buffers of its own.
+alignas(8) static u8 log_directory_entries[8192];
+static Log_File_Entry newest_log_files[NUM_LOG_FILES_TO_KEEP];
+
+// Deletes the oldest log files of the open directory until NUM_LOG_FILES_TO_KEEP remain, so
+// that with the file about to be written there is at most one more. One pass keeps the
+// newest seen so far and deletes whichever of them and the next is the oldest. False when
+// the folder could not be read to the end or a file could not be deleted.
+static b8 remove_old_log_files(int directory) {
+    u32 kept = 0;
+    b8 all_removed = true;
+    for (;;) {
+        long size = syscall(SYS_getdents64, directory, log_directory_entries, sizeof(log_directory_entries));
+        if (size < 0 && errno == EINTR) continue;
+        if (size < 0) return false;
+        if (size == 0) break;
+        for (long offset = 0; offset < size;) {
+            Directory_Entry_64* entry = (Directory_Entry_64*)(log_directory_entries + offset);
+            offset += entry->length;
+            if (!is_log_file_name(entry->name)) continue;
+            struct stat status;
+            if (fstatat(directory, entry->name, &status, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(status.st_mode)) continue;
+            Log_File_Entry seen;
+            seen.time = (u64)status.st_mtim.tv_sec * 1000000000ull + (u64)status.st_mtim.tv_nsec;
+            memcpy(seen.name, entry->name, strlen(entry->name) + 1);  // a log file's name is far below NAME_MAX
+            if (kept < NUM_LOG_FILES_TO_KEEP) {
+                newest_log_files[kept++] = seen;
+                continue;
+            }
+            u32 oldest = 0;
+            for (u32 i = 1; i < kept; i++) {
+                if (log_file_is_older(&newest_log_files[i], &newest_log_files[oldest])) oldest = i;
+            }
+            if (log_file_is_older(&newest_log_files[oldest], &seen)) {
+                Log_File_Entry swapped = newest_log_files[oldest];
+                newest_log_files[oldest] = seen;
+                seen = swapped;
+            }
+            if (unlinkat(directory, seen.name, 0) != 0 && errno != ENOENT) all_removed = false;
         }
-        u8* name = tmp_allocate((u64)item.name.count);
-        if (!name) break;
-        memcpy(name, item.name.data, (u64)item.name.count);
-        entries[count++] = Log_File_Entry{String{name, item.name.count}, item.modification_time};
     }
-    os_lister_close(&lister);
-
-    if (count <= NUM_LOG_FILES_TO_KEEP) return;
-    general_quick_sort(entries, count, sizeof(Log_File_Entry), sort_log_files_by_creation_time);
-    for (u32 i = 0; i + NUM_LOG_FILES_TO_KEEP < count; i++) {
-        char* path = (char*)string_concat2("%/%", directory, entries[i].name).data;
-        if (path) unlink(path);
-    }
+    return all_removed;
 }
 
 // Opens a new file named by the local time. A file of the same second gets " (2)", " (3)",
@@ -145,12 +189,13 @@ static b8 flush_log_locked() {
         const char* directory = (const char*)log_directory_buffer;
         struct stat status;
         if (stat(directory, &status) != 0 || !S_ISDIR(status.st_mode)) mkdir(directory, 0700);
-        // Listing the old files takes temporary memory; without it they go at a later flush.
-        if (tmp_get_slot()) {
-            u64 saved = tmp_get_used();
-            remove_old_log_files(__global_log.directory);
-            tmp_set_used(saved);
-        }
+        // No new file unless the old ones make room for it: the folder must stay bounded
+        // whatever is logged.
+        int listed = open(directory, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        if (listed < 0) return false;
+        b8 room = remove_old_log_files(listed);
+        close(listed);
+        if (!room) return false;
         __global_log.file = create_log_file(directory, &local);
         if (__global_log.file < 0) return false;
     }

@@ -2,7 +2,7 @@
 // buffer's worth. What is new goes to that file when an error is logged, every few seconds
 // and at exit, so a crash loses at most the last seconds of lines that are no errors; a
 // full buffer is written out and starts again with a new file. Only the 8 newest log files
-// are kept.
+// are kept, so a storm of lines can use up the buffer many times and still not the disk.
 #pragma once
 
 #include "foundation/types.h"
@@ -60,9 +60,11 @@ b8 write_log_file();
 
 b8 flush_log();
 // Appends what is new in the buffer to the buffer's file, creating it (named by the local
-// time, in the log directory) at the first flush; the oldest log files are removed then when
-// there are more than NUM_LOG_FILES_TO_KEEP. The buffer keeps its lines. True when every
-// new byte was written (also when there was none).
+// time, in the log directory) at the first flush. Before a file is created the oldest log
+// files are removed until NUM_LOG_FILES_TO_KEEP remain, with no temporary memory; only
+// regular files named as the log names its files count. When they cannot be brought down
+// to that, no file is created. The buffer keeps its lines. True when every new byte was
+// written (also when there was none).
 
 void flush_log_if_due();
 // flush_log when something new waits and the last flush is LOG_FLUSH_INTERVAL_MICROSECONDS

@@ -270,7 +270,8 @@ TEST_F(Log_Test, AnErrorSurvivesAKill) {
     EXPECT_EQ(read_file(files[0]), "Info: before\nERROR #0x0: the last words\n");
 }
 
-// Rotation keeps the newest files by modification time, whatever their names say.
+// Rotation keeps the newest log files by modification time, whatever their names say, and
+// leaves alone what the log did not name.
 TEST_F(Log_Test, RotationKeepsTheNewestFiles) {
     struct Case {
         const char* name;
@@ -278,6 +279,11 @@ TEST_F(Log_Test, RotationKeepsTheNewestFiles) {
         u32 expected_deleted;
     };
     static const Case cases[] = {{"eight present", 8, 0}, {"nine present", 9, 1}, {"twelve present", 12, 4}};
+    // Not log files: another extension, a text that is no log's name, a directory and a link
+    // named as a log, and a second file of one second, which is one.
+    const std::vector<std::string> others = {"notes.md", "notes.txt", "log 2024-1-1 10h 0m 0s.txt.bak",
+                                             "log 2024-1-1 10h 0m 0s (x).txt", "log 2024-1-2 10h 0m 0s.txt",
+                                             "log 2024-1-3 10h 0m 0s.txt"};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         remove_test_files(logs);
@@ -285,15 +291,19 @@ TEST_F(Log_Test, RotationKeepsTheNewestFiles) {
         // Names in the opposite order of their times, so a sort by name would pick wrongly.
         std::vector<std::string> by_age;
         for (u32 i = 0; i < c.old_files; i++) {
-            std::string name = "log " + std::to_string(100 - i) + ".txt";
+            std::string name = "log 2024-1-" + std::to_string(30 - i) + " 10h 0m 0s" + (i % 3 ? "" : " (2)") + ".txt";
             std::ofstream(logs + "/" + name) << i;
             struct timespec times[2] = {{(time_t)(1000000 + i * 60), 0}, {(time_t)(1000000 + i * 60), 0}};
             ASSERT_EQ(utimensat(AT_FDCWD, (logs + "/" + name).c_str(), times, 0), 0);
             by_age.push_back(name);
         }
-        // Not log files: another extension and a directory.
-        std::ofstream(logs + "/notes.md") << "keep";
-        std::filesystem::create_directory(logs + "/old.txt");
+        for (u32 i = 0; i < 4; i++) {
+            std::ofstream(logs + "/" + others[i]) << "keep";
+            struct timespec times[2] = {{(time_t)1000, 0}, {(time_t)1000, 0}};
+            ASSERT_EQ(utimensat(AT_FDCWD, (logs + "/" + others[i]).c_str(), times, 0), 0);
+        }
+        std::filesystem::create_directory(logs + "/" + others[4]);
+        std::filesystem::create_symlink(by_age[0], logs + "/" + others[5]);
 
         add_log(0, LOG_INFO, "new");
         ASSERT_TRUE(write_log_file());
@@ -303,9 +313,50 @@ TEST_F(Log_Test, RotationKeepsTheNewestFiles) {
         for (u32 i = 0; i < c.old_files; i++) {
             EXPECT_EQ(present.count(by_age[i]), i < c.expected_deleted ? 0u : 1u) << by_age[i];
         }
-        EXPECT_EQ(present.count("notes.md"), 1u);
-        EXPECT_EQ(present.count("old.txt"), 1u);
-        EXPECT_EQ(files.size(), c.old_files - c.expected_deleted + 1 + 2);
+        for (const std::string& name : others) EXPECT_EQ(present.count(name), 1u) << name;
+        EXPECT_EQ(files.size(), c.old_files - c.expected_deleted + 1 + others.size());
+    }
+}
+
+// With temporary memory used up every allocation logs an error, and the clean-up still
+// makes room: however often the buffer goes to a file, the folder holds at most the kept
+// files and the one being written.
+TEST_F(Log_Test, TheNumberOfLogFilesStaysBoundedWithoutTemporaryMemory) {
+    struct Case {
+        const char* name;
+        b8 claims_a_slot;  // and uses its arena up
+    };
+    static const Case cases[] = {{"arena used up", true}, {"no slot", false}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        remove_test_files(logs);
+        std::filesystem::create_directory(logs);
+        std::ofstream(logs + "/notes.txt") << "not a log";
+        std::atomic<b8> done{false};
+        std::thread roller([&] {
+            if (c.claims_a_slot) {
+                tmp_claim_slot();
+                tmp_set_used(tmp_get_slot()->size);
+            }
+            for (u32 roll = 0; roll < 3 * NUM_LOG_FILES_TO_KEEP; roll++) {
+                for (u32 i = 0; i < 50; i++) tmp_allocate(32);
+                add_log(0, LOG_INFO, "roll %u", roll);
+                write_log_file();
+            }
+            done = true;
+        });
+        if (!wait_until([&] { return done.load(); })) {
+            roller.detach();
+            FAIL() << "the log never finished rolling";
+        }
+        roller.join();
+        std::vector<std::string> files = log_file_names();
+        EXPECT_EQ(files.size(), NUM_LOG_FILES_TO_KEEP + 1u + 1u);
+        EXPECT_EQ(read_file("notes.txt"), "not a log");
+        std::string all;
+        for (const std::string& name : files) all += read_file(name);
+        EXPECT_NE(all.find("Info: roll " + std::to_string(3 * NUM_LOG_FILES_TO_KEEP - 1) + "\n"), std::string::npos);
+        EXPECT_EQ(all.find("Info: roll 0\n"), std::string::npos);
     }
 }
 
