@@ -3,6 +3,7 @@
 
 #include "foundation/log.h"
 #include "foundation/os_files.h"
+#include "foundation/unicode.h"
 
 #include <errno.h>
 #include <fcntl.h>
@@ -16,7 +17,7 @@
 
 const char* const LOG_TYPES_TEXT[6] = {"ERROR", "DEBUG", "Info", "Assets", "Graphics", "Network"};
 
-Log __global_log = {nullptr, 0, {}, 0, -1, 0};
+Log __global_log = {nullptr, 0, {}, 0, -1, 0, 0, 0, 0, 0};
 u8 log_lock;
 u64 next_error_log_id = ~0ull;
 
@@ -206,12 +207,16 @@ static b8 flush_log_locked() {
     return written;
 }
 
+static void end_repeat_run_locked();
+
 static b8 write_log_file_locked() {
+    end_repeat_run_locked();
     b8 written = flush_log_locked();
     if (__global_log.file >= 0 && close(__global_log.file) != 0) written = false;
     __global_log.file = -1;
     __global_log.used = 0;
     __global_log.written = 0;
+    __global_log.repeated_end = 0;
     return written;
 }
 
@@ -226,7 +231,11 @@ b8 write_log_file() {
 b8 flush_log() {
     if (log_lock_held_here) return false;
     lock_log();
-    b8 written = __global_log.memory ? flush_log_locked() : false;
+    b8 written = false;
+    if (__global_log.memory) {
+        end_repeat_run_locked();
+        written = flush_log_locked();
+    }
     unlock_log();
     return written;
 }
@@ -235,56 +244,142 @@ void flush_log_if_due() {
     u64 now = os_get_monotonic_microseconds();
     u64 last = __atomic_load_n(&__global_log.flushed_at, __ATOMIC_RELAXED);
     if (now - last < LOG_FLUSH_INTERVAL_MICROSECONDS) return;
-    if (__atomic_load_n(&__global_log.used, __ATOMIC_RELAXED) == __atomic_load_n(&__global_log.written, __ATOMIC_RELAXED)) return;
+    if (__atomic_load_n(&__global_log.used, __ATOMIC_RELAXED) == __atomic_load_n(&__global_log.written, __ATOMIC_RELAXED) &&
+        __atomic_load_n(&__global_log.repeats, __ATOMIC_RELAXED) == 0) {
+        return;
+    }
     flush_log();
 }
 
 //~ Appending
 
 // Copies a finished line into the buffer, writing the buffer out first when the line does
-// not fit in what is left; an error goes to the file at once, since what follows may be
-// the end of the process.
-static void append_to_log(u8* line, u64 length, b8 flush) {
-    if (log_lock_held_here || !__global_log.memory) {
-        fwrite(line, 1, length, stderr);
-        return;
+// not fit in what is left.
+static void append_locked(const u8* line, u64 length) {
+    if (length > LOGGING_MEMORY - __global_log.used) write_log_file_locked();
+    memcpy(__global_log.memory + __global_log.used, line, length);
+    __atomic_store_n(&__global_log.used, __global_log.used + length, __ATOMIC_RELAXED);
+}
+
+// Writes the count of a repeated error that is not in the buffer yet.
+static void end_repeat_run_locked() {
+    u64 repeats = __global_log.repeats;
+    if (!repeats) return;
+    __atomic_store_n(&__global_log.repeats, 0ull, __ATOMIC_RELAXED);
+    u8 line[96];
+    s64 length = format_into_buffer(line, sizeof(line), "Info: the line above was repeated %llu more time%s\n",
+                                    (unsigned long long)repeats, repeats == 1 ? "" : "s");
+    append_locked(line, (u64)length);
+}
+
+// Writes the message into the buffer, every octet that a terminal could act on as "\xHH":
+// the C0 controls and DEL, the C1 controls (U+0080..U+009F, which some terminals obey) and
+// octets that are not part of well-formed UTF-8. A character or its escape is written whole
+// or not at all. Returns the length written.
+static u64 escape_log_text(u8* to, u64 capacity, u8* text, u64 count) {
+    static const char HEX[] = "0123456789abcdef";
+    u8* end = text + count;
+    u64 length = 0;
+    for (u8* p = text; p < end;) {
+        u32 size = get_utf8_char_size_in(p, end);
+        b8 escaped = false;
+        if (size == 1) {
+            escaped = *p < 0x20 || *p >= 0x7F;
+        } else {
+            u32 codepoint = utf8_known_size_to_utf32_codepoint(p, size);
+            escaped = codepoint >= 0x80 && codepoint <= 0x9F;
+        }
+        u64 needed = escaped ? 4ull * size : size;
+        if (needed > capacity - length) break;
+        for (u32 i = 0; i < size; i++) {
+            if (!escaped) {
+                to[length++] = p[i];
+                continue;
+            }
+            to[length++] = '\\';
+            to[length++] = 'x';
+            to[length++] = (u8)HEX[p[i] >> 4];
+            to[length++] = (u8)HEX[p[i] & 15];
+        }
+        p += size;
     }
-    lock_log();
-    if (__global_log.memory) {
-        if (length > LOGGING_MEMORY - __global_log.used) write_log_file_locked();
-        memcpy(__global_log.memory + __global_log.used, line, length);
-        __global_log.used += length;
-        if (flush) flush_log_locked();
+    return length;
+}
+
+// Room for the longest prefix: a line feed, "ERROR #0x", 16 hexadecimal digits and ": ".
+#define LOG_PREFIX_ROOM 28
+
+static const char* get_log_type_text(Log_Type type) {
+    return type < ARRAY_COUNT(LOG_TYPES_TEXT) ? LOG_TYPES_TEXT[type] : "DEBUG";
+}
+
+// Writes the line's prefix just before its body, which has LOG_PREFIX_ROOM octets (or the
+// exact prefix's) in front of it; returns where the line starts.
+static u8* put_log_prefix(u8* body, Log_Type type, b8 new_line_first, u64 id) {
+    u8 prefix[LOG_PREFIX_ROOM + 1];
+    s64 n = 0;
+    if (new_line_first) prefix[n++] = '\n';
+    if (type == LOG_ERROR) {
+        n += format_into_buffer(prefix + n, sizeof(prefix) - n, "%s #0x%llx: ", get_log_type_text(type), (unsigned long long)id);
+    } else {
+        n += format_into_buffer(prefix + n, sizeof(prefix) - n, "%s: ", get_log_type_text(type));
     }
-    unlock_log();
+    memcpy(body - n, prefix, (u64)n);
+    return body - n;
 }
 
 static u64 add_log_line_v(String* out, Log_Type type, b8 new_line_first, const char* format, va_list args) {
+    u8 message[LOG_LINE_CAPACITY];
+    u64 message_length = (u64)format_into_buffer_v(message, sizeof(message), format, args);
+
+    // The line is built behind room for its prefix: an error's id is known only under the lock.
+    u64 room = type == LOG_ERROR ? LOG_PREFIX_ROOM : (new_line_first ? 1 : 0) + strlen(get_log_type_text(type)) + 2;
     u8 line[LOG_LINE_CAPACITY];
-    u64 id = ~0ull;
-    s64 length = 0;
-    if (new_line_first) line[length++] = '\n';
-
-    const char* type_text = type < ARRAY_COUNT(LOG_TYPES_TEXT) ? LOG_TYPES_TEXT[type] : "DEBUG";
-    if (type == LOG_ERROR) {
-        id = __atomic_add_fetch(&next_error_log_id, 1, __ATOMIC_RELAXED);
-        length += format_into_buffer(line + length, sizeof(line) - length, "%s #0x%llx: ", type_text,
-                                     (unsigned long long)id);
-    } else {
-        length += format_into_buffer(line + length, sizeof(line) - length, "%s: ", type_text);
-    }
+    u8* body = line + room;
     // One octet stays free for the line feed.
-    length += format_into_buffer_v(line + length, sizeof(line) - 1 - length, format, args);
-    line[length++] = '\n';
+    u64 body_length = escape_log_text(body, sizeof(line) - room - 1, message, message_length);
+    body[body_length] = '\n';
 
-    append_to_log(line, (u64)length, type == LOG_ERROR);
+    u64 id = ~0ull;
+    u8* start = 0;
+    if (log_lock_held_here || !__global_log.memory) {
+        if (type == LOG_ERROR) id = __atomic_add_fetch(&next_error_log_id, 1, __ATOMIC_RELAXED);
+        start = put_log_prefix(body, type, new_line_first, id);
+        fwrite(start, 1, (u64)(body + body_length + 1 - start), stderr);
+    } else {
+        lock_log();
+        Log* log = &__global_log;
+        b8 repeat = type == LOG_ERROR && log->repeated_end != 0 && log->used == log->repeated_end &&
+                    log->repeated_count == body_length &&
+                    memcmp(log->memory + log->repeated_end - 1 - body_length, body, body_length) == 0;
+        if (repeat) {
+            id = log->repeated_id;
+            start = put_log_prefix(body, type, new_line_first, id);
+            __atomic_store_n(&log->repeats, log->repeats + 1, __ATOMIC_RELAXED);
+        } else {
+            if (type == LOG_ERROR) id = __atomic_add_fetch(&next_error_log_id, 1, __ATOMIC_RELAXED);
+            start = put_log_prefix(body, type, new_line_first, id);
+            end_repeat_run_locked();
+            append_locked(start, (u64)(body + body_length + 1 - start));
+            log->repeated_end = 0;
+            if (type == LOG_ERROR) {
+                log->repeated_end = log->used;
+                log->repeated_count = body_length;
+                log->repeated_id = id;
+                // What follows an error may be the end of the process.
+                flush_log_locked();
+            }
+        }
+        unlock_log();
+    }
 
     if (out) {
+        u64 length = (u64)(body + body_length + 1 - start);
         *out = String{};
-        u8* copy = tmp_allocate((u64)length);
+        u8* copy = tmp_allocate(length);
         if (copy) {
-            memcpy(copy, line, (u64)length);
-            *out = String{copy, length};
+            memcpy(copy, start, length);
+            *out = String{copy, (s64)length};
         }
     }
     return id;
@@ -308,7 +403,15 @@ u64 add_log_with_new_line(String* out, Log_Type type, const char* format, ...) {
 
 void log_new_line() {
     u8 line_feed = '\n';
-    append_to_log(&line_feed, 1, false);
+    if (log_lock_held_here || !__global_log.memory) {
+        fwrite(&line_feed, 1, 1, stderr);
+        return;
+    }
+    lock_log();
+    end_repeat_run_locked();
+    append_locked(&line_feed, 1);
+    __global_log.repeated_end = 0;
+    unlock_log();
 }
 
 //~ Start
