@@ -549,3 +549,49 @@ TEST_F(LogThreads, EightThreadsLoseNoLine) {
     EXPECT_EQ(empty_lines, thread_count * (lines_per_thread / 1000));
     EXPECT_GE(log_file_names().size(), 2u);
 }
+
+// Eight threads log one error over and over between lines of their own: every repeat is
+// either written or counted right after the line it repeats.
+TEST_F(LogThreads, RepeatsFromManyThreadsAreAllCounted) {
+    const u32 thread_count = 8;
+    const u32 errors_per_thread = 20000;
+    std::vector<std::thread> threads;
+    for (u32 t = 0; t < thread_count; t++) {
+        threads.emplace_back([t] {
+            for (u32 i = 0; i < errors_per_thread; i++) {
+                add_log(0, LOG_ERROR, "Temporary memory full");
+                if (i % 500 == 0) add_log(0, LOG_INFO, "thread %u line %u", t, i);
+            }
+        });
+    }
+    for (std::thread& t : threads) t.join();
+    ASSERT_TRUE(write_log_file());
+
+    std::string all;
+    for (const std::string& name : log_file_names()) all += read_file(name);
+    std::istringstream lines(all);
+    std::string line;
+    u64 errors = 0;
+    u32 own_lines = 0;
+    b8 after_error = false;
+    while (std::getline(lines, line)) {
+        unsigned long long id = 0, repeats = 0;
+        char rest[64] = {};
+        if (sscanf(line.c_str(), "ERROR #0x%llx: %63[^\n]", &id, rest) == 2) {
+            EXPECT_STREQ(rest, "Temporary memory full");
+            errors++;
+            after_error = true;
+        } else if (sscanf(line.c_str(), "Info: the line above was repeated %llu more time", &repeats) == 1) {
+            EXPECT_TRUE(after_error) << line;
+            errors += repeats;
+            after_error = false;
+        } else {
+            unsigned t = 0, i = 0;
+            ASSERT_EQ(sscanf(line.c_str(), "Info: thread %u line %u", &t, &i), 2) << line;
+            own_lines++;
+            after_error = false;
+        }
+    }
+    EXPECT_EQ(errors, (u64)thread_count * errors_per_thread);
+    EXPECT_EQ(own_lines, thread_count * (errors_per_thread / 500));
+}
