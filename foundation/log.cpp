@@ -1,5 +1,6 @@
 // The in-memory log and its files. Every change to the buffer, and every file write, happens
-// under log_lock; a line is formatted on the stack first so the lock is held only for a copy.
+// under log_lock; a line is formatted and escaped on the stack first, so the lock is held
+// only to compare it with the last error, put its prefix on and copy it.
 
 #include "foundation/log.h"
 #include "foundation/os_files.h"
