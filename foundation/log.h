@@ -2,7 +2,7 @@
 // buffer's worth. What is new goes to that file when an error is logged, every few seconds
 // and at exit, so a crash loses at most the last seconds of lines that are no errors; a
 // full buffer is written out and starts again with a new file. Only the 8 newest log files
-// are kept.
+// are kept, so a storm of lines can use up the buffer many times and still not the disk.
 #pragma once
 
 #include "foundation/types.h"
@@ -31,6 +31,12 @@ struct Log {
     u64 written;       // octets of the buffer already in the file, at most used
     int file;          // the file of this buffer's lines, open for appending; -1 before its first write
     u64 flushed_at;    // monotonic microseconds of the last flush
+    // An error logged again and again is written once: while the buffer ends with it
+    // (used == repeated_end), the same message only counts here until another line comes.
+    u64 repeated_end;    // used just after the last error line; 0 when the last line was no error
+    u64 repeated_count;  // octets of that line's message, escaped as written
+    u64 repeated_id;     // its id, which a repeat returns
+    u64 repeats;         // repeats not written yet
 };
 
 extern Log __global_log;
@@ -44,9 +50,15 @@ b8 init_logging();
 
 u64 add_log(String* out, Log_Type type, const char* format, ...) __attribute__((format(printf, 3, 4)));
 // Appends one line: "ERROR #0x<id>: " or "<type>: ", the message, a line feed; a message
-// too long for LOG_LINE_CAPACITY is cut at a character boundary. Returns the line's error
-// id for LOG_ERROR and all ones otherwise. When out is not null it receives a copy of the
-// line as written, in temporary memory. Any thread may log.
+// too long for LOG_LINE_CAPACITY is cut at a character boundary. In the message, octets
+// below 0x20, 0x7F, the C1 controls and octets that are no UTF-8 are written as "\xHH", so
+// that showing a log in a terminal runs nothing a file name or a layer put there; the
+// line's own line feed is the only one. An error whose message is that of the line just
+// before it is not written again: it is counted, and one line "Info: the line above was
+// repeated N more time(s)" follows when another line comes, at flush_log and at
+// write_log_file. Returns the line's error id for LOG_ERROR (a repeat's is the written
+// line's) and all ones otherwise. When out is not null it receives a copy of the line as
+// written, in temporary memory. Any thread may log.
 
 u64 add_log_with_new_line(String* out, Log_Type type, const char* format, ...) __attribute__((format(printf, 3, 4)));
 // The same with a line feed before the prefix.
@@ -60,9 +72,11 @@ b8 write_log_file();
 
 b8 flush_log();
 // Appends what is new in the buffer to the buffer's file, creating it (named by the local
-// time, in the log directory) at the first flush; the oldest log files are removed then when
-// there are more than NUM_LOG_FILES_TO_KEEP. The buffer keeps its lines. True when every
-// new byte was written (also when there was none).
+// time, in the log directory) at the first flush. Before a file is created the oldest log
+// files are removed until NUM_LOG_FILES_TO_KEEP remain, with no temporary memory; only
+// regular files named as the log names its files count. When they cannot be brought down
+// to that, no file is created. The buffer keeps its lines. True when every new byte was
+// written (also when there was none).
 
 void flush_log_if_due();
 // flush_log when something new waits and the last flush is LOG_FLUSH_INTERVAL_MICROSECONDS

@@ -28,8 +28,10 @@ void routine_log(u8* block) {
     if (!p.values || p.value_count <= 0) return;
     check_layer_memory(p.format.data, p.format.count);
     check_layer_strings(p.values, p.value_count);
-    Log_Text text = {tmp_allocate(LOG_ROUTINE_TEXT_CAPACITY), 0};
-    if (!text.data) return;
+    // On the stack: a block may log many thousand times before its temporary memory is
+    // given back, and a line must not depend on what the block left of it.
+    u8 buffer[LOG_ROUTINE_TEXT_CAPACITY];
+    Log_Text text = {buffer, 0};
     u8* format = p.format.data;
     s64 count = format ? p.format.count : 0;
     s64 next = 0;

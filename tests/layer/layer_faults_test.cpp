@@ -156,3 +156,53 @@ TEST_F(Layer_Faults, MistakesInsideRoutinesStopTheLayerNotTheEditor) {
     close_file(file);
     munmap(guarded, 2 * page);
 }
+
+// Long loops in one block: a block that logs many thousand times keeps every line, and one
+// that uses its temporary memory up fills neither the log nor the disk with the same error.
+TEST_F(Layer_Faults, LongLoopsKeepTheLogWholeAndBounded) {
+    if (amd64_missing_cpu_features()) GTEST_SKIP() << "this processor cannot run layer code";
+    struct Case {
+        std::string name;
+        std::string block;
+        std::string expected;  // in the log after the block
+        u32 memory_errors;     // "Temporary memory full" lines
+    };
+    const Case cases[] = {
+        {"a hundred thousand lines", "for 100000 { log(\"%\", .[\"again\"]); } log(\"%\", .[\"the last line\"]);",
+         "Info: again\nInfo: the last line\n", 0},
+        // The arena holds about 330,000 of these texts; the rest of the loop asks in vain.
+        {"temporary memory used up", "t: s64 = 0; for 600000 { s := int_to_string(7); t += s.count; }",
+         "Info: the line above was repeated ", 1},
+    };
+    const std::string previous_logs((char*)__global_log.directory.data, (size_t)__global_log.directory.count);
+    const u32 time_limit = layer_runtime_settings.time_limit_milliseconds;
+    // Long enough for a loaded machine under the sanitizers; a block that is stopped fails below.
+    layer_runtime_settings.time_limit_milliseconds = 300000;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        write_log_file();
+        const std::string logs = directory + "/logs-" + std::to_string(&c - cases);
+        set_log_directory(String{(u8*)logs.data(), (s64)logs.size()});
+        write_test_file(directory + "/custom.8", "#on_load { " + c.block + " }\n");
+        EXPECT_TRUE(compile_custom_layer(0)) << first_error();
+        compile_errors.count = 0;
+        write_log_file();
+
+        u32 files = 0;
+        std::string all;
+        for (auto& entry : std::filesystem::directory_iterator(logs)) {
+            files++;
+            all += read_test_file(entry.path().string());
+        }
+        EXPECT_LE(files, NUM_LOG_FILES_TO_KEEP + 1u);
+        EXPECT_NE(all.find(c.expected), std::string::npos) << all.substr(all.size() > 2000 ? all.size() - 2000 : 0);
+        u32 memory_errors = 0;
+        for (size_t at = all.find("Temporary memory full"); at != std::string::npos;
+             at = all.find("Temporary memory full", at + 1)) {
+            memory_errors++;
+        }
+        EXPECT_EQ(memory_errors, c.memory_errors);
+    }
+    layer_runtime_settings.time_limit_milliseconds = time_limit;
+    set_log_directory(String{(u8*)previous_logs.data(), (s64)previous_logs.size()});
+}
