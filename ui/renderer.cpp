@@ -202,7 +202,7 @@ b8 init_renderer(Window_State* w, u32 width, u32 height) {
 
     resize_render_target(width, height);
 
-    add_log(nullptr, LOG_GRAPHICS, "Initialised OpenGL.\n");
+    add_log(nullptr, LOG_GRAPHICS, "Initialised OpenGL.");
     return true;
 }
 
