@@ -121,7 +121,9 @@ static Bytes repetitive_bytes(std::mt19937& random, size_t size) {
 }
 
 TEST(LzBlock, RoundTripsAndMatchesTheWindowScan) {
-    std::mt19937 random(7);
+    u32 seed = (u32)test_seed(7);
+    SCOPED_TRACE(test_seed_text(seed));
+    std::mt19937 random(seed);
     for (u32 bits = 0; bits <= 16; bits++) {
         for (size_t size : {1, 3, 4, 5, 63, 64, 257, 1000, 4099}) {
             SCOPED_TRACE(testing::Message() << "bits " << bits << " size " << size);
@@ -138,7 +140,9 @@ TEST(LzBlock, RoundTripsAndMatchesTheWindowScan) {
 }
 
 TEST(LzBlock, TryingOffsetBitsKeepsTheSmallestBlock) {
-    std::mt19937 random(11);
+    u32 seed = (u32)test_seed(11);
+    SCOPED_TRACE(test_seed_text(seed));
+    std::mt19937 random(seed);
     struct Case {
         const char* name;
         Bytes input;
@@ -176,7 +180,9 @@ TEST(LzBlock, OffsetBitsAboveTheLimitAreRefused) {
 }
 
 TEST(BitStream, FieldsStraddleWords) {
-    std::mt19937_64 random(3);
+    u32 seed = (u32)test_seed(3);
+    SCOPED_TRACE(test_seed_text(seed));
+    std::mt19937_64 random(seed);
     std::vector<std::pair<u64, u32>> fields;
     for (int i = 0; i < 500; i++) {
         u32 n = 1 + (u32)(random() % 63);
