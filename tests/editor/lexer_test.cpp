@@ -9,6 +9,7 @@
 
 #include "editor/editor.h"
 #include "editor_test_helpers.h"
+#include "tests/test_seed.h"
 
 static std::string kind_name(u16 kind) {
     switch (kind) {
@@ -219,7 +220,9 @@ TEST(Lexer, BackwardAgreesWithForwardOnGeneratedTexts) {
     const char* pieces[] = {"a", "bc", "1", ".", "5", "-", "+", "=", ">", "<", ">>>=", ":", ",", "(", ")",
                             " ", "  ", "\t", "\r", "\n", "\r\n", "\"", "'", "\\", "//", "/*", "*/", "REM ",
                             "(*", "*)", "x_y", "0x1F", "\xC3\xA9", "#", "|", "&"};
-    std::mt19937 random(11);
+    u32 seed = (u32)test_seed(11);
+    SCOPED_TRACE(test_seed_text(seed));
+    std::mt19937 random(seed);
     for (int round = 0; round < 300; round++) {
         std::string text;
         size_t count = random() % 120;
@@ -262,7 +265,9 @@ static void expect_walk_back_agrees(Editor_File* file, u32 seed) {
 TEST(Lexer, WalkingBackOverLongLinesAgreesWithAForwardLex) {
     Hint_Scope hints = {c_hint};
     const char* pieces[] = {"a", "bc", ".", "5", "+", "-", "=", ">", "<", ":", "|", "&", "*", "/", "x_y", "\xC3\xA9", "0x1F"};
-    std::mt19937 random(5);
+    u32 seed = (u32)test_seed(5);
+    SCOPED_TRACE(test_seed_text(seed));
+    std::mt19937 random(seed);
     std::string mixed;
     while (mixed.size() < 40000) mixed += pieces[random() % (sizeof(pieces) / sizeof(pieces[0]))];
     std::string dots;
@@ -271,7 +276,7 @@ TEST(Lexer, WalkingBackOverLongLinesAgreesWithAForwardLex) {
         for (const char* name : {"long.c", "long.txt"}) {
             SCOPED_TRACE(name);
             Editor_File* file = make_test_file(text, name);
-            expect_walk_back_agrees(file, 1);
+            expect_walk_back_agrees(file, (u32)random());
             if (HasFatalFailure()) return;
 
             // Edits in place, as the editing routines make them: the cut-back drops the
@@ -282,7 +287,7 @@ TEST(Lexer, WalkingBackOverLongLinesAgreesWithAForwardLex) {
             }
             file->text.data[0] = '1';
             update_context_chunks(file, 0);
-            expect_walk_back_agrees(file, 2);
+            expect_walk_back_agrees(file, (u32)random());
             if (HasFatalFailure()) return;
 
             // A longer text is another text, whatever the edit told the lexer.

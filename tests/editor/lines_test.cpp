@@ -7,6 +7,7 @@
 
 #include "editor/editor.h"
 #include "editor_test_helpers.h"
+#include "tests/test_seed.h"
 
 // The plain reading of the rule: CR (swallowing a directly following LF inside the
 // range) or LF, each one break.
@@ -75,7 +76,9 @@ TEST(Lines, VectorCounterAgreesWithScalarAroundBlockEdges) {
 }
 
 TEST(Lines, VectorCounterAgreesWithScalarOnRandomTexts) {
-    std::mt19937 random(7);
+    u32 seed = (u32)test_seed(7);
+    SCOPED_TRACE(test_seed_text(seed));
+    std::mt19937 random(seed);
     const char alphabet[] = {'a', '\r', '\n', ' ', '\xC3', '\xA9'};
     for (int round = 0; round < 400; round++) {
         std::string t(random() % 300, 'a');

@@ -9,6 +9,7 @@
 
 #include "editor/editor.h"
 #include "editor_test_helpers.h"
+#include "tests/test_seed.h"
 
 namespace {
 
@@ -92,7 +93,9 @@ TEST(ViewIndex, LinesFollowEditsAtTheirEdges) {
 }
 
 TEST(ViewIndex, LinesFollowRandomEdits) {
-    std::mt19937 random(40);
+    u32 seed = (u32)test_seed(40);
+    SCOPED_TRACE(test_seed_text(seed));
+    std::mt19937 random(seed);
     Test_File file(text_with_breaks(5 * LINE_INDEX_STRETCH / 2, random));
     const char* pieces[] = {"\r", "\n", "\r\n", "ab", "\n\r", "x\ry\nz"};
     for (int round = 0; round < 200; round++) {
@@ -141,7 +144,9 @@ TEST(ViewIndex, ATextChangedBehindItsBackIsCountedAgain) {
 
 TEST(SyntaxState, ResumedFromItsPointsAsFromTheTop) {
     Hint_Scope hints({{{"c"}, "//", "/*", "*/", EDITOR_TOKEN_DOUBLE_QUOTE | EDITOR_TOKEN_SINGLE_QUOTE}});
-    std::mt19937 random(41);
+    u32 seed = (u32)test_seed(41);
+    SCOPED_TRACE(test_seed_text(seed));
+    std::mt19937 random(seed);
     const char* pieces[] = {"/*", "*/", "\"", "'", "//", "\n", " word ", "x = 1;\n", "\\\"", "/* a */"};
     std::string t;
     while (t.size() < 6 * SYNTAX_RESUME_INTERVAL) t += pieces[random() % 10];

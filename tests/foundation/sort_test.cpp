@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "foundation/sort.h"
+#include "tests/test_seed.h"
 
 static b8 less_s32(void* a, void* b) { return *(s32*)a < *(s32*)b; }
 
@@ -24,7 +25,9 @@ static std::vector<s32> make_input(const std::string& kind, u32 n, std::mt19937&
 }
 
 TEST(Sort, MatchesAReferenceSort) {
-    std::mt19937 random(3);
+    u32 seed = (u32)test_seed(3);
+    SCOPED_TRACE(test_seed_text(seed));
+    std::mt19937 random(seed);
     static const char* kinds[] = {"equal", "sorted", "reversed", "organ pipe", "two values", "random"};
     static const u32 sizes[] = {0, 1, 2, 3, 7, 8, 9, 31, 100, 1000, 2000};
     for (const char* kind : kinds) {
@@ -49,7 +52,9 @@ struct Big_Record {
 static b8 less_big(void* a, void* b) { return ((Big_Record*)a)->key < ((Big_Record*)b)->key; }
 
 TEST(Sort, LargeElementsMoveWhole) {
-    std::mt19937 random(5);
+    u32 seed = (u32)test_seed(5);
+    SCOPED_TRACE(test_seed_text(seed));
+    std::mt19937 random(seed);
     std::vector<Big_Record> records(60);
     for (Big_Record& r : records) {
         r.key = (s32)(random() % 1000);

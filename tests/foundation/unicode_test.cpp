@@ -8,6 +8,7 @@
 #include "foundation/sort.h"
 #include "foundation/unicode.h"
 #include "foundation_fixtures.h"
+#include "tests/test_seed.h"
 
 static std::vector<u32> decode_all(String s) {
     String_Utf32 u = utf8_to_utf32(s);
@@ -181,7 +182,9 @@ TEST(Utf16, SurrogatesAndLoneUnits) {
 
 TEST(Unicode, RoundTripsOfEveryKindOfScalar) {
     setup_foundation_memory();
-    std::mt19937 random(7);
+    u32 seed = (u32)test_seed(7);
+    SCOPED_TRACE(test_seed_text(seed));
+    std::mt19937 random(seed);
     std::vector<u32> scalars = {0, 0x7F, 0x80, 0x7FF, 0x800, 0xD7FF, 0xE000, 0xFFFF, 0x10000, 0x10FFFF};
     while (scalars.size() < 2000) {
         u32 cp = random() % 0x110000;
@@ -258,7 +261,9 @@ TEST(NaturalOrder, Pairs) {
 
 TEST(NaturalOrder, SortedNamesAreConsistent) {
     setup_foundation_memory();
-    std::mt19937 random(11);
+    u32 seed = (u32)test_seed(11);
+    SCOPED_TRACE(test_seed_text(seed));
+    std::mt19937 random(seed);
     const char* stems[] = {"file", "File", "img", "a", "", "\xC3\xA9t\xC3\xA9"};
     std::vector<std::string> names;
     for (int i = 0; i < 300; i++) {

@@ -4,6 +4,7 @@
 // stood before the call that made the record. The clipboard is a real one, on an X server
 // of the test's own.
 #include "file_routines_test_support.h"
+#include "tests/test_seed.h"
 
 #define GLFW_INCLUDE_NONE
 #include <GLFW/glfw3.h>
@@ -117,9 +118,10 @@ void expect_consistent(Editor_File* file) {
 
 TEST_F(Routines_Random_X, UndoStepsBackThroughEveryRecordedText) {
     const u32 runs = 300, steps = 60;
+    u32 base = (u32)test_seed(1000);
     for (u32 run = 0; run < runs; run++) {
-        u32 seed = 1000 + run;
-        SCOPED_TRACE("seed " + std::to_string(seed));
+        u32 seed = base + run;
+        SCOPED_TRACE(test_seed_text(seed));
         std::mt19937 random(seed);
         Test_File file(random_text(random, random() % 12), random() % 2 ? "test.c" : "test.txt");
         current_file = file;

@@ -15,6 +15,7 @@
 #include "tests/process_test_support.h"
 #include "tests/updater/updater_test_support.h"
 #include "tests/waiting.h"
+#include "tests/test_seed.h"
 
 static std::string message_of(const Update_Report& report) {
     return std::string((const char*)report.message.data, (size_t)report.message.count);
@@ -140,7 +141,9 @@ TEST(UpdateData, ReleaseFileModes) {
 // Mutations of good update data of both formats, checked and decoded from exactly sized
 // buffers: the checks and decoders must hold whatever the numbers say.
 TEST(UpdateData, ChecksSurviveMutatedData) {
-    std::mt19937 random(99);
+    u32 seed = (u32)test_seed(99);
+    SCOPED_TRACE(test_seed_text(seed));
+    std::mt19937 random(seed);
     Bytes text = text_bytes("#load_file \"api.8\";\nx := 1;\nx := 1;\nx := 1;\n");
     Bytes noise(300);
     for (u8& b : noise) b = (u8)random();
@@ -183,7 +186,9 @@ struct Release_Fixture : testing::Test {
 };
 
 TEST_F(Release_Fixture, PackedReleaseDecodesToItsFiles) {
-    std::mt19937 random(5);
+    u32 seed = (u32)test_seed(5);
+    SCOPED_TRACE(test_seed_text(seed));
+    std::mt19937 random(seed);
     Bytes program(3 * 1024 * 1024 + 5);  // larger than any small fixed assembly buffer
     for (size_t i = 0; i < program.size(); i++) program[i] = (u8)(i % 4096 < 2048 ? random() : i / 4096);
     Bytes noise(70000);

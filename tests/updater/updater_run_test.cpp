@@ -19,6 +19,7 @@
 
 #include "tests/process_test_support.h"
 #include "tests/updater/updater_test_support.h"
+#include "tests/test_seed.h"
 
 namespace fs = std::filesystem;
 
@@ -206,18 +207,20 @@ static void expect_installed(const std::string& install, const Release_Layout& r
 }
 
 TEST_F(Updater_Run, InstallsTheReleaseAndStartsTheEditor) {
+    u32 seed = (u32)test_seed(1);
+    SCOPED_TRACE(test_seed_text(seed));
     for (u32 format : {0u, 1u}) {
         SCOPED_TRACE(testing::Message() << "format " << format);
         std::string name = "format" + std::to_string(format);
         std::string install = make_installation(name);
-        Release_Layout first = make_release(root + "/" + name + "-release-1", "First release.\n", 1);
+        Release_Layout first = make_release(root + "/" + name + "-release-1", "First release.\n", seed);
         pack_with_tool(first, format, install + "/update.data");
         expect_installed(install, first, run_updater(install));
 
         // The editor puts the delivered updater in place at its next start; that one must
         // apply the next update.
         fs::rename(install + "/_updater", install + "/updater");
-        Release_Layout second = make_release(root + "/" + name + "-release-2", "Second release.\n", 2);
+        Release_Layout second = make_release(root + "/" + name + "-release-2", "Second release.\n", seed + 1);
         pack_with_tool(second, format, install + "/update.data");
         expect_installed(install, second, run_updater(install));
     }
@@ -364,7 +367,9 @@ TEST_F(Updater_Run, AFileThatCannotBeWrittenFailsTheUpdate) {
     write_file_bytes(install + "/quarn", text_bytes(STUB_PROGRAM), 0755);
     write_file_bytes(install + "/readme.txt", text_bytes("The installed readme.\n"));
     Bytes big(100000);
-    std::mt19937 random(8);
+    u32 seed = (u32)test_seed(8);
+    SCOPED_TRACE(test_seed_text(seed));
+    std::mt19937 random(seed);
     for (u8& b : big) b = (u8)random();
     Bytes readme = text_bytes("A readme of the new release.\n");
     Bytes data = craft_update_data(1, {{"readme.txt", readme, (u32)readme.size()}, {"api.8", big, (u32)big.size()}});

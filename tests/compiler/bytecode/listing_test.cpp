@@ -126,7 +126,7 @@ TEST(BytecodeListing, InstructionTexts) {
     EXPECT_EQ(text_of(get_bc_instruction_text(first, record(5))), "0x320 UNKNOWN INSTRUCTION ");
     EXPECT_EQ(text_of(get_bc_instruction_text(first, record(6))), "0x3c0 jump gt 0x140");
     EXPECT_EQ(text_of(get_bc_instruction_text(first, record(7))), "0x460 copy sub-program address CallD <- callee");
-    // The record at octet 480 of the Part's example.
+    // A call as the fourth record: its line starts with its own offset, octet 480 (0x1e0).
     bytecode->count = 3;
     Bytecode_Instruction* at_480 = insert_bytecode(bytecode, BYTECODE_CALL, line_trace(1));
     at_480->callee = 0x2a0;
