@@ -43,7 +43,7 @@ inline void store_u64(u8* at, u64 v) { __builtin_memcpy(at, &v, 8); }
 // Swaps 0 for 1 once the byte reads 0; released by an atomic exchange with 0.
 inline void spin_lock(u8* lock) {
     u32 spins = 0;
-    long sleep = SPIN_LOCK_FIRST_SLEEP_NANOSECONDS;
+    long nap_length = SPIN_LOCK_FIRST_SLEEP_NANOSECONDS;
     for (;;) {
         u8 expected = 0;
         if (__atomic_load_n(lock, __ATOMIC_RELAXED) == 0 &&
@@ -55,9 +55,10 @@ inline void spin_lock(u8* lock) {
             __builtin_ia32_pause();
             continue;
         }
-        timespec pause = {0, sleep};
-        nanosleep(&pause, nullptr);
-        sleep = sleep * 2 < SPIN_LOCK_LONGEST_SLEEP_NANOSECONDS ? sleep * 2 : SPIN_LOCK_LONGEST_SLEEP_NANOSECONDS;
+        timespec nap = {0, nap_length};
+        nanosleep(&nap, nullptr);
+        nap_length *= 2;
+        if (nap_length > SPIN_LOCK_LONGEST_SLEEP_NANOSECONDS) nap_length = SPIN_LOCK_LONGEST_SLEEP_NANOSECONDS;
     }
 }
 
