@@ -11,19 +11,29 @@
 //   recompiles a changed layer;
 // - tcc: `tcc -c` of the C twin, a fresh process too, run alternately with the cold compile
 //   so that the machine's other load falls on both alike.
+// - watched: the recompiles of the 90k layer in an editor's pieces as they run (the frame
+//   driver's recompile on the main thread, the file watcher's thread beside it), after
+//   custom.8 is touched three times: each one's wall time, the CPU of every thread and of
+//   the whole process while it compiled, the watcher's above all.
 // Minimum and median of the runs; ratios are of the minimums, the cold one also of the CPU
 // time (user and system) of both processes, which the machine's other load moves less. The "empty" layer (support
 // sources only) gives the fixed cost, which the growth figure takes off before it compares
 // the time per line at 270k with the time per line at 9k.
 //   bench_layer_compile                  every layer
 //   bench_layer_compile LINES...         generated layers of these sizes only
+//   bench_layer_compile --watched [LINES]  the watched recompiles only (90k lines by default)
 //   bench_layer_compile --compile DIR N  (the child) compiles DIR/custom.8, then N times
 //                                        again, and prints each time in seconds
+//   bench_layer_compile --watch DIR N    (the child) loads DIR/custom.8, starts the watcher,
+//                                        then touches it N times and prints each recompile
 #include <spawn.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <dirent.h>
+#include <fcntl.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
@@ -38,6 +48,7 @@
 #include "foundation/log.h"
 #include "foundation/os_files.h"
 #include "runtime/runtime.h"
+#include "shell/shell.h"
 
 extern char** environ;
 
@@ -96,6 +107,134 @@ int compile_in_this_process(const char* directory, int again) {
     return 0;
 }
 
+//~ The child of the watched recompiles: the editor's pieces in one process
+
+// A thread's CPU time so far in seconds: the scheduler's nanoseconds where the kernel keeps
+// them, else the clock ticks of its user and system time.
+f64 thread_cpu_seconds(pid_t tid) {
+    char path[64];
+    snprintf(path, sizeof(path), "/proc/self/task/%d/schedstat", (int)tid);
+    if (FILE* f = fopen(path, "r")) {
+        unsigned long long ns = 0;
+        int read = fscanf(f, "%llu", &ns);
+        fclose(f);
+        if (read == 1) return (f64)ns / 1e9;
+    }
+    snprintf(path, sizeof(path), "/proc/self/task/%d/stat", (int)tid);
+    FILE* f = fopen(path, "r");
+    if (!f) return 0;
+    char line[1024];
+    size_t n = fread(line, 1, sizeof(line) - 1, f);
+    fclose(f);
+    line[n] = 0;
+    // After the name in parentheses: state is field 3, utime 14, stime 15.
+    char* p = strrchr(line, ')');
+    unsigned long long user = 0, system = 0;
+    if (!p || sscanf(p + 2, "%*c %*s %*s %*s %*s %*s %*s %*s %*s %*s %*s %llu %llu", &user, &system) != 2) return 0;
+    return (f64)(user + system) / (f64)sysconf(_SC_CLK_TCK);
+}
+
+struct Thread_Time {
+    pid_t tid;
+    f64 cpu;
+};
+
+std::vector<Thread_Time> every_thread_time() {
+    std::vector<Thread_Time> times;
+    DIR* d = opendir("/proc/self/task");
+    if (!d) return times;
+    while (dirent* e = readdir(d)) {
+        if (e->d_name[0] == '.') continue;
+        pid_t tid = (pid_t)atoi(e->d_name);
+        times.push_back({tid, thread_cpu_seconds(tid)});
+    }
+    closedir(d);
+    std::sort(times.begin(), times.end(), [](const Thread_Time& a, const Thread_Time& b) { return a.tid < b.tid; });
+    return times;
+}
+
+f64 cpu_of(const std::vector<Thread_Time>& times, pid_t tid) {
+    for (const Thread_Time& t : times) {
+        if (t.tid == tid) return t.cpu;
+    }
+    return 0;
+}
+
+f64 process_cpu_seconds() {
+    rusage usage = {};
+    getrusage(RUSAGE_SELF, &usage);
+    return (f64)usage.ru_utime.tv_sec + usage.ru_utime.tv_usec / 1e6 + (f64)usage.ru_stime.tv_sec +
+           usage.ru_stime.tv_usec / 1e6;
+}
+
+b8 recompile_asked() { return __atomic_load_n(&custom_layer.recompile_request, __ATOMIC_ACQUIRE) != 0; }
+
+// Prints one line a recompile: "wall process watcher main" in seconds, then "tid:cpu" of
+// every thread.
+int recompile_while_watched(const char* directory, int recompiles) {
+    if (!init_memory(PROGRAM_EDITOR)) return 1;
+    executable_filepath = String{(u8*)directory, (s64)strlen(directory)};
+    if (!init_compiler(executable_filepath)) return 1;
+    init_logging();
+    static std::string logs = std::string(directory) + "/logs";
+    set_log_directory(String{(u8*)logs.data(), (s64)logs.size()});
+    init_custom_layer();
+    init_tabs();
+    setup_foreign_routines_table();
+    connect_parser_routines();
+    if (!load_custom_layer(0)) {
+        fprintf(stderr, "the first compile failed\n");
+        return 1;
+    }
+
+    std::vector<Thread_Time> before_watcher = every_thread_time();
+    if (!start_file_watcher()) return 1;
+    // The watcher is the thread that was not there before.
+    pid_t watcher = 0;
+    for (const Thread_Time& t : every_thread_time()) {
+        b8 known = false;
+        for (const Thread_Time& b : before_watcher) known |= b.tid == t.tid;
+        if (!known) watcher = t.tid;
+    }
+    if (!watcher) return 1;
+
+    std::string custom = std::string(directory) + "/custom.8";
+    for (int i = 0; i < recompiles; i++) {
+        tmp_reset();
+        // A new modification time, as `touch` gives it; the watcher notices within its interval.
+        usleep(300000);
+        if (utimensat(AT_FDCWD, custom.c_str(), nullptr, 0) != 0) return 1;
+        f64 deadline = now_seconds() + 30;
+        while (!recompile_asked()) {
+            if (now_seconds() > deadline) {
+                fprintf(stderr, "the watcher never asked for a recompile\n");
+                return 1;
+            }
+            usleep(1000);
+        }
+        std::vector<Thread_Time> before = every_thread_time();
+        f64 process_before = process_cpu_seconds();
+        f64 start = now_seconds();
+        recompile_custom_layer_if_asked();
+        f64 wall = now_seconds() - start;
+        f64 process = process_cpu_seconds() - process_before;
+        std::vector<Thread_Time> after = every_thread_time();
+        if (compile_errors.count) {
+            fprintf(stderr, "the recompile failed\n");
+            return 1;
+        }
+        printf("%.9f %.9f %.9f %.9f", wall, process, cpu_of(after, watcher) - cpu_of(before, watcher),
+               cpu_of(after, getpid()) - cpu_of(before, getpid()));
+        for (const Thread_Time& t : after) {
+            const char* role = t.tid == getpid() ? "main" : t.tid == watcher ? "watcher" : "other";
+            printf(" %s:%d:%.9f", role, (int)t.tid, t.cpu - cpu_of(before, t.tid));
+        }
+        printf("\n");
+        fflush(stdout);
+    }
+    return 0;
+}
+
 //~ The parent: runs children and measures them
 
 struct Run {
@@ -103,6 +242,7 @@ struct Run {
     f64 cpu;   // the child's user + system seconds
     f64 peak;  // the child's peak resident memory, MB
     std::vector<f64> printed;  // what the child printed, one number a line
+    std::string text;          // and as it printed it
     b8 ok;
 };
 
@@ -138,6 +278,7 @@ Run run_process(std::vector<std::string> arguments) {
               usage.ru_stime.tv_usec / 1e6;
     run.peak = usage.ru_maxrss / 1024.0;
     run.ok = WIFEXITED(status) && WEXITSTATUS(status) == 0;
+    run.text = text;
     for (char* p = text.data(); *p;) {
         char* end;
         f64 value = strtod(p, &end);
@@ -265,6 +406,34 @@ void generate_layer(u64 lines) {
     write_file(directory + "/program.c", c);
 }
 
+// The child's lines as a table: per recompile its wall time, the process's CPU, each
+// thread's, and the share of the process's CPU the watcher took.
+void measure_watched_recompiles(u64 lines, int recompiles) {
+    Run run = run_process({self_path, "--watch", directory, std::to_string(recompiles)});
+    if (!run.ok) {
+        printf("watched %lluk: the run failed (run `%s --watch %s %d` to see why)\n",
+               (unsigned long long)((lines + 500) / 1000), self_path.c_str(), directory.c_str(), recompiles);
+        return;
+    }
+    printf("Watched recompiles of the %lluk layer after `touch custom.8`: wall time and CPU while it compiled, ms\n",
+           (unsigned long long)((lines + 500) / 1000));
+    int i = 0;
+    for (char* line = strtok(run.text.data(), "\n"); line; line = strtok(nullptr, "\n")) {
+        f64 wall, process, watcher, main_thread;
+        int used = 0;
+        if (sscanf(line, "%lf %lf %lf %lf%n", &wall, &process, &watcher, &main_thread, &used) != 4) continue;
+        printf("  recompile %d: wall %6.1f  cpu: process %6.1f, watcher %6.1f (%4.1f%% of the process)  per thread:",
+               ++i, wall * 1e3, process * 1e3, watcher * 1e3, process > 0 ? 100.0 * watcher / process : 0.0);
+        char role[16];
+        int tid, n = 0;
+        f64 cpu;
+        for (char* p = line + used; sscanf(p, " %15[a-z]:%d:%lf%n", role, &tid, &cpu, &n) == 3; p += n) {
+            printf(" %s %.1f", role, cpu * 1e3);
+        }
+        printf("\n");
+    }
+}
+
 void print_goals(const Layer_Figures& empty, const std::vector<Layer_Figures>& layers) {
     const Layer_Figures* at_90k = 0;
     const Layer_Figures* smallest = 0;
@@ -304,9 +473,13 @@ void print_goals(const Layer_Figures& empty, const std::vector<Layer_Figures>& l
 
 int main(int argc, char** argv) {
     if (argc == 4 && strcmp(argv[1], "--compile") == 0) return compile_in_this_process(argv[2], atoi(argv[3]));
+    if (argc == 4 && strcmp(argv[1], "--watch") == 0) return recompile_while_watched(argv[2], atoi(argv[3]));
 
+    b8 watched_only = argc > 1 && strcmp(argv[1], "--watched") == 0;
     std::vector<u64> sizes = {9000, 90000, 270000};
-    if (argc > 1) {
+    if (watched_only) {
+        sizes = {argc > 2 ? (u64)atoll(argv[2]) : 90000};
+    } else if (argc > 1) {
         sizes.clear();
         for (int i = 1; i < argc; i++) sizes.push_back((u64)atoll(argv[i]));
     }
@@ -320,9 +493,15 @@ int main(int argc, char** argv) {
     if (!mkdtemp(pattern.data())) return 1;
     directory = pattern;
 
+    for (const char* name : {"inject.8", "api.8", "custom.8", "syntax.8", "themes_latest.8"}) copy_layer_file(name);
+    if (watched_only) {
+        generate_layer(sizes[0]);
+        measure_watched_recompiles(count_lines(directory + "/custom.8"), 3);
+        std::filesystem::remove_all(directory);
+        return 0;
+    }
     printf("Cold: a fresh process through the written image; warm: a recompile in a running process; tcc -c: "
            "its C twin. min / median ms.\n");
-    for (const char* name : {"inject.8", "api.8", "custom.8", "syntax.8", "themes_latest.8"}) copy_layer_file(name);
     u64 shipped_lines = 0;
     for (const char* name : {"inject.8", "api.8", "custom.8", "syntax.8", "themes_latest.8"}) {
         shipped_lines += count_lines(directory + "/" + name);
@@ -345,6 +524,8 @@ int main(int argc, char** argv) {
         layers.push_back(f);
     }
     print_goals(empty, layers);
+    generate_layer(90000);
+    measure_watched_recompiles(count_lines(directory + "/custom.8"), 3);
     std::filesystem::remove_all(directory);
     return 0;
 }

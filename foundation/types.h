@@ -4,6 +4,7 @@
 
 #include <stddef.h>
 #include <stdint.h>
+#include <time.h>
 
 typedef uint8_t  u8;
 typedef uint16_t u16;
@@ -31,13 +32,33 @@ inline u64 load_u64(const u8* at) { u64 v; __builtin_memcpy(&v, at, 8); return v
 inline void store_u32(u8* at, u32 v) { __builtin_memcpy(at, &v, 4); }
 inline void store_u64(u8* at, u64 v) { __builtin_memcpy(at, &v, 8); }
 
-// Spin until the byte reads 0, then swap 0 for 1; released by an atomic exchange with 0.
+// Nearly every hold lasts a few instructions: a waiter spins that long. Some last hundreds of
+// milliseconds (the compile of the layer holds its locks throughout): past the spins the
+// waiter sleeps between looks, longer each time up to a millisecond, and so takes no
+// processor from the holder.
+#define SPIN_LOCK_SPINS 512
+#define SPIN_LOCK_FIRST_SLEEP_NANOSECONDS 20000
+#define SPIN_LOCK_LONGEST_SLEEP_NANOSECONDS 1000000
+
+// Swaps 0 for 1 once the byte reads 0; released by an atomic exchange with 0.
 inline void spin_lock(u8* lock) {
+    u32 spins = 0;
+    long nap_length = SPIN_LOCK_FIRST_SLEEP_NANOSECONDS;
     for (;;) {
-        while (__atomic_load_n(lock, __ATOMIC_RELAXED) != 0) __builtin_ia32_pause();
         u8 expected = 0;
-        if (__atomic_compare_exchange_n(lock, &expected, (u8)1, false, __ATOMIC_ACQUIRE, __ATOMIC_RELAXED)) return;
-        __builtin_ia32_pause();
+        if (__atomic_load_n(lock, __ATOMIC_RELAXED) == 0 &&
+            __atomic_compare_exchange_n(lock, &expected, (u8)1, false, __ATOMIC_ACQUIRE, __ATOMIC_RELAXED)) {
+            return;
+        }
+        if (spins < SPIN_LOCK_SPINS) {
+            spins++;
+            __builtin_ia32_pause();
+            continue;
+        }
+        timespec nap = {0, nap_length};
+        nanosleep(&nap, nullptr);
+        nap_length *= 2;
+        if (nap_length > SPIN_LOCK_LONGEST_SLEEP_NANOSECONDS) nap_length = SPIN_LOCK_LONGEST_SLEEP_NANOSECONDS;
     }
 }
 

@@ -97,9 +97,11 @@ u32 watch_open_files() {
 // last compile read or tried to, watched also when no layer is loaded, so fixing a layer
 // that failed to compile loads it. Each row holds the size and whole modification time the
 // compile saw; a source is compared by the runtime's own stat, so the two never disagree.
+// A compile holds the sources lock for the whole of its run and then makes rows of its own:
+// a pass that finds the lock taken does not wait for it, the next one looks again.
 b8 watch_layer_sources() {
+    if (!spin_try_lock(&custom_layer.sources_lock)) return false;
     u64 saved = tmp_get_used();
-    spin_lock(&custom_layer.sources_lock);
     Layer_Source_View view = custom_layer.watched_sources;
     // The rows may be replaced by the next compile: copied under the lock.
     Layer_Source_Entry* rows =
@@ -117,7 +119,7 @@ b8 watch_layer_sources() {
         u64 size, time;
         stat_layer_source(paths[i], &size, &time);
         if (size == rows[i].size && time == rows[i].modification_time) continue;
-        spin_lock(&custom_layer.sources_lock);
+        if (!spin_try_lock(&custom_layer.sources_lock)) break;
         // Asked only while the rows are the ones compared: a compile meanwhile made its own.
         if (custom_layer.watched_sources.entries == view.entries && custom_layer.watched_sources.count == view.count) {
             custom_layer.recompile_request = 1;

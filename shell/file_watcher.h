@@ -24,7 +24,9 @@ b8 watch_layer_sources();
 // One pass over the layer's watched sources (those of the installed image, or those the
 // last compile read or tried to, also with no layer loaded): true, with the recompile
 // request set, at the first source whose size or whole modification time (symlinks
-// followed) differs from its row; later sources wait for the next pass.
+// followed) differs from its row; later sources wait for the next pass. A pass that finds
+// the sources lock taken (a compile runs, or the #events block) returns false at once and
+// leaves the sources to the next pass.
 
 void* file_watcher(void* unused);
 // Thread entry: both passes every FILE_WATCHER_INTERVAL_MILLISECONDS for as long as the

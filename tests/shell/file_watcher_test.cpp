@@ -259,6 +259,35 @@ TEST_F(File_Watcher_Test, LayerSourcesAskForARecompile) {
 
 //~ On a thread
 
+// A compile holds the sources lock for the whole of its run: the layer pass does not wait
+// for it but skips, and the pass after the compile asks.
+TEST_F(File_Watcher_Test, ALayerPassSkipsWhileACompileHoldsTheSources) {
+    std::string source = scratch + "/custom.8";
+    write_test_file(source, "a");
+    set_mtime(source, 1700000000, 100);
+    Watched_Sources sources;
+    sources.add(source);
+    sources.install();
+    write_test_file(source, "changed");
+
+    spin_lock(&custom_layer.sources_lock);
+    std::atomic<int> pass{-1};
+    std::thread watcher([&] {
+        tmp_claim_slot();
+        pass = watch_layer_sources();
+        tmp_release_slot();
+    });
+    bool returned = wait_for_condition([&] { return pass >= 0; });
+    spin_unlock(&custom_layer.sources_lock);
+    watcher.join();
+    ASSERT_TRUE(returned) << "the pass waited for the compile to end";
+    EXPECT_EQ(pass, 0);
+    EXPECT_EQ(custom_layer.recompile_request, 0);
+
+    EXPECT_TRUE(watch_layer_sources());
+    EXPECT_EQ(custom_layer.recompile_request, 1);
+}
+
 // The watcher's passes against a main thread that opens, closes, moves, reloads and saves
 // file tabs while files change on disk: every read of the list is under its lock, and so is
 // every write of what the watcher reads of a file.
