@@ -129,14 +129,6 @@ std::vector<std::vector<std::string>> recorded_notifications() {
     return out;
 }
 
-std::vector<int> live_processes_of_session(int session) {
-    std::vector<int> out;
-    for (const Process_Entry& e : read_process_table()) {
-        if (e.session == session && e.state != "Z" && e.state != "X") out.push_back(e.pid);
-    }
-    return out;
-}
-
 Test_Tab::Test_Tab(const std::string& directory) {
     terminal = make_test_terminal(directory);
     input = add_a_file();
