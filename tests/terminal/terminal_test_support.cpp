@@ -28,7 +28,7 @@ struct Terminal_Test_Environment : ::testing::Environment {
         ASSERT_FALSE(notify_directory.empty());
         std::string script = notify_directory + "/notify-send";
         std::ofstream(script) << "#!/bin/sh\n"
-                                 "f=\"" << notify_directory << "/record.$(date +%s%N).$$\"\n"
+                                 "f=" << shell_word(notify_directory + "/record.") << "\"$(date +%s%N).$$\"\n"
                                  "printf '%s\\0' \"$@\" > \"$f.part\" && mv \"$f.part\" \"$f\"\n";
         chmod(script.c_str(), 0755);
         std::string path = notify_directory + ":" + getenv("PATH");
