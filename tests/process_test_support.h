@@ -50,6 +50,33 @@ inline std::vector<Process_Entry> read_process_table() {
     return out;
 }
 
+// A test looks only at processes it started: like-named ones may belong to another run of
+// the suite or to another user on the same machine.
+
+// The processes of a session that still run. A terminal's command leads a session of its
+// own, which its children keep after the editor that started them is gone.
+inline std::vector<int> live_processes_of_session(int session) {
+    std::vector<int> out;
+    for (const Process_Entry& e : read_process_table()) {
+        if (e.session == session && e.state != "Z" && e.state != "X") out.push_back(e.pid);
+    }
+    return out;
+}
+
+// The running processes below the ancestor: its children, theirs, and so on.
+inline std::vector<Process_Entry> live_descendants(int ancestor) {
+    std::vector<Process_Entry> table = read_process_table(), out;
+    std::vector<int> parents = {ancestor};
+    for (size_t next = 0; next < parents.size(); next++) {
+        for (const Process_Entry& e : table) {
+            if (e.parent != parents[next]) continue;
+            parents.push_back(e.pid);
+            if (e.state != "Z" && e.state != "X") out.push_back(e);
+        }
+    }
+    return out;
+}
+
 inline std::vector<std::string> split_at_nul(const std::string& all) {
     std::vector<std::string> out;
     size_t start = 0;
@@ -72,4 +99,9 @@ inline std::string read_whole_file(const std::string& path) {
     std::stringstream content;
     content << file.rdbuf();
     return content.str();
+}
+
+// A process's arguments as its command line holds them; none once it has ended.
+inline std::vector<std::string> process_arguments(int pid) {
+    return split_at_nul(read_whole_file("/proc/" + std::to_string(pid) + "/cmdline"));
 }

@@ -1,3 +1,20 @@
+# A new empty folder for a case's files under TMPDIR (or /tmp), in out: the build folder is
+# shared by every run of the same build, and two runs at once would write over each other.
+function(make_case_folder out)
+    if(DEFINED ENV{TMPDIR} AND IS_DIRECTORY "$ENV{TMPDIR}")
+        set(base "$ENV{TMPDIR}")
+    else()
+        set(base "/tmp")
+    endif()
+    set(folder "")
+    while(folder STREQUAL "" OR EXISTS "${folder}")
+        string(RANDOM LENGTH 12 name)
+        set(folder "${base}/quarn-case-${name}")
+    endwhile()
+    file(MAKE_DIRECTORY "${folder}")
+    set(${out} "${folder}" PARENT_SCOPE)
+endfunction()
+
 # The end every case script shares: with UPDATE set, actual becomes CASES/expected_file;
 # otherwise it must equal it, and a difference is shown and fails the test with message.
 function(compare_with_expected actual expected_file message)

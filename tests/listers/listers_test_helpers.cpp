@@ -41,14 +41,21 @@ void make_tree(const std::string& root, const std::vector<std::string>& entries)
         } else if (e.back() == '|') {
             ASSERT_EQ(mkfifo((root + "/" + e.substr(0, e.size() - 1)).c_str(), 0600), 0) << e;
         } else if (e.back() == '@') {
-            int fd = socket(AF_UNIX, SOCK_STREAM, 0);
+            // A socket's address holds a short path only, shorter than a long TMPDIR: it is
+            // bound through the descriptor of its folder, whose name under /proc is short.
+            std::string path = root + "/" + e.substr(0, e.size() - 1);
+            size_t slash = path.rfind('/');
+            int folder = open(path.substr(0, slash).c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+            ASSERT_GE(folder, 0) << e;
+            std::string short_path = "/proc/self/fd/" + std::to_string(folder) + path.substr(slash);
+            int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
             sockaddr_un address = {};
             address.sun_family = AF_UNIX;
-            std::string path = root + "/" + e.substr(0, e.size() - 1);
-            ASSERT_LT(path.size(), sizeof(address.sun_path)) << e;
-            memcpy(address.sun_path, path.c_str(), path.size());
-            ASSERT_EQ(bind(fd, (sockaddr*)&address, sizeof(address)), 0) << e;
+            memcpy(address.sun_path, short_path.c_str(), short_path.size());
+            int bound = bind(fd, (sockaddr*)&address, sizeof(address));
             close(fd);
+            close(folder);
+            ASSERT_EQ(bound, 0) << e;
         } else {
             size_t equals = e.find('=');
             std::string name = e.substr(0, equals);

@@ -65,12 +65,7 @@ std::vector<std::string> command_history(Terminal* t) {
     return out;
 }
 
-bool session_lives(int session) {
-    for (const Process_Entry& e : read_process_table()) {
-        if (e.session == session && e.state != "Z" && e.state != "X") return true;
-    }
-    return false;
-}
+bool session_lives(int session) { return !live_processes_of_session(session).empty(); }
 
 // The child makes its session itself, a moment after the fork.
 bool wait_for_session(int session) {

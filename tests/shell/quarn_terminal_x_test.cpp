@@ -5,7 +5,6 @@
 // while a command runs, and every way a command ends shown in its header and its tab.
 #include "tests/shell/quarn_x_session.h"
 
-#include <dirent.h>
 #include <math.h>
 
 namespace {
@@ -17,20 +16,24 @@ bool is_green(Pixel p) { return p.g > 200 && p.r < 160 && p.b < 180; }
 bool is_blue(Pixel p) { return p.b > 80 && p.b > p.r + 50 && p.b > p.g + 50; }
 bool is_yellow(Pixel p) { return p.r > 200 && p.g > 200 && p.b < 80; }
 
-// Processes whose command line is exactly these arguments.
-std::vector<pid_t> process_ids(const std::vector<std::string>& arguments) {
-    std::string wanted;
-    for (const std::string& a : arguments) wanted += a + '\0';
-    std::vector<pid_t> ids;
-    DIR* proc = opendir("/proc");
-    while (dirent* e = proc ? readdir(proc) : nullptr) {
-        if (e->d_name[0] < '0' || e->d_name[0] > '9') continue;
-        if (read_test_file(std::string("/proc/") + e->d_name + "/cmdline") == wanted) ids.push_back(atoi(e->d_name));
+// The editor's commands whose arguments are exactly these: found below the editor, never by
+// name across the machine, where another run or user may run the same line.
+std::vector<Process_Entry> commands_of(pid_t editor, const std::vector<std::string>& arguments) {
+    std::vector<Process_Entry> out;
+    for (const Process_Entry& e : live_descendants(editor)) {
+        if (process_arguments(e.pid) == arguments) out.push_back(e);
     }
-    if (proc) closedir(proc);
-    return ids;
+    return out;
 }
-int count_processes(const std::vector<std::string>& arguments) { return (int)process_ids(arguments).size(); }
+
+// Whether a command found before still runs: looked for in its session, which it keeps
+// after the editor is gone.
+bool still_runs(const Process_Entry& command, const std::vector<std::string>& arguments) {
+    for (int pid : live_processes_of_session(command.session)) {
+        if (process_arguments(pid) == arguments) return true;
+    }
+    return false;
+}
 
 // The directory's components as the layer writes an array of them, the root one of them.
 std::string components_literal(const std::string& path) {
@@ -125,12 +128,25 @@ struct Terminal_Session : Editor_Session {
         return text;
     }
 
-    // A press on the copy icon of a block whose icon stands lines below its header, once the
-    // output has come in that puts it there.
-    void click_copy_icon(int header, int lines) {
-        float left = 0.2f * TERMINAL_FONT, top = header + lines * LINE;
-        EXPECT_TRUE(eventually([&] { return count_pixels(grab((int)left, (int)top, (int)TERMINAL_FONT, (int)TERMINAL_FONT), is_bright) > 5; }))
-            << "the copy icon";
+    // The top of the copy icon of the last block, whose header is given, once its output has
+    // come in: the first line with ink after the output, which may wrap onto any number of
+    // lines (a path as long as TMPDIR makes it), and the empty line its last line feed opens.
+    // -1 while it is not there.
+    int copy_icon_top(int header) {
+        auto inked = [&](int line) { return count_pixels(grab(0, header + (int)(line * LINE), 800, (int)LINE), is_bright) > 5; };
+        int lines = (int)((600 - header) / LINE);  // the lines below the header that show
+        int line = 1;
+        while (line < lines && inked(line)) line++;
+        if (line == 1) return -1;  // neither output nor icon yet
+        while (line < lines && !inked(line)) line++;
+        return line < lines ? header + (int)(line * LINE) : -1;
+    }
+
+    // A press on the copy icon of the last block.
+    void click_copy_icon(int header) {
+        int top = -1;
+        EXPECT_TRUE(eventually([&] { return (top = copy_icon_top(header)) >= 0; })) << "the copy icon";
+        float left = 0.2f * TERMINAL_FONT;
         click(left + TERMINAL_FONT / 2, top + TERMINAL_FONT / 2);
     }
 };
@@ -141,7 +157,6 @@ using Terminal_X_Test = Editor_X_Test<Terminal_Session>;
 
 TEST_F(Terminal_X_Test, ColoursKillsCdClearAndClosingTheWindow) {
     install_shipped_layer(s.install);
-    std::filesystem::create_directory(files + "/sub");
     ASSERT_TRUE(s.start_editor(files, {}));
     float bar_left = 3 * (TERMINAL_FONT + 0.4f * TERMINAL_FONT);  // new file, open file and new terminal: no save for a terminal
     // The terminal tab's status icon, right of its kind icon.
@@ -169,23 +184,31 @@ TEST_F(Terminal_X_Test, ColoursKillsCdClearAndClosingTheWindow) {
         s.run("sleep 100.25");
         int end = 0;
         ASSERT_TRUE(s.eventually([&] { return (end = s.running_command_end()) > 0; }));
-        ASSERT_TRUE(s.eventually([&] { return count_processes({"sleep", "100.25"}) == 1; }));
+        const std::vector<std::string> sleeper = {"sleep", "100.25"};
+        std::vector<Process_Entry> found;
+        ASSERT_TRUE(s.eventually([&] { return (found = commands_of(s.program, sleeper)).size() == 1; }));
         s.click(end + 0.4f * TERMINAL_FONT + 2 * TERMINAL_FONT, s.header_top() + 0.75f * TERMINAL_FONT);
         EXPECT_TRUE(s.eventually([&] { return s.block_headers(is_red).size() == 1; }));
-        EXPECT_TRUE(s.eventually([&] { return count_processes({"sleep", "100.25"}) == 0; }));
+        EXPECT_TRUE(s.eventually([&] { return !still_runs(found[0], sleeper); }));
         EXPECT_TRUE(s.eventually([&] { return !same(status_icon(), done); }));
         failed = status_icon();
     }
     {
         SCOPED_TRACE("and so does the layer's binding, Ctrl+C");
         s.run("sleep 100.5");
-        ASSERT_TRUE(s.eventually([&] { return count_processes({"sleep", "100.5"}) == 1 && s.running_command_end() > 0; }));
+        const std::vector<std::string> sleeper = {"sleep", "100.5"};
+        std::vector<Process_Entry> found;
+        ASSERT_TRUE(s.eventually([&] {
+            return (found = commands_of(s.program, sleeper)).size() == 1 && s.running_command_end() > 0;
+        }));
         s.key("ctrl+c");
         EXPECT_TRUE(s.eventually([&] { return s.block_headers(is_red).size() == 2; }));
-        EXPECT_TRUE(s.eventually([&] { return count_processes({"sleep", "100.5"}) == 0; }));
+        EXPECT_TRUE(s.eventually([&] { return !still_runs(found[0], sleeper); }));
         EXPECT_TRUE(s.eventually([&] { return same(status_icon(), failed); }));
     }
     {
+        // To the root: a directory below the scratch folder shows no change in a header that
+        // a long TMPDIR fills to its edge.
         SCOPED_TRACE("cd: the header shows the new directory, the title changes");
         auto directory_end = [&] {
             std::vector<Pixel> row = s.grab(0, (int)s.header_top(), 800, (int)(1.5f * TERMINAL_FONT));
@@ -195,10 +218,13 @@ TEST_F(Terminal_X_Test, ColoursKillsCdClearAndClosingTheWindow) {
             }
             return end;
         };
-        int before = directory_end();
+        EXPECT_TRUE(s.eventually([&] { return directory_end() > 2 * TERMINAL_FONT; })) << "the scratch folder";
         std::vector<Pixel> title = s.tab_label(bar_left, 0);
-        s.run("cd sub");
-        EXPECT_TRUE(s.eventually([&] { return directory_end() > before + TERMINAL_FONT; })) << "\"/sub\" follows";
+        s.run("cd /");
+        EXPECT_TRUE(s.eventually([&] {
+            int end = directory_end();
+            return end > 0 && end < 2 * TERMINAL_FONT;
+        })) << "\"/\" alone";
         EXPECT_TRUE(s.eventually([&] { return !same(s.tab_label(bar_left, 0), title); }));
     }
     {
@@ -211,9 +237,11 @@ TEST_F(Terminal_X_Test, ColoursKillsCdClearAndClosingTheWindow) {
     {
         SCOPED_TRACE("closing the window while a command runs leaves no process");
         s.run("sleep 1000.75");
-        ASSERT_TRUE(s.eventually([&] { return count_processes({"sleep", "1000.75"}) == 1; }));
+        const std::vector<std::string> sleeper = {"sleep", "1000.75"};
+        std::vector<Process_Entry> found;
+        ASSERT_TRUE(s.eventually([&] { return (found = commands_of(s.program, sleeper)).size() == 1; }));
         EXPECT_EQ(s.close_window_and_wait(), 0);
-        EXPECT_TRUE(s.eventually([&] { return count_processes({"sleep", "1000.75"}) == 0; }));
+        EXPECT_TRUE(s.eventually([&] { return !still_runs(found[0], sleeper); }));
     }
 }
 
@@ -236,7 +264,7 @@ TEST_F(Terminal_X_Test, CopyWrapDragAndACommandTheLayerRuns) {
         int icon_line = headers[0] + (int)(3 * LINE);
         auto notice = [&] { return count_pixels(s.grab((int)(1.5f * TERMINAL_FONT), icon_line, (int)(4 * TERMINAL_FONT), (int)LINE), is_bright); };
         EXPECT_EQ(notice(), 0);
-        s.click_copy_icon(headers[0], 3);
+        s.click_copy_icon(headers[0]);
         EXPECT_TRUE(s.eventually([&] { return notice() > 20; })) << "Copied.";
         EXPECT_EQ(s.clipboard(), "echo copy me\n\ncopy me\n");
     }
@@ -288,11 +316,11 @@ TEST_F(Terminal_X_Test, CopyWrapDragAndACommandTheLayerRuns) {
             return is_current_tab_colour(s.tab_pixel(bar_left + 2 * (TERMINAL_FONT + 0.4f * TERMINAL_FONT), 1));
         })) << "a second terminal tab, after the previous and next icons";
         ASSERT_TRUE(s.eventually([&] { return (headers = s.block_headers(is_green)).size() == 1; }));
-        s.click_copy_icon(headers[0], 3);
+        s.click_copy_icon(headers[0]);
         EXPECT_TRUE(s.eventually([&] { return s.clipboard() == "echo hi\n\nhi\n"; })) << s.clipboard();
         s.run("pwd");
         ASSERT_TRUE(s.eventually([&] { return (headers = s.block_headers(is_green)).size() == 2; }));
-        s.click_copy_icon(headers[1], 3);
+        s.click_copy_icon(headers[1]);
         EXPECT_TRUE(s.eventually([&] { return s.clipboard() == "pwd\n\n" + elsewhere + "\n"; })) << s.clipboard();
     }
     EXPECT_EQ(s.close_window_and_wait(), 0);
@@ -330,9 +358,12 @@ TEST_F(Terminal_X_Test, HowACommandEndsShowsInItsHeaderAndItsTab) {
         ASSERT_TRUE(s.eventually([&] { return is_current_tab_colour(s.tab_pixel(bar_left, 0)); }, 30));
         s.run(w.line);
         if (!w.target.empty()) {
-            ASSERT_TRUE(s.eventually([&] { return process_ids(w.target).size() == 1 && s.running_command_end() > 0; }, 30));
+            std::vector<Process_Entry> found;
+            ASSERT_TRUE(s.eventually([&] {
+                return (found = commands_of(s.program, w.target)).size() == 1 && s.running_command_end() > 0;
+            }, 30));
             if (w.signal == 0) s.key("ctrl+c");
-            else kill(process_ids(w.target)[0], w.signal);
+            else kill(found[0].pid, w.signal);
         }
         bool (*header)(Pixel) = w.failed ? is_red : is_green;
         EXPECT_TRUE(s.eventually([&] { return s.running_command_end() == 0 && s.block_headers(header).size() == 1; }, 30));
@@ -374,14 +405,16 @@ TEST_F(Terminal_X_Test, AStopSignalShutsDownAsClosingTheWindowDoes) {
         ASSERT_TRUE(s.eventually([&] { return is_current_tab_colour(s.tab_pixel(bar_left, 0)); }, 30));
         std::string seconds = "1000." + std::to_string(signal);
         s.run("sleep " + seconds);
-        ASSERT_TRUE(s.eventually([&] { return count_processes({"sleep", seconds}) == 1; }, 30));
+        const std::vector<std::string> sleeper = {"sleep", seconds};
+        std::vector<Process_Entry> found;
+        ASSERT_TRUE(s.eventually([&] { return (found = commands_of(s.program, sleeper)).size() == 1; }, 30));
         kill(s.program, signal);
         int status = -1;
         ASSERT_TRUE(wait_for_exit(s.program, 30, &status));
         s.program = -1;
         s.window = 0;
         EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "status " << status;
-        EXPECT_TRUE(s.eventually([&] { return count_processes({"sleep", seconds}) == 0; }, 30));
+        EXPECT_TRUE(s.eventually([&] { return !still_runs(found[0], sleeper); }, 30));
         EXPECT_EQ(log_count(), logs + 1);
         EXPECT_NE(s.newest_log().find("Info: log start: "), std::string::npos);
     }

@@ -71,14 +71,6 @@ bool wait_for_workers(Terminal* t) {
     });
 }
 
-std::vector<int> live_processes_of_session(int session) {
-    std::vector<int> out;
-    for (const Process_Entry& e : read_process_table()) {
-        if (e.session == session && e.state != "Z" && e.state != "X") out.push_back(e.pid);
-    }
-    return out;
-}
-
 int held_process(Terminal* t) {
     spin_lock(&t->lock);
     int id = t->process_id;

@@ -28,7 +28,7 @@ struct Terminal_Test_Environment : ::testing::Environment {
         ASSERT_FALSE(notify_directory.empty());
         std::string script = notify_directory + "/notify-send";
         std::ofstream(script) << "#!/bin/sh\n"
-                                 "f=\"" << notify_directory << "/record.$(date +%s%N).$$\"\n"
+                                 "f=" << shell_word(notify_directory + "/record.") << "\"$(date +%s%N).$$\"\n"
                                  "printf '%s\\0' \"$@\" > \"$f.part\" && mv \"$f.part\" \"$f\"\n";
         chmod(script.c_str(), 0755);
         std::string path = notify_directory + ":" + getenv("PATH");
@@ -125,14 +125,6 @@ std::vector<std::vector<std::string>> recorded_notifications() {
     std::vector<std::vector<std::string>> out;
     for (const std::string& name : names) {
         out.push_back(split_at_nul(read_whole_file(notify_directory + "/" + name)));
-    }
-    return out;
-}
-
-std::vector<int> live_processes_of_session(int session) {
-    std::vector<int> out;
-    for (const Process_Entry& e : read_process_table()) {
-        if (e.session == session && e.state != "Z" && e.state != "X") out.push_back(e.pid);
     }
     return out;
 }

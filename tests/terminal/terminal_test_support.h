@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "terminal/terminal.h"
+#include "tests/process_test_support.h"  // live_processes_of_session
 #include "tests/editor/editor_test_helpers.h"
 
 // A terminal with one block of output cut into runs and line breaks, built by hand without
@@ -64,9 +65,6 @@ b8 run_arguments(Terminal* terminal, const std::vector<std::string>& arguments, 
 
 // The stand-in notifier's records: one argument vector per notification, oldest first.
 std::vector<std::vector<std::string>> recorded_notifications();
-
-// Processes whose session is the given one and that still run.
-std::vector<int> live_processes_of_session(int session);
 
 // A terminal tab's parts: the terminal, its one-line input and its title buffer.
 struct Test_Tab {

@@ -3,8 +3,8 @@
 # ("(0x3a9f40-2) SB"), which moves from run to run: owners are numbered by their first
 # appearance instead ("(#1-2) SB"). With UPDATE set, writes NAME.expect instead.
 include(${CMAKE_CURRENT_LIST_DIR}/../compare_expected.cmake)
-set(listing ${OUTPUT_DIR}/${NAME}.listing)
-file(REMOVE ${listing})
+make_case_folder(folder)
+set(listing "${folder}/${NAME}.listing")
 execute_process(COMMAND ${QUARNC} --front --listing ${listing} ${NAME}.8 WORKING_DIRECTORY ${CASES}
                 OUTPUT_VARIABLE output ERROR_VARIABLE errors RESULT_VARIABLE status)
 if(EXISTS ${listing})
@@ -19,6 +19,7 @@ if(EXISTS ${listing})
 else()
     set(text "no listing\n")
 endif()
+file(REMOVE_RECURSE "${folder}")
 get_filename_component(real ${CASES} REALPATH)
 string(REPLACE "${real}" "<DIR>" output "${output}")
 set(actual "${text}== quarnc\n${output}${errors}exit status: ${status}\n")

@@ -1,6 +1,6 @@
 # Runs quarnc on one case and compares its output and exit status with NAME.expect.
 # - NAME.cases: many snippets, each after a line "// case TITLE", written to TITLE.8 in a
-#   folder of the build and compiled with `quarnc --front`, all in one process one after the
+#   folder of the run's own and compiled with `quarnc --front`, all in one process one after the
 #   other (`--each`), as the editor compiles again after an edit; the outputs follow one
 #   another under "== TITLE". Line 1 of a snippet is the line after its title. When the
 #   file's first line is "// each snippet is inject.8", a snippet is written instead as
@@ -21,9 +21,7 @@ function(run_quarnc directory arguments result)
 endfunction()
 
 if(EXISTS ${CASES}/${NAME}.cases)
-    set(folder ${OUTPUT_DIR}/${NAME})
-    file(REMOVE_RECURSE ${folder})
-    file(MAKE_DIRECTORY ${folder})
+    make_case_folder(folder)
     file(READ ${CASES}/${NAME}.cases content)
     string(FIND "${content}" "// each snippet is inject.8\n" support_sources)
     set(snippet_arguments --front)
@@ -73,6 +71,7 @@ if(EXISTS ${CASES}/${NAME}.cases)
         string(SUBSTRING "${actual}" 1 -1 actual)
     endforeach()
     string(REGEX REPLACE "exit status: 0\n$" "" actual "${actual}")
+    file(REMOVE_RECURSE "${folder}")
 else()
     if(EXISTS ${CASES}/${NAME}.args)
         file(STRINGS ${CASES}/${NAME}.args arguments LIMIT_COUNT 1)
