@@ -101,7 +101,7 @@ struct Updater_Run : testing::Test {
                              before + "\n" +
                              shell_word(install + "/updater") + "; echo $? > " + shell_word(exit_status) + "\n" +
                              after + "\n"
-                             "i=0; while [ ! -e " + shell_word(record) + " ] && [ $i -lt 200 ]; do sleep 0.05; i=$((i+1)); done\n";
+                             "i=0; while [ ! -e " + shell_word(record) + " ] && [ $i -lt 1200 ]; do sleep 0.05; i=$((i+1)); done\n";
         std::string script_path = install + ".sh";
         write_file_bytes(script_path, text_bytes(script), 0755);
         EXPECT_EQ(system((namespace_command() + " /bin/sh " + shell_word(script_path)).c_str()), 0);
