@@ -166,7 +166,7 @@ struct Value_Dynamic {
 };
 
 struct Value {
-    u64 flags;  // 0 whenever a value is made
+    Identifier* inline_parameter;  // read from this inline parameter while it is bound to a constant; else null
     union {
         Value_Dynamic dynamic;
         Constant constant;
@@ -216,6 +216,7 @@ static_assert(sizeof(Value) == 128);
 #define PARAMETER_NOT_COPIED             0x800000000ull
 #define PARAMETER_FILLED_IMPLICITLY      0x1000000000ull
 #define PARAMETER_CONTEXT                0x2000000000ull
+#define PARAMETER_CHANGED_BY_BODY        0x4000000000ull  // an inline parameter its body writes or takes the address of
 #define IDENTIFIER_INLINE_ARRAY_MEMBER   0x8000000000ull
 #define IDENTIFIER_UNION_ALTERNATIVE     0x10000000000ull  // in a union's second or later alternative: takes no default
 

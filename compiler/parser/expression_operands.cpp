@@ -62,6 +62,7 @@ b8 parse_operand_name(Operand_Context* operand, Token* token, Value* out, Token*
     }
     Identifier* identifier = get_identifier_with_error(operand->scope, name, outer);
     if (!identifier) return false;
+    if (operand->changes_it && !change_inline_parameter(operand->scope, identifier)) return false;
     make_value_from_identifier(out, identifier, name->location);
     // A name met inside its own declaration has no value, or no type and register, yet.
     b8 variable = out->kind & VALUE_REGISTER;
@@ -161,6 +162,16 @@ static b8 parse_bracketed(Scope* scope, Identifier* expected, Token* open, Compa
 
 //~ The operand
 
+// Whether the operand ends in a step, "n++" or "p.x--", which changes what it names.
+static b8 ends_in_a_step(Token* token, Token* end) {
+    Token* last = 0;
+    for (; !at_end(token, end); token = token->next) {
+        last = token;
+        if ((token->kind & TOKEN_SCOPE_START) && token->value) token = (Token*)token->value;
+    }
+    return last && (last->kind & TOKEN_UNARY_OPERATOR) && (last->value & (OP_INCREMENT | OP_DECREMENT));
+}
+
 // Whether a register value of the type can be tested against zero in a condition.
 static b8 can_be_tested(Identifier* type) {
     type = get_resolved_type(type);
@@ -191,7 +202,10 @@ b8 parse_expression_between_two_main_operators(Scope* scope, Identifier* expecte
     }
     b8 negated_in_condition = prefix && (flags & EXPRESSION_CONDITION) && prefix->value == OP_NOT;
 
-    Operand_Context operand = {scope, expected, end, flags, constant, prefix && (prefix->kind & TOKEN_AT), 0, 0};
+    b8 address_wanted = prefix && (prefix->kind & TOKEN_AT);
+    b8 stepped = prefix && (prefix->kind & TOKEN_UNARY_OPERATOR) && (prefix->value & (OP_INCREMENT | OP_DECREMENT));
+    b8 changes_it = (flags & EXPRESSION_PLACE) || address_wanted || stepped || ends_in_a_step(token, end);
+    Operand_Context operand = {scope, expected, end, flags, constant, address_wanted, 0, 0, changes_it};
     Token* after = 0;
     b8 ok;
     memset(out, 0, sizeof(*out));

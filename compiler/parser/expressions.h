@@ -98,6 +98,7 @@ struct Operand_Context {
     b8 address_wanted;      // a '@' prefix: a member or element at the end stays an address
     Token* compile_time;    // '#constant': the call that follows is evaluated while compiling
     Identifier* name;       // a bare name's identifier, for an instance "P(...)" after it
+    b8 changes_it;          // the operand is stored into, stepped by ++ or --, or its address taken
 };
 
 inline Identifier* get_signature(Identifier* type) {

@@ -7,8 +7,11 @@
 
 #include "compiler/parser/parser.h"
 
-// The expression parser's flags for the description (a place) and the step (a fresh register).
+// The expression parser's flags for the description (a place: counting from a variable
+// steps the variable itself, and an array's elements are reached through its address), its
+// limit (only read) and the step (a fresh register).
 #define DESCRIPTION_EXPRESSION_FLAGS 0x2
+#define LIMIT_EXPRESSION_FLAGS       0x0
 #define STEP_EXPRESSION_FLAGS        0x4
 
 typedef __int128 s128;
@@ -403,7 +406,7 @@ b8 compile_for_loop(Scope* scope, Token* keyword, Token* end, u8 constant_return
     }
     if (comma) {
         Identifier* expected = (first.kind & VALUE_REGISTER) || (first.constant.mask & CONSTANT_TYPED) ? get_type_from_value(&first) : 0;
-        if (!parse_simple_statement(scope, comma->next, range_end, expected, 0, DESCRIPTION_EXPRESSION_FLAGS, 0, &second)) {
+        if (!parse_simple_statement(scope, comma->next, range_end, expected, 0, LIMIT_EXPRESSION_FLAGS, 0, &second)) {
             return false;
         }
     }
