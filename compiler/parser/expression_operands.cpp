@@ -204,7 +204,8 @@ b8 parse_expression_between_two_main_operators(Scope* scope, Identifier* expecte
 
     b8 address_wanted = prefix && (prefix->kind & TOKEN_AT);
     b8 stepped = prefix && (prefix->kind & TOKEN_UNARY_OPERATOR) && (prefix->value & (OP_INCREMENT | OP_DECREMENT));
-    b8 changes_it = (flags & EXPRESSION_PLACE) || address_wanted || stepped || ends_in_a_step(token, end);
+    b8 stored_into = (flags & EXPRESSION_PLACE) && !(flags & EXPRESSION_PLACE_ONLY_READ);
+    b8 changes_it = stored_into || address_wanted || stepped || ends_in_a_step(token, end);
     Operand_Context operand = {scope, expected, end, flags, constant, address_wanted, 0, 0, changes_it};
     Token* after = 0;
     b8 ok;

@@ -12,6 +12,7 @@
 #define EXPRESSION_PLACE             0x2   // the caller stores into the result: the last member is left as an address
 #define EXPRESSION_FRESH_REGISTER    0x4   // the result must be a register of its own
 #define EXPRESSION_ASSIGNMENT_TARGET 0x8   // the target of an assignment: constant members are refused
+#define EXPRESSION_PLACE_ONLY_READ   0x20  // with EXPRESSION_PLACE: nothing is stored into it
 #define EXPRESSION_STATEMENT         0x40  // a statement whose result nobody reads
 
 // Operator sets.

@@ -178,6 +178,11 @@ static const Result_Case INLINE_PARAMETERS[] = {
      "$count: (#copy n: s64) -> s64 = #inline { t: s64 = 0; for 0, n -> i { t += 1; n -= 1; } return t * 100 + n; };\n"
      "#on_load { r = count(6); }\n",
      {{"r", 303}}},
+    {"a loop counting from it, which steps it",
+     "r: s64;\n"
+     "$from: (n: s64) -> s64 = #inline { t: s64 = 0; for n, 5 { t += 1; } return t * 10 + n; };\n"
+     "#on_load { r = from(2); }\n",
+     {{"r", 35}}},
     {"its address taken",
      "r: s64;\n"
      "$through: (#copy n: s64) -> s64 = #inline { p := @n; p[0] = 9; return n; };\n"
@@ -274,6 +279,11 @@ static const Result_Case INLINE_CONSTANTS[] = {
      "    e: [n] s64; for 0, n -> i { e[i] = cast(i, s64); } q: s64 = 0; for 0, n -> i { q += e[i]; } return q; };\n"
      "#on_load { r = sized(4); }\n",
      {{"r", 6}}},
+    {"a count loop on it",
+     "r: s64;\n"
+     "$rep: (n: s64) -> s64 = #inline { t: s64 = 0; for n { t += 2; } #if n > 2 { return t + 100; } return t; };\n"
+     "#on_load { r = rep(3); }\n",
+     {{"r", 106}}},
     // Read in one body and changed in another it is handed to: the change wins.
     {"read as a constant, then changed",
      "r: s64;\n"
