@@ -166,13 +166,14 @@ struct Value_Dynamic {
 };
 
 struct Value {
-    Identifier* inline_parameter;  // read from this inline parameter while it is bound to a constant; else null
+    Identifier* inline_parameter;  // this inline parameter bound to a constant, or a part of it; else null
     union {
         Value_Dynamic dynamic;
         Constant constant;
     };
     Trace source;
     u8 kind;    // 0 after a failure
+    b8 from_parameter;  // a constant computed from inline parameters bound to constants
 };
 static_assert(sizeof(Value) == 128);
 

@@ -72,6 +72,7 @@ b8 parse_operand_name(Operand_Context* operand, Token* token, Value* out, Token*
     }
     out->source = make_trace_from_token(name);
     operand->name = identifier;
+    operand->read_from = out->inline_parameter;
     *after = name->next;
     return true;
 }
@@ -206,7 +207,7 @@ b8 parse_expression_between_two_main_operators(Scope* scope, Identifier* expecte
     b8 stepped = prefix && (prefix->kind & TOKEN_UNARY_OPERATOR) && (prefix->value & (OP_INCREMENT | OP_DECREMENT));
     b8 stored_into = (flags & EXPRESSION_PLACE) && !(flags & EXPRESSION_PLACE_ONLY_READ);
     b8 changes_it = stored_into || address_wanted || stepped || ends_in_a_step(token, end);
-    Operand_Context operand = {scope, expected, end, flags, constant, address_wanted, 0, 0, changes_it};
+    Operand_Context operand = {scope, expected, end, flags, constant, address_wanted, 0, 0, changes_it, 0};
     Token* after = 0;
     b8 ok;
     memset(out, 0, sizeof(*out));
@@ -228,6 +229,12 @@ b8 parse_expression_between_two_main_operators(Scope* scope, Identifier* expecte
     }
     if (!ok) return false;
     if (!parse_postfix_operations(&operand, after, out)) return false;
+    // A member or an element of a parameter bound to a constant is a part of it: a body that
+    // changes it changes the parameter. A bracket's value keeps what it was.
+    if (token->kind & (TOKEN_IDENTIFIER | TOKEN_QUOTE)) {
+        out->inline_parameter = operand.read_from;
+        if (operand.read_from && (out->kind & VALUE_CONSTANT)) out->from_parameter = true;
+    }
 
     if (constant && !(out->kind & VALUE_CONSTANT)) {
         print_error_on_trace(out->source, "This expression does not appear to be constant.");
@@ -250,6 +257,8 @@ b8 parse_expression_between_two_main_operators(Scope* scope, Identifier* expecte
         } else if (!apply_unary_operation_on_value(out, scope, prefix->value, out, whole)->kind) {
             return false;
         }
+        // Another value, still computed from the parameter when the operand was.
+        out->inline_parameter = 0;
         out->source = whole;
     }
     if ((flags & EXPRESSION_FRESH_REGISTER) && (out->kind & VALUE_REGISTER) && !(out->kind & VALUE_FRESH)) {

@@ -100,6 +100,7 @@ struct Operand_Context {
     Token* compile_time;    // '#constant': the call that follows is evaluated while compiling
     Identifier* name;       // a bare name's identifier, for an instance "P(...)" after it
     b8 changes_it;          // the operand is stored into, stepped by ++ or --, or its address taken
+    Identifier* read_from;  // the inline parameter bound to a constant that the value is, or a part of
 };
 
 inline Identifier* get_signature(Identifier* type) {

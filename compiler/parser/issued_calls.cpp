@@ -220,6 +220,8 @@ static b8 expand_inline_call(Scope* scope, Sub_Program* callee, Value* arguments
         if (inline_scope->inlined_return_values.count == 1) {
             *out = ((Inlined_Return_Value*)inline_scope->inlined_return_values.first_element)->value;
             out->kind &= (u8)~VALUE_INLINE_RETURN;
+            // The call's result, not the parameter the body returned.
+            out->inline_parameter = 0;
         } else if (!make_dynamic_value(out, scope, result, call)->kind) {
             return false;
         }

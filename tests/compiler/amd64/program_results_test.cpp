@@ -203,6 +203,12 @@ static const Result_Case INLINE_PARAMETERS[] = {
      "$second: (m: s64) -> s64 = #inline { bump(m); return m * 10; };\n"
      "#on_load { r = first(1); s = second(5); }\n",
      {{"r", 2}, {"s", 60}}},
+    {"a member handed to a body that changes it",
+     "$Point: #struct = { x: s64; y: s64; };\n$ORIGIN: Point = Point.{1, 2};\nr: s64;\n"
+     "$bump: (x: s64) = #inline { x += 1; };\n"
+     "$moved: (p: Point) -> s64 = #inline { bump(p.x); return p.x * 10 + p.y; };\n"
+     "#on_load { r = moved(ORIGIN); }\n",
+     {{"r", 22}}},
     {"changed by a #copy parameter it is handed to",
      "r: s64;\n"
      "$bump: (#copy x: s64) -> s64 = #inline { x += 1; return x; };\n"
@@ -227,6 +233,12 @@ static const Result_Case INLINE_PARAMETERS[] = {
      "$add: (#copy a: s16) -> s32 = #inline { return a + g; };\n"
      "#on_load { g = 120; r = add(10); g = 100; s = add(300); }\n",
      {{"r", 130}, {"s", 400}}},
+    {"a value folded or cast from it, summed with a narrower variable",
+     "g: s8; r: s64; s: s64;\n"
+     "$add: (a: s16) -> s32 = #inline { return (7 + a) + g; };\n"
+     "$cut: (a: s32) -> s32 = #inline { return cast(a, s16) + g; };\n"
+     "#on_load { g = 120; r = add(10); g = 100; s = cut(300); }\n",
+     {{"r", 137}, {"s", 400}}},
     {"a string read for its count",
      "r: s64;\n"
      "$count: (s: String) -> s64 = #inline { return s.count; };\n"
@@ -284,6 +296,19 @@ static const Result_Case INLINE_CONSTANTS[] = {
      "$rep: (n: s64) -> s64 = #inline { t: s64 = 0; for n { t += 2; } #if n > 2 { return t + 100; } return t; };\n"
      "#on_load { r = rep(3); }\n",
      {{"r", 106}}},
+    // What is made from it and handed to a body that changes it is a value of its own.
+    {"handed on after an operation",
+     "r: s64;\n"
+     "$bump: (x: s64) = #inline { x += 1; };\n"
+     "$keep: (n: s64) -> s64 = #inline { bump(n + 0); #if n == 4 { return n * 10; } return 0; };\n"
+     "#on_load { r = keep(4); }\n",
+     {{"r", 40}}},
+    {"handed on as the result of a body that reads it",
+     "r: s64;\n"
+     "$bump: (x: s64) = #inline { x += 1; };\n"
+     "$same: (n: s64) -> s64 = #inline { #if n > 0 { return n; } return 0; };\n"
+     "#on_load { bump(same(3)); r = same(4); }\n",
+     {{"r", 4}}},
     // Read in one body and changed in another it is handed to: the change wins.
     {"read as a constant, then changed",
      "r: s64;\n"
