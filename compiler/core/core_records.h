@@ -166,13 +166,14 @@ struct Value_Dynamic {
 };
 
 struct Value {
-    u64 flags;  // 0 whenever a value is made
+    Identifier* inline_parameter;  // this inline parameter bound to a constant, or a part of it; else null
     union {
         Value_Dynamic dynamic;
         Constant constant;
     };
     Trace source;
     u8 kind;    // 0 after a failure
+    b8 from_parameter;  // a constant computed from inline parameters bound to constants
 };
 static_assert(sizeof(Value) == 128);
 
@@ -216,6 +217,7 @@ static_assert(sizeof(Value) == 128);
 #define PARAMETER_NOT_COPIED             0x800000000ull
 #define PARAMETER_FILLED_IMPLICITLY      0x1000000000ull
 #define PARAMETER_CONTEXT                0x2000000000ull
+#define PARAMETER_CHANGED_BY_BODY        0x4000000000ull  // an inline parameter its body writes or takes the address of
 #define IDENTIFIER_INLINE_ARRAY_MEMBER   0x8000000000ull
 #define IDENTIFIER_UNION_ALTERNATIVE     0x10000000000ull  // in a union's second or later alternative: takes no default
 

@@ -53,6 +53,12 @@ Value* make_value_from_identifier(Value* out, Identifier* identifier, Trace trac
     }
     *out = identifier->constant_value;
     out->source = trace;
+    // An inline parameter bound to a constant is named by what is read from it, so that a
+    // body that changes an alias of it changes it too, and what is computed from it works as
+    // a variable does where it meets one.
+    b8 bound_to_constant = !(identifier->flags & IDENTIFIER_CONSTANT) && (out->kind & VALUE_CONSTANT);
+    out->inline_parameter = bound_to_constant ? identifier : 0;
+    out->from_parameter = bound_to_constant;
     return out;
 }
 

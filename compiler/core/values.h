@@ -16,7 +16,8 @@ Value* make_dynamic_value_from_register(Value* out, Register_Id id, Identifier* 
 
 Value* make_value_from_identifier(Value* out, Identifier* identifier, Trace trace);
 // A variable's register (kind 1), or a copy of the stored value of a constant or of an
-// identifier flagged IDENTIFIER_INLINE.
+// identifier flagged IDENTIFIER_INLINE; read from an inline parameter bound to a constant,
+// the value names it as its inline_parameter and is from_parameter.
 
 Value* make_value_from_constant(Value* out, Constant constant, Trace trace);  // kind 2
 

@@ -116,18 +116,12 @@ static b8 parse_call_statement(Scope* scope, Token* name, Token* open, b8 is_con
     return parse_call(scope, open, &result, 0, 0, callee);
 }
 
-// The named identifier as the target of an assignment. An inline identifier whose stored
-// value is a constant gets a register for it first.
+// The named identifier as the target of an assignment. An inline parameter bound to a
+// constant is changed here: it gets a register for it first.
 static b8 get_named_target(Scope* scope, Token* name, b8 outer, Value* target) {
     Identifier* identifier = get_identifier_with_error(scope, name, outer);
-    if (!identifier) return false;
+    if (!identifier || !change_inline_parameter(scope, identifier)) return false;
     Trace trace = make_trace_from_token(name);
-    b8 inline_variable = (identifier->flags & IDENTIFIER_INLINE) && !(identifier->flags & IDENTIFIER_CONSTANT);
-    if (inline_variable && (identifier->constant_value.kind & VALUE_CONSTANT)) {
-        Identifier* type = identifier->type ? identifier->type : infer_type_from_value(INFER_DEREFERENCE, &identifier->constant_value);
-        if (!make_constant_value_dynamic(&identifier->constant_value, scope, type, &identifier->constant_value)->kind) return false;
-        identifier->register_id = identifier->constant_value.dynamic.register_id;
-    }
     make_value_from_identifier(target, identifier, trace);
     if (!target->kind || ((target->kind & VALUE_REGISTER) && (!identifier->type || !register_id_is_valid(target->dynamic.register_id)))) {
         print_error_on_token(name, "'%s' was not previously declared.", name_of(name));

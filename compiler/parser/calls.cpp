@@ -145,6 +145,10 @@ b8 parse_call(Scope* scope, Token* open, Value* out, u8 expects_value, u8 consta
         print_error_on_trace(callee.source, "It appears that you are trying to call something that is not a sub-program.");
         return false;
     }
+    // Inside a body evaluated while compiling, an inline callee is evaluated so too.
+    if (call_limits.constant_depth && (sub_program->flags & IDENTIFIER_INLINE) && (callee.kind & VALUE_CONSTANT)) {
+        constant_arguments = 1;
+    }
     if (sub_program->flags & TYPE_POLYMORPHIC) {
         return parse_polymorphic_sub_program_call(scope, sub_program, open, out, expects_value, constant_arguments, callee);
     }

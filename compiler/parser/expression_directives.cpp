@@ -59,6 +59,9 @@ static b8 parse_cast(Operand_Context* operand, Token* cast, Value* out, Token** 
         if (!at_end(stop, closing)) return report(stop, "This is unexpected.");
     }
     if (!explicit_cast_value(out, operand->scope, type, &value)->kind) return false;
+    // Another value, computed from a parameter when the cast one was.
+    out->inline_parameter = 0;
+    out->from_parameter = (out->kind & VALUE_CONSTANT) && value.from_parameter;
     out->source = make_trace_from_tokens(cast, closing);
     *after = closing->next;
     return true;

@@ -62,6 +62,7 @@ b8 parse_operand_name(Operand_Context* operand, Token* token, Value* out, Token*
     }
     Identifier* identifier = get_identifier_with_error(operand->scope, name, outer);
     if (!identifier) return false;
+    if (operand->changes_it && !change_inline_parameter(operand->scope, identifier)) return false;
     make_value_from_identifier(out, identifier, name->location);
     // A name met inside its own declaration has no value, or no type and register, yet.
     b8 variable = out->kind & VALUE_REGISTER;
@@ -71,6 +72,7 @@ b8 parse_operand_name(Operand_Context* operand, Token* token, Value* out, Token*
     }
     out->source = make_trace_from_token(name);
     operand->name = identifier;
+    operand->read_from = out->inline_parameter;
     *after = name->next;
     return true;
 }
@@ -161,6 +163,16 @@ static b8 parse_bracketed(Scope* scope, Identifier* expected, Token* open, Compa
 
 //~ The operand
 
+// Whether the operand ends in a step, "n++" or "p.x--", which changes what it names.
+static b8 ends_in_a_step(Token* token, Token* end) {
+    Token* last = 0;
+    for (; !at_end(token, end); token = token->next) {
+        last = token;
+        if ((token->kind & TOKEN_SCOPE_START) && token->value) token = (Token*)token->value;
+    }
+    return last && (last->kind & TOKEN_UNARY_OPERATOR) && (last->value & (OP_INCREMENT | OP_DECREMENT));
+}
+
 // Whether a register value of the type can be tested against zero in a condition.
 static b8 can_be_tested(Identifier* type) {
     type = get_resolved_type(type);
@@ -191,7 +203,11 @@ b8 parse_expression_between_two_main_operators(Scope* scope, Identifier* expecte
     }
     b8 negated_in_condition = prefix && (flags & EXPRESSION_CONDITION) && prefix->value == OP_NOT;
 
-    Operand_Context operand = {scope, expected, end, flags, constant, prefix && (prefix->kind & TOKEN_AT), 0, 0};
+    b8 address_wanted = prefix && (prefix->kind & TOKEN_AT);
+    b8 stepped = prefix && (prefix->kind & TOKEN_UNARY_OPERATOR) && (prefix->value & (OP_INCREMENT | OP_DECREMENT));
+    b8 stored_into = (flags & EXPRESSION_PLACE) && !(flags & EXPRESSION_PLACE_ONLY_READ);
+    b8 changes_it = stored_into || address_wanted || stepped || ends_in_a_step(token, end);
+    Operand_Context operand = {scope, expected, end, flags, constant, address_wanted, 0, 0, changes_it, 0};
     Token* after = 0;
     b8 ok;
     memset(out, 0, sizeof(*out));
@@ -213,6 +229,12 @@ b8 parse_expression_between_two_main_operators(Scope* scope, Identifier* expecte
     }
     if (!ok) return false;
     if (!parse_postfix_operations(&operand, after, out)) return false;
+    // A member or an element of a parameter bound to a constant is a part of it: a body that
+    // changes it changes the parameter. A bracket's value keeps what it was.
+    if (token->kind & (TOKEN_IDENTIFIER | TOKEN_QUOTE)) {
+        out->inline_parameter = operand.read_from;
+        if (operand.read_from && (out->kind & VALUE_CONSTANT)) out->from_parameter = true;
+    }
 
     if (constant && !(out->kind & VALUE_CONSTANT)) {
         print_error_on_trace(out->source, "This expression does not appear to be constant.");
@@ -235,6 +257,8 @@ b8 parse_expression_between_two_main_operators(Scope* scope, Identifier* expecte
         } else if (!apply_unary_operation_on_value(out, scope, prefix->value, out, whole)->kind) {
             return false;
         }
+        // Another value, still computed from the parameter when the operand was.
+        out->inline_parameter = 0;
         out->source = whole;
     }
     if ((flags & EXPRESSION_FRESH_REGISTER) && (out->kind & VALUE_REGISTER) && !(out->kind & VALUE_FRESH)) {

@@ -12,6 +12,7 @@
 #define EXPRESSION_PLACE             0x2   // the caller stores into the result: the last member is left as an address
 #define EXPRESSION_FRESH_REGISTER    0x4   // the result must be a register of its own
 #define EXPRESSION_ASSIGNMENT_TARGET 0x8   // the target of an assignment: constant members are refused
+#define EXPRESSION_PLACE_ONLY_READ   0x20  // with EXPRESSION_PLACE: nothing is stored into it
 #define EXPRESSION_STATEMENT         0x40  // a statement whose result nobody reads
 
 // Operator sets.
@@ -98,6 +99,8 @@ struct Operand_Context {
     b8 address_wanted;      // a '@' prefix: a member or element at the end stays an address
     Token* compile_time;    // '#constant': the call that follows is evaluated while compiling
     Identifier* name;       // a bare name's identifier, for an instance "P(...)" after it
+    b8 changes_it;          // the operand is stored into, stepped by ++ or --, or its address taken
+    Identifier* read_from;  // the inline parameter bound to a constant that the value is, or a part of
 };
 
 inline Identifier* get_signature(Identifier* type) {

@@ -7,8 +7,12 @@
 
 #include "compiler/parser/parser.h"
 
-// The expression parser's flags for the description (a place) and the step (a fresh register).
+// The expression parser's flags for the description (a place: counting from a variable
+// steps the variable itself; an array's elements are reached through its address, and a
+// count is only read), its limit (only read) and the step (a fresh register).
 #define DESCRIPTION_EXPRESSION_FLAGS 0x2
+#define ONLY_READ_DESCRIPTION_FLAGS  0x22
+#define LIMIT_EXPRESSION_FLAGS       0x0
 #define STEP_EXPRESSION_FLAGS        0x4
 
 typedef __int128 s128;
@@ -398,12 +402,13 @@ b8 compile_for_loop(Scope* scope, Token* keyword, Token* end, u8 constant_return
     if (comma && (comma == range || comma->next == range_end)) return report_extraneous_comma(comma);
 
     Value first, second;
-    if (!parse_simple_statement(scope, range, comma ? comma : range_end, 0, 0, DESCRIPTION_EXPRESSION_FLAGS, 0, &first)) {
+    u8 first_flags = comma ? DESCRIPTION_EXPRESSION_FLAGS : ONLY_READ_DESCRIPTION_FLAGS;
+    if (!parse_simple_statement(scope, range, comma ? comma : range_end, 0, 0, first_flags, 0, &first)) {
         return false;
     }
     if (comma) {
         Identifier* expected = (first.kind & VALUE_REGISTER) || (first.constant.mask & CONSTANT_TYPED) ? get_type_from_value(&first) : 0;
-        if (!parse_simple_statement(scope, comma->next, range_end, expected, 0, DESCRIPTION_EXPRESSION_FLAGS, 0, &second)) {
+        if (!parse_simple_statement(scope, comma->next, range_end, expected, 0, LIMIT_EXPRESSION_FLAGS, 0, &second)) {
             return false;
         }
     }

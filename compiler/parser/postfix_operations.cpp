@@ -568,6 +568,7 @@ b8 parse_postfix_operations(Operand_Context* operand, Token* token, Value* value
     while (!at_end(token, end)) {
         if (token->kind & TOKEN_OPEN_PARENTHESIS) {
             if (!parse_parenthesis(operand, token, value)) return false;
+            operand->read_from = 0;  // a call's result, or an instance
             token = ((Token*)token->value)->next;
             continue;
         }

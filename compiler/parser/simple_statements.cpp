@@ -294,9 +294,31 @@ static b8 is_typed_number(Constant* constant) {
            (type->pointer_depth || !(type->flags & (TYPE_TYPE | TYPE_SUB_PROGRAM | TYPE_BOOLEAN)));
 }
 
+// A constant computed from inline parameters, typed as a number, beside a register of
+// another type.
+static b8 is_read_as_a_variable(Value* constant, Value* other) {
+    if (!constant->from_parameter || !is_typed_number(&constant->constant)) return false;
+    Identifier* type = get_type_from_value(other);
+    return type && type != constant->constant.type;
+}
+
+static b8 apply_operator_to(Expression* e, Token* token, u64 operator_bit, Value left, Value right);
+
 static b8 apply_operator(Expression* e, Token* token, Value right) {
     u64 operator_bit = token->value;
     Value left = e->left;
+    // A value of its own, whatever operand it was folded into; still computed from a
+    // parameter when an operand was.
+    b8 from_parameter = (is_constant(&left) && left.from_parameter) || (is_constant(&right) && right.from_parameter);
+    e->left.inline_parameter = 0;
+    e->left.from_parameter = 0;
+    b8 applied = apply_operator_to(e, token, operator_bit, left, right);
+    if (applied && is_constant(&e->left)) e->left.from_parameter = from_parameter;
+    e->left.inline_parameter = 0;
+    return applied;
+}
+
+static b8 apply_operator_to(Expression* e, Token* token, u64 operator_bit, Value left, Value right) {
     if (is_constant(&left) && is_constant(&right)) {
         Identifier* type = get_operation_type(&left);
         b8 string = type && !type->pointer_depth && (type->flags & TYPE_STRING);
@@ -319,6 +341,14 @@ static b8 apply_operator(Expression* e, Token* token, Value right) {
             return false;
         }
         return apply_constant_operation(&e->left, operator_bit, token, &left, &right)->kind != 0;
+    }
+    // An inline parameter bound to a constant is a variable of its type where it meets a
+    // variable of another: worked on in its own width and sign, as in a called body.
+    Value* bound = is_constant(&left) && !is_constant(&right) ? &left : !is_constant(&left) && is_constant(&right) ? &right : 0;
+    if (bound && is_read_as_a_variable(bound, bound == &left ? &right : &left)) {
+        Identifier* type = bound->constant.type;
+        if (!make_constant_value_dynamic(bound, e->scope, type, bound)->kind) return false;
+        return apply_with_register(e, operator_bit, token, left, right);
     }
     if (!is_constant(&left)) {
         return is_constant(&right) ? apply_with_constant(e, operator_bit, token, left, right)

@@ -17,6 +17,7 @@ struct Call_Limits {
     u32 inline_count;
     u32 instance_depth;
     u32 instance_count;
+    u32 constant_depth;  // expansions under way that are evaluated while compiling (#constant)
     b8 crossed;  // a cap was reported: the expansions around it add no notes
 };
 
@@ -116,6 +117,12 @@ b8 issue_a_sub_program_call(Scope* scope, Sub_Program* callee, Value* arguments,
 // The call with one bound argument per parameter: for an #inline callee its body expanded
 // in a fresh inline scope of the caller, else the copies into an argument block and the
 // call instruction. out gets the result; the callee is listed for code. False after a report.
+
+b8 change_inline_parameter(Scope* scope, Identifier* identifier);
+// The body being compiled changes the identifier (stores into it or a part of it, steps it,
+// takes its address): an inline parameter bound to a constant is marked, so that its
+// expansion is made again with a register for it, and gets a register at once. Nothing
+// for any other identifier. False after a report.
 
 //~ polymorphic_calls.cpp
 

@@ -49,7 +49,8 @@ static bool direct_target(const std::string& text, u64* target) {
     return *end == 0;
 }
 
-std::string lint_generated_code(const Harness_Program& program, const std::vector<Bytecode_Instruction>& instructions) {
+std::string lint_generated_code(const Harness_Program& program, const std::vector<Bytecode_Instruction>& instructions,
+                                Objdump_Run* objdump) {
     Lint_Layout l = lay_out(program);
     std::vector<u8> code = program.code;
     for (const Amd64_Data_Relocation& r : program.data_relocations) {
@@ -58,7 +59,7 @@ std::string lint_generated_code(const Harness_Program& program, const std::vecto
         store_u32(&code[r.displacement_offset], (u32)(target - (r.instruction_start + r.instruction_length)));
     }
     std::vector<Disassembled_Instruction> listing;
-    std::string error = disassemble_with_objdump(code.data(), code.size(), &listing);
+    std::string error = disassemble_with_objdump(code.data(), code.size(), &listing, objdump);
     if (!error.empty()) return error;
 
     std::set<u64> starts, sub_programs;
@@ -107,9 +108,9 @@ std::string lint_generated_code(const Harness_Program& program, const std::vecto
     return findings;
 }
 
-std::string lint_compiled(const Compiled_Program& p) {
+std::string lint_compiled(const Compiled_Program& p, Objdump_Run* objdump) {
     std::string findings;
     if (!p.missing.empty()) findings += "no globals named:\n" + p.missing;
-    if (!p.code.code.empty()) findings += lint_generated_code(p.code, p.instructions);
+    if (!p.code.code.empty()) findings += lint_generated_code(p.code, p.instructions, objdump);
     return findings;
 }

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/compiler/amd64/gnu_tools.h"
 #include "tests/compiler/amd64/harness.h"
 
 struct Compiled_Program {
@@ -48,6 +49,7 @@ u8* loaded_global(const Compiled_Program& p, u8* image, const std::string& name)
 // Where a global lies in a loaded image (before_entry of harness_run_image); null for a
 // name not asked for.
 
-std::string lint_compiled(const Compiled_Program& p);
+std::string lint_compiled(const Compiled_Program& p, Objdump_Run* objdump = nullptr);
 // The globals not found and the lint's findings on the program's code (code_lint.cpp);
-// "" when clean, and for a program with no code.
+// "" when clean, and for a program with no code. objdump->failed tells a lint that never
+// read the code.

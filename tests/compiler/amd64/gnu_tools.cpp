@@ -1,7 +1,9 @@
 #include "tests/compiler/amd64/gnu_tools.h"
 
+#include <signal.h>
 #include <stdio.h>
 #include <stdlib.h>
+#include <sys/wait.h>
 
 #include <fstream>
 #include <sstream>
@@ -72,16 +74,38 @@ static std::string normalise(const std::string& text) {
     return s;
 }
 
-std::string disassemble_with_objdump(const u8* bytes, size_t count, std::vector<Disassembled_Instruction>* out) {
+bool tool_could_not_run(int status, const std::string& log) {
+    if (status == -1) return true;
+    int signal_number = WIFSIGNALED(status) ? WTERMSIG(status) : 0;
+    if (WIFEXITED(status)) {
+        int code = WEXITSTATUS(status);
+        if (code == 126 || code == 127) return true;  // the shell could not run it
+        if (code > 128) signal_number = code - 128;   // the shell reports its child's signal so
+    }
+    if (signal_number == SIGKILL || signal_number == SIGTERM || signal_number == SIGINT || signal_number == SIGHUP) {
+        return true;
+    }
+    // gcc starts cc1, as and ld itself; objdump may run out of memory.
+    for (const char* words : {"cannot fork", "vfork", "Resource temporarily unavailable", "Cannot allocate memory",
+                              "cannot execute", "Killed signal terminated program", "memory exhausted"}) {
+        if (log.find(words) != std::string::npos) return true;
+    }
+    return false;
+}
+
+std::string disassemble_with_objdump(const u8* bytes, size_t count, std::vector<Disassembled_Instruction>* out,
+                                     Objdump_Run* run) {
     Scratch_Directory d = make_scratch_directory();
     if (d.path.empty()) return "no scratch directory";
     std::ofstream(d.path + "/blob.bin", std::ios::binary).write((const char*)bytes, (std::streamsize)count);
     std::string error;
     std::string listing;
-    if (run_in(d.path, "objdump -D -b binary -m i386:x86-64 -M intel --no-show-raw-insn blob.bin > blob.txt", &error)) {
+    std::string objdump = run ? shell_word(run->program) : "objdump";
+    if (run_in(d.path, objdump + " -D -b binary -m i386:x86-64 -M intel --no-show-raw-insn blob.bin > blob.txt", &error)) {
         listing = read_whole_file(d.path + "/blob.txt");
     }
     remove_scratch_directory(&d);
+    if (run) run->failed = !error.empty();
     if (!error.empty()) return error;
 
     // Lines look like "   1c:\tmov    eax,0x12345678"; anything after '#' is a comment.

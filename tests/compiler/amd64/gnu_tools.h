@@ -29,6 +29,21 @@ struct Disassembled_Instruction {
     std::string comment;
 };
 
-std::string disassemble_with_objdump(const u8* bytes, size_t count, std::vector<Disassembled_Instruction>* out);
+// The objdump a lint runs, and whether it came to no listing (objdump reads any octets:
+// a failure is never the program's).
+struct Objdump_Run {
+    std::string program = "objdump";
+    bool failed = false;
+};
+
+std::string disassemble_with_objdump(const u8* bytes, size_t count, std::vector<Disassembled_Instruction>* out,
+                                     Objdump_Run* run = nullptr);
 // Disassembles the octets as 64-bit code at address 0 into out. Empty on success, else why
-// objdump could not run. Octets it cannot decode come out as "(bad)" or ".byte".
+// objdump could not run (and run->failed set). Octets it cannot decode come out as "(bad)"
+// or ".byte".
+
+bool tool_could_not_run(int status, const std::string& log);
+// Whether a tool started with system() (status as it returns it, log what the tool wrote)
+// came to no verdict of its own: the fork or the exec failed, the shell found no such
+// program, a signal from outside (KILL, TERM, INT, HUP) ended it, or it could not start a
+// process or get memory of its own. A tool that ran and refused its input is not among these.

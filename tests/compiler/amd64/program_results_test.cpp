@@ -133,7 +133,7 @@ TEST(ProgramResults, ElementAddressesKeepTheirStrideWhereverTheyAreStored) {
     run_result_cases(ELEMENT_ADDRESSES, ARRAY_COUNT(ELEMENT_ADDRESSES));
 }
 
-// A parameter of an inline body that is not constant is a variable of the body, whatever its
+// A parameter of an inline body that the body changes is a variable of the body, whatever its
 // argument: what the body does to it is seen by every later read, in a loop's condition too.
 // The guard ends a loop that would otherwise run on.
 static const Result_Case INLINE_PARAMETERS[] = {
@@ -178,6 +178,43 @@ static const Result_Case INLINE_PARAMETERS[] = {
      "$count: (#copy n: s64) -> s64 = #inline { t: s64 = 0; for 0, n -> i { t += 1; n -= 1; } return t * 100 + n; };\n"
      "#on_load { r = count(6); }\n",
      {{"r", 303}}},
+    {"a loop counting from it, which steps it",
+     "r: s64;\n"
+     "$from: (n: s64) -> s64 = #inline { t: s64 = 0; for n, 5 { t += 1; } return t * 10 + n; };\n"
+     "#on_load { r = from(2); }\n",
+     {{"r", 35}}},
+    {"its address taken",
+     "r: s64;\n"
+     "$through: (#copy n: s64) -> s64 = #inline { p := @n; p[0] = 9; return n; };\n"
+     "#on_load { r = through(3); }\n",
+     {{"r", 9}}},
+    {"stepped inside an expression",
+     "r: s64;\n"
+     "$step: (#copy n: s64) -> s64 = #inline { q := 2 * n--; return n; };\n"
+     "#on_load { r = step(7); }\n",
+     {{"r", 6}}},
+    // Handed on without #copy, the parameter is the caller's: a change two bodies down is
+    // its change, also once the inner body is known to change its own (the second call).
+    {"changed through two bodies it is handed to",
+     "r: s64; s: s64;\n"
+     "$bump: (x: s64) = #inline { x += 1; };\n"
+     "$bump_on: (y: s64) = #inline { bump(y); };\n"
+     "$first: (n: s64) -> s64 = #inline { bump_on(n); return n; };\n"
+     "$second: (m: s64) -> s64 = #inline { bump(m); return m * 10; };\n"
+     "#on_load { r = first(1); s = second(5); }\n",
+     {{"r", 2}, {"s", 60}}},
+    {"a member handed to a body that changes it",
+     "$Point: #struct = { x: s64; y: s64; };\n$ORIGIN: Point = Point.{1, 2};\nr: s64;\n"
+     "$bump: (x: s64) = #inline { x += 1; };\n"
+     "$moved: (p: Point) -> s64 = #inline { bump(p.x); return p.x * 10 + p.y; };\n"
+     "#on_load { r = moved(ORIGIN); }\n",
+     {{"r", 22}}},
+    {"changed by a #copy parameter it is handed to",
+     "r: s64;\n"
+     "$bump: (#copy x: s64) -> s64 = #inline { x += 1; return x; };\n"
+     "$keep: (n: s64) -> s64 = #inline { b := bump(n); return b * 10 + n; };\n"
+     "#on_load { r = keep(4); }\n",
+     {{"r", 54}}},
     // Only read, it is still a value of its declared type: its operations are typed, signed
     // or unsigned and cut to its size, as on a variable.
     {"a signed parameter below 0 after a subtraction",
@@ -196,6 +233,12 @@ static const Result_Case INLINE_PARAMETERS[] = {
      "$add: (#copy a: s16) -> s32 = #inline { return a + g; };\n"
      "#on_load { g = 120; r = add(10); g = 100; s = add(300); }\n",
      {{"r", 130}, {"s", 400}}},
+    {"a value folded or cast from it, summed with a narrower variable",
+     "g: s8; r: s64; s: s64;\n"
+     "$add: (a: s16) -> s32 = #inline { return (7 + a) + g; };\n"
+     "$cut: (a: s32) -> s32 = #inline { return cast(a, s16) + g; };\n"
+     "#on_load { g = 120; r = add(10); g = 100; s = cut(300); }\n",
+     {{"r", 137}, {"s", 400}}},
     {"a string read for its count",
      "r: s64;\n"
      "$count: (s: String) -> s64 = #inline { return s.count; };\n"
@@ -211,6 +254,73 @@ static const Result_Case INLINE_PARAMETERS[] = {
 TEST(ProgramResults, InlineParametersBoundToConstantsAreVariables) {
     HARNESS_REQUIRE_AVX();
     run_result_cases(INLINE_PARAMETERS, ARRAY_COUNT(INLINE_PARAMETERS));
+}
+
+// A parameter the body only reads is its constant argument: usable wherever a constant is
+// needed, by an inline body evaluated at run time or with #constant, recursively too.
+static const Result_Case INLINE_CONSTANTS[] = {
+    {"an #if on the parameter",
+     "r: s64; s: s64;\n"
+     "$g: (n: s64) -> s64 = #inline { #if n <= 1 { return 1; } return n * 3; };\n"
+     "#on_load { x := g(4); r = x; s = g(1); }\n",
+     {{"r", 12}, {"s", 1}}},
+    {"a recursive body evaluated with #constant",
+     "r: s64; s: s64;\n"
+     "$fact: (n: s64) -> s64 = #inline { #if n <= 1 { return 1; } else { return n * fact(n - 1); } };\n"
+     "$F6 := #constant fact(6);\n"
+     "#on_load { r = F6; s = #constant fact(20); }\n",
+     {{"r", 720}, {"s", 2432902008176640000}}},
+    {"a recursion evaluated with #constant up to the depth cap",
+     "r: s64;\n"
+     "$down: (n: s64) -> s64 = #inline { #if n <= 0 { return 0; } return 1 + down(n - 1); };\n"
+     "#on_load { r = #constant down(63); }\n",
+     {{"r", 63}}},
+    {"the same body expanded at run time",
+     "r: s64;\n"
+     "$fact: (n: s64) -> s64 = #inline { #if n <= 1 { return 1; } else { return n * fact(n - 1); } };\n"
+     "#on_load { r = fact(5); }\n",
+     {{"r", 120}}},
+    {"a constant folded from it",
+     "r: s64;\n"
+     "$fold: (n: s64) -> s64 = #inline { $K := n * 4 + 1; #assert(K > n); return K; };\n"
+     "#on_load { r = fold(5); }\n",
+     {{"r", 21}}},
+    {"an array sized by it",
+     "r: s64;\n"
+     "$sized: (n: u64) -> s64 = #inline {\n"
+     "    e: [n] s64; for 0, n -> i { e[i] = cast(i, s64); } q: s64 = 0; for 0, n -> i { q += e[i]; } return q; };\n"
+     "#on_load { r = sized(4); }\n",
+     {{"r", 6}}},
+    {"a count loop on it",
+     "r: s64;\n"
+     "$rep: (n: s64) -> s64 = #inline { t: s64 = 0; for n { t += 2; } #if n > 2 { return t + 100; } return t; };\n"
+     "#on_load { r = rep(3); }\n",
+     {{"r", 106}}},
+    // What is made from it and handed to a body that changes it is a value of its own.
+    {"handed on after an operation",
+     "r: s64;\n"
+     "$bump: (x: s64) = #inline { x += 1; };\n"
+     "$keep: (n: s64) -> s64 = #inline { bump(n + 0); #if n == 4 { return n * 10; } return 0; };\n"
+     "#on_load { r = keep(4); }\n",
+     {{"r", 40}}},
+    {"handed on as the result of a body that reads it",
+     "r: s64;\n"
+     "$bump: (x: s64) = #inline { x += 1; };\n"
+     "$same: (n: s64) -> s64 = #inline { #if n > 0 { return n; } return 0; };\n"
+     "#on_load { bump(same(3)); r = same(4); }\n",
+     {{"r", 4}}},
+    // Read in one body and changed in another it is handed to: the change wins.
+    {"read as a constant, then changed",
+     "r: s64;\n"
+     "$bump: (x: s64) = #inline { x += 1; };\n"
+     "$both: (n: s64) -> s64 = #inline { before := n * 100; bump(n); return before + n; };\n"
+     "#on_load { r = both(3); }\n",
+     {{"r", 304}}},
+};
+
+TEST(ProgramResults, InlineParametersOnlyReadAreTheirConstants) {
+    HARNESS_REQUIRE_AVX();
+    run_result_cases(INLINE_CONSTANTS, ARRAY_COUNT(INLINE_CONSTANTS));
 }
 
 // A folded value is what the same operations compute at run time on variables.

@@ -8,10 +8,15 @@
 // for loops with levelled break and continue, switches, deferred blocks, sub-programs called
 // or expanded inline (their parameters often bound to constants, read as loop bounds and
 // changed by the loops), and addresses of array elements stored into elements, members and
-// locals, read back through one or two levels of address.
+// locals, read back through one or two levels of address. Drawn after that from a stream of
+// their own, so that the draws before stay as they were: inline bodies with #if on
+// parameters every call binds to constants, and values computed while compiling with
+// #constant (or expanded at run time) by recursive inline bodies that stop on an #if.
 //
 // QUARN_TEST_SEED=n runs the draw of seed n alone (any: a fresh one); QUARN_FUZZ_SECONDS=n draws fresh seeds
-// for n seconds and prints every failing seed with its program.
+// for n seconds and prints every failing seed with its program. A draw whose tools (gcc,
+// objdump, the twins' program) could not start is tried again a few times, and counted
+// apart as not run when it never could.
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <stdio.h>
@@ -20,6 +25,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
@@ -27,6 +33,7 @@
 #include <memory>
 #include <random>
 #include <sstream>
+#include <thread>
 
 #include "tests/compiler/amd64/compiled_program.h"
 #include "tests/process_test_support.h"
@@ -125,7 +132,8 @@ struct Place;
 
 struct Expr {
     // 'k' a literal, 'v' a variable, 'b' two operands, 'u' one, 'c' a cast, 'f' a call, 'l' a
-    // place read; for addresses 'a' @pool[i] and 'd' pool.data + i.
+    // place read, 'h' a call of a helper (op "#constant" when evaluated while compiling); for
+    // addresses 'a' @pool[i] and 'd' pool.data + i.
     char kind = 'k';
     Ty type = T_S64;             // a node that is not constant: its type; a cast's target
     bool constant = false;       // folds while compiling: literals and operations on two
@@ -172,7 +180,9 @@ struct Cond {
 struct Stmt;
 using Block = std::vector<Stmt>;
 
-enum Stmt_Kind { DECLARE, ASSIGN, IF, WHILE, FOR, LOOP_JUMP, DEFER, SWITCH, RETURN, FOREIGN_CALL };
+// STATIC_IF: "#if" with one condition on parameters bound to constants, its block and an
+// else block; their statements belong to the scope around them.
+enum Stmt_Kind { DECLARE, ASSIGN, IF, WHILE, FOR, LOOP_JUMP, DEFER, SWITCH, RETURN, FOREIGN_CALL, STATIC_IF };
 
 struct Stmt {
     Stmt_Kind kind;
@@ -203,16 +213,29 @@ struct Variable {
 struct Sub {
     std::vector<int> parameters;
     std::vector<bool> copied;  // #copy
+    std::vector<bool> constant_read;  // every call binds a constant, which the body only reads
     Ty result;
     bool is_inline;
     Block body;  // ends with its return
     std::vector<int> locals;  // every variable the body declares, parameters excluded
 };
 
+// An inline sub-program of s64 values that only returns: at or below its base (an #if on
+// the first parameter) it returns at_base, else step, which calls the helper itself with
+// the first parameter one less. Evaluated while compiling by #constant, or expanded at run
+// time with constant arguments.
+struct Helper {
+    std::vector<int> parameters;
+    s64 base = 0;
+    bool has_else = false;  // "#if ... { } else { return step; }" or the return after the #if
+    Expr at_base, step;
+};
+
 struct Program {
     std::vector<Variable> vars;  // by id; the globals first
     int globals = 0;
     std::vector<Sub> subs;
+    std::vector<Helper> helpers;
     Block body;
     std::vector<int> body_locals;
     int labels = 0;
@@ -240,6 +263,8 @@ struct Generator {
     int sub = -1;          // the sub-program being drawn; -1 in the entry block
     bool in_defer = false;
     std::vector<int>* locals = nullptr;
+    int plain_depth = -1;              // blocks of this depth belong to the scope around them (#if)
+    std::vector<int> constant_params;  // the sub-program's parameters every call binds to constants
 
     u32 draw(u32 n) { return (u32)(random() % n); }
     bool chance(u32 n) { return draw(n) == 0; }
@@ -424,11 +449,38 @@ struct Generator {
         e.type = s.result;
         for (size_t k = 0; k < s.parameters.size(); k++) {
             Ty t = program->vars[s.parameters[k]].type;
+            if (k < s.constant_read.size() && s.constant_read[k]) {
+                e.parts.push_back(constant_argument(t));
+                continue;
+            }
             // Constant arguments often, so that an inline body sees its parameters bound to
             // them, whether it changes them or only reads them.
             e.parts.push_back(coerce(draw(2) ? literal() : leaf(false), t));
         }
         return e;
+    }
+
+    // A value the compiler knows: a literal, or a parameter of the body that every call
+    // binds to a constant.
+    Expr constant_argument(Ty t) {
+        if (constant_params.empty() || draw(2)) return coerce(literal(), t);
+        return coerce(variable(constant_params[draw((u32)constant_params.size())]), t);
+    }
+
+    // Whether the compiler may know the value while compiling: made of constants and of
+    // parameters of an inline body, which a call may bind to constants the body only reads.
+    bool may_be_constant(const Expr& e) {
+        if (e.constant) return true;
+        if (e.kind == 'v') {
+            if (sub < 0 || !program->subs[sub].is_inline) return false;
+            const std::vector<int>& p = program->subs[sub].parameters;
+            return std::find(p.begin(), p.end(), e.var) != p.end();
+        }
+        if (e.kind != 'b' && e.kind != 'u' && e.kind != 'c') return false;
+        for (const Expr& part : e.parts) {
+            if (!may_be_constant(part)) return false;
+        }
+        return true;
     }
 
     Expr binary(Expr left, const std::string& op, Expr right) {
@@ -545,9 +597,10 @@ struct Generator {
         }
         c.left = left;
         c.right = coerce(draw(2) ? leaf() : expression(left.type, 1), left.type);
-        // An unsigned value is never below 0, and the compiler says so.
-        if (!TYPES[left.type].is_signed && c.right.constant && (c.relation == "<" || c.relation == "<=") &&
-            (c.right.value == 0 || fit(c.right.value, left.type) == 0)) {
+        // An unsigned value is never below 0, and the compiler says so: of a constant 0, and
+        // of a value it knows while compiling, which may be 0.
+        bool zero = c.right.constant ? c.right.value == 0 || fit(c.right.value, left.type) == 0 : may_be_constant(c.right);
+        if (!TYPES[left.type].is_signed && zero && (c.relation == "<" || c.relation == "<=")) {
             c.relation = c.relation == "<" ? ">=" : ">";
         }
         return c;
@@ -714,7 +767,7 @@ struct Generator {
             return assignment();
         }
         if (choice == 4) {
-            if (in_defer) return assignment();
+            if (in_defer || depth == plain_depth) return assignment();
             // A deferred block: assignments and if chains, never a jump out of it.
             Stmt s{DEFER};
             in_defer = true;
@@ -859,6 +912,189 @@ struct Generator {
     }
 };
 
+//~ Values the compiler knows
+
+void collect_expressions(Block* b, std::vector<Expr*>* out);
+
+// A helper: its first parameter counts down to its base, the others change on the way.
+Expr helper_value(Generator* g, const std::vector<int>& parameters, int depth) {
+    if (depth >= 2 || g->chance(3)) {
+        if (g->draw(2)) return g->variable(parameters[g->draw((u32)parameters.size())]);
+        return Generator::small_constant((s64)g->draw(20) - 5);
+    }
+    static const char* ops[] = {"+", "-", "*", "^", "&", "|"};
+    std::string op = ops[g->draw(6)];
+    Expr left = helper_value(g, parameters, depth + 1);
+    Expr right = helper_value(g, parameters, depth + 1);
+    if (left.constant && right.constant) return g->coerce(g->binary(left, op, right), T_S64);
+    if (left.constant) std::swap(left, right);
+    return g->coerce(g->binary(left, op, right), T_S64);
+}
+
+// A call of helper k: its first argument small, so the recursion stops well inside the
+// compiler's depth cap; the others any constant.
+Expr helper_call(Generator* g, int k, bool while_compiling) {
+    const Helper& h = g->program->helpers[k];
+    Expr e;
+    e.kind = 'h';
+    e.var = k;
+    e.type = T_S64;
+    e.op = while_compiling ? "#constant" : "";
+    if (g->constant_params.empty() || g->draw(2)) {
+        e.parts.push_back(Generator::small_constant(g->draw(10)));
+    } else {
+        Expr p = g->variable(g->constant_params[g->draw((u32)g->constant_params.size())]);
+        e.parts.push_back(g->coerce(g->binary(p, "&", Generator::small_constant(7)), T_S64));
+    }
+    for (size_t n = 1; n < h.parameters.size(); n++) e.parts.push_back(g->constant_argument(T_S64));
+    return e;
+}
+
+Helper draw_helper(Generator* g, int k) {
+    Helper h;
+    for (u32 n = 1 + g->draw(2); n > 0; n--) h.parameters.push_back(g->add_variable("c", T_S64, false));
+    h.base = (s64)g->draw(3);
+    h.has_else = g->draw(2);
+    h.at_base = helper_value(g, h.parameters, 0);
+    Expr again;
+    again.kind = 'h';
+    again.var = k;
+    again.type = T_S64;
+    again.parts.push_back(g->binary(g->variable(h.parameters[0]), "-", Generator::small_constant(1)));
+    for (size_t n = 1; n < h.parameters.size(); n++) again.parts.push_back(helper_value(g, h.parameters, 0));
+    static const char* ops[] = {"+", "-", "*", "^"};
+    Expr value = helper_value(g, h.parameters, 1);
+    h.step = value.constant ? g->binary(again, "+", value) : g->coerce(g->binary(value, ops[g->draw(4)], again), T_S64);
+    // An earlier helper called inside, with its own first argument kept small.
+    if (k > 0 && g->chance(2)) {
+        Expr inner;
+        inner.kind = 'h';
+        inner.var = (int)g->draw((u32)k);
+        inner.type = T_S64;
+        inner.parts.push_back(g->coerce(g->binary(g->variable(h.parameters[0]), "&", Generator::small_constant(7)), T_S64));
+        for (size_t n = 1; n < g->program->helpers[inner.var].parameters.size(); n++) {
+            inner.parts.push_back(helper_value(g, h.parameters, 1));
+        }
+        h.step = g->coerce(g->binary(h.step, "+", inner), T_S64);
+    }
+    return h;
+}
+
+// "#if" on a parameter bound to constants, at the start of the body: a block, often an
+// else, whose statements belong to the body's own scope. A return that ends such a block
+// ends the body where the block is taken, and may be its one return: it gives the local,
+// whose value the compiler does not know, so that the calls stay values.
+Stmt static_if(Generator* g, int local) {
+    Stmt s{STATIC_IF};
+    int p = g->constant_params[g->draw((u32)g->constant_params.size())];
+    Ty t = g->program->vars[p].type;
+    static const char* relations[] = {"<", "<=", ">", ">=", "==", "!="};
+    Cond c;
+    c.relation = relations[g->draw(6)];
+    c.left = g->variable(p);
+    c.right = g->coerce(g->literal(), t);
+    if (!TYPES[t].is_signed && fit(c.right.value, t) == 0 && (c.relation == "<" || c.relation == "<=")) {
+        c.relation = c.relation == "<" ? ">=" : ">";
+    }
+    s.conditions.push_back(c);
+    g->plain_depth = 2;
+    s.blocks.push_back(g->block(0, 2));
+    s.has_else = g->draw(2);
+    if (s.has_else) s.blocks.push_back(g->block(0, 2));
+    g->plain_depth = -1;
+    for (Block& b : s.blocks) {
+        if (!b.empty() && b.back().kind == RETURN && b.back().conditions.empty()) {
+            b.back().expr = g->coerce(g->variable(local), g->program->subs[g->sub].result);
+        }
+    }
+    return s;
+}
+
+// A value computed by a helper into a local of its own, then added into a variable that
+// shows: a global in the entry block, the body's first local in a sub-program.
+std::vector<Stmt> helper_use(Generator* g, int into) {
+    Stmt declare{DECLARE};
+    declare.expr = helper_call(g, (int)g->draw((u32)g->program->helpers.size()), g->draw(3) != 0);
+    declare.var = g->add_variable("v", T_S64, true);
+    Stmt add{ASSIGN};
+    add.place.kind = P_VAR;
+    add.place.var = into;
+    add.assign = g->draw(2) ? "+" : "^";
+    add.expr = g->coerce(g->variable(declare.var), g->program->vars[into].type);
+    return {declare, add};
+}
+
+// Drawn from a stream of their own, after the rest: helpers, parameters every call binds to
+// constants (added to inline sub-programs, the calls drawn before given constants for them),
+// #if on those parameters, and helper values in the bodies and the entry block.
+void add_constant_uses(Program* program, u32 seed) {
+    Generator g{std::mt19937(seed ^ 0x5bd1e995u), program};
+    for (int k = 0, count = (int)g.draw(3); k < count; k++) program->helpers.push_back(draw_helper(&g, k));
+
+    for (Sub& sub : program->subs) {
+        sub.constant_read.assign(sub.parameters.size(), false);
+        if (!sub.is_inline || !g.draw(2)) continue;
+        for (u32 n = 1 + g.draw(2); n > 0; n--) {
+            sub.parameters.push_back(g.add_variable("a", g.integer_type(), false));
+            sub.copied.push_back(g.draw(2));
+            sub.constant_read.push_back(true);
+        }
+    }
+    // Calls drawn before: each child before the call that holds it, whose arguments grow.
+    auto complete_calls = [&](Block* b) {
+        std::vector<Expr*> found;
+        collect_expressions(b, &found);
+        for (size_t n = found.size(); n-- > 0;) {
+            Expr* e = found[n];
+            if (e->kind != 'f') continue;
+            const Sub& callee = program->subs[e->var];
+            for (size_t k = e->parts.size(); k < callee.parameters.size(); k++) {
+                e->parts.push_back(g.coerce(g.literal(), program->vars[callee.parameters[k]].type));
+            }
+        }
+    };
+    complete_calls(&program->body);
+    for (Sub& sub : program->subs) complete_calls(&sub.body);
+
+    for (size_t k = 0; k < program->subs.size(); k++) {
+        Sub& sub = program->subs[k];
+        g.sub = (int)k;
+        g.constant_params.clear();
+        for (size_t n = 0; n < sub.parameters.size(); n++) {
+            if (sub.constant_read[n]) g.constant_params.push_back(sub.parameters[n]);
+        }
+        if (g.constant_params.empty() && (program->helpers.empty() || !g.draw(2))) continue;
+        // What the body's first statement, its own local, sees.
+        int local = sub.body[0].var;
+        g.visible.clear();
+        for (int v = 0; v < program->globals; v++) g.visible.push_back(v);
+        g.visible.insert(g.visible.end(), sub.parameters.begin(), sub.parameters.end());
+        g.visible.push_back(local);
+        g.assign_floor = sub.parameters[0];
+        g.locals = &sub.locals;
+        g.statements = 36;
+        std::vector<Stmt> added;
+        if (!g.constant_params.empty()) added.push_back(static_if(&g, local));
+        if (!program->helpers.empty() && g.draw(2)) {
+            std::vector<Stmt> use = helper_use(&g, local);
+            added.insert(added.end(), use.begin(), use.end());
+        }
+        sub.body.insert(sub.body.begin() + 1, added.begin(), added.end());
+    }
+    g.sub = -1;
+    g.constant_params.clear();
+    g.locals = &program->body_locals;
+    if (!program->helpers.empty()) {
+        // Anywhere among the entry block's statements after the addresses are set.
+        size_t first = POOL + PTRS;
+        for (u32 n = 1 + g.draw(2); n > 0; n--) {
+            std::vector<Stmt> use = helper_use(&g, (int)g.draw((u32)program->globals));
+            size_t at = first + g.draw((u32)(program->body.size() - first + 1));
+            program->body.insert(program->body.begin() + (long)at, use.begin(), use.end());
+        }
+    }
+}
+
 Program draw_program(u32 seed) {
     Program program;
     Generator g{std::mt19937(seed), &program};
@@ -896,8 +1132,9 @@ Program draw_program(u32 seed) {
             body.push_back(last);
         }
         // An inline body whose one return is a constant makes its calls constants, which
-        // take the other operand's type in a sum: the calls stay values here.
-        if (body.back().expr.constant) body.back().expr = g.coerce(g.variable(local.var), sub.result);
+        // take the other operand's type in a sum: the calls stay values here. So too where
+        // the compiler may know the value, from parameters bound to constants.
+        if (g.may_be_constant(body.back().expr)) body.back().expr = g.coerce(g.variable(local.var), sub.result);
         program.subs.back().body = body;
         g.visible.resize(globals);
     }
@@ -908,6 +1145,7 @@ Program draw_program(u32 seed) {
     program.body = g.start_addresses();
     Block rest = g.block(0, 0);
     program.body.insert(program.body.end(), rest.begin(), rest.end());
+    add_constant_uses(&program, seed);
     return program;
 }
 
@@ -934,8 +1172,9 @@ struct Writer {
             case 'l': return text(*e.place);
             case 'a': return (e.type == T_NODE2 ? "@ptrs[" : "@pool[") + text(e.parts[0]) + "]";
             case 'd': return "pool.data + " + std::to_string(e.var);
-            case 'f': {
-                std::string t = "f" + std::to_string(e.var) + "(";
+            case 'f':
+            case 'h': {
+                std::string t = (e.kind == 'h' ? (e.op.empty() ? "h" : e.op + " h") : "f") + std::to_string(e.var) + "(";
                 for (size_t k = 0; k < e.parts.size(); k++) t += (k ? ", " : "") + text(e.parts[k]);
                 return t + ")";
             }
@@ -1019,9 +1258,20 @@ struct Writer {
                 for (const Stmt& t : s.blocks[0]) write(t, indent + 1);
                 out << pad << "}\n";
                 break;
+            case STATIC_IF:
+                out << "#if " << text(s.conditions[0]) << " ";
+                open(s.blocks[0], indent);
+                if (s.has_else) {
+                    out << " else ";
+                    open(s.blocks[1], indent);
+                }
+                out << "\n";
+                break;
             case FOR:
                 if (!s.limit_is_parameter) out << name(s.limit) << ": s64 = " << s.value << ";\n" << pad;
-                out << "for 0, " << name(s.limit) << " -> " << name(s.var) << " ";
+                // A parameter may be bound to a constant: with two constant ends the loop would
+                // count down from 0 to a negative one, which the C twin does not.
+                out << "for 0, " << name(s.limit) << (s.limit_is_parameter ? " #step 1, <" : "") << " -> " << name(s.var) << " ";
                 open(s.blocks[0], indent);
                 out << "\n";
                 break;
@@ -1046,6 +1296,13 @@ struct Writer {
         out << "$go_left: () = #import;\n";
         out << "$Node: #struct = { v: s64; w: s32; k: u8; next: @Node; };\n";
         out << "pool: [" << POOL << "] Node;\nptrs: [" << PTRS << "] @Node;\nnums: [" << NUMS << "] s32;\n";
+        for (size_t k = 0; k < program.helpers.size(); k++) {
+            const Helper& h = program.helpers[k];
+            out << "$h" << k << ": (";
+            for (size_t p = 0; p < h.parameters.size(); p++) out << (p ? ", " : "") << name(h.parameters[p]) << ": s64";
+            out << ") -> s64 = #inline { #if " << name(h.parameters[0]) << " <= " << h.base << " { return " << text(h.at_base)
+                << "; }" << (h.has_else ? " else { return " : " return ") << text(h.step) << (h.has_else ? "; } };\n" : "; };\n");
+        }
         for (size_t k = 0; k < program.subs.size(); k++) {
             const Sub& sub = program.subs[k];
             out << "$f" << k << ": (";
@@ -1169,6 +1426,11 @@ struct C_Writer {
                 for (size_t k = 0; k < e.parts.size(); k++) {
                     t += (k ? ", " : "") + value(e.parts[k], program.vars[sub.parameters[k]].type);
                 }
+                return t + ")";
+            }
+            case 'h': {
+                std::string t = prefix + "h" + std::to_string(e.var) + "(";
+                for (size_t k = 0; k < e.parts.size(); k++) t += (k ? ", " : "") + value(e.parts[k], T_S64);
                 return t + ")";
             }
         }
@@ -1301,6 +1563,15 @@ struct C_Writer {
                     out << "\n";
                 }
                 break;
+            case STATIC_IF:
+                out << pad << "if (" << text(s.conditions[0]) << ") ";
+                open(s.blocks[0], indent);
+                if (s.has_else) {
+                    out << " else ";
+                    open(s.blocks[1], indent);
+                }
+                out << "\n";
+                break;
             case WHILE:
                 out << pad << name(s.var) << " = 0;\n"
                     << pad << "while (" << name(s.var) << " < " << s.value << " && " << text(s.conditions[0]) << ") {\n"
@@ -1347,6 +1618,13 @@ struct C_Writer {
         out << "static struct Node* " << prefix << "ptrs[" << PTRS << "];\n";
         out << "static int32_t " << prefix << "nums[" << NUMS << "];\n";
         for (int g = 0; g < program.globals; g++) out << "static " << TYPES[program.vars[g].type].c << " " << name(g) << ";\n";
+        for (size_t k = 0; k < program.helpers.size(); k++) {
+            const Helper& h = program.helpers[k];
+            out << "static int64_t " << prefix << "h" << k << "(";
+            for (size_t p = 0; p < h.parameters.size(); p++) out << (p ? ", " : "") << "int64_t " << name(h.parameters[p]);
+            out << ") {\n    if (" << name(h.parameters[0]) << " <= " << h.base << ") return " << value(h.at_base, T_S64)
+                << ";\n    return " << value(h.step, T_S64) << ";\n}\n";
+        }
         for (size_t k = 0; k < program.subs.size(); k++) {
             const Sub& sub = program.subs[k];
             out << "static " << TYPES[sub.result].c << " " << prefix << "f" << k << "(";
@@ -1438,6 +1716,19 @@ struct Evaluator {
                 for (size_t k = 0; k < arguments.size(); k++) values[sub.parameters[k]] = arguments[k];
                 for (int v : sub.locals) values[v] = 0;
                 return fit(run(sub.body).value, sub.result);
+            }
+            case 'h': {
+                // A helper calls itself: its parameters are set for the call and given back.
+                const Helper& h = program->helpers[e.var];
+                std::vector<u64> arguments, kept;
+                for (const Expr& part : e.parts) arguments.push_back(eval(part, T_S64));
+                for (size_t k = 0; k < h.parameters.size(); k++) {
+                    kept.push_back(values[h.parameters[k]]);
+                    values[h.parameters[k]] = arguments[k];
+                }
+                u64 result = (s64)values[h.parameters[0]] <= h.base ? eval(h.at_base, T_S64) : eval(h.step, T_S64);
+                for (size_t k = 0; k < h.parameters.size(); k++) values[h.parameters[k]] = kept[k];
+                return result;
             }
         }
         return 0;
@@ -1559,6 +1850,7 @@ struct Evaluator {
                 if (s.conditions.empty() || eval(s.conditions[0])) out = Outcome{FLOW_RETURN, 0, eval(s.expr)};
                 break;
             case IF:
+            case STATIC_IF:
                 for (size_t k = 0; k < s.conditions.size(); k++) {
                     if (eval(s.conditions[k])) return run(s.blocks[k]);
                 }
@@ -1631,8 +1923,23 @@ s64 node_index(u64 address, u64 pool_address) {
 
 struct Compiled_Run {
     std::string fault;  // a compile error, a signal, a run that did not end
+    std::string not_run;  // why a tool it needs could not run: nothing was checked
     std::vector<s64> observed;
 };
+
+// The programs a draw runs besides the compiler, a test's stand-ins in their place, and
+// whether the compiled code is linted (through objdump: the long runs ask for it).
+struct Draw_Tools {
+    std::string gcc = "gcc";
+    std::string objdump = "objdump";
+    bool lint = false;
+};
+
+// A tool that could not start is tried again, after a short wait that doubles: a machine
+// out of processes for a moment has some back by then.
+const int TOOL_TRIES = 4;
+
+void wait_before_try(int tried) { std::this_thread::sleep_for(std::chrono::milliseconds(50 << tried)); }
 
 // The draw being run, told when it never ends.
 std::string running;
@@ -1647,8 +1954,8 @@ void stop_runaway(int) {
 }
 
 // The lint reads the machine code through objdump, which takes longer than the rest: the
-// long runs ask for it.
-Compiled_Run run_compiled(const Program& program, const std::string& source, bool with_lint) {
+// long runs ask for it. Each try that objdump could not run counts in retries.
+Compiled_Run run_compiled(const Program& program, const std::string& source, const Draw_Tools& tools, u64* retries) {
     Compiled_Run r;
     std::vector<std::string> globals = {"pool", "ptrs", "nums"};
     for (int g = 0; g < program.globals; g++) globals.push_back(program.vars[g].name);
@@ -1659,7 +1966,18 @@ Compiled_Run run_compiled(const Program& program, const std::string& source, boo
     }
     // A global the program never names has no place, and keeps its zeros.
     p.missing.clear();
-    std::string lint = with_lint ? lint_compiled(p) : "";
+    std::string lint;
+    for (int tried = 0; tools.lint; tried++) {
+        Objdump_Run objdump{tools.objdump};
+        lint = lint_compiled(p, &objdump);
+        if (!objdump.failed) break;
+        if (tried + 1 == TOOL_TRIES) {
+            r.not_run = "objdump could not run: " + lint;
+            return r;
+        }
+        (*retries)++;
+        wait_before_try(tried);
+    }
     if (!lint.empty()) {
         r.fault = "the lint: " + lint;
         return r;
@@ -1740,7 +2058,8 @@ bool differs(const Program& program) {
     e.values.assign(program.vars.size(), 0);
     e.run(program.body);
     if (!e.fault.empty()) return false;
-    Compiled_Run r = run_compiled(program, Writer{program}.source(), false);
+    u64 retries = 0;
+    Compiled_Run r = run_compiled(program, Writer{program}.source(), Draw_Tools{}, &retries);
     if (r.fault.rfind("the compile failed", 0) == 0) return false;
     return !r.fault.empty() || r.observed != e.observed();
 }
@@ -1853,8 +2172,9 @@ std::string reduced(Program program) {
 }
 
 // The C twins of a batch in one file, built once and run once: each prints its values on a
-// line of its own.
-void run_twins(std::vector<Draw>& draws, const std::string& directory) {
+// line of its own. Empty when gcc and the twins' program came to their own verdict (a
+// refusal or a crash is the draws' fault); else why they could not run.
+std::string run_twins(std::vector<Draw>& draws, const std::string& directory, const Draw_Tools& tools) {
     std::string c = directory + "/twins.c", binary = directory + "/twins", output = directory + "/twins.out";
     {
         std::ofstream f(c);
@@ -1867,16 +2187,20 @@ void run_twins(std::vector<Draw>& draws, const std::string& directory) {
         for (size_t k = 0; k < draws.size(); k++) f << "    run" << k << "();\n";
         f << "    return 0;\n}\n";
     }
-    std::string build = "gcc -O0 -fwrapv -w -o " + shell_word(binary) + " " + shell_word(c) + " > " +
+    std::string build = shell_word(tools.gcc) + " -O0 -fwrapv -w -o " + shell_word(binary) + " " + shell_word(c) + " > " +
                         shell_word(directory + "/gcc.out") + " 2>&1";
-    if (system(build.c_str()) != 0) {
-        std::ifstream e(directory + "/gcc.out");
-        std::stringstream s;
-        s << e.rdbuf();
-        for (Draw& d : draws) d.twin_fault = "gcc refused the C twins:\n" + s.str().substr(0, 4000);
-        return;
+    int status = system(build.c_str());
+    if (status != 0) {
+        std::string log = read_whole_file(directory + "/gcc.out").substr(0, 4000);
+        if (tool_could_not_run(status, log)) return "gcc could not run (status " + std::to_string(status) + "):\n" + log;
+        for (Draw& d : draws) d.twin_fault = "gcc refused the C twins:\n" + log;
+        return "";
     }
-    if (system((shell_word(binary) + " > " + shell_word(output)).c_str()) != 0) {
+    status = system((shell_word(binary) + " > " + shell_word(output)).c_str());
+    if (status != 0 && tool_could_not_run(status, "")) {
+        return "the C twins' program could not run (status " + std::to_string(status) + ")";
+    }
+    if (status != 0) {
         for (Draw& d : draws) d.twin_fault = "the C twins did not run to their end";
     }
     std::ifstream in(output);
@@ -1890,6 +2214,7 @@ void run_twins(std::vector<Draw>& draws, const std::string& directory) {
         s64 v;
         while (words >> v) draws[k].twin.push_back(v);
     }
+    return "";
 }
 
 struct Scratch {
@@ -1903,8 +2228,18 @@ struct Scratch {
     }
 };
 
-// Draws, compiles and runs the programs of the seeds; the report of every one that failed.
-std::vector<std::string> run_draws(const std::vector<u32>& seeds, bool with_lint) {
+// What a batch of draws came to: the report of each that differs, of each that could not be
+// run (kept apart: nothing was checked), how many were run, and the tries made again.
+struct Draw_Results {
+    std::vector<std::string> differences;
+    std::vector<std::string> not_run;
+    u64 run = 0;
+    u64 retries = 0;
+};
+
+// Draws, compiles and runs the programs of the seeds.
+Draw_Results run_draws(const std::vector<u32>& seeds, const Draw_Tools& tools) {
+    Draw_Results results;
     std::vector<Draw> draws(seeds.size());
     for (size_t k = 0; k < seeds.size(); k++) {
         Draw& d = draws[k];
@@ -1917,12 +2252,29 @@ std::vector<std::string> run_draws(const std::vector<u32>& seeds, bool with_lint
         d.expected = e.observed();
         d.evaluator_fault = e.fault;
         running = "seed " + std::to_string(d.seed) + "\n--- program\n" + d.source;
-        d.compiled = run_compiled(d.program, d.source, with_lint);
+        d.compiled = run_compiled(d.program, d.source, tools, &results.retries);
     }
     Scratch scratch;
-    run_twins(draws, scratch.path);
-    std::vector<std::string> failures;
+    std::string twins_not_run;
+    for (int tried = 0; tried < TOOL_TRIES; tried++) {
+        if (tried) {
+            results.retries++;
+            wait_before_try(tried - 1);
+        }
+        for (Draw& d : draws) {
+            d.twin.clear();
+            d.twin_fault.clear();
+        }
+        twins_not_run = run_twins(draws, scratch.path, tools);
+        if (twins_not_run.empty()) break;
+    }
     for (const Draw& d : draws) {
+        std::string not_run = !d.compiled.not_run.empty() ? d.compiled.not_run : twins_not_run;
+        if (!not_run.empty()) {
+            results.not_run.push_back("seed " + std::to_string(d.seed) + " not run: " + not_run);
+            continue;
+        }
+        results.run++;
         std::string report = d.evaluator_fault.empty() ? "" : "the evaluation: " + d.evaluator_fault + "\n";
         if (!d.compiled.fault.empty()) report += d.compiled.fault + "\n";
         else report += differences(d, d.compiled.observed, "compiled");
@@ -1930,18 +2282,30 @@ std::vector<std::string> run_draws(const std::vector<u32>& seeds, bool with_lint
         else report += differences(d, d.twin, "C twin");
         if (!report.empty()) {
             std::string reduction = differs(d.program) ? "--- reduced\n" + reduced(d.program) : "";
-            failures.push_back("seed " + std::to_string(d.seed) + "\n" + report + "--- program\n" + d.source + reduction);
+            results.differences.push_back("seed " + std::to_string(d.seed) + "\n" + report + "--- program\n" + d.source +
+                                          reduction);
         }
     }
-    return failures;
+    return results;
 }
 
 // Draws that found faults, kept: !(!x) tested as !x (2426211270, 2086749269); an explicit
 // cast of a constant not cut to its type before it widened (1942173551, 3544184230; also
-// 20261236 of the base's run). And a run of seeds from a fixed base.
-const u32 FIXED_SEEDS[] = {1416131955u, 2426211270u, 2086749269u, 1942173551u, 3544184230u};
+// 20261236 of the base's run); an unsigned value compared with "<" or "<=" to an inline
+// parameter bound to 0, which the compiler refuses as it refuses the written 0 (3945533998,
+// 228215, 839494966); an inline body whose one return compiled, at the end of an #if block,
+// was a constant that met a narrower variable (1832403774). And a run of seeds from a fixed
+// base.
+const u32 FIXED_SEEDS[] = {1416131955u, 2426211270u, 2086749269u, 1942173551u, 3544184230u,
+                           3945533998u, 228215u,     839494966u,  1832403774u};
 const u32 FIXED_BASE = 20261210u;
 const u32 FIXED_COUNT = 60;
+
+std::string summary(u64 drawn, const Draw_Results& r) {
+    return "draws " + std::to_string(drawn) + ": run " + std::to_string(r.run) + ", differing " +
+           std::to_string(r.differences.size()) + ", not run " + std::to_string(r.not_run.size()) + " (tries again " +
+           std::to_string(r.retries) + ")";
+}
 
 }  // namespace
 
@@ -1950,21 +2314,29 @@ TEST(RandomPrograms, MatchTheirEvaluationAndTheirCTwin) {
     const char* forced = getenv("QUARN_TEST_SEED");
     const char* seconds = getenv("QUARN_FUZZ_SECONDS");
     if (seconds) {
-        // Fresh seeds for as long as asked; every failing draw is printed and counted.
+        // Fresh seeds for as long as asked; every differing draw is printed and counted, and
+        // every draw its tools could not run, apart.
         auto end = std::chrono::steady_clock::now() + std::chrono::seconds(atoi(seconds));
         std::random_device fresh;
-        u64 drawn = 0, failed = 0;
+        Draw_Results all;
+        u64 drawn = 0;
+        Draw_Tools tools;
+        tools.lint = true;
         while (std::chrono::steady_clock::now() < end) {
             std::vector<u32> seeds;
             for (int k = 0; k < 50; k++) seeds.push_back(fresh());
-            for (const std::string& f : run_draws(seeds, true)) {
-                std::cout << "FAILING DRAW " << f << "\n" << std::flush;
-                failed++;
-            }
+            Draw_Results batch = run_draws(seeds, tools);
+            for (const std::string& f : batch.differences) std::cout << "FAILING DRAW " << f << "\n" << std::flush;
+            for (const std::string& n : batch.not_run) std::cout << "NOT RUN " << n << "\n" << std::flush;
+            all.differences.insert(all.differences.end(), batch.differences.begin(), batch.differences.end());
+            all.not_run.insert(all.not_run.end(), batch.not_run.begin(), batch.not_run.end());
+            all.run += batch.run;
+            all.retries += batch.retries;
             drawn += seeds.size();
         }
-        std::cout << "draws " << drawn << ", failing " << failed << "\n";
-        EXPECT_EQ(failed, 0u);
+        std::cout << summary(drawn, all) << "\n";
+        EXPECT_EQ(all.differences.size(), 0u);
+        EXPECT_GT(all.run, 0u) << "no draw could be run";
         return;
     }
     std::vector<u32> seeds;
@@ -1974,6 +2346,34 @@ TEST(RandomPrograms, MatchTheirEvaluationAndTheirCTwin) {
         seeds.assign(std::begin(FIXED_SEEDS), std::end(FIXED_SEEDS));
         for (u32 k = 0; k < FIXED_COUNT; k++) seeds.push_back(FIXED_BASE + k);
     }
-    std::vector<std::string> failures = run_draws(seeds, false);
-    for (const std::string& f : failures) ADD_FAILURE() << f;
+    Draw_Results results = run_draws(seeds, Draw_Tools{});
+    for (const std::string& f : results.differences) ADD_FAILURE() << f;
+    // Nothing was checked of a draw not run: these seeds must be.
+    for (const std::string& n : results.not_run) ADD_FAILURE() << n;
+}
+
+// A tool that cannot start leaves its draws not run, tried again, and no difference; a tool
+// that runs and refuses is a difference.
+TEST(RandomPrograms, DrawsWhoseToolsCannotStartAreNotRun) {
+    HARNESS_REQUIRE_AVX();
+    std::string missing = make_test_directory("random-tools") + "/no such tool";
+    struct Case {
+        const char* title;
+        Draw_Tools tools;
+        size_t differing, not_run;
+        u64 retries;
+    };
+    const Case cases[] = {
+        {"gcc missing", {missing, "objdump", false}, 0, 2, TOOL_TRIES - 1},
+        {"objdump missing", {"gcc", missing, true}, 0, 2, 2 * (TOOL_TRIES - 1)},
+        {"gcc refusing", {"false", "objdump", false}, 2, 0, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.title);
+        Draw_Results r = run_draws({FIXED_BASE, FIXED_BASE + 1}, c.tools);
+        EXPECT_EQ(r.differences.size(), c.differing);
+        EXPECT_EQ(r.not_run.size(), c.not_run);
+        EXPECT_EQ(r.run, 2 - c.not_run);
+        EXPECT_EQ(r.retries, c.retries);
+    }
 }

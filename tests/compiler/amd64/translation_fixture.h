@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/compiler/amd64/gnu_tools.h"
 #include "tests/compiler/amd64/harness.h"
 
 struct Translation_Fixture {
@@ -76,7 +77,8 @@ Translated_Program fixture_translate_program(Translation_Fixture* f, std::vector
 
 std::vector<std::string> compile_error_texts();
 
-std::string lint_generated_code(const Harness_Program& program, const std::vector<Bytecode_Instruction>& instructions);
+std::string lint_generated_code(const Harness_Program& program, const std::vector<Bytecode_Instruction>& instructions,
+                                Objdump_Run* objdump = nullptr);
 // objdump's reading of the program's code, checked: every octet decodes; no AH, BH, CH or
 // DH but in `mov al,ah`; every jump lands on an instruction's first octet, every direct
 // call on the first octet of a sub-program (a "push stack frame" of no entry block);

@@ -50,6 +50,10 @@ TEST(Calls, RecursiveExpansionEndsInOneReport) {
         {"$f: () = #inline { f(); f(); };\n#on_load { f(); }\n", "Inline expansion of 'f' goes more than 64 levels deep."},
         {"$f: ($N: u32) = { f(N + 1); };\n#on_load { f(0); }\n", "Instances of 'f' nest more than 64 levels deep."},
         {"$f: ($N: u32) = #inline { f(N + 1); };\n#on_load { f(0); }\n", "Inline expansion of 'f' goes more than 64 levels deep."},
+        // Evaluated while compiling, a recursion that ends only past the cap.
+        {"$f: (n: s64) -> s64 = #inline { #if n <= 0 { return 0; } return 1 + f(n - 1); };\n"
+         "#on_load { d := #constant f(100); }\n",
+         "Inline expansion of 'f' goes more than 64 levels deep."},
     };
     // The editor compiles on a thread with an ordinary stack: the caps must hold well inside it.
     pthread_attr_t attributes;
