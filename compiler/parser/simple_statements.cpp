@@ -43,6 +43,23 @@ static b8 is_zero_constant(Constant* constant) {
     return false;
 }
 
+// Whether a constant's source is a zero written there, not one that reached it as an
+// inline parameter bound to 0 or a fold of one: "x <= 0" and "x / 0" are slips worth a
+// message, but a body that is right for every argument must compile for that one too.
+static b8 written_as_literal(Trace source) {
+    u8* at = source.text_start;
+    u8* end = at ? at + source.length : at;
+    while (at < end && (*at == '(' || *at == ' ' || *at == '\t')) at++;
+    while (end > at && (end[-1] == ')' || end[-1] == ' ' || end[-1] == '\t')) end--;
+    if (at == end || *at < '0' || *at > '9') return false;
+    for (u8* c = at; c < end; c++) {
+        b8 number_octet = (*c >= '0' && *c <= '9') || (*c >= 'a' && *c <= 'f') || (*c >= 'A' && *c <= 'F') ||
+                          *c == 'x' || *c == 'X' || *c == '_' || *c == '.';
+        if (!number_octet) return false;
+    }
+    return true;
+}
+
 //~ Operand types
 
 static b8 report_not_a_number(Token* token, Identifier* type) {
@@ -199,6 +216,8 @@ static b8 apply_logical(Expression* e, u64 operator_bit, Value* left, Value* rig
     return true;
 }
 
+static b8 apply_with_register(Expression* e, u64 operator_bit, Token* token, Value left, Value right);
+
 // A register on the left, a constant on the right.
 static b8 apply_with_constant(Expression* e, u64 operator_bit, Token* token, Value left, Value right) {
     Identifier* type = get_operation_type(&left);
@@ -215,7 +234,8 @@ static b8 apply_with_constant(Expression* e, u64 operator_bit, Token* token, Val
 
     if (operator_bit & OP_CMP) {
         b8 is_unsigned = !type->pointer_depth && (type->flags & TYPE_UNSIGNED);
-        if ((operator_bit == OP_LESS || operator_bit == OP_LESS_EQUAL) && is_unsigned && is_zero_constant(constant)) {
+        if ((operator_bit == OP_LESS || operator_bit == OP_LESS_EQUAL) && is_unsigned && is_zero_constant(constant) &&
+            written_as_literal(right.source)) {
             print_error_on_token(token,
                                  "The left value is of type '%s' which is an unsigned integer, thus you cannot use operator %s "
                                  "to compare it to 0.",
@@ -229,8 +249,13 @@ static b8 apply_with_constant(Expression* e, u64 operator_bit, Token* token, Val
         return true;
     }
     if (operator_bit & (OP_DIVIDE | OP_MODULO) && is_zero_constant(constant)) {
-        print_error_on_trace(right.source, "It looks like you are dividing by zero.");
-        return false;
+        if (written_as_literal(right.source)) {
+            print_error_on_trace(right.source, "It looks like you are dividing by zero.");
+            return false;
+        }
+        // Divided at run time, where a branch not taken never divides and one taken faults.
+        if (!make_constant_value_dynamic(&right, e->scope, type, &right)->kind) return false;
+        return apply_with_register(e, operator_bit, token, left, right);
     }
     if ((operator_bit & (OP_MULTIPLY | OP_DIVIDE)) && (constant->mask & CONSTANT_INTEGER)) {
         s64 factor = get_integer(constant);

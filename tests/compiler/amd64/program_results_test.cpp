@@ -316,6 +316,14 @@ static const Result_Case INLINE_CONSTANTS[] = {
      "$both: (n: s64) -> s64 = #inline { before := n * 100; bump(n); return before + n; };\n"
      "#on_load { r = both(3); }\n",
      {{"r", 304}}},
+    // A zero that reaches a compare or a divisor through the parameter is no written slip:
+    // the body is right for every argument.
+    {"bound to 0 under an unsigned compare and a guarded division",
+     "r: s64; s: s64; t: s64; u: u8;\n"
+     "$at_most: (x: u8, n: u8) -> s64 = #inline { if x <= n * u { return 1; } if x < n { return 2; } return 3; };\n"
+     "$share: (x: s64, n: s64) -> s64 = #inline { if n != 0 { return x / n + x % n; } return -1; };\n"
+     "#on_load { u = 9; r = at_most(0, 0) * 10 + at_most(5, 0); s = share(7, 0); t = share(7, 2); }\n",
+     {{"r", 13}, {"s", -1}, {"t", 4}}},
 };
 
 TEST(ProgramResults, InlineParametersOnlyReadAreTheirConstants) {

@@ -2292,12 +2292,12 @@ Draw_Results run_draws(const std::vector<u32>& seeds, const Draw_Tools& tools) {
 // Draws that found faults, kept: !(!x) tested as !x (2426211270, 2086749269); an explicit
 // cast of a constant not cut to its type before it widened (1942173551, 3544184230; also
 // 20261236 of the base's run); an unsigned value compared with "<" or "<=" to an inline
-// parameter bound to 0, which the compiler refuses as it refuses the written 0 (3945533998,
-// 228215, 839494966); an inline body whose one return compiled, at the end of an #if block,
-// was a constant that met a narrower variable (1832403774). And a run of seeds from a fixed
-// base.
+// parameter bound to 0 (3945533998, 228215, 839494966), or to a product of one
+// (2824205394), refused as if 0 were written there; an inline body whose one return
+// compiled, at the end of an #if block, was a constant that met a narrower variable
+// (1832403774). And a run of seeds from a fixed base.
 const u32 FIXED_SEEDS[] = {1416131955u, 2426211270u, 2086749269u, 1942173551u, 3544184230u,
-                           3945533998u, 228215u,     839494966u,  1832403774u};
+                           3945533998u, 228215u,     839494966u,  1832403774u, 2824205394u};
 const u32 FIXED_BASE = 20261210u;
 const u32 FIXED_COUNT = 60;
 
